@@ -5,6 +5,9 @@
 # they define their own main (pass NO_MAIN). Every test runs with a private
 # HOME and XDG folders under the build tree, so nothing touches a real profile.
 include(GoogleTest)
+if(NOT QUILLARY_BUILD_TESTS)
+  return()
+endif()
 find_package(GTest REQUIRED)
 
 function(quillary_add_test)
