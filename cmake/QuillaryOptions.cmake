@@ -9,6 +9,12 @@ if(CMAKE_BUILD_TYPE STREQUAL "Debug")
   add_compile_options(-Werror)
 endif()
 
+if(QUILLARY_BUILD_FUZZ)
+  # Every library is instrumented for coverage; only the fuzz executables get
+  # libFuzzer's main.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 if(QUILLARY_SANITIZE STREQUAL "address")
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
