@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+#include <QVariantMap>
+
+#include <mutex>
+
+namespace platform {
+
+// The application's settings: one binary property list, written atomically
+// (temporary file + rename). Values set here win over registered defaults.
+// All members are thread-safe. A stored value of the wrong type reads as
+// absent through the typed getters, which then return their fallback.
+class UserDefaults {
+public:
+    // Backed by $XDG_CONFIG_HOME/Quillary/com.quorvane.Quillary.plist.
+    static UserDefaults& standard();
+
+    // Backed by `filePath` (tests, tools).
+    explicit UserDefaults(const QString& filePath);
+    ~UserDefaults();
+    UserDefaults(const UserDefaults&) = delete;
+    UserDefaults& operator=(const UserDefaults&) = delete;
+
+    void registerDefaults(const QVariantMap& defaults);
+
+    QVariant object(const QString& key) const;
+    QString string(const QString& key) const;       // "" when absent
+    qint64 integer(const QString& key) const;       // 0 when absent
+    double doubleValue(const QString& key) const;   // 0 when absent
+    bool boolValue(const QString& key) const;       // false when absent
+    QVariantMap dictionary(const QString& key) const;
+    QVariantList array(const QString& key) const;
+    QByteArray data(const QString& key) const;
+
+    // A null QVariant removes the key.
+    void set(const QString& key, const QVariant& value);
+    void remove(const QString& key);
+
+    // Writes pending changes; false if the file could not be written (the
+    // values stay in memory and are written on the next try).
+    bool synchronize();
+
+    // Re-reads the file, dropping unsaved changes (tests, external edits).
+    void reload();
+
+    QString filePath() const { return m_filePath; }
+
+    // Posted (sender = these defaults) after a value changes.
+    static const QString DidChangeNotification;
+
+private:
+    void load();
+    QVariant lookup(const QString& key) const;
+
+    QString m_filePath;
+    mutable std::recursive_mutex m_mutex;
+    QVariantMap m_values;
+    QVariantMap m_registered;
+    bool m_dirty = false;
+};
+
+}  // namespace platform
