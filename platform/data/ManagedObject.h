@@ -1,0 +1,72 @@
+#pragma once
+
+#include "platform/data/ObjectID.h"
+
+#include <QSet>
+#include <QString>
+#include <QVariantMap>
+
+namespace platform {
+
+class ManagedObjectContext;
+struct EntityDescription;
+
+// One record living in one context. Objects are created only by their context,
+// which owns them and frees them only when it is destroyed, so pointers held
+// by lists and selections stay valid. Use an object only on its context's
+// queue.
+class ManagedObject {
+public:
+    virtual ~ManagedObject();
+    ManagedObject(const ManagedObject&) = delete;
+    ManagedObject& operator=(const ManagedObject&) = delete;
+
+    const ObjectID& objectID() const { return m_objectID; }
+    const EntityDescription* entity() const { return m_entity; }
+    ManagedObjectContext* context() const { return m_context; }
+
+    bool isFault() const { return m_fault; }
+    bool isInserted() const { return m_inserted; }
+    bool isDeleted() const { return m_deleted; }
+    bool hasChanges() const;
+    // Keys changed since the last save, with their new values.
+    QVariantMap changedValues() const;
+
+    // Reads fill a fault first. Writes coerce to the attribute's type; a value
+    // that cannot be coerced, or an unknown key, is logged and not stored.
+    QVariant value(const QString& key) const;
+    bool setValue(const QString& key, const QVariant& value);
+
+    // Without change tracking or notices (caches such as a note's title).
+    QVariant primitiveValue(const QString& key) const;
+    void setPrimitiveValue(const QString& key, const QVariant& value);
+
+    // Every stored value (fills a fault).
+    QVariantMap values() const;
+
+protected:
+    ManagedObject() = default;
+
+    virtual void awakeFromInsert() {}
+    // Runs each time the object's values are loaded, also after a refresh.
+    virtual void awakeFromFetch() {}
+    virtual void didChangeValue(const QString& key) { (void)key; }
+
+private:
+    friend class ManagedObjectContext;
+    void fulfill() const;
+
+    ObjectID m_objectID;
+    const EntityDescription* m_entity = nullptr;
+    ManagedObjectContext* m_context = nullptr;
+    mutable QVariantMap m_values;
+    QSet<QString> m_changedKeys;
+    mutable bool m_fault = true;
+    bool m_inserted = false;
+    bool m_deleted = false;
+    bool m_updated = false;
+};
+
+}  // namespace platform
+
+Q_DECLARE_METATYPE(platform::ManagedObject*)

@@ -1,0 +1,144 @@
+#pragma once
+
+#include "platform/core/Error.h"
+#include "platform/data/ManagedObject.h"
+#include "platform/data/SortDescriptor.h"
+
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace platform {
+
+class PersistentStoreCoordinator;
+class Predicate;
+
+enum class ConcurrencyType { PrivateQueue, MainQueue };
+enum class MergePolicy { Error, PropertyObjectTrump };
+
+struct FetchRequest {
+    QString entityName;
+    std::shared_ptr<const Predicate> predicate;
+    std::vector<SortDescriptor> sortDescriptors;
+    int fetchLimit = 0;  // 0 = no limit
+};
+
+// Posted with the saving context as sender, synchronously on the saving thread,
+// after a save that had changes. User info: "inserted", "updated", "deleted"
+// (lists of object IDs as URI strings).
+extern const QString ContextDidSaveNotification;
+// Posted by processPendingChanges() with the context as sender. User info:
+// "inserted", "updated", "deleted" (lists of ManagedObject*).
+extern const QString ContextObjectsDidChangeNotification;
+
+// A scratch pad of records over a file (root) or over another context (child).
+// A child's save moves its changes into its parent; only a root writes the
+// file. Lock order: a context may wait on its parent, never on a child, and a
+// root never waits on any other context.
+class ManagedObjectContext {
+public:
+    explicit ManagedObjectContext(ConcurrencyType type);
+    ~ManagedObjectContext();
+    ManagedObjectContext(const ManagedObjectContext&) = delete;
+    ManagedObjectContext& operator=(const ManagedObjectContext&) = delete;
+
+    ConcurrencyType concurrencyType() const { return m_type; }
+
+    void setPersistentStoreCoordinator(std::shared_ptr<PersistentStoreCoordinator> coordinator);
+    PersistentStoreCoordinator* persistentStoreCoordinator() const;
+    // Not owned: the parent must outlive the child.
+    void setParentContext(ManagedObjectContext* parent);
+    ManagedObjectContext* parentContext() const { return m_parent; }
+
+    // Runs `fn` on the context's queue later.
+    void perform(std::function<void()> fn);
+    // Runs `fn` on the context's queue and returns when it has run. Re-entrant.
+    void performAndWait(const std::function<void()>& fn);
+
+    double stalenessInterval() const { return m_staleness; }
+    void setStalenessInterval(double seconds) { m_staleness = seconds; }  // negative = no limit
+    MergePolicy mergePolicy() const { return m_mergePolicy; }
+    void setMergePolicy(MergePolicy policy) { m_mergePolicy = policy; }
+
+    // A new object with the model's default values and a permanent ID. It is
+    // announced to list controllers by the next processPendingChanges().
+    ManagedObject* insert(const QString& entityName);
+    void remove(ManagedObject* object);
+
+    bool hasChanges() const;
+    std::vector<ManagedObject*> insertedObjects() const;
+    std::vector<ManagedObject*> updatedObjects() const;
+    std::vector<ManagedObject*> deletedObjects() const;
+    std::vector<ManagedObject*> registeredObjects() const;
+
+    // The object for `id` (a fault when not loaded yet), or null with an error
+    // when no such record exists for this context.
+    ManagedObject* existingObject(const ObjectID& id, Error* error = nullptr);
+    // The registered object for `id`, or a new fault, without checking the file.
+    ManagedObject* objectWithID(const ObjectID& id);
+
+    void processPendingChanges();
+
+    std::vector<ManagedObject*> fetch(const FetchRequest& request, Error* error = nullptr);
+    qint64 count(const FetchRequest& request, Error* error = nullptr);
+
+    // On failure every change stays in the context.
+    bool save(Error* error = nullptr);
+
+    // Turns the object back into a fault (dropping its values) unless
+    // `mergeChanges` is set and it has changes.
+    void refresh(ManagedObject* object, bool mergeChanges = false);
+
+    const ManagedObjectModel* model() const;
+    bool isOnQueue() const;
+
+private:
+    friend class ManagedObject;
+    using RowMap = std::map<ObjectID, QVariantMap>;
+
+    PersistentStoreCoordinator* rootCoordinator() const;
+    ManagedObject* registerObject(const ObjectID& id, const EntityDescription* entity);
+    void fulfillFault(ManagedObject* object);
+    std::optional<QVariantMap> visibleValues(const ObjectID& id);
+    bool visibleRows(const FetchRequest& request, RowMap* rows, Error* error);
+    void overlayChanges(const FetchRequest& request, RowMap* rows) const;
+    void noteChanged(ManagedObject* object);
+    bool saveToParent(Error* error);
+    bool saveToStore(Error* error);
+    void acceptChildChanges(const std::vector<std::pair<ObjectID, QVariantMap>>& inserted,
+                            const std::vector<std::pair<ObjectID, QVariantMap>>& updated,
+                            const std::vector<ObjectID>& deleted);
+    void didSave(const QVariantMap& userInfo);
+    void workerLoop();
+
+    const ConcurrencyType m_type;
+    std::shared_ptr<PersistentStoreCoordinator> m_coordinator;
+    ManagedObjectContext* m_parent = nullptr;
+    double m_staleness = -1;
+    MergePolicy m_mergePolicy = MergePolicy::Error;
+
+    std::map<ObjectID, std::unique_ptr<ManagedObject>> m_registry;
+    std::vector<ManagedObject*> m_pendingInserted, m_pendingUpdated, m_pendingDeleted;
+
+    // Private queue: a recursive lock held while a block runs (so blocks nest
+    // and a waiting caller runs the block on its own thread), plus a worker
+    // thread for perform().
+    mutable std::recursive_mutex m_queueLock;
+    std::atomic<std::thread::id> m_queueOwner{};
+    std::atomic<int> m_queueDepth{0};
+    std::mutex m_workMutex;
+    std::condition_variable m_workCondition;
+    std::deque<std::function<void()>> m_work;
+    std::thread m_worker;
+    bool m_stopping = false;
+};
+
+}  // namespace platform

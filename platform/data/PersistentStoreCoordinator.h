@@ -1,0 +1,95 @@
+#pragma once
+
+#include "platform/core/Error.h"
+#include "platform/data/ManagedObjectModel.h"
+#include "platform/data/ObjectID.h"
+
+#include <QString>
+#include <QVariantMap>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+struct sqlite3;
+
+namespace platform {
+
+class Predicate;
+
+// One row as read from the file.
+struct StoredRow {
+    ObjectID objectID;
+    QVariantMap values;
+    qint64 version = 0;
+};
+
+// The changes of one save, written in one transaction.
+struct StoreChanges {
+    struct Row {
+        ObjectID objectID;
+        QVariantMap values;      // inserts: every value; updates: the changed keys
+        QVariantMap fullValues;  // updates: every value the writer knows (a vanished row is written again)
+    };
+    std::vector<Row> inserted;
+    std::vector<Row> updated;
+    std::vector<ObjectID> deleted;
+};
+
+// The SQLite file under a root context. All members are thread-safe: they take
+// the coordinator's own lock, which is the innermost lock of the whole layer.
+class PersistentStoreCoordinator {
+public:
+    explicit PersistentStoreCoordinator(std::shared_ptr<const ManagedObjectModel> model);
+    ~PersistentStoreCoordinator();
+    PersistentStoreCoordinator(const PersistentStoreCoordinator&) = delete;
+    PersistentStoreCoordinator& operator=(const PersistentStoreCoordinator&) = delete;
+
+    // Opens (or creates) the file and brings its schema to the model's
+    // version. A file that is not a database, is of a newer version or fails
+    // to migrate is left exactly as it was.
+    bool open(const QString& path, Error* error = nullptr);
+    bool isOpen() const;
+    QString path() const { return m_path; }
+    const ManagedObjectModel& model() const { return *m_model; }
+    std::shared_ptr<const ManagedObjectModel> sharedModel() const { return m_model; }
+
+    ObjectID newObjectID(const QString& entity);
+
+    std::optional<std::vector<StoredRow>> fetchRows(const QString& entity, const Predicate* predicate, Error* error);
+    std::optional<qint64> countRows(const QString& entity, const Predicate* predicate, Error* error);
+    // The values of one row: from the snapshot cache when younger than
+    // `staleness` seconds (negative = any age), otherwise from the file.
+    // Empty when the row is gone.
+    std::optional<QVariantMap> rowValues(const ObjectID& id, double staleness);
+
+    // Writes every change in one transaction. Updates write only the changed
+    // columns over what is in the file (in-memory values win per property);
+    // an update of a row that is gone writes the whole row again.
+    bool write(const StoreChanges& changes, Error* error);
+
+    // For tests and tools: the raw connection (use under no context lock).
+    sqlite3* handle() const { return m_db; }
+
+private:
+    struct Snapshot {
+        QVariantMap values;
+        qint64 version = 0;
+        double readAt = 0;
+    };
+    bool migrate(int fromVersion, Error* error);
+    bool exec(const QString& sql, Error* error);
+    Error sqliteError(const QString& what) const;
+    QVariantMap readValues(const EntityDescription& entity, void* statement, int firstColumn) const;
+
+    std::shared_ptr<const ManagedObjectModel> m_model;
+    QString m_path;
+    sqlite3* m_db = nullptr;
+    mutable std::mutex m_mutex;
+    std::map<QString, qint64> m_lastKey;
+    std::map<ObjectID, Snapshot> m_snapshots;
+};
+
+}  // namespace platform

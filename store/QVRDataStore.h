@@ -1,0 +1,123 @@
+#pragma once
+
+#include "platform/core/Error.h"
+#include "platform/core/NotificationCenter.h"
+#include "platform/data/ManagedObjectContext.h"
+
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace platform {
+class UserDefaults;
+class PersistentStoreCoordinator;
+class ManagedObjectModel;
+}
+
+class QVRDataStore;
+
+// Consulted by a store about its owner's state. Every operation is optional.
+class QVRDataStoreDelegate {
+public:
+    virtual ~QVRDataStoreDelegate() = default;
+    // True while the store's objects must not be refreshed.
+    virtual bool dataStoreInUse(QVRDataStore* store) { (void)store; return false; }
+    // True lets this child save when the root asks its children to.
+    virtual bool dataStoreShouldSave(QVRDataStore* store) { (void)store; return false; }
+    virtual void dataStoreRefreshed(QVRDataStore* store, bool refreshed) { (void)store; (void)refreshed; }
+};
+
+// The note store: one root per process that owns the file and writes it, child
+// stores whose contexts save into the root's, and temporary contexts for batch
+// work. Keeps the save stamps that decide when cached objects are refreshed.
+class QVRDataStore {
+public:
+    ~QVRDataStore();
+    QVRDataStore(const QVRDataStore&) = delete;
+    QVRDataStore& operator=(const QVRDataStore&) = delete;
+
+    // The root, built once per process (from whichever thread asks first).
+    static QVRDataStore* sharedStore();
+    // A new root over `storeURL` (the default location when empty). Only
+    // sharedStore() uses the default; tests open their own files.
+    static std::unique_ptr<QVRDataStore> makeRootStore(const QString& storeURL = {});
+    // A child whose context saves into the parent's, or null when the parent
+    // has no context. The parent keeps it; it lives until close() or the
+    // parent's end.
+    static QVRDataStore* storeWithParent(QVRDataStore* parent, platform::ConcurrencyType concurrencyType);
+    static platform::UserDefaults& sharedDefaults();
+
+    static QString privateContainerURL();
+    static QString sharedContainerURL();
+    static QString storeURL();
+    static QString sharedCachesURL();
+    static QString cachesURL();
+    static QString externalRecordsURL();
+    // Removes whatever exists under the name, then re-creates the folder when
+    // `create` is set. A name that would reach outside the caches folder is
+    // refused (logged, nothing removed).
+    static QString cacheURLNamed(const QString& name, bool shared, bool create);
+
+    static std::shared_ptr<const platform::ManagedObjectModel> managedObjectModel();
+    static std::shared_ptr<platform::PersistentStoreCoordinator> persistentStoreCoordinatorWithModel(
+        std::shared_ptr<const platform::ManagedObjectModel> model, const QString& storeURL);
+
+    static quint64 bundleCurrentVersion();
+    static quint64 recordedPreviousVersion();
+
+    QVRDataStoreDelegate* delegate() const { return m_delegate; }
+    void setDelegate(QVRDataStoreDelegate* delegate) { m_delegate = delegate; }
+    QVRDataStore* parentStore() const { return m_parentStore; }
+    std::vector<QVRDataStore*> childStores() const;
+    platform::ManagedObjectContext* context() const { return m_context.get(); }
+    QString identifier() const;
+    void setIdentifier(const QString& identifier);
+    quint64 currentVersion() const;
+    quint64 previousVersion() const;
+    std::optional<platform::Error> error() const;
+    QString updatedKey() const;
+    double refreshDate() const { return m_refreshDate.load(); }
+
+    void registerCurrentVersion();
+
+    // Saves the children that agree, then the root (on the root), or this
+    // store (on a child). False when a save failed; its changes are kept.
+    bool saveData();
+    // Saves this store's own context.
+    bool saveData(const platform::Notification& notification);
+    void requestSave();
+
+    bool refreshObjects(bool force);
+    bool refreshAllObjects();
+    bool refreshUnchangedObjects();
+    bool inUse();
+
+    // A private-queue context over this store's context; the caller owns it.
+    std::unique_ptr<platform::ManagedObjectContext> temporaryContext();
+    bool saveTemporaryContext(platform::ManagedObjectContext* context, bool commit);
+
+    void close();
+    void fatalErrorWithDescription(const QString& description, const QString& suggestion = {});
+
+    static QString defaultRecoverySuggestion();
+
+private:
+    QVRDataStore() = default;
+
+    QVRDataStoreDelegate* m_delegate = nullptr;
+    QVRDataStore* m_parentStore = nullptr;
+    std::vector<std::unique_ptr<QVRDataStore>> m_childStores;
+    std::unique_ptr<platform::ManagedObjectContext> m_context;
+    std::shared_ptr<platform::PersistentStoreCoordinator> m_coordinator;
+    QString m_identifier;
+    quint64 m_currentVersion = 0;
+    quint64 m_previousVersion = 0;
+    std::optional<platform::Error> m_error;
+    std::atomic<double> m_refreshDate{0};
+    platform::ObserverToken m_childSaveObserver;  // the parent's watch of this child's saves
+    mutable std::recursive_mutex m_mutex;          // children, identifier, error
+};
