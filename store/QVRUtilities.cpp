@@ -1,0 +1,5 @@
+#include "store/QVRUtilities.h"
+
+const QString QVRUserDefaultsDidChangeNotification = QStringLiteral("QVRUserDefaultsDidChangeNotification");
+const QString QVRUserDefaultsKey = QStringLiteral("QVRUserDefaultsKey");
+const QString QVRUserDefaultsValue = QStringLiteral("QVRUserDefaultsValue");
