@@ -1,0 +1,235 @@
+#include "platform/cloud/UbiquitousKeyValueStore.h"
+
+#include "platform/cloud/InotifyWatcher.h"
+#include "platform/cloud/Ubiquity.h"
+#include "platform/core/Log.h"
+#include "platform/core/Paths.h"
+#include "platform/plist/PropertyList.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <sys/inotify.h>
+
+namespace platform {
+
+const QString UbiquitousKeyValueStore::DidChangeExternallyNotification =
+    QStringLiteral("NSUbiquitousKeyValueStoreDidChangeExternallyNotification");
+const QString UbiquitousKeyValueStore::ChangeReasonKey = QStringLiteral("NSUbiquitousKeyValueStoreChangeReasonKey");
+const QString UbiquitousKeyValueStore::ChangedKeysKey = QStringLiteral("NSUbiquitousKeyValueStoreChangedKeysKey");
+const QString UbiquitousKeyValueStore::FileName = QStringLiteral("KeyValueStore.plist");
+
+QString defaultKeyValueStorePath(bool* inCloud)
+{
+    const QString container = ubiquityContainerPath();
+    if (inCloud)
+        *inCloud = !container.isEmpty();
+    if (!container.isEmpty())
+        return container + QLatin1Char('/') + UbiquitousKeyValueStore::FileName;
+    return applicationDataDirectory() + QLatin1Char('/') + UbiquitousKeyValueStore::FileName;
+}
+
+UbiquitousKeyValueStore& UbiquitousKeyValueStore::defaultStore()
+{
+    static UbiquitousKeyValueStore* store = [] {
+        bool inCloud = false;
+        const QString path = defaultKeyValueStorePath(&inCloud);
+        auto* s = new UbiquitousKeyValueStore(path, inCloud);
+        s->followsIdentity_ = true;
+        s->identityObserver_.emplace(NotificationCenter::defaultCenter().addObserver(
+            UbiquityIdentityDidChangeNotification, nullptr, [s](const Notification&) {
+                QMetaObject::invokeMethod(s, [s] { s->followIdentity(); }, Qt::QueuedConnection);
+            }));
+        return s;
+    }();
+    return *store;
+}
+
+UbiquitousKeyValueStore::UbiquitousKeyValueStore(const QString& filePath, bool watch, QObject* parent)
+    : QObject(parent), path_(filePath.isEmpty() ? defaultKeyValueStorePath() : filePath), watch_(watch)
+{
+    rearmWatch();
+}
+
+UbiquitousKeyValueStore::~UbiquitousKeyValueStore() = default;
+
+QString UbiquitousKeyValueStore::filePath() const
+{
+    QMutexLocker lock(&mutex_);
+    return path_;
+}
+
+void UbiquitousKeyValueStore::setFilePath(const QString& filePath, bool watch)
+{
+    {
+        QMutexLocker lock(&mutex_);
+        if (filePath == path_ && watch == watch_)
+            return;
+        path_ = filePath;
+        watch_ = watch;
+    }
+    rearmWatch();
+    reload(AccountChange);
+}
+
+void UbiquitousKeyValueStore::followIdentity()
+{
+    bool inCloud = false;
+    const QString path = defaultKeyValueStorePath(&inCloud);
+    setFilePath(path, inCloud);
+}
+
+bool UbiquitousKeyValueStore::readFile(QVariantMap* values) const
+{
+    QFile file(path_);
+    if (!file.exists()) {
+        values->clear();
+        return true;
+    }
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QString error;
+    const QVariant root = readPropertyList(file.readAll(), &error);
+    if (root.typeId() != QMetaType::QVariantMap) {
+        log(QStringLiteral("Ignoring unreadable key-value file %1: %2").arg(path_, error));
+        return false;
+    }
+    *values = root.toMap();
+    return true;
+}
+
+bool UbiquitousKeyValueStore::writeFile(const QVariantMap& values) const
+{
+    QDir().mkpath(QFileInfo(path_).path());
+    QString error;
+    const QByteArray data = writePropertyList(values, PropertyListFormat::Binary, &error);
+    if (data.isEmpty()) {
+        log(QStringLiteral("Cannot encode key-value file %1: %2").arg(path_, error));
+        return false;
+    }
+    QSaveFile file(path_);
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
+        log(QStringLiteral("Cannot write key-value file %1: %2").arg(path_, file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+void UbiquitousKeyValueStore::ensureLoaded() const
+{
+    if (loaded_)
+        return;
+    // An unreadable file (a half-synced copy) leaves the store empty rather
+    // than failing every read; the next good copy is picked up by the watch.
+    QVariantMap values;
+    if (readFile(&values))
+        values_ = values;
+    loaded_ = true;
+}
+
+QVariant UbiquitousKeyValueStore::object(const QString& key) const
+{
+    QMutexLocker lock(&mutex_);
+    ensureLoaded();
+    return values_.value(key);
+}
+
+QString UbiquitousKeyValueStore::string(const QString& key) const
+{
+    const QVariant value = object(key);
+    return value.typeId() == QMetaType::QString ? value.toString() : QString();
+}
+
+QVariantMap UbiquitousKeyValueStore::dictionaryRepresentation() const
+{
+    QMutexLocker lock(&mutex_);
+    ensureLoaded();
+    return values_;
+}
+
+void UbiquitousKeyValueStore::set(const QString& key, const QVariant& value)
+{
+    if (!value.isValid()) {
+        remove(key);
+        return;
+    }
+    QMutexLocker lock(&mutex_);
+    ensureLoaded();
+    values_.insert(key, value);
+    writeFile(values_);
+}
+
+void UbiquitousKeyValueStore::remove(const QString& key)
+{
+    QMutexLocker lock(&mutex_);
+    ensureLoaded();
+    if (values_.remove(key) > 0)
+        writeFile(values_);
+}
+
+bool UbiquitousKeyValueStore::synchronize()
+{
+    reload(ServerChange);
+    return true;
+}
+
+void UbiquitousKeyValueStore::reload(int reason)
+{
+    QStringList changed;
+    {
+        QMutexLocker lock(&mutex_);
+        const bool wasLoaded = loaded_;
+        QVariantMap fresh;
+        if (!readFile(&fresh))
+            return;
+        const QVariantMap old = values_;
+        values_ = fresh;
+        loaded_ = true;
+        // The first load is not a change: otherwise every start would look
+        // like news from another machine.
+        if (!wasLoaded || !watch_)
+            return;
+        for (auto it = fresh.cbegin(); it != fresh.cend(); ++it)
+            if (!old.contains(it.key()) || old.value(it.key()) != it.value())
+                changed.append(it.key());
+        for (auto it = old.cbegin(); it != old.cend(); ++it)
+            if (!fresh.contains(it.key()))
+                changed.append(it.key());
+    }
+    if (changed.isEmpty())
+        return;
+    changed.sort();
+    QVariantMap info;
+    info.insert(ChangeReasonKey, reason);
+    info.insert(ChangedKeysKey, changed);
+    NotificationCenter::defaultCenter().post(DidChangeExternallyNotification, this, info);
+}
+
+void UbiquitousKeyValueStore::rearmWatch()
+{
+    delete watcher_;
+    watcher_ = nullptr;
+    folderWatch_ = -1;
+    QString path;
+    bool watch;
+    {
+        QMutexLocker lock(&mutex_);
+        path = path_;
+        watch = watch_;
+    }
+    if (!watch)
+        return;
+    watcher_ = new InotifyWatcher(this);
+    const QString folder = QFileInfo(path).path();
+    const QString name = QFileInfo(path).fileName();
+    QDir().mkpath(folder);
+    folderWatch_ = watcher_->addWatch(folder, IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM | IN_ONLYDIR);
+    connect(watcher_, &InotifyWatcher::fileEvent, this, [this, name](int wd, quint32, const QString& eventName) {
+        if (wd < 0 || (wd == folderWatch_ && eventName == name))
+            reload(ServerChange);
+    });
+}
+
+} // namespace platform
