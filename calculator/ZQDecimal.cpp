@@ -1,40 +1,771 @@
 #include "calculator/ZQDecimal.h"
 
-// Interim bodies: the interface is settled, the arithmetic follows.
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
 
-ZQDecimal ZQDecimal::notANumber() { ZQDecimal d; d.m_nan = true; return d; }
-ZQDecimal ZQDecimal::one() { return fromParts(1, 0, false); }
-ZQDecimal ZQDecimal::fromParts(ZQUInt128 mantissa, int exponent, bool negative, ZQCalculationError* error)
+namespace {
+
+using u64 = std::uint64_t;
+using u32 = std::uint32_t;
+
+constexpr int kDigits = ZQDecimal::MaxDigits;
+constexpr u64 kTen19 = 10000000000000000000ULL;
+
+constexpr std::array<ZQUInt128, 39> makePow10()
 {
-    if (error) *error = ZQCalculationError::NoError;
+    std::array<ZQUInt128, 39> p{};
+    p[0] = 1;
+    for (int i = 1; i < 39; ++i)
+        p[i] = p[i - 1] * 10;
+    return p;
+}
+constexpr std::array<ZQUInt128, 39> kPow10 = makePow10();
+
+// Exact intermediates: products of two mantissas and scaled dividends need up
+// to 77 digits, which 256 bits hold (2^256 > 1.15 * 10^77).
+struct U256 {
+    std::array<u64, 4> limb{};  // least significant first
+
+    static U256 from(ZQUInt128 v)
+    {
+        U256 r;
+        r.limb[0] = static_cast<u64>(v);
+        r.limb[1] = static_cast<u64>(v >> 64);
+        return r;
+    }
+    bool isZero() const { return (limb[0] | limb[1] | limb[2] | limb[3]) == 0; }
+    bool fitsIn128() const { return (limb[2] | limb[3]) == 0; }
+    ZQUInt128 low128() const { return (static_cast<ZQUInt128>(limb[1]) << 64) | limb[0]; }
+};
+
+int compare(const U256& a, const U256& b)
+{
+    for (int i = 3; i >= 0; --i)
+        if (a.limb[i] != b.limb[i])
+            return a.limb[i] < b.limb[i] ? -1 : 1;
+    return 0;
+}
+
+U256 add(const U256& a, const U256& b)
+{
+    U256 r;
+    u64 carry = 0;
+    for (int i = 0; i < 4; ++i) {
+        ZQUInt128 s = static_cast<ZQUInt128>(a.limb[i]) + b.limb[i] + carry;
+        r.limb[i] = static_cast<u64>(s);
+        carry = static_cast<u64>(s >> 64);
+    }
+    return r;
+}
+
+U256 subtract(const U256& a, const U256& b)  // a >= b
+{
+    U256 r;
+    u64 borrow = 0;
+    for (int i = 0; i < 4; ++i) {
+        u64 d = a.limb[i] - b.limb[i] - borrow;
+        borrow = (a.limb[i] < b.limb[i] || (a.limb[i] == b.limb[i] && borrow)) ? 1 : 0;
+        r.limb[i] = d;
+    }
+    return r;
+}
+
+U256 multiplySmall(const U256& a, u64 m)  // callers keep the product below 2^256
+{
+    U256 r;
+    u64 carry = 0;
+    for (int i = 0; i < 4; ++i) {
+        ZQUInt128 p = static_cast<ZQUInt128>(a.limb[i]) * m + carry;
+        r.limb[i] = static_cast<u64>(p);
+        carry = static_cast<u64>(p >> 64);
+    }
+    return r;
+}
+
+U256 multiply(ZQUInt128 a, ZQUInt128 b)
+{
+    const u64 a0 = static_cast<u64>(a), a1 = static_cast<u64>(a >> 64);
+    const u64 b0 = static_cast<u64>(b), b1 = static_cast<u64>(b >> 64);
+    const ZQUInt128 p00 = static_cast<ZQUInt128>(a0) * b0;
+    const ZQUInt128 p01 = static_cast<ZQUInt128>(a0) * b1;
+    const ZQUInt128 p10 = static_cast<ZQUInt128>(a1) * b0;
+    const ZQUInt128 p11 = static_cast<ZQUInt128>(a1) * b1;
+    U256 r;
+    r.limb[0] = static_cast<u64>(p00);
+    ZQUInt128 mid = (p00 >> 64) + static_cast<u64>(p01) + static_cast<u64>(p10);
+    r.limb[1] = static_cast<u64>(mid);
+    ZQUInt128 high = (mid >> 64) + (p01 >> 64) + (p10 >> 64) + static_cast<u64>(p11);
+    r.limb[2] = static_cast<u64>(high);
+    r.limb[3] = static_cast<u64>((high >> 64) + (p11 >> 64));
+    return r;
+}
+
+U256 multiplyPow10(U256 a, int k)
+{
+    while (k >= 19) {
+        a = multiplySmall(a, kTen19);
+        k -= 19;
+    }
+    if (k > 0)
+        a = multiplySmall(a, static_cast<u64>(kPow10[k]));
+    return a;
+}
+
+u64 divideSmall(U256& a, u64 d)  // a /= d, returns the remainder
+{
+    u64 rem = 0;
+    for (int i = 3; i >= 0; --i) {
+        ZQUInt128 cur = (static_cast<ZQUInt128>(rem) << 64) | a.limb[i];
+        a.limb[i] = static_cast<u64>(cur / d);
+        rem = static_cast<u64>(cur % d);
+    }
+    return rem;
+}
+
+// a /= 10^k; answers whether a non-zero remainder was dropped.
+bool dividePow10(U256& a, int k)
+{
+    bool inexact = false;
+    while (k >= 19) {
+        inexact |= divideSmall(a, kTen19) != 0;
+        k -= 19;
+    }
+    if (k > 0)
+        inexact |= divideSmall(a, static_cast<u64>(kPow10[k])) != 0;
+    return inexact;
+}
+
+const std::array<U256, 78>& pow10Table()
+{
+    static const std::array<U256, 78> table = [] {
+        std::array<U256, 78> t{};
+        t[0] = U256::from(1);
+        for (int i = 1; i < 78; ++i)
+            t[i] = multiplySmall(t[i - 1], 10);
+        return t;
+    }();
+    return table;
+}
+
+int digitCount(const U256& a)
+{
+    const auto& p = pow10Table();
+    int n = 0;
+    // Start near the answer from the bit length (log10(2) ~ 0.30103).
+    int bits = 0;
+    for (int i = 3; i >= 0; --i)
+        if (a.limb[i]) {
+            bits = i * 64 + 64 - __builtin_clzll(a.limb[i]);
+            break;
+        }
+    n = bits * 30103 / 100000;
+    if (n > 0)
+        --n;
+    while (n < 78 && compare(a, p[n]) >= 0)
+        ++n;
+    return n;
+}
+
+int digitCount(ZQUInt128 a)
+{
+    int n = 0;
+    while (n < 39 && a >= kPow10[n])
+        ++n;
+    return n;
+}
+
+// Quotient and remainder of a 256-bit number by a divisor of up to 128 bits
+// (Knuth's algorithm D on 32-bit digits).
+U256 divide(const U256& u256, ZQUInt128 v128, bool* inexact)
+{
+    if ((v128 >> 64) == 0) {
+        U256 q = u256;
+        u64 r = divideSmall(q, static_cast<u64>(v128));
+        *inexact = r != 0;
+        return q;
+    }
+    u32 u[9] = {};
+    u32 v[4];
+    for (int i = 0; i < 4; ++i) {
+        u[2 * i] = static_cast<u32>(u256.limb[i]);
+        u[2 * i + 1] = static_cast<u32>(u256.limb[i] >> 32);
+        v[i] = static_cast<u32>(v128 >> (32 * i));
+    }
+    int n = 4;
+    while (v[n - 1] == 0)
+        --n;
+    int m = 8;
+    while (m > n && u[m - 1] == 0)
+        --m;
+    if (m < n) {
+        *inexact = !u256.isZero();
+        return U256();
+    }
+    const int s = __builtin_clz(v[n - 1]);
+    u32 vn[4] = {};
+    u32 un[9] = {};
+    for (int i = n - 1; i > 0; --i)
+        vn[i] = (v[i] << s) | (s ? static_cast<u32>(static_cast<u64>(v[i - 1]) >> (32 - s)) : 0);
+    vn[0] = v[0] << s;
+    un[m] = s ? static_cast<u32>(static_cast<u64>(u[m - 1]) >> (32 - s)) : 0;
+    for (int i = m - 1; i > 0; --i)
+        un[i] = (u[i] << s) | (s ? static_cast<u32>(static_cast<u64>(u[i - 1]) >> (32 - s)) : 0);
+    un[0] = u[0] << s;
+
+    u32 q[9] = {};
+    const u64 b = 1ULL << 32;
+    for (int j = m - n; j >= 0; --j) {
+        const u64 num = (static_cast<u64>(un[j + n]) << 32) | un[j + n - 1];
+        u64 qhat = num / vn[n - 1];
+        u64 rhat = num % vn[n - 1];
+        while (qhat >= b || qhat * vn[n - 2] > ((rhat << 32) | un[j + n - 2])) {
+            --qhat;
+            rhat += vn[n - 1];
+            if (rhat >= b)
+                break;
+        }
+        std::int64_t borrow = 0;
+        std::int64_t t = 0;
+        for (int i = 0; i < n; ++i) {
+            const u64 p = qhat * vn[i];
+            t = static_cast<std::int64_t>(un[i + j]) - borrow - static_cast<std::int64_t>(p & 0xFFFFFFFFULL);
+            un[i + j] = static_cast<u32>(t);
+            borrow = static_cast<std::int64_t>(p >> 32) - (t >> 32);
+        }
+        t = static_cast<std::int64_t>(un[j + n]) - borrow;
+        un[j + n] = static_cast<u32>(t);
+        q[j] = static_cast<u32>(qhat);
+        if (t < 0) {
+            --q[j];
+            u64 carry = 0;
+            for (int i = 0; i < n; ++i) {
+                const u64 sum = static_cast<u64>(un[i + j]) + vn[i] + carry;
+                un[i + j] = static_cast<u32>(sum);
+                carry = sum >> 32;
+            }
+            un[j + n] = static_cast<u32>(static_cast<u64>(un[j + n]) + carry);
+        }
+    }
+    bool rem = false;
+    for (int i = 0; i < n; ++i)
+        rem |= un[i] != 0;
+    *inexact = rem;
+    U256 result;
+    for (int i = 0; i < 4; ++i)
+        result.limb[i] = (static_cast<u64>(q[2 * i + 1]) << 32) | q[2 * i];
+    return result;
+}
+
+void note(ZQCalculationError* error, ZQCalculationError value)
+{
+    if (error)
+        *error = value;
+}
+
+}  // namespace
+
+// The single rounding step of every operation: the exact result is
+// coefficient * 10^exponent, plus, when `sticky`, something non-zero below
+// the coefficient's last digit (callers then always have digits to drop).
+// The exponent never goes below `minExponent`.
+class ZQDecimalBuilder {
+public:
+    static ZQDecimal finish(U256 coefficient, int exponent, bool negative, bool sticky,
+                            ZQRoundingMode mode, ZQCalculationError* error,
+                            int minExponent = ZQDecimal::MinExponent)
+    {
+        note(error, ZQCalculationError::NoError);
+        if (coefficient.isZero() && !sticky)
+            return ZQDecimal();
+        const int n = coefficient.isZero() ? 0 : digitCount(coefficient);
+        int drop = n > kDigits ? n - kDigits : 0;
+        bool forcedByRange = false;
+        if (exponent + drop < minExponent) {
+            drop = minExponent - exponent;
+            forcedByRange = minExponent == ZQDecimal::MinExponent;
+        }
+        int lastDigit = 0;     // the first dropped digit
+        bool below = sticky;   // anything non-zero after it
+        ZQUInt128 q = 0;
+        if (drop == 0) {
+            q = coefficient.low128();
+        } else if (drop > n) {
+            below = below || !coefficient.isZero();
+        } else {
+            below |= dividePow10(coefficient, drop - 1);
+            lastDigit = static_cast<int>(divideSmall(coefficient, 10));
+            q = coefficient.low128();
+        }
+        const bool inexact = lastDigit != 0 || below;
+        bool up = false;
+        switch (mode) {
+        case ZQRoundingMode::Bankers:
+            up = lastDigit > 5 || (lastDigit == 5 && (below || (q & 1)));
+            break;
+        case ZQRoundingMode::Plain:
+            up = lastDigit >= 5;
+            break;
+        case ZQRoundingMode::Down:
+            up = inexact && negative;
+            break;
+        case ZQRoundingMode::Up:
+            up = inexact && !negative;
+            break;
+        }
+        int e = exponent + drop;
+        if (up && ++q == kPow10[kDigits]) {
+            q = kPow10[kDigits - 1];
+            ++e;
+        }
+        if (inexact)
+            note(error, forcedByRange ? ZQCalculationError::Underflow
+                                      : ZQCalculationError::LossOfPrecision);
+        if (q == 0)
+            return ZQDecimal();
+        while (q % 10 == 0) {
+            q /= 10;
+            ++e;
+        }
+        if (e > ZQDecimal::MaxExponent) {
+            const int extra = e - ZQDecimal::MaxExponent;
+            if (digitCount(q) + extra > kDigits) {
+                note(error, ZQCalculationError::Overflow);
+                return ZQDecimal::notANumber();
+            }
+            q *= kPow10[extra];
+            e = ZQDecimal::MaxExponent;
+        }
+        ZQDecimal d;
+        d.m_mantissa = q;
+        d.m_exponent = static_cast<std::int16_t>(e);
+        d.m_negative = negative;
+        return d;
+    }
+
+    static ZQCalculationError addSigned(ZQDecimal* result, const ZQDecimal& a, const ZQDecimal& b,
+                                        bool negateB, ZQRoundingMode mode);
+    static ZQCalculationError multiply(ZQDecimal* result, const ZQDecimal& a, const ZQDecimal& b,
+                                       ZQRoundingMode mode);
+    static ZQCalculationError divide(ZQDecimal* result, const ZQDecimal& a, const ZQDecimal& b,
+                                     ZQRoundingMode mode);
+    static ZQCalculationError scale(ZQDecimal* result, const ZQDecimal& x, int power, int minExponent,
+                                    ZQRoundingMode mode);
+};
+
+ZQCalculationError ZQDecimalBuilder::addSigned(ZQDecimal* result, const ZQDecimal& a,
+                                               const ZQDecimal& b0, bool negateB, ZQRoundingMode mode)
+{
+    if (a.m_nan || b0.m_nan) {
+        *result = ZQDecimal::notANumber();
+        return ZQCalculationError::NoError;
+    }
+    ZQDecimal b = b0;
+    if (negateB && !b.isZero())
+        b.m_negative = !b.m_negative;
+    if (a.isZero() || b.isZero()) {
+        *result = a.isZero() ? b : a;
+        return ZQCalculationError::NoError;
+    }
+    // `big` has the larger exponent. An operand lying wholly below the
+    // rounding position only decides the rounding, so it is replaced by one
+    // unit just under that position; this bounds the alignment to 76 digits.
+    const ZQDecimal& big = a.m_exponent >= b.m_exponent ? a : b;
+    const ZQDecimal& small = a.m_exponent >= b.m_exponent ? b : a;
+    ZQUInt128 smallMantissa = small.m_mantissa;
+    int smallExponent = small.m_exponent;
+    const int bigLength = digitCount(big.m_mantissa);
+    const int floorExponent = big.m_exponent + std::min(-1, bigLength - kDigits - 2);
+    if (digitCount(smallMantissa) + smallExponent - 1 < floorExponent) {
+        smallMantissa = 1;
+        smallExponent = floorExponent;
+    }
+    const int shift = big.m_exponent - smallExponent;
+    const U256 x = multiplyPow10(U256::from(big.m_mantissa), shift);
+    const U256 y = U256::from(smallMantissa);
+    if (big.m_negative == small.m_negative) {
+        ZQCalculationError error;
+        *result = finish(add(x, y), smallExponent, big.m_negative, false, mode, &error);
+        return error;
+    }
+    const int order = compare(x, y);
+    if (order == 0) {
+        *result = ZQDecimal();
+        return ZQCalculationError::NoError;
+    }
+    ZQCalculationError error;
+    if (order > 0)
+        *result = finish(subtract(x, y), smallExponent, big.m_negative, false, mode, &error);
+    else
+        *result = finish(subtract(y, x), smallExponent, small.m_negative, false, mode, &error);
+    return error;
+}
+
+ZQCalculationError ZQDecimalBuilder::multiply(ZQDecimal* result, const ZQDecimal& a,
+                                              const ZQDecimal& b, ZQRoundingMode mode)
+{
+    if (a.m_nan || b.m_nan) {
+        *result = ZQDecimal::notANumber();
+        return ZQCalculationError::NoError;
+    }
+    ZQCalculationError error;
+    *result = finish(::multiply(a.m_mantissa, b.m_mantissa), a.m_exponent + b.m_exponent,
+                     a.m_negative != b.m_negative, false, mode, &error);
+    return error;
+}
+
+ZQCalculationError ZQDecimalBuilder::divide(ZQDecimal* result, const ZQDecimal& a,
+                                            const ZQDecimal& b, ZQRoundingMode mode)
+{
+    if (a.m_nan || b.m_nan) {
+        *result = ZQDecimal::notANumber();
+        return ZQCalculationError::NoError;
+    }
+    if (b.isZero()) {
+        *result = ZQDecimal::notANumber();
+        return ZQCalculationError::DivideByZero;
+    }
+    if (a.isZero()) {
+        *result = ZQDecimal();
+        return ZQCalculationError::NoError;
+    }
+    // Scale the dividend so that the quotient has at least 39 digits (one to
+    // round on) and the remainder tells whether anything lies beyond it.
+    const int k = digitCount(b.m_mantissa) - digitCount(a.m_mantissa) + kDigits + 1;
+    const U256 dividend = multiplyPow10(U256::from(a.m_mantissa), k);
+    bool inexact = false;
+    const U256 q = ::divide(dividend, b.m_mantissa, &inexact);
+    ZQCalculationError error;
+    *result = finish(q, a.m_exponent - b.m_exponent - k, a.m_negative != b.m_negative,
+                     inexact, mode, &error);
+    return error;
+}
+
+ZQCalculationError ZQDecimalBuilder::scale(ZQDecimal* result, const ZQDecimal& x, int power,
+                                           int minExponent, ZQRoundingMode mode)
+{
+    if (x.m_nan) {
+        *result = x;
+        return ZQCalculationError::NoError;
+    }
+    ZQCalculationError error;
+    *result = finish(U256::from(x.m_mantissa), x.m_exponent + power, x.m_negative, false, mode,
+                     &error, minExponent);
+    return error;
+}
+
+ZQDecimal ZQDecimal::notANumber()
+{
     ZQDecimal d;
-    d.m_mantissa = mantissa;
-    d.m_exponent = static_cast<std::int16_t>(exponent);
-    d.m_negative = negative && mantissa != 0;
+    d.m_nan = true;
     return d;
 }
-std::optional<ZQDecimal> ZQDecimal::fromString(std::string_view, ZQCalculationError* error)
+
+ZQDecimal ZQDecimal::one()
 {
-    if (error) *error = ZQCalculationError::NoError;
-    return std::nullopt;
+    return fromUInt64(1);
 }
-ZQDecimal ZQDecimal::fromUInt64(std::uint64_t value) { return fromParts(value, 0, false); }
+
+ZQDecimal ZQDecimal::fromParts(ZQUInt128 mantissa, int exponent, bool negative,
+                               ZQCalculationError* error)
+{
+    // Far outside the range every digit is lost either way; clamping keeps
+    // the exponent arithmetic small.
+    exponent = std::max(-1000, std::min(1000, exponent));
+    return ZQDecimalBuilder::finish(U256::from(mantissa), exponent, negative, false,
+                                    ZQRoundingMode::Bankers, error);
+}
+
+std::optional<ZQDecimal> ZQDecimal::fromString(std::string_view text, ZQCalculationError* error)
+{
+    note(error, ZQCalculationError::NoError);
+    if (text == "NaN")
+        return notANumber();
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    U256 coefficient;
+    int kept = 0;           // significant digits held in the coefficient
+    bool sticky = false;    // a non-zero digit beyond those
+    long long scale = 0;    // power of ten of the coefficient's last digit
+    bool anyDigit = false;
+    bool seenPoint = false;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '.' && !seenPoint) {
+            seenPoint = true;
+            continue;
+        }
+        if (c < '0' || c > '9')
+            break;
+        anyDigit = true;
+        const int digit = c - '0';
+        if (kept == 0 && digit == 0) {
+            if (seenPoint)
+                --scale;
+            continue;
+        }
+        if (kept < 76) {
+            coefficient = add(multiplySmall(coefficient, 10), U256::from(static_cast<ZQUInt128>(digit)));
+            ++kept;
+            if (seenPoint)
+                --scale;
+        } else {
+            sticky |= digit != 0;
+            if (!seenPoint)
+                ++scale;
+        }
+    }
+    if (!anyDigit)
+        return std::nullopt;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        bool negativeExponent = false;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+            negativeExponent = text[i++] == '-';
+        if (i == text.size())
+            return std::nullopt;
+        long long e = 0;
+        for (; i < text.size(); ++i) {
+            if (text[i] < '0' || text[i] > '9')
+                return std::nullopt;
+            e = std::min(e * 10 + (text[i] - '0'), 1'000'000'000LL);
+        }
+        scale += negativeExponent ? -e : e;
+    }
+    if (i != text.size())
+        return std::nullopt;
+    if (coefficient.isZero())
+        return ZQDecimal();
+    // Past these bounds the answer is overflow or nothing at all.
+    const int exponent = static_cast<int>(std::max(-1000LL, std::min(1000LL, scale)));
+    if (scale - exponent != 0 && scale > 0) {
+        note(error, ZQCalculationError::Overflow);
+        return notANumber();
+    }
+    return ZQDecimalBuilder::finish(coefficient, exponent, negative, sticky, ZQRoundingMode::Bankers,
+                                    error);
+}
+
+ZQDecimal ZQDecimal::fromUInt64(std::uint64_t value)
+{
+    return fromParts(value, 0, false);
+}
+
 ZQDecimal ZQDecimal::fromInt64(std::int64_t value)
 {
-    return fromParts(value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value), 0, value < 0);
+    const u64 magnitude = value < 0 ? 0 - static_cast<u64>(value) : static_cast<u64>(value);
+    return fromParts(magnitude, 0, value < 0);
 }
-ZQDecimal ZQDecimal::fromDouble(double) { return notANumber(); }
-double ZQDecimal::toDouble() const { return 0.0; }
-std::int64_t ZQDecimal::toInt64() const { return 0; }
-std::uint64_t ZQDecimal::toUInt64() const { return 0; }
-std::string ZQDecimal::toString() const { return m_nan ? "NaN" : "0"; }
-std::size_t ZQDecimal::hash() const { return static_cast<std::size_t>(m_mantissa) ^ static_cast<std::size_t>(m_exponent); }
 
-ZQCalculationError ZQDecimalAdd(ZQDecimal* r, const ZQDecimal&, const ZQDecimal&, ZQRoundingMode) { *r = ZQDecimal::notANumber(); return ZQCalculationError::NoError; }
-ZQCalculationError ZQDecimalSubtract(ZQDecimal* r, const ZQDecimal&, const ZQDecimal&, ZQRoundingMode) { *r = ZQDecimal::notANumber(); return ZQCalculationError::NoError; }
-ZQCalculationError ZQDecimalMultiply(ZQDecimal* r, const ZQDecimal&, const ZQDecimal&, ZQRoundingMode) { *r = ZQDecimal::notANumber(); return ZQCalculationError::NoError; }
-ZQCalculationError ZQDecimalDivide(ZQDecimal* r, const ZQDecimal&, const ZQDecimal&, ZQRoundingMode) { *r = ZQDecimal::notANumber(); return ZQCalculationError::NoError; }
-ZQCalculationError ZQDecimalPower(ZQDecimal* r, const ZQDecimal&, std::uint64_t, ZQRoundingMode) { *r = ZQDecimal::notANumber(); return ZQCalculationError::NoError; }
-ZQCalculationError ZQDecimalMultiplyByPowerOf10(ZQDecimal* r, const ZQDecimal&, int, ZQRoundingMode) { *r = ZQDecimal::notANumber(); return ZQCalculationError::NoError; }
-ZQCalculationError ZQDecimalRound(ZQDecimal* r, const ZQDecimal& x, int, ZQRoundingMode) { *r = x; return ZQCalculationError::NoError; }
-ZQComparisonResult ZQDecimalCompare(const ZQDecimal&, const ZQDecimal&) { return ZQComparisonResult::Same; }
+ZQDecimal ZQDecimal::fromDouble(double value)
+{
+    if (!std::isfinite(value))
+        return notANumber();
+    char buffer[64];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return fromString(std::string_view(buffer, static_cast<std::size_t>(end.ptr - buffer)))
+        .value_or(notANumber());
+}
+
+namespace {
+
+std::string mantissaDigits(ZQUInt128 m)
+{
+    char buffer[48];
+    char* p = buffer + sizeof buffer;
+    do {
+        *--p = static_cast<char>('0' + static_cast<int>(m % 10));
+        m /= 10;
+    } while (m != 0);
+    return std::string(p, buffer + sizeof buffer);
+}
+
+}  // namespace
+
+double ZQDecimal::toDouble() const
+{
+    if (m_nan)
+        return std::numeric_limits<double>::quiet_NaN();
+    const std::string text = mantissaDigits(m_mantissa) + "e" + std::to_string(m_exponent);
+    double value = 0.0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return m_negative ? -value : value;
+}
+
+std::int64_t ZQDecimal::toInt64() const
+{
+    if (m_nan)
+        return 0;
+    const std::uint64_t limit = m_negative ? 9223372036854775808ULL : 9223372036854775807ULL;
+    ZQUInt128 whole;
+    if (m_exponent >= 0) {
+        if (m_exponent > 19)
+            whole = static_cast<ZQUInt128>(limit) + 1;
+        else {
+            whole = m_mantissa;
+            for (int i = 0; i < m_exponent && whole <= limit; ++i)
+                whole *= 10;
+        }
+    } else {
+        whole = -m_exponent > kDigits ? 0 : m_mantissa / kPow10[-m_exponent];
+    }
+    const u64 magnitude = whole > limit ? limit : static_cast<u64>(whole);
+    return m_negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
+}
+
+std::uint64_t ZQDecimal::toUInt64() const
+{
+    if (m_nan || m_negative)
+        return 0;
+    const ZQUInt128 limit = std::numeric_limits<u64>::max();
+    ZQUInt128 whole;
+    if (m_exponent >= 0) {
+        if (m_exponent > 20)
+            return std::numeric_limits<u64>::max();
+        whole = m_mantissa;
+        for (int i = 0; i < m_exponent && whole <= limit; ++i)
+            whole *= 10;
+    } else {
+        whole = -m_exponent > kDigits ? 0 : m_mantissa / kPow10[-m_exponent];
+    }
+    return whole > limit ? std::numeric_limits<u64>::max() : static_cast<u64>(whole);
+}
+
+std::string ZQDecimal::toString() const
+{
+    if (m_nan)
+        return "NaN";
+    std::string digits = mantissaDigits(m_mantissa);
+    std::string out = m_negative ? "-" : "";
+    if (m_exponent >= 0) {
+        out += digits;
+        if (m_mantissa != 0)
+            out.append(static_cast<std::size_t>(m_exponent), '0');
+        return out;
+    }
+    const std::size_t fraction = static_cast<std::size_t>(-m_exponent);
+    if (digits.size() <= fraction) {
+        out += "0.";
+        out.append(fraction - digits.size(), '0');
+        out += digits;
+    } else {
+        out += digits.substr(0, digits.size() - fraction);
+        out += '.';
+        out += digits.substr(digits.size() - fraction);
+    }
+    return out;
+}
+
+std::size_t ZQDecimal::hash() const
+{
+    if (m_nan)
+        return 0x9e3779b97f4a7c15ULL;
+    const u64 lo = static_cast<u64>(m_mantissa), hi = static_cast<u64>(m_mantissa >> 64);
+    u64 h = lo * 0x9e3779b97f4a7c15ULL;
+    h ^= hi + 0x7f4a7c159e3779b9ULL + (h << 6) + (h >> 2);
+    h ^= static_cast<u64>(static_cast<std::int64_t>(m_exponent) * 2 + (m_negative ? 1 : 0)) * 0xff51afd7ed558ccdULL;
+    return static_cast<std::size_t>(h);
+}
+
+ZQCalculationError ZQDecimalAdd(ZQDecimal* result, const ZQDecimal& a, const ZQDecimal& b,
+                                ZQRoundingMode mode)
+{
+    return ZQDecimalBuilder::addSigned(result, a, b, false, mode);
+}
+
+ZQCalculationError ZQDecimalSubtract(ZQDecimal* result, const ZQDecimal& a, const ZQDecimal& b,
+                                     ZQRoundingMode mode)
+{
+    return ZQDecimalBuilder::addSigned(result, a, b, true, mode);
+}
+
+ZQCalculationError ZQDecimalMultiply(ZQDecimal* result, const ZQDecimal& a, const ZQDecimal& b,
+                                     ZQRoundingMode mode)
+{
+    return ZQDecimalBuilder::multiply(result, a, b, mode);
+}
+
+ZQCalculationError ZQDecimalDivide(ZQDecimal* result, const ZQDecimal& a, const ZQDecimal& b,
+                                   ZQRoundingMode mode)
+{
+    return ZQDecimalBuilder::divide(result, a, b, mode);
+}
+
+ZQCalculationError ZQDecimalPower(ZQDecimal* result, const ZQDecimal& base, std::uint64_t n,
+                                  ZQRoundingMode mode)
+{
+    ZQDecimal r = ZQDecimal::one();
+    ZQDecimal b = base;
+    ZQCalculationError worst = ZQCalculationError::NoError;
+    const auto keep = [&worst](ZQCalculationError e) {
+        if (static_cast<int>(e) > static_cast<int>(worst))
+            worst = e;
+    };
+    while (n != 0) {
+        if (n & 1) {
+            keep(ZQDecimalMultiply(&r, r, b, mode));
+            if (r.isNaN())
+                break;
+        }
+        n >>= 1;
+        if (n != 0) {
+            keep(ZQDecimalMultiply(&b, b, b, mode));
+            if (b.isNaN()) {
+                r = b;
+                break;
+            }
+        }
+    }
+    *result = r;
+    return worst;
+}
+
+ZQCalculationError ZQDecimalMultiplyByPowerOf10(ZQDecimal* result, const ZQDecimal& x, int power,
+                                                ZQRoundingMode mode)
+{
+    power = std::max(-1000, std::min(1000, power));
+    return ZQDecimalBuilder::scale(result, x, power, ZQDecimal::MinExponent, mode);
+}
+
+ZQCalculationError ZQDecimalRound(ZQDecimal* result, const ZQDecimal& x, int scale,
+                                  ZQRoundingMode mode)
+{
+    scale = std::max(-1000, std::min(1000, scale));
+    if (x.isNaN() || x.exponent() >= -scale) {
+        *result = x;
+        return ZQCalculationError::NoError;
+    }
+    return ZQDecimalBuilder::scale(result, x, 0, std::max(-scale, ZQDecimal::MinExponent), mode);
+}
+
+ZQComparisonResult ZQDecimalCompare(const ZQDecimal& a, const ZQDecimal& b)
+{
+    using R = ZQComparisonResult;
+    if (a.isNaN() || b.isNaN())
+        return a.isNaN() == b.isNaN() ? R::Same : (a.isNaN() ? R::Ascending : R::Descending);
+    const int signA = a.isZero() ? 0 : (a.isNegative() ? -1 : 1);
+    const int signB = b.isZero() ? 0 : (b.isNegative() ? -1 : 1);
+    if (signA != signB)
+        return signA < signB ? R::Ascending : R::Descending;
+    if (signA == 0)
+        return R::Same;
+    const int lengthA = digitCount(a.mantissa()), lengthB = digitCount(b.mantissa());
+    const int topA = a.exponent() + lengthA, topB = b.exponent() + lengthB;
+    int magnitude = 0;
+    if (topA != topB) {
+        magnitude = topA < topB ? -1 : 1;
+    } else {
+        // Same leading position: pad both to 38 digits and compare.
+        const ZQUInt128 x = a.mantissa() * kPow10[kDigits - lengthA];
+        const ZQUInt128 y = b.mantissa() * kPow10[kDigits - lengthB];
+        magnitude = x == y ? 0 : (x < y ? -1 : 1);
+    }
+    if (signA < 0)
+        magnitude = -magnitude;
+    return magnitude == 0 ? R::Same : (magnitude < 0 ? R::Ascending : R::Descending);
+}

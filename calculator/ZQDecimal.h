@@ -83,6 +83,7 @@ public:
     friend bool operator!=(const ZQDecimal& a, const ZQDecimal& b) { return !(a == b); }
 
 private:
+    friend class ZQDecimalBuilder;
     ZQUInt128 m_mantissa = 0;
     std::int16_t m_exponent = 0;
     bool m_negative = false;

@@ -1,0 +1,188 @@
+#!/usr/bin/env python3
+"""Writes DecimalCases.tsv: operations of the 38-digit decimal type with the
+answers of Python's decimal module in the same arithmetic (38 digits,
+exponents -128..127, one rounding per operation). Run it again only to change
+the cases: python3 DecimalCases.py > DecimalCases.tsv"""
+import decimal
+import random
+from decimal import Decimal
+
+MODES = {"Bankers": decimal.ROUND_HALF_EVEN, "Plain": decimal.ROUND_HALF_UP,
+         "Down": decimal.ROUND_FLOOR, "Up": decimal.ROUND_CEILING}
+ERRORS = ["NoError", "LossOfPrecision", "Underflow", "Overflow", "DivideByZero"]
+
+
+def context(mode="Bankers"):
+    return decimal.Context(prec=38, rounding=MODES[mode], Emax=164, Emin=-91, clamp=1, traps=[])
+
+
+def text_of(d):
+    if d.is_nan() or d.is_infinite():
+        return "NaN"
+    if d == 0:
+        return "0"
+    # Compact scientific form; the test compares values, not spellings.
+    return str(d.normalize(decimal.Context(prec=100, Emax=999, Emin=-999)))
+
+
+def outcome(ctx, value):
+    f = ctx.flags
+    if f[decimal.Overflow]:
+        return "NaN", "Overflow"
+    if f[decimal.DivisionByZero] or f[decimal.InvalidOperation]:
+        return "NaN", "DivideByZero"
+    if f[decimal.Underflow]:
+        return text_of(value), "Underflow"
+    if f[decimal.Inexact]:
+        return text_of(value), "LossOfPrecision"
+    return text_of(value), "NoError"
+
+
+def rank(e):
+    return ERRORS.index(e)
+
+
+def random_value(rng):
+    shape = rng.random()
+    digits = rng.choice([1, 1, 2, 5, 10, 19, 20, 30, 37, 38, 38, 38])
+    if shape < 0.1:
+        mantissa = int("9" * digits)
+    elif shape < 0.2:
+        mantissa = int("5" + "0" * (digits - 1)) if rng.random() < 0.5 else int("1" + "0" * (digits - 2) + "5") if digits > 1 else 5
+    else:
+        mantissa = rng.randrange(10 ** (digits - 1), 10 ** digits)
+    r = rng.random()
+    if r < 0.6:
+        exponent = rng.randint(-45, 20)
+    elif r < 0.8:
+        exponent = rng.randint(-128, -80)
+    else:
+        exponent = rng.randint(80, 127)
+    exponent = max(-128, min(127, exponent))
+    d = Decimal((rng.random() < 0.35, tuple(int(c) for c in str(mantissa)), exponent))
+    return text_of(d.normalize(decimal.Context(prec=100, Emax=999, Emin=-999)))
+
+
+def row(op, a, b, mode, expected, error):
+    return "\t".join((op, a, b, mode, expected, error))
+
+
+def binary(op, a, b, mode):
+    ctx = context(mode)
+    x, y = Decimal(a), Decimal(b)
+    value = {"add": ctx.add, "subtract": ctx.subtract, "multiply": ctx.multiply,
+             "divide": ctx.divide}[op](x, y)
+    return outcome(ctx, value)
+
+
+def power(a, n, mode):
+    # Square-and-multiply from the right, each product rounded, as the type does.
+    result, base, worst = Decimal(1), Decimal(a), "NoError"
+    while n:
+        if n & 1:
+            ctx = context(mode)
+            result = ctx.multiply(result, base)
+            text, err = outcome(ctx, result)
+            worst = max(worst, err, key=rank)
+            if text == "NaN":
+                return "NaN", worst
+        n >>= 1
+        if n:
+            ctx = context(mode)
+            base = ctx.multiply(base, base)
+            text, err = outcome(ctx, base)
+            worst = max(worst, err, key=rank)
+            if text == "NaN":
+                return "NaN", worst
+    return text_of(result), worst
+
+
+def round_to(a, scale, mode):
+    x = Decimal(a)
+    if x.as_tuple().exponent >= -scale:
+        return text_of(x), "NoError"
+    ctx = context(mode)
+    value = x.quantize(Decimal(1).scaleb(-scale), rounding=MODES[mode], context=decimal.Context(prec=200))
+    exact = value == x
+    return text_of(value), "NoError" if exact else "LossOfPrecision"
+
+
+def compare(a, b):
+    if a == "NaN" or b == "NaN":
+        return str(0 if a == b else (-1 if a == "NaN" else 1))
+    x, y = Decimal(a), Decimal(b)
+    return str((x > y) - (x < y))
+
+
+def literal(rng):
+    digits = "".join(rng.choice("0123456789") for _ in range(rng.randint(1, 60)))
+    if rng.random() < 0.3:
+        digits = "0" * rng.randint(0, 5) + digits
+    if rng.random() < 0.6:
+        cut = rng.randint(0, len(digits))
+        digits = digits[:cut] + "." + digits[cut:]
+    if rng.random() < 0.6:
+        digits += rng.choice("eE") + rng.choice(["", "+", "-"]) + str(rng.randint(0, 200))
+    return digits
+
+
+def main():
+    rng = random.Random(20261208)
+    rows = []
+    fixed = [("add", "99999999999999999999999999999999999999", "1"),
+             ("divide", "1", "3"), ("divide", "2", "3"), ("divide", "1", "0"), ("divide", "0", "0"),
+             ("multiply", "1" + "0" * 100, "1" + "0" * 100),
+             ("multiply", "0." + "0" * 99 + "1", "0." + "0" * 99 + "1"),
+             ("add", "1" + "0" * 50, "1.234"), ("subtract", "1" + "0" * 50, "1.234"),
+             ("subtract", "1" + "0" * 38, "0.5"), ("add", "1" + "0" * 37, "0.5"),
+             ("add", "1" + "0" * 37, "1.5"), ("subtract", "-1", "-1")]
+    for op, a, b in fixed:
+        for mode in MODES:
+            rows.append(row(op, a, b, mode, *binary(op, a, b, mode)))
+    for _ in range(2400):
+        op = rng.choice(["add", "subtract", "multiply", "divide"])
+        a, b = random_value(rng), random_value(rng)
+        if op in ("add", "subtract") and rng.random() < 0.5:
+            # Close exponents, where carries and cancellation happen.
+            b = text_of(Decimal(b).scaleb(Decimal(a).adjusted() - Decimal(b).adjusted() + rng.randint(-3, 3)))
+            if not (-128 <= Decimal(b).as_tuple().exponent <= 127):
+                continue
+        mode = "Bankers" if rng.random() < 0.7 else rng.choice(list(MODES))
+        rows.append(row(op, a, b, mode, *binary(op, a, b, mode)))
+    for _ in range(300):
+        a = random_value(rng)
+        if rng.random() < 0.5:
+            a = text_of(Decimal(a).scaleb(-Decimal(a).adjusted() + rng.randint(-2, 1)))
+        n = rng.choice([0, 1, 2, 3, 7, 10, 25, 64, 100, 1000, rng.randint(0, 300), 2 ** 64 - 1])
+        rows.append(row("power", a, str(n), "Bankers", *power(a, n, "Bankers")))
+    for _ in range(300):
+        a = random_value(rng)
+        if rng.random() < 0.5:
+            a = text_of(Decimal(a).scaleb(-Decimal(a).adjusted() + rng.randint(0, 3)))
+        scale = rng.randint(-3, 40)
+        mode = rng.choice(list(MODES))
+        rows.append(row("round", a, str(scale), mode, *round_to(a, scale, mode)))
+    for a, mode in [("-1.5", m) for m in MODES] + [("2.5", "Bankers"), ("3.5", "Bankers"), ("-2.5", "Plain")]:
+        rows.append(row("round", a, "0", mode, *round_to(a, 0, mode)))
+    for _ in range(300):
+        a = random_value(rng) if rng.random() > 0.05 else "NaN"
+        b = random_value(rng) if rng.random() > 0.05 else "NaN"
+        if rng.random() < 0.3 and a != "NaN":
+            b = text_of(Decimal(a).normalize() * 1) if rng.random() < 0.5 else text_of(Decimal(a).next_plus(context()))
+        rows.append(row("compare", a, b, "Bankers", compare(a, b), "NoError"))
+    for _ in range(500):
+        text = literal(rng)
+        ctx = context()
+        rows.append(row("parse", text, "", "Bankers", *outcome(ctx, ctx.create_decimal(text))))
+    for _ in range(300):
+        a = random_value(rng)
+        rows.append(row("toDouble", a, "", "Bankers", repr(float(Decimal(a))), "NoError"))
+        v = rng.choice([rng.uniform(-1e6, 1e6), rng.random() * 10.0 ** rng.randint(-300, 300),
+                        rng.random(), float(rng.randint(-2**53, 2**53))])
+        ctx = context()
+        rows.append(row("fromDouble", repr(v), "", "Bankers", *outcome(ctx, ctx.create_decimal(repr(v)))))
+    print("# Generated by DecimalCases.py; do not edit. op, a, b, mode, expected, error")
+    print("\n".join(rows))
+
+
+main()
