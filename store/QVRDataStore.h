@@ -46,9 +46,9 @@ public:
     // sharedStore() uses the default; tests open their own files.
     static std::unique_ptr<QVRDataStore> makeRootStore(const QString& storeURL = {});
     // A child whose context saves into the parent's, or null when the parent
-    // has no context. The parent keeps it; it lives until close() or the
-    // parent's end.
-    static QVRDataStore* storeWithParent(QVRDataStore* parent, platform::ConcurrencyType concurrencyType);
+    // has no context. Shared by the parent's list (until close()) and the
+    // caller; its saves reach the parent for as long as it lives.
+    static std::shared_ptr<QVRDataStore> storeWithParent(QVRDataStore* parent, platform::ConcurrencyType concurrencyType);
     static platform::UserDefaults& sharedDefaults();
 
     static QString privateContainerURL();
@@ -72,7 +72,8 @@ public:
     QVRDataStoreDelegate* delegate() const { return m_delegate; }
     void setDelegate(QVRDataStoreDelegate* delegate) { m_delegate = delegate; }
     QVRDataStore* parentStore() const { return m_parentStore; }
-    std::vector<QVRDataStore*> childStores() const;
+    // A snapshot, safe to walk while another thread adds or closes a child.
+    std::vector<std::shared_ptr<QVRDataStore>> childStores() const;
     platform::ManagedObjectContext* context() const { return m_context.get(); }
     QString identifier() const;
     void setIdentifier(const QString& identifier);
@@ -89,7 +90,8 @@ public:
     bool saveData();
     // Saves this store's own context.
     bool saveData(const platform::Notification& notification);
-    void requestSave();
+    // Saves when the delegate agrees; false only when that save failed.
+    bool requestSave();
 
     bool refreshObjects(bool force);
     bool refreshAllObjects();
@@ -104,13 +106,16 @@ public:
     void fatalErrorWithDescription(const QString& description, const QString& suggestion = {});
 
     static QString defaultRecoverySuggestion();
+    static QString supportURL();
 
 private:
     QVRDataStore() = default;
+    void detachFromParent();
 
     QVRDataStoreDelegate* m_delegate = nullptr;
     QVRDataStore* m_parentStore = nullptr;
-    std::vector<std::unique_ptr<QVRDataStore>> m_childStores;
+    std::vector<std::shared_ptr<QVRDataStore>> m_childStores;
+    std::vector<std::weak_ptr<QVRDataStore>> m_everyChild;  // also the closed ones still saving into this store
     std::unique_ptr<platform::ManagedObjectContext> m_context;
     std::shared_ptr<platform::PersistentStoreCoordinator> m_coordinator;
     QString m_identifier;

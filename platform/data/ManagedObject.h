@@ -64,6 +64,7 @@ private:
     mutable bool m_fault = true;
     bool m_inserted = false;
     bool m_deleted = false;
+    bool m_deletionSaved = false;
     bool m_updated = false;
 };
 

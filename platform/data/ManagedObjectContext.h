@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -19,6 +20,8 @@
 namespace platform {
 
 class PersistentStoreCoordinator;
+class ManagedObjectModel;
+struct EntityDescription;
 class Predicate;
 
 enum class ConcurrencyType { PrivateQueue, MainQueue };

@@ -1,0 +1,551 @@
+#include "platform/data/ManagedObjectContext.h"
+
+#include "platform/core/Log.h"
+#include "platform/core/MainThread.h"
+#include "platform/core/NotificationCenter.h"
+#include "platform/data/ManagedObjectModel.h"
+#include "platform/data/PersistentStoreCoordinator.h"
+#include "platform/predicate/Predicate.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <algorithm>
+
+namespace platform {
+
+const QString ContextDidSaveNotification = QStringLiteral("NSManagedObjectContextDidSaveNotification");
+const QString ContextObjectsDidChangeNotification = QStringLiteral("NSManagedObjectContextObjectsDidChangeNotification");
+
+namespace {
+
+const QString ErrorDomain = QStringLiteral("QuillaryStore");
+
+// The main queue is Qt's event loop when there is one; without an application
+// object (tools, tests) it behaves like a private queue.
+bool hasEventLoop()
+{
+    return QCoreApplication::instance() != nullptr;
+}
+
+QVariantMap storedValues(const EntityDescription* entity, const QVariantMap& values)
+{
+    QVariantMap stored;
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        const AttributeDescription* attribute = entity ? entity->attribute(it.key()) : nullptr;
+        if (attribute && !attribute->transient)
+            stored.insert(it.key(), it.value());
+    }
+    return stored;
+}
+
+QVariantList objectList(const std::vector<ManagedObject*>& objects)
+{
+    QVariantList list;
+    list.reserve(qsizetype(objects.size()));
+    for (auto* object : objects)
+        list << QVariant::fromValue(object);
+    return list;
+}
+
+}  // namespace
+
+ManagedObjectContext::ManagedObjectContext(ConcurrencyType type)
+    : m_type(type)
+{
+}
+
+ManagedObjectContext::~ManagedObjectContext()
+{
+    {
+        std::lock_guard lock(m_workMutex);
+        m_stopping = true;
+    }
+    m_workCondition.notify_all();
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+void ManagedObjectContext::setPersistentStoreCoordinator(std::shared_ptr<PersistentStoreCoordinator> coordinator)
+{
+    m_coordinator = std::move(coordinator);
+}
+
+PersistentStoreCoordinator* ManagedObjectContext::persistentStoreCoordinator() const
+{
+    return rootCoordinator();
+}
+
+void ManagedObjectContext::setParentContext(ManagedObjectContext* parent)
+{
+    m_parent = parent;
+}
+
+PersistentStoreCoordinator* ManagedObjectContext::rootCoordinator() const
+{
+    if (m_coordinator)
+        return m_coordinator.get();
+    return m_parent ? m_parent->rootCoordinator() : nullptr;
+}
+
+const ManagedObjectModel* ManagedObjectContext::model() const
+{
+    auto* coordinator = rootCoordinator();
+    return coordinator ? &coordinator->model() : nullptr;
+}
+
+bool ManagedObjectContext::isOnQueue() const
+{
+    if (m_type == ConcurrencyType::MainQueue && hasEventLoop())
+        return isMainThread();
+    return m_queueDepth.load() > 0 && m_queueOwner.load() == std::this_thread::get_id();
+}
+
+void ManagedObjectContext::performAndWait(const std::function<void()>& fn)
+{
+    if (m_type == ConcurrencyType::MainQueue && hasEventLoop() && !isMainThread()) {
+        runOnMainThreadAndWait(fn);
+        return;
+    }
+    std::lock_guard lock(m_queueLock);
+    const auto previousOwner = m_queueOwner.exchange(std::this_thread::get_id());
+    ++m_queueDepth;
+    fn();
+    --m_queueDepth;
+    m_queueOwner.store(previousOwner);
+}
+
+void ManagedObjectContext::perform(std::function<void()> fn)
+{
+    if (m_type == ConcurrencyType::MainQueue && hasEventLoop()) {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [this, fn = std::move(fn)] { performAndWait(fn); },
+                                  Qt::QueuedConnection);
+        return;
+    }
+    std::lock_guard lock(m_workMutex);
+    m_work.push_back(std::move(fn));
+    if (!m_worker.joinable())
+        m_worker = std::thread([this] { workerLoop(); });
+    m_workCondition.notify_one();
+}
+
+void ManagedObjectContext::workerLoop()
+{
+    for (;;) {
+        std::function<void()> job;
+        {
+            std::unique_lock lock(m_workMutex);
+            m_workCondition.wait(lock, [this] { return m_stopping || !m_work.empty(); });
+            if (m_work.empty())
+                return;  // stopping, and everything queued has run
+            job = std::move(m_work.front());
+            m_work.pop_front();
+        }
+        performAndWait(job);
+    }
+}
+
+ManagedObject* ManagedObjectContext::registerObject(const ObjectID& id, const EntityDescription* entity)
+{
+    auto object = entity->factory();
+    object->m_objectID = id;
+    object->m_entity = entity;
+    object->m_context = this;
+    auto* raw = object.get();
+    m_registry.emplace(id, std::move(object));
+    return raw;
+}
+
+ManagedObject* ManagedObjectContext::insert(const QString& entityName)
+{
+    auto* coordinator = rootCoordinator();
+    const EntityDescription* entity = coordinator ? coordinator->model().entity(entityName) : nullptr;
+    if (!entity) {
+        log(QStringLiteral("Cannot insert a record of unknown kind %1").arg(entityName));
+        return nullptr;
+    }
+    auto* object = registerObject(coordinator->newObjectID(entityName), entity);
+    for (const auto& attribute : entity->attributes) {
+        if (attribute.defaultValue.isValid())
+            object->m_values.insert(attribute.name, attribute.defaultValue);
+    }
+    object->m_fault = false;
+    object->m_inserted = true;
+    m_pendingInserted.push_back(object);
+    object->awakeFromInsert();
+    return object;
+}
+
+void ManagedObjectContext::remove(ManagedObject* object)
+{
+    if (!object || object->m_context != this || object->m_deleted)
+        return;
+    object->m_deleted = true;
+    object->m_changedKeys.clear();
+    m_pendingDeleted.push_back(object);
+}
+
+void ManagedObjectContext::noteChanged(ManagedObject* object)
+{
+    if (object->m_inserted || object->m_updated)
+        return;
+    object->m_updated = true;
+    m_pendingUpdated.push_back(object);
+}
+
+bool ManagedObjectContext::hasChanges() const
+{
+    if (!m_pendingInserted.empty() || !m_pendingDeleted.empty())
+        return true;
+    for (const auto& [id, object] : m_registry) {
+        if (object->hasChanges())
+            return true;
+    }
+    return false;
+}
+
+std::vector<ManagedObject*> ManagedObjectContext::insertedObjects() const
+{
+    std::vector<ManagedObject*> objects;
+    for (const auto& [id, object] : m_registry) {
+        if (object->m_inserted && !object->m_deleted)
+            objects.push_back(object.get());
+    }
+    return objects;
+}
+
+std::vector<ManagedObject*> ManagedObjectContext::updatedObjects() const
+{
+    std::vector<ManagedObject*> objects;
+    for (const auto& [id, object] : m_registry) {
+        if (!object->m_inserted && !object->m_deleted && !object->m_changedKeys.isEmpty())
+            objects.push_back(object.get());
+    }
+    return objects;
+}
+
+std::vector<ManagedObject*> ManagedObjectContext::deletedObjects() const
+{
+    std::vector<ManagedObject*> objects;
+    for (const auto& [id, object] : m_registry) {
+        if (object->m_deleted && object->hasChanges())
+            objects.push_back(object.get());
+    }
+    return objects;
+}
+
+std::vector<ManagedObject*> ManagedObjectContext::registeredObjects() const
+{
+    std::vector<ManagedObject*> objects;
+    objects.reserve(m_registry.size());
+    for (const auto& [id, object] : m_registry)
+        objects.push_back(object.get());
+    return objects;
+}
+
+void ManagedObjectContext::processPendingChanges()
+{
+    if (m_pendingInserted.empty() && m_pendingUpdated.empty() && m_pendingDeleted.empty())
+        return;
+    QVariantMap userInfo{
+        {QStringLiteral("inserted"), objectList(m_pendingInserted)},
+        {QStringLiteral("updated"), objectList(m_pendingUpdated)},
+        {QStringLiteral("deleted"), objectList(m_pendingDeleted)},
+    };
+    m_pendingInserted.clear();
+    m_pendingUpdated.clear();
+    m_pendingDeleted.clear();
+    NotificationCenter::defaultCenter().post(ContextObjectsDidChangeNotification, this, userInfo);
+}
+
+std::optional<QVariantMap> ManagedObjectContext::visibleValues(const ObjectID& id)
+{
+    if (auto found = m_registry.find(id); found != m_registry.end()) {
+        ManagedObject* object = found->second.get();
+        if (object->m_deleted)
+            return std::nullopt;
+        if (!object->m_fault)
+            return storedValues(object->m_entity, object->m_values);
+    }
+    if (m_coordinator)
+        return m_coordinator->rowValues(id, m_staleness);
+    if (!m_parent)
+        return std::nullopt;
+    std::optional<QVariantMap> values;
+    m_parent->performAndWait([&] { values = m_parent->visibleValues(id); });
+    return values;
+}
+
+void ManagedObjectContext::fulfillFault(ManagedObject* object)
+{
+    if (!object->m_fault)
+        return;
+    auto values = visibleValues(object->m_objectID);
+    if (!values) {
+        // Removed underneath (pruned through another context). Carry on with
+        // an empty record; saving an edit to it writes it again.
+        log(QStringLiteral("Record %1 is no longer in the store").arg(object->m_objectID.uriRepresentation()));
+        values = QVariantMap();
+    }
+    object->m_values = *values;
+    object->m_fault = false;
+    object->awakeFromFetch();
+}
+
+ManagedObject* ManagedObjectContext::objectWithID(const ObjectID& id)
+{
+    if (auto found = m_registry.find(id); found != m_registry.end())
+        return found->second.get();
+    const ManagedObjectModel* objectModel = model();
+    const EntityDescription* entity = objectModel ? objectModel->entity(id.entity) : nullptr;
+    if (!entity)
+        return nullptr;
+    return registerObject(id, entity);
+}
+
+ManagedObject* ManagedObjectContext::existingObject(const ObjectID& id, Error* error)
+{
+    if (auto found = m_registry.find(id); found != m_registry.end() && !found->second->m_deleted) {
+        ManagedObject* object = found->second.get();
+        if (!object->m_fault || visibleValues(id))
+            return object;
+    } else if (found == m_registry.end()) {
+        if (auto values = visibleValues(id)) {
+            if (ManagedObject* object = objectWithID(id)) {
+                object->m_values = *values;
+                object->m_fault = false;
+                object->awakeFromFetch();
+                return object;
+            }
+        }
+    }
+    if (error)
+        *error = Error{ErrorDomain, 133000, QStringLiteral("The record %1 does not exist").arg(id.uriRepresentation()), {}, {}};
+    return nullptr;
+}
+
+void ManagedObjectContext::overlayChanges(const FetchRequest& request, RowMap* rows) const
+{
+    for (const auto& [id, object] : m_registry) {
+        if (id.entity != request.entityName || !object->hasChanges())
+            continue;
+        if (object->m_deleted) {
+            rows->erase(id);
+            continue;
+        }
+        const QVariantMap values = storedValues(object->m_entity, object->m_values);
+        const bool matches =
+            !request.predicate || request.predicate->evaluate([&](const QString& key) { return values.value(key); });
+        if (matches)
+            (*rows)[id] = values;
+        else
+            rows->erase(id);
+    }
+}
+
+bool ManagedObjectContext::visibleRows(const FetchRequest& request, RowMap* rows, Error* error)
+{
+    if (m_coordinator) {
+        auto stored = m_coordinator->fetchRows(request.entityName, request.predicate.get(), error);
+        if (!stored)
+            return false;
+        for (auto& row : *stored) {
+            // A loaded object keeps what this context already holds.
+            auto found = m_registry.find(row.objectID);
+            if (found != m_registry.end() && !found->second->m_fault && !found->second->hasChanges())
+                (*rows)[row.objectID] = storedValues(found->second->m_entity, found->second->m_values);
+            else
+                (*rows)[row.objectID] = std::move(row.values);
+        }
+    } else if (m_parent) {
+        bool ok = false;
+        m_parent->performAndWait([&] { ok = m_parent->visibleRows(request, rows, error); });
+        if (!ok)
+            return false;
+    } else {
+        if (error)
+            *error = Error{ErrorDomain, 134060, QStringLiteral("The context has no store"), {}, {}};
+        return false;
+    }
+    overlayChanges(request, rows);
+    return true;
+}
+
+std::vector<ManagedObject*> ManagedObjectContext::fetch(const FetchRequest& request, Error* error)
+{
+    processPendingChanges();
+    const ManagedObjectModel* objectModel = model();
+    const EntityDescription* entity = objectModel ? objectModel->entity(request.entityName) : nullptr;
+    if (!entity) {
+        if (error)
+            *error = Error{ErrorDomain, 134060, QStringLiteral("No such kind of record: %1").arg(request.entityName), {}, {}};
+        return {};
+    }
+    RowMap rows;
+    if (!visibleRows(request, &rows, error))
+        return {};
+    std::vector<ManagedObject*> objects;
+    objects.reserve(rows.size());
+    for (auto& [id, values] : rows) {
+        ManagedObject* object = objectWithID(id);
+        if (!object)
+            continue;
+        if (object->m_fault) {
+            object->m_values = std::move(values);
+            object->m_fault = false;
+            object->awakeFromFetch();
+        }
+        objects.push_back(object);
+    }
+    sortObjects(objects, request.sortDescriptors);
+    if (request.fetchLimit > 0 && objects.size() > size_t(request.fetchLimit))
+        objects.resize(size_t(request.fetchLimit));
+    return objects;
+}
+
+qint64 ManagedObjectContext::count(const FetchRequest& request, Error* error)
+{
+    processPendingChanges();
+    RowMap rows;
+    if (!visibleRows(request, &rows, error))
+        return -1;
+    const qint64 found = qint64(rows.size());
+    return request.fetchLimit > 0 ? std::min<qint64>(found, request.fetchLimit) : found;
+}
+
+void ManagedObjectContext::refresh(ManagedObject* object, bool mergeChanges)
+{
+    if (!object || object->m_context != this || object->m_inserted || object->m_deleted || object->m_fault)
+        return;
+    if (mergeChanges && object->hasChanges())
+        return;
+    object->m_changedKeys.clear();
+    object->m_updated = false;
+    object->m_values.clear();
+    object->m_fault = true;
+}
+
+void ManagedObjectContext::acceptChildChanges(const std::vector<std::pair<ObjectID, QVariantMap>>& inserted,
+                                              const std::vector<std::pair<ObjectID, QVariantMap>>& updated,
+                                              const std::vector<ObjectID>& deleted)
+{
+    for (const auto& [id, values] : inserted) {
+        ManagedObject* object = objectWithID(id);
+        if (!object)
+            continue;
+        object->m_values = values;
+        object->m_fault = false;
+        object->m_deleted = false;
+        object->m_deletionSaved = false;
+        object->m_inserted = true;
+        m_pendingInserted.push_back(object);
+    }
+    for (const auto& [id, values] : updated) {
+        ManagedObject* object = objectWithID(id);
+        if (!object)
+            continue;
+        if (object->m_deleted) {
+            // Deleted here, edited there: the edit wins, so nothing is lost.
+            object->m_deleted = false;
+            object->m_deletionSaved = false;
+            for (auto it = object->m_values.cbegin(); it != object->m_values.cend(); ++it)
+                object->m_changedKeys.insert(it.key());
+        }
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            object->setValue(it.key(), it.value());
+    }
+    for (const auto& id : deleted) {
+        if (ManagedObject* object = objectWithID(id))
+            remove(object);
+    }
+    processPendingChanges();
+}
+
+void ManagedObjectContext::didSave(const QVariantMap& userInfo)
+{
+    NotificationCenter::defaultCenter().post(ContextDidSaveNotification, this, userInfo);
+}
+
+bool ManagedObjectContext::saveToParent(Error* error)
+{
+    (void)error;
+    std::vector<std::pair<ObjectID, QVariantMap>> inserted, updated;
+    std::vector<ObjectID> deleted;
+    std::vector<ManagedObject*> changed;
+    for (const auto& [id, object] : m_registry) {
+        ManagedObject* o = object.get();
+        if (!o->hasChanges())
+            continue;
+        changed.push_back(o);
+        if (o->m_deleted) {
+            if (!o->m_inserted)
+                deleted.push_back(id);
+        } else if (o->m_inserted) {
+            inserted.emplace_back(id, storedValues(o->m_entity, o->m_values));
+        } else {
+            updated.emplace_back(id, storedValues(o->m_entity, o->changedValues()));
+        }
+    }
+    m_parent->performAndWait([&] { m_parent->acceptChildChanges(inserted, updated, deleted); });
+    QStringList insertedIDs, updatedIDs, deletedIDs;
+    for (ManagedObject* o : changed) {
+        (o->m_deleted ? deletedIDs : o->m_inserted ? insertedIDs : updatedIDs) << o->m_objectID.uriRepresentation();
+        o->m_inserted = false;
+        o->m_updated = false;
+        o->m_changedKeys.clear();
+        o->m_deletionSaved = o->m_deleted;
+    }
+    didSave({{QStringLiteral("inserted"), insertedIDs}, {QStringLiteral("updated"), updatedIDs},
+             {QStringLiteral("deleted"), deletedIDs}});
+    return true;
+}
+
+bool ManagedObjectContext::saveToStore(Error* error)
+{
+    StoreChanges changes;
+    std::vector<ManagedObject*> changed;
+    for (const auto& [id, object] : m_registry) {
+        ManagedObject* o = object.get();
+        if (!o->hasChanges())
+            continue;
+        changed.push_back(o);
+        if (o->m_deleted) {
+            if (!o->m_inserted)
+                changes.deleted.push_back(id);
+        } else if (o->m_inserted) {
+            changes.inserted.push_back({id, storedValues(o->m_entity, o->m_values), {}});
+        } else {
+            changes.updated.push_back(
+                {id, storedValues(o->m_entity, o->changedValues()), storedValues(o->m_entity, o->m_values)});
+        }
+    }
+    if (!m_coordinator->write(changes, error))
+        return false;
+    QStringList insertedIDs, updatedIDs, deletedIDs;
+    for (ManagedObject* o : changed) {
+        (o->m_deleted ? deletedIDs : o->m_inserted ? insertedIDs : updatedIDs) << o->m_objectID.uriRepresentation();
+        o->m_inserted = false;
+        o->m_updated = false;
+        o->m_changedKeys.clear();
+        o->m_deletionSaved = o->m_deleted;
+    }
+    didSave({{QStringLiteral("inserted"), insertedIDs}, {QStringLiteral("updated"), updatedIDs},
+             {QStringLiteral("deleted"), deletedIDs}});
+    return true;
+}
+
+bool ManagedObjectContext::save(Error* error)
+{
+    processPendingChanges();
+    if (!hasChanges())
+        return true;
+    if (m_coordinator)
+        return saveToStore(error);
+    if (m_parent)
+        return saveToParent(error);
+    if (error)
+        *error = Error{ErrorDomain, 134060, QStringLiteral("The context has no store"), {}, {}};
+    return false;
+}
+
+}  // namespace platform

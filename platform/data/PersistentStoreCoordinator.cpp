@@ -1,0 +1,514 @@
+#include "platform/data/PersistentStoreCoordinator.h"
+
+#include "platform/core/Clock.h"
+#include "platform/core/Log.h"
+#include "platform/predicate/Predicate.h"
+
+#include <QFileInfo>
+
+#include <sqlite3.h>
+
+namespace platform {
+
+namespace {
+
+const QString ErrorDomain = QStringLiteral("QuillaryStore");
+
+QString quoted(const QString& name)
+{
+    QString escaped = name;
+    escaped.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+QString columnType(AttributeType type)
+{
+    switch (type) {
+    case AttributeType::String:
+        return QStringLiteral("TEXT");
+    case AttributeType::Double:
+        return QStringLiteral("REAL");
+    case AttributeType::Boolean:
+    case AttributeType::Integer:
+        return QStringLiteral("INTEGER");
+    }
+    return QStringLiteral("BLOB");
+}
+
+QString sqlLiteral(const QVariant& value)
+{
+    if (!value.isValid() || value.isNull())
+        return QStringLiteral("NULL");
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+    case QMetaType::Double:
+        return QString::number(value.toDouble(), 'g', 17);
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+        return QString::number(value.toLongLong());
+    default: {
+        QString text = value.toString();
+        text.replace(QLatin1Char('\''), QStringLiteral("''"));
+        return QLatin1Char('\'') + text + QLatin1Char('\'');
+    }
+    }
+}
+
+std::vector<const AttributeDescription*> storedAttributes(const EntityDescription& entity)
+{
+    std::vector<const AttributeDescription*> stored;
+    for (const auto& attribute : entity.attributes) {
+        if (!attribute.transient)
+            stored.push_back(&attribute);
+    }
+    return stored;
+}
+
+// Finalizes on every path out of a scope.
+struct Statement {
+    sqlite3_stmt* handle = nullptr;
+    ~Statement() { sqlite3_finalize(handle); }
+};
+
+bool bindValue(sqlite3_stmt* statement, int index, const QVariant& value)
+{
+    if (!value.isValid() || value.isNull())
+        return sqlite3_bind_null(statement, index) == SQLITE_OK;
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return sqlite3_bind_int(statement, index, value.toBool() ? 1 : 0) == SQLITE_OK;
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+        return sqlite3_bind_int64(statement, index, value.toLongLong()) == SQLITE_OK;
+    case QMetaType::ULongLong:
+        return sqlite3_bind_double(statement, index, value.toDouble()) == SQLITE_OK;
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return sqlite3_bind_double(statement, index, value.toDouble()) == SQLITE_OK;
+    default: {
+        const QByteArray utf8 = value.toString().toUtf8();
+        return sqlite3_bind_text(statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT) == SQLITE_OK;
+    }
+    }
+}
+
+}  // namespace
+
+PersistentStoreCoordinator::PersistentStoreCoordinator(std::shared_ptr<const ManagedObjectModel> model)
+    : m_model(std::move(model))
+{
+}
+
+PersistentStoreCoordinator::~PersistentStoreCoordinator()
+{
+    if (m_db)
+        sqlite3_close_v2(m_db);
+}
+
+Error PersistentStoreCoordinator::sqliteError(const QString& what) const
+{
+    Error error;
+    error.domain = ErrorDomain;
+    error.code = m_db ? sqlite3_extended_errcode(m_db) : SQLITE_CANTOPEN;
+    error.localizedDescription = what;
+    if (m_db)
+        error.userInfo.insert(QStringLiteral("reason"), QString::fromUtf8(sqlite3_errmsg(m_db)));
+    error.userInfo.insert(QStringLiteral("path"), m_path);
+    return error;
+}
+
+bool PersistentStoreCoordinator::exec(const QString& sql, Error* error)
+{
+    if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, nullptr) == SQLITE_OK)
+        return true;
+    if (error)
+        *error = sqliteError(QStringLiteral("The store could not be changed"));
+    return false;
+}
+
+bool PersistentStoreCoordinator::isOpen() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_db != nullptr;
+}
+
+bool PersistentStoreCoordinator::open(const QString& path, Error* error)
+{
+    std::lock_guard lock(m_mutex);
+    m_path = path;
+    auto fail = [&](const QString& what, int code = 0) {
+        Error failure = sqliteError(what);
+        if (code)
+            failure.code = code;
+        if (error)
+            *error = failure;
+        if (m_db) {
+            sqlite3_close_v2(m_db);
+            m_db = nullptr;
+        }
+        return false;
+    };
+    if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK)
+        return fail(QStringLiteral("The store file could not be opened"));
+    sqlite3_extended_result_codes(m_db, 1);
+    sqlite3_busy_timeout(m_db, 5000);
+
+    // Reading the header first refuses a file that is not a database before
+    // anything is written to it.
+    int fileVersion = -1;
+    {
+        Statement statement;
+        if (sqlite3_prepare_v2(m_db, "PRAGMA user_version", -1, &statement.handle, nullptr) != SQLITE_OK
+            || sqlite3_step(statement.handle) != SQLITE_ROW)
+            return fail(QStringLiteral("The store file is not a database"));
+        fileVersion = sqlite3_column_int(statement.handle, 0);
+    }
+    {
+        Statement statement;
+        if (sqlite3_prepare_v2(m_db, "SELECT count(*) FROM sqlite_master", -1, &statement.handle, nullptr) != SQLITE_OK
+            || sqlite3_step(statement.handle) != SQLITE_ROW)
+            return fail(QStringLiteral("The store file is not a database"));
+    }
+    if (fileVersion > m_model->version)
+        return fail(QStringLiteral("The store file was written by a newer version (%1, this is %2)")
+                        .arg(fileVersion)
+                        .arg(m_model->version),
+                    SQLITE_CANTOPEN);
+    if (!registerSqliteFunctions(m_db))
+        return fail(QStringLiteral("The store's functions could not be registered"));
+    Error migrationError;
+    if (!migrate(fileVersion, &migrationError)) {
+        if (error)
+            *error = migrationError;
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        return false;
+    }
+    // WAL only once the file is known to be ours: a reader never blocks the
+    // writer, and a killed process leaves every committed save in place.
+    if (!exec(QStringLiteral("PRAGMA journal_mode=WAL"), error) || !exec(QStringLiteral("PRAGMA synchronous=NORMAL"), error))
+        return fail(QStringLiteral("The store file could not be opened"));
+    return true;
+}
+
+bool PersistentStoreCoordinator::migrate(int fromVersion, Error* error)
+{
+    // Even a current file gets missing tables and columns added, so an
+    // interrupted or hand-edited schema heals; all of it in one transaction.
+    if (!exec(QStringLiteral("BEGIN IMMEDIATE"), error))
+        return false;
+    auto rollback = [&] {
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    };
+    for (const auto& entity : m_model->entities) {
+        QStringList columns{QStringLiteral("pk INTEGER PRIMARY KEY"), QStringLiteral("version INTEGER NOT NULL DEFAULT 1")};
+        for (const auto* attribute : storedAttributes(entity)) {
+            QString column = quoted(attribute->name) + QLatin1Char(' ') + columnType(attribute->type);
+            if (attribute->defaultValue.isValid())
+                column += QStringLiteral(" DEFAULT ") + sqlLiteral(attribute->defaultValue);
+            columns << column;
+        }
+        if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (%2)").arg(quoted(entity.name), columns.join(u", ")), error))
+            return rollback();
+        QStringList existing;
+        {
+            Statement statement;
+            const QByteArray sql = QStringLiteral("PRAGMA table_info(%1)").arg(quoted(entity.name)).toUtf8();
+            if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) != SQLITE_OK) {
+                if (error)
+                    *error = sqliteError(QStringLiteral("The store's schema could not be read"));
+                return rollback();
+            }
+            while (sqlite3_step(statement.handle) == SQLITE_ROW)
+                existing << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement.handle, 1)));
+        }
+        for (const auto* attribute : storedAttributes(entity)) {
+            if (existing.contains(attribute->name))
+                continue;
+            QString sql = QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
+                              .arg(quoted(entity.name), quoted(attribute->name), columnType(attribute->type));
+            if (attribute->defaultValue.isValid())
+                sql += QStringLiteral(" DEFAULT ") + sqlLiteral(attribute->defaultValue);
+            if (!exec(sql, error))
+                return rollback();
+        }
+        for (const auto* attribute : storedAttributes(entity)) {
+            if (!attribute->indexed)
+                continue;
+            const QString index = quoted(entity.name + QLatin1Char('_') + attribute->name);
+            if (!exec(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3)")
+                          .arg(index, quoted(entity.name), quoted(attribute->name)),
+                      error))
+                return rollback();
+        }
+    }
+    for (const auto& [version, steps] : m_model->migrationSteps) {
+        if (version <= fromVersion || version > m_model->version)
+            continue;
+        for (const auto& sql : steps) {
+            if (!exec(sql, error))
+                return rollback();
+        }
+    }
+    if (fromVersion != m_model->version
+        && !exec(QStringLiteral("PRAGMA user_version=%1").arg(m_model->version), error))
+        return rollback();
+    if (!exec(QStringLiteral("COMMIT"), error))
+        return rollback();
+    return true;
+}
+
+ObjectID PersistentStoreCoordinator::newObjectID(const QString& entity)
+{
+    std::lock_guard lock(m_mutex);
+    auto found = m_lastKey.find(entity);
+    if (found == m_lastKey.end()) {
+        qint64 largest = 0;
+        if (m_db) {
+            Statement statement;
+            const QByteArray sql = QStringLiteral("SELECT max(pk) FROM %1").arg(quoted(entity)).toUtf8();
+            if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) == SQLITE_OK
+                && sqlite3_step(statement.handle) == SQLITE_ROW)
+                largest = sqlite3_column_int64(statement.handle, 0);
+        }
+        found = m_lastKey.emplace(entity, largest).first;
+    }
+    return ObjectID{entity, ++found->second};
+}
+
+QVariantMap PersistentStoreCoordinator::readValues(const EntityDescription& entity, void* handle, int firstColumn) const
+{
+    auto* statement = static_cast<sqlite3_stmt*>(handle);
+    QVariantMap values;
+    int column = firstColumn;
+    for (const auto* attribute : storedAttributes(entity)) {
+        const int type = sqlite3_column_type(statement, column);
+        if (type != SQLITE_NULL) {
+            QVariant value;
+            switch (attribute->type) {
+            case AttributeType::String:
+                value = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, column)),
+                                          sqlite3_column_bytes(statement, column));
+                break;
+            case AttributeType::Double:
+                value = sqlite3_column_double(statement, column);
+                break;
+            case AttributeType::Boolean:
+                value = sqlite3_column_int64(statement, column) != 0;
+                break;
+            case AttributeType::Integer:
+                value = qint64(sqlite3_column_int64(statement, column));
+                break;
+            }
+            values.insert(attribute->name, value);
+        }
+        ++column;
+    }
+    return values;
+}
+
+std::optional<std::vector<StoredRow>> PersistentStoreCoordinator::fetchRows(const QString& entityName,
+                                                                            const Predicate* predicate, Error* error)
+{
+    std::lock_guard lock(m_mutex);
+    const EntityDescription* entity = m_model->entity(entityName);
+    if (!m_db || !entity) {
+        if (error)
+            *error = Error{ErrorDomain, SQLITE_MISUSE, QStringLiteral("No such entity: %1").arg(entityName), {}, {}};
+        return std::nullopt;
+    }
+    const auto stored = storedAttributes(*entity);
+    QStringList columns{QStringLiteral("pk"), QStringLiteral("version")};
+    for (const auto* attribute : stored)
+        columns << quoted(attribute->name);
+    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(columns.join(u", "), quoted(entityName));
+    SqlWhere where;
+    if (predicate) {
+        where = predicate->toSql([&](const QString& key) {
+            const AttributeDescription* attribute = entity->attribute(key);
+            return attribute && !attribute->transient ? quoted(key) : QString();
+        });
+        if (!where.clause.isEmpty())
+            sql += QStringLiteral(" WHERE ") + where.clause;
+    }
+    Statement statement;
+    if (sqlite3_prepare_v2(m_db, sql.toUtf8().constData(), -1, &statement.handle, nullptr) != SQLITE_OK) {
+        if (error)
+            *error = sqliteError(QStringLiteral("The store could not be read"));
+        return std::nullopt;
+    }
+    for (int i = 0; i < where.bindings.size(); ++i)
+        bindValue(statement.handle, i + 1, where.bindings.at(i));
+    std::vector<StoredRow> rows;
+    const double readAt = platform::now();
+    int status;
+    while ((status = sqlite3_step(statement.handle)) == SQLITE_ROW) {
+        StoredRow row;
+        row.objectID = ObjectID{entityName, sqlite3_column_int64(statement.handle, 0)};
+        row.version = sqlite3_column_int64(statement.handle, 1);
+        row.values = readValues(*entity, statement.handle, 2);
+        m_snapshots[row.objectID] = Snapshot{row.values, row.version, readAt};
+        rows.push_back(std::move(row));
+    }
+    if (status != SQLITE_DONE) {
+        if (error)
+            *error = sqliteError(QStringLiteral("The store could not be read"));
+        return std::nullopt;
+    }
+    return rows;
+}
+
+std::optional<qint64> PersistentStoreCoordinator::countRows(const QString& entityName, const Predicate* predicate,
+                                                            Error* error)
+{
+    auto rows = fetchRows(entityName, predicate, error);
+    if (!rows)
+        return std::nullopt;
+    return qint64(rows->size());
+}
+
+std::optional<QVariantMap> PersistentStoreCoordinator::rowValues(const ObjectID& id, double staleness)
+{
+    std::lock_guard lock(m_mutex);
+    const double currentTime = platform::now();
+    if (auto found = m_snapshots.find(id); found != m_snapshots.end()) {
+        if (staleness < 0 || currentTime - found->second.readAt < staleness)
+            return found->second.values;
+    }
+    const EntityDescription* entity = m_model->entity(id.entity);
+    if (!m_db || !entity)
+        return std::nullopt;
+    QStringList columns{QStringLiteral("version")};
+    for (const auto* attribute : storedAttributes(*entity))
+        columns << quoted(attribute->name);
+    const QByteArray sql =
+        QStringLiteral("SELECT %1 FROM %2 WHERE pk = ?").arg(columns.join(u", "), quoted(id.entity)).toUtf8();
+    Statement statement;
+    if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) != SQLITE_OK)
+        return std::nullopt;
+    sqlite3_bind_int64(statement.handle, 1, id.key);
+    if (sqlite3_step(statement.handle) != SQLITE_ROW) {
+        m_snapshots.erase(id);
+        return std::nullopt;
+    }
+    Snapshot snapshot{readValues(*entity, statement.handle, 1), sqlite3_column_int64(statement.handle, 0), currentTime};
+    m_snapshots[id] = snapshot;
+    return snapshot.values;
+}
+
+bool PersistentStoreCoordinator::write(const StoreChanges& changes, Error* error)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_db) {
+        if (error)
+            *error = Error{ErrorDomain, SQLITE_CANTOPEN, QStringLiteral("The store is not open"), {}, {}};
+        return false;
+    }
+    auto fail = [&](const QString& what) {
+        if (error)
+            *error = sqliteError(what);
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    };
+    if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        if (error)
+            *error = sqliteError(QStringLiteral("The store is busy"));
+        return false;
+    }
+
+    std::map<QString, std::unique_ptr<Statement>> inserts;
+    auto insertRow = [&](const ObjectID& id, const QVariantMap& values) {
+        const EntityDescription* entity = m_model->entity(id.entity);
+        if (!entity)
+            return false;
+        const auto stored = storedAttributes(*entity);
+        auto& statement = inserts[id.entity];
+        if (!statement) {
+            statement = std::make_unique<Statement>();
+            QStringList columns{QStringLiteral("pk")};
+            QStringList marks{QStringLiteral("?")};
+            for (const auto* attribute : stored) {
+                columns << quoted(attribute->name);
+                marks << QStringLiteral("?");
+            }
+            const QByteArray sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                       .arg(quoted(id.entity), columns.join(u", "), marks.join(u", "))
+                                       .toUtf8();
+            if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement->handle, nullptr) != SQLITE_OK)
+                return false;
+        }
+        sqlite3_reset(statement->handle);
+        sqlite3_bind_int64(statement->handle, 1, id.key);
+        int index = 2;
+        for (const auto* attribute : stored)
+            bindValue(statement->handle, index++, values.value(attribute->name));
+        return sqlite3_step(statement->handle) == SQLITE_DONE;
+    };
+
+    for (const auto& row : changes.inserted) {
+        if (!insertRow(row.objectID, row.values))
+            return fail(QStringLiteral("A new record could not be written"));
+    }
+    for (const auto& row : changes.updated) {
+        const EntityDescription* entity = m_model->entity(row.objectID.entity);
+        if (!entity)
+            return fail(QStringLiteral("A record of an unknown kind could not be written"));
+        QStringList assignments{QStringLiteral("version = version + 1")};
+        QVariantList bindings;
+        for (auto it = row.values.cbegin(); it != row.values.cend(); ++it) {
+            const AttributeDescription* attribute = entity->attribute(it.key());
+            if (!attribute || attribute->transient)
+                continue;
+            assignments << quoted(it.key()) + QStringLiteral(" = ?");
+            bindings << it.value();
+        }
+        const QByteArray sql = QStringLiteral("UPDATE %1 SET %2 WHERE pk = ?")
+                                   .arg(quoted(row.objectID.entity), assignments.join(u", "))
+                                   .toUtf8();
+        Statement statement;
+        if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) != SQLITE_OK)
+            return fail(QStringLiteral("A record could not be written"));
+        int index = 1;
+        for (const auto& value : bindings)
+            bindValue(statement.handle, index++, value);
+        sqlite3_bind_int64(statement.handle, index, row.objectID.key);
+        if (sqlite3_step(statement.handle) != SQLITE_DONE)
+            return fail(QStringLiteral("A record could not be written"));
+        if (sqlite3_changes(m_db) == 0) {
+            // The row was deleted underneath (pruned elsewhere): the edit wins
+            // and the record is written again whole.
+            QVariantMap whole = row.fullValues;
+            for (auto it = row.values.cbegin(); it != row.values.cend(); ++it)
+                whole.insert(it.key(), it.value());
+            if (!insertRow(row.objectID, whole))
+                return fail(QStringLiteral("A record could not be written again"));
+        }
+    }
+    for (const auto& id : changes.deleted) {
+        const QByteArray sql = QStringLiteral("DELETE FROM %1 WHERE pk = ?").arg(quoted(id.entity)).toUtf8();
+        Statement statement;
+        if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) != SQLITE_OK)
+            return fail(QStringLiteral("A record could not be deleted"));
+        sqlite3_bind_int64(statement.handle, 1, id.key);
+        if (sqlite3_step(statement.handle) != SQLITE_DONE)
+            return fail(QStringLiteral("A record could not be deleted"));
+    }
+    inserts.clear();
+    if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return fail(QStringLiteral("The changes could not be committed"));
+
+    const double writtenAt = platform::now();
+    for (const auto& row : changes.inserted)
+        m_snapshots[row.objectID] = Snapshot{row.values, 1, writtenAt};
+    for (const auto& row : changes.updated)
+        m_snapshots.erase(row.objectID);
+    for (const auto& id : changes.deleted)
+        m_snapshots.erase(id);
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,74 @@
+#include "store/Note.h"
+
+#include "store/QVRUtilities.h"
+
+const QString QVRNoteEntityName = QStringLiteral("Note");
+
+namespace {
+
+const QString TitleKey = QStringLiteral("title");
+const QString TextKey = QStringLiteral("text");
+
+bool isLineBreak(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= 0x000A && u <= 0x000D) || u == 0x0085 || u == 0x2028 || u == 0x2029;
+}
+
+}  // namespace
+
+std::unique_ptr<platform::ManagedObject> Note::create()
+{
+    return std::unique_ptr<platform::ManagedObject>(new Note);
+}
+
+QString Note::title() const
+{
+    const QVariant cached = primitiveValue(TitleKey);
+    if (!cached.isNull())
+        return cached.toString();
+    const QVariant text = value(TextKey);
+    if (text.isNull())
+        return {};
+    QString title = text.toString().trimmed();
+    for (qsizetype i = 0; i < title.size(); ++i) {
+        if (isLineBreak(title.at(i))) {
+            title.truncate(i);
+            break;
+        }
+    }
+    if (title.isNull())
+        title = QStringLiteral("");
+    const_cast<Note*>(this)->setPrimitiveValue(TitleKey, title);
+    return title;
+}
+
+QVRNoteAttributes Note::attributes() const
+{
+    QVRNoteAttributes attributes;
+    for (const QString& key : {QVRNoteAttributeKey::uuid, QVRNoteAttributeKey::archived, QVRNoteAttributeKey::modified,
+                               QVRNoteAttributeKey::date, QVRNoteAttributeKey::text}) {
+        const QVariant value = this->value(key);
+        if (!value.isNull())
+            attributes.insert(key, value);
+    }
+    return attributes;
+}
+
+QString Note::queryString() const
+{
+    // Numbers in the C locale whatever the user's: this goes on the wire.
+    const QVariant text = this->text();
+    return QStringLiteral("&uuid=%1&date=%2&text=%3")
+        .arg(QVRUtilities::fullEscape(uuid()), QString::number(date().toDouble(), 'f', 6),
+             text.isNull() ? QString() : QVRUtilities::fullEscape(text.toString()));
+}
+
+void Note::didChangeValue(const QString& key)
+{
+    if (key == TextKey) {
+        setPrimitiveValue(TitleKey, QVariant());
+        QVRSyncObject::didChangeValue(TitleKey);
+    }
+    QVRSyncObject::didChangeValue(key);
+}
