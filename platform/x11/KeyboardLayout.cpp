@@ -160,7 +160,7 @@ const char* KeyboardLayout::nameForKeycode(uint32_t keycode) const {
     return xkb_keymap_key_get_name(m_keymap, keycode);
 }
 
-QString KeyboardLayout::keyText(uint32_t keycode, bool shift, bool levelThree, bool numLock) const {
+QString KeyboardLayout::keyText(uint32_t keycode, bool shift, bool levelThree, bool numLock, int group) const {
     if (!m_keymap || !m_state || keycode == InvalidKeycode) return {};
     xkb_state* state = xkb_state_new(m_keymap);
     if (!state) return {};
@@ -172,7 +172,7 @@ QString KeyboardLayout::keyText(uint32_t keycode, bool shift, bool levelThree, b
     if (shift) depressed |= maskOf(XKB_MOD_NAME_SHIFT);
     if (levelThree) depressed |= maskOf("Mod5");
     if (numLock) locked |= maskOf(XKB_MOD_NAME_NUM);
-    xkb_state_update_mask(state, depressed, 0, locked, 0, 0, m_group);
+    xkb_state_update_mask(state, depressed, 0, locked, 0, 0, group < 0 ? m_group : uint32_t(group));
     xkb_keysym_t sym = xkb_state_key_get_one_sym(state, keycode);
     xkb_state_unref(state);
     if (sym == XKB_KEY_NoSymbol) return {};

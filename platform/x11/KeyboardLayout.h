@@ -33,7 +33,8 @@ public:
 
     // The character a key gives in the current group at the chosen level,
     // or empty. Dead keys give their spacing accent.
-    QString keyText(uint32_t keycode, bool shift, bool levelThree, bool numLock) const;
+    // group < 0: the current group.
+    QString keyText(uint32_t keycode, bool shift, bool levelThree, bool numLock, int group = -1) const;
 
     uint32_t group() const { return m_group; }
     uint32_t groupCount() const;

@@ -1,0 +1,404 @@
+#include "hotkey/KRRecorderCell.h"
+
+#include "hotkey/KRKeyCodeTransformer.h"
+#include "platform/core/UserDefaults.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QMessageBox>
+
+namespace KF = platform::KeyFlags;
+
+namespace {
+
+std::function<void(const platform::Error&)>& alertPresenter() {
+    static std::function<void(const platform::Error&)> presenter;
+    return presenter;
+}
+
+std::function<uint64_t()>& flagsProvider() {
+    static std::function<uint64_t()> provider;
+    return provider;
+}
+
+constexpr uint64_t kFilterBits = KF::Command | KF::Option | KF::Control | KF::Shift | KF::Function;
+constexpr uint64_t kModifierBits = KF::Command | KF::Option | KF::Control | KF::Shift;
+constexpr double kImageSize = 14;
+
+}  // namespace
+
+void KRRecorderCell::setAlertPresenter(std::function<void(const platform::Error&)> presenter) {
+    alertPresenter() = std::move(presenter);
+}
+
+void KRRecorderCell::setCurrentFlagsProvider(std::function<uint64_t()> provider) {
+    flagsProvider() = std::move(provider);
+}
+
+KRRecorderCell::KRRecorderCell(QObject* parent) : QObject(parent), m_validator(this) {
+    m_tickTimer.setSingleShot(true);
+    m_tickTimer.setInterval(33);
+    connect(&m_tickTimer, &QTimer::timeout, this, &KRRecorderCell::_transitionTick);
+    _createGradient();
+    _loadKeyCombo();
+}
+
+KRRecorderCell::~KRRecorderCell() {
+    m_tickTimer.stop();
+    if (m_isRecording) _endRecording();
+}
+
+uint64_t KRRecorderCell::currentFlags() const {
+    if (flagsProvider()) return flagsProvider()();
+    return platform::KeyMap::flagsFromQt(QGuiApplication::queryKeyboardModifiers());
+}
+
+QRectF KRRecorderCell::bounds() const {
+    return m_view ? QRectF(m_view->rect()) : QRectF();
+}
+
+QPointF KRRecorderCell::currentMouseLocation() const {
+    return m_view ? QPointF(m_view->mapFromGlobal(QCursor::pos())) : QPointF(-1, -1);
+}
+
+void KRRecorderCell::redisplay() {
+    if (m_view) m_view->update();
+}
+
+void KRRecorderCell::notifyDelegate() {
+    if (m_delegate) m_delegate->keyRecorderCellKeyComboDidChange(this, m_keyCombo);
+}
+
+// --- rules ---
+
+uint64_t KRRecorderCell::_filteredCocoaFlags(uint64_t flags) const {
+    return (m_requiredFlags | (flags & m_allowedFlags)) & kFilterBits;
+}
+
+bool KRRecorderCell::_validModifierFlags(uint64_t flags) const {
+    return m_allowsKeyOnly || (flags & kModifierBits) || (flags & KF::Function);
+}
+
+uint64_t KRRecorderCell::_filteredCocoaToCarbonFlags(uint64_t flags) const {
+    return KRCarbonFlagsFromCocoa(_filteredCocoaFlags(flags));
+}
+
+bool KRRecorderCell::_isEmpty() const {
+    return !_validModifierFlags(m_keyCombo.flags) || KRKeyCodeString(m_keyCombo.code).isNull();
+}
+
+QRectF KRRecorderCell::_removeButtonRectForFrame(const QRectF& f) const {
+    if (_isEmpty() || !isEnabled()) return {};
+    return QRectF(f.x() + f.width() - kImageSize - 4, f.y() + (f.height() - kImageSize) * 0.5, kImageSize,
+                  kImageSize);
+}
+
+QRectF KRRecorderCell::_snapbackRectForFrame(const QRectF& f) const {
+    // One point higher than centred.
+    return QRectF(f.x() + f.width() - kImageSize - 2, f.y() + (f.height() - kImageSize) * 0.5 - 1, kImageSize,
+                  kImageSize);
+}
+
+// --- settings ---
+
+void KRRecorderCell::setAllowedFlags(uint64_t flags) {
+    m_allowedFlags = flags;
+    if (m_isRecording) {
+        m_recordingFlags = _filteredCocoaFlags(currentFlags());
+    } else {
+        const uint64_t filtered = _filteredCocoaFlags(m_keyCombo.flags);
+        if (filtered != m_keyCombo.flags) {
+            m_keyCombo.flags = filtered;
+            if (m_keyCombo.code >= 0) {
+                notifyDelegate();
+                _saveKeyCombo();
+            }
+        }
+    }
+    redisplay();
+}
+
+void KRRecorderCell::setRequiredFlags(uint64_t flags) {
+    m_requiredFlags = flags;
+    if (m_isRecording) {
+        m_recordingFlags = _filteredCocoaFlags(currentFlags());
+    } else {
+        const uint64_t filtered = _filteredCocoaFlags(m_keyCombo.flags);
+        if (filtered != m_keyCombo.flags) {
+            m_keyCombo.flags = filtered;
+            if (m_keyCombo.code >= 0) {
+                notifyDelegate();
+                _saveKeyCombo();
+            }
+        }
+    }
+    redisplay();
+}
+
+// --- the combination ---
+
+void KRRecorderCell::setKeyCombo(KeyCombo combo) {
+    m_keyCombo.code = combo.code;
+    m_keyCombo.flags = _filteredCocoaFlags(combo.flags);
+    m_hasKeyChars = false;
+    notifyDelegate();
+    _saveKeyCombo();
+    redisplay();
+}
+
+QString KRRecorderCell::keyComboString() const {
+    if (_isEmpty()) return {};
+    return KRCocoaModifierGlyphs(m_keyCombo.flags) + KRKeyCodeString(m_keyCombo.code);
+}
+
+QString KRRecorderCell::keyChars() const {
+    return m_hasKeyChars ? m_keyChars : KRKeyCodeString(m_keyCombo.code);
+}
+
+QString KRRecorderCell::keyCharsIgnoringModifiers() const {
+    return m_hasKeyChars ? m_keyCharsIgnoringModifiers : KRKeyCharacterForCocoaFlags(m_keyCombo.code, m_keyCombo.flags);
+}
+
+// --- responder and keys ---
+
+bool KRRecorderCell::becomeFirstResponder() {
+    resetTrackingRects();
+    redisplay();
+    return true;
+}
+
+bool KRRecorderCell::resignFirstResponder() {
+    if (m_isRecording) _endRecordingTransition();
+    resetTrackingRects();
+    redisplay();
+    return true;
+}
+
+bool KRRecorderCell::performKeyEquivalent(const platform::KeyEventInfo& event) {
+    const uint64_t F = _filteredCocoaFlags(event.modifierFlags);
+    const bool C = m_cancelCharacterSet.contains(event.code);
+    const bool V = C ? _validModifierFlags(event.modifierFlags) : _validModifierFlags(F);
+
+    auto notHandled = [&] {
+        // Only an idle cell starts recording: a second start would take a
+        // second keyboard grab that the end never gives back.
+        if (!m_isRecording && m_view && m_view->hasFocus() && event.characters.startsWith(u' ') && isEnabled())
+            _startRecordingTransition();
+        return false;
+    };
+    auto end = [&] {
+        m_recordingFlags = 0;
+        _endRecordingTransition();
+        resetTrackingRects();
+        redisplay();
+        return true;
+    };
+
+    if (!m_isRecording) {
+        if (event.characters == QStringLiteral(" ")) {
+            _startRecordingTransition();
+            return true;
+        }
+        return notHandled();
+    }
+    if (!V && !C) return notHandled();
+    if (C && !V) return end();
+    if (C && V && m_allowsKeyOnly && (F & ~KF::Function) == 0 && !m_escapeKeysRecord) return end();
+
+    if (event.charactersIgnoringModifiers.toUpper().isEmpty() || event.code < 0) {
+        QApplication::beep();
+        emit beeped();
+        return end();
+    }
+    platform::Error error;
+    if (m_validator.isKeyCode(int64_t(uint16_t(event.code)), _filteredCocoaToCarbonFlags(F), &error)) {
+        if (alertPresenter()) {
+            alertPresenter()(error);
+        } else {
+            auto alert = KRAdditions::alertWithNonRecoverableError(error);
+            alert->setIcon(QMessageBox::Critical);
+            alert->exec();
+        }
+        flagsChanged(currentFlags());
+        return true;
+    }
+    m_keyCombo = KeyCombo{F, event.code};
+    m_hasKeyChars = true;
+    m_keyChars = event.characters;
+    m_keyCharsIgnoringModifiers = event.charactersIgnoringModifiers;
+    notifyDelegate();
+    _saveKeyCombo();
+    m_comboJustChanged = true;
+    return end();
+}
+
+void KRRecorderCell::flagsChanged(uint64_t flags) {
+    if (!m_isRecording) return;
+    m_recordingFlags = _filteredCocoaFlags(flags);
+    redisplay();
+}
+
+// --- mouse ---
+
+void KRRecorderCell::mousePressed(const QPointF& pos, const QRectF& frame) {
+    const QRectF b = m_isRecording ? _snapbackRectForFrame(frame) : _removeButtonRectForFrame(frame);
+    if (!b.isNull() && b.contains(pos)) {
+        m_mouseDown = true;
+        m_mouseInside = true;
+    }
+    redisplay();
+}
+
+void KRRecorderCell::mouseDragged(const QPointF& pos, const QRectF& frame) {
+    const QRectF b = m_isRecording ? _snapbackRectForFrame(frame) : _removeButtonRectForFrame(frame);
+    m_mouseInside = !b.isNull() && b.contains(pos);
+    redisplay();
+}
+
+void KRRecorderCell::mouseReleased(const QPointF& pos, const QRectF& frame) {
+    const QRectF b = m_isRecording ? _snapbackRectForFrame(frame) : _removeButtonRectForFrame(frame);
+    QRectF body = frame;
+    if (!b.isNull()) body.setWidth(frame.width() - b.width() - 4);
+    m_mouseDown = false;
+    const bool inside = !b.isNull() && b.contains(pos);
+    m_mouseInside = inside;
+    if (inside && m_isRecording) {
+        _endRecordingTransition();
+    } else if (inside) {
+        setKeyCombo(KeyCombo{0, -1});
+    } else if (body.contains(pos) && !m_isRecording && isEnabled()) {
+        _startRecordingTransition();
+    }
+    if (isEnabled() && m_view) m_view->setFocus(Qt::MouseFocusReason);
+    resetTrackingRects();
+    redisplay();
+}
+
+void KRRecorderCell::mouseMoved(const QPointF& pos, const QRectF& frame) {
+    const QRectF b = m_isRecording ? _snapbackRectForFrame(frame) : _removeButtonRectForFrame(frame);
+    const bool inside = !b.isNull() && b.contains(pos);
+    if (inside == m_mouseInside) return;
+    m_mouseInside = inside;
+    redisplay();
+}
+
+void KRRecorderCell::mouseEntered() {
+    m_mouseInside = true;
+    redisplay();
+}
+
+void KRRecorderCell::mouseExited() {
+    m_mouseInside = false;
+    redisplay();
+}
+
+void KRRecorderCell::resetTrackingRects() {
+    if (!isEnabled() || !m_view) return;
+    const QRectF b = m_isRecording ? _snapbackRectForFrame(bounds()) : _removeButtonRectForFrame(bounds());
+    m_mouseInside = !b.isNull() && b.contains(currentMouseLocation());
+}
+
+// --- recording ---
+
+void KRRecorderCell::_startRecording() {
+    if (m_isRecording) return;
+    m_isRecording = true;
+    m_recordingFlags = _filteredCocoaFlags(0);
+    redisplay();
+    // While recording, the desktop's and our own global shortcuts must reach
+    // the recorder instead of acting: a keyboard grab stops passive grabs.
+    if (m_globalHotKeys && m_view && !m_keyboardGrabbed) {
+        m_view->grabKeyboard();
+        m_keyboardGrabbed = true;
+    }
+}
+
+void KRRecorderCell::_endRecording() {
+    m_tickTimer.stop();
+    m_isAnimatingNow = false;
+    m_isRecording = false;
+    m_comboJustChanged = false;
+    redisplay();
+    if (m_keyboardGrabbed) {
+        if (m_view) m_view->releaseKeyboard();
+        m_keyboardGrabbed = false;
+    }
+}
+
+// --- autosave ---
+
+void KRRecorderCell::_saveKeyCombo() {
+    if (m_autosaveName.isEmpty()) return;
+    QVariantMap d;
+    d.insert(QStringLiteral("keyCode"), qint64(int16_t(m_keyCombo.code)));
+    d.insert(QStringLiteral("modifierFlags"), qulonglong(m_keyCombo.flags));
+    d.insert(QStringLiteral("modifiers"), qulonglong(KRCarbonFlagsFromCocoa(m_keyCombo.flags)));
+    if (m_hasKeyChars) {
+        d.insert(QStringLiteral("keyChars"), m_keyChars);
+        d.insert(QStringLiteral("keyCharsIgnoringModifiers"), m_keyCharsIgnoringModifiers);
+    }
+    platform::UserDefaults::standard().set(QStringLiteral("KeyRecorder ") + m_autosaveName, d);
+}
+
+void KRRecorderCell::_loadKeyCombo() {
+    if (m_autosaveName.isEmpty()) return;
+    const QVariantMap d = platform::UserDefaults::standard().dictionary(QStringLiteral("KeyRecorder ") + m_autosaveName);
+    // Nothing stored yet: keep what the cell has rather than invent the A key.
+    if (!d.contains(QStringLiteral("keyCode"))) return;
+    const int64_t code = int16_t(d.value(QStringLiteral("keyCode")).toLongLong());
+    uint64_t flags = 0;
+    if (d.contains(QStringLiteral("modifierFlags")))
+        flags = d.value(QStringLiteral("modifierFlags")).toULongLong();
+    else if (d.contains(QStringLiteral("modifiers")))
+        flags = KRCocoaFlagsFromCarbon(d.value(QStringLiteral("modifiers")).toULongLong());
+    m_keyCombo = KeyCombo{_filteredCocoaFlags(flags), code};
+    m_hasKeyChars = d.contains(QStringLiteral("keyChars"));
+    if (m_hasKeyChars) {
+        m_keyChars = d.value(QStringLiteral("keyChars")).toString();
+        m_keyCharsIgnoringModifiers = d.value(QStringLiteral("keyCharsIgnoringModifiers")).toString();
+    }
+    notifyDelegate();
+    redisplay();
+}
+
+// --- archive ---
+
+QVariantMap KRRecorderCell::encodeWithCoder() const {
+    QVariantMap c;
+    c.insert(QStringLiteral("autosaveName"), m_autosaveName);
+    c.insert(QStringLiteral("keyComboCode"), qint64(int16_t(m_keyCombo.code)));
+    c.insert(QStringLiteral("keyComboFlags"), qulonglong(m_keyCombo.flags));
+    c.insert(QStringLiteral("allowedFlags"), qulonglong(m_allowedFlags));
+    c.insert(QStringLiteral("requiredFlags"), qulonglong(m_requiredFlags));
+    if (m_hasKeyChars) {
+        c.insert(QStringLiteral("keyChars"), m_keyChars);
+        c.insert(QStringLiteral("keyCharsIgnoringModifiers"), m_keyCharsIgnoringModifiers);
+    }
+    c.insert(QStringLiteral("allowsKeyOnly"), m_allowsKeyOnly);
+    c.insert(QStringLiteral("escapeKeysRecord"), m_escapeKeysRecord);
+    c.insert(QStringLiteral("isAnimating"), m_isAnimating);
+    c.insert(QStringLiteral("style"), qint64(int16_t(m_style)));
+    return c;
+}
+
+void KRRecorderCell::initWithCoder(const QVariantMap& c) {
+    m_autosaveName = c.value(QStringLiteral("autosaveName")).toString();
+    m_keyCombo.code = int16_t(c.value(QStringLiteral("keyComboCode"), -1).toLongLong());
+    m_keyCombo.flags = c.value(QStringLiteral("keyComboFlags")).toULongLong();
+    m_allowedFlags = c.value(QStringLiteral("allowedFlags"), qulonglong(DefaultAllowedFlags)).toULongLong();
+    m_requiredFlags = c.value(QStringLiteral("requiredFlags")).toULongLong();
+    m_hasKeyChars = c.contains(QStringLiteral("keyChars"));
+    m_keyChars = c.value(QStringLiteral("keyChars")).toString();
+    m_keyCharsIgnoringModifiers = c.value(QStringLiteral("keyCharsIgnoringModifiers")).toString();
+    m_allowsKeyOnly = c.value(QStringLiteral("allowsKeyOnly")).toBool();
+    m_escapeKeysRecord = c.value(QStringLiteral("escapeKeysRecord")).toBool();
+    m_isAnimating = c.value(QStringLiteral("isAnimating")).toBool();
+    setStyle(int(c.value(QStringLiteral("style")).toLongLong()));
+    m_allowedFlags |= KF::Function;
+    _loadKeyCombo();
+}
+
+bool KRRecorderCell::shortcutValidatorIsKeyCodeAndFlagsTaken(KRValidator*, int64_t keyCode, uint64_t flags,
+                                                             QString* reason) {
+    return m_delegate ? m_delegate->keyRecorderCellIsKeyCodeAndFlagsTaken(this, keyCode, flags, reason) : false;
+}

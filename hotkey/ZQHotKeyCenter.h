@@ -1,0 +1,56 @@
+#pragma once
+// The process-wide registry of global hot keys.
+
+#include "hotkey/ZQHotKey.h"
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class ZQHotKeyCenter {
+public:
+    using HotKeyPtr = std::shared_ptr<ZQHotKey>;
+    using HotKeySet = std::vector<HotKeyPtr>;
+    using Predicate = std::function<bool(const ZQHotKey&)>;
+
+    // Created on first call with the session's grabber; lives until exit.
+    static ZQHotKeyCenter& sharedHotKeyCenter();
+    // A separate registry over the given grabber (tests).
+    explicit ZQHotKeyCenter(std::unique_ptr<platform::HotKeyGrabber> grabber);
+    ~ZQHotKeyCenter();
+    ZQHotKeyCenter(const ZQHotKeyCenter&) = delete;
+    ZQHotKeyCenter& operator=(const ZQHotKeyCenter&) = delete;
+
+    // Null when the combination is already registered here or the system refuses it.
+    HotKeyPtr registerHotKeyWithKeyCode(uint16_t keyCode, uint64_t modifierFlags, ZQHotKey::Task task);
+    HotKeyPtr registerHotKeyWithKeyCode(uint16_t keyCode, uint64_t modifierFlags, QObject* target,
+                                        const QByteArray& action, const QVariant& object);
+    // Null for a combination already registered, never the given key unregistered:
+    // callers test only for null.
+    HotKeyPtr registerHotKey(const HotKeyPtr& hotKey);
+
+    bool hasRegisteredHotKeyWithKeyCode(uint16_t keyCode, uint64_t modifierFlags) const;
+    HotKeySet hotKeysMatching(const Predicate& predicate) const;
+    HotKeySet registeredHotKeys() const;
+
+    void unregisterHotKey(const ZQHotKey& hotKey);
+    void unregisterHotKeysMatching(const Predicate& predicate);
+    void unregisterHotKeysWithTarget(const QObject* target);
+    void unregisterHotKeysWithTarget(const QObject* target, const QByteArray& action);
+    void unregisterHotKeyWithKeyCode(uint16_t keyCode, uint64_t modifierFlags);
+    void unregisterAllHotKeys();
+
+    uint32_t nextHotKeyID() const { return m_nextHotKeyID; }
+
+    // Hot-key modifiers for the system: caps lock counts, the function and
+    // numeric-pad bits do not.
+    static uint32_t carbonModifiersForRegistration(uint64_t cocoaFlags);
+
+private:
+    HotKeyPtr doRegister(const HotKeyPtr& hotKey);
+    void released(uint32_t id, const platform::HotKeyEvent& event);
+
+    std::unique_ptr<platform::HotKeyGrabber> m_grabber;
+    HotKeySet m_registered;
+    uint32_t m_nextHotKeyID = 1;
+};
