@@ -262,6 +262,13 @@ bool PersistentStoreCoordinator::migrate(int fromVersion, Error* error)
     return true;
 }
 
+void PersistentStoreCoordinator::setBusyTimeout(int milliseconds)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_db)
+        sqlite3_busy_timeout(m_db, milliseconds);
+}
+
 ObjectID PersistentStoreCoordinator::newObjectID(const QString& entity)
 {
     std::lock_guard lock(m_mutex);

@@ -56,6 +56,9 @@ public:
     const ManagedObjectModel& model() const { return *m_model; }
     std::shared_ptr<const ManagedObjectModel> sharedModel() const { return m_model; }
 
+    // How long a write waits for another process's lock (5 s by default).
+    void setBusyTimeout(int milliseconds);
+
     ObjectID newObjectID(const QString& entity);
 
     std::optional<std::vector<StoredRow>> fetchRows(const QString& entity, const Predicate* predicate, Error* error);

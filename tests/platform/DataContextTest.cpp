@@ -1,0 +1,456 @@
+#include "DataTestSupport.h"
+
+#include "platform/core/Log.h"
+#include "platform/core/NotificationCenter.h"
+#include "platform/data/ArrayController.h"
+#include "platform/predicate/Predicate.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <atomic>
+#include <thread>
+
+using namespace platform;
+using datatest::Stack;
+
+namespace {
+
+const QString ItemEntity = QStringLiteral("Item");
+
+FetchRequest request(const QString& format = {}, const QVariantList& arguments = {}, int limit = 0)
+{
+    FetchRequest r;
+    r.entityName = ItemEntity;
+    if (!format.isEmpty())
+        r.predicate = Predicate::parse(format, arguments);
+    r.sortDescriptors = {{QStringLiteral("name"), true}};
+    r.fetchLimit = limit;
+    return r;
+}
+
+QStringList names(const std::vector<ManagedObject*>& objects)
+{
+    QStringList list;
+    for (auto* object : objects)
+        list << object->value(QStringLiteral("name")).toString();
+    return list;
+}
+
+// Runs SQL on the file through a connection of its own, as another process would.
+void externalSql(const QString& path, const char* sql)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+    char* message = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, &message), SQLITE_OK) << (message ? message : "");
+    sqlite3_free(message);
+    sqlite3_close(db);
+}
+
+ManagedObject* insertItem(ManagedObjectContext* context, const QString& name, double rank = 0)
+{
+    auto* item = context->insert(ItemEntity);
+    item->setValue(QStringLiteral("name"), name);
+    item->setValue(QStringLiteral("rank"), rank);
+    return item;
+}
+
+class ClockScope {
+public:
+    datatest::ManualClock clock;
+    ClockScope() { setClockForTesting(&clock); }
+    ~ClockScope() { setClockForTesting(nullptr); }
+};
+
+TEST(ObjectContext, InsertGivesPermanentIdThatSurvivesSaveAndReopen)
+{
+    Stack stack;
+    ASSERT_TRUE(stack.open());
+    auto child = stack.child();
+    ObjectID id;
+    child->performAndWait([&] {
+        auto* item = insertItem(child.get(), QStringLiteral("a"));
+        id = item->objectID();
+        EXPECT_FALSE(id.isNull());
+        ASSERT_TRUE(child->save());
+        EXPECT_EQ(item->objectID(), id);
+    });
+    stack.root->performAndWait([&] { ASSERT_TRUE(stack.root->save()); });
+    child.reset();
+    stack.root.reset();
+    ASSERT_TRUE(stack.open());
+    stack.root->performAndWait([&] {
+        auto* again = stack.root->existingObject(id);
+        ASSERT_NE(again, nullptr);
+        EXPECT_EQ(again->value(QStringLiteral("name")).toString(), QStringLiteral("a"));
+        EXPECT_EQ(again->value(QStringLiteral("done")), QVariant(false));  // model default
+    });
+}
+
+TEST(ObjectContext, ChildSaveReachesParentButNotTheFileUntilParentSaves)
+{
+    Stack stack;
+    ASSERT_TRUE(stack.open());
+    auto child = stack.child();
+    int didSave = 0;
+    auto token = NotificationCenter::defaultCenter().addObserver(ContextDidSaveNotification, child.get(),
+                                                                 [&](const Notification&) { ++didSave; });
+    child->performAndWait([&] {
+        insertItem(child.get(), QStringLiteral("a"));
+        EXPECT_TRUE(child->hasChanges());
+        EXPECT_TRUE(child->save());
+        EXPECT_FALSE(child->hasChanges());
+        EXPECT_TRUE(child->save());  // nothing left: no second notice
+    });
+    EXPECT_EQ(didSave, 1);
+    stack.root->performAndWait([&] { EXPECT_TRUE(stack.root->hasChanges()); });
+    {
+        // Nothing in the file yet.
+        auto reader = std::make_shared<PersistentStoreCoordinator>(datatest::itemModel());
+        ASSERT_TRUE(reader->open(stack.path()));
+        EXPECT_EQ(*reader->countRows(ItemEntity, nullptr, nullptr), 0);
+    }
+    stack.root->performAndWait([&] { EXPECT_TRUE(stack.root->save()); });
+    auto reader = std::make_shared<PersistentStoreCoordinator>(datatest::itemModel());
+    ASSERT_TRUE(reader->open(stack.path()));
+    EXPECT_EQ(*reader->countRows(ItemEntity, nullptr, nullptr), 1);
+}
+
+TEST(ObjectContext, FetchSeesAncestorsPendingChangesThenSortsThenLimits)
+{
+    Stack stack;
+    ASSERT_TRUE(stack.open());
+    stack.root->performAndWait([&] {
+        insertItem(stack.root.get(), QStringLiteral("b"), 1);
+        insertItem(stack.root.get(), QStringLiteral("d"), 1);
+        ASSERT_TRUE(stack.root->save());
+        insertItem(stack.root.get(), QStringLiteral("a"), 1);  // pending in the root
+        auto rows = stack.root->fetch(request(QStringLiteral("name == %@"), {QStringLiteral("d")}));
+        ASSERT_EQ(rows.size(), 1u);
+        rows[0]->setValue(QStringLiteral("rank"), 5.0);  // pending change, no longer matches below
+    });
+    auto child = stack.child();
+    child->performAndWait([&] {
+        insertItem(child.get(), QStringLiteral("c"), 1);
+        EXPECT_EQ(names(child->fetch(request(QStringLiteral("rank == 1")))),
+                  (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+        EXPECT_EQ(names(child->fetch(request(QStringLiteral("rank == 1"), {}, 2))),
+                  (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+        EXPECT_EQ(child->count(request(QStringLiteral("rank == 5"))), 1);
+        auto b = child->fetch(request(QStringLiteral("name == 'b'")));
+        ASSERT_EQ(b.size(), 1u);
+        child->remove(b[0]);
+        EXPECT_EQ(names(child->fetch(request(QStringLiteral("rank == 1")))),
+                  (QStringList{QStringLiteral("a"), QStringLiteral("c")}));
+    });
+}
+
+TEST(ObjectContext, RefetchKeepsInMemoryValuesOfLoadedObjects)
+{
+    Stack stack;
+    ASSERT_TRUE(stack.open());
+    auto child = stack.child();
+    child->performAndWait([&] {
+        auto* item = insertItem(child.get(), QStringLiteral("a"), 1);
+        ASSERT_TRUE(child->save());
+        item->setValue(QStringLiteral("rank"), 2.0);  // unsaved edit
+        auto again = child->fetch(request());
+        ASSERT_EQ(again.size(), 1u);
+        EXPECT_EQ(again[0], item);
+        EXPECT_EQ(item->value(QStringLiteral("rank")), QVariant(2.0));
+    });
+}
+
+TEST(ObjectContext, InsertedObjectReachesListsOnlyAtProcessPendingChanges)
+{
+    Stack stack;
+    ASSERT_TRUE(stack.open());
+    auto child = stack.child();
+    child->performAndWait([&] {
+        ArrayController list;
+        list.setEntityName(ItemEntity);
+        list.setContext(child.get());
+        ASSERT_TRUE(list.fetch());
+        list.rearrangeObjects();
+        auto* item = insertItem(child.get(), QStringLiteral("a"));
+        EXPECT_TRUE(list.content().empty());
+        child->processPendingChanges();
+        ASSERT_EQ(list.content().size(), 1u);
+        EXPECT_TRUE(list.arrangedObjects().empty());  // only rearrangeObjects changes the arrangement
+        list.rearrangeObjects();
+        EXPECT_EQ(list.arrangedObjects(), std::vector<ManagedObject*>{item});
+        child->remove(item);
+        child->processPendingChanges();
+        EXPECT_TRUE(list.content().empty());
+    });
+}
+
+TEST(ObjectContext, RefreshTurnsUnchangedObjectIntoFaultThatRefillsFromParent)
+{
+    Stack stack;
+    ASSERT_TRUE(stack.open());
+    auto child = stack.child();
+    ManagedObject* item = nullptr;
+    child->performAndWait([&] {
+        item = insertItem(child.get(), QStringLiteral("a"), 1);
+        ASSERT_TRUE(child->save());
+    });
+    stack.root->performAndWait([&] {
+        auto rows = stack.root->fetch(request());
+        ASSERT_EQ(rows.size(), 1u);
+        rows[0]->setValue(QStringLiteral("rank"), 9.0);
+    });
+    child->performAndWait([&] {
+        auto* typed = static_cast<datatest::Item*>(item);
+        const int awakenings = typed->awakeFromFetchCount;
+        EXPECT_EQ(item->value(QStringLiteral("rank")), QVariant(1.0));
+        child->refresh(item, false);
+        EXPECT_TRUE(item->isFault());
+        EXPECT_EQ(item->value(QStringLiteral("rank")), QVariant(9.0));
+        EXPECT_EQ(typed->awakeFromFetchCount, awakenings + 1);
+    });
+}
+
+TEST(ObjectContext, RefreshWithinStalenessServesSnapshotAndRereadsAfterIt)
+{
+    ClockScope clock;
+    Stack stack;
+    ASSERT_TRUE(stack.open());
+    ManagedObject* item = nullptr;
+    stack.root->performAndWait([&] {
+        item = insertItem(stack.root.get(), QStringLiteral("a"), 1);
+        ASSERT_TRUE(stack.root->save());
+    });
+    externalSql(stack.path(), "UPDATE \"Item\" SET rank = 7, version = version + 1");
+    stack.root->performAndWait([&] {
+        clock.clock.time += 30;
+        stack.root->refresh(item);
+        EXPECT_EQ(item->value(QStringLiteral("rank")), QVariant(1.0));
+        clock.clock.time += 31;
+        stack.root->refresh(item);
+        EXPECT_EQ(item->value(QStringLiteral("rank")), QVariant(7.0));
+    });
+}
+
+TEST(ObjectContext, RootWritesOnlyItsChangedPropertiesOverAnotherProcessesWrite)
+{
+    Stack stack;
+    ASSERT_TRUE(stack.open());
+    stack.root->performAndWait([&] {
+        auto* item = insertItem(stack.root.get(), QStringLiteral("a"), 1);
+        ASSERT_TRUE(stack.root->save());
+        externalSql(stack.path(), "UPDATE \"Item\" SET name = 'renamed elsewhere', rank = 3, version = version + 1");
+        item->setValue(QStringLiteral("rank"), 4.0);
+        ASSERT_TRUE(stack.root->save());
+    });
+    auto reader = std::make_shared<PersistentStoreCoordinator>(datatest::itemModel());
+    ASSERT_TRUE(reader->open(stack.path()));
+    auto rows = reader->fetchRows(ItemEntity, nullptr, nullptr);
+    ASSERT_EQ(rows->size(), 1u);
+    EXPECT_EQ(rows->at(0).values.value(QStringLiteral("name")).toString(), QStringLiteral("renamed elsewhere"));
+    EXPECT_EQ(rows->at(0).values.value(QStringLiteral("rank")), QVariant(4.0));
+}
+
+TEST(ObjectContext, VanishedRowDoesNotCrashAndAnEditWritesItAgain)
+{
+    Stack stack;
+    ASSERT_TRUE(stack.open());
+    auto child = stack.child();
+    ManagedObject* item = nullptr;
+    ObjectID id;
+    child->performAndWait([&] {
+        item = insertItem(child.get(), QStringLiteral("a"), 1);
+        id = item->objectID();
+        ASSERT_TRUE(child->save());
+    });
+    stack.root->performAndWait([&] { ASSERT_TRUE(stack.root->save()); });
+    // Pruned through a scratch context while the child still holds the note.
+    auto scratch = stack.child();
+    scratch->performAndWait([&] {
+        scratch->remove(scratch->existingObject(id));
+        ASSERT_TRUE(scratch->save());
+    });
+    stack.root->performAndWait([&] { ASSERT_TRUE(stack.root->save()); });
+    QStringList lines;
+    setLogSink([&](const QString& line) { lines << line; });
+    child->performAndWait([&] {
+        child->refresh(item);
+        EXPECT_FALSE(item->value(QStringLiteral("name")).isValid());
+        item->setValue(QStringLiteral("name"), QStringLiteral("edited"));
+        ASSERT_TRUE(child->save());
+    });
+    setLogSink({});
+    EXPECT_EQ(lines.size(), 1);
+    stack.root->performAndWait([&] { ASSERT_TRUE(stack.root->save()); });
+    auto reader = std::make_shared<PersistentStoreCoordinator>(datatest::itemModel());
+    ASSERT_TRUE(reader->open(stack.path()));
+    auto rows = reader->fetchRows(ItemEntity, nullptr, nullptr);
+    ASSERT_EQ(rows->size(), 1u);
+    EXPECT_EQ(rows->at(0).values.value(QStringLiteral("name")).toString(), QStringLiteral("edited"));
+}
+
+TEST(ObjectContext, FailedWriteKeepsEveryChangeForTheNextSave)
+{
+    Stack stack;
+    ASSERT_TRUE(stack.open());
+    stack.coordinator->setBusyTimeout(50);
+    sqlite3* locker = nullptr;
+    ASSERT_EQ(sqlite3_open(stack.path().toUtf8().constData(), &locker), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(locker, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    stack.root->performAndWait([&] {
+        insertItem(stack.root.get(), QStringLiteral("a"));
+        Error error;
+        EXPECT_FALSE(stack.root->save(&error));
+        EXPECT_FALSE(error.localizedDescription.isEmpty());
+        EXPECT_TRUE(stack.root->hasChanges());
+    });
+    sqlite3_exec(locker, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(locker);
+    stack.root->performAndWait([&] {
+        EXPECT_TRUE(stack.root->save());
+        EXPECT_FALSE(stack.root->hasChanges());
+    });
+    auto reader = std::make_shared<PersistentStoreCoordinator>(datatest::itemModel());
+    ASSERT_TRUE(reader->open(stack.path()));
+    EXPECT_EQ(*reader->countRows(ItemEntity, nullptr, nullptr), 1);
+}
+
+struct BadFileCase {
+    const char* name;
+    QByteArray contents;  // empty: a database with user_version 99
+};
+
+class StoreFile : public ::testing::TestWithParam<BadFileCase> {};
+
+TEST_P(StoreFile, UnusableFileIsRefusedAndLeftByteForByte)
+{
+    Stack stack;
+    if (GetParam().contents.isEmpty()) {
+        externalSql(stack.path(), "CREATE TABLE other (x); INSERT INTO other VALUES (1); PRAGMA user_version = 99;");
+    } else {
+        QFile file(stack.path());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(GetParam().contents);
+    }
+    QFile before(stack.path());
+    ASSERT_TRUE(before.open(QIODevice::ReadOnly));
+    const QByteArray original = before.readAll();
+    before.close();
+
+    auto coordinator = std::make_shared<PersistentStoreCoordinator>(datatest::itemModel());
+    Error error;
+    EXPECT_FALSE(coordinator->open(stack.path(), &error));
+    EXPECT_FALSE(error.localizedDescription.isEmpty());
+    coordinator.reset();
+
+    QFile after(stack.path());
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), original);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StoreFile,
+                         ::testing::Values(BadFileCase{"NotADatabase", QByteArray("this is a plain text file\n").repeated(200)},
+                                           BadFileCase{"NewerSchemaVersion", QByteArray()}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(StoreFile, OlderFileGainsMissingColumnsAndKeepsRows)
+{
+    Stack stack;
+    externalSql(stack.path(),
+                "CREATE TABLE \"Item\" (pk INTEGER PRIMARY KEY, version INTEGER NOT NULL DEFAULT 1, name TEXT);"
+                "INSERT INTO \"Item\" (pk, name) VALUES (4, 'old');");
+    ASSERT_TRUE(stack.open());
+    stack.root->performAndWait([&] {
+        auto rows = stack.root->fetch(request(QStringLiteral("done == NO")));
+        ASSERT_EQ(rows.size(), 1u);  // the new column takes its default
+        EXPECT_EQ(rows[0]->value(QStringLiteral("name")).toString(), QStringLiteral("old"));
+        auto* fresh = insertItem(stack.root.get(), QStringLiteral("new"));
+        EXPECT_GT(fresh->objectID().key, 4);  // never reuses a key in the file
+        EXPECT_TRUE(stack.root->save());
+    });
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(stack.path().toUtf8().constData(), &db), SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &statement, nullptr);
+    ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(statement, 0), 1);
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+}
+
+TEST(ObjectContextQueue, PerformAndWaitNestsAndPerformRunsOnTheQueue)
+{
+    Stack stack;
+    ASSERT_TRUE(stack.open());
+    int depth = 0;
+    stack.root->performAndWait([&] {
+        ++depth;
+        EXPECT_TRUE(stack.root->isOnQueue());
+        stack.root->performAndWait([&] { ++depth; });
+    });
+    EXPECT_EQ(depth, 2);
+    EXPECT_FALSE(stack.root->isOnQueue());
+    std::atomic<bool> ran{false};
+    std::atomic<bool> onQueue{false};
+    stack.root->perform([&] {
+        onQueue = stack.root->isOnQueue();
+        ran = true;
+    });
+    for (int i = 0; i < 500 && !ran; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(onQueue);
+}
+
+TEST(ObjectContextQueue, MainQueueChildIsUsableFromAWorkerWhileTheMainLoopRuns)
+{
+    Stack stack;
+    ASSERT_TRUE(stack.open());
+    ManagedObjectContext main(ConcurrencyType::MainQueue);
+    main.setParentContext(stack.root.get());
+    std::atomic<bool> done{false};
+    std::atomic<bool> ranOnMain{false};
+    std::thread worker([&] {
+        main.performAndWait([&] {
+            ranOnMain = main.isOnQueue();
+            insertItem(&main, QStringLiteral("from worker"));
+            main.save();
+        });
+        done = true;
+    });
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    worker.join();
+    EXPECT_TRUE(ranOnMain);
+    stack.root->performAndWait([&] { EXPECT_EQ(stack.root->count(request()), 1); });
+}
+
+TEST(ObjectContextQueue, ChildrenOnSeveralThreadsSaveIntoOneRoot)
+{
+    Stack stack;
+    ASSERT_TRUE(stack.open());
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            auto child = stack.child();
+            for (int i = 0; i < 25; ++i) {
+                child->performAndWait([&] {
+                    insertItem(child.get(), QStringLiteral("%1-%2").arg(t).arg(i));
+                    child->save();
+                });
+                stack.root->performAndWait([&] { stack.root->save(); });
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    auto reader = std::make_shared<PersistentStoreCoordinator>(datatest::itemModel());
+    ASSERT_TRUE(reader->open(stack.path()));
+    EXPECT_EQ(*reader->countRows(ItemEntity, nullptr, nullptr), 100);
+}
+
+}  // namespace
