@@ -201,7 +201,7 @@ KeyEventInfo makeKeyEvent(int code, uint64_t flags, const KeyboardLayout* layout
     const KeyInfo* info = keyInfoForCode(code);
     if (!info) return e;
     if (info->function) e.modifierFlags |= KeyFlags::Function;
-    if (info->pad) e.modifierFlags |= KeyFlags::NumericPad;
+    if (info->pad || code == 76 || code == 71) e.modifierFlags |= KeyFlags::NumericPad;
     if (char16_t fc = functionKeyCharacter(info->qtKey); info->function && fc) {
         e.characters = e.charactersIgnoringModifiers = QString(QChar(fc));
         return e;

@@ -1,5 +1,6 @@
 #include "platform/x11/X11HotKeyGrabber.h"
 
+#include "platform/core/Log.h"
 #include "platform/x11/KeyMap.h"
 #include "platform/x11/KeyboardLayout.h"
 #include "platform/x11/X11Connection.h"
@@ -107,6 +108,11 @@ std::optional<HotKeyGrabber::Handle> X11HotKeyGrabber::grab(uint16_t keyCode, ui
         xcb_void_cookie_t cookie = xcb_grab_key_checked(m_connection, 1, m_root, uint16_t(g.mods | lock), g.keycode,
                                                         XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
         if (xcb_generic_error_t* err = xcb_request_check(m_connection, cookie)) {
+            log(QStringLiteral("Cannot grab key %1 with modifiers 0x%2: %3")
+                    .arg(keyCode)
+                    .arg(carbonModifiers, 0, 16)
+                    .arg(err->error_code == XCB_ACCESS ? QStringLiteral("another application holds it")
+                                                       : QStringLiteral("X error %1").arg(err->error_code)));
             std::free(err);
             for (uint16_t t : taken) xcb_ungrab_key(m_connection, g.keycode, m_root, uint16_t(g.mods | t));
             xcb_flush(m_connection);

@@ -1,0 +1,1 @@
+quillary_add_test(NAME HotKeyRegistryTest SOURCES HotKeyRegistryTest.cpp LIBS hotkey LABELS sanitize)
