@@ -72,6 +72,12 @@ public:
     std::vector<Record> operators() const { return m_operators; }
     Record operatorForFunction(const std::string& function) const;
     std::vector<Record> operatorsForToken(const std::string& token) const;
+    // The records of an already lower-cased token, without copying; null when none.
+    const std::vector<Record>* recordsForLowercaseToken(const std::string& token) const
+    {
+        auto it = m_byToken.find(token);
+        return it == m_byToken.end() ? nullptr : &it->second;
+    }
 
     void addOperatorHigherThan(const Record& op, const Record& existing);
     void addOperatorSameAs(const Record& op, const Record& existing);

@@ -11,11 +11,17 @@ std::optional<ZQMathStringToken> ZQMathStringToken::mathStringTokenWithToken(std
     ZQMathStringToken t;
     t.m_type = type;
     if (type == ZQTokenType::Operator) {
-        auto records = ZQMathOperator::infosForOperatorToken(token);
-        if (records.empty())
+        const auto& set = *ZQMathOperatorSet::defaultOperatorSet();
+        const auto* records = set.recordsForLowercaseToken(token);
+        std::vector<std::shared_ptr<ZQMathOperator>> lowered;
+        if (!records) {
+            lowered = set.operatorsForToken(token);
+            records = &lowered;
+        }
+        if (records->empty())
             return std::nullopt;
-        if (records.size() == 1)
-            t.m_operator = records.front();
+        if (records->size() == 1)
+            t.m_operator = records->front();
         else
             t.m_ambiguous = true;
     }
@@ -140,6 +146,7 @@ bool ZQMathStringTokenizer::tokenize(std::string_view text, ZQErrorPlace error)
     m_characters = ZQText::decodeUtf8(text);
     m_lower = ZQText::toLower(m_characters);
     m_index = 0;
+    m_tokens.reserve(std::min(m_characters.size() / 2 + 4, ZQMaximumTokenCount + 1));
     error->reset();
     while (true) {
         ZQMathStringToken token;
@@ -368,7 +375,8 @@ bool ZQMathStringTokenizer::readOperator(ZQMathStringToken& out, ZQErrorPlace er
     }
     // Tokens are looked up in the shared set, so no match can be longer than
     // its longest token; looking further would only cost time on long runs.
-    const std::size_t limit = ZQMathOperatorSet::defaultOperatorSet()->maximumTokenLength();
+    const ZQMathOperatorSet& shared = *ZQMathOperatorSet::defaultOperatorSet();
+    const std::size_t limit = shared.maximumTokenLength();
     std::size_t longest = 0;
     std::string candidate;
     std::string matched;
@@ -376,7 +384,7 @@ bool ZQMathStringTokenizer::readOperator(ZQMathStringToken& out, ZQErrorPlace er
     while (length < limit && start + length < m_lower.size() && isOperatorCharacter(m_lower[start + length])) {
         ZQText::appendUtf8(candidate, m_lower[start + length]);
         ++length;
-        if (!ZQMathOperator::infosForOperatorToken(candidate).empty()) {
+        if (shared.recordsForLowercaseToken(candidate)) {
             longest = length;
             matched = candidate;
         }
@@ -432,7 +440,7 @@ bool ZQMathStringTokenizer::resolveAmbiguity(ZQMathStringToken& token, ZQErrorPl
 
 bool ZQMathStringTokenizer::processToken(std::optional<ZQMathStringToken> token, ZQErrorPlace error)
 {
-    if (token && token->tokenType() == ZQTokenType::Operator && token->operatorType() == "invalid") {
+    if (token && token->tokenType() == ZQTokenType::Operator && (token->ambiguous() || !token->operatorInfo())) {
         if (!resolveAmbiguity(*token, error))
             return false;
     }

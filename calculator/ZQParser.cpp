@@ -3,6 +3,7 @@
 #include "calculator/ZQExpression.h"
 
 #include <algorithm>
+#include <map>
 
 namespace {
 
@@ -245,125 +246,228 @@ private:
         return function;
     }
 
-    // Replaces terms[first, last] by one new term of the given type holding them.
-    bool fold(Terms& terms, std::size_t first, std::size_t last, TermPtr folded, ZQErrorPlace error)
+    // One group being folded. Terms sit in slots linked in order; folding
+    // unlinks the terms it takes, and the operators still waiting are kept per
+    // precedence level, so each step finds its operator without a rescan.
+    struct Fold {
+        static constexpr std::size_t None = static_cast<std::size_t>(-1);
+        Terms slots;
+        std::vector<std::size_t> prev, next;
+        std::size_t head = None;
+        std::size_t live = 0;
+        struct Level {
+            std::vector<std::size_t> positions;  // ascending
+            std::size_t front = 0, back = 0;     // [front, back) may still hold live operators
+            std::size_t count = 0;
+        };
+        std::map<std::int64_t, Level> levels;
+
+        bool isLiveOperator(std::size_t k) const { return slots[k] && slots[k]->isOperator(); }
+        static std::int64_t precedence(const Term& t) { return t.token->operatorPrecedence(); }
+
+        explicit Fold(Terms&& terms) : slots(std::move(terms))
+        {
+            const std::size_t n = slots.size();
+            prev.resize(n);
+            next.resize(n);
+            for (std::size_t k = 0; k < n; ++k) {
+                prev[k] = k == 0 ? None : k - 1;
+                next[k] = k + 1 == n ? None : k + 1;
+                if (slots[k]->isOperator()) {
+                    Level& level = levels[precedence(*slots[k])];
+                    level.positions.push_back(k);
+                    ++level.count;
+                }
+            }
+            for (auto& entry : levels)
+                entry.second.back = entry.second.positions.size();
+            head = n ? 0 : None;
+            live = n;
+        }
+
+        // Takes the term out of its slot, forgetting it as a waiting operator.
+        TermPtr take(std::size_t k)
+        {
+            if (slots[k]->isOperator()) {
+                auto it = levels.find(precedence(*slots[k]));
+                if (--it->second.count == 0)
+                    levels.erase(it);
+            }
+            return std::move(slots[k]);
+        }
+
+        void unlink(std::size_t k)
+        {
+            if (prev[k] != None)
+                next[prev[k]] = next[k];
+            else
+                head = next[k];
+            if (next[k] != None)
+                prev[next[k]] = prev[k];
+            --live;
+        }
+
+        // Puts `term` in the slot of `first`, in place of first..last (in link order).
+        void replace(std::size_t first, std::size_t last, TermPtr term)
+        {
+            std::size_t k = next[first];
+            const std::size_t stop = last == first ? next[first] : next[last];
+            while (k != stop) {
+                const std::size_t following = next[k];
+                unlink(k);
+                k = following;
+            }
+            slots[first] = std::move(term);
+        }
+
+        Terms ordered()
+        {
+            Terms out;
+            out.reserve(live);
+            for (std::size_t k = head; k != None; k = next[k])
+                out.push_back(std::move(slots[k]));
+            return out;
+        }
+
+        std::string description()
+        {
+            std::string out = "(";
+            for (std::size_t k = head; k != None; k = next[k])
+                out += slots[k]->description();
+            return out + ")";
+        }
+    };
+
+    // Folds first..last into one new term (a group, or a function of the given name).
+    bool foldInto(Fold& f, std::size_t first, std::size_t last, TermPtr term, ZQErrorPlace error)
     {
-        folded->updateDepth();
-        if (folded->depth > ZQMaximumDepth) {
+        for (std::size_t k = first;; k = f.next[k]) {
+            term->subterms.push_back(f.take(k));
+            if (k == last)
+                break;
+        }
+        term->updateDepth();
+        if (term->depth > ZQMaximumDepth) {
             setTooComplex(error);
             return false;
         }
-        terms.erase(terms.begin() + static_cast<std::ptrdiff_t>(first) + 1,
-                    terms.begin() + static_cast<std::ptrdiff_t>(last) + 1);
-        terms[first] = std::move(folded);
+        f.replace(first, last, std::move(term));
         return true;
     }
 
-    TermPtr groupOf(Terms& terms, std::size_t first, std::size_t last)
+    static TermPtr newTerm(TermType type, std::string name = {})
     {
-        auto group = std::make_unique<Term>();
-        group->type = TermType::Group;
-        for (std::size_t k = first; k <= last; ++k)
-            group->subterms.push_back(std::move(terms[k]));
-        return group;
+        auto t = std::make_unique<Term>();
+        t->type = type;
+        t->functionName = std::move(name);
+        return t;
     }
 
-    // From terms[start] on, a run of unary operators and the term they apply
-    // to; answers the index of the run's last term.
-    bool unaryRun(Terms& terms, std::size_t start, std::size_t& end, ZQErrorPlace error)
+    // From `start` on, a run of unary operators and the term they apply to,
+    // made into one group when it holds more than one term.
+    bool operandRun(Fold& f, std::size_t start, ZQErrorPlace error)
     {
-        end = start;
-        while (terms[end]->isUnaryOperator()) {
-            if (end + 1 >= terms.size()) {
+        std::size_t end = start;
+        while (f.slots[end]->isUnaryOperator()) {
+            if (f.next[end] == Fold::None) {
                 ZQSetError(error, ZQErrorCode::UnaryMissingRightOperand,
-                           "no right operand to unary " + terms[end]->token->description());
+                           "no right operand to unary " + f.slots[end]->token->description());
                 return false;
             }
-            ++end;
+            end = f.next[end];
         }
-        return true;
+        return end == start || foldInto(f, start, end, newTerm(TermType::Group), error);
     }
 
-    // Turns a multi-term run into one group term so that it can be an operand.
-    bool collapse(Terms& terms, std::size_t first, std::size_t last, ZQErrorPlace error)
+    static bool isPostfix(const Term& t)
     {
-        if (last <= first)
-            return true;
-        return fold(terms, first, last, groupOf(terms, first, last), error);
+        return t.isUnaryOperator() && t.token->operatorAssociativity() == ZQOperatorAssociativity::Left;
     }
 
-    bool reduce(Terms& terms, std::size_t i, ZQErrorPlace error)
+    bool reduce(Fold& f, std::size_t i, ZQErrorPlace error)
     {
-        const Term& op = *terms[i];
-        const ZQMathStringToken& token = *op.token;
+        const ZQMathStringToken& token = *f.slots[i]->token;
         switch (token.operatorArity()) {
         case ZQOperatorArity::Binary: {
-            if (i == 0) {
+            if (f.prev[i] == Fold::None) {
                 ZQSetError(error, ZQErrorCode::MissingLeftOperand, "no left operand to binary " + token.description());
                 return false;
             }
-            if (i == terms.size() - 1) {
+            if (f.next[i] == Fold::None) {
                 ZQSetError(error, ZQErrorCode::MissingRightOperand, "no right operand to binary " + token.description());
                 return false;
             }
             // A right operand that starts with prefix operators is the whole
             // prefix expression (2 ** -2).
-            if (terms[i + 1]->isOperator()) {
-                std::size_t end = 0;
-                if (!unaryRun(terms, i + 1, end, error) || !collapse(terms, i + 1, end, error))
-                    return false;
-            }
+            if (f.slots[f.next[i]]->isOperator() && !operandRun(f, f.next[i], error))
+                return false;
             // Likewise a left operand that ends with postfix operators (3! ** 2).
-            std::size_t left = i - 1;
-            if (terms[left]->isUnaryOperator() &&
-                terms[left]->token->operatorAssociativity() == ZQOperatorAssociativity::Left) {
+            std::size_t left = f.prev[i];
+            if (isPostfix(*f.slots[left])) {
                 std::size_t start = left;
-                while (start > 0 && terms[start]->isUnaryOperator() &&
-                       terms[start]->token->operatorAssociativity() == ZQOperatorAssociativity::Left)
-                    --start;
-                if (!terms[start]->isOperator()) {
-                    if (!collapse(terms, start, left, error))
+                while (f.prev[start] != Fold::None && isPostfix(*f.slots[start]))
+                    start = f.prev[start];
+                if (!f.slots[start]->isOperator()) {
+                    if (!foldInto(f, start, left, newTerm(TermType::Group), error))
                         return false;
-                    i = start + 1;
                     left = start;
                 }
             }
-            auto function = std::make_unique<Term>();
-            function->type = TermType::Function;
-            function->functionName = token.operatorFunction();
-            function->subterms.push_back(std::move(terms[left]));
-            function->subterms.push_back(std::move(terms[i + 1]));
-            return fold(terms, left, i + 1, std::move(function), error);
+            const std::size_t right = f.next[i];
+            auto function = newTerm(TermType::Function, token.operatorFunction());
+            function->subterms.push_back(f.take(left));
+            function->subterms.push_back(f.take(right));
+            function->updateDepth();
+            if (function->depth > ZQMaximumDepth) {
+                setTooComplex(error);
+                return false;
+            }
+            f.take(i);  // the operator itself
+            f.unlink(i);
+            f.unlink(right);
+            f.slots[left] = std::move(function);
+            return true;
         }
         case ZQOperatorArity::Unary: {
             const std::string name = token.operatorFunction();
             if (m_parser.associativityForOperatorFunction(name) == ZQOperatorAssociativity::Right) {
-                if (i == terms.size() - 1) {
+                if (f.next[i] == Fold::None) {
                     ZQSetError(error, ZQErrorCode::UnaryMissingRightOperand,
                                "no right operand to unary " + token.description());
                     return false;
                 }
                 // An operand that is itself a prefix expression (-~0) is taken whole.
-                if (terms[i + 1]->isOperator()) {
-                    std::size_t end = 0;
-                    if (!unaryRun(terms, i + 1, end, error) || !collapse(terms, i + 1, end, error))
-                        return false;
+                if (f.slots[f.next[i]]->isOperator() && !operandRun(f, f.next[i], error))
+                    return false;
+                auto function = newTerm(TermType::Function, name);
+                const std::size_t operand = f.next[i];
+                function->subterms.push_back(f.take(operand));
+                function->updateDepth();
+                if (function->depth > ZQMaximumDepth) {
+                    setTooComplex(error);
+                    return false;
                 }
-                auto function = std::make_unique<Term>();
-                function->type = TermType::Function;
-                function->functionName = name;
-                function->subterms.push_back(std::move(terms[i + 1]));
-                return fold(terms, i, i + 1, std::move(function), error);
+                f.take(i);  // the operator itself
+                f.unlink(operand);
+                f.slots[i] = std::move(function);
+                return true;
             }
-            if (i == 0) {
+            if (f.prev[i] == Fold::None) {
                 ZQSetError(error, ZQErrorCode::UnaryMissingLeftOperand, "no left operand to unary " + token.description());
                 return false;
             }
-            auto function = std::make_unique<Term>();
-            function->type = TermType::Function;
-            function->functionName = name;
-            function->subterms.push_back(std::move(terms[i - 1]));
-            return fold(terms, i - 1, i, std::move(function), error);
+            auto function = newTerm(TermType::Function, name);
+            const std::size_t operand = f.prev[i];
+            function->subterms.push_back(f.take(operand));
+            function->updateDepth();
+            if (function->depth > ZQMaximumDepth) {
+                setTooComplex(error);
+                return false;
+            }
+            f.take(i);
+            f.unlink(i);
+            f.slots[operand] = std::move(function);
+            return true;
         }
         case ZQOperatorArity::Unknown:
             break;
@@ -374,35 +478,37 @@ private:
 
     bool resolveGroup(Term& group, ZQErrorPlace error)
     {
-        Terms& terms = group.subterms;
-        std::vector<std::size_t> highest;
-        while (terms.size() >= 2) {
-            highest.clear();
-            std::int64_t level = -1;
-            for (std::size_t k = 0; k < terms.size(); ++k) {
-                if (!terms[k]->isOperator())
-                    continue;
-                const std::int64_t p = terms[k]->token->operatorPrecedence();
-                if (p > level) {
-                    level = p;
-                    highest.clear();
+        if (group.subterms.size() >= 2) {
+            Fold f(std::move(group.subterms));
+            bool ok = true;
+            while (f.live >= 2) {
+                if (f.levels.empty()) {
+                    ZQSetError(error, ZQErrorCode::InvalidFormat, "invalid format: " + f.description());
+                    ok = false;
+                    break;
                 }
-                if (p == level)
-                    highest.push_back(k);
+                Fold::Level& level = f.levels.rbegin()->second;
+                while (!f.isLiveOperator(level.positions[level.front]) ||
+                       Fold::precedence(*f.slots[level.positions[level.front]]) != f.levels.rbegin()->first)
+                    ++level.front;
+                while (!f.isLiveOperator(level.positions[level.back - 1]) ||
+                       Fold::precedence(*f.slots[level.positions[level.back - 1]]) != f.levels.rbegin()->first)
+                    --level.back;
+                std::size_t chosen = level.positions[level.front];
+                if (level.count >= 2 &&
+                    m_parser.associativityForOperatorFunction(f.slots[chosen]->token->operatorType()) ==
+                        ZQOperatorAssociativity::Right)
+                    chosen = level.positions[level.back - 1];
+                if (!reduce(f, chosen, error)) {
+                    ok = false;
+                    break;
+                }
             }
-            if (highest.empty()) {
-                ZQSetError(error, ZQErrorCode::InvalidFormat, "invalid format: " + group.description());
-                return false;
-            }
-            std::size_t chosen = highest.front();
-            if (highest.size() >= 2 &&
-                m_parser.associativityForOperatorFunction(terms[chosen]->token->operatorType()) ==
-                    ZQOperatorAssociativity::Right)
-                chosen = highest.back();
-            if (!reduce(terms, chosen, error))
+            group.subterms = f.ordered();
+            if (!ok)
                 return false;
         }
-        if (terms.size() == 1 && !resolve(*terms.front(), error))
+        if (group.subterms.size() == 1 && !resolve(*group.subterms.front(), error))
             return false;
         group.resolved = true;
         return true;
