@@ -82,9 +82,12 @@ private:
     Formatters& formatters();
     qint64 difference(double from, double to, int field);
 
+    bool m_shared = false;
     QString m_localeName;
     QString m_timeZoneId;
     std::unique_ptr<Formatters> m_formatters;
+    // Expires with this object, so a reset queued to the main thread can tell.
+    std::shared_ptr<char> m_lifetime;
     platform::ObserverToken m_clockObserver;
     platform::ObserverToken m_timeZoneObserver;
     platform::ObserverToken m_localeObserver;
