@@ -1,1 +1,3 @@
 quillary_add_test(NAME HotKeyRegistryTest SOURCES HotKeyRegistryTest.cpp LIBS hotkey LABELS sanitize)
+quillary_add_test(NAME KeyStringsTest SOURCES KeyStringsTest.cpp LIBS hotkey LABELS sanitize)
+quillary_add_test(NAME ShortcutValidatorTest SOURCES ShortcutValidatorTest.cpp HotKeyTestMain.cpp LIBS hotkey NO_MAIN LABELS sanitize)
