@@ -1,0 +1,395 @@
+#include "hotkey/KRKeyCodeTransformer.h"
+#include "hotkey/KRRecorderControl.h"
+#include "platform/core/Log.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/x11/KeyboardLayout.h"
+#include "platform/x11/SystemShortcutOracle.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace platform;
+namespace KF = platform::KeyFlags;
+
+namespace {
+
+struct RecordingDelegate : KRRecorderCellDelegate, KRRecorderDelegate {
+    std::vector<KeyCombo> changes;
+    bool claim = false;
+    void keyRecorderCellKeyComboDidChange(KRRecorderCell*, KeyCombo c) override { changes.push_back(c); }
+    bool keyRecorderCellIsKeyCodeAndFlagsTaken(KRRecorderCell*, int64_t, uint64_t, QString* r) override {
+        *r = QStringLiteral("it is mine");
+        return claim;
+    }
+    void keyRecorderKeyComboDidChange(KRRecorderControl*, KeyCombo c) override { changes.push_back(c); }
+    bool keyRecorderIsKeyCodeAndFlagsTaken(KRRecorderControl*, int64_t, uint64_t, QString* r) override {
+        *r = QStringLiteral("it is mine");
+        return claim;
+    }
+};
+
+KeyEventInfo key(int code, uint64_t flags) {
+    return KeyMap::makeKeyEvent(code, flags, KeyboardLayout::current());
+}
+
+struct Recorder : ::testing::Test {
+    RecordingDelegate delegate;
+    KRRecorderCell cell;
+    std::vector<Error> alerts;
+    uint64_t heldFlags = 0;
+    QMenu menu;
+
+    void SetUp() override {
+        KeyboardLayout::setCurrent(KeyboardLayout::fromNames(QStringLiteral("us")));
+        KRValidator::setSystemShortcutOracle(std::make_shared<ListedSystemShortcuts>(std::vector<SymbolicHotKey>{}));
+        KRValidator::setMainMenuProvider([this] { return menu.actions(); });
+        KRRecorderCell::setAlertPresenter([this](const Error& e) { alerts.push_back(e); });
+        KRRecorderCell::setCurrentFlagsProvider([this] { return heldFlags; });
+        cell.setDelegate(&delegate);
+    }
+    void TearDown() override {
+        KRValidator::setSystemShortcutOracle(nullptr);
+        KRValidator::setMainMenuProvider({});
+        KRRecorderCell::setAlertPresenter({});
+        KRRecorderCell::setCurrentFlagsProvider({});
+    }
+    void startRecording() {
+        ASSERT_TRUE(cell.performKeyEquivalent(key(49, 0)));
+        ASSERT_TRUE(cell.isRecording());
+    }
+};
+
+}  // namespace
+
+TEST_F(Recorder, OptionCommandKRecordsOnceAndStopsRecording) {
+    startRecording();
+    EXPECT_TRUE(cell.performKeyEquivalent(key(40, KF::Option | KF::Command)));
+    EXPECT_EQ(cell.keyCombo(), (KeyCombo{0x180000, 40}));
+    ASSERT_EQ(delegate.changes.size(), 1u);
+    EXPECT_EQ(delegate.changes[0], (KeyCombo{0x180000, 40}));
+    EXPECT_FALSE(cell.isRecording());
+    EXPECT_EQ(cell.keyComboString(), QStringLiteral("⌥⌘K"));
+    EXPECT_TRUE(cell.hasKeyChars());
+    EXPECT_EQ(cell.keyCharsIgnoringModifiers(), QStringLiteral("k"));
+}
+
+TEST_F(Recorder, PlainKeyIsIgnoredAndEscapeCancels) {
+    cell.setKeyCombo({0x100000, 8});
+    delegate.changes.clear();
+    startRecording();
+    EXPECT_FALSE(cell.performKeyEquivalent(key(40, 0)));
+    EXPECT_TRUE(cell.isRecording());
+    EXPECT_TRUE(cell.performKeyEquivalent(key(53, 0)));
+    EXPECT_FALSE(cell.isRecording());
+    EXPECT_EQ(cell.keyCombo(), (KeyCombo{0x100000, 8}));
+    EXPECT_TRUE(delegate.changes.empty());
+}
+
+TEST_F(Recorder, KeyOnlyAndCancelKeyRules) {
+    const struct { bool keyOnly, escapeRecords; int code; uint64_t flags; bool recorded; } rows[] = {
+        {false, false, 117, 0, true},   // forward delete carries the function bit: a valid combination
+        {false, false, 51, 0, false},   // delete alone cancels
+        {false, false, 53, KF::Command, true},
+        {true, false, 40, 0, true},     // key only: a plain letter records
+        {true, false, 53, 0, false},    // ...but escape still cancels
+        {true, true, 53, 0, true},      // unless cancel keys record
+        {false, false, 96, 0, true},    // F5 alone: function bit
+    };
+    for (const auto& r : rows) {
+        KRRecorderCell c;
+        c.setAllowsKeyOnly(r.keyOnly, r.escapeRecords);
+        c.performKeyEquivalent(key(49, 0));
+        ASSERT_TRUE(c.isRecording());
+        EXPECT_TRUE(c.performKeyEquivalent(key(r.code, r.flags)));
+        EXPECT_FALSE(c.isRecording());
+        EXPECT_EQ(c.keyCombo().code == r.code, r.recorded) << r.code << " keyOnly " << r.keyOnly;
+    }
+}
+
+TEST_F(Recorder, RequiredFlagsShowAtOnceAndJoinTheCombination) {
+    cell.setRequiredFlags(KF::Command);
+    startRecording();
+    EXPECT_EQ(cell.recordingFlags(), KF::Command);
+    EXPECT_TRUE(cell.performKeyEquivalent(key(40, 0)));
+    EXPECT_EQ(cell.keyCombo(), (KeyCombo{KF::Command, 40}));
+}
+
+TEST_F(Recorder, FilterDropsCapsLockAndFlagsOutsideTheAllowedSet) {
+    startRecording();
+    cell.flagsChanged(KF::CapsLock | KF::Shift);
+    EXPECT_EQ(cell.recordingFlags(), KF::Shift);
+    cell.performKeyEquivalent(key(40, KF::CapsLock | KF::Command));
+    EXPECT_EQ(cell.keyCombo().flags, KF::Command);
+    delegate.changes.clear();
+    cell.setAllowedFlags(0x800000);
+    EXPECT_EQ(cell.keyCombo().flags, 0u);  // re-filtered and reported
+    EXPECT_EQ(delegate.changes.size(), 1u);
+    cell.setKeyCombo({KF::Command, 40});
+    EXPECT_EQ(cell.keyCombo(), (KeyCombo{0, 40}));
+    EXPECT_TRUE(cell._isEmpty());
+    EXPECT_TRUE(cell.keyComboString().isNull());
+}
+
+TEST_F(Recorder, SetKeyComboAlwaysTellsTheDelegate) {
+    cell.setKeyCombo({KF::Command, 40});
+    cell.setKeyCombo({KF::Command, 40});
+    EXPECT_EQ(delegate.changes.size(), 2u);
+    EXPECT_FALSE(cell.hasKeyChars());
+    EXPECT_EQ(cell.keyChars(), QStringLiteral("K"));
+}
+
+TEST_F(Recorder, TakenCombinationShowsTheReasonAndKeepsRecording) {
+    delegate.claim = true;
+    startRecording();
+    EXPECT_TRUE(cell.performKeyEquivalent(key(40, KF::Command)));
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].recoverySuggestion,
+              QStringLiteral("The key combination \"Command + K\" can't be used because it is mine."));
+    EXPECT_TRUE(cell.isRecording());
+    EXPECT_TRUE(delegate.changes.empty());
+}
+
+TEST_F(Recorder, EventWithoutCharactersBeepsAndEnds) {
+    int beeps = 0;
+    QObject::connect(&cell, &KRRecorderCell::beeped, [&] { ++beeps; });
+    startRecording();
+    KeyEventInfo e = key(40, KF::Command);
+    e.characters.clear();
+    e.charactersIgnoringModifiers.clear();
+    EXPECT_TRUE(cell.performKeyEquivalent(e));
+    EXPECT_EQ(beeps, 1);
+    EXPECT_FALSE(cell.isRecording());
+    EXPECT_EQ(cell.keyCombo().code, -1);
+}
+
+TEST_F(Recorder, StyleIsZeroOrOne) {
+    const std::pair<int, int> rows[] = {{1, 1}, {2, 0}, {-1, 0}, {0, 0}};
+    for (auto [in, out] : rows) {
+        cell.setStyle(in);
+        EXPECT_EQ(cell.style(), out);
+    }
+}
+
+TEST_F(Recorder, AutosaveWritesBothMaskFormsAndReadsThemBack) {
+    cell.setAutosaveName(QStringLiteral("RoundTrip"));
+    startRecording();
+    cell.performKeyEquivalent(key(40, KF::Option | KF::Command));
+    const QVariantMap d = UserDefaults::standard().dictionary(QStringLiteral("KeyRecorder RoundTrip"));
+    EXPECT_EQ(d.value("keyCode").toLongLong(), 40);
+    EXPECT_EQ(d.value("modifierFlags").toULongLong(), 0x180000u);
+    EXPECT_EQ(d.value("modifiers").toULongLong(), 0x900u);
+    EXPECT_EQ(d.value("keyCharsIgnoringModifiers").toString(), QStringLiteral("k"));
+
+    KRRecorderCell other;
+    other.setAutosaveName(QStringLiteral("RoundTrip"));
+    other._loadKeyCombo();
+    EXPECT_EQ(other.keyCombo(), (KeyCombo{0x180000, 40}));
+    EXPECT_TRUE(other.hasKeyChars());
+
+    UserDefaults::standard().set(QStringLiteral("KeyRecorder CarbonOnly"),
+                                 QVariantMap{{"keyCode", 3}, {"modifiers", 0x1100}});
+    other.setAutosaveName(QStringLiteral("CarbonOnly"));
+    other._loadKeyCombo();
+    EXPECT_EQ(other.keyCombo(), (KeyCombo{0x140000, 3}));
+    EXPECT_FALSE(other.hasKeyChars());
+}
+
+TEST_F(Recorder, AbsentAutosaveEntryKeepsTheArchivedCombination) {
+    KRRecorderCell archived;
+    archived.setDelegate(&delegate);
+    archived.setAllowsKeyOnly(true);
+    archived.initWithCoder(QVariantMap{{"autosaveName", "NeverSaved"}, {"keyComboCode", 40},
+                                       {"keyComboFlags", qulonglong(KF::Command)}, {"allowsKeyOnly", true}});
+    EXPECT_EQ(archived.keyCombo(), (KeyCombo{KF::Command, 40}));
+    for (const KeyCombo& c : delegate.changes) EXPECT_NE(c.code, 0) << "invented the A key";
+}
+
+TEST_F(Recorder, ArchiveRoundTripAddsTheFunctionBit) {
+    cell.setAllowedFlags(0x1E0000);
+    cell.setStyle(1);
+    cell.setAnimates(true);
+    cell.setAllowsKeyOnly(true, true);
+    cell.setKeyCombo({KF::Shift, 12});
+    KRRecorderCell copy;
+    copy.initWithCoder(cell.encodeWithCoder());
+    EXPECT_EQ(copy.allowedFlags(), 0x9E0000u);
+    EXPECT_EQ(copy.keyCombo(), (KeyCombo{KF::Shift, 12}));
+    EXPECT_EQ(copy.style(), 1);
+    EXPECT_TRUE(copy.animates());
+    EXPECT_TRUE(copy.allowsKeyOnly());
+    EXPECT_TRUE(copy.escapeKeysRecord());
+}
+
+TEST_F(Recorder, AnimatedTransitionEndsOnTheEleventhTick) {
+    cell.setAnimates(true);
+    cell.setStyle(0);
+    startRecording();  // style 0 never animates
+    cell._endRecording();
+    cell.setStyle(1);
+    cell.performKeyEquivalent(key(49, 0));
+    EXPECT_TRUE(cell.isAnimatingNow());
+    EXPECT_FALSE(cell.isRecording());
+    for (int i = 0; i < 10; ++i) cell._transitionTick();
+    EXPECT_FALSE(cell.isRecording());
+    EXPECT_NEAR(cell.transitionProgress(), 10 * 0.095238097012043, 1e-9);
+    cell._transitionTick();
+    EXPECT_TRUE(cell.isRecording());
+    EXPECT_FALSE(cell.isAnimatingNow());
+    EXPECT_EQ(cell.transitionProgress(), 0);
+}
+
+// --- the control ---
+
+struct Control : Recorder {
+    KRRecorderControl control;
+    void SetUp() override {
+        Recorder::SetUp();
+        control.setDelegate(&delegate);
+        control.setFrame(QRect(0, 0, 200, 22));
+        control.show();
+        control.activateWindow();
+        control.setFocus();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&control));
+    }
+};
+
+TEST_F(Control, FrameIsFixedHeightAndAtLeastFiftyWide) {
+    control.setFrame(QRect(0, 0, 30, 40));
+    EXPECT_EQ(control.size(), QSize(50, 22));
+    control.setFrameSize(QSize(200, 10));
+    EXPECT_EQ(control.size(), QSize(200, 22));
+}
+
+TEST_F(Control, RecordsThroughKeyEventsAndShowsTheCombination) {
+    QTest::keyClick(&control, Qt::Key_Space);
+    ASSERT_TRUE(control.cell()->isRecording());
+    QTest::keyClick(&control, Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(control.keyCombo(), (KeyCombo{0x180000, 40}));
+    EXPECT_EQ(control.keyComboString(), QStringLiteral("⌥⌘K"));
+    ASSERT_FALSE(delegate.changes.empty());
+    EXPECT_EQ(delegate.changes.back(), (KeyCombo{0x180000, 40}));
+}
+
+TEST_F(Control, ShortcutOverrideIsTakenWhileRecording) {
+    QKeyEvent idle(QEvent::ShortcutOverride, Qt::Key_N, Qt::ControlModifier);
+    idle.ignore();
+    QApplication::sendEvent(&control, &idle);
+    EXPECT_FALSE(idle.isAccepted());
+    QTest::keyClick(&control, Qt::Key_Space);
+    QKeyEvent recording(QEvent::ShortcutOverride, Qt::Key_N, Qt::ControlModifier);
+    recording.ignore();
+    QApplication::sendEvent(&control, &recording);
+    EXPECT_TRUE(recording.isAccepted());
+}
+
+TEST_F(Control, SecondSpaceWhileRecordingTakesNoSecondKeyboardGrab) {
+    control.setCanCaptureGlobalHotKeys(true);
+    QTest::keyClick(&control, Qt::Key_Space);
+    ASSERT_TRUE(control.cell()->holdsKeyboardGrab());
+    EXPECT_EQ(QWidget::keyboardGrabber(), &control);
+    QTest::keyClick(&control, Qt::Key_Space);  // space alone while recording: not a combination
+    EXPECT_TRUE(control.cell()->isRecording());
+    QTest::keyClick(&control, Qt::Key_Escape);
+    EXPECT_FALSE(control.cell()->isRecording());
+    EXPECT_FALSE(control.cell()->holdsKeyboardGrab());
+    EXPECT_EQ(QWidget::keyboardGrabber(), nullptr);
+}
+
+TEST_F(Control, HidingWhileRecordingReleasesTheKeyboard) {
+    control.setCanCaptureGlobalHotKeys(true);
+    QTest::keyClick(&control, Qt::Key_Space);
+    control.hide();
+    EXPECT_FALSE(control.cell()->isRecording());
+    EXPECT_EQ(QWidget::keyboardGrabber(), nullptr);
+}
+
+TEST_F(Control, RemoveButtonClearsAndASecondClickStartsRecording) {
+    control.setKeyCombo({KF::Command, 40});
+    delegate.changes.clear();
+    const QRectF remove = control.cell()->_removeButtonRectForFrame(QRectF(control.rect()));
+    ASSERT_FALSE(remove.isNull());
+    QTest::mouseClick(&control, Qt::LeftButton, {}, remove.center().toPoint());
+    ASSERT_EQ(delegate.changes.size(), 1u);
+    EXPECT_EQ(delegate.changes[0], (KeyCombo{0, -1}));
+    EXPECT_FALSE(control.cell()->isRecording());
+    QTest::mouseClick(&control, Qt::LeftButton, {}, remove.center().toPoint());
+    EXPECT_TRUE(control.cell()->isRecording());
+}
+
+TEST_F(Control, ObjectValueIsNullForEmptyAndKeyOnlyCombinations) {
+    EXPECT_TRUE(control.objectValue().isNull());
+    control.setAllowsKeyOnly(true);
+    control.setKeyCombo({0, 40});
+    EXPECT_TRUE(control.objectValue().isNull());
+    control.setKeyCombo({KF::Command, 40});
+    const QVariantMap v = control.objectValue().toMap();
+    EXPECT_EQ(v.value("keyCode").toLongLong(), 40);
+    EXPECT_EQ(v.value("modifierFlags").toULongLong(), KF::Command);
+    EXPECT_EQ(v.value("characters").toString(), QStringLiteral("K"));
+}
+
+TEST_F(Control, SetObjectValueAcceptsOnlyNumericEntries) {
+    const QVariant rows[] = {QVariant(), QVariant(QStringLiteral("K")), QVariant(QVariantMap{{"keyCode", 40}}),
+                             QVariant(QVariantMap{{"keyCode", "40"}, {"modifierFlags", 0x100000}})};
+    for (const QVariant& v : rows) {
+        control.setKeyCombo({KF::Command, 40});
+        delegate.changes.clear();
+        control.setObjectValue(v);
+        EXPECT_EQ(control.keyCombo(), (KeyCombo{0, -1}));
+        EXPECT_EQ(delegate.changes.size(), 1u);
+    }
+    control.setObjectValue(QVariantMap{{"keyCode", 8}, {"modifierFlags", qulonglong(0x100000)}});
+    EXPECT_EQ(control.keyCombo(), (KeyCombo{0x100000, 8}));
+}
+
+namespace {
+class Model : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QVariant shortcut MEMBER shortcut)
+public:
+    QVariant shortcut;
+};
+struct OneWay : ValueTransformer {
+    QVariant transformedValue(const QVariant& v) const override { return v; }
+};
+struct Wrapping : ValueTransformer {
+    QVariant transformedValue(const QVariant& v) const override { return v; }
+    QVariant reverseTransformedValue(const QVariant& v) const override { return QVariantList{v}; }
+    bool allowsReverseTransformation() const override { return true; }
+};
+}  // namespace
+
+TEST_F(Control, ValueBindingWritesTheModelAfterTheDelegate) {
+    QStringList logged;
+    setLogSink([&](const QString& l) { logged << l; });
+    Model model;
+    control.bind(QStringLiteral("value"), {&model, "shortcut", nullptr, {}});
+    control.setKeyCombo({KF::Command, 40});
+    EXPECT_EQ(model.shortcut.toMap().value("keyCode").toLongLong(), 40);
+
+    ValueTransformer::setValueTransformerForName(QStringLiteral("Wrap"), std::make_shared<Wrapping>());
+    control.bind(QStringLiteral("value"), {&model, "shortcut", nullptr, QStringLiteral("Wrap")});
+    control.setKeyCombo({KF::Command, 8});
+    EXPECT_EQ(model.shortcut.toList().size(), 1);
+
+    control.bind(QStringLiteral("value"), {&model, "shortcut", std::make_shared<OneWay>(), {}});
+    control.setKeyCombo({KF::Command, 9});
+    EXPECT_EQ(model.shortcut.toMap().value("keyCode").toLongLong(), 9);
+
+    control.bind(QStringLiteral("value"), {nullptr, "shortcut", nullptr, {}});
+    control.setKeyCombo({KF::Command, 1});
+    control.bind(QStringLiteral("value"), {&model, QByteArray(), nullptr, {}});
+    control.setKeyCombo({KF::Command, 2});
+    setLogSink({});
+    const QString where = QStringLiteral(" in -[KRRecorderControl keyRecorderCell:keyComboDidChange:]");
+    EXPECT_EQ(logged, (QStringList{
+                          "WARNING: value has value transformer, but it doesn't allow reverse transformations" + where,
+                          "ERROR: NSObservedObjectKey was nil for value binding" + where,
+                          "ERROR: NSObservedKeyPathKey was nil for value binding" + where}));
+    EXPECT_EQ(model.shortcut.toMap().value("keyCode").toLongLong(), 9);
+}
+
+#include "RecorderCellTest.moc"
