@@ -180,12 +180,14 @@ int digitCount(ZQUInt128 a)
 
 // Quotient and remainder of a 256-bit number by a divisor of up to 128 bits
 // (Knuth's algorithm D on 32-bit digits).
-U256 divide(const U256& u256, ZQUInt128 v128, bool* inexact)
+U256 divide(const U256& u256, ZQUInt128 v128, bool* inexact, ZQUInt128* remainder = nullptr)
 {
     if ((v128 >> 64) == 0) {
         U256 q = u256;
         u64 r = divideSmall(q, static_cast<u64>(v128));
         *inexact = r != 0;
+        if (remainder)
+            *remainder = r;
         return q;
     }
     u32 u[9] = {};
@@ -203,6 +205,8 @@ U256 divide(const U256& u256, ZQUInt128 v128, bool* inexact)
         --m;
     if (m < n) {
         *inexact = !u256.isZero();
+        if (remainder)
+            *remainder = u256.low128();
         return U256();
     }
     const int s = __builtin_clz(v[n - 1]);
@@ -254,9 +258,36 @@ U256 divide(const U256& u256, ZQUInt128 v128, bool* inexact)
     for (int i = 0; i < n; ++i)
         rem |= un[i] != 0;
     *inexact = rem;
+    if (remainder) {
+        ZQUInt128 r = 0;
+        for (int i = n - 1; i >= 0; --i) {
+            const u32 digit = (un[i] >> s) | (s ? static_cast<u32>(static_cast<u64>(un[i + 1]) << (32 - s)) : 0);
+            r = (r << 32) | digit;
+        }
+        *remainder = r;
+    }
     U256 result;
     for (int i = 0; i < 4; ++i)
         result.limb[i] = (static_cast<u64>(q[2 * i + 1]) << 32) | q[2 * i];
+    return result;
+}
+
+ZQUInt128 multiplyModulo(ZQUInt128 x, ZQUInt128 y, ZQUInt128 m)
+{
+    bool inexact;
+    ZQUInt128 r = 0;
+    divide(multiply(x, y), m, &inexact, &r);
+    return r;
+}
+
+ZQUInt128 powerOf10Modulo(int k, ZQUInt128 m)
+{
+    ZQUInt128 result = 1 % m, base = 10 % m;
+    for (; k > 0; k >>= 1) {
+        if (k & 1)
+            result = multiplyModulo(result, base, m);
+        base = multiplyModulo(base, base, m);
+    }
     return result;
 }
 
@@ -567,7 +598,10 @@ ZQDecimal ZQDecimal::fromDouble(double value)
     if (!std::isfinite(value))
         return notANumber();
     char buffer[64];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value);
+    // Scientific: in fixed notation a large whole double would print all the
+    // digits of its binary value (2^63 as 9223372036854775808) instead of the
+    // shortest ones that read back the same (9.223372036854776e+18).
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
     return fromString(std::string_view(buffer, static_cast<std::size_t>(end.ptr - buffer)))
         .value_or(notANumber());
 }
@@ -741,6 +775,37 @@ ZQCalculationError ZQDecimalRound(ZQDecimal* result, const ZQDecimal& x, int sca
         return ZQCalculationError::NoError;
     }
     return ZQDecimalBuilder::scale(result, x, 0, std::max(-scale, ZQDecimal::MinExponent), mode);
+}
+
+ZQCalculationError ZQDecimalRemainder(ZQDecimal* result, const ZQDecimal& a, const ZQDecimal& b)
+{
+    if (a.isNaN() || b.isNaN() || b.isZero()) {
+        *result = ZQDecimal::notANumber();
+        return b.isZero() && !a.isNaN() ? ZQCalculationError::DivideByZero : ZQCalculationError::NoError;
+    }
+    // Both operands are exact, so the remainder is too: reduce the integer
+    // mantissas at the smaller exponent, with powers of ten taken modulo the
+    // divisor so that no quotient of up to 255 digits is ever formed.
+    ZQUInt128 r;
+    int exponent;
+    if (a.exponent() >= b.exponent()) {
+        const ZQUInt128 m = b.mantissa();
+        r = multiplyModulo(a.mantissa() % m, powerOf10Modulo(a.exponent() - b.exponent(), m), m);
+        exponent = b.exponent();
+    } else {
+        const int d = b.exponent() - a.exponent();
+        exponent = a.exponent();
+        r = a.mantissa();
+        if (d < kDigits) {
+            const U256 divisor = multiplyPow10(U256::from(b.mantissa()), d);
+            if (compare(divisor, U256::from(r)) <= 0)
+                r %= divisor.low128();
+        }
+    }
+    // r < 10^38 at an exponent of an operand: nothing to round.
+    *result = ZQDecimalBuilder::finish(U256::from(r), exponent, a.isNegative(), false,
+                                       ZQRoundingMode::Bankers, nullptr);
+    return ZQCalculationError::NoError;
 }
 
 ZQComparisonResult ZQDecimalCompare(const ZQDecimal& a, const ZQDecimal& b)

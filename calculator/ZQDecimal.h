@@ -111,6 +111,8 @@ ZQCalculationError ZQDecimalMultiplyByPowerOf10(ZQDecimal* result, const ZQDecim
 // tens, hundreds, ...); a value with fewer is unchanged.
 ZQCalculationError ZQDecimalRound(ZQDecimal* result, const ZQDecimal& x, int scale,
                                   ZQRoundingMode mode);
+// a - b * trunc(a / b), exactly (the sign of a); x % 0 is NaN with DivideByZero.
+ZQCalculationError ZQDecimalRemainder(ZQDecimal* result, const ZQDecimal& a, const ZQDecimal& b);
 // Exact across exponents. NaN is Same as NaN and Ascending against every
 // number, so the order is total.
 ZQComparisonResult ZQDecimalCompare(const ZQDecimal& a, const ZQDecimal& b);

@@ -164,6 +164,13 @@ def main():
         rows.append(row("round", a, str(scale), mode, *round_to(a, scale, mode)))
     for a, mode in [("-1.5", m) for m in MODES] + [("2.5", "Bankers"), ("3.5", "Bankers"), ("-2.5", "Plain")]:
         rows.append(row("round", a, "0", mode, *round_to(a, 0, mode)))
+    wide = decimal.Context(prec=1000, Emax=9999, Emin=-9999)
+    for _ in range(400):
+        a, b = random_value(rng), random_value(rng)
+        if rng.random() < 0.3:
+            b = rng.choice(["7", "3", "-7", "0.3", "1E+100", "99999999999999999999999999999999999999"])
+        rows.append(row("remainder", a, b, "Bankers", text_of(wide.remainder(Decimal(a), Decimal(b))), "NoError"))
+    rows.append(row("remainder", "1", "0", "Bankers", "NaN", "DivideByZero"))
     for _ in range(300):
         a = random_value(rng) if rng.random() > 0.05 else "NaN"
         b = random_value(rng) if rng.random() > 0.05 else "NaN"

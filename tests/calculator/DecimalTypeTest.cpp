@@ -71,6 +71,8 @@ std::string run(const Case& c, ZQCalculationError* error)
         *error = ZQDecimalMultiply(&r, dec(c.a), dec(c.b), mode);
     else if (c.op == "divide")
         *error = ZQDecimalDivide(&r, dec(c.a), dec(c.b), mode);
+    else if (c.op == "remainder")
+        *error = ZQDecimalRemainder(&r, dec(c.a), dec(c.b));
     else if (c.op == "power")
         *error = ZQDecimalPower(&r, dec(c.a), std::stoull(c.b), mode);
     else if (c.op == "round")
