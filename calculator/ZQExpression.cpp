@@ -119,8 +119,10 @@ ZQExpressionPtr ZQExpression::decode(const ZQArchive& archive)
             return nullptr;
         }
         if (auto it = a.values.find("variable"); it != a.values.end()) {
-            if (auto* s = std::get_if<std::string>(&it->second))
-                return variableExpressionWithVariable(*s);
+            // The stored name is already without its "$"; a name that itself
+            // starts with "$" must come back unchanged.
+            if (auto* s = std::get_if<std::string>(&it->second); s && !s->empty())
+                return std::make_shared<_ZQVariableExpression>(*s);
             return nullptr;
         }
         auto f = a.values.find("function");
