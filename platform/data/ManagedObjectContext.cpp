@@ -3,12 +3,12 @@
 #include "platform/core/Log.h"
 #include "platform/core/MainThread.h"
 #include "platform/core/NotificationCenter.h"
+#include "platform/data/MainQueue.h"
 #include "platform/data/ManagedObjectModel.h"
 #include "platform/data/PersistentStoreCoordinator.h"
 #include "platform/predicate/Predicate.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 
 #include <algorithm>
 
@@ -53,6 +53,10 @@ QVariantList objectList(const std::vector<ManagedObject*>& objects)
 ManagedObjectContext::ManagedObjectContext(ConcurrencyType type)
     : m_type(type)
 {
+    // Main-queue contexts are made on the main thread; making the dispatcher
+    // there too keeps its setup ordered before any use from other threads.
+    if (type == ConcurrencyType::MainQueue && hasEventLoop())
+        MainQueue::instance();
 }
 
 ManagedObjectContext::~ManagedObjectContext()
@@ -104,7 +108,7 @@ bool ManagedObjectContext::isOnQueue() const
 void ManagedObjectContext::performAndWait(const std::function<void()>& fn)
 {
     if (m_type == ConcurrencyType::MainQueue && hasEventLoop() && !isMainThread()) {
-        runOnMainThreadAndWait(fn);
+        MainQueue::instance().postAndWait(fn);
         return;
     }
     std::lock_guard lock(m_queueLock);
@@ -118,8 +122,7 @@ void ManagedObjectContext::performAndWait(const std::function<void()>& fn)
 void ManagedObjectContext::perform(std::function<void()> fn)
 {
     if (m_type == ConcurrencyType::MainQueue && hasEventLoop()) {
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [this, fn = std::move(fn)] { performAndWait(fn); },
-                                  Qt::QueuedConnection);
+        MainQueue::instance().post([this, fn = std::move(fn)] { performAndWait(fn); });
         return;
     }
     std::lock_guard lock(m_workMutex);

@@ -29,7 +29,8 @@ QStringList textsInFile(const QString& path)
     if (!reader->open(path))
         return {QStringLiteral("<unreadable>")};
     QStringList texts;
-    for (const auto& row : *reader->fetchRows(QVRNoteEntityName, nullptr, nullptr))
+    const auto rows = reader->fetchRows(QVRNoteEntityName, nullptr, nullptr);
+    for (const auto& row : *rows)
         texts << row.values.value(QStringLiteral("text")).toString();
     texts.sort();
     return texts;
