@@ -1,5 +1,6 @@
 #include "calculator/ZQMathEvaluator.h"
 
+#include "calculator/ZQExpressionRewriter.h"
 #include "calculator/ZQFunctionEvaluator.h"
 #include "calculator/ZQMathStringTokenizer.h"
 #include "calculator/ZQParser.h"
@@ -256,6 +257,18 @@ std::optional<ZQValue> ZQMathEvaluator::resolveFunction(const ZQExpression& node
         ZQSetErrorIfEmpty(error, std::move(e));
     }
     return answer;
+}
+
+ZQExpressionPtr ZQMathEvaluator::expressionByRewritingExpression(const ZQExpressionPtr& expression)
+{
+    return expression ? ZQExpressionRewriter::defaultRewriter().expressionByRewritingExpression(expression, *this)
+                      : nullptr;
+}
+
+void ZQMathEvaluator::addRewriteRule(std::string_view replacement, std::string_view templateText,
+                                     std::optional<std::string_view> condition)
+{
+    ZQExpressionRewriter::defaultRewriter().addRewriteRule(replacement, templateText, condition);
 }
 
 namespace ZQMathParsing {

@@ -79,6 +79,12 @@ public:
     void setUsesHighPrecisionEvaluation(bool value);
     _ZQFunctionEvaluator& functionEvaluator() { return *m_functionEvaluator; }
 
+    // Algebraic rewriting with the shared rewriter, evaluating with this evaluator.
+    ZQExpressionPtr expressionByRewritingExpression(const ZQExpressionPtr& expression);
+    // Adds a rule to the shared rewriter. Note the order: replacement, template, condition.
+    void addRewriteRule(std::string_view replacement, std::string_view templateText,
+                        std::optional<std::string_view> condition = std::nullopt);
+
     // Evaluation nests deeper than any tree the parser builds (aliases,
     // angle conversions); past this it is a loop, reported as code 1.
     static constexpr int MaximumEvaluationDepth = 3 * ZQMaximumDepth;

@@ -5,3 +5,6 @@ quillary_add_test(NAME calculator_string_entry
 quillary_add_test(NAME calculator_parts
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/OperatorTokenizerTest.cpp ${CMAKE_CURRENT_LIST_DIR}/ExpressionEvaluatorTest.cpp
   LIBS calculator LABELS sanitize)
+quillary_add_test(NAME calculator_rewriter
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/RewriterTest.cpp
+  LIBS calculator LABELS sanitize)
