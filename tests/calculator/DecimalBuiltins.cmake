@@ -1,0 +1,2 @@
+quillary_add_test(NAME calculator_decimal_builtins SOURCES ${CMAKE_CURRENT_LIST_DIR}/DecimalBuiltinsTest.cpp
+                  LIBS calculator LABELS sanitize)
