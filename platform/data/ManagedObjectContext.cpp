@@ -122,7 +122,11 @@ void ManagedObjectContext::performAndWait(const std::function<void()>& fn)
 void ManagedObjectContext::perform(std::function<void()> fn)
 {
     if (m_type == ConcurrencyType::MainQueue && hasEventLoop()) {
-        MainQueue::instance().post([this, fn = std::move(fn)] { performAndWait(fn); });
+        // Dropped if the context is gone by the time the main loop gets to it.
+        MainQueue::instance().post([this, alive = std::weak_ptr<int>(m_alive), fn = std::move(fn)] {
+            if (alive.lock())
+                performAndWait(fn);
+        });
         return;
     }
     std::lock_guard lock(m_workMutex);

@@ -142,6 +142,7 @@ private:
     std::deque<std::function<void()>> m_work;
     std::thread m_worker;
     bool m_stopping = false;
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };
 
 }  // namespace platform
