@@ -5,8 +5,6 @@
 #include "platform/data/ArrayController.h"
 #include "platform/predicate/Predicate.h"
 
-#include <QCoreApplication>
-#include <QFile>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -293,70 +291,6 @@ TEST(ObjectContext, VanishedRowDoesNotCrashAndAnEditWritesItAgain)
     EXPECT_EQ(rows->at(0).values.value(QStringLiteral("name")).toString(), QStringLiteral("edited"));
 }
 
-TEST(ObjectContext, FailedWriteKeepsEveryChangeForTheNextSave)
-{
-    Stack stack;
-    ASSERT_TRUE(stack.open());
-    stack.coordinator->setBusyTimeout(50);
-    sqlite3* locker = nullptr;
-    ASSERT_EQ(sqlite3_open(stack.path().toUtf8().constData(), &locker), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(locker, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-    stack.root->performAndWait([&] {
-        insertItem(stack.root.get(), QStringLiteral("a"));
-        Error error;
-        EXPECT_FALSE(stack.root->save(&error));
-        EXPECT_FALSE(error.localizedDescription.isEmpty());
-        EXPECT_TRUE(stack.root->hasChanges());
-    });
-    sqlite3_exec(locker, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close(locker);
-    stack.root->performAndWait([&] {
-        EXPECT_TRUE(stack.root->save());
-        EXPECT_FALSE(stack.root->hasChanges());
-    });
-    auto reader = std::make_shared<PersistentStoreCoordinator>(datatest::itemModel());
-    ASSERT_TRUE(reader->open(stack.path()));
-    EXPECT_EQ(*reader->countRows(ItemEntity, nullptr, nullptr), 1);
-}
-
-struct BadFileCase {
-    const char* name;
-    QByteArray contents;  // empty: a database with user_version 99
-};
-
-class StoreFile : public ::testing::TestWithParam<BadFileCase> {};
-
-TEST_P(StoreFile, UnusableFileIsRefusedAndLeftByteForByte)
-{
-    Stack stack;
-    if (GetParam().contents.isEmpty()) {
-        externalSql(stack.path(), "CREATE TABLE other (x); INSERT INTO other VALUES (1); PRAGMA user_version = 99;");
-    } else {
-        QFile file(stack.path());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(GetParam().contents);
-    }
-    QFile before(stack.path());
-    ASSERT_TRUE(before.open(QIODevice::ReadOnly));
-    const QByteArray original = before.readAll();
-    before.close();
-
-    auto coordinator = std::make_shared<PersistentStoreCoordinator>(datatest::itemModel());
-    Error error;
-    EXPECT_FALSE(coordinator->open(stack.path(), &error));
-    EXPECT_FALSE(error.localizedDescription.isEmpty());
-    coordinator.reset();
-
-    QFile after(stack.path());
-    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
-    EXPECT_EQ(after.readAll(), original);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, StoreFile,
-                         ::testing::Values(BadFileCase{"NotADatabase", QByteArray("this is a plain text file\n").repeated(200)},
-                                           BadFileCase{"NewerSchemaVersion", QByteArray()}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
 TEST(StoreFile, OlderFileGainsMissingColumnsAndKeepsRows)
 {
     Stack stack;
@@ -404,29 +338,6 @@ TEST(ObjectContextQueue, PerformAndWaitNestsAndPerformRunsOnTheQueue)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     EXPECT_TRUE(ran);
     EXPECT_TRUE(onQueue);
-}
-
-TEST(ObjectContextQueue, MainQueueChildIsUsableFromAWorkerWhileTheMainLoopRuns)
-{
-    Stack stack;
-    ASSERT_TRUE(stack.open());
-    ManagedObjectContext main(ConcurrencyType::MainQueue);
-    main.setParentContext(stack.root.get());
-    std::atomic<bool> done{false};
-    std::atomic<bool> ranOnMain{false};
-    std::thread worker([&] {
-        main.performAndWait([&] {
-            ranOnMain = main.isOnQueue();
-            insertItem(&main, QStringLiteral("from worker"));
-            main.save();
-        });
-        done = true;
-    });
-    while (!done)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    worker.join();
-    EXPECT_TRUE(ranOnMain);
-    stack.root->performAndWait([&] { EXPECT_EQ(stack.root->count(request()), 1); });
 }
 
 TEST(ObjectContextQueue, ChildrenOnSeveralThreadsSaveIntoOneRoot)

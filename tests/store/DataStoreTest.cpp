@@ -229,7 +229,7 @@ TEST_F(StoreTest, TemporaryContextWithoutChangesNeitherSavesNorRefreshes)
 
 // Pruning runs on a worker thread through a temporary context, while the main
 // thread keeps making and closing child stores and showing notes.
-TEST_F(StoreTest, PruningFromAnotherThreadWhileChildrenComeAndGo)
+TEST_F(StoreTest, RefreshFromPruningThreadDoesNotRaceTheChildListOrTheRegistry)
 {
     auto root = QVRDataStore::makeRootStore(path());
     Delegate delegate;
