@@ -160,15 +160,25 @@ bool X11HotKeyGrabber::nativeEventFilter(const QByteArray& eventType, void* mess
     if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE) return false;
     auto* key = reinterpret_cast<xcb_key_press_event_t*>(ev);
     if (key->event != m_root) return false;
-    const Grab* g = match(key->detail, key->state);
-    if (!g) return false;
     if (type == XCB_KEY_PRESS) {
+        const Grab* g = match(key->detail, key->state);
+        if (!g) return false;
         if (m_pending && m_pendingKeycode == key->detail && m_pendingTime == key->time) {
             m_pending.reset();  // an autorepeat pair, not a real release
             m_pendingTimer.stop();
         }
+        m_activeKeycode = key->detail;
+        m_activeId = g->id;
         return true;
     }
+    // The key's release ends the combination, whatever modifiers are still
+    // held: people often let go of the modifiers first.
+    if (!m_activeKeycode || *m_activeKeycode != key->detail) return false;
+    const Grab* g = nullptr;
+    for (const auto& [h, grab] : m_grabs)
+        if (grab.id == m_activeId) g = &grab;
+    m_activeKeycode.reset();
+    if (!g) return true;  // unregistered while held
     if (m_pending) {  // a different key released before the last one fired
         m_pendingTimer.stop();
         auto pending = std::move(*m_pending);

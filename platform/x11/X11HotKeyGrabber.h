@@ -53,6 +53,9 @@ private:
     std::optional<std::pair<uint32_t, HotKeyEvent>> m_pending;
     uint8_t m_pendingKeycode = 0;
     uint32_t m_pendingTime = 0;
+    // The grabbed key now held down; its release fires the hot key.
+    std::optional<uint8_t> m_activeKeycode;
+    uint32_t m_activeId = 0;
 };
 
 }  // namespace platform

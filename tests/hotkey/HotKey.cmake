@@ -3,3 +3,4 @@ quillary_add_test(NAME KeyStringsTest SOURCES KeyStringsTest.cpp LIBS hotkey LAB
 quillary_add_test(NAME ShortcutValidatorTest SOURCES ShortcutValidatorTest.cpp HotKeyTestMain.cpp LIBS hotkey NO_MAIN LABELS sanitize)
 quillary_add_test(NAME RecorderCellTest SOURCES RecorderCellTest.cpp HotKeyTestMain.cpp LIBS hotkey Qt6::Test NO_MAIN LABELS sanitize)
 quillary_add_test(NAME RecorderDrawingTest SOURCES RecorderDrawingTest.cpp HotKeyTestMain.cpp LIBS hotkey NO_MAIN)
+quillary_add_test(NAME HotKeyX11Test SOURCES HotKeyX11Test.cpp LIBS hotkey Qt6::Test NO_MAIN LABELS x11 TIMEOUT 120 ENV QT_QPA_PLATFORM=xcb)

@@ -1,0 +1,156 @@
+// Real grabs under an X server, driven by synthetic key events (XTEST via
+// xdotool). Skipped when there is no display.
+#include "hotkey/KRRecorderControl.h"
+#include "hotkey/KRValidator.h"
+#include "hotkey/ZQHotKeyCenter.h"
+#include "platform/core/Log.h"
+#include "platform/x11/KeyMap.h"
+#include "platform/x11/KeyboardLayout.h"
+#include "platform/x11/SystemShortcutOracle.h"
+#include "platform/x11/X11Connection.h"
+#include "platform/x11/X11HotKeyGrabber.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+namespace KF = platform::KeyFlags;
+
+namespace {
+
+void xdotool(const QStringList& args) {
+    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), args), 0) << args.join(u' ').toStdString();
+}
+
+template <typename F>
+bool waitFor(F condition, int ms = 3000) {
+    QElapsedTimer t;
+    t.start();
+    while (!condition() && t.elapsed() < ms) QTest::qWait(20);
+    return condition();
+}
+
+struct X11 : ::testing::Test {
+    void SetUp() override {
+        if (!platform::x11::connection()) GTEST_SKIP() << "no X display";
+        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) GTEST_SKIP() << "no xdotool";
+    }
+};
+
+}  // namespace
+
+TEST_F(X11, RegisteredCombinationFiresOnceOnReleaseUntilUnregistered) {
+    ZQHotKeyCenter center(std::make_unique<platform::X11HotKeyGrabber>());
+    int runs = 0;
+    auto hk = center.registerHotKeyWithKeyCode(40, KF::Command | KF::Option, [&](const platform::HotKeyEvent& e) {
+        ++runs;
+        EXPECT_EQ(e.keyCode, 40);
+        EXPECT_EQ(e.type, 11);
+    });
+    ASSERT_TRUE(hk);
+
+    xdotool({"keydown", "ctrl+alt+k"});
+    QTest::qWait(300);
+    EXPECT_EQ(runs, 0) << "ran on press";
+    xdotool({"keyup", "ctrl+alt+k"});
+    EXPECT_TRUE(waitFor([&] { return runs == 1; }));
+    QTest::qWait(200);
+    EXPECT_EQ(runs, 1);
+
+    // Num Lock on: still the same hot key.
+    xdotool({"key", "Num_Lock"});
+    xdotool({"key", "ctrl+alt+k"});
+    EXPECT_TRUE(waitFor([&] { return runs == 2; }));
+    xdotool({"key", "Num_Lock"});
+
+    center.unregisterHotKey(*hk);
+    xdotool({"key", "ctrl+alt+k"});
+    QTest::qWait(300);
+    EXPECT_EQ(runs, 2);
+}
+
+TEST_F(X11, CombinationHeldByAnotherClientIsRefusedAndLogged) {
+    // Another client takes Ctrl+Alt+J first.
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(other));
+    auto* layout = platform::KeyboardLayout::current();
+    const auto keycode = platform::KeyMap::keycodeForCode(*layout, 38);
+    ASSERT_TRUE(keycode);
+    const auto masks = platform::X11HotKeyGrabber::readModifierMasks(other);
+    const uint16_t mods = platform::X11HotKeyGrabber::xModifiers(0x900, masks);
+    ASSERT_EQ(xcb_request_check(other, xcb_grab_key_checked(other, 1, platform::x11::rootWindow(other), mods,
+                                                            uint8_t(*keycode), XCB_GRAB_MODE_ASYNC,
+                                                            XCB_GRAB_MODE_ASYNC)),
+              nullptr);
+
+    QStringList logged;
+    platform::setLogSink([&](const QString& l) { logged << l; });
+    ZQHotKeyCenter center(std::make_unique<platform::X11HotKeyGrabber>());
+    EXPECT_FALSE(center.registerHotKeyWithKeyCode(38, KF::Command | KF::Option, [](const platform::HotKeyEvent&) {}));
+    EXPECT_EQ(center.nextHotKeyID(), 1u);
+    platform::setLogSink({});
+    ASSERT_EQ(logged.size(), 1);
+    EXPECT_TRUE(logged[0].contains(QStringLiteral("another application holds it")));
+
+    platform::X11ShortcutProbe probe;
+    EXPECT_EQ(probe.availability(38, 0x900), platform::ShortcutAvailability::Taken);
+    EXPECT_EQ(probe.availability(38, 0x100), platform::ShortcutAvailability::Free);
+
+    KRValidator validator;
+    platform::Error error;
+    EXPECT_TRUE(validator.isKeyCode(38, 0x900, &error));
+    EXPECT_TRUE(error.recoverySuggestion.contains(QStringLiteral("system-wide keyboard shortcut")));
+    xcb_disconnect(other);
+}
+
+TEST_F(X11, OwnGlobalShortcutIsNotReportedAsTheDesktops) {
+    auto hk = ZQHotKeyCenter::sharedHotKeyCenter().registerHotKeyWithKeyCode(37, KF::Command | KF::Option,
+                                                                              [](const platform::HotKeyEvent&) {});
+    ASSERT_TRUE(hk);
+    KRValidator validator;
+    EXPECT_FALSE(validator.isKeyCode(37, 0x900, nullptr));
+    // and the probe's own grab attempt must not have removed ours
+    EXPECT_EQ(platform::X11ShortcutProbe().availability(37, 0x900), platform::ShortcutAvailability::Taken);
+    ZQHotKeyCenter::sharedHotKeyCenter().unregisterHotKey(*hk);
+}
+
+TEST_F(X11, RecordingThroughTheControlStoresTheCombinationAndShowsIt) {
+    // The application's own global shortcut, pressed again while recording.
+    ZQHotKeyCenter& center = ZQHotKeyCenter::sharedHotKeyCenter();
+    int globalRuns = 0;
+    auto global = center.registerHotKeyWithKeyCode(40, KF::Command | KF::Option,
+                                                   [&](const platform::HotKeyEvent&) { ++globalRuns; });
+    ASSERT_TRUE(global);
+    QStringList refusals;
+    KRRecorderCell::setAlertPresenter([&](const platform::Error& e) { refusals << e.recoverySuggestion; });
+    KRRecorderControl control;
+    control.setCanCaptureGlobalHotKeys(true);
+    control.setFrame(QRect(100, 100, 200, 22));
+    control.show();
+    control.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&control));
+    control.setFocus();
+
+    xdotool({"key", "space"});
+    ASSERT_TRUE(waitFor([&] { return control.cell()->isRecording(); }));
+    xdotool({"key", "ctrl+alt+k"});
+    EXPECT_TRUE(waitFor([&] { return control.keyCombo() == KeyCombo{0x180000, 40}; }));
+    EXPECT_EQ(control.keyComboString(), QStringLiteral("⌥⌘K"));
+    EXPECT_FALSE(control.cell()->isRecording());
+    QTest::qWait(200);
+    EXPECT_EQ(globalRuns, 0) << "the global shortcut acted while recording";
+    EXPECT_TRUE(refusals.isEmpty()) << refusals.join(u' ').toStdString();
+    KRRecorderCell::setAlertPresenter({});
+    center.unregisterHotKey(*global);
+}
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
