@@ -126,17 +126,66 @@ u64 divideSmall(U256& a, u64 d)  // a /= d, returns the remainder
     return rem;
 }
 
-// a /= 10^k; answers whether a non-zero remainder was dropped.
-bool dividePow10(U256& a, int k)
+// Division by 10^k (1 <= k <= 19) without a divide instruction: the divisor
+// shifted to its top bit and a precomputed reciprocal (Moller and Granlund,
+// "Improved division by invariant integers"), since rounding every result
+// divides by powers of ten.
+struct Pow10Divisor {
+    u64 divisor;     // 10^k << shift
+    int shift;
+    u64 reciprocal;  // floor((2^128 - 1) / divisor) - 2^64
+};
+
+const std::array<Pow10Divisor, 20>& pow10Divisors()
 {
-    bool inexact = false;
-    while (k >= 19) {
-        inexact |= divideSmall(a, kTen19) != 0;
-        k -= 19;
+    static const std::array<Pow10Divisor, 20> table = [] {
+        std::array<Pow10Divisor, 20> t{};
+        for (int k = 1; k < 20; ++k) {
+            const u64 p = static_cast<u64>(kPow10[k]);
+            const int shift = __builtin_clzll(p);
+            const u64 d = p << shift;
+            const ZQUInt128 numerator = (static_cast<ZQUInt128>(~d) << 64) | ~0ULL;
+            t[k] = {d, shift, static_cast<u64>(numerator / d)};
+        }
+        return t;
+    }();
+    return table;
+}
+
+// (u1:u0) / d for a normalized d and u1 < d.
+inline u64 divideByReciprocal(u64 u1, u64 u0, u64 d, u64 v, u64* remainder)
+{
+    ZQUInt128 q = static_cast<ZQUInt128>(v) * u1;
+    q += (static_cast<ZQUInt128>(u1) << 64) | u0;
+    u64 q1 = static_cast<u64>(q >> 64) + 1;
+    const u64 q0 = static_cast<u64>(q);
+    u64 r = u0 - q1 * d;
+    if (r > q0) {
+        --q1;
+        r += d;
     }
-    if (k > 0)
-        inexact |= divideSmall(a, static_cast<u64>(kPow10[k])) != 0;
-    return inexact;
+    if (r >= d) {
+        ++q1;
+        r -= d;
+    }
+    *remainder = r;
+    return q1;
+}
+
+// a /= 10^k for 1 <= k <= 19; returns the remainder.
+u64 dividePow10Step(U256& a, int k)
+{
+    const Pow10Divisor& t = pow10Divisors()[k];
+    int top = 3;
+    while (top > 0 && a.limb[top] == 0)
+        --top;
+    const int s = t.shift;
+    u64 r = s ? a.limb[top] >> (64 - s) : 0;
+    for (int i = top; i >= 0; --i) {
+        const u64 low = (a.limb[i] << s) | (s && i > 0 ? a.limb[i - 1] >> (64 - s) : 0);
+        a.limb[i] = divideByReciprocal(r, low, t.divisor, t.reciprocal, &r);
+    }
+    return r >> s;
 }
 
 const std::array<U256, 78>& pow10Table()
@@ -153,18 +202,15 @@ const std::array<U256, 78>& pow10Table()
 
 int digitCount(const U256& a)
 {
-    const auto& p = pow10Table();
-    int n = 0;
-    // Start near the answer from the bit length (log10(2) ~ 0.30103).
     int bits = 0;
     for (int i = 3; i >= 0; --i)
         if (a.limb[i]) {
             bits = i * 64 + 64 - __builtin_clzll(a.limb[i]);
             break;
         }
-    n = bits * 30103 / 100000;
-    if (n > 0)
-        --n;
+    // bits * log10(2), from below; then at most two steps up.
+    int n = (bits * 1233) >> 12;
+    const auto& p = pow10Table();
     while (n < 78 && compare(a, p[n]) >= 0)
         ++n;
     return n;
@@ -172,10 +218,19 @@ int digitCount(const U256& a)
 
 int digitCount(ZQUInt128 a)
 {
-    int n = 0;
+    const u64 hi = static_cast<u64>(a >> 64), lo = static_cast<u64>(a);
+    const int bits = hi ? 128 - __builtin_clzll(hi) : (lo ? 64 - __builtin_clzll(lo) : 0);
+    int n = (bits * 1233) >> 12;
     while (n < 39 && a >= kPow10[n])
         ++n;
     return n;
+}
+
+bool isMultipleOfTen(ZQUInt128 a)
+{
+    // 2^64 = 6 (mod 10).
+    const u64 hi = static_cast<u64>(a >> 64), lo = static_cast<u64>(a);
+    return ((hi % 10) * 6 + lo % 10) % 10 == 0;
 }
 
 // Quotient and remainder of a 256-bit number by a divisor of up to 128 bits
@@ -319,26 +374,46 @@ public:
             drop = minExponent - exponent;
             forcedByRange = minExponent == ZQDecimal::MinExponent;
         }
-        int lastDigit = 0;     // the first dropped digit
-        bool below = sticky;   // anything non-zero after it
+        // How the dropped part compares with half a unit of the last kept
+        // digit: -1 below, 0 exactly half, 1 above.
+        int half = -1;
+        bool inexact = sticky;
         ZQUInt128 q = 0;
         if (drop == 0) {
             q = coefficient.low128();
         } else if (drop > n) {
-            below = below || !coefficient.isZero();
+            inexact = inexact || !coefficient.isZero();
         } else {
-            below |= dividePow10(coefficient, drop - 1);
-            lastDigit = static_cast<int>(divideSmall(coefficient, 10));
+            // Divide from the low digits up. Only the last (top) remainder
+            // is weighed against half a unit; the lower ones only tell
+            // whether anything lies below it.
+            bool lowerNonZero = false;
+            int left = drop;
+            u64 top = 0;
+            int topStep = 0;
+            while (left > 0) {
+                const int step = left > 19 ? 19 : left;
+                const u64 r = dividePow10Step(coefficient, step);
+                left -= step;
+                if (left > 0) {
+                    lowerNonZero |= r != 0;
+                } else {
+                    top = r;
+                    topStep = step;
+                }
+            }
             q = coefficient.low128();
+            inexact = inexact || lowerNonZero || top != 0;
+            const u64 halfUnit = 5 * static_cast<u64>(kPow10[topStep - 1]);
+            half = top < halfUnit ? -1 : (top > halfUnit || lowerNonZero || sticky ? 1 : 0);
         }
-        const bool inexact = lastDigit != 0 || below;
         bool up = false;
         switch (mode) {
         case ZQRoundingMode::Bankers:
-            up = lastDigit > 5 || (lastDigit == 5 && (below || (q & 1)));
+            up = half > 0 || (half == 0 && (q & 1));
             break;
         case ZQRoundingMode::Plain:
-            up = lastDigit >= 5;
+            up = half >= 0;
             break;
         case ZQRoundingMode::Down:
             up = inexact && negative;
@@ -357,8 +432,10 @@ public:
                                       : ZQCalculationError::LossOfPrecision);
         if (q == 0)
             return ZQDecimal();
-        while (q % 10 == 0) {
-            q /= 10;
+        while (isMultipleOfTen(q)) {
+            U256 shorter = U256::from(q);
+            dividePow10Step(shorter, 1);
+            q = shorter.low128();
             ++e;
         }
         if (e > ZQDecimal::MaxExponent) {
@@ -415,7 +492,15 @@ ZQCalculationError ZQDecimalBuilder::addSigned(ZQDecimal* result, const ZQDecima
         smallExponent = floorExponent;
     }
     const int shift = big.m_exponent - smallExponent;
-    const U256 x = multiplyPow10(U256::from(big.m_mantissa), shift);
+    if (shift + bigLength <= kDigits && big.m_negative == small.m_negative) {
+        // Aligned, both fit 128 bits and so does their sum: no wide arithmetic.
+        const ZQUInt128 sum = big.m_mantissa * kPow10[shift] + smallMantissa;
+        ZQCalculationError error;
+        *result = finish(U256::from(sum), smallExponent, big.m_negative, false, mode, &error);
+        return error;
+    }
+    const U256 x = shift <= kDigits ? ::multiply(big.m_mantissa, kPow10[shift])
+                                    : multiplyPow10(::multiply(big.m_mantissa, kPow10[kDigits]), shift - kDigits);
     const U256 y = U256::from(smallMantissa);
     if (big.m_negative == small.m_negative) {
         ZQCalculationError error;
