@@ -1,0 +1,178 @@
+#include "platform/files/FileOperations.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+const QString PosixErrorDomain = QStringLiteral("NSPOSIXErrorDomain");
+
+namespace {
+
+bool fail(Error* error, int code, const QString& path) {
+    if (error) {
+        error->domain = PosixErrorDomain;
+        error->code = code;
+        error->localizedDescription = QString::fromLocal8Bit(std::strerror(code));
+        error->userInfo = {{QStringLiteral("NSFilePath"), path}};
+    }
+    return false;
+}
+
+QByteArray encoded(const QString& path) { return QFile::encodeName(path); }
+
+// Writes everything to a fresh temporary file next to `path` and returns its
+// name, or an empty array (with errno set) on failure.
+QByteArray writeTemporary(const QString& path, const QByteArray& data) {
+    const QFileInfo info(path);
+    QByteArray pattern = encoded(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
+    const int fd = mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    const char* p = data.constData();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            const int saved = errno;
+            ::close(fd);
+            ::unlink(pattern.constData());
+            errno = saved;
+            return {};
+        }
+        p += n;
+        left -= n;
+    }
+    // Other users may read notes a sync tool brings in; keep the usual mode.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        const int saved = errno;
+        ::unlink(pattern.constData());
+        errno = saved;
+        return {};
+    }
+    return pattern;
+}
+
+}  // namespace
+
+std::optional<QByteArray> readFileContents(const QString& path, Error* error) {
+    const int fd = ::open(encoded(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        fail(error, errno, path);
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        fail(error, EISDIR, path);
+        return std::nullopt;
+    }
+    QByteArray data;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            const int saved = errno;
+            ::close(fd);
+            fail(error, saved, path);
+            return std::nullopt;
+        }
+        data.append(buffer, n);
+    }
+    ::close(fd);
+    return data;
+}
+
+bool writeFileAtomically(const QString& path, const QByteArray& data, Error* error) {
+    const QByteArray temporary = writeTemporary(path, data);
+    if (temporary.isEmpty())
+        return fail(error, errno, path);
+    if (::rename(temporary.constData(), encoded(path).constData()) != 0) {
+        const int saved = errno;
+        ::unlink(temporary.constData());
+        return fail(error, saved, path);
+    }
+    return true;
+}
+
+bool writeFileCreatingOnly(const QString& path, const QByteArray& data, Error* error) {
+    const QByteArray target = encoded(path);
+    // Refuse early so that a taken name costs no temporary file.
+    struct stat st {};
+    if (::lstat(target.constData(), &st) == 0)
+        return fail(error, EEXIST, path);
+    const QByteArray temporary = writeTemporary(path, data);
+    if (temporary.isEmpty())
+        return fail(error, errno, path);
+    int result = ::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE);
+    if (result != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
+        // Some filesystems (FUSE among them) lack the flag; a hard link is
+        // just as exclusive.
+        result = ::link(temporary.constData(), target.constData());
+    }
+    const int saved = errno;
+    ::unlink(temporary.constData());
+    if (result != 0)
+        return fail(error, saved, path);
+    return true;
+}
+
+std::optional<double> contentModificationDate(const QString& path, Error* error) {
+    struct stat st {};
+    if (::stat(encoded(path).constData(), &st) != 0) {
+        fail(error, errno, path);
+        return std::nullopt;
+    }
+    return double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9;
+}
+
+bool setContentModificationDate(const QString& path, double secondsSince1970, Error* error) {
+    if (!std::isfinite(secondsSince1970) || std::fabs(secondsSince1970) > 1e15)
+        return fail(error, EINVAL, path);
+    double whole = std::floor(secondsSince1970);
+    long nanoseconds = std::lround((secondsSince1970 - whole) * 1e9);
+    if (nanoseconds >= 1000000000L) {
+        whole += 1;
+        nanoseconds -= 1000000000L;
+    }
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(whole);
+    times[1].tv_nsec = nanoseconds;
+    if (::utimensat(AT_FDCWD, encoded(path).constData(), times, 0) != 0)
+        return fail(error, errno, path);
+    return true;
+}
+
+bool removeItem(const QString& path, Error* error) {
+    std::error_code ec;
+    const std::filesystem::path p(encoded(path).toStdString());
+    if (!std::filesystem::exists(std::filesystem::symlink_status(p, ec)))
+        return fail(error, ENOENT, path);
+    std::filesystem::remove_all(p, ec);
+    if (ec)
+        return fail(error, ec.value(), path);
+    return true;
+}
+
+}  // namespace platform

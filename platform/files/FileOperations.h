@@ -1,0 +1,37 @@
+#pragma once
+
+#include "platform/core/Error.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace platform {
+
+// Error domain for failures reported by the operating system (code = errno).
+extern const QString PosixErrorDomain;
+
+// Reads the whole file.
+std::optional<QByteArray> readFileContents(const QString& path, Error* error = nullptr);
+
+// Writes through a temporary file in the same folder and renames it over
+// `path`: readers see the old contents or the new, never a part.
+bool writeFileAtomically(const QString& path, const QByteArray& data, Error* error = nullptr);
+
+// Writes `data` to `path` only if nothing is there, also against other
+// writers racing for the same name: exactly one of them succeeds, the others
+// fail with EEXIST. The file appears complete or not at all.
+bool writeFileCreatingOnly(const QString& path, const QByteArray& data, Error* error = nullptr);
+
+// The content modification time in seconds since 1970, to the nanosecond
+// as far as a double holds it.
+std::optional<double> contentModificationDate(const QString& path, Error* error = nullptr);
+
+// Sets the content modification time (the access time is left alone).
+bool setContentModificationDate(const QString& path, double secondsSince1970, Error* error = nullptr);
+
+// Removes a file, a link or a whole folder.
+bool removeItem(const QString& path, Error* error = nullptr);
+
+}  // namespace platform

@@ -1,0 +1,385 @@
+#include "sync/QVRNoteDocument.h"
+
+#include "platform/core/Log.h"
+#include "platform/files/FileCoordinator.h"
+#include "platform/files/FileOperations.h"
+#include "platform/plist/PropertyList.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <thread>
+#include <vector>
+
+namespace {
+
+QString peerScript() {
+    return qEnvironmentVariable("QUILLARY_TEST_SOURCE_DIR") + QStringLiteral("/tests/sync/notefile_peer.py");
+}
+
+QString python() {
+    const QString configured = qEnvironmentVariable("QUILLARY_PYTHON");
+    return configured.isEmpty() ? QStringLiteral("python3") : configured;
+}
+
+QByteArray runPeer(const QStringList& arguments) {
+    QProcess process;
+    process.start(python(), QStringList{peerScript()} + arguments);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0) {
+        ADD_FAILURE() << "peer failed: " << process.readAllStandardError().toStdString();
+        return {};
+    }
+    return process.readAllStandardOutput();
+}
+
+bool openNow(const std::shared_ptr<QVRNoteDocument>& document) {
+    std::promise<bool> done;
+    document->openWithCompletionHandler([&done](bool ok) { done.set_value(ok); });
+    return done.get_future().get();
+}
+
+bool saveNow(const std::shared_ptr<QVRNoteDocument>& document, const QString& url, QVRSaveOperation op) {
+    std::promise<bool> done;
+    document->saveToURL(url, op, [&done](bool ok) { done.set_value(ok); });
+    return done.get_future().get();
+}
+
+// Collects log lines for the length of one test.
+struct LogCapture {
+    std::shared_ptr<std::vector<QString>> lines = std::make_shared<std::vector<QString>>();
+    std::shared_ptr<std::mutex> mutex = std::make_shared<std::mutex>();
+    LogCapture() {
+        auto l = lines;
+        auto m = mutex;
+        platform::setLogSink([l, m](const QString& line) {
+            std::lock_guard lock(*m);
+            l->push_back(line);
+        });
+    }
+    ~LogCapture() { platform::setLogSink(nullptr); }
+    bool contains(const QString& text) const {
+        std::lock_guard lock(*mutex);
+        for (const QString& line : *lines)
+            if (line.contains(text))
+                return true;
+        return false;
+    }
+};
+
+class NoteDocumentPeer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        folder = new QTemporaryDir();
+        runPeer({QStringLiteral("write"), folder->path()});
+        QFile file(folder->filePath(QStringLiteral("expected.json")));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        expected = new QJsonObject(QJsonDocument::fromJson(file.readAll()).object());
+    }
+    static void TearDownTestSuite() {
+        delete folder;
+        delete expected;
+    }
+    static std::shared_ptr<QVRNoteDocument> open(const QString& name, bool* ok) {
+        auto document = std::make_shared<QVRNoteDocument>(folder->filePath(name + QStringLiteral(".quillary")));
+        *ok = openNow(document);
+        return document;
+    }
+    static inline QTemporaryDir* folder = nullptr;
+    static inline QJsonObject* expected = nullptr;
+};
+
+}  // namespace
+
+TEST_F(NoteDocumentPeer, ReadsCompleteFilesInBothFormats) {
+    for (const char* name : {"full_bin", "full_xml"}) {
+        SCOPED_TRACE(name);
+        bool ok = false;
+        auto document = open(QString::fromLatin1(name), &ok);
+        ASSERT_TRUE(ok);
+        const QVRNoteAttributes a = document->attributes();
+        EXPECT_EQ(a.value("uuid").toString(), expected->value("uuid").toString());
+        EXPECT_EQ(a.value("archived").toBool(), QByteArray(name) == "full_bin");
+        EXPECT_DOUBLE_EQ(a.value("date").toDouble(), 1234567890.25);
+        EXPECT_EQ(a.value("text").toString(), QStringLiteral("a\nb"));
+        // The file's own time, to the microsecond.
+        EXPECT_NEAR(a.value("modified").toDouble(), expected->value("mtime_ns").toDouble() / 1e9, 1e-6);
+        EXPECT_FALSE(document->error().has_value());
+    }
+}
+
+TEST_F(NoteDocumentPeer, AcceptedVariantsTable) {
+    struct Case {
+        const char* name;
+        bool archived;
+        bool hasDate;
+        double date;
+        bool hasText;
+    };
+    const Case cases[] = {
+        {"empty_dict", false, false, 0, false},      {"unknown_keys", false, false, 0, true},
+        {"lower_uuid", false, false, 0, true},       {"date_integer", false, true, 7, false},
+        {"archived_int_nonzero", true, false, 0, false}, {"archived_real_zero", false, false, 0, false},
+        {"archived_string", false, false, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        bool ok = false;
+        auto document = open(QString::fromLatin1(c.name), &ok);
+        ASSERT_TRUE(ok);
+        const QVRNoteAttributes a = document->attributes();
+        EXPECT_EQ(a.value("archived").toBool(), c.archived);
+        EXPECT_EQ(a.contains("date"), c.hasDate);
+        if (c.hasDate) {
+            EXPECT_DOUBLE_EQ(a.value("date").toDouble(), c.date);
+        }
+        EXPECT_EQ(a.contains("text"), c.hasText);
+        EXPECT_FALSE(a.contains("modified") && a.value("modified").toDouble() == 5.0);
+    }
+    bool ok = false;
+    EXPECT_EQ(open(QStringLiteral("lower_uuid"), &ok)->uuid(), expected->value("uuid").toString().toLower());
+}
+
+TEST_F(NoteDocumentPeer, MissingUuidGivesAFreshUpperCaseOneEachTime) {
+    bool ok = false;
+    auto first = open(QStringLiteral("empty_dict"), &ok);
+    auto second = open(QStringLiteral("empty_dict"), &ok);
+    EXPECT_FALSE(first->hasStoredUuid());
+    EXPECT_NE(first->uuid(), second->uuid());
+    EXPECT_EQ(first->uuid(), first->uuid().toUpper());
+    EXPECT_EQ(first->uuid().size(), 36);
+}
+
+TEST_F(NoteDocumentPeer, KeepsNonAsciiAndVeryLongText) {
+    bool ok = false;
+    for (const char* name : {"non_ascii", "non_ascii_xml"}) {
+        auto document = open(QString::fromLatin1(name), &ok);
+        ASSERT_TRUE(ok);
+        EXPECT_EQ(document->text().value_or(QString()), expected->value("non_ascii").toString());
+    }
+    auto document = open(QStringLiteral("long_text"), &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(document->text().value_or(QString()), expected->value("long_text").toString());
+}
+
+// Wrong-typed entries used to be taken as they were and reached the store;
+// unsafe identifiers became file names on export.
+TEST_F(NoteDocumentPeer, RefusesWrongTypedEntriesAndUnsafeUuids) {
+    for (const char* name : {"text_number", "text_dict", "date_string", "uuid_number", "uuid_parent", "uuid_dotdot",
+                             "uuid_empty", "uuid_slash"}) {
+        SCOPED_TRACE(name);
+        LogCapture log;
+        auto document = std::make_shared<QVRNoteDocument>(folder->filePath(QString::fromLatin1(name) + ".quillary"));
+        document->setUuid(QStringLiteral("KEPT"));
+        document->setArchived(true);
+        document->setText(QStringLiteral("old"));
+        EXPECT_FALSE(openNow(document));
+        ASSERT_TRUE(document->error().has_value());
+        EXPECT_EQ(document->error()->domain, QStringLiteral("com.quorvane.sync"));
+        EXPECT_EQ(document->error()->code, 100);
+        EXPECT_EQ(document->uuid(), QStringLiteral("KEPT"));
+        EXPECT_FALSE(document->archived());
+        EXPECT_EQ(document->text().value_or(QStringLiteral("unset")), QString());
+        EXPECT_TRUE(log.contains(QStringLiteral("Error opening document: The file is not the right format.")));
+    }
+}
+
+TEST_F(NoteDocumentPeer, ArrayRootFailsWithoutAnError) {
+    bool ok = true;
+    auto document = open(QStringLiteral("array_root"), &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_FALSE(document->error().has_value());
+    EXPECT_EQ(document->text().value_or(QStringLiteral("unset")), QString());
+}
+
+TEST(NoteDocument, PeerReadsWhatWeWrite) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("note.quillary"));
+    const double modified = 1712345678.123456;
+    const QString text = QStringLiteral("Caf\u00e9 <b> \U0001F600\nline");
+    auto saved = QVRNoteDocument::saveObject({{"uuid", "ABC-1"}, {"archived", true}, {"date", 99.5},
+                                              {"text", text}, {"modified", modified}},
+                                             path);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->fileURL(), path);
+    const QJsonObject out = QJsonDocument::fromJson(runPeer({QStringLiteral("read"), path})).object();
+    EXPECT_EQ(out.value("header").toString(), QStringLiteral("bplist00"));
+    const QJsonObject root = out.value("root").toObject();
+    EXPECT_EQ(root.keys(), (QStringList{"archived", "date", "text", "uuid"}));
+    EXPECT_EQ(root.value("uuid").toString(), QStringLiteral("ABC-1"));
+    EXPECT_EQ(root.value("archived").toBool(), true);
+    EXPECT_EQ(out.value("types").toObject().value("date").toString(), QStringLiteral("float"));
+    EXPECT_DOUBLE_EQ(root.value("date").toDouble(), 99.5);
+    EXPECT_EQ(root.value("text").toString(), text);
+    EXPECT_NEAR(out.value("mtime_ns").toDouble() / 1e9, modified, 1e-6);
+
+    // A document without text or date writes "" and leaves the date out.
+    const QString bare = dir.filePath(QStringLiteral("bare.quillary"));
+    ASSERT_TRUE(QVRNoteDocument::saveObject({{"uuid", "B"}, {"modified", 1.0}}, bare));
+    const QJsonObject root2 = QJsonDocument::fromJson(runPeer({QStringLiteral("read"), bare})).object().value("root").toObject();
+    EXPECT_EQ(root2.value("text").toString("missing"), QString());
+    EXPECT_FALSE(root2.contains("date"));
+    EXPECT_EQ(root2.value("archived").toBool(true), false);
+
+    // And a later open carries the file time back as "modified".
+    auto reopened = std::make_shared<QVRNoteDocument>(path);
+    ASSERT_TRUE(openNow(reopened));
+    EXPECT_NEAR(reopened->attributes().value("modified").toDouble(), modified, 1e-6);
+}
+
+TEST(NoteDocument, SaveOperationsCreateOrReplace) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("n.quillary"));
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("old");
+    }
+    platform::Error error;
+    LogCapture log;
+    EXPECT_FALSE(QVRNoteDocument::saveObject({{"uuid", "X"}, {"text", "new"}}, path, &error));
+    EXPECT_EQ(error.code, EEXIST);
+    EXPECT_TRUE(log.contains(QStringLiteral("Error writing data to file:")));
+    EXPECT_EQ(platform::readFileContents(path).value_or(QByteArray()), QByteArray("old"));
+
+    auto document = std::make_shared<QVRNoteDocument>();
+    document->updateWithObject({{"uuid", "X"}, {"text", "new"}, {"modified", 5.0}});
+    EXPECT_TRUE(document->unsavedChanges());
+    EXPECT_TRUE(saveNow(document, path, QVRSaveOperation::Overwrite));
+    EXPECT_FALSE(document->unsavedChanges());
+    EXPECT_TRUE(platform::readFileContents(path).value_or(QByteArray()).startsWith("bplist00"));
+    // No temporary file is left beside it.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+TEST(NoteDocument, CreateOnlySavesRacingFromManyThreadsHaveOneWinner) {
+    QTemporaryDir dir;
+    for (int round = 0; round < 20; ++round) {
+        const QString path = dir.filePath(QStringLiteral("race-%1.quillary").arg(round));
+        std::atomic<int> winners{0};
+        std::atomic<bool> go{false};
+        std::vector<std::thread> threads;
+        for (int i = 0; i < 8; ++i)
+            threads.emplace_back([&, i] {
+                while (!go)
+                    std::this_thread::yield();
+                if (platform::writeFileCreatingOnly(path, QByteArray::number(i)))
+                    ++winners;
+            });
+        go = true;
+        for (auto& t : threads)
+            t.join();
+        EXPECT_EQ(winners.load(), 1);
+        EXPECT_EQ(platform::readFileContents(path).value_or(QByteArray()).size(), 1);
+    }
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 20);
+}
+
+TEST(NoteDocument, SaveObjectTimesOutWithoutTouchingTheCallersError) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("slow.quillary"));
+    QVRSyncDocument::setSaveTimeoutForTesting(200);
+    platform::Error error;
+    error.code = -7;
+    {
+        // Someone else holds the file: the save cannot start in time.
+        auto held = platform::FileCoordinator::coordinate(path);
+        EXPECT_FALSE(QVRNoteDocument::saveObject({{"uuid", "S"}}, path, &error));
+    }
+    QVRSyncDocument::setSaveTimeoutForTesting(120000);
+    // The late save finishes on its own and leaves the caller's error alone.
+    for (int i = 0; i < 200 && !QFile::exists(path); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(QFile::exists(path));
+    EXPECT_EQ(error.code, -7);
+}
+
+TEST(NoteDocument, OperationsWithoutUrlFailAtOnce) {
+    LogCapture log;
+    auto document = std::make_shared<QVRNoteDocument>();
+    bool called = false;
+    document->openWithCompletionHandler([&](bool ok) { called = !ok; });
+    EXPECT_TRUE(called);
+    called = false;
+    document->deleteWithCompletionHandler([&](bool ok) { called = !ok; });
+    EXPECT_TRUE(called);
+    called = false;
+    document->modificationDateWithCompletionHandler([&](bool ok, std::optional<double> d) { called = !ok && !d; });
+    EXPECT_TRUE(called);
+    called = false;
+    document->saveToURL(QString(), QVRSaveOperation::Overwrite, [&](bool ok) { called = !ok; });
+    EXPECT_TRUE(called);
+    for (const char* line : {"Error reading data: no URL", "Error deleting: no URL",
+                             "Error checking modification date: no URL", "Error writing data: no URL"})
+        EXPECT_TRUE(log.contains(QString::fromLatin1(line))) << line;
+}
+
+TEST(NoteDocument, DeleteAndDateCheck) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("d.quillary"));
+    ASSERT_TRUE(QVRNoteDocument::saveObject({{"uuid", "D"}, {"modified", 1000.5}}, path));
+    auto document = std::make_shared<QVRNoteDocument>(path);
+    std::promise<std::optional<double>> date;
+    document->modificationDateWithCompletionHandler([&](bool, std::optional<double> d) { date.set_value(d); });
+    EXPECT_NEAR(date.get_future().get().value_or(0), 1000.5, 1e-6);
+    EXPECT_FALSE(document->fileModificationDate().has_value());
+
+    std::promise<bool> deleted;
+    document->deleteWithCompletionHandler([&](bool ok) { deleted.set_value(ok); });
+    EXPECT_TRUE(deleted.get_future().get());
+    EXPECT_FALSE(QFile::exists(path));
+
+    LogCapture log;
+    std::promise<bool> again;
+    document->deleteWithCompletionHandler([&](bool ok) { again.set_value(ok); });
+    EXPECT_FALSE(again.get_future().get());
+    EXPECT_TRUE(document->error().has_value());
+    EXPECT_TRUE(log.contains(QStringLiteral("Error deleting file:")));
+}
+
+TEST(NoteDocument, BaseDocumentHasNoFormat) {
+    QVRSyncDocument base;
+    platform::Error error;
+    EXPECT_FALSE(base.loadFromContents(QVariant(QByteArray("x")), base.documentType(), &error));
+    EXPECT_EQ(error.code, 101);
+    EXPECT_FALSE(base.contentsForType(base.documentType(), &error));
+    EXPECT_EQ(error.code, 102);
+    EXPECT_EQ(base.documentType(), QStringLiteral("com.apple.binary-property-list"));
+    EXPECT_TRUE(base.attributes().isEmpty());
+
+    QVRNoteDocument note;
+    EXPECT_FALSE(note.loadFromContents(QVariant(QStringLiteral("not data")), note.documentType(), &error));
+    EXPECT_EQ(error.code, 100);
+    EXPECT_EQ(error.localizedDescription, QStringLiteral("The file is not the right format."));
+}
+
+TEST(NoteDocument, FolderHelpers) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("plain"));
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    const QString empty = dir.filePath(QStringLiteral("empty"));
+    QDir().mkdir(empty);
+    const QString nested = dir.filePath(QStringLiteral("a/b/c"));
+
+    EXPECT_FALSE(SyncUtilities::directoryHasContents(file));
+    EXPECT_FALSE(SyncUtilities::directoryHasContents(empty));
+    EXPECT_FALSE(SyncUtilities::directoryHasContents(dir.filePath(QStringLiteral("missing"))));
+    EXPECT_TRUE(SyncUtilities::directoryHasContents(dir.path()));
+
+    EXPECT_TRUE(SyncOutUtilities::ensureDirectoryAtPath(file));
+    EXPECT_TRUE(QFileInfo(file).isFile());
+    EXPECT_TRUE(SyncOutUtilities::ensureDirectoryAtPath(nested));
+    EXPECT_TRUE(QFileInfo(nested).isDir());
+    LogCapture log;
+    EXPECT_FALSE(SyncOutUtilities::ensureDirectoryAtPath(file + QStringLiteral("/under")));
+    EXPECT_TRUE(log.contains(QStringLiteral("Error creating directory ")));
+}
