@@ -226,3 +226,7 @@ QString KRKeyCharacterForCocoaFlags(int64_t keyCode, uint64_t cocoaFlags) {
     if (text.isEmpty()) return KRKeyCodeString(keyCode);
     return QLocale().toUpper(text);
 }
+
+bool KRKeyComboNamesKey(uint64_t cocoaFlags, int64_t keyCode) {
+    return keyCode >= 0 && keyCode <= 0x7fff && !KRKeyCodeString(keyCode).isEmpty() && (cocoaFlags & 0x9E0000) != 0;
+}

@@ -35,3 +35,8 @@ QString KRKeyCharacterForCocoaFlags(int64_t keyCode, uint64_t cocoaFlags);
 // "%@" formats of the "KeyRecorder" strings, filled in order.
 QString KRFormat(const QString& format, const QStringList& arguments);
 QString KRLocalized(const char* text);
+
+// Whether a stored combination names a real key: a code with text and at
+// least one modifier or the function bit. A missing setting reads as
+// {flags 0, code 0}, the plain A key, which must never be grabbed system-wide.
+bool KRKeyComboNamesKey(uint64_t cocoaFlags, int64_t keyCode);

@@ -49,7 +49,16 @@ X11HotKeyGrabber::X11HotKeyGrabber(xcb_connection_t* connection, KeyboardLayout*
         m_pending.reset();
         released(pending.first, pending.second);
     });
-    if (QCoreApplication::instance()) QCoreApplication::instance()->installNativeEventFilter(this);
+    if (QCoreApplication::instance()) {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+        // Qt closes its connection with the application; a registry that
+        // outlives it (a function-local static) must not touch it afterwards.
+        QObject::connect(QCoreApplication::instance(), &QObject::destroyed, &m_pendingTimer, [this] {
+            m_connection = nullptr;
+            m_grabs.clear();
+            m_pending.reset();
+        });
+    }
 }
 
 X11HotKeyGrabber::~X11HotKeyGrabber() {
@@ -135,7 +144,7 @@ void X11HotKeyGrabber::ungrab(Handle handle) {
     auto it = m_grabs.find(handle);
     if (it == m_grabs.end()) return;
     ungrabVariants(it->second);
-    xcb_flush(m_connection);
+    if (m_connection) xcb_flush(m_connection);
     if (m_pending && m_pending->first == it->second.id) {
         m_pending.reset();
         m_pendingTimer.stop();

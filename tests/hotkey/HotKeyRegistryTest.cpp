@@ -179,13 +179,4 @@ TEST(ZQHotKeyDescription, NamesFlagsInOrderAndTheInvocation) {
     EXPECT_TRUE(t.description().endsWith(QStringLiteral("flags: ()\n\tinvokes: [Receiver fire])")));
 }
 
-TEST(ZQHotKeyIdentity, EqualityIsTheCombinationAlone) {
-    auto a = ZQHotKey::hotKeyWithKeyCode(7, 0x100000, {});
-    auto b = ZQHotKey::hotKeyWithKeyCode(7, 0x100000, [](const platform::HotKeyEvent&) {});
-    auto c = ZQHotKey::hotKeyWithKeyCode(7, 0x900000, {});
-    EXPECT_TRUE(a->isEqual(*b));
-    EXPECT_FALSE(a->isEqual(*c));
-    EXPECT_EQ(a->hash(), 0x100000u ^ 7u);
-}
-
 #include "HotKeyRegistryTest.moc"

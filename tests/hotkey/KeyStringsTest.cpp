@@ -41,15 +41,6 @@ INSTANTIATE_TEST_SUITE_P(
                       KeyTextRow{0x8000, nullptr}, KeyTextRow{0x10000 + 0, "A"},  // taken as 16 bits
                       KeyTextRow{127, nullptr}));
 
-TEST(KeyCodeTransformer, OnlyNumbersHaveText) {
-    KRKeyCodeTransformer t;
-    EXPECT_TRUE(t.transformedValue(QStringLiteral("0")).isNull());
-    EXPECT_TRUE(t.transformedValue(QVariant()).isNull());
-    EXPECT_TRUE(t.reverseTransformedValue(QVariant(5)).isNull());
-    EXPECT_TRUE(t.reverseTransformedValue(QStringLiteral("no such key")).isNull());
-    EXPECT_TRUE(t.allowsReverseTransformation());
-}
-
 TEST(KeyCodeTransformer, ReverseMapFollowsALayoutChange) {
     useLayout("us");
     KRKeyCodeTransformer t;
@@ -107,8 +98,15 @@ TEST(KeyCharacter, UsesShiftAndOptionLevelsAndFallsBack) {
     useLayout("us");
 }
 
-TEST(KeyRecorderStrings, FormatFillsPlaceholdersInOrder) {
-    EXPECT_EQ(KRFormat(QStringLiteral("a %@ b %@ c"), {QStringLiteral("1"), QStringLiteral("%@")}),
-              QStringLiteral("a 1 b %@ c"));
-    EXPECT_EQ(KRFormat(QStringLiteral("100% %@"), {QStringLiteral("x")}), QStringLiteral("100% x"));
+TEST(GlobalShortcutSetting, OnlyACombinationThatNamesAKeyIsGrabbed) {
+    useLayout("us");
+    const struct { uint64_t flags; int64_t code; bool names; } rows[] = {
+        {0, 0, false},            // a missing setting: the plain A key
+        {0x100000, -1, false},    // the recorder's empty value
+        {0x100000, 127, false},   // a key without text
+        {0x10000, 40, false},     // caps lock is not a modifier
+        {0x180000, 40, true},
+        {0x800000, 96, true},     // F5 carries the function bit
+    };
+    for (const auto& r : rows) EXPECT_EQ(KRKeyComboNamesKey(r.flags, r.code), r.names) << r.flags << " " << r.code;
 }

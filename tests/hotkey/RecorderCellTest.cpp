@@ -133,14 +133,6 @@ TEST_F(Recorder, FilterDropsCapsLockAndFlagsOutsideTheAllowedSet) {
     EXPECT_TRUE(cell.keyComboString().isNull());
 }
 
-TEST_F(Recorder, SetKeyComboAlwaysTellsTheDelegate) {
-    cell.setKeyCombo({KF::Command, 40});
-    cell.setKeyCombo({KF::Command, 40});
-    EXPECT_EQ(delegate.changes.size(), 2u);
-    EXPECT_FALSE(cell.hasKeyChars());
-    EXPECT_EQ(cell.keyChars(), QStringLiteral("K"));
-}
-
 TEST_F(Recorder, TakenCombinationShowsTheReasonAndKeepsRecording) {
     delegate.claim = true;
     startRecording();
@@ -163,14 +155,6 @@ TEST_F(Recorder, EventWithoutCharactersBeepsAndEnds) {
     EXPECT_EQ(beeps, 1);
     EXPECT_FALSE(cell.isRecording());
     EXPECT_EQ(cell.keyCombo().code, -1);
-}
-
-TEST_F(Recorder, StyleIsZeroOrOne) {
-    const std::pair<int, int> rows[] = {{1, 1}, {2, 0}, {-1, 0}, {0, 0}};
-    for (auto [in, out] : rows) {
-        cell.setStyle(in);
-        EXPECT_EQ(cell.style(), out);
-    }
 }
 
 TEST_F(Recorder, AutosaveWritesBothMaskFormsAndReadsThemBack) {
