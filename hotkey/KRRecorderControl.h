@@ -85,6 +85,10 @@ public:
         QString transformerName;
     };
     void bind(const QString& binding, const ValueBinding& info);
+    // The type a binding carries: a dictionary for "value".
+    static QMetaType valueClassForBinding(const QString& binding) {
+        return binding == QLatin1String("value") ? QMetaType::fromType<QVariantMap>() : QMetaType();
+    }
     void unbind(const QString& binding);
 
     // KRRecorderCellDelegate
