@@ -1,5 +1,6 @@
 // Real grabs under an X server, driven by synthetic key events (XTEST via
 // xdotool). Skipped when there is no display.
+#include "hotkey/KRKeyCodeTransformer.h"
 #include "hotkey/KRRecorderControl.h"
 #include "hotkey/KRValidator.h"
 #include "hotkey/ZQHotKeyCenter.h"
@@ -146,6 +147,19 @@ TEST_F(X11, RecordingThroughTheControlStoresTheCombinationAndShowsIt) {
     EXPECT_TRUE(refusals.isEmpty()) << refusals.join(u' ').toStdString();
     KRRecorderCell::setAlertPresenter({});
     center.unregisterHotKey(*global);
+}
+
+TEST_F(X11, KeyTextsFollowTheServersLayout) {
+    if (QStandardPaths::findExecutable(QStringLiteral("setxkbmap")).isEmpty()) GTEST_SKIP() << "no setxkbmap";
+    platform::KeyboardLayout::current();  // created from the server, watching its changes
+    ASSERT_EQ(QProcess::execute(QStringLiteral("setxkbmap"), {"us"}), 0);
+    EXPECT_TRUE(waitFor([] { return KRKeyCodeString(6) == QStringLiteral("Z"); }));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("setxkbmap"), {"de"}), 0);
+    EXPECT_TRUE(waitFor([] { return KRKeyCodeString(6) == QStringLiteral("Y"); }));
+    KRKeyCodeTransformer t;
+    EXPECT_EQ(t.reverseTransformedValue(QStringLiteral("Z")), QVariant(16));
+    QProcess::execute(QStringLiteral("setxkbmap"), {"us"});
+    EXPECT_TRUE(waitFor([] { return KRKeyCodeString(6) == QStringLiteral("Z"); }));
 }
 
 int main(int argc, char** argv) {
