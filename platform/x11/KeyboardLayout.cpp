@@ -66,7 +66,8 @@ KeyboardLayout::~KeyboardLayout() {
 std::unique_ptr<KeyboardLayout> KeyboardLayout::fromNames(const QString& layouts, const QString& variants,
                                                           QString* error) {
     std::unique_ptr<KeyboardLayout> l(new KeyboardLayout);
-    l->m_context = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
+    // No names: the session's defaults (XKB_DEFAULT_LAYOUT...), else "us".
+    l->m_context = xkb_context_new(layouts.isEmpty() ? XKB_CONTEXT_NO_FLAGS : XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
     if (!l->m_context) {
         if (error) *error = QStringLiteral("cannot create an XKB context");
         return nullptr;
@@ -74,9 +75,9 @@ std::unique_ptr<KeyboardLayout> KeyboardLayout::fromNames(const QString& layouts
     const QByteArray layoutBytes = layouts.toUtf8();
     const QByteArray variantBytes = variants.toUtf8();
     xkb_rule_names names{};
-    names.rules = "evdev";
-    names.model = "pc105";
-    names.layout = layoutBytes.constData();
+    names.rules = layouts.isEmpty() ? nullptr : "evdev";
+    names.model = layouts.isEmpty() ? nullptr : "pc105";
+    names.layout = layouts.isEmpty() ? nullptr : layoutBytes.constData();
     names.variant = variantBytes.isEmpty() ? nullptr : variantBytes.constData();
     l->m_keymap = xkb_keymap_new_from_names(l->m_context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
     if (!l->m_keymap) {
@@ -210,7 +211,7 @@ KeyboardLayout* KeyboardLayout::current() {
             static XkbEventFilter filter;
             QCoreApplication::instance()->installNativeEventFilter(&filter);
         }
-        if (!slot) slot = fromNames(QStringLiteral("us"));
+        if (!slot) slot = fromNames(QString());
     }
     return slot.get();
 }

@@ -20,7 +20,7 @@ class KeyboardLayout : public QObject {
 public:
     static constexpr uint32_t InvalidKeycode = 0xffffffffu;
 
-    // "us", "de", "us,ru" ... with rules "evdev".
+    // "us", "de", "us,ru" ... with rules "evdev"; empty: the session's defaults.
     static std::unique_ptr<KeyboardLayout> fromNames(const QString& layouts, const QString& variants = {},
                                                      QString* error = nullptr);
     // The core keyboard of an X connection; follows its changes when the
@@ -45,7 +45,8 @@ public:
     bool handleXkbEvent(const void* xcbEvent);
 
     // The process-wide layout: set by the application (or a test); created
-    // from the X server on first use when running on xcb, else "us".
+    // from the X server on first use when running on xcb, else from the
+    // session's XKB defaults.
     static KeyboardLayout* current();
     static void setCurrent(std::unique_ptr<KeyboardLayout> layout);
     // Emits changed() whenever the current layout, its group or its map changes.
