@@ -52,6 +52,7 @@ bool ManagedObject::setValue(const QString& key, const QVariant& value)
         log(QStringLiteral("Refusing value %1 for %2.%3").arg(value.toString(), m_entity->name, key));
         return false;
     }
+    Q_ASSERT_X(!m_context || m_context->isOnQueue(), Q_FUNC_INFO, "object changed off its context's queue");
     fulfill();
     const auto existing = m_values.constFind(key);
     const bool same = existing == m_values.constEnd() ? coerced.isNull() : *existing == coerced && existing->isNull() == coerced.isNull();

@@ -100,9 +100,10 @@ const ManagedObjectModel* ManagedObjectContext::model() const
 
 bool ManagedObjectContext::isOnQueue() const
 {
-    if (m_type == ConcurrencyType::MainQueue && hasEventLoop())
-        return isMainThread();
-    return m_queueDepth.load() > 0 && m_queueOwner.load() == std::this_thread::get_id();
+    const bool inBlock = m_queueDepth.load() > 0 && m_queueOwner.load() == std::this_thread::get_id();
+    if (m_type == ConcurrencyType::MainQueue)
+        return inBlock || isMainThread();
+    return inBlock;
 }
 
 void ManagedObjectContext::performAndWait(const std::function<void()>& fn)
@@ -152,6 +153,9 @@ void ManagedObjectContext::workerLoop()
     }
 }
 
+// Objects and contexts are not locked: using one off its queue is a race.
+#define QUILLARY_ASSERT_ON_QUEUE() Q_ASSERT_X(isOnQueue(), Q_FUNC_INFO, "context used off its queue")
+
 ManagedObject* ManagedObjectContext::registerObject(const ObjectID& id, const EntityDescription* entity)
 {
     auto object = entity->factory();
@@ -165,6 +169,7 @@ ManagedObject* ManagedObjectContext::registerObject(const ObjectID& id, const En
 
 ManagedObject* ManagedObjectContext::insert(const QString& entityName)
 {
+    QUILLARY_ASSERT_ON_QUEUE();
     auto* coordinator = rootCoordinator();
     const EntityDescription* entity = coordinator ? coordinator->model().entity(entityName) : nullptr;
     if (!entity) {
@@ -185,6 +190,7 @@ ManagedObject* ManagedObjectContext::insert(const QString& entityName)
 
 void ManagedObjectContext::remove(ManagedObject* object)
 {
+    QUILLARY_ASSERT_ON_QUEUE();
     if (!object || object->m_context != this || object->m_deleted)
         return;
     object->m_deleted = true;
@@ -380,6 +386,7 @@ bool ManagedObjectContext::visibleRows(const FetchRequest& request, RowMap* rows
 
 std::vector<ManagedObject*> ManagedObjectContext::fetch(const FetchRequest& request, Error* error)
 {
+    QUILLARY_ASSERT_ON_QUEUE();
     processPendingChanges();
     const ManagedObjectModel* objectModel = model();
     const EntityDescription* entity = objectModel ? objectModel->entity(request.entityName) : nullptr;
@@ -412,6 +419,7 @@ std::vector<ManagedObject*> ManagedObjectContext::fetch(const FetchRequest& requ
 
 qint64 ManagedObjectContext::count(const FetchRequest& request, Error* error)
 {
+    QUILLARY_ASSERT_ON_QUEUE();
     processPendingChanges();
     RowMap rows;
     if (!visibleRows(request, &rows, error))
@@ -543,6 +551,7 @@ bool ManagedObjectContext::saveToStore(Error* error)
 
 bool ManagedObjectContext::save(Error* error)
 {
+    QUILLARY_ASSERT_ON_QUEUE();
     processPendingChanges();
     if (!hasChanges())
         return true;
