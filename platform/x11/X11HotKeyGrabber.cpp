@@ -113,8 +113,10 @@ std::optional<HotKeyGrabber::Handle> X11HotKeyGrabber::grab(uint16_t keyCode, ui
     Grab g{id, uint8_t(*keycode), xModifiers(carbonModifiers, m_masks),
            (carbonModifiers & KeyFlags::CarbonAlphaLock) != 0, keyCode};
     std::vector<uint16_t> taken;
+    // owner_events off: the key comes to the root window even when one of our
+    // own windows has the focus, so the hot key also works from inside the app.
     for (uint16_t lock : lockVariants(m_masks.numLock, g.needsLock)) {
-        xcb_void_cookie_t cookie = xcb_grab_key_checked(m_connection, 1, m_root, uint16_t(g.mods | lock), g.keycode,
+        xcb_void_cookie_t cookie = xcb_grab_key_checked(m_connection, 0, m_root, uint16_t(g.mods | lock), g.keycode,
                                                         XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
         if (xcb_generic_error_t* err = xcb_request_check(m_connection, cookie)) {
             log(QStringLiteral("Cannot grab key %1 with modifiers 0x%2: %3")

@@ -68,10 +68,19 @@ TEST_F(X11, RegisteredCombinationFiresOnceOnReleaseUntilUnregistered) {
     EXPECT_TRUE(waitFor([&] { return runs == 2; }));
     xdotool({"key", "Num_Lock"});
 
+    // Also while one of our own windows has the focus.
+    QWidget window;
+    window.resize(100, 50);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    xdotool({"key", "ctrl+alt+k"});
+    EXPECT_TRUE(waitFor([&] { return runs == 3; }));
+
     center.unregisterHotKey(*hk);
     xdotool({"key", "ctrl+alt+k"});
     QTest::qWait(300);
-    EXPECT_EQ(runs, 2);
+    EXPECT_EQ(runs, 3);
 }
 
 TEST_F(X11, CombinationHeldByAnotherClientIsRefusedAndLogged) {
