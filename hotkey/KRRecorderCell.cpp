@@ -212,6 +212,9 @@ bool KRRecorderCell::performKeyEquivalent(const platform::KeyEventInfo& event) {
     }
     platform::Error error;
     if (m_validator.isKeyCode(int64_t(uint16_t(event.code)), _filteredCocoaToCarbonFlags(F), &error)) {
+        // The alert needs the keyboard; recording (and its grab) resumes after it.
+        const bool regrab = m_keyboardGrabbed && m_view;
+        if (regrab) m_view->releaseKeyboard();
         if (alertPresenter()) {
             alertPresenter()(error);
         } else {
@@ -219,6 +222,7 @@ bool KRRecorderCell::performKeyEquivalent(const platform::KeyEventInfo& event) {
             alert->setIcon(QMessageBox::Critical);
             alert->exec();
         }
+        if (regrab && m_view && m_isRecording) m_view->grabKeyboard();
         flagsChanged(currentFlags());
         return true;
     }

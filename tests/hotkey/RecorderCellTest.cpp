@@ -282,6 +282,20 @@ TEST_F(Control, SecondSpaceWhileRecordingTakesNoSecondKeyboardGrab) {
     EXPECT_EQ(QWidget::keyboardGrabber(), nullptr);
 }
 
+TEST_F(Control, RefusalAlertGetsTheKeyboardAndRecordingKeepsIt) {
+    control.setCanCaptureGlobalHotKeys(true);
+    delegate.claim = true;
+    QWidget* grabberDuringAlert = &control;
+    KRRecorderCell::setAlertPresenter([&](const Error&) { grabberDuringAlert = QWidget::keyboardGrabber(); });
+    QTest::keyClick(&control, Qt::Key_Space);
+    QTest::keyClick(&control, Qt::Key_K, Qt::ControlModifier);
+    EXPECT_EQ(grabberDuringAlert, nullptr);
+    EXPECT_TRUE(control.cell()->isRecording());
+    EXPECT_EQ(QWidget::keyboardGrabber(), &control);
+    QTest::keyClick(&control, Qt::Key_Escape);
+    EXPECT_EQ(QWidget::keyboardGrabber(), nullptr);
+}
+
 TEST_F(Control, HidingWhileRecordingReleasesTheKeyboard) {
     control.setCanCaptureGlobalHotKeys(true);
     QTest::keyClick(&control, Qt::Key_Space);
