@@ -116,11 +116,10 @@ std::string renderPreview(const std::string& templateText, const char* data, siz
         // ignored rather than trusted.
         plist_t textNode = plist_dict_get_item(root, "text");
         if (textNode && plist_get_node_type(textNode) == PLIST_STRING) {
-            char* value = nullptr;
-            plist_get_string_val(textNode, &value);
-            if (value)
-                text = value;
-            std::free(value);
+            // With its length: the text may hold NUL characters.
+            uint64_t length = 0;
+            if (const char* value = plist_get_string_ptr(textNode, &length))
+                text.assign(value, static_cast<size_t>(length));
         }
         plist_t archivedNode = plist_dict_get_item(root, "archived");
         bool archived = false;

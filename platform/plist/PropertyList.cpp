@@ -52,18 +52,11 @@ QVariant toVariant(plist_t node, int depth, QString* error) {
         return QVariant(d);
     }
     case PLIST_STRING: {
-        char* s = nullptr;
-        plist_get_string_val(node, &s);
-        QString text = s ? QString::fromUtf8(s) : QString(QLatin1String(""));
-        free(s);
-        return QVariant(text);
-    }
-    case PLIST_KEY: {
-        char* s = nullptr;
-        plist_get_key_val(node, &s);
-        QString text = s ? QString::fromUtf8(s) : QString(QLatin1String(""));
-        free(s);
-        return QVariant(text);
+        // Taken with its length: a string may hold NUL characters, which the
+        // library's copying accessor refuses by aborting.
+        uint64_t length = 0;
+        const char* s = plist_get_string_ptr(node, &length);
+        return QVariant(s ? QString::fromUtf8(s, static_cast<qsizetype>(length)) : QString(QLatin1String("")));
     }
     case PLIST_DATA: {
         char* bytes = nullptr;
@@ -76,7 +69,10 @@ QVariant toVariant(plist_t node, int depth, QString* error) {
     case PLIST_DATE: {
         int32_t sec = 0, usec = 0;
         plist_get_date_val(node, &sec, &usec);
-        return QVariant::fromValue(PlistDate{double(sec) + double(usec) / 1e6 + kAppleEpochOffset});
+        // Before 2001 the library truncates the seconds toward zero and hands
+        // the fraction over as a positive count of microseconds.
+        const double fraction = double(sec < 0 ? -usec : usec) / 1e6;
+        return QVariant::fromValue(PlistDate{double(sec) + fraction + kAppleEpochOffset});
     }
     case PLIST_ARRAY: {
         QVariantList list;
@@ -160,8 +156,16 @@ plist_t fromVariant(const QVariant& value, int depth, QString* error) {
     case QMetaType::Double:
     case QMetaType::Float:
         return plist_new_real(value.toDouble());
-    case QMetaType::QString:
-        return plist_new_string(value.toString().toUtf8().constData());
+    case QMetaType::QString: {
+        const QByteArray utf8 = value.toString().toUtf8();
+        // The library takes strings up to the first NUL; cutting the text
+        // there would lose the rest without a word.
+        if (utf8.contains('\0')) {
+            setError(error, QStringLiteral("A string with a NUL character has no property-list form here."));
+            return nullptr;
+        }
+        return plist_new_string(utf8.constData());
+    }
     case QMetaType::QByteArray: {
         const QByteArray bytes = value.toByteArray();
         return plist_new_data(bytes.constData(), static_cast<uint64_t>(bytes.size()));
