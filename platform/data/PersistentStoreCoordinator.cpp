@@ -166,12 +166,18 @@ bool PersistentStoreCoordinator::open(const QString& path, Error* error)
             return fail(QStringLiteral("The store file is not a database"));
         fileVersion = sqlite3_column_int(statement.handle, 0);
     }
+    int schemaObjects = 0;
     {
         Statement statement;
         if (sqlite3_prepare_v2(m_db, "SELECT count(*) FROM sqlite_master", -1, &statement.handle, nullptr) != SQLITE_OK
             || sqlite3_step(statement.handle) != SQLITE_ROW)
             return fail(QStringLiteral("The store file is not a database"));
+        schemaObjects = sqlite3_column_int(statement.handle, 0);
     }
+    // Every file this layer writes carries a version; a database without one
+    // that already holds tables belongs to someone else and is left alone.
+    if (fileVersion == 0 && schemaObjects > 0)
+        return fail(QStringLiteral("The store file is a database of another kind"), SQLITE_CANTOPEN);
     if (fileVersion > m_model->version)
         return fail(QStringLiteral("The store file was written by a newer version (%1, this is %2)")
                         .arg(fileVersion)
@@ -225,6 +231,12 @@ bool PersistentStoreCoordinator::migrate(int fromVersion, Error* error)
             }
             while (sqlite3_step(statement.handle) == SQLITE_ROW)
                 existing << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement.handle, 1)));
+        }
+        if (!existing.contains(QStringLiteral("pk")) || !existing.contains(QStringLiteral("version"))) {
+            if (error)
+                *error = Error{ErrorDomain, SQLITE_CANTOPEN,
+                               QStringLiteral("The store's table %1 is not in the expected form").arg(entity.name), {}, {}};
+            return rollback();
         }
         for (const auto* attribute : storedAttributes(entity)) {
             if (existing.contains(attribute->name))

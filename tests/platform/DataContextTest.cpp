@@ -296,7 +296,7 @@ TEST(StoreFile, OlderFileGainsMissingColumnsAndKeepsRows)
     Stack stack;
     externalSql(stack.path(),
                 "CREATE TABLE \"Item\" (pk INTEGER PRIMARY KEY, version INTEGER NOT NULL DEFAULT 1, name TEXT);"
-                "INSERT INTO \"Item\" (pk, name) VALUES (4, 'old');");
+                "INSERT INTO \"Item\" (pk, name) VALUES (4, 'old'); PRAGMA user_version = 1;");
     ASSERT_TRUE(stack.open());
     stack.root->performAndWait([&] {
         auto rows = stack.root->fetch(request(QStringLiteral("done == NO")));
@@ -306,12 +306,25 @@ TEST(StoreFile, OlderFileGainsMissingColumnsAndKeepsRows)
         EXPECT_GT(fresh->objectID().key, 4);  // never reuses a key in the file
         EXPECT_TRUE(stack.root->save());
     });
+    stack.root.reset();
+    stack.coordinator.reset();
+    // A newer model runs its steps once, in order, and records its version.
+    auto next = std::const_pointer_cast<ManagedObjectModel>(datatest::itemModel(3));
+    next->migrationSteps[2] = QStringList{QStringLiteral("UPDATE \"Item\" SET count = 2")};
+    next->migrationSteps[3] = QStringList{QStringLiteral("UPDATE \"Item\" SET count = count * 10")};
+    for (int open = 0; open < 2; ++open) {
+        PersistentStoreCoordinator upgraded(next);
+        ASSERT_TRUE(upgraded.open(stack.path()));
+        auto rows = upgraded.fetchRows(ItemEntity, nullptr, nullptr);
+        ASSERT_EQ(rows->size(), 2u);
+        EXPECT_EQ(rows->at(0).values.value(QStringLiteral("count")), QVariant(qint64(20)));
+    }
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(stack.path().toUtf8().constData(), &db), SQLITE_OK);
     sqlite3_stmt* statement = nullptr;
     sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &statement, nullptr);
     ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
-    EXPECT_EQ(sqlite3_column_int(statement, 0), 1);
+    EXPECT_EQ(sqlite3_column_int(statement, 0), 3);
     sqlite3_finalize(statement);
     sqlite3_close(db);
 }

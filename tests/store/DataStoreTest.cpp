@@ -298,17 +298,17 @@ TEST_F(StoreTest, FailedSaveOfLockedFileReportsFailureKeepsTheEditAndALaterSaveW
 
 struct UnusableCase {
     const char* name;
-    bool newerVersion;
+    const char* sql;  // null: a file of random bytes
 };
 
 class UnusableStore : public StoreTest, public ::testing::WithParamInterface<UnusableCase> {};
 
 TEST_P(UnusableStore, RootHasNoContextRecordsTheLoadErrorAndLeavesTheFile)
 {
-    if (GetParam().newerVersion) {
+    if (GetParam().sql) {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(path().toUtf8().constData(), &db), SQLITE_OK);
-        sqlite3_exec(db, "CREATE TABLE \"Note\" (pk INTEGER PRIMARY KEY); PRAGMA user_version = 7;", nullptr, nullptr, nullptr);
+        sqlite3_exec(db, GetParam().sql, nullptr, nullptr, nullptr);
         sqlite3_close(db);
     } else {
         QFile file(path());
@@ -332,7 +332,12 @@ TEST_P(UnusableStore, RootHasNoContextRecordsTheLoadErrorAndLeavesTheFile)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, UnusableStore,
-                         ::testing::Values(UnusableCase{"NotADatabase", false}, UnusableCase{"NewerVersion", true}),
+                         ::testing::Values(UnusableCase{"NotADatabase", nullptr},
+                                           UnusableCase{"NewerVersion", "CREATE TABLE \"Note\" (pk INTEGER PRIMARY KEY);"
+                                                                        "PRAGMA user_version = 7;"},
+                                           UnusableCase{"ForeignDatabase", "CREATE TABLE contacts (name TEXT);"},
+                                           UnusableCase{"TableWithoutRowKeys", "CREATE TABLE \"Note\" (uuid TEXT);"
+                                                                               "PRAGMA user_version = 1;"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StoreTest, MissingFileWithRecordedVersionIsLoggedAndStartsEmpty)
