@@ -7,7 +7,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #ifdef QUILLARY_HAVE_PLIST
 #include "platform/plist/PropertyList.h"
@@ -36,6 +42,43 @@ bool isNumber(const QVariant& v) {
         return false;
     }
 }
+// Writes a new file beside the old one and renames it over it, so a reader
+// (or a crash) sees the old settings or the new ones, never a part or none.
+// QSaveFile is not used: with O_TMPFILE it can leave the path missing for a
+// moment while it replaces the file.
+bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error) {
+    const QByteArray target = QFile::encodeName(path);
+    QByteArray temp = target + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    bool ok = written == bytes.size() && ::fchmod(fd, 0600) == 0 && ::fsync(fd) == 0;
+    if (!ok)
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+    }
+    if (ok && ::rename(temp.constData(), target.constData()) != 0) {
+        ok = false;
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+    }
+    if (!ok)
+        ::unlink(temp.constData());
+    return ok;
+}
+
 }  // namespace
 
 UserDefaults& UserDefaults::standard() {
@@ -56,15 +99,23 @@ void UserDefaults::load() {
     std::lock_guard lock(m_mutex);
     m_values.clear();
     m_dirty = false;
-    QFile file(m_filePath);
-    if (!file.exists())
-        return;
-    if (!file.open(QIODevice::ReadOnly)) {
-        log(QStringLiteral("Could not read settings file %1: %2").arg(m_filePath, file.errorString()));
-        return;
+    QByteArray bytes;
+    // While another process replaces the file, a lookup can (rarely) miss it
+    // for a moment; ask again before taking "missing" for an answer.
+    for (int attempt = 0;; ++attempt) {
+        QFile file(m_filePath);
+        if (file.open(QIODevice::ReadOnly)) {
+            bytes = file.readAll();
+            break;
+        }
+        if (file.error() != QFileDevice::OpenError || QFileInfo::exists(m_filePath)) {
+            log(QStringLiteral("Could not read settings file %1: %2").arg(m_filePath, file.errorString()));
+            return;
+        }
+        if (attempt == 3)
+            return;  // no settings saved yet
+        ::usleep(1000);
     }
-    const QByteArray bytes = file.readAll();
-    file.close();
     if (bytes.isEmpty())
         return;
 #ifdef QUILLARY_HAVE_PLIST
@@ -190,11 +241,9 @@ bool UserDefaults::synchronize() {
         return false;
     }
     QDir().mkpath(QFileInfo(m_filePath).absolutePath());
-    // QSaveFile writes a temporary file and renames it over the old one, so a
-    // crash mid-write leaves the previous settings intact.
-    QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        log(QStringLiteral("Could not write settings file %1: %2").arg(m_filePath, file.errorString()));
+    QString writeError;
+    if (!writeFileAtomically(m_filePath, bytes, &writeError)) {
+        log(QStringLiteral("Could not write settings file %1: %2").arg(m_filePath, writeError));
         return false;
     }
     m_dirty = false;

@@ -1,0 +1,9 @@
+quillary_add_test(NAME CoreTest
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/CoreTest.cpp ${CMAKE_CURRENT_LIST_DIR}/CoreUserDefaultsTest.cpp
+  LIBS platform_core
+  NO_MAIN
+  LABELS sanitize
+  ENV TZ=UTC)
+if(TARGET platform_plist)
+  target_compile_definitions(CoreTest PRIVATE QUILLARY_TEST_PLIST=1)
+endif()

@@ -1,0 +1,229 @@
+#include "platform/core/Log.h"
+#include "platform/core/NotificationCenter.h"
+#include "platform/core/UserDefaults.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <cmath>
+#include <thread>
+
+
+using platform::UserDefaults;
+
+namespace {
+
+class UserDefaultsTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+    QString path() const { return m_dir.filePath(QStringLiteral("com.quorvane.Quillary.plist")); }
+    QTemporaryDir m_dir;
+};
+
+TEST_F(UserDefaultsTest, RegisteredDefaultsGiveWayToStoredValues) {
+    UserDefaults d(path());
+    d.registerDefaults({{"QVRHistoryDays", 90}, {"Text Size", 13}});
+    EXPECT_EQ(d.integer("QVRHistoryDays"), 90);
+    d.set("QVRHistoryDays", 30);
+    EXPECT_EQ(d.integer("QVRHistoryDays"), 30);
+    d.remove("QVRHistoryDays");
+    EXPECT_EQ(d.integer("QVRHistoryDays"), 90);
+    d.set("Text Size", QVariant());  // a null value removes
+    EXPECT_EQ(d.integer("Text Size"), 13);
+}
+
+struct TypedCase {
+    const char* name;
+    QVariant stored;
+    QString string;
+    qint64 integer;
+    double real;
+    bool boolean;
+    bool isDictionary;
+};
+
+void PrintTo(const TypedCase& c, std::ostream* os) { *os << c.name; }
+
+class TypedGetters : public UserDefaultsTest, public ::testing::WithParamInterface<TypedCase> {};
+
+TEST_P(TypedGetters, WrongTypeReadsAsAbsent) {
+    const TypedCase& c = GetParam();
+    UserDefaults d(path());
+    d.set("k", c.stored);
+    EXPECT_EQ(d.string("k"), c.string);
+    EXPECT_EQ(d.integer("k"), c.integer);
+    if (std::isnan(c.real))
+        EXPECT_TRUE(std::isnan(d.doubleValue("k")));
+    else
+        EXPECT_DOUBLE_EQ(d.doubleValue("k"), c.real);
+    EXPECT_EQ(d.boolValue("k"), c.boolean);
+    EXPECT_EQ(d.dictionary("k").isEmpty(), !c.isDictionary);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TypedGetters,
+    ::testing::Values(TypedCase{"string", QStringLiteral("12"), "12", 0, 0, false, false},
+                      TypedCase{"integer", QVariant(qint64(12)), "", 12, 12, true, false},
+                      TypedCase{"real", QVariant(2.75), "", 2, 2.75, true, false},
+                      TypedCase{"hugeReal", QVariant(1e300), "", 0, 1e300, true, false},
+                      TypedCase{"nan", QVariant(std::nan("")), "", 0, std::nan(""), true, false},
+                      TypedCase{"boolean", QVariant(true), "", 1, 1, true, false},
+                      TypedCase{"dictionary", QVariantMap{{"keyCode", 49}}, "", 0, 0, false, true},
+                      TypedCase{"list", QVariantList{1, 2}, "", 0, 0, false, false}));
+
+TEST_F(UserDefaultsTest, ChangesPostTheDidChangeNotice) {
+    UserDefaults d(path());
+    int posted = 0;
+    const void* sender = nullptr;
+    auto token = platform::NotificationCenter::defaultCenter().addObserver(
+        UserDefaults::DidChangeNotification, &d, [&](const platform::Notification& n) {
+            ++posted;
+            sender = n.sender;
+        });
+    d.set("a", 1);
+    d.set("a", 1);  // unchanged: no notice
+    d.set("a", 2);
+    d.remove("a");
+    d.remove("a");  // nothing to remove
+    EXPECT_EQ(posted, 3);
+    EXPECT_EQ(sender, &d);
+}
+
+TEST_F(UserDefaultsTest, ObserversMayReadTheDefaultsTheyAreToldAbout) {
+    UserDefaults d(path());
+    qint64 seen = -1;
+    auto token = platform::NotificationCenter::defaultCenter().addObserver(
+        UserDefaults::DidChangeNotification, &d, [&](const platform::Notification&) { seen = d.integer("a"); });
+    d.set("a", 5);
+    EXPECT_EQ(seen, 5);
+}
+
+TEST_F(UserDefaultsTest, ConcurrentSetAndGetStayConsistent) {
+    UserDefaults d(path());
+    constexpr int kThreads = 6, kRounds = 300;
+    std::atomic<bool> torn{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            const QString own = QStringLiteral("key%1").arg(t);
+            for (int i = 0; i < kRounds; ++i) {
+                d.set(own, i);
+                if (d.integer(own) != i)
+                    torn = true;
+                d.set(QStringLiteral("shared"), QStringLiteral("v%1-%2").arg(t).arg(i));
+                const QString shared = d.string(QStringLiteral("shared"));
+                if (!shared.startsWith(QLatin1Char('v')))
+                    torn = true;
+                d.registerDefaults({{QStringLiteral("reg%1").arg(t), i}});
+            }
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+    EXPECT_FALSE(torn);
+    for (int t = 0; t < kThreads; ++t)
+        EXPECT_EQ(d.integer(QStringLiteral("key%1").arg(t)), kRounds - 1);
+#ifdef QUILLARY_TEST_PLIST
+    UserDefaults reread(path());
+    for (int t = 0; t < kThreads; ++t)
+        EXPECT_EQ(reread.integer(QStringLiteral("key%1").arg(t)), kRounds - 1);
+#endif
+}
+
+#ifdef QUILLARY_TEST_PLIST
+
+TEST_F(UserDefaultsTest, ValuesSurviveAReopenWithTheirTypes) {
+    {
+        UserDefaults d(path());
+        d.set("string", QStringLiteral("Grüße"));
+        d.set("integer", qint64(1) << 40);
+        d.set("real", 1700000000.123456);
+        d.set("bool", true);
+        d.set("Global Shortcut", QVariantMap{{"keyCode", 49}, {"modifierFlags", 1048576}});
+        d.set("list", QVariantList{QStringLiteral("a"), 2});
+        d.set("data", QByteArray("\x00\x01", 2));
+        ASSERT_TRUE(d.synchronize());
+    }
+    UserDefaults d(path());
+    EXPECT_EQ(d.string("string"), QStringLiteral("Grüße"));
+    EXPECT_EQ(d.integer("integer"), qint64(1) << 40);
+    EXPECT_DOUBLE_EQ(d.doubleValue("real"), 1700000000.123456);
+    EXPECT_TRUE(d.boolValue("bool"));
+    EXPECT_EQ(d.dictionary("Global Shortcut").value("keyCode").toLongLong(), 49);
+    EXPECT_EQ(d.array("list").size(), 2);
+    EXPECT_EQ(d.data("data"), QByteArray("\x00\x01", 2));
+}
+
+TEST_F(UserDefaultsTest, WritesAreAtomicSoReadersNeverSeeAPartialFile) {
+    UserDefaults writer(path());
+    writer.set("seed", 1);
+    std::atomic<bool> stop{false};
+    std::atomic<int> bad{0}, reads{0};
+    std::thread reader([&] {
+        while (!stop) {
+            UserDefaults r(path());
+            if (r.integer("seed") != 1)
+                ++bad;
+            ++reads;
+        }
+    });
+    const QString big(4000, QLatin1Char('x'));
+    for (int i = 0; i < 200; ++i)
+        writer.set(QStringLiteral("k%1").arg(i % 20), big + QString::number(i));
+    stop = true;
+    reader.join();
+    EXPECT_EQ(bad.load(), 0) << "of " << reads.load() << " reads";
+    // Only the settings file is left behind: no temporary files.
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files), QStringList{QFileInfo(path()).fileName()});
+}
+
+TEST_F(UserDefaultsTest, FailedWriteKeepsTheNewValuesAndWritesThemLater) {
+    // A plain file where the settings folder should be makes every write
+    // fail, also for root.
+    const QString folder = m_dir.filePath(QStringLiteral("Quillary"));
+    {
+        QFile blocker(folder);
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    }
+    const QString settings = folder + QStringLiteral("/com.quorvane.Quillary.plist");
+    UserDefaults d(settings);
+    QStringList lines;
+    platform::setLogSink([&](const QString& line) { lines << line; });
+    d.set("a", 2);
+    EXPECT_FALSE(d.synchronize());
+    platform::setLogSink({});
+    EXPECT_FALSE(lines.isEmpty());
+    EXPECT_EQ(d.integer("a"), 2);
+    ASSERT_TRUE(QFile::remove(folder));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    EXPECT_TRUE(d.synchronize());
+    EXPECT_EQ(UserDefaults(settings).integer("a"), 2);
+}
+
+TEST_F(UserDefaultsTest, UnreadableFileIsKeptAsideNotOverwritten) {
+    {
+        QFile f(path());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("this is not a property list");
+    }
+    UserDefaults d(path());
+    EXPECT_FALSE(d.object("anything").isValid());
+    d.set("a", 1);
+    QFile aside(path() + QStringLiteral(".unreadable"));
+    ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+    EXPECT_EQ(aside.readAll(), QByteArray("this is not a property list"));
+    EXPECT_EQ(UserDefaults(path()).integer("a"), 1);
+}
+
+TEST_F(UserDefaultsTest, StandardDefaultsLiveInTheConfigFolder) {
+    EXPECT_TRUE(UserDefaults::standard().filePath().endsWith(QStringLiteral("/Quillary/com.quorvane.Quillary.plist")));
+}
+
+#endif
+
+}  // namespace
