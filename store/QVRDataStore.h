@@ -86,7 +86,10 @@ public:
     void registerCurrentVersion();
 
     // Saves the children that agree, then the root (on the root), or this
-    // store (on a child). False when a save failed; its changes are kept.
+    // store (on a child). False when a save failed, also when a child's save
+    // reached the root but the file could not be written; every change is
+    // kept for the next save. The root asks a main-queue child on the main
+    // thread, so never call this from inside a block on the root's context.
     bool saveData();
     // Saves this store's own context.
     bool saveData(const platform::Notification& notification);

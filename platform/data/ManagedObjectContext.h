@@ -90,6 +90,8 @@ public:
 
     void processPendingChanges();
 
+    // On failure: no objects (count -1) and `error` filled in (its domain is
+    // never empty then).
     std::vector<ManagedObject*> fetch(const FetchRequest& request, Error* error = nullptr);
     qint64 count(const FetchRequest& request, Error* error = nullptr);
 
