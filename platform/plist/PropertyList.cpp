@@ -1,5 +1,7 @@
 #include "platform/plist/PropertyList.h"
 
+#include <QRegularExpression>
+
 #include <plist/plist.h>
 
 #include <cmath>
@@ -204,6 +206,68 @@ plist_t fromVariant(const QVariant& value, int depth, QString* error) {
     }
 }
 
+quint64 readBigEndian(const uchar* p, int size) {
+    quint64 v = 0;
+    for (int i = 0; i < size; ++i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+// The library aborts the process when it hands over a dictionary key that
+// holds a NUL character, so such files are found and refused before it
+// parses them. Only strings are looked at; everything else about the file is
+// left to the parser.
+bool binaryHasStringWithNul(const QByteArray& data) {
+    const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
+    const quint64 size = quint64(data.size());
+    if (size < 8 + 32)
+        return false;
+    const uchar* trailer = bytes + size - 32;
+    const int offsetSize = trailer[6];
+    const quint64 objects = readBigEndian(trailer + 8, 8);
+    const quint64 tableOffset = readBigEndian(trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || tableOffset >= size || objects > size
+        || objects * quint64(offsetSize) > size - tableOffset)
+        return false;
+    for (quint64 i = 0; i < objects; ++i) {
+        const quint64 offset = readBigEndian(bytes + tableOffset + i * quint64(offsetSize), offsetSize);
+        if (offset >= size)
+            continue;
+        const uchar marker = bytes[offset];
+        const int type = marker >> 4;
+        if (type != 0x5 && type != 0x6)
+            continue;
+        quint64 length = marker & 0x0F;
+        quint64 start = offset + 1;
+        if (length == 0x0F) {
+            if (start >= size || (bytes[start] >> 4) != 0x1)
+                continue;
+            const int intSize = 1 << (bytes[start] & 0x0F);
+            if (intSize > 8 || start + 1 + quint64(intSize) > size)
+                continue;
+            length = readBigEndian(bytes + start + 1, intSize);
+            start += 1 + quint64(intSize);
+        }
+        const quint64 unit = type == 0x6 ? 2 : 1;
+        if (length > size || start > size || length * unit > size - start)
+            continue;
+        for (quint64 c = 0; c < length; ++c) {
+            const uchar* at = bytes + start + c * unit;
+            if (at[0] == 0 && (unit == 1 || at[1] == 0))
+                return true;
+        }
+    }
+    return false;
+}
+
+// XML can spell a NUL as a character reference.
+bool xmlHasNul(const QByteArray& data) {
+    if (data.contains('\0'))
+        return true;
+    static const QRegularExpression reference(QStringLiteral("&#(x0*|0+);"), QRegularExpression::CaseInsensitiveOption);
+    return QString::fromLatin1(data).contains(reference);
+}
+
 bool looksLikePropertyList(const QByteArray& data) {
     if (data.startsWith("bplist00"))
         return data.size() >= 8 + 32;  // header plus trailer
@@ -221,6 +285,10 @@ bool looksLikePropertyList(const QByteArray& data) {
 QVariant readPropertyList(const QByteArray& data, QString* error) {
     if (data.isEmpty() || data.size() > std::numeric_limits<int32_t>::max() || !looksLikePropertyList(data)) {
         setError(error, QStringLiteral("The data is not a property list."));
+        return {};
+    }
+    if (data.startsWith("bplist00") ? binaryHasStringWithNul(data) : xmlHasNul(data)) {
+        setError(error, QStringLiteral("The property list holds a string with a NUL character."));
         return {};
     }
     plist_t root = nullptr;

@@ -95,15 +95,26 @@ TEST(PropertyList, RefusesWhatIsNotAPropertyList) {
     }
 }
 
-// The library aborted the whole process on a string holding a NUL byte.
-TEST(PropertyList, StringWithNulDoesNotAbortAndIsNeverTruncatedOnWrite) {
-    // plistlib: {"t": "a\x00b"} in binary form. The library hands such a
-    // string over only up to the NUL.
-    const QByteArray binary = QByteArray::fromHex(
-        "62706c6973743030d10102517453610062080b0d0000000000000101000000000000000300000000000000000000000000000011");
-    const QVariant back = readPropertyList(binary);
-    ASSERT_TRUE(back.isValid());
-    EXPECT_EQ(back.toMap()["t"].toString(), QStringLiteral("a"));
+// The library aborted the whole process on a string or key holding a NUL.
+TEST(PropertyList, RefusesStringsWithNulInsteadOfAborting) {
+    const QByteArray inputs[] = {
+        // plistlib: {"t": "a\x00b"}, binary.
+        QByteArray::fromHex("62706c6973743030d10102517453610062080b0d0000000000000101000000000000000300000000000000"
+                            "000000000000000011"),
+        // plistlib: {"a\x00": 1}, binary.
+        QByteArray::fromHex("62706c6973743030d101025261001001080b0e00000000000001010000000000000003000000000000000000"
+                            "00000000000010"),
+        // The same in UTF-16: {"\u00e9\x00": 1}.
+        QByteArray::fromHex("62706c6973743030d101026200e900001001080b1000000000000001010000000000000003000000000000"
+                            "0000000000000000000012"),
+        QByteArray("<plist><dict><key>a&#0;</key><string>x</string></dict></plist>"),
+        QByteArray("<plist><dict><key>a</key><string>&#x00;</string></dict></plist>"),
+    };
+    for (const QByteArray& input : inputs) {
+        QString error;
+        EXPECT_FALSE(readPropertyList(input, &error).isValid()) << input.toHex().toStdString();
+        EXPECT_FALSE(error.isEmpty());
+    }
     QString error;
     EXPECT_TRUE(writePropertyList(QVariantMap{{"t", QString::fromUtf16(u"a\0b", 3)}}, PropertyListFormat::Binary, &error)
                     .isEmpty());
