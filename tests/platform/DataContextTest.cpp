@@ -89,35 +89,6 @@ TEST(ObjectContext, InsertGivesPermanentIdThatSurvivesSaveAndReopen)
     });
 }
 
-TEST(ObjectContext, ChildSaveReachesParentButNotTheFileUntilParentSaves)
-{
-    Stack stack;
-    ASSERT_TRUE(stack.open());
-    auto child = stack.child();
-    int didSave = 0;
-    auto token = NotificationCenter::defaultCenter().addObserver(ContextDidSaveNotification, child.get(),
-                                                                 [&](const Notification&) { ++didSave; });
-    child->performAndWait([&] {
-        insertItem(child.get(), QStringLiteral("a"));
-        EXPECT_TRUE(child->hasChanges());
-        EXPECT_TRUE(child->save());
-        EXPECT_FALSE(child->hasChanges());
-        EXPECT_TRUE(child->save());  // nothing left: no second notice
-    });
-    EXPECT_EQ(didSave, 1);
-    stack.root->performAndWait([&] { EXPECT_TRUE(stack.root->hasChanges()); });
-    {
-        // Nothing in the file yet.
-        auto reader = std::make_shared<PersistentStoreCoordinator>(datatest::itemModel());
-        ASSERT_TRUE(reader->open(stack.path()));
-        EXPECT_EQ(*reader->countRows(ItemEntity, nullptr, nullptr), 0);
-    }
-    stack.root->performAndWait([&] { EXPECT_TRUE(stack.root->save()); });
-    auto reader = std::make_shared<PersistentStoreCoordinator>(datatest::itemModel());
-    ASSERT_TRUE(reader->open(stack.path()));
-    EXPECT_EQ(*reader->countRows(ItemEntity, nullptr, nullptr), 1);
-}
-
 TEST(ObjectContext, FetchSeesAncestorsPendingChangesThenSortsThenLimits)
 {
     Stack stack;
