@@ -1,0 +1,28 @@
+#include "sync/QVROperation.h"
+
+void QVROperation::start()
+{
+    if (isCancelled()) {
+        markFinished();
+        return;
+    }
+    markExecuting();
+    main();
+}
+
+void QVROperation::finish()
+{
+    markFinished();
+}
+
+void QVROperation::setUuid(const QString& uuid)
+{
+    std::lock_guard lock(uuidMutex_);
+    uuid_ = uuid;
+}
+
+QString QVROperation::uuid() const
+{
+    std::lock_guard lock(uuidMutex_);
+    return uuid_;
+}

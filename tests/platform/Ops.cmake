@@ -1,0 +1,4 @@
+quillary_add_test(NAME OpsTest
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/OpsTest.cpp
+  LIBS platform_ops platform_core Qt6::Core
+  LABELS sanitize)

@@ -1,0 +1,184 @@
+#include "platform/ops/OperationQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using platform::Operation;
+using platform::OperationQueue;
+using platform::OperationQueuePriority;
+
+// Finishes only when the test says so, from the test's thread, the way a
+// request finishes when its reply arrives.
+class PendingOperation : public Operation {
+public:
+    bool isAsynchronous() const override { return true; }
+    void main() override { started.store(true); }
+    void complete() { markFinished(); }
+    std::atomic<bool> started{false};
+};
+
+template <typename Predicate>
+bool eventually(Predicate done)
+{
+    for (int i = 0; i < 2000; ++i) {
+        if (done())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return done();
+}
+
+TEST(OperationQueue, AsynchronousOperationHoldsItsSlotAndCountsUntilFinished)
+{
+    OperationQueue queue;
+    queue.setMaxConcurrentOperationCount(1);
+    auto first = std::make_shared<PendingOperation>();
+    auto second = std::make_shared<PendingOperation>();
+    queue.addOperation(first);
+    queue.addOperation(second);
+    ASSERT_TRUE(eventually([&] { return first->started.load(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(second->started.load()) << "a started asynchronous operation must keep the only slot";
+    EXPECT_EQ(queue.operationCount(), 2);
+    EXPECT_TRUE(first->isExecuting());
+
+    first->complete();
+    EXPECT_TRUE(first->isFinished());
+    ASSERT_TRUE(eventually([&] { return second->started.load(); }));
+    EXPECT_EQ(queue.operationCount(), 1);
+    second->complete();
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(queue.operationCount(), 0);
+}
+
+TEST(OperationQueue, RunsHigherPriorityFirstThenInOrderAdded)
+{
+    OperationQueue queue;
+    queue.setSuspended(true);
+    std::mutex mutex;
+    std::vector<int> order;
+    auto add = [&](int tag, OperationQueuePriority priority) {
+        auto op = std::make_shared<platform::BlockOperation>([&, tag] {
+            std::lock_guard lock(mutex);
+            order.push_back(tag);
+        });
+        op->setQueuePriority(priority);
+        queue.addOperation(op);
+    };
+    add(1, OperationQueuePriority::Normal);
+    add(2, OperationQueuePriority::Normal);
+    add(3, OperationQueuePriority::High);
+    add(4, OperationQueuePriority::Low);
+    add(5, OperationQueuePriority::High);
+    queue.setSuspended(false);
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(order, (std::vector<int>{3, 5, 1, 2, 4}));
+}
+
+TEST(OperationQueue, NeverRunsMoreThanTheWidthAtOnce)
+{
+    OperationQueue queue;
+    queue.setMaxConcurrentOperationCount(4);
+    std::atomic<int> running{0};
+    std::atomic<int> peak{0};
+    for (int i = 0; i < 40; ++i) {
+        queue.addOperationWithBlock([&] {
+            int now = ++running;
+            int seen = peak.load();
+            while (now > seen && !peak.compare_exchange_weak(seen, now)) {
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            --running;
+        });
+    }
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_LE(peak.load(), 4);
+    EXPECT_GE(peak.load(), 2);
+}
+
+TEST(OperationQueue, CancelledOperationsFinishWithoutRunning)
+{
+    OperationQueue queue;
+    queue.setSuspended(true);
+    std::atomic<int> ran{0};
+    std::vector<std::shared_ptr<Operation>> ops;
+    for (int i = 0; i < 5; ++i)
+        ops.push_back(queue.addOperationWithBlock([&] { ++ran; }));
+    ops[0]->cancel();
+    queue.setSuspended(false);
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(ran.load(), 4);
+    EXPECT_TRUE(ops[0]->isFinished());
+
+    queue.setSuspended(true);
+    for (int i = 0; i < 5; ++i)
+        queue.addOperationWithBlock([&] { ++ran; });
+    // Even a suspended queue lets go of what it cancels.
+    queue.cancelAllOperations();
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(ran.load(), 4);
+}
+
+TEST(OperationQueue, CountObserverSeesEveryChangeDownToZero)
+{
+    OperationQueue queue;
+    std::mutex mutex;
+    std::vector<int> counts;
+    queue.setOperationCountObserver([&](int count) {
+        std::lock_guard lock(mutex);
+        counts.push_back(count);
+    });
+    queue.setSuspended(true);
+    queue.addOperationWithBlock([] {});
+    queue.addOperationWithBlock([] {});
+    queue.setSuspended(false);
+    queue.waitUntilAllOperationsAreFinished();
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(counts, (std::vector<int>{1, 2, 1, 0}));
+}
+
+TEST(OperationQueue, CompletionRunsOnTheMainThreadWhenAsked)
+{
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    OperationQueue queue;
+    bool onMain = false;
+    bool done = false;
+    auto op = std::make_shared<platform::BlockOperation>([] {});
+    op->setCompletionBlock([&] {
+        onMain = QThread::currentThread() == app.thread();
+        done = true;
+    }, true);
+    queue.addOperation(op);
+    for (int i = 0; i < 2000 && !done; ++i) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(done);
+    EXPECT_TRUE(onMain);
+}
+
+TEST(OperationQueue, DestroyingTheQueueDoesNotWaitForAnUnfinishedRequest)
+{
+    auto op = std::make_shared<PendingOperation>();
+    {
+        OperationQueue queue;
+        queue.addOperation(op);
+        ASSERT_TRUE(eventually([&] { return op->started.load(); }));
+    }
+    EXPECT_TRUE(op->isCancelled());
+    op->complete();  // reaches no queue
+    EXPECT_TRUE(op->isFinished());
+}
+
+}  // namespace
