@@ -34,8 +34,11 @@ QString defaultGeneratorBundle() {
     const QString configured = qEnvironmentVariable("QUILLARY_PREVIEW_GENERATOR");
     if (!configured.isEmpty())
         return configured;
-    const QString installed = QCoreApplication::applicationDirPath()
-                              + QStringLiteral("/../lib/quillary/Quillary.app/Contents/Library/QuickLook/"
+#ifndef QUILLARY_INSTALL_LIBDIR
+#define QUILLARY_INSTALL_LIBDIR "lib"
+#endif
+    const QString installed = QCoreApplication::applicationDirPath() + QStringLiteral("/../" QUILLARY_INSTALL_LIBDIR)
+                              + QStringLiteral("/quillary/Quillary.app/Contents/Library/QuickLook/"
                                                "Quillary_Quick_Look.qlgenerator");
     if (QFileInfo::exists(installed + QStringLiteral("/Contents/Info.plist")))
         return QDir::cleanPath(installed);
