@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace platform {
@@ -121,9 +122,8 @@ bool likeMatch(const QList<uint>& text, const QList<uint>& pattern) {
     return p == pattern.size();
 }
 
-bool stringOperation(Op op, const QString& haystack, const QString& needle, bool c, bool d) {
-    const QString h = foldForComparison(haystack, c, d);
-    const QString n = foldForComparison(needle, c, d);
+// `h` and `n` are already folded as the comparison's options ask.
+bool foldedStringOperation(Op op, const QString& h, const QString& n) {
     switch (op) {
     case Op::Contains:
         return n.isEmpty() || h.contains(n);
@@ -191,6 +191,10 @@ const char* opText(Op op) {
     return "";
 }
 
+bool stringOperation(Op op, const QString& haystack, const QString& needle, bool c, bool d) {
+    return foldedStringOperation(op, foldForComparison(haystack, c, d), foldForComparison(needle, c, d));
+}
+
 bool isStringOp(Op op) { return op == Op::Contains || op == Op::BeginsWith || op == Op::Like; }
 
 }  // namespace
@@ -203,6 +207,8 @@ struct Predicate::Node {
     Op op = Op::Equal;
     bool caseInsensitive = false;
     bool diacriticInsensitive = false;
+    // The constant right side of CONTAINS/BEGINSWITH/LIKE, folded once.
+    std::optional<QString> foldedNeedle;
 };
 
 namespace {
@@ -599,6 +605,8 @@ private:
         if (!right)
             return nullptr;
         node->right = *right;
+        if (isStringOp(node->op) && !right->isKey && right->value.typeId() == QMetaType::QString)
+            node->foldedNeedle = foldForComparison(right->value.toString(), node->caseInsensitive, node->diacriticInsensitive);
         return node;
     }
 
@@ -618,7 +626,18 @@ QVariant resolve(const Expr& e, const ValueForKey& valueForKey) {
     return e.isKey ? (valueForKey ? valueForKey(e.key) : QVariant()) : e.value;
 }
 
-bool compare(const Node& node, const ValueForKey& valueForKey) {
+// Folded texts of one evaluation, so that several words searched in the same
+// text fold it once.
+struct FoldMemo {
+    struct Entry {
+        QString key;
+        int options;
+        QString folded;
+    };
+    std::vector<Entry> entries;
+};
+
+bool compare(const Node& node, const ValueForKey& valueForKey, FoldMemo& memo) {
     const Value l = classify(resolve(node.left, valueForKey));
     const Value r = classify(resolve(node.right, valueForKey));
     if (isStringOp(node.op)) {
@@ -627,7 +646,17 @@ bool compare(const Node& node, const ValueForKey& valueForKey) {
             return true;
         if (l.kind != Value::String || r.kind != Value::String)
             return false;
-        return stringOperation(node.op, l.string, r.string, node.caseInsensitive, node.diacriticInsensitive);
+        const bool c = node.caseInsensitive, d = node.diacriticInsensitive;
+        const QString needle = node.foldedNeedle ? *node.foldedNeedle : foldForComparison(r.string, c, d);
+        if (!node.left.isKey || (!c && !d))
+            return foldedStringOperation(node.op, foldForComparison(l.string, c, d), needle);
+        const int options = (c ? 1 : 0) | (d ? 2 : 0);
+        for (const auto& e : memo.entries) {
+            if (e.options == options && e.key == node.left.key)
+                return foldedStringOperation(node.op, e.folded, needle);
+        }
+        memo.entries.push_back({node.left.key, options, foldForComparison(l.string, c, d)});
+        return foldedStringOperation(node.op, memo.entries.back().folded, needle);
     }
     if (l.kind == Value::Nil || r.kind == Value::Nil) {
         // Only a written nil asks about presence; a missing value against
@@ -677,24 +706,24 @@ bool compare(const Node& node, const ValueForKey& valueForKey) {
     }
 }
 
-bool evaluateNode(const Node& node, const ValueForKey& valueForKey) {
+bool evaluateNode(const Node& node, const ValueForKey& valueForKey, FoldMemo& memo) {
     switch (node.kind) {
     case Node::True: return true;
     case Node::False: return false;
     case Node::And:
         for (const auto& c : node.children) {
-            if (!evaluateNode(*c, valueForKey))
+            if (!evaluateNode(*c, valueForKey, memo))
                 return false;
         }
         return true;
     case Node::Or:
         for (const auto& c : node.children) {
-            if (evaluateNode(*c, valueForKey))
+            if (evaluateNode(*c, valueForKey, memo))
                 return true;
         }
         return false;
-    case Node::Not: return !evaluateNode(*node.children.front(), valueForKey);
-    case Node::Compare: return compare(node, valueForKey);
+    case Node::Not: return !evaluateNode(*node.children.front(), valueForKey, memo);
+    case Node::Compare: return compare(node, valueForKey, memo);
     }
     return false;
 }
@@ -880,7 +909,8 @@ std::shared_ptr<const Predicate> Predicate::parse(const QString& format, const Q
 }
 
 bool Predicate::evaluate(const std::function<QVariant(const QString& key)>& valueForKey) const {
-    return evaluateNode(*m_root, valueForKey);
+    FoldMemo memo;
+    return evaluateNode(*m_root, valueForKey, memo);
 }
 
 SqlWhere Predicate::toSql(const std::function<QString(const QString& key)>& columnForKey) const {
@@ -911,22 +941,72 @@ bool registerSqliteFunctions(sqlite3* db) {
            sqlite3_create_function_v2(db, "quillary_like", 3, flags, nullptr, like, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-QString foldForComparison(const QString& text, bool caseInsensitive, bool diacriticInsensitive) {
-    QString out = text;
+namespace {
+
+bool isMark(char32_t cp) {
+    const auto cat = QChar::category(cp);
+    return cat == QChar::Mark_NonSpacing || cat == QChar::Mark_SpacingCombining || cat == QChar::Mark_Enclosing;
+}
+
+// Hangul jamo recompose into syllables, the one composition between
+// characters that are not marks.
+bool isJamo(char32_t cp) {
+    return (cp >= 0x1100 && cp <= 0x11FF) || (cp >= 0xA960 && cp <= 0xA97F) || (cp >= 0xD7B0 && cp <= 0xD7FF);
+}
+
+// One code point folded: decomposed, marks dropped, recomposed, case-folded.
+QString foldCodePoint(char32_t cp, bool caseInsensitive, bool diacriticInsensitive) {
+    QString out = QString::fromUcs4(&cp, 1);
     if (diacriticInsensitive) {
         const QString decomposed = out.normalized(QString::NormalizationForm_D);
         out.clear();
-        out.reserve(decomposed.size());
-        for (QChar ch : decomposed) {
-            const auto cat = ch.category();
-            if (cat == QChar::Mark_NonSpacing || cat == QChar::Mark_SpacingCombining || cat == QChar::Mark_Enclosing)
-                continue;
-            out += ch;
+        for (char32_t c : decomposed.toUcs4()) {
+            if (!isMark(c))
+                out += QString::fromUcs4(&c, 1);
         }
         out = out.normalized(QString::NormalizationForm_C);
     }
     if (caseInsensitive)
         out = out.toCaseFolded();
+    return out;
+}
+
+}  // namespace
+
+QString foldForComparison(const QString& text, bool caseInsensitive, bool diacriticInsensitive) {
+    if (!caseInsensitive && !diacriticInsensitive)
+        return text;
+    // Folding character by character gives the same text as folding the
+    // whole string (marks are dropped, and only jamo compose without marks),
+    // and lets the common characters come from a table.
+    thread_local std::unordered_map<quint64, QString> cache;
+    if (cache.size() > 50000)
+        cache.clear();
+    const quint64 options = (caseInsensitive ? 1u : 0u) | (diacriticInsensitive ? 2u : 0u);
+    QString out;
+    out.reserve(text.size());
+    bool jamo = false;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t u = text[i].unicode();
+        if (u < 0x80) {
+            out += (caseInsensitive && u >= 'A' && u <= 'Z') ? QChar(u + 32) : QChar(u);
+            continue;
+        }
+        char32_t cp = u;
+        if (QChar::isHighSurrogate(u) && i + 1 < n && QChar::isLowSurrogate(text[i + 1].unicode())) {
+            cp = QChar::surrogateToUcs4(u, text[i + 1].unicode());
+            ++i;
+        }
+        jamo = jamo || isJamo(cp);
+        const quint64 key = (quint64(cp) << 2) | options;
+        auto it = cache.find(key);
+        if (it == cache.end())
+            it = cache.emplace(key, foldCodePoint(cp, caseInsensitive, diacriticInsensitive)).first;
+        out += it->second;
+    }
+    if (jamo && diacriticInsensitive)
+        out = out.normalized(QString::NormalizationForm_C);
     return out;
 }
 
