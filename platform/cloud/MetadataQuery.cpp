@@ -84,7 +84,13 @@ bool MetadataQuery::start()
     QSet<QString> directories;
     snapshot_ = scan(&directories);
     watchDirectories(directories);
-    NotificationCenter::defaultCenter().post(DidFinishGatheringNotification, this);
+    // Gathering ends after start() has returned, as callers expect of a
+    // query; a stop (or a stop and a new start) before then cancels it.
+    const quint64 generation = ++generation_;
+    QMetaObject::invokeMethod(this, [this, generation] {
+        if (started_ && generation == generation_)
+            NotificationCenter::defaultCenter().post(DidFinishGatheringNotification, this);
+    }, Qt::QueuedConnection);
     return true;
 }
 
@@ -93,6 +99,7 @@ void MetadataQuery::stop()
     if (!started_)
         return;
     started_ = false;
+    ++generation_;
     debounce_->stop();
     deadline_->stop();
     delete watcher_;

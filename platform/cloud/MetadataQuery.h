@@ -26,7 +26,8 @@ struct MetadataItem {
 };
 
 // Watches a folder tree for files whose name ends with a suffix. start() scans
-// the tree and posts DidFinishGathering; afterwards every change in any
+// the tree and, once control is back in the event loop, posts
+// DidFinishGathering; afterwards every change in any
 // folder of the tree, once things have been quiet for the debounce interval,
 // leads to a rescan whose differences from the last one are posted as
 // DidUpdate with the added, changed and removed items (as
@@ -74,6 +75,7 @@ private:
     QString searchPath_;
     QString suffix_ = QStringLiteral(".quillary");
     bool started_ = false;
+    quint64 generation_ = 0;
     QHash<QString, MetadataItem> snapshot_;
     QHash<QString, int> watches_; // folder -> watch descriptor
     InotifyWatcher* watcher_ = nullptr;

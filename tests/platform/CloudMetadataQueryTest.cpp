@@ -85,6 +85,8 @@ TEST_F(FolderQuery, GatheringListsOnlyVisibleRegularNoteFiles)
 
     ASSERT_TRUE(query.start());
     EXPECT_TRUE(query.isStarted());
+    EXPECT_EQ(gatherings, 0) << "gathering ends after start() returns";
+    spin(20);
     EXPECT_EQ(gatherings, 1);
     const QList<MetadataItem> results = query.results();
     EXPECT_EQ(names(results), (QStringList{"A.quillary", "B.quillary"}));
@@ -93,6 +95,14 @@ TEST_F(FolderQuery, GatheringListsOnlyVisibleRegularNoteFiles)
     EXPECT_TRUE(results[0].isCurrent);
     EXPECT_FALSE(results[0].isDownloading);
     EXPECT_TRUE(query.start()) << "starting twice is harmless";
+    spin(20);
+    EXPECT_EQ(gatherings, 1);
+
+    // Stopped before its gathering was posted: nothing arrives.
+    query.stop();
+    ASSERT_TRUE(query.start());
+    query.stop();
+    spin(20);
     EXPECT_EQ(gatherings, 1);
 }
 
@@ -169,13 +179,14 @@ TEST_F(FolderQuery, DebounceReportsTheSettledTimeOfAnInPlaceWrite)
 TEST_F(FolderQuery, StoppedQueryPostsNothingAndRestartsAfresh)
 {
     ASSERT_TRUE(query.start());
+    ASSERT_TRUE(waitUntil([this] { return gatherings == 1; }));
     query.stop();
     EXPECT_FALSE(query.isStarted());
     ASSERT_TRUE(writeFile(path("Notes/A.quillary"), "a"));
     spin(300);
     EXPECT_TRUE(updates.isEmpty());
     ASSERT_TRUE(query.start());
-    EXPECT_EQ(gatherings, 2);
+    EXPECT_TRUE(waitUntil([this] { return gatherings == 2; }));
     EXPECT_EQ(query.resultCount(), 1);
 }
 

@@ -1,0 +1,124 @@
+#include "CloudTestSupport.h"
+
+#include "platform/cloud/UbiquitousKeyValueStore.h"
+#include "platform/core/NotificationCenter.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+using namespace platform;
+
+namespace {
+
+struct Change {
+    int reason = -1;
+    QStringList keys;
+};
+
+class KeyValueFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(temp.isValid());
+        file = temp.path() + QStringLiteral("/KeyValueStore.plist");
+    }
+    ObserverToken observe(const UbiquitousKeyValueStore& store)
+    {
+        return NotificationCenter::defaultCenter().addObserver(
+            UbiquitousKeyValueStore::DidChangeExternallyNotification, &store, [this](const Notification& n) {
+                changes.append({n.userInfo.value(UbiquitousKeyValueStore::ChangeReasonKey, -1).toInt(),
+                                n.userInfo.value(UbiquitousKeyValueStore::ChangedKeysKey).toStringList()});
+            });
+    }
+    // Another machine's copy arriving through the sync tool.
+    void arrive(const QVariantMap& values)
+    {
+        UbiquitousKeyValueStore other(temp.path() + QStringLiteral("/.incoming.plist"), false);
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            other.set(it.key(), it.value());
+        ASSERT_EQ(std::rename(QFile::encodeName(other.filePath()).constData(), QFile::encodeName(file).constData()), 0);
+    }
+
+    QTemporaryDir temp;
+    QString file;
+    QList<Change> changes;
+};
+
+TEST_F(KeyValueFile, ValuesPersistAndWrongTypesReadAsAbsent)
+{
+    {
+        UbiquitousKeyValueStore store(file, true);
+        EXPECT_FALSE(store.object(QStringLiteral("QVRSyncType")).isValid());
+        store.set(QStringLiteral("QVRSyncType"), QStringLiteral("iCloud"));
+        store.set(QStringLiteral("number"), 7);
+        store.set(QStringLiteral("gone"), QStringLiteral("x"));
+        store.remove(QStringLiteral("gone"));
+    }
+    UbiquitousKeyValueStore reopened(file, true);
+    EXPECT_EQ(reopened.string(QStringLiteral("QVRSyncType")), QStringLiteral("iCloud"));
+    EXPECT_EQ(reopened.object(QStringLiteral("number")).toLongLong(), 7);
+    EXPECT_TRUE(reopened.string(QStringLiteral("number")).isEmpty());
+    EXPECT_FALSE(reopened.object(QStringLiteral("gone")).isValid());
+    QFile raw(file);
+    ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(raw.read(8).startsWith("bplist00"));
+}
+
+TEST_F(KeyValueFile, AnotherMachinesCopyPostsItsChangedKeysOnly)
+{
+    arrive({{QStringLiteral("QVRSyncType"), QStringLiteral("Quorvane")}, {QStringLiteral("same"), 1}});
+    UbiquitousKeyValueStore store(file, true);
+    const ObserverToken token = observe(store);
+    EXPECT_EQ(store.string(QStringLiteral("QVRSyncType")), QStringLiteral("Quorvane"));
+    spin(100);
+    EXPECT_TRUE(changes.isEmpty()) << "the first read is not news";
+
+    arrive({{QStringLiteral("QVRSyncType"), QStringLiteral("iCloud")}, {QStringLiteral("same"), 1}});
+    ASSERT_TRUE(waitUntil([this] { return !changes.isEmpty(); }));
+    spin(100);
+    ASSERT_EQ(changes.size(), 1);
+    EXPECT_EQ(changes[0].reason, int(UbiquitousKeyValueStore::ServerChange));
+    EXPECT_EQ(changes[0].keys, QStringList{"QVRSyncType"});
+    EXPECT_EQ(store.string(QStringLiteral("QVRSyncType")), QStringLiteral("iCloud"));
+
+    changes.clear();
+    arrive({{QStringLiteral("same"), 1}});
+    ASSERT_TRUE(waitUntil([this] { return !changes.isEmpty(); }));
+    EXPECT_EQ(changes[0].keys, QStringList{"QVRSyncType"}) << "a removed key is a changed key";
+}
+
+TEST_F(KeyValueFile, OwnWritesAndUnwatchedStoresPostNothing)
+{
+    UbiquitousKeyValueStore store(file, true);
+    const ObserverToken token = observe(store);
+    store.set(QStringLiteral("QVRSyncType"), QStringLiteral("iCloud"));
+    store.set(QStringLiteral("QVRSyncType"), QStringLiteral("Quorvane"));
+    spin(300);
+    EXPECT_TRUE(changes.isEmpty());
+
+    UbiquitousKeyValueStore local(temp.path() + QStringLiteral("/local.plist"), false);
+    const ObserverToken localToken = observe(local);
+    local.object(QStringLiteral("x"));
+    UbiquitousKeyValueStore writer(local.filePath(), false);
+    writer.set(QStringLiteral("x"), 1);
+    spin(200);
+    EXPECT_TRUE(changes.isEmpty());
+}
+
+TEST_F(KeyValueFile, UnreadableCopyIsIgnoredAndLosesNothing)
+{
+    UbiquitousKeyValueStore store(file, true);
+    store.set(QStringLiteral("QVRSyncType"), QStringLiteral("iCloud"));
+    const ObserverToken token = observe(store);
+    for (const QByteArray& junk : {QByteArray("bplist00\xff\xff"), QByteArray("<plist><array/></plist>"), QByteArray()}) {
+        ASSERT_TRUE(writeFile(file, junk));
+        spin(150);
+        EXPECT_EQ(store.string(QStringLiteral("QVRSyncType")), QStringLiteral("iCloud")) << junk.constData();
+    }
+    EXPECT_TRUE(changes.isEmpty());
+}
+
+} // namespace
