@@ -206,6 +206,15 @@ void UserDefaults::set(const QString& key, const QVariant& value) {
         remove(key);
         return;
     }
+#ifdef QUILLARY_HAVE_PLIST
+    // A value the file cannot hold would make every later write fail too.
+    QString encodeError;
+    if (writePropertyList(QVariantList{value}, PropertyListFormat::Binary, &encodeError).isEmpty()) {
+        log(QStringLiteral("Cannot store a value of type %1 under \"%2\" in the settings: %3")
+                .arg(QString::fromLatin1(value.typeName()), key, encodeError));
+        return;
+    }
+#endif
     {
         std::lock_guard lock(m_mutex);
         auto it = m_values.constFind(key);

@@ -34,7 +34,8 @@ public:
     QVariantList array(const QString& key) const;
     QByteArray data(const QString& key) const;
 
-    // A null QVariant removes the key.
+    // An invalid QVariant removes the key; a value with no property-list
+    // form is refused (logged) and changes nothing.
     void set(const QString& key, const QVariant& value);
     void remove(const QString& key);
 

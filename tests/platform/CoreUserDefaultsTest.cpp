@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSize>
 #include <QTemporaryDir>
 
 #include <atomic>
@@ -217,6 +218,19 @@ TEST_F(UserDefaultsTest, UnreadableFileIsKeptAsideNotOverwritten) {
     QFile aside(path() + QStringLiteral(".unreadable"));
     ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
     EXPECT_EQ(aside.readAll(), QByteArray("this is not a property list"));
+    EXPECT_EQ(UserDefaults(path()).integer("a"), 1);
+}
+
+TEST_F(UserDefaultsTest, ValueWithNoFileFormIsRefusedWithoutBlockingLaterWrites) {
+    UserDefaults d(path());
+    QStringList lines;
+    platform::setLogSink([&](const QString& line) { lines << line; });
+    d.set("odd", QVariant::fromValue(QSize(1, 2)));
+    platform::setLogSink({});
+    EXPECT_EQ(lines.size(), 1);
+    EXPECT_FALSE(d.object("odd").isValid());
+    d.set("a", 1);
+    EXPECT_TRUE(d.synchronize());
     EXPECT_EQ(UserDefaults(path()).integer("a"), 1);
 }
 
