@@ -367,7 +367,10 @@ public:
         note(error, ZQCalculationError::NoError);
         if (coefficient.isZero() && !sticky)
             return ZQDecimal();
-        const int n = coefficient.isZero() ? 0 : digitCount(coefficient);
+        // Narrow exact results (most results of short operands) need no count.
+        const bool narrow = exponent >= minExponent && coefficient.fitsIn128()
+            && coefficient.low128() < kPow10[kDigits];
+        const int n = coefficient.isZero() ? 0 : (narrow ? kDigits : digitCount(coefficient));
         int drop = n > kDigits ? n - kDigits : 0;
         bool forcedByRange = false;
         if (exponent + drop < minExponent) {
@@ -528,6 +531,13 @@ ZQCalculationError ZQDecimalBuilder::multiply(ZQDecimal* result, const ZQDecimal
         return ZQCalculationError::NoError;
     }
     ZQCalculationError error;
+    if (((a.m_mantissa | b.m_mantissa) >> 64) == 0) {
+        // Short operands: one 64 x 64 product, often exact.
+        const ZQUInt128 product = static_cast<ZQUInt128>(static_cast<u64>(a.m_mantissa)) * static_cast<u64>(b.m_mantissa);
+        *result = finish(U256::from(product), a.m_exponent + b.m_exponent, a.m_negative != b.m_negative, false,
+                         mode, &error);
+        return error;
+    }
     *result = finish(::multiply(a.m_mantissa, b.m_mantissa), a.m_exponent + b.m_exponent,
                      a.m_negative != b.m_negative, false, mode, &error);
     return error;

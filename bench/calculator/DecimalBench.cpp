@@ -50,10 +50,27 @@ std::vector<T> operands(const std::vector<std::string>& texts)
     return values;
 }
 
-const std::vector<std::string>& wideTexts(unsigned seed)
+// Full 38-digit operands (range 0), or the short literals people type:
+// up to six digits with up to three after the point (range 1).
+std::vector<std::string> shortTexts(unsigned seed)
+{
+    std::mt19937_64 rng(seed);
+    std::vector<std::string> texts;
+    for (std::size_t i = 0; i < kOperands; ++i) {
+        std::string text = std::to_string(1 + rng() % 999999);
+        const std::size_t point = rng() % 4;
+        if (point > 0)
+            text.insert(text.size() > point ? text.size() - point : 0, ".");
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+const std::vector<std::string>& operandSet(int set, unsigned seed)
 {
     static const std::vector<std::string> a = operandTexts(1, -20, 20), b = operandTexts(2, -20, 20);
-    return seed == 1 ? a : b;
+    static const std::vector<std::string> c = shortTexts(1), d = shortTexts(2);
+    return set == 0 ? (seed == 1 ? a : b) : (seed == 1 ? c : d);
 }
 
 // --- arithmetic -------------------------------------------------------------
@@ -63,7 +80,8 @@ enum Op { Add, Multiply, Divide };
 void ZQDecimalArithmetic(benchmark::State& state)
 {
     const Op op = static_cast<Op>(state.range(0));
-    const auto a = operands<ZQDecimal>(wideTexts(1)), b = operands<ZQDecimal>(wideTexts(2));
+    const int set = static_cast<int>(state.range(1));
+    const auto a = operands<ZQDecimal>(operandSet(set, 1)), b = operands<ZQDecimal>(operandSet(set, 2));
     std::size_t i = 0;
     ZQDecimal r;
     for (auto _ : state) {
@@ -81,7 +99,8 @@ template <typename T>
 void BoostArithmetic(benchmark::State& state)
 {
     const Op op = static_cast<Op>(state.range(0));
-    const auto a = operands<T>(wideTexts(1)), b = operands<T>(wideTexts(2));
+    const int set = static_cast<int>(state.range(1));
+    const auto a = operands<T>(operandSet(set, 1)), b = operands<T>(operandSet(set, 2));
     std::size_t i = 0;
     T r;
     for (auto _ : state) {
@@ -95,8 +114,8 @@ void BoostArithmetic(benchmark::State& state)
     }
 }
 
-BENCHMARK(ZQDecimalArithmetic)->ArgName("add0_mul1_div2")->DenseRange(0, 2);
-BENCHMARK(BoostArithmetic<Dec38>)->ArgName("add0_mul1_div2")->DenseRange(0, 2);
+BENCHMARK(ZQDecimalArithmetic)->ArgNames({"add0_mul1_div2", "full0_short1"})->ArgsProduct({{0, 1, 2}, {0, 1}});
+BENCHMARK(BoostArithmetic<Dec38>)->ArgNames({"add0_mul1_div2", "full0_short1"})->ArgsProduct({{0, 1, 2}, {0, 1}});
 
 // --- routines ---------------------------------------------------------------
 
