@@ -87,10 +87,10 @@ ZQDecimal timesPowerOfTwo(const ZQDecimal& x, int k)
     return result;
 }
 
-// The next 38 digits of constants used to cut arguments down without losing
-// the digits of the result: pi/2 = kHalfPiHigh + kHalfPiLow (high to the
-// type's 38 digits) and ln 2 = kLn2High + kLn2Low (high to 34 digits, so a
-// three-digit multiple of it stays exact).
+// Constants split in two, to cut arguments down without losing the digits
+// of the result: pi/2 = decimalHalfPi() + halfPiLow() (the first part to the
+// type's 38 digits) and ln 2 = ln2High() + ln2Low() (the first part to 34
+// digits, so that a three-digit multiple of it stays exact).
 const ZQDecimal& halfPiLow()
 {
     static const ZQDecimal value = parse("-1.4153003124470895125277038460917968569E-39");
