@@ -1,6 +1,7 @@
 #include "platform/files/FileOperations.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -31,6 +32,26 @@ bool fail(Error* error, int code, const QString& path) {
 
 QByteArray encoded(const QString& path) { return QFile::encodeName(path); }
 
+// Read from procfs: setting and restoring the mask to learn it would change
+// it for a moment for every other thread creating files.
+mode_t processUmask() {
+    static const mode_t mask = [] {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& line : status.readAll().split('\n')) {
+                if (line.startsWith("Umask:")) {
+                    bool ok = false;
+                    const uint value = line.mid(6).trimmed().toUInt(&ok, 8);
+                    if (ok)
+                        return mode_t(value & 0777);
+                }
+            }
+        }
+        return mode_t(022);
+    }();
+    return mask;
+}
+
 // Writes everything to a fresh temporary file next to `path` and returns its
 // name, or an empty array (with errno set) on failure.
 QByteArray writeTemporary(const QString& path, const QByteArray& data) {
@@ -55,11 +76,12 @@ QByteArray writeTemporary(const QString& path, const QByteArray& data) {
         p += n;
         left -= n;
     }
-    // Other users may read notes a sync tool brings in; keep the usual mode.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    // The temporary file is made private; the finished file gets the mode
+    // any newly created file would.
+    ::fchmod(fd, 0666 & ~processUmask());
+    // No fsync: like the platform's atomic writes, a rename gives readers
+    // all or nothing, and the store keeps every note besides its file.
+    if (::close(fd) != 0) {
         const int saved = errno;
         ::unlink(pattern.constData());
         errno = saved;
