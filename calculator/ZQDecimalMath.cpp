@@ -1,5 +1,7 @@
 #include "calculator/ZQDecimalMath.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -62,9 +64,15 @@ ZQDecimal negated(ZQDecimal x)
 // Position of the leading digit: x = d.ddd * 10^magnitude(x).
 int magnitude(const ZQDecimal& x)
 {
-    int digits = 0;
-    for (ZQUInt128 m = x.mantissa(); m != 0; m /= 10)
-        ++digits;
+    static const auto powers = [] {
+        std::array<ZQUInt128, 39> p{};
+        p[0] = 1;
+        for (std::size_t i = 1; i < p.size(); ++i)
+            p[i] = p[i - 1] * 10;
+        return p;
+    }();
+    const ZQUInt128 m = x.mantissa();
+    const int digits = static_cast<int>(std::upper_bound(powers.begin(), powers.end(), m) - powers.begin());
     return x.exponent() + digits - 1;
 }
 
