@@ -73,7 +73,7 @@ QVariant toVariant(plist_t node, int depth, QString* error) {
         plist_get_date_val(node, &sec, &usec);
         // Before 2001 the library truncates the seconds toward zero and hands
         // the fraction over as a positive count of microseconds.
-        const double fraction = double(sec < 0 ? -usec : usec) / 1e6;
+        const double fraction = (sec < 0 ? -double(usec) : double(usec)) / 1e6;
         return QVariant::fromValue(PlistDate{double(sec) + fraction + kAppleEpochOffset});
     }
     case PLIST_ARRAY: {
