@@ -158,7 +158,8 @@ public:
     void saveObjectWithAttributes(const QVRNoteAttributes& attributes) override
     {
         ++imports;
-        saveNote(attributes);
+        if (storeImports)
+            saveNote(attributes);
     }
     bool promptWithTitle(const QString& title, const QString& message, const QString&, const QString&,
                          std::function<void(bool)> handler) override
@@ -238,6 +239,8 @@ public:
     // Off for batch imports: the application's store saves changes in
     // batches, not one transaction per note.
     bool saveEachNote = true;
+    // Off to time the import alone, without the central save behind it.
+    bool storeImports = true;
     platform::OperationQueue queue;
     QVRiCloudSync* cloud = nullptr;
     std::map<QString, QTimer*> timers;
