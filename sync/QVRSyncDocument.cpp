@@ -125,8 +125,15 @@ void QVRSyncDocument::openWithCompletionHandler(CompletionHandler handler) {
         return;
     }
     performAsynchronousFileAccessUsingBlock([this, url, handler] {
-        auto access = platform::FileCoordinator::coordinate(url);
-        readFromURL(access.path(), handler);
+        bool success = false;
+        {
+            auto access = platform::FileCoordinator::coordinate(url);
+            readFromURL(access.path(), [&success](bool ok) { success = ok; });
+        }
+        // Called once the file is let go, so that a handler may wait for
+        // other work on the same file without blocking it.
+        if (handler)
+            handler(success);
     });
 }
 
@@ -138,8 +145,13 @@ void QVRSyncDocument::saveToURL(const QString& url, QVRSaveOperation saveOperati
         return;
     }
     performAsynchronousFileAccessUsingBlock([this, url, saveOperation, handler] {
-        auto access = platform::FileCoordinator::coordinate(url);
-        writeToURL(access.path(), saveOperation, handler);
+        bool success = false;
+        {
+            auto access = platform::FileCoordinator::coordinate(url);
+            writeToURL(access.path(), saveOperation, [&success](bool ok) { success = ok; });
+        }
+        if (handler)
+            handler(success);
     });
 }
 
@@ -152,8 +164,13 @@ void QVRSyncDocument::deleteWithCompletionHandler(CompletionHandler handler) {
         return;
     }
     performAsynchronousFileAccessUsingBlock([this, url, handler] {
-        auto access = platform::FileCoordinator::coordinate(url);
-        deleteFromURL(access.path(), handler);
+        bool success = false;
+        {
+            auto access = platform::FileCoordinator::coordinate(url);
+            deleteFromURL(access.path(), [&success](bool ok) { success = ok; });
+        }
+        if (handler)
+            handler(success);
     });
 }
 
@@ -166,9 +183,12 @@ void QVRSyncDocument::modificationDateWithCompletionHandler(DateHandler handler)
         return;
     }
     performAsynchronousFileAccessUsingBlock([url, handler] {
-        auto access = platform::FileCoordinator::coordinate(url);
         platform::Error error;
-        const std::optional<double> date = platform::contentModificationDate(access.path(), &error);
+        std::optional<double> date;
+        {
+            auto access = platform::FileCoordinator::coordinate(url);
+            date = platform::contentModificationDate(access.path(), &error);
+        }
         if (!date)
             log(QStringLiteral("Error getting modification date: %1, %2")
                     .arg(QVRDescribeError(error), QVRDescribeUserInfo(error.userInfo)));

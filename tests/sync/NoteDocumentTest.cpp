@@ -383,3 +383,22 @@ TEST(NoteDocument, FolderHelpers) {
     EXPECT_FALSE(SyncOutUtilities::ensureDirectoryAtPath(file + QStringLiteral("/under")));
     EXPECT_TRUE(log.contains(QStringLiteral("Error creating directory ")));
 }
+
+// A handler that waits for another document's work on the same file must not
+// wait for its own hold on that file.
+TEST(NoteDocument, HandlerMayWaitForWorkOnTheSameFile) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("same.quillary"));
+    ASSERT_TRUE(QVRNoteDocument::saveObject({{"uuid", "A"}, {"modified", 10.0}}, path));
+    auto reader = std::make_shared<QVRNoteDocument>(path);
+    std::promise<bool> done;
+    reader->openWithCompletionHandler([&done, path](bool) {
+        auto writer = std::make_shared<QVRNoteDocument>();
+        writer->updateWithObject({{"uuid", "B"}, {"modified", 20.0}});
+        std::promise<bool> saved;
+        writer->saveToURL(path, QVRSaveOperation::Overwrite, [&saved](bool ok) { saved.set_value(ok); });
+        auto future = saved.get_future();
+        done.set_value(future.wait_for(std::chrono::seconds(10)) == std::future_status::ready && future.get());
+    });
+    EXPECT_TRUE(done.get_future().get());
+}
