@@ -219,7 +219,7 @@ using Node = Predicate::Node;
 // ---------------------------------------------------------------- tokenizer
 
 struct Token {
-    enum Kind { End, Ident, String, Number, Argument, KeyArgument, Symbol } kind = End;
+    enum Kind { End, Ident, EscapedIdent, String, Number, Argument, KeyArgument, Symbol } kind = End;
     QString text;   // identifier, string contents, or symbol
     QVariant number;
     int position = 0;
@@ -263,8 +263,12 @@ private:
                     ++j;
                 t.kind = Token::Ident;
                 t.text = m_text.mid(i, j - i);
-                if (t.text.startsWith(QLatin1Char('#')))  // "#key" escapes a reserved word
+                if (t.text.startsWith(QLatin1Char('#'))) {  // "#key" escapes a reserved word
                     t.text = t.text.mid(1);
+                    t.kind = Token::EscapedIdent;
+                }
+                if (t.text.isEmpty() || t.text.contains(QLatin1Char('#')))
+                    return fail(QStringLiteral("bad key at %1").arg(i));
                 i = j;
             } else if (startsNumber(i) || (ch == QLatin1Char('-') && startsNumber(i + 1))) {
                 qsizetype j = ch == QLatin1Char('-') ? i + 1 : i;
@@ -494,6 +498,10 @@ private:
                 e.isKey = true;
                 e.key = t.text;
             }
+            break;
+        case Token::EscapedIdent:
+            e.isKey = true;
+            e.key = t.text;
             break;
         case Token::String:
             e.value = t.text;
@@ -823,6 +831,17 @@ struct SqlBuilder {
     }
 };
 
+// A key that reads as a reserved word is written with "#" in front.
+QString formatKey(const QString& key) {
+    static const char* words[] = {"AND", "OR", "NOT", "CONTAINS", "BEGINSWITH", "LIKE", "TRUEPREDICATE", "FALSEPREDICATE",
+                                  "YES", "NO", "TRUE", "FALSE", "NIL", "NULL"};
+    for (const char* w : words) {
+        if (key.compare(QLatin1String(w), Qt::CaseInsensitive) == 0)
+            return QLatin1Char('#') + key;
+    }
+    return key;
+}
+
 void formatNode(const Node& node, QString& out, bool parenthesise) {
     switch (node.kind) {
     case Node::True: out += QStringLiteral("TRUEPREDICATE"); return;
@@ -845,7 +864,7 @@ void formatNode(const Node& node, QString& out, bool parenthesise) {
         formatNode(*node.children.front(), out, true);
         return;
     case Node::Compare: {
-        auto side = [](const Expr& e) { return e.isKey ? e.key : formatValue(e.value); };
+        auto side = [](const Expr& e) { return e.isKey ? formatKey(e.key) : formatValue(e.value); };
         out += side(node.left) + QLatin1Char(' ') + QLatin1String(opText(node.op));
         if (node.caseInsensitive || node.diacriticInsensitive) {
             out += QLatin1Char('[');

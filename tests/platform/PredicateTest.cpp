@@ -128,6 +128,37 @@ TEST(Predicate, DeepNestingIsRefusedInsteadOfOverflowingTheStack) {
     EXPECT_TRUE(flat->evaluate([](const QString&) { return QVariant(-1); }));
 }
 
+TEST(Predicate, RandomTokenSoupNeverCrashesAndWrittenFormsReadBack) {
+    QRandomGenerator rng(4242);
+    const QStringList pieces{"a", "text", "uuid", "==", "!=", "<", ">=", "AND", "OR", "NOT", "(", ")", "contains[cd]",
+                             "BEGINSWITH", "LIKE[c]", "%@", "%K", "YES", "nil", "1.5", "-2", "\"q\\\"\"", "'x'",
+                             "[", "]", "&&", "||", "!", "TRUEPREDICATE", "#", "1e", ".5", "\u00e9"};
+    int parsed = 0;
+    for (int round = 0; round < 20000; ++round) {
+        QStringList tokens;
+        for (int i = int(rng.bounded(1, 12)); i > 0; --i)
+            tokens << pieces[int(rng.bounded(pieces.size()))];
+        const QString format = tokens.join(QLatin1Char(' '));
+        auto p = Predicate::parse(format, {"text", QStringLiteral("W"), 3, QVariant()});
+        if (!p)
+            continue;
+        ++parsed;
+        p->evaluate([](const QString& key) { return key == QLatin1String("a") ? QVariant(1) : QVariant(QStringLiteral("T")); });
+        p->toSql([](const QString& key) { return QStringLiteral("\"%1\"").arg(key); });
+        auto again = Predicate::parse(p->format());
+        ASSERT_TRUE(again) << format.toStdString() << " -> " << p->format().toStdString();
+        EXPECT_EQ(again->format(), p->format());
+    }
+    EXPECT_GT(parsed, 100);
+    // A key named like a reserved word is written escaped, and reads back.
+    auto reserved = mustParse(QStringLiteral("%K == 1"), {"AND"});
+    ASSERT_TRUE(reserved);
+    EXPECT_EQ(reserved->format(), QStringLiteral("#AND == 1"));
+    auto back = mustParse(reserved->format());
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(back->evaluate([](const QString& key) { return key == QLatin1String("AND") ? QVariant(1) : QVariant(); }));
+}
+
 TEST(Predicate, FormatWritesNumbersInTheCLocaleUnderAGermanLocale) {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     std::setlocale(LC_NUMERIC, "de_DE.UTF-8");  // may be missing; QLocale covers Qt's side

@@ -177,6 +177,27 @@ TEST_F(ClockFixture, HugeDayCountsSaturateInsteadOfOverflowing) {
     }
 }
 
+TEST_F(ClockFixture, HostileDatesNeitherCrashNorHang) {
+    QVRDateFormatter f(QStringLiteral("en_US"), QStringLiteral("UTC"));
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    for (double d : {nan, inf, -inf, 1e300, -1e300, 1e18, -1e18}) {
+        (void)f.updatedText(QStringLiteral("Synced %@"), d);
+        (void)f.updatedText(QString(), kReference, d);
+        (void)f.displayDate(d, 2, kReference);
+        (void)f.displayDate(kReference, 2, d);
+        (void)f.stringFromDate(d);
+        (void)f.minutesSinceDate(d);
+        (void)f.hoursUntilDate(d, kReference);
+        (void)f.daysUntilDate(d);
+        (void)f.monthsUntilDate(d, -d);
+        (void)f.calendarUnits(QVRDateFormatter::CalendarUnit::Year, d, kReference);
+        (void)QVRDateFormatter::dateFromDate(f.calendar(), d, 25, 61);
+    }
+    EXPECT_TRUE(f.updatedText(QString(), nan).isNull());
+    EXPECT_EQ(f.minutesSinceDate(nan), 0);
+}
+
 TEST(QVRDateFormatterComparisons, StrictAndInclusive) {
     EXPECT_TRUE(QVRDateFormatter::isEarlierThan(1, 2));
     EXPECT_FALSE(QVRDateFormatter::isEarlierThan(2, 2));
