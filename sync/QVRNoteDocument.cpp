@@ -5,6 +5,8 @@
 
 #include <QUuid>
 
+#include <cmath>
+
 using platform::log;
 
 // The note file is a binary property list whose root dictionary holds
@@ -114,7 +116,8 @@ bool QVRNoteDocument::loadFromContents(const QVariant& contents, const QString&,
         return refuse();
     if (text.isValid() && text.typeId() != QMetaType::QString)
         return refuse();
-    if (date.isValid() && !isNumber(date))
+    // A date that is not a finite number would sort and show as nonsense.
+    if (date.isValid() && (!isNumber(date) || !std::isfinite(date.toDouble())))
         return refuse();
 
     bool isArchived = false;

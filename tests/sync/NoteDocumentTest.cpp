@@ -172,7 +172,7 @@ TEST_F(NoteDocumentPeer, KeepsNonAsciiAndVeryLongText) {
 // Wrong-typed entries used to be taken as they were and reached the store;
 // unsafe identifiers became file names on export.
 TEST_F(NoteDocumentPeer, RefusesWrongTypedEntriesAndUnsafeUuids) {
-    for (const char* name : {"text_number", "text_dict", "date_string", "uuid_number", "uuid_parent", "uuid_dotdot",
+    for (const char* name : {"text_number", "text_dict", "date_string", "date_nan", "date_infinite", "uuid_number", "uuid_parent", "uuid_dotdot",
                              "uuid_empty", "uuid_slash"}) {
         SCOPED_TRACE(name);
         LogCapture log;

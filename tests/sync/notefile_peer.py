@@ -30,6 +30,8 @@ CASES = {
     "text_number": ({"uuid": UUID, "text": 5}, plistlib.FMT_BINARY),
     "text_dict": ({"uuid": UUID, "text": {"a": 1}}, plistlib.FMT_XML),
     "date_string": ({"uuid": UUID, "date": "yesterday"}, plistlib.FMT_BINARY),
+    "date_nan": ({"uuid": UUID, "date": float("nan")}, plistlib.FMT_BINARY),
+    "date_infinite": ({"uuid": UUID, "date": float("inf")}, plistlib.FMT_XML),
     "uuid_number": ({"uuid": 42, "text": "t"}, plistlib.FMT_BINARY),
     "uuid_parent": ({"uuid": "../../x", "text": "t"}, plistlib.FMT_BINARY),
     "uuid_dotdot": ({"uuid": "..", "text": "t"}, plistlib.FMT_XML),
