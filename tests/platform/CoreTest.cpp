@@ -1,5 +1,4 @@
 #include "platform/core/Clock.h"
-#include "platform/core/Error.h"
 #include "platform/core/Log.h"
 #include "platform/core/MainThread.h"
 #include "platform/core/NotificationCenter.h"
@@ -220,12 +219,6 @@ TEST(SystemChanges, CAndPosixLocalesHaveNoName) {
         qunsetenv("LC_ALL");
     else
         qputenv("LC_ALL", saved);
-}
-
-TEST(Error, CarriesDescriptionAndInfo) {
-    platform::Error e{QStringLiteral("QVRDataStore"), 3, QStringLiteral("desc"), QString(), {{"k", 1}}};
-    EXPECT_EQ(e.code, 3);
-    EXPECT_EQ(e.userInfo.value("k"), QVariant(1));
 }
 
 }  // namespace
