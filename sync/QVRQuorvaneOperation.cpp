@@ -1,0 +1,119 @@
+#include "sync/QVRQuorvaneOperation.h"
+
+#include "platform/core/Log.h"
+
+std::shared_ptr<QVRQuorvaneOperation> QVRQuorvaneOperation::operationWithSession(QVRURLSession* session,
+                                                                                 QVRQuorvaneOperationDelegate* delegate)
+{
+    auto operation = std::make_shared<QVRQuorvaneOperation>();
+    operation->session_ = session;
+    operation->delegate_ = delegate;
+    return operation;
+}
+
+void QVRQuorvaneOperation::setQuery(const QString& query)
+{
+    std::lock_guard lock(mutex_);
+    query_ = query;
+}
+
+QString QVRQuorvaneOperation::query() const
+{
+    std::lock_guard lock(mutex_);
+    return query_;
+}
+
+void QVRQuorvaneOperation::main()
+{
+    QPointer<QVRURLSession> session = session_;
+    if (isCancelled() || !delegate_ || !session) {
+        finish();
+        return;
+    }
+    std::optional<QVRURLRequest> request = delegate_->quorvaneRequestURL(std::nullopt, query(), requiresLogin_);
+    if (!request) {
+        finish();
+        return;
+    }
+    // The operation stays alive until its completion has run.
+    auto self = std::static_pointer_cast<QVRQuorvaneOperation>(shared_from_this());
+    task_ = session->dataTask(*request, [self](const QVRURLResponse& response) { self->completed(response); });
+    if (isCancelled())
+        cancel();
+}
+
+void QVRQuorvaneOperation::cancel()
+{
+    QVROperation::cancel();
+    const quint64 task = task_.load();
+    if (task != 0 && session_)
+        session_->cancelTask(task);
+}
+
+void QVRQuorvaneOperation::completed(const QVRURLResponse& response)
+{
+    if (isCancelled()) {
+        finish();
+        return;
+    }
+    if (response.data.isEmpty()) {
+        if (response.error != QNetworkReply::NoError) {
+            platform::log(QStringLiteral("Error syncing: %1, %2")
+                              .arg(response.errorText, QStringLiteral("{code = %1}").arg(int(response.error))));
+            if (response.internetProblem())
+                internetProblem_ = true;
+        }
+        delegate_->operationFailed(this);
+        finish();
+        return;
+    }
+
+    QVRXMLParser parser;
+    parser.setDelegate(this);
+    if (!parser.read(response.data)) {
+        platform::log(QStringLiteral("Unable to parse XML"));
+        platform::log(QStringLiteral("Error parsing XML: %1, %2").arg(parser.error(), QStringLiteral("{}")));
+        delegate_->operationFailed(this);
+        finish();
+        return;
+    }
+    const auto& reports = parser.reports();
+    const bool answered = std::any_of(reports.begin(), reports.end(), [](const QVRXMLParser::Report& report) {
+        return report.name == QLatin1String("success");
+    });
+    if (!answered) {
+        // Not the service talking (a portal's or proxy's page): none of its
+        // elements may touch the login code or the sync point.
+        platform::log(QStringLiteral("Error parsing XML: %1, %2")
+                          .arg(QStringLiteral("reply without a success element"), QStringLiteral("{}")));
+        delegate_->operationFailed(this);
+        finish();
+        return;
+    }
+    // Once delivery has begun it runs to the end, even when a callback
+    // cancels this very operation.
+    for (const QVRXMLParser::Report& report : reports)
+        parserEncounteredName(&parser, report.name, report.value, report.attributes);
+    if (failure_)
+        delegate_->operationFailed(this);
+    finish();
+}
+
+void QVRQuorvaneOperation::parserEncounteredName(QVRXMLParser*, const QString& name,
+                                                 const std::optional<QString>& value,
+                                                 const std::optional<QVRXMLAttributes>& attributes)
+{
+    if (name == QLatin1String("success")) {
+        const QString text = value.value_or(QString());
+        if (QVRXMLExtentions::isTrue(text)) {
+            success_ = true;
+            delegate_->operationSucceeded(this);
+        } else if (QVRXMLExtentions::isFalse(text)) {
+            failure_ = true;
+            if (attributes && QVRXMLExtentions::isTrue(attributes->value(QStringLiteral("retry"))))
+                retry_ = true;
+        }
+        return;
+    }
+    delegate_->operationEncounteredName(this, name, value, attributes);
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "sync/QVROperation.h"
+#include "sync/QVRURLSession.h"
+#include "sync/QVRXMLParser.h"
+
+#include <QPointer>
+
+#include <atomic>
+#include <optional>
+
+class QVRQuorvaneOperation;
+
+// The sync manager's side of a request. quorvaneRequestURL is called on the
+// queue's thread; the other three on the main thread.
+class QVRQuorvaneOperationDelegate {
+public:
+    virtual ~QVRQuorvaneOperationDelegate() = default;
+    // The request to send, or nothing when no login is available.
+    virtual std::optional<QVRURLRequest> quorvaneRequestURL(const std::optional<QUrl>& url, const QString& query,
+                                                            bool login) = 0;
+    virtual void operationEncounteredName(QVRQuorvaneOperation* operation, const QString& name,
+                                          const std::optional<QString>& value,
+                                          const std::optional<QVRXMLAttributes>& attributes) = 0;
+    virtual void operationSucceeded(QVRQuorvaneOperation* operation) = 0;
+    virtual void operationFailed(QVRQuorvaneOperation* operation) = 0;
+};
+
+// One request to the web sync service. The reply is read whole before the
+// delegate hears anything, then delivered in document order, and only then
+// does the operation finish, so the queue cannot drain while the reply is
+// still being applied. Only a well-formed reply holding a "success" element
+// is delivered; any other body fails the request like a lost connection.
+class QVRQuorvaneOperation : public QVROperation, private QVRXMLParserDelegate {
+public:
+    static std::shared_ptr<QVRQuorvaneOperation> operationWithSession(QVRURLSession* session,
+                                                                      QVRQuorvaneOperationDelegate* delegate);
+
+    void setQuery(const QString& query);
+    QString query() const;
+    void setRequiresLogin(bool requiresLogin) { requiresLogin_ = requiresLogin; }
+    bool requiresLogin() const { return requiresLogin_; }
+
+    bool success() const { return success_; }
+    bool failure() const { return failure_; }
+    bool retry() const { return retry_; }
+    bool internetProblem() const { return internetProblem_; }
+
+    void main() override;
+    // Also aborts a request under way.
+    void cancel() override;
+
+private:
+    void completed(const QVRURLResponse& response);
+    void parserEncounteredName(QVRXMLParser* parser, const QString& name, const std::optional<QString>& value,
+                               const std::optional<QVRXMLAttributes>& attributes) override;
+
+    QVRQuorvaneOperationDelegate* delegate_ = nullptr;  // not owned: the manager outlives its operations
+    QPointer<QVRURLSession> session_;
+    mutable std::mutex mutex_;
+    QString query_;
+    bool requiresLogin_ = false;
+    std::atomic<bool> success_{false};
+    std::atomic<bool> failure_{false};
+    std::atomic<bool> retry_{false};
+    std::atomic<bool> internetProblem_{false};
+    std::atomic<quint64> task_{0};
+};

@@ -1,0 +1,274 @@
+#pragma once
+
+#include "platform/core/NotificationCenter.h"
+#include "sync/QVRQuorvaneOperation.h"
+#include "store/QVRNoteAttributes.h"
+
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QVariantMap>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+class QTimer;
+class QVRDataStore;
+class QVRSyncObject;
+class QVRURLSession;
+namespace platform {
+class ManagedObject;
+class ManagedObjectContext;
+class OperationQueue;
+struct Error;
+}  // namespace platform
+
+extern const QString QVRSyncChangeNotification;
+extern const QString QVRSyncCompleteNotification;
+extern const QString QVRSyncFailureNotification;
+extern const QString QVRSyncSettingsErrorNotification;
+extern const QString QVRSyncSuccessNotification;
+extern const QString QVRTimeChangeNotification;
+extern const QString QVRLocaleChangeNotification;
+extern const QString QVRSyncStatusKey;
+
+// The note side of sync, implemented by the application.
+class QVRSyncManagerDelegate {
+public:
+    virtual ~QVRSyncManagerDelegate() = default;
+    // Inserts or updates the note with that uuid; `sync` hands it back to
+    // syncObject(). Attribute values from the service are strings.
+    virtual void saveObjectWithAttributes(const QVRNoteAttributes& attributes, bool sync) = 0;
+    virtual void unknownObjectNamed(const QString& name, const QVariantMap& attributes) = 0;
+    // Archives the note without syncing it back.
+    virtual void deleteObjectWithUUID(const QString& uuid) = 0;
+    virtual void willStartSyncing() {}
+    virtual void didDeleteOldObjects() {}
+    virtual void ubiquitousKeyUpdated(const QString& key, const QVariant& value) { (void)key, (void)value; }
+    virtual QString additionalQueryForQuorvaneSync() { return QString(); }
+    virtual bool shouldQuorvaneUpdate() { return false; }
+    virtual bool shouldUseTimer() { return false; }
+};
+
+// Prompts and the application's state, implemented by the application.
+class QVRSyncInterfaceDelegate {
+public:
+    virtual ~QVRSyncInterfaceDelegate() = default;
+    // 0 while active, 2 in the background.
+    virtual int applicationState() = 0;
+    // Asks the user; calls `handler` once, true for the accept button.
+    virtual void shouldPromptWithTitle(const QString& title, const QString& message, const QString& accept,
+                                       const QString& cancel, std::function<void(bool)> handler) = 0;
+};
+
+// The cloud-folder half of the manager. Without one installed, every enabling
+// pass ends at once with cloud sync off, so web sync still starts.
+class QVRSyncManageriCloud {
+public:
+    virtual ~QVRSyncManageriCloud() = default;
+    // Called by start(): decides on the first run or enables.
+    virtual void start() = 0;
+    virtual void stop() = 0;
+    virtual bool iCloudAvailable() const = 0;
+    virtual void enableiCloud() = 0;
+    virtual void disableiCloud() = 0;
+    virtual void restartMetadataQuery() = 0;
+    virtual void stopMetadataQuery() = 0;
+    virtual void saveObjectToiCloud(const QString& uuid) = 0;
+    // True while a batch of operations is being added: an empty queue then
+    // does not end the cycle.
+    virtual bool addingToOperationQueue() const = 0;
+    // The method chosen on this computer ("iCloud" or "Quorvane"), for the
+    // key-value store that other computers read.
+    virtual void syncTypeChosen(const QString& type) { (void)type; }
+};
+
+// The sync engine: the step machine, the notifications, the persisted sync
+// state, the one operation queue, and the web service protocol. Lives on the
+// main thread; only the request builder runs on the queue's thread.
+class QVRSyncManager : public QObject, public QVRQuorvaneOperationDelegate {
+    Q_OBJECT
+public:
+    static QVRSyncManager* sharedManager();
+    // A manager over `store` (tests make their own).
+    explicit QVRSyncManager(QVRDataStore* store, QObject* parent = nullptr);
+    ~QVRSyncManager() override;
+
+    void setDelegate(QVRSyncManagerDelegate* delegate) { delegate_ = delegate; }
+    QVRSyncManagerDelegate* delegate() const { return delegate_; }
+    void setInterfaceDelegate(QVRSyncInterfaceDelegate* delegate) { interfaceDelegate_ = delegate; }
+    // Installs the cloud-folder half (owned).
+    void setICloud(std::unique_ptr<QVRSyncManageriCloud> cloud);
+    QVRSyncManageriCloud* iCloud() const { return iCloud_.get(); }
+    static QString syncHelpURL();
+
+    // --- driving --------------------------------------------------------------
+    void start();
+    void sync();
+    void refresh();
+    void syncObject(QVRSyncObject* object);
+    void prepareToStop();
+    bool busy();
+    void stop();
+    void applicationDidBecomeActive();
+    void localeOrTimeChanged(const QString& notificationName);
+    void registerWithNotificationCenter();
+
+    // --- state ------------------------------------------------------------------
+    unsigned step() const { return step_; }
+    void setStep(unsigned step);
+    void setStepWait();
+    void setStepComplete() { setStep(6); }
+    bool active() const { return active_; }
+    QString status() const;
+    QString syncType() const;
+    int applicationState() const;
+
+    bool firstRun() const;
+    void setFirstRun(bool firstRun);
+    bool quorvaneEnabled() const;
+    void setQuorvaneEnabled(bool enabled);
+    QString quorvaneEmail() const;
+    void setQuorvaneEmail(const QString& email);
+    QString quorvaneClient() const;
+    void setQuorvaneClient(const QString& client);
+    double quorvaneUpdated() const;
+    void setQuorvaneUpdated(double updated);
+    double quorvaneOffset() const;
+    void setQuorvaneOffset(double offset);
+    bool iCloudEnabled() const { return iCloudEnabled_; }
+    void setICloudEnabled(bool enabled);
+    bool iCloudAvailable() const { return iCloud_ && iCloud_->iCloudAvailable(); }
+    bool forceUpdate() const { return forceUpdate_; }
+    void setForceUpdate(bool force);
+    bool started() const { return started_; }
+    void setStarted(bool started) { started_ = started; }
+    bool ready() const { return ready_; }
+    void setReady(bool ready) { ready_ = ready; }
+    bool delaySync() const { return delaySync_; }
+    QString quorvaneMessage() const { return quorvaneMessage_; }
+    std::optional<double> quorvaneErrorDate() const { return quorvaneErrorDate_; }
+
+    quint64 historyDays() const { return historyDays_; }
+    bool deleteOldObjects() const { return deleteOldObjects_; }
+    double historyDate();
+    void userDefaultsDidChange(const platform::Notification& notification);
+    // Deletes archived notes older than the history date, in a temporary
+    // context on a pool thread.
+    void pruneHistory();
+
+    void postNotificationName(const QString& name, const std::optional<QString>& status = std::nullopt);
+    // The manager's delayed perform: one pending call per name.
+    void performAfterDelay(const QString& name, std::function<void()> fn, double seconds);
+    void cancelPerform(const QString& name);
+
+    platform::OperationQueue* operationQueue();
+    platform::OperationQueue* operationQueueWithCount(int count);
+    void operationQueueComplete();
+    void resetOperationQueue();
+    QVRDataStore* dataStore() const { return store_; }
+    std::vector<QVRNoteAttributes> allObjects();
+
+    // --- web service ----------------------------------------------------------
+    void syncWithQuorvane();
+    void syncWithQuorvaneContinue(bool continuing, bool retry);
+    void saveObjectToQuorvane(QVRSyncObject* object, const QString& cmd);
+    void saveAllObjectsToQuorvane();
+    void queueObject(QVRSyncObject* object, const QString& cmd);
+    // Queued change of that uuid: {uuid, cmd, query, date}, or empty.
+    QVariantMap queueItemWithUUID(const QString& uuid);
+    std::vector<QVariantMap> queueItems();
+    bool removeFromQueue(const QString& uuid, double time, bool force);
+    std::vector<std::shared_ptr<QVRQuorvaneOperation>> operationsWithUUID(const QString& uuid);
+    void resetQuorvaneQueue();
+    QVRURLSession* quorvaneSession();
+    void resetQuorvaneSession();
+    bool timeToSync();
+    double secondsSinceQuorvaneError() const;
+    void quorvaneSyncFailedWithConnectionError(bool connectionError);
+    void quorvaneUpdate();
+
+    // Returns false for an accepted form too: the outcome arrives later as a
+    // notification. `error` is filled only for a refused form.
+    bool validateQuorvaneSettings(const QVariantMap& form, platform::Error* error = nullptr);
+    static QString validationMessageForFields(const QStringList& fields);
+    void discardQuorvaneSettings();
+    void disableQuorvaneAndDeletePassword(bool deletePassword);
+    bool promptForQuorvane();
+    void promptReturnedAccount(const std::optional<QString>& account);
+    void registerQuorvaneAccount();
+    void saveQuorvaneSettings();
+    void saveQuorvaneCode(const std::optional<QString>& code);
+    bool quorvaneSettingsInProgress() const;
+
+    // Called on the queue's thread.
+    std::optional<QVRURLRequest> quorvaneRequestURL(const std::optional<QUrl>& url, const QString& query,
+                                                    bool login) override;
+    void operationEncounteredName(QVRQuorvaneOperation* operation, const QString& name,
+                                  const std::optional<QString>& value,
+                                  const std::optional<QVRXMLAttributes>& attributes) override;
+    void operationSucceeded(QVRQuorvaneOperation* operation) override;
+    void operationFailed(QVRQuorvaneOperation* operation) override;
+
+private slots:
+    // logind's notice; false means the machine has woken up.
+    void prepareForSleep(bool sleeping);
+
+private:
+    struct LoginPart {
+        std::optional<QString> query;
+        bool usedCode = false;
+        bool keyringFailed = false;
+    };
+    LoginPart quorvaneLoginQuery();
+    void setActive(bool active);
+    void addRequest(const QString& uuid, const QString& query, bool requiresLogin);
+    void enablePassEnded();
+    void finishLogout();
+    void applyNote(const QVRXMLAttributes& attributes);
+    void clearAccountState(const QString& oldEmail);
+    void deleteQueueRows(const std::function<bool(const QVariantMap& row)>& which);
+    void watchForWake();
+
+    QVRDataStore* store_;
+    QVRSyncManagerDelegate* delegate_ = nullptr;            // not owned
+    QVRSyncInterfaceDelegate* interfaceDelegate_ = nullptr;  // not owned
+    std::unique_ptr<QVRSyncManageriCloud> iCloud_;
+    unsigned step_ = 0;
+    bool iCloudEnabled_ = false;
+    bool forceUpdate_ = false;
+    bool delaySync_ = false;
+    bool started_ = false;
+    bool ready_ = false;
+    bool active_ = false;
+    bool preparingToStop_ = false;
+    bool startCalled_ = false;
+    bool firstPassDone_ = false;
+    bool registered_ = false;
+    std::optional<double> quitDate_;
+    QString quorvaneMessage_;
+    std::optional<double> quorvaneErrorDate_;
+    bool moreToSync_ = false;
+    quint64 historyDays_ = 90;
+    bool deleteOldObjects_ = true;
+    std::optional<double> historyDate_;
+    std::optional<bool> pendingLogout_;  // the delete-password flag while a log-out drains
+
+    // Read by the request builder on the queue's thread.
+    mutable std::mutex requestMutex_;
+    std::optional<QVariantMap> quorvaneSettings_;
+    std::optional<QString> quorvaneCode_;
+    bool refreshQuorvaneCode_ = false;
+    std::atomic<bool> lastLoginUsedCode_{false};
+
+    std::unique_ptr<platform::OperationQueue> operationQueue_;
+    QPointer<QVRURLSession> session_;
+    QHash<QString, QTimer*> performs_;
+    std::vector<platform::ObserverToken> observers_;
+    platform::ObserverToken defaultsObserver_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};

@@ -1,0 +1,140 @@
+#include "sync/QVRURLSession.h"
+
+#include "platform/core/MainThread.h"
+#include "sync/QVRSyncService.h"
+#include "sync/QVRXMLParser.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QTimer>
+
+bool QVRURLResponse::internetProblem() const
+{
+    return error == QNetworkReply::HostNotFoundError || error == QNetworkReply::TemporaryNetworkFailureError
+        || error == QNetworkReply::NetworkSessionFailedError;
+}
+
+QVRURLSession::QVRURLSession(QObject* parent)
+    : QObject(parent)
+    , manager_(new QNetworkAccessManager(this))
+{
+    // Redirects stay on the service's origin: a 307 elsewhere would resend the
+    // body, password and all.
+    manager_->setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
+}
+
+QVRURLSession::~QVRURLSession()
+{
+    invalidate();
+}
+
+quint64 QVRURLSession::dataTask(const QVRURLRequest& request, Completion completion)
+{
+    const quint64 task = nextTask_++;
+    QPointer<QVRURLSession> self(this);
+    platform::runOnMainThread([self, task, request, completion = std::move(completion)]() mutable {
+        if (!self) {
+            QVRURLResponse response;
+            response.error = QNetworkReply::OperationCanceledError;
+            response.errorText = QStringLiteral("the session has gone");
+            completion(response);
+            return;
+        }
+        self->startOnMainThread(task, request, std::move(completion));
+    });
+    return task;
+}
+
+void QVRURLSession::startOnMainThread(quint64 task, const QVRURLRequest& request, Completion completion)
+{
+    if (!QVRSyncService::isSafeURL(request.url)) {
+        QVRURLResponse response;
+        response.error = QNetworkReply::ProtocolUnknownError;
+        response.errorText = QStringLiteral("refusing to send credentials to %1").arg(request.url.toDisplayString());
+        completion(response);
+        return;
+    }
+    QNetworkRequest networkRequest(request.url);
+    networkRequest.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+    networkRequest.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    networkRequest.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    networkRequest.setTransferTimeout(request.timeoutSeconds * 1000);
+    // Accept-Encoding is left to Qt, which then inflates gzip replies itself.
+    QNetworkReply* reply = manager_->post(networkRequest, request.body);
+    tasks_.insert(task, Task{reply, std::move(completion)});
+
+    // The transfer time-out only measures silence; a reply that trickles in
+    // still ends when the whole request's time is up.
+    auto timedOut = std::make_shared<bool>(false);
+    auto* timer = new QTimer(reply);
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, reply, [reply, timedOut] {
+        *timedOut = true;
+        reply->abort();
+    });
+    timer->start(request.timeoutSeconds * 1000);
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply] {
+        if (reply->bytesAvailable() > QVRXMLParser::MaximumSize)
+            reply->abort();
+    });
+    QObject::connect(reply, &QNetworkReply::finished, this, [this, task, reply, timedOut] {
+        Completion completion = takeCompletion(task);
+        if (!completion)
+            return;
+        QVRURLResponse response;
+        response.error = reply->error();
+        response.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        response.timedOut = *timedOut;
+        if (response.error != QNetworkReply::NoError)
+            response.errorText = *timedOut ? QStringLiteral("The request timed out.") : reply->errorString();
+        // An aborted or cut-off transfer gives no body to read, whatever
+        // arrived; a server error's body is still the service's answer.
+        const bool transportFailed = response.error != QNetworkReply::NoError
+            && response.error < QNetworkReply::ContentAccessDenied;
+        if (!transportFailed)
+            response.data = reply->readAll();
+        reply->deleteLater();
+        completion(response);
+    });
+}
+
+void QVRURLSession::cancelTask(quint64 task)
+{
+    QPointer<QVRURLSession> self(this);
+    platform::runOnMainThread([self, task] {
+        if (!self)
+            return;
+        auto found = self->tasks_.constFind(task);
+        if (found != self->tasks_.constEnd())
+            found->reply->abort();
+    });
+}
+
+QVRURLSession::Completion QVRURLSession::takeCompletion(quint64 task)
+{
+    auto found = tasks_.find(task);
+    if (found == tasks_.end())
+        return {};
+    Completion completion = std::move(found->completion);
+    tasks_.erase(found);
+    return completion;
+}
+
+void QVRURLSession::invalidate()
+{
+    // Every task ends with its completion, even one whose reply never
+    // reports back, so no operation waits for ever.
+    const auto tasks = tasks_.keys();
+    for (quint64 task : tasks) {
+        Completion completion = takeCompletion(task);
+        if (completion) {
+            QVRURLResponse response;
+            response.error = QNetworkReply::OperationCanceledError;
+            response.errorText = QStringLiteral("The session was invalidated.");
+            completion(response);
+        }
+    }
+    for (QNetworkReply* reply : manager_->findChildren<QNetworkReply*>())
+        reply->abort();
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QNetworkReply>
+#include <QObject>
+#include <QUrl>
+
+#include <atomic>
+#include <functional>
+
+class QNetworkAccessManager;
+
+// One form POST to the service.
+struct QVRURLRequest {
+    QUrl url;
+    QByteArray body;
+    int timeoutSeconds = 30;
+};
+
+// What came back: the body (possibly empty), the transport error if any.
+struct QVRURLResponse {
+    QByteArray data;
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+    QString errorText;
+    int httpStatus = 0;
+    bool timedOut = false;
+    // Offline or host not found: not the service's fault.
+    bool internetProblem() const;
+};
+
+// The HTTP client of the web sync. It lives on the main thread and calls every
+// completion there; tasks may be started and cancelled from any thread.
+class QVRURLSession : public QObject {
+public:
+    using Completion = std::function<void(const QVRURLResponse&)>;
+
+    explicit QVRURLSession(QObject* parent = nullptr);
+    ~QVRURLSession() override;
+
+    // Sends the request and returns its task number. A request to an address
+    // that is neither https nor loopback http fails without being sent, since
+    // its body carries the password.
+    quint64 dataTask(const QVRURLRequest& request, Completion completion);
+    // Aborts the task; its completion still runs, with an error.
+    void cancelTask(quint64 task);
+    // Aborts every task (a new session takes over).
+    void invalidate();
+
+private:
+    void startOnMainThread(quint64 task, const QVRURLRequest& request, Completion completion);
+
+    QNetworkAccessManager* manager_ = nullptr;
+    struct Task {
+        QNetworkReply* reply = nullptr;
+        Completion completion;
+    };
+    // Takes the task's completion out, so that it runs exactly once.
+    Completion takeCompletion(quint64 task);
+    QHash<quint64, Task> tasks_;
+    std::atomic<quint64> nextTask_{1};
+};

@@ -1,0 +1,113 @@
+#include "sync/QVRXMLParser.h"
+
+#include "platform/core/Log.h"
+
+#include <QXmlStreamReader>
+
+namespace QVRXMLExtentions {
+bool isTrue(const QString& s)
+{
+    return s == QLatin1String("true");
+}
+bool isFalse(const QString& s)
+{
+    return s == QLatin1String("false");
+}
+}  // namespace QVRXMLExtentions
+
+std::unique_ptr<QVRXMLParser> QVRXMLParser::parseData(const QByteArray& data, QVRXMLParserDelegate* delegate)
+{
+    auto parser = std::make_unique<QVRXMLParser>();
+    parser->setDelegate(delegate);
+    parser->read(data);
+    parser->deliver();
+    return parser;
+}
+
+bool QVRXMLParser::read(const QByteArray& data)
+{
+    success_ = false;
+    error_.clear();
+    reports_.clear();
+    if (data.size() > MaximumSize) {
+        error_ = QStringLiteral("reply larger than %1 bytes").arg(MaximumSize);
+        return false;
+    }
+
+    QXmlStreamReader reader(data);
+    bool started = false;
+    std::optional<QString> name;
+    QVRXMLAttributes attributes;
+    std::optional<QString> text;
+    while (!reader.atEnd()) {
+        switch (reader.readNext()) {
+        case QXmlStreamReader::DTD:
+            reader.raiseError(QStringLiteral("document type declarations are not accepted"));
+            break;
+        case QXmlStreamReader::EntityReference:
+            reader.raiseError(QStringLiteral("entity references are not accepted"));
+            break;
+        case QXmlStreamReader::StartElement:
+            started = true;
+            name = reader.qualifiedName().toString();
+            attributes.clear();
+            for (const QXmlStreamAttribute& attribute : reader.attributes())
+                attributes.insert(attribute.qualifiedName().toString(), attribute.value().toString());
+            text.reset();
+            break;
+        case QXmlStreamReader::Characters:
+            if (name) {
+                if (!text)
+                    text = QString();
+                text->append(reader.text());
+            }
+            break;
+        case QXmlStreamReader::EndElement:
+            if (name) {
+                Report report{*name, std::nullopt, attributes};
+                if (text)
+                    report.attributes->insert(QStringLiteral("text"), *text);
+                auto value = report.attributes->constFind(QStringLiteral("value"));
+                if (value != report.attributes->constEnd())
+                    report.value = *value;
+                if (report.value && report.attributes->size() == 1)
+                    report.attributes.reset();
+                else if (report.attributes->isEmpty())
+                    report.attributes = QVRXMLAttributes();
+                reports_.push_back(std::move(report));
+            }
+            name.reset();
+            attributes.clear();
+            text.reset();
+            break;
+        default:
+            break;
+        }
+    }
+    if (reader.hasError()) {
+        error_ = QStringLiteral("%1 (line %2, column %3)")
+                     .arg(reader.errorString())
+                     .arg(reader.lineNumber())
+                     .arg(reader.columnNumber());
+        reports_.clear();
+        return false;
+    }
+    if (!started) {
+        error_ = QStringLiteral("no root element");
+        return false;
+    }
+    success_ = true;
+    return true;
+}
+
+void QVRXMLParser::deliver()
+{
+    if (!success_) {
+        platform::log(QStringLiteral("Unable to parse XML"));
+    } else if (delegate_) {
+        for (const Report& report : reports_)
+            delegate_->parserEncounteredName(this, report.name, report.value, report.attributes);
+    }
+    if (delegate_)
+        delegate_->parserCompleted(this);
+}
