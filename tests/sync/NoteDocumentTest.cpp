@@ -15,11 +15,40 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <future>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 namespace {
+
+// A one-shot result handed from a document's queue to the test (mutex and
+// condition variable, which every sanitizer understands).
+template <typename T>
+class Outcome {
+public:
+    void set_value(T value) {
+        std::lock_guard lock(m_mutex);
+        m_value = std::move(value);
+        m_ready = true;
+        m_condition.notify_all();
+    }
+    T get() {
+        std::unique_lock lock(m_mutex);
+        m_condition.wait(lock, [this] { return m_ready; });
+        return m_value;
+    }
+    bool waitFor(std::chrono::milliseconds timeout) {
+        std::unique_lock lock(m_mutex);
+        return m_condition.wait_for(lock, timeout, [this] { return m_ready; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_condition;
+    bool m_ready = false;
+    T m_value{};
+};
 
 QString peerScript() {
     return qEnvironmentVariable("QUILLARY_TEST_SOURCE_DIR") + QStringLiteral("/tests/sync/notefile_peer.py");
@@ -41,15 +70,15 @@ QByteArray runPeer(const QStringList& arguments) {
 }
 
 bool openNow(const std::shared_ptr<QVRNoteDocument>& document) {
-    std::promise<bool> done;
+    Outcome<bool> done;
     document->openWithCompletionHandler([&done](bool ok) { done.set_value(ok); });
-    return done.get_future().get();
+    return done.get();
 }
 
 bool saveNow(const std::shared_ptr<QVRNoteDocument>& document, const QString& url, QVRSaveOperation op) {
-    std::promise<bool> done;
+    Outcome<bool> done;
     document->saveToURL(url, op, [&done](bool ok) { done.set_value(ok); });
-    return done.get_future().get();
+    return done.get();
 }
 
 // Collects log lines for the length of one test.
@@ -326,20 +355,20 @@ TEST(NoteDocument, DeleteAndDateCheck) {
     const QString path = dir.filePath(QStringLiteral("d.quillary"));
     ASSERT_TRUE(QVRNoteDocument::saveObject({{"uuid", "D"}, {"modified", 1000.5}}, path));
     auto document = std::make_shared<QVRNoteDocument>(path);
-    std::promise<std::optional<double>> date;
+    Outcome<std::optional<double>> date;
     document->modificationDateWithCompletionHandler([&](bool, std::optional<double> d) { date.set_value(d); });
-    EXPECT_NEAR(date.get_future().get().value_or(0), 1000.5, 1e-6);
+    EXPECT_NEAR(date.get().value_or(0), 1000.5, 1e-6);
     EXPECT_FALSE(document->fileModificationDate().has_value());
 
-    std::promise<bool> deleted;
+    Outcome<bool> deleted;
     document->deleteWithCompletionHandler([&](bool ok) { deleted.set_value(ok); });
-    EXPECT_TRUE(deleted.get_future().get());
+    EXPECT_TRUE(deleted.get());
     EXPECT_FALSE(QFile::exists(path));
 
     LogCapture log;
-    std::promise<bool> again;
+    Outcome<bool> again;
     document->deleteWithCompletionHandler([&](bool ok) { again.set_value(ok); });
-    EXPECT_FALSE(again.get_future().get());
+    EXPECT_FALSE(again.get());
     EXPECT_TRUE(document->error().has_value());
     EXPECT_TRUE(log.contains(QStringLiteral("Error deleting file:")));
 }
@@ -391,14 +420,13 @@ TEST(NoteDocument, HandlerMayWaitForWorkOnTheSameFile) {
     const QString path = dir.filePath(QStringLiteral("same.quillary"));
     ASSERT_TRUE(QVRNoteDocument::saveObject({{"uuid", "A"}, {"modified", 10.0}}, path));
     auto reader = std::make_shared<QVRNoteDocument>(path);
-    std::promise<bool> done;
+    Outcome<bool> done;
     reader->openWithCompletionHandler([&done, path](bool) {
         auto writer = std::make_shared<QVRNoteDocument>();
         writer->updateWithObject({{"uuid", "B"}, {"modified", 20.0}});
-        std::promise<bool> saved;
+        Outcome<bool> saved;
         writer->saveToURL(path, QVRSaveOperation::Overwrite, [&saved](bool ok) { saved.set_value(ok); });
-        auto future = saved.get_future();
-        done.set_value(future.wait_for(std::chrono::seconds(10)) == std::future_status::ready && future.get());
+        done.set_value(saved.waitFor(std::chrono::seconds(10)) && saved.get());
     });
-    EXPECT_TRUE(done.get_future().get());
+    EXPECT_TRUE(done.get());
 }
