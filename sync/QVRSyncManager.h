@@ -101,6 +101,7 @@ public:
     void setDelegate(QVRSyncManagerDelegate* delegate) { delegate_ = delegate; }
     QVRSyncManagerDelegate* delegate() const { return delegate_; }
     void setInterfaceDelegate(QVRSyncInterfaceDelegate* delegate) { interfaceDelegate_ = delegate; }
+    QVRSyncInterfaceDelegate* interfaceDelegate() const { return interfaceDelegate_; }
     // Installs the cloud-folder half (owned).
     void setICloud(std::unique_ptr<QVRSyncManageriCloud> cloud);
     QVRSyncManageriCloud* iCloud() const { return iCloud_.get(); }
@@ -117,6 +118,9 @@ public:
     void applicationDidBecomeActive();
     void localeOrTimeChanged(const QString& notificationName);
     void registerWithNotificationCenter();
+    // The end of an enabling pass: started and ready; the first one offers
+    // web sign-in or syncs, then watches for system events.
+    void enablePassEnded();
 
     // --- state ------------------------------------------------------------------
     unsigned step() const { return step_; }
@@ -227,7 +231,6 @@ private:
     LoginPart quorvaneLoginQuery();
     void setActive(bool active);
     void addRequest(const QString& uuid, const QString& query, bool requiresLogin);
-    void enablePassEnded();
     void finishLogout();
     void applyNote(const QVRXMLAttributes& attributes);
     void clearAccountState(const QString& oldEmail);

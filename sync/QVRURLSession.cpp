@@ -9,6 +9,15 @@
 #include <QPointer>
 #include <QTimer>
 
+namespace {
+std::atomic<int> timeoutCap{0};
+}
+
+void QVRURLSession::setTimeoutCapForTesting(int milliseconds)
+{
+    timeoutCap = milliseconds;
+}
+
 bool QVRURLResponse::internetProblem() const
 {
     return error == QNetworkReply::HostNotFoundError || error == QNetworkReply::TemporaryNetworkFailureError
@@ -59,7 +68,10 @@ void QVRURLSession::startOnMainThread(quint64 task, const QVRURLRequest& request
     networkRequest.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
     networkRequest.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     networkRequest.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    networkRequest.setTransferTimeout(request.timeoutSeconds * 1000);
+    int timeout = request.timeoutSeconds * 1000;
+    if (timeoutCap > 0)
+        timeout = std::min(timeout, timeoutCap.load());
+    networkRequest.setTransferTimeout(timeout);
     // Accept-Encoding is left to Qt, which then inflates gzip replies itself.
     QNetworkReply* reply = manager_->post(networkRequest, request.body);
     tasks_.insert(task, Task{reply, std::move(completion)});
@@ -73,7 +85,7 @@ void QVRURLSession::startOnMainThread(quint64 task, const QVRURLRequest& request
         *timedOut = true;
         reply->abort();
     });
-    timer->start(request.timeoutSeconds * 1000);
+    timer->start(timeout);
     QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply] {
         if (reply->bytesAvailable() > QVRXMLParser::MaximumSize)
             reply->abort();

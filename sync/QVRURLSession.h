@@ -46,6 +46,8 @@ public:
     void cancelTask(quint64 task);
     // Aborts every task (a new session takes over).
     void invalidate();
+    // Caps every request's time-out, so tests need not wait half a minute.
+    static void setTimeoutCapForTesting(int milliseconds);
 
 private:
     void startOnMainThread(quint64 task, const QVRURLRequest& request, Completion completion);
