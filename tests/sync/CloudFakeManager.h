@@ -73,10 +73,12 @@ public:
         queue.setMaxConcurrentOperationCount(1);
         // The manager's queue-empty rule: an emptied queue ends the cycle
         // 0.1 s later unless a batch is being added.
-        queue.setOperationCountObserver([this](int count) {
+        queue.setOperationCountObserver([this, alive = std::weak_ptr<int>(alive_)](int count) {
             if (count != 0 || !cloud || cloud->addingToOperationQueue())
                 return;
-            platform::runOnMainThread([this] {
+            platform::runOnMainThread([this, alive] {
+                if (!alive.lock())
+                    return;
                 cancelPerform(QStringLiteral("operationQueueComplete"));
                 performAfterDelay(QStringLiteral("operationQueueComplete"), [this] { cloud->operationQueueComplete(); }, 0.1);
             });
@@ -84,6 +86,7 @@ public:
     }
     ~FakeManager() override
     {
+        alive_.reset();
         queue.cancelAllOperations();
         queue.waitUntilAllOperationsAreFinished();
         for (auto& timer : timers)
@@ -177,8 +180,9 @@ public:
         cancelPerform(name);
         auto* timer = new QTimer;
         timer->setSingleShot(true);
-        QObject::connect(timer, &QTimer::timeout, [this, name, fn] {
+        QObject::connect(timer, &QTimer::timeout, [this, name, fn, timer] {
             timers.erase(name);
+            timer->deleteLater();
             fn();
         });
         timers[name] = timer;
@@ -188,6 +192,7 @@ public:
     {
         auto it = timers.find(name);
         if (it != timers.end()) {
+            it->second->stop();
             it->second->deleteLater();
             timers.erase(it);
         }
@@ -235,6 +240,7 @@ public:
         return count;
     }
 
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     std::unique_ptr<QVRDataStore> store;
     // Off for batch imports: the application's store saves changes in
     // batches, not one transaction per note.

@@ -438,8 +438,8 @@ TEST_F(CloudSyncTest, ChoiceFromAnotherMachineDecidesTheFirstRun)
     platform::UbiquitousKeyValueStore peer(keyValues->filePath() + QStringLiteral(".peer"), false);
     peer.set(QStringLiteral("QVRSyncType"), QStringLiteral("iCloud"));
     ASSERT_EQ(::rename(QFile::encodeName(peer.filePath()).constData(), QFile::encodeName(keyValues->filePath()).constData()), 0);
+    ASSERT_TRUE(waitUntil([this] { return manager->iCloudEnabled(); }));
     ASSERT_TRUE(cycleEnds());
-    EXPECT_TRUE(manager->iCloudEnabled());
     EXPECT_EQ(manager->quorvanePrompts, 0);
     EXPECT_TRUE(manager->timers.find(QStringLiteral("compareSyncType:")) == manager->timers.end());
 
