@@ -97,7 +97,13 @@ void QVRSyncOutOperation::main()
             finish();
             return;
         }
-        if (QFileInfo(target).exists() || QFileInfo(target).isSymLink())
+        // A link planted in the folder must not lead a write elsewhere.
+        if (QFileInfo(target).isSymLink()) {
+            platform::log(QStringLiteral("Refusing to write through a link: %1").arg(target));
+            finish();
+            return;
+        }
+        if (QFileInfo::exists(target))
             exportOver(target, note);
         else
             exportNew(target, note);

@@ -166,12 +166,12 @@ void QVRiCloudSync::enableiCloud()
         const bool folderEmpty = container.isEmpty() || !SyncUtilities::directoryHasContents(container + QLatin1Char('/') + kNotesFolder);
         QMetaObject::invokeMethod(this, [this, alive, token, folderEmpty] {
             if (alive.lock())
-                finishEnabling(true, folderEmpty, token);
+                finishEnabling(folderEmpty, token);
         }, Qt::QueuedConnection);
     });
 }
 
-void QVRiCloudSync::finishEnabling(bool, bool folderEmpty, const QByteArray& token)
+void QVRiCloudSync::finishEnabling(bool folderEmpty, const QByteArray& token)
 {
     if (!token.isEmpty())
         iCloudAvailable_ = true;
@@ -341,7 +341,7 @@ void QVRiCloudSync::updateUbiquitousData(const platform::Notification& notificat
     addingToOperationQueue_ = false;
     // With nothing queued, or everything already done, no queue change will
     // come to end the cycle: end it here.
-    if (!queue || queue->operationCount() == 0)
+    if (queue->operationCount() == 0)
         host_->performAfterDelay(kOperationQueueComplete, [this] { operationQueueComplete(); }, 0.1);
 }
 

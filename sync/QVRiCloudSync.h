@@ -137,7 +137,7 @@ public:
     QVRSyncInOperationDelegate* inOperationDelegate() const { return inDelegate_.get(); }
 
 private:
-    void finishEnabling(bool enabled, bool folderEmpty, const QByteArray& token);
+    void finishEnabling(bool folderEmpty, const QByteArray& token);
     void finishPass();
     void runInBackground(std::function<void()> work);
 

@@ -183,17 +183,6 @@ TEST_F(IdentityMonitor, PostsWhenTheSettingPointsElsewhere)
     EXPECT_TRUE(postedOnce()) << "no folder is signing out";
 }
 
-TEST_F(IdentityMonitor, StoppedMonitorStaysQuiet)
-{
-    ASSERT_TRUE(QDir().mkpath(path("parent")));
-    useRoot(path("parent/root"));
-    monitor.start();
-    monitor.stop();
-    ASSERT_TRUE(QDir().mkpath(path("parent/root")));
-    spin(300);
-    EXPECT_EQ(posts, 0);
-}
-
 // --- moves -----------------------------------------------------------------
 
 QString otherFilesystemFolder(const QString& besides)
