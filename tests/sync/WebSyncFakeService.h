@@ -18,6 +18,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 #include <map>
 #include <optional>
 #include <vector>
@@ -116,11 +117,8 @@ private:
 
     void accept(QTcpSocket* socket)
     {
-        auto* buffer = new QByteArray;
-        QObject::connect(socket, &QTcpSocket::disconnected, socket, [socket, buffer] {
-            delete buffer;
-            socket->deleteLater();
-        });
+        auto buffer = std::make_shared<QByteArray>();
+        QObject::connect(socket, &QTcpSocket::disconnected, socket, [socket] { socket->deleteLater(); });
         QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer] {
             buffer->append(socket->readAll());
             for (;;) {
@@ -137,7 +135,8 @@ private:
                     return;
                 const QByteArray body = buffer->mid(headerEnd + 4, length);
                 buffer->remove(0, headerEnd + 4 + length);
-                respond(socket, head.startsWith("POST /sync/quillary/xml.php "), body);
+                if (!respond(socket, head.startsWith("POST /sync/quillary/xml.php "), body))
+                    return;
             }
         });
     }
@@ -185,7 +184,8 @@ private:
         socket->write(head + payload);
     }
 
-    void respond(QTcpSocket* socket, bool rightPath, const QByteArray& body)
+    // False when the connection was dropped.
+    bool respond(QTcpSocket* socket, bool rightPath, const QByteArray& body)
     {
         const Pairs pairs = decode(body);
         requests.push_back(pairs);
@@ -197,11 +197,11 @@ private:
         }
         if (!rightPath) {
             send(socket, 404, "<html><body>not here</body></html>", "text/html");
-            return;
+            return true;
         }
         if (now == Fault::Drop) {
             socket->abort();
-            return;
+            return false;
         }
         QByteArray reply = script ? script(pairs) : answer(pairs);
         switch (now) {
@@ -211,29 +211,30 @@ private:
                 if (guard)
                     send(guard, 200, reply);
             });
-            return;
+            return true;
         }
         case Fault::ServerError500:
             send(socket, 500, "<html><body><h1>Internal Server Error</h1></body></html>", "text/html");
-            return;
+            return true;
         case Fault::Truncated:
             send(socket, 200, reply.left(reply.size() * 2 / 3));
-            return;
+            return true;
         case Fault::Malformed:
             send(socket, 200, "<reply><success value=\"true\"/><updated value=\"99\"><note></reply>");
-            return;
+            return true;
         case Fault::NoSuccess:
             // Well-formed, but not the service's answer.
             send(socket, 200,
                  "<html><body><code>portal</code><message value=\"Log in to the hotel network\"/>"
                  "<updated value=\"4000000000\"/></body></html>");
-            return;
+            return true;
         case Fault::EmptyBody:
             send(socket, 200, QByteArray());
-            return;
+            return true;
         default:
             send(socket, 200, reply);
         }
+        return true;
     }
 
     QByteArray answer(const Pairs& pairs)
