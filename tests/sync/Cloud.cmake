@@ -17,3 +17,11 @@ quillary_add_test(NAME sync_cloud_unison_test
   TIMEOUT 300)
 target_compile_definitions(sync_cloud_unison_test PRIVATE CLOUD_SYNC_DRIVER="$<TARGET_FILE:sync_cloud_driver>")
 add_dependencies(sync_cloud_unison_test sync_cloud_driver)
+
+# The half installed in the real sync manager.
+quillary_add_test(NAME sync_cloud_manager_test
+  SOURCES CloudManagerTest.cpp
+  LIBS sync platform_cloud
+  LABELS sanitize
+  TIMEOUT 120
+  NO_MAIN)

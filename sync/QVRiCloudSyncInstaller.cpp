@@ -1,0 +1,45 @@
+#include "sync/QVRiCloudSyncInstaller.h"
+
+#include "platform/cloud/UbiquitousKeyValueStore.h"
+
+QVRiCloudSyncInstaller* QVRiCloudSyncInstaller::install(QVRSyncManager* manager)
+{
+    auto installer = std::make_unique<QVRiCloudSyncInstaller>(manager);
+    QVRiCloudSyncInstaller* raw = installer.get();
+    manager->setICloud(std::move(installer));
+    return raw;
+}
+
+QVRiCloudSyncInstaller::QVRiCloudSyncInstaller(QVRSyncManager* manager)
+    : manager_(manager), cloud_(std::make_unique<QVRiCloudSync>(this))
+{
+}
+
+QVRiCloudSyncInstaller::~QVRiCloudSyncInstaller() = default;
+
+void QVRiCloudSyncInstaller::syncTypeChosen(const QString& type)
+{
+    cloud_->keyValueStore()->set(QStringLiteral("QVRSyncType"), type);
+}
+
+void QVRiCloudSyncInstaller::saveObjectWithAttributes(const QVRNoteAttributes& attributes)
+{
+    if (QVRSyncManagerDelegate* delegate = manager_->delegate())
+        delegate->saveObjectWithAttributes(attributes, false);
+}
+
+bool QVRiCloudSyncInstaller::promptWithTitle(const QString& title, const QString& message, const QString& accept,
+                                             const QString& cancel, std::function<void(bool)> handler)
+{
+    QVRSyncInterfaceDelegate* delegate = manager_->interfaceDelegate();
+    if (!delegate)
+        return false;
+    delegate->shouldPromptWithTitle(title, message, accept, cancel, std::move(handler));
+    return true;
+}
+
+void QVRiCloudSyncInstaller::ubiquitousKeyUpdated(const QString& key, const QVariant& value)
+{
+    if (QVRSyncManagerDelegate* delegate = manager_->delegate())
+        delegate->ubiquitousKeyUpdated(key, value);
+}

@@ -1,0 +1,132 @@
+// The cloud half installed in the real sync manager: a whole cycle from start
+// to the complete step, with a note going out and another coming in.
+
+#include "sync/QVRiCloudSyncInstaller.h"
+
+#include "platform/cloud/MetadataQuery.h"
+#include "platform/cloud/UbiquitousKeyValueStore.h"
+#include "platform/core/Log.h"
+#include "platform/ops/OperationQueue.h"
+#include "platform/data/ManagedObjectContext.h"
+#include "platform/predicate/Predicate.h"
+#include "store/Note.h"
+#include "store/QVRDataStore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+constexpr double T = 1700000000.0;
+const QString Local = QStringLiteral("AAAAAAAA-0000-4000-8000-000000000001");
+const QString Remote = QStringLiteral("BBBBBBBB-0000-4000-8000-000000000002");
+
+bool waitUntil(const std::function<bool()>& done, int timeoutMs = 15000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+// The application's side: the central save by uuid.
+class NoteSaver : public QVRSyncManagerDelegate {
+public:
+    explicit NoteSaver(QVRDataStore* store) : store_(store) {}
+    void saveObjectWithAttributes(const QVRNoteAttributes& attributes, bool) override
+    {
+        platform::ManagedObjectContext* context = store_->context();
+        context->performAndWait([&] {
+            platform::FetchRequest request;
+            request.entityName = QVRNoteEntityName;
+            request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {attributes.value("uuid")});
+            const auto found = context->fetch(request);
+            platform::ManagedObject* note = found.empty() ? context->insert(QVRNoteEntityName) : found.front();
+            for (auto it = attributes.cbegin(); it != attributes.cend(); ++it)
+                note->setValue(it.key(), it.value());
+            context->save();
+        });
+    }
+    void unknownObjectNamed(const QString&, const QVariantMap&) override {}
+    void deleteObjectWithUUID(const QString&) override {}
+    QString text(const QString& uuid)
+    {
+        QString result;
+        platform::ManagedObjectContext* context = store_->context();
+        context->performAndWait([&] {
+            platform::FetchRequest request;
+            request.entityName = QVRNoteEntityName;
+            request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {uuid});
+            const auto found = context->fetch(request);
+            if (!found.empty())
+                result = static_cast<Note*>(found.front())->text();
+        });
+        return result;
+    }
+
+private:
+    QVRDataStore* store_;
+};
+
+TEST(CloudManager, WholeCycleExportsAndImportsThroughTheManager)
+{
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const QString root = temp.path() + QStringLiteral("/Cloud");
+    const QString notes = root + QStringLiteral("/XW9K2ZQ7TM.com.quorvane.Quillary/Notes");
+    ASSERT_TRUE(QDir().mkpath(root));
+    setenv("QUILLARY_CLOUD_DIR", QFile::encodeName(root).constData(), 1);
+    ASSERT_EQ(QProcess::execute(QStringLiteral("python3"),
+                                {qEnvironmentVariable("QUILLARY_TEST_SOURCE_DIR") + QStringLiteral("/tests/sync/cloud_peer.py"),
+                                 QStringLiteral("write"), notes, Remote, QStringLiteral("from the other machine"),
+                                 QString::number(T, 'f', 6)}),
+              0);
+
+    auto store = QVRDataStore::makeRootStore(temp.path() + QStringLiteral("/Quillary.sqlite"));
+    NoteSaver saver(store.get());
+    saver.saveObjectWithAttributes({{"uuid", Local}, {"text", QStringLiteral("written here")}, {"modified", T + 1},
+                                    {"date", T + 1}, {"archived", false}},
+                                   false);
+    {
+        QVRSyncManager manager(store.get());
+        manager.setDelegate(&saver);
+        QVRiCloudSyncInstaller* installer = QVRiCloudSyncInstaller::install(&manager);
+        installer->cloud()->metadataQuery()->setDebounceInterval(50);
+        manager.setFirstRun(false);
+        manager.start();
+
+        ASSERT_TRUE(waitUntil([&] { return saver.text(Remote) == QStringLiteral("from the other machine"); }));
+        ASSERT_TRUE(waitUntil([&] { return manager.step() == 6 && manager.operationQueue()->operationCount() == 0; }));
+        EXPECT_TRUE(manager.iCloudEnabled());
+        EXPECT_TRUE(manager.iCloudAvailable());
+        EXPECT_TRUE(QFileInfo::exists(notes + QLatin1Char('/') + Local + QStringLiteral(".quillary")))
+            << "the folder was not empty, yet a first token exports every note";
+        EXPECT_EQ(installer->cloud()->keyValueStore()->string(QStringLiteral("QVRSyncType")), QStringLiteral("iCloud"));
+
+        manager.stop();
+    }
+    unsetenv("QUILLARY_CLOUD_DIR");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
