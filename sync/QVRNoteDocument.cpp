@@ -1,6 +1,7 @@
 #include "sync/QVRNoteDocument.h"
 
 #include "platform/core/Log.h"
+#include "platform/core/Variant.h"
 #include "platform/plist/PropertyList.h"
 
 #include <QUuid>
@@ -17,19 +18,6 @@ using platform::log;
 namespace {
 const QString kNotRightFormat = QStringLiteral("The file is not the right format.");
 
-bool isNumber(const QVariant& v) {
-    switch (v.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return true;
-    default:
-        return false;
-    }
-}
 }  // namespace
 
 QVRNoteDocument::QVRNoteDocument(const QString& fileURL) : QVRSyncDocument(fileURL) {}
@@ -117,13 +105,13 @@ bool QVRNoteDocument::loadFromContents(const QVariant& contents, const QString&,
     if (text.isValid() && text.typeId() != QMetaType::QString)
         return refuse();
     // A date that is not a finite number would sort and show as nonsense.
-    if (date.isValid() && (!isNumber(date) || !std::isfinite(date.toDouble())))
+    if (date.isValid() && (!platform::isNumber(date) || !std::isfinite(date.toDouble())))
         return refuse();
 
     bool isArchived = false;
     if (archived.typeId() == QMetaType::Bool)
         isArchived = archived.toBool();
-    else if (isNumber(archived))
+    else if (platform::isNumber(archived))
         isArchived = archived.toDouble() != 0.0;
 
     setUuid(uuid.isValid() ? uuid.toString() : QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());

@@ -3,6 +3,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/Paths.h"
+#include "platform/core/Variant.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,24 +25,7 @@ namespace platform {
 const QString UserDefaults::DidChangeNotification = QStringLiteral("NSUserDefaultsDidChangeNotification");
 
 namespace {
-bool isNumber(const QVariant& v) {
-    switch (v.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float:
-    case QMetaType::Bool:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-        return true;
-    default:
-        return false;
-    }
-}
+bool isNumberOrBool(const QVariant& v) { return platform::isNumber(v) || v.typeId() == QMetaType::Bool; }
 // Writes a new file beside the old one and renames it over it, so a reader
 // (or a crash) sees the old settings or the new ones, never a part or none.
 // QSaveFile is not used: with O_TMPFILE it can leave the path missing for a
@@ -162,7 +146,7 @@ QString UserDefaults::string(const QString& key) const {
 
 qint64 UserDefaults::integer(const QString& key) const {
     const QVariant v = lookup(key);
-    if (!isNumber(v))
+    if (!isNumberOrBool(v))
         return 0;
     if (v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float) {
         const double d = v.toDouble();
@@ -176,14 +160,14 @@ qint64 UserDefaults::integer(const QString& key) const {
 
 double UserDefaults::doubleValue(const QString& key) const {
     const QVariant v = lookup(key);
-    return isNumber(v) ? v.toDouble() : 0.0;
+    return isNumberOrBool(v) ? v.toDouble() : 0.0;
 }
 
 bool UserDefaults::boolValue(const QString& key) const {
     const QVariant v = lookup(key);
     if (v.typeId() == QMetaType::Bool)
         return v.toBool();
-    return isNumber(v) ? v.toDouble() != 0.0 : false;
+    return isNumberOrBool(v) ? v.toDouble() != 0.0 : false;
 }
 
 QVariantMap UserDefaults::dictionary(const QString& key) const {
