@@ -42,7 +42,19 @@ void runOnMainThreadAndWait(std::function<void()> fn) {
         fn();
         return;
     }
-    QMetaObject::invokeMethod(app, std::move(fn), Qt::BlockingQueuedConnection);
+    // A promise rather than a blocking queued call: the wait then goes through
+    // the C++ library, which the thread checker can follow, and the queued
+    // work is destroyed on the main thread that ran it.
+    std::promise<void> ran;
+    std::future<void> done = ran.get_future();
+    QMetaObject::invokeMethod(
+        app,
+        [fn = std::move(fn), &ran]() {
+            fn();
+            ran.set_value();
+        },
+        Qt::QueuedConnection);
+    done.wait();
 }
 
 }  // namespace platform
