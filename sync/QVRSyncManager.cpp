@@ -23,6 +23,7 @@
 #include "sync/QVRURLSession.h"
 
 #include <QDBusConnection>
+#include <QSet>
 #include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
@@ -56,6 +57,14 @@ const QString kStepComplete = QStringLiteral("setStepComplete");
 platform::UserDefaults& defaults()
 {
     return QVRDataStore::sharedDefaults();
+}
+
+// Every reply repeats the same state; the settings file is written only when
+// something changed.
+void storeSetting(const QString& key, const QVariant& value)
+{
+    if (defaults().object(key) != value)
+        defaults().set(key, value);
 }
 
 // Numbers on the wire: six decimals and a point, whatever the user's locale.
@@ -171,7 +180,7 @@ bool QVRSyncManager::firstRun() const
 
 void QVRSyncManager::setFirstRun(bool firstRun)
 {
-    defaults().set(kFirstRun, firstRun);
+    storeSetting(kFirstRun, firstRun);
 }
 
 bool QVRSyncManager::quorvaneEnabled() const
@@ -181,7 +190,7 @@ bool QVRSyncManager::quorvaneEnabled() const
 
 void QVRSyncManager::setQuorvaneEnabled(bool enabled)
 {
-    defaults().set(kEnabled, enabled);
+    storeSetting(kEnabled, enabled);
     if (enabled) {
         setFirstRun(false);
         if (iCloud_)
@@ -200,7 +209,7 @@ void QVRSyncManager::setQuorvaneEmail(const QString& email)
     if (email.isNull())
         defaults().remove(kEmail);
     else
-        defaults().set(kEmail, email);
+        storeSetting(kEmail, email);
 }
 
 QString QVRSyncManager::quorvaneClient() const
@@ -213,7 +222,7 @@ void QVRSyncManager::setQuorvaneClient(const QString& client)
     if (client.isNull())
         defaults().remove(kClient);
     else
-        defaults().set(kClient, client);
+        storeSetting(kClient, client);
 }
 
 double QVRSyncManager::quorvaneUpdated() const
@@ -223,7 +232,7 @@ double QVRSyncManager::quorvaneUpdated() const
 
 void QVRSyncManager::setQuorvaneUpdated(double updated)
 {
-    defaults().set(kUpdated, updated);
+    storeSetting(kUpdated, updated);
 }
 
 double QVRSyncManager::quorvaneOffset() const
@@ -233,7 +242,7 @@ double QVRSyncManager::quorvaneOffset() const
 
 void QVRSyncManager::setQuorvaneOffset(double offset)
 {
-    defaults().set(kOffset, offset);
+    storeSetting(kOffset, offset);
 }
 
 void QVRSyncManager::setICloudEnabled(bool enabled)
@@ -720,7 +729,8 @@ QVariantMap QVRSyncManager::queueItemWithUUID(const QString& uuid)
     return row;
 }
 
-void QVRSyncManager::deleteQueueRows(const std::function<bool(const QVariantMap& row)>& which)
+void QVRSyncManager::deleteQueueRows(const std::function<bool(const QVariantMap& row)>& which,
+                                     const std::optional<QString>& uuid)
 {
     if (!store_)
         return;
@@ -728,6 +738,8 @@ void QVRSyncManager::deleteQueueRows(const std::function<bool(const QVariantMap&
     context->performAndWait([&] {
         platform::FetchRequest request;
         request.entityName = QVRQueueEntityName;
+        if (uuid)
+            request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {*uuid});
         platform::Error error;
         const auto objects = context->fetch(request, &error);
         bool changed = false;
@@ -737,8 +749,8 @@ void QVRSyncManager::deleteQueueRows(const std::function<bool(const QVariantMap&
                 changed = true;
             }
         }
-        // A queued change must survive a crash during the request that may
-        // follow: the note is already saved, so its row is saved too.
+        // Saved at once: unsaved deletions make every later fetch of the
+        // context slower.
         if (changed && !context->save(&error))
             platform::log(QStringLiteral("Error saving queue: %1").arg(error.localizedDescription));
     });
@@ -751,7 +763,7 @@ bool QVRSyncManager::removeFromQueue(const QString& uuid, double time, bool forc
         return true;
     if (!force && row.value(QStringLiteral("date")).toDouble() > time)
         return false;
-    deleteQueueRows([&](const QVariantMap& r) { return r.value(QStringLiteral("uuid")).toString() == uuid; });
+    deleteQueueRows([](const QVariantMap&) { return true; }, uuid);
     for (const auto& operation : operationsWithUUID(uuid))
         operation->cancel();
     return true;
@@ -903,9 +915,15 @@ void QVRSyncManager::syncWithQuorvaneContinue(bool continuing, bool retry)
         setStep(2);
     forceUpdate_ = false;
     bool added = false;
+    QSet<QString> underWay;
+    for (const auto& operation : operationQueue()->operations()) {
+        if (!operation->isCancelled())
+            if (auto request = std::dynamic_pointer_cast<QVRQuorvaneOperation>(operation))
+                underWay.insert(request->uuid());
+    }
     for (const QVariantMap& row : rows) {
         const QString uuid = row.value(QStringLiteral("uuid")).toString();
-        if (!operationsWithUUID(uuid).empty())
+        if (underWay.contains(uuid))
             continue;
         if (added && !continuing) {
             moreToSync_ = true;
@@ -1125,16 +1143,16 @@ void QVRSyncManager::operationSucceeded(QVRQuorvaneOperation* operation)
     quorvaneErrorDate_.reset();
     const QString uuid = operation->uuid();
     QString command;
-    const QVariantMap row = queueItemWithUUID(uuid);
-    if (!row.isEmpty()) {
-        command = row.value(QStringLiteral("cmd")).toString();
+    if (!uuid.isEmpty()) {
         // Only the row this request sent: a newer change of the same note
         // queued meanwhile has another query and must still go out.
         const QString query = operation->query();
-        deleteQueueRows([&](const QVariantMap& r) {
-            return r.value(QStringLiteral("uuid")).toString() == uuid
-                && r.value(QStringLiteral("query")).toString() == query;
-        });
+        deleteQueueRows(
+            [&](const QVariantMap& r) {
+                command = r.value(QStringLiteral("cmd")).toString();
+                return r.value(QStringLiteral("query")).toString() == query;
+            },
+            uuid);
     }
     if (command != QLatin1String("logout"))
         setQuorvaneEnabled(true);

@@ -234,7 +234,9 @@ private:
     void finishLogout();
     void applyNote(const QVRXMLAttributes& attributes);
     void clearAccountState(const QString& oldEmail);
-    void deleteQueueRows(const std::function<bool(const QVariantMap& row)>& which);
+    // Deletes the rows `which` accepts, among those of `uuid` when given.
+    void deleteQueueRows(const std::function<bool(const QVariantMap& row)>& which,
+                         const std::optional<QString>& uuid = std::nullopt);
     void watchForWake();
 
     QVRDataStore* store_;

@@ -1,0 +1,211 @@
+#include "WebSyncFakeService.h"
+
+#include "platform/core/Log.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/data/ManagedObject.h"
+#include "platform/data/ManagedObjectContext.h"
+#include "platform/ops/OperationQueue.h"
+#include "platform/predicate/Predicate.h"
+#include "platform/secret/SecretBackend.h"
+#include "store/Note.h"
+#include "store/QVRDataStore.h"
+#include "store/QVRSyncObject.h"
+#include "sync/QVRPasswordManager.h"
+#include "sync/QVRSyncManager.h"
+#include "sync/QVRSyncService.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <benchmark/benchmark.h>
+
+#ifndef QUILLARY_UPLOAD_COUNT
+#define QUILLARY_UPLOAD_COUNT 10000
+#endif
+
+namespace {
+
+const QString Email = QStringLiteral("bench@example.org");
+
+// The application's side, kept lean: one insert or update per note, saved
+// with the store when the cycle ends.
+class BenchApp : public QVRSyncManagerDelegate {
+public:
+    explicit BenchApp(QVRDataStore* s) : store(s) {}
+    void saveObjectWithAttributes(const QVRNoteAttributes& attributes, bool) override
+    {
+        auto* context = store->context();
+        context->performAndWait([&] {
+            platform::FetchRequest request;
+            request.entityName = QVRNoteEntityName;
+            request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {attributes.value(QStringLiteral("uuid"))});
+            request.fetchLimit = 1;
+            const auto found = context->fetch(request);
+            platform::ManagedObject* note = found.empty() ? context->insert(QVRNoteEntityName) : found.front();
+            note->setValue(QStringLiteral("uuid"), attributes.value(QStringLiteral("uuid")));
+            note->setValue(QStringLiteral("text"), attributes.value(QStringLiteral("text")));
+            note->setValue(QStringLiteral("modified"), attributes.value(QStringLiteral("modified")).toDouble());
+            note->setValue(QStringLiteral("date"), attributes.value(QStringLiteral("date")).toDouble());
+        });
+        ++saved;
+    }
+    void unknownObjectNamed(const QString&, const QVariantMap&) override {}
+    void deleteObjectWithUUID(const QString&) override {}
+    QVRDataStore* store;
+    int saved = 0;
+};
+
+struct Setup {
+    QTemporaryDir dir;
+    WebSyncFakeService fake;
+    platform::MemorySecretBackend secrets;
+    std::unique_ptr<QVRDataStore> store;
+    std::unique_ptr<BenchApp> app;
+    std::unique_ptr<QVRSyncManager> manager;
+
+    Setup()
+    {
+        qputenv("QUILLARY_SERVICE_URL", fake.origin().toUtf8());
+        platform::SecretBackend::setCurrentForTesting(&secrets);
+        platform::setLogSink([](const QString&) {});
+        auto& defaults = QVRDataStore::sharedDefaults();
+        defaults.set(QStringLiteral("firstrun"), false);
+        defaults.set(QStringLiteral("syncsuccess"), true);
+        defaults.set(QStringLiteral("syncemail"), Email);
+        defaults.set(QStringLiteral("syncclient"), QStringLiteral("C1"));
+        defaults.set(QStringLiteral("syncupdated"), 0.0);
+        defaults.set(QStringLiteral("syncoffset"), 0.0);
+        fake.accounts[Email] = {QStringLiteral("pw"), QString()};
+        fake.codes[QStringLiteral("C1")] = QStringLiteral("K1");
+        QVRPasswordManager::setPassword(QStringLiteral("K1"), Email + QStringLiteral(" [quillary]"), QVRSyncService::host(), true);
+        store = QVRDataStore::makeRootStore(dir.filePath(QStringLiteral("Notes.sqlite")));
+        app = std::make_unique<BenchApp>(store.get());
+        manager = std::make_unique<QVRSyncManager>(store.get());
+        manager->setDelegate(app.get());
+    }
+    ~Setup()
+    {
+        manager.reset();
+        app.reset();
+        store.reset();
+        platform::setLogSink(nullptr);
+        platform::SecretBackend::setCurrentForTesting(nullptr);
+    }
+
+    void waitForQuiet()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!(manager->step() == 6 && manager->operationQueue()->operationCount() == 0) && timer.elapsed() < 120000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            QThread::usleep(100);
+        }
+    }
+
+    QVRSyncObject* localNote(int i, double modified)
+    {
+        QVRSyncObject* note = nullptr;
+        store->context()->performAndWait([&] {
+            auto* object = store->context()->insert(QVRNoteEntityName);
+            object->setValue(QStringLiteral("uuid"), QStringLiteral("LOCAL-%1").arg(i));
+            object->setValue(QStringLiteral("text"), QStringLiteral("Local note %1 with a line of text.").arg(i));
+            object->setValue(QStringLiteral("modified"), modified);
+            object->setValue(QStringLiteral("archived"), false);
+            note = static_cast<QVRSyncObject*>(object);
+        });
+        return note;
+    }
+};
+
+void serviceNotes(WebSyncFakeService& fake, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        fake.notes[QStringLiteral("REMOTE-%1").arg(i, 5, 10, QLatin1Char('0'))] = {
+            QStringLiteral("Note %1 from the service, about two hundred characters of text so that the reply has a "
+                           "realistic size: shopping lists, meeting notes, a recipe or two, and ideas.").arg(i),
+            1600000000.0 + i, 1700000000.0 + i, 1700000000.0 + i, false, false};
+    }
+}
+
+// Sign-in on a new computer: every note of the account comes down in one reply.
+void BM_FirstSyncDownload10000(benchmark::State& state)
+{
+    for (auto _ : state) {
+        Setup setup;
+        serviceNotes(setup.fake, 10000);
+        setup.manager->start();
+        setup.waitForQuiet();
+        QElapsedTimer timer;
+        timer.start();
+        setup.manager->setForceUpdate(true);
+        setup.manager->sync();
+        setup.waitForQuiet();
+        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
+        if (setup.app->saved != 10000)
+            state.SkipWithError("not every note arrived");
+    }
+}
+BENCHMARK(BM_FirstSyncDownload10000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseManualTime();
+
+// The first sync of a computer holding 10,000 notes: one request per note.
+void BM_FirstSyncUpload10000(benchmark::State& state)
+{
+    for (auto _ : state) {
+        Setup setup;
+        for (int i = 0; i < QUILLARY_UPLOAD_COUNT; ++i)
+            setup.localNote(i, 1700000000.0 + i);
+        setup.store->context()->performAndWait([&] { setup.store->context()->save(); });
+        setup.manager->start();
+        setup.waitForQuiet();
+        setup.manager->saveAllObjectsToQuorvane();
+        QElapsedTimer timer;
+        timer.start();
+        setup.manager->syncWithQuorvane();
+        setup.waitForQuiet();
+        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
+        if (setup.fake.notes.size() != QUILLARY_UPLOAD_COUNT)
+            state.SkipWithError(("not every note was sent: " + std::to_string(setup.fake.notes.size()) + " in " + std::to_string(timer.elapsed()) + " ms, " + std::to_string(setup.fake.requests.size()) + " requests").c_str());
+    }
+}
+BENCHMARK(BM_FirstSyncUpload10000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseManualTime();
+
+// 100 notes changed here since the last sync, in a store of 10,000.
+void BM_IncrementalSync100(benchmark::State& state)
+{
+    for (auto _ : state) {
+        Setup setup;
+        serviceNotes(setup.fake, 10000);
+        setup.manager->start();
+        setup.waitForQuiet();
+        setup.manager->setForceUpdate(true);
+        setup.manager->sync();
+        setup.waitForQuiet();
+        std::vector<QVRSyncObject*> changed;
+        for (int i = 0; i < 100; ++i)
+            changed.push_back(setup.localNote(i, 1800000000.0 + i));
+        setup.store->context()->performAndWait([&] { setup.store->context()->save(); });
+        for (QVRSyncObject* note : changed)
+            setup.manager->queueObject(note, QStringLiteral("add"));
+        const size_t before = setup.fake.notes.size();
+        QElapsedTimer timer;
+        timer.start();
+        setup.manager->syncWithQuorvane();
+        setup.waitForQuiet();
+        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
+        if (setup.fake.notes.size() != before + 100)
+            state.SkipWithError("not every change was sent");
+    }
+}
+BENCHMARK(BM_IncrementalSync100)->Iterations(1)->Unit(benchmark::kMillisecond)->UseManualTime();
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::benchmark::Initialize(&argc, argv);
+    ::benchmark::RunSpecifiedBenchmarks();
+    return 0;
+}
