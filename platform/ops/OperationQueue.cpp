@@ -138,7 +138,7 @@ void OperationQueue::cancelAllOperations()
 void OperationQueue::waitUntilAllOperationsAreFinished()
 {
     std::unique_lock lock(mutex_);
-    idle_.wait(lock, [this] { return all_.empty(); });
+    idle_.wait(lock, [this] { return all_.empty() && notifying_ == 0; });
 }
 
 void OperationQueue::schedule()
@@ -175,10 +175,17 @@ void OperationQueue::operationFinished(Operation* operation)
         else
             --running_;
         count = static_cast<int>(all_.size());
-        if (all_.empty())
-            idle_.notify_all();
+        // The queue is not idle for waiters until the observer has heard of
+        // this change.
+        ++notifying_;
     }
     notifyCount(count);
+    {
+        std::lock_guard lock(mutex_);
+        --notifying_;
+        if (all_.empty() && notifying_ == 0)
+            idle_.notify_all();
+    }
     schedule();
 }
 

@@ -55,6 +55,7 @@ private:
     std::vector<std::shared_ptr<Operation>> all_;   // in insertion order
     std::deque<std::shared_ptr<Operation>> pending_;
     int running_ = 0;
+    int notifying_ = 0;  // finished operations whose count change is being reported
     int threads_ = 0;
     int maxConcurrent_ = 1;
     bool suspended_ = false;
