@@ -391,20 +391,17 @@ void QVRSyncManager::start()
     if (started_ || startCalled_)
         return;
     startCalled_ = true;
-    const bool wasFirstRun = firstRun();
     defaultsObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
         QVRUserDefaultsDidChangeNotification, nullptr,
         [this](const platform::Notification& n) { userDefaultsDidChange(n); });
     if (iCloud_) {
         iCloud_->start();
     } else {
-        (void)wasFirstRun;
         refresh();
     }
+    // No hourly timer: nothing in this program asks for one.
     if (deleteOldObjects_)
         pruneHistory();
-    if (delegate_ && delegate_->shouldUseTimer())
-        platform::log(QStringLiteral("Hourly sync timer requested"));
 }
 
 void QVRSyncManager::refresh()
