@@ -62,7 +62,10 @@ void ArrayController::rearrangeObjects()
     for (ManagedObject* object : m_content) {
         if (object->isDeleted())
             continue;
-        if (m_filter && !m_filter->evaluate([object](const QString& key) { return object->value(key); }))
+        if (m_filter && !m_filter->evaluate([object](const QString& key) { return object->value(key); },
+                                            [object](const QString& key, bool c, bool d) {
+                                                return object->foldedValue(key, c, d);
+                                            }))
             continue;
         arranged.push_back(object);
     }

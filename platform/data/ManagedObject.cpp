@@ -3,6 +3,7 @@
 #include "platform/core/Log.h"
 #include "platform/data/ManagedObjectContext.h"
 #include "platform/data/ManagedObjectModel.h"
+#include "platform/predicate/Predicate.h"
 
 namespace platform {
 
@@ -65,9 +66,34 @@ bool ManagedObject::setValue(const QString& key, const QVariant& value)
         if (m_context)
             m_context->noteChanged(this);
     }
-    if (!same)
+    if (!same) {
+        std::erase_if(m_foldedTexts, [&](const FoldedText& entry) { return entry.key == key; });
         didChangeValue(key);
+    }
     return true;
+}
+
+std::optional<QString> ManagedObject::foldedValue(const QString& key, bool caseInsensitive, bool diacriticInsensitive) const
+{
+    fulfill();
+    const auto found = m_values.constFind(key);
+    if (found == m_values.constEnd() || found->typeId() != QMetaType::QString)
+        return std::nullopt;
+    const QString text = found->toString();
+    const int options = (caseInsensitive ? 1 : 0) | (diacriticInsensitive ? 2 : 0);
+    // The kept copy holds on to the text it was folded from, so that memory
+    // cannot be reused by a new text: sharing it proves the text unchanged.
+    for (auto& entry : m_foldedTexts) {
+        if (entry.options != options || entry.key != key)
+            continue;
+        if (!entry.source.isSharedWith(text)) {
+            entry.source = text;
+            entry.folded = foldForComparison(text, caseInsensitive, diacriticInsensitive);
+        }
+        return entry.folded;
+    }
+    m_foldedTexts.push_back({key, options, text, foldForComparison(text, caseInsensitive, diacriticInsensitive)});
+    return m_foldedTexts.back().folded;
 }
 
 QVariant ManagedObject::primitiveValue(const QString& key) const

@@ -6,6 +6,9 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <optional>
+#include <vector>
+
 namespace platform {
 
 class ManagedObjectContext;
@@ -44,6 +47,12 @@ public:
     // Every stored value (fills a fault).
     QVariantMap values() const;
 
+    // The text under `key` folded as foldForComparison() folds it, kept from
+    // one call to the next while the text stays the same, so that filtering a
+    // list again folds only the texts that changed. nullopt when the value is
+    // not text.
+    std::optional<QString> foldedValue(const QString& key, bool caseInsensitive, bool diacriticInsensitive) const;
+
 protected:
     ManagedObject() = default;
 
@@ -60,6 +69,13 @@ private:
     const EntityDescription* m_entity = nullptr;
     ManagedObjectContext* m_context = nullptr;
     mutable QVariantMap m_values;
+    struct FoldedText {
+        QString key;
+        int options = 0;
+        QString source;  // shares the value's memory while that is unchanged
+        QString folded;
+    };
+    mutable std::vector<FoldedText> m_foldedTexts;
     QSet<QString> m_changedKeys;
     mutable bool m_fault = true;
     bool m_inserted = false;

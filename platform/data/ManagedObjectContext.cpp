@@ -183,6 +183,7 @@ ManagedObject* ManagedObjectContext::insert(const QString& entityName)
     }
     object->m_fault = false;
     object->m_inserted = true;
+    m_changed.emplace(object->m_objectID, object);
     m_pendingInserted.push_back(object);
     object->awakeFromInsert();
     return object;
@@ -195,11 +196,13 @@ void ManagedObjectContext::remove(ManagedObject* object)
         return;
     object->m_deleted = true;
     object->m_changedKeys.clear();
+    m_changed.emplace(object->m_objectID, object);
     m_pendingDeleted.push_back(object);
 }
 
 void ManagedObjectContext::noteChanged(ManagedObject* object)
 {
+    m_changed.emplace(object->m_objectID, object);
     if (object->m_inserted || object->m_updated)
         return;
     object->m_updated = true;
@@ -210,7 +213,7 @@ bool ManagedObjectContext::hasChanges() const
 {
     if (!m_pendingInserted.empty() || !m_pendingDeleted.empty())
         return true;
-    for (const auto& [id, object] : m_registry) {
+    for (const auto& [id, object] : m_changed) {
         if (object->hasChanges())
             return true;
     }
@@ -220,9 +223,9 @@ bool ManagedObjectContext::hasChanges() const
 std::vector<ManagedObject*> ManagedObjectContext::insertedObjects() const
 {
     std::vector<ManagedObject*> objects;
-    for (const auto& [id, object] : m_registry) {
+    for (const auto& [id, object] : m_changed) {
         if (object->m_inserted && !object->m_deleted)
-            objects.push_back(object.get());
+            objects.push_back(object);
     }
     return objects;
 }
@@ -230,9 +233,9 @@ std::vector<ManagedObject*> ManagedObjectContext::insertedObjects() const
 std::vector<ManagedObject*> ManagedObjectContext::updatedObjects() const
 {
     std::vector<ManagedObject*> objects;
-    for (const auto& [id, object] : m_registry) {
+    for (const auto& [id, object] : m_changed) {
         if (!object->m_inserted && !object->m_deleted && !object->m_changedKeys.isEmpty())
-            objects.push_back(object.get());
+            objects.push_back(object);
     }
     return objects;
 }
@@ -240,9 +243,9 @@ std::vector<ManagedObject*> ManagedObjectContext::updatedObjects() const
 std::vector<ManagedObject*> ManagedObjectContext::deletedObjects() const
 {
     std::vector<ManagedObject*> objects;
-    for (const auto& [id, object] : m_registry) {
+    for (const auto& [id, object] : m_changed) {
         if (object->m_deleted && object->hasChanges())
-            objects.push_back(object.get());
+            objects.push_back(object);
     }
     return objects;
 }
@@ -339,7 +342,7 @@ ManagedObject* ManagedObjectContext::existingObject(const ObjectID& id, Error* e
 
 void ManagedObjectContext::overlayChanges(const FetchRequest& request, RowMap* rows) const
 {
-    for (const auto& [id, object] : m_registry) {
+    for (const auto& [id, object] : m_changed) {
         if (id.entity != request.entityName || !object->hasChanges())
             continue;
         if (object->m_deleted) {
@@ -437,6 +440,7 @@ void ManagedObjectContext::refresh(ManagedObject* object, bool mergeChanges)
     object->m_changedKeys.clear();
     object->m_updated = false;
     object->m_values.clear();
+    object->m_foldedTexts.clear();
     object->m_fault = true;
 }
 
@@ -453,6 +457,7 @@ void ManagedObjectContext::acceptChildChanges(const std::vector<std::pair<Object
         object->m_deleted = false;
         object->m_deletionSaved = false;
         object->m_inserted = true;
+        m_changed.emplace(object->m_objectID, object);
         m_pendingInserted.push_back(object);
     }
     for (const auto& [id, values] : updated) {
@@ -465,6 +470,7 @@ void ManagedObjectContext::acceptChildChanges(const std::vector<std::pair<Object
             object->m_deletionSaved = false;
             for (auto it = object->m_values.cbegin(); it != object->m_values.cend(); ++it)
                 object->m_changedKeys.insert(it.key());
+            m_changed.emplace(object->m_objectID, object);
         }
         for (auto it = values.cbegin(); it != values.cend(); ++it)
             object->setValue(it.key(), it.value());
@@ -474,6 +480,11 @@ void ManagedObjectContext::acceptChildChanges(const std::vector<std::pair<Object
             remove(object);
     }
     processPendingChanges();
+}
+
+void ManagedObjectContext::forgetSavedChanges()
+{
+    std::erase_if(m_changed, [](const auto& entry) { return !entry.second->hasChanges(); });
 }
 
 void ManagedObjectContext::didSave(const QVariantMap& userInfo)
@@ -487,8 +498,7 @@ bool ManagedObjectContext::saveToParent(Error* error)
     std::vector<std::pair<ObjectID, QVariantMap>> inserted, updated;
     std::vector<ObjectID> deleted;
     std::vector<ManagedObject*> changed;
-    for (const auto& [id, object] : m_registry) {
-        ManagedObject* o = object.get();
+    for (const auto& [id, o] : m_changed) {
         if (!o->hasChanges())
             continue;
         changed.push_back(o);
@@ -510,6 +520,7 @@ bool ManagedObjectContext::saveToParent(Error* error)
         o->m_changedKeys.clear();
         o->m_deletionSaved = o->m_deleted;
     }
+    forgetSavedChanges();
     didSave({{QStringLiteral("inserted"), insertedIDs}, {QStringLiteral("updated"), updatedIDs},
              {QStringLiteral("deleted"), deletedIDs}});
     return true;
@@ -519,8 +530,7 @@ bool ManagedObjectContext::saveToStore(Error* error)
 {
     StoreChanges changes;
     std::vector<ManagedObject*> changed;
-    for (const auto& [id, object] : m_registry) {
-        ManagedObject* o = object.get();
+    for (const auto& [id, o] : m_changed) {
         if (!o->hasChanges())
             continue;
         changed.push_back(o);
@@ -544,6 +554,7 @@ bool ManagedObjectContext::saveToStore(Error* error)
         o->m_changedKeys.clear();
         o->m_deletionSaved = o->m_deleted;
     }
+    forgetSavedChanges();
     didSave({{QStringLiteral("inserted"), insertedIDs}, {QStringLiteral("updated"), updatedIDs},
              {QStringLiteral("deleted"), deletedIDs}});
     return true;

@@ -121,6 +121,7 @@ private:
     void acceptChildChanges(const std::vector<std::pair<ObjectID, QVariantMap>>& inserted,
                             const std::vector<std::pair<ObjectID, QVariantMap>>& updated,
                             const std::vector<ObjectID>& deleted);
+    void forgetSavedChanges();
     void didSave(const QVariantMap& userInfo);
     void workerLoop();
 
@@ -131,6 +132,10 @@ private:
     MergePolicy m_mergePolicy = MergePolicy::Error;
 
     std::map<ObjectID, std::unique_ptr<ManagedObject>> m_registry;
+    // Every registered object that may have unsaved changes (and a few that
+    // no longer have), in the registry's order, so that fetches and saves look
+    // at the changes rather than at everything ever loaded.
+    std::map<ObjectID, ManagedObject*> m_changed;
     std::vector<ManagedObject*> m_pendingInserted, m_pendingUpdated, m_pendingDeleted;
 
     // Private queue: a recursive lock held while a block runs (so blocks nest

@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <cmath>
+#include <cstring>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -643,6 +644,7 @@ struct FoldMemo {
         QString folded;
     };
     std::vector<Entry> entries;
+    const Predicate::FoldedValueForKey* foldedValueForKey = nullptr;
 };
 
 bool compare(const Node& node, const ValueForKey& valueForKey, FoldMemo& memo) {
@@ -663,7 +665,10 @@ bool compare(const Node& node, const ValueForKey& valueForKey, FoldMemo& memo) {
             if (e.options == options && e.key == node.left.key)
                 return foldedStringOperation(node.op, e.folded, needle);
         }
-        memo.entries.push_back({node.left.key, options, foldForComparison(l.string, c, d)});
+        std::optional<QString> folded;
+        if (memo.foldedValueForKey && *memo.foldedValueForKey)
+            folded = (*memo.foldedValueForKey)(node.left.key, c, d);
+        memo.entries.push_back({node.left.key, options, folded ? *folded : foldForComparison(l.string, c, d)});
         return foldedStringOperation(node.op, memo.entries.back().folded, needle);
     }
     if (l.kind == Value::Nil || r.kind == Value::Nil) {
@@ -927,8 +932,14 @@ std::shared_ptr<const Predicate> Predicate::parse(const QString& format, const Q
     return std::make_shared<const Predicate>(root);
 }
 
-bool Predicate::evaluate(const std::function<QVariant(const QString& key)>& valueForKey) const {
+bool Predicate::evaluate(const ValueForKey& valueForKey) const {
     FoldMemo memo;
+    return evaluateNode(*m_root, valueForKey, memo);
+}
+
+bool Predicate::evaluate(const ValueForKey& valueForKey, const FoldedValueForKey& foldedValueForKey) const {
+    FoldMemo memo;
+    memo.foldedValueForKey = &foldedValueForKey;
     return evaluateNode(*m_root, valueForKey, memo);
 }
 
@@ -997,35 +1008,86 @@ QString foldForComparison(const QString& text, bool caseInsensitive, bool diacri
         return text;
     // Folding character by character gives the same text as folding the
     // whole string (marks are dropped, and only jamo compose without marks),
-    // and lets the common characters come from a table.
+    // and lets the characters come from tables: a flat one for the alphabets
+    // of the first pages, a map for the rest.
+    constexpr char32_t kFlat = 0x800;
+    const int options = (caseInsensitive ? 1 : 0) | (diacriticInsensitive ? 2 : 0);
+    struct Flat {
+        std::vector<QString> folded;
+        std::vector<char> known;
+    };
+    thread_local Flat flat[4];
     thread_local std::unordered_map<quint64, QString> cache;
     if (cache.size() > 50000)
         cache.clear();
-    const quint64 options = (caseInsensitive ? 1u : 0u) | (diacriticInsensitive ? 2u : 0u);
-    QString out;
-    out.reserve(text.size());
-    bool jamo = false;
+    Flat& table = flat[options];
+    if (table.known.empty()) {
+        table.folded.resize(kFlat);
+        table.known.assign(kFlat, 0);
+    }
+
     const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t u = text[i].unicode();
-        if (u < 0x80) {
-            out += (caseInsensitive && u >= 'A' && u <= 'Z') ? QChar(u + 32) : QChar(u);
+    const char16_t* src = reinterpret_cast<const char16_t*>(text.constData());
+    QString out(n, Qt::Uninitialized);
+    char16_t* dst = reinterpret_cast<char16_t*>(out.data());
+    qsizetype len = 0;
+    bool changed = false;
+    bool jamo = false;
+    for (qsizetype i = 0; i < n;) {
+        // Runs of ASCII, the bulk of most notes, without any lookup. `out`
+        // always has room for the rest of the input one for one; only a
+        // character that folds to several (ß → ss) makes it grow.
+        if (src[i] < 0x80) {
+            for (; i < n && src[i] < 0x80; ++i) {
+                char16_t u = src[i];
+                if (caseInsensitive && u >= 'A' && u <= 'Z') {
+                    u = char16_t(u + 32);
+                    changed = true;
+                }
+                dst[len++] = u;
+            }
             continue;
         }
-        char32_t cp = u;
-        if (QChar::isHighSurrogate(u) && i + 1 < n && QChar::isLowSurrogate(text[i + 1].unicode())) {
-            cp = QChar::surrogateToUcs4(u, text[i + 1].unicode());
-            ++i;
+        char32_t cp = src[i];
+        qsizetype units = 1;
+        if (QChar::isHighSurrogate(src[i]) && i + 1 < n && QChar::isLowSurrogate(src[i + 1])) {
+            cp = QChar::surrogateToUcs4(src[i], src[i + 1]);
+            units = 2;
         }
-        jamo = jamo || isJamo(cp);
-        const quint64 key = (quint64(cp) << 2) | options;
-        auto it = cache.find(key);
-        if (it == cache.end())
-            it = cache.emplace(key, foldCodePoint(cp, caseInsensitive, diacriticInsensitive)).first;
-        out += it->second;
+        const QString* folded = nullptr;
+        if (cp < kFlat) {
+            if (!table.known[cp]) {
+                table.folded[cp] = foldCodePoint(cp, caseInsensitive, diacriticInsensitive);
+                table.known[cp] = 1;
+            }
+            folded = &table.folded[cp];
+        } else {
+            jamo = jamo || isJamo(cp);
+            const quint64 key = (quint64(cp) << 2) | quint64(options);
+            auto it = cache.find(key);
+            if (it == cache.end())
+                it = cache.emplace(key, foldCodePoint(cp, caseInsensitive, diacriticInsensitive)).first;
+            folded = &it->second;
+        }
+        const qsizetype k = folded->size();
+        if (k != units || std::memcmp(folded->constData(), src + i, size_t(units) * sizeof(char16_t)) != 0)
+            changed = true;
+        if (len + k + (n - i - units) > out.size()) {
+            out.resize(len + k + (n - i - units) + n / 8 + 8);
+            dst = reinterpret_cast<char16_t*>(out.data());
+        }
+        std::memcpy(dst + len, folded->constData(), size_t(k) * sizeof(char16_t));
+        len += k;
+        i += units;
     }
-    if (jamo && diacriticInsensitive)
-        out = out.normalized(QString::NormalizationForm_C);
+    if (jamo && diacriticInsensitive) {
+        out.truncate(len);
+        return out.normalized(QString::NormalizationForm_C);
+    }
+    // An unchanged text shares the original's memory.
+    if (!changed)
+        return text;
+    out.truncate(len);
     return out;
 }
 

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 struct sqlite3;
 
@@ -34,7 +35,16 @@ public:
     static std::shared_ptr<const Predicate> parse(const QString& format, const QVariantList& arguments = {},
                                                   QString* error = nullptr);
 
-    bool evaluate(const std::function<QVariant(const QString& key)>& valueForKey) const;
+    using ValueForKey = std::function<QVariant(const QString& key)>;
+    // The text of `valueForKey(key)` already passed through
+    // foldForComparison() with these options, or nullopt to have it folded
+    // here. Lets a caller that filters the same records again and again keep
+    // the folded texts instead of folding every text on every pass.
+    using FoldedValueForKey =
+        std::function<std::optional<QString>(const QString& key, bool caseInsensitive, bool diacriticInsensitive)>;
+
+    bool evaluate(const ValueForKey& valueForKey) const;
+    bool evaluate(const ValueForKey& valueForKey, const FoldedValueForKey& foldedValueForKey) const;
 
     // `columnForKey` maps a key to its quoted column expression; an empty
     // result makes that comparison false. The clause needs the functions of

@@ -158,6 +158,55 @@ TEST(ObjectContext, InsertedObjectReachesListsOnlyAtProcessPendingChanges)
     });
 }
 
+// Filtering keeps each record's folded text between passes; a pass after an
+// edit must search the new text, whether the edit came through the object or
+// from a parent context after a refresh.
+TEST(ObjectContext, FilteredListSearchesTheEditedTextNotTheOneFoldedBefore)
+{
+    Stack stack;
+    ASSERT_TRUE(stack.open());
+    auto child = stack.child();
+    auto other = stack.child();
+    ManagedObject* item = nullptr;
+    child->performAndWait([&] {
+        item = insertItem(child.get(), QString::fromUtf8("Crème brûlée"));
+        ASSERT_TRUE(child->save());
+    });
+    ASSERT_TRUE(item);
+    ArrayController list;
+    auto arranged = [&](const QString& word) {
+        std::vector<ManagedObject*> found;
+        child->performAndWait([&] {
+            list.setFilterPredicate(Predicate::parse(QStringLiteral("name contains[cd] %@"), {word}));
+            list.rearrangeObjects();
+            found = list.arrangedObjects();
+        });
+        return found;
+    };
+    child->performAndWait([&] {
+        list.setEntityName(ItemEntity);
+        list.setContext(child.get());
+        ASSERT_TRUE(list.fetch());
+    });
+    const std::vector<ManagedObject*> just{item};
+    EXPECT_EQ(arranged(QStringLiteral("CREME")), just);
+    child->performAndWait([&] { item->setValue(QStringLiteral("name"), QString::fromUtf8("Tarte Tatin")); });
+    EXPECT_TRUE(arranged(QStringLiteral("creme")).empty());
+    EXPECT_EQ(arranged(QStringLiteral("tatin")), just);
+
+    // The same record changed by a sibling and read again after a refresh.
+    child->performAndWait([&] { ASSERT_TRUE(child->save()); });
+    other->performAndWait([&] {
+        ManagedObject* copy = other->existingObject(item->objectID());
+        ASSERT_TRUE(copy);
+        copy->setValue(QStringLiteral("name"), QString::fromUtf8("Gâteau Basque"));
+        ASSERT_TRUE(other->save());
+    });
+    child->performAndWait([&] { child->refresh(item); });
+    EXPECT_TRUE(arranged(QStringLiteral("tatin")).empty());
+    EXPECT_EQ(arranged(QStringLiteral("GATEAU")), just);
+}
+
 TEST(ObjectContext, RefreshTurnsUnchangedObjectIntoFaultThatRefillsFromParent)
 {
     Stack stack;
