@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QStringList>
+#include <QStringMatcher>
 
 #include <sqlite3.h>
 
@@ -210,6 +211,8 @@ struct Predicate::Node {
     bool diacriticInsensitive = false;
     // The constant right side of CONTAINS/BEGINSWITH/LIKE, folded once.
     std::optional<QString> foldedNeedle;
+    // Searches long texts for that word with skips rather than char by char.
+    std::shared_ptr<const QStringMatcher> needleMatcher;
 };
 
 namespace {
@@ -614,8 +617,11 @@ private:
         if (!right)
             return nullptr;
         node->right = *right;
-        if (isStringOp(node->op) && !right->isKey && right->value.typeId() == QMetaType::QString)
+        if (isStringOp(node->op) && !right->isKey && right->value.typeId() == QMetaType::QString) {
             node->foldedNeedle = foldForComparison(right->value.toString(), node->caseInsensitive, node->diacriticInsensitive);
+            if (node->op == Op::Contains && !node->foldedNeedle->isEmpty())
+                node->needleMatcher = std::make_shared<const QStringMatcher>(*node->foldedNeedle);
+        }
         return node;
     }
 
@@ -661,15 +667,19 @@ bool compare(const Node& node, const ValueForKey& valueForKey, FoldMemo& memo) {
         if (!node.left.isKey || (!c && !d))
             return foldedStringOperation(node.op, foldForComparison(l.string, c, d), needle);
         const int options = (c ? 1 : 0) | (d ? 2 : 0);
+        auto search = [&](const QString& folded) {
+            return node.needleMatcher ? node.needleMatcher->indexIn(folded) >= 0
+                                      : foldedStringOperation(node.op, folded, needle);
+        };
         for (const auto& e : memo.entries) {
             if (e.options == options && e.key == node.left.key)
-                return foldedStringOperation(node.op, e.folded, needle);
+                return search(e.folded);
         }
         std::optional<QString> folded;
         if (memo.foldedValueForKey && *memo.foldedValueForKey)
             folded = (*memo.foldedValueForKey)(node.left.key, c, d);
         memo.entries.push_back({node.left.key, options, folded ? *folded : foldForComparison(l.string, c, d)});
-        return foldedStringOperation(node.op, memo.entries.back().folded, needle);
+        return search(memo.entries.back().folded);
     }
     if (l.kind == Value::Nil || r.kind == Value::Nil) {
         // Only a written nil asks about presence; a missing value against
