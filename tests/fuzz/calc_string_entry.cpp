@@ -1,5 +1,6 @@
 // Feeds arbitrary text to the calculator's string entry, and walks the parsed
-// tree the way callers do (copy, compare, describe, simplify).
+// tree the way callers do (copy, compare, describe, simplify). Each input is
+// also evaluated in high precision, where every built-in runs in decimals.
 #include "calculator/ZQExpression.h"
 #include "calculator/ZQMathEvaluator.h"
 
@@ -21,6 +22,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     degrees.setAngleMeasurementMode(ZQAngleMeasurementMode::Degrees);
     std::optional<ZQError> degreeError;
     (void)degrees.evaluateString(text, nullptr, &degreeError);
+
+    static ZQMathEvaluator precise;
+    static const bool preciseReady = (precise.setUsesHighPrecisionEvaluation(true), true);
+    (void)preciseReady;
+    std::optional<ZQError> preciseError;
+    auto preciseValue = precise.evaluateString(text, nullptr, &preciseError);
+    if (!preciseValue && !preciseError)
+        __builtin_trap();
+    if (preciseValue)
+        (void)preciseValue->description();
 
     std::optional<ZQError> parseError;
     if (auto tree = ZQExpression::expressionFromString(text, &parseError)) {
