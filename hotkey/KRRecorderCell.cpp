@@ -1,7 +1,9 @@
 #include "hotkey/KRRecorderCell.h"
 
 #include "hotkey/KRKeyCodeTransformer.h"
+#include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/x11/X11Connection.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -168,7 +170,10 @@ bool KRRecorderCell::becomeFirstResponder() {
 }
 
 bool KRRecorderCell::resignFirstResponder() {
-    if (m_isRecording) _endRecordingTransition();
+    if (m_isRecording) {
+        releaseKeyboard(); // at once, not at the end of the transition
+        _endRecordingTransition();
+    }
     resetTrackingRects();
     redisplay();
     return true;
@@ -212,9 +217,11 @@ bool KRRecorderCell::performKeyEquivalent(const platform::KeyEventInfo& event) {
     }
     platform::Error error;
     if (m_validator.isKeyCode(int64_t(uint16_t(event.code)), _filteredCocoaToCarbonFlags(F), &error)) {
-        // The alert needs the keyboard; recording (and its grab) resumes after it.
-        const bool regrab = m_keyboardGrabbed && m_view;
-        if (regrab) m_view->releaseKeyboard();
+        // The alert needs the keyboard and takes the focus for a while;
+        // recording (and its grab) goes on after it.
+        const bool regrab = m_keyboardGrabbed;
+        releaseKeyboard();
+        m_presentingAlert = true;
         if (alertPresenter()) {
             alertPresenter()(error);
         } else {
@@ -222,7 +229,9 @@ bool KRRecorderCell::performKeyEquivalent(const platform::KeyEventInfo& event) {
             alert->setIcon(QMessageBox::Critical);
             alert->exec();
         }
-        if (regrab && m_view && m_isRecording) m_view->grabKeyboard();
+        m_presentingAlert = false;
+        if (regrab && m_isRecording && !takeKeyboard())
+            return true;
         flagsChanged(currentFlags());
         return true;
     }
@@ -311,10 +320,39 @@ void KRRecorderCell::_startRecording() {
     redisplay();
     // While recording, the desktop's and our own global shortcuts must reach
     // the recorder instead of acting: a keyboard grab stops passive grabs.
-    if (m_globalHotKeys && m_view && !m_keyboardGrabbed) {
-        m_view->grabKeyboard();
-        m_keyboardGrabbed = true;
+    if (m_globalHotKeys && m_view && !m_keyboardGrabbed)
+        takeKeyboard();
+}
+
+bool KRRecorderCell::takeKeyboard()
+{
+    if (!m_view)
+        return false;
+    // The server refuses the grab while another client holds the keyboard;
+    // recording without it would let our own global shortcut act instead of
+    // being recorded, so the recording ends and says why.
+    xcb_connection_t* connection = platform::x11::connection();
+    QWidget* window = m_view->window();
+    if (connection && window->windowHandle() && !platform::x11::grabKeyboard(connection, window->winId())) {
+        platform::log(QStringLiteral("Cannot record a shortcut: another application holds the keyboard"));
+        _endRecording();
+        resetTrackingRects();
+        QApplication::beep();
+        emit beeped();
+        return false;
     }
+    m_view->grabKeyboard(); // and Qt hands every key to the recorder
+    m_keyboardGrabbed = true;
+    return true;
+}
+
+void KRRecorderCell::releaseKeyboard()
+{
+    if (!m_keyboardGrabbed)
+        return;
+    if (m_view)
+        m_view->releaseKeyboard();
+    m_keyboardGrabbed = false;
 }
 
 void KRRecorderCell::_endRecording() {
@@ -323,10 +361,7 @@ void KRRecorderCell::_endRecording() {
     m_isRecording = false;
     m_comboJustChanged = false;
     redisplay();
-    if (m_keyboardGrabbed) {
-        if (m_view) m_view->releaseKeyboard();
-        m_keyboardGrabbed = false;
-    }
+    releaseKeyboard();
 }
 
 // --- autosave ---

@@ -112,6 +112,8 @@ public:
     bool isAnimatingTowardsRecording() const { return m_towardsRecording; }
     double transitionProgress() const { return m_transitionProgress; }
     bool holdsKeyboardGrab() const { return m_keyboardGrabbed; }
+    // A refusal alert is up: it borrows the focus, and recording goes on after it.
+    bool isPresentingAlert() const { return m_presentingAlert; }
     QColor recordingGradientStart() const { return m_gradientStart; }
     QColor recordingGradientEnd() const { return m_gradientEnd; }
 
@@ -165,6 +167,8 @@ private:
     void drawStyle1(QPainter& p, const QRectF& frame);
     QString recordingText() const;
     QString removeImageName() const;
+    bool takeKeyboard();
+    void releaseKeyboard();
 
     KeyCombo m_keyCombo;
     bool m_hasKeyChars = false;
@@ -191,6 +195,7 @@ private:
     KRRecorderCellDelegate* m_delegate = nullptr;  // not owned
     bool m_globalHotKeys = false;
     bool m_keyboardGrabbed = false;
+    bool m_presentingAlert = false;
     QPointer<QWidget> m_view;
     QTimer m_tickTimer;
 };

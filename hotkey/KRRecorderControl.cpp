@@ -182,8 +182,11 @@ void KRRecorderControl::focusInEvent(QFocusEvent*) {
 }
 
 void KRRecorderControl::focusOutEvent(QFocusEvent*) {
-    // Our own keyboard grab does not move focus away.
-    if (m_cell->holdsKeyboardGrab() && isVisible()) return;
+    // The refusal alert gives the focus back when dismissed. Any other loss of
+    // focus (another field clicked, the window left) ends recording and so
+    // releases the keyboard.
+    if (m_cell->isPresentingAlert())
+        return;
     if (m_cell->resignFirstResponder()) update();
 }
 

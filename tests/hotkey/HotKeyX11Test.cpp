@@ -13,9 +13,12 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
+#include <QLineEdit>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
+#include <QVBoxLayout>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
@@ -216,6 +219,94 @@ TEST_F(X11, RecordingThroughTheControlStoresTheCombinationAndShowsIt) {
     EXPECT_TRUE(refusals.isEmpty()) << refusals.join(u' ').toStdString();
     KRRecorderCell::setAlertPresenter({});
     center.unregisterHotKey(*global);
+}
+
+namespace {
+// The outcome of another client asking for the whole keyboard.
+uint8_t grabKeyboardFromAnotherClient(xcb_connection_t* other)
+{
+    auto* reply =
+        xcb_grab_keyboard_reply(other,
+                                xcb_grab_keyboard(other, 0, platform::x11::rootWindow(other),
+                                                  XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+                                nullptr);
+    const uint8_t status = reply ? reply->status : 0xff;
+    std::free(reply);
+    return status;
+}
+} // namespace
+
+TEST_F(X11, RecorderRefusesToRecordWhenAnotherClientHoldsTheKeyboard)
+{
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(other));
+    ASSERT_EQ(grabKeyboardFromAnotherClient(other), XCB_GRAB_STATUS_SUCCESS);
+
+    KRRecorderControl control;
+    control.setCanCaptureGlobalHotKeys(true);
+    control.setFrame(QRect(100, 100, 200, 22));
+    control.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&control));
+    control.setFocus();
+    int beeps = 0;
+    QObject::connect(control.cell(), &KRRecorderCell::beeped, [&] { ++beeps; });
+    QStringList logged;
+    platform::setLogSink([&](const QString& l) { logged << l; });
+    QTest::keyClick(&control, Qt::Key_Space); // straight to the widget: the other client has the keyboard
+    platform::setLogSink({});
+    // Recording without the grab would let our own global shortcut act
+    // instead of being recorded: it is refused, and says why.
+    EXPECT_FALSE(control.cell()->holdsKeyboardGrab());
+    EXPECT_FALSE(control.cell()->isRecording());
+    EXPECT_EQ(QWidget::keyboardGrabber(), nullptr);
+    EXPECT_EQ(beeps, 1);
+    ASSERT_EQ(logged.size(), 1);
+    EXPECT_TRUE(logged[0].contains(QStringLiteral("another application holds the keyboard")));
+
+    // Once the keyboard is free, recording takes it.
+    xcb_ungrab_keyboard(other, XCB_CURRENT_TIME);
+    xcb_flush(other);
+    xcb_disconnect(other);
+    QTest::keyClick(&control, Qt::Key_Space);
+    EXPECT_TRUE(control.cell()->isRecording());
+    EXPECT_TRUE(control.cell()->holdsKeyboardGrab());
+    QTest::keyClick(&control, Qt::Key_Escape);
+    EXPECT_FALSE(control.cell()->holdsKeyboardGrab());
+}
+
+TEST_F(X11, ClickingAnotherFieldWhileRecordingFreesTheKeyboard)
+{
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* recorder = new KRRecorderControl;
+    auto* field = new QLineEdit;
+    layout->addWidget(recorder);
+    layout->addWidget(field);
+    recorder->setCanCaptureGlobalHotKeys(true);
+    window.move(100, 100);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    recorder->setFocus();
+
+    xdotool({"key", "space"});
+    ASSERT_TRUE(waitFor([&] { return recorder->cell()->isRecording(); }));
+    ASSERT_TRUE(recorder->cell()->holdsKeyboardGrab());
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(other));
+    EXPECT_EQ(grabKeyboardFromAnotherClient(other), XCB_GRAB_STATUS_ALREADY_GRABBED);
+
+    const QPoint target = field->mapToGlobal(field->rect().center());
+    xdotool({"mousemove", QString::number(target.x()), QString::number(target.y()), "click", "1"});
+    EXPECT_TRUE(waitFor([&] { return field->hasFocus(); }));
+    EXPECT_FALSE(recorder->cell()->isRecording());
+    EXPECT_FALSE(recorder->cell()->holdsKeyboardGrab());
+    EXPECT_EQ(QWidget::keyboardGrabber(), nullptr);
+    ASSERT_TRUE(ServerRoundTrip().run());
+    EXPECT_EQ(grabKeyboardFromAnotherClient(other), XCB_GRAB_STATUS_SUCCESS)
+        << "the X keyboard is still held";
+    xcb_ungrab_keyboard(other, XCB_CURRENT_TIME);
+    xcb_disconnect(other);
 }
 
 TEST_F(X11, KeyTextsFollowTheServersLayout) {

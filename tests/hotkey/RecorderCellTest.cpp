@@ -8,7 +8,10 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace platform;
@@ -294,6 +297,54 @@ TEST_F(Control, RefusalAlertGetsTheKeyboardAndRecordingKeepsIt) {
     EXPECT_EQ(QWidget::keyboardGrabber(), &control);
     QTest::keyClick(&control, Qt::Key_Escape);
     EXPECT_EQ(QWidget::keyboardGrabber(), nullptr);
+}
+
+namespace {
+// Dismisses the application's own modal alert as soon as it is up, the way a
+// person pressing its button would; gives up after a bounded number of looks.
+struct AlertDismisser : QObject
+{
+    int shown = 0;
+    int looks = 0;
+    QTimer timer;
+    AlertDismisser()
+    {
+        timer.setInterval(10);
+        connect(&timer, &QTimer::timeout, this, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box && box->isVisible()) {
+                ++shown;
+                box->buttons().value(0)->click();
+            } else if (++looks > 500) {
+                timer.stop();
+            }
+        });
+        timer.start();
+    }
+};
+} // namespace
+
+TEST_F(Control, RecordingGoesOnAfterTheRealRefusalAlertIsDismissed)
+{
+    KRRecorderCell::setAlertPresenter({});
+    for (const bool grab : {false, true}) {
+        SCOPED_TRACE(grab ? "with the keyboard grab" : "without a grab");
+        control.setCanCaptureGlobalHotKeys(grab);
+        control.activateWindow();
+        control.setFocus();
+        delegate.claim = true;
+        QTest::keyClick(&control, Qt::Key_Space);
+        ASSERT_TRUE(control.cell()->isRecording());
+        AlertDismisser dismisser;
+        QTest::keyClick(&control, Qt::Key_K, Qt::ControlModifier);
+        EXPECT_EQ(dismisser.shown, 1);
+        EXPECT_TRUE(control.cell()->isRecording());
+        delegate.claim = false;
+        QTest::keyClick(&control, Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
+        EXPECT_EQ(control.keyCombo(), (KeyCombo{0x180000, 40}));
+        EXPECT_FALSE(control.cell()->isRecording());
+        control.setKeyCombo({0, -1});
+    }
 }
 
 TEST_F(Control, HidingWhileRecordingReleasesTheKeyboard) {
