@@ -17,9 +17,11 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
+#include <QThread>
 #include <QVBoxLayout>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <thread>
 #include <xcb/xcb.h>
 
 namespace KF = platform::KeyFlags;
@@ -307,6 +309,26 @@ TEST_F(X11, ClickingAnotherFieldWhileRecordingFreesTheKeyboard)
         << "the X keyboard is still held";
     xcb_ungrab_keyboard(other, XCB_CURRENT_TIME);
     xcb_disconnect(other);
+}
+
+TEST_F(X11, RegistryFirstMadeOnAWorkerThreadFiresOnTheMainThread)
+{
+    std::unique_ptr<ZQHotKeyCenter> center;
+    std::thread worker(
+        [&] { center = std::make_unique<ZQHotKeyCenter>(std::make_unique<platform::X11HotKeyGrabber>()); });
+    worker.join();
+    int runs = 0;
+    bool onMainThread = false;
+    auto hk =
+        center->registerHotKeyWithKeyCode(40, KF::Command | KF::Shift, [&](const platform::HotKeyEvent&) {
+            ++runs;
+            onMainThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+        });
+    ASSERT_TRUE(hk);
+    xdotool({"key", "ctrl+shift+k"});
+    EXPECT_TRUE(waitFor([&] { return runs == 1; }));
+    EXPECT_TRUE(onMainThread);
+    center.reset();
 }
 
 TEST_F(X11, KeyTextsFollowTheServersLayout) {
