@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QCursor>
 #include <QMessageBox>
+#include <cmath>
+#include <limits>
 
 namespace KF = platform::KeyFlags;
 
@@ -27,7 +29,55 @@ constexpr uint64_t kFilterBits = KF::Command | KF::Option | KF::Control | KF::Sh
 constexpr uint64_t kModifierBits = KF::Command | KF::Option | KF::Control | KF::Shift;
 constexpr double kImageSize = 14;
 
+// The whole number a stored value holds, or nothing for text, fractions and
+// non-finite numbers. A long double holds every 64-bit value exactly.
+std::optional<long double> wholeNumber(const QVariant& v)
+{
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+    case QMetaType::Long:
+    case QMetaType::SChar:
+    case QMetaType::Char:
+    case QMetaType::Bool:
+        return static_cast<long double>(v.toLongLong());
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+    case QMetaType::UShort:
+    case QMetaType::ULong:
+    case QMetaType::UChar:
+        return static_cast<long double>(v.toULongLong());
+    case QMetaType::Double:
+    case QMetaType::Float: {
+        const double d = v.toDouble();
+        if (!std::isfinite(d) || d != std::trunc(d))
+            return std::nullopt;
+        return d;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
 }  // namespace
+
+std::optional<uint64_t> KRModifierFlagsFromValue(const QVariant& value)
+{
+    const auto n = wholeNumber(value);
+    if (!n || *n < 0 || *n > static_cast<long double>(std::numeric_limits<uint64_t>::max()))
+        return std::nullopt;
+    return static_cast<uint64_t>(*n);
+}
+
+KeyCombo KRKeyComboFromValues(const QVariant& keyCode, const QVariant& modifierFlags)
+{
+    const auto code = wholeNumber(keyCode);
+    const auto flags = KRModifierFlagsFromValue(modifierFlags);
+    if (!code || *code < 0 || *code > 0x7fff || !flags)
+        return KeyCombo{};
+    return KeyCombo{*flags, static_cast<int64_t>(*code)};
+}
 
 void KRRecorderCell::setAlertPresenter(std::function<void(const platform::Error&)> presenter) {
     alertPresenter() = std::move(presenter);
@@ -210,7 +260,10 @@ bool KRRecorderCell::performKeyEquivalent(const platform::KeyEventInfo& event) {
     if (C && !V) return end();
     if (C && V && m_allowsKeyOnly && (F & ~KF::Function) == 0 && !m_escapeKeysRecord) return end();
 
-    if (event.charactersIgnoringModifiers.toUpper().isEmpty() || event.code < 0) {
+    // A key with no name could be neither shown nor refused by name: beep,
+    // as for a key with no characters.
+    if (event.charactersIgnoringModifiers.toUpper().isEmpty() || event.code < 0 ||
+        KRKeyCodeString(event.code).isEmpty()) {
         QApplication::beep();
         emit beeped();
         return end();
@@ -384,13 +437,16 @@ void KRRecorderCell::_loadKeyCombo() {
     const QVariantMap d = platform::UserDefaults::standard().dictionary(QStringLiteral("KeyRecorder ") + m_autosaveName);
     // Nothing stored yet: keep what the cell has rather than invent the A key.
     if (!d.contains(QStringLiteral("keyCode"))) return;
-    const int64_t code = int16_t(d.value(QStringLiteral("keyCode")).toLongLong());
-    uint64_t flags = 0;
-    if (d.contains(QStringLiteral("modifierFlags")))
-        flags = d.value(QStringLiteral("modifierFlags")).toULongLong();
-    else if (d.contains(QStringLiteral("modifiers")))
-        flags = KRCocoaFlagsFromCarbon(d.value(QStringLiteral("modifiers")).toULongLong());
-    m_keyCombo = KeyCombo{_filteredCocoaFlags(flags), code};
+    // Values out of range or of the wrong kind read as the empty combination.
+    QVariant flags = qulonglong(0);
+    if (d.contains(QStringLiteral("modifierFlags"))) {
+        flags = d.value(QStringLiteral("modifierFlags"));
+    } else if (d.contains(QStringLiteral("modifiers"))) {
+        const auto carbon = KRModifierFlagsFromValue(d.value(QStringLiteral("modifiers")));
+        flags = carbon ? QVariant(qulonglong(KRCocoaFlagsFromCarbon(*carbon))) : QVariant();
+    }
+    const KeyCombo stored = KRKeyComboFromValues(d.value(QStringLiteral("keyCode")), flags);
+    m_keyCombo = KeyCombo{_filteredCocoaFlags(stored.flags), stored.code};
     m_hasKeyChars = d.contains(QStringLiteral("keyChars"));
     if (m_hasKeyChars) {
         m_keyChars = d.value(QStringLiteral("keyChars")).toString();
@@ -422,10 +478,11 @@ QVariantMap KRRecorderCell::encodeWithCoder() const {
 
 void KRRecorderCell::initWithCoder(const QVariantMap& c) {
     m_autosaveName = c.value(QStringLiteral("autosaveName")).toString();
-    m_keyCombo.code = int16_t(c.value(QStringLiteral("keyComboCode"), -1).toLongLong());
-    m_keyCombo.flags = c.value(QStringLiteral("keyComboFlags")).toULongLong();
-    m_allowedFlags = c.value(QStringLiteral("allowedFlags"), qulonglong(DefaultAllowedFlags)).toULongLong();
-    m_requiredFlags = c.value(QStringLiteral("requiredFlags")).toULongLong();
+    m_keyCombo = KRKeyComboFromValues(c.value(QStringLiteral("keyComboCode"), -1),
+                                      c.value(QStringLiteral("keyComboFlags"), qulonglong(0)));
+    m_allowedFlags =
+        KRModifierFlagsFromValue(c.value(QStringLiteral("allowedFlags"))).value_or(DefaultAllowedFlags);
+    m_requiredFlags = KRModifierFlagsFromValue(c.value(QStringLiteral("requiredFlags"))).value_or(0);
     m_hasKeyChars = c.contains(QStringLiteral("keyChars"));
     m_keyChars = c.value(QStringLiteral("keyChars")).toString();
     m_keyCharsIgnoringModifiers = c.value(QStringLiteral("keyCharsIgnoringModifiers")).toString();

@@ -15,6 +15,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class QPainter;
 
@@ -26,6 +27,14 @@ struct KeyCombo {
     bool operator==(const KeyCombo&) const = default;
 };
 Q_DECLARE_METATYPE(KeyCombo)
+
+// A combination from stored or bound values (autosave, archive, a binding).
+// The key code must be a whole number from 0 to 32767 and the mask a whole
+// number from 0 to 2^64 - 1; anything else (text, fractions, negatives, huge
+// or non-finite numbers) gives the empty combination.
+KeyCombo KRKeyComboFromValues(const QVariant& keyCode, const QVariant& modifierFlags);
+// A stored modifier mask, or nothing when it is not a whole number in range.
+std::optional<uint64_t> KRModifierFlagsFromValue(const QVariant& value);
 
 class KRRecorderCell;
 

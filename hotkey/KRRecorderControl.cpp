@@ -78,7 +78,7 @@ void KRRecorderControl::setObjectValue(const QVariant& value) {
         const QVariant code = d.value(QStringLiteral("keyCode"));
         const QVariant flags = d.value(QStringLiteral("modifierFlags"));
         if (isNumeric(code) && isNumeric(flags)) {
-            setKeyCombo(KeyCombo{flags.toULongLong(), code.toLongLong()});
+            setKeyCombo(KRKeyComboFromValues(code, flags));
             return;
         }
     }

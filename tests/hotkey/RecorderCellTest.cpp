@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <limits>
 
 using namespace platform;
 namespace KF = platform::KeyFlags;
@@ -158,6 +159,81 @@ TEST_F(Recorder, EventWithoutCharactersBeepsAndEnds) {
     EXPECT_EQ(beeps, 1);
     EXPECT_FALSE(cell.isRecording());
     EXPECT_EQ(cell.keyCombo().code, -1);
+}
+
+TEST_F(Recorder, KeyWithoutANameIsNeverRefusedWithAnEmptyName)
+{
+    int beeps = 0;
+    QObject::connect(&cell, &KRRecorderCell::beeped, [&] { ++beeps; });
+    // F20, where keymaps put the microphone-mute key: a key with a name.
+    startRecording();
+    EXPECT_TRUE(cell.performKeyEquivalent(key(90, KF::Command)));
+    EXPECT_TRUE(alerts.empty()) << alerts.front().localizedDescription.toStdString();
+    EXPECT_EQ(cell.keyCombo(), (KeyCombo{KF::Command | KF::Function, 90}));
+    EXPECT_EQ(cell.keyComboString(), QStringLiteral("⌘F20"));
+    // A key this layout gives no name: a beep, not an alert naming nothing.
+    startRecording();
+    KeyEventInfo nameless = key(40, KF::Command);
+    nameless.code = 127;
+    EXPECT_TRUE(cell.performKeyEquivalent(nameless));
+    EXPECT_TRUE(alerts.empty()) << alerts.front().localizedDescription.toStdString();
+    EXPECT_EQ(beeps, 1);
+    EXPECT_FALSE(cell.isRecording());
+    EXPECT_EQ(cell.keyCombo().code, 90);
+}
+
+TEST_F(Recorder, StoredValuesOutOfRangeReadAsTheEmptyCombination)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct
+    {
+        QVariant code, flags;
+        KeyCombo expected;
+    } rows[] = {
+        {1e30, -5.5, {}},
+        {40.5, qulonglong(KF::Command), {}},
+        {-3, qulonglong(KF::Command), {}},
+        {0x8000, qulonglong(KF::Command), {}},
+        {qulonglong(40) << 40, qulonglong(KF::Command), {}},
+        {nan, qulonglong(KF::Command), {}},
+        {40, inf, {}},
+        {40, -1, {}},
+        {40, 1.8446744073709552e19, {}}, // 2^64: no mask is that large
+        {40, QStringLiteral("1048576"), {}},
+        {40.0, double(KF::Command), {KF::Command, 40}},
+        {qulonglong(40), qulonglong(KF::Command | KF::Option), {KF::Command | KF::Option, 40}},
+        {short(12), int(KF::Shift), {KF::Shift, 12}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.code.toString().toStdString() + " / " + r.flags.toString().toStdString());
+        const bool empty = r.expected == KeyCombo{};
+        // A binding.
+        KRRecorderControl bound;
+        bound.setKeyCombo({KF::Command, 8});
+        bound.setObjectValue(QVariantMap{{"keyCode", r.code}, {"modifierFlags", r.flags}});
+        EXPECT_EQ(bound.keyCombo(), r.expected);
+        EXPECT_EQ(bound.keyComboString().isNull(), empty) << bound.keyComboString().toStdString();
+        // Autosave.
+        UserDefaults::standard().set(QStringLiteral("KeyRecorder Hostile"), QVariant());
+        UserDefaults::standard().set(QStringLiteral("KeyRecorder Hostile"),
+                                     QVariantMap{{"keyCode", r.code}, {"modifierFlags", r.flags}});
+        KRRecorderCell saved;
+        saved.setAutosaveName(QStringLiteral("Hostile"));
+        saved._loadKeyCombo();
+        EXPECT_EQ(saved.keyCombo(), r.expected);
+        // The archive.
+        KRRecorderCell archived;
+        archived.initWithCoder(QVariantMap{{"keyComboCode", r.code}, {"keyComboFlags", r.flags}});
+        EXPECT_EQ(archived.keyCombo(), r.expected);
+    }
+    // The hot-key form of the mask, too.
+    UserDefaults::standard().set(QStringLiteral("KeyRecorder Hostile"),
+                                 QVariantMap{{"keyCode", 3}, {"modifiers", -5.5}});
+    KRRecorderCell carbon;
+    carbon.setAutosaveName(QStringLiteral("Hostile"));
+    carbon._loadKeyCombo();
+    EXPECT_EQ(carbon.keyCombo(), KeyCombo{});
 }
 
 TEST_F(Recorder, AutosaveWritesBothMaskFormsAndReadsThemBack) {
