@@ -155,23 +155,18 @@ QRectF KRRecorderCell::_snapbackRectForFrame(const QRectF& f) const {
 
 void KRRecorderCell::setAllowedFlags(uint64_t flags) {
     m_allowedFlags = flags;
-    if (m_isRecording) {
-        m_recordingFlags = _filteredCocoaFlags(currentFlags());
-    } else {
-        const uint64_t filtered = _filteredCocoaFlags(m_keyCombo.flags);
-        if (filtered != m_keyCombo.flags) {
-            m_keyCombo.flags = filtered;
-            if (m_keyCombo.code >= 0) {
-                notifyDelegate();
-                _saveKeyCombo();
-            }
-        }
-    }
-    redisplay();
+    flagRulesChanged();
 }
 
 void KRRecorderCell::setRequiredFlags(uint64_t flags) {
     m_requiredFlags = flags;
+    flagRulesChanged();
+}
+
+// New allowed or required flags: re-filter what is held now, or the
+// combination (reported and saved when that changes it).
+void KRRecorderCell::flagRulesChanged()
+{
     if (m_isRecording) {
         m_recordingFlags = _filteredCocoaFlags(currentFlags());
     } else {

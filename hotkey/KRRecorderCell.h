@@ -169,6 +169,7 @@ signals:
 private:
     void redisplay();
     void notifyDelegate();
+    void flagRulesChanged();
     uint64_t currentFlags() const;
     QPointF currentMouseLocation() const;
     QRectF bounds() const;
