@@ -94,8 +94,12 @@ QString KRFormat(const QString& format, const QStringList& arguments) {
 const QHash<int, QString>& KRKeyCodeTransformer::specialKeyNames() {
     static const QHash<int, QString> names = [] {
         QHash<int, QString> n;
-        const int fkeys[] = {122, 120, 99, 118, 96, 97, 98, 100, 101, 109, 103, 111, 105, 107, 113, 106, 64, 79, 80};
-        for (int i = 0; i < 19; ++i) n.insert(fkeys[i], QStringLiteral("F%1").arg(i + 1));
+        // F20 too: keymaps put keys with no text of their own there (the
+        // microphone-mute key), and a key must have a name to be recorded.
+        const int fkeys[] = {122, 120, 99,  118, 96,  97,  98, 100, 101, 109,
+                             103, 111, 105, 107, 113, 106, 64, 79,  80,  90};
+        for (int i = 0; i < 20; ++i)
+            n.insert(fkeys[i], QStringLiteral("F%1").arg(i + 1));
         n.insert(49, KRLocalized("Space"));
         const std::pair<int, char16_t> glyphs[] = {
             {51, 0x232B}, {117, 0x2326}, {71, 0x2327}, {123, 0x2190}, {124, 0x2192}, {126, 0x2191},

@@ -1,11 +1,15 @@
 #include "hotkey/KRRecorderCell.h"
 
 #include "hotkey/KRKeyCodeTransformer.h"
+#include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/x11/X11Connection.h"
 
 #include <QApplication>
 #include <QCursor>
 #include <QMessageBox>
+#include <cmath>
+#include <limits>
 
 namespace KF = platform::KeyFlags;
 
@@ -25,7 +29,55 @@ constexpr uint64_t kFilterBits = KF::Command | KF::Option | KF::Control | KF::Sh
 constexpr uint64_t kModifierBits = KF::Command | KF::Option | KF::Control | KF::Shift;
 constexpr double kImageSize = 14;
 
+// The whole number a stored value holds, or nothing for text, fractions and
+// non-finite numbers. A long double holds every 64-bit value exactly.
+std::optional<long double> wholeNumber(const QVariant& v)
+{
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+    case QMetaType::Long:
+    case QMetaType::SChar:
+    case QMetaType::Char:
+    case QMetaType::Bool:
+        return static_cast<long double>(v.toLongLong());
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+    case QMetaType::UShort:
+    case QMetaType::ULong:
+    case QMetaType::UChar:
+        return static_cast<long double>(v.toULongLong());
+    case QMetaType::Double:
+    case QMetaType::Float: {
+        const double d = v.toDouble();
+        if (!std::isfinite(d) || d != std::trunc(d))
+            return std::nullopt;
+        return d;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
 }  // namespace
+
+std::optional<uint64_t> KRModifierFlagsFromValue(const QVariant& value)
+{
+    const auto n = wholeNumber(value);
+    if (!n || *n < 0 || *n > static_cast<long double>(std::numeric_limits<uint64_t>::max()))
+        return std::nullopt;
+    return static_cast<uint64_t>(*n);
+}
+
+KeyCombo KRKeyComboFromValues(const QVariant& keyCode, const QVariant& modifierFlags)
+{
+    const auto code = wholeNumber(keyCode);
+    const auto flags = KRModifierFlagsFromValue(modifierFlags);
+    if (!code || *code < 0 || *code > 0x7fff || !flags)
+        return KeyCombo{};
+    return KeyCombo{*flags, static_cast<int64_t>(*code)};
+}
 
 void KRRecorderCell::setAlertPresenter(std::function<void(const platform::Error&)> presenter) {
     alertPresenter() = std::move(presenter);
@@ -103,23 +155,18 @@ QRectF KRRecorderCell::_snapbackRectForFrame(const QRectF& f) const {
 
 void KRRecorderCell::setAllowedFlags(uint64_t flags) {
     m_allowedFlags = flags;
-    if (m_isRecording) {
-        m_recordingFlags = _filteredCocoaFlags(currentFlags());
-    } else {
-        const uint64_t filtered = _filteredCocoaFlags(m_keyCombo.flags);
-        if (filtered != m_keyCombo.flags) {
-            m_keyCombo.flags = filtered;
-            if (m_keyCombo.code >= 0) {
-                notifyDelegate();
-                _saveKeyCombo();
-            }
-        }
-    }
-    redisplay();
+    flagRulesChanged();
 }
 
 void KRRecorderCell::setRequiredFlags(uint64_t flags) {
     m_requiredFlags = flags;
+    flagRulesChanged();
+}
+
+// New allowed or required flags: re-filter what is held now, or the
+// combination (reported and saved when that changes it).
+void KRRecorderCell::flagRulesChanged()
+{
     if (m_isRecording) {
         m_recordingFlags = _filteredCocoaFlags(currentFlags());
     } else {
@@ -168,7 +215,10 @@ bool KRRecorderCell::becomeFirstResponder() {
 }
 
 bool KRRecorderCell::resignFirstResponder() {
-    if (m_isRecording) _endRecordingTransition();
+    if (m_isRecording) {
+        releaseKeyboard(); // at once, not at the end of the transition
+        _endRecordingTransition();
+    }
     resetTrackingRects();
     redisplay();
     return true;
@@ -205,16 +255,21 @@ bool KRRecorderCell::performKeyEquivalent(const platform::KeyEventInfo& event) {
     if (C && !V) return end();
     if (C && V && m_allowsKeyOnly && (F & ~KF::Function) == 0 && !m_escapeKeysRecord) return end();
 
-    if (event.charactersIgnoringModifiers.toUpper().isEmpty() || event.code < 0) {
+    // A key with no name could be neither shown nor refused by name: beep,
+    // as for a key with no characters.
+    if (event.charactersIgnoringModifiers.toUpper().isEmpty() || event.code < 0 ||
+        KRKeyCodeString(event.code).isEmpty()) {
         QApplication::beep();
         emit beeped();
         return end();
     }
     platform::Error error;
     if (m_validator.isKeyCode(int64_t(uint16_t(event.code)), _filteredCocoaToCarbonFlags(F), &error)) {
-        // The alert needs the keyboard; recording (and its grab) resumes after it.
-        const bool regrab = m_keyboardGrabbed && m_view;
-        if (regrab) m_view->releaseKeyboard();
+        // The alert needs the keyboard and takes the focus for a while;
+        // recording (and its grab) goes on after it.
+        const bool regrab = m_keyboardGrabbed;
+        releaseKeyboard();
+        m_presentingAlert = true;
         if (alertPresenter()) {
             alertPresenter()(error);
         } else {
@@ -222,7 +277,9 @@ bool KRRecorderCell::performKeyEquivalent(const platform::KeyEventInfo& event) {
             alert->setIcon(QMessageBox::Critical);
             alert->exec();
         }
-        if (regrab && m_view && m_isRecording) m_view->grabKeyboard();
+        m_presentingAlert = false;
+        if (regrab && m_isRecording && !takeKeyboard())
+            return true;
         flagsChanged(currentFlags());
         return true;
     }
@@ -311,10 +368,39 @@ void KRRecorderCell::_startRecording() {
     redisplay();
     // While recording, the desktop's and our own global shortcuts must reach
     // the recorder instead of acting: a keyboard grab stops passive grabs.
-    if (m_globalHotKeys && m_view && !m_keyboardGrabbed) {
-        m_view->grabKeyboard();
-        m_keyboardGrabbed = true;
+    if (m_globalHotKeys && m_view && !m_keyboardGrabbed)
+        takeKeyboard();
+}
+
+bool KRRecorderCell::takeKeyboard()
+{
+    if (!m_view)
+        return false;
+    // The server refuses the grab while another client holds the keyboard;
+    // recording without it would let our own global shortcut act instead of
+    // being recorded, so the recording ends and says why.
+    xcb_connection_t* connection = platform::x11::connection();
+    QWidget* window = m_view->window();
+    if (connection && window->windowHandle() && !platform::x11::grabKeyboard(connection, window->winId())) {
+        platform::log(QStringLiteral("Cannot record a shortcut: another application holds the keyboard"));
+        _endRecording();
+        resetTrackingRects();
+        QApplication::beep();
+        emit beeped();
+        return false;
     }
+    m_view->grabKeyboard(); // and Qt hands every key to the recorder
+    m_keyboardGrabbed = true;
+    return true;
+}
+
+void KRRecorderCell::releaseKeyboard()
+{
+    if (!m_keyboardGrabbed)
+        return;
+    if (m_view)
+        m_view->releaseKeyboard();
+    m_keyboardGrabbed = false;
 }
 
 void KRRecorderCell::_endRecording() {
@@ -323,10 +409,7 @@ void KRRecorderCell::_endRecording() {
     m_isRecording = false;
     m_comboJustChanged = false;
     redisplay();
-    if (m_keyboardGrabbed) {
-        if (m_view) m_view->releaseKeyboard();
-        m_keyboardGrabbed = false;
-    }
+    releaseKeyboard();
 }
 
 // --- autosave ---
@@ -349,13 +432,16 @@ void KRRecorderCell::_loadKeyCombo() {
     const QVariantMap d = platform::UserDefaults::standard().dictionary(QStringLiteral("KeyRecorder ") + m_autosaveName);
     // Nothing stored yet: keep what the cell has rather than invent the A key.
     if (!d.contains(QStringLiteral("keyCode"))) return;
-    const int64_t code = int16_t(d.value(QStringLiteral("keyCode")).toLongLong());
-    uint64_t flags = 0;
-    if (d.contains(QStringLiteral("modifierFlags")))
-        flags = d.value(QStringLiteral("modifierFlags")).toULongLong();
-    else if (d.contains(QStringLiteral("modifiers")))
-        flags = KRCocoaFlagsFromCarbon(d.value(QStringLiteral("modifiers")).toULongLong());
-    m_keyCombo = KeyCombo{_filteredCocoaFlags(flags), code};
+    // Values out of range or of the wrong kind read as the empty combination.
+    QVariant flags = qulonglong(0);
+    if (d.contains(QStringLiteral("modifierFlags"))) {
+        flags = d.value(QStringLiteral("modifierFlags"));
+    } else if (d.contains(QStringLiteral("modifiers"))) {
+        const auto carbon = KRModifierFlagsFromValue(d.value(QStringLiteral("modifiers")));
+        flags = carbon ? QVariant(qulonglong(KRCocoaFlagsFromCarbon(*carbon))) : QVariant();
+    }
+    const KeyCombo stored = KRKeyComboFromValues(d.value(QStringLiteral("keyCode")), flags);
+    m_keyCombo = KeyCombo{_filteredCocoaFlags(stored.flags), stored.code};
     m_hasKeyChars = d.contains(QStringLiteral("keyChars"));
     if (m_hasKeyChars) {
         m_keyChars = d.value(QStringLiteral("keyChars")).toString();
@@ -387,10 +473,11 @@ QVariantMap KRRecorderCell::encodeWithCoder() const {
 
 void KRRecorderCell::initWithCoder(const QVariantMap& c) {
     m_autosaveName = c.value(QStringLiteral("autosaveName")).toString();
-    m_keyCombo.code = int16_t(c.value(QStringLiteral("keyComboCode"), -1).toLongLong());
-    m_keyCombo.flags = c.value(QStringLiteral("keyComboFlags")).toULongLong();
-    m_allowedFlags = c.value(QStringLiteral("allowedFlags"), qulonglong(DefaultAllowedFlags)).toULongLong();
-    m_requiredFlags = c.value(QStringLiteral("requiredFlags")).toULongLong();
+    m_keyCombo = KRKeyComboFromValues(c.value(QStringLiteral("keyComboCode"), -1),
+                                      c.value(QStringLiteral("keyComboFlags"), qulonglong(0)));
+    m_allowedFlags =
+        KRModifierFlagsFromValue(c.value(QStringLiteral("allowedFlags"))).value_or(DefaultAllowedFlags);
+    m_requiredFlags = KRModifierFlagsFromValue(c.value(QStringLiteral("requiredFlags"))).value_or(0);
     m_hasKeyChars = c.contains(QStringLiteral("keyChars"));
     m_keyChars = c.value(QStringLiteral("keyChars")).toString();
     m_keyCharsIgnoringModifiers = c.value(QStringLiteral("keyCharsIgnoringModifiers")).toString();

@@ -15,6 +15,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class QPainter;
 
@@ -26,6 +27,14 @@ struct KeyCombo {
     bool operator==(const KeyCombo&) const = default;
 };
 Q_DECLARE_METATYPE(KeyCombo)
+
+// A combination from stored or bound values (autosave, archive, a binding).
+// The key code must be a whole number from 0 to 32767 and the mask a whole
+// number from 0 to 2^64 - 1; anything else (text, fractions, negatives, huge
+// or non-finite numbers) gives the empty combination.
+KeyCombo KRKeyComboFromValues(const QVariant& keyCode, const QVariant& modifierFlags);
+// A stored modifier mask, or nothing when it is not a whole number in range.
+std::optional<uint64_t> KRModifierFlagsFromValue(const QVariant& value);
 
 class KRRecorderCell;
 
@@ -112,6 +121,8 @@ public:
     bool isAnimatingTowardsRecording() const { return m_towardsRecording; }
     double transitionProgress() const { return m_transitionProgress; }
     bool holdsKeyboardGrab() const { return m_keyboardGrabbed; }
+    // A refusal alert is up: it borrows the focus, and recording goes on after it.
+    bool isPresentingAlert() const { return m_presentingAlert; }
     QColor recordingGradientStart() const { return m_gradientStart; }
     QColor recordingGradientEnd() const { return m_gradientEnd; }
 
@@ -158,6 +169,7 @@ signals:
 private:
     void redisplay();
     void notifyDelegate();
+    void flagRulesChanged();
     uint64_t currentFlags() const;
     QPointF currentMouseLocation() const;
     QRectF bounds() const;
@@ -165,6 +177,8 @@ private:
     void drawStyle1(QPainter& p, const QRectF& frame);
     QString recordingText() const;
     QString removeImageName() const;
+    bool takeKeyboard();
+    void releaseKeyboard();
 
     KeyCombo m_keyCombo;
     bool m_hasKeyChars = false;
@@ -191,6 +205,7 @@ private:
     KRRecorderCellDelegate* m_delegate = nullptr;  // not owned
     bool m_globalHotKeys = false;
     bool m_keyboardGrabbed = false;
+    bool m_presentingAlert = false;
     QPointer<QWidget> m_view;
     QTimer m_tickTimer;
 };

@@ -78,7 +78,7 @@ void KRRecorderControl::setObjectValue(const QVariant& value) {
         const QVariant code = d.value(QStringLiteral("keyCode"));
         const QVariant flags = d.value(QStringLiteral("modifierFlags"));
         if (isNumeric(code) && isNumeric(flags)) {
-            setKeyCombo(KeyCombo{flags.toULongLong(), code.toLongLong()});
+            setKeyCombo(KRKeyComboFromValues(code, flags));
             return;
         }
     }
@@ -182,8 +182,11 @@ void KRRecorderControl::focusInEvent(QFocusEvent*) {
 }
 
 void KRRecorderControl::focusOutEvent(QFocusEvent*) {
-    // Our own keyboard grab does not move focus away.
-    if (m_cell->holdsKeyboardGrab() && isVisible()) return;
+    // The refusal alert gives the focus back when dismissed. Any other loss of
+    // focus (another field clicked, the window left) ends recording and so
+    // releases the keyboard.
+    if (m_cell->isPresentingAlert())
+        return;
     if (m_cell->resignFirstResponder()) update();
 }
 

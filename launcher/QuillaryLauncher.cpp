@@ -13,9 +13,28 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+static void logRelaunchFailure(const QString& mainPath, const QString& error)
+{
+    QString url = QUrl::fromLocalFile(mainPath).toString();
+    if (!url.endsWith(QLatin1Char('/')))
+        url += QLatin1Char('/');
+    platform::log(
+        QStringLiteral("Couldn't relaunch app: %1 Error: %2, %3").arg(url, error, QStringLiteral("{}")));
+}
+
 void AppDelegate::applicationDidFinishLaunching() {
     // The launcher sits at <app>/Contents/Library/LoginItems/<launcher>.
-    const QString mainPath = QVRBundlePaths::removingLastPathComponents(m_workspace.mainBundlePath(), 4);
+    const QString bundle = m_workspace.mainBundlePath();
+    const QString mainPath = QVRBundlePaths::removingLastPathComponents(bundle, 4);
+    if (!mainPath.isEmpty() && !QVRBundlePaths::isLoginItemBundlePath(bundle)) {
+        // Outside that layout "four levels up" is some folder, often "/", which
+        // any process's executable three levels up also gives: nothing runs
+        // from it and nothing is started from it.
+        logRelaunchFailure(mainPath, QStringLiteral("The launcher is not inside the application's "
+                                                    "Contents/Library/LoginItems folder."));
+        m_workspace.terminate();
+        return;
+    }
     bool running = false;
     for (const QString& path : m_workspace.runningApplicationBundlePaths()) {
         if (path == mainPath) {
@@ -25,12 +44,21 @@ void AppDelegate::applicationDidFinishLaunching() {
     }
     if (!running && !mainPath.isEmpty()) {
         QString error;
-        if (!m_workspace.launchApplication(mainPath, &error)) {
-            const QString url = QUrl::fromLocalFile(mainPath).toString() + QLatin1Char('/');
-            platform::log(QStringLiteral("Couldn't relaunch app: %1 Error: %2, %3").arg(url, error, QStringLiteral("{}")));
-        }
+        if (!m_workspace.launchApplication(mainPath, &error))
+            logRelaunchFailure(mainPath, error);
     }
     m_workspace.terminate();
+}
+
+bool QVRBundlePaths::isLoginItemBundlePath(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    const QStringList parts = QDir::cleanPath(path).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    // <app>/Contents/Library/LoginItems/<launcher>, with a real folder as <app>.
+    return parts.size() >= 5 && parts.at(parts.size() - 2) == QLatin1String("LoginItems") &&
+           parts.at(parts.size() - 3) == QLatin1String("Library") &&
+           parts.at(parts.size() - 4) == QLatin1String("Contents");
 }
 
 QString QVRBundlePaths::removingLastPathComponents(const QString& path, int count) {

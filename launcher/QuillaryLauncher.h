@@ -34,6 +34,8 @@ private:
 namespace QVRBundlePaths {
 // `path` without its last component, `count` times (never above "/").
 QString removingLastPathComponents(const QString& path, int count);
+// Whether `path` is a bundle at <app>/Contents/Library/LoginItems/<name>.
+bool isLoginItemBundlePath(const QString& path);
 // The bundle holding an executable at <bundle>/Contents/MacOS/<name>.
 QString bundlePathForExecutable(const QString& executable);
 // The executable inside a bundle: its Info.plist's CFBundleExecutable, else

@@ -41,7 +41,7 @@ struct KeyInfo {
     bool pad;                // shown as "Pad %@"
 };
 
-// The spec-code table: every key this program can name.
+// The key-code table: every key this program can name.
 const KeyInfo* keyInfoForCode(int code);
 const KeyInfo* keyInfoForXkbName(const char* name);
 // All entries (ordinary, special, pad), in table order.

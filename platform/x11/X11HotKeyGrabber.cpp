@@ -6,6 +6,7 @@
 #include "platform/x11/X11Connection.h"
 
 #include <QCoreApplication>
+#include <QThread>
 #include <cstdlib>
 #include <vector>
 #include <xcb/xcb.h>
@@ -49,11 +50,18 @@ X11HotKeyGrabber::X11HotKeyGrabber(xcb_connection_t* connection, KeyboardLayout*
         m_pending.reset();
         released(pending.first, pending.second);
     });
-    if (QCoreApplication::instance()) {
-        QCoreApplication::instance()->installNativeEventFilter(this);
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+        // X events arrive on the main thread, whichever thread first reached
+        // the registry: the release timer and the event filter live there.
+        m_pendingTimer.moveToThread(app->thread());
+        if (QThread::currentThread() == app->thread())
+            app->installNativeEventFilter(this);
+        else
+            QMetaObject::invokeMethod(
+                &m_pendingTimer, [this, app] { app->installNativeEventFilter(this); }, Qt::QueuedConnection);
         // Qt closes its connection with the application; a registry that
         // outlives it (a function-local static) must not touch it afterwards.
-        QObject::connect(QCoreApplication::instance(), &QObject::destroyed, &m_pendingTimer, [this] {
+        QObject::connect(app, &QObject::destroyed, &m_pendingTimer, [this] {
             m_connection = nullptr;
             m_grabs.clear();
             m_pending.reset();

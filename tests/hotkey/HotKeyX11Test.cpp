@@ -11,12 +11,17 @@
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11HotKeyGrabber.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
-#include <QElapsedTimer>
+#include <QLineEdit>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
+#include <QThread>
+#include <QVBoxLayout>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <thread>
 #include <xcb/xcb.h>
 
 namespace KF = platform::KeyFlags;
@@ -27,13 +32,70 @@ void xdotool(const QStringList& args) {
     ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), args), 0) << args.join(u' ').toStdString();
 }
 
-template <typename F>
-bool waitFor(F condition, int ms = 3000) {
-    QElapsedTimer t;
-    t.start();
-    while (!condition() && t.elapsed() < ms) QTest::qWait(20);
+// Waits for something the X server or a timer brings, in a bounded number of
+// short event-processing steps.
+template <typename F> bool waitFor(F condition)
+{
+    for (int i = 0; i < 300 && !condition(); ++i)
+        QTest::qWait(10);
     return condition();
 }
+
+// A round trip through the X server: a message sent to ourselves comes back
+// after every event the server made before it, so once it is handled, so are
+// they. Proves that a key pressed earlier did nothing, without sleeping.
+class ServerRoundTrip : public QAbstractNativeEventFilter
+{
+public:
+    ServerRoundTrip() : m_connection(platform::x11::connection())
+    {
+        m_window = xcb_generate_id(m_connection);
+        xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, m_window,
+                          platform::x11::rootWindow(m_connection), 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                          XCB_COPY_FROM_PARENT, 0, nullptr);
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+    ~ServerRoundTrip() override
+    {
+        QCoreApplication::instance()->removeNativeEventFilter(this);
+        xcb_destroy_window(m_connection, m_window);
+        xcb_flush(m_connection);
+    }
+    bool run()
+    {
+        xcb_client_message_event_t ev{};
+        ev.response_type = XCB_CLIENT_MESSAGE;
+        ev.format = 32;
+        ev.window = m_window;
+        ev.type = XCB_ATOM_INTEGER;
+        ev.data.data32[0] = ++m_sent;
+        xcb_send_event(m_connection, 0, m_window, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char*>(&ev));
+        xcb_flush(m_connection);
+        for (int i = 0; i < 1000 && m_seen != m_sent; ++i)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        return m_seen == m_sent;
+    }
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override
+    {
+        if (type != "xcb_generic_event_t")
+            return false;
+        auto* ev = static_cast<xcb_generic_event_t*>(message);
+        if ((ev->response_type & 0x7f) != XCB_CLIENT_MESSAGE)
+            return false;
+        auto* cm = reinterpret_cast<xcb_client_message_event_t*>(ev);
+        if (cm->window != m_window)
+            return false;
+        m_seen = cm->data.data32[0];
+        return true;
+    }
+
+private:
+    xcb_connection_t* m_connection;
+    xcb_window_t m_window = 0;
+    uint32_t m_sent = 0;
+    uint32_t m_seen = 0;
+};
 
 struct X11 : ::testing::Test {
     void SetUp() override {
@@ -54,12 +116,13 @@ TEST_F(X11, RegisteredCombinationFiresOnceOnReleaseUntilUnregistered) {
     });
     ASSERT_TRUE(hk);
 
+    ServerRoundTrip roundTrip;
     xdotool({"keydown", "ctrl+alt+k"});
-    QTest::qWait(300);
+    ASSERT_TRUE(roundTrip.run());
     EXPECT_EQ(runs, 0) << "ran on press";
     xdotool({"keyup", "ctrl+alt+k"});
     EXPECT_TRUE(waitFor([&] { return runs == 1; }));
-    QTest::qWait(200);
+    ASSERT_TRUE(roundTrip.run());
     EXPECT_EQ(runs, 1);
 
     // Num Lock on: still the same hot key.
@@ -79,7 +142,7 @@ TEST_F(X11, RegisteredCombinationFiresOnceOnReleaseUntilUnregistered) {
 
     center.unregisterHotKey(*hk);
     xdotool({"key", "ctrl+alt+k"});
-    QTest::qWait(300);
+    ASSERT_TRUE(roundTrip.run());
     EXPECT_EQ(runs, 3);
 }
 
@@ -151,11 +214,127 @@ TEST_F(X11, RecordingThroughTheControlStoresTheCombinationAndShowsIt) {
     EXPECT_TRUE(waitFor([&] { return control.keyCombo() == KeyCombo{0x180000, 40}; }));
     EXPECT_EQ(control.keyComboString(), QStringLiteral("⌥⌘K"));
     EXPECT_FALSE(control.cell()->isRecording());
-    QTest::qWait(200);
+    // The press went to the recorder's grab, so the release cannot fire the
+    // hot key either; once the server's events are handled, nothing ran.
+    ASSERT_TRUE(ServerRoundTrip().run());
     EXPECT_EQ(globalRuns, 0) << "the global shortcut acted while recording";
     EXPECT_TRUE(refusals.isEmpty()) << refusals.join(u' ').toStdString();
     KRRecorderCell::setAlertPresenter({});
     center.unregisterHotKey(*global);
+}
+
+namespace {
+// The outcome of another client asking for the whole keyboard.
+uint8_t grabKeyboardFromAnotherClient(xcb_connection_t* other)
+{
+    auto* reply =
+        xcb_grab_keyboard_reply(other,
+                                xcb_grab_keyboard(other, 0, platform::x11::rootWindow(other),
+                                                  XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+                                nullptr);
+    const uint8_t status = reply ? reply->status : 0xff;
+    std::free(reply);
+    return status;
+}
+
+// Gives the keyboard back and waits until the server has done so: requests
+// from different clients are not ordered otherwise.
+void releaseKeyboardFromAnotherClient(xcb_connection_t* other)
+{
+    xcb_ungrab_keyboard(other, XCB_CURRENT_TIME);
+    std::free(xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr));
+    xcb_disconnect(other);
+}
+} // namespace
+
+TEST_F(X11, RecorderRefusesToRecordWhenAnotherClientHoldsTheKeyboard)
+{
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(other));
+    ASSERT_EQ(grabKeyboardFromAnotherClient(other), XCB_GRAB_STATUS_SUCCESS);
+
+    KRRecorderControl control;
+    control.setCanCaptureGlobalHotKeys(true);
+    control.setFrame(QRect(100, 100, 200, 22));
+    control.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&control));
+    control.setFocus();
+    int beeps = 0;
+    QObject::connect(control.cell(), &KRRecorderCell::beeped, [&] { ++beeps; });
+    QStringList logged;
+    platform::setLogSink([&](const QString& l) { logged << l; });
+    QTest::keyClick(&control, Qt::Key_Space); // straight to the widget: the other client has the keyboard
+    platform::setLogSink({});
+    // Recording without the grab would let our own global shortcut act
+    // instead of being recorded: it is refused, and says why.
+    EXPECT_FALSE(control.cell()->holdsKeyboardGrab());
+    EXPECT_FALSE(control.cell()->isRecording());
+    EXPECT_EQ(QWidget::keyboardGrabber(), nullptr);
+    EXPECT_EQ(beeps, 1);
+    ASSERT_EQ(logged.size(), 1);
+    EXPECT_TRUE(logged[0].contains(QStringLiteral("another application holds the keyboard")));
+
+    // Once the keyboard is free, recording takes it.
+    releaseKeyboardFromAnotherClient(other);
+    QTest::keyClick(&control, Qt::Key_Space);
+    EXPECT_TRUE(control.cell()->isRecording());
+    EXPECT_TRUE(control.cell()->holdsKeyboardGrab());
+    QTest::keyClick(&control, Qt::Key_Escape);
+    EXPECT_FALSE(control.cell()->holdsKeyboardGrab());
+}
+
+TEST_F(X11, ClickingAnotherFieldWhileRecordingFreesTheKeyboard)
+{
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* recorder = new KRRecorderControl;
+    auto* field = new QLineEdit;
+    layout->addWidget(recorder);
+    layout->addWidget(field);
+    recorder->setCanCaptureGlobalHotKeys(true);
+    window.move(100, 100);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    recorder->setFocus();
+
+    xdotool({"key", "space"});
+    ASSERT_TRUE(waitFor([&] { return recorder->cell()->isRecording(); }));
+    ASSERT_TRUE(recorder->cell()->holdsKeyboardGrab());
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(other));
+    EXPECT_EQ(grabKeyboardFromAnotherClient(other), XCB_GRAB_STATUS_ALREADY_GRABBED);
+
+    const QPoint target = field->mapToGlobal(field->rect().center());
+    xdotool({"mousemove", QString::number(target.x()), QString::number(target.y()), "click", "1"});
+    EXPECT_TRUE(waitFor([&] { return field->hasFocus(); }));
+    EXPECT_FALSE(recorder->cell()->isRecording());
+    EXPECT_FALSE(recorder->cell()->holdsKeyboardGrab());
+    EXPECT_EQ(QWidget::keyboardGrabber(), nullptr);
+    ASSERT_TRUE(ServerRoundTrip().run());
+    EXPECT_EQ(grabKeyboardFromAnotherClient(other), XCB_GRAB_STATUS_SUCCESS)
+        << "the X keyboard is still held";
+    releaseKeyboardFromAnotherClient(other);
+}
+
+TEST_F(X11, RegistryFirstMadeOnAWorkerThreadFiresOnTheMainThread)
+{
+    std::unique_ptr<ZQHotKeyCenter> center;
+    std::thread worker(
+        [&] { center = std::make_unique<ZQHotKeyCenter>(std::make_unique<platform::X11HotKeyGrabber>()); });
+    worker.join();
+    int runs = 0;
+    bool onMainThread = false;
+    auto hk =
+        center->registerHotKeyWithKeyCode(40, KF::Command | KF::Shift, [&](const platform::HotKeyEvent&) {
+            ++runs;
+            onMainThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+        });
+    ASSERT_TRUE(hk);
+    xdotool({"key", "ctrl+shift+k"});
+    EXPECT_TRUE(waitFor([&] { return runs == 1; }));
+    EXPECT_TRUE(onMainThread);
+    center.reset();
 }
 
 TEST_F(X11, KeyTextsFollowTheServersLayout) {

@@ -8,8 +8,12 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
+#include <limits>
 
 using namespace platform;
 namespace KF = platform::KeyFlags;
@@ -157,6 +161,81 @@ TEST_F(Recorder, EventWithoutCharactersBeepsAndEnds) {
     EXPECT_EQ(cell.keyCombo().code, -1);
 }
 
+TEST_F(Recorder, KeyWithoutANameIsNeverRefusedWithAnEmptyName)
+{
+    int beeps = 0;
+    QObject::connect(&cell, &KRRecorderCell::beeped, [&] { ++beeps; });
+    // F20, where keymaps put the microphone-mute key: a key with a name.
+    startRecording();
+    EXPECT_TRUE(cell.performKeyEquivalent(key(90, KF::Command)));
+    EXPECT_TRUE(alerts.empty()) << alerts.front().localizedDescription.toStdString();
+    EXPECT_EQ(cell.keyCombo(), (KeyCombo{KF::Command | KF::Function, 90}));
+    EXPECT_EQ(cell.keyComboString(), QStringLiteral("⌘F20"));
+    // A key this layout gives no name: a beep, not an alert naming nothing.
+    startRecording();
+    KeyEventInfo nameless = key(40, KF::Command);
+    nameless.code = 127;
+    EXPECT_TRUE(cell.performKeyEquivalent(nameless));
+    EXPECT_TRUE(alerts.empty()) << alerts.front().localizedDescription.toStdString();
+    EXPECT_EQ(beeps, 1);
+    EXPECT_FALSE(cell.isRecording());
+    EXPECT_EQ(cell.keyCombo().code, 90);
+}
+
+TEST_F(Recorder, StoredValuesOutOfRangeReadAsTheEmptyCombination)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct
+    {
+        QVariant code, flags;
+        KeyCombo expected;
+    } rows[] = {
+        {1e30, -5.5, {}},
+        {40.5, qulonglong(KF::Command), {}},
+        {-3, qulonglong(KF::Command), {}},
+        {0x8000, qulonglong(KF::Command), {}},
+        {qulonglong(40) << 40, qulonglong(KF::Command), {}},
+        {nan, qulonglong(KF::Command), {}},
+        {40, inf, {}},
+        {40, -1, {}},
+        {40, 1.8446744073709552e19, {}}, // 2^64: no mask is that large
+        {40, QStringLiteral("1048576"), {}},
+        {40.0, double(KF::Command), {KF::Command, 40}},
+        {qulonglong(40), qulonglong(KF::Command | KF::Option), {KF::Command | KF::Option, 40}},
+        {short(12), int(KF::Shift), {KF::Shift, 12}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.code.toString().toStdString() + " / " + r.flags.toString().toStdString());
+        const bool empty = r.expected == KeyCombo{};
+        // A binding.
+        KRRecorderControl bound;
+        bound.setKeyCombo({KF::Command, 8});
+        bound.setObjectValue(QVariantMap{{"keyCode", r.code}, {"modifierFlags", r.flags}});
+        EXPECT_EQ(bound.keyCombo(), r.expected);
+        EXPECT_EQ(bound.keyComboString().isNull(), empty) << bound.keyComboString().toStdString();
+        // Autosave.
+        UserDefaults::standard().set(QStringLiteral("KeyRecorder Hostile"), QVariant());
+        UserDefaults::standard().set(QStringLiteral("KeyRecorder Hostile"),
+                                     QVariantMap{{"keyCode", r.code}, {"modifierFlags", r.flags}});
+        KRRecorderCell saved;
+        saved.setAutosaveName(QStringLiteral("Hostile"));
+        saved._loadKeyCombo();
+        EXPECT_EQ(saved.keyCombo(), r.expected);
+        // The archive.
+        KRRecorderCell archived;
+        archived.initWithCoder(QVariantMap{{"keyComboCode", r.code}, {"keyComboFlags", r.flags}});
+        EXPECT_EQ(archived.keyCombo(), r.expected);
+    }
+    // The hot-key form of the mask, too.
+    UserDefaults::standard().set(QStringLiteral("KeyRecorder Hostile"),
+                                 QVariantMap{{"keyCode", 3}, {"modifiers", -5.5}});
+    KRRecorderCell carbon;
+    carbon.setAutosaveName(QStringLiteral("Hostile"));
+    carbon._loadKeyCombo();
+    EXPECT_EQ(carbon.keyCombo(), KeyCombo{});
+}
+
 TEST_F(Recorder, AutosaveWritesBothMaskFormsAndReadsThemBack) {
     cell.setAutosaveName(QStringLiteral("RoundTrip"));
     startRecording();
@@ -294,6 +373,54 @@ TEST_F(Control, RefusalAlertGetsTheKeyboardAndRecordingKeepsIt) {
     EXPECT_EQ(QWidget::keyboardGrabber(), &control);
     QTest::keyClick(&control, Qt::Key_Escape);
     EXPECT_EQ(QWidget::keyboardGrabber(), nullptr);
+}
+
+namespace {
+// Dismisses the application's own modal alert as soon as it is up, the way a
+// person pressing its button would; gives up after a bounded number of looks.
+struct AlertDismisser : QObject
+{
+    int shown = 0;
+    int looks = 0;
+    QTimer timer;
+    AlertDismisser()
+    {
+        timer.setInterval(10);
+        connect(&timer, &QTimer::timeout, this, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box && box->isVisible()) {
+                ++shown;
+                box->buttons().value(0)->click();
+            } else if (++looks > 500) {
+                timer.stop();
+            }
+        });
+        timer.start();
+    }
+};
+} // namespace
+
+TEST_F(Control, RecordingGoesOnAfterTheRealRefusalAlertIsDismissed)
+{
+    KRRecorderCell::setAlertPresenter({});
+    for (const bool grab : {false, true}) {
+        SCOPED_TRACE(grab ? "with the keyboard grab" : "without a grab");
+        control.setCanCaptureGlobalHotKeys(grab);
+        control.activateWindow();
+        control.setFocus();
+        delegate.claim = true;
+        QTest::keyClick(&control, Qt::Key_Space);
+        ASSERT_TRUE(control.cell()->isRecording());
+        AlertDismisser dismisser;
+        QTest::keyClick(&control, Qt::Key_K, Qt::ControlModifier);
+        EXPECT_EQ(dismisser.shown, 1);
+        EXPECT_TRUE(control.cell()->isRecording());
+        delegate.claim = false;
+        QTest::keyClick(&control, Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
+        EXPECT_EQ(control.keyCombo(), (KeyCombo{0x180000, 40}));
+        EXPECT_FALSE(control.cell()->isRecording());
+        control.setKeyCombo({0, -1});
+    }
 }
 
 TEST_F(Control, HidingWhileRecordingReleasesTheKeyboard) {

@@ -58,21 +58,34 @@ void writeFile(const QString& path, const QByteArray& contents, QFile::Permissio
 }  // namespace
 
 TEST(Launcher, LaunchDecision) {
+    const QString failed = QStringLiteral(
+        "Couldn't relaunch app: file:///opt/q/lib/quillary/Quillary.app/ Error: no such application, {}");
+    const QString outside = QStringLiteral(
+        " Error: The launcher is not inside the application's Contents/Library/LoginItems folder., {}");
     struct Case {
         const char* label;
         QString bundle;
         QList<QString> running;
         bool launchSucceeds;
         QStringList expectLaunched;
-        bool expectLog;
+        QString expectLog; // empty: nothing logged
     };
     const Case cases[] = {
-        {"already running from this bundle", kLauncherBundle, {"/usr/lib/x", kApp}, true, {}, false},
-        {"a copy runs elsewhere", kLauncherBundle, {"/home/u/Quillary.app"}, true, {kApp}, false},
-        {"trailing slash is another string", kLauncherBundle, {kApp + "/"}, true, {kApp}, false},
-        {"nothing runs", kLauncherBundle, {}, true, {kApp}, false},
-        {"launch fails", kLauncherBundle, {}, false, {kApp}, true},
-        {"no bundle path", QString(), {QString()}, true, {}, false},
+        {"already running from this bundle", kLauncherBundle, {"/usr/lib/x", kApp}, true, {}, {}},
+        {"a copy runs elsewhere", kLauncherBundle, {"/home/u/Quillary.app"}, true, {kApp}, {}},
+        {"trailing slash is another string", kLauncherBundle, {kApp + "/"}, true, {kApp}, {}},
+        {"nothing runs", kLauncherBundle, {}, true, {kApp}, {}},
+        {"launch fails", kLauncherBundle, {}, false, {kApp}, failed},
+        {"no bundle path", QString(), {QString()}, true, {}, {}},
+        // Copied alone into a folder: its bundle and "four levels up" are both
+        // "/", as is any /usr/bin program's bundle.
+        {"launcher alone in a folder", "/", {"/"}, true, {}, "Couldn't relaunch app: file:///" + outside},
+        {"launcher outside the login items",
+         "/opt/q/a/b/c/Quillary-Launcher.app",
+         {},
+         true,
+         {},
+         "Couldn't relaunch app: file:///opt/q/" + outside},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -83,13 +96,7 @@ TEST(Launcher, LaunchDecision) {
         const QStringList log = captureLog([&] { AppDelegate(workspace).applicationDidFinishLaunching(); });
         EXPECT_EQ(workspace.launched, c.expectLaunched);
         EXPECT_EQ(workspace.terminated, 1);
-        if (c.expectLog) {
-            ASSERT_EQ(log.size(), 1);
-            EXPECT_EQ(log[0], QStringLiteral("Couldn't relaunch app: file:///opt/q/lib/quillary/Quillary.app/ Error: "
-                                             "no such application, {}"));
-        } else {
-            EXPECT_TRUE(log.isEmpty());
-        }
+        EXPECT_EQ(log.join(u'\n').toStdString(), c.expectLog.toStdString());
     }
 }
 
@@ -149,6 +156,29 @@ TEST(Launcher, ProgramStartsTheApplicationFourLevelsUp) {
     QFile started(marker);
     ASSERT_TRUE(started.open(QIODevice::ReadOnly));
     EXPECT_EQ(started.readAll(), QByteArray("started\n"));
+}
+
+// The real program copied alone into an empty folder, while a program from
+// /usr/bin (whose "bundle" is "/" too) runs: it must not take that for the
+// application, and says that it could not start it.
+TEST(Launcher, ProgramAloneInAFolderStartsNothingAndSaysSo)
+{
+    QTemporaryDir root;
+    const QString launcher = root.filePath(QStringLiteral("Quillary-Launcher"));
+    ASSERT_TRUE(QFile::copy(qEnvironmentVariable("QUILLARY_LAUNCHER"), launcher));
+    QProcess shallow; // waits on its input until closed
+    shallow.start(QStringLiteral("/usr/bin/cat"), {});
+    ASSERT_TRUE(shallow.waitForStarted());
+
+    QProcess run;
+    run.start(launcher, {});
+    ASSERT_TRUE(run.waitForFinished(20000));
+    EXPECT_EQ(run.exitCode(), 0);
+    const QString err = QString::fromUtf8(run.readAllStandardError());
+    EXPECT_TRUE(err.startsWith(QStringLiteral("Couldn't relaunch app: file:/// Error: ")))
+        << err.toStdString();
+    shallow.closeWriteChannel();
+    EXPECT_TRUE(shallow.waitForFinished(20000));
 }
 
 TEST(LoginItems, ExecArgumentQuoting) {
