@@ -16,18 +16,19 @@ QEasingCurve bezier(qreal x1, qreal y1, qreal x2, qreal y2)
     return curve;
 }
 
-// The widget property naming the alpha animation that currently owns the
-// widget's alpha; older ones see they are no longer it and stop applying.
+// The widget property holding the number of the latest alpha animation
+// started for it; older ones see they are no longer it and stop applying.
 constexpr char kAlphaAnimation[] = "quillaryAlphaAnimation";
+quint64 g_lastAlphaAnimation = 0;
 
 bool opaque(qreal alpha)
 {
     return alpha >= 1.0 - 1e-4;
 }
 
-bool owns(const QWidget* widget, const QObject* animation)
+bool owns(const QWidget* widget, quint64 number)
 {
-    return widget->property(kAlphaAnimation).value<QObject*>() == animation;
+    return widget->property(kAlphaAnimation).toULongLong() == number;
 }
 
 using Setter = void (*)(QWidget*, qreal);
@@ -43,7 +44,7 @@ qreal windowAlpha(const QWidget* window)
 }
 
 QVariantAnimation* makeAlphaAnimation(QWidget* widget, qreal alpha, int durationMs, const QEasingCurve& curve,
-                                      Getter get, Setter set)
+                                      Getter get, Setter set, quint64 number)
 {
     alpha = qBound<qreal>(0, alpha, 1);
     auto* animation = new QVariantAnimation;
@@ -53,17 +54,15 @@ QVariantAnimation* makeAlphaAnimation(QWidget* widget, qreal alpha, int duration
     animation->setEasingCurve(curve);
     QPointer<QWidget> target(widget);
     QObject::connect(animation, &QVariantAnimation::valueChanged, animation,
-                     [target, animation, set](const QVariant& value) {
-                         if (target && owns(target, animation))
+                     [target, number, set](const QVariant& value) {
+                         if (target && owns(target, number))
                              set(target, value.toReal());
                      });
-    QObject::connect(animation, &QAbstractAnimation::finished, animation, [target, animation, alpha, set] {
-        if (!target || !owns(target, animation))
-            return;
-        target->setProperty(kAlphaAnimation, QVariant());
-        set(target, alpha);
+    QObject::connect(animation, &QAbstractAnimation::finished, animation, [target, number, alpha, set] {
+        if (target && owns(target, number))
+            set(target, alpha);
     });
-    widget->setProperty(kAlphaAnimation, QVariant::fromValue<QObject*>(animation));
+    widget->setProperty(kAlphaAnimation, QVariant::fromValue(number));
     return animation;
 }
 
@@ -110,15 +109,19 @@ AnimationGroup::~AnimationGroup() = default;
 
 void AnimationGroup::animateAlpha(QWidget* widget, qreal alpha)
 {
-    auto* animation = makeAlphaAnimation(widget, alpha, m_duration, m_curve, &widgetAlpha, &setWidgetAlpha);
-    m_alphaTargets.push_back({widget, animation});
+    const quint64 number = ++g_lastAlphaAnimation;
+    auto* animation =
+        makeAlphaAnimation(widget, alpha, m_duration, m_curve, &widgetAlpha, &setWidgetAlpha, number);
+    m_alphaTargets.push_back({widget, number});
     m_group->addAnimation(animation);
 }
 
 void AnimationGroup::animateWindowAlpha(QWidget* window, qreal alpha)
 {
-    auto* animation = makeAlphaAnimation(window, alpha, m_duration, m_curve, &windowAlpha, &setWindowAlpha);
-    m_alphaTargets.push_back({window, animation});
+    const quint64 number = ++g_lastAlphaAnimation;
+    auto* animation =
+        makeAlphaAnimation(window, alpha, m_duration, m_curve, &windowAlpha, &setWindowAlpha, number);
+    m_alphaTargets.push_back({window, number});
     m_group->addAnimation(animation);
 }
 
@@ -135,11 +138,8 @@ void AnimationGroup::animateGeometry(QWidget* widget, const QRect& geometry)
 bool AnimationGroup::superseded() const
 {
     for (const AlphaTarget& t : m_alphaTargets) {
-        if (t.widget) {
-            const QObject* owner = t.widget->property(kAlphaAnimation).value<QObject*>();
-            if (owner && owner != t.animation)
-                return true;
-        }
+        if (t.widget && !owns(t.widget, t.number))
+            return true;
     }
     return false;
 }
@@ -148,7 +148,6 @@ void AnimationGroup::start(std::function<void()> completion)
 {
     m_completion = std::move(completion);
     connect(m_group, &QAbstractAnimation::finished, this, [this] {
-        // A newer animation still owns one of the alphas: this group lost it.
         const bool skip = m_skipWhenSuperseded && superseded();
         auto completion = std::move(m_completion);
         deleteLater();

@@ -54,7 +54,7 @@ private:
     struct AlphaTarget
     {
         QPointer<QWidget> widget;
-        QObject* animation;
+        quint64 number;
     };
     QParallelAnimationGroup* m_group;
     int m_duration;

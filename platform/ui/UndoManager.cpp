@@ -319,15 +319,19 @@ void UndoManager::dropOldestProxies(std::vector<Group>& stack, QObject* key, int
 
 void UndoManager::syncDocument(QTextDocument* document)
 {
+    // The document's undo count is exact; its redo count is not (it lags after
+    // an undo of merged typing), so the redo side only checks availability.
     bool dropped = false;
-    const int undoExtra = countProxies(m_undo, document) - document->availableUndoSteps();
+    const int undoProxies = countProxies(m_undo, document);
+    const int undoExtra =
+        document->isUndoAvailable() ? undoProxies - document->availableUndoSteps() : undoProxies;
     if (undoExtra > 0) {
         dropOldestProxies(m_undo, document, undoExtra);
         dropped = true;
     }
-    const int redoExtra = countProxies(m_redo, document) - document->availableRedoSteps();
-    if (redoExtra > 0) {
-        dropOldestProxies(m_redo, document, redoExtra);
+    const int redoProxies = countProxies(m_redo, document);
+    if (redoProxies > 0 && !document->isRedoAvailable()) {
+        dropOldestProxies(m_redo, document, redoProxies);
         dropped = true;
     }
     if (dropped)
