@@ -1,6 +1,8 @@
 #include "platform/ui/UndoManager.h"
 
+#include <QKeyEvent>
 #include <QTextDocument>
+#include <QWidget>
 
 #include <algorithm>
 
@@ -245,6 +247,33 @@ void UndoManager::detachDocument(QTextDocument* document)
     removeTarget(m_redo, document);
     m_documents.remove(document);
     emit changed();
+}
+
+void UndoManager::routeUndoKeys(QWidget* editor)
+{
+    if (editor)
+        editor->installEventFilter(this);
+}
+
+bool UndoManager::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress)
+        return QObject::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    const bool undoKey = key->matches(QKeySequence::Undo);
+    const bool redoKey = key->matches(QKeySequence::Redo);
+    if (!undoKey && !redoKey)
+        return QObject::eventFilter(watched, event);
+    if (event->type() == QEvent::ShortcutOverride) {
+        // Claim the key, so it arrives here as a key press.
+        event->accept();
+        return true;
+    }
+    if (undoKey)
+        undo();
+    else
+        redo();
+    return true;
 }
 
 void UndoManager::documentCommandAdded(QTextDocument* document)

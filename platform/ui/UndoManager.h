@@ -9,6 +9,7 @@
 #include <vector>
 
 class QTextDocument;
+class QWidget;
 
 namespace platform {
 
@@ -67,10 +68,17 @@ public:
     // after a note action never merges with typing before it.
     void attachDocument(QTextDocument* document, const QString& actionName = QString());
     void detachDocument(QTextDocument* document);
+    // Sends the editor's undo and redo keys (Ctrl+Z, Ctrl+Shift+Z, Ctrl+Y) to
+    // this manager. A text editor would otherwise undo its document directly,
+    // past the note actions registered after the typing.
+    void routeUndoKeys(QWidget* editor);
 
 signals:
     // The stacks or the titles changed.
     void changed();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     enum class State

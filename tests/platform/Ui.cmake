@@ -2,6 +2,7 @@
 quillary_add_test(NAME platform_ui_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/UiTestMain.cpp ${CMAKE_CURRENT_LIST_DIR}/UndoManagerTest.cpp
           ${CMAKE_CURRENT_LIST_DIR}/SwipeTrackerTest.cpp ${CMAKE_CURRENT_LIST_DIR}/AnimationTest.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/StatusItemTest.cpp
   LIBS platform_ui Qt6::Test
   NO_MAIN
   LABELS sanitize)

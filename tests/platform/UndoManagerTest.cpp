@@ -158,6 +158,21 @@ TEST_F(UndoBridge, RedoStackIsClearedByNewTypingOnly)
     EXPECT_FALSE(undo.canRedo());
 }
 
+TEST_F(UndoBridge, EditorsUndoKeyFollowsTheSharedOrder)
+{
+    undo.routeUndoKeys(&editor);
+    type(QStringLiteral("abc"));
+    notes.remove(QStringLiteral("a"));
+    QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier); // the editor alone would drop "abc"
+    EXPECT_TRUE(notes.has(QStringLiteral("a")));
+    EXPECT_EQ(text(), QStringLiteral("abc"));
+    QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text(), QString());
+    QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(text(), QStringLiteral("abc"));
+    EXPECT_EQ(undo.redoMenuItemTitle(), QStringLiteral("Redo Delete"));
+}
+
 TEST(UndoManager, GroupUndoesItsActionsTogetherInReverseOrder)
 {
     UndoManager undo;
