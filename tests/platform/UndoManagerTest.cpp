@@ -229,17 +229,4 @@ TEST(UndoManager, DestroyedDocumentTakesItsProxiesAlong)
     EXPECT_EQ(otherRuns, 1);
 }
 
-TEST(UndoManager, ChangedSignalFollowsTheStacks)
-{
-    UndoManager undo;
-    QObject target;
-    int changes = 0;
-    QObject::connect(&undo, &UndoManager::changed, [&] { ++changes; });
-    undo.registerUndo(&target, [] {});
-    EXPECT_GE(changes, 1);
-    const int before = changes;
-    undo.undo();
-    EXPECT_GT(changes, before);
-}
-
 } // namespace
