@@ -1,0 +1,318 @@
+#include "platform/shell/ApplicationShell.h"
+
+#include "platform/core/Log.h"
+#include "platform/shell/ScriptingHandler.h"
+#include "platform/shell/ShellAdaptors.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QRegularExpression>
+#include <QSessionManager>
+#include <QSocketNotifier>
+#include <QUrl>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+
+ScriptingHandler::~ScriptingHandler() = default;
+
+namespace {
+
+constexpr int kForwardTimeoutMs = 10000;
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+int g_signalPipe[2] = {-1, -1};
+ApplicationShell* g_signalShell = nullptr;
+
+extern "C" void onTerminationSignal(int signal)
+{
+    const int saved = errno;
+    const unsigned char byte = static_cast<unsigned char>(signal);
+    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+} // namespace
+
+ApplicationShell::Arguments ApplicationShell::classifyArguments(const QStringList& operands,
+                                                                const QString& workingDirectory)
+{
+    // A scheme is a letter and then letters, digits, "+", "-" or "."; two
+    // characters at least, so that "C:..." style names stay paths.
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
+    Arguments result;
+    const QDir base(workingDirectory);
+    for (const QString& operand : operands) {
+        if (operand.isEmpty())
+            continue;
+        if (operand.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
+            const QUrl url(operand);
+            if (url.isLocalFile()) {
+                result.files << QDir::cleanPath(url.toLocalFile());
+                continue;
+            }
+        }
+        if (scheme.match(operand).hasMatch() && !QFileInfo::exists(base.absoluteFilePath(operand))) {
+            result.urls << operand;
+            continue;
+        }
+        result.files << QDir::cleanPath(base.absoluteFilePath(operand));
+    }
+    return result;
+}
+
+ApplicationShell::ApplicationShell(QObject* parent, const QString& serviceName)
+    : QObject(parent), m_serviceName(serviceName)
+{
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        m_active = app->applicationState() == Qt::ApplicationActive;
+        connect(app, &QGuiApplication::applicationStateChanged, this,
+                &ApplicationShell::applicationStateChanged);
+#if QT_CONFIG(sessionmanager)
+        connect(app, &QGuiApplication::commitDataRequest, this, &ApplicationShell::commitData,
+                Qt::DirectConnection);
+#endif
+    }
+    if (auto* app = QCoreApplication::instance()) {
+        // Whatever ends the event loop, the application hears of it once.
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] {
+            if (!m_willTerminateSent) {
+                m_willTerminateSent = true;
+                emit willTerminate();
+            }
+        });
+    }
+}
+
+ApplicationShell::~ApplicationShell()
+{
+    if (g_signalShell == this) {
+        struct sigaction action
+        {
+        };
+        action.sa_handler = SIG_DFL;
+        sigemptyset(&action.sa_mask);
+        for (int signal : kSignals)
+            sigaction(signal, &action, nullptr);
+        g_signalShell = nullptr;
+        delete m_signalNotifier;
+        ::close(g_signalPipe[0]);
+        ::close(g_signalPipe[1]);
+        g_signalPipe[0] = g_signalPipe[1] = -1;
+    }
+    if (m_registered) {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        bus.unregisterService(m_serviceName);
+        bus.unregisterObject(QString::fromLatin1(kObjectPath));
+    }
+}
+
+ApplicationShell::InstanceRole ApplicationShell::claimSingleInstance(const QStringList& operands)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        platform::log(QStringLiteral("Quillary: no session bus (%1); running as a lone instance.")
+                          .arg(bus.lastError().message()));
+        return InstanceRole::Alone;
+    }
+    // The object first, so that a second start never finds the name without it.
+    if (!m_busObject) {
+        m_busObject = std::make_unique<QObject>();
+        new ApplicationAdaptor(m_busObject.get(), this);
+        new ScriptingAdaptor(m_busObject.get(), this);
+    }
+    const QString path = QString::fromLatin1(kObjectPath);
+    if (!bus.registerObject(path, m_busObject.get(), QDBusConnection::ExportAdaptors)) {
+        platform::log(
+            QStringLiteral("Quillary: cannot export %1 on the session bus; running as a lone instance.")
+                .arg(path));
+        return InstanceRole::Alone;
+    }
+    QDBusConnectionInterface* names = bus.interface();
+    // Two attempts: an owner that quits between our claim and our call frees the name.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const auto reply = names->registerService(m_serviceName, QDBusConnectionInterface::DontQueueService,
+                                                  QDBusConnectionInterface::DontAllowReplacement);
+        if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered) {
+            m_registered = true;
+            return InstanceRole::Primary;
+        }
+        if (!names->isServiceRegistered(m_serviceName).value())
+            continue;
+        if (forward(operands)) {
+            bus.unregisterObject(path);
+            return InstanceRole::Forwarded;
+        }
+        if (names->isServiceRegistered(m_serviceName).value()) {
+            bus.unregisterObject(path);
+            return InstanceRole::ForwardFailed;
+        }
+    }
+    bus.unregisterObject(path);
+    platform::log(QStringLiteral("Quillary: cannot own %1 on the session bus; running as a lone instance.")
+                      .arg(m_serviceName));
+    return InstanceRole::Alone;
+}
+
+bool ApplicationShell::forward(const QStringList& operands)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const Arguments arguments = classifyArguments(operands, QDir::currentPath());
+    auto call = [&](const char* method, const QVariantList& args) {
+        QDBusMessage message = QDBusMessage::createMethodCall(m_serviceName, QString::fromLatin1(kObjectPath),
+                                                              QString::fromLatin1(kApplicationInterface),
+                                                              QString::fromLatin1(method));
+        message.setArguments(args);
+        const QDBusMessage reply = bus.call(message, QDBus::Block, kForwardTimeoutMs);
+        if (reply.type() == QDBusMessage::ErrorMessage) {
+            platform::log(QStringLiteral("Quillary: the running instance did not take %1: %2")
+                              .arg(QString::fromLatin1(method), reply.errorMessage()));
+            return false;
+        }
+        return true;
+    };
+    if (arguments.urls.isEmpty() && arguments.files.isEmpty())
+        return call("Activate", {});
+    for (const QString& url : arguments.urls) {
+        if (!call("OpenURL", {url}))
+            return false;
+    }
+    if (!arguments.files.isEmpty())
+        return call("OpenFiles", {arguments.files});
+    return true;
+}
+
+void ApplicationShell::setScriptingHandler(ScriptingHandler* handler)
+{
+    m_scripting = handler;
+}
+
+void ApplicationShell::setShouldTerminate(std::function<TerminateReply()> callback)
+{
+    m_shouldTerminate = std::move(callback);
+}
+
+void ApplicationShell::terminate()
+{
+    if (m_termination != Termination::Running)
+        return;
+    const TerminateReply reply = m_shouldTerminate ? m_shouldTerminate() : TerminateReply::Now;
+    if (m_termination != Termination::Running)
+        return; // the callback answered through replyToApplicationShouldTerminate itself
+    switch (reply) {
+    case TerminateReply::Now:
+        finishTermination();
+        break;
+    case TerminateReply::Later:
+        m_termination = Termination::Pending;
+        break;
+    case TerminateReply::Cancel:
+        break;
+    }
+}
+
+void ApplicationShell::replyToApplicationShouldTerminate(bool shouldTerminate)
+{
+    if (m_termination != Termination::Pending)
+        return;
+    if (shouldTerminate)
+        finishTermination();
+    else
+        m_termination = Termination::Running;
+}
+
+void ApplicationShell::finishTermination()
+{
+    m_termination = Termination::Done;
+    if (!m_willTerminateSent) {
+        m_willTerminateSent = true;
+        emit willTerminate();
+    }
+    // Queued, so that a request made before the event loop runs still ends it.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+}
+
+void ApplicationShell::commitData(QSessionManager& manager)
+{
+#if QT_CONFIG(sessionmanager)
+    // The session waits for this call to return, so a Later is waited for here.
+    if (m_termination == Termination::Running) {
+        terminate();
+        if (m_termination == Termination::Running) {
+            if (manager.allowsInteraction())
+                manager.cancel();
+            return;
+        }
+    }
+    while (m_termination == Termination::Pending)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (m_termination == Termination::Running && manager.allowsInteraction())
+        manager.cancel();
+#else
+    Q_UNUSED(manager);
+#endif
+}
+
+void ApplicationShell::applicationStateChanged(Qt::ApplicationState state)
+{
+    const bool active = state == Qt::ApplicationActive;
+    if (active == m_active)
+        return;
+    m_active = active;
+    if (active) {
+        emit didBecomeActive();
+    } else {
+        emit willResignActive();
+        emit didResignActive();
+    }
+}
+
+bool ApplicationShell::installSignalHandlers()
+{
+    if (g_signalShell)
+        return g_signalShell == this;
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        platform::log(QStringLiteral("Quillary: cannot catch termination signals: %1")
+                          .arg(QString::fromLocal8Bit(strerror(errno))));
+        return false;
+    }
+    g_signalShell = this;
+    m_signalNotifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
+    connect(m_signalNotifier, &QSocketNotifier::activated, this, &ApplicationShell::readSignals);
+    struct sigaction action
+    {
+    };
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : kSignals)
+        sigaction(signal, &action, nullptr);
+    return true;
+}
+
+void ApplicationShell::readSignals()
+{
+    unsigned char bytes[16];
+    bool any = false;
+    while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0)
+        any = true;
+    // Several signals at once are one request; a request already waiting
+    // for its answer is not asked again.
+    if (any)
+        terminate();
+}
+
+} // namespace platform

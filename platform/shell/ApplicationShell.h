@@ -1,0 +1,145 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class QSessionManager;
+class QSocketNotifier;
+
+namespace platform {
+
+class ScriptingHandler;
+
+// The application object: the one instance on the session bus, the bus
+// interfaces, the application's active state and every road to quitting.
+//
+// Single instance. claimSingleInstance() exports the object
+// /com/quorvane/Quillary and claims the session-bus name
+// com.quorvane.Quillary. When another process owns the name, the arguments
+// go to it instead (URLs to OpenURL, files, made absolute, to OpenFiles, and
+// Activate when there are none) and the caller should exit 0.
+//
+// Interfaces of the exported object:
+//   com.quorvane.Quillary.Application
+//     Activate()           -> reopen()
+//     OpenURL(s)           -> openURL()
+//     OpenFiles(as)        -> openFiles()
+//   com.quorvane.Quillary.Scripting
+//     SaveNote(a{sv}) -> b: "text" must be a string, else the answer is false
+//       and nothing is saved; "" is kept when it is a string; "date" is kept
+//       when it is a number of seconds since 1970 or an ISO-8601 text, as
+//       seconds (a double); other keys and wrong types are dropped. Then
+//       ScriptingHandler::saveNote().
+//     DeleteNote(a{sv}): "" must be a string naming a valid UUID, else the
+//       error com.quorvane.Quillary.Error.WrongDataType "A valid UUID is
+//       required.". Then ScriptingHandler::deleteNote().
+//   A call with other argument types gets the bus's own "unknown method" error.
+//
+// Quitting. terminate() (the Quit action), the session manager's
+// commitDataRequest (logging out) and SIGTERM, SIGINT and SIGHUP (after
+// installSignalHandlers()) all ask the shouldTerminate callback. Now quits at
+// once; Later waits for replyToApplicationShouldTerminate(); Cancel keeps
+// running. Before the event loop ends, willTerminate() is emitted once.
+// Closing the last window does not quit.
+class ApplicationShell : public QObject
+{
+    Q_OBJECT
+public:
+    enum class TerminateReply
+    {
+        Now,
+        Later,
+        Cancel
+    };
+    enum class InstanceRole
+    {
+        Primary,       // this process owns the name and serves the interfaces
+        Forwarded,     // another instance took the arguments: exit 0
+        ForwardFailed, // another instance owns the name but did not answer: exit 1
+        Alone,         // no session bus (or the name cannot be owned): run without it
+    };
+
+    static constexpr char kServiceName[] = "com.quorvane.Quillary";
+    static constexpr char kObjectPath[] = "/com/quorvane/Quillary";
+    static constexpr char kApplicationInterface[] = "com.quorvane.Quillary.Application";
+    static constexpr char kScriptingInterface[] = "com.quorvane.Quillary.Scripting";
+    static constexpr char kWrongDataTypeError[] = "com.quorvane.Quillary.Error.WrongDataType";
+
+    // The command line's operands sorted for forwarding: a text with a URL
+    // scheme ("quillary://add?text=x") is a URL; a file: URL and anything else
+    // is a file path, made absolute against `workingDirectory`.
+    struct Arguments
+    {
+        QStringList urls;
+        QStringList files;
+    };
+    static Arguments classifyArguments(const QStringList& operands, const QString& workingDirectory);
+
+    // `serviceName` may differ from kServiceName only so that tests do not
+    // collide with a running Quillary.
+    explicit ApplicationShell(QObject* parent = nullptr,
+                              const QString& serviceName = QString::fromLatin1(kServiceName));
+    ~ApplicationShell() override;
+
+    // `operands` are the command-line arguments after the program name.
+    InstanceRole claimSingleInstance(const QStringList& operands);
+
+    void setScriptingHandler(ScriptingHandler* handler);
+    void setShouldTerminate(std::function<TerminateReply()> callback);
+    // The answer to a Later: true quits, false goes back to running.
+    void replyToApplicationShouldTerminate(bool shouldTerminate);
+    bool terminationPending() const { return m_termination == Termination::Pending; }
+
+    // Routes SIGTERM, SIGINT and SIGHUP to terminate() through a self-pipe.
+    // One shell at a time; false when the pipe cannot be made.
+    bool installSignalHandlers();
+
+    bool isActive() const { return m_active; }
+
+public slots:
+    // Asks to quit, as the Quit action does.
+    void terminate();
+
+signals:
+    void didBecomeActive();
+    // Emitted together, in this order, when the application stops being active.
+    void willResignActive();
+    void didResignActive();
+    // Another start without arguments (a reopen).
+    void reopen();
+    void openURL(const QString& url);
+    void openFiles(const QStringList& paths);
+    void willTerminate();
+
+private:
+    enum class Termination
+    {
+        Running,
+        Pending,
+        Done
+    };
+    friend class ApplicationAdaptor;
+    friend class ScriptingAdaptor;
+
+    void applicationStateChanged(Qt::ApplicationState state);
+    void commitData(QSessionManager& manager);
+    void finishTermination();
+    void readSignals();
+    bool forward(const QStringList& operands);
+
+    QString m_serviceName;
+    std::unique_ptr<QObject> m_busObject;
+    bool m_registered = false;
+    ScriptingHandler* m_scripting = nullptr;
+    std::function<TerminateReply()> m_shouldTerminate;
+    Termination m_termination = Termination::Running;
+    bool m_willTerminateSent = false;
+    bool m_active = false;
+    QSocketNotifier* m_signalNotifier = nullptr;
+};
+
+} // namespace platform

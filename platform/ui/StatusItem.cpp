@@ -1,0 +1,58 @@
+#include "platform/ui/StatusItem.h"
+
+#include <QSystemTrayIcon>
+
+namespace platform {
+
+StatusItem::~StatusItem() = default;
+
+SystemTrayStatusItem::SystemTrayStatusItem(QObject* parent)
+    : StatusItem(parent), m_icon(new QSystemTrayIcon(this))
+{
+    connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger)
+            emit clicked();
+    });
+}
+
+SystemTrayStatusItem::~SystemTrayStatusItem() = default;
+
+bool SystemTrayStatusItem::available() const
+{
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void SystemTrayStatusItem::setIcon(const QIcon& icon)
+{
+    m_icon->setIcon(icon);
+}
+
+void SystemTrayStatusItem::setToolTip(const QString& text)
+{
+    m_icon->setToolTip(text);
+}
+
+void SystemTrayStatusItem::setMenu(QMenu* menu)
+{
+    m_icon->setContextMenu(menu);
+}
+
+bool SystemTrayStatusItem::show()
+{
+    if (!available())
+        return false;
+    m_icon->show();
+    return true;
+}
+
+void SystemTrayStatusItem::hide()
+{
+    m_icon->hide();
+}
+
+bool SystemTrayStatusItem::isVisible() const
+{
+    return m_icon->isVisible();
+}
+
+} // namespace platform

@@ -1,0 +1,13 @@
+# Application shell (single instance, bus interfaces, quit roads), termination
+# counters and delayed performs. The bus cases need the session bus that
+# scripts/test starts and are skipped without one.
+add_executable(platform_shell_test_helper ${CMAKE_CURRENT_LIST_DIR}/ShellTestHelper.cpp)
+target_link_libraries(platform_shell_test_helper PRIVATE platform_shell)
+quillary_add_test(NAME platform_shell_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/ShellTest.cpp ${CMAKE_CURRENT_LIST_DIR}/ShellBusTest.cpp
+  LIBS platform_shell Qt6::Test
+  NO_MAIN
+  LABELS sanitize)
+target_compile_definitions(platform_shell_test PRIVATE
+  QUILLARY_SHELL_TEST_HELPER="$<TARGET_FILE:platform_shell_test_helper>")
+add_dependencies(platform_shell_test platform_shell_test_helper)
