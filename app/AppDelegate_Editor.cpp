@@ -41,7 +41,7 @@ bool guessRightToLeft(const QString& text)
     return rightToLeft > leftToRight;
 }
 
-}  // namespace
+} // namespace
 
 Qt::Alignment QuillaryAppDelegate::naturalTextAligmentForString(const QString& text)
 {
@@ -63,8 +63,9 @@ void QuillaryAppDelegate::resetTextViewAttributes()
     m_naturalTextAlignment = naturalTextAligmentForString(editor->toPlainText());
 
     QFont font;
-    font.setFamilies({QStringLiteral("Helvetica Neue"), QStringLiteral("Helvetica"), QStringLiteral("Nimbus Sans"),
-                      QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    font.setFamilies({QStringLiteral("Helvetica Neue"), QStringLiteral("Helvetica"),
+                      QStringLiteral("Nimbus Sans"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("DejaVu Sans")});
     font.setPixelSize(m_textSize);
     editor->document()->setDefaultFont(font);
     editor->setTabStopDistance(std::round((m_textSize - 11) * 3.0 + 37.0));

@@ -28,7 +28,7 @@ void QuillaryAppDelegate::adjustWindowContent()
     } else {
         bool showEditor;
         if (fits)
-            showEditor = true;  // the user hid the list
+            showEditor = true; // the user hid the list
         else if (!wasTwoPane && editorWasShowing)
             showEditor = true;
         else

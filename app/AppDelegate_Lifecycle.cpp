@@ -1,8 +1,8 @@
 // Start-up, activation and quitting, and the callbacks through which the store
 // and the sync manager consult the application.
+#include "app/NSAlertQVRError.h"
 #include "app/NoteListModel.h"
 #include "app/NoteWindow.h"
-#include "app/NSAlertQVRError.h"
 #include "app/QuillaryAppDelegate.h"
 
 #include "platform/core/Log.h"
@@ -36,7 +36,7 @@ int clampedTextSize(const QVariant& value)
     return int(std::clamp(size, 6.0, 72.0));
 }
 
-}  // namespace
+} // namespace
 
 QuillaryAppDelegate::QuillaryAppDelegate(const Environment& environment, QObject* parent)
     : QObject(parent), m_rootStore(environment.rootStore), m_defaults(environment.defaults)
@@ -165,21 +165,22 @@ void QuillaryAppDelegate::observeNotifications()
     // Sync notices can come from any thread; the window is touched only here.
     auto onMain = [this](void (QuillaryAppDelegate::*operation)()) {
         return [this, operation](const platform::Notification&) {
-            QMetaObject::invokeMethod(this, [this, operation] { (this->*operation)(); }, Qt::AutoConnection);
+            QMetaObject::invokeMethod(
+                this, [this, operation] { (this->*operation)(); }, Qt::AutoConnection);
         };
     };
     m_observers.push_back(center.addObserver(QVRSyncChangeNotification, nullptr,
                                              onMain(qOverload<>(&QuillaryAppDelegate::updateStatus))));
     m_observers.push_back(center.addObserver(QVRSyncFailureNotification, nullptr,
                                              onMain(qOverload<>(&QuillaryAppDelegate::updateStatus))));
-    m_observers.push_back(center.addObserver(QVRSyncCompleteNotification, nullptr,
-                                             onMain(&QuillaryAppDelegate::finishedSync)));
+    m_observers.push_back(
+        center.addObserver(QVRSyncCompleteNotification, nullptr, onMain(&QuillaryAppDelegate::finishedSync)));
     m_observers.push_back(center.addObserver(
         QVRUserDefaultsDidChangeNotification, nullptr, [this](const platform::Notification& notification) {
             const QString key = notification.userInfo.value(QVRUserDefaultsKey).toString();
             const QVariant value = notification.userInfo.value(QVRUserDefaultsValue);
-            QMetaObject::invokeMethod(this, [this, key, value] { userDefaultsDidChange(key, value); },
-                                      Qt::AutoConnection);
+            QMetaObject::invokeMethod(
+                this, [this, key, value] { userDefaultsDidChange(key, value); }, Qt::AutoConnection);
         }));
 }
 
@@ -200,6 +201,12 @@ void QuillaryAppDelegate::userDefaultsDidChange(const QString& key, const QVaria
 void QuillaryAppDelegate::applicationDidBecomeActive()
 {
     if (m_window && !m_window->isVisible() && !m_terminating)
+        m_window->openWithAnimation();
+}
+
+void QuillaryAppDelegate::applicationShouldHandleReopen()
+{
+    if (m_window && !m_terminating)
         m_window->openWithAnimation();
 }
 
@@ -269,8 +276,9 @@ int QuillaryAppDelegate::applicationState()
     return QGuiApplication::applicationState() == Qt::ApplicationActive ? 0 : 2;
 }
 
-void QuillaryAppDelegate::shouldPromptWithTitle(const QString& title, const QString& message, const QString& accept,
-                                                const QString& cancel, std::function<void(bool)> handler)
+void QuillaryAppDelegate::shouldPromptWithTitle(const QString& title, const QString& message,
+                                                const QString& accept, const QString& cancel,
+                                                std::function<void(bool)> handler)
 {
     QMessageBox box(QMessageBox::Information, title, title, QMessageBox::NoButton, m_window);
     box.setInformativeText(message);

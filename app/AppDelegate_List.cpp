@@ -25,7 +25,7 @@ int scaledTextSize(int size, double factor)
     return size >= r + 1 ? r + 1 : r;
 }
 
-}  // namespace
+} // namespace
 
 int QuillaryAppDelegate::listTextSizeForTextSize(int size)
 {
@@ -126,7 +126,8 @@ void QuillaryAppDelegate::updateStatus()
     else if (count == 1)
         countText = QVRLocalizedString(QStringLiteral("1 note"));
     else
-        countText = QVRLocalizedString(QStringLiteral("%d notes")).replace(QStringLiteral("%d"), QString::number(count));
+        countText = QVRLocalizedString(QStringLiteral("%d notes"))
+                        .replace(QStringLiteral("%d"), QString::number(count));
     const QString joined = QStringLiteral("%1 \u2022 %2");
     if (m_twoPane && webSync) {
         updateStatus(joined.arg(countText, m_syncManager->status()));
@@ -135,7 +136,8 @@ void QuillaryAppDelegate::updateStatus()
     if (m_selectedNote && detailShowing()) {
         const double date = platform::variantDoubleValue(m_selectedNote->date());
         if (date > 1.0) {
-            updateStatus(joined.arg(countText, QVRDateFormatter::sharedFormatter().updatedText(QString(), date)));
+            updateStatus(
+                joined.arg(countText, QVRDateFormatter::sharedFormatter().updatedText(QString(), date)));
             return;
         }
     }
@@ -160,8 +162,9 @@ void QuillaryAppDelegate::displayStatus()
         return;
     QPushButton* button = m_window->statusButton();
     QFont font = button->font();
-    font.setFamilies({QStringLiteral("Helvetica Neue"), QStringLiteral("Helvetica"), QStringLiteral("Nimbus Sans"),
-                      QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    font.setFamilies({QStringLiteral("Helvetica Neue"), QStringLiteral("Helvetica"),
+                      QStringLiteral("Nimbus Sans"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("DejaVu Sans")});
     font.setPixelSize(smallTextSizeForTextSize(m_textSize));
     button->setFont(font);
     button->setText(m_currentStatus.isNull() ? QString(QLatin1String("")) : m_currentStatus);

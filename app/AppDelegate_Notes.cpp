@@ -31,7 +31,7 @@ double now()
     return platform::now();
 }
 
-}  // namespace
+} // namespace
 
 Note* QuillaryAppDelegate::saveItem(const QVariantMap& item, bool sync)
 {
@@ -44,7 +44,8 @@ Note* QuillaryAppDelegate::saveItem(const QVariantMap& item, bool sync)
     const QVariant textValue = item.value(QVRNoteAttributeKey::text);
     const QString itemText = textValue.typeId() == QMetaType::QString ? textValue.toString() : QString();
     const bool hasText = QVRUtilities::hasTrimmedValue(itemText);
-    const bool archived = hasText ? platform::variantBoolValue(item.value(QVRNoteAttributeKey::archived)) : true;
+    const bool archived =
+        hasText ? platform::variantBoolValue(item.value(QVRNoteAttributeKey::archived)) : true;
     const bool hasDate = item.contains(QVRNoteAttributeKey::date);
     const double itemDate = platform::variantDoubleValue(item.value(QVRNoteAttributeKey::date));
     const bool hasModified = item.contains(QVRNoteAttributeKey::modified);
@@ -53,7 +54,7 @@ Note* QuillaryAppDelegate::saveItem(const QVariantMap& item, bool sync)
     bool isNew = false;
     if (!note) {
         if (!hasText)
-            return nullptr;  // an empty note is never created
+            return nullptr; // an empty note is never created
         note = static_cast<Note*>(m_dataStore->context()->insert(QVRNoteEntityName));
         isNew = true;
     }
@@ -173,9 +174,11 @@ void QuillaryAppDelegate::archive(bool archived, Note* note, bool sync)
 void QuillaryAppDelegate::undoDeletingObjectID(const platform::ObjectID& objectID)
 {
     platform::Error error;
-    platform::ManagedObject* object = m_dataStore ? m_dataStore->context()->existingObject(objectID, &error) : nullptr;
+    platform::ManagedObject* object =
+        m_dataStore ? m_dataStore->context()->existingObject(objectID, &error) : nullptr;
     if (!object) {
-        platform::log(QStringLiteral("Unable to undo delete: %1, %2").arg(error.localizedDescription, error.domain));
+        platform::log(
+            QStringLiteral("Unable to undo delete: %1, %2").arg(error.localizedDescription, error.domain));
         return;
     }
     Note* note = static_cast<Note*>(object);
@@ -239,8 +242,9 @@ void QuillaryAppDelegate::saveCurrentNote()
             m_editingItem.insert(QVRNoteAttributeKey::archived, false);
         m_editingItem.insert(QVRNoteAttributeKey::text, text);
     } else {
-        m_editingItem = {{QVRNoteAttributeKey::uuid, QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()},
-                         {QVRNoteAttributeKey::text, text}};
+        m_editingItem = {
+            {QVRNoteAttributeKey::uuid, QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()},
+            {QVRNoteAttributeKey::text, text}};
     }
     saveItem(m_editingItem, true);
     setNoteNeedsSaving(false);
@@ -310,7 +314,8 @@ void QuillaryAppDelegate::unknownObjectNamed(const QString& name, const QVariant
     QStringList pairs;
     for (auto it = attributes.begin(); it != attributes.end(); ++it)
         pairs << it.key() + QStringLiteral(" = ") + it.value().toString();
-    platform::log(QStringLiteral("Unknown object: %1 with attributes: {%2}").arg(name, pairs.join(QStringLiteral("; "))));
+    platform::log(QStringLiteral("Unknown object: %1 with attributes: {%2}")
+                      .arg(name, pairs.join(QStringLiteral("; "))));
 }
 
 void QuillaryAppDelegate::deleteObjectWithUUID(const QString& uuid)

@@ -30,7 +30,7 @@ std::unique_ptr<QMessageBox> makeAlert(const platform::Error& error)
     return alert;
 }
 
-}  // namespace
+} // namespace
 
 QPushButton* addDefaultButtonWithTitle(QMessageBox& alert, const QString& title)
 {
@@ -67,7 +67,8 @@ void showError(const std::optional<platform::Error>& error, const QString& url, 
         addDefaultButtonWithTitle(*alert, QVRLocalizedString(QStringLiteral("OK")));
         QPushButton* visit = nullptr;
         if (!url.isNull())
-            visit = alert->addButton(QVRLocalizedString(QStringLiteral("Visit Site")), QMessageBox::ActionRole);
+            visit =
+                alert->addButton(QVRLocalizedString(QStringLiteral("Visit Site")), QMessageBox::ActionRole);
         alert->exec();
         if (visit && alert->clickedButton() == visit)
             QDesktopServices::openUrl(QUrl(url));
@@ -76,4 +77,4 @@ void showError(const std::optional<platform::Error>& error, const QString& url, 
     });
 }
 
-}  // namespace NSAlertQVRError
+} // namespace NSAlertQVRError

@@ -29,4 +29,4 @@ QPushButton* addDefaultButtonWithTitle(QMessageBox& alert, const QString& title)
 // A button that answers no key.
 QPushButton* addDestructiveButtonWithTitle(QMessageBox& alert, const QString& title);
 
-}  // namespace NSAlertQVRError
+} // namespace NSAlertQVRError

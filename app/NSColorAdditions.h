@@ -19,4 +19,4 @@ QColor lightNoteTextShadowColor();
 QColor highlightedNoteTextColor();
 QColor searchPlaceholderTextColor();
 
-}  // namespace NSColorAdditions
+} // namespace NSColorAdditions

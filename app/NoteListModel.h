@@ -18,9 +18,9 @@ class NoteListModel : public QAbstractListModel
 public:
     enum Role
     {
-        NoteRole = Qt::UserRole + 1,  // Note*
-        DateTextRole,                 // the relative date shown in the row
-        ArchivedRole,                 // bool
+        NoteRole = Qt::UserRole + 1, // Note*
+        DateTextRole,                // the relative date shown in the row
+        ArchivedRole,                // bool
     };
 
     explicit NoteListModel(QObject* parent = nullptr);

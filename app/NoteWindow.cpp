@@ -18,8 +18,9 @@ namespace {
 QFont noteFont(int pixelSize, bool medium)
 {
     QFont font;
-    font.setFamilies({QStringLiteral("Helvetica Neue"), QStringLiteral("Helvetica"), QStringLiteral("Nimbus Sans"),
-                      QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    font.setFamilies({QStringLiteral("Helvetica Neue"), QStringLiteral("Helvetica"),
+                      QStringLiteral("Nimbus Sans"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("DejaVu Sans")});
     font.setPixelSize(std::max(1, pixelSize));
     if (medium)
         font.setWeight(QFont::Medium);
@@ -31,7 +32,7 @@ constexpr int StatusBand = 34;
 constexpr int TitleBand = 22;
 constexpr int PaneGap = 15;
 
-}  // namespace
+} // namespace
 
 // --- NoteTextView --------------------------------------------------------------
 
@@ -93,7 +94,8 @@ QSize NoteCellView::sizeHint(const QStyleOptionViewItem& option, const QModelInd
     return QSize(option.rect.width(), RowHeight);
 }
 
-void NoteCellView::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+void NoteCellView::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                         const QModelIndex& index) const
 {
     painter->save();
     const QRect cell = option.rect;
@@ -117,13 +119,14 @@ void NoteCellView::paint(QPainter* painter, const QStyleOptionViewItem& option, 
     const QRect dateRect(cell.right() + 1 - dw - 8, cell.top() + (cell.height() - dh + 1) / 2 - 1, dw, dh);
     const QFontMetrics titleMetrics(titleFont);
     const int th = titleMetrics.height();
-    const QRect titleRect(cell.left() + 8, cell.top() + (cell.height() - th + 1) / 2, cell.width() - 16 - (dw + 8),
-                          th);
+    const QRect titleRect(cell.left() + 8, cell.top() + (cell.height() - th + 1) / 2,
+                          cell.width() - 16 - (dw + 8), th);
 
     painter->setFont(dateFont);
     painter->setPen(NSColorAdditions::lightNoteTextShadowColor());
     painter->drawText(dateRect.translated(0, 1), Qt::AlignLeft | Qt::AlignVCenter, dateText);
-    painter->setPen(selected ? NSColorAdditions::lightNoteTextHighlightedColor() : NSColorAdditions::lightNoteTextColor());
+    painter->setPen(selected ? NSColorAdditions::lightNoteTextHighlightedColor()
+                             : NSColorAdditions::lightNoteTextColor());
     painter->drawText(dateRect, Qt::AlignLeft | Qt::AlignVCenter, dateText);
 
     painter->setFont(titleFont);
@@ -182,8 +185,7 @@ QRect NoteWindow::listPaneRect(const QSize& content, bool twoPane)
     const int contentWidth = content.width();
     if (!twoPane)
         return QRect(Margin, TitleBand, std::max(0, contentWidth - 2 * Margin), height);
-    const int listWidth =
-        contentWidth <= 760 ? int((contentWidth - PaneGap - 2 * Margin) * 0.4) : 294;
+    const int listWidth = contentWidth <= 760 ? int((contentWidth - PaneGap - 2 * Margin) * 0.4) : 294;
     return QRect(Margin, TitleBand, listWidth, height);
 }
 

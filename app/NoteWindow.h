@@ -49,7 +49,8 @@ class NoteCellView : public QStyledItemDelegate
 public:
     explicit NoteCellView(QuillaryAppDelegate* delegate, QObject* parent = nullptr);
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
     static constexpr int RowHeight = 40;

@@ -30,7 +30,7 @@ class QTextEdit;
 namespace platform {
 class UndoManager;
 class UserDefaults;
-}
+} // namespace platform
 
 // The application's controller: owns the note list, the editor's note and the
 // main window, applies every change to a note through one central save, and
@@ -68,6 +68,8 @@ public:
     void applicationWillFinishLaunching();
     void applicationDidBecomeActive();
     void applicationWillResignActive();
+    // Another start without arguments: bring the window forward.
+    void applicationShouldHandleReopen();
     // True: end now. False: the caller waits for terminationReady().
     bool applicationShouldTerminate();
     void disableInterface();
@@ -167,12 +169,12 @@ private:
     QVRSyncManager* m_syncManager = nullptr;
     std::shared_ptr<QVRDataStore> m_dataStore;
     std::unique_ptr<QVRObjectController> m_noteController;
-    NoteListModel* m_listModel = nullptr;  // owned by this object
+    NoteListModel* m_listModel = nullptr; // owned by this object
     QPointer<NoteWindow> m_window;
-    platform::UndoManager* m_undoManager = nullptr;  // owned by this object
+    platform::UndoManager* m_undoManager = nullptr; // owned by this object
 
     Note* m_selectedNote = nullptr;
-    QVariantMap m_editingItem;  // empty: no note in the editor yet
+    QVariantMap m_editingItem; // empty: no note in the editor yet
     bool m_noteNeedsSaving = false;
     bool m_ignoreTextChanges = false;
     bool m_ignoreSelectionChanges = false;

@@ -31,7 +31,7 @@ int main(int argc, char** argv)
     QVRDataStore* root = QVRDataStore::sharedStore();
     if (!root || !root->context()) {
         QuillaryAppDelegate::Environment broken{root, &platform::UserDefaults::standard(), nullptr};
-        QuillaryAppDelegate fatal(broken);  // shows the fatal alert and exits
+        QuillaryAppDelegate fatal(broken); // shows the fatal alert and exits
         return 1;
     }
     platform::SystemChanges::start();
@@ -51,7 +51,7 @@ int main(int argc, char** argv)
     QObject::connect(&shell, &platform::ApplicationShell::willResignActive, &delegate,
                      &QuillaryAppDelegate::applicationWillResignActive);
     QObject::connect(&shell, &platform::ApplicationShell::reopen, &delegate,
-                     [&delegate] { delegate.applicationDidBecomeActive(); });
+                     [&delegate] { delegate.applicationShouldHandleReopen(); });
     shell.installSignalHandlers();
     delegate.applicationWillFinishLaunching();
     return application.exec();

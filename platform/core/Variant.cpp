@@ -19,7 +19,7 @@ qsizetype skipToSignificant(const QString& s)
     return i;
 }
 
-}  // namespace
+} // namespace
 
 bool variantBoolValue(const QVariant& value)
 {
@@ -82,4 +82,4 @@ double variantDoubleValue(const QVariant& value)
     return ok ? d : 0.0;
 }
 
-}  // namespace platform
+} // namespace platform
