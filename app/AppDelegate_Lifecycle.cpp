@@ -132,6 +132,7 @@ void QuillaryAppDelegate::buildWindow()
     });
     connect(m_window->textView(), &NoteTextView::editingEnded, this, &QuillaryAppDelegate::textDidEndEditing);
     m_undoManager->attachDocument(document, QStringLiteral("Typing"));
+    buildMenus();
 }
 
 void QuillaryAppDelegate::applicationWillFinishLaunching()

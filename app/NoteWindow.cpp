@@ -8,6 +8,7 @@
 #include <QFocusEvent>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QMenuBar>
 #include <QPainter>
 #include <QVBoxLayout>
 
@@ -42,6 +43,33 @@ NoteTextView::NoteTextView(QWidget* parent) : QTextEdit(parent)
     setFrameShape(QFrame::NoFrame);
     setObjectName(QStringLiteral("textView"));
     setAccessibleName(tr("Note"));
+}
+
+namespace {
+
+bool isUndoOrRedo(const QKeyEvent* event)
+{
+    return event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo);
+}
+
+} // namespace
+
+bool NoteTextView::event(QEvent* event)
+{
+    if (event->type() == QEvent::ShortcutOverride && isUndoOrRedo(static_cast<QKeyEvent*>(event))) {
+        event->ignore();
+        return false;
+    }
+    return QTextEdit::event(event);
+}
+
+void NoteTextView::keyPressEvent(QKeyEvent* event)
+{
+    if (isUndoOrRedo(event)) {
+        event->ignore();
+        return;
+    }
+    QTextEdit::keyPressEvent(event);
 }
 
 void NoteTextView::focusOutEvent(QFocusEvent* event)
@@ -176,6 +204,9 @@ NoteWindow::NoteWindow(QuillaryAppDelegate* delegate) : m_delegate(delegate)
     m_addButton->setFocusPolicy(Qt::NoFocus);
     m_addButton->setAccessibleName(tr("Add"));
 
+    m_menuBar = new QMenuBar(this);
+    m_menuBar->setObjectName(QStringLiteral("menuBar"));
+
     resize(760, 480);
 }
 
@@ -201,6 +232,7 @@ QRect NoteWindow::detailPaneRect(const QSize& content, bool twoPane)
 void NoteWindow::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    m_menuBar->setGeometry(0, 0, width(), TitleBand);
     const int bandTop = height() - StatusBand;
     m_statusButton->setGeometry(Margin + 30, bandTop, std::max(0, width() - 2 * (Margin + 30)), StatusBand);
     m_addButton->setGeometry(width() - Margin - 26, bandTop + 4, 26, 26);

@@ -6,6 +6,7 @@
 #include <QTextEdit>
 #include <QWidget>
 
+class QMenuBar;
 class QuillaryAppDelegate;
 
 // The editor's text view: reports the end of editing, except when only a
@@ -22,6 +23,10 @@ signals:
 
 protected:
     void focusOutEvent(QFocusEvent* event) override;
+    // Undo and redo belong to the window, which shares one history between
+    // typing and note actions: the editor does not take their keys.
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 // The note list: Return opens the selected note.
@@ -73,6 +78,7 @@ public:
     QWidget* sidebarView() const { return m_sidebarView; }
     QPushButton* statusButton() const { return m_statusButton; }
     QPushButton* addButton() const { return m_addButton; }
+    QMenuBar* menuBar() const { return m_menuBar; }
 
     void openWithAnimation();
     void closeWithAnimation();
@@ -96,4 +102,5 @@ private:
     NoteTextView* m_textView;
     QPushButton* m_statusButton;
     QPushButton* m_addButton;
+    QMenuBar* m_menuBar;
 };

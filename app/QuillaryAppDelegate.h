@@ -148,12 +148,19 @@ public:
     platform::UserDefaults& defaults() const { return *m_defaults; }
     platform::UndoManager* undoManager() const { return m_undoManager; }
 
+    // --- Menus ------------------------------------------------------------
+    void newNote();
+    void deleteSelectedNote();
+
 signals:
     // A deferred termination may go on now.
     void terminationReady();
+    // The user chose Quit: the application asks applicationShouldTerminate().
+    void quitRequested();
 
 private:
     void buildWindow();
+    void buildMenus();
     void observeNotifications();
     void selectRow(int row);
     void showSinglePane(bool showEditor);

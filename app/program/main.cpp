@@ -52,6 +52,8 @@ int main(int argc, char** argv)
                      &QuillaryAppDelegate::applicationWillResignActive);
     QObject::connect(&shell, &platform::ApplicationShell::reopen, &delegate,
                      [&delegate] { delegate.applicationShouldHandleReopen(); });
+    QObject::connect(&delegate, &QuillaryAppDelegate::quitRequested, &shell,
+                     &platform::ApplicationShell::terminate);
     shell.installSignalHandlers();
     delegate.applicationWillFinishLaunching();
     return application.exec();
