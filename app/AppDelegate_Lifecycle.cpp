@@ -3,6 +3,7 @@
 #include "app/NSAlertQVRError.h"
 #include "app/NoteListModel.h"
 #include "app/NoteWindow.h"
+#include "app/QVRSearchField.h"
 #include "app/QuillaryAppDelegate.h"
 
 #include "platform/core/Log.h"
@@ -132,6 +133,12 @@ void QuillaryAppDelegate::buildWindow()
     });
     connect(m_window->textView(), &NoteTextView::editingEnded, this, &QuillaryAppDelegate::textDidEndEditing);
     m_undoManager->attachDocument(document, QStringLiteral("Typing"));
+    QVRSearchField* field = m_window->searchField();
+    connect(field, &QLineEdit::textEdited, this, [this] { updateSearch(); });
+    connect(field, &QVRSearchField::returnPressedInField, this,
+            [this] { activateDetailAndFocus(true, true); });
+    connect(field, &QVRSearchField::escapePressedWhenEmpty, this, &QuillaryAppDelegate::hideSearch);
+    connect(field, &QVRSearchField::downPressed, this, [this] { m_window->tableView()->setFocus(); });
     buildMenus();
 }
 

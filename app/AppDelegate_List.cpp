@@ -175,7 +175,16 @@ void QuillaryAppDelegate::statusButtonClicked()
 {
     if (m_syncManager && (m_twoPane || !detailShowing()))
         m_syncManager->setForceUpdate(true);
-    hideDetailsAndSave(true, true);
+    if (m_twoPane) {
+        hideDetailsAndSave(true, true);
+        // The list has just taken the focus from the field, so hide the bar
+        // itself rather than toggling (which would only focus the field).
+        hideSearch();
+    } else if (m_searchShowing) {
+        hideSearch();
+    } else {
+        hideDetailsAndSave(true, true);
+    }
 }
 
 void QuillaryAppDelegate::finishedSync()

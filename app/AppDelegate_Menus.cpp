@@ -32,6 +32,12 @@ void QuillaryAppDelegate::buildMenus()
     });
 
     QMenu* edit = bar->addMenu(QVRLocalizedString(QStringLiteral("Edit")));
+    QAction* find = edit->addAction(QVRLocalizedString(QStringLiteral("Find")), this, [this] {
+        saveCurrentNote();
+        toggleSearch();
+    });
+    find->setShortcut(QKeySequence::Find);
+    edit->addSeparator();
     QAction* undo = edit->addAction(QVRLocalizedString(QStringLiteral("Undo")), this, [this] {
         if (m_undoManager->canUndo())
             m_undoManager->undo();
@@ -49,7 +55,7 @@ void QuillaryAppDelegate::buildMenus()
         redo->setText(m_undoManager->redoMenuItemTitle());
         redo->setEnabled(m_undoManager->canRedo());
     });
-    for (QAction* action : {newNote, deleteNote, quit, undo, redo})
+    for (QAction* action : {newNote, deleteNote, quit, find, undo, redo})
         m_window->addAction(action);
 }
 

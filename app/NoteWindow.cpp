@@ -2,6 +2,7 @@
 
 #include "app/NSColorAdditions.h"
 #include "app/NoteListModel.h"
+#include "app/QVRSearchField.h"
 #include "app/QuillaryAppDelegate.h"
 
 #include <QCloseEvent>
@@ -188,6 +189,9 @@ NoteWindow::NoteWindow(QuillaryAppDelegate* delegate) : m_delegate(delegate)
     m_tableView->setItemDelegate(new NoteCellView(delegate, m_tableView));
     auto* sidebarLayout = new QVBoxLayout(m_sidebarView);
     sidebarLayout->setContentsMargins(0, 0, 0, 0);
+    m_searchField = new QVRSearchField(m_sidebarView);
+    m_searchField->hide();
+    sidebarLayout->addWidget(m_searchField);
     sidebarLayout->addWidget(m_tableView);
 
     m_textView = new NoteTextView(this);

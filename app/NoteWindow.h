@@ -7,6 +7,7 @@
 #include <QWidget>
 
 class QMenuBar;
+class QVRSearchField;
 class QuillaryAppDelegate;
 
 // The editor's text view: reports the end of editing, except when only a
@@ -79,6 +80,7 @@ public:
     QPushButton* statusButton() const { return m_statusButton; }
     QPushButton* addButton() const { return m_addButton; }
     QMenuBar* menuBar() const { return m_menuBar; }
+    QVRSearchField* searchField() const { return m_searchField; }
 
     void openWithAnimation();
     void closeWithAnimation();
@@ -103,4 +105,5 @@ private:
     QPushButton* m_statusButton;
     QPushButton* m_addButton;
     QMenuBar* m_menuBar;
+    QVRSearchField* m_searchField;
 };

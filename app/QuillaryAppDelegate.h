@@ -22,6 +22,7 @@
 class Note;
 class NoteListModel;
 class QVRObjectController;
+class QVRSearchField;
 class QItemSelection;
 class QListView;
 class QPushButton;
@@ -147,6 +148,23 @@ public:
     QVRDataStore* dataStore() const { return m_dataStore.get(); }
     platform::UserDefaults& defaults() const { return *m_defaults; }
     platform::UndoManager* undoManager() const { return m_undoManager; }
+
+    // --- Search -----------------------------------------------------------
+    // The filter's predicate text and its bound words.
+    struct SearchQuery
+    {
+        QString format;
+        QVariantList arguments;
+    };
+    // `cutoff` (seconds since 1970) counts only for a positive `historyDays`.
+    static SearchQuery searchQuery(const QString& text, qint64 historyDays, double cutoff);
+    void toggleSearch();
+    void hideSearch();
+    void startSearchWithText(const QString& text);
+    void updateSearch();
+    bool searchFieldVisible() const;
+    bool searchShowing() const { return m_searchShowing; }
+    QVRSearchField* searchField() const;
 
     // --- Menus ------------------------------------------------------------
     void newNote();

@@ -213,6 +213,22 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(notes[0][1], "Groceries\\nmilk and bread")
         self.assertEqual(notes[0][2], "0")
 
+    def test_search_finds_a_note_typed_without_its_accent(self):
+        desktop = self.desktop
+        desktop.run([SEED, "AAAAAAAA-0000-0000-0000-000000000001", "Caf\u00e9 rendezvous", "1700000000",
+                     "AAAAAAAA-0000-0000-0000-000000000002", "Shopping list", "1700000100"])
+        app = Quillary(desktop)
+        wait_until(lambda: list_titles(desktop) == ["Shopping list", "Caf\u00e9 rendezvous"], "the seeded list")
+        app.key("ctrl+f")
+        app.type("cafe")
+        self.assertEqual(wait_until(lambda: (list_titles(desktop) or [None]) == ["Caf\u00e9 rendezvous"] and
+                                    list_titles(desktop), "the search result"), ["Caf\u00e9 rendezvous"])
+        desktop.screenshot("search")
+        app.key("Escape")
+        app.key("Escape")
+        wait_until(lambda: list_titles(desktop) == ["Shopping list", "Caf\u00e9 rendezvous"], "the whole list again")
+        self.assertEqual(app.quit(), 0)
+
     def test_terminate_signal_saves_the_open_typing(self):
         desktop = self.desktop
         app = Quillary(desktop)
