@@ -6,6 +6,7 @@
 #include "app/QVRSearchField.h"
 #include "app/QuillaryAppDelegate.h"
 
+#include "hotkey/ZQHotKeyCenter.h"
 #include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/UndoManager.h"
@@ -40,7 +41,8 @@ int clampedTextSize(const QVariant& value)
 } // namespace
 
 QuillaryAppDelegate::QuillaryAppDelegate(const Environment& environment, QObject* parent)
-    : QObject(parent), m_rootStore(environment.rootStore), m_defaults(environment.defaults)
+    : QObject(parent), m_rootStore(environment.rootStore), m_defaults(environment.defaults),
+      m_hotKeyCenter(environment.hotKeyCenter), m_launcherExecutable(environment.launcherExecutable)
 {
     s_shared = this;
     m_autosaveTimer.setSingleShot(true);
@@ -89,6 +91,11 @@ QuillaryAppDelegate::QuillaryAppDelegate(const Environment& environment, QObject
 QuillaryAppDelegate::~QuillaryAppDelegate()
 {
     m_observers.clear();
+    if (m_hotKeyCenter) {
+        const KeyCombo combo = keyComboForKey(QStringLiteral("Global Shortcut"));
+        if (comboNamesKey(combo))
+            m_hotKeyCenter->unregisterHotKeyWithKeyCode(uint16_t(combo.code & 0xFFFF), combo.flags);
+    }
     if (m_syncManager) {
         m_syncManager->setDelegate(nullptr);
         m_syncManager->setInterfaceDelegate(nullptr);
@@ -162,6 +169,7 @@ void QuillaryAppDelegate::applicationWillFinishLaunching()
         updateDetailView();
     }
     updateStatus();
+    setKeyCombo(keyComboForKey(QStringLiteral("Global Shortcut")));
     if (m_syncManager)
         QTimer::singleShot(100, m_syncManager, [manager = m_syncManager] { manager->start(); });
     m_window->openWithAnimation();

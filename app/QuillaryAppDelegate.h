@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/NoteWindow.h"
+#include "hotkey/KRRecorderControl.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/data/ObjectID.h"
 #include "store/QVRDataStore.h"
@@ -22,6 +23,7 @@
 class Note;
 class NoteListModel;
 class QVRObjectController;
+class ZQHotKeyCenter;
 class QVRSearchField;
 class QItemSelection;
 class QListView;
@@ -41,7 +43,8 @@ class UserDefaults;
 class QuillaryAppDelegate : public QObject,
                             public QVRDataStoreDelegate,
                             public QVRSyncManagerDelegate,
-                            public QVRSyncInterfaceDelegate
+                            public QVRSyncInterfaceDelegate,
+                            public KRRecorderDelegate
 {
     Q_OBJECT
 
@@ -54,6 +57,9 @@ public:
         platform::UserDefaults* defaults = nullptr;
         QVRSyncManager* syncManager = nullptr;
         int autosaveIntervalMs = 60000;
+        ZQHotKeyCenter* hotKeyCenter = nullptr;
+        // The login-item launcher that the autostart entry runs.
+        QString launcherExecutable;
     };
 
     explicit QuillaryAppDelegate(const Environment& environment, QObject* parent = nullptr);
@@ -149,6 +155,17 @@ public:
     platform::UserDefaults& defaults() const { return *m_defaults; }
     platform::UndoManager* undoManager() const { return m_undoManager; }
 
+    // --- Global shortcut and start at login --------------------------------
+    KeyCombo keyComboForKey(const QString& key) const;
+    // Whether a combination names a key that may be grabbed system-wide.
+    static bool comboNamesKey(const KeyCombo& combo);
+    void setKeyCombo(const KeyCombo& combo);
+    bool keyRecorderIsKeyCodeAndFlagsTaken(KRRecorderControl* recorder, int64_t keyCode, uint64_t flags,
+                                           QString* reason) override;
+    void keyRecorderKeyComboDidChange(KRRecorderControl* recorder, KeyCombo combo) override;
+    bool startAtLogin() const;
+    void setStartAtLogin(bool flag);
+
     // --- Search -----------------------------------------------------------
     // The filter's predicate text and its bound words.
     struct SearchQuery
@@ -197,6 +214,8 @@ private:
     NoteListModel* m_listModel = nullptr; // owned by this object
     QPointer<NoteWindow> m_window;
     platform::UndoManager* m_undoManager = nullptr; // owned by this object
+    ZQHotKeyCenter* m_hotKeyCenter = nullptr;
+    QString m_launcherExecutable;
 
     Note* m_selectedNote = nullptr;
     QVariantMap m_editingItem; // empty: no note in the editor yet

@@ -1,6 +1,8 @@
 // quillary: the note window, one instance per session.
 #include "app/QuillaryAppDelegate.h"
 
+#include "hotkey/ZQHotKeyCenter.h"
+#include "launcher/LoginItems.h"
 #include "platform/core/SystemChanges.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/shell/ApplicationShell.h"
@@ -9,6 +11,7 @@
 #include "sync/QVRiCloudSyncInstaller.h"
 
 #include <QApplication>
+#include <QDir>
 
 int main(int argc, char** argv)
 {
@@ -30,7 +33,9 @@ int main(int argc, char** argv)
 
     QVRDataStore* root = QVRDataStore::sharedStore();
     if (!root || !root->context()) {
-        QuillaryAppDelegate::Environment broken{root, &platform::UserDefaults::standard(), nullptr};
+        QuillaryAppDelegate::Environment broken;
+        broken.rootStore = root;
+        broken.defaults = &platform::UserDefaults::standard();
         QuillaryAppDelegate fatal(broken); // shows the fatal alert and exits
         return 1;
     }
@@ -38,7 +43,14 @@ int main(int argc, char** argv)
     QVRSyncManager* syncManager = QVRSyncManager::sharedManager();
     QVRiCloudSyncInstaller::install(syncManager);
 
-    QuillaryAppDelegate::Environment environment{root, &platform::UserDefaults::standard(), syncManager};
+    QuillaryAppDelegate::Environment environment;
+    environment.rootStore = root;
+    environment.defaults = &platform::UserDefaults::standard();
+    environment.syncManager = syncManager;
+    environment.hotKeyCenter = &ZQHotKeyCenter::sharedHotKeyCenter();
+    // The program sits at Quillary.app/Contents/MacOS inside the install tree.
+    environment.launcherExecutable = LoginItems::launcherExecutableForApplicationBundle(
+        QDir(QApplication::applicationDirPath() + QStringLiteral("/../..")).absolutePath());
     QuillaryAppDelegate delegate(environment);
     shell.setShouldTerminate([&delegate] {
         return delegate.applicationShouldTerminate() ? platform::ApplicationShell::TerminateReply::Now

@@ -45,7 +45,7 @@ protected:
         platform::setLogSink([this](const QString& line) { logLines << line; });
         root = QVRDataStore::makeRootStore(dir.filePath(QStringLiteral("Quillary.sqlite")));
         defaults = std::make_unique<platform::UserDefaults>(dir.filePath(QStringLiteral("settings.plist")));
-        start();
+        start(environment());
     }
 
     void TearDown() override
@@ -56,9 +56,16 @@ protected:
         platform::setClockForTesting(nullptr);
     }
 
-    void start()
+    QuillaryAppDelegate::Environment environment() const
     {
-        QuillaryAppDelegate::Environment environment{root.get(), defaults.get(), nullptr, 60000};
+        QuillaryAppDelegate::Environment environment;
+        environment.rootStore = root.get();
+        environment.defaults = defaults.get();
+        return environment;
+    }
+
+    void start(const QuillaryAppDelegate::Environment& environment)
+    {
         app = std::make_unique<QuillaryAppDelegate>(environment);
         app->window()->resize(1000, 600);
         app->applicationWillFinishLaunching();

@@ -155,10 +155,9 @@ TEST_F(AppTest, TextPutInByCodeIsNotTyping)
 TEST_F(AppTest, AutosaveRunsOnceAfterTheLastChange)
 {
     app.reset();
-    QuillaryAppDelegate::Environment environment{root.get(), defaults.get(), nullptr, 50};
-    app = std::make_unique<QuillaryAppDelegate>(environment);
-    app->window()->resize(1000, 600);
-    app->applicationWillFinishLaunching();
+    QuillaryAppDelegate::Environment shortAutosave = environment();
+    shortAutosave.autosaveIntervalMs = 50;
+    start(shortAutosave);
     typeInEditor("draft");
     EXPECT_TRUE(app->noteNeedsSaving());
     QTRY_VERIFY(!app->noteNeedsSaving());
@@ -233,7 +232,7 @@ TEST_F(AppTest, SelectedNoteIsRememberedAndReselectedAtStart)
     app->saveItem(item(A, "remember me"), true);
     EXPECT_EQ(defaults->string("selected"), A);
     app.reset();
-    start();
+    start(environment());
     EXPECT_EQ(selectedUuid(), A);
     EXPECT_EQ(app->textView()->toPlainText(), "remember me");
 }
@@ -244,6 +243,6 @@ TEST_F(AppTest, ArchivedLastSelectionIsNotReselected)
     app->deleteItemWithUUID(A, true);
     defaults->set("selected", A);
     app.reset();
-    start();
+    start(environment());
     EXPECT_EQ(app->selectedNote(), nullptr);
 }
