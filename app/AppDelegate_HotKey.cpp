@@ -4,45 +4,28 @@
 #include "app/QuillaryAppDelegate.h"
 
 #include "hotkey/KRKeyCodeTransformer.h"
+#include "hotkey/KRRecorderCell.h"
 #include "hotkey/ZQHotKeyCenter.h"
 #include "launcher/LoginItems.h"
 #include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
-#include "platform/core/Variant.h"
 #include "store/QVRUtilities.h"
-
-#include <cmath>
 
 namespace {
 
 const QString GlobalShortcutKey = QStringLiteral("Global Shortcut");
 const QString StartAtLoginKey = QStringLiteral("QVRStartAtLogin");
 
-// A stored number as a whole number, or `fallback` for anything else
-// (missing, text, fractions, values out of range).
-template <typename Integer> Integer wholeNumber(const QVariant& value, Integer fallback)
-{
-    if (!platform::isNumber(value))
-        return fallback;
-    const double d = value.toDouble();
-    if (!std::isfinite(d) || d != std::floor(d) || d < double(std::numeric_limits<Integer>::min()) ||
-        d >= double(std::numeric_limits<Integer>::max()))
-        return fallback;
-    return Integer(d);
-}
-
 } // namespace
 
 KeyCombo QuillaryAppDelegate::keyComboForKey(const QString& key) const
 {
+    // A missing entry reads as 0; one that is there must be a whole number in
+    // range, else the combination names no key.
     const QVariantMap stored = m_defaults->dictionary(key);
-    KeyCombo combo;
-    combo.flags = wholeNumber<uint64_t>(stored.value(QStringLiteral("flags")), 0);
-    // A missing code reads as 0; one that is there but is no whole number
-    // names no key.
     const QVariant code = stored.value(QStringLiteral("code"));
-    combo.code = code.isValid() ? wholeNumber<int64_t>(code, -1) : 0;
-    return combo;
+    const QVariant flags = stored.value(QStringLiteral("flags"));
+    return KRKeyComboFromValues(code.isValid() ? code : QVariant(0), flags.isValid() ? flags : QVariant(0));
 }
 
 bool QuillaryAppDelegate::comboNamesKey(const KeyCombo& combo)

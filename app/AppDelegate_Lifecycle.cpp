@@ -140,6 +140,9 @@ void QuillaryAppDelegate::buildWindow()
     });
     connect(m_window->textView(), &NoteTextView::editingEnded, this, &QuillaryAppDelegate::textDidEndEditing);
     m_undoManager->attachDocument(document, QStringLiteral("Typing"));
+    // Typing and note actions share one history: the editor's undo keys go
+    // to the window's manager.
+    m_undoManager->routeUndoKeys(m_window->textView());
     QVRSearchField* field = m_window->searchField();
     connect(field, &QLineEdit::textEdited, this, [this] { updateSearch(); });
     connect(field, &QVRSearchField::returnPressedInField, this,

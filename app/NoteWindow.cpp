@@ -46,33 +46,6 @@ NoteTextView::NoteTextView(QWidget* parent) : QTextEdit(parent)
     setAccessibleName(tr("Note"));
 }
 
-namespace {
-
-bool isUndoOrRedo(const QKeyEvent* event)
-{
-    return event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo);
-}
-
-} // namespace
-
-bool NoteTextView::event(QEvent* event)
-{
-    if (event->type() == QEvent::ShortcutOverride && isUndoOrRedo(static_cast<QKeyEvent*>(event))) {
-        event->ignore();
-        return false;
-    }
-    return QTextEdit::event(event);
-}
-
-void NoteTextView::keyPressEvent(QKeyEvent* event)
-{
-    if (isUndoOrRedo(event)) {
-        event->ignore();
-        return;
-    }
-    QTextEdit::keyPressEvent(event);
-}
-
 void NoteTextView::focusOutEvent(QFocusEvent* event)
 {
     QTextEdit::focusOutEvent(event);

@@ -24,10 +24,6 @@ signals:
 
 protected:
     void focusOutEvent(QFocusEvent* event) override;
-    // Undo and redo belong to the window, which shares one history between
-    // typing and note actions: the editor does not take their keys.
-    bool event(QEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 };
 
 // The note list: Return opens the selected note.
