@@ -27,3 +27,18 @@ inline bool isNumber(const QVariant& value)
 }
 
 }  // namespace platform
+
+namespace platform {
+
+// A value's truth as the note attributes carry it: a boolean or a number as
+// itself; a string is true when, after leading white space and an optional
+// sign and zeros, it starts with "Y", "y", "T", "t" or a digit 1-9. So "no",
+// "false" and "0" are false, where QVariant::toBool() would call "no" true.
+bool variantBoolValue(const QVariant& value);
+
+// A value's number as the note attributes carry it: a number as itself, a
+// string by its leading decimal number ("12abc" is 12, "abc" is 0), anything
+// else 0.
+double variantDoubleValue(const QVariant& value);
+
+}  // namespace platform

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QAbstractListModel>
+
+#include <vector>
+
+class Note;
+class QVRObjectController;
+
+// The rows of the note list. It keeps its own copy of the list controller's
+// current arrangement, because a Qt view must be told of each row change while
+// the old rows are still in place: the central save rearranges the controller
+// first and then replays its remove, insert or move here.
+class NoteListModel : public QAbstractListModel
+{
+    Q_OBJECT
+
+public:
+    enum Role
+    {
+        NoteRole = Qt::UserRole + 1, // Note*
+        DateTextRole,                // the relative date shown in the row
+        ArchivedRole,                // bool
+    };
+
+    explicit NoteListModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+    Note* noteAt(int row) const;
+    int rowOfNote(const Note* note) const;
+
+    // Takes the controller's current list anew (a model reset).
+    void reloadFrom(QVRObjectController* controller);
+    void removeNoteAt(int row);
+    void insertNote(Note* note, int row);
+    void moveNote(int from, int to);
+    // Rows that no longer exist are ignored.
+    void reloadRows(const QList<int>& rows);
+    void reloadAll();
+
+private:
+    std::vector<Note*> m_rows;
+};

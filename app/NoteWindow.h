@@ -1,0 +1,105 @@
+#pragma once
+
+#include <QListView>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QTextEdit>
+#include <QWidget>
+
+class QMenuBar;
+class QVRSearchField;
+class QuillaryAppDelegate;
+
+// The editor's text view: reports the end of editing, except when only a
+// context menu took the focus for a moment.
+class NoteTextView : public QTextEdit
+{
+    Q_OBJECT
+
+public:
+    explicit NoteTextView(QWidget* parent = nullptr);
+
+signals:
+    void editingEnded();
+
+protected:
+    void focusOutEvent(QFocusEvent* event) override;
+};
+
+// The note list: Return opens the selected note.
+class NoteTableView : public QListView
+{
+    Q_OBJECT
+
+public:
+    explicit NoteTableView(QWidget* parent = nullptr);
+
+signals:
+    void openRequested();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+};
+
+// Paints one row: the title from 8 px on the left, the relative date 8 px from
+// the right edge, the selection as a paper-coloured fill.
+class NoteCellView : public QStyledItemDelegate
+{
+    Q_OBJECT
+
+public:
+    explicit NoteCellView(QuillaryAppDelegate* delegate, QObject* parent = nullptr);
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+    static constexpr int RowHeight = 40;
+
+private:
+    QuillaryAppDelegate* m_delegate;
+};
+
+// The main window: the note list beside the editor with the status line
+// under them. Closing only hides it; the application goes on.
+class NoteWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit NoteWindow(QuillaryAppDelegate* delegate);
+
+    NoteTableView* tableView() const { return m_tableView; }
+    NoteTextView* textView() const { return m_textView; }
+    QWidget* sidebarView() const { return m_sidebarView; }
+    QPushButton* statusButton() const { return m_statusButton; }
+    QPushButton* addButton() const { return m_addButton; }
+    QMenuBar* menuBar() const { return m_menuBar; }
+    QVRSearchField* searchField() const { return m_searchField; }
+
+    void openWithAnimation();
+    void closeWithAnimation();
+    void toggleWithAnimation();
+
+    // Pane rectangles for a content size, as the layout places them.
+    static QRect listPaneRect(const QSize& content, bool twoPane);
+    static QRect detailPaneRect(const QSize& content, bool twoPane);
+    static bool fitsTwoPane(int width) { return width > 400; }
+
+    static constexpr int MaximumWidth = 1280;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QuillaryAppDelegate* m_delegate;
+    QWidget* m_sidebarView;
+    NoteTableView* m_tableView;
+    NoteTextView* m_textView;
+    QPushButton* m_statusButton;
+    QPushButton* m_addButton;
+    QMenuBar* m_menuBar;
+    QVRSearchField* m_searchField;
+};

@@ -1,0 +1,241 @@
+#pragma once
+
+#include "app/NoteWindow.h"
+#include "hotkey/KRRecorderControl.h"
+#include "platform/core/NotificationCenter.h"
+#include "platform/data/ObjectID.h"
+#include "store/QVRDataStore.h"
+#include "store/QVRNoteAttributes.h"
+#include "sync/QVRSyncManager.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+#include <QVariantMap>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class Note;
+class NoteListModel;
+class QVRObjectController;
+class ZQHotKeyCenter;
+class QVRSearchField;
+class QItemSelection;
+class QListView;
+class QPushButton;
+class QTextEdit;
+
+namespace platform {
+class UndoManager;
+class UserDefaults;
+} // namespace platform
+
+// The application's controller: owns the note list, the editor's note and the
+// main window, applies every change to a note through one central save, and
+// answers the store's and the sync manager's callbacks. One object per
+// process; its operations are split over one source file per area
+// (AppDelegate_*.cpp). Main thread only.
+class QuillaryAppDelegate : public QObject,
+                            public QVRDataStoreDelegate,
+                            public QVRSyncManagerDelegate,
+                            public QVRSyncInterfaceDelegate,
+                            public KRRecorderDelegate
+{
+    Q_OBJECT
+
+public:
+    // What the delegate is built over. A test passes its own root store,
+    // defaults and (optionally) no sync manager.
+    struct Environment
+    {
+        QVRDataStore* rootStore = nullptr;
+        platform::UserDefaults* defaults = nullptr;
+        QVRSyncManager* syncManager = nullptr;
+        int autosaveIntervalMs = 60000;
+        ZQHotKeyCenter* hotKeyCenter = nullptr;
+        // The login-item launcher that the autostart entry runs.
+        QString launcherExecutable;
+    };
+
+    explicit QuillaryAppDelegate(const Environment& environment, QObject* parent = nullptr);
+    ~QuillaryAppDelegate() override;
+
+    static QuillaryAppDelegate* sharedDelegate();
+
+    // False when the root store could not be opened (the fatal alert was
+    // shown); nothing else is usable then.
+    bool isUsable() const { return m_dataStore != nullptr; }
+
+    // --- Start-up and shutdown -------------------------------------------
+    void applicationWillFinishLaunching();
+    void applicationDidBecomeActive();
+    void applicationWillResignActive();
+    // Another start without arguments: bring the window forward.
+    void applicationShouldHandleReopen();
+    // True: end now. False: the caller waits for terminationReady().
+    bool applicationShouldTerminate();
+    void disableInterface();
+    void userDefaultsDidChange(const QString& key, const QVariant& value);
+
+    // --- Note operations --------------------------------------------------
+    Note* saveItem(const QVariantMap& item, bool sync);
+    void saveAndSyncItem(const QVariantMap& item, bool show);
+    void deleteItemWithUUID(const QString& uuid, bool sync = true);
+    void archive(bool archived, Note* note, bool sync);
+    void undoDeletingObjectID(const platform::ObjectID& objectID);
+    quint64 noteCount();
+    Note* noteWithId(const QString& uuid);
+    Note* selectNoteWithIndex(quint64 index, bool filtered);
+    void selectNote(Note* note);
+    void reloadRowIndexes(const QSet<int>& rows);
+    void saveCurrentNote();
+    void saveData();
+    void setNoteNeedsSaving(bool flag);
+    bool noteNeedsSaving() const { return m_noteNeedsSaving; }
+    bool quietlySaveItem(const QVariantMap& item);
+    void quietlyDeleteUUID(const QString& uuid);
+
+    // --- Sync manager and store callbacks ---------------------------------
+    void saveObjectWithAttributes(const QVRNoteAttributes& attributes, bool sync) override;
+    void unknownObjectNamed(const QString& name, const QVariantMap& attributes) override;
+    void deleteObjectWithUUID(const QString& uuid) override;
+    void didDeleteOldObjects() override;
+    int applicationState() override;
+    void shouldPromptWithTitle(const QString& title, const QString& message, const QString& accept,
+                               const QString& cancel, std::function<void(bool)> handler) override;
+    bool dataStoreShouldSave(QVRDataStore* store) override;
+    bool dataStoreInUse(QVRDataStore* store) override;
+    void dataStoreRefreshed(QVRDataStore* store, bool refreshed) override;
+
+    // --- Note list and status line ----------------------------------------
+    QVRObjectController* noteController();
+    Note* selectedNote() const { return m_selectedNote; }
+    void setSelectedNote(Note* note);
+    void tableViewSelectionDidChange();
+    void reloadList();
+    void updateStatus();
+    void updateStatus(const QString& text);
+    QString currentStatus() const { return m_currentStatus; }
+    void displayStatus();
+    void statusButtonClicked();
+    void finishedSync();
+    static int listTextSizeForTextSize(int size);
+    static int smallTextSizeForTextSize(int size);
+
+    // --- Layout -------------------------------------------------------------
+    void adjustWindowContent();
+    bool detailShowing() const;
+    void setNoteIsOpen(bool open);
+    bool twoPane() const { return m_twoPane; }
+    void activateDetailAndFocus(bool focus, bool animated);
+    void hideDetailsAndSave(bool save, bool sync);
+    void updateViews();
+
+    // --- Editor -----------------------------------------------------------
+    bool updateDetailView();
+    void insertText(const QString& text, bool preserveInsertion);
+    void resetTextViewAttributes();
+    void newNoteWithoutSaving();
+    void textDidChange();
+    void textDidEndEditing();
+    int textSize() const { return m_textSize; }
+    const QVariantMap& editingItem() const { return m_editingItem; }
+    static Qt::Alignment naturalTextAligmentForString(const QString& text);
+
+    NoteWindow* window() const { return m_window; }
+    QListView* tableView() const;
+    QTextEdit* textView() const;
+    NoteListModel* listModel() const { return m_listModel; }
+    QVRDataStore* dataStore() const { return m_dataStore.get(); }
+    platform::UserDefaults& defaults() const { return *m_defaults; }
+    platform::UndoManager* undoManager() const { return m_undoManager; }
+
+    // --- Global shortcut and start at login --------------------------------
+    KeyCombo keyComboForKey(const QString& key) const;
+    // Whether a combination names a key that may be grabbed system-wide.
+    static bool comboNamesKey(const KeyCombo& combo);
+    void setKeyCombo(const KeyCombo& combo);
+    bool keyRecorderIsKeyCodeAndFlagsTaken(KRRecorderControl* recorder, int64_t keyCode, uint64_t flags,
+                                           QString* reason) override;
+    void keyRecorderKeyComboDidChange(KRRecorderControl* recorder, KeyCombo combo) override;
+    bool startAtLogin() const;
+    void setStartAtLogin(bool flag);
+
+    // --- Search -----------------------------------------------------------
+    // The filter's predicate text and its bound words.
+    struct SearchQuery
+    {
+        QString format;
+        QVariantList arguments;
+    };
+    // `cutoff` (seconds since 1970) counts only for a positive `historyDays`.
+    static SearchQuery searchQuery(const QString& text, qint64 historyDays, double cutoff);
+    void toggleSearch();
+    void hideSearch();
+    void startSearchWithText(const QString& text);
+    void updateSearch();
+    bool searchFieldVisible() const;
+    bool searchShowing() const { return m_searchShowing; }
+    QVRSearchField* searchField() const;
+
+    // --- Menus ------------------------------------------------------------
+    void newNote();
+    void deleteSelectedNote();
+
+signals:
+    // A deferred termination may go on now.
+    void terminationReady();
+    // The user chose Quit: the application asks applicationShouldTerminate().
+    void quitRequested();
+
+private:
+    void buildWindow();
+    void buildMenus();
+    void observeNotifications();
+    void selectRow(int row);
+    void showSinglePane(bool showEditor);
+    void clearSelectionQuietly();
+    void finishTermination();
+    bool keepsUnsavedTyping(const QString& uuid, bool sync) const;
+    void terminateWhenDone();
+
+    static QuillaryAppDelegate* s_shared;
+
+    QVRDataStore* m_rootStore = nullptr;
+    platform::UserDefaults* m_defaults = nullptr;
+    QVRSyncManager* m_syncManager = nullptr;
+    std::shared_ptr<QVRDataStore> m_dataStore;
+    std::unique_ptr<QVRObjectController> m_noteController;
+    NoteListModel* m_listModel = nullptr; // owned by this object
+    QPointer<NoteWindow> m_window;
+    platform::UndoManager* m_undoManager = nullptr; // owned by this object
+    ZQHotKeyCenter* m_hotKeyCenter = nullptr;
+    QString m_launcherExecutable;
+
+    Note* m_selectedNote = nullptr;
+    QVariantMap m_editingItem; // empty: no note in the editor yet
+    bool m_noteNeedsSaving = false;
+    bool m_ignoreTextChanges = false;
+    bool m_ignoreSelectionChanges = false;
+    bool m_loadingDetail = false;
+    int m_textSize = 12;
+    qint64 m_textCheckingTypes = 7034;
+    bool m_noteIsOpen = false;
+    bool m_twoPane = true;
+    bool m_fitsTwoPane = true;
+    bool m_wantsTwoPane = true;
+    bool m_searchShowing = false;
+    bool m_terminating = false;
+    Qt::Alignment m_naturalTextAlignment = Qt::AlignLeft;
+
+    QString m_currentStatus;
+    QTimer m_autosaveTimer;
+    QTimer m_statusTimer;
+    QTimer m_terminateTimer;
+    std::vector<platform::ObserverToken> m_observers;
+};

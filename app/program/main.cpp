@@ -1,0 +1,72 @@
+// quillary: the note window, one instance per session.
+#include "app/QuillaryAppDelegate.h"
+
+#include "hotkey/ZQHotKeyCenter.h"
+#include "launcher/LoginItems.h"
+#include "platform/core/SystemChanges.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/shell/ApplicationShell.h"
+#include "store/QVRDataStore.h"
+#include "sync/QVRSyncManager.h"
+#include "sync/QVRiCloudSyncInstaller.h"
+
+#include <QApplication>
+#include <QDir>
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quillary"));
+    QApplication::setOrganizationName(QStringLiteral("Quorvane"));
+    QApplication::setDesktopFileName(QStringLiteral("com.quorvane.Quillary"));
+
+    platform::ApplicationShell shell;
+    switch (shell.claimSingleInstance(QApplication::arguments().mid(1))) {
+    case platform::ApplicationShell::InstanceRole::Forwarded:
+        return 0;
+    case platform::ApplicationShell::InstanceRole::ForwardFailed:
+        return 1;
+    case platform::ApplicationShell::InstanceRole::Primary:
+    case platform::ApplicationShell::InstanceRole::Alone:
+        break;
+    }
+
+    QVRDataStore* root = QVRDataStore::sharedStore();
+    if (!root || !root->context()) {
+        QuillaryAppDelegate::Environment broken;
+        broken.rootStore = root;
+        broken.defaults = &platform::UserDefaults::standard();
+        QuillaryAppDelegate fatal(broken); // shows the fatal alert and exits
+        return 1;
+    }
+    platform::SystemChanges::start();
+    QVRSyncManager* syncManager = QVRSyncManager::sharedManager();
+    QVRiCloudSyncInstaller::install(syncManager);
+
+    QuillaryAppDelegate::Environment environment;
+    environment.rootStore = root;
+    environment.defaults = &platform::UserDefaults::standard();
+    environment.syncManager = syncManager;
+    environment.hotKeyCenter = &ZQHotKeyCenter::sharedHotKeyCenter();
+    // The program sits at Quillary.app/Contents/MacOS inside the install tree.
+    environment.launcherExecutable = LoginItems::launcherExecutableForApplicationBundle(
+        QDir(QApplication::applicationDirPath() + QStringLiteral("/../..")).absolutePath());
+    QuillaryAppDelegate delegate(environment);
+    shell.setShouldTerminate([&delegate] {
+        return delegate.applicationShouldTerminate() ? platform::ApplicationShell::TerminateReply::Now
+                                                     : platform::ApplicationShell::TerminateReply::Later;
+    });
+    QObject::connect(&delegate, &QuillaryAppDelegate::terminationReady, &shell,
+                     [&shell] { shell.replyToApplicationShouldTerminate(true); });
+    QObject::connect(&shell, &platform::ApplicationShell::didBecomeActive, &delegate,
+                     &QuillaryAppDelegate::applicationDidBecomeActive);
+    QObject::connect(&shell, &platform::ApplicationShell::willResignActive, &delegate,
+                     &QuillaryAppDelegate::applicationWillResignActive);
+    QObject::connect(&shell, &platform::ApplicationShell::reopen, &delegate,
+                     [&delegate] { delegate.applicationShouldHandleReopen(); });
+    QObject::connect(&delegate, &QuillaryAppDelegate::quitRequested, &shell,
+                     &platform::ApplicationShell::terminate);
+    shell.installSignalHandlers();
+    delegate.applicationWillFinishLaunching();
+    return application.exec();
+}

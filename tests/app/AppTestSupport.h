@@ -1,0 +1,99 @@
+#pragma once
+
+#include "app/NoteListModel.h"
+#include "app/QuillaryAppDelegate.h"
+
+#include "platform/core/Clock.h"
+#include "platform/core/Log.h"
+#include "platform/core/UserDefaults.h"
+#include "store/Note.h"
+#include "store/QVRDataStore.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextCursor>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace apptest {
+
+class ManualClock : public platform::Clock
+{
+public:
+    double time = 1700000000.0;
+    double now() const override { return time; }
+};
+
+// A delegate over a store file and a settings file of its own, with no sync
+// manager, a manual clock and a captured log.
+class AppTest : public ::testing::Test
+{
+protected:
+    QTemporaryDir dir;
+    ManualClock clock;
+    QStringList logLines;
+    std::unique_ptr<QVRDataStore> root;
+    std::unique_ptr<platform::UserDefaults> defaults;
+    std::unique_ptr<QuillaryAppDelegate> app;
+
+    void SetUp() override
+    {
+        platform::setClockForTesting(&clock);
+        platform::setLogSink([this](const QString& line) { logLines << line; });
+        root = QVRDataStore::makeRootStore(dir.filePath(QStringLiteral("Quillary.sqlite")));
+        defaults = std::make_unique<platform::UserDefaults>(dir.filePath(QStringLiteral("settings.plist")));
+        start(environment());
+    }
+
+    void TearDown() override
+    {
+        app.reset();
+        root.reset();
+        platform::setLogSink({});
+        platform::setClockForTesting(nullptr);
+    }
+
+    QuillaryAppDelegate::Environment environment() const
+    {
+        QuillaryAppDelegate::Environment environment;
+        environment.rootStore = root.get();
+        environment.defaults = defaults.get();
+        return environment;
+    }
+
+    void start(const QuillaryAppDelegate::Environment& environment)
+    {
+        app = std::make_unique<QuillaryAppDelegate>(environment);
+        app->window()->resize(1000, 600);
+        app->applicationWillFinishLaunching();
+    }
+
+    static QVariantMap item(const QString& uuid, const QString& text)
+    {
+        return {{"uuid", uuid}, {"text", text}};
+    }
+
+    // The list's rows, top to bottom, as titles.
+    QStringList rows() const
+    {
+        QStringList titles;
+        for (int i = 0; i < app->listModel()->rowCount(); ++i)
+            titles << app->listModel()->index(i).data().toString();
+        return titles;
+    }
+
+    QString selectedUuid() const { return app->selectedNote() ? app->selectedNote()->uuid() : QString(); }
+
+    void typeInEditor(const QString& text)
+    {
+        app->textView()->setFocus();
+        app->textView()->textCursor().insertText(text);
+    }
+
+    void advance(double seconds) { clock.time += seconds; }
+};
+
+} // namespace apptest
