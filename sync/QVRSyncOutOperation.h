@@ -17,7 +17,8 @@ class QVRNoteDocument;
 // file only when the note is strictly newer; a new file is written in the
 // caches folder first and then moved in, never replacing a file that appeared
 // meanwhile. Ends only through finish().
-class QVRSyncOutOperation : public QVROperation {
+class QVRSyncOutOperation : public QVROperation
+{
 public:
     static std::shared_ptr<QVRSyncOutOperation> operationForUUID(const QString& uuid);
 
@@ -25,6 +26,9 @@ public:
     void setParentObjectContext(platform::ManagedObjectContext* context) { parentObjectContext_ = context; }
     void setCloudURL(const QString& cloudURL) { cloudURL_ = cloudURL; }
     QString cloudURL() const { return cloudURL_; }
+    // The cloud folder that holds cloudURL; the configured one when unset.
+    // cloudURL is made inside it when missing, but never the folder itself.
+    void setCloudRootURL(const QString& cloudRootURL) { cloudRootURL_ = cloudRootURL; }
     QString cachesURL() const;
     // Tests put the temporary files elsewhere.
     void setCachesURL(const QString& cachesURL) { cachesURL_ = cachesURL; }
@@ -37,5 +41,6 @@ private:
 
     platform::ManagedObjectContext* parentObjectContext_ = nullptr;
     QString cloudURL_;
+    QString cloudRootURL_;
     QString cachesURL_;
 };

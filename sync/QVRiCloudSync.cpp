@@ -1,23 +1,23 @@
 #include "sync/QVRiCloudSync.h"
 
-#include "sync/QVRSyncInOperation.h"
 #include "sync/QVRSyncDocument.h"
+#include "sync/QVRSyncInOperation.h"
 #include "sync/QVRSyncOutOperation.h"
 
 #include "platform/cloud/MetadataQuery.h"
-#include "platform/cloud/Ubiquity.h"
 #include "platform/cloud/UbiquitousKeyValueStore.h"
+#include "platform/cloud/Ubiquity.h"
 #include "platform/core/Clock.h"
 #include "platform/core/Error.h"
 #include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/data/ManagedObjectContext.h"
+#include "platform/files/FileOperations.h"
 #include "platform/ops/OperationQueue.h"
 #include "platform/predicate/Predicate.h"
 #include "store/QVRDataStore.h"
 #include "store/QVRLocalizedString.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QThreadPool>
 
@@ -44,10 +44,14 @@ QString describeToken(const QByteArray& token)
 
 // The imported attributes go through the manager, which checks once more,
 // on the main thread, that no newer note arrived in the meantime.
-class InDelegate : public QVRSyncInOperationDelegate {
+class InDelegate : public QVRSyncInOperationDelegate
+{
 public:
     explicit InDelegate(QVRiCloudSync* owner) : owner_(owner) {}
-    void saveObjectWithAttributes(const QVRNoteAttributes& attributes) override { owner_->saveObjectWithAttributes(attributes); }
+    void saveObjectWithAttributes(const QVRNoteAttributes& attributes) override
+    {
+        owner_->saveObjectWithAttributes(attributes);
+    }
 
 private:
     QVRiCloudSync* owner_;
@@ -56,12 +60,9 @@ private:
 } // namespace
 
 QVRiCloudSync::QVRiCloudSync(QVRiCloudSyncHost* host, QObject* parent)
-    : QObject(parent),
-      host_(host),
-      inDelegate_(std::make_shared<InDelegate>(this)),
+    : QObject(parent), host_(host), inDelegate_(std::make_shared<InDelegate>(this)),
       metadataQuery_(std::make_unique<platform::MetadataQuery>()),
-      tokenReader_(&platform::ubiquityIdentityToken),
-      alive_(std::make_shared<bool>(true))
+      tokenReader_(&platform::ubiquityIdentityToken), alive_(std::make_shared<bool>(true))
 {
 }
 
@@ -85,9 +86,12 @@ platform::UbiquitousKeyValueStore* QVRiCloudSync::keyValueStore() const
 QString QVRiCloudSync::iCloudDataURL()
 {
     if (iCloudDataURL_.isEmpty()) {
+        const QString root = platform::cloudRootPath();
         const QString container = platform::ubiquityContainerPath();
-        if (!container.isEmpty())
+        if (!container.isEmpty()) {
+            iCloudRootURL_ = root;
             iCloudDataURL_ = container + QLatin1Char('/') + kNotesFolder;
+        }
     }
     return iCloudDataURL_;
 }
@@ -111,7 +115,8 @@ void QVRiCloudSync::start()
         });
     if (host_->firstRun()) {
         const QVariant type = store->object(kSyncTypeKey);
-        host_->performAfterDelay(kCompareSyncType, [this, type] { compareSyncType(type); }, type.isValid() ? 5.0 : 15.0);
+        host_->performAfterDelay(
+            kCompareSyncType, [this, type] { compareSyncType(type); }, type.isValid() ? 5.0 : 15.0);
     } else {
         enableiCloud();
     }
@@ -125,10 +130,12 @@ void QVRiCloudSync::stop()
 
 void QVRiCloudSync::updateStoreItems(const platform::Notification& notification)
 {
-    const int reason = notification.userInfo.value(platform::UbiquitousKeyValueStore::ChangeReasonKey, -1).toInt();
+    const int reason =
+        notification.userInfo.value(platform::UbiquitousKeyValueStore::ChangeReasonKey, -1).toInt();
     if (reason < 0 || reason >= platform::UbiquitousKeyValueStore::QuotaViolationChange)
         return;
-    const QStringList keys = notification.userInfo.value(platform::UbiquitousKeyValueStore::ChangedKeysKey).toStringList();
+    const QStringList keys =
+        notification.userInfo.value(platform::UbiquitousKeyValueStore::ChangedKeysKey).toStringList();
     for (const QString& key : keys) {
         const QVariant value = keyValueStore()->object(key);
         if (key == kSyncTypeKey) {
@@ -163,11 +170,15 @@ void QVRiCloudSync::enableiCloud()
     runInBackground([this, reader, alive] {
         const QByteArray token = reader();
         const QString container = token.isEmpty() ? QString() : platform::ubiquityContainerPath();
-        const bool folderEmpty = container.isEmpty() || !SyncUtilities::directoryHasContents(container + QLatin1Char('/') + kNotesFolder);
-        QMetaObject::invokeMethod(this, [this, alive, token, folderEmpty] {
-            if (alive.lock())
-                finishEnabling(folderEmpty, token);
-        }, Qt::QueuedConnection);
+        const bool folderEmpty = container.isEmpty() || !SyncUtilities::directoryHasContents(
+                                                            container + QLatin1Char('/') + kNotesFolder);
+        QMetaObject::invokeMethod(
+            this,
+            [this, alive, token, folderEmpty] {
+                if (alive.lock())
+                    finishEnabling(folderEmpty, token);
+            },
+            Qt::QueuedConnection);
     });
 }
 
@@ -188,8 +199,10 @@ void QVRiCloudSync::finishEnabling(bool folderEmpty, const QByteArray& token)
         // Every pass subscribes; one subscription is enough.
         if (!identityObserver_.isActive())
             identityObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
-                platform::UbiquityIdentityDidChangeNotification, nullptr, [this](const platform::Notification&) {
-                    QMetaObject::invokeMethod(this, [this] { compareiCloudToken(); }, Qt::QueuedConnection);
+                platform::UbiquityIdentityDidChangeNotification, nullptr,
+                [this](const platform::Notification&) {
+                    QMetaObject::invokeMethod(
+                        this, [this] { compareiCloudToken(); }, Qt::QueuedConnection);
                 });
     } else if (host_->iCloudEnabled()) {
         disableiCloud();
@@ -217,6 +230,7 @@ void QVRiCloudSync::disableiCloud()
 {
     host_->setICloudEnabled(false);
     iCloudDataURL_.clear();
+    iCloudRootURL_.clear();
     identityObserver_.reset();
     stopMetadataQuery();
     resetOperationQueue();
@@ -231,10 +245,13 @@ void QVRiCloudSync::compareiCloudToken()
     std::weak_ptr<bool> alive = alive_;
     runInBackground([this, reader, alive] {
         const QByteArray token = reader();
-        QMetaObject::invokeMethod(this, [this, alive, token] {
-            if (alive.lock())
-                updateiCloudToken(token, false);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, alive, token] {
+                if (alive.lock())
+                    updateiCloudToken(token, false);
+            },
+            Qt::QueuedConnection);
     });
 }
 
@@ -249,10 +266,12 @@ bool QVRiCloudSync::updateiCloudToken(const QByteArray& token, bool force)
 {
     platform::UserDefaults& defaults = QVRDataStore::sharedDefaults();
     const QVariant storedValue = defaults.object(kTokenKey);
-    const QByteArray stored = storedValue.typeId() == QMetaType::QByteArray ? storedValue.toByteArray() : QByteArray();
+    const QByteArray stored =
+        storedValue.typeId() == QMetaType::QByteArray ? storedValue.toByteArray() : QByteArray();
     if (!force && tokenIsEqualToToken(stored, token))
         return false;
-    platform::log(QStringLiteral("iCloud token changed: %1 to %2").arg(describeToken(stored), describeToken(token)));
+    platform::log(
+        QStringLiteral("iCloud token changed: %1 to %2").arg(describeToken(stored), describeToken(token)));
     if (!token.isEmpty()) {
         stopMetadataQuery();
         defaults.set(kTokenKey, token);
@@ -272,10 +291,12 @@ void QVRiCloudSync::startMetadataQuery()
         return;
     // Replacing the tokens keeps one subscription however often this runs.
     platform::NotificationCenter& center = platform::NotificationCenter::defaultCenter();
-    gatheringObserver_ = center.addObserver(platform::MetadataQuery::DidFinishGatheringNotification, metadataQuery_.get(),
-                                            [this](const platform::Notification& n) { updateUbiquitousData(n); });
-    updateObserver_ = center.addObserver(platform::MetadataQuery::DidUpdateNotification, metadataQuery_.get(),
-                                         [this](const platform::Notification& n) { updateUbiquitousData(n); });
+    gatheringObserver_ =
+        center.addObserver(platform::MetadataQuery::DidFinishGatheringNotification, metadataQuery_.get(),
+                           [this](const platform::Notification& n) { updateUbiquitousData(n); });
+    updateObserver_ =
+        center.addObserver(platform::MetadataQuery::DidUpdateNotification, metadataQuery_.get(),
+                           [this](const platform::Notification& n) { updateUbiquitousData(n); });
     const QString notes = iCloudDataURL();
     metadataQuery_->setSearchPath(notes.isEmpty() ? QString() : QFileInfo(notes).path());
     metadataQuery_->setNameSuffix(QStringLiteral(".quillary"));
@@ -319,9 +340,12 @@ void QVRiCloudSync::updateUbiquitousData(const platform::Notification& notificat
         return;
     host_->setStep(3);
     QList<platform::MetadataItem> items;
-    items += notification.userInfo.value(platform::MetadataQuery::AddedItemsKey).value<QList<platform::MetadataItem>>();
-    items += notification.userInfo.value(platform::MetadataQuery::ChangedItemsKey).value<QList<platform::MetadataItem>>();
-    items += notification.userInfo.value(platform::MetadataQuery::RemovedItemsKey).value<QList<platform::MetadataItem>>();
+    items += notification.userInfo.value(platform::MetadataQuery::AddedItemsKey)
+                 .value<QList<platform::MetadataItem>>();
+    items += notification.userInfo.value(platform::MetadataQuery::ChangedItemsKey)
+                 .value<QList<platform::MetadataItem>>();
+    items += notification.userInfo.value(platform::MetadataQuery::RemovedItemsKey)
+                 .value<QList<platform::MetadataItem>>();
     if (items.isEmpty())
         items = metadataQuery_->results();
     platform::OperationQueue* queue = host_->operationQueueWithCount(kCloudQueueWidth);
@@ -342,7 +366,8 @@ void QVRiCloudSync::updateUbiquitousData(const platform::Notification& notificat
     // With nothing queued, or everything already done, no queue change will
     // come to end the cycle: end it here.
     if (queue->operationCount() == 0)
-        host_->performAfterDelay(kOperationQueueComplete, [this] { operationQueueComplete(); }, 0.1);
+        host_->performAfterDelay(
+            kOperationQueueComplete, [this] { operationQueueComplete(); }, 0.1);
 }
 
 void QVRiCloudSync::saveObjectToiCloud(const QString& uuid)
@@ -353,6 +378,7 @@ void QVRiCloudSync::saveObjectToiCloud(const QString& uuid)
     QVRDataStore* store = host_->dataStore();
     operation->setParentObjectContext(store ? store->context() : nullptr);
     operation->setCloudURL(iCloudDataURL());
+    operation->setCloudRootURL(iCloudRootURL_);
     queue->addOperation(operation);
 }
 
@@ -375,8 +401,8 @@ void QVRiCloudSync::saveObjectWithAttributes(const QVRNoteAttributes& attributes
     const QString uuid = attributes.value(QVRNoteAttributeKey::uuid).toString();
     const QVariant modified = attributes.value(QVRNoteAttributeKey::modified);
     QVRDataStore* store = host_->dataStore();
-    if (!uuid.isEmpty() && modified.isValid() && store && store->context()
-        && QVRSyncInOperation::storeHoldsNoteNotOlderThan(uuid, modified.toDouble(), store->context()))
+    if (!uuid.isEmpty() && modified.isValid() && store && store->context() &&
+        QVRSyncInOperation::storeHoldsNoteNotOlderThan(uuid, modified.toDouble(), store->context()))
         return;
     host_->saveObjectWithAttributes(attributes);
 }
@@ -397,12 +423,13 @@ void QVRiCloudSync::resetOperationQueue()
 
 void QVRiCloudSync::promptForiCloudReset()
 {
-    const QString message = QVRLocalizedString(QStringLiteral(
-        "If you\u2019re having problems with iCloud syncing, you may need to reset it. This will delete the app\u2019s sync "
-        "data from iCloud, then re-sync everything in the app back to\u00a0iCloud."));
+    const QString message = QVRLocalizedString(
+        QStringLiteral("If you\u2019re having problems with iCloud syncing, you may need to reset it. This "
+                       "will delete the app\u2019s sync "
+                       "data from iCloud, then re-sync everything in the app back to\u00a0iCloud."));
     host_->promptWithTitle(QVRLocalizedString(QStringLiteral("Reset iCloud Sync")), message,
-                           QVRLocalizedString(QStringLiteral("Reset")), QVRLocalizedString(QStringLiteral("Cancel")),
-                           [this](bool accepted) {
+                           QVRLocalizedString(QStringLiteral("Reset")),
+                           QVRLocalizedString(QStringLiteral("Cancel")), [this](bool accepted) {
                                if (accepted)
                                    resetiCloud();
                            });
@@ -435,18 +462,23 @@ void QVRiCloudSync::resetiCloud()
                     error.localizedDescription = QStringLiteral("There is no caches folder.");
                 platform::log(QStringLiteral("Error removing folder from iCloud: %1, %2")
                                   .arg(error.localizedDescription, QVRDescribeUserInfo(error.userInfo)));
-            } else if (QDir(local).removeRecursively()) {
+            } else if (platform::removeItem(local, &error)) {
+                // A Notes folder that is a link (sync tools carry links) goes
+                // as the link: what it leads to is not ours to delete.
                 platform::log(QStringLiteral("iCloud reset was a complete success"));
             } else {
                 platform::log(QStringLiteral("Error deleting folder after removing it from iCloud: %1, %2")
-                                  .arg(QStringLiteral("Cannot remove %1").arg(local), QVRDescribeUserInfo({})));
+                                  .arg(error.localizedDescription, QVRDescribeUserInfo(error.userInfo)));
             }
         }
-        QMetaObject::invokeMethod(this, [this, alive] {
-            if (!alive.lock())
-                return;
-            host_->setStep(0);
-            enableiCloud();
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, alive] {
+                if (!alive.lock())
+                    return;
+                host_->setStep(0);
+                enableiCloud();
+            },
+            Qt::QueuedConnection);
     });
 }

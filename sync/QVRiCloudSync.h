@@ -6,8 +6,8 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QThreadPool>
 #include <QString>
+#include <QThreadPool>
 #include <QVariant>
 
 #include <atomic>
@@ -28,7 +28,8 @@ struct Notification;
 // What the cloud-folder half of the sync manager needs from the manager
 // core: its steps, flags, queue, store and delegates. QVRSyncManager
 // implements it; tests use a fake.
-class QVRiCloudSyncHost {
+class QVRiCloudSyncHost
+{
 public:
     virtual ~QVRiCloudSyncHost() = default;
 
@@ -75,7 +76,11 @@ public:
     virtual bool promptWithTitle(const QString& title, const QString& message, const QString& accept,
                                  const QString& cancel, std::function<void(bool)> handler) = 0;
     // Tells the manager delegate of a key-value change it may care for.
-    virtual void ubiquitousKeyUpdated(const QString& key, const QVariant& value) { (void)key; (void)value; }
+    virtual void ubiquitousKeyUpdated(const QString& key, const QVariant& value)
+    {
+        (void)key;
+        (void)value;
+    }
 
     // The manager's delayed perform (which honours preparing-to-stop),
     // cancelled by name.
@@ -86,7 +91,8 @@ public:
 // The cloud-folder half of QVRSyncManager: choosing the method, enabling and
 // disabling, the folder query, the identity token, import and export, reset.
 // Lives on the main thread.
-class QVRiCloudSync : public QObject {
+class QVRiCloudSync : public QObject
+{
     Q_OBJECT
 public:
     explicit QVRiCloudSync(QVRiCloudSyncHost* host, QObject* parent = nullptr);
@@ -148,6 +154,8 @@ private:
     std::function<QByteArray()> tokenReader_;
     bool iCloudAvailable_ = false;
     QString iCloudDataURL_;
+    // The cloud folder the Notes folder above lies in.
+    QString iCloudRootURL_;
     double metadataQueryDate_ = 0;
     std::atomic<bool> addingToOperationQueue_{false};
     platform::ObserverToken storeObserver_;

@@ -4,21 +4,24 @@
 #include "platform/cloud/Ubiquity.h"
 #include "platform/core/Log.h"
 #include "platform/core/Paths.h"
+#include "platform/files/FileOperations.h"
 #include "platform/plist/PropertyList.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <sys/inotify.h>
+#include <sys/stat.h>
 
 namespace platform {
 
 const QString UbiquitousKeyValueStore::DidChangeExternallyNotification =
     QStringLiteral("NSUbiquitousKeyValueStoreDidChangeExternallyNotification");
-const QString UbiquitousKeyValueStore::ChangeReasonKey = QStringLiteral("NSUbiquitousKeyValueStoreChangeReasonKey");
-const QString UbiquitousKeyValueStore::ChangedKeysKey = QStringLiteral("NSUbiquitousKeyValueStoreChangedKeysKey");
+const QString UbiquitousKeyValueStore::ChangeReasonKey =
+    QStringLiteral("NSUbiquitousKeyValueStoreChangeReasonKey");
+const QString UbiquitousKeyValueStore::ChangedKeysKey =
+    QStringLiteral("NSUbiquitousKeyValueStoreChangedKeysKey");
 const QString UbiquitousKeyValueStore::FileName = QStringLiteral("KeyValueStore.plist");
 
 QString defaultKeyValueStorePath(bool* inCloud)
@@ -40,7 +43,8 @@ UbiquitousKeyValueStore& UbiquitousKeyValueStore::defaultStore()
         s->followsIdentity_ = true;
         s->identityObserver_.emplace(NotificationCenter::defaultCenter().addObserver(
             UbiquityIdentityDidChangeNotification, nullptr, [s](const Notification&) {
-                QMetaObject::invokeMethod(s, [s] { s->followIdentity(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    s, [s] { s->followIdentity(); }, Qt::QueuedConnection);
             }));
         return s;
     }();
@@ -81,9 +85,36 @@ void UbiquitousKeyValueStore::followIdentity()
     setFilePath(path, inCloud);
 }
 
+namespace {
+
+// The file's folder. In the cloud that is the container, made only inside a
+// cloud folder that exists: a removed or unmounted one stays signed out.
+void makeFolderFor(const QString& path, bool inCloud)
+{
+    const QString folder = QFileInfo(path).path();
+    if (inCloud)
+        makeFolderInsideCloud(QFileInfo(folder).path(), folder);
+    else
+        QDir().mkpath(folder);
+}
+
+// A sync tool carries links from other machines: one here may lead
+// anywhere, so it is neither read nor written through.
+bool isLink(const QString& path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+} // namespace
+
 bool UbiquitousKeyValueStore::readFile(QVariantMap* values) const
 {
     QFile file(path_);
+    if (isLink(path_)) {
+        log(QStringLiteral("Ignoring key-value file %1: it is a link").arg(path_));
+        return false;
+    }
     if (!file.exists()) {
         values->clear();
         return true;
@@ -102,16 +133,22 @@ bool UbiquitousKeyValueStore::readFile(QVariantMap* values) const
 
 bool UbiquitousKeyValueStore::writeFile(const QVariantMap& values) const
 {
-    QDir().mkpath(QFileInfo(path_).path());
+    if (isLink(path_)) {
+        log(QStringLiteral("Refusing to write through a link: %1").arg(path_));
+        return false;
+    }
+    makeFolderFor(path_, watch_);
     QString error;
     const QByteArray data = writePropertyList(values, PropertyListFormat::Binary, &error);
     if (data.isEmpty()) {
         log(QStringLiteral("Cannot encode key-value file %1: %2").arg(path_, error));
         return false;
     }
-    QSaveFile file(path_);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
-        log(QStringLiteral("Cannot write key-value file %1: %2").arg(path_, file.errorString()));
+    // Renamed into place: a link that appears meanwhile is replaced, never
+    // followed.
+    Error writeError;
+    if (!writeFileAtomically(path_, data, &writeError)) {
+        log(QStringLiteral("Cannot write key-value file %1: %2").arg(path_, writeError.localizedDescription));
         return false;
     }
     return true;
@@ -157,6 +194,11 @@ void UbiquitousKeyValueStore::set(const QString& key, const QVariant& value)
     }
     QMutexLocker lock(&mutex_);
     ensureLoaded();
+    // Setting what is already there writes nothing: the file is shared with
+    // other machines, and a write would be news to each of them.
+    const auto it = values_.constFind(key);
+    if (it != values_.constEnd() && it->typeId() == value.typeId() && *it == value)
+        return;
     values_.insert(key, value);
     writeFile(values_);
 }
@@ -224,12 +266,14 @@ void UbiquitousKeyValueStore::rearmWatch()
     watcher_ = new InotifyWatcher(this);
     const QString folder = QFileInfo(path).path();
     const QString name = QFileInfo(path).fileName();
-    QDir().mkpath(folder);
-    folderWatch_ = watcher_->addWatch(folder, IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM | IN_ONLYDIR);
-    connect(watcher_, &InotifyWatcher::fileEvent, this, [this, name](int wd, quint32, const QString& eventName) {
-        if (wd < 0 || (wd == folderWatch_ && eventName == name))
-            reload(ServerChange);
-    });
+    makeFolderFor(path, watch);
+    folderWatch_ =
+        watcher_->addWatch(folder, IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM | IN_ONLYDIR);
+    connect(watcher_, &InotifyWatcher::fileEvent, this,
+            [this, name](int wd, quint32, const QString& eventName) {
+                if (wd < 0 || (wd == folderWatch_ && eventName == name))
+                    reload(ServerChange);
+            });
 }
 
 } // namespace platform

@@ -3,6 +3,7 @@
 #include "platform/cloud/InotifyWatcher.h"
 #include "platform/core/Error.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/files/FileOperations.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,7 +24,8 @@ namespace platform {
 
 const char* const CloudFolderEnvironmentVariable = "QUILLARY_CLOUD_DIR";
 const QString CloudFolderDefaultsKey = QStringLiteral("QVRCloudFolder");
-const QString UbiquityIdentityDidChangeNotification = QStringLiteral("NSUbiquityIdentityDidChangeNotification");
+const QString UbiquityIdentityDidChangeNotification =
+    QStringLiteral("NSUbiquityIdentityDidChangeNotification");
 const QString DefaultUbiquityContainerIdentifier = QStringLiteral("XW9K2ZQ7TM.com.quorvane.Quillary");
 
 QString cloudRootPath()
@@ -68,13 +70,14 @@ QByteArray ubiquityIdentityToken()
 
 QString ubiquityContainerPath(const QString& identifier)
 {
-    if (identifier.isEmpty() || identifier.contains(QLatin1Char('/')) || identifier == QLatin1String(".")
-        || identifier == QLatin1String(".."))
+    if (identifier.isEmpty() || identifier.contains(QLatin1Char('/')) || identifier == QLatin1String(".") ||
+        identifier == QLatin1String(".."))
         return {};
     if (ubiquityIdentityToken().isEmpty())
         return {};
-    const QString path = cloudRootPath() + QLatin1Char('/') + identifier;
-    if (!QDir().mkpath(path))
+    const QString root = cloudRootPath();
+    const QString path = root + QLatin1Char('/') + identifier;
+    if (!makeFolderInsideCloud(root, path))
         return {};
     return path;
 }
@@ -114,15 +117,17 @@ void UbiquityIdentityMonitor::start()
     token_ = ubiquityIdentityToken();
     watcher_ = new InotifyWatcher(this);
     connect(watcher_, &InotifyWatcher::fileEvent, this, [this](int wd, quint32 mask, const QString& name) {
-        const bool relevant = wd < 0 || wd == rootWatch_ || (wd == ancestorWatch_ && (name.isEmpty() || name == watchedChildName_))
-                              || (mask & (IN_IGNORED | IN_UNMOUNT | IN_DELETE_SELF | IN_MOVE_SELF));
+        const bool relevant = wd < 0 || wd == rootWatch_ ||
+                              (wd == ancestorWatch_ && (name.isEmpty() || name == watchedChildName_)) ||
+                              (mask & (IN_IGNORED | IN_UNMOUNT | IN_DELETE_SELF | IN_MOVE_SELF));
         if (relevant)
             settle_->start();
     });
     rearm();
     defaultsObserver_.emplace(NotificationCenter::defaultCenter().addObserver(
         UserDefaults::DidChangeNotification, nullptr, [this](const Notification&) {
-            QMetaObject::invokeMethod(this, [this] { recheck(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { recheck(); }, Qt::QueuedConnection);
         }));
     poll_->start();
 }
@@ -152,7 +157,8 @@ void UbiquityIdentityMonitor::rearm()
         return;
     // Watch the root itself (removal, rename, unmount, permissions) and the
     // nearest existing folder above it for the step that leads to the root.
-    rootWatch_ = watcher_->addWatch(root, IN_DELETE_SELF | IN_MOVE_SELF | IN_ATTRIB | IN_UNMOUNT | IN_ONLYDIR);
+    rootWatch_ =
+        watcher_->addWatch(root, IN_DELETE_SELF | IN_MOVE_SELF | IN_ATTRIB | IN_UNMOUNT | IN_ONLYDIR);
     QString child = root;
     QString ancestor = QFileInfo(root).path();
     while (!QFileInfo(ancestor).isDir() && ancestor != child) {
@@ -160,8 +166,9 @@ void UbiquityIdentityMonitor::rearm()
         ancestor = QFileInfo(ancestor).path();
     }
     watchedChildName_ = QFileInfo(child).fileName();
-    ancestorWatch_ = watcher_->addWatch(ancestor, IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB
-                                                      | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_ONLYDIR);
+    ancestorWatch_ =
+        watcher_->addWatch(ancestor, IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB |
+                                         IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_ONLYDIR);
 }
 
 void UbiquityIdentityMonitor::recheck()
@@ -277,7 +284,9 @@ int copyTree(const QByteArray& from, const QByteArray& to)
         return 0; // sockets, fifos and devices have no place in a notes folder
     if (::mkdir(to.constData(), (st.st_mode & 07777) | S_IRWXU) != 0)
         return errno;
-    const QStringList entries = QDir(QFile::decodeName(from)).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QStringList entries =
+        QDir(QFile::decodeName(from))
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString& entry : entries) {
         const QByteArray name = QFile::encodeName(entry);
         if (const int result = copyTree(from + '/' + name, to + '/' + name))
@@ -286,12 +295,10 @@ int copyTree(const QByteArray& from, const QByteArray& to)
     return 0;
 }
 
+// A link is removed itself, never what it leads to.
 bool removeTree(const QString& path)
 {
-    QFileInfo info(path);
-    if (info.isDir() && !info.isSymLink())
-        return QDir(path).removeRecursively();
-    return QFile::remove(path);
+    return removeItem(path);
 }
 
 bool moveItem(const QString& source, const QString& destination, Error* error)
@@ -317,8 +324,8 @@ bool moveItem(const QString& source, const QString& destination, Error* error)
     // Copy beside the destination under a hidden name, so a folder watcher
     // never sees a half-written item, then publish it with one rename.
     const QFileInfo target(destination);
-    const QString temporary = target.path() + QStringLiteral("/.") + target.fileName() + QStringLiteral(".moving-")
-                              + QString::number(::getpid());
+    const QString temporary = target.path() + QStringLiteral("/.") + target.fileName() +
+                              QStringLiteral(".moving-") + QString::number(::getpid());
     const QByteArray temp = QFile::encodeName(temporary);
     removeTree(temporary);
     int copied = copyTree(from, temp);
@@ -330,7 +337,8 @@ bool moveItem(const QString& source, const QString& destination, Error* error)
         return false;
     }
     if (!removeTree(source)) {
-        setPosixError(error, EIO, QStringLiteral("Moved \"%1\" but could not remove the original").arg(source));
+        setPosixError(error, EIO,
+                      QStringLiteral("Moved \"%1\" but could not remove the original").arg(source));
         return false;
     }
     return true;
@@ -346,6 +354,39 @@ bool moveItemIntoCloud(const QString& source, const QString& destination, Error*
 bool moveItemOutOfCloud(const QString& source, const QString& destination, Error* error)
 {
     return moveItem(source, destination, error);
+}
+
+bool makeFolderInsideCloud(const QString& root, const QString& path, Error* error)
+{
+    const QString cleanRoot = QDir::cleanPath(root);
+    const QString cleanPath = QDir::cleanPath(path);
+    if (cleanRoot.isEmpty() || !cleanPath.startsWith(cleanRoot + QLatin1Char('/'))) {
+        setPosixError(error, EINVAL, QStringLiteral("\"%1\" is not inside the cloud folder").arg(path));
+        return false;
+    }
+    struct stat st;
+    if (::stat(QFile::encodeName(cleanRoot).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        setPosixError(error, ENOENT, QStringLiteral("The cloud folder \"%1\" is missing").arg(cleanRoot));
+        return false;
+    }
+    // One level at a time from the root down, so that the root vanishing
+    // meanwhile makes the next step fail instead of bringing it back.
+    QString folder = cleanRoot;
+    const QStringList below = cleanPath.mid(cleanRoot.size() + 1).split(QLatin1Char('/'));
+    for (const QString& name : below) {
+        folder += QLatin1Char('/') + name;
+        const QByteArray native = QFile::encodeName(folder);
+        if (::mkdir(native.constData(), 0777) != 0 && errno != EEXIST) {
+            const int saved = errno;
+            setPosixError(error, saved, QStringLiteral("Cannot create \"%1\"").arg(folder));
+            return false;
+        }
+        if (::stat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            setPosixError(error, ENOTDIR, QStringLiteral("Cannot create \"%1\"").arg(folder));
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace platform

@@ -39,10 +39,17 @@ QByteArray ubiquityIdentityToken();
 // or the folder cannot be made.
 QString ubiquityContainerPath(const QString& identifier = DefaultUbiquityContainerIdentifier);
 
+// Makes the folder `path` and those leading to it from `root`, but never
+// `root` itself nor anything above it: a cloud folder that was removed or
+// unmounted means signed out, and only the user brings it back. True when
+// `path` is then a folder inside an existing `root`.
+bool makeFolderInsideCloud(const QString& root, const QString& path, Error* error = nullptr);
+
 // Posts UbiquityIdentityDidChangeNotification once per real change of the
 // token: the setting changed, the folder appeared, vanished, was renamed,
 // unmounted or lost its write permission. Lives on the main thread.
-class UbiquityIdentityMonitor : public QObject {
+class UbiquityIdentityMonitor : public QObject
+{
     Q_OBJECT
 public:
     static UbiquityIdentityMonitor& shared();
