@@ -41,7 +41,7 @@ std::shared_ptr<QVRSyncOutOperation> QVRSyncOutOperation::operationForUUID(const
 
 QString QVRSyncOutOperation::cachesURL() const
 {
-    return cachesURL_.isEmpty() ? QVRDataStore::cachesURL() : cachesURL_;
+    return m_cachesURL.isEmpty() ? QVRDataStore::cachesURL() : m_cachesURL;
 }
 
 void QVRSyncOutOperation::main()
@@ -60,14 +60,14 @@ void QVRSyncOutOperation::main()
             finish();
             return;
         }
-        if (!parentObjectContext_) {
+        if (!m_parentObjectContext) {
             platform::log(QStringLiteral("No database connection"));
             finish();
             return;
         }
         QVRNoteAttributes note;
         bool found = false;
-        platform::ManagedObjectContext* context = parentObjectContext_;
+        platform::ManagedObjectContext* context = m_parentObjectContext;
         context->performAndWait([&] {
             platform::FetchRequest request;
             request.entityName = QVRNoteEntityName;
@@ -93,14 +93,14 @@ void QVRSyncOutOperation::main()
         // have been removed or unmounted since. Then nothing is written, and
         // the folder is never made again here, for that would be taken for
         // another account and receive every note on a bare mount point.
-        const QString root = cloudRootURL_.isEmpty() ? platform::cloudRootPath() : cloudRootURL_;
+        const QString root = m_cloudRootURL.isEmpty() ? platform::cloudRootPath() : m_cloudRootURL;
         platform::Error folderError;
-        if (cloudURL_.isEmpty() || !platform::makeFolderInsideCloud(root, cloudURL_, &folderError)) {
+        if (m_cloudURL.isEmpty() || !platform::makeFolderInsideCloud(root, m_cloudURL, &folderError)) {
             platform::log(QStringLiteral("iCloud container is missing"));
             finish();
             return;
         }
-        const QString target = cloudURL_ + QLatin1Char('/') + noteUuid + QLatin1Char('.') + kExtension;
+        const QString target = m_cloudURL + QLatin1Char('/') + noteUuid + QLatin1Char('.') + kExtension;
         if (isCancelled()) {
             finish();
             return;

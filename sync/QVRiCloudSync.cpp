@@ -47,58 +47,58 @@ QString describeToken(const QByteArray& token)
 class InDelegate : public QVRSyncInOperationDelegate
 {
 public:
-    explicit InDelegate(QVRiCloudSync* owner) : owner_(owner) {}
+    explicit InDelegate(QVRiCloudSync* owner) : m_owner(owner) {}
     void saveObjectWithAttributes(const QVRNoteAttributes& attributes) override
     {
-        owner_->saveObjectWithAttributes(attributes);
+        m_owner->saveObjectWithAttributes(attributes);
     }
 
 private:
-    QVRiCloudSync* owner_;
+    QVRiCloudSync* m_owner;
 };
 
 } // namespace
 
 QVRiCloudSync::QVRiCloudSync(QVRiCloudSyncHost* host, QObject* parent)
-    : QObject(parent), host_(host), inDelegate_(std::make_shared<InDelegate>(this)),
-      metadataQuery_(std::make_unique<platform::MetadataQuery>()),
-      tokenReader_(&platform::ubiquityIdentityToken), alive_(std::make_shared<bool>(true))
+    : QObject(parent), m_host(host), m_inDelegate(std::make_shared<InDelegate>(this)),
+      m_metadataQuery(std::make_unique<platform::MetadataQuery>()),
+      m_tokenReader(&platform::ubiquityIdentityToken), m_alive(std::make_shared<bool>(true))
 {
 }
 
 QVRiCloudSync::~QVRiCloudSync()
 {
-    *alive_ = false;
-    pool_.waitForDone();
+    *m_alive = false;
+    m_pool.waitForDone();
     stopMetadataQuery();
 }
 
 void QVRiCloudSync::setKeyValueStore(platform::UbiquitousKeyValueStore* store)
 {
-    keyValueStore_ = store;
+    m_keyValueStore = store;
 }
 
 platform::UbiquitousKeyValueStore* QVRiCloudSync::keyValueStore() const
 {
-    return keyValueStore_ ? keyValueStore_ : &platform::UbiquitousKeyValueStore::defaultStore();
+    return m_keyValueStore ? m_keyValueStore : &platform::UbiquitousKeyValueStore::defaultStore();
 }
 
 QString QVRiCloudSync::iCloudDataURL()
 {
-    if (iCloudDataURL_.isEmpty()) {
+    if (m_iCloudDataURL.isEmpty()) {
         const QString root = platform::cloudRootPath();
         const QString container = platform::ubiquityContainerPath();
         if (!container.isEmpty()) {
-            iCloudRootURL_ = root;
-            iCloudDataURL_ = container + QLatin1Char('/') + kNotesFolder;
+            m_iCloudRootURL = root;
+            m_iCloudDataURL = container + QLatin1Char('/') + kNotesFolder;
         }
     }
-    return iCloudDataURL_;
+    return m_iCloudDataURL;
 }
 
 void QVRiCloudSync::runInBackground(std::function<void()> work)
 {
-    pool_.start(std::move(work));
+    m_pool.start(std::move(work));
 }
 
 // --- choosing the method -----------------------------------------------------
@@ -107,15 +107,15 @@ void QVRiCloudSync::start()
 {
     platform::UbiquityIdentityMonitor::shared().start();
     platform::UbiquitousKeyValueStore* store = keyValueStore();
-    storeObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
+    m_storeObserver = platform::NotificationCenter::defaultCenter().addObserver(
         platform::UbiquitousKeyValueStore::DidChangeExternallyNotification, store,
         [this](const platform::Notification& n) {
             // The notice is posted on the main thread; a copy keeps it safe.
             updateStoreItems(n);
         });
-    if (host_->firstRun()) {
+    if (m_host->firstRun()) {
         const QVariant type = store->object(kSyncTypeKey);
-        host_->performAfterDelay(
+        m_host->performAfterDelay(
             kCompareSyncType, [this, type] { compareSyncType(type); }, type.isValid() ? 5.0 : 15.0);
     } else {
         enableiCloud();
@@ -139,19 +139,19 @@ void QVRiCloudSync::updateStoreItems(const platform::Notification& notification)
     for (const QString& key : keys) {
         const QVariant value = keyValueStore()->object(key);
         if (key == kSyncTypeKey) {
-            if (host_->firstRun())
+            if (m_host->firstRun())
                 compareSyncType(value.typeId() == QMetaType::QString ? value : QVariant());
         } else {
-            host_->ubiquitousKeyUpdated(key, value);
+            m_host->ubiquitousKeyUpdated(key, value);
         }
     }
 }
 
 void QVRiCloudSync::compareSyncType(const QVariant& type)
 {
-    host_->cancelPerform(kCompareSyncType);
+    m_host->cancelPerform(kCompareSyncType);
     if (!type.isValid() || type.toString() == QLatin1String("Quorvane")) {
-        if (host_->promptForQuorvane())
+        if (m_host->promptForQuorvane())
             return;
     }
     enableiCloud();
@@ -161,12 +161,12 @@ void QVRiCloudSync::compareSyncType(const QVariant& type)
 
 void QVRiCloudSync::enableiCloud()
 {
-    if (host_->step() == 1)
+    if (m_host->step() == 1)
         return;
-    host_->setReady(false);
-    host_->setStep(0);
-    const std::function<QByteArray()> reader = tokenReader_;
-    std::weak_ptr<bool> alive = alive_;
+    m_host->setReady(false);
+    m_host->setStep(0);
+    const std::function<QByteArray()> reader = m_tokenReader;
+    std::weak_ptr<bool> alive = m_alive;
     runInBackground([this, reader, alive] {
         const QByteArray token = reader();
         const QString container = token.isEmpty() ? QString() : platform::ubiquityContainerPath();
@@ -185,10 +185,10 @@ void QVRiCloudSync::enableiCloud()
 void QVRiCloudSync::finishEnabling(bool folderEmpty, const QByteArray& token)
 {
     if (!token.isEmpty())
-        iCloudAvailable_ = true;
-    if (iCloudAvailable_ && !host_->quorvaneEnabled() && host_->quorvaneEmail().isEmpty()) {
-        host_->setICloudEnabled(true);
-        host_->setStep(2);
+        m_iCloudAvailable = true;
+    if (m_iCloudAvailable && !m_host->quorvaneEnabled() && m_host->quorvaneEmail().isEmpty()) {
+        m_host->setICloudEnabled(true);
+        m_host->setStep(2);
         iCloudDataURL();
         if (folderEmpty)
             platform::log(QStringLiteral("iCloud storage is empty"));
@@ -197,14 +197,14 @@ void QVRiCloudSync::finishEnabling(bool folderEmpty, const QByteArray& token)
             startMetadataQuery();
         }
         // Every pass subscribes; one subscription is enough.
-        if (!identityObserver_.isActive())
-            identityObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
+        if (!m_identityObserver.isActive())
+            m_identityObserver = platform::NotificationCenter::defaultCenter().addObserver(
                 platform::UbiquityIdentityDidChangeNotification, nullptr,
                 [this](const platform::Notification&) {
                     QMetaObject::invokeMethod(
                         this, [this] { compareiCloudToken(); }, Qt::QueuedConnection);
                 });
-    } else if (host_->iCloudEnabled()) {
+    } else if (m_host->iCloudEnabled()) {
         disableiCloud();
     }
     finishPass();
@@ -212,26 +212,26 @@ void QVRiCloudSync::finishEnabling(bool folderEmpty, const QByteArray& token)
 
 void QVRiCloudSync::finishPass()
 {
-    const bool wasStarted = host_->started();
-    host_->setStarted(true);
-    host_->setReady(true);
-    host_->setStepWait();
+    const bool wasStarted = m_host->started();
+    m_host->setStarted(true);
+    m_host->setReady(true);
+    m_host->setStepWait();
     if (wasStarted)
         return;
-    if (!host_->iCloudEnabled() && host_->promptForQuorvane()) {
-        host_->registerWithNotificationCenter();
+    if (!m_host->iCloudEnabled() && m_host->promptForQuorvane()) {
+        m_host->registerWithNotificationCenter();
     } else {
-        host_->sync();
-        host_->registerWithNotificationCenter();
+        m_host->sync();
+        m_host->registerWithNotificationCenter();
     }
 }
 
 void QVRiCloudSync::disableiCloud()
 {
-    host_->setICloudEnabled(false);
-    iCloudDataURL_.clear();
-    iCloudRootURL_.clear();
-    identityObserver_.reset();
+    m_host->setICloudEnabled(false);
+    m_iCloudDataURL.clear();
+    m_iCloudRootURL.clear();
+    m_identityObserver.reset();
     stopMetadataQuery();
     resetOperationQueue();
     updateiCloudToken(QByteArray(), false);
@@ -241,8 +241,8 @@ void QVRiCloudSync::disableiCloud()
 
 void QVRiCloudSync::compareiCloudToken()
 {
-    const std::function<QByteArray()> reader = tokenReader_;
-    std::weak_ptr<bool> alive = alive_;
+    const std::function<QByteArray()> reader = m_tokenReader;
+    std::weak_ptr<bool> alive = m_alive;
     runInBackground([this, reader, alive] {
         const QByteArray token = reader();
         QMetaObject::invokeMethod(
@@ -287,47 +287,47 @@ bool QVRiCloudSync::updateiCloudToken(const QByteArray& token, bool force)
 
 void QVRiCloudSync::startMetadataQuery()
 {
-    if (metadataQuery_->isStarted())
+    if (m_metadataQuery->isStarted())
         return;
     // Replacing the tokens keeps one subscription however often this runs.
     platform::NotificationCenter& center = platform::NotificationCenter::defaultCenter();
-    gatheringObserver_ =
-        center.addObserver(platform::MetadataQuery::DidFinishGatheringNotification, metadataQuery_.get(),
+    m_gatheringObserver =
+        center.addObserver(platform::MetadataQuery::DidFinishGatheringNotification, m_metadataQuery.get(),
                            [this](const platform::Notification& n) { updateUbiquitousData(n); });
-    updateObserver_ =
-        center.addObserver(platform::MetadataQuery::DidUpdateNotification, metadataQuery_.get(),
+    m_updateObserver =
+        center.addObserver(platform::MetadataQuery::DidUpdateNotification, m_metadataQuery.get(),
                            [this](const platform::Notification& n) { updateUbiquitousData(n); });
     const QString notes = iCloudDataURL();
-    metadataQuery_->setSearchPath(notes.isEmpty() ? QString() : QFileInfo(notes).path());
-    metadataQuery_->setNameSuffix(QStringLiteral(".quillary"));
-    if (!metadataQuery_->start())
+    m_metadataQuery->setSearchPath(notes.isEmpty() ? QString() : QFileInfo(notes).path());
+    m_metadataQuery->setNameSuffix(QStringLiteral(".quillary"));
+    if (!m_metadataQuery->start())
         platform::log(QStringLiteral("iCloud query failed to start."));
-    metadataQueryDate_ = platform::now();
+    m_metadataQueryDate = platform::now();
 }
 
 void QVRiCloudSync::stopMetadataQuery()
 {
-    if (!metadataQuery_ || !metadataQuery_->isStarted())
+    if (!m_metadataQuery || !m_metadataQuery->isStarted())
         return;
-    gatheringObserver_.reset();
-    updateObserver_.reset();
-    metadataQuery_->stop();
-    addingToOperationQueue_ = false;
+    m_gatheringObserver.reset();
+    m_updateObserver.reset();
+    m_metadataQuery->stop();
+    m_addingToOperationQueue = false;
 }
 
 bool QVRiCloudSync::timeToRestartMetadataQuery() const
 {
-    const qint64 minutes = qint64(std::floor((platform::now() - metadataQueryDate_) / 60.0));
-    const qint64 limit = host_->applicationState() == 2 ? 30 : 10;
+    const qint64 minutes = qint64(std::floor((platform::now() - m_metadataQueryDate) / 60.0));
+    const qint64 limit = m_host->applicationState() == 2 ? 30 : 10;
     return minutes > limit;
 }
 
 void QVRiCloudSync::restartMetadataQuery()
 {
-    if (host_->active())
+    if (m_host->active())
         return;
-    if (host_->forceUpdate() || timeToRestartMetadataQuery()) {
-        host_->setForceUpdate(false);
+    if (m_host->forceUpdate() || timeToRestartMetadataQuery()) {
+        m_host->setForceUpdate(false);
         enableiCloud();
     }
 }
@@ -336,9 +336,9 @@ void QVRiCloudSync::restartMetadataQuery()
 
 void QVRiCloudSync::updateUbiquitousData(const platform::Notification& notification)
 {
-    if (!host_->iCloudEnabled())
+    if (!m_host->iCloudEnabled())
         return;
-    host_->setStep(3);
+    m_host->setStep(3);
     QList<platform::MetadataItem> items;
     items += notification.userInfo.value(platform::MetadataQuery::AddedItemsKey)
                  .value<QList<platform::MetadataItem>>();
@@ -347,45 +347,45 @@ void QVRiCloudSync::updateUbiquitousData(const platform::Notification& notificat
     items += notification.userInfo.value(platform::MetadataQuery::RemovedItemsKey)
                  .value<QList<platform::MetadataItem>>();
     if (items.isEmpty())
-        items = metadataQuery_->results();
-    platform::OperationQueue* queue = host_->operationQueueWithCount(kCloudQueueWidth);
-    host_->cancelPerform(kOperationQueueComplete);
+        items = m_metadataQuery->results();
+    platform::OperationQueue* queue = m_host->operationQueueWithCount(kCloudQueueWidth);
+    m_host->cancelPerform(kOperationQueueComplete);
     // Added on this thread, with the flag held from the first add to the last,
     // so the queue-empty rule cannot end the cycle in the middle of a batch.
-    addingToOperationQueue_ = true;
-    QVRDataStore* store = host_->dataStore();
-    const double historyDate = host_->historyDate();
+    m_addingToOperationQueue = true;
+    QVRDataStore* store = m_host->dataStore();
+    const double historyDate = m_host->historyDate();
     for (const platform::MetadataItem& item : items) {
         auto operation = QVRSyncInOperation::operationForMetadataItem(item);
-        operation->setDelegate(inDelegate_);
+        operation->setDelegate(m_inDelegate);
         operation->setParentObjectContext(store ? store->context() : nullptr);
         operation->setHistoryDate(historyDate);
         queue->addOperation(operation);
     }
-    addingToOperationQueue_ = false;
+    m_addingToOperationQueue = false;
     // With nothing queued, or everything already done, no queue change will
     // come to end the cycle: end it here.
     if (queue->operationCount() == 0)
-        host_->performAfterDelay(
+        m_host->performAfterDelay(
             kOperationQueueComplete, [this] { operationQueueComplete(); }, 0.1);
 }
 
 void QVRiCloudSync::saveObjectToiCloud(const QString& uuid)
 {
-    host_->setStep(3);
-    platform::OperationQueue* queue = host_->operationQueueWithCount(kCloudQueueWidth);
+    m_host->setStep(3);
+    platform::OperationQueue* queue = m_host->operationQueueWithCount(kCloudQueueWidth);
     auto operation = QVRSyncOutOperation::operationForUUID(uuid);
-    QVRDataStore* store = host_->dataStore();
+    QVRDataStore* store = m_host->dataStore();
     operation->setParentObjectContext(store ? store->context() : nullptr);
     operation->setCloudURL(iCloudDataURL());
-    operation->setCloudRootURL(iCloudRootURL_);
+    operation->setCloudRootURL(m_iCloudRootURL);
     queue->addOperation(operation);
 }
 
 void QVRiCloudSync::saveAllObjectsToiCloud()
 {
-    host_->setStep(2);
-    const std::vector<QVRNoteAttributes> notes = host_->allObjects();
+    m_host->setStep(2);
+    const std::vector<QVRNoteAttributes> notes = m_host->allObjects();
     for (const QVRNoteAttributes& note : notes) {
         const QString uuid = note.value(QVRNoteAttributeKey::uuid).toString();
         if (!uuid.isEmpty())
@@ -400,21 +400,21 @@ void QVRiCloudSync::saveObjectWithAttributes(const QVRNoteAttributes& attributes
     // never replaces newer text.
     const QString uuid = attributes.value(QVRNoteAttributeKey::uuid).toString();
     const QVariant modified = attributes.value(QVRNoteAttributeKey::modified);
-    QVRDataStore* store = host_->dataStore();
+    QVRDataStore* store = m_host->dataStore();
     if (!uuid.isEmpty() && modified.isValid() && store && store->context() &&
         QVRSyncInOperation::storeHoldsNoteNotOlderThan(uuid, modified.toDouble(), store->context()))
         return;
-    host_->saveObjectWithAttributes(attributes);
+    m_host->saveObjectWithAttributes(attributes);
 }
 
 void QVRiCloudSync::operationQueueComplete()
 {
-    host_->setStepWait();
+    m_host->setStepWait();
 }
 
 void QVRiCloudSync::resetOperationQueue()
 {
-    if (platform::OperationQueue* queue = host_->operationQueue())
+    if (platform::OperationQueue* queue = m_host->operationQueue())
         queue->cancelAllOperations();
     operationQueueComplete();
 }
@@ -427,25 +427,25 @@ void QVRiCloudSync::promptForiCloudReset()
         QStringLiteral("If you\u2019re having problems with iCloud syncing, you may need to reset it. This "
                        "will delete the app\u2019s sync "
                        "data from iCloud, then re-sync everything in the app back to\u00a0iCloud."));
-    host_->promptWithTitle(QVRLocalizedString(QStringLiteral("Reset iCloud Sync")), message,
-                           QVRLocalizedString(QStringLiteral("Reset")),
-                           QVRLocalizedString(QStringLiteral("Cancel")), [this](bool accepted) {
-                               if (accepted)
-                                   resetiCloud();
-                           });
+    m_host->promptWithTitle(QVRLocalizedString(QStringLiteral("Reset iCloud Sync")), message,
+                            QVRLocalizedString(QStringLiteral("Reset")),
+                            QVRLocalizedString(QStringLiteral("Cancel")), [this](bool accepted) {
+                                if (accepted)
+                                    resetiCloud();
+                            });
 }
 
 void QVRiCloudSync::resetiCloud()
 {
-    host_->setStep(1);
-    host_->setStarted(false);
-    host_->setReady(false);
+    m_host->setStep(1);
+    m_host->setStarted(false);
+    m_host->setReady(false);
     disableiCloud();
     // Disabling ends the queue's cycle, which leaves step 1; the step must
     // hold until the folder is gone, or a sync pass could enable the cloud
     // again and export into the folder being removed.
-    host_->setStep(1);
-    std::weak_ptr<bool> alive = alive_;
+    m_host->setStep(1);
+    std::weak_ptr<bool> alive = m_alive;
     runInBackground([this, alive] {
         const QString container = platform::ubiquityContainerPath();
         const QString notes = container.isEmpty() ? QString() : container + QLatin1Char('/') + kNotesFolder;
@@ -476,7 +476,7 @@ void QVRiCloudSync::resetiCloud()
             [this, alive] {
                 if (!alive.lock())
                     return;
-                host_->setStep(0);
+                m_host->setStep(0);
                 enableiCloud();
             },
             Qt::QueuedConnection);

@@ -101,17 +101,17 @@ public:
     // Tests point these at their own key-value store and debounce.
     void setKeyValueStore(platform::UbiquitousKeyValueStore* store);
     platform::UbiquitousKeyValueStore* keyValueStore() const;
-    platform::MetadataQuery* metadataQuery() const { return metadataQuery_.get(); }
+    platform::MetadataQuery* metadataQuery() const { return m_metadataQuery.get(); }
 
     // Start: subscribe to the key-value store, decide on the first run.
     void start();
     void stop();
 
-    bool iCloudAvailable() const { return iCloudAvailable_; }
+    bool iCloudAvailable() const { return m_iCloudAvailable; }
     QString iCloudDataURL();
-    double metadataQueryDate() const { return metadataQueryDate_; }
+    double metadataQueryDate() const { return m_metadataQueryDate; }
     // Read by the queue observer on whatever thread the queue reports from.
-    bool addingToOperationQueue() const { return addingToOperationQueue_.load(); }
+    bool addingToOperationQueue() const { return m_addingToOperationQueue.load(); }
 
     void enableiCloud();
     void disableiCloud();
@@ -138,31 +138,31 @@ public:
     void resetOperationQueue();
 
     // Reads the identity token; the cloud-folder layer by default.
-    void setTokenReader(std::function<QByteArray()> reader) { tokenReader_ = std::move(reader); }
+    void setTokenReader(std::function<QByteArray()> reader) { m_tokenReader = std::move(reader); }
 
-    QVRSyncInOperationDelegate* inOperationDelegate() const { return inDelegate_.get(); }
+    QVRSyncInOperationDelegate* inOperationDelegate() const { return m_inDelegate.get(); }
 
 private:
     void finishEnabling(bool folderEmpty, const QByteArray& token);
     void finishPass();
     void runInBackground(std::function<void()> work);
 
-    QVRiCloudSyncHost* host_;
-    std::shared_ptr<QVRSyncInOperationDelegate> inDelegate_;
-    std::unique_ptr<platform::MetadataQuery> metadataQuery_;
-    platform::UbiquitousKeyValueStore* keyValueStore_ = nullptr;
-    std::function<QByteArray()> tokenReader_;
-    bool iCloudAvailable_ = false;
-    QString iCloudDataURL_;
+    QVRiCloudSyncHost* m_host;
+    std::shared_ptr<QVRSyncInOperationDelegate> m_inDelegate;
+    std::unique_ptr<platform::MetadataQuery> m_metadataQuery;
+    platform::UbiquitousKeyValueStore* m_keyValueStore = nullptr;
+    std::function<QByteArray()> m_tokenReader;
+    bool m_iCloudAvailable = false;
+    QString m_iCloudDataURL;
     // The cloud folder the Notes folder above lies in.
-    QString iCloudRootURL_;
-    double metadataQueryDate_ = 0;
-    std::atomic<bool> addingToOperationQueue_{false};
-    platform::ObserverToken storeObserver_;
-    platform::ObserverToken identityObserver_;
-    platform::ObserverToken gatheringObserver_;
-    platform::ObserverToken updateObserver_;
-    std::shared_ptr<bool> alive_;
+    QString m_iCloudRootURL;
+    double m_metadataQueryDate = 0;
+    std::atomic<bool> m_addingToOperationQueue{false};
+    platform::ObserverToken m_storeObserver;
+    platform::ObserverToken m_identityObserver;
+    platform::ObserverToken m_gatheringObserver;
+    platform::ObserverToken m_updateObserver;
+    std::shared_ptr<bool> m_alive;
     // Token reads and folder moves; waited for before the manager goes.
-    QThreadPool pool_;
+    QThreadPool m_pool;
 };

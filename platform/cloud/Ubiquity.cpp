@@ -92,94 +92,94 @@ UbiquityIdentityMonitor& UbiquityIdentityMonitor::shared()
 
 UbiquityIdentityMonitor::UbiquityIdentityMonitor(QObject* parent) : QObject(parent)
 {
-    poll_ = new QTimer(this);
-    poll_->setInterval(10000);
-    connect(poll_, &QTimer::timeout, this, &UbiquityIdentityMonitor::recheck);
+    m_poll = new QTimer(this);
+    m_poll->setInterval(10000);
+    connect(m_poll, &QTimer::timeout, this, &UbiquityIdentityMonitor::recheck);
     // Several events arrive for one rename or removal; one recheck answers them.
-    settle_ = new QTimer(this);
-    settle_->setSingleShot(true);
-    settle_->setInterval(50);
-    connect(settle_, &QTimer::timeout, this, &UbiquityIdentityMonitor::recheck);
+    m_settle = new QTimer(this);
+    m_settle->setSingleShot(true);
+    m_settle->setInterval(50);
+    connect(m_settle, &QTimer::timeout, this, &UbiquityIdentityMonitor::recheck);
 }
 
 UbiquityIdentityMonitor::~UbiquityIdentityMonitor() = default;
 
 void UbiquityIdentityMonitor::setPollInterval(int milliseconds)
 {
-    poll_->setInterval(milliseconds);
+    m_poll->setInterval(milliseconds);
 }
 
 void UbiquityIdentityMonitor::start()
 {
-    if (started_)
+    if (m_started)
         return;
-    started_ = true;
-    token_ = ubiquityIdentityToken();
-    watcher_ = new InotifyWatcher(this);
-    connect(watcher_, &InotifyWatcher::fileEvent, this, [this](int wd, quint32 mask, const QString& name) {
-        const bool relevant = wd < 0 || wd == rootWatch_ ||
-                              (wd == ancestorWatch_ && (name.isEmpty() || name == watchedChildName_)) ||
+    m_started = true;
+    m_token = ubiquityIdentityToken();
+    m_watcher = new InotifyWatcher(this);
+    connect(m_watcher, &InotifyWatcher::fileEvent, this, [this](int wd, quint32 mask, const QString& name) {
+        const bool relevant = wd < 0 || wd == m_rootWatch ||
+                              (wd == m_ancestorWatch && (name.isEmpty() || name == m_watchedChildName)) ||
                               (mask & (IN_IGNORED | IN_UNMOUNT | IN_DELETE_SELF | IN_MOVE_SELF));
         if (relevant)
-            settle_->start();
+            m_settle->start();
     });
     rearm();
-    defaultsObserver_.emplace(NotificationCenter::defaultCenter().addObserver(
+    m_defaultsObserver.emplace(NotificationCenter::defaultCenter().addObserver(
         UserDefaults::DidChangeNotification, nullptr, [this](const Notification&) {
             QMetaObject::invokeMethod(
                 this, [this] { recheck(); }, Qt::QueuedConnection);
         }));
-    poll_->start();
+    m_poll->start();
 }
 
 void UbiquityIdentityMonitor::stop()
 {
-    if (!started_)
+    if (!m_started)
         return;
-    started_ = false;
-    poll_->stop();
-    settle_->stop();
-    defaultsObserver_.reset();
-    delete watcher_;
-    watcher_ = nullptr;
-    ancestorWatch_ = rootWatch_ = -1;
+    m_started = false;
+    m_poll->stop();
+    m_settle->stop();
+    m_defaultsObserver.reset();
+    delete m_watcher;
+    m_watcher = nullptr;
+    m_ancestorWatch = m_rootWatch = -1;
 }
 
 void UbiquityIdentityMonitor::rearm()
 {
-    if (!watcher_)
+    if (!m_watcher)
         return;
-    watcher_->removeAllWatches();
-    ancestorWatch_ = rootWatch_ = -1;
-    watchedChildName_.clear();
+    m_watcher->removeAllWatches();
+    m_ancestorWatch = m_rootWatch = -1;
+    m_watchedChildName.clear();
     const QString root = cloudRootPath();
     if (root.isEmpty())
         return;
     // Watch the root itself (removal, rename, unmount, permissions) and the
     // nearest existing folder above it for the step that leads to the root.
-    rootWatch_ =
-        watcher_->addWatch(root, IN_DELETE_SELF | IN_MOVE_SELF | IN_ATTRIB | IN_UNMOUNT | IN_ONLYDIR);
+    m_rootWatch =
+        m_watcher->addWatch(root, IN_DELETE_SELF | IN_MOVE_SELF | IN_ATTRIB | IN_UNMOUNT | IN_ONLYDIR);
     QString child = root;
     QString ancestor = QFileInfo(root).path();
     while (!QFileInfo(ancestor).isDir() && ancestor != child) {
         child = ancestor;
         ancestor = QFileInfo(ancestor).path();
     }
-    watchedChildName_ = QFileInfo(child).fileName();
-    ancestorWatch_ =
-        watcher_->addWatch(ancestor, IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB |
-                                         IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_ONLYDIR);
+    m_watchedChildName = QFileInfo(child).fileName();
+    m_ancestorWatch =
+        m_watcher->addWatch(ancestor, IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB |
+                                          IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_ONLYDIR);
 }
 
 void UbiquityIdentityMonitor::recheck()
 {
-    if (!started_)
+    if (!m_started)
         return;
     rearm();
     const QByteArray token = ubiquityIdentityToken();
-    if (token == token_)
+    if (token == m_token)
         return;
-    token_ = token;
+    m_token = token;
     NotificationCenter::defaultCenter().post(UbiquityIdentityDidChangeNotification, nullptr);
 }
 

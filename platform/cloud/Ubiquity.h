@@ -59,8 +59,8 @@ public:
 
     void start();
     void stop();
-    bool isStarted() const { return started_; }
-    QByteArray currentToken() const { return token_; }
+    bool isStarted() const { return m_started; }
+    QByteArray currentToken() const { return m_token; }
 
     // Rereads the token and posts when it changed; also re-aims the watches.
     void recheck();
@@ -71,15 +71,15 @@ public:
 private:
     void rearm();
 
-    bool started_ = false;
-    QByteArray token_;
-    InotifyWatcher* watcher_ = nullptr;
-    QTimer* poll_ = nullptr;
-    QTimer* settle_ = nullptr;
-    int ancestorWatch_ = -1;
-    int rootWatch_ = -1;
-    QString watchedChildName_;
-    std::optional<ObserverToken> defaultsObserver_;
+    bool m_started = false;
+    QByteArray m_token;
+    InotifyWatcher* m_watcher = nullptr;
+    QTimer* m_poll = nullptr;
+    QTimer* m_settle = nullptr;
+    int m_ancestorWatch = -1;
+    int m_rootWatch = -1;
+    QString m_watchedChildName;
+    std::optional<ObserverToken> m_defaultsObserver;
 };
 
 // Moves a file or folder into the cloud folder (set ubiquitous) or out of it,
