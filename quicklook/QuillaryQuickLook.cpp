@@ -1,5 +1,7 @@
 #include "quicklook/QuillaryQuickLook.h"
 
+#include "platform/plist/PropertyListBounds.h"
+
 #include <plist/plist.h>
 
 #include <atomic>
@@ -14,8 +16,9 @@ namespace {
 // Note files are a few kilobytes; anything past this is not one.
 constexpr long kMaxFileSize = 64L * 1024 * 1024;
 
-struct PluginInstance {
-    QLGeneratorInterfaceStruct* conduitInterface;  // first, as loaders expect
+struct PluginInstance
+{
+    QLGeneratorInterfaceStruct* conduitInterface; // first, as loaders expect
     QLUUIDRef factoryID;
     // Loaders may add and release references from several threads.
     std::atomic<uint32_t> refCount;
@@ -32,7 +35,8 @@ const QLGeneratorInterfaceStruct kInterfaceTemplate = {
     nullptr,
 };
 
-void logLine(const std::string& line) {
+void logLine(const std::string& line)
+{
     std::string out = line;
     for (char& c : out)
         if (c == '\n' || c == '\r')
@@ -40,7 +44,8 @@ void logLine(const std::string& line) {
     std::fprintf(stderr, "%s\n", out.c_str());
 }
 
-bool readFile(const char* path, std::string* data, std::string* problem) {
+bool readFile(const char* path, std::string* data, std::string* problem)
+{
     FILE* file = path ? std::fopen(path, "rb") : nullptr;
     if (!file) {
         *problem = std::string("The file could not be opened: ") + std::strerror(errno);
@@ -67,7 +72,8 @@ bool readFile(const char* path, std::string* data, std::string* problem) {
     return true;
 }
 
-std::string replaceAll(const std::string& text, const std::string& placeholder, const std::string& value) {
+std::string replaceAll(const std::string& text, const std::string& placeholder, const std::string& value)
+{
     std::string out;
     out.reserve(text.size() + value.size());
     size_t from = 0;
@@ -83,32 +89,50 @@ std::string replaceAll(const std::string& text, const std::string& placeholder, 
     return out;
 }
 
-}  // namespace
+} // namespace
 
 namespace quillary_preview {
 
-std::string escapeHtml(const std::string& text) {
+std::string escapeHtml(const std::string& text)
+{
     std::string out;
     out.reserve(text.size() + text.size() / 8);
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
 }
 
-std::string renderPreview(const std::string& templateText, const char* data, size_t size, std::string* problem) {
+std::string renderPreview(const std::string& templateText, const char* data, size_t size,
+                          std::string* problem)
+{
     std::string text;
     std::string cssClass;
     plist_t root = nullptr;
+    // The library recurses while it parses and frees: input nested deeper
+    // than any note is refused before it gets there.
+    std::string boundsProblem;
     const bool plausible = size >= 8 && size <= UINT32_MAX;
-    if (plausible)
+    const bool bounded = plausible && platform::propertyListWithinBounds(data, size, &boundsProblem);
+    if (bounded)
         plist_from_memory(data, static_cast<uint32_t>(size), &root);
     if (root && plist_get_node_type(root) == PLIST_DICT) {
         // Only a string is text, and only a true boolean or a non-zero number
@@ -150,7 +174,9 @@ std::string renderPreview(const std::string& templateText, const char* data, siz
         if (archived)
             cssClass = "archived";
     } else if (problem) {
-        *problem = root ? "The property list is not a dictionary." : "The data is not a property list.";
+        *problem = root                     ? "The property list is not a dictionary."
+                   : !boundsProblem.empty() ? boundsProblem
+                                            : "The data is not a property list.";
     }
     if (root)
         plist_free(root);
@@ -158,13 +184,15 @@ std::string renderPreview(const std::string& templateText, const char* data, siz
     return replaceAll(withClass, "{TEXT}", escapeHtml(text));
 }
 
-}  // namespace quillary_preview
+} // namespace quillary_preview
 
 extern "C" {
 
-void* QuickLookGeneratorPluginFactory(void*, QLUUIDRef typeID) {
+void* QuickLookGeneratorPluginFactory(void*, QLUUIDRef typeID)
+{
     QLUUIDRef generatorType = QLUUIDCreateFromString(QL_GENERATOR_TYPE_ID);
-    const bool isGenerator = typeID && QLUUIDBytesEqual(QLUUIDGetBytes(typeID), QLUUIDGetBytes(generatorType));
+    const bool isGenerator =
+        typeID && QLUUIDBytesEqual(QLUUIDGetBytes(typeID), QLUUIDGetBytes(generatorType));
     QLUUIDRelease(generatorType);
     if (!isGenerator)
         return nullptr;
@@ -174,7 +202,8 @@ void* QuickLookGeneratorPluginFactory(void*, QLUUIDRef typeID) {
     return instance;
 }
 
-void* AllocQuickLookGeneratorPluginType(QLUUIDRef factoryID) {
+void* AllocQuickLookGeneratorPluginType(QLUUIDRef factoryID)
+{
     auto* instance = new (std::nothrow) PluginInstance;
     if (!instance)
         return nullptr;
@@ -189,7 +218,8 @@ void* AllocQuickLookGeneratorPluginType(QLUUIDRef factoryID) {
     return instance;
 }
 
-void DeallocQuickLookGeneratorPluginType(void* pointer) {
+void DeallocQuickLookGeneratorPluginType(void* pointer)
+{
     auto* instance = static_cast<PluginInstance*>(pointer);
     if (!instance)
         return;
@@ -203,7 +233,8 @@ void DeallocQuickLookGeneratorPluginType(void* pointer) {
     }
 }
 
-int32_t QuickLookGeneratorQueryInterface(void* pointer, QLUUIDBytes iid, void** out) {
+int32_t QuickLookGeneratorQueryInterface(void* pointer, QLUUIDBytes iid, void** out)
+{
     auto* instance = static_cast<PluginInstance*>(pointer);
     QLUUIDRef callbacks = QLUUIDCreateFromString(QL_GENERATOR_CALLBACKS_INTERFACE_ID);
     const bool match = QLUUIDBytesEqual(iid, QLUUIDGetBytes(callbacks));
@@ -223,12 +254,14 @@ int32_t QuickLookGeneratorQueryInterface(void* pointer, QLUUIDBytes iid, void** 
     return QL_S_OK;
 }
 
-uint32_t QuickLookGeneratorPluginAddRef(void* pointer) {
+uint32_t QuickLookGeneratorPluginAddRef(void* pointer)
+{
     auto* instance = static_cast<PluginInstance*>(pointer);
     return instance->refCount.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
-uint32_t QuickLookGeneratorPluginRelease(void* pointer) {
+uint32_t QuickLookGeneratorPluginRelease(void* pointer)
+{
     auto* instance = static_cast<PluginInstance*>(pointer);
     const uint32_t before = instance->refCount.fetch_sub(1, std::memory_order_acq_rel);
     if (before == 1) {
@@ -238,11 +271,15 @@ uint32_t QuickLookGeneratorPluginRelease(void* pointer) {
     return before - 1;
 }
 
-int32_t GenerateThumbnailForURL(void*, void*, const char*, const char*, void*, double, double) { return 0; }
+int32_t GenerateThumbnailForURL(void*, void*, const char*, const char*, void*, double, double)
+{
+    return 0;
+}
 
 void CancelThumbnailGeneration(void*, void*) {}
 
-int32_t GeneratePreviewForURL(void*, QLPreviewRequestRef request, const char* url, const char*, void*) {
+int32_t GeneratePreviewForURL(void*, QLPreviewRequestRef request, const char* url, const char*, void*)
+{
     if (QLPreviewRequestIsCancelled(request))
         return 0;
     const std::string templatePath =
@@ -264,7 +301,8 @@ int32_t GeneratePreviewForURL(void*, QLPreviewRequestRef request, const char* ur
         renderProblem = fileProblem;
     }
     if (!renderProblem.empty())
-        logLine("Error opening file: " + renderProblem + ", {NSFilePath = " + std::string(url ? url : "") + "}");
+        logLine("Error opening file: " + renderProblem + ", {NSFilePath = " + std::string(url ? url : "") +
+                "}");
     const QLPreviewProperties properties{"text/html", "UTF-8", 320, 380};
     QLPreviewRequestSetDataRepresentation(request, html.data(), html.size(), "public.html", &properties);
     return 0;
@@ -272,4 +310,4 @@ int32_t GeneratePreviewForURL(void*, QLPreviewRequestRef request, const char* ur
 
 void CancelPreviewGeneration(void*, QLPreviewRequestRef) {}
 
-}  // extern "C"
+} // extern "C"

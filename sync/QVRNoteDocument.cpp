@@ -3,6 +3,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/Variant.h"
 #include "platform/plist/PropertyList.h"
+#include "platform/plist/PropertyListBounds.h"
 
 #include <QUuid>
 
@@ -18,13 +19,17 @@ using platform::log;
 namespace {
 const QString kNotRightFormat = QStringLiteral("The file is not the right format.");
 
-}  // namespace
+} // namespace
 
 QVRNoteDocument::QVRNoteDocument(const QString& fileURL) : QVRSyncDocument(fileURL) {}
 
-QString QVRNoteDocument::documentType() const { return QStringLiteral("com.quorvane.quillary"); }
+QString QVRNoteDocument::documentType() const
+{
+    return QStringLiteral("com.quorvane.quillary");
+}
 
-QVRNoteAttributes QVRNoteDocument::attributes() const {
+QVRNoteAttributes QVRNoteDocument::attributes() const
+{
     QVRNoteAttributes result;
     const QString id = uuid();
     if (!id.isEmpty())
@@ -40,12 +45,14 @@ QVRNoteAttributes QVRNoteDocument::attributes() const {
     return result;
 }
 
-bool QVRNoteDocument::isSafeUuid(const QString& uuid) {
-    return !uuid.isEmpty() && uuid != QLatin1String(".") && uuid != QLatin1String("..")
-           && !uuid.contains(QLatin1Char('/')) && !uuid.contains(QChar(u'\0'));
+bool QVRNoteDocument::isSafeUuid(const QString& uuid)
+{
+    return !uuid.isEmpty() && uuid != QLatin1String(".") && uuid != QLatin1String("..") &&
+           !uuid.contains(QLatin1Char('/')) && !uuid.contains(QChar(u'\0'));
 }
 
-void QVRNoteDocument::updateWithObject(const QVRNoteAttributes& record) {
+void QVRNoteDocument::updateWithObject(const QVRNoteAttributes& record)
+{
     QVRSyncDocument::updateWithObject(record);
     std::lock_guard lock(m_mutex);
     const QVariant date = record.value(QVRNoteAttributeKey::date);
@@ -54,7 +61,8 @@ void QVRNoteDocument::updateWithObject(const QVRNoteAttributes& record) {
     m_text = text.isValid() ? std::optional<QString>(text.toString()) : std::nullopt;
 }
 
-void QVRNoteDocument::resetFields() {
+void QVRNoteDocument::resetFields()
+{
     setArchived(false);
     std::lock_guard lock(m_mutex);
     m_date.reset();
@@ -62,7 +70,8 @@ void QVRNoteDocument::resetFields() {
     m_hasStoredUuid = false;
 }
 
-bool QVRNoteDocument::loadFromContents(const QVariant& contents, const QString&, platform::Error* error) {
+bool QVRNoteDocument::loadFromContents(const QVariant& contents, const QString&, platform::Error* error)
+{
     auto refuse = [&] {
         log(QStringLiteral("Error opening document: ") + kNotRightFormat);
         if (error)
@@ -72,21 +81,28 @@ bool QVRNoteDocument::loadFromContents(const QVariant& contents, const QString&,
     };
     if (contents.typeId() != QMetaType::QByteArray)
         return refuse();
+    // Nesting no note has, which the parser would follow until the stack
+    // runs out, is not a note file.
+    const QByteArray bytes = contents.toByteArray();
+    if (!platform::propertyListWithinBounds(bytes.constData(), std::size_t(bytes.size())))
+        return refuse();
 
     QString parseError;
-    const QVariant root = platform::readPropertyList(contents.toByteArray(), &parseError);
+    const QVariant root = platform::readPropertyList(bytes, &parseError);
     if (root.typeId() != QMetaType::QVariantMap) {
         if (!root.isValid()) {
             platform::Error e;
             e.domain = QStringLiteral("NSCocoaErrorDomain");
             e.code = 3840;
             e.localizedDescription = parseError;
-            log(QStringLiteral("Error opening document: %1 %2").arg(QVRDescribeError(e), QVRDescribeUserInfo(e.userInfo)));
+            log(QStringLiteral("Error opening document: %1 %2")
+                    .arg(QVRDescribeError(e), QVRDescribeUserInfo(e.userInfo)));
             if (error)
                 *error = e;
         } else {
             // Parsed, but not a dictionary: there is no parser error to hand on.
-            log(QStringLiteral("Error opening document: %1 %2").arg(QStringLiteral("(null)"), QStringLiteral("(null)")));
+            log(QStringLiteral("Error opening document: %1 %2")
+                    .arg(QStringLiteral("(null)"), QStringLiteral("(null)")));
         }
         resetFields();
         return false;
@@ -123,7 +139,8 @@ bool QVRNoteDocument::loadFromContents(const QVariant& contents, const QString&,
     return true;
 }
 
-std::optional<QByteArray> QVRNoteDocument::contentsForType(const QString&, platform::Error* error) {
+std::optional<QByteArray> QVRNoteDocument::contentsForType(const QString&, platform::Error* error)
+{
     QVariantMap map;
     const QString id = uuid();
     map.insert(QVRNoteAttributeKey::archived, archived());
@@ -142,7 +159,8 @@ std::optional<QByteArray> QVRNoteDocument::contentsForType(const QString&, platf
         e.domain = QStringLiteral("NSCocoaErrorDomain");
         e.code = 3851;
         e.localizedDescription = writeError;
-        log(QStringLiteral("Error writing document: %1 %2").arg(QVRDescribeError(e), QVRDescribeUserInfo(e.userInfo)));
+        log(QStringLiteral("Error writing document: %1 %2")
+                .arg(QVRDescribeError(e), QVRDescribeUserInfo(e.userInfo)));
         if (error)
             *error = e;
         return std::nullopt;
@@ -150,33 +168,39 @@ std::optional<QByteArray> QVRNoteDocument::contentsForType(const QString&, platf
     return data;
 }
 
-std::optional<double> QVRNoteDocument::date() const {
+std::optional<double> QVRNoteDocument::date() const
+{
     std::lock_guard lock(m_mutex);
     return m_date;
 }
 
-void QVRNoteDocument::setDate(std::optional<double> date) {
+void QVRNoteDocument::setDate(std::optional<double> date)
+{
     std::lock_guard lock(m_mutex);
     m_date = date;
 }
 
-std::optional<QString> QVRNoteDocument::text() const {
+std::optional<QString> QVRNoteDocument::text() const
+{
     std::lock_guard lock(m_mutex);
     return m_text;
 }
 
-void QVRNoteDocument::setText(std::optional<QString> text) {
+void QVRNoteDocument::setText(std::optional<QString> text)
+{
     std::lock_guard lock(m_mutex);
     m_text = std::move(text);
 }
 
-bool QVRNoteDocument::hasStoredUuid() const {
+bool QVRNoteDocument::hasStoredUuid() const
+{
     std::lock_guard lock(m_mutex);
     return m_hasStoredUuid;
 }
 
-std::shared_ptr<QVRNoteDocument> QVRNoteDocument::saveObject(const QVRNoteAttributes& record, const QString& url,
-                                                             platform::Error* error) {
+std::shared_ptr<QVRNoteDocument> QVRNoteDocument::saveObject(const QVRNoteAttributes& record,
+                                                             const QString& url, platform::Error* error)
+{
     auto saved = saveObjectWith([] { return std::make_shared<QVRNoteDocument>(); }, record, url, error);
     return std::static_pointer_cast<QVRNoteDocument>(saved);
 }

@@ -17,12 +17,12 @@ void QVROperation::finish()
 
 void QVROperation::setUuid(const QString& uuid)
 {
-    std::lock_guard lock(uuidMutex_);
-    uuid_ = uuid;
+    std::lock_guard lock(m_uuidMutex);
+    m_uuid = uuid;
 }
 
 QString QVROperation::uuid() const
 {
-    std::lock_guard lock(uuidMutex_);
-    return uuid_;
+    std::lock_guard lock(m_uuidMutex);
+    return m_uuid;
 }

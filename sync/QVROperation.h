@@ -8,7 +8,8 @@
 
 // Base of every sync operation: asynchronous, it keeps its place in the queue
 // until finish(), which may come from any thread long after main() returned.
-class QVROperation : public platform::Operation {
+class QVROperation : public platform::Operation
+{
 public:
     bool isAsynchronous() const override { return true; }
 
@@ -24,6 +25,6 @@ public:
     QString uuid() const;
 
 private:
-    mutable std::mutex uuidMutex_;
-    QString uuid_;
+    mutable std::mutex m_uuidMutex;
+    QString m_uuid;
 };

@@ -23,7 +23,8 @@ std::atomic<int> gSaveTimeoutMs{120000};
 
 QVRSerialQueue::QVRSerialQueue(QString name) : m_name(std::move(name)), m_state(std::make_shared<State>()) {}
 
-void QVRSerialQueue::add(std::function<void()> block) {
+void QVRSerialQueue::add(std::function<void()> block)
+{
     std::shared_ptr<State> state = m_state;
     {
         std::lock_guard lock(state->mutex);
@@ -53,7 +54,8 @@ void QVRSerialQueue::add(std::function<void()> block) {
 
 // ---- errors and their descriptions
 
-platform::Error QVRSyncError(int code, const QString& description) {
+platform::Error QVRSyncError(int code, const QString& description)
+{
     platform::Error e;
     e.domain = QVRSyncErrors::domain;
     e.code = code;
@@ -67,29 +69,41 @@ platform::Error QVRSyncError(int code, const QString& description) {
     return e;
 }
 
-QString QVRDescribeUserInfo(const QVariantMap& userInfo) {
+QString QVRDescribeUserInfo(const QVariantMap& userInfo)
+{
     QStringList parts;
     for (auto it = userInfo.cbegin(); it != userInfo.cend(); ++it)
         parts << QStringLiteral("%1 = %2").arg(it.key(), it.value().toString());
     return QStringLiteral("{") + parts.join(QStringLiteral("; ")) + QStringLiteral("}");
 }
 
-QString QVRDescribeError(const std::optional<platform::Error>& error) {
+QString QVRDescribeError(const std::optional<platform::Error>& error)
+{
     if (!error)
         return QStringLiteral("(null)");
-    return QStringLiteral("Error Domain=%1 Code=%2 \"%3\"").arg(error->domain).arg(error->code).arg(error->localizedDescription);
+    return QStringLiteral("Error Domain=%1 Code=%2 \"%3\"")
+        .arg(error->domain)
+        .arg(error->code)
+        .arg(error->localizedDescription);
 }
 
 // ---- document
 
 QVRSyncDocument::QVRSyncDocument(const QString& fileURL)
-    : m_fileURL(fileURL), m_fileAccessQueue(std::make_unique<QVRSerialQueue>(QStringLiteral("fileAccessQueue"))) {}
+    : m_fileURL(fileURL),
+      m_fileAccessQueue(std::make_unique<QVRSerialQueue>(QStringLiteral("fileAccessQueue")))
+{
+}
 
 QVRSyncDocument::~QVRSyncDocument() = default;
 
-QString QVRSyncDocument::documentType() const { return QStringLiteral("com.apple.binary-property-list"); }
+QString QVRSyncDocument::documentType() const
+{
+    return QStringLiteral("com.apple.binary-property-list");
+}
 
-QVRNoteAttributes QVRSyncDocument::attributes() const {
+QVRNoteAttributes QVRSyncDocument::attributes() const
+{
     std::lock_guard lock(m_mutex);
     QVRNoteAttributes result;
     if (m_fileModificationDate)
@@ -97,7 +111,8 @@ QVRNoteAttributes QVRSyncDocument::attributes() const {
     return result;
 }
 
-void QVRSyncDocument::updateWithObject(const QVRNoteAttributes& record) {
+void QVRSyncDocument::updateWithObject(const QVRNoteAttributes& record)
+{
     std::lock_guard lock(m_mutex);
     m_unsavedChanges = true;
     m_uuid = record.value(QVRNoteAttributeKey::uuid).toString();
@@ -107,28 +122,31 @@ void QVRSyncDocument::updateWithObject(const QVRNoteAttributes& record) {
                                  : 0.0;
 }
 
-std::function<void()> QVRSyncDocument::retained(std::function<void()> block) {
+std::function<void()> QVRSyncDocument::retained(std::function<void()> block)
+{
     std::shared_ptr<QVRSyncDocument> self = weak_from_this().lock();
     return [self, block = std::move(block)] { block(); };
 }
 
-void QVRSyncDocument::performAsynchronousFileAccessUsingBlock(std::function<void()> block) {
+void QVRSyncDocument::performAsynchronousFileAccessUsingBlock(std::function<void()> block)
+{
     m_fileAccessQueue->add(retained(std::move(block)));
 }
 
-void QVRSyncDocument::openWithCompletionHandler(CompletionHandler handler) {
-    const QString url = fileURL();
+void QVRSyncDocument::accessFile(const QString& url, const QString& noUrlMessage, FileStep step,
+                                 CompletionHandler handler)
+{
     if (url.isEmpty()) {
-        log(QStringLiteral("Error reading data: no URL"));
+        log(noUrlMessage);
         if (handler)
             handler(false);
         return;
     }
-    performAsynchronousFileAccessUsingBlock([this, url, handler] {
+    performAsynchronousFileAccessUsingBlock([url, step = std::move(step), handler = std::move(handler)] {
         bool success = false;
         {
             auto access = platform::FileCoordinator::coordinate(url);
-            readFromURL(access.path(), [&success](bool ok) { success = ok; });
+            step(access.path(), [&success](bool ok) { success = ok; });
         }
         // Called once the file is let go, so that a handler may wait for
         // other work on the same file without blocking it.
@@ -137,44 +155,34 @@ void QVRSyncDocument::openWithCompletionHandler(CompletionHandler handler) {
     });
 }
 
-void QVRSyncDocument::saveToURL(const QString& url, QVRSaveOperation saveOperation, CompletionHandler handler) {
-    if (url.isEmpty()) {
-        log(QStringLiteral("Error writing data: no URL"));
-        if (handler)
-            handler(false);
-        return;
-    }
-    performAsynchronousFileAccessUsingBlock([this, url, saveOperation, handler] {
-        bool success = false;
-        {
-            auto access = platform::FileCoordinator::coordinate(url);
-            writeToURL(access.path(), saveOperation, [&success](bool ok) { success = ok; });
-        }
-        if (handler)
-            handler(success);
-    });
+void QVRSyncDocument::openWithCompletionHandler(CompletionHandler handler)
+{
+    accessFile(
+        fileURL(), QStringLiteral("Error reading data: no URL"),
+        [this](const QString& path, const CompletionHandler& done) { readFromURL(path, done); },
+        std::move(handler));
 }
 
-void QVRSyncDocument::deleteWithCompletionHandler(CompletionHandler handler) {
-    const QString url = fileURL();
-    if (url.isEmpty()) {
-        log(QStringLiteral("Error deleting: no URL"));
-        if (handler)
-            handler(false);
-        return;
-    }
-    performAsynchronousFileAccessUsingBlock([this, url, handler] {
-        bool success = false;
-        {
-            auto access = platform::FileCoordinator::coordinate(url);
-            deleteFromURL(access.path(), [&success](bool ok) { success = ok; });
-        }
-        if (handler)
-            handler(success);
-    });
+void QVRSyncDocument::saveToURL(const QString& url, QVRSaveOperation saveOperation, CompletionHandler handler)
+{
+    accessFile(
+        url, QStringLiteral("Error writing data: no URL"),
+        [this, saveOperation](const QString& path, const CompletionHandler& done) {
+            writeToURL(path, saveOperation, done);
+        },
+        std::move(handler));
 }
 
-void QVRSyncDocument::modificationDateWithCompletionHandler(DateHandler handler) {
+void QVRSyncDocument::deleteWithCompletionHandler(CompletionHandler handler)
+{
+    accessFile(
+        fileURL(), QStringLiteral("Error deleting: no URL"),
+        [this](const QString& path, const CompletionHandler& done) { deleteFromURL(path, done); },
+        std::move(handler));
+}
+
+void QVRSyncDocument::modificationDateWithCompletionHandler(DateHandler handler)
+{
     const QString url = fileURL();
     if (url.isEmpty()) {
         log(QStringLiteral("Error checking modification date: no URL"));
@@ -197,19 +205,22 @@ void QVRSyncDocument::modificationDateWithCompletionHandler(DateHandler handler)
     });
 }
 
-bool QVRSyncDocument::loadFromContents(const QVariant&, const QString&, platform::Error* error) {
+bool QVRSyncDocument::loadFromContents(const QVariant&, const QString&, platform::Error* error)
+{
     if (error)
         *error = QVRSyncError(QVRSyncErrors::NoReadFormat);
     return false;
 }
 
-std::optional<QByteArray> QVRSyncDocument::contentsForType(const QString&, platform::Error* error) {
+std::optional<QByteArray> QVRSyncDocument::contentsForType(const QString&, platform::Error* error)
+{
     if (error)
         *error = QVRSyncError(QVRSyncErrors::NoWriteFormat);
     return std::nullopt;
 }
 
-void QVRSyncDocument::readFromURL(const QString& url, const CompletionHandler& handler) {
+void QVRSyncDocument::readFromURL(const QString& url, const CompletionHandler& handler)
+{
     setError(std::nullopt);
     platform::Error readError;
     const std::optional<QByteArray> data = platform::readFileContents(url, &readError);
@@ -246,7 +257,9 @@ void QVRSyncDocument::readFromURL(const QString& url, const CompletionHandler& h
         handler(true);
 }
 
-void QVRSyncDocument::writeToURL(const QString& url, QVRSaveOperation saveOperation, const CompletionHandler& handler) {
+void QVRSyncDocument::writeToURL(const QString& url, QVRSaveOperation saveOperation,
+                                 const CompletionHandler& handler)
+{
     setError(std::nullopt);
     platform::Error contentsError;
     const std::optional<QByteArray> data = contentsForType(documentType(), &contentsError);
@@ -290,7 +303,8 @@ void QVRSyncDocument::writeToURL(const QString& url, QVRSaveOperation saveOperat
         handler(true);
 }
 
-void QVRSyncDocument::deleteFromURL(const QString& url, const CompletionHandler& handler) {
+void QVRSyncDocument::deleteFromURL(const QString& url, const CompletionHandler& handler)
+{
     setError(std::nullopt);
     platform::Error removeError;
     const bool removed = platform::removeItem(url, &removeError);
@@ -306,64 +320,79 @@ void QVRSyncDocument::deleteFromURL(const QString& url, const CompletionHandler&
         handler(removed);
 }
 
-QString QVRSyncDocument::fileURL() const {
+QString QVRSyncDocument::fileURL() const
+{
     std::lock_guard lock(m_mutex);
     return m_fileURL;
 }
 
-std::optional<double> QVRSyncDocument::fileModificationDate() const {
+std::optional<double> QVRSyncDocument::fileModificationDate() const
+{
     std::lock_guard lock(m_mutex);
     return m_fileModificationDate;
 }
 
-void QVRSyncDocument::setFileModificationDate(std::optional<double> date) {
+void QVRSyncDocument::setFileModificationDate(std::optional<double> date)
+{
     std::lock_guard lock(m_mutex);
     m_fileModificationDate = date;
 }
 
-std::optional<platform::Error> QVRSyncDocument::error() const {
+std::optional<platform::Error> QVRSyncDocument::error() const
+{
     std::lock_guard lock(m_mutex);
     return m_error;
 }
 
-void QVRSyncDocument::setError(std::optional<platform::Error> error) {
+void QVRSyncDocument::setError(std::optional<platform::Error> error)
+{
     std::lock_guard lock(m_mutex);
     m_error = std::move(error);
 }
 
-QString QVRSyncDocument::uuid() const {
+QString QVRSyncDocument::uuid() const
+{
     std::lock_guard lock(m_mutex);
     return m_uuid;
 }
 
-void QVRSyncDocument::setUuid(const QString& uuid) {
+void QVRSyncDocument::setUuid(const QString& uuid)
+{
     std::lock_guard lock(m_mutex);
     m_uuid = uuid;
 }
 
-bool QVRSyncDocument::archived() const {
+bool QVRSyncDocument::archived() const
+{
     std::lock_guard lock(m_mutex);
     return m_archived;
 }
 
-void QVRSyncDocument::setArchived(bool archived) {
+void QVRSyncDocument::setArchived(bool archived)
+{
     std::lock_guard lock(m_mutex);
     m_archived = archived;
 }
 
-bool QVRSyncDocument::unsavedChanges() const {
+bool QVRSyncDocument::unsavedChanges() const
+{
     std::lock_guard lock(m_mutex);
     return m_unsavedChanges;
 }
 
-void QVRSyncDocument::setSaveTimeoutForTesting(int milliseconds) { gSaveTimeoutMs = milliseconds; }
+void QVRSyncDocument::setSaveTimeoutForTesting(int milliseconds)
+{
+    gSaveTimeoutMs = milliseconds;
+}
 
-std::shared_ptr<QVRSyncDocument> QVRSyncDocument::saveObjectWith(
-    const std::function<std::shared_ptr<QVRSyncDocument>()>& make, const QVRNoteAttributes& record,
-    const QString& url, platform::Error* error) {
+std::shared_ptr<QVRSyncDocument>
+QVRSyncDocument::saveObjectWith(const std::function<std::shared_ptr<QVRSyncDocument>()>& make,
+                                const QVRNoteAttributes& record, const QString& url, platform::Error* error)
+{
     // Shared with the handler, which may run after we gave up waiting: it
     // then touches only this state, never the caller's error.
-    struct Shared {
+    struct Shared
+    {
         QSemaphore semaphore;
         std::mutex mutex;
         bool success = false;
@@ -394,20 +423,25 @@ std::shared_ptr<QVRSyncDocument> QVRSyncDocument::saveObjectWith(
 
 // ---- folder helpers
 
-bool SyncOutUtilities::ensureDirectoryAtPath(const QString& path) {
+bool SyncOutUtilities::ensureDirectoryAtPath(const QString& path)
+{
     const QFileInfo info(path);
     if (info.exists() || info.isSymLink())
         return true;
     // mkpath also succeeds when a racing export made the folder first.
     if (QDir().mkpath(path))
         return true;
-    log(QStringLiteral("Error creating directory %1: %2").arg(path, QStringLiteral("could not create the folder")));
+    log(QStringLiteral("Error creating directory %1: %2")
+            .arg(path, QStringLiteral("could not create the folder")));
     return false;
 }
 
-bool SyncUtilities::directoryHasContents(const QString& path) {
+bool SyncUtilities::directoryHasContents(const QString& path)
+{
     const QFileInfo info(path);
     if (!info.isDir())
         return false;
-    return !QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).isEmpty();
+    return !QDir(path)
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
+                .isEmpty();
 }

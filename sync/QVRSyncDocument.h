@@ -14,20 +14,27 @@
 #include <optional>
 
 // How a save treats a file already at the target.
-enum class QVRSaveOperation : int {
-    Create = 1,     // fail when a file exists
-    Overwrite = 2,  // replace atomically (any value but Create does this)
+enum class QVRSaveOperation : int
+{
+    Create = 1,    // fail when a file exists
+    Overwrite = 2, // replace atomically (any value but Create does this)
 };
 
 namespace QVRSyncErrors {
 inline const QString domain = QStringLiteral("com.quorvane.sync");
-enum Code : int { NotRightFormat = 100, NoReadFormat = 101, NoWriteFormat = 102 };
-}  // namespace QVRSyncErrors
+enum Code : int
+{
+    NotRightFormat = 100,
+    NoReadFormat = 101,
+    NoWriteFormat = 102
+};
+} // namespace QVRSyncErrors
 
 // A serial queue of blocks. Its worker thread exists only while there is work
 // and is never joined, so the last owner may let go of the queue from inside
 // one of its own blocks.
-class QVRSerialQueue {
+class QVRSerialQueue
+{
 public:
     explicit QVRSerialQueue(QString name);
     void add(std::function<void()> block);
@@ -36,7 +43,8 @@ public:
     QVRSerialQueue& operator=(const QVRSerialQueue&) = delete;
 
 private:
-    struct State {
+    struct State
+    {
         std::mutex mutex;
         std::deque<std::function<void()>> blocks;
         bool draining = false;
@@ -49,7 +57,8 @@ private:
 // document's own serial queue under the per-path file coordinator; the
 // completion handlers run there too. The "no URL" failures answer at once on
 // the caller's thread.
-class QVRSyncDocument : public std::enable_shared_from_this<QVRSyncDocument> {
+class QVRSyncDocument : public std::enable_shared_from_this<QVRSyncDocument>
+{
 public:
     using CompletionHandler = std::function<void(bool success)>;
     using DateHandler = std::function<void(bool success, std::optional<double> date)>;
@@ -97,13 +106,20 @@ protected:
     // Saves a new document made by `make` (filled from `record`) with the
     // create operation and waits for it, at most the save timeout. A timeout
     // gives nothing and leaves `error` unset.
-    static std::shared_ptr<QVRSyncDocument> saveObjectWith(
-        const std::function<std::shared_ptr<QVRSyncDocument>()>& make, const QVRNoteAttributes& record,
-        const QString& url, platform::Error* error);
+    static std::shared_ptr<QVRSyncDocument>
+    saveObjectWith(const std::function<std::shared_ptr<QVRSyncDocument>()>& make,
+                   const QVRNoteAttributes& record, const QString& url, platform::Error* error);
     void setError(std::optional<platform::Error> error);
-    mutable std::mutex m_mutex;  // guards the fields of this class and its subclasses
+    mutable std::mutex m_mutex; // guards the fields of this class and its subclasses
 
 private:
+    using FileStep = std::function<void(const QString& path, const CompletionHandler& done)>;
+    // The shape of open, save and delete: an empty URL fails at once on the
+    // caller's thread with `noUrlMessage` logged; otherwise `step` runs on
+    // the document's queue while the file is coordinated, and the handler
+    // after it is let go.
+    void accessFile(const QString& url, const QString& noUrlMessage, FileStep step,
+                    CompletionHandler handler);
     // Keeps the document alive for the block when it is shared-owned.
     std::function<void()> retained(std::function<void()> block);
 
@@ -126,9 +142,9 @@ namespace SyncOutUtilities {
 // True when anything exists at `path`; otherwise creates the folder with its
 // parents and answers whether that worked.
 bool ensureDirectoryAtPath(const QString& path);
-}  // namespace SyncOutUtilities
+} // namespace SyncOutUtilities
 
 namespace SyncUtilities {
 // True only for an existing folder that lists at least one entry.
 bool directoryHasContents(const QString& path);
-}  // namespace SyncUtilities
+} // namespace SyncUtilities

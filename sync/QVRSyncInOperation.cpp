@@ -14,7 +14,8 @@
 
 #include <exception>
 
-std::shared_ptr<QVRSyncInOperation> QVRSyncInOperation::operationForMetadataItem(const platform::MetadataItem& item)
+std::shared_ptr<QVRSyncInOperation>
+QVRSyncInOperation::operationForMetadataItem(const platform::MetadataItem& item)
 {
     auto operation = std::make_shared<QVRSyncInOperation>();
     operation->setURL(item.path);
@@ -32,7 +33,8 @@ QString QVRSyncInOperation::uuidFromURL(const QString& url)
     return space < 0 ? name : name.left(space);
 }
 
-bool QVRSyncInOperation::storeHoldsNoteNotOlderThan(const QString& uuid, double date, platform::ManagedObjectContext* context)
+bool QVRSyncInOperation::storeHoldsNoteNotOlderThan(const QString& uuid, double date,
+                                                    platform::ManagedObjectContext* context)
 {
     if (!context)
         return true;
@@ -49,63 +51,67 @@ bool QVRSyncInOperation::storeHoldsNoteNotOlderThan(const QString& uuid, double 
     return count != 0;
 }
 
-bool QVRSyncInOperation::objectExistsWithDateLaterThan(double date, platform::ManagedObjectContext* context) const
+bool QVRSyncInOperation::objectExistsWithDateLaterThan(double date,
+                                                       platform::ManagedObjectContext* context) const
 {
-    return storeHoldsNoteNotOlderThan(uuidFromURL(url_), date, context);
+    return storeHoldsNoteNotOlderThan(uuidFromURL(m_url), date, context);
 }
 
 bool QVRSyncInOperation::shouldDeleteObjectWithDate(double date) const
 {
-    return historyDate_.has_value() && date < *historyDate_;
+    return m_historyDate.has_value() && date < *m_historyDate;
 }
 
 void QVRSyncInOperation::main()
 {
     try {
-        if (isCancelled() || delegate_.expired() || url_.isEmpty()) {
+        if (isCancelled() || m_delegate.expired() || m_url.isEmpty()) {
             finish();
             return;
         }
         // Files of a sync tool are always local, so nothing is ever fetched
         // first; an item that is neither here nor on its way is left for the
         // next notice.
-        if (!current_ && !downloading_) {
+        if (!m_current && !m_downloading) {
             finish();
             return;
         }
-        if (!parentObjectContext_) {
+        if (!m_parentObjectContext) {
             platform::log(QStringLiteral("No database connection"));
             finish();
             return;
         }
         bool dateJudged = false;
-        if (current_ && date_) {
-            if (objectExistsWithDateLaterThan(*date_, parentObjectContext_) || isCancelled()) {
+        if (m_current && m_date) {
+            if (objectExistsWithDateLaterThan(*m_date, m_parentObjectContext) || isCancelled()) {
                 finish();
                 return;
             }
             dateJudged = true;
         }
-        auto document = std::make_shared<QVRNoteDocument>(url_);
+        auto document = std::make_shared<QVRNoteDocument>(m_url);
         document->openWithCompletionHandler([this, document, dateJudged](bool success) {
             try {
                 opened(document, success, dateJudged);
             } catch (const std::exception& e) {
-                platform::log(QStringLiteral("QVRSyncInOperation exception: %1, %2").arg(QString::fromUtf8(e.what()), QStringLiteral("{}")));
+                platform::log(QStringLiteral("QVRSyncInOperation exception: %1, %2")
+                                  .arg(QString::fromUtf8(e.what()), QStringLiteral("{}")));
                 finish();
             }
         });
     } catch (const std::exception& e) {
-        platform::log(QStringLiteral("QVRSyncInOperation exception: %1, %2").arg(QString::fromUtf8(e.what()), QStringLiteral("{}")));
+        platform::log(QStringLiteral("QVRSyncInOperation exception: %1, %2")
+                          .arg(QString::fromUtf8(e.what()), QStringLiteral("{}")));
         finish();
     }
 }
 
-void QVRSyncInOperation::opened(const std::shared_ptr<QVRNoteDocument>& document, bool success, bool dateJudged)
+void QVRSyncInOperation::opened(const std::shared_ptr<QVRNoteDocument>& document, bool success,
+                                bool dateJudged)
 {
     const std::optional<double> fileDate = document->fileModificationDate();
-    const double date = dateJudged ? *date_ : fileDate.value_or(date_.value_or(0));
-    if (!dateJudged && (objectExistsWithDateLaterThan(date, parentObjectContext_) || isCancelled())) {
+    const double date = dateJudged ? *m_date : fileDate.value_or(m_date.value_or(0));
+    if (!dateJudged && (objectExistsWithDateLaterThan(date, m_parentObjectContext) || isCancelled())) {
         finish();
         return;
     }
@@ -118,12 +124,12 @@ void QVRSyncInOperation::opened(const std::shared_ptr<QVRNoteDocument>& document
         return;
     }
     QVRNoteAttributes attributes = document->attributes();
-    const QString nameUuid = uuidFromURL(url_);
+    const QString nameUuid = uuidFromURL(m_url);
     // A file without an identifier belongs to the note its name gives;
     // otherwise every pass would make another copy of it under a new one.
     if (!document->hasStoredUuid()) {
         if (!QVRNoteDocument::isSafeUuid(nameUuid)) {
-            platform::log(QStringLiteral("Ignoring note file without a usable identifier: %1").arg(url_));
+            platform::log(QStringLiteral("Ignoring note file without a usable identifier: %1").arg(m_url));
             finish();
             return;
         }
@@ -136,11 +142,11 @@ void QVRSyncInOperation::opened(const std::shared_ptr<QVRNoteDocument>& document
     }
     // A conflict copy or a renamed file holds another note's identifier: judge
     // newer-wins by the note it will be saved to.
-    if (uuid != nameUuid && storeHoldsNoteNotOlderThan(uuid, date, parentObjectContext_)) {
+    if (uuid != nameUuid && storeHoldsNoteNotOlderThan(uuid, date, m_parentObjectContext)) {
         finish();
         return;
     }
-    std::weak_ptr<QVRSyncInOperationDelegate> delegate = delegate_;
+    std::weak_ptr<QVRSyncInOperationDelegate> delegate = m_delegate;
     platform::runOnMainThread([delegate, attributes] {
         if (auto target = delegate.lock())
             target->saveObjectWithAttributes(attributes);

@@ -15,7 +15,8 @@ struct MetadataItem;
 } // namespace platform
 
 // Receives what an import read from a note file, on the main thread.
-class QVRSyncInOperationDelegate {
+class QVRSyncInOperationDelegate
+{
 public:
     virtual ~QVRSyncInOperationDelegate() = default;
     virtual void saveObjectWithAttributes(const QVRNoteAttributes& attributes) = 0;
@@ -25,19 +26,20 @@ public:
 // note of that identifier that is not more than 1 ms older; archived files
 // older than the history date are deleted instead. Ends only through finish(),
 // which may come from the document's thread after main() has returned.
-class QVRSyncInOperation : public QVROperation {
+class QVRSyncInOperation : public QVROperation
+{
 public:
     static std::shared_ptr<QVRSyncInOperation> operationForMetadataItem(const platform::MetadataItem& item);
 
-    void setDelegate(std::weak_ptr<QVRSyncInOperationDelegate> delegate) { delegate_ = std::move(delegate); }
+    void setDelegate(std::weak_ptr<QVRSyncInOperationDelegate> delegate) { m_delegate = std::move(delegate); }
     // Not owned; the root store's context outlives every operation.
-    void setParentObjectContext(platform::ManagedObjectContext* context) { parentObjectContext_ = context; }
-    void setURL(const QString& url) { url_ = url; }
-    QString url() const { return url_; }
-    void setDate(std::optional<double> date) { date_ = date; }
-    void setHistoryDate(std::optional<double> historyDate) { historyDate_ = historyDate; }
-    void setCurrent(bool current) { current_ = current; }
-    void setDownloading(bool downloading) { downloading_ = downloading; }
+    void setParentObjectContext(platform::ManagedObjectContext* context) { m_parentObjectContext = context; }
+    void setURL(const QString& url) { m_url = url; }
+    QString url() const { return m_url; }
+    void setDate(std::optional<double> date) { m_date = date; }
+    void setHistoryDate(std::optional<double> historyDate) { m_historyDate = historyDate; }
+    void setCurrent(bool current) { m_current = current; }
+    void setDownloading(bool downloading) { m_downloading = downloading; }
 
     void main() override;
 
@@ -48,16 +50,17 @@ public:
 
     // True when the store holds the note `uuid` with a modification time not
     // more than 1 ms before `date` (a failed count counts as true).
-    static bool storeHoldsNoteNotOlderThan(const QString& uuid, double date, platform::ManagedObjectContext* context);
+    static bool storeHoldsNoteNotOlderThan(const QString& uuid, double date,
+                                           platform::ManagedObjectContext* context);
 
 private:
     void opened(const std::shared_ptr<class QVRNoteDocument>& document, bool success, bool dateJudged);
 
-    std::weak_ptr<QVRSyncInOperationDelegate> delegate_;
-    platform::ManagedObjectContext* parentObjectContext_ = nullptr;
-    QString url_;
-    std::optional<double> date_;
-    std::optional<double> historyDate_;
-    bool current_ = true;
-    bool downloading_ = false;
+    std::weak_ptr<QVRSyncInOperationDelegate> m_delegate;
+    platform::ManagedObjectContext* m_parentObjectContext = nullptr;
+    QString m_url;
+    std::optional<double> m_date;
+    std::optional<double> m_historyDate;
+    bool m_current = true;
+    bool m_downloading = false;
 };

@@ -41,7 +41,7 @@ std::shared_ptr<QVRSyncOutOperation> QVRSyncOutOperation::operationForUUID(const
 
 QString QVRSyncOutOperation::cachesURL() const
 {
-    return cachesURL_.isEmpty() ? QVRDataStore::cachesURL() : cachesURL_;
+    return m_cachesURL.isEmpty() ? QVRDataStore::cachesURL() : m_cachesURL;
 }
 
 void QVRSyncOutOperation::main()
@@ -55,18 +55,19 @@ void QVRSyncOutOperation::main()
         // Identifiers also come from web replies and opened files; only one
         // that names a file inside the folder may become a file name.
         if (!QVRNoteDocument::isSafeUuid(noteUuid)) {
-            platform::log(QStringLiteral("Refusing to export a note whose identifier is not a file name: %1").arg(noteUuid));
+            platform::log(QStringLiteral("Refusing to export a note whose identifier is not a file name: %1")
+                              .arg(noteUuid));
             finish();
             return;
         }
-        if (!parentObjectContext_) {
+        if (!m_parentObjectContext) {
             platform::log(QStringLiteral("No database connection"));
             finish();
             return;
         }
         QVRNoteAttributes note;
         bool found = false;
-        platform::ManagedObjectContext* context = parentObjectContext_;
+        platform::ManagedObjectContext* context = m_parentObjectContext;
         context->performAndWait([&] {
             platform::FetchRequest request;
             request.entityName = QVRNoteEntityName;
@@ -75,7 +76,8 @@ void QVRSyncOutOperation::main()
             platform::Error error;
             const std::vector<platform::ManagedObject*> objects = context->fetch(request, &error);
             if (!error.localizedDescription.isEmpty() || error.code != 0)
-                platform::log(QStringLiteral("Object not found: %1, %2").arg(error.localizedDescription, QVRDescribeUserInfo(error.userInfo)));
+                platform::log(QStringLiteral("Object not found: %1, %2")
+                                  .arg(error.localizedDescription, QVRDescribeUserInfo(error.userInfo)));
             if (!objects.empty()) {
                 if (const auto* record = dynamic_cast<const Note*>(objects.front())) {
                     note = record->attributes();
@@ -87,12 +89,18 @@ void QVRSyncOutOperation::main()
             finish();
             return;
         }
-        if (cloudURL_.isEmpty() || !SyncOutUtilities::ensureDirectoryAtPath(cloudURL_) || !QFileInfo(cloudURL_).isDir()) {
+        // The path was taken when the cloud was enabled: the cloud folder may
+        // have been removed or unmounted since. Then nothing is written, and
+        // the folder is never made again here, for that would be taken for
+        // another account and receive every note on a bare mount point.
+        const QString root = m_cloudRootURL.isEmpty() ? platform::cloudRootPath() : m_cloudRootURL;
+        platform::Error folderError;
+        if (m_cloudURL.isEmpty() || !platform::makeFolderInsideCloud(root, m_cloudURL, &folderError)) {
             platform::log(QStringLiteral("iCloud container is missing"));
             finish();
             return;
         }
-        const QString target = cloudURL_ + QLatin1Char('/') + noteUuid + QLatin1Char('.') + kExtension;
+        const QString target = m_cloudURL + QLatin1Char('/') + noteUuid + QLatin1Char('.') + kExtension;
         if (isCancelled()) {
             finish();
             return;
@@ -108,7 +116,8 @@ void QVRSyncOutOperation::main()
         else
             exportNew(target, note);
     } catch (const std::exception& e) {
-        platform::log(QStringLiteral("QVRSyncOutOperation exception: %1, %2").arg(QString::fromUtf8(e.what()), QStringLiteral("{}")));
+        platform::log(QStringLiteral("QVRSyncOutOperation exception: %1, %2")
+                          .arg(QString::fromUtf8(e.what()), QStringLiteral("{}")));
         finish();
     }
 }
@@ -116,7 +125,8 @@ void QVRSyncOutOperation::main()
 void QVRSyncOutOperation::exportOver(const QString& target, const QVRNoteAttributes& note)
 {
     auto document = std::make_shared<QVRNoteDocument>(target);
-    document->modificationDateWithCompletionHandler([this, document, target, note](bool, std::optional<double> date) {
+    document->modificationDateWithCompletionHandler([this, document, target,
+                                                     note](bool, std::optional<double> date) {
         const double fileDate = date.value_or(0);
         const double modified = note.value(QVRNoteAttributeKey::modified).toDouble();
         if (modified > fileDate) {
@@ -137,29 +147,31 @@ void QVRSyncOutOperation::exportNew(const QString& target, const QVRNoteAttribut
     // meet in the caches folder.
     const QString caches = cachesURL();
     QDir().mkpath(caches);
-    const QString temporary = caches + QLatin1Char('/') + uuid() + QLatin1Char('-')
-                              + QUuid::createUuid().toString(QUuid::Id128) + QLatin1Char('.') + kExtension;
+    const QString temporary = caches + QLatin1Char('/') + uuid() + QLatin1Char('-') +
+                              QUuid::createUuid().toString(QUuid::Id128) + QLatin1Char('.') + kExtension;
     auto document = std::make_shared<QVRNoteDocument>();
     document->updateWithObject(note);
-    document->saveToURL(temporary, QVRSaveOperation::Create, [this, document, temporary, target, note](bool saved) {
-        if (!saved) {
+    document->saveToURL(
+        temporary, QVRSaveOperation::Create, [this, document, temporary, target, note](bool saved) {
+            if (!saved) {
+                QFile::remove(temporary);
+                finish();
+                return;
+            }
+            platform::Error error;
+            if (platform::moveItemIntoCloud(temporary, target, &error)) {
+                finish();
+                return;
+            }
             QFile::remove(temporary);
+            if (error.code == EEXIST) {
+                // Another export or the sync tool put a file there meanwhile:
+                // judge it like any existing file.
+                exportOver(target, note);
+                return;
+            }
+            platform::log(QStringLiteral("Error moving file to iCloud: %1, %2")
+                              .arg(error.localizedDescription, QVRDescribeUserInfo(error.userInfo)));
             finish();
-            return;
-        }
-        platform::Error error;
-        if (platform::moveItemIntoCloud(temporary, target, &error)) {
-            finish();
-            return;
-        }
-        QFile::remove(temporary);
-        if (error.code == EEXIST) {
-            // Another export or the sync tool put a file there meanwhile:
-            // judge it like any existing file.
-            exportOver(target, note);
-            return;
-        }
-        platform::log(QStringLiteral("Error moving file to iCloud: %1, %2").arg(error.localizedDescription, QVRDescribeUserInfo(error.userInfo)));
-        finish();
-    });
+        });
 }

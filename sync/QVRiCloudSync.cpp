@@ -1,23 +1,23 @@
 #include "sync/QVRiCloudSync.h"
 
-#include "sync/QVRSyncInOperation.h"
 #include "sync/QVRSyncDocument.h"
+#include "sync/QVRSyncInOperation.h"
 #include "sync/QVRSyncOutOperation.h"
 
 #include "platform/cloud/MetadataQuery.h"
-#include "platform/cloud/Ubiquity.h"
 #include "platform/cloud/UbiquitousKeyValueStore.h"
+#include "platform/cloud/Ubiquity.h"
 #include "platform/core/Clock.h"
 #include "platform/core/Error.h"
 #include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/data/ManagedObjectContext.h"
+#include "platform/files/FileOperations.h"
 #include "platform/ops/OperationQueue.h"
 #include "platform/predicate/Predicate.h"
 #include "store/QVRDataStore.h"
 #include "store/QVRLocalizedString.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QThreadPool>
 
@@ -44,57 +44,61 @@ QString describeToken(const QByteArray& token)
 
 // The imported attributes go through the manager, which checks once more,
 // on the main thread, that no newer note arrived in the meantime.
-class InDelegate : public QVRSyncInOperationDelegate {
+class InDelegate : public QVRSyncInOperationDelegate
+{
 public:
-    explicit InDelegate(QVRiCloudSync* owner) : owner_(owner) {}
-    void saveObjectWithAttributes(const QVRNoteAttributes& attributes) override { owner_->saveObjectWithAttributes(attributes); }
+    explicit InDelegate(QVRiCloudSync* owner) : m_owner(owner) {}
+    void saveObjectWithAttributes(const QVRNoteAttributes& attributes) override
+    {
+        m_owner->saveObjectWithAttributes(attributes);
+    }
 
 private:
-    QVRiCloudSync* owner_;
+    QVRiCloudSync* m_owner;
 };
 
 } // namespace
 
 QVRiCloudSync::QVRiCloudSync(QVRiCloudSyncHost* host, QObject* parent)
-    : QObject(parent),
-      host_(host),
-      inDelegate_(std::make_shared<InDelegate>(this)),
-      metadataQuery_(std::make_unique<platform::MetadataQuery>()),
-      tokenReader_(&platform::ubiquityIdentityToken),
-      alive_(std::make_shared<bool>(true))
+    : QObject(parent), m_host(host), m_inDelegate(std::make_shared<InDelegate>(this)),
+      m_metadataQuery(std::make_unique<platform::MetadataQuery>()),
+      m_tokenReader(&platform::ubiquityIdentityToken), m_alive(std::make_shared<bool>(true))
 {
 }
 
 QVRiCloudSync::~QVRiCloudSync()
 {
-    *alive_ = false;
-    pool_.waitForDone();
+    *m_alive = false;
+    m_pool.waitForDone();
     stopMetadataQuery();
 }
 
 void QVRiCloudSync::setKeyValueStore(platform::UbiquitousKeyValueStore* store)
 {
-    keyValueStore_ = store;
+    m_keyValueStore = store;
 }
 
 platform::UbiquitousKeyValueStore* QVRiCloudSync::keyValueStore() const
 {
-    return keyValueStore_ ? keyValueStore_ : &platform::UbiquitousKeyValueStore::defaultStore();
+    return m_keyValueStore ? m_keyValueStore : &platform::UbiquitousKeyValueStore::defaultStore();
 }
 
 QString QVRiCloudSync::iCloudDataURL()
 {
-    if (iCloudDataURL_.isEmpty()) {
+    if (m_iCloudDataURL.isEmpty()) {
+        const QString root = platform::cloudRootPath();
         const QString container = platform::ubiquityContainerPath();
-        if (!container.isEmpty())
-            iCloudDataURL_ = container + QLatin1Char('/') + kNotesFolder;
+        if (!container.isEmpty()) {
+            m_iCloudRootURL = root;
+            m_iCloudDataURL = container + QLatin1Char('/') + kNotesFolder;
+        }
     }
-    return iCloudDataURL_;
+    return m_iCloudDataURL;
 }
 
 void QVRiCloudSync::runInBackground(std::function<void()> work)
 {
-    pool_.start(std::move(work));
+    m_pool.start(std::move(work));
 }
 
 // --- choosing the method -----------------------------------------------------
@@ -103,15 +107,16 @@ void QVRiCloudSync::start()
 {
     platform::UbiquityIdentityMonitor::shared().start();
     platform::UbiquitousKeyValueStore* store = keyValueStore();
-    storeObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
+    m_storeObserver = platform::NotificationCenter::defaultCenter().addObserver(
         platform::UbiquitousKeyValueStore::DidChangeExternallyNotification, store,
         [this](const platform::Notification& n) {
             // The notice is posted on the main thread; a copy keeps it safe.
             updateStoreItems(n);
         });
-    if (host_->firstRun()) {
+    if (m_host->firstRun()) {
         const QVariant type = store->object(kSyncTypeKey);
-        host_->performAfterDelay(kCompareSyncType, [this, type] { compareSyncType(type); }, type.isValid() ? 5.0 : 15.0);
+        m_host->performAfterDelay(
+            kCompareSyncType, [this, type] { compareSyncType(type); }, type.isValid() ? 5.0 : 15.0);
     } else {
         enableiCloud();
     }
@@ -125,26 +130,28 @@ void QVRiCloudSync::stop()
 
 void QVRiCloudSync::updateStoreItems(const platform::Notification& notification)
 {
-    const int reason = notification.userInfo.value(platform::UbiquitousKeyValueStore::ChangeReasonKey, -1).toInt();
+    const int reason =
+        notification.userInfo.value(platform::UbiquitousKeyValueStore::ChangeReasonKey, -1).toInt();
     if (reason < 0 || reason >= platform::UbiquitousKeyValueStore::QuotaViolationChange)
         return;
-    const QStringList keys = notification.userInfo.value(platform::UbiquitousKeyValueStore::ChangedKeysKey).toStringList();
+    const QStringList keys =
+        notification.userInfo.value(platform::UbiquitousKeyValueStore::ChangedKeysKey).toStringList();
     for (const QString& key : keys) {
         const QVariant value = keyValueStore()->object(key);
         if (key == kSyncTypeKey) {
-            if (host_->firstRun())
+            if (m_host->firstRun())
                 compareSyncType(value.typeId() == QMetaType::QString ? value : QVariant());
         } else {
-            host_->ubiquitousKeyUpdated(key, value);
+            m_host->ubiquitousKeyUpdated(key, value);
         }
     }
 }
 
 void QVRiCloudSync::compareSyncType(const QVariant& type)
 {
-    host_->cancelPerform(kCompareSyncType);
+    m_host->cancelPerform(kCompareSyncType);
     if (!type.isValid() || type.toString() == QLatin1String("Quorvane")) {
-        if (host_->promptForQuorvane())
+        if (m_host->promptForQuorvane())
             return;
     }
     enableiCloud();
@@ -154,30 +161,34 @@ void QVRiCloudSync::compareSyncType(const QVariant& type)
 
 void QVRiCloudSync::enableiCloud()
 {
-    if (host_->step() == 1)
+    if (m_host->step() == 1)
         return;
-    host_->setReady(false);
-    host_->setStep(0);
-    const std::function<QByteArray()> reader = tokenReader_;
-    std::weak_ptr<bool> alive = alive_;
+    m_host->setReady(false);
+    m_host->setStep(0);
+    const std::function<QByteArray()> reader = m_tokenReader;
+    std::weak_ptr<bool> alive = m_alive;
     runInBackground([this, reader, alive] {
         const QByteArray token = reader();
         const QString container = token.isEmpty() ? QString() : platform::ubiquityContainerPath();
-        const bool folderEmpty = container.isEmpty() || !SyncUtilities::directoryHasContents(container + QLatin1Char('/') + kNotesFolder);
-        QMetaObject::invokeMethod(this, [this, alive, token, folderEmpty] {
-            if (alive.lock())
-                finishEnabling(folderEmpty, token);
-        }, Qt::QueuedConnection);
+        const bool folderEmpty = container.isEmpty() || !SyncUtilities::directoryHasContents(
+                                                            container + QLatin1Char('/') + kNotesFolder);
+        QMetaObject::invokeMethod(
+            this,
+            [this, alive, token, folderEmpty] {
+                if (alive.lock())
+                    finishEnabling(folderEmpty, token);
+            },
+            Qt::QueuedConnection);
     });
 }
 
 void QVRiCloudSync::finishEnabling(bool folderEmpty, const QByteArray& token)
 {
     if (!token.isEmpty())
-        iCloudAvailable_ = true;
-    if (iCloudAvailable_ && !host_->quorvaneEnabled() && host_->quorvaneEmail().isEmpty()) {
-        host_->setICloudEnabled(true);
-        host_->setStep(2);
+        m_iCloudAvailable = true;
+    if (m_iCloudAvailable && !m_host->quorvaneEnabled() && m_host->quorvaneEmail().isEmpty()) {
+        m_host->setICloudEnabled(true);
+        m_host->setStep(2);
         iCloudDataURL();
         if (folderEmpty)
             platform::log(QStringLiteral("iCloud storage is empty"));
@@ -186,12 +197,14 @@ void QVRiCloudSync::finishEnabling(bool folderEmpty, const QByteArray& token)
             startMetadataQuery();
         }
         // Every pass subscribes; one subscription is enough.
-        if (!identityObserver_.isActive())
-            identityObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
-                platform::UbiquityIdentityDidChangeNotification, nullptr, [this](const platform::Notification&) {
-                    QMetaObject::invokeMethod(this, [this] { compareiCloudToken(); }, Qt::QueuedConnection);
+        if (!m_identityObserver.isActive())
+            m_identityObserver = platform::NotificationCenter::defaultCenter().addObserver(
+                platform::UbiquityIdentityDidChangeNotification, nullptr,
+                [this](const platform::Notification&) {
+                    QMetaObject::invokeMethod(
+                        this, [this] { compareiCloudToken(); }, Qt::QueuedConnection);
                 });
-    } else if (host_->iCloudEnabled()) {
+    } else if (m_host->iCloudEnabled()) {
         disableiCloud();
     }
     finishPass();
@@ -199,25 +212,26 @@ void QVRiCloudSync::finishEnabling(bool folderEmpty, const QByteArray& token)
 
 void QVRiCloudSync::finishPass()
 {
-    const bool wasStarted = host_->started();
-    host_->setStarted(true);
-    host_->setReady(true);
-    host_->setStepWait();
+    const bool wasStarted = m_host->started();
+    m_host->setStarted(true);
+    m_host->setReady(true);
+    m_host->setStepWait();
     if (wasStarted)
         return;
-    if (!host_->iCloudEnabled() && host_->promptForQuorvane()) {
-        host_->registerWithNotificationCenter();
+    if (!m_host->iCloudEnabled() && m_host->promptForQuorvane()) {
+        m_host->registerWithNotificationCenter();
     } else {
-        host_->sync();
-        host_->registerWithNotificationCenter();
+        m_host->sync();
+        m_host->registerWithNotificationCenter();
     }
 }
 
 void QVRiCloudSync::disableiCloud()
 {
-    host_->setICloudEnabled(false);
-    iCloudDataURL_.clear();
-    identityObserver_.reset();
+    m_host->setICloudEnabled(false);
+    m_iCloudDataURL.clear();
+    m_iCloudRootURL.clear();
+    m_identityObserver.reset();
     stopMetadataQuery();
     resetOperationQueue();
     updateiCloudToken(QByteArray(), false);
@@ -227,14 +241,17 @@ void QVRiCloudSync::disableiCloud()
 
 void QVRiCloudSync::compareiCloudToken()
 {
-    const std::function<QByteArray()> reader = tokenReader_;
-    std::weak_ptr<bool> alive = alive_;
+    const std::function<QByteArray()> reader = m_tokenReader;
+    std::weak_ptr<bool> alive = m_alive;
     runInBackground([this, reader, alive] {
         const QByteArray token = reader();
-        QMetaObject::invokeMethod(this, [this, alive, token] {
-            if (alive.lock())
-                updateiCloudToken(token, false);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, alive, token] {
+                if (alive.lock())
+                    updateiCloudToken(token, false);
+            },
+            Qt::QueuedConnection);
     });
 }
 
@@ -249,10 +266,12 @@ bool QVRiCloudSync::updateiCloudToken(const QByteArray& token, bool force)
 {
     platform::UserDefaults& defaults = QVRDataStore::sharedDefaults();
     const QVariant storedValue = defaults.object(kTokenKey);
-    const QByteArray stored = storedValue.typeId() == QMetaType::QByteArray ? storedValue.toByteArray() : QByteArray();
+    const QByteArray stored =
+        storedValue.typeId() == QMetaType::QByteArray ? storedValue.toByteArray() : QByteArray();
     if (!force && tokenIsEqualToToken(stored, token))
         return false;
-    platform::log(QStringLiteral("iCloud token changed: %1 to %2").arg(describeToken(stored), describeToken(token)));
+    platform::log(
+        QStringLiteral("iCloud token changed: %1 to %2").arg(describeToken(stored), describeToken(token)));
     if (!token.isEmpty()) {
         stopMetadataQuery();
         defaults.set(kTokenKey, token);
@@ -268,45 +287,47 @@ bool QVRiCloudSync::updateiCloudToken(const QByteArray& token, bool force)
 
 void QVRiCloudSync::startMetadataQuery()
 {
-    if (metadataQuery_->isStarted())
+    if (m_metadataQuery->isStarted())
         return;
     // Replacing the tokens keeps one subscription however often this runs.
     platform::NotificationCenter& center = platform::NotificationCenter::defaultCenter();
-    gatheringObserver_ = center.addObserver(platform::MetadataQuery::DidFinishGatheringNotification, metadataQuery_.get(),
-                                            [this](const platform::Notification& n) { updateUbiquitousData(n); });
-    updateObserver_ = center.addObserver(platform::MetadataQuery::DidUpdateNotification, metadataQuery_.get(),
-                                         [this](const platform::Notification& n) { updateUbiquitousData(n); });
+    m_gatheringObserver =
+        center.addObserver(platform::MetadataQuery::DidFinishGatheringNotification, m_metadataQuery.get(),
+                           [this](const platform::Notification& n) { updateUbiquitousData(n); });
+    m_updateObserver =
+        center.addObserver(platform::MetadataQuery::DidUpdateNotification, m_metadataQuery.get(),
+                           [this](const platform::Notification& n) { updateUbiquitousData(n); });
     const QString notes = iCloudDataURL();
-    metadataQuery_->setSearchPath(notes.isEmpty() ? QString() : QFileInfo(notes).path());
-    metadataQuery_->setNameSuffix(QStringLiteral(".quillary"));
-    if (!metadataQuery_->start())
+    m_metadataQuery->setSearchPath(notes.isEmpty() ? QString() : QFileInfo(notes).path());
+    m_metadataQuery->setNameSuffix(QStringLiteral(".quillary"));
+    if (!m_metadataQuery->start())
         platform::log(QStringLiteral("iCloud query failed to start."));
-    metadataQueryDate_ = platform::now();
+    m_metadataQueryDate = platform::now();
 }
 
 void QVRiCloudSync::stopMetadataQuery()
 {
-    if (!metadataQuery_ || !metadataQuery_->isStarted())
+    if (!m_metadataQuery || !m_metadataQuery->isStarted())
         return;
-    gatheringObserver_.reset();
-    updateObserver_.reset();
-    metadataQuery_->stop();
-    addingToOperationQueue_ = false;
+    m_gatheringObserver.reset();
+    m_updateObserver.reset();
+    m_metadataQuery->stop();
+    m_addingToOperationQueue = false;
 }
 
 bool QVRiCloudSync::timeToRestartMetadataQuery() const
 {
-    const qint64 minutes = qint64(std::floor((platform::now() - metadataQueryDate_) / 60.0));
-    const qint64 limit = host_->applicationState() == 2 ? 30 : 10;
+    const qint64 minutes = qint64(std::floor((platform::now() - m_metadataQueryDate) / 60.0));
+    const qint64 limit = m_host->applicationState() == 2 ? 30 : 10;
     return minutes > limit;
 }
 
 void QVRiCloudSync::restartMetadataQuery()
 {
-    if (host_->active())
+    if (m_host->active())
         return;
-    if (host_->forceUpdate() || timeToRestartMetadataQuery()) {
-        host_->setForceUpdate(false);
+    if (m_host->forceUpdate() || timeToRestartMetadataQuery()) {
+        m_host->setForceUpdate(false);
         enableiCloud();
     }
 }
@@ -315,51 +336,56 @@ void QVRiCloudSync::restartMetadataQuery()
 
 void QVRiCloudSync::updateUbiquitousData(const platform::Notification& notification)
 {
-    if (!host_->iCloudEnabled())
+    if (!m_host->iCloudEnabled())
         return;
-    host_->setStep(3);
+    m_host->setStep(3);
     QList<platform::MetadataItem> items;
-    items += notification.userInfo.value(platform::MetadataQuery::AddedItemsKey).value<QList<platform::MetadataItem>>();
-    items += notification.userInfo.value(platform::MetadataQuery::ChangedItemsKey).value<QList<platform::MetadataItem>>();
-    items += notification.userInfo.value(platform::MetadataQuery::RemovedItemsKey).value<QList<platform::MetadataItem>>();
+    items += notification.userInfo.value(platform::MetadataQuery::AddedItemsKey)
+                 .value<QList<platform::MetadataItem>>();
+    items += notification.userInfo.value(platform::MetadataQuery::ChangedItemsKey)
+                 .value<QList<platform::MetadataItem>>();
+    items += notification.userInfo.value(platform::MetadataQuery::RemovedItemsKey)
+                 .value<QList<platform::MetadataItem>>();
     if (items.isEmpty())
-        items = metadataQuery_->results();
-    platform::OperationQueue* queue = host_->operationQueueWithCount(kCloudQueueWidth);
-    host_->cancelPerform(kOperationQueueComplete);
+        items = m_metadataQuery->results();
+    platform::OperationQueue* queue = m_host->operationQueueWithCount(kCloudQueueWidth);
+    m_host->cancelPerform(kOperationQueueComplete);
     // Added on this thread, with the flag held from the first add to the last,
     // so the queue-empty rule cannot end the cycle in the middle of a batch.
-    addingToOperationQueue_ = true;
-    QVRDataStore* store = host_->dataStore();
-    const double historyDate = host_->historyDate();
+    m_addingToOperationQueue = true;
+    QVRDataStore* store = m_host->dataStore();
+    const double historyDate = m_host->historyDate();
     for (const platform::MetadataItem& item : items) {
         auto operation = QVRSyncInOperation::operationForMetadataItem(item);
-        operation->setDelegate(inDelegate_);
+        operation->setDelegate(m_inDelegate);
         operation->setParentObjectContext(store ? store->context() : nullptr);
         operation->setHistoryDate(historyDate);
         queue->addOperation(operation);
     }
-    addingToOperationQueue_ = false;
+    m_addingToOperationQueue = false;
     // With nothing queued, or everything already done, no queue change will
     // come to end the cycle: end it here.
     if (queue->operationCount() == 0)
-        host_->performAfterDelay(kOperationQueueComplete, [this] { operationQueueComplete(); }, 0.1);
+        m_host->performAfterDelay(
+            kOperationQueueComplete, [this] { operationQueueComplete(); }, 0.1);
 }
 
 void QVRiCloudSync::saveObjectToiCloud(const QString& uuid)
 {
-    host_->setStep(3);
-    platform::OperationQueue* queue = host_->operationQueueWithCount(kCloudQueueWidth);
+    m_host->setStep(3);
+    platform::OperationQueue* queue = m_host->operationQueueWithCount(kCloudQueueWidth);
     auto operation = QVRSyncOutOperation::operationForUUID(uuid);
-    QVRDataStore* store = host_->dataStore();
+    QVRDataStore* store = m_host->dataStore();
     operation->setParentObjectContext(store ? store->context() : nullptr);
     operation->setCloudURL(iCloudDataURL());
+    operation->setCloudRootURL(m_iCloudRootURL);
     queue->addOperation(operation);
 }
 
 void QVRiCloudSync::saveAllObjectsToiCloud()
 {
-    host_->setStep(2);
-    const std::vector<QVRNoteAttributes> notes = host_->allObjects();
+    m_host->setStep(2);
+    const std::vector<QVRNoteAttributes> notes = m_host->allObjects();
     for (const QVRNoteAttributes& note : notes) {
         const QString uuid = note.value(QVRNoteAttributeKey::uuid).toString();
         if (!uuid.isEmpty())
@@ -374,21 +400,21 @@ void QVRiCloudSync::saveObjectWithAttributes(const QVRNoteAttributes& attributes
     // never replaces newer text.
     const QString uuid = attributes.value(QVRNoteAttributeKey::uuid).toString();
     const QVariant modified = attributes.value(QVRNoteAttributeKey::modified);
-    QVRDataStore* store = host_->dataStore();
-    if (!uuid.isEmpty() && modified.isValid() && store && store->context()
-        && QVRSyncInOperation::storeHoldsNoteNotOlderThan(uuid, modified.toDouble(), store->context()))
+    QVRDataStore* store = m_host->dataStore();
+    if (!uuid.isEmpty() && modified.isValid() && store && store->context() &&
+        QVRSyncInOperation::storeHoldsNoteNotOlderThan(uuid, modified.toDouble(), store->context()))
         return;
-    host_->saveObjectWithAttributes(attributes);
+    m_host->saveObjectWithAttributes(attributes);
 }
 
 void QVRiCloudSync::operationQueueComplete()
 {
-    host_->setStepWait();
+    m_host->setStepWait();
 }
 
 void QVRiCloudSync::resetOperationQueue()
 {
-    if (platform::OperationQueue* queue = host_->operationQueue())
+    if (platform::OperationQueue* queue = m_host->operationQueue())
         queue->cancelAllOperations();
     operationQueueComplete();
 }
@@ -397,28 +423,29 @@ void QVRiCloudSync::resetOperationQueue()
 
 void QVRiCloudSync::promptForiCloudReset()
 {
-    const QString message = QVRLocalizedString(QStringLiteral(
-        "If you\u2019re having problems with iCloud syncing, you may need to reset it. This will delete the app\u2019s sync "
-        "data from iCloud, then re-sync everything in the app back to\u00a0iCloud."));
-    host_->promptWithTitle(QVRLocalizedString(QStringLiteral("Reset iCloud Sync")), message,
-                           QVRLocalizedString(QStringLiteral("Reset")), QVRLocalizedString(QStringLiteral("Cancel")),
-                           [this](bool accepted) {
-                               if (accepted)
-                                   resetiCloud();
-                           });
+    const QString message = QVRLocalizedString(
+        QStringLiteral("If you\u2019re having problems with iCloud syncing, you may need to reset it. This "
+                       "will delete the app\u2019s sync "
+                       "data from iCloud, then re-sync everything in the app back to\u00a0iCloud."));
+    m_host->promptWithTitle(QVRLocalizedString(QStringLiteral("Reset iCloud Sync")), message,
+                            QVRLocalizedString(QStringLiteral("Reset")),
+                            QVRLocalizedString(QStringLiteral("Cancel")), [this](bool accepted) {
+                                if (accepted)
+                                    resetiCloud();
+                            });
 }
 
 void QVRiCloudSync::resetiCloud()
 {
-    host_->setStep(1);
-    host_->setStarted(false);
-    host_->setReady(false);
+    m_host->setStep(1);
+    m_host->setStarted(false);
+    m_host->setReady(false);
     disableiCloud();
     // Disabling ends the queue's cycle, which leaves step 1; the step must
     // hold until the folder is gone, or a sync pass could enable the cloud
     // again and export into the folder being removed.
-    host_->setStep(1);
-    std::weak_ptr<bool> alive = alive_;
+    m_host->setStep(1);
+    std::weak_ptr<bool> alive = m_alive;
     runInBackground([this, alive] {
         const QString container = platform::ubiquityContainerPath();
         const QString notes = container.isEmpty() ? QString() : container + QLatin1Char('/') + kNotesFolder;
@@ -435,18 +462,23 @@ void QVRiCloudSync::resetiCloud()
                     error.localizedDescription = QStringLiteral("There is no caches folder.");
                 platform::log(QStringLiteral("Error removing folder from iCloud: %1, %2")
                                   .arg(error.localizedDescription, QVRDescribeUserInfo(error.userInfo)));
-            } else if (QDir(local).removeRecursively()) {
+            } else if (platform::removeItem(local, &error)) {
+                // A Notes folder that is a link (sync tools carry links) goes
+                // as the link: what it leads to is not ours to delete.
                 platform::log(QStringLiteral("iCloud reset was a complete success"));
             } else {
                 platform::log(QStringLiteral("Error deleting folder after removing it from iCloud: %1, %2")
-                                  .arg(QStringLiteral("Cannot remove %1").arg(local), QVRDescribeUserInfo({})));
+                                  .arg(error.localizedDescription, QVRDescribeUserInfo(error.userInfo)));
             }
         }
-        QMetaObject::invokeMethod(this, [this, alive] {
-            if (!alive.lock())
-                return;
-            host_->setStep(0);
-            enableiCloud();
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, alive] {
+                if (!alive.lock())
+                    return;
+                m_host->setStep(0);
+                enableiCloud();
+            },
+            Qt::QueuedConnection);
     });
 }

@@ -6,8 +6,8 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QThreadPool>
 #include <QString>
+#include <QThreadPool>
 #include <QVariant>
 
 #include <atomic>
@@ -28,7 +28,8 @@ struct Notification;
 // What the cloud-folder half of the sync manager needs from the manager
 // core: its steps, flags, queue, store and delegates. QVRSyncManager
 // implements it; tests use a fake.
-class QVRiCloudSyncHost {
+class QVRiCloudSyncHost
+{
 public:
     virtual ~QVRiCloudSyncHost() = default;
 
@@ -75,7 +76,11 @@ public:
     virtual bool promptWithTitle(const QString& title, const QString& message, const QString& accept,
                                  const QString& cancel, std::function<void(bool)> handler) = 0;
     // Tells the manager delegate of a key-value change it may care for.
-    virtual void ubiquitousKeyUpdated(const QString& key, const QVariant& value) { (void)key; (void)value; }
+    virtual void ubiquitousKeyUpdated(const QString& key, const QVariant& value)
+    {
+        (void)key;
+        (void)value;
+    }
 
     // The manager's delayed perform (which honours preparing-to-stop),
     // cancelled by name.
@@ -86,7 +91,8 @@ public:
 // The cloud-folder half of QVRSyncManager: choosing the method, enabling and
 // disabling, the folder query, the identity token, import and export, reset.
 // Lives on the main thread.
-class QVRiCloudSync : public QObject {
+class QVRiCloudSync : public QObject
+{
     Q_OBJECT
 public:
     explicit QVRiCloudSync(QVRiCloudSyncHost* host, QObject* parent = nullptr);
@@ -95,17 +101,17 @@ public:
     // Tests point these at their own key-value store and debounce.
     void setKeyValueStore(platform::UbiquitousKeyValueStore* store);
     platform::UbiquitousKeyValueStore* keyValueStore() const;
-    platform::MetadataQuery* metadataQuery() const { return metadataQuery_.get(); }
+    platform::MetadataQuery* metadataQuery() const { return m_metadataQuery.get(); }
 
     // Start: subscribe to the key-value store, decide on the first run.
     void start();
     void stop();
 
-    bool iCloudAvailable() const { return iCloudAvailable_; }
+    bool iCloudAvailable() const { return m_iCloudAvailable; }
     QString iCloudDataURL();
-    double metadataQueryDate() const { return metadataQueryDate_; }
+    double metadataQueryDate() const { return m_metadataQueryDate; }
     // Read by the queue observer on whatever thread the queue reports from.
-    bool addingToOperationQueue() const { return addingToOperationQueue_.load(); }
+    bool addingToOperationQueue() const { return m_addingToOperationQueue.load(); }
 
     void enableiCloud();
     void disableiCloud();
@@ -132,29 +138,31 @@ public:
     void resetOperationQueue();
 
     // Reads the identity token; the cloud-folder layer by default.
-    void setTokenReader(std::function<QByteArray()> reader) { tokenReader_ = std::move(reader); }
+    void setTokenReader(std::function<QByteArray()> reader) { m_tokenReader = std::move(reader); }
 
-    QVRSyncInOperationDelegate* inOperationDelegate() const { return inDelegate_.get(); }
+    QVRSyncInOperationDelegate* inOperationDelegate() const { return m_inDelegate.get(); }
 
 private:
     void finishEnabling(bool folderEmpty, const QByteArray& token);
     void finishPass();
     void runInBackground(std::function<void()> work);
 
-    QVRiCloudSyncHost* host_;
-    std::shared_ptr<QVRSyncInOperationDelegate> inDelegate_;
-    std::unique_ptr<platform::MetadataQuery> metadataQuery_;
-    platform::UbiquitousKeyValueStore* keyValueStore_ = nullptr;
-    std::function<QByteArray()> tokenReader_;
-    bool iCloudAvailable_ = false;
-    QString iCloudDataURL_;
-    double metadataQueryDate_ = 0;
-    std::atomic<bool> addingToOperationQueue_{false};
-    platform::ObserverToken storeObserver_;
-    platform::ObserverToken identityObserver_;
-    platform::ObserverToken gatheringObserver_;
-    platform::ObserverToken updateObserver_;
-    std::shared_ptr<bool> alive_;
+    QVRiCloudSyncHost* m_host;
+    std::shared_ptr<QVRSyncInOperationDelegate> m_inDelegate;
+    std::unique_ptr<platform::MetadataQuery> m_metadataQuery;
+    platform::UbiquitousKeyValueStore* m_keyValueStore = nullptr;
+    std::function<QByteArray()> m_tokenReader;
+    bool m_iCloudAvailable = false;
+    QString m_iCloudDataURL;
+    // The cloud folder the Notes folder above lies in.
+    QString m_iCloudRootURL;
+    double m_metadataQueryDate = 0;
+    std::atomic<bool> m_addingToOperationQueue{false};
+    platform::ObserverToken m_storeObserver;
+    platform::ObserverToken m_identityObserver;
+    platform::ObserverToken m_gatheringObserver;
+    platform::ObserverToken m_updateObserver;
+    std::shared_ptr<bool> m_alive;
     // Token reads and folder moves; waited for before the manager goes.
-    QThreadPool pool_;
+    QThreadPool m_pool;
 };

@@ -11,7 +11,7 @@ QVRiCloudSyncInstaller* QVRiCloudSyncInstaller::install(QVRSyncManager* manager)
 }
 
 QVRiCloudSyncInstaller::QVRiCloudSyncInstaller(QVRSyncManager* manager)
-    : manager_(manager), cloud_(std::make_unique<QVRiCloudSync>(this))
+    : m_manager(manager), m_cloud(std::make_unique<QVRiCloudSync>(this))
 {
 }
 
@@ -19,19 +19,20 @@ QVRiCloudSyncInstaller::~QVRiCloudSyncInstaller() = default;
 
 void QVRiCloudSyncInstaller::syncTypeChosen(const QString& type)
 {
-    cloud_->keyValueStore()->set(QStringLiteral("QVRSyncType"), type);
+    m_cloud->keyValueStore()->set(QStringLiteral("QVRSyncType"), type);
 }
 
 void QVRiCloudSyncInstaller::saveObjectWithAttributes(const QVRNoteAttributes& attributes)
 {
-    if (QVRSyncManagerDelegate* delegate = manager_->delegate())
+    if (QVRSyncManagerDelegate* delegate = m_manager->delegate())
         delegate->saveObjectWithAttributes(attributes, false);
 }
 
-bool QVRiCloudSyncInstaller::promptWithTitle(const QString& title, const QString& message, const QString& accept,
-                                             const QString& cancel, std::function<void(bool)> handler)
+bool QVRiCloudSyncInstaller::promptWithTitle(const QString& title, const QString& message,
+                                             const QString& accept, const QString& cancel,
+                                             std::function<void(bool)> handler)
 {
-    QVRSyncInterfaceDelegate* delegate = manager_->interfaceDelegate();
+    QVRSyncInterfaceDelegate* delegate = m_manager->interfaceDelegate();
     if (!delegate)
         return false;
     delegate->shouldPromptWithTitle(title, message, accept, cancel, std::move(handler));
@@ -40,6 +41,6 @@ bool QVRiCloudSyncInstaller::promptWithTitle(const QString& title, const QString
 
 void QVRiCloudSyncInstaller::ubiquitousKeyUpdated(const QString& key, const QVariant& value)
 {
-    if (QVRSyncManagerDelegate* delegate = manager_->delegate())
+    if (QVRSyncManagerDelegate* delegate = m_manager->delegate())
         delegate->ubiquitousKeyUpdated(key, value);
 }

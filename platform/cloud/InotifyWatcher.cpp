@@ -13,43 +13,43 @@ namespace platform {
 
 InotifyWatcher::InotifyWatcher(QObject* parent) : QObject(parent)
 {
-    fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fd_ < 0)
+    m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_fd < 0)
         return;
-    notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &InotifyWatcher::readEvents);
+    m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &InotifyWatcher::readEvents);
 }
 
 InotifyWatcher::~InotifyWatcher()
 {
-    if (notifier_)
-        notifier_->setEnabled(false);
-    if (fd_ >= 0)
-        ::close(fd_);
+    if (m_notifier)
+        m_notifier->setEnabled(false);
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 int InotifyWatcher::addWatch(const QString& path, std::uint32_t mask)
 {
-    if (fd_ < 0 || path.isEmpty())
+    if (m_fd < 0 || path.isEmpty())
         return -1;
     const QByteArray native = QFile::encodeName(path);
-    const int wd = inotify_add_watch(fd_, native.constData(), mask);
+    const int wd = inotify_add_watch(m_fd, native.constData(), mask);
     if (wd >= 0)
-        paths_.insert(wd, path);
+        m_paths.insert(wd, path);
     return wd;
 }
 
 void InotifyWatcher::removeWatch(int wd)
 {
-    if (fd_ < 0 || !paths_.contains(wd))
+    if (m_fd < 0 || !m_paths.contains(wd))
         return;
-    inotify_rm_watch(fd_, wd);
-    paths_.remove(wd);
+    inotify_rm_watch(m_fd, wd);
+    m_paths.remove(wd);
 }
 
 void InotifyWatcher::removeAllWatches()
 {
-    const auto wds = paths_.keys();
+    const auto wds = m_paths.keys();
     for (int wd : wds)
         removeWatch(wd);
 }
@@ -58,7 +58,7 @@ void InotifyWatcher::readEvents()
 {
     alignas(inotify_event) char buffer[16384];
     for (;;) {
-        const ssize_t length = ::read(fd_, buffer, sizeof buffer);
+        const ssize_t length = ::read(m_fd, buffer, sizeof buffer);
         if (length <= 0) {
             if (length < 0 && errno == EINTR)
                 continue;
@@ -81,7 +81,7 @@ void InotifyWatcher::readEvents()
             }
             if (event.mask & IN_IGNORED) {
                 // The kernel dropped the watch (path deleted or unmounted).
-                paths_.remove(event.wd);
+                m_paths.remove(event.wd);
             }
             emit fileEvent(event.wd, event.mask, name);
         }

@@ -14,21 +14,22 @@ namespace platform {
 // thread that owns the watcher. QFileSystemWatcher is not enough for the cloud
 // folder: it does not report a file rewritten in place, and watching every file
 // would cost one kernel watch per note.
-class InotifyWatcher : public QObject {
+class InotifyWatcher : public QObject
+{
     Q_OBJECT
 public:
     explicit InotifyWatcher(QObject* parent = nullptr);
     ~InotifyWatcher() override;
 
-    bool isValid() const { return fd_ >= 0; }
+    bool isValid() const { return m_fd >= 0; }
 
     // Returns the watch descriptor, or -1 when the path cannot be watched.
     // Watching a path twice returns the same descriptor with the new mask.
     int addWatch(const QString& path, std::uint32_t mask);
     void removeWatch(int wd);
     void removeAllWatches();
-    QString pathForWatch(int wd) const { return paths_.value(wd); }
-    int watchCount() const { return int(paths_.size()); }
+    QString pathForWatch(int wd) const { return m_paths.value(wd); }
+    int watchCount() const { return int(m_paths.size()); }
 
 signals:
     // name is empty for events on the watched path itself. wd is -1 for a
@@ -38,9 +39,9 @@ signals:
 private:
     void readEvents();
 
-    int fd_ = -1;
-    QSocketNotifier* notifier_ = nullptr;
-    QHash<int, QString> paths_;
+    int m_fd = -1;
+    QSocketNotifier* m_notifier = nullptr;
+    QHash<int, QString> m_paths;
 };
 
 } // namespace platform

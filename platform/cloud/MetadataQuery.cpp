@@ -16,7 +16,8 @@
 
 namespace platform {
 
-const QString MetadataQuery::DidFinishGatheringNotification = QStringLiteral("NSMetadataQueryDidFinishGatheringNotification");
+const QString MetadataQuery::DidFinishGatheringNotification =
+    QStringLiteral("NSMetadataQueryDidFinishGatheringNotification");
 const QString MetadataQuery::DidUpdateNotification = QStringLiteral("NSMetadataQueryDidUpdateNotification");
 const QString MetadataQuery::AddedItemsKey = QStringLiteral("kMDQueryUpdateAddedItems");
 const QString MetadataQuery::ChangedItemsKey = QStringLiteral("kMDQueryUpdateChangedItems");
@@ -24,8 +25,8 @@ const QString MetadataQuery::RemovedItemsKey = QStringLiteral("kMDQueryUpdateRem
 
 namespace {
 
-constexpr std::uint32_t kFolderEvents = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE | IN_ATTRIB
-                                        | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+constexpr std::uint32_t kFolderEvents = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE |
+                                        IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 // Deeper trees are not a notes folder; the bound keeps a loop of bind mounts
 // from recursing for ever.
 constexpr int kMaxDepth = 32;
@@ -37,7 +38,8 @@ double seconds(const struct timespec& t)
 
 QList<MetadataItem> sortedByPath(QList<MetadataItem> items)
 {
-    std::sort(items.begin(), items.end(), [](const MetadataItem& a, const MetadataItem& b) { return a.path < b.path; });
+    std::sort(items.begin(), items.end(),
+              [](const MetadataItem& a, const MetadataItem& b) { return a.path < b.path; });
     return items;
 }
 
@@ -45,88 +47,92 @@ QList<MetadataItem> sortedByPath(QList<MetadataItem> items)
 
 MetadataQuery::MetadataQuery(QObject* parent) : QObject(parent)
 {
-    debounce_ = new QTimer(this);
-    debounce_->setSingleShot(true);
-    debounce_->setInterval(1000);
-    connect(debounce_, &QTimer::timeout, this, &MetadataQuery::rescan);
+    m_debounce = new QTimer(this);
+    m_debounce->setSingleShot(true);
+    m_debounce->setInterval(1000);
+    connect(m_debounce, &QTimer::timeout, this, &MetadataQuery::rescan);
     // A folder that never falls quiet is still rescanned now and then.
-    deadline_ = new QTimer(this);
-    deadline_->setSingleShot(true);
-    deadline_->setInterval(10000);
-    connect(deadline_, &QTimer::timeout, this, &MetadataQuery::rescan);
+    m_deadline = new QTimer(this);
+    m_deadline->setSingleShot(true);
+    m_deadline->setInterval(10000);
+    connect(m_deadline, &QTimer::timeout, this, &MetadataQuery::rescan);
 }
 
 MetadataQuery::~MetadataQuery() = default;
 
 void MetadataQuery::setDebounceInterval(int milliseconds)
 {
-    debounce_->setInterval(milliseconds);
-    deadline_->setInterval(std::max(milliseconds * 10, milliseconds + 1));
+    m_debounce->setInterval(milliseconds);
+    m_deadline->setInterval(std::max(milliseconds * 10, milliseconds + 1));
 }
 
 bool MetadataQuery::start()
 {
-    if (started_)
+    if (m_started)
         return true;
-    if (searchPath_.isEmpty())
+    if (m_searchPath.isEmpty())
         return false;
     struct stat st;
-    if (::stat(QFile::encodeName(searchPath_).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+    if (::stat(QFile::encodeName(m_searchPath).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
         return false;
-    watcher_ = new InotifyWatcher(this);
-    if (!watcher_->isValid() || watcher_->addWatch(searchPath_, kFolderEvents) < 0) {
-        delete watcher_;
-        watcher_ = nullptr;
+    m_watcher = new InotifyWatcher(this);
+    if (!m_watcher->isValid() || m_watcher->addWatch(m_searchPath, kFolderEvents) < 0) {
+        delete m_watcher;
+        m_watcher = nullptr;
         return false;
     }
-    connect(watcher_, &InotifyWatcher::fileEvent, this, [this](int, quint32, const QString&) { changeSeen(); });
-    started_ = true;
+    connect(m_watcher, &InotifyWatcher::fileEvent, this,
+            [this](int, quint32, const QString&) { changeSeen(); });
+    m_started = true;
     QSet<QString> directories;
-    snapshot_ = scan(&directories);
+    m_snapshot = scan(&directories);
     watchDirectories(directories);
     // Gathering ends after start() has returned, as callers expect of a
     // query; a stop (or a stop and a new start) before then cancels it.
-    const quint64 generation = ++generation_;
-    QMetaObject::invokeMethod(this, [this, generation] {
-        if (started_ && generation == generation_)
-            NotificationCenter::defaultCenter().post(DidFinishGatheringNotification, this);
-    }, Qt::QueuedConnection);
+    const quint64 generation = ++m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            if (m_started && generation == m_generation)
+                NotificationCenter::defaultCenter().post(DidFinishGatheringNotification, this);
+        },
+        Qt::QueuedConnection);
     return true;
 }
 
 void MetadataQuery::stop()
 {
-    if (!started_)
+    if (!m_started)
         return;
-    started_ = false;
-    ++generation_;
-    debounce_->stop();
-    deadline_->stop();
-    delete watcher_;
-    watcher_ = nullptr;
-    watches_.clear();
-    snapshot_.clear();
+    m_started = false;
+    ++m_generation;
+    m_debounce->stop();
+    m_deadline->stop();
+    delete m_watcher;
+    m_watcher = nullptr;
+    m_watches.clear();
+    m_snapshot.clear();
 }
 
 QList<MetadataItem> MetadataQuery::results() const
 {
-    return sortedByPath(snapshot_.values());
+    return sortedByPath(m_snapshot.values());
 }
 
 void MetadataQuery::changeSeen()
 {
-    if (!started_)
+    if (!m_started)
         return;
-    debounce_->start();
-    if (!deadline_->isActive())
-        deadline_->start();
+    m_debounce->start();
+    if (!m_deadline->isActive())
+        m_deadline->start();
 }
 
 void MetadataQuery::rescan()
 {
-    debounce_->stop();
-    deadline_->stop();
-    if (!started_)
+    m_debounce->stop();
+    m_deadline->stop();
+    if (!m_started)
         return;
     QSet<QString> directories;
     QHash<QString, MetadataItem> now = scan(&directories);
@@ -134,17 +140,17 @@ void MetadataQuery::rescan()
 
     QList<MetadataItem> added, changed, removed;
     for (auto it = now.cbegin(); it != now.cend(); ++it) {
-        const auto previous = snapshot_.constFind(it.key());
-        if (previous == snapshot_.cend())
+        const auto previous = m_snapshot.constFind(it.key());
+        if (previous == m_snapshot.cend())
             added.append(it.value());
-        else if (previous->contentChangeDate != it->contentChangeDate || previous->size != it->size
-                 || previous->inode != it->inode)
+        else if (previous->contentChangeDate != it->contentChangeDate || previous->size != it->size ||
+                 previous->inode != it->inode)
             changed.append(it.value());
     }
-    for (auto it = snapshot_.cbegin(); it != snapshot_.cend(); ++it)
+    for (auto it = m_snapshot.cbegin(); it != m_snapshot.cend(); ++it)
         if (!now.contains(it.key()))
             removed.append(it.value());
-    snapshot_ = std::move(now);
+    m_snapshot = std::move(now);
     if (added.isEmpty() && changed.isEmpty() && removed.isEmpty())
         return;
     QVariantMap info;
@@ -157,7 +163,7 @@ void MetadataQuery::rescan()
 QHash<QString, MetadataItem> MetadataQuery::scan(QSet<QString>* directories) const
 {
     QHash<QString, MetadataItem> items;
-    scanFolder(searchPath_, 0, items, directories);
+    scanFolder(m_searchPath, 0, items, directories);
     return items;
 }
 
@@ -185,7 +191,7 @@ void MetadataQuery::scanFolder(const QString& folder, int depth, QHash<QString, 
         const QString path = folder + QLatin1Char('/') + name;
         if (S_ISDIR(st.st_mode)) {
             scanFolder(path, depth + 1, items, directories);
-        } else if (S_ISREG(st.st_mode) && name.endsWith(suffix_) && name.size() > suffix_.size()) {
+        } else if (S_ISREG(st.st_mode) && name.endsWith(m_suffix) && name.size() > m_suffix.size()) {
             MetadataItem item;
             item.path = path;
             item.fsName = name;
@@ -200,21 +206,21 @@ void MetadataQuery::scanFolder(const QString& folder, int depth, QHash<QString, 
 
 void MetadataQuery::watchDirectories(const QSet<QString>& directories)
 {
-    if (!watcher_)
+    if (!m_watcher)
         return;
-    for (auto it = watches_.begin(); it != watches_.end();) {
+    for (auto it = m_watches.begin(); it != m_watches.end();) {
         if (!directories.contains(it.key())) {
-            watcher_->removeWatch(it.value());
-            it = watches_.erase(it);
+            m_watcher->removeWatch(it.value());
+            it = m_watches.erase(it);
         } else {
             ++it;
         }
     }
     for (const QString& folder : directories)
-        if (!watches_.contains(folder)) {
-            const int wd = watcher_->addWatch(folder, kFolderEvents);
+        if (!m_watches.contains(folder)) {
+            const int wd = m_watcher->addWatch(folder, kFolderEvents);
             if (wd >= 0)
-                watches_.insert(folder, wd);
+                m_watches.insert(folder, wd);
         }
 }
 

@@ -15,7 +15,8 @@ class InotifyWatcher;
 
 // One file the query found. Files of a sync tool are always local, so every
 // item is current and none is downloading.
-struct MetadataItem {
+struct MetadataItem
+{
     QString path;
     QString fsName;
     double contentChangeDate = 0; // seconds since 1970, with nanoseconds
@@ -36,7 +37,8 @@ struct MetadataItem {
 //
 // The debounce matters: a sync tool that writes a file in place and sets its
 // time afterwards would otherwise be reported with a transient "now".
-class MetadataQuery : public QObject {
+class MetadataQuery : public QObject
+{
     Q_OBJECT
 public:
     static const QString DidFinishGatheringNotification;
@@ -48,19 +50,19 @@ public:
     explicit MetadataQuery(QObject* parent = nullptr);
     ~MetadataQuery() override;
 
-    void setSearchPath(const QString& path) { searchPath_ = path; }
-    QString searchPath() const { return searchPath_; }
+    void setSearchPath(const QString& path) { m_searchPath = path; }
+    QString searchPath() const { return m_searchPath; }
     // Names are matched case-sensitively, as LIKE does ("*.quillary").
-    void setNameSuffix(const QString& suffix) { suffix_ = suffix; }
+    void setNameSuffix(const QString& suffix) { m_suffix = suffix; }
     void setDebounceInterval(int milliseconds);
 
     // False when the folder does not exist or cannot be watched.
     bool start();
     void stop();
-    bool isStarted() const { return started_; }
+    bool isStarted() const { return m_started; }
 
     QList<MetadataItem> results() const;
-    int resultCount() const { return int(snapshot_.size()); }
+    int resultCount() const { return int(m_snapshot.size()); }
 
     // Rescans at once (what the debounce timer does when it fires).
     void rescan();
@@ -72,15 +74,15 @@ private:
     void watchDirectories(const QSet<QString>& directories);
     void changeSeen();
 
-    QString searchPath_;
-    QString suffix_ = QStringLiteral(".quillary");
-    bool started_ = false;
-    quint64 generation_ = 0;
-    QHash<QString, MetadataItem> snapshot_;
-    QHash<QString, int> watches_; // folder -> watch descriptor
-    InotifyWatcher* watcher_ = nullptr;
-    QTimer* debounce_ = nullptr;
-    QTimer* deadline_ = nullptr;
+    QString m_searchPath;
+    QString m_suffix = QStringLiteral(".quillary");
+    bool m_started = false;
+    quint64 m_generation = 0;
+    QHash<QString, MetadataItem> m_snapshot;
+    QHash<QString, int> m_watches; // folder -> watch descriptor
+    InotifyWatcher* m_watcher = nullptr;
+    QTimer* m_debounce = nullptr;
+    QTimer* m_deadline = nullptr;
 };
 
 } // namespace platform

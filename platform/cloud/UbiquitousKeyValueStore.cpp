@@ -4,21 +4,24 @@
 #include "platform/cloud/Ubiquity.h"
 #include "platform/core/Log.h"
 #include "platform/core/Paths.h"
+#include "platform/files/FileOperations.h"
 #include "platform/plist/PropertyList.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <sys/inotify.h>
+#include <sys/stat.h>
 
 namespace platform {
 
 const QString UbiquitousKeyValueStore::DidChangeExternallyNotification =
     QStringLiteral("NSUbiquitousKeyValueStoreDidChangeExternallyNotification");
-const QString UbiquitousKeyValueStore::ChangeReasonKey = QStringLiteral("NSUbiquitousKeyValueStoreChangeReasonKey");
-const QString UbiquitousKeyValueStore::ChangedKeysKey = QStringLiteral("NSUbiquitousKeyValueStoreChangedKeysKey");
+const QString UbiquitousKeyValueStore::ChangeReasonKey =
+    QStringLiteral("NSUbiquitousKeyValueStoreChangeReasonKey");
+const QString UbiquitousKeyValueStore::ChangedKeysKey =
+    QStringLiteral("NSUbiquitousKeyValueStoreChangedKeysKey");
 const QString UbiquitousKeyValueStore::FileName = QStringLiteral("KeyValueStore.plist");
 
 QString defaultKeyValueStorePath(bool* inCloud)
@@ -37,10 +40,11 @@ UbiquitousKeyValueStore& UbiquitousKeyValueStore::defaultStore()
         bool inCloud = false;
         const QString path = defaultKeyValueStorePath(&inCloud);
         auto* s = new UbiquitousKeyValueStore(path, inCloud);
-        s->followsIdentity_ = true;
-        s->identityObserver_.emplace(NotificationCenter::defaultCenter().addObserver(
+        s->m_followsIdentity = true;
+        s->m_identityObserver.emplace(NotificationCenter::defaultCenter().addObserver(
             UbiquityIdentityDidChangeNotification, nullptr, [s](const Notification&) {
-                QMetaObject::invokeMethod(s, [s] { s->followIdentity(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    s, [s] { s->followIdentity(); }, Qt::QueuedConnection);
             }));
         return s;
     }();
@@ -48,7 +52,7 @@ UbiquitousKeyValueStore& UbiquitousKeyValueStore::defaultStore()
 }
 
 UbiquitousKeyValueStore::UbiquitousKeyValueStore(const QString& filePath, bool watch, QObject* parent)
-    : QObject(parent), path_(filePath.isEmpty() ? defaultKeyValueStorePath() : filePath), watch_(watch)
+    : QObject(parent), m_path(filePath.isEmpty() ? defaultKeyValueStorePath() : filePath), m_watch(watch)
 {
     rearmWatch();
 }
@@ -57,18 +61,18 @@ UbiquitousKeyValueStore::~UbiquitousKeyValueStore() = default;
 
 QString UbiquitousKeyValueStore::filePath() const
 {
-    QMutexLocker lock(&mutex_);
-    return path_;
+    QMutexLocker lock(&m_mutex);
+    return m_path;
 }
 
 void UbiquitousKeyValueStore::setFilePath(const QString& filePath, bool watch)
 {
     {
-        QMutexLocker lock(&mutex_);
-        if (filePath == path_ && watch == watch_)
+        QMutexLocker lock(&m_mutex);
+        if (filePath == m_path && watch == m_watch)
             return;
-        path_ = filePath;
-        watch_ = watch;
+        m_path = filePath;
+        m_watch = watch;
     }
     rearmWatch();
     reload(AccountChange);
@@ -81,9 +85,36 @@ void UbiquitousKeyValueStore::followIdentity()
     setFilePath(path, inCloud);
 }
 
+namespace {
+
+// The file's folder. In the cloud that is the container, made only inside a
+// cloud folder that exists: a removed or unmounted one stays signed out.
+void makeFolderFor(const QString& path, bool inCloud)
+{
+    const QString folder = QFileInfo(path).path();
+    if (inCloud)
+        makeFolderInsideCloud(QFileInfo(folder).path(), folder);
+    else
+        QDir().mkpath(folder);
+}
+
+// A sync tool carries links from other machines: one here may lead
+// anywhere, so it is neither read nor written through.
+bool isLink(const QString& path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+} // namespace
+
 bool UbiquitousKeyValueStore::readFile(QVariantMap* values) const
 {
-    QFile file(path_);
+    QFile file(m_path);
+    if (isLink(m_path)) {
+        log(QStringLiteral("Ignoring key-value file %1: it is a link").arg(m_path));
+        return false;
+    }
     if (!file.exists()) {
         values->clear();
         return true;
@@ -93,7 +124,7 @@ bool UbiquitousKeyValueStore::readFile(QVariantMap* values) const
     QString error;
     const QVariant root = readPropertyList(file.readAll(), &error);
     if (root.typeId() != QMetaType::QVariantMap) {
-        log(QStringLiteral("Ignoring unreadable key-value file %1: %2").arg(path_, error));
+        log(QStringLiteral("Ignoring unreadable key-value file %1: %2").arg(m_path, error));
         return false;
     }
     *values = root.toMap();
@@ -102,16 +133,23 @@ bool UbiquitousKeyValueStore::readFile(QVariantMap* values) const
 
 bool UbiquitousKeyValueStore::writeFile(const QVariantMap& values) const
 {
-    QDir().mkpath(QFileInfo(path_).path());
+    if (isLink(m_path)) {
+        log(QStringLiteral("Refusing to write through a link: %1").arg(m_path));
+        return false;
+    }
+    makeFolderFor(m_path, m_watch);
     QString error;
     const QByteArray data = writePropertyList(values, PropertyListFormat::Binary, &error);
     if (data.isEmpty()) {
-        log(QStringLiteral("Cannot encode key-value file %1: %2").arg(path_, error));
+        log(QStringLiteral("Cannot encode key-value file %1: %2").arg(m_path, error));
         return false;
     }
-    QSaveFile file(path_);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
-        log(QStringLiteral("Cannot write key-value file %1: %2").arg(path_, file.errorString()));
+    // Renamed into place: a link that appears meanwhile is replaced, never
+    // followed.
+    Error writeError;
+    if (!writeFileAtomically(m_path, data, &writeError)) {
+        log(QStringLiteral("Cannot write key-value file %1: %2")
+                .arg(m_path, writeError.localizedDescription));
         return false;
     }
     return true;
@@ -119,21 +157,21 @@ bool UbiquitousKeyValueStore::writeFile(const QVariantMap& values) const
 
 void UbiquitousKeyValueStore::ensureLoaded() const
 {
-    if (loaded_)
+    if (m_loaded)
         return;
     // An unreadable file (a half-synced copy) leaves the store empty rather
     // than failing every read; the next good copy is picked up by the watch.
     QVariantMap values;
     if (readFile(&values))
-        values_ = values;
-    loaded_ = true;
+        m_values = values;
+    m_loaded = true;
 }
 
 QVariant UbiquitousKeyValueStore::object(const QString& key) const
 {
-    QMutexLocker lock(&mutex_);
+    QMutexLocker lock(&m_mutex);
     ensureLoaded();
-    return values_.value(key);
+    return m_values.value(key);
 }
 
 QString UbiquitousKeyValueStore::string(const QString& key) const
@@ -144,9 +182,9 @@ QString UbiquitousKeyValueStore::string(const QString& key) const
 
 QVariantMap UbiquitousKeyValueStore::dictionaryRepresentation() const
 {
-    QMutexLocker lock(&mutex_);
+    QMutexLocker lock(&m_mutex);
     ensureLoaded();
-    return values_;
+    return m_values;
 }
 
 void UbiquitousKeyValueStore::set(const QString& key, const QVariant& value)
@@ -155,18 +193,23 @@ void UbiquitousKeyValueStore::set(const QString& key, const QVariant& value)
         remove(key);
         return;
     }
-    QMutexLocker lock(&mutex_);
+    QMutexLocker lock(&m_mutex);
     ensureLoaded();
-    values_.insert(key, value);
-    writeFile(values_);
+    // Setting what is already there writes nothing: the file is shared with
+    // other machines, and a write would be news to each of them.
+    const auto it = m_values.constFind(key);
+    if (it != m_values.constEnd() && it->typeId() == value.typeId() && *it == value)
+        return;
+    m_values.insert(key, value);
+    writeFile(m_values);
 }
 
 void UbiquitousKeyValueStore::remove(const QString& key)
 {
-    QMutexLocker lock(&mutex_);
+    QMutexLocker lock(&m_mutex);
     ensureLoaded();
-    if (values_.remove(key) > 0)
-        writeFile(values_);
+    if (m_values.remove(key) > 0)
+        writeFile(m_values);
 }
 
 bool UbiquitousKeyValueStore::synchronize()
@@ -179,17 +222,17 @@ void UbiquitousKeyValueStore::reload(int reason)
 {
     QStringList changed;
     {
-        QMutexLocker lock(&mutex_);
-        const bool wasLoaded = loaded_;
+        QMutexLocker lock(&m_mutex);
+        const bool wasLoaded = m_loaded;
         QVariantMap fresh;
         if (!readFile(&fresh))
             return;
-        const QVariantMap old = values_;
-        values_ = fresh;
-        loaded_ = true;
+        const QVariantMap old = m_values;
+        m_values = fresh;
+        m_loaded = true;
         // The first load is not a change: otherwise every start would look
         // like news from another machine.
-        if (!wasLoaded || !watch_)
+        if (!wasLoaded || !m_watch)
             return;
         for (auto it = fresh.cbegin(); it != fresh.cend(); ++it)
             if (!old.contains(it.key()) || old.value(it.key()) != it.value())
@@ -209,27 +252,29 @@ void UbiquitousKeyValueStore::reload(int reason)
 
 void UbiquitousKeyValueStore::rearmWatch()
 {
-    delete watcher_;
-    watcher_ = nullptr;
-    folderWatch_ = -1;
+    delete m_watcher;
+    m_watcher = nullptr;
+    m_folderWatch = -1;
     QString path;
     bool watch;
     {
-        QMutexLocker lock(&mutex_);
-        path = path_;
-        watch = watch_;
+        QMutexLocker lock(&m_mutex);
+        path = m_path;
+        watch = m_watch;
     }
     if (!watch)
         return;
-    watcher_ = new InotifyWatcher(this);
+    m_watcher = new InotifyWatcher(this);
     const QString folder = QFileInfo(path).path();
     const QString name = QFileInfo(path).fileName();
-    QDir().mkpath(folder);
-    folderWatch_ = watcher_->addWatch(folder, IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM | IN_ONLYDIR);
-    connect(watcher_, &InotifyWatcher::fileEvent, this, [this, name](int wd, quint32, const QString& eventName) {
-        if (wd < 0 || (wd == folderWatch_ && eventName == name))
-            reload(ServerChange);
-    });
+    makeFolderFor(path, watch);
+    m_folderWatch =
+        m_watcher->addWatch(folder, IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM | IN_ONLYDIR);
+    connect(m_watcher, &InotifyWatcher::fileEvent, this,
+            [this, name](int wd, quint32, const QString& eventName) {
+                if (wd < 0 || (wd == m_folderWatch && eventName == name))
+                    reload(ServerChange);
+            });
 }
 
 } // namespace platform

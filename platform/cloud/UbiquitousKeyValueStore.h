@@ -21,10 +21,17 @@ class InotifyWatcher;
 // nothing is ever posted. Values are read on first use and written at once
 // (temporary file + rename). The accessors are thread-safe; the watching
 // runs on the thread that created the store (the main thread).
-class UbiquitousKeyValueStore : public QObject {
+class UbiquitousKeyValueStore : public QObject
+{
     Q_OBJECT
 public:
-    enum ChangeReason { ServerChange = 0, InitialSyncChange = 1, QuotaViolationChange = 2, AccountChange = 3 };
+    enum ChangeReason
+    {
+        ServerChange = 0,
+        InitialSyncChange = 1,
+        QuotaViolationChange = 2,
+        AccountChange = 3
+    };
 
     static const QString DidChangeExternallyNotification;
     static const QString ChangeReasonKey;
@@ -37,7 +44,8 @@ public:
 
     // A store over one file; watch says whether to watch it for changes made
     // by others. An empty path uses the default location.
-    explicit UbiquitousKeyValueStore(const QString& filePath = QString(), bool watch = true, QObject* parent = nullptr);
+    explicit UbiquitousKeyValueStore(const QString& filePath = QString(), bool watch = true,
+                                     QObject* parent = nullptr);
     ~UbiquitousKeyValueStore() override;
 
     QString filePath() const;
@@ -62,15 +70,15 @@ private:
     void reload(int reason);
     void followIdentity();
 
-    mutable QMutex mutex_;
-    QString path_;
-    bool watch_ = true;
-    mutable bool loaded_ = false;
-    mutable QVariantMap values_;
-    InotifyWatcher* watcher_ = nullptr;
-    int folderWatch_ = -1;
-    bool followsIdentity_ = false;
-    std::optional<ObserverToken> identityObserver_;
+    mutable QMutex m_mutex;
+    QString m_path;
+    bool m_watch = true;
+    mutable bool m_loaded = false;
+    mutable QVariantMap m_values;
+    InotifyWatcher* m_watcher = nullptr;
+    int m_folderWatch = -1;
+    bool m_followsIdentity = false;
+    std::optional<ObserverToken> m_identityObserver;
 };
 
 // Where the default store keeps its file: the container when there is a cloud

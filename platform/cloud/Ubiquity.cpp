@@ -3,6 +3,7 @@
 #include "platform/cloud/InotifyWatcher.h"
 #include "platform/core/Error.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/files/FileOperations.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,7 +24,8 @@ namespace platform {
 
 const char* const CloudFolderEnvironmentVariable = "QUILLARY_CLOUD_DIR";
 const QString CloudFolderDefaultsKey = QStringLiteral("QVRCloudFolder");
-const QString UbiquityIdentityDidChangeNotification = QStringLiteral("NSUbiquityIdentityDidChangeNotification");
+const QString UbiquityIdentityDidChangeNotification =
+    QStringLiteral("NSUbiquityIdentityDidChangeNotification");
 const QString DefaultUbiquityContainerIdentifier = QStringLiteral("XW9K2ZQ7TM.com.quorvane.Quillary");
 
 QString cloudRootPath()
@@ -68,13 +70,14 @@ QByteArray ubiquityIdentityToken()
 
 QString ubiquityContainerPath(const QString& identifier)
 {
-    if (identifier.isEmpty() || identifier.contains(QLatin1Char('/')) || identifier == QLatin1String(".")
-        || identifier == QLatin1String(".."))
+    if (identifier.isEmpty() || identifier.contains(QLatin1Char('/')) || identifier == QLatin1String(".") ||
+        identifier == QLatin1String(".."))
         return {};
     if (ubiquityIdentityToken().isEmpty())
         return {};
-    const QString path = cloudRootPath() + QLatin1Char('/') + identifier;
-    if (!QDir().mkpath(path))
+    const QString root = cloudRootPath();
+    const QString path = root + QLatin1Char('/') + identifier;
+    if (!makeFolderInsideCloud(root, path))
         return {};
     return path;
 }
@@ -89,90 +92,94 @@ UbiquityIdentityMonitor& UbiquityIdentityMonitor::shared()
 
 UbiquityIdentityMonitor::UbiquityIdentityMonitor(QObject* parent) : QObject(parent)
 {
-    poll_ = new QTimer(this);
-    poll_->setInterval(10000);
-    connect(poll_, &QTimer::timeout, this, &UbiquityIdentityMonitor::recheck);
+    m_poll = new QTimer(this);
+    m_poll->setInterval(10000);
+    connect(m_poll, &QTimer::timeout, this, &UbiquityIdentityMonitor::recheck);
     // Several events arrive for one rename or removal; one recheck answers them.
-    settle_ = new QTimer(this);
-    settle_->setSingleShot(true);
-    settle_->setInterval(50);
-    connect(settle_, &QTimer::timeout, this, &UbiquityIdentityMonitor::recheck);
+    m_settle = new QTimer(this);
+    m_settle->setSingleShot(true);
+    m_settle->setInterval(50);
+    connect(m_settle, &QTimer::timeout, this, &UbiquityIdentityMonitor::recheck);
 }
 
 UbiquityIdentityMonitor::~UbiquityIdentityMonitor() = default;
 
 void UbiquityIdentityMonitor::setPollInterval(int milliseconds)
 {
-    poll_->setInterval(milliseconds);
+    m_poll->setInterval(milliseconds);
 }
 
 void UbiquityIdentityMonitor::start()
 {
-    if (started_)
+    if (m_started)
         return;
-    started_ = true;
-    token_ = ubiquityIdentityToken();
-    watcher_ = new InotifyWatcher(this);
-    connect(watcher_, &InotifyWatcher::fileEvent, this, [this](int wd, quint32 mask, const QString& name) {
-        const bool relevant = wd < 0 || wd == rootWatch_ || (wd == ancestorWatch_ && (name.isEmpty() || name == watchedChildName_))
-                              || (mask & (IN_IGNORED | IN_UNMOUNT | IN_DELETE_SELF | IN_MOVE_SELF));
+    m_started = true;
+    m_token = ubiquityIdentityToken();
+    m_watcher = new InotifyWatcher(this);
+    connect(m_watcher, &InotifyWatcher::fileEvent, this, [this](int wd, quint32 mask, const QString& name) {
+        const bool relevant = wd < 0 || wd == m_rootWatch ||
+                              (wd == m_ancestorWatch && (name.isEmpty() || name == m_watchedChildName)) ||
+                              (mask & (IN_IGNORED | IN_UNMOUNT | IN_DELETE_SELF | IN_MOVE_SELF));
         if (relevant)
-            settle_->start();
+            m_settle->start();
     });
     rearm();
-    defaultsObserver_.emplace(NotificationCenter::defaultCenter().addObserver(
+    m_defaultsObserver.emplace(NotificationCenter::defaultCenter().addObserver(
         UserDefaults::DidChangeNotification, nullptr, [this](const Notification&) {
-            QMetaObject::invokeMethod(this, [this] { recheck(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { recheck(); }, Qt::QueuedConnection);
         }));
-    poll_->start();
+    m_poll->start();
 }
 
 void UbiquityIdentityMonitor::stop()
 {
-    if (!started_)
+    if (!m_started)
         return;
-    started_ = false;
-    poll_->stop();
-    settle_->stop();
-    defaultsObserver_.reset();
-    delete watcher_;
-    watcher_ = nullptr;
-    ancestorWatch_ = rootWatch_ = -1;
+    m_started = false;
+    m_poll->stop();
+    m_settle->stop();
+    m_defaultsObserver.reset();
+    delete m_watcher;
+    m_watcher = nullptr;
+    m_ancestorWatch = m_rootWatch = -1;
 }
 
 void UbiquityIdentityMonitor::rearm()
 {
-    if (!watcher_)
+    if (!m_watcher)
         return;
-    watcher_->removeAllWatches();
-    ancestorWatch_ = rootWatch_ = -1;
-    watchedChildName_.clear();
+    m_watcher->removeAllWatches();
+    m_ancestorWatch = m_rootWatch = -1;
+    m_watchedChildName.clear();
     const QString root = cloudRootPath();
     if (root.isEmpty())
         return;
     // Watch the root itself (removal, rename, unmount, permissions) and the
     // nearest existing folder above it for the step that leads to the root.
-    rootWatch_ = watcher_->addWatch(root, IN_DELETE_SELF | IN_MOVE_SELF | IN_ATTRIB | IN_UNMOUNT | IN_ONLYDIR);
+    m_rootWatch =
+        m_watcher->addWatch(root, IN_DELETE_SELF | IN_MOVE_SELF | IN_ATTRIB | IN_UNMOUNT | IN_ONLYDIR);
     QString child = root;
     QString ancestor = QFileInfo(root).path();
     while (!QFileInfo(ancestor).isDir() && ancestor != child) {
         child = ancestor;
         ancestor = QFileInfo(ancestor).path();
     }
-    watchedChildName_ = QFileInfo(child).fileName();
-    ancestorWatch_ = watcher_->addWatch(ancestor, IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB
-                                                      | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_ONLYDIR);
+    m_watchedChildName = QFileInfo(child).fileName();
+    m_ancestorWatch =
+        m_watcher->addWatch(ancestor, IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB |
+                                          IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_ONLYDIR);
 }
 
 void UbiquityIdentityMonitor::recheck()
 {
-    if (!started_)
+    if (!m_started)
         return;
     rearm();
     const QByteArray token = ubiquityIdentityToken();
-    if (token == token_)
+    if (token == m_token)
         return;
-    token_ = token;
+    m_token = token;
     NotificationCenter::defaultCenter().post(UbiquityIdentityDidChangeNotification, nullptr);
 }
 
@@ -277,7 +284,9 @@ int copyTree(const QByteArray& from, const QByteArray& to)
         return 0; // sockets, fifos and devices have no place in a notes folder
     if (::mkdir(to.constData(), (st.st_mode & 07777) | S_IRWXU) != 0)
         return errno;
-    const QStringList entries = QDir(QFile::decodeName(from)).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QStringList entries =
+        QDir(QFile::decodeName(from))
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString& entry : entries) {
         const QByteArray name = QFile::encodeName(entry);
         if (const int result = copyTree(from + '/' + name, to + '/' + name))
@@ -286,12 +295,10 @@ int copyTree(const QByteArray& from, const QByteArray& to)
     return 0;
 }
 
+// A link is removed itself, never what it leads to.
 bool removeTree(const QString& path)
 {
-    QFileInfo info(path);
-    if (info.isDir() && !info.isSymLink())
-        return QDir(path).removeRecursively();
-    return QFile::remove(path);
+    return removeItem(path);
 }
 
 bool moveItem(const QString& source, const QString& destination, Error* error)
@@ -317,8 +324,8 @@ bool moveItem(const QString& source, const QString& destination, Error* error)
     // Copy beside the destination under a hidden name, so a folder watcher
     // never sees a half-written item, then publish it with one rename.
     const QFileInfo target(destination);
-    const QString temporary = target.path() + QStringLiteral("/.") + target.fileName() + QStringLiteral(".moving-")
-                              + QString::number(::getpid());
+    const QString temporary = target.path() + QStringLiteral("/.") + target.fileName() +
+                              QStringLiteral(".moving-") + QString::number(::getpid());
     const QByteArray temp = QFile::encodeName(temporary);
     removeTree(temporary);
     int copied = copyTree(from, temp);
@@ -330,7 +337,8 @@ bool moveItem(const QString& source, const QString& destination, Error* error)
         return false;
     }
     if (!removeTree(source)) {
-        setPosixError(error, EIO, QStringLiteral("Moved \"%1\" but could not remove the original").arg(source));
+        setPosixError(error, EIO,
+                      QStringLiteral("Moved \"%1\" but could not remove the original").arg(source));
         return false;
     }
     return true;
@@ -346,6 +354,39 @@ bool moveItemIntoCloud(const QString& source, const QString& destination, Error*
 bool moveItemOutOfCloud(const QString& source, const QString& destination, Error* error)
 {
     return moveItem(source, destination, error);
+}
+
+bool makeFolderInsideCloud(const QString& root, const QString& path, Error* error)
+{
+    const QString cleanRoot = QDir::cleanPath(root);
+    const QString cleanPath = QDir::cleanPath(path);
+    if (cleanRoot.isEmpty() || !cleanPath.startsWith(cleanRoot + QLatin1Char('/'))) {
+        setPosixError(error, EINVAL, QStringLiteral("\"%1\" is not inside the cloud folder").arg(path));
+        return false;
+    }
+    struct stat st;
+    if (::stat(QFile::encodeName(cleanRoot).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        setPosixError(error, ENOENT, QStringLiteral("The cloud folder \"%1\" is missing").arg(cleanRoot));
+        return false;
+    }
+    // One level at a time from the root down, so that the root vanishing
+    // meanwhile makes the next step fail instead of bringing it back.
+    QString folder = cleanRoot;
+    const QStringList below = cleanPath.mid(cleanRoot.size() + 1).split(QLatin1Char('/'));
+    for (const QString& name : below) {
+        folder += QLatin1Char('/') + name;
+        const QByteArray native = QFile::encodeName(folder);
+        if (::mkdir(native.constData(), 0777) != 0 && errno != EEXIST) {
+            const int saved = errno;
+            setPosixError(error, saved, QStringLiteral("Cannot create \"%1\"").arg(folder));
+            return false;
+        }
+        if (::stat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            setPosixError(error, ENOTDIR, QStringLiteral("Cannot create \"%1\"").arg(folder));
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace platform

@@ -39,10 +39,17 @@ QByteArray ubiquityIdentityToken();
 // or the folder cannot be made.
 QString ubiquityContainerPath(const QString& identifier = DefaultUbiquityContainerIdentifier);
 
+// Makes the folder `path` and those leading to it from `root`, but never
+// `root` itself nor anything above it: a cloud folder that was removed or
+// unmounted means signed out, and only the user brings it back. True when
+// `path` is then a folder inside an existing `root`.
+bool makeFolderInsideCloud(const QString& root, const QString& path, Error* error = nullptr);
+
 // Posts UbiquityIdentityDidChangeNotification once per real change of the
 // token: the setting changed, the folder appeared, vanished, was renamed,
 // unmounted or lost its write permission. Lives on the main thread.
-class UbiquityIdentityMonitor : public QObject {
+class UbiquityIdentityMonitor : public QObject
+{
     Q_OBJECT
 public:
     static UbiquityIdentityMonitor& shared();
@@ -52,8 +59,8 @@ public:
 
     void start();
     void stop();
-    bool isStarted() const { return started_; }
-    QByteArray currentToken() const { return token_; }
+    bool isStarted() const { return m_started; }
+    QByteArray currentToken() const { return m_token; }
 
     // Rereads the token and posts when it changed; also re-aims the watches.
     void recheck();
@@ -64,15 +71,15 @@ public:
 private:
     void rearm();
 
-    bool started_ = false;
-    QByteArray token_;
-    InotifyWatcher* watcher_ = nullptr;
-    QTimer* poll_ = nullptr;
-    QTimer* settle_ = nullptr;
-    int ancestorWatch_ = -1;
-    int rootWatch_ = -1;
-    QString watchedChildName_;
-    std::optional<ObserverToken> defaultsObserver_;
+    bool m_started = false;
+    QByteArray m_token;
+    InotifyWatcher* m_watcher = nullptr;
+    QTimer* m_poll = nullptr;
+    QTimer* m_settle = nullptr;
+    int m_ancestorWatch = -1;
+    int m_rootWatch = -1;
+    QString m_watchedChildName;
+    std::optional<ObserverToken> m_defaultsObserver;
 };
 
 // Moves a file or folder into the cloud folder (set ubiquitous) or out of it,

@@ -16,9 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#ifdef QUILLARY_HAVE_PLIST
 #include "platform/plist/PropertyList.h"
-#endif
 
 namespace platform {
 
@@ -102,16 +100,12 @@ void UserDefaults::load() {
     }
     if (bytes.isEmpty())
         return;
-#ifdef QUILLARY_HAVE_PLIST
     QString error;
     const QVariant root = readPropertyList(bytes, &error);
     if (root.typeId() == QMetaType::QVariantMap) {
         m_values = root.toMap();
         return;
     }
-#else
-    const QString error = QStringLiteral("no property list support");
-#endif
     // Keep the unreadable file aside rather than overwriting it on the next
     // save: the user may want it back.
     const QString aside = m_filePath + QStringLiteral(".unreadable");
@@ -190,7 +184,6 @@ void UserDefaults::set(const QString& key, const QVariant& value) {
         remove(key);
         return;
     }
-#ifdef QUILLARY_HAVE_PLIST
     // A value the file cannot hold would make every later write fail too.
     QString encodeError;
     if (writePropertyList(QVariantList{value}, PropertyListFormat::Binary, &encodeError).isEmpty()) {
@@ -198,7 +191,6 @@ void UserDefaults::set(const QString& key, const QVariant& value) {
                 .arg(QString::fromLatin1(value.typeName()), key, encodeError));
         return;
     }
-#endif
     {
         std::lock_guard lock(m_mutex);
         auto it = m_values.constFind(key);
@@ -226,7 +218,6 @@ bool UserDefaults::synchronize() {
     std::lock_guard lock(m_mutex);
     if (!m_dirty)
         return true;
-#ifdef QUILLARY_HAVE_PLIST
     QString error;
     const QByteArray bytes = writePropertyList(m_values, PropertyListFormat::Binary, &error);
     if (bytes.isEmpty()) {
@@ -241,9 +232,6 @@ bool UserDefaults::synchronize() {
     }
     m_dirty = false;
     return true;
-#else
-    return false;
-#endif
 }
 
 }  // namespace platform

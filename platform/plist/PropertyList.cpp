@@ -1,5 +1,7 @@
 #include "platform/plist/PropertyList.h"
 
+#include "platform/plist/PropertyListBounds.h"
+
 #include <QRegularExpression>
 
 #include <plist/plist.h>
@@ -16,21 +18,22 @@ namespace {
 
 // Seconds between 1970-01-01 and 2001-01-01, the epoch of property-list dates.
 constexpr double kAppleEpochOffset = 978307200.0;
-// Deeper nesting than this is refused rather than followed: no note, setting
-// or peer file comes near it, and hostile input must not exhaust the stack.
-constexpr int kMaxDepth = 256;
+constexpr int kMaxDepth = kPropertyListMaxDepth;
 
-struct PlistDeleter {
+struct PlistDeleter
+{
     void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
 };
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
-void setError(QString* error, const QString& text) {
+void setError(QString* error, const QString& text)
+{
     if (error)
         *error = text;
 }
 
-QVariant toVariant(plist_t node, int depth, QString* error) {
+QVariant toVariant(plist_t node, int depth, QString* error)
+{
     if (depth > kMaxDepth) {
         setError(error, QStringLiteral("The property list is nested too deeply."));
         return {};
@@ -58,7 +61,8 @@ QVariant toVariant(plist_t node, int depth, QString* error) {
         // library's copying accessor refuses by aborting.
         uint64_t length = 0;
         const char* s = plist_get_string_ptr(node, &length);
-        return QVariant(s ? QString::fromUtf8(s, static_cast<qsizetype>(length)) : QString(QLatin1String("")));
+        return QVariant(s ? QString::fromUtf8(s, static_cast<qsizetype>(length))
+                          : QString(QLatin1String("")));
     }
     case PLIST_DATA: {
         char* bytes = nullptr;
@@ -120,7 +124,8 @@ QVariant toVariant(plist_t node, int depth, QString* error) {
     }
 }
 
-plist_t fromVariant(const QVariant& value, int depth, QString* error) {
+plist_t fromVariant(const QVariant& value, int depth, QString* error)
+{
     if (depth > kMaxDepth) {
         setError(error, QStringLiteral("The value is nested too deeply."));
         return nullptr;
@@ -206,7 +211,8 @@ plist_t fromVariant(const QVariant& value, int depth, QString* error) {
     }
 }
 
-quint64 readBigEndian(const uchar* p, int size) {
+quint64 readBigEndian(const uchar* p, int size)
+{
     quint64 v = 0;
     for (int i = 0; i < size; ++i)
         v = (v << 8) | p[i];
@@ -217,7 +223,8 @@ quint64 readBigEndian(const uchar* p, int size) {
 // holds a NUL character, so such files are found and refused before it
 // parses them. Only strings are looked at; everything else about the file is
 // left to the parser.
-bool binaryHasStringWithNul(const QByteArray& data) {
+bool binaryHasStringWithNul(const QByteArray& data)
+{
     const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
     const quint64 size = quint64(data.size());
     if (size < 8 + 32)
@@ -226,8 +233,8 @@ bool binaryHasStringWithNul(const QByteArray& data) {
     const int offsetSize = trailer[6];
     const quint64 objects = readBigEndian(trailer + 8, 8);
     const quint64 tableOffset = readBigEndian(trailer + 24, 8);
-    if (offsetSize < 1 || offsetSize > 8 || tableOffset >= size || objects > size
-        || objects * quint64(offsetSize) > size - tableOffset)
+    if (offsetSize < 1 || offsetSize > 8 || tableOffset >= size || objects > size ||
+        objects * quint64(offsetSize) > size - tableOffset)
         return false;
     for (quint64 i = 0; i < objects; ++i) {
         const quint64 offset = readBigEndian(bytes + tableOffset + i * quint64(offsetSize), offsetSize);
@@ -261,16 +268,19 @@ bool binaryHasStringWithNul(const QByteArray& data) {
 }
 
 // XML can spell a NUL as a character reference.
-bool xmlHasNul(const QByteArray& data) {
+bool xmlHasNul(const QByteArray& data)
+{
     if (data.contains('\0'))
         return true;
-    static const QRegularExpression reference(QStringLiteral("&#(x0*|0+);"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression reference(QStringLiteral("&#(x0*|0+);"),
+                                              QRegularExpression::CaseInsensitiveOption);
     return QString::fromLatin1(data).contains(reference);
 }
 
-bool looksLikePropertyList(const QByteArray& data) {
+bool looksLikePropertyList(const QByteArray& data)
+{
     if (data.startsWith("bplist00"))
-        return data.size() >= 8 + 32;  // header plus trailer
+        return data.size() >= 8 + 32; // header plus trailer
     // XML: allow a byte-order mark and leading white space before the first tag.
     qsizetype i = 0;
     if (data.startsWith("\xEF\xBB\xBF"))
@@ -280,11 +290,19 @@ bool looksLikePropertyList(const QByteArray& data) {
     return i < data.size() && data.at(i) == '<';
 }
 
-}  // namespace
+} // namespace
 
-QVariant readPropertyList(const QByteArray& data, QString* error) {
+QVariant readPropertyList(const QByteArray& data, QString* error)
+{
     if (data.isEmpty() || data.size() > std::numeric_limits<int32_t>::max() || !looksLikePropertyList(data)) {
         setError(error, QStringLiteral("The data is not a property list."));
+        return {};
+    }
+    // The library follows nesting by recursion while it parses and frees:
+    // what could exhaust the stack is refused before it sees it.
+    std::string problem;
+    if (!propertyListWithinBounds(data.constData(), std::size_t(data.size()), &problem)) {
+        setError(error, QString::fromStdString(problem));
         return {};
     }
     if (data.startsWith("bplist00") ? binaryHasStringWithNul(data) : xmlHasNul(data)) {
@@ -301,7 +319,8 @@ QVariant readPropertyList(const QByteArray& data, QString* error) {
     return toVariant(root, 0, error);
 }
 
-QByteArray writePropertyList(const QVariant& value, PropertyListFormat format, QString* error) {
+QByteArray writePropertyList(const QVariant& value, PropertyListFormat format, QString* error)
+{
     plist_t root = fromVariant(value, 0, error);
     if (!root)
         return {};
@@ -324,4 +343,4 @@ QByteArray writePropertyList(const QVariant& value, PropertyListFormat format, Q
     return bytes;
 }
 
-}  // namespace platform
+} // namespace platform

@@ -1,24 +1,32 @@
 #include "CloudTestSupport.h"
+#include "PlistHostileInputs.h"
 
 #include "platform/cloud/UbiquitousKeyValueStore.h"
 #include "platform/core/NotificationCenter.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace platform;
 
 namespace {
 
-struct Change {
+struct Change
+{
     int reason = -1;
     QStringList keys;
 };
 
-class KeyValueFile : public ::testing::Test {
+class KeyValueFile : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -39,7 +47,9 @@ protected:
         UbiquitousKeyValueStore other(temp.path() + QStringLiteral("/.incoming.plist"), false);
         for (auto it = values.cbegin(); it != values.cend(); ++it)
             other.set(it.key(), it.value());
-        ASSERT_EQ(std::rename(QFile::encodeName(other.filePath()).constData(), QFile::encodeName(file).constData()), 0);
+        ASSERT_EQ(
+            std::rename(QFile::encodeName(other.filePath()).constData(), QFile::encodeName(file).constData()),
+            0);
     }
 
     QTemporaryDir temp;
@@ -113,12 +123,90 @@ TEST_F(KeyValueFile, UnreadableCopyIsIgnoredAndLosesNothing)
     UbiquitousKeyValueStore store(file, true);
     store.set(QStringLiteral("QVRSyncType"), QStringLiteral("iCloud"));
     const ObserverToken token = observe(store);
-    for (const QByteArray& junk : {QByteArray("bplist00\xff\xff"), QByteArray("<plist><array/></plist>"), QByteArray()}) {
+    for (const QByteArray& junk :
+         {QByteArray("bplist00\xff\xff"), QByteArray("<plist><array/></plist>"), QByteArray()}) {
         ASSERT_TRUE(writeFile(file, junk));
         spin(150);
         EXPECT_EQ(store.string(QStringLiteral("QVRSyncType")), QStringLiteral("iCloud")) << junk.constData();
     }
     EXPECT_TRUE(changes.isEmpty());
+}
+
+// The file lies in a folder the sync tool fills from other machines, and
+// links travel with it: the store wrote a property list through a link to
+// any file of the user's, at every start.
+TEST_F(KeyValueFile, LinkedFileIsNeitherReadNorWrittenThrough)
+{
+    const QString victim = temp.path() + QStringLiteral("/bashrc");
+    ASSERT_TRUE(writeFile(victim, "keep me"));
+    {
+        UbiquitousKeyValueStore seed(victim + QStringLiteral(".plist"), false);
+        seed.set(QStringLiteral("QVRSyncType"), QStringLiteral("Quorvane"));
+    }
+    for (const QString& target : {victim, victim + QStringLiteral(".plist")}) {
+        QFile::remove(file);
+        ASSERT_TRUE(QFile::link(target, file));
+        UbiquitousKeyValueStore store(file, true);
+        EXPECT_FALSE(store.object(QStringLiteral("QVRSyncType")).isValid()) << "a link is not read either";
+        store.set(QStringLiteral("QVRSyncType"), QStringLiteral("iCloud"));
+        EXPECT_TRUE(QFileInfo(file).isSymLink());
+    }
+    QFile kept(victim);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), "keep me");
+    EXPECT_EQ(UbiquitousKeyValueStore(victim + QStringLiteral(".plist"), false)
+                  .string(QStringLiteral("QVRSyncType")),
+              QStringLiteral("Quorvane"));
+}
+
+// Every start set the sync type again and so rewrote the shared file, which
+// the sync tool then carried to every machine.
+TEST_F(KeyValueFile, SettingTheSameValueWritesNothing)
+{
+    // A second name for the file as written: any rewrite (a new file renamed
+    // into place) parts the two.
+    const QString witness = temp.path() + QStringLiteral("/witness");
+    auto rewritten = [&] {
+        struct stat a, b;
+        return ::stat(QFile::encodeName(file).constData(), &a) != 0 ||
+               ::stat(QFile::encodeName(witness).constData(), &b) != 0 || a.st_ino != b.st_ino;
+    };
+    UbiquitousKeyValueStore store(file, true);
+    store.set(QStringLiteral("QVRSyncType"), QStringLiteral("iCloud"));
+    ASSERT_EQ(::link(QFile::encodeName(file).constData(), QFile::encodeName(witness).constData()), 0);
+    store.set(QStringLiteral("QVRSyncType"), QStringLiteral("iCloud"));
+    UbiquitousKeyValueStore(file, false).set(QStringLiteral("QVRSyncType"), QStringLiteral("iCloud"));
+    EXPECT_FALSE(rewritten()) << "an unchanged value must not replace the file";
+    store.set(QStringLiteral("QVRSyncType"), QStringLiteral("Quorvane"));
+    EXPECT_TRUE(rewritten());
+}
+
+// Read at start: nesting the property-list library follows by recursion
+// crashed the program before its window opened.
+TEST_F(KeyValueFile, HostileNestingReadsAsEmpty)
+{
+    for (const QByteArray& hostile : {plist_inputs::deepXml(200000), plist_inputs::deepBinary(150000)}) {
+        ASSERT_TRUE(writeFile(file, hostile));
+        UbiquitousKeyValueStore store(file, true);
+        EXPECT_TRUE(store.dictionaryRepresentation().isEmpty());
+    }
+}
+
+// A watched store lives in the cloud folder's container. With the cloud
+// folder gone (removed, unmounted) nothing may bring it back.
+TEST_F(KeyValueFile, MissingCloudFolderIsNeverMadeAgain)
+{
+    const QString root = temp.path() + QStringLiteral("/Cloud");
+    const QString container = root + QStringLiteral("/XW9K2ZQ7TM.com.quorvane.Quillary");
+    UbiquitousKeyValueStore store(container + QStringLiteral("/KeyValueStore.plist"), true);
+    store.set(QStringLiteral("QVRSyncType"), QStringLiteral("iCloud"));
+    EXPECT_FALSE(QFileInfo::exists(root));
+
+    ASSERT_TRUE(QDir().mkpath(root));
+    store.set(QStringLiteral("QVRSyncType"), QStringLiteral("Quorvane"));
+    EXPECT_EQ(UbiquitousKeyValueStore(store.filePath(), false).string(QStringLiteral("QVRSyncType")),
+              QStringLiteral("Quorvane"))
+        << "the container inside an existing cloud folder is made on demand";
 }
 
 } // namespace

@@ -4,6 +4,3 @@ quillary_add_test(NAME CoreTest
   NO_MAIN
   LABELS sanitize
   ENV TZ=UTC)
-if(TARGET platform_plist)
-  target_compile_definitions(CoreTest PRIVATE QUILLARY_TEST_PLIST=1)
-endif()

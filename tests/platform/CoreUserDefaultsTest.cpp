@@ -129,14 +129,10 @@ TEST_F(UserDefaultsTest, ConcurrentSetAndGetStayConsistent) {
     EXPECT_FALSE(torn);
     for (int t = 0; t < kThreads; ++t)
         EXPECT_EQ(d.integer(QStringLiteral("key%1").arg(t)), kRounds - 1);
-#ifdef QUILLARY_TEST_PLIST
     UserDefaults reread(path());
     for (int t = 0; t < kThreads; ++t)
         EXPECT_EQ(reread.integer(QStringLiteral("key%1").arg(t)), kRounds - 1);
-#endif
 }
-
-#ifdef QUILLARY_TEST_PLIST
 
 TEST_F(UserDefaultsTest, ValuesSurviveAReopenWithTheirTypes) {
     {
@@ -237,7 +233,5 @@ TEST_F(UserDefaultsTest, ValueWithNoFileFormIsRefusedWithoutBlockingLaterWrites)
 TEST_F(UserDefaultsTest, StandardDefaultsLiveInTheConfigFolder) {
     EXPECT_TRUE(UserDefaults::standard().filePath().endsWith(QStringLiteral("/Quillary/com.quorvane.Quillary.plist")));
 }
-
-#endif
 
 }  // namespace

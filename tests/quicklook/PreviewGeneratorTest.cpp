@@ -2,6 +2,8 @@
 
 #include "platform/plist/PropertyList.h"
 
+#include "../platform/PlistHostileInputs.h"
+
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -14,28 +16,39 @@
 
 namespace {
 
-struct UuidDeleter {
+struct UuidDeleter
+{
     void operator()(QLUUID* u) const { QLUUIDRelease(u); }
 };
 using Uuid = std::unique_ptr<QLUUID, UuidDeleter>;
 
-Uuid uuid(const char* text) { return Uuid(QLUUIDCreateFromString(text)); }
+Uuid uuid(const char* text)
+{
+    return Uuid(QLUUIDCreateFromString(text));
+}
 
-QLGeneratorInterfaceStruct* table(void* instance) { return *static_cast<QLGeneratorInterfaceStruct**>(instance); }
+QLGeneratorInterfaceStruct* table(void* instance)
+{
+    return *static_cast<QLGeneratorInterfaceStruct**>(instance);
+}
 
-std::string note(const QVariantMap& root, platform::PropertyListFormat format = platform::PropertyListFormat::Binary) {
+std::string note(const QVariantMap& root,
+                 platform::PropertyListFormat format = platform::PropertyListFormat::Binary)
+{
     return platform::writePropertyList(root, format).toStdString();
 }
 
-std::string render(const std::string& templ, const std::string& bytes) {
+std::string render(const std::string& templ, const std::string& bytes)
+{
     return quillary_preview::renderPreview(templ, bytes.data(), bytes.size());
 }
 
 const QString kBundle = qEnvironmentVariable("QUILLARY_PREVIEW_BUNDLE");
 
-}  // namespace
+} // namespace
 
-TEST(PreviewGenerator, FactoryMakesGeneratorsOnlyForTheGeneratorType) {
+TEST(PreviewGenerator, FactoryMakesGeneratorsOnlyForTheGeneratorType)
+{
     Uuid generatorType = uuid(QL_GENERATOR_TYPE_ID);
     Uuid otherType = uuid("00000000-0000-0000-0000-000000000001");
     Uuid factory = uuid(QUILLARY_PREVIEW_FACTORY_ID);
@@ -45,10 +58,11 @@ TEST(PreviewGenerator, FactoryMakesGeneratorsOnlyForTheGeneratorType) {
     void* instance = QuickLookGeneratorPluginFactory(nullptr, generatorType.get());
     ASSERT_NE(instance, nullptr);
     EXPECT_EQ(QLPlugInInstanceCountForFactory(factory.get()), 1);
-    EXPECT_EQ(table(instance)->GeneratePreviewForURL, nullptr);  // filled only by a query
+    EXPECT_EQ(table(instance)->GeneratePreviewForURL, nullptr); // filled only by a query
 
     void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(table(instance)->QueryInterface(instance, QLUUIDGetBytes(otherType.get()), &out), QL_E_NOINTERFACE);
+    EXPECT_EQ(table(instance)->QueryInterface(instance, QLUUIDGetBytes(otherType.get()), &out),
+              QL_E_NOINTERFACE);
     EXPECT_EQ(out, nullptr);
 
     Uuid callbacks = uuid(QL_GENERATOR_CALLBACKS_INTERFACE_ID);
@@ -65,7 +79,8 @@ TEST(PreviewGenerator, FactoryMakesGeneratorsOnlyForTheGeneratorType) {
 
 // Freeing the record first and then reading its factory identifier read freed
 // memory (the sanitizer build catches it).
-TEST(PreviewGenerator, DeallocReadsNothingFromTheFreedRecord) {
+TEST(PreviewGenerator, DeallocReadsNothingFromTheFreedRecord)
+{
     Uuid factory = uuid(QUILLARY_PREVIEW_FACTORY_ID);
     for (int i = 0; i < 3; ++i) {
         void* instance = AllocQuickLookGeneratorPluginType(factory.get());
@@ -81,7 +96,8 @@ TEST(PreviewGenerator, DeallocReadsNothingFromTheFreedRecord) {
 
 // A plain counter lost updates when the loader added and released
 // references on several threads, freeing a live instance or leaking it.
-TEST(PreviewGenerator, ReferenceCountHoldsUnderConcurrentAddRefAndRelease) {
+TEST(PreviewGenerator, ReferenceCountHoldsUnderConcurrentAddRefAndRelease)
+{
     Uuid generatorType = uuid(QL_GENERATOR_TYPE_ID);
     Uuid factory = uuid(QUILLARY_PREVIEW_FACTORY_ID);
     void* instance = QuickLookGeneratorPluginFactory(nullptr, generatorType.get());
@@ -101,9 +117,11 @@ TEST(PreviewGenerator, ReferenceCountHoldsUnderConcurrentAddRefAndRelease) {
     EXPECT_EQ(QLPlugInInstanceCountForFactory(factory.get()), 0);
 }
 
-TEST(PreviewGenerator, FillsClassAndText) {
+TEST(PreviewGenerator, FillsClassAndText)
+{
     const std::string templ = "[{CLASS}]({TEXT})({TEXT})";
-    struct Case {
+    struct Case
+    {
         const char* label;
         std::string file;
         const char* expected;
@@ -128,7 +146,26 @@ TEST(PreviewGenerator, FillsClassAndText) {
 }
 
 // A number or a dictionary where the text belongs was used as a string.
-TEST(PreviewGenerator, NonStringTextCountsAsEmpty) {
+// The generator handed any bytes to the library, which recursed through the
+// nesting until the stack ran out: previewing such a file crashed the host.
+TEST(PreviewGenerator, HostileNestingGivesAnEmptyPreviewInsteadOfACrash)
+{
+    const QByteArray inputs[] = {
+        plist_inputs::deepXml(200000),
+        plist_inputs::deepBinary(150000),
+        plist_inputs::cyclicBinary(2),
+    };
+    for (const QByteArray& input : inputs) {
+        std::string problem;
+        EXPECT_EQ(quillary_preview::renderPreview("[{CLASS}]({TEXT})", input.constData(),
+                                                  std::size_t(input.size()), &problem),
+                  "[]()");
+        EXPECT_FALSE(problem.empty());
+    }
+}
+
+TEST(PreviewGenerator, NonStringTextCountsAsEmpty)
+{
     for (const QVariant& text : {QVariant(5), QVariant(QVariantMap{{"a", 1}}), QVariant(QVariantList{"<b>"}),
                                  QVariant(QByteArray("<b>")), QVariant(true)})
         EXPECT_EQ(render("({TEXT})", note({{"text", text}, {"archived", true}})), "()") << text.typeName();
@@ -136,14 +173,17 @@ TEST(PreviewGenerator, NonStringTextCountsAsEmpty) {
 
 // Note text went into the page as markup: a file could run script or load
 // from a server merely by being previewed.
-TEST(PreviewGenerator, EscapesEveryMarkupCharacterInTheText) {
-    EXPECT_EQ(quillary_preview::escapeHtml("a<b & c>\"d\" 'e'"), "a&lt;b &amp; c&gt;&quot;d&quot; &#39;e&#39;");
-    const std::string page =
-        render("<p class=\"{CLASS}\">{TEXT}</p>", note({{"text", "<script>alert(1)</script><img src=http://x/>"}}));
+TEST(PreviewGenerator, EscapesEveryMarkupCharacterInTheText)
+{
+    EXPECT_EQ(quillary_preview::escapeHtml("a<b & c>\"d\" 'e'"),
+              "a&lt;b &amp; c&gt;&quot;d&quot; &#39;e&#39;");
+    const std::string page = render("<p class=\"{CLASS}\">{TEXT}</p>",
+                                    note({{"text", "<script>alert(1)</script><img src=http://x/>"}}));
     EXPECT_EQ(page, "<p class=\"\">&lt;script&gt;alert(1)&lt;/script&gt;&lt;img src=http://x/&gt;</p>");
 }
 
-TEST(PreviewGenerator, RequestsThatCannotBeServed) {
+TEST(PreviewGenerator, RequestsThatCannotBeServed)
+{
     QTemporaryDir dir;
     const QString file = dir.filePath("n.quillary");
     QFile f(file);
@@ -166,7 +206,8 @@ TEST(PreviewGenerator, RequestsThatCannotBeServed) {
 
     // A missing file still gives the page, with both placeholders empty.
     QLPreviewRequestRef missing = QLPreviewRequestCreate(kBundle.toUtf8().constData());
-    EXPECT_EQ(GeneratePreviewForURL(nullptr, missing, dir.filePath("none").toUtf8().constData(), "", nullptr), 0);
+    EXPECT_EQ(GeneratePreviewForURL(nullptr, missing, dir.filePath("none").toUtf8().constData(), "", nullptr),
+              0);
     size_t length = 0;
     const char* data = QLPreviewRequestGetData(missing, &length);
     ASSERT_NE(data, nullptr);
@@ -180,9 +221,10 @@ TEST(PreviewGenerator, RequestsThatCannotBeServed) {
     QLPreviewRequestDestroy(missing);
 }
 
-TEST(PreviewGenerator, IdentifierParsing) {
-    for (const char* bad : {"", "CEE252FA", "CEE252FA-BCEF-485C-AB30-096AE8393C6", "CEE252FA-BCEF-485C-AB30-096AE8393C6Z",
-                            "CEE252FAXBCEF-485C-AB30-096AE8393C69"})
+TEST(PreviewGenerator, IdentifierParsing)
+{
+    for (const char* bad : {"", "CEE252FA", "CEE252FA-BCEF-485C-AB30-096AE8393C6",
+                            "CEE252FA-BCEF-485C-AB30-096AE8393C6Z", "CEE252FAXBCEF-485C-AB30-096AE8393C69"})
         EXPECT_EQ(QLUUIDCreateFromString(bad), nullptr) << bad;
     Uuid lower = uuid("cee252fa-bcef-485c-ab30-096ae8393c69");
     Uuid upper = uuid(QUILLARY_PREVIEW_FACTORY_ID);

@@ -1,5 +1,7 @@
 #include "CloudSyncFixture.h"
 
+#include "../platform/PlistHostileInputs.h"
+
 #include "sync/QVRSyncOutOperation.h"
 
 #include <QFileInfo>
@@ -21,13 +23,16 @@ QJsonObject peerRead(const QString& file)
 
 // --- import -------------------------------------------------------------------
 
-struct ImportEdge {
+struct ImportEdge
+{
     const char* name;
     double fileOffset; // seconds after the stored note's modification time
     bool imported;
 };
 
-class ImportEdges : public CloudSyncTest, public ::testing::WithParamInterface<ImportEdge> {};
+class ImportEdges : public CloudSyncTest, public ::testing::WithParamInterface<ImportEdge>
+{
+};
 
 TEST_P(ImportEdges, FileMustBeMoreThanOneMillisecondNewer)
 {
@@ -40,15 +45,19 @@ TEST_P(ImportEdges, FileMustBeMoreThanOneMillisecondNewer)
 }
 
 INSTANTIATE_TEST_SUITE_P(CloudImport, ImportEdges,
-                         ::testing::Values(ImportEdge{"Equal", 0, false}, ImportEdge{"HalfMillisecond", 0.0005, false},
-                                           ImportEdge{"OneMillisecond", 0.001, false}, ImportEdge{"TwoMilliseconds", 0.002, true},
+                         ::testing::Values(ImportEdge{"Equal", 0, false},
+                                           ImportEdge{"HalfMillisecond", 0.0005, false},
+                                           ImportEdge{"OneMillisecond", 0.001, false},
+                                           ImportEdge{"TwoMilliseconds", 0.002, true},
                                            ImportEdge{"Older", -60, false}, ImportEdge{"Newer", 60, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CloudSyncTest, ImportsPeerFilesWithTextDateAndTime)
 {
-    peerWrite(U, QStringLiteral("Hello from the other machine\nsecond line"), T + 0.25, {"--date", "1600000000.5"});
-    peerWrite(QStringLiteral("B0000000-0000-0000-0000-000000000001"), QStringLiteral("xml peer"), T, {"--xml"});
+    peerWrite(U, QStringLiteral("Hello from the other machine\nsecond line"), T + 0.25,
+              {"--date", "1600000000.5"});
+    peerWrite(QStringLiteral("B0000000-0000-0000-0000-000000000001"), QStringLiteral("xml peer"), T,
+              {"--xml"});
     enableAndSettle();
     const QVRNoteAttributes note = manager->note(U);
     EXPECT_EQ(note.value("text").toString(), QStringLiteral("Hello from the other machine\nsecond line"));
@@ -71,7 +80,8 @@ TEST_F(CloudSyncTest, ConflictCopyNeverOverwritesNewerText)
     // A sync tool's conflict copy holds the note's identifier inside, not in
     // its name: newer-wins must be judged by the identifier it saves under.
     storeNote(U, QStringLiteral("newest local text"), T + 100);
-    peerWrite(U, QStringLiteral("stale conflict copy"), T, {"--name", U + ".sync-conflict-20250101-120000-ABC.quillary"});
+    peerWrite(U, QStringLiteral("stale conflict copy"), T,
+              {"--name", U + ".sync-conflict-20250101-120000-ABC.quillary"});
     enableAndSettle();
     EXPECT_EQ(textOf(U), QStringLiteral("newest local text"));
     cloud->stopMetadataQuery();
@@ -97,11 +107,31 @@ TEST_F(CloudSyncTest, FileWithoutUuidTakesItsNameAndIsNotDuplicated)
 TEST_F(CloudSyncTest, UnsafeIdentifierInsideAFileWritesNothingOutside)
 {
     for (const char* bad : {"../../escape", "..", "a/b"})
-        peerWrite(QString::fromLatin1(bad), QStringLiteral("hostile"), T, {"--name", QStringLiteral("hostile-%1.quillary").arg(qHash(QString::fromLatin1(bad)))});
+        peerWrite(QString::fromLatin1(bad), QStringLiteral("hostile"), T,
+                  {"--name", QStringLiteral("hostile-%1.quillary").arg(qHash(QString::fromLatin1(bad)))});
     enableAndSettle();
     EXPECT_EQ(manager->noteCount(), 0);
     EXPECT_FALSE(QFileInfo::exists(root + QStringLiteral("/escape.quillary")));
     EXPECT_FALSE(QFileInfo::exists(temp.path() + QStringLiteral("/escape.quillary")));
+}
+
+// Importing such a file crashed the program in the property-list library,
+// and again at every start for as long as the file stayed in the folder.
+TEST_F(CloudSyncTest, HostileNestingInTheFolderIsSkippedNotACrashLoop)
+{
+    ASSERT_TRUE(QDir().mkpath(notes));
+    QFile deep(fileFor(QStringLiteral("F0000000-0000-0000-0000-000000000001")));
+    ASSERT_TRUE(deep.open(QIODevice::WriteOnly));
+    deep.write(plist_inputs::deepXml(200000));
+    deep.close();
+    QFile cyclic(fileFor(QStringLiteral("F0000000-0000-0000-0000-000000000002")));
+    ASSERT_TRUE(cyclic.open(QIODevice::WriteOnly));
+    cyclic.write(plist_inputs::deepBinary(150000));
+    cyclic.close();
+    peerWrite(U, QStringLiteral("a good note beside them"), T);
+    enableAndSettle();
+    EXPECT_EQ(manager->noteCount(), 1);
+    EXPECT_EQ(textOf(U), QStringLiteral("a good note beside them"));
 }
 
 TEST_F(CloudSyncTest, OldArchivedFilesAreDeletedNewerOnesImportedAsArchived)
@@ -126,10 +156,12 @@ TEST_F(CloudSyncTest, LateLocalEditIsNotReplacedByAnImportInFlight)
     // The operation judged the file newer; before its result reached the
     // main thread the user saved newer text.
     storeNote(U, QStringLiteral("before"), T);
-    cloud->saveObjectWithAttributes({{"uuid", U}, {"text", QStringLiteral("from file")}, {"modified", T + 5}});
+    cloud->saveObjectWithAttributes(
+        {{"uuid", U}, {"text", QStringLiteral("from file")}, {"modified", T + 5}});
     EXPECT_EQ(textOf(U), QStringLiteral("from file"));
     storeNote(U, QStringLiteral("typed just now"), T + 10);
-    cloud->saveObjectWithAttributes({{"uuid", U}, {"text", QStringLiteral("from older file")}, {"modified", T + 9}});
+    cloud->saveObjectWithAttributes(
+        {{"uuid", U}, {"text", QStringLiteral("from older file")}, {"modified", T + 9}});
     EXPECT_EQ(textOf(U), QStringLiteral("typed just now"));
 }
 
@@ -190,7 +222,8 @@ TEST_F(CloudSyncTest, StaleTemporaryFileIsNeverPublished)
     manager->queue.addOperation(operation);
     manager->queue.waitUntilAllOperationsAreFinished();
     EXPECT_EQ(peerRead(fileFor(U)).value("text").toString(), QStringLiteral("current text"));
-    EXPECT_EQ(QDir(caches).entryList(QDir::Files), QStringList{U + ".quillary"}) << "no temporary file of ours stays";
+    EXPECT_EQ(QDir(caches).entryList(QDir::Files), QStringList{U + ".quillary"})
+        << "no temporary file of ours stays";
 }
 
 TEST_F(CloudSyncTest, ExportNeverWritesOutsideTheFolder)
@@ -220,7 +253,8 @@ TEST_F(CloudSyncTest, ExportNeverWritesOutsideTheFolder)
     EXPECT_EQ(victim.readAll(), "keep me");
     ASSERT_TRUE(QFile::remove(fileFor(U)));
     EXPECT_TRUE(QDir(notes).entryList(QDir::Files | QDir::Hidden).isEmpty());
-    EXPECT_FALSE(QFileInfo::exists(root + QStringLiteral("/XW9K2ZQ7TM.com.quorvane.Quillary/outside.quillary")));
+    EXPECT_FALSE(
+        QFileInfo::exists(root + QStringLiteral("/XW9K2ZQ7TM.com.quorvane.Quillary/outside.quillary")));
 }
 
 TEST_F(CloudSyncTest, ConcurrentExportsOfOneNoteLeaveTheNewest)
@@ -271,7 +305,8 @@ TEST_F(CloudSyncTest, TokenFollowsTheFolder)
 
     // Unchanged token, folder not empty: no full export.
     ASSERT_TRUE(QFile::remove(fileFor(U)));
-    peerWrite(QStringLiteral("D0000000-0000-0000-0000-000000000001"), QStringLiteral("keeps folder non-empty"), T);
+    peerWrite(QStringLiteral("D0000000-0000-0000-0000-000000000001"),
+              QStringLiteral("keeps folder non-empty"), T);
     logLines.clear();
     cloud->enableiCloud();
     ASSERT_TRUE(cycleEnds());
@@ -286,13 +321,15 @@ TEST_F(CloudSyncTest, TokenFollowsTheFolder)
     cloud->enableiCloud();
     ASSERT_TRUE(cycleEnds());
     EXPECT_TRUE(logged(QStringLiteral("iCloud token changed: ")));
-    EXPECT_TRUE(QFileInfo::exists(other + QStringLiteral("/XW9K2ZQ7TM.com.quorvane.Quillary/Notes/") + U + ".quillary"));
+    EXPECT_TRUE(QFileInfo::exists(other + QStringLiteral("/XW9K2ZQ7TM.com.quorvane.Quillary/Notes/") + U +
+                                  ".quillary"));
     EXPECT_NE(QVRDataStore::sharedDefaults().data(QStringLiteral("iCloudToken")), first);
 
     // The folder vanishes: signed out, the stored token goes.
     ASSERT_TRUE(QDir(other).removeRecursively());
     cloud->compareiCloudToken();
-    ASSERT_TRUE(waitUntil([] { return QVRDataStore::sharedDefaults().data(QStringLiteral("iCloudToken")).isEmpty(); }));
+    ASSERT_TRUE(waitUntil(
+        [] { return QVRDataStore::sharedDefaults().data(QStringLiteral("iCloudToken")).isEmpty(); }));
 }
 
 TEST_F(CloudSyncTest, IdentityNoticeIsHandledOncePerNotice)
@@ -328,14 +365,17 @@ TEST_F(CloudSyncTest, QueryNoticeQueuesEachImportOnce)
     EXPECT_EQ(manager->imports, 1);
 }
 
-struct RestartCase {
+struct RestartCase
+{
     const char* name;
     int appState;
     double minutes;
     bool restarts;
 };
 
-class RestartRule : public CloudSyncTest, public ::testing::WithParamInterface<RestartCase> {};
+class RestartRule : public CloudSyncTest, public ::testing::WithParamInterface<RestartCase>
+{
+};
 
 TEST_P(RestartRule, QueryRestartsOnlyAfterTheLimit)
 {
@@ -352,7 +392,8 @@ TEST_P(RestartRule, QueryRestartsOnlyAfterTheLimit)
 }
 
 INSTANTIATE_TEST_SUITE_P(CloudQuery, RestartRule,
-                         ::testing::Values(RestartCase{"ActiveFiveMinutes", 0, 5, false}, RestartCase{"ActiveElevenMinutes", 0, 11, true},
+                         ::testing::Values(RestartCase{"ActiveFiveMinutes", 0, 5, false},
+                                           RestartCase{"ActiveElevenMinutes", 0, 11, true},
                                            RestartCase{"ActiveTenAndAHalf", 0, 10.5, false},
                                            RestartCase{"BackgroundElevenMinutes", 2, 11, false},
                                            RestartCase{"BackgroundTwentyNine", 2, 29, false},
@@ -409,6 +450,72 @@ TEST_F(CloudSyncTest, ResetRemovesTheFolderAndExportsAgain)
         << "every live note goes back, the imported one too";
 }
 
+// Sync tools carry links between machines, so the Notes folder, or a folder
+// inside it, may be a link to anywhere. The reset emptied what the link led
+// to, files that were never notes included.
+TEST_F(CloudSyncTest, ResetNeverFollowsALink)
+{
+    struct Case
+    {
+        const char* name;
+        bool notesFolderIsTheLink;
+    };
+    enableAndSettle();
+    for (const Case c :
+         {Case{"Notes folder is a link", true}, Case{"folder inside Notes is a link", false}}) {
+        SCOPED_TRACE(c.name);
+        const QString elsewhere =
+            temp.path() + QStringLiteral("/Elsewhere-") + QString::number(c.notesFolderIsTheLink);
+        ASSERT_TRUE(QDir().mkpath(elsewhere + QStringLiteral("/inner")));
+        ASSERT_TRUE(QFile::copy(peerScript(), elsewhere + QStringLiteral("/thesis.txt")));
+        ASSERT_TRUE(QFile::copy(peerScript(), elsewhere + QStringLiteral("/inner/keep.quillary")));
+        QDir(notes).removeRecursively();
+        QFile::remove(notes);
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(notes).path()));
+        if (c.notesFolderIsTheLink) {
+            ASSERT_TRUE(QFile::link(elsewhere, notes));
+        } else {
+            ASSERT_TRUE(QDir().mkpath(notes));
+            ASSERT_TRUE(QFile::link(elsewhere, notes + QStringLiteral("/linked")));
+        }
+        logLines.clear();
+        cloud->resetiCloud();
+        ASSERT_TRUE(
+            waitUntil([this] { return logged(QStringLiteral("iCloud reset was a complete success")); }));
+        ASSERT_TRUE(cycleEnds());
+        EXPECT_TRUE(QFileInfo::exists(elsewhere + QStringLiteral("/thesis.txt")));
+        EXPECT_TRUE(QFileInfo::exists(elsewhere + QStringLiteral("/inner/keep.quillary")));
+        EXPECT_FALSE(QFileInfo(notes).isSymLink()) << "the link itself goes";
+    }
+}
+
+// The export kept the Notes folder's path from when the cloud was enabled and
+// made it again with all its parents: a removed or unmounted cloud folder
+// came back empty, was taken for a new account and received every note.
+TEST_F(CloudSyncTest, ExportNeverMakesAMissingCloudFolderAgain)
+{
+    storeNote(U, QStringLiteral("note"), T);
+    enableAndSettle();
+    ASSERT_TRUE(QFileInfo::exists(fileFor(U)));
+
+    // Inside an existing cloud folder, the container and Notes folder are ours
+    // to make again.
+    ASSERT_TRUE(QDir(QFileInfo(notes).path()).removeRecursively());
+    storeNote(U, QStringLiteral("edited"), T + 1);
+    cloud->saveObjectToiCloud(U);
+    ASSERT_TRUE(cycleEnds());
+    EXPECT_EQ(peerRead(fileFor(U)).value("text").toString(), QStringLiteral("edited"));
+
+    ASSERT_TRUE(QDir(root).removeRecursively());
+    storeNote(U, QStringLiteral("edited again"), T + 2);
+    cloud->saveObjectToiCloud(U);
+    ASSERT_TRUE(cycleEnds());
+    cloud->saveAllObjectsToiCloud();
+    ASSERT_TRUE(cycleEnds());
+    EXPECT_FALSE(QFileInfo::exists(root));
+    EXPECT_TRUE(logged(QStringLiteral("iCloud container is missing")));
+}
+
 TEST_F(CloudSyncTest, ResetWithoutAFolderStillEnablesAgain)
 {
     enableAndSettle();
@@ -442,7 +549,9 @@ TEST_F(CloudSyncTest, ChoiceFromAnotherMachineDecidesTheFirstRun)
     cloud->start();
     platform::UbiquitousKeyValueStore peer(keyValues->filePath() + QStringLiteral(".peer"), false);
     peer.set(QStringLiteral("QVRSyncType"), QStringLiteral("iCloud"));
-    ASSERT_EQ(::rename(QFile::encodeName(peer.filePath()).constData(), QFile::encodeName(keyValues->filePath()).constData()), 0);
+    ASSERT_EQ(::rename(QFile::encodeName(peer.filePath()).constData(),
+                       QFile::encodeName(keyValues->filePath()).constData()),
+              0);
     ASSERT_TRUE(waitUntil([this] { return manager->iCloudEnabled(); }));
     ASSERT_TRUE(cycleEnds());
     EXPECT_EQ(manager->quorvanePrompts, 0);
@@ -450,9 +559,11 @@ TEST_F(CloudSyncTest, ChoiceFromAnotherMachineDecidesTheFirstRun)
 
     // Later notices, and reasons other than a server change, decide nothing.
     manager->quorvanePrompts = 0;
-    cloud->updateStoreItems({platform::UbiquitousKeyValueStore::DidChangeExternallyNotification, keyValues.get(),
-                             {{platform::UbiquitousKeyValueStore::ChangeReasonKey, 2},
-                              {platform::UbiquitousKeyValueStore::ChangedKeysKey, QStringList{"QVRSyncType"}}}});
+    cloud->updateStoreItems(
+        {platform::UbiquitousKeyValueStore::DidChangeExternallyNotification,
+         keyValues.get(),
+         {{platform::UbiquitousKeyValueStore::ChangeReasonKey, 2},
+          {platform::UbiquitousKeyValueStore::ChangedKeysKey, QStringList{"QVRSyncType"}}}});
     EXPECT_EQ(manager->quorvanePrompts, 0);
 }
 

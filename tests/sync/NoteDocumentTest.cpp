@@ -5,6 +5,8 @@
 #include "platform/files/FileOperations.h"
 #include "platform/plist/PropertyList.h"
 
+#include "../platform/PlistHostileInputs.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -24,21 +26,24 @@ namespace {
 
 // A one-shot result handed from a document's queue to the test (mutex and
 // condition variable, which every sanitizer understands).
-template <typename T>
-class Outcome {
+template <typename T> class Outcome
+{
 public:
-    void set_value(T value) {
+    void set_value(T value)
+    {
         std::lock_guard lock(m_mutex);
         m_value = std::move(value);
         m_ready = true;
         m_condition.notify_all();
     }
-    T get() {
+    T get()
+    {
         std::unique_lock lock(m_mutex);
         m_condition.wait(lock, [this] { return m_ready; });
         return m_value;
     }
-    bool waitFor(std::chrono::milliseconds timeout) {
+    bool waitFor(std::chrono::milliseconds timeout)
+    {
         std::unique_lock lock(m_mutex);
         return m_condition.wait_for(lock, timeout, [this] { return m_ready; });
     }
@@ -50,16 +55,19 @@ private:
     T m_value{};
 };
 
-QString peerScript() {
+QString peerScript()
+{
     return qEnvironmentVariable("QUILLARY_TEST_SOURCE_DIR") + QStringLiteral("/tests/sync/notefile_peer.py");
 }
 
-QString python() {
+QString python()
+{
     const QString configured = qEnvironmentVariable("QUILLARY_PYTHON");
     return configured.isEmpty() ? QStringLiteral("python3") : configured;
 }
 
-QByteArray runPeer(const QStringList& arguments) {
+QByteArray runPeer(const QStringList& arguments)
+{
     QProcess process;
     process.start(python(), QStringList{peerScript()} + arguments);
     if (!process.waitForFinished(60000) || process.exitCode() != 0) {
@@ -69,23 +77,27 @@ QByteArray runPeer(const QStringList& arguments) {
     return process.readAllStandardOutput();
 }
 
-bool openNow(const std::shared_ptr<QVRNoteDocument>& document) {
+bool openNow(const std::shared_ptr<QVRNoteDocument>& document)
+{
     Outcome<bool> done;
     document->openWithCompletionHandler([&done](bool ok) { done.set_value(ok); });
     return done.get();
 }
 
-bool saveNow(const std::shared_ptr<QVRNoteDocument>& document, const QString& url, QVRSaveOperation op) {
+bool saveNow(const std::shared_ptr<QVRNoteDocument>& document, const QString& url, QVRSaveOperation op)
+{
     Outcome<bool> done;
     document->saveToURL(url, op, [&done](bool ok) { done.set_value(ok); });
     return done.get();
 }
 
 // Collects log lines for the length of one test.
-struct LogCapture {
+struct LogCapture
+{
     std::shared_ptr<std::vector<QString>> lines = std::make_shared<std::vector<QString>>();
     std::shared_ptr<std::mutex> mutex = std::make_shared<std::mutex>();
-    LogCapture() {
+    LogCapture()
+    {
         auto l = lines;
         auto m = mutex;
         platform::setLogSink([l, m](const QString& line) {
@@ -94,7 +106,8 @@ struct LogCapture {
         });
     }
     ~LogCapture() { platform::setLogSink(nullptr); }
-    bool contains(const QString& text) const {
+    bool contains(const QString& text) const
+    {
         std::lock_guard lock(*mutex);
         for (const QString& line : *lines)
             if (line.contains(text))
@@ -103,21 +116,26 @@ struct LogCapture {
     }
 };
 
-class NoteDocumentPeer : public ::testing::Test {
+class NoteDocumentPeer : public ::testing::Test
+{
 protected:
-    static void SetUpTestSuite() {
+    static void SetUpTestSuite()
+    {
         folder = new QTemporaryDir();
         runPeer({QStringLiteral("write"), folder->path()});
         QFile file(folder->filePath(QStringLiteral("expected.json")));
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         expected = new QJsonObject(QJsonDocument::fromJson(file.readAll()).object());
     }
-    static void TearDownTestSuite() {
+    static void TearDownTestSuite()
+    {
         delete folder;
         delete expected;
     }
-    static std::shared_ptr<QVRNoteDocument> open(const QString& name, bool* ok) {
-        auto document = std::make_shared<QVRNoteDocument>(folder->filePath(name + QStringLiteral(".quillary")));
+    static std::shared_ptr<QVRNoteDocument> open(const QString& name, bool* ok)
+    {
+        auto document =
+            std::make_shared<QVRNoteDocument>(folder->filePath(name + QStringLiteral(".quillary")));
         *ok = openNow(document);
         return document;
     }
@@ -125,9 +143,10 @@ protected:
     static inline QJsonObject* expected = nullptr;
 };
 
-}  // namespace
+} // namespace
 
-TEST_F(NoteDocumentPeer, ReadsCompleteFilesInBothFormats) {
+TEST_F(NoteDocumentPeer, ReadsCompleteFilesInBothFormats)
+{
     for (const char* name : {"full_bin", "full_xml"}) {
         SCOPED_TRACE(name);
         bool ok = false;
@@ -144,8 +163,10 @@ TEST_F(NoteDocumentPeer, ReadsCompleteFilesInBothFormats) {
     }
 }
 
-TEST_F(NoteDocumentPeer, AcceptedVariantsTable) {
-    struct Case {
+TEST_F(NoteDocumentPeer, AcceptedVariantsTable)
+{
+    struct Case
+    {
         const char* name;
         bool archived;
         bool hasDate;
@@ -153,8 +174,8 @@ TEST_F(NoteDocumentPeer, AcceptedVariantsTable) {
         bool hasText;
     };
     const Case cases[] = {
-        {"empty_dict", false, false, 0, false},      {"unknown_keys", false, false, 0, true},
-        {"lower_uuid", false, false, 0, true},       {"date_integer", false, true, 7, false},
+        {"empty_dict", false, false, 0, false},          {"unknown_keys", false, false, 0, true},
+        {"lower_uuid", false, false, 0, true},           {"date_integer", false, true, 7, false},
         {"archived_int_nonzero", true, false, 0, false}, {"archived_real_zero", false, false, 0, false},
         {"archived_string", false, false, 0, false},
     };
@@ -176,7 +197,8 @@ TEST_F(NoteDocumentPeer, AcceptedVariantsTable) {
     EXPECT_EQ(open(QStringLiteral("lower_uuid"), &ok)->uuid(), expected->value("uuid").toString().toLower());
 }
 
-TEST_F(NoteDocumentPeer, MissingUuidGivesAFreshUpperCaseOneEachTime) {
+TEST_F(NoteDocumentPeer, MissingUuidGivesAFreshUpperCaseOneEachTime)
+{
     bool ok = false;
     auto first = open(QStringLiteral("empty_dict"), &ok);
     auto second = open(QStringLiteral("empty_dict"), &ok);
@@ -186,7 +208,8 @@ TEST_F(NoteDocumentPeer, MissingUuidGivesAFreshUpperCaseOneEachTime) {
     EXPECT_EQ(first->uuid().size(), 36);
 }
 
-TEST_F(NoteDocumentPeer, KeepsNonAsciiAndVeryLongText) {
+TEST_F(NoteDocumentPeer, KeepsNonAsciiAndVeryLongText)
+{
     bool ok = false;
     for (const char* name : {"non_ascii", "non_ascii_xml"}) {
         auto document = open(QString::fromLatin1(name), &ok);
@@ -200,12 +223,14 @@ TEST_F(NoteDocumentPeer, KeepsNonAsciiAndVeryLongText) {
 
 // Wrong-typed entries used to be taken as they were and reached the store;
 // unsafe identifiers became file names on export.
-TEST_F(NoteDocumentPeer, RefusesWrongTypedEntriesAndUnsafeUuids) {
-    for (const char* name : {"text_number", "text_dict", "date_string", "date_nan", "date_infinite", "uuid_number", "uuid_parent", "uuid_dotdot",
-                             "uuid_empty", "uuid_slash"}) {
+TEST_F(NoteDocumentPeer, RefusesWrongTypedEntriesAndUnsafeUuids)
+{
+    for (const char* name : {"text_number", "text_dict", "date_string", "date_nan", "date_infinite",
+                             "uuid_number", "uuid_parent", "uuid_dotdot", "uuid_empty", "uuid_slash"}) {
         SCOPED_TRACE(name);
         LogCapture log;
-        auto document = std::make_shared<QVRNoteDocument>(folder->filePath(QString::fromLatin1(name) + ".quillary"));
+        auto document =
+            std::make_shared<QVRNoteDocument>(folder->filePath(QString::fromLatin1(name) + ".quillary"));
         document->setUuid(QStringLiteral("KEPT"));
         document->setArchived(true);
         document->setText(QStringLiteral("old"));
@@ -216,11 +241,13 @@ TEST_F(NoteDocumentPeer, RefusesWrongTypedEntriesAndUnsafeUuids) {
         EXPECT_EQ(document->uuid(), QStringLiteral("KEPT"));
         EXPECT_FALSE(document->archived());
         EXPECT_EQ(document->text().value_or(QStringLiteral("unset")), QString());
-        EXPECT_TRUE(log.contains(QStringLiteral("Error opening document: The file is not the right format.")));
+        EXPECT_TRUE(
+            log.contains(QStringLiteral("Error opening document: The file is not the right format.")));
     }
 }
 
-TEST_F(NoteDocumentPeer, ArrayRootFailsWithoutAnError) {
+TEST_F(NoteDocumentPeer, ArrayRootFailsWithoutAnError)
+{
     bool ok = true;
     auto document = open(QStringLiteral("array_root"), &ok);
     EXPECT_FALSE(ok);
@@ -228,14 +255,37 @@ TEST_F(NoteDocumentPeer, ArrayRootFailsWithoutAnError) {
     EXPECT_EQ(document->text().value_or(QStringLiteral("unset")), QString());
 }
 
-TEST(NoteDocument, PeerReadsWhatWeWrite) {
+// Opening such a file, by hand or as a cloud import, crashed the program in
+// the property-list library's recursion; at every start while the file lay
+// in the cloud folder.
+TEST(NoteDocument, HostileNestingIsNotTheRightFormat)
+{
+    QTemporaryDir dir;
+    const QByteArray inputs[] = {plist_inputs::deepXml(200000), plist_inputs::deepBinary(150000),
+                                 plist_inputs::cyclicBinary(1)};
+    for (const QByteArray& input : inputs) {
+        const QString path = dir.filePath(QStringLiteral("deep.quillary"));
+        ASSERT_TRUE(platform::writeFileAtomically(path, input));
+        LogCapture log;
+        auto document = std::make_shared<QVRNoteDocument>(path);
+        EXPECT_FALSE(openNow(document));
+        ASSERT_TRUE(document->error().has_value());
+        EXPECT_EQ(document->error()->domain, QVRSyncErrors::domain);
+        EXPECT_EQ(document->error()->code, QVRSyncErrors::NotRightFormat);
+        EXPECT_TRUE(
+            log.contains(QStringLiteral("Error opening document: The file is not the right format.")));
+    }
+}
+
+TEST(NoteDocument, PeerReadsWhatWeWrite)
+{
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("note.quillary"));
     const double modified = 1712345678.123456;
     const QString text = QStringLiteral("Caf\u00e9 <b> \U0001F600\nline");
-    auto saved = QVRNoteDocument::saveObject({{"uuid", "ABC-1"}, {"archived", true}, {"date", 99.5},
-                                              {"text", text}, {"modified", modified}},
-                                             path);
+    auto saved = QVRNoteDocument::saveObject(
+        {{"uuid", "ABC-1"}, {"archived", true}, {"date", 99.5}, {"text", text}, {"modified", modified}},
+        path);
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->fileURL(), path);
     const QJsonObject out = QJsonDocument::fromJson(runPeer({QStringLiteral("read"), path})).object();
@@ -252,7 +302,8 @@ TEST(NoteDocument, PeerReadsWhatWeWrite) {
     // A document without text or date writes "" and leaves the date out.
     const QString bare = dir.filePath(QStringLiteral("bare.quillary"));
     ASSERT_TRUE(QVRNoteDocument::saveObject({{"uuid", "B"}, {"modified", 1.0}}, bare));
-    const QJsonObject root2 = QJsonDocument::fromJson(runPeer({QStringLiteral("read"), bare})).object().value("root").toObject();
+    const QJsonObject root2 =
+        QJsonDocument::fromJson(runPeer({QStringLiteral("read"), bare})).object().value("root").toObject();
     EXPECT_EQ(root2.value("text").toString("missing"), QString());
     EXPECT_FALSE(root2.contains("date"));
     EXPECT_EQ(root2.value("archived").toBool(true), false);
@@ -263,7 +314,8 @@ TEST(NoteDocument, PeerReadsWhatWeWrite) {
     EXPECT_NEAR(reopened->attributes().value("modified").toDouble(), modified, 1e-6);
 }
 
-TEST(NoteDocument, SaveOperationsCreateOrReplace) {
+TEST(NoteDocument, SaveOperationsCreateOrReplace)
+{
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("n.quillary"));
     {
@@ -288,7 +340,8 @@ TEST(NoteDocument, SaveOperationsCreateOrReplace) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
 
-TEST(NoteDocument, CreateOnlySavesRacingFromManyThreadsHaveOneWinner) {
+TEST(NoteDocument, CreateOnlySavesRacingFromManyThreadsHaveOneWinner)
+{
     QTemporaryDir dir;
     for (int round = 0; round < 20; ++round) {
         const QString path = dir.filePath(QStringLiteral("race-%1.quillary").arg(round));
@@ -311,7 +364,8 @@ TEST(NoteDocument, CreateOnlySavesRacingFromManyThreadsHaveOneWinner) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 20);
 }
 
-TEST(NoteDocument, SaveObjectTimesOutWithoutTouchingTheCallersError) {
+TEST(NoteDocument, SaveObjectTimesOutWithoutTouchingTheCallersError)
+{
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("slow.quillary"));
     QVRSyncDocument::setSaveTimeoutForTesting(200);
@@ -330,7 +384,8 @@ TEST(NoteDocument, SaveObjectTimesOutWithoutTouchingTheCallersError) {
     EXPECT_EQ(error.code, -7);
 }
 
-TEST(NoteDocument, OperationsWithoutUrlFailAtOnce) {
+TEST(NoteDocument, OperationsWithoutUrlFailAtOnce)
+{
     LogCapture log;
     auto document = std::make_shared<QVRNoteDocument>();
     bool called = false;
@@ -340,7 +395,8 @@ TEST(NoteDocument, OperationsWithoutUrlFailAtOnce) {
     document->deleteWithCompletionHandler([&](bool ok) { called = !ok; });
     EXPECT_TRUE(called);
     called = false;
-    document->modificationDateWithCompletionHandler([&](bool ok, std::optional<double> d) { called = !ok && !d; });
+    document->modificationDateWithCompletionHandler(
+        [&](bool ok, std::optional<double> d) { called = !ok && !d; });
     EXPECT_TRUE(called);
     called = false;
     document->saveToURL(QString(), QVRSaveOperation::Overwrite, [&](bool ok) { called = !ok; });
@@ -350,13 +406,15 @@ TEST(NoteDocument, OperationsWithoutUrlFailAtOnce) {
         EXPECT_TRUE(log.contains(QString::fromLatin1(line))) << line;
 }
 
-TEST(NoteDocument, DeleteAndDateCheck) {
+TEST(NoteDocument, DeleteAndDateCheck)
+{
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("d.quillary"));
     ASSERT_TRUE(QVRNoteDocument::saveObject({{"uuid", "D"}, {"modified", 1000.5}}, path));
     auto document = std::make_shared<QVRNoteDocument>(path);
     Outcome<std::optional<double>> date;
-    document->modificationDateWithCompletionHandler([&](bool, std::optional<double> d) { date.set_value(d); });
+    document->modificationDateWithCompletionHandler(
+        [&](bool, std::optional<double> d) { date.set_value(d); });
     EXPECT_NEAR(date.get().value_or(0), 1000.5, 1e-6);
     EXPECT_FALSE(document->fileModificationDate().has_value());
 
@@ -373,7 +431,8 @@ TEST(NoteDocument, DeleteAndDateCheck) {
     EXPECT_TRUE(log.contains(QStringLiteral("Error deleting file:")));
 }
 
-TEST(NoteDocument, BaseDocumentHasNoFormat) {
+TEST(NoteDocument, BaseDocumentHasNoFormat)
+{
     QVRSyncDocument base;
     platform::Error error;
     EXPECT_FALSE(base.loadFromContents(QVariant(QByteArray("x")), base.documentType(), &error));
@@ -389,7 +448,8 @@ TEST(NoteDocument, BaseDocumentHasNoFormat) {
     EXPECT_EQ(error.localizedDescription, QStringLiteral("The file is not the right format."));
 }
 
-TEST(NoteDocument, FolderHelpers) {
+TEST(NoteDocument, FolderHelpers)
+{
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("plain"));
     QFile f(file);
@@ -415,7 +475,8 @@ TEST(NoteDocument, FolderHelpers) {
 
 // A handler that waits for another document's work on the same file must not
 // wait for its own hold on that file.
-TEST(NoteDocument, HandlerMayWaitForWorkOnTheSameFile) {
+TEST(NoteDocument, HandlerMayWaitForWorkOnTheSameFile)
+{
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("same.quillary"));
     ASSERT_TRUE(QVRNoteDocument::saveObject({{"uuid", "A"}, {"modified", 10.0}}, path));
