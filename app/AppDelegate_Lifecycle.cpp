@@ -3,6 +3,7 @@
 #include "app/NSAlertQVRError.h"
 #include "app/NoteListModel.h"
 #include "app/NoteWindow.h"
+#include "app/QVRAboutWindowController.h"
 #include "app/QVRSearchField.h"
 #include "app/QuillaryAppDelegate.h"
 
@@ -280,6 +281,8 @@ void QuillaryAppDelegate::disableInterface()
 {
     if (!m_window)
         return;
+    if (m_aboutWindowController)
+        m_aboutWindowController->close();
     m_window->closeWithAnimation();
     m_window->textView()->setReadOnly(true);
     m_window->textView()->setTextInteractionFlags(Qt::NoTextInteraction);

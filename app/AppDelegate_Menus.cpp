@@ -3,6 +3,7 @@
 // note and checks its own condition first.
 #include "app/NoteListModel.h"
 #include "app/NoteWindow.h"
+#include "app/QVRAboutWindowController.h"
 #include "app/QuillaryAppDelegate.h"
 
 #include "platform/ui/UndoManager.h"
@@ -15,6 +16,9 @@
 void QuillaryAppDelegate::buildMenus()
 {
     QMenuBar* bar = m_window->menuBar();
+    QMenu* application = bar->addMenu(QStringLiteral("Quillary"));
+    application->addAction(QVRLocalizedString(QStringLiteral("About Quillary")), this,
+                           &QuillaryAppDelegate::showAbout);
     QMenu* file = bar->addMenu(QVRLocalizedString(QStringLiteral("File")));
     QAction* newNote =
         file->addAction(QVRLocalizedString(QStringLiteral("New Note")), this, &QuillaryAppDelegate::newNote);
@@ -59,6 +63,13 @@ void QuillaryAppDelegate::buildMenus()
         m_window->addAction(action);
 }
 
+void QuillaryAppDelegate::showAbout()
+{
+    if (!m_aboutWindowController)
+        m_aboutWindowController = new QVRAboutWindowController(m_window);
+    m_aboutWindowController->showWindow();
+}
+
 void QuillaryAppDelegate::newNote()
 {
     m_window->openWithAnimation();
@@ -75,4 +86,9 @@ void QuillaryAppDelegate::deleteSelectedNote()
         return;
     m_window->tableView()->setFocus();
     archive(true, m_selectedNote, true);
+}
+
+QVRAboutWindowController* QuillaryAppDelegate::aboutWindowController() const
+{
+    return m_aboutWindowController;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/NoteWindow.h"
+#include "app/QVRAboutWindowController.h"
 #include "hotkey/KRRecorderControl.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/data/ObjectID.h"
@@ -24,6 +25,7 @@ class Note;
 class NoteListModel;
 class QVRObjectController;
 class ZQHotKeyCenter;
+
 class QVRSearchField;
 class QItemSelection;
 class QListView;
@@ -185,6 +187,8 @@ public:
 
     // --- Menus ------------------------------------------------------------
     void newNote();
+    void showAbout();
+    QVRAboutWindowController* aboutWindowController() const;
     void deleteSelectedNote();
 
 signals:
@@ -215,6 +219,7 @@ private:
     QPointer<NoteWindow> m_window;
     platform::UndoManager* m_undoManager = nullptr; // owned by this object
     ZQHotKeyCenter* m_hotKeyCenter = nullptr;
+    QPointer<QVRAboutWindowController> m_aboutWindowController;
     QString m_launcherExecutable;
 
     Note* m_selectedNote = nullptr;

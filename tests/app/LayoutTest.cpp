@@ -2,6 +2,9 @@
 #include "AppTestSupport.h"
 
 #include "app/NoteWindow.h"
+#include "app/QVRAboutWindowController.h"
+
+#include <QLabel>
 
 using apptest::AppTest;
 
@@ -71,4 +74,23 @@ TEST_F(AppTest, StatusCountsLiveNotesWhateverTheList)
     app->selectNote(nullptr);
     app->updateStatus();
     EXPECT_EQ(app->currentStatus(), "3 notes");
+}
+
+TEST(AboutWindow, VersionReadsShortVersionThenBuildInParentheses)
+{
+    EXPECT_EQ(QVRAboutViewController::versionText("2.1", "314"), "2.1 (314)");
+}
+
+TEST_F(AppTest, AboutWindowIsMadeOnceAndClosedWhenQuitting)
+{
+    app->showAbout();
+    QVRAboutWindowController* about = app->aboutWindowController();
+    ASSERT_NE(about, nullptr);
+    EXPECT_TRUE(about->isVisible());
+    EXPECT_EQ(about->viewController()->nameField()->text(), "Quillary");
+    about->close();
+    app->showAbout();
+    EXPECT_EQ(app->aboutWindowController(), about);
+    app->disableInterface();
+    EXPECT_FALSE(about->isVisible());
 }

@@ -229,6 +229,25 @@ class EndToEnd(unittest.TestCase):
         wait_until(lambda: list_titles(desktop) == ["Shopping list", "Caf\u00e9 rendezvous"], "the whole list again")
         self.assertEqual(app.quit(), 0)
 
+    def test_unusable_store_shows_the_fatal_alert_exits_1_and_keeps_the_file(self):
+        desktop = self.desktop
+        folder = os.path.join(desktop.env["XDG_DATA_HOME"], "Quillary")
+        os.makedirs(folder)
+        path = os.path.join(folder, "Quillary.sqlite")
+        garbage = b"this is not a database\n" * 64
+        with open(path, "wb") as f:
+            f.write(garbage)
+        with open(os.path.join(desktop.root, "fatal.log"), "w") as log:
+            process = subprocess.Popen([QUILLARY], env=desktop.env, stdout=log, stderr=subprocess.STDOUT)
+        alert = wait_until(lambda: desktop.xdotool("search", "--onlyvisible", "--name", "^Quillary$"),
+                           "the fatal alert").splitlines()[0]
+        desktop.screenshot("fatal-alert")
+        desktop.xdotool("windowactivate", "--sync", alert)
+        desktop.xdotool("key", "--clearmodifiers", "Return")
+        self.assertEqual(process.wait(PATIENCE), 1)
+        with open(path, "rb") as f:
+            self.assertEqual(f.read(), garbage)
+
     def test_terminate_signal_saves_the_open_typing(self):
         desktop = self.desktop
         app = Quillary(desktop)
