@@ -101,7 +101,7 @@ const std::unordered_map<std::string, double>& constants()
     return table;
 }
 
-using Builtin = _ZQFunctionEvaluator::Builtin;
+using Builtin = ZQFunctionEvaluator::Builtin;
 
 std::mutex& randomMutex()
 {
@@ -109,26 +109,27 @@ std::mutex& randomMutex()
     return mutex;
 }
 
-_ZQFunctionEvaluator::RandomSource& randomSource()
+ZQFunctionEvaluator::RandomSource& randomSource()
 {
-    static _ZQFunctionEvaluator::RandomSource source;
+    static ZQFunctionEvaluator::RandomSource source;
     return source;
 }
 
 } // namespace
 
 // The table lives in a member so that it may name the private built-ins.
-struct _ZQFunctionEvaluatorTable {
+struct ZQFunctionEvaluatorTable
+{
     static const std::unordered_map<std::string, Builtin>& get();
 };
 
-_ZQFunctionEvaluator::_ZQFunctionEvaluator(ZQMathEvaluator& evaluator) : m_evaluator(evaluator) {}
+ZQFunctionEvaluator::ZQFunctionEvaluator(ZQMathEvaluator& evaluator) : m_evaluator(evaluator) {}
 
-const std::vector<std::string>& _ZQFunctionEvaluator::standardFunctions()
+const std::vector<std::string>& ZQFunctionEvaluator::standardFunctions()
 {
     static const std::vector<std::string> names = [] {
         std::vector<std::string> list;
-        for (const auto& entry : _ZQFunctionEvaluatorTable::get())
+        for (const auto& entry : ZQFunctionEvaluatorTable::get())
             list.push_back(entry.first);
         std::sort(list.begin(), list.end());
         return list;
@@ -136,19 +137,19 @@ const std::vector<std::string>& _ZQFunctionEvaluator::standardFunctions()
     return names;
 }
 
-bool _ZQFunctionEvaluator::isStandardFunction(std::string_view name)
+bool ZQFunctionEvaluator::isStandardFunction(std::string_view name)
 {
-    return _ZQFunctionEvaluatorTable::get().count(ZQText::toLower(name)) != 0;
+    return ZQFunctionEvaluatorTable::get().count(ZQText::toLower(name)) != 0;
 }
 
-_ZQFunctionEvaluator::Builtin _ZQFunctionEvaluator::lookup(const std::string& name) const
+ZQFunctionEvaluator::Builtin ZQFunctionEvaluator::lookup(const std::string& name) const
 {
-    const auto& table = _ZQFunctionEvaluatorTable::get();
+    const auto& table = ZQFunctionEvaluatorTable::get();
     auto it = table.find(name);
     return it == table.end() ? nullptr : it->second;
 }
 
-std::optional<ZQValue> _ZQFunctionEvaluator::evaluateFunction(const ZQExpression& node,
+std::optional<ZQValue> ZQFunctionEvaluator::evaluateFunction(const ZQExpression& node,
                                                              const ZQSubstitutions* substitutions,
                                                              ZQErrorPlace error)
 {
@@ -164,13 +165,13 @@ std::optional<ZQValue> _ZQFunctionEvaluator::evaluateFunction(const ZQExpression
     return m_evaluator.resolveFunction(node, substitutions, error);
 }
 
-void _ZQFunctionEvaluator::setRandomSource(RandomSource source)
+void ZQFunctionEvaluator::setRandomSource(RandomSource source)
 {
     std::lock_guard lock(randomMutex());
     randomSource() = std::move(source);
 }
 
-std::uint64_t _ZQFunctionEvaluator::draw(std::uint64_t upper)
+std::uint64_t ZQFunctionEvaluator::draw(std::uint64_t upper)
 {
     if (upper == 0)
         return 0;
@@ -183,7 +184,8 @@ std::uint64_t _ZQFunctionEvaluator::draw(std::uint64_t upper)
 
 // --- shared steps -------------------------------------------------------------
 
-bool _ZQFunctionEvaluator::checkArgumentCount(const Call& call, const char* name, std::size_t n, bool atLeast) const
+bool ZQFunctionEvaluator::checkArgumentCount(const Call& call, const char* name, std::size_t n,
+                                             bool atLeast) const
 {
     const std::size_t count = call.arguments.size();
     if (atLeast ? count >= n : count == n)
@@ -196,17 +198,17 @@ bool _ZQFunctionEvaluator::checkArgumentCount(const Call& call, const char* name
     return false;
 }
 
-std::optional<ZQNumber> _ZQFunctionEvaluator::evaluateNode(const ZQExpressionPtr& node, const Call& call) const
+std::optional<ZQNumber> ZQFunctionEvaluator::evaluateNode(const ZQExpressionPtr& node, const Call& call) const
 {
     return m_evaluator.evaluateExpression(*node, call.substitutions, call.error);
 }
 
-std::optional<ZQNumber> _ZQFunctionEvaluator::evaluateArgument(const Call& call, std::size_t index) const
+std::optional<ZQNumber> ZQFunctionEvaluator::evaluateArgument(const Call& call, std::size_t index) const
 {
     return evaluateNode(call.arguments[index], call);
 }
 
-std::optional<std::vector<ZQNumber>> _ZQFunctionEvaluator::evaluateArguments(const Call& call) const
+std::optional<std::vector<ZQNumber>> ZQFunctionEvaluator::evaluateArguments(const Call& call) const
 {
     std::vector<ZQNumber> values;
     values.reserve(call.arguments.size());
@@ -219,8 +221,8 @@ std::optional<std::vector<ZQNumber>> _ZQFunctionEvaluator::evaluateArguments(con
     return values;
 }
 
-bool _ZQFunctionEvaluator::evaluateAdditiveOperands(const Call& call, std::optional<ZQNumber>& a,
-                                                    std::optional<ZQNumber>& b)
+bool ZQFunctionEvaluator::evaluateAdditiveOperands(const Call& call, std::optional<ZQNumber>& a,
+                                                   std::optional<ZQNumber>& b)
 {
     a = evaluateArgument(call, 0);
     if (!a)
@@ -231,7 +233,7 @@ bool _ZQFunctionEvaluator::evaluateAdditiveOperands(const Call& call, std::optio
     return b.has_value();
 }
 
-std::optional<std::optional<ZQNumber>> _ZQFunctionEvaluator::percentContext(const Call& call)
+std::optional<std::optional<ZQNumber>> ZQFunctionEvaluator::percentContext(const Call& call)
 {
     const ZQExpressionPtr parent = call.node.parentExpression();
     if (!parent || parent->expressionType() != ZQExpressionType::Function)
@@ -253,7 +255,8 @@ std::optional<std::optional<ZQNumber>> _ZQFunctionEvaluator::percentContext(cons
     return std::optional<std::optional<ZQNumber>>(evaluateNode(arguments[0], call));
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::wrapAngleArgument(const ZQExpressionPtr& argument, ZQErrorPlace error) const
+ZQExpressionPtr ZQFunctionEvaluator::wrapAngleArgument(const ZQExpressionPtr& argument,
+                                                       ZQErrorPlace error) const
 {
     if (m_evaluator.angleMeasurementMode() != ZQAngleMeasurementMode::Degrees)
         return argument;
@@ -262,7 +265,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::wrapAngleArgument(const ZQExpressionPtr& a
     return ZQExpression::functionExpressionWithFunction("dtor", {argument}, error);
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::wrapAngleResult(ZQExpressionPtr result, ZQErrorPlace error) const
+ZQExpressionPtr ZQFunctionEvaluator::wrapAngleResult(ZQExpressionPtr result, ZQErrorPlace error) const
 {
     if (m_evaluator.angleMeasurementMode() != ZQAngleMeasurementMode::Degrees)
         return result;
@@ -271,7 +274,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::wrapAngleResult(ZQExpressionPtr result, ZQ
     return ZQExpression::functionExpressionWithFunction("rtod", {std::move(result)}, error);
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::unary(const Call& call, const char* name, double (*f)(double))
+ZQExpressionPtr ZQFunctionEvaluator::unary(const Call& call, const char* name, double (*f)(double))
 {
     if (!checkArgumentCount(call, name, 1))
         return nullptr;
@@ -279,7 +282,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::unary(const Call& call, const char* name, 
     return a ? number(f(a->doubleValue())) : nullptr;
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::binary(const Call& call, const char* name, double (*f)(double, double))
+ZQExpressionPtr ZQFunctionEvaluator::binary(const Call& call, const char* name, double (*f)(double, double))
 {
     if (!checkArgumentCount(call, name, 2))
         return nullptr;
@@ -290,8 +293,8 @@ ZQExpressionPtr _ZQFunctionEvaluator::binary(const Call& call, const char* name,
     return b ? number(f(a->doubleValue(), b->doubleValue())) : nullptr;
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::bitwise(const Call& call, const char* name,
-                                              std::int64_t (*f)(std::int64_t, std::int64_t))
+ZQExpressionPtr ZQFunctionEvaluator::bitwise(const Call& call, const char* name,
+                                             std::int64_t (*f)(std::int64_t, std::int64_t))
 {
     if (!checkArgumentCount(call, name, 2))
         return nullptr;
@@ -302,7 +305,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::bitwise(const Call& call, const char* name
     return b ? number(ZQNumber::fromInt64(f(a->integerValue(), b->integerValue()))) : nullptr;
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::comparison(const Call& call, const char* name, bool (*test)(int))
+ZQExpressionPtr ZQFunctionEvaluator::comparison(const Call& call, const char* name, bool (*test)(int))
 {
     if (!checkArgumentCount(call, name, 2))
         return nullptr;
@@ -313,7 +316,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::comparison(const Call& call, const char* n
     return b ? number(ZQNumber::fromInt64(test(a->compare(*b)) ? 1 : 0)) : nullptr;
 }
 
-std::optional<ZQNumber> _ZQFunctionEvaluator::sumOf(const Call&, const std::vector<ZQNumber>& values) const
+std::optional<ZQNumber> ZQFunctionEvaluator::sumOf(const Call&, const std::vector<ZQNumber>& values) const
 {
     double total = 0;
     for (const auto& value : values)
@@ -323,7 +326,7 @@ std::optional<ZQNumber> _ZQFunctionEvaluator::sumOf(const Call&, const std::vect
 
 // --- arithmetic -----------------------------------------------------------------
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnAdd(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnAdd(const Call& call)
 {
     if (!checkArgumentCount(call, "add", 2))
         return nullptr;
@@ -333,7 +336,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnAdd(const Call& call)
     return number(a->doubleValue() + b->doubleValue());
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnSubtract(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnSubtract(const Call& call)
 {
     if (!checkArgumentCount(call, "subtract", 2))
         return nullptr;
@@ -343,37 +346,37 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnSubtract(const Call& call)
     return number(a->doubleValue() - b->doubleValue());
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnMultiply(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnMultiply(const Call& call)
 {
     return binary(call, "multiply", [](double a, double b) { return a * b; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnDivide(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnDivide(const Call& call)
 {
     return binary(call, "divide", [](double a, double b) { return a / b; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnMod(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnMod(const Call& call)
 {
     return binary(call, "mod", [](double a, double b) { return std::fmod(a, b); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnNegate(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnNegate(const Call& call)
 {
     return unary(call, "negate", [](double a) { return -a; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnPow(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnPow(const Call& call)
 {
     return binary(call, "pow", [](double a, double b) { return std::pow(a, b); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnNthroot(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnNthroot(const Call& call)
 {
     return binary(call, "nthroot", [](double a, double b) { return std::pow(a, 1 / b); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnFactorial(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnFactorial(const Call& call)
 {
     if (!checkArgumentCount(call, "factorial", 1))
         return nullptr;
@@ -391,59 +394,59 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnFactorial(const Call& call)
     return number(std::tgamma(v + 1));
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnSqrt(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnSqrt(const Call& call)
 {
     return unary(call, "sqrt", [](double a) { return std::sqrt(a); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLog(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLog(const Call& call)
 {
     return unary(call, "log", [](double a) { return std::log10(a); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLn(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLn(const Call& call)
 {
     return unary(call, "ln", [](double a) { return std::log(a); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLog2(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLog2(const Call& call)
 {
     return unary(call, "log2", [](double a) { return std::log2(a); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnExp(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnExp(const Call& call)
 {
     return unary(call, "exp", [](double a) { return std::exp(a); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnCeil(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnCeil(const Call& call)
 {
     return unary(call, "ceil", [](double a) { return std::ceil(a); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnFloor(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnFloor(const Call& call)
 {
     return unary(call, "floor", [](double a) { return std::floor(a); });
 }
 
 // The absolute value keeps the fraction (abs(-2.5) is 2.5), as the decimal
 // evaluator's does.
-ZQExpressionPtr _ZQFunctionEvaluator::fnAbs(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnAbs(const Call& call)
 {
     return unary(call, "abs", [](double a) { return std::fabs(a); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnDtor(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnDtor(const Call& call)
 {
     return unary(call, "dtor", [](double a) { return a / 180 * Pi; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnRtod(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnRtod(const Call& call)
 {
     return unary(call, "rtod", [](double a) { return a / Pi * 180; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnPercent(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnPercent(const Call& call)
 {
     if (!checkArgumentCount(call, "percent", 1))
         return nullptr;
@@ -459,34 +462,34 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnPercent(const Call& call)
 
 // --- bitwise --------------------------------------------------------------------
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnAnd(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnAnd(const Call& call)
 {
     return bitwise(call, "and", [](std::int64_t a, std::int64_t b) { return a & b; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnOr(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnOr(const Call& call)
 {
     return bitwise(call, "or", [](std::int64_t a, std::int64_t b) { return a | b; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnXor(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnXor(const Call& call)
 {
     return bitwise(call, "xor", [](std::int64_t a, std::int64_t b) { return a ^ b; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnRshift(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnRshift(const Call& call)
 {
     return bitwise(call, "rshift", [](std::int64_t a, std::int64_t b) { return a >> (b & 63); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLshift(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLshift(const Call& call)
 {
     return bitwise(call, "lshift", [](std::int64_t a, std::int64_t b) {
         return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) << (b & 63));
     });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnNot(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnNot(const Call& call)
 {
     if (!checkArgumentCount(call, "not", 1))
         return nullptr;
@@ -496,7 +499,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnNot(const Call& call)
 
 // --- aggregates -----------------------------------------------------------------
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnSum(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnSum(const Call& call)
 {
     if (!checkArgumentCount(call, "sum", 1, true))
         return nullptr;
@@ -506,7 +509,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnSum(const Call& call)
     return number(*sumOf(call, *values));
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnAverage(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnAverage(const Call& call)
 {
     if (!checkArgumentCount(call, "average", 2, true))
         return nullptr;
@@ -516,14 +519,14 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnAverage(const Call& call)
     return number(sumOf(call, *values)->doubleValue() / static_cast<double>(call.arguments.size()));
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnCount(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnCount(const Call& call)
 {
     if (!checkArgumentCount(call, "count", 1, true))
         return nullptr;
     return number(ZQNumber::fromDecimal(ZQDecimal::fromUInt64(call.arguments.size())));
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnMin(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnMin(const Call& call)
 {
     if (!checkArgumentCount(call, "min", 2, true))
         return nullptr;
@@ -538,7 +541,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnMin(const Call& call)
     return number(*current);
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnMax(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnMax(const Call& call)
 {
     if (!checkArgumentCount(call, "max", 2, true))
         return nullptr;
@@ -553,7 +556,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnMax(const Call& call)
     return number(*current);
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnMedian(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnMedian(const Call& call)
 {
     if (!checkArgumentCount(call, "median", 2, true))
         return nullptr;
@@ -571,7 +574,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnMedian(const Call& call)
 
 // Each argument is evaluated once, so arguments that draw random numbers
 // spread as the draws do.
-ZQExpressionPtr _ZQFunctionEvaluator::fnStddev(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnStddev(const Call& call)
 {
     if (!checkArgumentCount(call, "stddev", 2, true))
         return nullptr;
@@ -590,7 +593,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnStddev(const Call& call)
 
 // Draws directly in [max(lower, 0), upper): the same distribution as drawing
 // until a value is not below the lower bound, in constant time.
-ZQExpressionPtr _ZQFunctionEvaluator::fnRandom(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnRandom(const Call& call)
 {
     if (call.arguments.size() > 2) {
         ZQSetError(call.error, ZQErrorCode::InvalidArgumentCount, "random() may only have up to 2 arguments");
@@ -614,7 +617,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnRandom(const Call& call)
 
 // --- logic and comparison -------------------------------------------------------
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLAnd(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLAnd(const Call& call)
 {
     if (!checkArgumentCount(call, "l_and", 2))
         return nullptr;
@@ -625,7 +628,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnLAnd(const Call& call)
     return number(ZQNumber::fromInt64(a->boolValue() && b->boolValue() ? 1 : 0));
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLOr(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLOr(const Call& call)
 {
     if (!checkArgumentCount(call, "l_or", 2))
         return nullptr;
@@ -636,7 +639,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnLOr(const Call& call)
     return number(ZQNumber::fromInt64(a->boolValue() || b->boolValue() ? 1 : 0));
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLNot(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLNot(const Call& call)
 {
     if (!checkArgumentCount(call, "l_not", 1))
         return nullptr;
@@ -644,39 +647,39 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnLNot(const Call& call)
     return a ? number(ZQNumber::fromInt64(a->boolValue() ? 0 : 1)) : nullptr;
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLEq(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLEq(const Call& call)
 {
     return comparison(call, "l_eq", [](int c) { return c == 0; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLNeq(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLNeq(const Call& call)
 {
     return comparison(call, "l_neq", [](int c) { return c != 0; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLLt(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLLt(const Call& call)
 {
     return comparison(call, "l_lt", [](int c) { return c < 0; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLGt(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLGt(const Call& call)
 {
     return comparison(call, "l_gt", [](int c) { return c > 0; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLLtoe(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLLtoe(const Call& call)
 {
     return comparison(call, "l_ltoe", [](int c) { return c <= 0; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLGtoe(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLGtoe(const Call& call)
 {
     return comparison(call, "l_gtoe", [](int c) { return c >= 0; });
 }
 
 // --- trigonometry and constants -------------------------------------------------
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnAngle(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnAngle(const Call& call)
 {
     const std::string& name = call.node.function();
     const AngleFunction& f = angleFunctions().at(name);
@@ -697,7 +700,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnAngle(const Call& call)
     return f.convertsResult ? wrapAngleResult(std::move(result), call.error) : result;
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnConstant(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnConstant(const Call& call)
 {
     const std::string& name = call.node.function();
     if (!checkArgumentCount(call, name.c_str(), 0))
@@ -705,9 +708,9 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnConstant(const Call& call)
     return number(constants().at(name));
 }
 
-const std::unordered_map<std::string, Builtin>& _ZQFunctionEvaluatorTable::get()
+const std::unordered_map<std::string, Builtin>& ZQFunctionEvaluatorTable::get()
 {
-    using F = _ZQFunctionEvaluator;
+    using F = ZQFunctionEvaluator;
     static const std::unordered_map<std::string, Builtin> table = [] {
         std::unordered_map<std::string, Builtin> t = {
             {"add", &F::fnAdd},         {"subtract", &F::fnSubtract}, {"multiply", &F::fnMultiply},

@@ -18,7 +18,8 @@ class ZQMathEvaluator;
 // hands it every function node; names it does not know go back to the
 // evaluator's resolver. The high-precision evaluator derives from it and
 // replaces built-ins by answering them first from lookup().
-class _ZQFunctionEvaluator {
+class ZQFunctionEvaluator
+{
 public:
     // One call of a built-in: the node, its arguments, the substitutions and
     // the error place (null when the caller gave none).
@@ -28,10 +29,10 @@ public:
         const ZQSubstitutions* substitutions;
         ZQErrorPlace error;
     };
-    using Builtin = ZQExpressionPtr (_ZQFunctionEvaluator::*)(const Call&);
+    using Builtin = ZQExpressionPtr (ZQFunctionEvaluator::*)(const Call&);
 
-    explicit _ZQFunctionEvaluator(ZQMathEvaluator& evaluator);
-    virtual ~_ZQFunctionEvaluator() = default;
+    explicit ZQFunctionEvaluator(ZQMathEvaluator& evaluator);
+    virtual ~ZQFunctionEvaluator() = default;
 
     // The 89 built-in names, in byte order.
     static const std::vector<std::string>& standardFunctions();
@@ -77,7 +78,7 @@ protected:
     static std::uint64_t draw(std::uint64_t upper);
 
 private:
-    friend struct _ZQFunctionEvaluatorTable;
+    friend struct ZQFunctionEvaluatorTable;
     ZQMathEvaluator& m_evaluator;
     // Values of first operands of additions under evaluation, for "percent".
     std::vector<std::pair<const ZQExpression*, ZQNumber>> m_additiveContext;
@@ -139,4 +140,4 @@ private:
 
 // Makes the function evaluator used while high precision is on. Until the
 // decimal evaluator exists it answers a double-precision one.
-std::unique_ptr<_ZQFunctionEvaluator> ZQMakePrecisionFunctionEvaluator(ZQMathEvaluator& evaluator);
+std::unique_ptr<ZQFunctionEvaluator> ZQMakePrecisionFunctionEvaluator(ZQMathEvaluator& evaluator);

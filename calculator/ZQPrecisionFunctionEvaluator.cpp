@@ -88,11 +88,12 @@ const std::unordered_map<std::string, ZQDecimal (*)()>& constants()
 
 }  // namespace
 
-struct _ZQPrecisionFunctionTable {
-    static const std::unordered_map<std::string, _ZQFunctionEvaluator::Builtin>& get()
+struct ZQPrecisionFunctionTable
+{
+    static const std::unordered_map<std::string, ZQFunctionEvaluator::Builtin>& get()
     {
-        using P = _ZQPrecisionFunctionEvaluator;
-        using B = _ZQFunctionEvaluator::Builtin;
+        using P = ZQPrecisionFunctionEvaluator;
+        using B = ZQFunctionEvaluator::Builtin;
         static const std::unordered_map<std::string, B> table = [] {
             std::unordered_map<std::string, B> t = {
                 {"add", static_cast<B>(&P::fnAdd)},         {"subtract", static_cast<B>(&P::fnSubtract)},
@@ -117,14 +118,14 @@ struct _ZQPrecisionFunctionTable {
     }
 };
 
-_ZQFunctionEvaluator::Builtin _ZQPrecisionFunctionEvaluator::lookup(const std::string& name) const
+ZQFunctionEvaluator::Builtin ZQPrecisionFunctionEvaluator::lookup(const std::string& name) const
 {
-    const auto& table = _ZQPrecisionFunctionTable::get();
+    const auto& table = ZQPrecisionFunctionTable::get();
     const auto found = table.find(name);
-    return found != table.end() ? found->second : _ZQFunctionEvaluator::lookup(name);
+    return found != table.end() ? found->second : ZQFunctionEvaluator::lookup(name);
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::unaryDecimal(const Call& call, const char* name, Unary f)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::unaryDecimal(const Call& call, const char* name, Unary f)
 {
     if (!checkArgumentCount(call, name, 1))
         return nullptr;
@@ -132,7 +133,7 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::unaryDecimal(const Call& call, co
     return a ? decimal(f(a->decimalValue())) : nullptr;
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::binaryDecimal(const Call& call, const char* name, Binary f)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::binaryDecimal(const Call& call, const char* name, Binary f)
 {
     if (!checkArgumentCount(call, name, 2))
         return nullptr;
@@ -143,7 +144,7 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::binaryDecimal(const Call& call, c
     return b ? decimal(f(a->decimalValue(), b->decimalValue())) : nullptr;
 }
 
-std::optional<std::vector<ZQDecimal>> _ZQPrecisionFunctionEvaluator::decimalArguments(const Call& call) const
+std::optional<std::vector<ZQDecimal>> ZQPrecisionFunctionEvaluator::decimalArguments(const Call& call) const
 {
     auto values = evaluateArguments(call);
     if (!values)
@@ -155,7 +156,7 @@ std::optional<std::vector<ZQDecimal>> _ZQPrecisionFunctionEvaluator::decimalArgu
     return decimals;
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnAdd(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnAdd(const Call& call)
 {
     if (!checkArgumentCount(call, "add", 2))
         return nullptr;
@@ -165,7 +166,7 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnAdd(const Call& call)
     return decimal(decimalAdd(a->decimalValue(), b->decimalValue()));
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnSubtract(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnSubtract(const Call& call)
 {
     if (!checkArgumentCount(call, "subtract", 2))
         return nullptr;
@@ -175,23 +176,23 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnSubtract(const Call& call)
     return decimal(decimalSubtract(a->decimalValue(), b->decimalValue()));
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnMultiply(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnMultiply(const Call& call)
 {
     return binaryDecimal(call, "multiply", decimalMultiply);
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnDivide(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnDivide(const Call& call)
 {
     return binaryDecimal(call, "divide", decimalDivide);
 }
 
 // Floored: the remainder takes the sign of b.
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnMod(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnMod(const Call& call)
 {
     return binaryDecimal(call, "mod", decimalModulo);
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnNegate(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnNegate(const Call& call)
 {
     return unaryDecimal(call, "negate", [](const ZQDecimal& a) {
         ZQDecimal r = a;
@@ -200,7 +201,7 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnNegate(const Call& call)
     });
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnFactorial(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnFactorial(const Call& call)
 {
     if (!checkArgumentCount(call, "factorial", 1))
         return nullptr;
@@ -226,12 +227,12 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnFactorial(const Call& call)
     return decimal(product);
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnPow(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnPow(const Call& call)
 {
     return binaryDecimal(call, "pow", decimalPower);
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnNthroot(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnNthroot(const Call& call)
 {
     return binaryDecimal(call, "nthroot", [](const ZQDecimal& a, const ZQDecimal& b) {
         const ZQDecimal root = decimalPower(a, decimalReciprocal(b));
@@ -251,12 +252,12 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnNthroot(const Call& call)
     });
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnRshift(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnRshift(const Call& call)
 {
     return binaryDecimal(call, "rshift", decimalShiftRight);
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnLshift(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnLshift(const Call& call)
 {
     return binaryDecimal(call, "lshift", decimalShiftLeft);
 }
@@ -278,7 +279,7 @@ ZQDecimal decimalAverageOf(const std::vector<ZQDecimal>& values)
 
 }  // namespace
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnSum(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnSum(const Call& call)
 {
     if (!checkArgumentCount(call, "sum", 1, true))
         return nullptr;
@@ -286,7 +287,7 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnSum(const Call& call)
     return values ? decimal(decimalSumOf(*values)) : nullptr;
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnAverage(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnAverage(const Call& call)
 {
     if (!checkArgumentCount(call, "average", 2, true))
         return nullptr;
@@ -294,7 +295,7 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnAverage(const Call& call)
     return values ? decimal(decimalAverageOf(*values)) : nullptr;
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnMedian(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnMedian(const Call& call)
 {
     if (!checkArgumentCount(call, "median", 2, true))
         return nullptr;
@@ -311,7 +312,7 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnMedian(const Call& call)
 
 // Population standard deviation. Each argument is evaluated once, as in
 // double precision, so arguments that draw random numbers spread as drawn.
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnStddev(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnStddev(const Call& call)
 {
     if (!checkArgumentCount(call, "stddev", 2, true))
         return nullptr;
@@ -325,12 +326,12 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnStddev(const Call& call)
     return decimal(decimalSquareRoot(decimalDivide(squares, decimalFromInteger(values->size()))));
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnSqrt(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnSqrt(const Call& call)
 {
     return unaryDecimal(call, "sqrt", decimalSquareRoot);
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnCeil(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnCeil(const Call& call)
 {
     return unaryDecimal(call, "ceil", [](const ZQDecimal& a) {
         ZQDecimal r;
@@ -339,7 +340,7 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnCeil(const Call& call)
     });
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnFloor(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnFloor(const Call& call)
 {
     return unaryDecimal(call, "floor", [](const ZQDecimal& a) {
         ZQDecimal r;
@@ -348,12 +349,12 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnFloor(const Call& call)
     });
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnAbs(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnAbs(const Call& call)
 {
     return unaryDecimal(call, "abs", decimalAbsolute);
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnPercent(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnPercent(const Call& call)
 {
     if (!checkArgumentCount(call, "percent", 1))
         return nullptr;
@@ -369,21 +370,21 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnPercent(const Call& call)
     return decimal(decimalMultiply(decimalDivide(p->decimalValue(), decimalFromInteger(100)), context));
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnDtor(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnDtor(const Call& call)
 {
     return unaryDecimal(call, "dtor", [](const ZQDecimal& a) {
         return decimalMultiply(decimalDivide(a, decimalFromInteger(180)), decimalPi());
     });
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnRtod(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnRtod(const Call& call)
 {
     return unaryDecimal(call, "rtod", [](const ZQDecimal& a) {
         return decimalMultiply(decimalDivide(a, decimalPi()), decimalFromInteger(180));
     });
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnAngle(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnAngle(const Call& call)
 {
     const std::string& name = call.node.function();
     const AngleFunction& f = angleFunctions().at(name);
@@ -404,7 +405,7 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnAngle(const Call& call)
     return f.convertsResult ? wrapAngleResult(std::move(result), call.error) : result;
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnConstant(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnConstant(const Call& call)
 {
     const std::string& name = call.node.function();
     if (!checkArgumentCount(call, name.c_str(), 0))
@@ -412,7 +413,7 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnConstant(const Call& call)
     return decimal(constants().at(name)());
 }
 
-std::unique_ptr<_ZQFunctionEvaluator> ZQMakePrecisionFunctionEvaluator(ZQMathEvaluator& evaluator)
+std::unique_ptr<ZQFunctionEvaluator> ZQMakePrecisionFunctionEvaluator(ZQMathEvaluator& evaluator)
 {
-    return std::make_unique<_ZQPrecisionFunctionEvaluator>(evaluator);
+    return std::make_unique<ZQPrecisionFunctionEvaluator>(evaluator);
 }

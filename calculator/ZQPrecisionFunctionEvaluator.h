@@ -7,15 +7,16 @@
 // 38-digit decimals (so 0.1 + 0.2 is exactly 0.3). The bitwise and logical
 // operators, min, max and random stay those of the double evaluator, and
 // log, ln, log2, exp and count answer as they do there.
-class _ZQPrecisionFunctionEvaluator : public _ZQFunctionEvaluator {
+class ZQPrecisionFunctionEvaluator : public ZQFunctionEvaluator
+{
 public:
-    using _ZQFunctionEvaluator::_ZQFunctionEvaluator;
+    using ZQFunctionEvaluator::ZQFunctionEvaluator;
 
 protected:
     Builtin lookup(const std::string& name) const override;
 
 private:
-    friend struct _ZQPrecisionFunctionTable;
+    friend struct ZQPrecisionFunctionTable;
     using Unary = ZQDecimal (*)(const ZQDecimal&);
     using Binary = ZQDecimal (*)(const ZQDecimal&, const ZQDecimal&);
 
