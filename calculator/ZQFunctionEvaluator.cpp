@@ -1,5 +1,6 @@
 #include "calculator/ZQFunctionEvaluator.h"
 
+#include "calculator/ZQDecimalMath.h"
 #include "calculator/ZQMathEvaluator.h"
 #include "calculator/ZQMathOperator.h"
 #include "calculator/ZQText.h"
@@ -15,11 +16,8 @@ namespace {
 
 constexpr double Pi = 3.141592653589793;
 
-struct AngleFunction {
-    double (*compute)(double);
-    bool convertsArgument;  // degrees in
-    bool convertsResult;    // degrees out
-};
+using AngleFunction = ZQFunctionEvaluator::AngleFunction;
+using Constant = ZQFunctionEvaluator::Constant;
 
 double csc(double a) { return 1 / std::sin(a); }
 double sec(double a) { return 1 / std::cos(a); }
@@ -63,40 +61,122 @@ double asinh_(double a) { return std::asinh(a); }
 double acosh_(double a) { return std::acosh(a); }
 double atanh_(double a) { return std::atanh(a); }
 
+// The same functions on decimals, from the decimal routines.
+namespace decimal {
+
+ZQDecimal half(const ZQDecimal& x)
+{
+    return decimalDivide(x, decimalTwo());
+}
+ZQDecimal versin(const ZQDecimal& a)
+{
+    return decimalSubtract(decimalOne(), decimalCosine(a));
+}
+ZQDecimal vercosin(const ZQDecimal& a)
+{
+    return decimalAdd(decimalCosine(a), decimalOne());
+}
+ZQDecimal coversin(const ZQDecimal& a)
+{
+    return decimalSubtract(decimalOne(), decimalSine(a));
+}
+ZQDecimal covercosin(const ZQDecimal& a)
+{
+    return decimalAdd(decimalSine(a), decimalOne());
+}
+ZQDecimal haversin(const ZQDecimal& a)
+{
+    return half(versin(a));
+}
+ZQDecimal havercosin(const ZQDecimal& a)
+{
+    return half(vercosin(a));
+}
+ZQDecimal hacoversin(const ZQDecimal& a)
+{
+    return half(coversin(a));
+}
+ZQDecimal hacovercosin(const ZQDecimal& a)
+{
+    return half(covercosin(a));
+}
+ZQDecimal exsec(const ZQDecimal& a)
+{
+    return decimalSubtract(decimalReciprocal(decimalCosine(a)), decimalOne());
+}
+ZQDecimal excsc(const ZQDecimal& a)
+{
+    return decimalSubtract(decimalReciprocal(decimalSine(a)), decimalOne());
+}
+ZQDecimal crd(const ZQDecimal& a)
+{
+    return decimalMultiply(decimalTwo(), decimalSine(half(a)));
+}
+ZQDecimal tau()
+{
+    return decimalMultiply(decimalTwo(), decimalPi());
+}
+
+} // namespace decimal
+
+// One row per name for both evaluators, so that the two precisions cannot
+// disagree on which functions take or give angles.
 const std::unordered_map<std::string, AngleFunction>& angleFunctions()
 {
     static const std::unordered_map<std::string, AngleFunction> table = {
-        {"sin", {sin_, true, false}},           {"cos", {cos_, true, false}},
-        {"tan", {tan_, true, false}},           {"asin", {asin_, false, true}},
-        {"acos", {acos_, false, true}},         {"atan", {atan_, false, true}},
-        {"sinh", {sinh_, true, false}},         {"cosh", {cosh_, true, false}},
-        {"tanh", {tanh_, true, false}},         {"asinh", {asinh_, false, true}},
-        {"acosh", {acosh_, false, true}},       {"atanh", {atanh_, false, true}},
-        {"csc", {csc, true, false}},            {"sec", {sec, true, false}},
-        {"cotan", {cotan, true, false}},        {"acsc", {acsc, false, true}},
-        {"asec", {asec, false, true}},          {"acotan", {acotan, false, true}},
-        {"csch", {csch, true, false}},          {"sech", {sech, true, false}},
-        {"cotanh", {cotanh, true, false}},      {"acsch", {acsch, false, true}},
-        {"asech", {asech, false, true}},        {"acotanh", {acotanh, false, true}},
-        {"versin", {versin, true, false}},      {"vercosin", {vercosin, true, false}},
-        {"coversin", {coversin, true, false}},  {"covercosin", {covercosin, true, false}},
-        {"haversin", {haversin, true, false}},  {"havercosin", {havercosin, true, false}},
-        {"hacoversin", {hacoversin, true, false}}, {"hacovercosin", {hacovercosin, true, false}},
-        {"exsec", {exsec, true, false}},        {"excsc", {excsc, true, false}},
-        {"crd", {crd, true, false}},
+        {"sin", {sin_, decimalSine, true, false}},
+        {"cos", {cos_, decimalCosine, true, false}},
+        {"tan", {tan_, decimalTangent, true, false}},
+        {"asin", {asin_, decimalArcSine, false, true}},
+        {"acos", {acos_, decimalArcCosine, false, true}},
+        {"atan", {atan_, decimalArcTangent, false, true}},
+        {"sinh", {sinh_, decimalHyperbolicSine, true, false}},
+        {"cosh", {cosh_, decimalHyperbolicCosine, true, false}},
+        {"tanh", {tanh_, decimalHyperbolicTangent, true, false}},
+        {"asinh", {asinh_, decimalInverseHyperbolicSine, false, true}},
+        {"acosh", {acosh_, decimalInverseHyperbolicCosine, false, true}},
+        {"atanh", {atanh_, decimalInverseHyperbolicTangent, false, true}},
+        {"csc", {csc, decimalCosecant, true, false}},
+        {"sec", {sec, decimalSecant, true, false}},
+        {"cotan", {cotan, decimalCotangent, true, false}},
+        {"acsc", {acsc, decimalArcCosecant, false, true}},
+        {"asec", {asec, decimalArcSecant, false, true}},
+        {"acotan", {acotan, decimalArcCotangent, false, true}},
+        {"csch", {csch, decimalHyperbolicCosecant, true, false}},
+        {"sech", {sech, decimalHyperbolicSecant, true, false}},
+        {"cotanh", {cotanh, decimalHyperbolicCotangent, true, false}},
+        {"acsch", {acsch, decimalInverseHyperbolicCosecant, false, true}},
+        {"asech", {asech, decimalInverseHyperbolicSecant, false, true}},
+        {"acotanh", {acotanh, decimalInverseHyperbolicCotangent, false, true}},
+        {"versin", {versin, decimal::versin, true, false}},
+        {"vercosin", {vercosin, decimal::vercosin, true, false}},
+        {"coversin", {coversin, decimal::coversin, true, false}},
+        {"covercosin", {covercosin, decimal::covercosin, true, false}},
+        {"haversin", {haversin, decimal::haversin, true, false}},
+        {"havercosin", {havercosin, decimal::havercosin, true, false}},
+        {"hacoversin", {hacoversin, decimal::hacoversin, true, false}},
+        {"hacovercosin", {hacovercosin, decimal::hacovercosin, true, false}},
+        {"exsec", {exsec, decimal::exsec, true, false}},
+        {"excsc", {excsc, decimal::excsc, true, false}},
+        {"crd", {crd, decimal::crd, true, false}},
     };
     return table;
 }
 
-const std::unordered_map<std::string, double>& constants()
+const std::unordered_map<std::string, Constant>& constants()
 {
-    static const std::unordered_map<std::string, double> table = {
-        {"phi", 1.618033988749895},  {"pi", Pi},
-        {"pi_2", Pi / 2},            {"pi_4", Pi / 4},
-        {"tau", 6.283185307179586},  {"sqrt2", 1.4142135623730951},
-        {"e", 2.718281828459045},    {"log2e", 1.4426950408889634},
-        {"log10e", 0.4342944819032518}, {"ln2", 0.6931471805599453},
-        {"ln10", 2.302585092994046},
+    static const std::unordered_map<std::string, Constant> table = {
+        {"phi", {1.618033988749895, decimalGoldenRatio}},
+        {"pi", {Pi, decimalPi}},
+        {"pi_2", {Pi / 2, decimalHalfPi}},
+        {"pi_4", {Pi / 4, decimalQuarterPi}},
+        {"tau", {6.283185307179586, decimal::tau}},
+        {"sqrt2", {1.4142135623730951, decimalSqrtTwo}},
+        {"e", {2.718281828459045, decimalE}},
+        {"log2e", {1.4426950408889634, decimalLog2E}},
+        {"log10e", {0.4342944819032518, decimalLog10E}},
+        {"ln2", {0.6931471805599453, decimalLn2}},
+        {"ln10", {2.302585092994046, decimalLn10}},
     };
     return table;
 }
@@ -696,7 +776,7 @@ ZQExpressionPtr ZQFunctionEvaluator::fnAngle(const Call& call)
     }
     if (!a)
         return nullptr;
-    ZQExpressionPtr result = number(f.compute(a->doubleValue()));
+    ZQExpressionPtr result = angleValue(f, *a);
     return f.convertsResult ? wrapAngleResult(std::move(result), call.error) : result;
 }
 
@@ -705,7 +785,17 @@ ZQExpressionPtr ZQFunctionEvaluator::fnConstant(const Call& call)
     const std::string& name = call.node.function();
     if (!checkArgumentCount(call, name.c_str(), 0))
         return nullptr;
-    return number(constants().at(name));
+    return constantValue(constants().at(name));
+}
+
+ZQExpressionPtr ZQFunctionEvaluator::angleValue(const AngleFunction& f, const ZQNumber& argument) const
+{
+    return number(f.real(argument.doubleValue()));
+}
+
+ZQExpressionPtr ZQFunctionEvaluator::constantValue(const Constant& c) const
+{
+    return number(c.real);
 }
 
 const std::unordered_map<std::string, Builtin>& ZQFunctionEvaluatorTable::get()

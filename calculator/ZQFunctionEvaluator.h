@@ -1,5 +1,6 @@
 #pragma once
 
+#include "calculator/ZQDecimal.h"
 #include "calculator/ZQError.h"
 #include "calculator/ZQExpression.h"
 #include "calculator/ZQNumber.h"
@@ -49,6 +50,21 @@ public:
     using RandomSource = std::function<std::uint64_t(std::uint64_t upper)>;
     static void setRandomSource(RandomSource source);  // empty restores the default
 
+    // A function of the trigonometric family, in both precisions.
+    struct AngleFunction
+    {
+        double (*real)(double);
+        ZQDecimal (*decimal)(const ZQDecimal&);
+        bool convertsArgument; // degrees in: the argument goes through "dtor"
+        bool convertsResult;   // degrees out: the result goes through "rtod"
+    };
+    // A named constant, in both precisions.
+    struct Constant
+    {
+        double real;
+        ZQDecimal (*decimal)();
+    };
+
 protected:
     // The built-in for a lower-cased name, or null. A subclass answers its own
     // replacements first and falls back to this.
@@ -76,6 +92,11 @@ protected:
     static ZQExpressionPtr number(const ZQNumber& n) { return ZQExpression::numberExpressionWithNumber(n); }
     static ZQExpressionPtr number(double d) { return number(ZQNumber::fromDouble(d)); }
     static std::uint64_t draw(std::uint64_t upper);
+
+    // The value of an angle function or a constant, in this evaluator's
+    // precision; the argument and result conversions are the caller's.
+    virtual ZQExpressionPtr angleValue(const AngleFunction& f, const ZQNumber& argument) const;
+    virtual ZQExpressionPtr constantValue(const Constant& c) const;
 
 private:
     friend struct ZQFunctionEvaluatorTable;

@@ -7,87 +7,6 @@
 #include <limits>
 #include <unordered_map>
 
-namespace {
-
-struct AngleFunction {
-    ZQDecimal (*compute)(const ZQDecimal&);
-    bool convertsArgument;  // degrees in: the argument goes through "dtor"
-    bool convertsResult;    // degrees out: the result goes through "rtod"
-};
-
-ZQDecimal half(const ZQDecimal& x) { return decimalDivide(x, decimalTwo()); }
-ZQDecimal versin(const ZQDecimal& a) { return decimalSubtract(decimalOne(), decimalCosine(a)); }
-ZQDecimal vercosin(const ZQDecimal& a) { return decimalAdd(decimalCosine(a), decimalOne()); }
-ZQDecimal coversin(const ZQDecimal& a) { return decimalSubtract(decimalOne(), decimalSine(a)); }
-ZQDecimal covercosin(const ZQDecimal& a) { return decimalAdd(decimalSine(a), decimalOne()); }
-ZQDecimal haversin(const ZQDecimal& a) { return half(versin(a)); }
-ZQDecimal havercosin(const ZQDecimal& a) { return half(vercosin(a)); }
-ZQDecimal hacoversin(const ZQDecimal& a) { return half(coversin(a)); }
-ZQDecimal hacovercosin(const ZQDecimal& a) { return half(covercosin(a)); }
-ZQDecimal exsec(const ZQDecimal& a) { return decimalSubtract(decimalReciprocal(decimalCosine(a)), decimalOne()); }
-ZQDecimal excsc(const ZQDecimal& a) { return decimalSubtract(decimalReciprocal(decimalSine(a)), decimalOne()); }
-ZQDecimal crd(const ZQDecimal& a) { return decimalMultiply(decimalTwo(), decimalSine(half(a))); }
-
-const std::unordered_map<std::string, AngleFunction>& angleFunctions()
-{
-    static const std::unordered_map<std::string, AngleFunction> table = {
-        {"sin", {decimalSine, true, false}},
-        {"cos", {decimalCosine, true, false}},
-        {"tan", {decimalTangent, true, false}},
-        {"asin", {decimalArcSine, false, true}},
-        {"acos", {decimalArcCosine, false, true}},
-        {"atan", {decimalArcTangent, false, true}},
-        {"sinh", {decimalHyperbolicSine, true, false}},
-        {"cosh", {decimalHyperbolicCosine, true, false}},
-        {"tanh", {decimalHyperbolicTangent, true, false}},
-        {"asinh", {decimalInverseHyperbolicSine, false, true}},
-        {"acosh", {decimalInverseHyperbolicCosine, false, true}},
-        {"atanh", {decimalInverseHyperbolicTangent, false, true}},
-        {"csc", {decimalCosecant, true, false}},
-        {"sec", {decimalSecant, true, false}},
-        {"cotan", {decimalCotangent, true, false}},
-        {"acsc", {decimalArcCosecant, false, true}},
-        {"asec", {decimalArcSecant, false, true}},
-        {"acotan", {decimalArcCotangent, false, true}},
-        {"csch", {decimalHyperbolicCosecant, true, false}},
-        {"sech", {decimalHyperbolicSecant, true, false}},
-        {"cotanh", {decimalHyperbolicCotangent, true, false}},
-        {"acsch", {decimalInverseHyperbolicCosecant, false, true}},
-        {"asech", {decimalInverseHyperbolicSecant, false, true}},
-        {"acotanh", {decimalInverseHyperbolicCotangent, false, true}},
-        {"versin", {versin, true, false}},
-        {"vercosin", {vercosin, true, false}},
-        {"coversin", {coversin, true, false}},
-        {"covercosin", {covercosin, true, false}},
-        {"haversin", {haversin, true, false}},
-        {"havercosin", {havercosin, true, false}},
-        {"hacoversin", {hacoversin, true, false}},
-        {"hacovercosin", {hacovercosin, true, false}},
-        {"exsec", {exsec, true, false}},
-        {"excsc", {excsc, true, false}},
-        {"crd", {crd, true, false}},
-    };
-    return table;
-}
-
-ZQDecimal tau()
-{
-    return decimalMultiply(decimalTwo(), decimalPi());
-}
-
-const std::unordered_map<std::string, ZQDecimal (*)()>& constants()
-{
-    static const std::unordered_map<std::string, ZQDecimal (*)()> table = {
-        {"phi", decimalGoldenRatio}, {"pi", decimalPi},        {"pi_2", decimalHalfPi},
-        {"pi_4", decimalQuarterPi},  {"tau", tau},             {"sqrt2", decimalSqrtTwo},
-        {"e", decimalE},             {"log2e", decimalLog2E},  {"log10e", decimalLog10E},
-        {"ln2", decimalLn2},         {"ln10", decimalLn10},
-    };
-    return table;
-}
-
-}  // namespace
-
 struct ZQPrecisionFunctionTable
 {
     static const std::unordered_map<std::string, ZQFunctionEvaluator::Builtin>& get()
@@ -96,22 +15,29 @@ struct ZQPrecisionFunctionTable
         using B = ZQFunctionEvaluator::Builtin;
         static const std::unordered_map<std::string, B> table = [] {
             std::unordered_map<std::string, B> t = {
-                {"add", static_cast<B>(&P::fnAdd)},         {"subtract", static_cast<B>(&P::fnSubtract)},
-                {"multiply", static_cast<B>(&P::fnMultiply)}, {"divide", static_cast<B>(&P::fnDivide)},
-                {"mod", static_cast<B>(&P::fnMod)},         {"negate", static_cast<B>(&P::fnNegate)},
-                {"factorial", static_cast<B>(&P::fnFactorial)}, {"pow", static_cast<B>(&P::fnPow)},
-                {"nthroot", static_cast<B>(&P::fnNthroot)}, {"rshift", static_cast<B>(&P::fnRshift)},
-                {"lshift", static_cast<B>(&P::fnLshift)},   {"average", static_cast<B>(&P::fnAverage)},
-                {"sum", static_cast<B>(&P::fnSum)},         {"median", static_cast<B>(&P::fnMedian)},
-                {"stddev", static_cast<B>(&P::fnStddev)},   {"sqrt", static_cast<B>(&P::fnSqrt)},
-                {"ceil", static_cast<B>(&P::fnCeil)},       {"abs", static_cast<B>(&P::fnAbs)},
-                {"floor", static_cast<B>(&P::fnFloor)},     {"percent", static_cast<B>(&P::fnPercent)},
-                {"dtor", static_cast<B>(&P::fnDtor)},       {"rtod", static_cast<B>(&P::fnRtod)},
+                {"add", static_cast<B>(&P::fnAdd)},
+                {"subtract", static_cast<B>(&P::fnSubtract)},
+                {"multiply", static_cast<B>(&P::fnMultiply)},
+                {"divide", static_cast<B>(&P::fnDivide)},
+                {"mod", static_cast<B>(&P::fnMod)},
+                {"negate", static_cast<B>(&P::fnNegate)},
+                {"factorial", static_cast<B>(&P::fnFactorial)},
+                {"pow", static_cast<B>(&P::fnPow)},
+                {"nthroot", static_cast<B>(&P::fnNthroot)},
+                {"rshift", static_cast<B>(&P::fnRshift)},
+                {"lshift", static_cast<B>(&P::fnLshift)},
+                {"average", static_cast<B>(&P::fnAverage)},
+                {"sum", static_cast<B>(&P::fnSum)},
+                {"median", static_cast<B>(&P::fnMedian)},
+                {"stddev", static_cast<B>(&P::fnStddev)},
+                {"sqrt", static_cast<B>(&P::fnSqrt)},
+                {"ceil", static_cast<B>(&P::fnCeil)},
+                {"abs", static_cast<B>(&P::fnAbs)},
+                {"floor", static_cast<B>(&P::fnFloor)},
+                {"percent", static_cast<B>(&P::fnPercent)},
+                {"dtor", static_cast<B>(&P::fnDtor)},
+                {"rtod", static_cast<B>(&P::fnRtod)},
             };
-            for (const auto& entry : angleFunctions())
-                t.emplace(entry.first, static_cast<B>(&P::fnAngle));
-            for (const auto& entry : constants())
-                t.emplace(entry.first, static_cast<B>(&P::fnConstant));
             return t;
         }();
         return table;
@@ -384,33 +310,15 @@ ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnRtod(const Call& call)
     });
 }
 
-ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnAngle(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::angleValue(const AngleFunction& f,
+                                                         const ZQNumber& argument) const
 {
-    const std::string& name = call.node.function();
-    const AngleFunction& f = angleFunctions().at(name);
-    if (!checkArgumentCount(call, name.c_str(), 1))
-        return nullptr;
-    std::optional<ZQNumber> a;
-    if (f.convertsArgument) {
-        ZQExpressionPtr argument = wrapAngleArgument(call.arguments[0], call.error);
-        if (!argument)
-            return nullptr;
-        a = evaluateNode(argument, call);
-    } else {
-        a = evaluateArgument(call, 0);
-    }
-    if (!a)
-        return nullptr;
-    ZQExpressionPtr result = decimal(f.compute(a->decimalValue()));
-    return f.convertsResult ? wrapAngleResult(std::move(result), call.error) : result;
+    return decimal(f.decimal(argument.decimalValue()));
 }
 
-ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnConstant(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::constantValue(const Constant& c) const
 {
-    const std::string& name = call.node.function();
-    if (!checkArgumentCount(call, name.c_str(), 0))
-        return nullptr;
-    return decimal(constants().at(name)());
+    return decimal(c.decimal());
 }
 
 std::unique_ptr<ZQFunctionEvaluator> ZQMakePrecisionFunctionEvaluator(ZQMathEvaluator& evaluator)

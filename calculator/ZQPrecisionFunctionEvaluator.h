@@ -14,6 +14,8 @@ public:
 
 protected:
     Builtin lookup(const std::string& name) const override;
+    ZQExpressionPtr angleValue(const AngleFunction& f, const ZQNumber& argument) const override;
+    ZQExpressionPtr constantValue(const Constant& c) const override;
 
 private:
     friend struct ZQPrecisionFunctionTable;
@@ -48,7 +50,4 @@ private:
     ZQExpressionPtr fnPercent(const Call&);
     ZQExpressionPtr fnDtor(const Call&);
     ZQExpressionPtr fnRtod(const Call&);
-    // The trigonometric family and the constants, keyed by the node's name.
-    ZQExpressionPtr fnAngle(const Call&);
-    ZQExpressionPtr fnConstant(const Call&);
 };
