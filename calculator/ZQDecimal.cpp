@@ -1,5 +1,7 @@
 #include "calculator/ZQDecimal.h"
 
+#include "calculator/ZQDecimalKernel.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -7,344 +9,11 @@
 #include <cstring>
 #include <limits>
 
+using namespace ZQDecimalKernel;
+
 namespace {
 
-using u64 = std::uint64_t;
-using u32 = std::uint32_t;
-
 constexpr int kDigits = ZQDecimal::MaxDigits;
-constexpr u64 kTen19 = 10000000000000000000ULL;
-
-constexpr std::array<ZQUInt128, 39> makePow10()
-{
-    std::array<ZQUInt128, 39> p{};
-    p[0] = 1;
-    for (int i = 1; i < 39; ++i)
-        p[i] = p[i - 1] * 10;
-    return p;
-}
-constexpr std::array<ZQUInt128, 39> kPow10 = makePow10();
-
-// Exact intermediates: products of two mantissas and scaled dividends need up
-// to 77 digits, which 256 bits hold (2^256 > 1.15 * 10^77).
-struct U256 {
-    std::array<u64, 4> limb{};  // least significant first
-
-    static U256 from(ZQUInt128 v)
-    {
-        U256 r;
-        r.limb[0] = static_cast<u64>(v);
-        r.limb[1] = static_cast<u64>(v >> 64);
-        return r;
-    }
-    bool isZero() const { return (limb[0] | limb[1] | limb[2] | limb[3]) == 0; }
-    bool fitsIn128() const { return (limb[2] | limb[3]) == 0; }
-    ZQUInt128 low128() const { return (static_cast<ZQUInt128>(limb[1]) << 64) | limb[0]; }
-};
-
-int compare(const U256& a, const U256& b)
-{
-    for (int i = 3; i >= 0; --i)
-        if (a.limb[i] != b.limb[i])
-            return a.limb[i] < b.limb[i] ? -1 : 1;
-    return 0;
-}
-
-U256 add(const U256& a, const U256& b)
-{
-    U256 r;
-    u64 carry = 0;
-    for (int i = 0; i < 4; ++i) {
-        ZQUInt128 s = static_cast<ZQUInt128>(a.limb[i]) + b.limb[i] + carry;
-        r.limb[i] = static_cast<u64>(s);
-        carry = static_cast<u64>(s >> 64);
-    }
-    return r;
-}
-
-U256 subtract(const U256& a, const U256& b)  // a >= b
-{
-    U256 r;
-    u64 borrow = 0;
-    for (int i = 0; i < 4; ++i) {
-        u64 d = a.limb[i] - b.limb[i] - borrow;
-        borrow = (a.limb[i] < b.limb[i] || (a.limb[i] == b.limb[i] && borrow)) ? 1 : 0;
-        r.limb[i] = d;
-    }
-    return r;
-}
-
-U256 multiplySmall(const U256& a, u64 m)  // callers keep the product below 2^256
-{
-    U256 r;
-    u64 carry = 0;
-    for (int i = 0; i < 4; ++i) {
-        ZQUInt128 p = static_cast<ZQUInt128>(a.limb[i]) * m + carry;
-        r.limb[i] = static_cast<u64>(p);
-        carry = static_cast<u64>(p >> 64);
-    }
-    return r;
-}
-
-U256 multiply(ZQUInt128 a, ZQUInt128 b)
-{
-    const u64 a0 = static_cast<u64>(a), a1 = static_cast<u64>(a >> 64);
-    const u64 b0 = static_cast<u64>(b), b1 = static_cast<u64>(b >> 64);
-    const ZQUInt128 p00 = static_cast<ZQUInt128>(a0) * b0;
-    const ZQUInt128 p01 = static_cast<ZQUInt128>(a0) * b1;
-    const ZQUInt128 p10 = static_cast<ZQUInt128>(a1) * b0;
-    const ZQUInt128 p11 = static_cast<ZQUInt128>(a1) * b1;
-    U256 r;
-    r.limb[0] = static_cast<u64>(p00);
-    ZQUInt128 mid = (p00 >> 64) + static_cast<u64>(p01) + static_cast<u64>(p10);
-    r.limb[1] = static_cast<u64>(mid);
-    ZQUInt128 high = (mid >> 64) + (p01 >> 64) + (p10 >> 64) + static_cast<u64>(p11);
-    r.limb[2] = static_cast<u64>(high);
-    r.limb[3] = static_cast<u64>((high >> 64) + (p11 >> 64));
-    return r;
-}
-
-U256 multiplyPow10(U256 a, int k)
-{
-    while (k >= 19) {
-        a = multiplySmall(a, kTen19);
-        k -= 19;
-    }
-    if (k > 0)
-        a = multiplySmall(a, static_cast<u64>(kPow10[k]));
-    return a;
-}
-
-u64 divideSmall(U256& a, u64 d)  // a /= d, returns the remainder
-{
-    u64 rem = 0;
-    for (int i = 3; i >= 0; --i) {
-        ZQUInt128 cur = (static_cast<ZQUInt128>(rem) << 64) | a.limb[i];
-        a.limb[i] = static_cast<u64>(cur / d);
-        rem = static_cast<u64>(cur % d);
-    }
-    return rem;
-}
-
-// Division by 10^k (1 <= k <= 19) without a divide instruction: the divisor
-// shifted to its top bit and a precomputed reciprocal (Moller and Granlund,
-// "Improved division by invariant integers"), since rounding every result
-// divides by powers of ten.
-struct Pow10Divisor {
-    u64 divisor;     // 10^k << shift
-    int shift;
-    u64 reciprocal;  // floor((2^128 - 1) / divisor) - 2^64
-};
-
-const std::array<Pow10Divisor, 20>& pow10Divisors()
-{
-    static const std::array<Pow10Divisor, 20> table = [] {
-        std::array<Pow10Divisor, 20> t{};
-        for (int k = 1; k < 20; ++k) {
-            const u64 p = static_cast<u64>(kPow10[k]);
-            const int shift = __builtin_clzll(p);
-            const u64 d = p << shift;
-            const ZQUInt128 numerator = (static_cast<ZQUInt128>(~d) << 64) | ~0ULL;
-            t[k] = {d, shift, static_cast<u64>(numerator / d)};
-        }
-        return t;
-    }();
-    return table;
-}
-
-// (u1:u0) / d for a normalized d and u1 < d.
-inline u64 divideByReciprocal(u64 u1, u64 u0, u64 d, u64 v, u64* remainder)
-{
-    ZQUInt128 q = static_cast<ZQUInt128>(v) * u1;
-    q += (static_cast<ZQUInt128>(u1) << 64) | u0;
-    u64 q1 = static_cast<u64>(q >> 64) + 1;
-    const u64 q0 = static_cast<u64>(q);
-    u64 r = u0 - q1 * d;
-    if (r > q0) {
-        --q1;
-        r += d;
-    }
-    if (r >= d) {
-        ++q1;
-        r -= d;
-    }
-    *remainder = r;
-    return q1;
-}
-
-// a /= 10^k for 1 <= k <= 19; returns the remainder.
-u64 dividePow10Step(U256& a, int k)
-{
-    const Pow10Divisor& t = pow10Divisors()[k];
-    int top = 3;
-    while (top > 0 && a.limb[top] == 0)
-        --top;
-    const int s = t.shift;
-    u64 r = s ? a.limb[top] >> (64 - s) : 0;
-    for (int i = top; i >= 0; --i) {
-        const u64 low = (a.limb[i] << s) | (s && i > 0 ? a.limb[i - 1] >> (64 - s) : 0);
-        a.limb[i] = divideByReciprocal(r, low, t.divisor, t.reciprocal, &r);
-    }
-    return r >> s;
-}
-
-const std::array<U256, 78>& pow10Table()
-{
-    static const std::array<U256, 78> table = [] {
-        std::array<U256, 78> t{};
-        t[0] = U256::from(1);
-        for (int i = 1; i < 78; ++i)
-            t[i] = multiplySmall(t[i - 1], 10);
-        return t;
-    }();
-    return table;
-}
-
-int digitCount(const U256& a)
-{
-    int bits = 0;
-    for (int i = 3; i >= 0; --i)
-        if (a.limb[i]) {
-            bits = i * 64 + 64 - __builtin_clzll(a.limb[i]);
-            break;
-        }
-    // bits * log10(2), from below; then at most two steps up.
-    int n = (bits * 1233) >> 12;
-    const auto& p = pow10Table();
-    while (n < 78 && compare(a, p[n]) >= 0)
-        ++n;
-    return n;
-}
-
-int digitCount(ZQUInt128 a)
-{
-    const u64 hi = static_cast<u64>(a >> 64), lo = static_cast<u64>(a);
-    const int bits = hi ? 128 - __builtin_clzll(hi) : (lo ? 64 - __builtin_clzll(lo) : 0);
-    int n = (bits * 1233) >> 12;
-    while (n < 39 && a >= kPow10[n])
-        ++n;
-    return n;
-}
-
-bool isMultipleOfTen(ZQUInt128 a)
-{
-    // 2^64 = 6 (mod 10).
-    const u64 hi = static_cast<u64>(a >> 64), lo = static_cast<u64>(a);
-    return ((hi % 10) * 6 + lo % 10) % 10 == 0;
-}
-
-// Quotient and remainder of a 256-bit number by a divisor of up to 128 bits
-// (Knuth's algorithm D on 32-bit digits).
-U256 divide(const U256& u256, ZQUInt128 v128, bool* inexact, ZQUInt128* remainder = nullptr)
-{
-    if ((v128 >> 64) == 0) {
-        U256 q = u256;
-        u64 r = divideSmall(q, static_cast<u64>(v128));
-        *inexact = r != 0;
-        if (remainder)
-            *remainder = r;
-        return q;
-    }
-    u32 u[9] = {};
-    u32 v[4];
-    for (int i = 0; i < 4; ++i) {
-        u[2 * i] = static_cast<u32>(u256.limb[i]);
-        u[2 * i + 1] = static_cast<u32>(u256.limb[i] >> 32);
-        v[i] = static_cast<u32>(v128 >> (32 * i));
-    }
-    int n = 4;
-    while (v[n - 1] == 0)
-        --n;
-    int m = 8;
-    while (m > n && u[m - 1] == 0)
-        --m;
-    if (m < n) {
-        *inexact = !u256.isZero();
-        if (remainder)
-            *remainder = u256.low128();
-        return U256();
-    }
-    const int s = __builtin_clz(v[n - 1]);
-    u32 vn[4] = {};
-    u32 un[9] = {};
-    for (int i = n - 1; i > 0; --i)
-        vn[i] = (v[i] << s) | (s ? static_cast<u32>(static_cast<u64>(v[i - 1]) >> (32 - s)) : 0);
-    vn[0] = v[0] << s;
-    un[m] = s ? static_cast<u32>(static_cast<u64>(u[m - 1]) >> (32 - s)) : 0;
-    for (int i = m - 1; i > 0; --i)
-        un[i] = (u[i] << s) | (s ? static_cast<u32>(static_cast<u64>(u[i - 1]) >> (32 - s)) : 0);
-    un[0] = u[0] << s;
-
-    u32 q[9] = {};
-    const u64 b = 1ULL << 32;
-    for (int j = m - n; j >= 0; --j) {
-        const u64 num = (static_cast<u64>(un[j + n]) << 32) | un[j + n - 1];
-        u64 qhat = num / vn[n - 1];
-        u64 rhat = num % vn[n - 1];
-        while (qhat >= b || qhat * vn[n - 2] > ((rhat << 32) | un[j + n - 2])) {
-            --qhat;
-            rhat += vn[n - 1];
-            if (rhat >= b)
-                break;
-        }
-        std::int64_t borrow = 0;
-        std::int64_t t = 0;
-        for (int i = 0; i < n; ++i) {
-            const u64 p = qhat * vn[i];
-            t = static_cast<std::int64_t>(un[i + j]) - borrow - static_cast<std::int64_t>(p & 0xFFFFFFFFULL);
-            un[i + j] = static_cast<u32>(t);
-            borrow = static_cast<std::int64_t>(p >> 32) - (t >> 32);
-        }
-        t = static_cast<std::int64_t>(un[j + n]) - borrow;
-        un[j + n] = static_cast<u32>(t);
-        q[j] = static_cast<u32>(qhat);
-        if (t < 0) {
-            --q[j];
-            u64 carry = 0;
-            for (int i = 0; i < n; ++i) {
-                const u64 sum = static_cast<u64>(un[i + j]) + vn[i] + carry;
-                un[i + j] = static_cast<u32>(sum);
-                carry = sum >> 32;
-            }
-            un[j + n] = static_cast<u32>(static_cast<u64>(un[j + n]) + carry);
-        }
-    }
-    bool rem = false;
-    for (int i = 0; i < n; ++i)
-        rem |= un[i] != 0;
-    *inexact = rem;
-    if (remainder) {
-        ZQUInt128 r = 0;
-        for (int i = n - 1; i >= 0; --i) {
-            const u32 digit = (un[i] >> s) | (s ? static_cast<u32>(static_cast<u64>(un[i + 1]) << (32 - s)) : 0);
-            r = (r << 32) | digit;
-        }
-        *remainder = r;
-    }
-    U256 result;
-    for (int i = 0; i < 4; ++i)
-        result.limb[i] = (static_cast<u64>(q[2 * i + 1]) << 32) | q[2 * i];
-    return result;
-}
-
-ZQUInt128 multiplyModulo(ZQUInt128 x, ZQUInt128 y, ZQUInt128 m)
-{
-    bool inexact;
-    ZQUInt128 r = 0;
-    divide(multiply(x, y), m, &inexact, &r);
-    return r;
-}
-
-ZQUInt128 powerOf10Modulo(int k, ZQUInt128 m)
-{
-    ZQUInt128 result = 1 % m, base = 10 % m;
-    for (; k > 0; k >>= 1) {
-        if (k & 1)
-            result = multiplyModulo(result, base, m);
-        base = multiplyModulo(base, base, m);
-    }
-    return result;
-}
 
 void note(ZQCalculationError* error, ZQCalculationError value)
 {
@@ -352,7 +21,7 @@ void note(ZQCalculationError* error, ZQCalculationError value)
         *error = value;
 }
 
-}  // namespace
+} // namespace
 
 // The single rounding step of every operation: the exact result is
 // coefficient * 10^exponent, plus, when `sticky`, something non-zero below
@@ -502,8 +171,10 @@ ZQCalculationError ZQDecimalBuilder::addSigned(ZQDecimal* result, const ZQDecima
         *result = finish(U256::from(sum), smallExponent, big.m_negative, false, mode, &error);
         return error;
     }
-    const U256 x = shift <= kDigits ? ::multiply(big.m_mantissa, kPow10[shift])
-                                    : multiplyPow10(::multiply(big.m_mantissa, kPow10[kDigits]), shift - kDigits);
+    const U256 x =
+        shift <= kDigits
+            ? ZQDecimalKernel::multiply(big.m_mantissa, kPow10[shift])
+            : multiplyPow10(ZQDecimalKernel::multiply(big.m_mantissa, kPow10[kDigits]), shift - kDigits);
     const U256 y = U256::from(smallMantissa);
     if (big.m_negative == small.m_negative) {
         ZQCalculationError error;
@@ -538,7 +209,7 @@ ZQCalculationError ZQDecimalBuilder::multiply(ZQDecimal* result, const ZQDecimal
                          mode, &error);
         return error;
     }
-    *result = finish(::multiply(a.m_mantissa, b.m_mantissa), a.m_exponent + b.m_exponent,
+    *result = finish(ZQDecimalKernel::multiply(a.m_mantissa, b.m_mantissa), a.m_exponent + b.m_exponent,
                      a.m_negative != b.m_negative, false, mode, &error);
     return error;
 }
@@ -563,7 +234,7 @@ ZQCalculationError ZQDecimalBuilder::divide(ZQDecimal* result, const ZQDecimal& 
     const int k = digitCount(b.m_mantissa) - digitCount(a.m_mantissa) + kDigits + 1;
     const U256 dividend = multiplyPow10(U256::from(a.m_mantissa), k);
     bool inexact = false;
-    const U256 q = ::divide(dividend, b.m_mantissa, &inexact);
+    const U256 q = ZQDecimalKernel::divide(dividend, b.m_mantissa, &inexact);
     ZQCalculationError error;
     *result = finish(q, a.m_exponent - b.m_exponent - k, a.m_negative != b.m_negative,
                      inexact, mode, &error);

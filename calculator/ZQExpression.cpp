@@ -35,7 +35,7 @@ const std::string& ZQExpression::variable() const
 
 ZQExpressionPtr ZQExpression::numberExpressionWithNumber(const ZQNumber& number)
 {
-    return std::make_shared<_ZQNumberExpression>(number);
+    return std::make_shared<ZQNumberExpression>(number);
 }
 
 ZQExpressionPtr ZQExpression::variableExpressionWithVariable(std::string_view name)
@@ -44,7 +44,7 @@ ZQExpressionPtr ZQExpression::variableExpressionWithVariable(std::string_view na
         name.remove_prefix(1);
     if (name.empty())
         return nullptr;
-    return std::make_shared<_ZQVariableExpression>(std::string(name));
+    return std::make_shared<ZQVariableExpression>(std::string(name));
 }
 
 ZQExpressionPtr ZQExpression::functionExpressionWithFunction(std::string_view function,
@@ -63,7 +63,7 @@ ZQExpressionPtr ZQExpression::functionExpressionWithFunction(std::string_view fu
         ZQSetError(error, ZQErrorCode::InvalidFormat, std::string(ZQTooComplexMessage));
         return nullptr;
     }
-    auto node = std::make_shared<_ZQFunctionExpression>(ZQText::toLower(function), std::move(arguments));
+    auto node = std::make_shared<ZQFunctionExpression>(ZQText::toLower(function), std::move(arguments));
     node->m_depth = depth;
     node->adoptArguments();
     return node;
@@ -122,7 +122,7 @@ ZQExpressionPtr ZQExpression::decode(const ZQArchive& archive)
             // The stored name is already without its "$"; a name that itself
             // starts with "$" must come back unchanged.
             if (auto* s = std::get_if<std::string>(&it->second); s && !s->empty())
-                return std::make_shared<_ZQVariableExpression>(*s);
+                return std::make_shared<ZQVariableExpression>(*s);
             return nullptr;
         }
         auto f = a.values.find("function");
@@ -147,71 +147,71 @@ ZQExpressionPtr ZQExpression::decode(const ZQArchive& archive)
 
 // --- numbers ------------------------------------------------------------------
 
-ZQExpressionPtr _ZQNumberExpression::copy() const
+ZQExpressionPtr ZQNumberExpression::copy() const
 {
-    return std::make_shared<_ZQNumberExpression>(m_number);
+    return std::make_shared<ZQNumberExpression>(m_number);
 }
 
-bool _ZQNumberExpression::isEqual(const ZQExpression& other) const
+bool ZQNumberExpression::isEqual(const ZQExpression& other) const
 {
     return other.expressionType() == ZQExpressionType::Number && m_number.isEqualToNumber(other.number());
 }
 
-ZQArchive _ZQNumberExpression::encode() const
+ZQArchive ZQNumberExpression::encode() const
 {
     ZQArchive a;
     a.values["number"] = m_number;
     return a;
 }
 
-ZQExpressionPtr _ZQNumberExpression::simplified(ZQMathEvaluator*, ZQErrorPlace) const
+ZQExpressionPtr ZQNumberExpression::simplified(ZQMathEvaluator*, ZQErrorPlace) const
 {
     return std::const_pointer_cast<ZQExpression>(shared_from_this());
 }
 
 // --- variables ----------------------------------------------------------------
 
-ZQExpressionPtr _ZQVariableExpression::copy() const
+ZQExpressionPtr ZQVariableExpression::copy() const
 {
-    return std::make_shared<_ZQVariableExpression>(m_name);
+    return std::make_shared<ZQVariableExpression>(m_name);
 }
 
-std::size_t _ZQVariableExpression::hash() const
+std::size_t ZQVariableExpression::hash() const
 {
     return std::hash<std::string>{}(m_name);
 }
 
-bool _ZQVariableExpression::isEqual(const ZQExpression& other) const
+bool ZQVariableExpression::isEqual(const ZQExpression& other) const
 {
     return other.expressionType() == ZQExpressionType::Variable && m_name == other.variable();
 }
 
-ZQArchive _ZQVariableExpression::encode() const
+ZQArchive ZQVariableExpression::encode() const
 {
     ZQArchive a;
     a.values["variable"] = m_name;
     return a;
 }
 
-ZQExpressionPtr _ZQVariableExpression::simplified(ZQMathEvaluator*, ZQErrorPlace) const
+ZQExpressionPtr ZQVariableExpression::simplified(ZQMathEvaluator*, ZQErrorPlace) const
 {
     return std::const_pointer_cast<ZQExpression>(shared_from_this());
 }
 
 // --- functions ----------------------------------------------------------------
 
-_ZQFunctionExpression::_ZQFunctionExpression(std::string function, std::vector<ZQExpressionPtr> arguments)
+ZQFunctionExpression::ZQFunctionExpression(std::string function, std::vector<ZQExpressionPtr> arguments)
     : m_function(std::move(function)), m_arguments(std::move(arguments))
 {
 }
 
-void _ZQFunctionExpression::adoptArguments()
+void ZQFunctionExpression::adoptArguments()
 {
     for (const auto& argument : m_arguments)
         argument->m_parent = weak_from_this();
 }
 
-ZQExpressionPtr _ZQFunctionExpression::copy() const
+ZQExpressionPtr ZQFunctionExpression::copy() const
 {
     std::vector<ZQExpressionPtr> arguments;
     arguments.reserve(m_arguments.size());
@@ -220,12 +220,12 @@ ZQExpressionPtr _ZQFunctionExpression::copy() const
     return functionExpressionWithFunction(m_function, std::move(arguments), nullptr);
 }
 
-std::size_t _ZQFunctionExpression::hash() const
+std::size_t ZQFunctionExpression::hash() const
 {
     return std::hash<std::string>{}(m_function);
 }
 
-bool _ZQFunctionExpression::isEqual(const ZQExpression& other) const
+bool ZQFunctionExpression::isEqual(const ZQExpression& other) const
 {
     if (other.expressionType() != ZQExpressionType::Function || m_function != other.function())
         return false;
@@ -238,7 +238,7 @@ bool _ZQFunctionExpression::isEqual(const ZQExpression& other) const
     return true;
 }
 
-std::string _ZQFunctionExpression::description() const
+std::string ZQFunctionExpression::description() const
 {
     std::string out = m_function + "(";
     for (std::size_t i = 0; i < m_arguments.size(); ++i) {
@@ -249,7 +249,7 @@ std::string _ZQFunctionExpression::description() const
     return out + ")";
 }
 
-ZQArchive _ZQFunctionExpression::encode() const
+ZQArchive ZQFunctionExpression::encode() const
 {
     ZQArchive a;
     a.values["function"] = m_function;
@@ -260,7 +260,7 @@ ZQArchive _ZQFunctionExpression::encode() const
     return a;
 }
 
-ZQExpressionPtr _ZQFunctionExpression::simplified(ZQMathEvaluator* evaluator, ZQErrorPlace error) const
+ZQExpressionPtr ZQFunctionExpression::simplified(ZQMathEvaluator* evaluator, ZQErrorPlace error) const
 {
     std::vector<ZQExpressionPtr> arguments;
     arguments.reserve(m_arguments.size());

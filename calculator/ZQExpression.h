@@ -76,15 +76,16 @@ protected:
     int m_depth = 1;
 
 private:
-    friend class _ZQFunctionExpression;
+    friend class ZQFunctionExpression;
     mutable std::weak_ptr<ZQExpression> m_parent;
 };
 
 inline bool operator==(const ZQExpression& a, const ZQExpression& b) { return a.isEqual(b); }
 
-class _ZQNumberExpression final : public ZQExpression {
+class ZQNumberExpression final : public ZQExpression
+{
 public:
-    explicit _ZQNumberExpression(const ZQNumber& number) : m_number(number) {}
+    explicit ZQNumberExpression(const ZQNumber& number) : m_number(number) {}
     ZQExpressionType expressionType() const override { return ZQExpressionType::Number; }
     const ZQNumber& number() const override { return m_number; }
     ZQExpressionPtr copy() const override;
@@ -100,9 +101,10 @@ private:
     ZQNumber m_number;
 };
 
-class _ZQVariableExpression final : public ZQExpression {
+class ZQVariableExpression final : public ZQExpression
+{
 public:
-    explicit _ZQVariableExpression(std::string name) : m_name(std::move(name)) {}
+    explicit ZQVariableExpression(std::string name) : m_name(std::move(name)) {}
     ZQExpressionType expressionType() const override { return ZQExpressionType::Variable; }
     const std::string& variable() const override { return m_name; }
     ZQExpressionPtr copy() const override;
@@ -118,9 +120,10 @@ private:
     std::string m_name;
 };
 
-class _ZQFunctionExpression final : public ZQExpression {
+class ZQFunctionExpression final : public ZQExpression
+{
 public:
-    _ZQFunctionExpression(std::string function, std::vector<ZQExpressionPtr> arguments);
+    ZQFunctionExpression(std::string function, std::vector<ZQExpressionPtr> arguments);
     ZQExpressionType expressionType() const override { return ZQExpressionType::Function; }
     // Read back lower-cased, so function names are case-insensitive everywhere.
     const std::string& function() const override { return m_function; }

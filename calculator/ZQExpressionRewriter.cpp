@@ -86,11 +86,11 @@ ZQExpressionPtr parseRuleText(std::string_view text)
 
 } // namespace
 
-std::shared_ptr<_ZQRewriteRule> _ZQRewriteRule::rewriteRuleWithTemplate(std::string_view templateText,
-                                                                       std::string_view replacement,
-                                                                       std::optional<std::string_view> condition)
+std::shared_ptr<ZQRewriteRule>
+ZQRewriteRule::rewriteRuleWithTemplate(std::string_view templateText, std::string_view replacement,
+                                       std::optional<std::string_view> condition)
 {
-    auto rule = std::make_shared<_ZQRewriteRule>();
+    auto rule = std::make_shared<ZQRewriteRule>();
     rule->m_template = parseRuleText(templateText);
     if (!rule->m_template)
         return nullptr;
@@ -109,14 +109,14 @@ std::shared_ptr<_ZQRewriteRule> _ZQRewriteRule::rewriteRuleWithTemplate(std::str
     return rule;
 }
 
-bool _ZQRewriteRule::matchExpression(const ZQExpressionPtr& expression, ZQRewriteBindings& bindings,
-                                     ZQMathEvaluator& evaluator) const
+bool ZQRewriteRule::matchExpression(const ZQExpressionPtr& expression, ZQRewriteBindings& bindings,
+                                    ZQMathEvaluator& evaluator) const
 {
     return matches(expression, bindings, evaluator);
 }
 
-bool _ZQRewriteRule::matches(const ZQExpressionPtr& expression, ZQRewriteBindings& bindings,
-                             ZQMathEvaluator& evaluator) const
+bool ZQRewriteRule::matches(const ZQExpressionPtr& expression, ZQRewriteBindings& bindings,
+                            ZQMathEvaluator& evaluator) const
 {
     if (!matchNode(m_template, expression, bindings))
         return false;
@@ -132,14 +132,14 @@ bool _ZQRewriteRule::matches(const ZQExpressionPtr& expression, ZQRewriteBinding
     return value && value->boolValue();
 }
 
-bool _ZQRewriteRule::ruleMatchesExpression(const ZQExpressionPtr& expression, ZQMathEvaluator& evaluator) const
+bool ZQRewriteRule::ruleMatchesExpression(const ZQExpressionPtr& expression, ZQMathEvaluator& evaluator) const
 {
     ZQRewriteBindings bindings;
     return matches(expression, bindings, evaluator);
 }
 
-ZQExpressionPtr _ZQRewriteRule::expressionByRewritingExpression(const ZQExpressionPtr& expression,
-                                                                ZQMathEvaluator& evaluator) const
+ZQExpressionPtr ZQRewriteRule::expressionByRewritingExpression(const ZQExpressionPtr& expression,
+                                                               ZQMathEvaluator& evaluator) const
 {
     ZQRewriteBindings bindings;
     if (!matches(expression, bindings, evaluator))
@@ -148,11 +148,11 @@ ZQExpressionPtr _ZQRewriteRule::expressionByRewritingExpression(const ZQExpressi
     return result ? result : expression;
 }
 
-std::string _ZQRewriteRule::description() const
+std::string ZQRewriteRule::description() const
 {
     char address[32];
     std::snprintf(address, sizeof address, "%p", static_cast<const void*>(this));
-    return std::string("<_ZQRewriteRule: ") + address + "> (" + m_template->description() + " => " +
+    return std::string("<ZQRewriteRule: ") + address + "> (" + m_template->description() + " => " +
            m_replacement->description() + ")";
 }
 
@@ -204,11 +204,11 @@ ZQExpressionRewriter::ZQExpressionRewriter()
 void ZQExpressionRewriter::addRewriteRule(std::string_view replacement, std::string_view templateText,
                                           std::optional<std::string_view> condition)
 {
-    if (auto rule = _ZQRewriteRule::rewriteRuleWithTemplate(templateText, replacement, condition))
+    if (auto rule = ZQRewriteRule::rewriteRuleWithTemplate(templateText, replacement, condition))
         m_rules.push_back(std::move(rule));
 }
 
-ZQExpressionPtr ZQExpressionRewriter::rewrite(const ZQExpressionPtr& expression, const _ZQRewriteRule& rule,
+ZQExpressionPtr ZQExpressionRewriter::rewrite(const ZQExpressionPtr& expression, const ZQRewriteRule& rule,
                                               ZQMathEvaluator& evaluator) const
 {
     ZQExpressionPtr result = rule.expressionByRewritingExpression(expression, evaluator);

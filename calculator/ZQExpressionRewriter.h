@@ -19,14 +19,15 @@ using ZQRewriteBindings = std::unordered_map<std::string, ZQExpressionPtr>;
 // replacement ("__exp1") and an optional condition ("__exp1 != 0").
 // Placeholders are argument-less calls named "__exp…" (any node), "__num…",
 // "__var…" or "__func…" (a node of that kind).
-class _ZQRewriteRule {
+class ZQRewriteRule
+{
 public:
     // Nothing (and "error creating rule: …" logged) when a text does not parse
     // or the template is no function call. A condition that does not parse
     // refuses the rule too: dropping it would apply the rule unguarded.
-    static std::shared_ptr<_ZQRewriteRule> rewriteRuleWithTemplate(std::string_view templateText,
-                                                                   std::string_view replacement,
-                                                                   std::optional<std::string_view> condition);
+    static std::shared_ptr<ZQRewriteRule> rewriteRuleWithTemplate(std::string_view templateText,
+                                                                  std::string_view replacement,
+                                                                  std::optional<std::string_view> condition);
 
     const ZQExpressionPtr& predicate() const { return m_template; }
     const ZQExpressionPtr& pattern() const { return m_replacement; }
@@ -55,7 +56,7 @@ public:
     // Note the order: the replacement comes first. A rule that cannot be built is not added.
     void addRewriteRule(std::string_view replacement, std::string_view templateText,
                         std::optional<std::string_view> condition = std::nullopt);
-    const std::vector<std::shared_ptr<_ZQRewriteRule>>& rewriteRules() const { return m_rules; }
+    const std::vector<std::shared_ptr<ZQRewriteRule>>& rewriteRules() const { return m_rules; }
 
     // Simplifies, then applies every rule in order, cycle after cycle, until a
     // cycle changes nothing (or after MaximumCycles changing cycles). Nothing
@@ -64,7 +65,7 @@ public:
     static constexpr int MaximumCycles = 256;
 
 private:
-    ZQExpressionPtr rewrite(const ZQExpressionPtr& expression, const _ZQRewriteRule& rule,
+    ZQExpressionPtr rewrite(const ZQExpressionPtr& expression, const ZQRewriteRule& rule,
                             ZQMathEvaluator& evaluator) const;
-    std::vector<std::shared_ptr<_ZQRewriteRule>> m_rules;
+    std::vector<std::shared_ptr<ZQRewriteRule>> m_rules;
 };

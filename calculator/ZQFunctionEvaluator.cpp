@@ -1,5 +1,6 @@
 #include "calculator/ZQFunctionEvaluator.h"
 
+#include "calculator/ZQDecimalMath.h"
 #include "calculator/ZQMathEvaluator.h"
 #include "calculator/ZQMathOperator.h"
 #include "calculator/ZQText.h"
@@ -15,11 +16,8 @@ namespace {
 
 constexpr double Pi = 3.141592653589793;
 
-struct AngleFunction {
-    double (*compute)(double);
-    bool convertsArgument;  // degrees in
-    bool convertsResult;    // degrees out
-};
+using AngleFunction = ZQFunctionEvaluator::AngleFunction;
+using Constant = ZQFunctionEvaluator::Constant;
 
 double csc(double a) { return 1 / std::sin(a); }
 double sec(double a) { return 1 / std::cos(a); }
@@ -63,45 +61,127 @@ double asinh_(double a) { return std::asinh(a); }
 double acosh_(double a) { return std::acosh(a); }
 double atanh_(double a) { return std::atanh(a); }
 
+// The same functions on decimals, from the decimal routines.
+namespace decimal {
+
+ZQDecimal half(const ZQDecimal& x)
+{
+    return decimalDivide(x, decimalTwo());
+}
+ZQDecimal versin(const ZQDecimal& a)
+{
+    return decimalSubtract(decimalOne(), decimalCosine(a));
+}
+ZQDecimal vercosin(const ZQDecimal& a)
+{
+    return decimalAdd(decimalCosine(a), decimalOne());
+}
+ZQDecimal coversin(const ZQDecimal& a)
+{
+    return decimalSubtract(decimalOne(), decimalSine(a));
+}
+ZQDecimal covercosin(const ZQDecimal& a)
+{
+    return decimalAdd(decimalSine(a), decimalOne());
+}
+ZQDecimal haversin(const ZQDecimal& a)
+{
+    return half(versin(a));
+}
+ZQDecimal havercosin(const ZQDecimal& a)
+{
+    return half(vercosin(a));
+}
+ZQDecimal hacoversin(const ZQDecimal& a)
+{
+    return half(coversin(a));
+}
+ZQDecimal hacovercosin(const ZQDecimal& a)
+{
+    return half(covercosin(a));
+}
+ZQDecimal exsec(const ZQDecimal& a)
+{
+    return decimalSubtract(decimalReciprocal(decimalCosine(a)), decimalOne());
+}
+ZQDecimal excsc(const ZQDecimal& a)
+{
+    return decimalSubtract(decimalReciprocal(decimalSine(a)), decimalOne());
+}
+ZQDecimal crd(const ZQDecimal& a)
+{
+    return decimalMultiply(decimalTwo(), decimalSine(half(a)));
+}
+ZQDecimal tau()
+{
+    return decimalMultiply(decimalTwo(), decimalPi());
+}
+
+} // namespace decimal
+
+// One row per name for both evaluators, so that the two precisions cannot
+// disagree on which functions take or give angles.
 const std::unordered_map<std::string, AngleFunction>& angleFunctions()
 {
     static const std::unordered_map<std::string, AngleFunction> table = {
-        {"sin", {sin_, true, false}},           {"cos", {cos_, true, false}},
-        {"tan", {tan_, true, false}},           {"asin", {asin_, false, true}},
-        {"acos", {acos_, false, true}},         {"atan", {atan_, false, true}},
-        {"sinh", {sinh_, true, false}},         {"cosh", {cosh_, true, false}},
-        {"tanh", {tanh_, true, false}},         {"asinh", {asinh_, false, true}},
-        {"acosh", {acosh_, false, true}},       {"atanh", {atanh_, false, true}},
-        {"csc", {csc, true, false}},            {"sec", {sec, true, false}},
-        {"cotan", {cotan, true, false}},        {"acsc", {acsc, false, true}},
-        {"asec", {asec, false, true}},          {"acotan", {acotan, false, true}},
-        {"csch", {csch, true, false}},          {"sech", {sech, true, false}},
-        {"cotanh", {cotanh, true, false}},      {"acsch", {acsch, false, true}},
-        {"asech", {asech, false, true}},        {"acotanh", {acotanh, false, true}},
-        {"versin", {versin, true, false}},      {"vercosin", {vercosin, true, false}},
-        {"coversin", {coversin, true, false}},  {"covercosin", {covercosin, true, false}},
-        {"haversin", {haversin, true, false}},  {"havercosin", {havercosin, true, false}},
-        {"hacoversin", {hacoversin, true, false}}, {"hacovercosin", {hacovercosin, true, false}},
-        {"exsec", {exsec, true, false}},        {"excsc", {excsc, true, false}},
-        {"crd", {crd, true, false}},
+        {"sin", {sin_, decimalSine, true, false}},
+        {"cos", {cos_, decimalCosine, true, false}},
+        {"tan", {tan_, decimalTangent, true, false}},
+        {"asin", {asin_, decimalArcSine, false, true}},
+        {"acos", {acos_, decimalArcCosine, false, true}},
+        {"atan", {atan_, decimalArcTangent, false, true}},
+        {"sinh", {sinh_, decimalHyperbolicSine, true, false}},
+        {"cosh", {cosh_, decimalHyperbolicCosine, true, false}},
+        {"tanh", {tanh_, decimalHyperbolicTangent, true, false}},
+        {"asinh", {asinh_, decimalInverseHyperbolicSine, false, true}},
+        {"acosh", {acosh_, decimalInverseHyperbolicCosine, false, true}},
+        {"atanh", {atanh_, decimalInverseHyperbolicTangent, false, true}},
+        {"csc", {csc, decimalCosecant, true, false}},
+        {"sec", {sec, decimalSecant, true, false}},
+        {"cotan", {cotan, decimalCotangent, true, false}},
+        {"acsc", {acsc, decimalArcCosecant, false, true}},
+        {"asec", {asec, decimalArcSecant, false, true}},
+        {"acotan", {acotan, decimalArcCotangent, false, true}},
+        {"csch", {csch, decimalHyperbolicCosecant, true, false}},
+        {"sech", {sech, decimalHyperbolicSecant, true, false}},
+        {"cotanh", {cotanh, decimalHyperbolicCotangent, true, false}},
+        {"acsch", {acsch, decimalInverseHyperbolicCosecant, false, true}},
+        {"asech", {asech, decimalInverseHyperbolicSecant, false, true}},
+        {"acotanh", {acotanh, decimalInverseHyperbolicCotangent, false, true}},
+        {"versin", {versin, decimal::versin, true, false}},
+        {"vercosin", {vercosin, decimal::vercosin, true, false}},
+        {"coversin", {coversin, decimal::coversin, true, false}},
+        {"covercosin", {covercosin, decimal::covercosin, true, false}},
+        {"haversin", {haversin, decimal::haversin, true, false}},
+        {"havercosin", {havercosin, decimal::havercosin, true, false}},
+        {"hacoversin", {hacoversin, decimal::hacoversin, true, false}},
+        {"hacovercosin", {hacovercosin, decimal::hacovercosin, true, false}},
+        {"exsec", {exsec, decimal::exsec, true, false}},
+        {"excsc", {excsc, decimal::excsc, true, false}},
+        {"crd", {crd, decimal::crd, true, false}},
     };
     return table;
 }
 
-const std::unordered_map<std::string, double>& constants()
+const std::unordered_map<std::string, Constant>& constants()
 {
-    static const std::unordered_map<std::string, double> table = {
-        {"phi", 1.618033988749895},  {"pi", Pi},
-        {"pi_2", Pi / 2},            {"pi_4", Pi / 4},
-        {"tau", 6.283185307179586},  {"sqrt2", 1.4142135623730951},
-        {"e", 2.718281828459045},    {"log2e", 1.4426950408889634},
-        {"log10e", 0.4342944819032518}, {"ln2", 0.6931471805599453},
-        {"ln10", 2.302585092994046},
+    static const std::unordered_map<std::string, Constant> table = {
+        {"phi", {1.618033988749895, decimalGoldenRatio}},
+        {"pi", {Pi, decimalPi}},
+        {"pi_2", {Pi / 2, decimalHalfPi}},
+        {"pi_4", {Pi / 4, decimalQuarterPi}},
+        {"tau", {6.283185307179586, decimal::tau}},
+        {"sqrt2", {1.4142135623730951, decimalSqrtTwo}},
+        {"e", {2.718281828459045, decimalE}},
+        {"log2e", {1.4426950408889634, decimalLog2E}},
+        {"log10e", {0.4342944819032518, decimalLog10E}},
+        {"ln2", {0.6931471805599453, decimalLn2}},
+        {"ln10", {2.302585092994046, decimalLn10}},
     };
     return table;
 }
 
-using Builtin = _ZQFunctionEvaluator::Builtin;
+using Builtin = ZQFunctionEvaluator::Builtin;
 
 std::mutex& randomMutex()
 {
@@ -109,26 +189,27 @@ std::mutex& randomMutex()
     return mutex;
 }
 
-_ZQFunctionEvaluator::RandomSource& randomSource()
+ZQFunctionEvaluator::RandomSource& randomSource()
 {
-    static _ZQFunctionEvaluator::RandomSource source;
+    static ZQFunctionEvaluator::RandomSource source;
     return source;
 }
 
 } // namespace
 
 // The table lives in a member so that it may name the private built-ins.
-struct _ZQFunctionEvaluatorTable {
+struct ZQFunctionEvaluatorTable
+{
     static const std::unordered_map<std::string, Builtin>& get();
 };
 
-_ZQFunctionEvaluator::_ZQFunctionEvaluator(ZQMathEvaluator& evaluator) : m_evaluator(evaluator) {}
+ZQFunctionEvaluator::ZQFunctionEvaluator(ZQMathEvaluator& evaluator) : m_evaluator(evaluator) {}
 
-const std::vector<std::string>& _ZQFunctionEvaluator::standardFunctions()
+const std::vector<std::string>& ZQFunctionEvaluator::standardFunctions()
 {
     static const std::vector<std::string> names = [] {
         std::vector<std::string> list;
-        for (const auto& entry : _ZQFunctionEvaluatorTable::get())
+        for (const auto& entry : ZQFunctionEvaluatorTable::get())
             list.push_back(entry.first);
         std::sort(list.begin(), list.end());
         return list;
@@ -136,19 +217,19 @@ const std::vector<std::string>& _ZQFunctionEvaluator::standardFunctions()
     return names;
 }
 
-bool _ZQFunctionEvaluator::isStandardFunction(std::string_view name)
+bool ZQFunctionEvaluator::isStandardFunction(std::string_view name)
 {
-    return _ZQFunctionEvaluatorTable::get().count(ZQText::toLower(name)) != 0;
+    return ZQFunctionEvaluatorTable::get().count(ZQText::toLower(name)) != 0;
 }
 
-_ZQFunctionEvaluator::Builtin _ZQFunctionEvaluator::lookup(const std::string& name) const
+ZQFunctionEvaluator::Builtin ZQFunctionEvaluator::lookup(const std::string& name) const
 {
-    const auto& table = _ZQFunctionEvaluatorTable::get();
+    const auto& table = ZQFunctionEvaluatorTable::get();
     auto it = table.find(name);
     return it == table.end() ? nullptr : it->second;
 }
 
-std::optional<ZQValue> _ZQFunctionEvaluator::evaluateFunction(const ZQExpression& node,
+std::optional<ZQValue> ZQFunctionEvaluator::evaluateFunction(const ZQExpression& node,
                                                              const ZQSubstitutions* substitutions,
                                                              ZQErrorPlace error)
 {
@@ -164,13 +245,13 @@ std::optional<ZQValue> _ZQFunctionEvaluator::evaluateFunction(const ZQExpression
     return m_evaluator.resolveFunction(node, substitutions, error);
 }
 
-void _ZQFunctionEvaluator::setRandomSource(RandomSource source)
+void ZQFunctionEvaluator::setRandomSource(RandomSource source)
 {
     std::lock_guard lock(randomMutex());
     randomSource() = std::move(source);
 }
 
-std::uint64_t _ZQFunctionEvaluator::draw(std::uint64_t upper)
+std::uint64_t ZQFunctionEvaluator::draw(std::uint64_t upper)
 {
     if (upper == 0)
         return 0;
@@ -183,7 +264,8 @@ std::uint64_t _ZQFunctionEvaluator::draw(std::uint64_t upper)
 
 // --- shared steps -------------------------------------------------------------
 
-bool _ZQFunctionEvaluator::checkArgumentCount(const Call& call, const char* name, std::size_t n, bool atLeast) const
+bool ZQFunctionEvaluator::checkArgumentCount(const Call& call, const char* name, std::size_t n,
+                                             bool atLeast) const
 {
     const std::size_t count = call.arguments.size();
     if (atLeast ? count >= n : count == n)
@@ -196,17 +278,17 @@ bool _ZQFunctionEvaluator::checkArgumentCount(const Call& call, const char* name
     return false;
 }
 
-std::optional<ZQNumber> _ZQFunctionEvaluator::evaluateNode(const ZQExpressionPtr& node, const Call& call) const
+std::optional<ZQNumber> ZQFunctionEvaluator::evaluateNode(const ZQExpressionPtr& node, const Call& call) const
 {
     return m_evaluator.evaluateExpression(*node, call.substitutions, call.error);
 }
 
-std::optional<ZQNumber> _ZQFunctionEvaluator::evaluateArgument(const Call& call, std::size_t index) const
+std::optional<ZQNumber> ZQFunctionEvaluator::evaluateArgument(const Call& call, std::size_t index) const
 {
     return evaluateNode(call.arguments[index], call);
 }
 
-std::optional<std::vector<ZQNumber>> _ZQFunctionEvaluator::evaluateArguments(const Call& call) const
+std::optional<std::vector<ZQNumber>> ZQFunctionEvaluator::evaluateArguments(const Call& call) const
 {
     std::vector<ZQNumber> values;
     values.reserve(call.arguments.size());
@@ -219,8 +301,8 @@ std::optional<std::vector<ZQNumber>> _ZQFunctionEvaluator::evaluateArguments(con
     return values;
 }
 
-bool _ZQFunctionEvaluator::evaluateAdditiveOperands(const Call& call, std::optional<ZQNumber>& a,
-                                                    std::optional<ZQNumber>& b)
+bool ZQFunctionEvaluator::evaluateAdditiveOperands(const Call& call, std::optional<ZQNumber>& a,
+                                                   std::optional<ZQNumber>& b)
 {
     a = evaluateArgument(call, 0);
     if (!a)
@@ -231,7 +313,7 @@ bool _ZQFunctionEvaluator::evaluateAdditiveOperands(const Call& call, std::optio
     return b.has_value();
 }
 
-std::optional<std::optional<ZQNumber>> _ZQFunctionEvaluator::percentContext(const Call& call)
+std::optional<std::optional<ZQNumber>> ZQFunctionEvaluator::percentContext(const Call& call)
 {
     const ZQExpressionPtr parent = call.node.parentExpression();
     if (!parent || parent->expressionType() != ZQExpressionType::Function)
@@ -253,7 +335,8 @@ std::optional<std::optional<ZQNumber>> _ZQFunctionEvaluator::percentContext(cons
     return std::optional<std::optional<ZQNumber>>(evaluateNode(arguments[0], call));
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::wrapAngleArgument(const ZQExpressionPtr& argument, ZQErrorPlace error) const
+ZQExpressionPtr ZQFunctionEvaluator::wrapAngleArgument(const ZQExpressionPtr& argument,
+                                                       ZQErrorPlace error) const
 {
     if (m_evaluator.angleMeasurementMode() != ZQAngleMeasurementMode::Degrees)
         return argument;
@@ -262,7 +345,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::wrapAngleArgument(const ZQExpressionPtr& a
     return ZQExpression::functionExpressionWithFunction("dtor", {argument}, error);
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::wrapAngleResult(ZQExpressionPtr result, ZQErrorPlace error) const
+ZQExpressionPtr ZQFunctionEvaluator::wrapAngleResult(ZQExpressionPtr result, ZQErrorPlace error) const
 {
     if (m_evaluator.angleMeasurementMode() != ZQAngleMeasurementMode::Degrees)
         return result;
@@ -271,7 +354,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::wrapAngleResult(ZQExpressionPtr result, ZQ
     return ZQExpression::functionExpressionWithFunction("rtod", {std::move(result)}, error);
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::unary(const Call& call, const char* name, double (*f)(double))
+ZQExpressionPtr ZQFunctionEvaluator::unary(const Call& call, const char* name, double (*f)(double))
 {
     if (!checkArgumentCount(call, name, 1))
         return nullptr;
@@ -279,7 +362,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::unary(const Call& call, const char* name, 
     return a ? number(f(a->doubleValue())) : nullptr;
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::binary(const Call& call, const char* name, double (*f)(double, double))
+ZQExpressionPtr ZQFunctionEvaluator::binary(const Call& call, const char* name, double (*f)(double, double))
 {
     if (!checkArgumentCount(call, name, 2))
         return nullptr;
@@ -290,8 +373,8 @@ ZQExpressionPtr _ZQFunctionEvaluator::binary(const Call& call, const char* name,
     return b ? number(f(a->doubleValue(), b->doubleValue())) : nullptr;
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::bitwise(const Call& call, const char* name,
-                                              std::int64_t (*f)(std::int64_t, std::int64_t))
+ZQExpressionPtr ZQFunctionEvaluator::bitwise(const Call& call, const char* name,
+                                             std::int64_t (*f)(std::int64_t, std::int64_t))
 {
     if (!checkArgumentCount(call, name, 2))
         return nullptr;
@@ -302,7 +385,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::bitwise(const Call& call, const char* name
     return b ? number(ZQNumber::fromInt64(f(a->integerValue(), b->integerValue()))) : nullptr;
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::comparison(const Call& call, const char* name, bool (*test)(int))
+ZQExpressionPtr ZQFunctionEvaluator::comparison(const Call& call, const char* name, bool (*test)(int))
 {
     if (!checkArgumentCount(call, name, 2))
         return nullptr;
@@ -313,7 +396,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::comparison(const Call& call, const char* n
     return b ? number(ZQNumber::fromInt64(test(a->compare(*b)) ? 1 : 0)) : nullptr;
 }
 
-std::optional<ZQNumber> _ZQFunctionEvaluator::sumOf(const Call&, const std::vector<ZQNumber>& values) const
+std::optional<ZQNumber> ZQFunctionEvaluator::sumOf(const Call&, const std::vector<ZQNumber>& values) const
 {
     double total = 0;
     for (const auto& value : values)
@@ -323,7 +406,7 @@ std::optional<ZQNumber> _ZQFunctionEvaluator::sumOf(const Call&, const std::vect
 
 // --- arithmetic -----------------------------------------------------------------
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnAdd(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnAdd(const Call& call)
 {
     if (!checkArgumentCount(call, "add", 2))
         return nullptr;
@@ -333,7 +416,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnAdd(const Call& call)
     return number(a->doubleValue() + b->doubleValue());
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnSubtract(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnSubtract(const Call& call)
 {
     if (!checkArgumentCount(call, "subtract", 2))
         return nullptr;
@@ -343,37 +426,37 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnSubtract(const Call& call)
     return number(a->doubleValue() - b->doubleValue());
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnMultiply(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnMultiply(const Call& call)
 {
     return binary(call, "multiply", [](double a, double b) { return a * b; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnDivide(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnDivide(const Call& call)
 {
     return binary(call, "divide", [](double a, double b) { return a / b; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnMod(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnMod(const Call& call)
 {
     return binary(call, "mod", [](double a, double b) { return std::fmod(a, b); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnNegate(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnNegate(const Call& call)
 {
     return unary(call, "negate", [](double a) { return -a; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnPow(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnPow(const Call& call)
 {
     return binary(call, "pow", [](double a, double b) { return std::pow(a, b); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnNthroot(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnNthroot(const Call& call)
 {
     return binary(call, "nthroot", [](double a, double b) { return std::pow(a, 1 / b); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnFactorial(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnFactorial(const Call& call)
 {
     if (!checkArgumentCount(call, "factorial", 1))
         return nullptr;
@@ -391,59 +474,59 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnFactorial(const Call& call)
     return number(std::tgamma(v + 1));
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnSqrt(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnSqrt(const Call& call)
 {
     return unary(call, "sqrt", [](double a) { return std::sqrt(a); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLog(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLog(const Call& call)
 {
     return unary(call, "log", [](double a) { return std::log10(a); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLn(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLn(const Call& call)
 {
     return unary(call, "ln", [](double a) { return std::log(a); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLog2(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLog2(const Call& call)
 {
     return unary(call, "log2", [](double a) { return std::log2(a); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnExp(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnExp(const Call& call)
 {
     return unary(call, "exp", [](double a) { return std::exp(a); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnCeil(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnCeil(const Call& call)
 {
     return unary(call, "ceil", [](double a) { return std::ceil(a); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnFloor(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnFloor(const Call& call)
 {
     return unary(call, "floor", [](double a) { return std::floor(a); });
 }
 
 // The absolute value keeps the fraction (abs(-2.5) is 2.5), as the decimal
 // evaluator's does.
-ZQExpressionPtr _ZQFunctionEvaluator::fnAbs(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnAbs(const Call& call)
 {
     return unary(call, "abs", [](double a) { return std::fabs(a); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnDtor(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnDtor(const Call& call)
 {
     return unary(call, "dtor", [](double a) { return a / 180 * Pi; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnRtod(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnRtod(const Call& call)
 {
     return unary(call, "rtod", [](double a) { return a / Pi * 180; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnPercent(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnPercent(const Call& call)
 {
     if (!checkArgumentCount(call, "percent", 1))
         return nullptr;
@@ -459,34 +542,34 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnPercent(const Call& call)
 
 // --- bitwise --------------------------------------------------------------------
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnAnd(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnAnd(const Call& call)
 {
     return bitwise(call, "and", [](std::int64_t a, std::int64_t b) { return a & b; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnOr(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnOr(const Call& call)
 {
     return bitwise(call, "or", [](std::int64_t a, std::int64_t b) { return a | b; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnXor(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnXor(const Call& call)
 {
     return bitwise(call, "xor", [](std::int64_t a, std::int64_t b) { return a ^ b; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnRshift(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnRshift(const Call& call)
 {
     return bitwise(call, "rshift", [](std::int64_t a, std::int64_t b) { return a >> (b & 63); });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLshift(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLshift(const Call& call)
 {
     return bitwise(call, "lshift", [](std::int64_t a, std::int64_t b) {
         return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) << (b & 63));
     });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnNot(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnNot(const Call& call)
 {
     if (!checkArgumentCount(call, "not", 1))
         return nullptr;
@@ -496,7 +579,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnNot(const Call& call)
 
 // --- aggregates -----------------------------------------------------------------
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnSum(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnSum(const Call& call)
 {
     if (!checkArgumentCount(call, "sum", 1, true))
         return nullptr;
@@ -506,7 +589,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnSum(const Call& call)
     return number(*sumOf(call, *values));
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnAverage(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnAverage(const Call& call)
 {
     if (!checkArgumentCount(call, "average", 2, true))
         return nullptr;
@@ -516,14 +599,14 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnAverage(const Call& call)
     return number(sumOf(call, *values)->doubleValue() / static_cast<double>(call.arguments.size()));
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnCount(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnCount(const Call& call)
 {
     if (!checkArgumentCount(call, "count", 1, true))
         return nullptr;
     return number(ZQNumber::fromDecimal(ZQDecimal::fromUInt64(call.arguments.size())));
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnMin(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnMin(const Call& call)
 {
     if (!checkArgumentCount(call, "min", 2, true))
         return nullptr;
@@ -538,7 +621,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnMin(const Call& call)
     return number(*current);
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnMax(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnMax(const Call& call)
 {
     if (!checkArgumentCount(call, "max", 2, true))
         return nullptr;
@@ -553,7 +636,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnMax(const Call& call)
     return number(*current);
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnMedian(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnMedian(const Call& call)
 {
     if (!checkArgumentCount(call, "median", 2, true))
         return nullptr;
@@ -571,7 +654,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnMedian(const Call& call)
 
 // Each argument is evaluated once, so arguments that draw random numbers
 // spread as the draws do.
-ZQExpressionPtr _ZQFunctionEvaluator::fnStddev(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnStddev(const Call& call)
 {
     if (!checkArgumentCount(call, "stddev", 2, true))
         return nullptr;
@@ -590,7 +673,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnStddev(const Call& call)
 
 // Draws directly in [max(lower, 0), upper): the same distribution as drawing
 // until a value is not below the lower bound, in constant time.
-ZQExpressionPtr _ZQFunctionEvaluator::fnRandom(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnRandom(const Call& call)
 {
     if (call.arguments.size() > 2) {
         ZQSetError(call.error, ZQErrorCode::InvalidArgumentCount, "random() may only have up to 2 arguments");
@@ -614,7 +697,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnRandom(const Call& call)
 
 // --- logic and comparison -------------------------------------------------------
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLAnd(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLAnd(const Call& call)
 {
     if (!checkArgumentCount(call, "l_and", 2))
         return nullptr;
@@ -625,7 +708,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnLAnd(const Call& call)
     return number(ZQNumber::fromInt64(a->boolValue() && b->boolValue() ? 1 : 0));
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLOr(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLOr(const Call& call)
 {
     if (!checkArgumentCount(call, "l_or", 2))
         return nullptr;
@@ -636,7 +719,7 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnLOr(const Call& call)
     return number(ZQNumber::fromInt64(a->boolValue() || b->boolValue() ? 1 : 0));
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLNot(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLNot(const Call& call)
 {
     if (!checkArgumentCount(call, "l_not", 1))
         return nullptr;
@@ -644,39 +727,39 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnLNot(const Call& call)
     return a ? number(ZQNumber::fromInt64(a->boolValue() ? 0 : 1)) : nullptr;
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLEq(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLEq(const Call& call)
 {
     return comparison(call, "l_eq", [](int c) { return c == 0; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLNeq(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLNeq(const Call& call)
 {
     return comparison(call, "l_neq", [](int c) { return c != 0; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLLt(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLLt(const Call& call)
 {
     return comparison(call, "l_lt", [](int c) { return c < 0; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLGt(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLGt(const Call& call)
 {
     return comparison(call, "l_gt", [](int c) { return c > 0; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLLtoe(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLLtoe(const Call& call)
 {
     return comparison(call, "l_ltoe", [](int c) { return c <= 0; });
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnLGtoe(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnLGtoe(const Call& call)
 {
     return comparison(call, "l_gtoe", [](int c) { return c >= 0; });
 }
 
 // --- trigonometry and constants -------------------------------------------------
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnAngle(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnAngle(const Call& call)
 {
     const std::string& name = call.node.function();
     const AngleFunction& f = angleFunctions().at(name);
@@ -693,21 +776,31 @@ ZQExpressionPtr _ZQFunctionEvaluator::fnAngle(const Call& call)
     }
     if (!a)
         return nullptr;
-    ZQExpressionPtr result = number(f.compute(a->doubleValue()));
+    ZQExpressionPtr result = angleValue(f, *a);
     return f.convertsResult ? wrapAngleResult(std::move(result), call.error) : result;
 }
 
-ZQExpressionPtr _ZQFunctionEvaluator::fnConstant(const Call& call)
+ZQExpressionPtr ZQFunctionEvaluator::fnConstant(const Call& call)
 {
     const std::string& name = call.node.function();
     if (!checkArgumentCount(call, name.c_str(), 0))
         return nullptr;
-    return number(constants().at(name));
+    return constantValue(constants().at(name));
 }
 
-const std::unordered_map<std::string, Builtin>& _ZQFunctionEvaluatorTable::get()
+ZQExpressionPtr ZQFunctionEvaluator::angleValue(const AngleFunction& f, const ZQNumber& argument) const
 {
-    using F = _ZQFunctionEvaluator;
+    return number(f.real(argument.doubleValue()));
+}
+
+ZQExpressionPtr ZQFunctionEvaluator::constantValue(const Constant& c) const
+{
+    return number(c.real);
+}
+
+const std::unordered_map<std::string, Builtin>& ZQFunctionEvaluatorTable::get()
+{
+    using F = ZQFunctionEvaluator;
     static const std::unordered_map<std::string, Builtin> table = [] {
         std::unordered_map<std::string, Builtin> t = {
             {"add", &F::fnAdd},         {"subtract", &F::fnSubtract}, {"multiply", &F::fnMultiply},

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "calculator/ZQDecimal.h"
 #include "calculator/ZQError.h"
 #include "calculator/ZQExpression.h"
 #include "calculator/ZQNumber.h"
@@ -18,7 +19,8 @@ class ZQMathEvaluator;
 // hands it every function node; names it does not know go back to the
 // evaluator's resolver. The high-precision evaluator derives from it and
 // replaces built-ins by answering them first from lookup().
-class _ZQFunctionEvaluator {
+class ZQFunctionEvaluator
+{
 public:
     // One call of a built-in: the node, its arguments, the substitutions and
     // the error place (null when the caller gave none).
@@ -28,10 +30,10 @@ public:
         const ZQSubstitutions* substitutions;
         ZQErrorPlace error;
     };
-    using Builtin = ZQExpressionPtr (_ZQFunctionEvaluator::*)(const Call&);
+    using Builtin = ZQExpressionPtr (ZQFunctionEvaluator::*)(const Call&);
 
-    explicit _ZQFunctionEvaluator(ZQMathEvaluator& evaluator);
-    virtual ~_ZQFunctionEvaluator() = default;
+    explicit ZQFunctionEvaluator(ZQMathEvaluator& evaluator);
+    virtual ~ZQFunctionEvaluator() = default;
 
     // The 89 built-in names, in byte order.
     static const std::vector<std::string>& standardFunctions();
@@ -47,6 +49,21 @@ public:
     // Replaceable source of uniform draws in [0, upper) (0 for upper 0), for tests.
     using RandomSource = std::function<std::uint64_t(std::uint64_t upper)>;
     static void setRandomSource(RandomSource source);  // empty restores the default
+
+    // A function of the trigonometric family, in both precisions.
+    struct AngleFunction
+    {
+        double (*real)(double);
+        ZQDecimal (*decimal)(const ZQDecimal&);
+        bool convertsArgument; // degrees in: the argument goes through "dtor"
+        bool convertsResult;   // degrees out: the result goes through "rtod"
+    };
+    // A named constant, in both precisions.
+    struct Constant
+    {
+        double real;
+        ZQDecimal (*decimal)();
+    };
 
 protected:
     // The built-in for a lower-cased name, or null. A subclass answers its own
@@ -76,8 +93,13 @@ protected:
     static ZQExpressionPtr number(double d) { return number(ZQNumber::fromDouble(d)); }
     static std::uint64_t draw(std::uint64_t upper);
 
+    // The value of an angle function or a constant, in this evaluator's
+    // precision; the argument and result conversions are the caller's.
+    virtual ZQExpressionPtr angleValue(const AngleFunction& f, const ZQNumber& argument) const;
+    virtual ZQExpressionPtr constantValue(const Constant& c) const;
+
 private:
-    friend struct _ZQFunctionEvaluatorTable;
+    friend struct ZQFunctionEvaluatorTable;
     ZQMathEvaluator& m_evaluator;
     // Values of first operands of additions under evaluation, for "percent".
     std::vector<std::pair<const ZQExpression*, ZQNumber>> m_additiveContext;
@@ -139,4 +161,4 @@ private:
 
 // Makes the function evaluator used while high precision is on. Until the
 // decimal evaluator exists it answers a double-precision one.
-std::unique_ptr<_ZQFunctionEvaluator> ZQMakePrecisionFunctionEvaluator(ZQMathEvaluator& evaluator);
+std::unique_ptr<ZQFunctionEvaluator> ZQMakePrecisionFunctionEvaluator(ZQMathEvaluator& evaluator);

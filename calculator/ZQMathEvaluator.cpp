@@ -30,7 +30,7 @@ ZQMathEvaluator& ZQMathEvaluator::defaultMathEvaluator()
 }
 
 ZQMathEvaluator::ZQMathEvaluator()
-    : m_functionEvaluator(std::make_unique<_ZQFunctionEvaluator>(*this)),
+    : m_functionEvaluator(std::make_unique<ZQFunctionEvaluator>(*this)),
       m_operatorSet(ZQMathOperatorSet::defaultOperatorSet())
 {
     static const char* const aliases[][2] = {
@@ -55,9 +55,10 @@ void ZQMathEvaluator::setUsesHighPrecisionEvaluation(bool value)
     if (value == m_highPrecision)
         return;
     m_highPrecision = value;
-    m_functionEvaluator = value ? ZQMakePrecisionFunctionEvaluator(*this) : std::make_unique<_ZQFunctionEvaluator>(*this);
+    m_functionEvaluator =
+        value ? ZQMakePrecisionFunctionEvaluator(*this) : std::make_unique<ZQFunctionEvaluator>(*this);
     if (!m_functionEvaluator)
-        m_functionEvaluator = std::make_unique<_ZQFunctionEvaluator>(*this);
+        m_functionEvaluator = std::make_unique<ZQFunctionEvaluator>(*this);
 }
 
 std::optional<ZQNumber> ZQMathEvaluator::evaluateString(std::string_view text, const ZQSubstitutions* substitutions,
@@ -171,7 +172,7 @@ std::optional<ZQNumber> ZQMathEvaluator::reduceValue(const ZQValue& value, const
 bool ZQMathEvaluator::registerFunction(ZQMathFunction function, std::string_view name)
 {
     std::string key = ZQText::toLower(name);
-    if (!function || key.empty() || _ZQFunctionEvaluator::isStandardFunction(key) || m_functions.count(key))
+    if (!function || key.empty() || ZQFunctionEvaluator::isStandardFunction(key) || m_functions.count(key))
         return false;
     m_functions.emplace(std::move(key), std::move(function));
     return true;
@@ -206,7 +207,7 @@ void ZQMathEvaluator::removeAlias(std::string_view alias)
 
 std::vector<std::string> ZQMathEvaluator::registeredFunctions() const
 {
-    std::vector<std::string> names = _ZQFunctionEvaluator::standardFunctions();
+    std::vector<std::string> names = ZQFunctionEvaluator::standardFunctions();
     for (const auto& entry : m_functions)
         names.push_back(entry.first);
     std::sort(names.begin(), names.end());

@@ -13,7 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
-class _ZQFunctionEvaluator;
+class ZQFunctionEvaluator;
 
 enum class ZQAngleMeasurementMode : std::int64_t { Radians = 0, Degrees = 1 };
 
@@ -77,7 +77,7 @@ public:
     bool usesHighPrecisionEvaluation() const { return m_highPrecision; }
     // Swaps the function evaluator for the decimal one (or back).
     void setUsesHighPrecisionEvaluation(bool value);
-    _ZQFunctionEvaluator& functionEvaluator() { return *m_functionEvaluator; }
+    ZQFunctionEvaluator& functionEvaluator() { return *m_functionEvaluator; }
 
     // Algebraic rewriting with the shared rewriter, evaluating with this evaluator.
     ZQExpressionPtr expressionByRewritingExpression(const ZQExpressionPtr& expression);
@@ -94,7 +94,7 @@ private:
                                              ZQErrorPlace error);
 
     std::unordered_map<std::string, ZQMathFunction> m_functions;
-    std::unique_ptr<_ZQFunctionEvaluator> m_functionEvaluator;
+    std::unique_ptr<ZQFunctionEvaluator> m_functionEvaluator;
     std::shared_ptr<ZQMathOperatorSet> m_operatorSet;
     ZQAngleMeasurementMode m_angleMode = ZQAngleMeasurementMode::Radians;
     bool m_highPrecision = false;

@@ -7,124 +7,51 @@
 #include <limits>
 #include <unordered_map>
 
-namespace {
-
-struct AngleFunction {
-    ZQDecimal (*compute)(const ZQDecimal&);
-    bool convertsArgument;  // degrees in: the argument goes through "dtor"
-    bool convertsResult;    // degrees out: the result goes through "rtod"
-};
-
-ZQDecimal half(const ZQDecimal& x) { return decimalDivide(x, decimalTwo()); }
-ZQDecimal versin(const ZQDecimal& a) { return decimalSubtract(decimalOne(), decimalCosine(a)); }
-ZQDecimal vercosin(const ZQDecimal& a) { return decimalAdd(decimalCosine(a), decimalOne()); }
-ZQDecimal coversin(const ZQDecimal& a) { return decimalSubtract(decimalOne(), decimalSine(a)); }
-ZQDecimal covercosin(const ZQDecimal& a) { return decimalAdd(decimalSine(a), decimalOne()); }
-ZQDecimal haversin(const ZQDecimal& a) { return half(versin(a)); }
-ZQDecimal havercosin(const ZQDecimal& a) { return half(vercosin(a)); }
-ZQDecimal hacoversin(const ZQDecimal& a) { return half(coversin(a)); }
-ZQDecimal hacovercosin(const ZQDecimal& a) { return half(covercosin(a)); }
-ZQDecimal exsec(const ZQDecimal& a) { return decimalSubtract(decimalReciprocal(decimalCosine(a)), decimalOne()); }
-ZQDecimal excsc(const ZQDecimal& a) { return decimalSubtract(decimalReciprocal(decimalSine(a)), decimalOne()); }
-ZQDecimal crd(const ZQDecimal& a) { return decimalMultiply(decimalTwo(), decimalSine(half(a))); }
-
-const std::unordered_map<std::string, AngleFunction>& angleFunctions()
+struct ZQPrecisionFunctionTable
 {
-    static const std::unordered_map<std::string, AngleFunction> table = {
-        {"sin", {decimalSine, true, false}},
-        {"cos", {decimalCosine, true, false}},
-        {"tan", {decimalTangent, true, false}},
-        {"asin", {decimalArcSine, false, true}},
-        {"acos", {decimalArcCosine, false, true}},
-        {"atan", {decimalArcTangent, false, true}},
-        {"sinh", {decimalHyperbolicSine, true, false}},
-        {"cosh", {decimalHyperbolicCosine, true, false}},
-        {"tanh", {decimalHyperbolicTangent, true, false}},
-        {"asinh", {decimalInverseHyperbolicSine, false, true}},
-        {"acosh", {decimalInverseHyperbolicCosine, false, true}},
-        {"atanh", {decimalInverseHyperbolicTangent, false, true}},
-        {"csc", {decimalCosecant, true, false}},
-        {"sec", {decimalSecant, true, false}},
-        {"cotan", {decimalCotangent, true, false}},
-        {"acsc", {decimalArcCosecant, false, true}},
-        {"asec", {decimalArcSecant, false, true}},
-        {"acotan", {decimalArcCotangent, false, true}},
-        {"csch", {decimalHyperbolicCosecant, true, false}},
-        {"sech", {decimalHyperbolicSecant, true, false}},
-        {"cotanh", {decimalHyperbolicCotangent, true, false}},
-        {"acsch", {decimalInverseHyperbolicCosecant, false, true}},
-        {"asech", {decimalInverseHyperbolicSecant, false, true}},
-        {"acotanh", {decimalInverseHyperbolicCotangent, false, true}},
-        {"versin", {versin, true, false}},
-        {"vercosin", {vercosin, true, false}},
-        {"coversin", {coversin, true, false}},
-        {"covercosin", {covercosin, true, false}},
-        {"haversin", {haversin, true, false}},
-        {"havercosin", {havercosin, true, false}},
-        {"hacoversin", {hacoversin, true, false}},
-        {"hacovercosin", {hacovercosin, true, false}},
-        {"exsec", {exsec, true, false}},
-        {"excsc", {excsc, true, false}},
-        {"crd", {crd, true, false}},
-    };
-    return table;
-}
-
-ZQDecimal tau()
-{
-    return decimalMultiply(decimalTwo(), decimalPi());
-}
-
-const std::unordered_map<std::string, ZQDecimal (*)()>& constants()
-{
-    static const std::unordered_map<std::string, ZQDecimal (*)()> table = {
-        {"phi", decimalGoldenRatio}, {"pi", decimalPi},        {"pi_2", decimalHalfPi},
-        {"pi_4", decimalQuarterPi},  {"tau", tau},             {"sqrt2", decimalSqrtTwo},
-        {"e", decimalE},             {"log2e", decimalLog2E},  {"log10e", decimalLog10E},
-        {"ln2", decimalLn2},         {"ln10", decimalLn10},
-    };
-    return table;
-}
-
-}  // namespace
-
-struct _ZQPrecisionFunctionTable {
-    static const std::unordered_map<std::string, _ZQFunctionEvaluator::Builtin>& get()
+    static const std::unordered_map<std::string, ZQFunctionEvaluator::Builtin>& get()
     {
-        using P = _ZQPrecisionFunctionEvaluator;
-        using B = _ZQFunctionEvaluator::Builtin;
+        using P = ZQPrecisionFunctionEvaluator;
+        using B = ZQFunctionEvaluator::Builtin;
         static const std::unordered_map<std::string, B> table = [] {
             std::unordered_map<std::string, B> t = {
-                {"add", static_cast<B>(&P::fnAdd)},         {"subtract", static_cast<B>(&P::fnSubtract)},
-                {"multiply", static_cast<B>(&P::fnMultiply)}, {"divide", static_cast<B>(&P::fnDivide)},
-                {"mod", static_cast<B>(&P::fnMod)},         {"negate", static_cast<B>(&P::fnNegate)},
-                {"factorial", static_cast<B>(&P::fnFactorial)}, {"pow", static_cast<B>(&P::fnPow)},
-                {"nthroot", static_cast<B>(&P::fnNthroot)}, {"rshift", static_cast<B>(&P::fnRshift)},
-                {"lshift", static_cast<B>(&P::fnLshift)},   {"average", static_cast<B>(&P::fnAverage)},
-                {"sum", static_cast<B>(&P::fnSum)},         {"median", static_cast<B>(&P::fnMedian)},
-                {"stddev", static_cast<B>(&P::fnStddev)},   {"sqrt", static_cast<B>(&P::fnSqrt)},
-                {"ceil", static_cast<B>(&P::fnCeil)},       {"abs", static_cast<B>(&P::fnAbs)},
-                {"floor", static_cast<B>(&P::fnFloor)},     {"percent", static_cast<B>(&P::fnPercent)},
-                {"dtor", static_cast<B>(&P::fnDtor)},       {"rtod", static_cast<B>(&P::fnRtod)},
+                {"add", static_cast<B>(&P::fnAdd)},
+                {"subtract", static_cast<B>(&P::fnSubtract)},
+                {"multiply", static_cast<B>(&P::fnMultiply)},
+                {"divide", static_cast<B>(&P::fnDivide)},
+                {"mod", static_cast<B>(&P::fnMod)},
+                {"negate", static_cast<B>(&P::fnNegate)},
+                {"factorial", static_cast<B>(&P::fnFactorial)},
+                {"pow", static_cast<B>(&P::fnPow)},
+                {"nthroot", static_cast<B>(&P::fnNthroot)},
+                {"rshift", static_cast<B>(&P::fnRshift)},
+                {"lshift", static_cast<B>(&P::fnLshift)},
+                {"average", static_cast<B>(&P::fnAverage)},
+                {"sum", static_cast<B>(&P::fnSum)},
+                {"median", static_cast<B>(&P::fnMedian)},
+                {"stddev", static_cast<B>(&P::fnStddev)},
+                {"sqrt", static_cast<B>(&P::fnSqrt)},
+                {"ceil", static_cast<B>(&P::fnCeil)},
+                {"abs", static_cast<B>(&P::fnAbs)},
+                {"floor", static_cast<B>(&P::fnFloor)},
+                {"percent", static_cast<B>(&P::fnPercent)},
+                {"dtor", static_cast<B>(&P::fnDtor)},
+                {"rtod", static_cast<B>(&P::fnRtod)},
             };
-            for (const auto& entry : angleFunctions())
-                t.emplace(entry.first, static_cast<B>(&P::fnAngle));
-            for (const auto& entry : constants())
-                t.emplace(entry.first, static_cast<B>(&P::fnConstant));
             return t;
         }();
         return table;
     }
 };
 
-_ZQFunctionEvaluator::Builtin _ZQPrecisionFunctionEvaluator::lookup(const std::string& name) const
+ZQFunctionEvaluator::Builtin ZQPrecisionFunctionEvaluator::lookup(const std::string& name) const
 {
-    const auto& table = _ZQPrecisionFunctionTable::get();
+    const auto& table = ZQPrecisionFunctionTable::get();
     const auto found = table.find(name);
-    return found != table.end() ? found->second : _ZQFunctionEvaluator::lookup(name);
+    return found != table.end() ? found->second : ZQFunctionEvaluator::lookup(name);
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::unaryDecimal(const Call& call, const char* name, Unary f)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::unaryDecimal(const Call& call, const char* name, Unary f)
 {
     if (!checkArgumentCount(call, name, 1))
         return nullptr;
@@ -132,7 +59,7 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::unaryDecimal(const Call& call, co
     return a ? decimal(f(a->decimalValue())) : nullptr;
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::binaryDecimal(const Call& call, const char* name, Binary f)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::binaryDecimal(const Call& call, const char* name, Binary f)
 {
     if (!checkArgumentCount(call, name, 2))
         return nullptr;
@@ -143,7 +70,7 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::binaryDecimal(const Call& call, c
     return b ? decimal(f(a->decimalValue(), b->decimalValue())) : nullptr;
 }
 
-std::optional<std::vector<ZQDecimal>> _ZQPrecisionFunctionEvaluator::decimalArguments(const Call& call) const
+std::optional<std::vector<ZQDecimal>> ZQPrecisionFunctionEvaluator::decimalArguments(const Call& call) const
 {
     auto values = evaluateArguments(call);
     if (!values)
@@ -155,7 +82,7 @@ std::optional<std::vector<ZQDecimal>> _ZQPrecisionFunctionEvaluator::decimalArgu
     return decimals;
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnAdd(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnAdd(const Call& call)
 {
     if (!checkArgumentCount(call, "add", 2))
         return nullptr;
@@ -165,7 +92,7 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnAdd(const Call& call)
     return decimal(decimalAdd(a->decimalValue(), b->decimalValue()));
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnSubtract(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnSubtract(const Call& call)
 {
     if (!checkArgumentCount(call, "subtract", 2))
         return nullptr;
@@ -175,23 +102,23 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnSubtract(const Call& call)
     return decimal(decimalSubtract(a->decimalValue(), b->decimalValue()));
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnMultiply(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnMultiply(const Call& call)
 {
     return binaryDecimal(call, "multiply", decimalMultiply);
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnDivide(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnDivide(const Call& call)
 {
     return binaryDecimal(call, "divide", decimalDivide);
 }
 
 // Floored: the remainder takes the sign of b.
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnMod(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnMod(const Call& call)
 {
     return binaryDecimal(call, "mod", decimalModulo);
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnNegate(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnNegate(const Call& call)
 {
     return unaryDecimal(call, "negate", [](const ZQDecimal& a) {
         ZQDecimal r = a;
@@ -200,7 +127,7 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnNegate(const Call& call)
     });
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnFactorial(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnFactorial(const Call& call)
 {
     if (!checkArgumentCount(call, "factorial", 1))
         return nullptr;
@@ -226,12 +153,12 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnFactorial(const Call& call)
     return decimal(product);
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnPow(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnPow(const Call& call)
 {
     return binaryDecimal(call, "pow", decimalPower);
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnNthroot(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnNthroot(const Call& call)
 {
     return binaryDecimal(call, "nthroot", [](const ZQDecimal& a, const ZQDecimal& b) {
         const ZQDecimal root = decimalPower(a, decimalReciprocal(b));
@@ -251,12 +178,12 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnNthroot(const Call& call)
     });
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnRshift(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnRshift(const Call& call)
 {
     return binaryDecimal(call, "rshift", decimalShiftRight);
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnLshift(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnLshift(const Call& call)
 {
     return binaryDecimal(call, "lshift", decimalShiftLeft);
 }
@@ -278,7 +205,7 @@ ZQDecimal decimalAverageOf(const std::vector<ZQDecimal>& values)
 
 }  // namespace
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnSum(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnSum(const Call& call)
 {
     if (!checkArgumentCount(call, "sum", 1, true))
         return nullptr;
@@ -286,7 +213,7 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnSum(const Call& call)
     return values ? decimal(decimalSumOf(*values)) : nullptr;
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnAverage(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnAverage(const Call& call)
 {
     if (!checkArgumentCount(call, "average", 2, true))
         return nullptr;
@@ -294,7 +221,7 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnAverage(const Call& call)
     return values ? decimal(decimalAverageOf(*values)) : nullptr;
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnMedian(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnMedian(const Call& call)
 {
     if (!checkArgumentCount(call, "median", 2, true))
         return nullptr;
@@ -311,7 +238,7 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnMedian(const Call& call)
 
 // Population standard deviation. Each argument is evaluated once, as in
 // double precision, so arguments that draw random numbers spread as drawn.
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnStddev(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnStddev(const Call& call)
 {
     if (!checkArgumentCount(call, "stddev", 2, true))
         return nullptr;
@@ -325,12 +252,12 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnStddev(const Call& call)
     return decimal(decimalSquareRoot(decimalDivide(squares, decimalFromInteger(values->size()))));
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnSqrt(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnSqrt(const Call& call)
 {
     return unaryDecimal(call, "sqrt", decimalSquareRoot);
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnCeil(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnCeil(const Call& call)
 {
     return unaryDecimal(call, "ceil", [](const ZQDecimal& a) {
         ZQDecimal r;
@@ -339,7 +266,7 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnCeil(const Call& call)
     });
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnFloor(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnFloor(const Call& call)
 {
     return unaryDecimal(call, "floor", [](const ZQDecimal& a) {
         ZQDecimal r;
@@ -348,12 +275,12 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnFloor(const Call& call)
     });
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnAbs(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnAbs(const Call& call)
 {
     return unaryDecimal(call, "abs", decimalAbsolute);
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnPercent(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnPercent(const Call& call)
 {
     if (!checkArgumentCount(call, "percent", 1))
         return nullptr;
@@ -369,50 +296,32 @@ ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnPercent(const Call& call)
     return decimal(decimalMultiply(decimalDivide(p->decimalValue(), decimalFromInteger(100)), context));
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnDtor(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnDtor(const Call& call)
 {
     return unaryDecimal(call, "dtor", [](const ZQDecimal& a) {
         return decimalMultiply(decimalDivide(a, decimalFromInteger(180)), decimalPi());
     });
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnRtod(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnRtod(const Call& call)
 {
     return unaryDecimal(call, "rtod", [](const ZQDecimal& a) {
         return decimalMultiply(decimalDivide(a, decimalPi()), decimalFromInteger(180));
     });
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnAngle(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::angleValue(const AngleFunction& f,
+                                                         const ZQNumber& argument) const
 {
-    const std::string& name = call.node.function();
-    const AngleFunction& f = angleFunctions().at(name);
-    if (!checkArgumentCount(call, name.c_str(), 1))
-        return nullptr;
-    std::optional<ZQNumber> a;
-    if (f.convertsArgument) {
-        ZQExpressionPtr argument = wrapAngleArgument(call.arguments[0], call.error);
-        if (!argument)
-            return nullptr;
-        a = evaluateNode(argument, call);
-    } else {
-        a = evaluateArgument(call, 0);
-    }
-    if (!a)
-        return nullptr;
-    ZQExpressionPtr result = decimal(f.compute(a->decimalValue()));
-    return f.convertsResult ? wrapAngleResult(std::move(result), call.error) : result;
+    return decimal(f.decimal(argument.decimalValue()));
 }
 
-ZQExpressionPtr _ZQPrecisionFunctionEvaluator::fnConstant(const Call& call)
+ZQExpressionPtr ZQPrecisionFunctionEvaluator::constantValue(const Constant& c) const
 {
-    const std::string& name = call.node.function();
-    if (!checkArgumentCount(call, name.c_str(), 0))
-        return nullptr;
-    return decimal(constants().at(name)());
+    return decimal(c.decimal());
 }
 
-std::unique_ptr<_ZQFunctionEvaluator> ZQMakePrecisionFunctionEvaluator(ZQMathEvaluator& evaluator)
+std::unique_ptr<ZQFunctionEvaluator> ZQMakePrecisionFunctionEvaluator(ZQMathEvaluator& evaluator)
 {
-    return std::make_unique<_ZQPrecisionFunctionEvaluator>(evaluator);
+    return std::make_unique<ZQPrecisionFunctionEvaluator>(evaluator);
 }

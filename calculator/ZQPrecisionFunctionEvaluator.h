@@ -7,15 +7,18 @@
 // 38-digit decimals (so 0.1 + 0.2 is exactly 0.3). The bitwise and logical
 // operators, min, max and random stay those of the double evaluator, and
 // log, ln, log2, exp and count answer as they do there.
-class _ZQPrecisionFunctionEvaluator : public _ZQFunctionEvaluator {
+class ZQPrecisionFunctionEvaluator : public ZQFunctionEvaluator
+{
 public:
-    using _ZQFunctionEvaluator::_ZQFunctionEvaluator;
+    using ZQFunctionEvaluator::ZQFunctionEvaluator;
 
 protected:
     Builtin lookup(const std::string& name) const override;
+    ZQExpressionPtr angleValue(const AngleFunction& f, const ZQNumber& argument) const override;
+    ZQExpressionPtr constantValue(const Constant& c) const override;
 
 private:
-    friend struct _ZQPrecisionFunctionTable;
+    friend struct ZQPrecisionFunctionTable;
     using Unary = ZQDecimal (*)(const ZQDecimal&);
     using Binary = ZQDecimal (*)(const ZQDecimal&, const ZQDecimal&);
 
@@ -47,7 +50,4 @@ private:
     ZQExpressionPtr fnPercent(const Call&);
     ZQExpressionPtr fnDtor(const Call&);
     ZQExpressionPtr fnRtod(const Call&);
-    // The trigonometric family and the constants, keyed by the node's name.
-    ZQExpressionPtr fnAngle(const Call&);
-    ZQExpressionPtr fnConstant(const Call&);
 };

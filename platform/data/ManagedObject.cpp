@@ -3,7 +3,7 @@
 #include "platform/core/Log.h"
 #include "platform/data/ManagedObjectContext.h"
 #include "platform/data/ManagedObjectModel.h"
-#include "platform/predicate/Predicate.h"
+#include "platform/predicate/TextFolding.h"
 
 namespace platform {
 
@@ -88,11 +88,12 @@ std::optional<QString> ManagedObject::foldedValue(const QString& key, bool caseI
             continue;
         if (!entry.source.isSharedWith(text)) {
             entry.source = text;
-            entry.folded = foldForComparison(text, caseInsensitive, diacriticInsensitive);
+            entry.folded = TextFolding(caseInsensitive, diacriticInsensitive).fold(text);
         }
         return entry.folded;
     }
-    m_foldedTexts.push_back({key, options, text, foldForComparison(text, caseInsensitive, diacriticInsensitive)});
+    m_foldedTexts.push_back(
+        {key, options, text, TextFolding(caseInsensitive, diacriticInsensitive).fold(text)});
     return m_foldedTexts.back().folded;
 }
 

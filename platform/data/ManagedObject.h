@@ -47,7 +47,7 @@ public:
     // Every stored value (fills a fault).
     QVariantMap values() const;
 
-    // The text under `key` folded as foldForComparison() folds it, kept from
+    // The text under `key` folded as TextFolding::fold() folds it, kept from
     // one call to the next while the text stays the same, so that filtering a
     // list again folds only the texts that changed. nullopt when the value is
     // not text.

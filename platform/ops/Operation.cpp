@@ -21,32 +21,32 @@ void Operation::start()
 
 void Operation::cancel()
 {
-    cancelled_.store(true);
+    m_cancelled.store(true);
 }
 
 void Operation::setName(const QString& name)
 {
-    std::lock_guard lock(mutex_);
-    name_ = name;
+    std::lock_guard lock(m_mutex);
+    m_name = name;
 }
 
 QString Operation::name() const
 {
-    std::lock_guard lock(mutex_);
-    return name_;
+    std::lock_guard lock(m_mutex);
+    return m_name;
 }
 
 void Operation::setCompletionBlock(std::function<void()> block, bool onMainThread)
 {
-    std::lock_guard lock(mutex_);
-    completion_ = std::move(block);
-    completionOnMainThread_ = onMainThread;
+    std::lock_guard lock(m_mutex);
+    m_completion = std::move(block);
+    m_completionOnMainThread = onMainThread;
 }
 
 void Operation::markExecuting()
 {
-    if (!finished_.load())
-        executing_.store(true);
+    if (!m_finished.load())
+        m_executing.store(true);
 }
 
 void Operation::markFinished()
@@ -55,16 +55,16 @@ void Operation::markFinished()
     std::function<void()> handler;
     bool onMainThread = false;
     {
-        std::lock_guard lock(mutex_);
-        if (finished_.load())
+        std::lock_guard lock(m_mutex);
+        if (m_finished.load())
             return;
-        executing_.store(false);
-        finished_.store(true);
-        completion = std::move(completion_);
-        completion_ = nullptr;
-        onMainThread = completionOnMainThread_;
-        handler = std::move(finishedHandler_);
-        finishedHandler_ = nullptr;
+        m_executing.store(false);
+        m_finished.store(true);
+        completion = std::move(m_completion);
+        m_completion = nullptr;
+        onMainThread = m_completionOnMainThread;
+        handler = std::move(m_finishedHandler);
+        m_finishedHandler = nullptr;
     }
     if (completion) {
         if (onMainThread)
@@ -79,8 +79,8 @@ void Operation::markFinished()
 
 void Operation::setFinishedHandler(std::function<void()> handler)
 {
-    std::lock_guard lock(mutex_);
-    finishedHandler_ = std::move(handler);
+    std::lock_guard lock(m_mutex);
+    m_finishedHandler = std::move(handler);
 }
 
 }  // namespace platform

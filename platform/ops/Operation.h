@@ -34,12 +34,12 @@ public:
     // as the queue reaches it, without running.
     virtual void cancel();
 
-    bool isCancelled() const { return cancelled_.load(); }
-    bool isExecuting() const { return executing_.load(); }
-    bool isFinished() const { return finished_.load(); }
+    bool isCancelled() const { return m_cancelled.load(); }
+    bool isExecuting() const { return m_executing.load(); }
+    bool isFinished() const { return m_finished.load(); }
 
-    void setQueuePriority(OperationQueuePriority priority) { priority_.store(priority); }
-    OperationQueuePriority queuePriority() const { return priority_.load(); }
+    void setQueuePriority(OperationQueuePriority priority) { m_priority.store(priority); }
+    OperationQueuePriority queuePriority() const { return m_priority.load(); }
 
     void setName(const QString& name);
     QString name() const;
@@ -57,29 +57,29 @@ private:
     friend class OperationQueue;
     void setFinishedHandler(std::function<void()> handler);
 
-    std::atomic<bool> cancelled_{false};
-    std::atomic<bool> executing_{false};
-    std::atomic<bool> finished_{false};
-    std::atomic<OperationQueuePriority> priority_{OperationQueuePriority::Normal};
-    mutable std::mutex mutex_;
-    QString name_;
-    std::function<void()> completion_;
-    bool completionOnMainThread_ = false;
-    std::function<void()> finishedHandler_;
+    std::atomic<bool> m_cancelled{false};
+    std::atomic<bool> m_executing{false};
+    std::atomic<bool> m_finished{false};
+    std::atomic<OperationQueuePriority> m_priority{OperationQueuePriority::Normal};
+    mutable std::mutex m_mutex;
+    QString m_name;
+    std::function<void()> m_completion;
+    bool m_completionOnMainThread = false;
+    std::function<void()> m_finishedHandler;
 };
 
 // An operation made of one function.
 class BlockOperation : public Operation {
 public:
-    explicit BlockOperation(std::function<void()> block) : block_(std::move(block)) {}
+    explicit BlockOperation(std::function<void()> block) : m_block(std::move(block)) {}
     void main() override
     {
-        if (block_)
-            block_();
+        if (m_block)
+            m_block();
     }
 
 private:
-    std::function<void()> block_;
+    std::function<void()> m_block;
 };
 
 }  // namespace platform

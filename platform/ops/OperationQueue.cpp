@@ -11,21 +11,20 @@ struct OperationQueueWorkers {
     QThreadPool pool;
 };
 
-OperationQueue::OperationQueue()
-    : workers_(std::make_shared<OperationQueueWorkers>())
+OperationQueue::OperationQueue() : m_workers(std::make_shared<OperationQueueWorkers>())
 {
-    workers_->pool.setMaxThreadCount(1);
-    workers_->pool.setExpiryTimeout(2000);
+    m_workers->pool.setMaxThreadCount(1);
+    m_workers->pool.setExpiryTimeout(2000);
 }
 
 OperationQueue::~OperationQueue()
 {
     std::vector<std::shared_ptr<Operation>> left;
     {
-        std::lock_guard lock(mutex_);
-        shuttingDown_ = true;
-        left = all_;
-        pending_.clear();
+        std::lock_guard lock(m_mutex);
+        m_shuttingDown = true;
+        left = m_all;
+        m_pending.clear();
     }
     // Operations still under way go on alone: their end no longer reaches this
     // queue, so an asynchronous operation waiting for the main thread cannot
@@ -34,7 +33,7 @@ OperationQueue::~OperationQueue()
         operation->setFinishedHandler(nullptr);
         operation->cancel();
     }
-    workers_->pool.waitForDone();
+    m_workers->pool.waitForDone();
 }
 
 void OperationQueue::addOperation(std::shared_ptr<Operation> operation)
@@ -43,20 +42,20 @@ void OperationQueue::addOperation(std::shared_ptr<Operation> operation)
         return;
     int count = 0;
     {
-        std::lock_guard lock(mutex_);
-        if (shuttingDown_ || operation->isFinished() || operation->isExecuting()
-            || std::find(all_.begin(), all_.end(), operation) != all_.end())
+        std::lock_guard lock(m_mutex);
+        if (m_shuttingDown || operation->isFinished() || operation->isExecuting() ||
+            std::find(m_all.begin(), m_all.end(), operation) != m_all.end())
             return;
         Operation* raw = operation.get();
         operation->setFinishedHandler([this, raw] { operationFinished(raw); });
-        all_.push_back(operation);
+        m_all.push_back(operation);
         // Stable by priority: behind every pending operation of the same or a
         // higher priority.
-        auto position = std::find_if(pending_.begin(), pending_.end(), [&](const auto& other) {
+        auto position = std::find_if(m_pending.begin(), m_pending.end(), [&](const auto& other) {
             return static_cast<int>(other->queuePriority()) < static_cast<int>(operation->queuePriority());
         });
-        pending_.insert(position, std::move(operation));
-        count = static_cast<int>(all_.size());
+        m_pending.insert(position, std::move(operation));
+        count = static_cast<int>(m_all.size());
     }
     notifyCount(count);
     schedule();
@@ -72,50 +71,50 @@ std::shared_ptr<Operation> OperationQueue::addOperationWithBlock(std::function<v
 void OperationQueue::setMaxConcurrentOperationCount(int count)
 {
     {
-        std::lock_guard lock(mutex_);
-        maxConcurrent_ = std::max(1, count);
-        workers_->pool.setMaxThreadCount(maxConcurrent_);
+        std::lock_guard lock(m_mutex);
+        m_maxConcurrent = std::max(1, count);
+        m_workers->pool.setMaxThreadCount(m_maxConcurrent);
     }
     schedule();
 }
 
 int OperationQueue::maxConcurrentOperationCount() const
 {
-    std::lock_guard lock(mutex_);
-    return maxConcurrent_;
+    std::lock_guard lock(m_mutex);
+    return m_maxConcurrent;
 }
 
 std::vector<std::shared_ptr<Operation>> OperationQueue::operations() const
 {
-    std::lock_guard lock(mutex_);
-    return all_;
+    std::lock_guard lock(m_mutex);
+    return m_all;
 }
 
 int OperationQueue::operationCount() const
 {
-    std::lock_guard lock(mutex_);
-    return static_cast<int>(all_.size());
+    std::lock_guard lock(m_mutex);
+    return static_cast<int>(m_all.size());
 }
 
 void OperationQueue::setOperationCountObserver(std::function<void(int)> observer)
 {
-    std::lock_guard lock(mutex_);
-    countObserver_ = std::move(observer);
+    std::lock_guard lock(m_mutex);
+    m_countObserver = std::move(observer);
 }
 
 void OperationQueue::setSuspended(bool suspended)
 {
     {
-        std::lock_guard lock(mutex_);
-        suspended_ = suspended;
+        std::lock_guard lock(m_mutex);
+        m_suspended = suspended;
     }
     schedule();
 }
 
 bool OperationQueue::isSuspended() const
 {
-    std::lock_guard lock(mutex_);
-    return suspended_;
+    std::lock_guard lock(m_mutex);
+    return m_suspended;
 }
 
 void OperationQueue::cancelAllOperations()
@@ -126,10 +125,10 @@ void OperationQueue::cancelAllOperations()
     // in a suspended queue.
     std::vector<std::shared_ptr<Operation>> dropped;
     {
-        std::lock_guard lock(mutex_);
-        dropped.assign(pending_.begin(), pending_.end());
-        pending_.clear();
-        running_ += static_cast<int>(dropped.size());
+        std::lock_guard lock(m_mutex);
+        dropped.assign(m_pending.begin(), m_pending.end());
+        m_pending.clear();
+        m_running += static_cast<int>(dropped.size());
     }
     for (const auto& operation : dropped)
         operation->start();
@@ -137,8 +136,8 @@ void OperationQueue::cancelAllOperations()
 
 void OperationQueue::waitUntilAllOperationsAreFinished()
 {
-    std::unique_lock lock(mutex_);
-    idle_.wait(lock, [this] { return all_.empty() && notifying_ == 0; });
+    std::unique_lock lock(m_mutex);
+    m_idle.wait(lock, [this] { return m_all.empty() && m_notifying == 0; });
 }
 
 void OperationQueue::schedule()
@@ -146,14 +145,14 @@ void OperationQueue::schedule()
     for (;;) {
         std::shared_ptr<Operation> next;
         {
-            std::lock_guard lock(mutex_);
-            if (shuttingDown_ || suspended_ || pending_.empty() || running_ >= maxConcurrent_)
+            std::lock_guard lock(m_mutex);
+            if (m_shuttingDown || m_suspended || m_pending.empty() || m_running >= m_maxConcurrent)
                 return;
-            next = pending_.front();
-            pending_.pop_front();
-            ++running_;
+            next = m_pending.front();
+            m_pending.pop_front();
+            ++m_running;
         }
-        auto workers = workers_;
+        auto workers = m_workers;
         workers->pool.start([next] { next->start(); });
     }
 }
@@ -163,28 +162,29 @@ void OperationQueue::operationFinished(Operation* operation)
     int count = 0;
     std::shared_ptr<Operation> keep;  // released outside the lock
     {
-        std::lock_guard lock(mutex_);
-        auto found = std::find_if(all_.begin(), all_.end(), [&](const auto& o) { return o.get() == operation; });
-        if (found == all_.end())
+        std::lock_guard lock(m_mutex);
+        auto found =
+            std::find_if(m_all.begin(), m_all.end(), [&](const auto& o) { return o.get() == operation; });
+        if (found == m_all.end())
             return;
         keep = *found;
-        all_.erase(found);
-        auto waiting = std::find(pending_.begin(), pending_.end(), keep);
-        if (waiting != pending_.end())
-            pending_.erase(waiting);
+        m_all.erase(found);
+        auto waiting = std::find(m_pending.begin(), m_pending.end(), keep);
+        if (waiting != m_pending.end())
+            m_pending.erase(waiting);
         else
-            --running_;
-        count = static_cast<int>(all_.size());
+            --m_running;
+        count = static_cast<int>(m_all.size());
         // The queue is not idle for waiters until the observer has heard of
         // this change.
-        ++notifying_;
+        ++m_notifying;
     }
     notifyCount(count);
     {
-        std::lock_guard lock(mutex_);
-        --notifying_;
-        if (all_.empty() && notifying_ == 0)
-            idle_.notify_all();
+        std::lock_guard lock(m_mutex);
+        --m_notifying;
+        if (m_all.empty() && m_notifying == 0)
+            m_idle.notify_all();
     }
     schedule();
 }
@@ -193,8 +193,8 @@ void OperationQueue::notifyCount(int count)
 {
     std::function<void(int)> observer;
     {
-        std::lock_guard lock(mutex_);
-        observer = countObserver_;
+        std::lock_guard lock(m_mutex);
+        observer = m_countObserver;
     }
     if (observer)
         observer(count);

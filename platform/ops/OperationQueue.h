@@ -50,18 +50,18 @@ private:
     void operationFinished(Operation* operation);
     void notifyCount(int count);
 
-    mutable std::mutex mutex_;
-    std::condition_variable idle_;
-    std::vector<std::shared_ptr<Operation>> all_;   // in insertion order
-    std::deque<std::shared_ptr<Operation>> pending_;
-    int running_ = 0;
-    int notifying_ = 0;  // finished operations whose count change is being reported
-    int threads_ = 0;
-    int maxConcurrent_ = 1;
-    bool suspended_ = false;
-    bool shuttingDown_ = false;
-    std::function<void(int)> countObserver_;
-    std::shared_ptr<struct OperationQueueWorkers> workers_;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_idle;
+    std::vector<std::shared_ptr<Operation>> m_all; // in insertion order
+    std::deque<std::shared_ptr<Operation>> m_pending;
+    int m_running = 0;
+    int m_notifying = 0; // finished operations whose count change is being reported
+    int m_threads = 0;
+    int m_maxConcurrent = 1;
+    bool m_suspended = false;
+    bool m_shuttingDown = false;
+    std::function<void(int)> m_countObserver;
+    std::shared_ptr<struct OperationQueueWorkers> m_workers;
 };
 
 }  // namespace platform

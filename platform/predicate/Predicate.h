@@ -13,7 +13,8 @@ struct sqlite3;
 namespace platform {
 
 // A WHERE clause with its values kept apart, to be bound as parameters.
-struct SqlWhere {
+struct SqlWhere
+{
     QString clause;
     QVariantList bindings;
 };
@@ -25,8 +26,9 @@ struct SqlWhere {
 //
 // A comparison against a missing value is false except `== nil`; numbers and
 // booleans compare numerically; [c] folds case and [d] drops diacritics on
-// both sides. An empty CONTAINS word matches everything.
-class Predicate {
+// both sides, as TextFolding does. An empty CONTAINS word matches everything.
+class Predicate
+{
 public:
     struct Node;
 
@@ -37,11 +39,11 @@ public:
 
     using ValueForKey = std::function<QVariant(const QString& key)>;
     // The text of `valueForKey(key)` already passed through
-    // foldForComparison() with these options, or nullopt to have it folded
+    // TextFolding::fold() with these options, or nullopt to have it folded
     // here. Lets a caller that filters the same records again and again keep
     // the folded texts instead of folding every text on every pass.
-    using FoldedValueForKey =
-        std::function<std::optional<QString>(const QString& key, bool caseInsensitive, bool diacriticInsensitive)>;
+    using FoldedValueForKey = std::function<std::optional<QString>(const QString& key, bool caseInsensitive,
+                                                                   bool diacriticInsensitive)>;
 
     bool evaluate(const ValueForKey& valueForKey) const;
     bool evaluate(const ValueForKey& valueForKey, const FoldedValueForKey& foldedValueForKey) const;
@@ -66,7 +68,4 @@ private:
 // SQL and in-memory evaluation agree. Returns false if SQLite refused them.
 bool registerSqliteFunctions(sqlite3* db);
 
-// Case folding and/or diacritic removal as CONTAINS[cd] applies them.
-QString foldForComparison(const QString& text, bool caseInsensitive, bool diacriticInsensitive);
-
-}  // namespace platform
+} // namespace platform

@@ -80,7 +80,7 @@ TEST(Rewriter, ConditionsSeeTheEvaluatorsVariables)
 TEST(Rewriter, UnchangedTreeIsTheSameObject)
 {
     ZQMathEvaluator evaluator;
-    auto rule = _ZQRewriteRule::rewriteRuleWithTemplate("__exp1 + 0", "__exp1", std::nullopt);
+    auto rule = ZQRewriteRule::rewriteRuleWithTemplate("__exp1 + 0", "__exp1", std::nullopt);
     ASSERT_TRUE(rule);
     auto tree = parse("$a * $b");
     EXPECT_EQ(rule->expressionByRewritingExpression(tree, evaluator), tree);
@@ -90,7 +90,7 @@ TEST(Rewriter, UnchangedTreeIsTheSameObject)
     ASSERT_EQ(bindings.count("__exp1"), 1u);
     EXPECT_EQ(bindings["__exp1"], sum->arguments()[0]);
     // Kinds of placeholders.
-    auto numbers = _ZQRewriteRule::rewriteRuleWithTemplate("__num1 + __var1 + __func1", "0", std::nullopt);
+    auto numbers = ZQRewriteRule::rewriteRuleWithTemplate("__num1 + __var1 + __func1", "0", std::nullopt);
     EXPECT_TRUE(numbers->ruleMatchesExpression(parse("1 + $x + f(2)"), evaluator));
     EXPECT_FALSE(numbers->ruleMatchesExpression(parse("$x + 1 + f(2)"), evaluator));
     EXPECT_NE(rule->description().find("(add(__exp1(),0) => __exp1())"), std::string::npos);

@@ -213,7 +213,7 @@ TEST(Builtins, EveryBuiltinChecksItsArgumentCount)
         arity[n] = {2, true};
     for (const char* n : {"sum", "count"})
         arity[n] = {1, true};
-    for (const auto& name : _ZQFunctionEvaluator::standardFunctions())
+    for (const auto& name : ZQFunctionEvaluator::standardFunctions())
         if (!arity.count(name) && name != "random")
             arity[name] = {1, false};
     ASSERT_EQ(arity.size() + 1, 89u);
@@ -254,9 +254,9 @@ TEST(Builtins, StandardFunctionListIsPinned)
         "multiply", "negate", "not", "nthroot", "or", "percent", "phi", "pi", "pi_2", "pi_4", "pow", "random",
         "rshift", "rtod", "sec", "sech", "sin", "sinh", "sqrt", "sqrt2", "stddev", "subtract", "sum", "tan", "tanh",
         "tau", "vercosin", "versin", "xor"};
-    EXPECT_EQ(_ZQFunctionEvaluator::standardFunctions(), expected);
-    EXPECT_TRUE(_ZQFunctionEvaluator::isStandardFunction("SIN"));
-    EXPECT_FALSE(_ZQFunctionEvaluator::isStandardFunction("avg"));
+    EXPECT_EQ(ZQFunctionEvaluator::standardFunctions(), expected);
+    EXPECT_TRUE(ZQFunctionEvaluator::isStandardFunction("SIN"));
+    EXPECT_FALSE(ZQFunctionEvaluator::isStandardFunction("avg"));
 }
 
 // Every operator function but the grouping ones is a built-in of that name.
@@ -266,9 +266,9 @@ TEST(Builtins, EveryOperatorFunctionIsABuiltin)
         const std::string& f = op->function();
         if (f == "positive" || f == "open_paren" || f == "close_paren" || f == "comma")
             continue;
-        EXPECT_TRUE(_ZQFunctionEvaluator::isStandardFunction(f)) << f;
+        EXPECT_TRUE(ZQFunctionEvaluator::isStandardFunction(f)) << f;
     }
-    EXPECT_TRUE(_ZQFunctionEvaluator::isStandardFunction("percent"));
+    EXPECT_TRUE(ZQFunctionEvaluator::isStandardFunction("percent"));
 }
 
 struct DegreeCase {

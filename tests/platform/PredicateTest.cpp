@@ -174,47 +174,6 @@ TEST(Predicate, FormatWritesNumbersInTheCLocaleUnderAGermanLocale) {
     std::setlocale(LC_NUMERIC, "C");
 }
 
-TEST(Predicate, FoldingDropsCaseAndDiacritics) {
-    using platform::foldForComparison;
-    EXPECT_EQ(foldForComparison(QString::fromUtf8("Ÿçé Å"), true, true), QStringLiteral("yce a"));
-    EXPECT_EQ(foldForComparison(QString::fromUtf8("Ÿçé"), false, true), QStringLiteral("Yce"));
-    EXPECT_EQ(foldForComparison(QString::fromUtf8("ÉCOLE"), true, false), QString::fromUtf8("école"));
-    // Already decomposed input folds to the same text as composed input.
-    EXPECT_EQ(foldForComparison(QString::fromUtf8("e\u0301"), true, true), QStringLiteral("e"));
-}
-
-// Folding the whole string at once, the slow way.
-QString referenceFold(const QString& text, bool c, bool d) {
-    QString out = text;
-    if (d) {
-        QString kept;
-        for (char32_t cp : out.normalized(QString::NormalizationForm_D).toUcs4()) {
-            const auto cat = QChar::category(cp);
-            if (cat != QChar::Mark_NonSpacing && cat != QChar::Mark_SpacingCombining && cat != QChar::Mark_Enclosing)
-                kept += QString::fromUcs4(&cp, 1);
-        }
-        out = kept.normalized(QString::NormalizationForm_C);
-    }
-    return c ? out.toCaseFolded() : out;
-}
-
-TEST(Predicate, FastFoldingMatchesWholeStringFolding) {
-    QRandomGenerator rng(99);
-    const QList<char32_t> alphabet{'a', 'Z', ' ', 0xC9, 0xE9, 0x301, 0x308, 0xDF, 0x130, 0x1E9E, 0x1100, 0x1161,
-                                   0x11A8, 0xAC00, 0x1F600, 0x3B0, 0x1F1, 0xFB01, 0x2126, 0x212B, 0x0627, 0x064B};
-    for (int round = 0; round < 2000; ++round) {
-        QList<char32_t> cps;
-        for (int i = int(rng.bounded(12)); i > 0; --i)
-            cps << alphabet[int(rng.bounded(alphabet.size()))];
-        const QString text = QString::fromUcs4(cps.constData(), cps.size());
-        for (int options = 1; options < 4; ++options) {
-            const bool c = options & 1, d = options & 2;
-            EXPECT_EQ(platform::foldForComparison(text, c, d), referenceFold(text, c, d))
-                << text.toStdString() << " options " << options;
-        }
-    }
-}
-
 // ------------------------------------------------------------ SQL path
 
 class SqlDatabase {
