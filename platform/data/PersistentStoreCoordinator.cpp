@@ -233,6 +233,29 @@ bool PersistentStoreCoordinator::migrate(int fromVersion, Error* error)
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
     };
+    // Another process opening the same new file may have migrated it since
+    // its version was read: steps run once.
+    {
+        Statement statement;
+        if (sqlite3_prepare_v2(m_db, "PRAGMA user_version", -1, &statement.handle, nullptr) != SQLITE_OK ||
+            sqlite3_step(statement.handle) != SQLITE_ROW) {
+            if (error)
+                *error = sqliteError(QStringLiteral("The store's schema could not be read"));
+            return rollback();
+        }
+        fromVersion = sqlite3_column_int(statement.handle, 0);
+    }
+    if (fromVersion > m_model->version) {
+        if (error)
+            *error = Error{ErrorDomain,
+                           SQLITE_CANTOPEN,
+                           QStringLiteral("The store file was written by a newer version (%1, this is %2)")
+                               .arg(fromVersion)
+                               .arg(m_model->version),
+                           {},
+                           {}};
+        return rollback();
+    }
     for (const auto& entity : m_model->entities) {
         QStringList columns{QStringLiteral("pk INTEGER PRIMARY KEY"), QStringLiteral("version INTEGER NOT NULL DEFAULT 1")};
         for (const auto* attribute : storedAttributes(entity)) {
