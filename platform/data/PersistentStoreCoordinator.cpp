@@ -341,6 +341,21 @@ qint64 PersistentStoreCoordinator::largestKey(const QString& entity) const
     return 0;
 }
 
+qint64 PersistentStoreCoordinator::reservedKey(const QString& entity) const
+{
+    Statement statement;
+    const QByteArray sql =
+        "SELECT next FROM " + quoted(QString::fromLatin1(KeyTable)).toUtf8() + " WHERE entity = ?";
+    const QByteArray name = entity.toUtf8();
+    if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) != SQLITE_OK)
+        return -1;
+    sqlite3_bind_text(statement.handle, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
+    const int status = sqlite3_step(statement.handle);
+    if (status == SQLITE_ROW)
+        return sqlite3_column_int64(statement.handle, 0);
+    return status == SQLITE_DONE ? 1 : -1;
+}
+
 bool PersistentStoreCoordinator::reserveKeys(const QString& entity, qint64* first, qint64* end)
 {
     if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
@@ -349,26 +364,16 @@ bool PersistentStoreCoordinator::reserveKeys(const QString& entity, qint64* firs
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
     };
-    const QByteArray table = quoted(QString::fromLatin1(KeyTable)).toUtf8();
-    const QByteArray name = entity.toUtf8();
-    qint64 next = 1;
-    {
-        Statement statement;
-        const QByteArray sql = "SELECT next FROM " + table + " WHERE entity = ?";
-        if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) != SQLITE_OK)
-            return rollback();
-        sqlite3_bind_text(statement.handle, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
-        const int status = sqlite3_step(statement.handle);
-        if (status == SQLITE_ROW)
-            next = sqlite3_column_int64(statement.handle, 0);
-        else if (status != SQLITE_DONE)
-            return rollback();
-    }
+    qint64 next = reservedKey(entity);
+    if (next < 0)
+        return rollback();
     // Rows written by a build that counted keys by itself count as taken too.
     next = std::max({next, largestKey(entity) + 1, qint64(1)});
     {
         Statement statement;
-        const QByteArray sql = "INSERT OR REPLACE INTO " + table + " (entity, next) VALUES (?, ?)";
+        const QByteArray sql = "INSERT OR REPLACE INTO " + quoted(QString::fromLatin1(KeyTable)).toUtf8() +
+                               " (entity, next) VALUES (?, ?)";
+        const QByteArray name = entity.toUtf8();
         if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) != SQLITE_OK)
             return rollback();
         sqlite3_bind_text(statement.handle, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
@@ -392,13 +397,17 @@ ObjectID PersistentStoreCoordinator::newObjectID(const QString& entity)
         if (m_db && reserveKeys(entity, &first, &end)) {
             range = {first, end};
         } else {
-            // The file could not be written (busy past the timeout, or full):
-            // go on past every key seen, as the save will most likely fail
-            // for the same reason and be tried again.
-            if (m_db)
+            // The file could not be written (busy past the timeout, or full).
+            // This one key goes past every key in the file, every range
+            // reserved so far and every key handed out here; the next new
+            // record tries to reserve again.
+            qint64 next = range.next;
+            if (m_db) {
                 log(QStringLiteral("Could not reserve keys for new %1 records: %2")
                         .arg(entity, QString::fromUtf8(sqlite3_errmsg(m_db))));
-            const qint64 next = std::max(range.next, (m_db ? largestKey(entity) : 0) + 1);
+                next = std::max({next, largestKey(entity) + 1, reservedKey(entity)});
+            }
+            next = std::max(next, qint64(1));
             range = {next, next + 1};
         }
     }

@@ -90,6 +90,7 @@ private:
     Error sqliteError(const QString& what) const;
     QVariantMap readValues(const EntityDescription& entity, void* statement, int firstColumn) const;
     qint64 largestKey(const QString& entity) const;
+    qint64 reservedKey(const QString& entity) const; // the next free key; -1 when unreadable
     bool reserveKeys(const QString& entity, qint64* first, qint64* end);
 
     std::shared_ptr<const ManagedObjectModel> m_model;

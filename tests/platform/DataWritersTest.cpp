@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <functional>
 
 using namespace platform;
@@ -78,6 +79,35 @@ TEST(StoreWriters, KeysStayUniqueWhenAnotherWriterInsertsInBetween)
     second.root->performAndWait([&] { EXPECT_TRUE(second.root->save()); });
     first.root->performAndWait([&] { EXPECT_TRUE(first.root->save()); });
     EXPECT_EQ(rowsInFile(first.path()).size(), 5u);
+}
+
+// While another writer holds the file's lock past the timeout, a new record
+// still gets a key of its own, and saves once the lock is free.
+TEST(StoreWriters, KeyWhileAnotherWriterHoldsTheLockIsNoKeyInUse)
+{
+    Stack stack;
+    ASSERT_TRUE(stack.open());
+    stack.root->performAndWait([&] {
+        insertNamed(stack.root.get(), QStringLiteral("a"));
+        ASSERT_TRUE(stack.root->save());
+    });
+    stack.coordinator->setBusyTimeout(0);
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(stack.path().toUtf8().constData(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    LogCapture log;
+    std::vector<ObjectID> ids;
+    stack.root->performAndWait([&] {
+        for (int i = 0; i < 70; ++i) // past the range reserved at the first insert
+            ids.push_back(insertNamed(stack.root.get(), QStringLiteral("b%1").arg(i))->objectID());
+    });
+    EXPECT_FALSE(log.lines.isEmpty());
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end());
+    stack.root->performAndWait([&] { EXPECT_TRUE(stack.root->save()); });
+    EXPECT_EQ(rowsInFile(stack.path()).size(), 71u);
 }
 
 // Only a connection that opens files for reading only makes root see a
