@@ -6,6 +6,7 @@
 #include "platform/core/UserDefaults.h"
 #include "platform/data/ManagedObjectModel.h"
 #include "platform/data/PersistentStoreCoordinator.h"
+#include "platform/plist/PropertyList.h"
 #include "store/Note.h"
 #include "store/QVRLocalizedString.h"
 #include "store/Queue.h"
@@ -53,6 +54,9 @@ std::optional<double> stampValue(const QVariant& value)
     case QMetaType::QDateTime:
         return double(value.toDateTime().toMSecsSinceEpoch()) / 1000.0;
     default:
+        // A date as the settings file holds one.
+        if (value.userType() == qMetaTypeId<platform::PlistDate>())
+            return value.value<platform::PlistDate>().secondsSince1970;
         return std::nullopt;
     }
 }
@@ -366,6 +370,8 @@ bool QVRDataStore::refreshObjects(bool force)
 {
     if (inUse())
         return false;
+    // The stamp may come from another process's save.
+    sharedDefaults().synchronize();
     const std::optional<double> stamp = stampValue(sharedDefaults().object(updatedKey()));
     bool refreshed = false;
     if (force || (stamp && refreshDate() < *stamp)) {

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -73,14 +74,23 @@ UserDefaults& UserDefaults::standard() {
 UserDefaults::UserDefaults(const QString& filePath) : m_filePath(filePath) { load(); }
 
 UserDefaults::~UserDefaults() {
-    if (m_dirty)
+    if (!m_changedKeys.isEmpty())
         synchronize();
 }
 
 void UserDefaults::load() {
     std::lock_guard lock(m_mutex);
-    m_values.clear();
-    m_dirty = false;
+    m_changedKeys.clear();
+    QVariantMap values;
+    readFile(&values);
+    m_values = values;
+}
+
+// What the file holds now: nothing when there is no file yet. False when it
+// exists but cannot be read, so that nobody writes over it.
+bool UserDefaults::readFile(QVariantMap* values)
+{
+    values->clear();
     QByteArray bytes;
     // While another process replaces the file, a lookup can (rarely) miss it
     // for a moment; ask again before taking "missing" for an answer.
@@ -92,19 +102,19 @@ void UserDefaults::load() {
         }
         if (file.error() != QFileDevice::OpenError || QFileInfo::exists(m_filePath)) {
             log(QStringLiteral("Could not read settings file %1: %2").arg(m_filePath, file.errorString()));
-            return;
+            return false;
         }
         if (attempt == 3)
-            return;  // no settings saved yet
+            return true; // no settings saved yet
         ::usleep(1000);
     }
     if (bytes.isEmpty())
-        return;
+        return true;
     QString error;
     const QVariant root = readPropertyList(bytes, &error);
     if (root.typeId() == QMetaType::QVariantMap) {
-        m_values = root.toMap();
-        return;
+        *values = root.toMap();
+        return true;
     }
     // Keep the unreadable file aside rather than overwriting it on the next
     // save: the user may want it back.
@@ -113,6 +123,7 @@ void UserDefaults::load() {
     QFile::rename(m_filePath, aside);
     log(QStringLiteral("Settings file %1 is not a property list (%2); kept as %3 and starting afresh")
             .arg(m_filePath, error.isEmpty() ? QStringLiteral("not a dictionary") : error, aside));
+    return true;
 }
 
 void UserDefaults::reload() { load(); }
@@ -186,18 +197,27 @@ void UserDefaults::set(const QString& key, const QVariant& value) {
     }
     // A value the file cannot hold would make every later write fail too.
     QString encodeError;
-    if (writePropertyList(QVariantList{value}, PropertyListFormat::Binary, &encodeError).isEmpty()) {
+    const QByteArray encoded =
+        writePropertyList(QVariantList{value}, PropertyListFormat::Binary, &encodeError);
+    if (encoded.isEmpty()) {
         log(QStringLiteral("Cannot store a value of type %1 under \"%2\" in the settings: %3")
                 .arg(QString::fromLatin1(value.typeName()), key, encodeError));
         return;
     }
+    // The same value as the file holds it (an int set here reads back as a
+    // 64-bit integer).
+    auto same = [&](const QVariant& held) { return writePropertyList(QVariantList{held}) == encoded; };
     {
         std::lock_guard lock(m_mutex);
-        auto it = m_values.constFind(key);
-        if (it != m_values.constEnd() && it->typeId() == value.typeId() && *it == value)
+        auto holds = [&] {
+            auto it = m_values.constFind(key);
+            return it != m_values.constEnd() && same(*it);
+        };
+        // Another process may have changed the value since it was read here.
+        if (holds() && (synchronize(), holds()))
             return;
         m_values.insert(key, value);
-        m_dirty = true;
+        m_changedKeys.insert(key);
         synchronize();
     }
     NotificationCenter::defaultCenter().post(DidChangeNotification, this);
@@ -206,9 +226,10 @@ void UserDefaults::set(const QString& key, const QVariant& value) {
 void UserDefaults::remove(const QString& key) {
     {
         std::lock_guard lock(m_mutex);
-        if (!m_values.remove(key))
+        if (!m_values.contains(key) && (synchronize(), !m_values.contains(key)))
             return;
-        m_dirty = true;
+        m_values.remove(key);
+        m_changedKeys.insert(key);
         synchronize();
     }
     NotificationCenter::defaultCenter().post(DidChangeNotification, this);
@@ -216,21 +237,59 @@ void UserDefaults::remove(const QString& key) {
 
 bool UserDefaults::synchronize() {
     std::lock_guard lock(m_mutex);
-    if (!m_dirty)
+    if (m_changedKeys.isEmpty()) {
+        // Nothing to write: take in what other processes wrote.
+        QVariantMap current;
+        if (readFile(&current))
+            m_values = current;
         return true;
+    }
+    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
+    // Read, merge and write under one lock, so that two processes writing at
+    // once both keep their keys.
+    const QByteArray lockPath = QFile::encodeName(m_filePath + QStringLiteral(".lock"));
+    const int lockFile = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFile < 0) {
+        log(QStringLiteral("Could not write settings file %1: %2")
+                .arg(m_filePath, QString::fromLocal8Bit(std::strerror(errno))));
+        return false;
+    }
+    struct Unlock
+    {
+        int fd;
+        ~Unlock() { ::close(fd); } // closing drops the lock
+    } unlock{lockFile};
+    while (::flock(lockFile, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            log(QStringLiteral("Could not lock settings file %1: %2")
+                    .arg(m_filePath, QString::fromLocal8Bit(std::strerror(errno))));
+            return false;
+        }
+    }
+    QVariantMap merged;
+    if (!readFile(&merged))
+        return false;
+    // Only the keys changed here override the file.
+    for (const QString& key : std::as_const(m_changedKeys)) {
+        auto it = m_values.constFind(key);
+        if (it != m_values.constEnd())
+            merged.insert(key, *it);
+        else
+            merged.remove(key);
+    }
     QString error;
-    const QByteArray bytes = writePropertyList(m_values, PropertyListFormat::Binary, &error);
+    const QByteArray bytes = writePropertyList(merged, PropertyListFormat::Binary, &error);
     if (bytes.isEmpty()) {
         log(QStringLiteral("Could not encode settings: %1").arg(error));
         return false;
     }
-    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
     QString writeError;
     if (!writeFileAtomically(m_filePath, bytes, &writeError)) {
         log(QStringLiteral("Could not write settings file %1: %2").arg(m_filePath, writeError));
         return false;
     }
-    m_dirty = false;
+    m_values = merged;
+    m_changedKeys.clear();
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 #include <QVariant>
 #include <QVariantMap>
@@ -12,6 +13,9 @@ namespace platform {
 // (temporary file + rename). Values set here win over registered defaults.
 // All members are thread-safe. A stored value of the wrong type reads as
 // absent through the typed getters, which then return their fallback.
+// Several processes may share the file: a write merges this process's
+// changed keys into what the file holds now, under a lock on a file beside
+// it, so that no process resets a value another one changed.
 class UserDefaults {
 public:
     // Backed by $XDG_CONFIG_HOME/Quillary/com.quorvane.Quillary.plist.
@@ -39,8 +43,9 @@ public:
     void set(const QString& key, const QVariant& value);
     void remove(const QString& key);
 
-    // Writes pending changes; false if the file could not be written (the
-    // values stay in memory and are written on the next try).
+    // Writes pending changes and takes in what other processes wrote since;
+    // false if the file could not be written (the values stay in memory and
+    // are written on the next try).
     bool synchronize();
 
     // Re-reads the file, dropping unsaved changes (tests, external edits).
@@ -53,13 +58,14 @@ public:
 
 private:
     void load();
+    bool readFile(QVariantMap* values);
     QVariant lookup(const QString& key) const;
 
     QString m_filePath;
     mutable std::recursive_mutex m_mutex;
     QVariantMap m_values;
     QVariantMap m_registered;
-    bool m_dirty = false;
+    QSet<QString> m_changedKeys; // set or removed here, not yet written
 };
 
 }  // namespace platform

@@ -61,6 +61,13 @@ bool ManagedObject::setValue(const QString& key, const QVariant& value)
         m_values.remove(key);
     else
         m_values.insert(key, coerced);
+    if (!same && !attribute->transient && m_vanished) {
+        // Its record went away underneath (pruned elsewhere): the edit wins,
+        // and saving it writes the record again.
+        m_vanished = false;
+        m_deleted = false;
+        m_deletionSaved = false;
+    }
     if (!same && !attribute->transient && !m_deleted) {
         m_changedKeys.insert(key);
         if (m_context)

@@ -81,6 +81,7 @@ private:
     bool m_inserted = false;
     bool m_deleted = false;
     bool m_deletionSaved = false;
+    bool m_vanished = false; // deleted because its record was gone when the fault was filled
     bool m_updated = false;
 };
 

@@ -297,14 +297,19 @@ void ManagedObjectContext::fulfillFault(ManagedObject* object)
     if (!object->m_fault)
         return;
     auto values = visibleValues(object->m_objectID);
-    if (!values) {
-        // Removed underneath (pruned through another context). Carry on with
-        // an empty record; saving an edit to it writes it again.
-        log(QStringLiteral("Record %1 is no longer in the store").arg(object->m_objectID.uriRepresentation()));
-        values = QVariantMap();
-    }
-    object->m_values = *values;
     object->m_fault = false;
+    if (!values) {
+        // Removed underneath (pruned through another context, or by another
+        // process): the object is deleted, and that deletion is no change of
+        // this context's. An edit brings it back (see setValue).
+        log(QStringLiteral("Record %1 is no longer in the store").arg(object->m_objectID.uriRepresentation()));
+        object->m_values.clear();
+        object->m_deleted = true;
+        object->m_deletionSaved = true;
+        object->m_vanished = true;
+    } else {
+        object->m_values = std::move(*values);
+    }
     object->awakeFromFetch();
 }
 
@@ -444,38 +449,53 @@ void ManagedObjectContext::refresh(ManagedObject* object, bool mergeChanges)
     object->m_fault = true;
 }
 
-void ManagedObjectContext::acceptChildChanges(const std::vector<std::pair<ObjectID, QVariantMap>>& inserted,
-                                              const std::vector<std::pair<ObjectID, QVariantMap>>& updated,
-                                              const std::vector<ObjectID>& deleted)
+void ManagedObjectContext::acceptChildChanges(const StoreChanges& changes)
 {
-    for (const auto& [id, values] : inserted) {
-        ManagedObject* object = objectWithID(id);
+    for (const auto& row : changes.inserted) {
+        ManagedObject* object = objectWithID(row.objectID);
         if (!object)
             continue;
-        object->m_values = values;
+        object->m_values = row.values;
         object->m_fault = false;
         object->m_deleted = false;
         object->m_deletionSaved = false;
+        object->m_vanished = false;
         object->m_inserted = true;
         m_changed.emplace(object->m_objectID, object);
         m_pendingInserted.push_back(object);
     }
-    for (const auto& [id, values] : updated) {
-        ManagedObject* object = objectWithID(id);
+    for (const auto& row : changes.updated) {
+        ManagedObject* object = objectWithID(row.objectID);
         if (!object)
             continue;
+        if (!object->m_deleted)
+            object->fulfill(); // a record gone from the file shows as deleted now
         if (object->m_deleted) {
             // Deleted here, edited there: the edit wins, so nothing is lost.
+            // The child's copy is whole, so the record comes back with every
+            // value, also when this context held it only as a fault; values
+            // this context holds are the newer ones for the keys the child
+            // did not change.
+            QVariantMap whole = row.fullValues;
+            for (auto it = object->m_values.cbegin(); it != object->m_values.cend(); ++it) {
+                const AttributeDescription* attribute = object->m_entity->attribute(it.key());
+                if (attribute && !attribute->transient)
+                    whole.insert(it.key(), it.value());
+            }
             object->m_deleted = false;
             object->m_deletionSaved = false;
-            for (auto it = object->m_values.cbegin(); it != object->m_values.cend(); ++it)
+            object->m_vanished = false;
+            object->m_fault = false;
+            object->m_values = whole;
+            object->m_foldedTexts.clear();
+            for (auto it = whole.cbegin(); it != whole.cend(); ++it)
                 object->m_changedKeys.insert(it.key());
             m_changed.emplace(object->m_objectID, object);
         }
-        for (auto it = values.cbegin(); it != values.cend(); ++it)
+        for (auto it = row.values.cbegin(); it != row.values.cend(); ++it)
             object->setValue(it.key(), it.value());
     }
-    for (const auto& id : deleted) {
+    for (const auto& id : changes.deleted) {
         if (ManagedObject* object = objectWithID(id))
             remove(object);
     }
@@ -487,53 +507,13 @@ void ManagedObjectContext::forgetSavedChanges()
     std::erase_if(m_changed, [](const auto& entry) { return !entry.second->hasChanges(); });
 }
 
-void ManagedObjectContext::didSave(const QVariantMap& userInfo)
-{
-    NotificationCenter::defaultCenter().post(ContextDidSaveNotification, this, userInfo);
-}
-
-bool ManagedObjectContext::saveToParent(Error* error)
-{
-    (void)error;
-    std::vector<std::pair<ObjectID, QVariantMap>> inserted, updated;
-    std::vector<ObjectID> deleted;
-    std::vector<ManagedObject*> changed;
-    for (const auto& [id, o] : m_changed) {
-        if (!o->hasChanges())
-            continue;
-        changed.push_back(o);
-        if (o->m_deleted) {
-            if (!o->m_inserted)
-                deleted.push_back(id);
-        } else if (o->m_inserted) {
-            inserted.emplace_back(id, storedValues(o->m_entity, o->m_values));
-        } else {
-            updated.emplace_back(id, storedValues(o->m_entity, o->changedValues()));
-        }
-    }
-    m_parent->performAndWait([&] { m_parent->acceptChildChanges(inserted, updated, deleted); });
-    QStringList insertedIDs, updatedIDs, deletedIDs;
-    for (ManagedObject* o : changed) {
-        (o->m_deleted ? deletedIDs : o->m_inserted ? insertedIDs : updatedIDs) << o->m_objectID.uriRepresentation();
-        o->m_inserted = false;
-        o->m_updated = false;
-        o->m_changedKeys.clear();
-        o->m_deletionSaved = o->m_deleted;
-    }
-    forgetSavedChanges();
-    didSave({{QStringLiteral("inserted"), insertedIDs}, {QStringLiteral("updated"), updatedIDs},
-             {QStringLiteral("deleted"), deletedIDs}});
-    return true;
-}
-
-bool ManagedObjectContext::saveToStore(Error* error)
+StoreChanges ManagedObjectContext::pendingChanges(std::vector<ManagedObject*>* changed) const
 {
     StoreChanges changes;
-    std::vector<ManagedObject*> changed;
     for (const auto& [id, o] : m_changed) {
         if (!o->hasChanges())
             continue;
-        changed.push_back(o);
+        changed->push_back(o);
         if (o->m_deleted) {
             if (!o->m_inserted)
                 changes.deleted.push_back(id);
@@ -544,8 +524,11 @@ bool ManagedObjectContext::saveToStore(Error* error)
                 {id, storedValues(o->m_entity, o->changedValues()), storedValues(o->m_entity, o->m_values)});
         }
     }
-    if (!m_coordinator->write(changes, error))
-        return false;
+    return changes;
+}
+
+void ManagedObjectContext::didSave(const std::vector<ManagedObject*>& changed)
+{
     QStringList insertedIDs, updatedIDs, deletedIDs;
     for (ManagedObject* o : changed) {
         (o->m_deleted ? deletedIDs : o->m_inserted ? insertedIDs : updatedIDs) << o->m_objectID.uriRepresentation();
@@ -555,8 +538,29 @@ bool ManagedObjectContext::saveToStore(Error* error)
         o->m_deletionSaved = o->m_deleted;
     }
     forgetSavedChanges();
-    didSave({{QStringLiteral("inserted"), insertedIDs}, {QStringLiteral("updated"), updatedIDs},
-             {QStringLiteral("deleted"), deletedIDs}});
+    NotificationCenter::defaultCenter().post(ContextDidSaveNotification, this,
+                                             {{QStringLiteral("inserted"), insertedIDs},
+                                              {QStringLiteral("updated"), updatedIDs},
+                                              {QStringLiteral("deleted"), deletedIDs}});
+}
+
+bool ManagedObjectContext::saveToParent(Error* error)
+{
+    (void)error;
+    std::vector<ManagedObject*> changed;
+    const StoreChanges changes = pendingChanges(&changed);
+    m_parent->performAndWait([&] { m_parent->acceptChildChanges(changes); });
+    didSave(changed);
+    return true;
+}
+
+bool ManagedObjectContext::saveToStore(Error* error)
+{
+    std::vector<ManagedObject*> changed;
+    const StoreChanges changes = pendingChanges(&changed);
+    if (!m_coordinator->write(changes, error))
+        return false;
+    didSave(changed);
     return true;
 }
 

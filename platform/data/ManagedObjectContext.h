@@ -23,6 +23,7 @@ class PersistentStoreCoordinator;
 class ManagedObjectModel;
 struct EntityDescription;
 class Predicate;
+struct StoreChanges;
 
 enum class ConcurrencyType { PrivateQueue, MainQueue };
 enum class MergePolicy { Error, PropertyObjectTrump };
@@ -118,11 +119,14 @@ private:
     void noteChanged(ManagedObject* object);
     bool saveToParent(Error* error);
     bool saveToStore(Error* error);
-    void acceptChildChanges(const std::vector<std::pair<ObjectID, QVariantMap>>& inserted,
-                            const std::vector<std::pair<ObjectID, QVariantMap>>& updated,
-                            const std::vector<ObjectID>& deleted);
+    // Every unsaved change, as a save hands it on (updates with the changed
+    // keys and the whole record); `changed` receives the objects saved.
+    StoreChanges pendingChanges(std::vector<ManagedObject*>* changed) const;
+    void acceptChildChanges(const StoreChanges& changes);
     void forgetSavedChanges();
-    void didSave(const QVariantMap& userInfo);
+    // After the changes reached the parent or the file: the objects carry no
+    // changes any more, and the did-save notice goes out.
+    void didSave(const std::vector<ManagedObject*>& changed);
     void workerLoop();
 
     const ConcurrencyType m_type;

@@ -1,5 +1,7 @@
 #include "platform/data/ManagedObjectModel.h"
 
+#include "platform/core/Log.h"
+
 #include <QDateTime>
 
 #include <cmath>
@@ -57,7 +59,38 @@ std::optional<double> numberFromText(const QString& text)
     return number;
 }
 
+QString validText(const AttributeDescription& attribute, const QString& text)
+{
+    int replaced = 0;
+    QString valid = replaceUnpairedSurrogates(text, &replaced);
+    if (replaced > 0)
+        log(QStringLiteral("Replaced %1 unpaired surrogate(s) in %2 with U+FFFD")
+                .arg(replaced)
+                .arg(attribute.name));
+    return valid;
+}
+
 }  // namespace
+
+QString replaceUnpairedSurrogates(const QString& text, int* replaced)
+{
+    int count = 0;
+    QString valid = text;
+    for (qsizetype i = 0; i < valid.size(); ++i) {
+        const QChar c = valid.at(i);
+        if (!c.isSurrogate())
+            continue;
+        if (c.isHighSurrogate() && i + 1 < valid.size() && valid.at(i + 1).isLowSurrogate()) {
+            ++i; // a pair: one character outside the basic plane
+            continue;
+        }
+        valid[i] = QChar(QChar::ReplacementCharacter);
+        ++count;
+    }
+    if (replaced)
+        *replaced = count;
+    return valid;
+}
 
 QVariant coerceValue(const AttributeDescription& attribute, const QVariant& value, bool* ok)
 {
@@ -68,7 +101,7 @@ QVariant coerceValue(const AttributeDescription& attribute, const QVariant& valu
     switch (attribute.type) {
     case AttributeType::String:
         if (type == QMetaType::QString)
-            return value;
+            return validText(attribute, value.toString());
         if (type == QMetaType::QByteArray)
             return QString::fromUtf8(value.toByteArray());
         if (isNumber(value))

@@ -48,6 +48,12 @@ public:
 // Brings `value` to the attribute's type: numbers written as text (web
 // replies, scripts) become numbers, and so on. Returns a null QVariant and
 // sets `ok` false when the value cannot stand for that type.
+// Text is kept as valid UTF-16: an unpaired surrogate (which has no UTF-8
+// form) becomes U+FFFD, logged once per value.
 QVariant coerceValue(const AttributeDescription& attribute, const QVariant& value, bool* ok);
+
+// `text` with every unpaired surrogate replaced by U+FFFD; `replaced` (when
+// given) counts them.
+QString replaceUnpairedSurrogates(const QString& text, int* replaced = nullptr);
 
 }  // namespace platform

@@ -6,6 +6,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 #include <sqlite3.h>
 
 namespace platform {
@@ -13,6 +15,11 @@ namespace platform {
 namespace {
 
 const QString ErrorDomain = QStringLiteral("QuillaryStore");
+// The next free key of each entity, shared by every process that writes the
+// file. A process reserves a range of keys at a time and hands them out from
+// memory, so new records never need the write lock before their save.
+const char* const KeyTable = "QuillaryKeyRanges";
+constexpr qint64 KeyRangeSize = 64;
 
 QString quoted(const QString& name)
 {
@@ -65,6 +72,14 @@ std::vector<const AttributeDescription*> storedAttributes(const EntityDescriptio
     return stored;
 }
 
+// UTF-8 for SQLite. An unpaired surrogate has no UTF-8 form; it is written
+// as U+FFFD (as a value coerced on its way in already is) rather than as the
+// "?" that QString::toUtf8 would put in its place.
+QByteArray textBytes(const QString& text)
+{
+    return replaceUnpairedSurrogates(text).toUtf8();
+}
+
 // Finalizes on every path out of a scope.
 struct Statement {
     sqlite3_stmt* handle = nullptr;
@@ -88,7 +103,7 @@ bool bindValue(sqlite3_stmt* statement, int index, const QVariant& value)
     case QMetaType::Float:
         return sqlite3_bind_double(statement, index, value.toDouble()) == SQLITE_OK;
     default: {
-        const QByteArray utf8 = value.toString().toUtf8();
+        const QByteArray utf8 = textBytes(value.toString());
         return sqlite3_bind_text(statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT) == SQLITE_OK;
     }
     }
@@ -155,9 +170,16 @@ bool PersistentStoreCoordinator::open(const QString& path, Error* error)
         return fail(QStringLiteral("The store file could not be opened"));
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, 5000);
+    // SQLite falls back to reading only when the file cannot be written, and
+    // says so only at the first save, when the edits it holds would be lost.
+    if (sqlite3_db_readonly(m_db, "main") == 1)
+        return fail(QStringLiteral("The store file is read-only"), SQLITE_READONLY);
 
     // Reading the header first refuses a file that is not a database before
-    // anything is written to it.
+    // anything is written to it. Both reads see one state of the file: another
+    // process may be creating the schema of a new file right now.
+    if (sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return fail(QStringLiteral("The store file could not be opened"));
     int fileVersion = -1;
     {
         Statement statement;
@@ -174,6 +196,7 @@ bool PersistentStoreCoordinator::open(const QString& path, Error* error)
             return fail(QStringLiteral("The store file is not a database"));
         schemaObjects = sqlite3_column_int(statement.handle, 0);
     }
+    sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
     // Every file this layer writes carries a version; a database without one
     // that already holds tables belongs to someone else and is left alone.
     if (fileVersion == 0 && schemaObjects > 0)
@@ -210,6 +233,29 @@ bool PersistentStoreCoordinator::migrate(int fromVersion, Error* error)
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
     };
+    // Another process opening the same new file may have migrated it since
+    // its version was read: steps run once.
+    {
+        Statement statement;
+        if (sqlite3_prepare_v2(m_db, "PRAGMA user_version", -1, &statement.handle, nullptr) != SQLITE_OK ||
+            sqlite3_step(statement.handle) != SQLITE_ROW) {
+            if (error)
+                *error = sqliteError(QStringLiteral("The store's schema could not be read"));
+            return rollback();
+        }
+        fromVersion = sqlite3_column_int(statement.handle, 0);
+    }
+    if (fromVersion > m_model->version) {
+        if (error)
+            *error = Error{ErrorDomain,
+                           SQLITE_CANTOPEN,
+                           QStringLiteral("The store file was written by a newer version (%1, this is %2)")
+                               .arg(fromVersion)
+                               .arg(m_model->version),
+                           {},
+                           {}};
+        return rollback();
+    }
     for (const auto& entity : m_model->entities) {
         QStringList columns{QStringLiteral("pk INTEGER PRIMARY KEY"), QStringLiteral("version INTEGER NOT NULL DEFAULT 1")};
         for (const auto* attribute : storedAttributes(entity)) {
@@ -258,6 +304,10 @@ bool PersistentStoreCoordinator::migrate(int fromVersion, Error* error)
                 return rollback();
         }
     }
+    if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (entity TEXT PRIMARY KEY, next INTEGER NOT NULL)")
+                  .arg(quoted(QString::fromLatin1(KeyTable))),
+              error))
+        return rollback();
     for (const auto& [version, steps] : m_model->migrationSteps) {
         if (version <= fromVersion || version > m_model->version)
             continue;
@@ -281,22 +331,87 @@ void PersistentStoreCoordinator::setBusyTimeout(int milliseconds)
         sqlite3_busy_timeout(m_db, milliseconds);
 }
 
+qint64 PersistentStoreCoordinator::largestKey(const QString& entity) const
+{
+    Statement statement;
+    const QByteArray sql = QStringLiteral("SELECT max(pk) FROM %1").arg(quoted(entity)).toUtf8();
+    if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement.handle) == SQLITE_ROW)
+        return sqlite3_column_int64(statement.handle, 0);
+    return 0;
+}
+
+qint64 PersistentStoreCoordinator::reservedKey(const QString& entity) const
+{
+    Statement statement;
+    const QByteArray sql =
+        "SELECT next FROM " + quoted(QString::fromLatin1(KeyTable)).toUtf8() + " WHERE entity = ?";
+    const QByteArray name = entity.toUtf8();
+    if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) != SQLITE_OK)
+        return -1;
+    sqlite3_bind_text(statement.handle, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
+    const int status = sqlite3_step(statement.handle);
+    if (status == SQLITE_ROW)
+        return sqlite3_column_int64(statement.handle, 0);
+    return status == SQLITE_DONE ? 1 : -1;
+}
+
+bool PersistentStoreCoordinator::reserveKeys(const QString& entity, qint64* first, qint64* end)
+{
+    if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return false;
+    auto rollback = [&] {
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    };
+    qint64 next = reservedKey(entity);
+    if (next < 0)
+        return rollback();
+    // Rows written by a build that counted keys by itself count as taken too.
+    next = std::max({next, largestKey(entity) + 1, qint64(1)});
+    {
+        Statement statement;
+        const QByteArray sql = "INSERT OR REPLACE INTO " + quoted(QString::fromLatin1(KeyTable)).toUtf8() +
+                               " (entity, next) VALUES (?, ?)";
+        const QByteArray name = entity.toUtf8();
+        if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) != SQLITE_OK)
+            return rollback();
+        sqlite3_bind_text(statement.handle, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int64(statement.handle, 2, next + KeyRangeSize);
+        if (sqlite3_step(statement.handle) != SQLITE_DONE)
+            return rollback();
+    }
+    if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return rollback();
+    *first = next;
+    *end = next + KeyRangeSize;
+    return true;
+}
+
 ObjectID PersistentStoreCoordinator::newObjectID(const QString& entity)
 {
     std::lock_guard lock(m_mutex);
-    auto found = m_lastKey.find(entity);
-    if (found == m_lastKey.end()) {
-        qint64 largest = 0;
-        if (m_db) {
-            Statement statement;
-            const QByteArray sql = QStringLiteral("SELECT max(pk) FROM %1").arg(quoted(entity)).toUtf8();
-            if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) == SQLITE_OK
-                && sqlite3_step(statement.handle) == SQLITE_ROW)
-                largest = sqlite3_column_int64(statement.handle, 0);
+    KeyRange& range = m_keyRanges[entity];
+    if (range.next >= range.end) {
+        qint64 first = 0, end = 0;
+        if (m_db && reserveKeys(entity, &first, &end)) {
+            range = {first, end};
+        } else {
+            // The file could not be written (busy past the timeout, or full).
+            // This one key goes past every key in the file, every range
+            // reserved so far and every key handed out here; the next new
+            // record tries to reserve again.
+            qint64 next = range.next;
+            if (m_db) {
+                log(QStringLiteral("Could not reserve keys for new %1 records: %2")
+                        .arg(entity, QString::fromUtf8(sqlite3_errmsg(m_db))));
+                next = std::max({next, largestKey(entity) + 1, reservedKey(entity)});
+            }
+            next = std::max(next, qint64(1));
+            range = {next, next + 1};
         }
-        found = m_lastKey.emplace(entity, largest).first;
     }
-    return ObjectID{entity, ++found->second};
+    return ObjectID{entity, range.next++};
 }
 
 QVariantMap PersistentStoreCoordinator::readValues(const EntityDescription& entity, void* handle, int firstColumn) const

@@ -59,6 +59,9 @@ public:
     // How long a write waits for another process's lock (5 s by default).
     void setBusyTimeout(int milliseconds);
 
+    // A key no other writer of the file is handed, in this process or any
+    // other: keys are reserved from the file in small ranges, each range in a
+    // write transaction of its own.
     ObjectID newObjectID(const QString& entity);
 
     std::optional<std::vector<StoredRow>> fetchRows(const QString& entity, const Predicate* predicate, Error* error);
@@ -86,12 +89,20 @@ private:
     bool exec(const QString& sql, Error* error);
     Error sqliteError(const QString& what) const;
     QVariantMap readValues(const EntityDescription& entity, void* statement, int firstColumn) const;
+    qint64 largestKey(const QString& entity) const;
+    qint64 reservedKey(const QString& entity) const; // the next free key; -1 when unreadable
+    bool reserveKeys(const QString& entity, qint64* first, qint64* end);
 
     std::shared_ptr<const ManagedObjectModel> m_model;
     QString m_path;
     sqlite3* m_db = nullptr;
     mutable std::mutex m_mutex;
-    std::map<QString, qint64> m_lastKey;
+    struct KeyRange
+    {
+        qint64 next = 0;
+        qint64 end = 0; // one past the last key reserved
+    };
+    std::map<QString, KeyRange> m_keyRanges;
     std::map<ObjectID, Snapshot> m_snapshots;
 };
 

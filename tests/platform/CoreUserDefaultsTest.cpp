@@ -175,8 +175,9 @@ TEST_F(UserDefaultsTest, WritesAreAtomicSoReadersNeverSeeAPartialFile) {
     stop = true;
     reader.join();
     EXPECT_EQ(bad.load(), 0) << "of " << reads.load() << " reads";
-    // Only the settings file is left behind: no temporary files.
-    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files), QStringList{QFileInfo(path()).fileName()});
+    // Only the settings file and its lock are left behind: no temporary files.
+    const QString name = QFileInfo(path()).fileName();
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files), (QStringList{name, name + QStringLiteral(".lock")}));
 }
 
 TEST_F(UserDefaultsTest, FailedWriteKeepsTheNewValuesAndWritesThemLater) {
@@ -228,6 +229,58 @@ TEST_F(UserDefaultsTest, ValueWithNoFileFormIsRefusedWithoutBlockingLaterWrites)
     d.set("a", 1);
     EXPECT_TRUE(d.synchronize());
     EXPECT_EQ(UserDefaults(path()).integer("a"), 1);
+}
+
+// Two objects over one file stand for two processes: they share nothing but
+// the file.
+TEST_F(UserDefaultsTest, ProcessesSharingTheFileNeverResetEachOthersValues)
+{
+    UserDefaults first(path());
+    UserDefaults second(path()); // read before the first one wrote anything
+    first.set("a", 1);
+    first.set("gone", 1);
+    second.set("b", 2); // an unrelated write keeps "a"
+    EXPECT_EQ(UserDefaults(path()).integer("a"), 1);
+    second.remove("gone");
+    first.set("c", 3); // keeps "b", and does not bring "gone" back
+    UserDefaults reread(path());
+    EXPECT_EQ(reread.integer("a"), 1);
+    EXPECT_EQ(reread.integer("b"), 2);
+    EXPECT_EQ(reread.integer("c"), 3);
+    EXPECT_FALSE(reread.object("gone").isValid());
+    // Each takes in the other's values, at a write or when asked.
+    EXPECT_EQ(first.integer("b"), 2);
+    EXPECT_FALSE(first.object("gone").isValid());
+    EXPECT_FALSE(second.object("c").isValid());
+    EXPECT_TRUE(second.synchronize());
+    EXPECT_EQ(second.integer("c"), 3);
+    // Setting a value this process last saw, but another one changed since,
+    // still writes it.
+    second.set("a", 5);
+    first.set("a", 1);
+    EXPECT_EQ(UserDefaults(path()).integer("a"), 1);
+}
+
+TEST_F(UserDefaultsTest, WritersWithCopiesOfTheirOwnLoseNoKeyWhenWritingAtOnce)
+{
+    constexpr int kWriters = 4, kRounds = 40;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kWriters; ++t) {
+        threads.emplace_back([&, t] {
+            UserDefaults own(path());
+            for (int i = 0; i < kRounds; ++i)
+                own.set(QStringLiteral("w%1-%2").arg(t).arg(i), i);
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    UserDefaults reread(path());
+    int missing = 0;
+    for (int t = 0; t < kWriters; ++t) {
+        for (int i = 0; i < kRounds; ++i)
+            missing += reread.object(QStringLiteral("w%1-%2").arg(t).arg(i)).isValid() ? 0 : 1;
+    }
+    EXPECT_EQ(missing, 0);
 }
 
 TEST_F(UserDefaultsTest, StandardDefaultsLiveInTheConfigFolder) {

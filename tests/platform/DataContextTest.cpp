@@ -298,7 +298,10 @@ TEST(ObjectContext, VanishedRowDoesNotCrashAndAnEditWritesItAgain)
     child->performAndWait([&] {
         child->refresh(item);
         EXPECT_FALSE(item->value(QStringLiteral("name")).isValid());
+        EXPECT_TRUE(item->isDeleted()); // gone, and no change of this context's
+        EXPECT_FALSE(child->hasChanges());
         item->setValue(QStringLiteral("name"), QStringLiteral("edited"));
+        EXPECT_FALSE(item->isDeleted()); // the edit brings it back
         ASSERT_TRUE(child->save());
     });
     setLogSink({});

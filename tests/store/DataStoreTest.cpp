@@ -1,6 +1,7 @@
 #include "StoreTestSupport.h"
 
 #include "platform/data/PersistentStoreCoordinator.h"
+#include "platform/plist/PropertyList.h"
 #include "platform/predicate/Predicate.h"
 #include "store/Note.h"
 
@@ -132,7 +133,9 @@ struct RefreshCase {
     const char* name;
     bool inUse;
     bool force;
-    int stamp;  // 0 none, -1 earlier than refreshDate, +1 later, 2 a text (wrong type)
+    // 0 none, -1 earlier than refreshDate, +1 later, 2 a text (wrong type),
+    // 3 later and written by another process, 4 later as a property-list date
+    int stamp;
     bool refreshed;
     bool delegateTold;
 };
@@ -154,6 +157,11 @@ TEST_P(RefreshDecision, FollowsForceStampAndUse)
         QVRDataStore::sharedDefaults().set(ChildKey, child->refreshDate() + 5);
     else if (c.stamp == 2)
         QVRDataStore::sharedDefaults().set(ChildKey, QStringLiteral("tomorrow"));
+    else if (c.stamp == 3)
+        UserDefaults(QVRDataStore::sharedDefaults().filePath()).set(ChildKey, child->refreshDate() + 5);
+    else if (c.stamp == 4)
+        QVRDataStore::sharedDefaults().set(ChildKey,
+                                           QVariant::fromValue(PlistDate{child->refreshDate() + 5}));
     else
         QVRDataStore::sharedDefaults().remove(ChildKey);
     clock.time += 1;
@@ -173,7 +181,9 @@ INSTANTIATE_TEST_SUITE_P(
                       RefreshCase{"NoStampNoRefresh", false, false, 0, false, true},
                       RefreshCase{"EarlierStampNoRefresh", false, false, -1, false, true},
                       RefreshCase{"LaterStampRefreshes", false, false, 1, true, true},
-                      RefreshCase{"StampOfWrongTypeCountsAsNone", false, false, 2, false, true}),
+                      RefreshCase{"StampOfWrongTypeCountsAsNone", false, false, 2, false, true},
+                      RefreshCase{"LaterStampOfAnotherProcessRefreshes", false, false, 3, true, true},
+                      RefreshCase{"LaterStampAsPropertyListDateRefreshes", false, false, 4, true, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StoreTest, UnsavedEditsSurviveEveryKindOfRefresh)
