@@ -87,8 +87,19 @@ void QVRDataStore::detachFromParent()
         m_context->setParentContext(nullptr);
 }
 
+namespace {
+std::atomic<QVRDataStore*> g_installedStore{nullptr};
+}
+
+void QVRDataStore::setSharedStore(QVRDataStore* store)
+{
+    g_installedStore.store(store, std::memory_order_release);
+}
+
 QVRDataStore* QVRDataStore::sharedStore()
 {
+    if (QVRDataStore* installed = g_installedStore.load(std::memory_order_acquire))
+        return installed;
     // Built once, whichever thread asks first; it lives as long as the process.
     static QVRDataStore* const root = makeRootStore().release();
     return root;
