@@ -189,8 +189,11 @@ void ArrayController::rearrangeObjects()
     }
     ArrangementUpdate update = arrangementChanges(m_arranged, arranged);
     m_arranged = std::move(arranged);
-    if (update.reset || !update.changes.empty())
-        m_arrangementObserver(update);
+    if (update.reset || !update.changes.empty()) {
+        // A copy: the observer may drop this list (a search that ends).
+        const ArrangementObserver observer = m_arrangementObserver;
+        observer(update);
+    }
 }
 
 void ArrayController::objectsDidChange(const Notification& notification)
