@@ -39,9 +39,9 @@ struct ArrangementChange
     friend bool operator==(const ArrangementChange&, const ArrangementChange&) = default;
 };
 
-// What became of an arranged list: either steps, or a reset when the new
-// list is better read afresh (a different filter or sort that moves most of
-// the rows, or more steps than kMaxArrangementSteps).
+// What became of an arranged list: either steps, or a reset when it would
+// take more than kMaxArrangementSteps of them (typically a new filter or sort
+// that changes most rows) and the list is better read afresh.
 struct ArrangementUpdate
 {
     bool reset = false;
