@@ -1,5 +1,6 @@
 #include "hotkey/KRKeyCodeTransformer.h"
 
+#include "platform/core/Variant.h"
 #include "platform/x11/KeyMap.h"
 #include "platform/x11/KeyboardLayout.h"
 
@@ -21,18 +22,6 @@ QMap<QString, std::shared_ptr<ValueTransformer>>& transformerRegistry() {
 QHash<QString, int>& stringToKeyCodeMap() {
     static QHash<QString, int> map;
     return map;
-}
-
-bool isNumber(const QVariant& v) {
-    switch (v.typeId()) {
-    case QMetaType::Int: case QMetaType::UInt: case QMetaType::LongLong: case QMetaType::ULongLong:
-    case QMetaType::Short: case QMetaType::UShort: case QMetaType::Long: case QMetaType::ULong:
-    case QMetaType::Double: case QMetaType::Float: case QMetaType::Bool: case QMetaType::Char:
-    case QMetaType::SChar: case QMetaType::UChar:
-        return true;
-    default:
-        return false;
-    }
 }
 
 // Once per process: the reverse map, kept current with the layout.
@@ -126,7 +115,7 @@ KRKeyCodeTransformer::KRKeyCodeTransformer() {
 }
 
 QVariant KRKeyCodeTransformer::transformedValue(const QVariant& value) const {
-    if (!isNumber(value)) return {};
+    if (!platform::isNumberOrBool(value)) return {};
     const int16_t code = int16_t(value.toLongLong());
     if (code < 0) return {};
     if (auto it = specialKeyNames().find(code); it != specialKeyNames().end()) return *it;

@@ -2,6 +2,7 @@
 
 #include "hotkey/KRKeyCodeTransformer.h"
 #include "platform/core/Log.h"
+#include "platform/core/Variant.h"
 #include "platform/x11/KeyboardLayout.h"
 
 #include <QKeyEvent>
@@ -61,23 +62,12 @@ QVariant KRRecorderControl::objectValue() const {
     return d;
 }
 
-static bool isNumeric(const QVariant& v) {
-    switch (v.typeId()) {
-    case QMetaType::Int: case QMetaType::UInt: case QMetaType::LongLong: case QMetaType::ULongLong:
-    case QMetaType::Double: case QMetaType::Short: case QMetaType::UShort: case QMetaType::Long:
-    case QMetaType::ULong: case QMetaType::Float: case QMetaType::Bool:
-        return true;
-    default:
-        return false;
-    }
-}
-
 void KRRecorderControl::setObjectValue(const QVariant& value) {
     if (value.typeId() == QMetaType::QVariantMap) {
         const QVariantMap d = value.toMap();
         const QVariant code = d.value(QStringLiteral("keyCode"));
         const QVariant flags = d.value(QStringLiteral("modifierFlags"));
-        if (isNumeric(code) && isNumeric(flags)) {
+        if (platform::isNumberOrBool(code) && platform::isNumberOrBool(flags)) {
             setKeyCombo(KRKeyComboFromValues(code, flags));
             return;
         }

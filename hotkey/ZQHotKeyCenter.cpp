@@ -6,6 +6,8 @@
 #include <QMetaMethod>
 #include <QStringList>
 
+#include <atomic>
+
 using platform::HotKeyEvent;
 namespace KF = platform::KeyFlags;
 
@@ -47,7 +49,17 @@ QString ZQHotKey::description() const {
     return QStringLiteral("%1\n\t(key: %2\n\tflags: %3\n\tinvokes: %4)").arg(base).arg(m_keyCode).arg(flags, invokes);
 }
 
+namespace {
+std::atomic<ZQHotKeyCenter*> g_installedCenter{nullptr};
+}
+
+void ZQHotKeyCenter::setSharedHotKeyCenter(ZQHotKeyCenter* center) {
+    g_installedCenter.store(center, std::memory_order_release);
+}
+
 ZQHotKeyCenter& ZQHotKeyCenter::sharedHotKeyCenter() {
+    if (ZQHotKeyCenter* installed = g_installedCenter.load(std::memory_order_acquire))
+        return *installed;
     static ZQHotKeyCenter center(platform::createSystemHotKeyGrabber());
     return center;
 }

@@ -13,8 +13,12 @@ public:
     using HotKeySet = std::vector<HotKeyPtr>;
     using Predicate = std::function<bool(const ZQHotKey&)>;
 
-    // Created on first call with the session's grabber; lives until exit.
+    // The services root's centre while one is installed; otherwise one over
+    // the session's grabber, created on first call, that lives until exit.
     static ZQHotKeyCenter& sharedHotKeyCenter();
+    // Installs the centre sharedHotKeyCenter() answers; null uninstalls (the
+    // services root only).
+    static void setSharedHotKeyCenter(ZQHotKeyCenter* center);
     // A separate registry over the given grabber (tests).
     explicit ZQHotKeyCenter(std::unique_ptr<platform::HotKeyGrabber> grabber);
     ~ZQHotKeyCenter();

@@ -4,6 +4,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/Paths.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/core/Variant.h"
 #include "platform/data/ManagedObjectModel.h"
 #include "platform/data/PersistentStoreCoordinator.h"
 #include "platform/plist/PropertyList.h"
@@ -44,21 +45,14 @@ QString describe(const QVariantMap& userInfo)
 // counts as no stamp.
 std::optional<double> stampValue(const QVariant& value)
 {
-    switch (value.typeId()) {
-    case QMetaType::Double:
-    case QMetaType::Int:
-    case QMetaType::LongLong:
-    case QMetaType::UInt:
-    case QMetaType::ULongLong:
+    if (platform::isNumber(value))
         return value.toDouble();
-    case QMetaType::QDateTime:
+    if (value.typeId() == QMetaType::QDateTime)
         return double(value.toDateTime().toMSecsSinceEpoch()) / 1000.0;
-    default:
-        // A date as the settings file holds one.
-        if (value.userType() == qMetaTypeId<platform::PlistDate>())
-            return value.value<platform::PlistDate>().secondsSince1970;
-        return std::nullopt;
-    }
+    // A date as the settings file holds one.
+    if (value.userType() == qMetaTypeId<platform::PlistDate>())
+        return value.value<platform::PlistDate>().secondsSince1970;
+    return std::nullopt;
 }
 
 QString ensureFolder(const QString& path)
@@ -93,8 +87,19 @@ void QVRDataStore::detachFromParent()
         m_context->setParentContext(nullptr);
 }
 
+namespace {
+std::atomic<QVRDataStore*> g_installedStore{nullptr};
+}
+
+void QVRDataStore::setSharedStore(QVRDataStore* store)
+{
+    g_installedStore.store(store, std::memory_order_release);
+}
+
 QVRDataStore* QVRDataStore::sharedStore()
 {
+    if (QVRDataStore* installed = g_installedStore.load(std::memory_order_acquire))
+        return installed;
     // Built once, whichever thread asks first; it lives as long as the process.
     static QVRDataStore* const root = makeRootStore().release();
     return root;

@@ -40,8 +40,13 @@ public:
     QVRDataStore(const QVRDataStore&) = delete;
     QVRDataStore& operator=(const QVRDataStore&) = delete;
 
-    // The root, built once per process (from whichever thread asks first).
+    // The root of the process's services (QVRServices) while one is
+    // installed; otherwise a root over the default file, built once per
+    // process (from whichever thread asks first).
     static QVRDataStore* sharedStore();
+    // Installs the store sharedStore() answers; null uninstalls. Only the
+    // services root calls this, when it is made current and torn down.
+    static void setSharedStore(QVRDataStore* store);
     // A new root over `storeURL` (the default location when empty). Only
     // sharedStore() uses the default; tests open their own files.
     static std::unique_ptr<QVRDataStore> makeRootStore(const QString& storeURL = {});

@@ -8,25 +8,31 @@
 #include <algorithm>
 
 QVRObjectController::QVRObjectController(platform::ManagedObjectContext* context, const QString& entityName,
-                                         const std::vector<platform::SortDescriptor>& sortDescriptors)
-    : m_arrayController(arrayControllerWithContext(context, entityName, sortDescriptors))
+                                         const std::vector<platform::SortDescriptor>& sortDescriptors,
+                                         QObject* parent)
+    : QObject(parent),
+      m_arrayController(arrayControllerWithContext(
+          context, entityName, sortDescriptors, platform::Predicate::parse(QStringLiteral("archived == NO"))))
 {
-    m_arrayController->setFilterPredicate(platform::Predicate::parse(QStringLiteral("archived == NO")));
+    watch(m_arrayController.get());
 }
 
 QVRObjectController::~QVRObjectController() = default;
 
-std::unique_ptr<platform::ArrayController> QVRObjectController::arrayControllerWithContext(
-    platform::ManagedObjectContext* context, const QString& entityName,
-    const std::vector<platform::SortDescriptor>& sortDescriptors)
+std::unique_ptr<platform::ArrayController>
+QVRObjectController::arrayControllerWithContext(platform::ManagedObjectContext* context,
+                                                const QString& entityName,
+                                                const std::vector<platform::SortDescriptor>& sortDescriptors,
+                                                std::shared_ptr<const platform::Predicate> filterPredicate)
 {
+    // Sort and filter before the fetch, which arranges once with both.
     auto controller = std::make_unique<platform::ArrayController>();
     controller->setEntityName(entityName);
     controller->setContext(context);
+    controller->setSortDescriptors(sortDescriptors);
+    controller->setFilterPredicate(std::move(filterPredicate));
     platform::Error error;
-    if (controller->fetch(&error))
-        controller->setSortDescriptors(sortDescriptors);
-    else
+    if (!controller->fetch(&error))
         platform::log(QStringLiteral("Error getting data: %1").arg(error.localizedDescription));
     return controller;
 }
@@ -34,6 +40,39 @@ std::unique_ptr<platform::ArrayController> QVRObjectController::arrayControllerW
 platform::ArrayController* QVRObjectController::currentController() const
 {
     return m_searchController ? m_searchController.get() : m_arrayController.get();
+}
+
+void QVRObjectController::setArrayController(std::unique_ptr<platform::ArrayController> controller)
+{
+    if (m_arrayController)
+        m_arrayController->setArrangementObserver({});
+    m_arrayController = std::move(controller);
+    watch(m_arrayController.get());
+    if (!m_searchController)
+        emit arrangedObjectsReset();
+}
+
+void QVRObjectController::setSearchController(std::unique_ptr<platform::ArrayController> controller)
+{
+    if (m_searchController)
+        m_searchController->setArrangementObserver({});
+    m_searchController = std::move(controller);
+    watch(m_searchController.get());
+    emit arrangedObjectsReset();
+}
+
+void QVRObjectController::watch(platform::ArrayController* controller)
+{
+    if (!controller)
+        return;
+    controller->setArrangementObserver([this, controller](const platform::ArrangementUpdate& update) {
+        if (controller != currentController())
+            return;
+        if (update.reset)
+            emit arrangedObjectsReset();
+        else
+            emit arrangedObjectsChanged(update.changes);
+    });
 }
 
 std::vector<platform::ManagedObject*> QVRObjectController::objectsFiltered(bool filtered) const
@@ -69,12 +108,19 @@ void QVRObjectController::rearrangeObjects()
 void QVRObjectController::setFilterPredicate(std::shared_ptr<const platform::Predicate> predicate)
 {
     if (!predicate) {
-        m_searchController.reset();
+        if (m_searchController) {
+            m_searchController.reset();
+            emit arrangedObjectsReset();
+        }
         return;
     }
     if (!m_searchController) {
-        m_searchController = arrayControllerWithContext(m_arrayController->context(), m_arrayController->entityName(),
-                                                        m_arrayController->sortDescriptors());
+        m_searchController =
+            arrayControllerWithContext(m_arrayController->context(), m_arrayController->entityName(),
+                                       m_arrayController->sortDescriptors(), std::move(predicate));
+        watch(m_searchController.get());
+        emit arrangedObjectsReset();
+        return;
     }
     m_searchController->setFilterPredicate(std::move(predicate));
 }

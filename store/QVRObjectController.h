@@ -2,6 +2,7 @@
 
 #include "platform/data/ArrayController.h"
 
+#include <QObject>
 #include <QString>
 
 #include <limits>
@@ -12,17 +13,31 @@ namespace platform {
 class ManagedObject;
 class ManagedObjectContext;
 class Predicate;
-}
+} // namespace platform
 
 // The two lists over the notes: the full list (every note not archived) and,
-// while a search is active, the search list. Main thread only.
-class QVRObjectController {
+// while a search is active, the search list. Both are arranged as soon as they
+// are made and whenever their filter changes; records saved or deleted since
+// show at the next rearrangeObjects(). Main thread only (its context is the
+// main queue's).
+//
+// The displayed list is the one `filtered == true` reads: the search list
+// while there is one, else the full list. Its changes are signalled for a
+// list model that keeps its own copy of the rows: arrangedObjectsChanged()
+// with the steps (see platform::ArrangementChange) when the rows can be
+// carried over, arrangedObjectsReset() when the displayed list is to be read
+// afresh (a search starts or ends, a list is replaced, or too much moved).
+// Both are emitted synchronously, after the controller's lists have changed.
+class QVRObjectController : public QObject
+{
+    Q_OBJECT
 public:
     static constexpr quint64 NotFound = quint64(std::numeric_limits<qint64>::max());
 
     QVRObjectController(platform::ManagedObjectContext* context, const QString& entityName,
-                        const std::vector<platform::SortDescriptor>& sortDescriptors);
-    ~QVRObjectController();
+                        const std::vector<platform::SortDescriptor>& sortDescriptors,
+                        QObject* parent = nullptr);
+    ~QVRObjectController() override;
 
     bool filtered() const { return m_searchController != nullptr; }
     quint64 countFiltered(bool filtered) const;
@@ -32,17 +47,25 @@ public:
     void rearrangeObjects();
     void setFilterPredicate(std::shared_ptr<const platform::Predicate> predicate);
 
-    static std::unique_ptr<platform::ArrayController> arrayControllerWithContext(
-        platform::ManagedObjectContext* context, const QString& entityName,
-        const std::vector<platform::SortDescriptor>& sortDescriptors);
+    // A list of the entity, fetched and arranged at once; logs a failed fetch.
+    static std::unique_ptr<platform::ArrayController>
+    arrayControllerWithContext(platform::ManagedObjectContext* context, const QString& entityName,
+                               const std::vector<platform::SortDescriptor>& sortDescriptors,
+                               std::shared_ptr<const platform::Predicate> filterPredicate = nullptr);
 
     platform::ArrayController* currentController() const;
     platform::ArrayController* arrayController() const { return m_arrayController.get(); }
-    void setArrayController(std::unique_ptr<platform::ArrayController> controller) { m_arrayController = std::move(controller); }
+    void setArrayController(std::unique_ptr<platform::ArrayController> controller);
     platform::ArrayController* searchController() const { return m_searchController.get(); }
-    void setSearchController(std::unique_ptr<platform::ArrayController> controller) { m_searchController = std::move(controller); }
+    void setSearchController(std::unique_ptr<platform::ArrayController> controller);
+
+signals:
+    void arrangedObjectsChanged(const std::vector<platform::ArrangementChange>& changes);
+    void arrangedObjectsReset();
 
 private:
+    void watch(platform::ArrayController* controller);
+
     std::unique_ptr<platform::ArrayController> m_arrayController;
     std::unique_ptr<platform::ArrayController> m_searchController;
 };

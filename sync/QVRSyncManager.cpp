@@ -29,6 +29,7 @@
 #include <QUrl>
 #include <QUuid>
 
+#include <atomic>
 #include <cfloat>
 #include <limits>
 
@@ -123,8 +124,19 @@ QString describeRow(const QVariantMap& row)
 
 // --- construction -------------------------------------------------------------
 
+namespace {
+std::atomic<QVRSyncManager*> g_installedManager{nullptr};
+}
+
+void QVRSyncManager::setSharedManager(QVRSyncManager* manager)
+{
+    g_installedManager.store(manager, std::memory_order_release);
+}
+
 QVRSyncManager* QVRSyncManager::sharedManager()
 {
+    if (QVRSyncManager* installed = g_installedManager.load(std::memory_order_acquire))
+        return installed;
     static QVRSyncManager* manager = new QVRSyncManager(QVRDataStore::sharedStore());
     return manager;
 }

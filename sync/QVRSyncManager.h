@@ -93,7 +93,12 @@ public:
 class QVRSyncManager : public QObject, public QVRQuorvaneOperationDelegate {
     Q_OBJECT
 public:
+    // The services root's manager while one is installed; otherwise one over
+    // the shared store, built on first call.
     static QVRSyncManager* sharedManager();
+    // Installs the manager sharedManager() answers; null uninstalls (the
+    // services root only).
+    static void setSharedManager(QVRSyncManager* manager);
     // A manager over `store` (tests make their own).
     explicit QVRSyncManager(QVRDataStore* store, QObject* parent = nullptr);
     ~QVRSyncManager() override;

@@ -8,9 +8,12 @@
 #include <mutex>
 #include <vector>
 
+class QObject;
+
 namespace platform {
 
-struct Notification {
+struct Notification
+{
     QString name;
     const void* sender = nullptr;
     QVariantMap userInfo;
@@ -19,7 +22,8 @@ struct Notification {
 class NotificationCenter;
 
 // Removes its observer when destroyed or reset. Movable, not copyable.
-class [[nodiscard]] ObserverToken {
+class [[nodiscard]] ObserverToken
+{
 public:
     ObserverToken() = default;
     ObserverToken(ObserverToken&& other) noexcept;
@@ -38,10 +42,12 @@ private:
     quint64 m_id = 0;
 };
 
-// Delivers notifications synchronously on the posting thread, to the
-// observers registered when the post began. Registration is thread-safe; an
-// observer removed during a post is not called afterwards.
-class NotificationCenter {
+// Delivers notifications to the observers registered when the post began:
+// synchronously on the posting thread, or on a receiver's thread for an
+// observer added with one. Registration is thread-safe; an observer removed
+// during a post is not called afterwards.
+class NotificationCenter
+{
 public:
     NotificationCenter();
     ~NotificationCenter();
@@ -57,6 +63,14 @@ public:
     [[nodiscard]] ObserverToken addObserver(const QString& name, const void* sender,
                                             std::function<void(const Notification&)> callback);
 
+    // As above, but `callback` runs on `receiver`'s thread: at once when the
+    // post comes from that thread, otherwise queued to its event loop (which
+    // must run). It is never called once `receiver` is destroyed or the token
+    // is reset, even when a post from another thread was already queued. A
+    // null `receiver` means the posting thread.
+    [[nodiscard]] ObserverToken addObserver(const QString& name, const void* sender, QObject* receiver,
+                                            std::function<void(const Notification&)> callback);
+
 private:
     friend class ObserverToken;
     struct Entry;
@@ -67,4 +81,4 @@ private:
     quint64 m_nextId = 1;
 };
 
-}  // namespace platform
+} // namespace platform

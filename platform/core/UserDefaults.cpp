@@ -24,7 +24,6 @@ namespace platform {
 const QString UserDefaults::DidChangeNotification = QStringLiteral("NSUserDefaultsDidChangeNotification");
 
 namespace {
-bool isNumberOrBool(const QVariant& v) { return platform::isNumber(v) || v.typeId() == QMetaType::Bool; }
 // Writes a new file beside the old one and renames it over it, so a reader
 // (or a crash) sees the old settings or the new ones, never a part or none.
 // QSaveFile is not used: with O_TMPFILE it can leave the path missing for a

@@ -4,9 +4,14 @@
 
 namespace platform {
 
-// Whether a settings, store or property-list value holds a number of any
-// integer or floating-point width. Booleans are not numbers here: callers that
-// count YES/NO as 1/0 say so themselves.
+// Whether a settings, store, property-list or key-binding value holds a number
+// of any integer or floating-point width: the 8-bit types (qint8, quint8,
+// char) count as numbers, QChar does not. Every "is this a number" question in
+// the tree asks here, so a value that sorts as a number also coerces and
+// compares as one.
+//
+// Booleans are not numbers here: callers that count YES/NO as 1/0 use
+// isNumberOrBool() and say so.
 inline bool isNumber(const QVariant& value)
 {
     switch (value.typeId()) {
@@ -14,21 +19,25 @@ inline bool isNumber(const QVariant& value)
     case QMetaType::UInt:
     case QMetaType::LongLong:
     case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float:
     case QMetaType::Long:
     case QMetaType::ULong:
     case QMetaType::Short:
     case QMetaType::UShort:
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::UChar:
+    case QMetaType::Double:
+    case QMetaType::Float:
         return true;
     default:
         return false;
     }
 }
 
-}  // namespace platform
-
-namespace platform {
+inline bool isNumberOrBool(const QVariant& value)
+{
+    return isNumber(value) || value.typeId() == QMetaType::Bool;
+}
 
 // A value's truth as the note attributes carry it: a boolean or a number as
 // itself; a string is true when, after leading white space and an optional

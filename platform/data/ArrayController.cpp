@@ -6,9 +6,117 @@
 #include "platform/predicate/Predicate.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace platform {
+
+namespace {
+
+// Marks the members of one longest strictly increasing run of `values`.
+std::vector<bool> longestIncreasingRun(const std::vector<size_t>& values)
+{
+    std::vector<size_t> tails; // index into `values` of the smallest tail of each run length
+    std::vector<ptrdiff_t> previous(values.size(), -1);
+    for (size_t i = 0; i < values.size(); ++i) {
+        const auto at = std::lower_bound(tails.begin(), tails.end(), values[i],
+                                         [&](size_t index, size_t value) { return values[index] < value; });
+        if (at != tails.begin())
+            previous[i] = ptrdiff_t(*(at - 1));
+        if (at == tails.end())
+            tails.push_back(i);
+        else
+            *at = i;
+    }
+    std::vector<bool> member(values.size(), false);
+    for (ptrdiff_t i = tails.empty() ? -1 : ptrdiff_t(tails.back()); i >= 0; i = previous[size_t(i)])
+        member[size_t(i)] = true;
+    return member;
+}
+
+qsizetype rowOf(const std::vector<ManagedObject*>& list, const ManagedObject* object)
+{
+    return qsizetype(std::find(list.begin(), list.end(), object) - list.begin());
+}
+
+} // namespace
+
+ArrangementUpdate arrangementChanges(const std::vector<ManagedObject*>& before,
+                                     const std::vector<ManagedObject*>& after, size_t maxSteps)
+{
+    ArrangementUpdate update;
+    if (before == after)
+        return update;
+    std::unordered_map<const ManagedObject*, size_t> newRow;
+    newRow.reserve(after.size());
+    for (size_t row = 0; row < after.size(); ++row)
+        newRow.emplace(after[row], row);
+
+    std::vector<ManagedObject*> kept; // in their old order
+    std::vector<size_t> keptNewRows;
+    for (ManagedObject* object : before) {
+        if (const auto found = newRow.find(object); found != newRow.end()) {
+            kept.push_back(object);
+            keptNewRows.push_back(found->second);
+        }
+    }
+    const size_t removals = before.size() - kept.size();
+    const size_t insertions = after.size() - kept.size();
+    if (removals + insertions > maxSteps) {
+        update.reset = true;
+        return update;
+    }
+    const std::vector<bool> stays = longestIncreasingRun(keptNewRows);
+    const size_t moves = size_t(std::count(stays.begin(), stays.end(), false));
+    if (removals + insertions + moves > maxSteps) {
+        update.reset = true;
+        return update;
+    }
+
+    using Kind = ArrangementChange::Kind;
+    std::vector<ManagedObject*> rows = before;
+    for (size_t row = before.size(); row-- > 0;) {
+        if (!newRow.count(before[row])) {
+            update.changes.push_back({Kind::Remove, qsizetype(row), -1, before[row]});
+            rows.erase(rows.begin() + ptrdiff_t(row));
+        }
+    }
+
+    // Each moving row goes right after the kept row that precedes it in the
+    // new order; taken in the new order, that row is already in place.
+    std::unordered_set<const ManagedObject*> keptSet(kept.begin(), kept.end());
+    std::unordered_set<const ManagedObject*> moving;
+    for (size_t i = 0; i < kept.size(); ++i) {
+        if (!stays[i])
+            moving.insert(kept[i]);
+    }
+    for (size_t target = 0; target < after.size() && !moving.empty(); ++target) {
+        ManagedObject* object = after[target];
+        if (!moving.erase(object))
+            continue;
+        const qsizetype from = rowOf(rows, object);
+        rows.erase(rows.begin() + from);
+        qsizetype to = 0;
+        for (size_t earlier = target; earlier-- > 0;) {
+            if (keptSet.count(after[earlier])) {
+                to = rowOf(rows, after[earlier]) + 1;
+                break;
+            }
+        }
+        rows.insert(rows.begin() + to, object);
+        if (from != to)
+            update.changes.push_back({Kind::Move, from, to, object});
+    }
+
+    for (size_t row = 0; row < after.size(); ++row) {
+        if (!keptSet.count(after[row])) {
+            update.changes.push_back({Kind::Insert, -1, qsizetype(row), after[row]});
+            rows.insert(rows.begin() + ptrdiff_t(row), after[row]);
+        }
+    }
+    Q_ASSERT(rows == after);
+    return update;
+}
 
 ArrayController::ArrayController() = default;
 ArrayController::~ArrayController() = default;
@@ -19,25 +127,29 @@ void ArrayController::setContext(ManagedObjectContext* context)
     m_observer.reset();
     if (context) {
         m_observer = NotificationCenter::defaultCenter().addObserver(
-            ContextObjectsDidChangeNotification, context, [this](const Notification& n) { objectsDidChange(n); });
+            ContextObjectsDidChangeNotification, context,
+            [this](const Notification& n) { objectsDidChange(n); });
     }
 }
 
 void ArrayController::setFilterPredicate(std::shared_ptr<const Predicate> predicate)
 {
     m_filter = std::move(predicate);
+    rearrangeObjects();
 }
 
 void ArrayController::setSortDescriptors(std::vector<SortDescriptor> sortDescriptors)
 {
     m_sortDescriptors = std::move(sortDescriptors);
+    rearrangeObjects();
 }
 
 bool ArrayController::fetch(Error* error)
 {
     if (!m_context) {
         if (error)
-            *error = Error{QStringLiteral("QuillaryStore"), 134060, QStringLiteral("The list has no context"), {}, {}};
+            *error = Error{
+                QStringLiteral("QuillaryStore"), 134060, QStringLiteral("The list has no context"), {}, {}};
         return false;
     }
     Error fetchError;
@@ -52,6 +164,7 @@ bool ArrayController::fetch(Error* error)
         if (present.insert(object).second)
             m_content.push_back(object);
     }
+    rearrangeObjects();
     return true;
 }
 
@@ -70,7 +183,17 @@ void ArrayController::rearrangeObjects()
         arranged.push_back(object);
     }
     sortObjects(arranged, m_sortDescriptors);
+    if (!m_arrangementObserver) {
+        m_arranged = std::move(arranged);
+        return;
+    }
+    ArrangementUpdate update = arrangementChanges(m_arranged, arranged);
     m_arranged = std::move(arranged);
+    if (update.reset || !update.changes.empty()) {
+        // A copy: the observer may drop this list (a search that ends).
+        const ArrangementObserver observer = m_arrangementObserver;
+        observer(update);
+    }
 }
 
 void ArrayController::objectsDidChange(const Notification& notification)
@@ -87,10 +210,11 @@ void ArrayController::objectsDidChange(const Notification& notification)
         std::unordered_set<ManagedObject*> present(m_content.begin(), m_content.end());
         for (const auto& value : inserted) {
             auto* object = value.value<ManagedObject*>();
-            if (object && object->entity() && object->entity()->name == m_entityName && present.insert(object).second)
+            if (object && object->entity() && object->entity()->name == m_entityName &&
+                present.insert(object).second)
                 m_content.push_back(object);
         }
     }
 }
 
-}  // namespace platform
+} // namespace platform

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -15,12 +16,59 @@ class ManagedObject;
 class ManagedObjectContext;
 class Predicate;
 
+// One step of a change to an arranged list. Applied in order to a copy of the
+// list as it was, the steps of one change give the list as it is:
+//   Insert: `object` goes in at row `to`;
+//   Remove: the row `from` goes;
+//   Move:   the row `from` is taken out and put back at row `to` (counted in
+//           the list after the step; a model's beginMoveRows wants `to + 1`
+//           as its destination when `to > from`).
+struct ArrangementChange
+{
+    enum class Kind
+    {
+        Insert,
+        Remove,
+        Move
+    };
+    Kind kind;
+    qsizetype from = -1;
+    qsizetype to = -1;
+    ManagedObject* object = nullptr;
+
+    friend bool operator==(const ArrangementChange&, const ArrangementChange&) = default;
+};
+
+// What became of an arranged list: either steps, or a reset when it would
+// take more than kMaxArrangementSteps of them (typically a new filter or sort
+// that changes most rows) and the list is better read afresh.
+struct ArrangementUpdate
+{
+    bool reset = false;
+    std::vector<ArrangementChange> changes; // empty for a reset
+};
+
+inline constexpr size_t kMaxArrangementSteps = 256;
+
+// The steps that turn `before` into `after` (each list holds an object once):
+// removals from the bottom up, then the fewest single-row moves (the rows on
+// a longest run already in order stay), then insertions from the top down.
+// A reset when that takes more than `maxSteps`.
+ArrangementUpdate arrangementChanges(const std::vector<ManagedObject*>& before,
+                                     const std::vector<ManagedObject*>& after,
+                                     size_t maxSteps = kMaxArrangementSteps);
+
 // A list over every record of one entity in one context. Records inserted or
 // deleted in the context join or leave `content` when the context processes
-// its pending changes; `arrangedObjects` (filtered, sorted) changes only when
-// rearrangeObjects() runs. Use on the context's queue.
-class ArrayController {
+// its pending changes and show in `arrangedObjects` (filtered, sorted) at the
+// next rearrangeObjects(). Setting the filter or the sort, and fetch(),
+// arrange at once. Use on the context's queue; the arrangement observer runs
+// there, after `arrangedObjects` has changed.
+class ArrayController
+{
 public:
+    using ArrangementObserver = std::function<void(const ArrangementUpdate&)>;
+
     ArrayController();
     ~ArrayController();
     ArrayController(const ArrayController&) = delete;
@@ -35,11 +83,16 @@ public:
     void setSortDescriptors(std::vector<SortDescriptor> sortDescriptors);
     const std::vector<SortDescriptor>& sortDescriptors() const { return m_sortDescriptors; }
 
-    // Loads every record of the entity into `content`, keeping what is there.
+    // Loads every record of the entity into `content`, keeping what is
+    // there, and arranges.
     bool fetch(Error* error = nullptr);
     const std::vector<ManagedObject*>& content() const { return m_content; }
     const std::vector<ManagedObject*>& arrangedObjects() const { return m_arranged; }
     void rearrangeObjects();
+
+    // Told of every change to `arrangedObjects`; nothing when an arrangement
+    // leaves the list as it was.
+    void setArrangementObserver(ArrangementObserver observer) { m_arrangementObserver = std::move(observer); }
 
 private:
     void objectsDidChange(const Notification& notification);
@@ -50,7 +103,8 @@ private:
     std::vector<SortDescriptor> m_sortDescriptors;
     std::vector<ManagedObject*> m_content;
     std::vector<ManagedObject*> m_arranged;
+    ArrangementObserver m_arrangementObserver;
     ObserverToken m_observer;
 };
 
-}  // namespace platform
+} // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/data/ManagedObjectModel.h"
 
 #include "platform/core/Log.h"
+#include "platform/core/Variant.h"
 
 #include <QDateTime>
 
@@ -28,25 +29,6 @@ const EntityDescription* ManagedObjectModel::entity(const QString& name) const
 }
 
 namespace {
-
-bool isNumber(const QVariant& value)
-{
-    switch (value.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-        return true;
-    default:
-        return false;
-    }
-}
 
 // Text that stands for a number. QString::toDouble reads the C locale only, so
 // a German process locale cannot change what "1700000000.5" means.

@@ -1,30 +1,11 @@
 #include "platform/data/SortDescriptor.h"
 
+#include "platform/core/Variant.h"
 #include "platform/data/ManagedObject.h"
 
 #include <algorithm>
 
 namespace platform {
-
-namespace {
-
-bool isNumeric(const QVariant& value)
-{
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return true;
-    default:
-        return false;
-    }
-}
-
-}  // namespace
 
 int compareValues(const QVariant& a, const QVariant& b)
 {
@@ -32,7 +13,7 @@ int compareValues(const QVariant& a, const QVariant& b)
     const bool bMissing = !b.isValid() || b.isNull();
     if (aMissing || bMissing)
         return int(bMissing) - int(aMissing);
-    if (isNumeric(a) && isNumeric(b)) {
+    if (isNumberOrBool(a) && isNumberOrBool(b)) {
         const double x = a.toDouble();
         const double y = b.toDouble();
         return x < y ? -1 : (y < x ? 1 : 0);
@@ -60,7 +41,7 @@ void sortObjects(std::vector<ManagedObject*>& objects, const std::vector<SortDes
         for (size_t k = 0; k < width; ++k) {
             Key& key = keys[i * width + k];
             key.value = objects[i]->value(sortDescriptors[k].key);
-            key.numeric = isNumeric(key.value) && !key.value.isNull();
+            key.numeric = isNumberOrBool(key.value) && !key.value.isNull();
             if (key.numeric)
                 key.number = key.value.toDouble();
         }

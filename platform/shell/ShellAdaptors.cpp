@@ -1,5 +1,6 @@
 #include "platform/shell/ShellAdaptors.h"
 
+#include "platform/core/Variant.h"
 #include "platform/shell/ApplicationShell.h"
 #include "platform/shell/ScriptingHandler.h"
 
@@ -22,30 +23,19 @@ QVariant unwrap(QVariant value)
 
 std::optional<double> seconds(const QVariant& value)
 {
-    switch (value.metaType().id()) {
-    case QMetaType::Double:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::UChar: {
+    if (isNumber(value)) {
         const double d = value.toDouble();
         return std::isfinite(d) ? std::optional<double>(d) : std::nullopt;
     }
-    case QMetaType::QString: {
-        const QString text = value.toString().trimmed();
-        QDateTime date = QDateTime::fromString(text, Qt::ISODateWithMs);
-        if (!date.isValid())
-            date = QDateTime::fromString(text, Qt::ISODate);
-        if (!date.isValid())
-            return std::nullopt;
-        return double(date.toMSecsSinceEpoch()) / 1000.0;
-    }
-    default:
+    if (value.metaType().id() != QMetaType::QString)
         return std::nullopt;
-    }
+    const QString text = value.toString().trimmed();
+    QDateTime date = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!date.isValid())
+        date = QDateTime::fromString(text, Qt::ISODate);
+    if (!date.isValid())
+        return std::nullopt;
+    return double(date.toMSecsSinceEpoch()) / 1000.0;
 }
 
 } // namespace

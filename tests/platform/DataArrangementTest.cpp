@@ -1,0 +1,188 @@
+#include "DataTestSupport.h"
+
+#include "platform/data/ArrayController.h"
+#include "platform/predicate/Predicate.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace platform;
+
+namespace {
+
+// --- arrangement changes ------------------------------------------------------
+
+// Stand-ins for records: only their addresses are compared.
+char g_records[128];
+ManagedObject* record(char name)
+{
+    return reinterpret_cast<ManagedObject*>(&g_records[size_t(name)]);
+}
+std::vector<ManagedObject*> records(const char* names)
+{
+    std::vector<ManagedObject*> list;
+    for (const char* c = names; *c; ++c)
+        list.push_back(record(*c));
+    return list;
+}
+
+// Applies the steps as a list model would, checking each one against the rows
+// it names; false when a step does not fit.
+bool apply(std::vector<ManagedObject*>& rows, const std::vector<ArrangementChange>& changes)
+{
+    using Kind = ArrangementChange::Kind;
+    for (const auto& change : changes) {
+        switch (change.kind) {
+        case Kind::Insert:
+            if (change.to < 0 || change.to > qsizetype(rows.size()))
+                return false;
+            rows.insert(rows.begin() + change.to, change.object);
+            break;
+        case Kind::Remove:
+            if (change.from < 0 || change.from >= qsizetype(rows.size()) ||
+                rows[size_t(change.from)] != change.object)
+                return false;
+            rows.erase(rows.begin() + change.from);
+            break;
+        case Kind::Move:
+            if (change.from < 0 || change.from >= qsizetype(rows.size()) ||
+                rows[size_t(change.from)] != change.object)
+                return false;
+            rows.erase(rows.begin() + change.from);
+            if (change.to < 0 || change.to > qsizetype(rows.size()))
+                return false;
+            rows.insert(rows.begin() + change.to, change.object);
+            break;
+        }
+    }
+    return true;
+}
+
+struct ArrangementCase
+{
+    const char* name;
+    const char* before;
+    const char* after;
+    int steps; // -1: a reset
+};
+
+void PrintTo(const ArrangementCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ArrangementSteps : public ::testing::TestWithParam<ArrangementCase>
+{
+};
+
+TEST_P(ArrangementSteps, AppliedToTheOldListGiveTheNewList)
+{
+    const auto& c = GetParam();
+    const auto before = records(c.before);
+    const auto after = records(c.after);
+    const ArrangementUpdate update = arrangementChanges(before, after, 8);
+    if (c.steps < 0) {
+        EXPECT_TRUE(update.reset);
+        EXPECT_TRUE(update.changes.empty());
+        return;
+    }
+    EXPECT_FALSE(update.reset);
+    EXPECT_EQ(int(update.changes.size()), c.steps);
+    auto rows = before;
+    ASSERT_TRUE(apply(rows, update.changes));
+    EXPECT_EQ(rows, after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ArrangementSteps,
+    ::testing::Values(
+        ArrangementCase{"Unchanged", "abcd", "abcd", 0}, ArrangementCase{"FirstArrangement", "", "abc", 3},
+        ArrangementCase{"InsertAtTop", "abcd", "xabcd", 1},
+        ArrangementCase{"InsertInTheMiddleAndAtTheEnd", "abcd", "abxcdy", 2},
+        ArrangementCase{"RemoveTop", "abcd", "bcd", 1}, ArrangementCase{"RemoveSeveral", "abcdef", "bdf", 3},
+        ArrangementCase{"EditedNoteMovesToTop", "abcde", "eabcd", 1},
+        ArrangementCase{"NoteMovesToBottom", "abcde", "bcdea", 1},
+        ArrangementCase{"TwoSwap", "abcde", "adcbe", 2}, ArrangementCase{"Resorted", "abcde", "edcba", 4},
+        ArrangementCase{"RemoveInsertAndMove", "abcdef", "xfbdey", 5},
+        ArrangementCase{"EmptiedBySearch", "abc", "", 3}, ArrangementCase{"AllReplaced", "abcd", "wxyz", 8},
+        ArrangementCase{"TooManyStepsIsAReset", "abcdef", "uvwxyz", -1},
+        ArrangementCase{"TooManyMovesIsAReset", "abcdefghijk", "kjihgfedcba", -1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Random lists in bounded number: every update either resets or reproduces
+// the new list, and never takes more steps than allowed.
+TEST(ArrangementSteps, RandomRearrangementsAreReproduced)
+{
+    std::mt19937 random(12345);
+    for (int round = 0; round < 2000; ++round) {
+        std::string pool = "abcdefghijklmnopqrstuvwxyz";
+        std::shuffle(pool.begin(), pool.end(), random);
+        const std::string before = pool.substr(0, random() % 12);
+        std::shuffle(pool.begin(), pool.end(), random);
+        std::string after = pool.substr(0, random() % 12);
+        if (round % 3 == 0) { // mostly the same records, a few moved
+            after = before;
+            for (int swaps = int(random() % 3); swaps > 0 && after.size() > 1; --swaps)
+                std::swap(after[random() % after.size()], after[random() % after.size()]);
+        }
+        const ArrangementUpdate update =
+            arrangementChanges(records(before.c_str()), records(after.c_str()), 10);
+        if (update.reset)
+            continue;
+        ASSERT_LE(update.changes.size(), 10u) << before << " -> " << after;
+        auto rows = records(before.c_str());
+        ASSERT_TRUE(apply(rows, update.changes)) << before << " -> " << after;
+        ASSERT_EQ(rows, records(after.c_str())) << before << " -> " << after;
+    }
+}
+
+// The controller arranges as soon as it has what it needs, and tells its
+// observer what changed.
+TEST(ArrayControllerArrangement, ArrangedAtFetchAndAtEachNewFilterOrSort)
+{
+    datatest::Stack stack;
+    ASSERT_TRUE(stack.open());
+    stack.root->performAndWait([&] {
+        for (const char* name : {"pear", "apple", "fig"}) {
+            auto* item = stack.root->insert(QStringLiteral("Item"));
+            item->setValue(QStringLiteral("name"), QString::fromLatin1(name));
+        }
+        ASSERT_TRUE(stack.root->save());
+    });
+    auto child = stack.child();
+    child->performAndWait([&] {
+        ArrayController list;
+        std::vector<ManagedObject*> shown;
+        int resets = 0;
+        list.setArrangementObserver([&](const ArrangementUpdate& update) {
+            if (update.reset) {
+                ++resets;
+                shown = list.arrangedObjects();
+            } else {
+                ASSERT_TRUE(apply(shown, update.changes));
+            }
+        });
+        auto names = [&] {
+            QStringList found;
+            for (auto* object : list.arrangedObjects())
+                found << object->value(QStringLiteral("name")).toString();
+            return found.join(QLatin1Char(' '));
+        };
+        list.setEntityName(QStringLiteral("Item"));
+        list.setContext(child.get());
+        list.setSortDescriptors({{QStringLiteral("name"), true}});
+        ASSERT_TRUE(list.fetch());
+        EXPECT_EQ(names(), QStringLiteral("apple fig pear"));
+        list.setFilterPredicate(Predicate::parse(QStringLiteral("name contains %@"), {QStringLiteral("p")}));
+        EXPECT_EQ(names(), QStringLiteral("apple pear"));
+        list.setSortDescriptors({{QStringLiteral("name"), false}});
+        EXPECT_EQ(names(), QStringLiteral("pear apple"));
+        list.setFilterPredicate(nullptr);
+        EXPECT_EQ(names(), QStringLiteral("pear fig apple"));
+        EXPECT_EQ(shown, list.arrangedObjects());
+        EXPECT_EQ(resets, 0); // small changes come as steps
+    });
+}
+
+} // namespace

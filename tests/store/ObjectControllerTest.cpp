@@ -1,0 +1,236 @@
+#include "StoreTestSupport.h"
+
+#include "platform/predicate/Predicate.h"
+#include "store/Note.h"
+#include "store/QVRObjectController.h"
+
+#include <QAbstractItemModelTester>
+#include <QAbstractListModel>
+#include <QPersistentModelIndex>
+
+using namespace platform;
+using storetest::StoreTest;
+
+namespace {
+
+// A note list model as the application builds one: its own copy of the rows,
+// carried over by the controller's steps, read afresh on a reset.
+class NoteRows : public QAbstractListModel
+{
+public:
+    explicit NoteRows(QVRObjectController* controller) : m_controller(controller)
+    {
+        m_rows = controller->objectsFiltered(true);
+        connect(controller, &QVRObjectController::arrangedObjectsChanged, this, &NoteRows::apply);
+        connect(controller, &QVRObjectController::arrangedObjectsReset, this, [this] {
+            ++resets;
+            beginResetModel();
+            m_rows = m_controller->objectsFiltered(true);
+            endResetModel();
+        });
+    }
+
+    int resets = 0;
+    const std::vector<ManagedObject*>& rows() const { return m_rows; }
+
+    int rowCount(const QModelIndex& parent = {}) const override
+    {
+        return parent.isValid() ? 0 : int(m_rows.size());
+    }
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (!checkIndex(index, CheckIndexOption::IndexIsValid) || role != Qt::DisplayRole)
+            return {};
+        return static_cast<Note*>(m_rows[size_t(index.row())])->text();
+    }
+
+private:
+    void apply(const std::vector<ArrangementChange>& changes)
+    {
+        for (const auto& change : changes) {
+            const int from = int(change.from);
+            const int to = int(change.to);
+            switch (change.kind) {
+            case ArrangementChange::Kind::Insert:
+                beginInsertRows({}, to, to);
+                m_rows.insert(m_rows.begin() + to, change.object);
+                endInsertRows();
+                break;
+            case ArrangementChange::Kind::Remove:
+                beginRemoveRows({}, from, from);
+                m_rows.erase(m_rows.begin() + from);
+                endRemoveRows();
+                break;
+            case ArrangementChange::Kind::Move:
+                beginMoveRows({}, from, from, {}, to > from ? to + 1 : to);
+                m_rows.erase(m_rows.begin() + from);
+                m_rows.insert(m_rows.begin() + to, change.object);
+                endMoveRows();
+                break;
+            }
+        }
+    }
+
+    QVRObjectController* m_controller;
+    std::vector<ManagedObject*> m_rows;
+};
+
+class ObjectController : public StoreTest
+{
+protected:
+    std::unique_ptr<QVRDataStore> root;
+    std::shared_ptr<QVRDataStore> child;
+    storetest::Delegate delegate;
+
+    void SetUp() override
+    {
+        StoreTest::SetUp();
+        root = QVRDataStore::makeRootStore(path());
+        child = QVRDataStore::storeWithParent(root.get(), ConcurrencyType::MainQueue);
+        child->setDelegate(&delegate);
+    }
+    void TearDown() override
+    {
+        child.reset();
+        root.reset();
+        StoreTest::TearDown();
+    }
+    Note* add(const QString& text, double date, bool archived = false)
+    {
+        auto* note = static_cast<Note*>(child->context()->insert(QVRNoteEntityName));
+        note->setText(text);
+        note->setDate(date);
+        note->setArchived(archived);
+        return note;
+    }
+    std::unique_ptr<QVRObjectController> controller()
+    {
+        return std::make_unique<QVRObjectController>(
+            child->context(), QVRNoteEntityName,
+            std::vector<SortDescriptor>{{QStringLiteral("date"), false}});
+    }
+    static QStringList texts(const std::vector<ManagedObject*>& rows)
+    {
+        QStringList list;
+        for (auto* row : rows)
+            list << static_cast<Note*>(row)->text();
+        return list;
+    }
+    static std::shared_ptr<const Predicate> search(const QString& word)
+    {
+        return Predicate::parse(
+            QStringLiteral("removed == NO AND (archived == NO AND (text contains[cd] %@))"), {word});
+    }
+};
+
+TEST_F(ObjectController, ListsAreArrangedWithoutAskingAfterConstructionAndANewFilter)
+{
+    add(QStringLiteral("cafe old"), 1);
+    add(QStringLiteral("other"), 2);
+    add(QStringLiteral("Caf\u00e9 new"), 3);
+    add(QStringLiteral("cafe archived"), 4, true);
+    ASSERT_TRUE(child->saveData());
+
+    auto list = controller();
+    EXPECT_EQ(
+        texts(list->objectsFiltered(false)),
+        (QStringList{QStringLiteral("Caf\u00e9 new"), QStringLiteral("other"), QStringLiteral("cafe old")}));
+    EXPECT_EQ(list->countFiltered(true), 3u);
+
+    list->setFilterPredicate(search(QStringLiteral("CAFE")));
+    EXPECT_EQ(texts(list->objectsFiltered(true)),
+              (QStringList{QStringLiteral("Caf\u00e9 new"), QStringLiteral("cafe old")}));
+    list->setFilterPredicate(search(QStringLiteral("new")));
+    EXPECT_EQ(texts(list->objectsFiltered(true)), QStringList{QStringLiteral("Caf\u00e9 new")});
+    list->setFilterPredicate(nullptr);
+    EXPECT_EQ(list->countFiltered(true), 3u);
+}
+
+// Saves, edits, archives, deletions and searches, each followed by the list
+// model: the model checker finds no inconsistent signal, the model's rows
+// always match the controller's, and a row held across changes (the selected
+// note) follows its note instead of being lost to a reset.
+TEST_F(ObjectController, ListModelFollowsEveryChangeWithoutResetting)
+{
+    Note* a = add(QStringLiteral("a"), 1);
+    Note* b = add(QStringLiteral("b"), 2);
+    Note* c = add(QStringLiteral("c"), 3);
+    Note* d = add(QStringLiteral("d"), 4);
+    ASSERT_TRUE(child->saveData());
+    auto list = controller();
+    NoteRows model(list.get());
+    QStringList modelWarnings;
+    static QStringList* s_warnings = nullptr;
+    s_warnings = &modelWarnings;
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context, const QString& message) {
+            if (s_warnings && QByteArray(context.category ? context.category : "").startsWith("qt.modeltest"))
+                *s_warnings << message;
+        });
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Warning);
+
+    QPersistentModelIndex selected = model.index(2); // "b"
+    ASSERT_EQ(selected.data().toString(), QStringLiteral("b"));
+    auto settle = [&](const char* step) {
+        list->rearrangeObjects();
+        EXPECT_EQ(model.rows(), list->objectsFiltered(true)) << step;
+        EXPECT_TRUE(modelWarnings.isEmpty())
+            << step << ": " << modelWarnings.join(QLatin1Char('\n')).toStdString();
+    };
+
+    add(QStringLiteral("e"), 5);
+    ASSERT_TRUE(child->saveData());
+    settle("new note");
+    a->setDate(10); // edited: to the top
+    ASSERT_TRUE(child->saveData());
+    settle("moved up");
+    d->setDate(0.5); // to the bottom
+    ASSERT_TRUE(child->saveData());
+    settle("moved down");
+    c->setArchived(true);
+    ASSERT_TRUE(child->saveData());
+    settle("archived");
+    EXPECT_EQ(selected.data().toString(), QStringLiteral("b"));
+    EXPECT_EQ(selected.row(), 2);
+
+    list->setFilterPredicate(search(QString())); // a search starts: a fresh list
+    EXPECT_EQ(model.resets, 1);
+    EXPECT_EQ(model.rows(), list->objectsFiltered(true));
+    selected = model.index(int(list->indexOfObject(b, true)));
+    list->setFilterPredicate(search(QStringLiteral("b")));
+    EXPECT_EQ(model.rows(), list->objectsFiltered(true));
+    EXPECT_EQ(selected.data().toString(), QStringLiteral("b"));
+    child->context()->remove(b);
+    ASSERT_TRUE(child->saveData());
+    settle("deleted");
+    EXPECT_FALSE(selected.isValid());
+    list->setFilterPredicate(nullptr); // the search ends
+    EXPECT_EQ(model.rows(), list->objectsFiltered(true));
+    EXPECT_EQ(texts(model.rows()),
+              (QStringList{QStringLiteral("a"), QStringLiteral("e"), QStringLiteral("d")}));
+    EXPECT_EQ(model.resets, 2);
+    EXPECT_TRUE(modelWarnings.isEmpty()) << modelWarnings.join(QLatin1Char('\n')).toStdString();
+
+    qInstallMessageHandler(previous);
+    s_warnings = nullptr;
+}
+
+// Changes to the full list while a search is shown are not the model's rows.
+TEST_F(ObjectController, OnlyTheDisplayedListIsSignalled)
+{
+    add(QStringLiteral("x"), 1);
+    ASSERT_TRUE(child->saveData());
+    auto list = controller();
+    list->setFilterPredicate(search(QStringLiteral("nothing")));
+    NoteRows model(list.get());
+    int steps = 0;
+    QObject::connect(list.get(), &QVRObjectController::arrangedObjectsChanged, [&] { ++steps; });
+    add(QStringLiteral("y"), 2);
+    ASSERT_TRUE(child->saveData());
+    list->rearrangeObjects();
+    EXPECT_EQ(list->countFiltered(false), 2u);
+    EXPECT_EQ(steps, 0);
+    EXPECT_TRUE(model.rows().empty());
+}
+
+} // namespace
