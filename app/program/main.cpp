@@ -1,11 +1,11 @@
 // quillary: the note window, one instance per session.
 #include "app/QuillaryAppDelegate.h"
 
-#include "hotkey/ZQHotKeyCenter.h"
 #include "launcher/LoginItems.h"
 #include "platform/core/SystemChanges.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/shell/ApplicationShell.h"
+#include "services/QVRServices.h"
 #include "store/QVRDataStore.h"
 #include "sync/QVRSyncManager.h"
 #include "sync/QVRiCloudSyncInstaller.h"
@@ -31,7 +31,9 @@ int main(int argc, char** argv)
         break;
     }
 
-    QVRDataStore* root = QVRDataStore::sharedStore();
+    // The store, the sync manager and the hot-key centre of this process.
+    QVRServices services;
+    QVRDataStore* root = services.store();
     if (!root || !root->context()) {
         QuillaryAppDelegate::Environment broken;
         broken.rootStore = root;
@@ -40,14 +42,14 @@ int main(int argc, char** argv)
         return 1;
     }
     platform::SystemChanges::start();
-    QVRSyncManager* syncManager = QVRSyncManager::sharedManager();
+    QVRSyncManager* syncManager = services.syncManager();
     QVRiCloudSyncInstaller::install(syncManager);
 
     QuillaryAppDelegate::Environment environment;
     environment.rootStore = root;
     environment.defaults = &platform::UserDefaults::standard();
     environment.syncManager = syncManager;
-    environment.hotKeyCenter = &ZQHotKeyCenter::sharedHotKeyCenter();
+    environment.hotKeyCenter = &services.hotKeyCenter();
     // The program sits at Quillary.app/Contents/MacOS inside the install tree.
     environment.launcherExecutable = LoginItems::launcherExecutableForApplicationBundle(
         QDir(QApplication::applicationDirPath() + QStringLiteral("/../..")).absolutePath());
