@@ -35,6 +35,7 @@ void QVRQuorvaneOperation::main()
         finish();
         return;
     }
+    loginUsedCode_ = request->loginUsedCode;
     // The operation stays alive until its completion has run.
     auto self = std::static_pointer_cast<QVRQuorvaneOperation>(shared_from_this());
     task_ = session->dataTask(*request, [self](const QVRURLResponse& response) { self->completed(response); });

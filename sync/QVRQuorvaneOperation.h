@@ -45,6 +45,9 @@ public:
     bool failure() const { return failure_; }
     bool retry() const { return retry_; }
     bool internetProblem() const { return internetProblem_; }
+    // Whether this very request logged in with the login code: only then may
+    // a refusal with retry be retried with the password.
+    bool loginUsedCode() const { return loginUsedCode_; }
 
     void main() override;
     // Also aborts a request under way.
@@ -64,5 +67,6 @@ private:
     std::atomic<bool> failure_{false};
     std::atomic<bool> retry_{false};
     std::atomic<bool> internetProblem_{false};
+    std::atomic<bool> loginUsedCode_{false};
     std::atomic<quint64> task_{0};
 };

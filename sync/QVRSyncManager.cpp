@@ -31,6 +31,7 @@
 
 #include <atomic>
 #include <cfloat>
+#include <cmath>
 #include <limits>
 
 const QString QVRSyncChangeNotification = QStringLiteral("QVRSyncChangeNotification");
@@ -93,6 +94,42 @@ double numberPrefix(const QString& text)
             return value;
     }
     return 0;
+}
+
+// Times from the service are seconds since 1970. Anything beyond about 3,000
+// years either way is no time: it would stop the scheduled syncs and put a
+// 300-digit number on every request.
+constexpr double kTimeLimit = 1e11;
+// Our clock minus the service's: a dead clock may be decades off, not more.
+constexpr double kOffsetLimit = 1e10;
+
+std::optional<double> numberWithin(const QString& text, double low, double high)
+{
+    const double value = numberPrefix(text);
+    if (!std::isfinite(value) || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+// The "deleted" flag of a note: any whole number above zero, however long,
+// means deleted; empty means live. Anything else is unreadable, and must not
+// pass for "live".
+std::optional<bool> deletedFlag(const QString& text)
+{
+    const QString trimmed = text.trimmed();
+    qsizetype at = trimmed.startsWith(QLatin1Char('+')) ? 1 : 0;
+    if (trimmed.isEmpty())
+        return false;
+    if (at == trimmed.size())
+        return std::nullopt;
+    bool nonZero = false;
+    for (; at < trimmed.size(); ++at) {
+        const QChar c = trimmed[at];
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+        nonZero = nonZero || c != QLatin1Char('0');
+    }
+    return nonZero;
 }
 
 // A uuid from the service later names a file: nothing that can leave a folder.
@@ -239,7 +276,10 @@ void QVRSyncManager::setQuorvaneClient(const QString& client)
 
 double QVRSyncManager::quorvaneUpdated() const
 {
-    return defaults().doubleValue(kUpdated);
+    // A value written before replies were checked may be no time at all;
+    // starting from nothing downloads everything again and loses nothing.
+    const double updated = defaults().doubleValue(kUpdated);
+    return std::isfinite(updated) && updated >= 0 && updated <= kTimeLimit ? updated : 0;
 }
 
 void QVRSyncManager::setQuorvaneUpdated(double updated)
@@ -249,7 +289,8 @@ void QVRSyncManager::setQuorvaneUpdated(double updated)
 
 double QVRSyncManager::quorvaneOffset() const
 {
-    return defaults().doubleValue(kOffset);
+    const double offset = defaults().doubleValue(kOffset);
+    return std::isfinite(offset) && std::abs(offset) <= kOffsetLimit ? offset : 0;
 }
 
 void QVRSyncManager::setQuorvaneOffset(double offset)
@@ -685,6 +726,8 @@ void QVRSyncManager::operationQueueComplete()
 
 void QVRSyncManager::resetOperationQueue()
 {
+    // The cycle that held rows back ends here; they wait for the next sync.
+    moreToSync_ = false;
     if (operationQueue_)
         operationQueue_->cancelAllOperations();
     operationQueueComplete();
@@ -1047,6 +1090,7 @@ std::optional<QVRURLRequest> QVRSyncManager::quorvaneRequestURL(const std::optio
                                                                 bool login)
 {
     QString loginPart;
+    bool usedCode = false;
     if (login) {
         const LoginPart part = quorvaneLoginQuery();
         if (!part.query) {
@@ -1067,7 +1111,7 @@ std::optional<QVRURLRequest> QVRSyncManager::quorvaneRequestURL(const std::optio
             return std::nullopt;
         }
         loginPart = *part.query;
-        lastLoginUsedCode_ = part.usedCode;
+        usedCode = part.usedCode;
     }
     const QString extra = delegate_ ? delegate_->additionalQueryForQuorvaneSync() : QString();
     const QString tail = QStringLiteral("&type=%1&version=%2&osversion=%3&now=%4%5")
@@ -1083,6 +1127,7 @@ std::optional<QVRURLRequest> QVRSyncManager::quorvaneRequestURL(const std::optio
     request.url = url ? *url : QVRSyncService::syncURL();
     request.body = body.toUtf8();
     request.timeoutSeconds = updated <= 1.0 ? 180 : 30;
+    request.loginUsedCode = login && usedCode;
     return request;
 }
 
@@ -1108,9 +1153,17 @@ void QVRSyncManager::operationEncounteredName(QVRQuorvaneOperation* operation, c
                 postNotificationName(QVRSyncChangeNotification, quorvaneMessage_);
         }
     } else if (name == QLatin1String("updated")) {
-        setQuorvaneUpdated(numberPrefix(value.value_or(QString())));
+        if (const auto updated = numberWithin(value.value_or(QString()), 0, kTimeLimit))
+            setQuorvaneUpdated(*updated);
+        else
+            platform::log(
+                QStringLiteral("Ignoring unusable update time: %1").arg(value.value_or(QString()).left(64)));
     } else if (name == QLatin1String("offset")) {
-        setQuorvaneOffset(numberPrefix(value.value_or(QString())));
+        if (const auto offset = numberWithin(value.value_or(QString()), -kOffsetLimit, kOffsetLimit))
+            setQuorvaneOffset(*offset);
+        else
+            platform::log(
+                QStringLiteral("Ignoring unusable clock offset: %1").arg(value.value_or(QString()).left(64)));
     } else if (name == QLatin1String("token") || name == QLatin1String("pushenabled")) {
         return;
     } else if (name == QLatin1String("note")) {
@@ -1131,12 +1184,28 @@ void QVRSyncManager::applyNote(const QVRXMLAttributes& attributes)
         platform::log(QStringLiteral("Ignoring note with unusable uuid: %1").arg(uuid));
         return;
     }
+    // A note whose numbers cannot be read is left alone rather than guessed:
+    // the local copy stays as it is.
+    for (const char* key : {"updated", "modified", "date"}) {
+        const QString text = attributes.value(QString::fromLatin1(key));
+        if (!text.isNull() && !numberWithin(text, -kTimeLimit, kTimeLimit)) {
+            platform::log(QStringLiteral("Ignoring note %1 with unusable %2: %3")
+                              .arg(uuid, QString::fromLatin1(key), text.left(64)));
+            return;
+        }
+    }
+    const std::optional<bool> deleted = deletedFlag(attributes.value(QStringLiteral("deleted")));
+    if (!deleted) {
+        platform::log(QStringLiteral("Ignoring note %1 with unusable deleted flag: %2")
+                          .arg(uuid, attributes.value(QStringLiteral("deleted")).left(64)));
+        return;
+    }
     const double updated = numberPrefix(attributes.value(QStringLiteral("updated")));
     if (!removeFromQueue(uuid, updated, false))
         return;
     if (!delegate_)
         return;
-    if (attributes.value(QStringLiteral("deleted")).trimmed().toLongLong() >= 1) {
+    if (*deleted) {
         delegate_->deleteObjectWithUUID(uuid);
         return;
     }
@@ -1182,7 +1251,7 @@ void QVRSyncManager::operationFailed(QVRQuorvaneOperation* operation)
         }
         // A refused code may be retried with the password; a refused password
         // retried at the service's word would loop for ever.
-        if (operation->retry() && lastLoginUsedCode_.load()) {
+        if (operation->retry() && operation->loginUsedCode()) {
             platform::log(QStringLiteral("Sync failed with code, will try again with password"));
             saveQuorvaneCode(std::nullopt);
             syncWithQuorvaneContinue(false, true);

@@ -273,7 +273,6 @@ private:
     std::optional<QVariantMap> quorvaneSettings_;
     std::optional<QString> quorvaneCode_;
     bool refreshQuorvaneCode_ = false;
-    std::atomic<bool> lastLoginUsedCode_{false};
 
     std::unique_ptr<platform::OperationQueue> operationQueue_;
     QPointer<QVRURLSession> session_;

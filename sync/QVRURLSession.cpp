@@ -9,9 +9,53 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <cstring>
+
 namespace {
 std::atomic<int> timeoutCap{0};
-}
+
+// Qt sends a request again when its connection closes before the reply, as
+// long as it can rewind the body. A form POST may already have been acted on
+// (a registration, a log-out) and carries the password, so the body here can
+// be read once and never rewound: the attempt then fails instead of being
+// repeated.
+class OneShotBody : public QIODevice
+{
+public:
+    explicit OneShotBody(const QByteArray& data) : m_data(data) { open(QIODevice::ReadOnly); }
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return m_data.size(); }
+    bool seek(qint64 pos) override
+    {
+        if (m_consumed && pos != QIODevice::pos())
+            return false;
+        return QIODevice::seek(pos);
+    }
+    bool reset() override { return m_consumed ? false : QIODevice::reset(); }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        const qint64 at = QIODevice::pos();
+        const qint64 count = std::min<qint64>(maxSize, m_data.size() - at);
+        if (count <= 0)
+            return 0;
+        std::memcpy(data, m_data.constData() + at, static_cast<size_t>(count));
+        m_consumed = true;
+        return count;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray m_data;
+    bool m_consumed = false;
+};
+
+// An idle kept-alive connection may be closed by the server just as a request
+// goes out on it. Such a request is now failed rather than repeated, so idle
+// connections are dropped soon, long before servers usually close them.
+constexpr int kIdleConnectionSeconds = 2;
+} // namespace
 
 void QVRURLSession::setTimeoutCapForTesting(int milliseconds)
 {
@@ -72,8 +116,18 @@ void QVRURLSession::startOnMainThread(quint64 task, const QVRURLRequest& request
     if (timeoutCap > 0)
         timeout = std::min(timeout, timeoutCap.load());
     networkRequest.setTransferTimeout(timeout);
+    // Each attempt goes out exactly once: the body is handed over unbuffered
+    // and cannot be rewound. HTTP/2 retries streams on its own terms, so the
+    // service is spoken to in HTTP/1.1.
+    networkRequest.setHeader(QNetworkRequest::ContentLengthHeader, request.body.size());
+    networkRequest.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
+    networkRequest.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    networkRequest.setAttribute(QNetworkRequest::ConnectionCacheExpiryTimeoutSecondsAttribute,
+                                kIdleConnectionSeconds);
     // Accept-Encoding is left to Qt, which then inflates gzip replies itself.
-    QNetworkReply* reply = manager_->post(networkRequest, request.body);
+    auto* body = new OneShotBody(request.body);
+    QNetworkReply* reply = manager_->post(networkRequest, body);
+    body->setParent(reply);
     tasks_.insert(task, Task{reply, std::move(completion)});
 
     // The transfer time-out only measures silence; a reply that trickles in
@@ -102,6 +156,12 @@ void QVRURLSession::startOnMainThread(quint64 task, const QVRURLRequest& request
             response.errorText = *timedOut ? QStringLiteral("The request timed out.") : reply->errorString();
         // An aborted or cut-off transfer gives no body to read, whatever
         // arrived; a server error's body is still the service's answer.
+        // A body that could not be sent again means the connection closed
+        // before any reply: a lost connection.
+        if (response.error == QNetworkReply::ContentReSendError) {
+            response.error = QNetworkReply::RemoteHostClosedError;
+            response.errorText = QStringLiteral("The connection closed before the reply.");
+        }
         const bool transportFailed = response.error != QNetworkReply::NoError
             && response.error < QNetworkReply::ContentAccessDenied;
         if (!transportFailed)

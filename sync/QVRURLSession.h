@@ -16,6 +16,8 @@ struct QVRURLRequest {
     QUrl url;
     QByteArray body;
     int timeoutSeconds = 30;
+    // The body logs in with the login code (and not a password or nothing).
+    bool loginUsedCode = false;
 };
 
 // What came back: the body (possibly empty), the transport error if any.

@@ -4,6 +4,7 @@
 
 #include "platform/core/Clock.h"
 #include "platform/core/Log.h"
+#include "platform/core/MainThread.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/data/ManagedObject.h"

@@ -225,6 +225,71 @@ TEST_F(WebSync, RefusedCodeIsRetriedOnceWithThePasswordButARefusedPasswordIsNot)
     EXPECT_FALSE(manager->quorvaneEnabled());
 }
 
+TEST_F(WebSync, RefusedRegistrationIsNeverRetriedUnderThePreviousAccount)
+{
+    signedIn();
+    saveNote(QStringLiteral("MINE"), QStringLiteral("x"), 1700000000, false, false);
+    startAndSettle(); // its cycle logs in with the code
+    ASSERT_FALSE(fake.requests.empty());
+    ASSERT_TRUE(WebSyncFakeService::has(fake.requests.back(), QStringLiteral("code")));
+    const size_t before = fake.requests.size();
+
+    // The retry flag belongs to a code login; a registration logs in with nothing.
+    fake.script = [](const Pairs& pairs) {
+        return WebSyncFakeService::value(pairs, QStringLiteral("cmd")) == QLatin1String("register")
+                   ? QByteArray("<r><success value=\"false\" retry=\"true\"/></r>")
+                   : QByteArray();
+    };
+    const QString other = QStringLiteral("new@example.org");
+    manager->validateQuorvaneSettings({{QStringLiteral("new"), true},
+                                       {QStringLiteral("email"), other},
+                                       {QStringLiteral("password"), QStringLiteral("pw")},
+                                       {QStringLiteral("confirm"), QStringLiteral("pw")},
+                                       {QStringLiteral("terms"), QStringLiteral("true")}});
+    ASSERT_TRUE(waitFor([&] { return settingsErrorCount == 1 || fake.requests.size() > before + 1; }));
+    ASSERT_TRUE(waitForQuiet());
+    ASSERT_EQ(fake.requests.size(), before + 1);
+    EXPECT_EQ(WebSyncFakeService::value(fake.requests.back(), QStringLiteral("cmd")),
+              QStringLiteral("register"));
+    EXPECT_FALSE(manager->quorvaneEnabled()) << "web sync must not come back on as the old account";
+    EXPECT_EQ(fake.notes.count(QStringLiteral("MINE")), 0u);
+}
+
+TEST_F(WebSync, QueuedAddsWaitForTheNextSyncAfterARegistration)
+{
+    signedIn();
+    // A cycle that held rows back, then failed.
+    fake.fault = Fault::Drop;
+    fake.faultCount = 100;
+    for (const char* uuid : {"HELD-1", "HELD-2"}) {
+        saveNote(QString::fromLatin1(uuid), QStringLiteral("x"), 1700000000, false, false);
+        QVRSyncObject* note = nullptr;
+        store->context()->performAndWait(
+            [&] { note = static_cast<QVRSyncObject*>(app->find(QString::fromLatin1(uuid))); });
+        manager->queueObject(note, QStringLiteral("add"));
+    }
+    startAndSettle();
+    ASSERT_TRUE(waitFor([&] { return !failureTexts.isEmpty(); }));
+    ASSERT_TRUE(waitForQuiet());
+    fake.faultCount = 0;
+
+    const size_t before = fake.requests.size();
+    manager->validateQuorvaneSettings({{QStringLiteral("new"), true},
+                                       {QStringLiteral("email"), QStringLiteral("new@example.org")},
+                                       {QStringLiteral("password"), QStringLiteral("pw")},
+                                       {QStringLiteral("confirm"), QStringLiteral("pw")},
+                                       {QStringLiteral("terms"), QStringLiteral("true")}});
+    ASSERT_TRUE(waitFor([&] { return successCount == 1; }));
+    ASSERT_TRUE(waitForQuiet());
+    EXPECT_EQ(fake.requests.size(), before + 1) << "only the registration goes out";
+    EXPECT_EQ(manager->queueItems().size(), 2u);
+
+    manager->sync();
+    ASSERT_TRUE(waitFor([&] { return fake.notes.size() == 2; }));
+    ASSERT_TRUE(waitForQuiet());
+    EXPECT_TRUE(manager->queueItems().empty());
+}
+
 TEST_F(WebSync, FirstRunOffersTheAccountFoundInTheKeyring)
 {
     fake.accounts[email] = {password, QString()};
@@ -300,6 +365,87 @@ TEST_F(WebSync, UuidThatCouldNameAFileOutsideTheFolderIsDropped)
     EXPECT_EQ(app->saved, 1) << "lower-case ids from other clients stay welcome";
 }
 
+TEST_F(WebSync, NumbersOutsideASaneRangeAreRefused)
+{
+    signedIn();
+    QVRDataStore::sharedDefaults().set(QStringLiteral("syncupdated"), 1700000000.0);
+    QVRDataStore::sharedDefaults().set(QStringLiteral("syncoffset"), 2.5);
+    struct Case
+    {
+        const char* name;
+        QString value;
+        double updated; // what the settings hold afterwards
+        double offset;
+    };
+    const std::vector<Case> cases = {
+        {"updated", QStringLiteral("1e300"), 1700000000, 2.5},
+        {"updated", QStringLiteral("1e999"), 1700000000, 2.5},
+        {"updated", QStringLiteral("200000000000"), 1700000000, 2.5},
+        {"updated", QStringLiteral("-1700000000"), 1700000000, 2.5},
+        {"updated", QStringLiteral("1700000100.5"), 1700000100.5, 2.5},
+        {"offset", QStringLiteral("-1e300"), 1700000100.5, 2.5},
+        {"offset", QStringLiteral("1e300"), 1700000100.5, 2.5},
+        {"offset", QStringLiteral("-20000000000"), 1700000100.5, 2.5},
+        {"offset", QStringLiteral("-3600.25"), 1700000100.5, -3600.25},
+    };
+    for (const Case& c : cases) {
+        manager->operationEncounteredName(nullptr, QString::fromLatin1(c.name), c.value, std::nullopt);
+        EXPECT_EQ(manager->quorvaneUpdated(), c.updated) << c.name << " " << c.value.toStdString();
+        EXPECT_EQ(manager->quorvaneOffset(), c.offset) << c.name << " " << c.value.toStdString();
+    }
+    manager->syncWithQuorvane();
+    const auto request = manager->quorvaneRequestURL(std::nullopt, QStringLiteral("cmd=get"), true);
+    ASSERT_TRUE(request);
+    EXPECT_TRUE(QString::fromUtf8(request->body).contains(QStringLiteral("&updated=1700000100.500000&")));
+
+    // Values stored before replies were checked read as nothing.
+    QVRDataStore::sharedDefaults().set(QStringLiteral("syncupdated"), 1e300);
+    QVRDataStore::sharedDefaults().set(QStringLiteral("syncoffset"), -1e300);
+    EXPECT_EQ(manager->quorvaneUpdated(), 0.0);
+    EXPECT_EQ(manager->quorvaneOffset(), 0.0);
+}
+
+TEST_F(WebSync, DeletedFlagIsReadWithoutOverflowAndHostileNotesAreRefused)
+{
+    signedIn();
+    struct Case
+    {
+        const char* uuid;
+        QString deleted;
+        QString updated;
+        const char* outcome; // "archived", "saved" or "untouched"
+    };
+    const std::vector<Case> cases = {
+        {"HUGE-DELETED", QStringLiteral("99999999999999999999"), QStringLiteral("10"), "archived"},
+        {"PLAIN-DELETED", QStringLiteral("1"), QStringLiteral("10"), "archived"},
+        {"PADDED-DELETED", QStringLiteral(" 0002 "), QStringLiteral("10"), "archived"},
+        {"LIVE", QStringLiteral("0"), QStringLiteral("10"), "saved"},
+        {"LIVE-LONG-ZERO", QStringLiteral("000000000000000000000"), QStringLiteral("10"), "saved"},
+        {"GARBLED-DELETED", QStringLiteral("yes"), QStringLiteral("10"), "untouched"},
+        {"NEGATIVE-DELETED", QStringLiteral("-1"), QStringLiteral("10"), "untouched"},
+        {"HUGE-TIME", QStringLiteral("0"), QStringLiteral("1e300"), "untouched"},
+        {"HUGE-TIME-NO-DIGITS", QStringLiteral("0"), QStringLiteral("-1e999"), "untouched"},
+    };
+    for (const Case& c : cases) {
+        const QString uuid = QString::fromLatin1(c.uuid);
+        saveNote(uuid, QStringLiteral("local"), 1, false, false);
+        manager->operationEncounteredName(
+            nullptr, QStringLiteral("note"), std::nullopt,
+            QVRXMLAttributes{{QStringLiteral("uuid"), uuid},
+                             {QStringLiteral("updated"), c.updated},
+                             {QStringLiteral("deleted"), c.deleted},
+                             {QStringLiteral("modified"), QStringLiteral("5")},
+                             {QStringLiteral("archived"), QStringLiteral("0")},
+                             {QStringLiteral("text"), QStringLiteral("service")}});
+        const QVariantMap note = local(uuid);
+        const QString outcome = note.value(QStringLiteral("archived")).toBool() ? QStringLiteral("archived")
+                                : note.value(QStringLiteral("text")).toString() == QLatin1String("service")
+                                    ? QStringLiteral("saved")
+                                    : QStringLiteral("untouched");
+        EXPECT_EQ(outcome.toStdString(), c.outcome) << c.uuid;
+    }
+}
+
 TEST_F(WebSync, ServiceChangesArriveAndMessagesFollowTheRule)
 {
     signedIn();
@@ -339,8 +485,7 @@ TEST_P(WebSyncFaults, FailedReplyAppliesNothingAndKeepsTheQueue)
     startAndSettle();
     const double updated = manager->quorvaneUpdated();
     fake.fault = GetParam().fault;
-    // A dropped connection is retried once by the HTTP layer itself.
-    fake.faultCount = 2;
+    fake.faultCount = 1;
     fake.slowMilliseconds = 3000;
     failureTexts.clear();
     saveNote(QStringLiteral("KEEP"), QStringLiteral("unsent"), 1700000500);
@@ -371,6 +516,74 @@ INSTANTIATE_TEST_SUITE_P(Faults, WebSyncFaults,
                                            FaultCase{"EmptyBody", Fault::EmptyBody},
                                            FaultCase{"SlowPastTheTimeOut", Fault::Slow}),
                          [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+
+TEST_F(WebSync, RequestWhoseConnectionClosesBeforeTheReplyIsSentOnceAndFails)
+{
+    signedIn();
+    QVRDataStore::sharedDefaults().set(QStringLiteral("syncupdated"), 1700000000.0);
+    startAndSettle();
+    struct Case
+    {
+        const char* name;
+        std::function<void()> act;
+        QString cmd;
+    };
+    const std::vector<Case> cases = {
+        {"add", [&] { saveNote(QStringLiteral("ONCE"), QStringLiteral("x"), 1700000500); },
+         QStringLiteral("add")},
+        {"logout", [&] { manager->disableQuorvaneAndDeletePassword(false); }, QStringLiteral("logout")},
+    };
+    for (const Case& c : cases) {
+        fake.fault = Fault::Drop;
+        fake.faultCount = 1;
+        failureTexts.clear();
+        const size_t before = fake.requests.size();
+        c.act();
+        ASSERT_TRUE(waitFor([&] { return !failureTexts.isEmpty() || fake.requests.size() > before + 1; }))
+            << c.name;
+        ASSERT_TRUE(waitForQuiet());
+        EXPECT_EQ(fake.requests.size(), before + 1) << c.name << ": the service saw the request twice";
+        EXPECT_EQ(fake.count(c.cmd), 1) << c.name;
+        EXPECT_EQ(failureTexts, QStringList{QStringLiteral("Couldn’t connect")}) << c.name;
+    }
+}
+
+TEST_F(WebSync, SessionDeletedWhileARequestIsBuiltIsNeverTouched)
+{
+    // Builds its request on the queue's thread while the main thread deletes
+    // the session underneath.
+    struct Delegate : QVRQuorvaneOperationDelegate
+    {
+        std::function<void()> duringBuild;
+        QUrl url;
+        int outcomes = 0;
+        std::optional<QVRURLRequest> quorvaneRequestURL(const std::optional<QUrl>&, const QString&,
+                                                        bool) override
+        {
+            duringBuild();
+            QVRURLRequest request;
+            request.url = url;
+            request.body = "cmd=get";
+            return request;
+        }
+        void operationEncounteredName(QVRQuorvaneOperation*, const QString&, const std::optional<QString>&,
+                                      const std::optional<QVRXMLAttributes>&) override
+        {
+        }
+        void operationSucceeded(QVRQuorvaneOperation*) override { ++outcomes; }
+        void operationFailed(QVRQuorvaneOperation*) override { ++outcomes; }
+    };
+    auto* session = new QVRURLSession;
+    Delegate delegate;
+    delegate.url = QVRSyncService::syncURL();
+    delegate.duringBuild = [&] { platform::runOnMainThreadAndWait([&] { delete session; }); };
+    auto operation = QVRQuorvaneOperation::operationWithSession(session, &delegate);
+    platform::OperationQueue queue;
+    queue.addOperation(operation);
+    ASSERT_TRUE(waitFor([&] { return operation->isFinished(); }));
+    EXPECT_TRUE(fake.requests.empty());
+    EXPECT_EQ(delegate.outcomes, 0);
+}
 
 TEST_F(WebSync, ServerErrorStatusWithASuccessBodyIsASuccess)
 {
