@@ -1,6 +1,7 @@
 #include "sync/QVRQuorvaneOperation.h"
 
 #include "platform/core/Log.h"
+#include "platform/core/MainThread.h"
 
 std::shared_ptr<QVRQuorvaneOperation> QVRQuorvaneOperation::operationWithSession(QVRURLSession* session,
                                                                                  QVRQuorvaneOperationDelegate* delegate)
@@ -25,30 +26,44 @@ QString QVRQuorvaneOperation::query() const
 
 void QVRQuorvaneOperation::main()
 {
-    QPointer<QVRURLSession> session = session_;
-    if (isCancelled() || !delegate_ || !session) {
+    if (isCancelled() || !delegate_) {
         finish();
         return;
     }
+    // Built here, on the queue's thread: it may wait for the keyring.
     std::optional<QVRURLRequest> request = delegate_->quorvaneRequestURL(std::nullopt, query(), requiresLogin_);
     if (!request) {
         finish();
         return;
     }
     loginUsedCode_ = request->loginUsedCode;
-    // The operation stays alive until its completion has run.
+    // The session belongs to the main thread, which may delete it at any
+    // time; it is looked at only there. The operation stays alive until its
+    // completion has run.
     auto self = std::static_pointer_cast<QVRQuorvaneOperation>(shared_from_this());
-    task_ = session->dataTask(*request, [self](const QVRURLResponse& response) { self->completed(response); });
-    if (isCancelled())
-        cancel();
+    platform::runOnMainThread([self, request = std::move(*request)] {
+        QVRURLSession* session = self->session_;
+        if (!session || self->isCancelled()) {
+            self->finish();
+            return;
+        }
+        self->task_ =
+            session->dataTask(request, [self](const QVRURLResponse& response) { self->completed(response); });
+    });
 }
 
 void QVRQuorvaneOperation::cancel()
 {
     QVROperation::cancel();
-    const quint64 task = task_.load();
-    if (task != 0 && session_)
-        session_->cancelTask(task);
+    std::weak_ptr<platform::Operation> weak = weak_from_this();
+    platform::runOnMainThread([weak] {
+        auto self = std::static_pointer_cast<QVRQuorvaneOperation>(weak.lock());
+        if (!self)
+            return;
+        const quint64 task = self->task_.load();
+        if (task != 0 && self->session_)
+            self->session_->cancelTask(task);
+    });
 }
 
 void QVRQuorvaneOperation::completed(const QVRURLResponse& response)

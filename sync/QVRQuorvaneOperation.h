@@ -59,7 +59,7 @@ private:
                                const std::optional<QVRXMLAttributes>& attributes) override;
 
     QVRQuorvaneOperationDelegate* delegate_ = nullptr;  // not owned: the manager outlives its operations
-    QPointer<QVRURLSession> session_;
+    QPointer<QVRURLSession> session_;                   // read on the main thread only
     mutable std::mutex mutex_;
     QString query_;
     bool requiresLogin_ = false;

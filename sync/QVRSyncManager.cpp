@@ -1055,6 +1055,10 @@ QVRSyncManager::LoginPart QVRSyncManager::quorvaneLoginQuery()
         refresh = refreshQuorvaneCode_;
     }
     const QString host = QVRSyncService::host();
+    if (host.isEmpty()) {
+        part.failure = QStringLiteral("Sync can't reach the service: %1").arg(QVRSyncService::originError());
+        return part;
+    }
     if (form) {
         const QString password = form->value(QStringLiteral("password")).toString();
         if (password.isNull())
@@ -1065,8 +1069,13 @@ QVRSyncManager::LoginPart QVRSyncManager::quorvaneLoginQuery()
     }
     const QString email = quorvaneEmail();
     const QString client = quorvaneClient();
+    // Through the keyring thread, so that a code or password stored a moment
+    // ago on the main thread's behalf is what is read.
     if (refresh && !email.isNull()) {
-        code = QVRPasswordManager::passwordForAccount(email + kCodeSuffix, host, std::nullopt, std::nullopt);
+        QVRPasswordManager::performAndWait([&] {
+            code =
+                QVRPasswordManager::passwordForAccount(email + kCodeSuffix, host, std::nullopt, std::nullopt);
+        });
         std::lock_guard lock(requestMutex_);
         quorvaneCode_ = code;
         refreshQuorvaneCode_ = false;
@@ -1076,10 +1085,17 @@ QVRSyncManager::LoginPart QVRSyncManager::quorvaneLoginQuery()
         part.usedCode = true;
         return part;
     }
-    const std::optional<QString> password =
-        QVRPasswordManager::passwordForAccount(email, host, QStringLiteral(""), std::nullopt);
+    std::optional<QString> password;
+    QString reason;
+    QVRPasswordManager::performAndWait([&] {
+        password = QVRPasswordManager::passwordForAccount(email, host, QStringLiteral(""), std::nullopt);
+        if (!password && !platform::SecretBackend::current().isAvailable(&reason) && reason.isEmpty())
+            reason = QStringLiteral("no keyring is running");
+    });
     if (!password) {
-        part.keyringFailed = true;
+        if (reason.isEmpty())
+            reason = QStringLiteral("the keyring did not give out the password of %1").arg(email);
+        part.failure = QStringLiteral("Sync needs the keyring: %1").arg(reason);
         return part;
     }
     part.query = QStringLiteral("&email=%1&client=%2&password=%3").arg(escape(email), escape(client), escape(*password));
@@ -1095,17 +1111,13 @@ std::optional<QVRURLRequest> QVRSyncManager::quorvaneRequestURL(const std::optio
         const LoginPart part = quorvaneLoginQuery();
         if (!part.query) {
             // Never a silent no-op: without credentials the cycle fails visibly.
+            if (!part.failure.isEmpty())
+                platform::log(part.failure);
             std::weak_ptr<bool> alive = alive_;
             QPointer<QVRSyncManager> self(this);
-            const bool keyring = part.keyringFailed;
-            platform::runOnMainThread([self, alive, keyring] {
+            platform::runOnMainThread([self, alive] {
                 if (alive.expired() || !self)
                     return;
-                if (keyring) {
-                    QString reason;
-                    platform::SecretBackend::current().isAvailable(&reason);
-                    platform::log(QStringLiteral("Sync needs the keyring: %1").arg(reason));
-                }
                 self->quorvaneSyncFailedWithConnectionError(true);
             });
             return std::nullopt;
@@ -1354,8 +1366,11 @@ bool QVRSyncManager::validateQuorvaneSettings(const QVariantMap& form, platform:
 
 void QVRSyncManager::clearAccountState(const QString& oldEmail)
 {
-    if (!oldEmail.isNull())
-        QVRPasswordManager::deletePasswordForAccount(oldEmail + kCodeSuffix, QVRSyncService::host());
+    if (!oldEmail.isNull()) {
+        const QString host = QVRSyncService::host();
+        QVRPasswordManager::perform(
+            [oldEmail, host] { QVRPasswordManager::deletePasswordForAccount(oldEmail + kCodeSuffix, host); });
+    }
     {
         std::lock_guard lock(requestMutex_);
         quorvaneCode_.reset();
@@ -1396,8 +1411,10 @@ void QVRSyncManager::saveQuorvaneSettings()
     setQuorvaneEmail(email);
     if (!email.isNull() && !password.isNull()) {
         const QString host = QVRSyncService::host();
-        if (QVRPasswordManager::passwordForAccount(email, host, std::nullopt, std::nullopt) != password)
-            QVRPasswordManager::setPassword(password, email, host);
+        QVRPasswordManager::perform([email, password, host] {
+            if (QVRPasswordManager::passwordForAccount(email, host, std::nullopt, std::nullopt) != password)
+                QVRPasswordManager::setPassword(password, email, host);
+        });
     }
     std::lock_guard lock(requestMutex_);
     quorvaneSettings_.reset();
@@ -1419,13 +1436,16 @@ void QVRSyncManager::saveQuorvaneCode(const std::optional<QString>& code)
         return;
     }
     const QString account = email + kCodeSuffix;
+    const QString host = QVRSyncService::host();
     if (!code) {
-        QVRPasswordManager::deletePasswordForAccount(account, QVRSyncService::host());
+        QVRPasswordManager::perform(
+            [account, host] { QVRPasswordManager::deletePasswordForAccount(account, host); });
         std::lock_guard lock(requestMutex_);
         refreshQuorvaneCode_ = false;
         return;
     }
-    QVRPasswordManager::setPassword(*code, account, QVRSyncService::host(), true);
+    QVRPasswordManager::perform(
+        [value = *code, account, host] { QVRPasswordManager::setPassword(value, account, host, true); });
 }
 
 void QVRSyncManager::discardQuorvaneSettings()
@@ -1440,28 +1460,44 @@ bool QVRSyncManager::promptForQuorvane()
     if (!firstRun())
         return false;
     setFirstRun(false);
-    if (!quorvaneEmail().isNull())
+    if (!quorvaneEmail().isNull() || !interfaceDelegate_)
         return false;
-    const std::optional<QString> account = QVRPasswordManager::accountOnServer(QVRSyncService::host());
-    if (!account || !interfaceDelegate_)
-        return false;
+    // The keyring is searched on its own thread; the answer decides on the
+    // main thread between the offer and what the caller would have done.
     delaySync_ = true;
     QPointer<QVRSyncManager> self(this);
-    const QString address = *account;
-    QMetaObject::invokeMethod(this, [self, address] {
-        if (!self || !self->interfaceDelegate_)
-            return;
-        self->interfaceDelegate_->shouldPromptWithTitle(
-            QVRLocalizedString(QStringLiteral("Quorvane Sync")),
-            QVRLocalizedString(QStringLiteral("Would you like to log in with the address %@?"))
-                .replace(QStringLiteral("%@"), address),
-            QVRLocalizedString(QStringLiteral("Sign In")), QVRLocalizedString(QStringLiteral("Cancel")),
-            [self, address](bool accepted) {
-                if (self)
-                    self->promptReturnedAccount(accepted ? std::optional<QString>(address) : std::nullopt);
-            });
-    }, Qt::QueuedConnection);
+    const QString host = QVRSyncService::host();
+    QVRPasswordManager::perform([self, host] {
+        const std::optional<QString> account = QVRPasswordManager::accountOnServer(host);
+        platform::runOnMainThread([self, account] {
+            if (self)
+                self->offerAccount(account);
+        });
+    });
     return true;
+}
+
+void QVRSyncManager::offerAccount(const std::optional<QString>& account)
+{
+    if (!account || !interfaceDelegate_) {
+        delaySync_ = false;
+        if (iCloud_)
+            iCloud_->enableiCloud();
+        else
+            sync();
+        return;
+    }
+    const QString address = *account;
+    QPointer<QVRSyncManager> self(this);
+    interfaceDelegate_->shouldPromptWithTitle(
+        QVRLocalizedString(QStringLiteral("Quorvane Sync")),
+        QVRLocalizedString(QStringLiteral("Would you like to log in with the address %@?"))
+            .replace(QStringLiteral("%@"), address),
+        QVRLocalizedString(QStringLiteral("Sign In")), QVRLocalizedString(QStringLiteral("Cancel")),
+        [self, address](bool accepted) {
+            if (self)
+                self->promptReturnedAccount(accepted ? std::optional<QString>(address) : std::nullopt);
+        });
 }
 
 void QVRSyncManager::promptReturnedAccount(const std::optional<QString>& account)
@@ -1499,7 +1535,8 @@ void QVRSyncManager::finishLogout()
     const QString email = quorvaneEmail();
     if (deletePassword && !email.isNull()) {
         const QString host = QVRSyncService::host();
-        QThreadPool::globalInstance()->start([email, host] { QVRPasswordManager::deletePasswordForAccount(email, host); });
+        QVRPasswordManager::perform(
+            [email, host] { QVRPasswordManager::deletePasswordForAccount(email, host); });
     }
     saveQuorvaneCode(std::nullopt);
     setQuorvaneEnabled(false);

@@ -207,6 +207,10 @@ public:
     static QString validationMessageForFields(const QStringList& fields);
     void discardQuorvaneSettings();
     void disableQuorvaneAndDeletePassword(bool deletePassword);
+    // The first-run offer of an account found in the keyring. True when it
+    // takes over: the keyring is searched on its own thread, then either the
+    // offer is shown or, with no account there, it does what its caller does
+    // on false (enable the cloud folder, or sync).
     bool promptForQuorvane();
     void promptReturnedAccount(const std::optional<QString>& account);
     void registerQuorvaneAccount();
@@ -231,12 +235,14 @@ private:
     struct LoginPart {
         std::optional<QString> query;
         bool usedCode = false;
-        bool keyringFailed = false;
+        QString failure; // the log line when there is no query
     };
     LoginPart quorvaneLoginQuery();
     void setActive(bool active);
     void addRequest(const QString& uuid, const QString& query, bool requiresLogin);
     void finishLogout();
+    // The first-run offer once the keyring has answered.
+    void offerAccount(const std::optional<QString>& account);
     void applyNote(const QVRXMLAttributes& attributes);
     void clearAccountState(const QString& oldEmail);
     // Deletes the rows `which` accepts, among those of `uuid` when given.

@@ -31,8 +31,9 @@ struct QVRURLResponse {
     bool internetProblem() const;
 };
 
-// The HTTP client of the web sync. It lives on the main thread and calls every
-// completion there; tasks may be started and cancelled from any thread.
+// The HTTP client of the web sync. It lives on the main thread, where it may
+// be deleted at any time, so it is used there only: tasks are started and
+// cancelled on the main thread, and every completion runs there.
 class QVRURLSession : public QObject {
 public:
     using Completion = std::function<void(const QVRURLResponse&)>;

@@ -90,6 +90,8 @@ struct Setup {
         manager.reset();
         app.reset();
         store.reset();
+        // Nothing may reach this keyring once it is gone.
+        QVRPasswordManager::waitForPendingWork();
         platform::setLogSink(nullptr);
         platform::SecretBackend::setCurrentForTesting(nullptr);
     }

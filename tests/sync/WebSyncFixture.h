@@ -39,6 +39,49 @@ public:
     std::optional<double> fixed;
 };
 
+// The in-memory keyring, counting the calls made on the main thread once
+// asked to watch.
+class WatchedSecrets : public platform::MemorySecretBackend
+{
+public:
+    std::atomic<bool> watching{false};
+    std::atomic<int> mainThreadCalls{0};
+
+    int store(const QString& server, const QString& account, platform::SecretKind kind,
+              const QString& secret) override
+    {
+        note();
+        return MemorySecretBackend::store(server, account, kind, secret);
+    }
+    std::optional<QString> lookup(const QString& server, const QString& account, int* status) override
+    {
+        note();
+        return MemorySecretBackend::lookup(server, account, status);
+    }
+    int remove(const QString& server, const QString& account) override
+    {
+        note();
+        return MemorySecretBackend::remove(server, account);
+    }
+    QStringList accounts(const QString& server, platform::SecretKind kind, int* status) override
+    {
+        note();
+        return MemorySecretBackend::accounts(server, kind, status);
+    }
+    bool isAvailable(QString* reason = nullptr) override
+    {
+        note();
+        return MemorySecretBackend::isAvailable(reason);
+    }
+
+private:
+    void note()
+    {
+        if (watching && platform::isMainThread())
+            ++mainThreadCalls;
+    }
+};
+
 // Stands in for the application: saves notes from the service into the store
 // the way the application's central save does.
 class TestApp : public QVRSyncManagerDelegate, public QVRSyncInterfaceDelegate {
@@ -137,6 +180,8 @@ protected:
     void TearDown() override
     {
         close();
+        // Nothing may reach the test keyring once it is gone.
+        QVRPasswordManager::waitForPendingWork();
         failures = {};
         successes = {};
         settingsErrors = {};
@@ -217,6 +262,14 @@ protected:
             manager->syncObject(note);
     }
 
+    // A secret as the keyring holds it once every handed-over call has run.
+    std::optional<QString> secret(const QString& account,
+                                  const std::optional<QString>& missing = std::nullopt)
+    {
+        QVRPasswordManager::waitForPendingWork();
+        return QVRPasswordManager::passwordForAccount(account, QVRSyncService::host(), missing, std::nullopt);
+    }
+
     QVariantMap local(const QString& uuid)
     {
         QVariantMap values;
@@ -251,7 +304,7 @@ protected:
     QTemporaryDir dir;
     QString storePath;
     WebSyncFakeService fake;
-    platform::MemorySecretBackend secrets;
+    WatchedSecrets secrets;
     ShiftedClock clock;
     QStringList logged;
     QStringList failureTexts;

@@ -78,6 +78,61 @@ TEST_F(WebSync, PasswordLoginWhenNoCodeIsKnownAndNothingWithoutKeyring)
     secrets.setFailure(0);
 }
 
+TEST_F(WebSync, PlainHttpGoesOnlyToLiteralLoopbackAddressesAndARefusalSaysWhy)
+{
+    struct Case
+    {
+        const char* url;
+        bool safe;
+    };
+    for (const Case& c :
+         {Case{"https://sync.example.org", true}, Case{"http://127.0.0.1:8080/x", true},
+          Case{"http://127.8.9.10", true}, Case{"http://[::1]:8080", true},
+          Case{"http://localhost:8080", false}, Case{"http://LOCALHOST", false},
+          Case{"http://localhost.", false}, Case{"http://10.0.0.1", false},
+          Case{"http://sync.example.org", false}, Case{"ftp://127.0.0.1", false}, Case{"http://", false}}) {
+        EXPECT_EQ(QVRSyncService::isSafeURL(QUrl(QString::fromLatin1(c.url))), c.safe) << c.url;
+    }
+
+    signedIn();
+    const QString refused = fake.origin().replace(QStringLiteral("127.0.0.1"), QStringLiteral("localhost"));
+    qputenv("QUILLARY_SERVICE_URL", refused.toUtf8());
+    manager->syncWithQuorvane();
+    EXPECT_FALSE(manager->quorvaneRequestURL(std::nullopt, QStringLiteral("cmd=get"), true));
+    ASSERT_TRUE(waitFor([&] { return !failureTexts.isEmpty(); }));
+    EXPECT_TRUE(fake.requests.empty());
+    EXPECT_TRUE(logged.filter(QStringLiteral("Sync needs the keyring")).isEmpty())
+        << logged.join('\n').toStdString();
+    EXPECT_EQ(logged.filter(QStringLiteral("the service address %1 is refused").arg(refused)).size(), 1)
+        << logged.join('\n').toStdString();
+}
+
+TEST_F(WebSync, KeyringIsNeverCalledOnTheMainThread)
+{
+    // First run: the keyring's account is offered and signed in with.
+    fake.accounts[email] = {password, QString()};
+    QVRPasswordManager::setPassword(password, email, host());
+    secrets.watching = true;
+    startAndSettle();
+    ASSERT_TRUE(waitFor([&] { return !app->prompts.isEmpty() && fake.count(QStringLiteral("get")) == 1; }));
+    ASSERT_TRUE(waitForQuiet());
+
+    // A sign-in form stores the password and the issued code; a log-out
+    // deletes them again.
+    manager->validateQuorvaneSettings(
+        {{QStringLiteral("email"), email}, {QStringLiteral("password"), password}});
+    ASSERT_TRUE(waitFor([&] { return successCount == 1; }));
+    ASSERT_TRUE(waitForQuiet());
+    manager->disableQuorvaneAndDeletePassword(true);
+    ASSERT_TRUE(
+        waitFor([&] { return fake.count(QStringLiteral("logout")) == 1 && !manager->quorvaneEnabled(); }));
+    ASSERT_TRUE(waitForQuiet());
+    QVRPasswordManager::waitForPendingWork();
+    secrets.watching = false;
+    EXPECT_EQ(secrets.mainThreadCalls.load(), 0);
+    EXPECT_EQ(secrets.itemCount(), 0u);
+}
+
 // --- sign-in, registration, log-out, switching accounts ------------------------------
 
 TEST_F(WebSync, SignInSendsEveryNoteThenLogsInWithTheIssuedCode)
@@ -100,9 +155,8 @@ TEST_F(WebSync, SignInSendsEveryNoteThenLogsInWithTheIssuedCode)
     EXPECT_EQ(manager->quorvaneClient(), QStringLiteral("C1"));
     EXPECT_GT(manager->quorvaneUpdated(), 1.0);
     EXPECT_TRUE(manager->queueItems().empty());
-    EXPECT_EQ(QVRPasswordManager::passwordForAccount(email, host(), std::nullopt, std::nullopt), password);
-    EXPECT_EQ(QVRPasswordManager::passwordForAccount(email + QStringLiteral(" [quillary]"), host(), std::nullopt, std::nullopt),
-              fake.codes[QStringLiteral("C1")]);
+    EXPECT_EQ(secret(email), password);
+    EXPECT_EQ(secret(email + QStringLiteral(" [quillary]")), fake.codes[QStringLiteral("C1")]);
     ASSERT_GE(fake.requests.size(), 3u);
     EXPECT_TRUE(WebSyncFakeService::has(fake.requests[0], QStringLiteral("password")));
     EXPECT_FALSE(WebSyncFakeService::has(fake.requests[0], QStringLiteral("client")));
@@ -197,8 +251,7 @@ TEST_F(WebSync, AnotherAccountStartsFromNothingAndSameAccountKeepsPendingDeletio
     const Pairs& first = fake.requests[before];
     EXPECT_EQ(WebSyncFakeService::value(first, QStringLiteral("updated")), QStringLiteral("0.000000"));
     EXPECT_FALSE(WebSyncFakeService::has(first, QStringLiteral("client")));
-    EXPECT_EQ(QVRPasswordManager::passwordForAccount(email + QStringLiteral(" [quillary]"), host(), QStringLiteral("none"), std::nullopt),
-              QStringLiteral("none"));
+    EXPECT_EQ(secret(email + QStringLiteral(" [quillary]"), QStringLiteral("none")), QStringLiteral("none"));
     ASSERT_TRUE(waitForQuiet());
 }
 
@@ -216,6 +269,7 @@ TEST_F(WebSync, RefusedCodeIsRetriedOnceWithThePasswordButARefusedPasswordIsNot)
 
     // The service answering retry to a password must not start a storm.
     fake.script = [](const Pairs&) { return QByteArray("<r><success value=\"false\" retry=\"true\"/></r>"); };
+    QVRPasswordManager::waitForPendingWork();
     QVRPasswordManager::deletePasswordForAccount(email + QStringLiteral(" [quillary]"), host());
     manager->setForceUpdate(true);
     manager->sync();
@@ -496,8 +550,8 @@ TEST_P(WebSyncFaults, FailedReplyAppliesNothingAndKeepsTheQueue)
     EXPECT_FALSE(manager->queueItemWithUUID(QStringLiteral("KEEP")).isEmpty()) << "the change must be sent again";
     EXPECT_EQ(manager->quorvaneUpdated(), updated) << "the sync point must not move";
     EXPECT_TRUE(manager->quorvaneMessage().isEmpty());
-    EXPECT_EQ(QVRPasswordManager::passwordForAccount(email + QStringLiteral(" [quillary]"), host(), std::nullopt, std::nullopt),
-              QStringLiteral("K-signed-in")) << "a stray <code> must not delete the login code";
+    EXPECT_EQ(secret(email + QStringLiteral(" [quillary]")), QStringLiteral("K-signed-in"))
+        << "a stray <code> must not delete the login code";
     EXPECT_TRUE(manager->quorvaneErrorDate().has_value());
     EXPECT_TRUE(manager->quorvaneEnabled());
 
