@@ -315,16 +315,16 @@ void QVRSyncManager::setForceUpdate(bool force)
         quorvaneErrorDate_.reset();
 }
 
-int QVRSyncManager::applicationState() const
+QVRApplicationState QVRSyncManager::applicationState() const
 {
-    return interfaceDelegate_ ? interfaceDelegate_->applicationState() : 2;
+    return interfaceDelegate_ ? interfaceDelegate_->applicationState() : QVRApplicationState::Background;
 }
 
 // --- steps ----------------------------------------------------------------------------
 
-void QVRSyncManager::setStep(unsigned step)
+void QVRSyncManager::setStep(QVRSyncStep step)
 {
-    if (step == step_ && step != 6)
+    if (step == step_ && step != QVRSyncStep::Complete)
         return;
     QPointer<QVRSyncManager> self(this);
     platform::runOnMainThread([self, step] {
@@ -332,10 +332,10 @@ void QVRSyncManager::setStep(unsigned step)
             return;
         self->cancelPerform(kStepComplete);
         self->step_ = step;
-        if (step <= 5) {
-            self->setActive(step >= 1 && step <= 4);
+        if (step != QVRSyncStep::Complete) {
+            self->setActive(step != QVRSyncStep::Starting && step != QVRSyncStep::Finishing);
             self->postNotificationName(QVRSyncChangeNotification);
-        } else if (step == 6) {
+        } else {
             self->setActive(false);
             if (self->store_)
                 self->store_->refreshObjects(false);
@@ -346,14 +346,14 @@ void QVRSyncManager::setStep(unsigned step)
 
 void QVRSyncManager::setStepWait()
 {
-    setStep(5);
+    setStep(QVRSyncStep::Finishing);
     QPointer<QVRSyncManager> self(this);
     platform::runOnMainThread([self] {
         if (!self)
             return;
         double delay = 0.3;
         if (self->iCloudEnabled_)
-            delay = self->applicationState() == 2 ? 10.0 : 1.5;
+            delay = self->applicationState() == QVRApplicationState::Background ? 10.0 : 1.5;
         self->cancelPerform(kStepComplete);
         self->performAfterDelay(kStepComplete, [self] { if (self) self->setStepComplete(); }, delay);
     });
@@ -371,20 +371,20 @@ void QVRSyncManager::setActive(bool active)
 
 QString QVRSyncManager::status() const
 {
-    if (!platform::isMainThread() || step_ > 6)
+    if (!platform::isMainThread())
         return QString();
     switch (step_) {
-    case 0:
-    case 1:
+    case QVRSyncStep::Starting:
+    case QVRSyncStep::Resetting:
         return QVRLocalizedString(QStringLiteral("One moment…"));
-    case 4:
+    case QVRSyncStep::Updating:
         return QVRLocalizedString(QStringLiteral("Updating…"));
-    case 2:
-    case 3:
-    case 5:
+    case QVRSyncStep::Syncing:
+    case QVRSyncStep::Transferred:
+    case QVRSyncStep::Finishing:
         return QVRLocalizedString(iCloudEnabled_ ? QStringLiteral("Syncing with iCloud…")
                                                  : QStringLiteral("Syncing with Quorvane…"));
-    default:
+    case QVRSyncStep::Complete:
         break;
     }
     if (iCloudEnabled_)
@@ -402,7 +402,7 @@ QString QVRSyncManager::syncType() const
         return QStringLiteral("iCloud");
     if (quorvaneEnabled())
         return QStringLiteral("Quorvane");
-    if (started_ && step_ != 0)
+    if (started_ && step_ != QVRSyncStep::Starting)
         return QVRLocalizedString(QStringLiteral("Off"));
     return QVRLocalizedString(QStringLiteral("…"));
 }
@@ -466,7 +466,7 @@ void QVRSyncManager::refresh()
     }
     // Without the cloud half every enabling pass ends at once with cloud sync
     // off; web sync can only start once a pass has ended.
-    setStep(0);
+    setStep(QVRSyncStep::Starting);
     ready_ = false;
     enablePassEnded();
 }
@@ -504,12 +504,12 @@ void QVRSyncManager::syncObject(QVRSyncObject* object)
     if (!object)
         return;
     if (iCloudEnabled_ && iCloud_) {
-        setStep(2);
+        setStep(QVRSyncStep::Syncing);
         QString uuid;
         store_->context()->performAndWait([&] { uuid = object->uuid(); });
         iCloud_->saveObjectToiCloud(uuid);
     } else if (quorvaneEnabled()) {
-        setStep(2);
+        setStep(QVRSyncStep::Syncing);
         bool archived = false;
         store_->context()->performAndWait([&] { archived = object->archived().toBool(); });
         saveObjectToQuorvane(object, archived ? QStringLiteral("delete") : QStringLiteral("add"));
@@ -552,7 +552,7 @@ void QVRSyncManager::prepareForSleep(bool sleeping)
 
 void QVRSyncManager::applicationDidBecomeActive()
 {
-    if (step_ != 6)
+    if (step_ != QVRSyncStep::Complete)
         return;
     if (store_)
         store_->refreshObjects(false);
@@ -964,7 +964,7 @@ void QVRSyncManager::syncWithQuorvaneContinue(bool continuing, bool retry)
         return;
     }
     if (!continuing)
-        setStep(2);
+        setStep(QVRSyncStep::Syncing);
     forceUpdate_ = false;
     bool added = false;
     QSet<QString> underWay;
@@ -1006,7 +1006,7 @@ void QVRSyncManager::addRequest(const QString& uuid, const QString& query, bool 
 
 bool QVRSyncManager::timeToSync()
 {
-    const bool background = applicationState() == 2;
+    const bool background = applicationState() == QVRApplicationState::Background;
     if (secondsSinceQuorvaneError() < (background ? 1800 : 600))
         return false;
     return platform::now() - quorvaneOffset() - quorvaneUpdated() > (background ? 1800 : 60);
@@ -1032,7 +1032,7 @@ void QVRSyncManager::quorvaneUpdate()
 {
     if (!preparingToStop_ && secondsSinceQuorvaneError() >= 21600 && delegate_ && delegate_->shouldQuorvaneUpdate()) {
         quorvaneMessage_.clear();
-        setStep(4);
+        setStep(QVRSyncStep::Updating);
         forceUpdate_ = false;
         addRequest(QString(), QString(), false);
         return;
@@ -1229,7 +1229,7 @@ void QVRSyncManager::applyNote(const QVRXMLAttributes& attributes)
 
 void QVRSyncManager::operationSucceeded(QVRQuorvaneOperation* operation)
 {
-    setStep(3);
+    setStep(QVRSyncStep::Transferred);
     quorvaneErrorDate_.reset();
     const QString uuid = operation->uuid();
     QString command;
@@ -1390,7 +1390,7 @@ void QVRSyncManager::registerQuorvaneAccount()
     if (!form)
         return;
     quorvaneMessage_.clear();
-    setStep(2);
+    setStep(QVRSyncStep::Syncing);
     const auto field = [&](const char* key) { return escape(form->value(QString::fromLatin1(key)).toString()); };
     const QString query = QStringLiteral("cmd=register&email=%1&newpassword=%2&confirmpass=%3&name=%4&terms=%5")
                               .arg(field("email"), field("password"), field("confirm"), field("name"), field("terms"));

@@ -1,8 +1,9 @@
 #pragma once
 
 #include "platform/core/NotificationCenter.h"
-#include "sync/QVRQuorvaneOperation.h"
 #include "store/QVRNoteAttributes.h"
+#include "sync/QVRQuorvaneOperation.h"
+#include "sync/QVRSyncStep.h"
 
 #include <QHash>
 #include <QObject>
@@ -58,8 +59,7 @@ public:
 class QVRSyncInterfaceDelegate {
 public:
     virtual ~QVRSyncInterfaceDelegate() = default;
-    // 0 while active, 2 in the background.
-    virtual int applicationState() = 0;
+    virtual QVRApplicationState applicationState() = 0;
     // Asks the user; calls `handler` once, true for the accept button.
     virtual void shouldPromptWithTitle(const QString& title, const QString& message, const QString& accept,
                                        const QString& cancel, std::function<void(bool)> handler) = 0;
@@ -128,14 +128,15 @@ public:
     void enablePassEnded();
 
     // --- state ------------------------------------------------------------------
-    unsigned step() const { return step_; }
-    void setStep(unsigned step);
+    QVRSyncStep step() const { return step_; }
+    void setStep(QVRSyncStep step);
     void setStepWait();
-    void setStepComplete() { setStep(6); }
+    void setStepComplete() { setStep(QVRSyncStep::Complete); }
     bool active() const { return active_; }
     QString status() const;
     QString syncType() const;
-    int applicationState() const;
+    // Background without an interface delegate.
+    QVRApplicationState applicationState() const;
 
     bool firstRun() const;
     void setFirstRun(bool firstRun);
@@ -254,7 +255,7 @@ private:
     QVRSyncManagerDelegate* delegate_ = nullptr;            // not owned
     QVRSyncInterfaceDelegate* interfaceDelegate_ = nullptr;  // not owned
     std::unique_ptr<QVRSyncManageriCloud> iCloud_;
-    unsigned step_ = 0;
+    QVRSyncStep step_ = QVRSyncStep::Starting;
     bool iCloudEnabled_ = false;
     bool forceUpdate_ = false;
     bool delaySync_ = false;

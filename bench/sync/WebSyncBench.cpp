@@ -100,7 +100,9 @@ struct Setup {
     {
         QElapsedTimer timer;
         timer.start();
-        while (!(manager->step() == 6 && manager->operationQueue()->operationCount() == 0) && timer.elapsed() < 120000) {
+        while (
+            !(manager->step() == QVRSyncStep::Complete && manager->operationQueue()->operationCount() == 0) &&
+            timer.elapsed() < 120000) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
             QThread::usleep(100);
         }

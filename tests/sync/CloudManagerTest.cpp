@@ -110,7 +110,9 @@ TEST(CloudManager, WholeCycleExportsAndImportsThroughTheManager)
         manager.start();
 
         ASSERT_TRUE(waitUntil([&] { return saver.text(Remote) == QStringLiteral("from the other machine"); }));
-        ASSERT_TRUE(waitUntil([&] { return manager.step() == 6 && manager.operationQueue()->operationCount() == 0; }));
+        ASSERT_TRUE(waitUntil([&] {
+            return manager.step() == QVRSyncStep::Complete && manager.operationQueue()->operationCount() == 0;
+        }));
         EXPECT_TRUE(manager.iCloudEnabled());
         EXPECT_TRUE(manager.iCloudAvailable());
         EXPECT_TRUE(QFileInfo::exists(notes + QLatin1Char('/') + Local + QStringLiteral(".quillary")))

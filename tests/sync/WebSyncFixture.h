@@ -131,7 +131,7 @@ public:
             store->context()->save();
         });
     }
-    int applicationState() override { return state; }
+    QVRApplicationState applicationState() override { return state; }
     void shouldPromptWithTitle(const QString& title, const QString& message, const QString&, const QString&,
                                std::function<void(bool)> handler) override
     {
@@ -141,7 +141,7 @@ public:
 
     QVRDataStore* store;
     int saved = 0;
-    int state = 0;
+    QVRApplicationState state = QVRApplicationState::Active;
     bool acceptPrompt = true;
     QStringList unknown;
     QStringList prompts;
@@ -237,7 +237,8 @@ protected:
     bool waitForQuiet()
     {
         return waitFor([this] {
-            return manager->step() == 6 && (!manager->operationQueue() || manager->operationQueue()->operationCount() == 0);
+            return manager->step() == QVRSyncStep::Complete &&
+                   (!manager->operationQueue() || manager->operationQueue()->operationCount() == 0);
         });
     }
 

@@ -702,10 +702,12 @@ TEST_F(WebSync, ErrorsBackOffOnlyRequestsWithoutChanges)
 
     struct Step {
         double after;
-        int state;
+        QVRApplicationState state;
         bool sends;
     };
-    for (const Step& step : {Step{599, 0, false}, Step{1000, 2, false}, Step{1801, 2, true}}) {
+    for (const Step& step :
+         {Step{599, QVRApplicationState::Active, false}, Step{1000, QVRApplicationState::Background, false},
+          Step{1801, QVRApplicationState::Background, true}}) {
         clock.fixed = start + step.after;
         app->state = step.state;
         manager->sync();
@@ -714,7 +716,7 @@ TEST_F(WebSync, ErrorsBackOffOnlyRequestsWithoutChanges)
     }
     // After a success the error is forgotten; an unforced cycle within 60 s
     // of the last update sends nothing, but a change goes at once.
-    app->state = 0;
+    app->state = QVRApplicationState::Active;
     const size_t now = fake.requests.size();
     clock.fixed.reset();
     manager->sync();
@@ -734,21 +736,21 @@ TEST_F(WebSync, StepsPostOnChangeAndAnEmptiedQueueCompletes)
                                                                        [&](const platform::Notification&) { ++changes; });
     auto b = platform::NotificationCenter::defaultCenter().addObserver(QVRSyncCompleteNotification, manager.get(),
                                                                        [&](const platform::Notification&) { ++completes; });
-    manager->setStep(3);
-    manager->setStep(3);
+    manager->setStep(QVRSyncStep::Transferred);
+    manager->setStep(QVRSyncStep::Transferred);
     EXPECT_EQ(changes, 1);
     EXPECT_TRUE(manager->active());
-    manager->setStep(6);
-    manager->setStep(6);
+    manager->setStep(QVRSyncStep::Complete);
+    manager->setStep(QVRSyncStep::Complete);
     EXPECT_EQ(completes, 2) << "6 at 6 completes again";
     EXPECT_FALSE(manager->active());
 
     QElapsedTimer timer;
     timer.start();
     manager->operationQueueWithCount(1)->addOperationWithBlock([] {});
-    ASSERT_TRUE(waitFor([&] { return manager->step() == 5; }));
+    ASSERT_TRUE(waitFor([&] { return manager->step() == QVRSyncStep::Finishing; }));
     const qint64 five = timer.elapsed();
-    ASSERT_TRUE(waitFor([&] { return manager->step() == 6; }));
+    ASSERT_TRUE(waitFor([&] { return manager->step() == QVRSyncStep::Complete; }));
     const qint64 six = timer.elapsed();
     EXPECT_GE(five, 90);
     EXPECT_GE(six - five, 250);
@@ -757,7 +759,7 @@ TEST_F(WebSync, StepsPostOnChangeAndAnEmptiedQueueCompletes)
 TEST_F(WebSync, BusyHoldsTheQuitForThirtySecondsWhileActive)
 {
     clock.fixed = 1700000000;
-    manager->setStep(2);
+    manager->setStep(QVRSyncStep::Syncing);
     manager->prepareToStop();
     EXPECT_TRUE(manager->busy());
     clock.fixed = 1700000030;
@@ -765,7 +767,7 @@ TEST_F(WebSync, BusyHoldsTheQuitForThirtySecondsWhileActive)
     clock.fixed = 1700000031;
     EXPECT_FALSE(manager->busy());
     EXPECT_FALSE(manager->active());
-    manager->setStep(6);
+    manager->setStep(QVRSyncStep::Complete);
 }
 
 TEST_F(WebSync, HistoryDaysFollowTheSetting)
