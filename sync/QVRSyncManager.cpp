@@ -132,13 +132,6 @@ std::optional<bool> deletedFlag(const QString& text)
     return nonZero;
 }
 
-// A uuid from the service later names a file: nothing that can leave a folder.
-bool isSafeUUID(const QString& uuid)
-{
-    return !uuid.isEmpty() && uuid != QLatin1String(".") && uuid != QLatin1String("..")
-        && !uuid.contains(QLatin1Char('/')) && !uuid.contains(QChar(0)) && !uuid.contains(QLatin1Char('\\'));
-}
-
 QVariantMap rowOf(platform::ManagedObject* object)
 {
     return {{QStringLiteral("uuid"), object->value(QStringLiteral("uuid"))},
@@ -1192,7 +1185,8 @@ void QVRSyncManager::operationEncounteredName(QVRQuorvaneOperation* operation, c
 void QVRSyncManager::applyNote(const QVRXMLAttributes& attributes)
 {
     const QString uuid = attributes.value(QStringLiteral("uuid"));
-    if (!isSafeUUID(uuid)) {
+    // A uuid from the service later names a file.
+    if (!QVRUtilities::isSafeUUID(uuid)) {
         platform::log(QStringLiteral("Ignoring note with unusable uuid: %1").arg(uuid));
         return;
     }
