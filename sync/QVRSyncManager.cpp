@@ -757,12 +757,8 @@ QVariantMap QVRSyncManager::queueItemWithUUID(const QString& uuid)
         return row;
     platform::ManagedObjectContext* context = store_->context();
     context->performAndWait([&] {
-        platform::FetchRequest request;
-        request.entityName = QVRQueueEntityName;
-        request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {uuid});
-        request.fetchLimit = 1;
         platform::Error error;
-        const auto objects = context->fetch(request, &error);
+        const auto objects = QVRDataStore::objectsWithUUID(context, QVRQueueEntityName, uuid, 1, &error);
         if (!error.domain.isEmpty()) {
             platform::log(QStringLiteral("Error getting queue item: %1, %2")
                               .arg(error.localizedDescription, QStringLiteral("{}")));
@@ -781,12 +777,15 @@ void QVRSyncManager::deleteQueueRows(const std::function<bool(const QVariantMap&
         return;
     platform::ManagedObjectContext* context = store_->context();
     context->performAndWait([&] {
-        platform::FetchRequest request;
-        request.entityName = QVRQueueEntityName;
-        if (uuid)
-            request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {*uuid});
         platform::Error error;
-        const auto objects = context->fetch(request, &error);
+        std::vector<platform::ManagedObject*> objects;
+        if (uuid) {
+            objects = QVRDataStore::objectsWithUUID(context, QVRQueueEntityName, *uuid, 0, &error);
+        } else {
+            platform::FetchRequest request;
+            request.entityName = QVRQueueEntityName;
+            objects = context->fetch(request, &error);
+        }
         bool changed = false;
         for (platform::ManagedObject* object : objects) {
             if (which(rowOf(object))) {

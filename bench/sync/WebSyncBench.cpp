@@ -38,12 +38,10 @@ public:
     {
         auto* context = store->context();
         context->performAndWait([&] {
-            platform::FetchRequest request;
-            request.entityName = QVRNoteEntityName;
-            request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {attributes.value(QStringLiteral("uuid"))});
-            request.fetchLimit = 1;
-            const auto found = context->fetch(request);
-            platform::ManagedObject* note = found.empty() ? context->insert(QVRNoteEntityName) : found.front();
+            platform::ManagedObject* note =
+                QVRDataStore::noteWithUUID(context, attributes.value(QStringLiteral("uuid")).toString());
+            if (!note)
+                note = context->insert(QVRNoteEntityName);
             note->setValue(QStringLiteral("uuid"), attributes.value(QStringLiteral("uuid")));
             note->setValue(QStringLiteral("text"), attributes.value(QStringLiteral("text")));
             note->setValue(QStringLiteral("modified"), attributes.value(QStringLiteral("modified")).toDouble());

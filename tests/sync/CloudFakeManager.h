@@ -207,11 +207,10 @@ public:
     {
         platform::ManagedObjectContext* context = store->context();
         context->performAndWait([&] {
-            platform::FetchRequest request;
-            request.entityName = QVRNoteEntityName;
-            request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {attributes.value(QStringLiteral("uuid"))});
-            std::vector<platform::ManagedObject*> found = context->fetch(request);
-            platform::ManagedObject* note = found.empty() ? context->insert(QVRNoteEntityName) : found.front();
+            platform::ManagedObject* note =
+                QVRDataStore::noteWithUUID(context, attributes.value(QStringLiteral("uuid")).toString());
+            if (!note)
+                note = context->insert(QVRNoteEntityName);
             for (auto it = attributes.cbegin(); it != attributes.cend(); ++it)
                 note->setValue(it.key(), it.value());
             if (saveEachNote)
@@ -224,12 +223,9 @@ public:
         QVRNoteAttributes result;
         platform::ManagedObjectContext* context = store->context();
         context->performAndWait([&] {
-            platform::FetchRequest request;
-            request.entityName = QVRNoteEntityName;
-            request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {uuid});
-            std::vector<platform::ManagedObject*> found = context->fetch(request);
-            if (!found.empty())
-                result = static_cast<Note*>(found.front())->attributes();
+            platform::ManagedObject* found = QVRDataStore::noteWithUUID(context, uuid);
+            if (found)
+                result = static_cast<Note*>(found)->attributes();
         });
         return result;
     }

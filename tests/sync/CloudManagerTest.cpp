@@ -51,11 +51,9 @@ public:
     {
         platform::ManagedObjectContext* context = store_->context();
         context->performAndWait([&] {
-            platform::FetchRequest request;
-            request.entityName = QVRNoteEntityName;
-            request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {attributes.value("uuid")});
-            const auto found = context->fetch(request);
-            platform::ManagedObject* note = found.empty() ? context->insert(QVRNoteEntityName) : found.front();
+            platform::ManagedObject* note = QVRDataStore::noteWithUUID(context, attributes.value("uuid").toString());
+            if (!note)
+                note = context->insert(QVRNoteEntityName);
             for (auto it = attributes.cbegin(); it != attributes.cend(); ++it)
                 note->setValue(it.key(), it.value());
             context->save();
@@ -68,12 +66,8 @@ public:
         QString result;
         platform::ManagedObjectContext* context = store_->context();
         context->performAndWait([&] {
-            platform::FetchRequest request;
-            request.entityName = QVRNoteEntityName;
-            request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {uuid});
-            const auto found = context->fetch(request);
-            if (!found.empty())
-                result = static_cast<Note*>(found.front())->text();
+            if (platform::ManagedObject* found = QVRDataStore::noteWithUUID(context, uuid))
+                result = static_cast<Note*>(found)->text();
         });
         return result;
     }

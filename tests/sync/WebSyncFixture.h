@@ -90,11 +90,7 @@ public:
 
     platform::ManagedObject* find(const QString& uuid)
     {
-        platform::FetchRequest request;
-        request.entityName = QVRNoteEntityName;
-        request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {uuid});
-        const auto found = store->context()->fetch(request);
-        return found.empty() ? nullptr : found.front();
+        return QVRDataStore::noteWithUUID(store->context(), uuid);
     }
     void saveObjectWithAttributes(const QVRNoteAttributes& attributes, bool) override
     {
