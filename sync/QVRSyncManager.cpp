@@ -14,6 +14,7 @@
 #include "store/Note.h"
 #include "store/QVRDataStore.h"
 #include "store/QVRDateFormatter.h"
+#include "store/QVRDefaultsKeys.h"
 #include "store/QVRLocalizedString.h"
 #include "store/QVRSyncObject.h"
 #include "store/QVRUtilities.h"
@@ -45,13 +46,6 @@ const QString QVRSyncStatusKey = QStringLiteral("QVRSyncStatusKey");
 
 namespace {
 
-const QString kFirstRun = QStringLiteral("firstrun");
-const QString kHistoryDays = QStringLiteral("QVRHistoryDays");
-const QString kEnabled = QStringLiteral("syncsuccess");
-const QString kEmail = QStringLiteral("syncemail");
-const QString kClient = QStringLiteral("syncclient");
-const QString kUpdated = QStringLiteral("syncupdated");
-const QString kOffset = QStringLiteral("syncoffset");
 const QString kCodeSuffix = QStringLiteral(" [quillary]");
 const QString kOperationQueueComplete = QStringLiteral("operationQueueComplete");
 const QString kStepComplete = QStringLiteral("setStepComplete");
@@ -177,8 +171,8 @@ QVRSyncManager::QVRSyncManager(QVRDataStore* store, QObject* parent)
 {
     if (store_)
         store_->setDelegate(nullptr);
-    defaults().registerDefaults({{kFirstRun, true}, {kHistoryDays, 90}});
-    const quint64 days = static_cast<quint64>(defaults().integer(kHistoryDays));
+    defaults().registerDefaults({{QVRDefaultsKeys::FirstRun, true}, {QVRDefaultsKeys::HistoryDays, 90}});
+    const quint64 days = static_cast<quint64>(defaults().integer(QVRDefaultsKeys::HistoryDays));
     if (days == 0 || days == 365242) {
         historyDays_ = 365;
         deleteOldObjects_ = false;
@@ -217,22 +211,22 @@ QString QVRSyncManager::syncHelpURL()
 
 bool QVRSyncManager::firstRun() const
 {
-    return defaults().boolValue(kFirstRun);
+    return defaults().boolValue(QVRDefaultsKeys::FirstRun);
 }
 
 void QVRSyncManager::setFirstRun(bool firstRun)
 {
-    storeSetting(kFirstRun, firstRun);
+    storeSetting(QVRDefaultsKeys::FirstRun, firstRun);
 }
 
 bool QVRSyncManager::quorvaneEnabled() const
 {
-    return defaults().boolValue(kEnabled);
+    return defaults().boolValue(QVRDefaultsKeys::SyncEnabled);
 }
 
 void QVRSyncManager::setQuorvaneEnabled(bool enabled)
 {
-    storeSetting(kEnabled, enabled);
+    storeSetting(QVRDefaultsKeys::SyncEnabled, enabled);
     if (enabled) {
         setFirstRun(false);
         if (iCloud_)
@@ -242,53 +236,53 @@ void QVRSyncManager::setQuorvaneEnabled(bool enabled)
 
 QString QVRSyncManager::quorvaneEmail() const
 {
-    const QString email = defaults().string(kEmail);
+    const QString email = defaults().string(QVRDefaultsKeys::SyncEmail);
     return QVRUtilities::hasTrimmedValue(email) ? email : QString();
 }
 
 void QVRSyncManager::setQuorvaneEmail(const QString& email)
 {
     if (email.isNull())
-        defaults().remove(kEmail);
+        defaults().remove(QVRDefaultsKeys::SyncEmail);
     else
-        storeSetting(kEmail, email);
+        storeSetting(QVRDefaultsKeys::SyncEmail, email);
 }
 
 QString QVRSyncManager::quorvaneClient() const
 {
-    return defaults().string(kClient);
+    return defaults().string(QVRDefaultsKeys::SyncClient);
 }
 
 void QVRSyncManager::setQuorvaneClient(const QString& client)
 {
     if (client.isNull())
-        defaults().remove(kClient);
+        defaults().remove(QVRDefaultsKeys::SyncClient);
     else
-        storeSetting(kClient, client);
+        storeSetting(QVRDefaultsKeys::SyncClient, client);
 }
 
 double QVRSyncManager::quorvaneUpdated() const
 {
     // A value written before replies were checked may be no time at all;
     // starting from nothing downloads everything again and loses nothing.
-    const double updated = defaults().doubleValue(kUpdated);
+    const double updated = defaults().doubleValue(QVRDefaultsKeys::SyncUpdated);
     return std::isfinite(updated) && updated >= 0 && updated <= kTimeLimit ? updated : 0;
 }
 
 void QVRSyncManager::setQuorvaneUpdated(double updated)
 {
-    storeSetting(kUpdated, updated);
+    storeSetting(QVRDefaultsKeys::SyncUpdated, updated);
 }
 
 double QVRSyncManager::quorvaneOffset() const
 {
-    const double offset = defaults().doubleValue(kOffset);
+    const double offset = defaults().doubleValue(QVRDefaultsKeys::SyncOffset);
     return std::isfinite(offset) && std::abs(offset) <= kOffsetLimit ? offset : 0;
 }
 
 void QVRSyncManager::setQuorvaneOffset(double offset)
 {
-    storeSetting(kOffset, offset);
+    storeSetting(QVRDefaultsKeys::SyncOffset, offset);
 }
 
 void QVRSyncManager::setICloudEnabled(bool enabled)
@@ -610,7 +604,7 @@ double QVRSyncManager::historyDate()
 
 void QVRSyncManager::userDefaultsDidChange(const platform::Notification& notification)
 {
-    if (notification.userInfo.value(QVRUserDefaultsKey).toString() != kHistoryDays)
+    if (notification.userInfo.value(QVRUserDefaultsKey).toString() != QVRDefaultsKeys::HistoryDays)
         return;
     const quint64 value = notification.userInfo.value(QVRUserDefaultsValue).toULongLong();
     historyDays_ = value == 365242 ? 365 : std::max<quint64>(value, 90);

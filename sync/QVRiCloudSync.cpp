@@ -16,6 +16,7 @@
 #include "platform/ops/OperationQueue.h"
 #include "platform/predicate/Predicate.h"
 #include "store/QVRDataStore.h"
+#include "store/QVRDefaultsKeys.h"
 #include "store/QVRLocalizedString.h"
 
 #include <QFileInfo>
@@ -25,7 +26,7 @@
 
 namespace {
 
-const QString kSyncTypeKey = QStringLiteral("QVRSyncType");
+const QString& kSyncTypeKey = QVRDefaultsKeys::SyncType;
 const QString kTokenKey = QStringLiteral("iCloudToken");
 const QString kCompareSyncType = QStringLiteral("compareSyncType:");
 const QString kOperationQueueComplete = QStringLiteral("operationQueueComplete");

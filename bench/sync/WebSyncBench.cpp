@@ -9,6 +9,7 @@
 #include "platform/secret/SecretBackend.h"
 #include "store/Note.h"
 #include "store/QVRDataStore.h"
+#include "store/QVRDefaultsKeys.h"
 #include "store/QVRSyncObject.h"
 #include "sync/QVRPasswordManager.h"
 #include "sync/QVRSyncManager.h"
@@ -69,12 +70,12 @@ struct Setup {
         platform::SecretBackend::setCurrentForTesting(&secrets);
         platform::setLogSink([](const QString&) {});
         auto& defaults = QVRDataStore::sharedDefaults();
-        defaults.set(QStringLiteral("firstrun"), false);
-        defaults.set(QStringLiteral("syncsuccess"), true);
-        defaults.set(QStringLiteral("syncemail"), Email);
-        defaults.set(QStringLiteral("syncclient"), QStringLiteral("C1"));
-        defaults.set(QStringLiteral("syncupdated"), 0.0);
-        defaults.set(QStringLiteral("syncoffset"), 0.0);
+        defaults.set(QVRDefaultsKeys::FirstRun, false);
+        defaults.set(QVRDefaultsKeys::SyncEnabled, true);
+        defaults.set(QVRDefaultsKeys::SyncEmail, Email);
+        defaults.set(QVRDefaultsKeys::SyncClient, QStringLiteral("C1"));
+        defaults.set(QVRDefaultsKeys::SyncUpdated, 0.0);
+        defaults.set(QVRDefaultsKeys::SyncOffset, 0.0);
         fake.accounts[Email] = {QStringLiteral("pw"), QString()};
         fake.codes[QStringLiteral("C1")] = QStringLiteral("K1");
         QVRPasswordManager::setPassword(QStringLiteral("K1"), Email + QStringLiteral(" [quillary]"), QVRSyncService::host(), true);

@@ -19,6 +19,7 @@
 #include "platform/predicate/Predicate.h"
 #include "store/Note.h"
 #include "store/QVRDataStore.h"
+#include "store/QVRDefaultsKeys.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -121,7 +122,7 @@ public:
         if (enabled) {
             firstRun_ = false;
             if (cloud)
-                cloud->keyValueStore()->set(QStringLiteral("QVRSyncType"), QStringLiteral("iCloud"));
+                cloud->keyValueStore()->set(QVRDefaultsKeys::SyncType, QStringLiteral("iCloud"));
         }
     }
     bool quorvaneEnabled() const override { return quorvane; }

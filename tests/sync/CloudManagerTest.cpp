@@ -11,6 +11,7 @@
 #include "platform/predicate/Predicate.h"
 #include "store/Note.h"
 #include "store/QVRDataStore.h"
+#include "store/QVRDefaultsKeys.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -111,7 +112,7 @@ TEST(CloudManager, WholeCycleExportsAndImportsThroughTheManager)
         EXPECT_TRUE(manager.iCloudAvailable());
         EXPECT_TRUE(QFileInfo::exists(notes + QLatin1Char('/') + Local + QStringLiteral(".quillary")))
             << "the folder was not empty, yet a first token exports every note";
-        EXPECT_EQ(installer->cloud()->keyValueStore()->string(QStringLiteral("QVRSyncType")), QStringLiteral("iCloud"));
+        EXPECT_EQ(installer->cloud()->keyValueStore()->string(QVRDefaultsKeys::SyncType), QStringLiteral("iCloud"));
 
         manager.stop();
     }

@@ -293,7 +293,7 @@ TEST_F(CloudSyncTest, EmptyGatheringStillEndsTheCycle)
     EXPECT_TRUE(manager->ready());
     EXPECT_EQ(manager->syncs, 1);
     EXPECT_EQ(manager->registrations, 1);
-    EXPECT_EQ(keyValues->string(QStringLiteral("QVRSyncType")), QStringLiteral("iCloud"));
+    EXPECT_EQ(keyValues->string(QVRDefaultsKeys::SyncType), QStringLiteral("iCloud"));
 }
 
 TEST_F(CloudSyncTest, TokenFollowsTheFolder)
@@ -537,7 +537,7 @@ TEST_F(CloudSyncTest, FirstRunWaitsLongerWithoutAChoiceOnRecord)
     manager->firstRun_ = true;
     cloud->start();
     EXPECT_EQ(manager->delays[QStringLiteral("compareSyncType:")], 15.0);
-    keyValues->set(QStringLiteral("QVRSyncType"), QStringLiteral("iCloud"));
+    keyValues->set(QVRDefaultsKeys::SyncType, QStringLiteral("iCloud"));
     cloud->start();
     EXPECT_EQ(manager->delays[QStringLiteral("compareSyncType:")], 5.0);
     manager->cancelPerform(QStringLiteral("compareSyncType:"));
@@ -548,7 +548,7 @@ TEST_F(CloudSyncTest, ChoiceFromAnotherMachineDecidesTheFirstRun)
     manager->firstRun_ = true;
     cloud->start();
     platform::UbiquitousKeyValueStore peer(keyValues->filePath() + QStringLiteral(".peer"), false);
-    peer.set(QStringLiteral("QVRSyncType"), QStringLiteral("iCloud"));
+    peer.set(QVRDefaultsKeys::SyncType, QStringLiteral("iCloud"));
     ASSERT_EQ(::rename(QFile::encodeName(peer.filePath()).constData(),
                        QFile::encodeName(keyValues->filePath()).constData()),
               0);
@@ -563,7 +563,7 @@ TEST_F(CloudSyncTest, ChoiceFromAnotherMachineDecidesTheFirstRun)
         {platform::UbiquitousKeyValueStore::DidChangeExternallyNotification,
          keyValues.get(),
          {{platform::UbiquitousKeyValueStore::ChangeReasonKey, 2},
-          {platform::UbiquitousKeyValueStore::ChangedKeysKey, QStringList{"QVRSyncType"}}}});
+          {platform::UbiquitousKeyValueStore::ChangedKeysKey, QStringList{QVRDefaultsKeys::SyncType}}}});
     EXPECT_EQ(manager->quorvanePrompts, 0);
 }
 

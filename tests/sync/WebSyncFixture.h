@@ -14,6 +14,7 @@
 #include "platform/secret/SecretBackend.h"
 #include "store/Note.h"
 #include "store/QVRDataStore.h"
+#include "store/QVRDefaultsKeys.h"
 #include "store/QVRSyncObject.h"
 #include "sync/QVRPasswordManager.h"
 #include "sync/QVRSyncManager.h"
@@ -159,9 +160,10 @@ protected:
         QVRURLSession::setTimeoutCapForTesting(1500);
         // Every test starts from fresh settings.
         auto& defaults = QVRDataStore::sharedDefaults();
-        for (const char* key : {"firstrun", "syncsuccess", "syncemail", "syncclient", "syncupdated", "syncoffset",
-                                "QVRHistoryDays"})
-            defaults.remove(QString::fromLatin1(key));
+        for (const QString& key : {QVRDefaultsKeys::FirstRun, QVRDefaultsKeys::SyncEnabled, QVRDefaultsKeys::SyncEmail,
+                                   QVRDefaultsKeys::SyncClient, QVRDefaultsKeys::SyncUpdated, QVRDefaultsKeys::SyncOffset,
+                                   QVRDefaultsKeys::HistoryDays})
+            defaults.remove(key);
         failures = platform::NotificationCenter::defaultCenter().addObserver(
             QVRSyncFailureNotification, nullptr, [this](const platform::Notification& n) {
                 failureTexts << n.userInfo.value(QVRSyncStatusKey, QStringLiteral("-")).toString();
@@ -283,10 +285,10 @@ protected:
         fake.accounts[email] = {password, QString()};
         fake.codes[QStringLiteral("C9")] = QStringLiteral("K-signed-in");
         auto& defaults = QVRDataStore::sharedDefaults();
-        defaults.set(QStringLiteral("firstrun"), false);
-        defaults.set(QStringLiteral("syncsuccess"), true);
-        defaults.set(QStringLiteral("syncemail"), email);
-        defaults.set(QStringLiteral("syncclient"), QStringLiteral("C9"));
+        defaults.set(QVRDefaultsKeys::FirstRun, false);
+        defaults.set(QVRDefaultsKeys::SyncEnabled, true);
+        defaults.set(QVRDefaultsKeys::SyncEmail, email);
+        defaults.set(QVRDefaultsKeys::SyncClient, QStringLiteral("C9"));
         QVRPasswordManager::setPassword(password, email, QVRSyncService::host());
         QVRPasswordManager::setPassword(QStringLiteral("K-signed-in"), email + QStringLiteral(" [quillary]"),
                                         QVRSyncService::host(), true);

@@ -22,8 +22,8 @@ TEST_F(WebSync, BodiesAreExactAndUseThePointUnderAGermanLocale)
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     clock.fixed = 1700000047.75;
     signedIn();
-    QVRDataStore::sharedDefaults().set(QStringLiteral("syncupdated"), 1700000000.5);
-    QVRDataStore::sharedDefaults().set(QStringLiteral("syncoffset"), 2.25);
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncUpdated, 1700000000.5);
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncOffset, 2.25);
     const QString tail = QStringLiteral("&type=mac&version=6.2&osversion=%1&now=1700000047.750000")
                              .arg(QVRSyncService::systemVersion());
 
@@ -50,7 +50,7 @@ TEST_F(WebSync, BodiesAreExactAndUseThePointUnderAGermanLocale)
                              "&text=100%25%20a%2Bb%20%26%20c%0A%C3%BC"));
 
     // Registration: no login, no sync point, the form's fields escaped.
-    QVRDataStore::sharedDefaults().set(QStringLiteral("syncupdated"), 0.0);
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncUpdated, 0.0);
     request = manager->quorvaneRequestURL(std::nullopt, QStringLiteral("cmd=register&email=x"), false);
     ASSERT_TRUE(request);
     EXPECT_EQ(QString::fromUtf8(request->body), QStringLiteral("cmd=register&email=x") + tail);
@@ -211,7 +211,7 @@ TEST_F(WebSync, LogOutSendsLogoutThenClearsTheAccountAfterItsReply)
     signedIn();
     startAndSettle();
     ASSERT_TRUE(waitForQuiet());
-    QVRDataStore::sharedDefaults().set(QStringLiteral("syncupdated"), 1700000000.0);
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncUpdated, 1700000000.0);
     manager->disableQuorvaneAndDeletePassword(true);
     ASSERT_TRUE(waitFor([&] { return fake.count(QStringLiteral("logout")) == 1 && !manager->quorvaneEnabled(); }));
     ASSERT_TRUE(waitFor([&] { return secrets.itemCount() == 0; }));
@@ -226,7 +226,7 @@ TEST_F(WebSync, LogOutSendsLogoutThenClearsTheAccountAfterItsReply)
 TEST_F(WebSync, AnotherAccountStartsFromNothingAndSameAccountKeepsPendingDeletions)
 {
     signedIn();
-    QVRDataStore::sharedDefaults().set(QStringLiteral("syncupdated"), 1800000000.0);
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncUpdated, 1800000000.0);
     fake.fault = Fault::Drop;
     fake.faultCount = 100;
     startAndSettle();
@@ -422,8 +422,8 @@ TEST_F(WebSync, UuidThatCouldNameAFileOutsideTheFolderIsDropped)
 TEST_F(WebSync, NumbersOutsideASaneRangeAreRefused)
 {
     signedIn();
-    QVRDataStore::sharedDefaults().set(QStringLiteral("syncupdated"), 1700000000.0);
-    QVRDataStore::sharedDefaults().set(QStringLiteral("syncoffset"), 2.5);
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncUpdated, 1700000000.0);
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncOffset, 2.5);
     struct Case
     {
         const char* name;
@@ -453,8 +453,8 @@ TEST_F(WebSync, NumbersOutsideASaneRangeAreRefused)
     EXPECT_TRUE(QString::fromUtf8(request->body).contains(QStringLiteral("&updated=1700000100.500000&")));
 
     // Values stored before replies were checked read as nothing.
-    QVRDataStore::sharedDefaults().set(QStringLiteral("syncupdated"), 1e300);
-    QVRDataStore::sharedDefaults().set(QStringLiteral("syncoffset"), -1e300);
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncUpdated, 1e300);
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncOffset, -1e300);
     EXPECT_EQ(manager->quorvaneUpdated(), 0.0);
     EXPECT_EQ(manager->quorvaneOffset(), 0.0);
 }
@@ -535,7 +535,7 @@ class WebSyncFaults : public WebSync, public ::testing::WithParamInterface<Fault
 TEST_P(WebSyncFaults, FailedReplyAppliesNothingAndKeepsTheQueue)
 {
     signedIn();
-    QVRDataStore::sharedDefaults().set(QStringLiteral("syncupdated"), 1700000000.0);
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncUpdated, 1700000000.0);
     startAndSettle();
     const double updated = manager->quorvaneUpdated();
     fake.fault = GetParam().fault;
@@ -574,7 +574,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, WebSyncFaults,
 TEST_F(WebSync, RequestWhoseConnectionClosesBeforeTheReplyIsSentOnceAndFails)
 {
     signedIn();
-    QVRDataStore::sharedDefaults().set(QStringLiteral("syncupdated"), 1700000000.0);
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncUpdated, 1700000000.0);
     startAndSettle();
     struct Case
     {
@@ -778,13 +778,13 @@ TEST_F(WebSync, HistoryDaysFollowTheSetting)
         bool prune;
     };
     for (const Case& c : {Case{0, 365, false}, Case{365242, 365, false}, Case{30, 90, true}, Case{120, 120, true}}) {
-        QVRDataStore::sharedDefaults().set(QStringLiteral("QVRHistoryDays"), c.setting);
+        QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::HistoryDays, c.setting);
         QVRSyncManager other(store.get());
         EXPECT_EQ(other.historyDays(), c.days) << c.setting;
         EXPECT_EQ(other.deleteOldObjects(), c.prune) << c.setting;
     }
-    QVRDataStore::sharedDefaults().remove(QStringLiteral("QVRHistoryDays"));
-    manager->userDefaultsDidChange({QStringLiteral("x"), nullptr, {{QStringLiteral("QVRUserDefaultsKey"), QStringLiteral("QVRHistoryDays")},
+    QVRDataStore::sharedDefaults().remove(QVRDefaultsKeys::HistoryDays);
+    manager->userDefaultsDidChange({QStringLiteral("x"), nullptr, {{QStringLiteral("QVRUserDefaultsKey"), QVRDefaultsKeys::HistoryDays},
                                                                     {QStringLiteral("QVRUserDefaultsValue"), 0}}});
     EXPECT_EQ(manager->historyDays(), 90u);
     EXPECT_TRUE(manager->deleteOldObjects());
