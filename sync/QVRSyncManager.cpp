@@ -161,7 +161,11 @@ QVRSyncManager* QVRSyncManager::sharedManager()
 {
     if (QVRSyncManager* installed = g_installedManager.load(std::memory_order_acquire))
         return installed;
-    static QVRSyncManager* manager = new QVRSyncManager(QVRDataStore::sharedStore());
+    static QVRSyncManager* manager = [] {
+        auto* shared = new QVRSyncManager(QVRDataStore::sharedStore());
+        shared->attachToStore();
+        return shared;
+    }();
     return manager;
 }
 
@@ -169,8 +173,6 @@ QVRSyncManager::QVRSyncManager(QVRDataStore* store, QObject* parent)
     : QObject(parent)
     , store_(store)
 {
-    if (store_)
-        store_->setDelegate(nullptr);
     defaults().registerDefaults({{QVRDefaultsKeys::FirstRun, true}, {QVRDefaultsKeys::HistoryDays, 90}});
     const quint64 days = static_cast<quint64>(defaults().integer(QVRDefaultsKeys::HistoryDays));
     if (days == 0 || days == 365242) {
@@ -192,6 +194,14 @@ QVRSyncManager::~QVRSyncManager()
     }
     resetQuorvaneSession();
     operationQueue_.reset();
+}
+
+void QVRSyncManager::attachToStore()
+{
+    if (!store_ || !store_->delegate())
+        return;
+    platform::log(QStringLiteral("The sync manager takes over the note store; its delegate is removed"));
+    store_->setDelegate(nullptr);
 }
 
 void QVRSyncManager::setICloud(std::unique_ptr<QVRSyncManageriCloud> cloud)

@@ -37,30 +37,40 @@ extern const QString QVRTimeChangeNotification;
 extern const QString QVRLocaleChangeNotification;
 extern const QString QVRSyncStatusKey;
 
-// The note side of sync, implemented by the application.
+// The note side of sync, implemented by the application. Every call comes on
+// the main thread, except additionalQueryForQuorvaneSync.
 class QVRSyncManagerDelegate {
 public:
     virtual ~QVRSyncManagerDelegate() = default;
-    // Inserts or updates the note with that uuid; `sync` hands it back to
-    // syncObject(). Attribute values from the service are strings.
+    // Main thread. Inserts or updates the note with that uuid; `sync` hands
+    // it back to syncObject(). Attribute values from the service are strings.
     virtual void saveObjectWithAttributes(const QVRNoteAttributes& attributes, bool sync) = 0;
+    // Main thread, while a reply is being applied.
     virtual void unknownObjectNamed(const QString& name, const QVariantMap& attributes) = 0;
-    // Archives the note without syncing it back.
+    // Main thread. Archives the note without syncing it back.
     virtual void deleteObjectWithUUID(const QString& uuid) = 0;
+    // Main thread, at the start of every cycle.
     virtual void willStartSyncing() {}
+    // Main thread, once old archived notes have been deleted from the file.
     virtual void didDeleteOldObjects() {}
+    // Main thread, when another computer changed a key of the cloud
+    // key-value store.
     virtual void ubiquitousKeyUpdated(const QString& key, const QVariant& value) { (void)key, (void)value; }
+    // The queue's thread, while a request is built: must not touch the
+    // application's objects. Appended to every request body.
     virtual QString additionalQueryForQuorvaneSync() { return QString(); }
+    // Main thread.
     virtual bool shouldQuorvaneUpdate() { return false; }
-    virtual bool shouldUseTimer() { return false; }
 };
 
-// Prompts and the application's state, implemented by the application.
+// Prompts and the application's state, implemented by the application. Both
+// calls come on the main thread.
 class QVRSyncInterfaceDelegate {
 public:
     virtual ~QVRSyncInterfaceDelegate() = default;
     virtual QVRApplicationState applicationState() = 0;
-    // Asks the user; calls `handler` once, true for the accept button.
+    // Asks the user; calls `handler` once, on the main thread, true for the
+    // accept button.
     virtual void shouldPromptWithTitle(const QString& title, const QString& message, const QString& accept,
                                        const QString& cancel, std::function<void(bool)> handler) = 0;
 };
@@ -99,9 +109,15 @@ public:
     // Installs the manager sharedManager() answers; null uninstalls (the
     // services root only).
     static void setSharedManager(QVRSyncManager* manager);
-    // A manager over `store` (tests make their own).
+    // A manager over `store` (tests make their own). The store is left as it
+    // is until attachToStore().
     explicit QVRSyncManager(QVRDataStore* store, QObject* parent = nullptr);
     ~QVRSyncManager() override;
+    // Takes the store over for sync: its objects are then refreshed whenever
+    // a cycle completes, which a store delegate could refuse, so the store's
+    // delegate is removed (and a delegate found there is logged). The shared
+    // manager does this when it is made.
+    void attachToStore();
 
     void setDelegate(QVRSyncManagerDelegate* delegate) { delegate_ = delegate; }
     QVRSyncManagerDelegate* delegate() const { return delegate_; }

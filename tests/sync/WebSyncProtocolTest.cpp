@@ -770,6 +770,19 @@ TEST_F(WebSync, BusyHoldsTheQuitForThirtySecondsWhileActive)
     manager->setStep(QVRSyncStep::Complete);
 }
 
+TEST_F(WebSync, StoreDelegateIsRemovedOnlyByAnExplicitTakeOver)
+{
+    QVRDataStoreDelegate storeDelegate;
+    store->setDelegate(&storeDelegate);
+    {
+        QVRSyncManager other(store.get());
+        EXPECT_EQ(store->delegate(), &storeDelegate) << "making a manager must not clear it silently";
+        other.attachToStore();
+        EXPECT_EQ(store->delegate(), nullptr);
+    }
+    EXPECT_EQ(logged.filter(QStringLiteral("takes over the note store")).size(), 1);
+}
+
 TEST_F(WebSync, HistoryDaysFollowTheSetting)
 {
     struct Case {
