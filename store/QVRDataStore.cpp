@@ -493,8 +493,9 @@ void QVRDataStore::fatalErrorWithDescription(const QString& description, const Q
 }
 
 std::vector<platform::ManagedObject*> QVRDataStore::objectsWithUUID(platform::ManagedObjectContext* context,
-                                                                    const QString& entityName, const QString& uuid,
-                                                                    int limit, platform::Error* error)
+                                                                    const QString& entityName,
+                                                                    const QString& uuid, int limit,
+                                                                    platform::Error* error)
 {
     if (!context || uuid.isNull())
         return {};
@@ -505,8 +506,8 @@ std::vector<platform::ManagedObject*> QVRDataStore::objectsWithUUID(platform::Ma
     return context->fetch(request, error);
 }
 
-platform::ManagedObject* QVRDataStore::noteWithUUID(platform::ManagedObjectContext* context, const QString& uuid,
-                                                    platform::Error* error)
+platform::ManagedObject* QVRDataStore::noteWithUUID(platform::ManagedObjectContext* context,
+                                                    const QString& uuid, platform::Error* error)
 {
     const auto notes = objectsWithUUID(context, QVRNoteEntityName, uuid, 1, error);
     return notes.empty() ? nullptr : notes.front();

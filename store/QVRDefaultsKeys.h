@@ -24,4 +24,4 @@ inline const QString SyncOffset = QStringLiteral("syncoffset");
 // the method chosen last ("iCloud" or "Quorvane").
 inline const QString SyncType = QStringLiteral("QVRSyncType");
 
-}  // namespace QVRDefaultsKeys
+} // namespace QVRDefaultsKeys

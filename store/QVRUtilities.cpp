@@ -284,8 +284,9 @@ QString pathForInbox() { return QDir(pathForDocuments()).filePath(QStringLiteral
 
 bool isSafeUUID(const QString& uuid)
 {
-    return !uuid.isEmpty() && uuid != QLatin1String(".") && uuid != QLatin1String("..")
-        && !uuid.contains(QLatin1Char('/')) && !uuid.contains(QLatin1Char('\\')) && !uuid.contains(QChar(u'\0'));
+    return !uuid.isEmpty() && uuid != QLatin1String(".") && uuid != QLatin1String("..") &&
+           !uuid.contains(QLatin1Char('/')) && !uuid.contains(QLatin1Char('\\')) &&
+           !uuid.contains(QChar(u'\0'));
 }
 
 }  // namespace QVRUtilities

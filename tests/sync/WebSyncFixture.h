@@ -160,9 +160,10 @@ protected:
         QVRURLSession::setTimeoutCapForTesting(1500);
         // Every test starts from fresh settings.
         auto& defaults = QVRDataStore::sharedDefaults();
-        for (const QString& key : {QVRDefaultsKeys::FirstRun, QVRDefaultsKeys::SyncEnabled, QVRDefaultsKeys::SyncEmail,
-                                   QVRDefaultsKeys::SyncClient, QVRDefaultsKeys::SyncUpdated, QVRDefaultsKeys::SyncOffset,
-                                   QVRDefaultsKeys::HistoryDays})
+        for (const QString& key :
+             {QVRDefaultsKeys::FirstRun, QVRDefaultsKeys::SyncEnabled, QVRDefaultsKeys::SyncEmail,
+              QVRDefaultsKeys::SyncClient, QVRDefaultsKeys::SyncUpdated, QVRDefaultsKeys::SyncOffset,
+              QVRDefaultsKeys::HistoryDays})
             defaults.remove(key);
         failures = platform::NotificationCenter::defaultCenter().addObserver(
             QVRSyncFailureNotification, nullptr, [this](const platform::Notification& n) {

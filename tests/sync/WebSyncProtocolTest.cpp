@@ -797,8 +797,10 @@ TEST_F(WebSync, HistoryDaysFollowTheSetting)
         EXPECT_EQ(other.deleteOldObjects(), c.prune) << c.setting;
     }
     QVRDataStore::sharedDefaults().remove(QVRDefaultsKeys::HistoryDays);
-    manager->userDefaultsDidChange({QStringLiteral("x"), nullptr, {{QStringLiteral("QVRUserDefaultsKey"), QVRDefaultsKeys::HistoryDays},
-                                                                    {QStringLiteral("QVRUserDefaultsValue"), 0}}});
+    manager->userDefaultsDidChange({QStringLiteral("x"),
+                                    nullptr,
+                                    {{QStringLiteral("QVRUserDefaultsKey"), QVRDefaultsKeys::HistoryDays},
+                                     {QStringLiteral("QVRUserDefaultsValue"), 0}}});
     EXPECT_EQ(manager->historyDays(), 90u);
     EXPECT_TRUE(manager->deleteOldObjects());
 
