@@ -169,44 +169,42 @@ QVRSyncManager* QVRSyncManager::sharedManager()
     return manager;
 }
 
-QVRSyncManager::QVRSyncManager(QVRDataStore* store, QObject* parent)
-    : QObject(parent)
-    , store_(store)
+QVRSyncManager::QVRSyncManager(QVRDataStore* store, QObject* parent) : QObject(parent), m_store(store)
 {
     defaults().registerDefaults({{QVRDefaultsKeys::FirstRun, true}, {QVRDefaultsKeys::HistoryDays, 90}});
     const quint64 days = static_cast<quint64>(defaults().integer(QVRDefaultsKeys::HistoryDays));
     if (days == 0 || days == 365242) {
-        historyDays_ = 365;
-        deleteOldObjects_ = false;
+        m_historyDays = 365;
+        m_deleteOldObjects = false;
     } else {
-        historyDays_ = std::max<quint64>(days, 90);
-        deleteOldObjects_ = true;
+        m_historyDays = std::max<quint64>(days, 90);
+        m_deleteOldObjects = true;
     }
 }
 
 QVRSyncManager::~QVRSyncManager()
 {
-    *alive_ = false;
-    observers_.clear();
-    if (operationQueue_) {
-        operationQueue_->setOperationCountObserver(nullptr);
-        operationQueue_->cancelAllOperations();
+    *m_alive = false;
+    m_observers.clear();
+    if (m_operationQueue) {
+        m_operationQueue->setOperationCountObserver(nullptr);
+        m_operationQueue->cancelAllOperations();
     }
     resetQuorvaneSession();
-    operationQueue_.reset();
+    m_operationQueue.reset();
 }
 
 void QVRSyncManager::attachToStore()
 {
-    if (!store_ || !store_->delegate())
+    if (!m_store || !m_store->delegate())
         return;
     platform::log(QStringLiteral("The sync manager takes over the note store; its delegate is removed"));
-    store_->setDelegate(nullptr);
+    m_store->setDelegate(nullptr);
 }
 
 void QVRSyncManager::setICloud(std::unique_ptr<QVRSyncManageriCloud> cloud)
 {
-    iCloud_ = std::move(cloud);
+    m_iCloud = std::move(cloud);
 }
 
 QString QVRSyncManager::syncHelpURL()
@@ -239,8 +237,8 @@ void QVRSyncManager::setQuorvaneEnabled(bool enabled)
     storeSetting(QVRDefaultsKeys::SyncEnabled, enabled);
     if (enabled) {
         setFirstRun(false);
-        if (iCloud_)
-            iCloud_->syncTypeChosen(QStringLiteral("Quorvane"));
+        if (m_iCloud)
+            m_iCloud->syncTypeChosen(QStringLiteral("Quorvane"));
     }
 }
 
@@ -297,45 +295,45 @@ void QVRSyncManager::setQuorvaneOffset(double offset)
 
 void QVRSyncManager::setICloudEnabled(bool enabled)
 {
-    iCloudEnabled_ = enabled;
+    m_iCloudEnabled = enabled;
     if (enabled) {
         setFirstRun(false);
-        if (iCloud_)
-            iCloud_->syncTypeChosen(QStringLiteral("iCloud"));
+        if (m_iCloud)
+            m_iCloud->syncTypeChosen(QStringLiteral("iCloud"));
     }
 }
 
 void QVRSyncManager::setForceUpdate(bool force)
 {
-    forceUpdate_ = force;
+    m_forceUpdate = force;
     if (force)
-        quorvaneErrorDate_.reset();
+        m_quorvaneErrorDate.reset();
 }
 
 QVRApplicationState QVRSyncManager::applicationState() const
 {
-    return interfaceDelegate_ ? interfaceDelegate_->applicationState() : QVRApplicationState::Background;
+    return m_interfaceDelegate ? m_interfaceDelegate->applicationState() : QVRApplicationState::Background;
 }
 
 // --- steps ----------------------------------------------------------------------------
 
 void QVRSyncManager::setStep(QVRSyncStep step)
 {
-    if (step == step_ && step != QVRSyncStep::Complete)
+    if (step == m_step && step != QVRSyncStep::Complete)
         return;
     QPointer<QVRSyncManager> self(this);
     platform::runOnMainThread([self, step] {
         if (!self)
             return;
         self->cancelPerform(kStepComplete);
-        self->step_ = step;
+        self->m_step = step;
         if (step != QVRSyncStep::Complete) {
             self->setActive(step != QVRSyncStep::Starting && step != QVRSyncStep::Finishing);
             self->postNotificationName(QVRSyncChangeNotification);
         } else {
             self->setActive(false);
-            if (self->store_)
-                self->store_->refreshObjects(false);
+            if (self->m_store)
+                self->m_store->refreshObjects(false);
             self->postNotificationName(QVRSyncCompleteNotification);
         }
     });
@@ -349,7 +347,7 @@ void QVRSyncManager::setStepWait()
         if (!self)
             return;
         double delay = 0.3;
-        if (self->iCloudEnabled_)
+        if (self->m_iCloudEnabled)
             delay = self->applicationState() == QVRApplicationState::Background ? 10.0 : 1.5;
         self->cancelPerform(kStepComplete);
         self->performAfterDelay(kStepComplete, [self] { if (self) self->setStepComplete(); }, delay);
@@ -358,19 +356,19 @@ void QVRSyncManager::setStepWait()
 
 void QVRSyncManager::setActive(bool active)
 {
-    if (active == active_)
+    if (active == m_active)
         return;
     // Linux has no sudden termination to hold off; the quit path polls busy().
-    if (!active && store_)
-        store_->saveData();
-    active_ = active;
+    if (!active && m_store)
+        m_store->saveData();
+    m_active = active;
 }
 
 QString QVRSyncManager::status() const
 {
     if (!platform::isMainThread())
         return QString();
-    switch (step_) {
+    switch (m_step) {
     case QVRSyncStep::Starting:
     case QVRSyncStep::Resetting:
         return QVRLocalizedString(QStringLiteral("One moment…"));
@@ -379,12 +377,12 @@ QString QVRSyncManager::status() const
     case QVRSyncStep::Syncing:
     case QVRSyncStep::Transferred:
     case QVRSyncStep::Finishing:
-        return QVRLocalizedString(iCloudEnabled_ ? QStringLiteral("Syncing with iCloud…")
-                                                 : QStringLiteral("Syncing with Quorvane…"));
+        return QVRLocalizedString(m_iCloudEnabled ? QStringLiteral("Syncing with iCloud…")
+                                                  : QStringLiteral("Syncing with Quorvane…"));
     case QVRSyncStep::Complete:
         break;
     }
-    if (iCloudEnabled_)
+    if (m_iCloudEnabled)
         return QString();
     if (quorvaneEnabled() && quorvaneUpdated() > 0) {
         return QVRDateFormatter::sharedFormatter().updatedText(QVRLocalizedString(QStringLiteral("Synced %@")),
@@ -395,11 +393,11 @@ QString QVRSyncManager::status() const
 
 QString QVRSyncManager::syncType() const
 {
-    if (iCloudEnabled_)
+    if (m_iCloudEnabled)
         return QStringLiteral("iCloud");
     if (quorvaneEnabled())
         return QStringLiteral("Quorvane");
-    if (started_ && step_ != QVRSyncStep::Starting)
+    if (m_started && m_step != QVRSyncStep::Starting)
         return QVRLocalizedString(QStringLiteral("Off"));
     return QVRLocalizedString(QStringLiteral("…"));
 }
@@ -416,12 +414,12 @@ void QVRSyncManager::performAfterDelay(const QString& name, std::function<void()
 {
     // The quit wait keeps the ordinary event loop running, so delayed work
     // still fires while the application is stopping.
-    QTimer* timer = performs_.value(name);
+    QTimer* timer = m_performs.value(name);
     if (!timer) {
         timer = new QTimer(this);
         timer->setSingleShot(true);
         timer->setTimerType(Qt::PreciseTimer);
-        performs_.insert(name, timer);
+        m_performs.insert(name, timer);
     }
     timer->disconnect();
     connect(timer, &QTimer::timeout, this, [fn = std::move(fn)] { fn(); });
@@ -430,7 +428,7 @@ void QVRSyncManager::performAfterDelay(const QString& name, std::function<void()
 
 void QVRSyncManager::cancelPerform(const QString& name)
 {
-    if (QTimer* timer = performs_.value(name))
+    if (QTimer* timer = m_performs.value(name))
         timer->stop();
 }
 
@@ -438,43 +436,43 @@ void QVRSyncManager::cancelPerform(const QString& name)
 
 void QVRSyncManager::start()
 {
-    if (started_ || startCalled_)
+    if (m_started || m_startCalled)
         return;
-    startCalled_ = true;
-    defaultsObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
+    m_startCalled = true;
+    m_defaultsObserver = platform::NotificationCenter::defaultCenter().addObserver(
         QVRUserDefaultsDidChangeNotification, nullptr,
         [this](const platform::Notification& n) { userDefaultsDidChange(n); });
-    if (iCloud_) {
-        iCloud_->start();
+    if (m_iCloud) {
+        m_iCloud->start();
     } else {
         refresh();
     }
     // No hourly timer: nothing in this program asks for one.
-    if (deleteOldObjects_)
+    if (m_deleteOldObjects)
         pruneHistory();
 }
 
 void QVRSyncManager::refresh()
 {
-    if (iCloud_) {
-        if (ready_)
-            iCloud_->enableiCloud();
+    if (m_iCloud) {
+        if (m_ready)
+            m_iCloud->enableiCloud();
         return;
     }
     // Without the cloud half every enabling pass ends at once with cloud sync
     // off; web sync can only start once a pass has ended.
     setStep(QVRSyncStep::Starting);
-    ready_ = false;
+    m_ready = false;
     enablePassEnded();
 }
 
 void QVRSyncManager::enablePassEnded()
 {
-    started_ = true;
-    ready_ = true;
+    m_started = true;
+    m_ready = true;
     setStepWait();
-    if (!firstPassDone_) {
-        firstPassDone_ = true;
+    if (!m_firstPassDone) {
+        m_firstPassDone = true;
         if (!promptForQuorvane())
             sync();
         registerWithNotificationCenter();
@@ -483,15 +481,15 @@ void QVRSyncManager::enablePassEnded()
 
 void QVRSyncManager::sync()
 {
-    if (!started_ || delaySync_)
+    if (!m_started || m_delaySync)
         return;
-    if (delegate_)
-        delegate_->willStartSyncing();
+    if (m_delegate)
+        m_delegate->willStartSyncing();
     if (quorvaneEnabled()) {
         syncWithQuorvane();
     } else {
-        if (iCloudEnabled_ && iCloud_)
-            iCloud_->restartMetadataQuery();
+        if (m_iCloudEnabled && m_iCloud)
+            m_iCloud->restartMetadataQuery();
         quorvaneUpdate();
     }
 }
@@ -500,31 +498,30 @@ void QVRSyncManager::syncObject(QVRSyncObject* object)
 {
     if (!object)
         return;
-    if (iCloudEnabled_ && iCloud_) {
+    if (m_iCloudEnabled && m_iCloud) {
         setStep(QVRSyncStep::Syncing);
         QString uuid;
-        store_->context()->performAndWait([&] { uuid = object->uuid(); });
-        iCloud_->saveObjectToiCloud(uuid);
+        m_store->context()->performAndWait([&] { uuid = object->uuid(); });
+        m_iCloud->saveObjectToiCloud(uuid);
     } else if (quorvaneEnabled()) {
         setStep(QVRSyncStep::Syncing);
         bool archived = false;
-        store_->context()->performAndWait([&] { archived = object->archived().toBool(); });
+        m_store->context()->performAndWait([&] { archived = object->archived().toBool(); });
         saveObjectToQuorvane(object, archived ? QStringLiteral("delete") : QStringLiteral("add"));
     }
 }
 
 void QVRSyncManager::registerWithNotificationCenter()
 {
-    if (registered_)
+    if (m_registered)
         return;
-    registered_ = true;
+    m_registered = true;
     auto& center = platform::NotificationCenter::defaultCenter();
     for (const QString& name : {platform::SystemClockDidChangeNotification,
                                 platform::SystemTimeZoneDidChangeNotification,
                                 platform::CurrentLocaleDidChangeNotification}) {
-        observers_.push_back(center.addObserver(name, nullptr, [this](const platform::Notification& n) {
-            localeOrTimeChanged(n.name);
-        }));
+        m_observers.push_back(center.addObserver(
+            name, nullptr, [this](const platform::Notification& n) { localeOrTimeChanged(n.name); }));
     }
     watchForWake();
 }
@@ -549,21 +546,21 @@ void QVRSyncManager::prepareForSleep(bool sleeping)
 
 void QVRSyncManager::applicationDidBecomeActive()
 {
-    if (step_ != QVRSyncStep::Complete)
+    if (m_step != QVRSyncStep::Complete)
         return;
-    if (store_)
-        store_->refreshObjects(false);
+    if (m_store)
+        m_store->refreshObjects(false);
     sync();
 }
 
 void QVRSyncManager::localeOrTimeChanged(const QString& notificationName)
 {
-    historyDate_.reset();
-    if (store_)
-        store_->refreshAllObjects();
+    m_historyDate.reset();
+    if (m_store)
+        m_store->refreshAllObjects();
     postNotificationName(notificationName == platform::CurrentLocaleDidChangeNotification ? QVRLocaleChangeNotification
                                                                                           : QVRTimeChangeNotification);
-    if (!iCloudEnabled_) {
+    if (!m_iCloudEnabled) {
         setForceUpdate(true);
         sync();
     }
@@ -571,32 +568,32 @@ void QVRSyncManager::localeOrTimeChanged(const QString& notificationName)
 
 void QVRSyncManager::prepareToStop()
 {
-    preparingToStop_ = true;
-    quitDate_ = platform::now();
+    m_preparingToStop = true;
+    m_quitDate = platform::now();
 }
 
 bool QVRSyncManager::busy()
 {
-    if (!active_)
+    if (!m_active)
         return false;
-    const double elapsed = quitDate_ ? platform::now() - *quitDate_ : 0;
+    const double elapsed = m_quitDate ? platform::now() - *m_quitDate : 0;
     if (elapsed <= 30)
         return true;
-    if ((iCloudEnabled_ || quorvaneEnabled()) && operationQueue_ && operationQueue_->operationCount() > 0)
+    if ((m_iCloudEnabled || quorvaneEnabled()) && m_operationQueue && m_operationQueue->operationCount() > 0)
         return true;
-    quitDate_.reset();
+    m_quitDate.reset();
     setActive(false);
     return false;
 }
 
 void QVRSyncManager::stop()
 {
-    if (store_)
-        store_->saveData();
-    observers_.clear();
-    defaultsObserver_ = platform::ObserverToken();
-    if (iCloud_)
-        iCloud_->stopMetadataQuery();
+    if (m_store)
+        m_store->saveData();
+    m_observers.clear();
+    m_defaultsObserver = platform::ObserverToken();
+    if (m_iCloud)
+        m_iCloud->stopMetadataQuery();
     resetOperationQueue();
     resetQuorvaneSession();
 }
@@ -605,11 +602,11 @@ void QVRSyncManager::stop()
 
 double QVRSyncManager::historyDate()
 {
-    if (!historyDate_) {
-        const qint64 days = static_cast<qint64>(std::min<quint64>(historyDays_, 1000000)) + 1;
-        historyDate_ = QVRDateFormatter::dateDaysAgo(QVRDateFormatter::sharedFormatter().calendar(), days);
+    if (!m_historyDate) {
+        const qint64 days = static_cast<qint64>(std::min<quint64>(m_historyDays, 1000000)) + 1;
+        m_historyDate = QVRDateFormatter::dateDaysAgo(QVRDateFormatter::sharedFormatter().calendar(), days);
     }
-    return *historyDate_;
+    return *m_historyDate;
 }
 
 void QVRSyncManager::userDefaultsDidChange(const platform::Notification& notification)
@@ -617,15 +614,15 @@ void QVRSyncManager::userDefaultsDidChange(const platform::Notification& notific
     if (notification.userInfo.value(QVRUserDefaultsKey).toString() != QVRDefaultsKeys::HistoryDays)
         return;
     const quint64 value = notification.userInfo.value(QVRUserDefaultsValue).toULongLong();
-    historyDays_ = value == 365242 ? 365 : std::max<quint64>(value, 90);
+    m_historyDays = value == 365242 ? 365 : std::max<quint64>(value, 90);
 }
 
 void QVRSyncManager::pruneHistory()
 {
-    if (!store_)
+    if (!m_store)
         return;
     const double cutoff = historyDate();
-    QVRDataStore* store = store_;
+    QVRDataStore* store = m_store;
     QPointer<QVRSyncManager> self(this);
     QThreadPool::globalInstance()->start([store, cutoff, self] {
         std::unique_ptr<platform::ManagedObjectContext> context = store->temporaryContext();
@@ -648,8 +645,8 @@ void QVRSyncManager::pruneHistory()
         });
         if (store->saveTemporaryContext(context.get(), true)) {
             platform::runOnMainThread([self] {
-                if (self && self->delegate_)
-                    self->delegate_->didDeleteOldObjects();
+                if (self && self->m_delegate)
+                    self->m_delegate->didDeleteOldObjects();
             });
         }
     });
@@ -658,9 +655,9 @@ void QVRSyncManager::pruneHistory()
 std::vector<QVRNoteAttributes> QVRSyncManager::allObjects()
 {
     std::vector<QVRNoteAttributes> result;
-    if (!store_)
+    if (!m_store)
         return result;
-    platform::ManagedObjectContext* context = store_->context();
+    platform::ManagedObjectContext* context = m_store->context();
     context->performAndWait([&] {
         platform::FetchRequest request;
         request.entityName = QVRNoteEntityName;
@@ -682,21 +679,21 @@ std::vector<QVRNoteAttributes> QVRSyncManager::allObjects()
 
 platform::OperationQueue* QVRSyncManager::operationQueue()
 {
-    if (!operationQueue_) {
-        operationQueue_ = std::make_unique<platform::OperationQueue>();
-        std::weak_ptr<bool> alive = alive_;
+    if (!m_operationQueue) {
+        m_operationQueue = std::make_unique<platform::OperationQueue>();
+        std::weak_ptr<bool> alive = m_alive;
         QPointer<QVRSyncManager> self(this);
-        operationQueue_->setOperationCountObserver([self, alive](int count) {
+        m_operationQueue->setOperationCountObserver([self, alive](int count) {
             if (count != 0)
                 return;
             platform::runOnMainThread([self, alive] {
                 if (alive.expired() || !self)
                     return;
-                if (self->operationQueue_ && self->operationQueue_->operationCount() != 0)
+                if (self->m_operationQueue && self->m_operationQueue->operationCount() != 0)
                     return;
-                if (self->pendingLogout_)
+                if (self->m_pendingLogout)
                     self->finishLogout();
-                if (self->iCloud_ && self->iCloud_->addingToOperationQueue())
+                if (self->m_iCloud && self->m_iCloud->addingToOperationQueue())
                     return;
                 self->cancelPerform(kOperationQueueComplete);
                 self->performAfterDelay(kOperationQueueComplete, [self] {
@@ -706,7 +703,7 @@ platform::OperationQueue* QVRSyncManager::operationQueue()
             });
         });
     }
-    return operationQueue_.get();
+    return m_operationQueue.get();
 }
 
 platform::OperationQueue* QVRSyncManager::operationQueueWithCount(int count)
@@ -724,9 +721,9 @@ void QVRSyncManager::operationQueueComplete()
 void QVRSyncManager::resetOperationQueue()
 {
     // The cycle that held rows back ends here; they wait for the next sync.
-    moreToSync_ = false;
-    if (operationQueue_)
-        operationQueue_->cancelAllOperations();
+    m_moreToSync = false;
+    if (m_operationQueue)
+        m_operationQueue->cancelAllOperations();
     operationQueueComplete();
 }
 
@@ -735,9 +732,9 @@ void QVRSyncManager::resetOperationQueue()
 std::vector<QVariantMap> QVRSyncManager::queueItems()
 {
     std::vector<QVariantMap> rows;
-    if (!store_)
+    if (!m_store)
         return rows;
-    platform::ManagedObjectContext* context = store_->context();
+    platform::ManagedObjectContext* context = m_store->context();
     context->performAndWait([&] {
         platform::FetchRequest request;
         request.entityName = QVRQueueEntityName;
@@ -757,9 +754,9 @@ std::vector<QVariantMap> QVRSyncManager::queueItems()
 QVariantMap QVRSyncManager::queueItemWithUUID(const QString& uuid)
 {
     QVariantMap row;
-    if (uuid.isNull() || !store_)
+    if (uuid.isNull() || !m_store)
         return row;
-    platform::ManagedObjectContext* context = store_->context();
+    platform::ManagedObjectContext* context = m_store->context();
     context->performAndWait([&] {
         platform::Error error;
         const auto objects = QVRDataStore::objectsWithUUID(context, QVRQueueEntityName, uuid, 1, &error);
@@ -777,9 +774,9 @@ QVariantMap QVRSyncManager::queueItemWithUUID(const QString& uuid)
 void QVRSyncManager::deleteQueueRows(const std::function<bool(const QVariantMap& row)>& which,
                                      const std::optional<QString>& uuid)
 {
-    if (!store_)
+    if (!m_store)
         return;
-    platform::ManagedObjectContext* context = store_->context();
+    platform::ManagedObjectContext* context = m_store->context();
     context->performAndWait([&] {
         platform::Error error;
         std::vector<platform::ManagedObject*> objects;
@@ -820,11 +817,11 @@ bool QVRSyncManager::removeFromQueue(const QString& uuid, double time, bool forc
 std::vector<std::shared_ptr<QVRQuorvaneOperation>> QVRSyncManager::operationsWithUUID(const QString& uuid)
 {
     std::vector<std::shared_ptr<QVRQuorvaneOperation>> result;
-    if (!operationQueue_)
+    if (!m_operationQueue)
         return result;
     // A cancelled request no longer stands for its change: a newer row of the
     // same note must not wait behind it.
-    for (const auto& operation : operationQueue_->operations()) {
+    for (const auto& operation : m_operationQueue->operations()) {
         auto request = std::dynamic_pointer_cast<QVRQuorvaneOperation>(operation);
         if (request && !request->isCancelled() && request->uuid() == uuid)
             result.push_back(request);
@@ -834,12 +831,12 @@ std::vector<std::shared_ptr<QVRQuorvaneOperation>> QVRSyncManager::operationsWit
 
 void QVRSyncManager::queueObject(QVRSyncObject* object, const QString& cmd)
 {
-    if (!store_)
+    if (!m_store)
         return;
     QString uuid;
     double modified = 0;
     QString objectQuery;
-    platform::ManagedObjectContext* context = store_->context();
+    platform::ManagedObjectContext* context = m_store->context();
     if (object) {
         context->performAndWait([&] {
             uuid = object->uuid();
@@ -881,10 +878,10 @@ void QVRSyncManager::saveObjectToQuorvane(QVRSyncObject* object, const QString& 
 
 void QVRSyncManager::saveAllObjectsToQuorvane()
 {
-    if (!store_)
+    if (!m_store)
         return;
     std::vector<QVRSyncObject*> notes;
-    platform::ManagedObjectContext* context = store_->context();
+    platform::ManagedObjectContext* context = m_store->context();
     context->performAndWait([&] {
         platform::FetchRequest request;
         request.entityName = QVRNoteEntityName;
@@ -906,15 +903,15 @@ void QVRSyncManager::resetQuorvaneQueue()
 
 QVRURLSession* QVRSyncManager::quorvaneSession()
 {
-    if (!session_)
-        session_ = new QVRURLSession(this);
-    return session_;
+    if (!m_session)
+        m_session = new QVRURLSession(this);
+    return m_session;
 }
 
 void QVRSyncManager::resetQuorvaneSession()
 {
-    if (QVRURLSession* session = session_) {
-        session_ = nullptr;
+    if (QVRURLSession* session = m_session) {
+        m_session = nullptr;
         session->invalidate();
         session->deleteLater();
     }
@@ -924,18 +921,18 @@ void QVRSyncManager::resetQuorvaneSession()
 
 bool QVRSyncManager::quorvaneSettingsInProgress() const
 {
-    std::lock_guard lock(requestMutex_);
-    return quorvaneSettings_.has_value();
+    std::lock_guard lock(m_requestMutex);
+    return m_quorvaneSettings.has_value();
 }
 
 void QVRSyncManager::syncWithQuorvane()
 {
     std::optional<QVariantMap> form;
     {
-        std::lock_guard lock(requestMutex_);
-        form = quorvaneSettings_;
+        std::lock_guard lock(m_requestMutex);
+        form = m_quorvaneSettings;
         if (!form)
-            refreshQuorvaneCode_ = true;
+            m_refreshQuorvaneCode = true;
     }
     if (form) {
         if (QVRUtilities::hasTrimmedValue(form->value(QStringLiteral("email")).toString())
@@ -953,15 +950,15 @@ void QVRSyncManager::syncWithQuorvane()
 
 void QVRSyncManager::syncWithQuorvaneContinue(bool continuing, bool retry)
 {
-    moreToSync_ = false;
+    m_moreToSync = false;
     const std::vector<QVariantMap> rows = queueItems();
-    if (rows.empty() && !retry && !forceUpdate_ && !quorvaneSettingsInProgress() && !timeToSync()) {
+    if (rows.empty() && !retry && !m_forceUpdate && !quorvaneSettingsInProgress() && !timeToSync()) {
         setStepWait();
         return;
     }
     if (!continuing)
         setStep(QVRSyncStep::Syncing);
-    forceUpdate_ = false;
+    m_forceUpdate = false;
     bool added = false;
     QSet<QString> underWay;
     for (const auto& operation : operationQueue()->operations()) {
@@ -974,7 +971,7 @@ void QVRSyncManager::syncWithQuorvaneContinue(bool continuing, bool retry)
         if (underWay.contains(uuid))
             continue;
         if (added && !continuing) {
-            moreToSync_ = true;
+            m_moreToSync = true;
             break;
         }
         addRequest(uuid, row.value(QStringLiteral("query")).toString(), true);
@@ -1010,9 +1007,9 @@ bool QVRSyncManager::timeToSync()
 
 double QVRSyncManager::secondsSinceQuorvaneError() const
 {
-    if (!quorvaneErrorDate_)
+    if (!m_quorvaneErrorDate)
         return std::numeric_limits<double>::max();
-    return platform::now() - *quorvaneErrorDate_;
+    return platform::now() - *m_quorvaneErrorDate;
 }
 
 void QVRSyncManager::quorvaneSyncFailedWithConnectionError(bool connectionError)
@@ -1026,10 +1023,11 @@ void QVRSyncManager::quorvaneSyncFailedWithConnectionError(bool connectionError)
 
 void QVRSyncManager::quorvaneUpdate()
 {
-    if (!preparingToStop_ && secondsSinceQuorvaneError() >= 21600 && delegate_ && delegate_->shouldQuorvaneUpdate()) {
-        quorvaneMessage_.clear();
+    if (!m_preparingToStop && secondsSinceQuorvaneError() >= 21600 && m_delegate &&
+        m_delegate->shouldQuorvaneUpdate()) {
+        m_quorvaneMessage.clear();
         setStep(QVRSyncStep::Updating);
-        forceUpdate_ = false;
+        m_forceUpdate = false;
         addRequest(QString(), QString(), false);
         return;
     }
@@ -1045,10 +1043,10 @@ QVRSyncManager::LoginPart QVRSyncManager::quorvaneLoginQuery()
     std::optional<QString> code;
     bool refresh = false;
     {
-        std::lock_guard lock(requestMutex_);
-        form = quorvaneSettings_;
-        code = quorvaneCode_;
-        refresh = refreshQuorvaneCode_;
+        std::lock_guard lock(m_requestMutex);
+        form = m_quorvaneSettings;
+        code = m_quorvaneCode;
+        refresh = m_refreshQuorvaneCode;
     }
     const QString host = QVRSyncService::host();
     if (host.isEmpty()) {
@@ -1072,9 +1070,9 @@ QVRSyncManager::LoginPart QVRSyncManager::quorvaneLoginQuery()
             code =
                 QVRPasswordManager::passwordForAccount(email + kCodeSuffix, host, std::nullopt, std::nullopt);
         });
-        std::lock_guard lock(requestMutex_);
-        quorvaneCode_ = code;
-        refreshQuorvaneCode_ = false;
+        std::lock_guard lock(m_requestMutex);
+        m_quorvaneCode = code;
+        m_refreshQuorvaneCode = false;
     }
     if (code && !code->isEmpty() && !client.isEmpty()) {
         part.query = QStringLiteral("&email=%1&client=%2&code=%3").arg(escape(email), escape(client), escape(*code));
@@ -1109,7 +1107,7 @@ std::optional<QVRURLRequest> QVRSyncManager::quorvaneRequestURL(const std::optio
             // Never a silent no-op: without credentials the cycle fails visibly.
             if (!part.failure.isEmpty())
                 platform::log(part.failure);
-            std::weak_ptr<bool> alive = alive_;
+            std::weak_ptr<bool> alive = m_alive;
             QPointer<QVRSyncManager> self(this);
             platform::runOnMainThread([self, alive] {
                 if (alive.expired() || !self)
@@ -1121,7 +1119,7 @@ std::optional<QVRURLRequest> QVRSyncManager::quorvaneRequestURL(const std::optio
         loginPart = *part.query;
         usedCode = part.usedCode;
     }
-    const QString extra = delegate_ ? delegate_->additionalQueryForQuorvaneSync() : QString();
+    const QString extra = m_delegate ? m_delegate->additionalQueryForQuorvaneSync() : QString();
     const QString tail = QStringLiteral("&type=%1&version=%2&osversion=%3&now=%4%5")
                              .arg(QStringLiteral("mac"), QStringLiteral("6.2"), QVRSyncService::systemVersion(),
                                   number(platform::now()), extra);
@@ -1154,11 +1152,11 @@ void QVRSyncManager::operationEncounteredName(QVRQuorvaneOperation* operation, c
         const QString text = value.value_or(QString());
         if (!QVRUtilities::hasTrimmedValue(text) || text == QStringLiteral("Trellet synced…")
             || text == QStringLiteral("Note synced…")) {
-            quorvaneMessage_.clear();
+            m_quorvaneMessage.clear();
         } else {
-            quorvaneMessage_ = QVRLocalizedString(text);
-            if (!quorvaneMessage_.isEmpty())
-                postNotificationName(QVRSyncChangeNotification, quorvaneMessage_);
+            m_quorvaneMessage = QVRLocalizedString(text);
+            if (!m_quorvaneMessage.isEmpty())
+                postNotificationName(QVRSyncChangeNotification, m_quorvaneMessage);
         }
     } else if (name == QLatin1String("updated")) {
         if (const auto updated = numberWithin(value.value_or(QString()), 0, kTimeLimit))
@@ -1176,12 +1174,12 @@ void QVRSyncManager::operationEncounteredName(QVRQuorvaneOperation* operation, c
         return;
     } else if (name == QLatin1String("note")) {
         applyNote(attributes.value_or(QVRXMLAttributes()));
-    } else if (delegate_) {
+    } else if (m_delegate) {
         QVariantMap map;
         const QVRXMLAttributes attrs = attributes.value_or(QVRXMLAttributes());
         for (auto it = attrs.begin(); it != attrs.end(); ++it)
             map.insert(it.key(), it.value());
-        delegate_->unknownObjectNamed(name, map);
+        m_delegate->unknownObjectNamed(name, map);
     }
 }
 
@@ -1212,22 +1210,22 @@ void QVRSyncManager::applyNote(const QVRXMLAttributes& attributes)
     const double updated = numberPrefix(attributes.value(QStringLiteral("updated")));
     if (!removeFromQueue(uuid, updated, false))
         return;
-    if (!delegate_)
+    if (!m_delegate)
         return;
     if (*deleted) {
-        delegate_->deleteObjectWithUUID(uuid);
+        m_delegate->deleteObjectWithUUID(uuid);
         return;
     }
     QVRNoteAttributes note;
     for (auto it = attributes.begin(); it != attributes.end(); ++it)
         note.insert(it.key(), it.value());
-    delegate_->saveObjectWithAttributes(note, false);
+    m_delegate->saveObjectWithAttributes(note, false);
 }
 
 void QVRSyncManager::operationSucceeded(QVRQuorvaneOperation* operation)
 {
     setStep(QVRSyncStep::Transferred);
-    quorvaneErrorDate_.reset();
+    m_quorvaneErrorDate.reset();
     const QString uuid = operation->uuid();
     QString command;
     if (!uuid.isEmpty()) {
@@ -1247,7 +1245,7 @@ void QVRSyncManager::operationSucceeded(QVRQuorvaneOperation* operation)
         saveQuorvaneSettings();
         postNotificationName(QVRSyncSuccessNotification);
     }
-    if (moreToSync_ && quorvaneEnabled())
+    if (m_moreToSync && quorvaneEnabled())
         syncWithQuorvaneContinue(true, false);
 }
 
@@ -1255,8 +1253,8 @@ void QVRSyncManager::operationFailed(QVRQuorvaneOperation* operation)
 {
     if (operation->failure()) {
         {
-            std::lock_guard lock(requestMutex_);
-            quorvaneSettings_.reset();
+            std::lock_guard lock(m_requestMutex);
+            m_quorvaneSettings.reset();
         }
         // A refused code may be retried with the password; a refused password
         // retried at the service's word would loop for ever.
@@ -1268,14 +1266,14 @@ void QVRSyncManager::operationFailed(QVRQuorvaneOperation* operation)
         }
         setQuorvaneEnabled(false);
         platform::log(QStringLiteral("Sync failed: %1 item: %2")
-                          .arg(quorvaneMessage_.isNull() ? QStringLiteral("(null)") : quorvaneMessage_,
+                          .arg(m_quorvaneMessage.isNull() ? QStringLiteral("(null)") : m_quorvaneMessage,
                                describeRow(queueItemWithUUID(operation->uuid()))));
         postNotificationName(QVRSyncSettingsErrorNotification);
         quorvaneSyncFailedWithConnectionError(false);
         return;
     }
     if (!operation->internetProblem())
-        quorvaneErrorDate_ = platform::now();
+        m_quorvaneErrorDate = platform::now();
     quorvaneSyncFailedWithConnectionError(true);
 }
 
@@ -1344,11 +1342,11 @@ bool QVRSyncManager::validateQuorvaneSettings(const QVariantMap& form, platform:
         // Another account must not inherit this one's sync point or client.
         clearAccountState(previous);
     }
-    if (iCloud_)
-        iCloud_->disableiCloud();
+    if (m_iCloud)
+        m_iCloud->disableiCloud();
     {
-        std::lock_guard lock(requestMutex_);
-        quorvaneSettings_ = form;
+        std::lock_guard lock(m_requestMutex);
+        m_quorvaneSettings = form;
     }
     if (isNew) {
         registerQuorvaneAccount();
@@ -1369,9 +1367,9 @@ void QVRSyncManager::clearAccountState(const QString& oldEmail)
             [oldEmail, host] { QVRPasswordManager::deletePasswordForAccount(oldEmail + kCodeSuffix, host); });
     }
     {
-        std::lock_guard lock(requestMutex_);
-        quorvaneCode_.reset();
-        refreshQuorvaneCode_ = false;
+        std::lock_guard lock(m_requestMutex);
+        m_quorvaneCode.reset();
+        m_refreshQuorvaneCode = false;
     }
     setQuorvaneClient(QString());
     setQuorvaneUpdated(0);
@@ -1381,12 +1379,12 @@ void QVRSyncManager::registerQuorvaneAccount()
 {
     std::optional<QVariantMap> form;
     {
-        std::lock_guard lock(requestMutex_);
-        form = quorvaneSettings_;
+        std::lock_guard lock(m_requestMutex);
+        form = m_quorvaneSettings;
     }
     if (!form)
         return;
-    quorvaneMessage_.clear();
+    m_quorvaneMessage.clear();
     setStep(QVRSyncStep::Syncing);
     const auto field = [&](const char* key) { return escape(form->value(QString::fromLatin1(key)).toString()); };
     const QString query = QStringLiteral("cmd=register&email=%1&newpassword=%2&confirmpass=%3&name=%4&terms=%5")
@@ -1398,8 +1396,8 @@ void QVRSyncManager::saveQuorvaneSettings()
 {
     std::optional<QVariantMap> form;
     {
-        std::lock_guard lock(requestMutex_);
-        form = quorvaneSettings_;
+        std::lock_guard lock(m_requestMutex);
+        form = m_quorvaneSettings;
     }
     if (!form)
         return;
@@ -1413,23 +1411,24 @@ void QVRSyncManager::saveQuorvaneSettings()
                 QVRPasswordManager::setPassword(password, email, host);
         });
     }
-    std::lock_guard lock(requestMutex_);
-    quorvaneSettings_.reset();
+    std::lock_guard lock(m_requestMutex);
+    m_quorvaneSettings.reset();
 }
 
 void QVRSyncManager::saveQuorvaneCode(const std::optional<QString>& code)
 {
     QString email;
     {
-        std::lock_guard lock(requestMutex_);
-        quorvaneCode_ = code;
-        email = quorvaneSettings_ ? quorvaneSettings_->value(QStringLiteral("email")).toString() : QString();
+        std::lock_guard lock(m_requestMutex);
+        m_quorvaneCode = code;
+        email =
+            m_quorvaneSettings ? m_quorvaneSettings->value(QStringLiteral("email")).toString() : QString();
     }
     if (email.isNull())
         email = quorvaneEmail();
     if (email.isNull()) {
-        std::lock_guard lock(requestMutex_);
-        refreshQuorvaneCode_ = false;
+        std::lock_guard lock(m_requestMutex);
+        m_refreshQuorvaneCode = false;
         return;
     }
     const QString account = email + kCodeSuffix;
@@ -1437,8 +1436,8 @@ void QVRSyncManager::saveQuorvaneCode(const std::optional<QString>& code)
     if (!code) {
         QVRPasswordManager::perform(
             [account, host] { QVRPasswordManager::deletePasswordForAccount(account, host); });
-        std::lock_guard lock(requestMutex_);
-        refreshQuorvaneCode_ = false;
+        std::lock_guard lock(m_requestMutex);
+        m_refreshQuorvaneCode = false;
         return;
     }
     QVRPasswordManager::perform(
@@ -1447,8 +1446,8 @@ void QVRSyncManager::saveQuorvaneCode(const std::optional<QString>& code)
 
 void QVRSyncManager::discardQuorvaneSettings()
 {
-    quorvaneMessage_.clear();
-    if (!iCloudEnabled_ && !quorvaneEmail().isNull() && !quorvaneEnabled())
+    m_quorvaneMessage.clear();
+    if (!m_iCloudEnabled && !quorvaneEmail().isNull() && !quorvaneEnabled())
         disableQuorvaneAndDeletePassword(false);
 }
 
@@ -1457,11 +1456,11 @@ bool QVRSyncManager::promptForQuorvane()
     if (!firstRun())
         return false;
     setFirstRun(false);
-    if (!quorvaneEmail().isNull() || !interfaceDelegate_)
+    if (!quorvaneEmail().isNull() || !m_interfaceDelegate)
         return false;
     // The keyring is searched on its own thread; the answer decides on the
     // main thread between the offer and what the caller would have done.
-    delaySync_ = true;
+    m_delaySync = true;
     QPointer<QVRSyncManager> self(this);
     const QString host = QVRSyncService::host();
     QVRPasswordManager::perform([self, host] {
@@ -1476,17 +1475,17 @@ bool QVRSyncManager::promptForQuorvane()
 
 void QVRSyncManager::offerAccount(const std::optional<QString>& account)
 {
-    if (!account || !interfaceDelegate_) {
-        delaySync_ = false;
-        if (iCloud_)
-            iCloud_->enableiCloud();
+    if (!account || !m_interfaceDelegate) {
+        m_delaySync = false;
+        if (m_iCloud)
+            m_iCloud->enableiCloud();
         else
             sync();
         return;
     }
     const QString address = *account;
     QPointer<QVRSyncManager> self(this);
-    interfaceDelegate_->shouldPromptWithTitle(
+    m_interfaceDelegate->shouldPromptWithTitle(
         QVRLocalizedString(QStringLiteral("Quorvane Sync")),
         QVRLocalizedString(QStringLiteral("Would you like to log in with the address %@?"))
             .replace(QStringLiteral("%@"), address),
@@ -1504,8 +1503,8 @@ void QVRSyncManager::promptReturnedAccount(const std::optional<QString>& account
         setQuorvaneEnabled(true);
         saveAllObjectsToQuorvane();
     }
-    delaySync_ = false;
-    if (started_ && account)
+    m_delaySync = false;
+    if (m_started && account)
         syncWithQuorvane();
     else
         refresh();
@@ -1513,22 +1512,28 @@ void QVRSyncManager::promptReturnedAccount(const std::optional<QString>& account
 
 void QVRSyncManager::disableQuorvaneAndDeletePassword(bool deletePassword)
 {
-    if (iCloud_)
-        iCloud_->stopMetadataQuery();
+    if (m_iCloud)
+        m_iCloud->stopMetadataQuery();
     resetQuorvaneQueue();
     // The state is cleared here on the main thread, once the log-out request
     // (if any) has finished and its reply has been applied.
-    pendingLogout_ = deletePassword;
+    m_pendingLogout = deletePassword;
     if (quorvaneEnabled())
         saveObjectToQuorvane(nullptr, QStringLiteral("logout"));
-    if (!operationQueue_ || operationQueue_->operationCount() == 0)
-        QMetaObject::invokeMethod(this, [this] { if (pendingLogout_) finishLogout(); }, Qt::QueuedConnection);
+    if (!m_operationQueue || m_operationQueue->operationCount() == 0)
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_pendingLogout)
+                    finishLogout();
+            },
+            Qt::QueuedConnection);
 }
 
 void QVRSyncManager::finishLogout()
 {
-    const bool deletePassword = pendingLogout_.value_or(false);
-    pendingLogout_.reset();
+    const bool deletePassword = m_pendingLogout.value_or(false);
+    m_pendingLogout.reset();
     const QString email = quorvaneEmail();
     if (deletePassword && !email.isNull()) {
         const QString host = QVRSyncService::host();
@@ -1540,11 +1545,11 @@ void QVRSyncManager::finishLogout()
     setQuorvaneEmail(QString());
     setQuorvaneClient(QString());
     setQuorvaneUpdated(0);
-    quorvaneMessage_.clear();
+    m_quorvaneMessage.clear();
     {
-        std::lock_guard lock(requestMutex_);
-        quorvaneSettings_.reset();
+        std::lock_guard lock(m_requestMutex);
+        m_quorvaneSettings.reset();
     }
-    if (!iCloudEnabled_)
+    if (!m_iCloudEnabled)
         refresh();
 }

@@ -119,13 +119,13 @@ public:
     // manager does this when it is made.
     void attachToStore();
 
-    void setDelegate(QVRSyncManagerDelegate* delegate) { delegate_ = delegate; }
-    QVRSyncManagerDelegate* delegate() const { return delegate_; }
-    void setInterfaceDelegate(QVRSyncInterfaceDelegate* delegate) { interfaceDelegate_ = delegate; }
-    QVRSyncInterfaceDelegate* interfaceDelegate() const { return interfaceDelegate_; }
+    void setDelegate(QVRSyncManagerDelegate* delegate) { m_delegate = delegate; }
+    QVRSyncManagerDelegate* delegate() const { return m_delegate; }
+    void setInterfaceDelegate(QVRSyncInterfaceDelegate* delegate) { m_interfaceDelegate = delegate; }
+    QVRSyncInterfaceDelegate* interfaceDelegate() const { return m_interfaceDelegate; }
     // Installs the cloud-folder half (owned).
     void setICloud(std::unique_ptr<QVRSyncManageriCloud> cloud);
-    QVRSyncManageriCloud* iCloud() const { return iCloud_.get(); }
+    QVRSyncManageriCloud* iCloud() const { return m_iCloud.get(); }
     static QString syncHelpURL();
 
     // --- driving --------------------------------------------------------------
@@ -144,11 +144,11 @@ public:
     void enablePassEnded();
 
     // --- state ------------------------------------------------------------------
-    QVRSyncStep step() const { return step_; }
+    QVRSyncStep step() const { return m_step; }
     void setStep(QVRSyncStep step);
     void setStepWait();
     void setStepComplete() { setStep(QVRSyncStep::Complete); }
-    bool active() const { return active_; }
+    bool active() const { return m_active; }
     QString status() const;
     QString syncType() const;
     // Background without an interface delegate.
@@ -166,21 +166,21 @@ public:
     void setQuorvaneUpdated(double updated);
     double quorvaneOffset() const;
     void setQuorvaneOffset(double offset);
-    bool iCloudEnabled() const { return iCloudEnabled_; }
+    bool iCloudEnabled() const { return m_iCloudEnabled; }
     void setICloudEnabled(bool enabled);
-    bool iCloudAvailable() const { return iCloud_ && iCloud_->iCloudAvailable(); }
-    bool forceUpdate() const { return forceUpdate_; }
+    bool iCloudAvailable() const { return m_iCloud && m_iCloud->iCloudAvailable(); }
+    bool forceUpdate() const { return m_forceUpdate; }
     void setForceUpdate(bool force);
-    bool started() const { return started_; }
-    void setStarted(bool started) { started_ = started; }
-    bool ready() const { return ready_; }
-    void setReady(bool ready) { ready_ = ready; }
-    bool delaySync() const { return delaySync_; }
-    QString quorvaneMessage() const { return quorvaneMessage_; }
-    std::optional<double> quorvaneErrorDate() const { return quorvaneErrorDate_; }
+    bool started() const { return m_started; }
+    void setStarted(bool started) { m_started = started; }
+    bool ready() const { return m_ready; }
+    void setReady(bool ready) { m_ready = ready; }
+    bool delaySync() const { return m_delaySync; }
+    QString quorvaneMessage() const { return m_quorvaneMessage; }
+    std::optional<double> quorvaneErrorDate() const { return m_quorvaneErrorDate; }
 
-    quint64 historyDays() const { return historyDays_; }
-    bool deleteOldObjects() const { return deleteOldObjects_; }
+    quint64 historyDays() const { return m_historyDays; }
+    bool deleteOldObjects() const { return m_deleteOldObjects; }
     double historyDate();
     void userDefaultsDidChange(const platform::Notification& notification);
     // Deletes archived notes older than the history date, in a temporary
@@ -196,7 +196,7 @@ public:
     platform::OperationQueue* operationQueueWithCount(int count);
     void operationQueueComplete();
     void resetOperationQueue();
-    QVRDataStore* dataStore() const { return store_; }
+    QVRDataStore* dataStore() const { return m_store; }
     std::vector<QVRNoteAttributes> allObjects();
 
     // --- web service ----------------------------------------------------------
@@ -267,40 +267,40 @@ private:
                          const std::optional<QString>& uuid = std::nullopt);
     void watchForWake();
 
-    QVRDataStore* store_;
-    QVRSyncManagerDelegate* delegate_ = nullptr;            // not owned
-    QVRSyncInterfaceDelegate* interfaceDelegate_ = nullptr;  // not owned
-    std::unique_ptr<QVRSyncManageriCloud> iCloud_;
-    QVRSyncStep step_ = QVRSyncStep::Starting;
-    bool iCloudEnabled_ = false;
-    bool forceUpdate_ = false;
-    bool delaySync_ = false;
-    bool started_ = false;
-    bool ready_ = false;
-    bool active_ = false;
-    bool preparingToStop_ = false;
-    bool startCalled_ = false;
-    bool firstPassDone_ = false;
-    bool registered_ = false;
-    std::optional<double> quitDate_;
-    QString quorvaneMessage_;
-    std::optional<double> quorvaneErrorDate_;
-    bool moreToSync_ = false;
-    quint64 historyDays_ = 90;
-    bool deleteOldObjects_ = true;
-    std::optional<double> historyDate_;
-    std::optional<bool> pendingLogout_;  // the delete-password flag while a log-out drains
+    QVRDataStore* m_store;
+    QVRSyncManagerDelegate* m_delegate = nullptr;            // not owned
+    QVRSyncInterfaceDelegate* m_interfaceDelegate = nullptr; // not owned
+    std::unique_ptr<QVRSyncManageriCloud> m_iCloud;
+    QVRSyncStep m_step = QVRSyncStep::Starting;
+    bool m_iCloudEnabled = false;
+    bool m_forceUpdate = false;
+    bool m_delaySync = false;
+    bool m_started = false;
+    bool m_ready = false;
+    bool m_active = false;
+    bool m_preparingToStop = false;
+    bool m_startCalled = false;
+    bool m_firstPassDone = false;
+    bool m_registered = false;
+    std::optional<double> m_quitDate;
+    QString m_quorvaneMessage;
+    std::optional<double> m_quorvaneErrorDate;
+    bool m_moreToSync = false;
+    quint64 m_historyDays = 90;
+    bool m_deleteOldObjects = true;
+    std::optional<double> m_historyDate;
+    std::optional<bool> m_pendingLogout; // the delete-password flag while a log-out drains
 
     // Read by the request builder on the queue's thread.
-    mutable std::mutex requestMutex_;
-    std::optional<QVariantMap> quorvaneSettings_;
-    std::optional<QString> quorvaneCode_;
-    bool refreshQuorvaneCode_ = false;
+    mutable std::mutex m_requestMutex;
+    std::optional<QVariantMap> m_quorvaneSettings;
+    std::optional<QString> m_quorvaneCode;
+    bool m_refreshQuorvaneCode = false;
 
-    std::unique_ptr<platform::OperationQueue> operationQueue_;
-    QPointer<QVRURLSession> session_;
-    QHash<QString, QTimer*> performs_;
-    std::vector<platform::ObserverToken> observers_;
-    platform::ObserverToken defaultsObserver_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::unique_ptr<platform::OperationQueue> m_operationQueue;
+    QPointer<QVRURLSession> m_session;
+    QHash<QString, QTimer*> m_performs;
+    std::vector<platform::ObserverToken> m_observers;
+    platform::ObserverToken m_defaultsObserver;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

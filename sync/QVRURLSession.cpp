@@ -68,13 +68,11 @@ bool QVRURLResponse::internetProblem() const
         || error == QNetworkReply::NetworkSessionFailedError;
 }
 
-QVRURLSession::QVRURLSession(QObject* parent)
-    : QObject(parent)
-    , manager_(new QNetworkAccessManager(this))
+QVRURLSession::QVRURLSession(QObject* parent) : QObject(parent), m_manager(new QNetworkAccessManager(this))
 {
     // Redirects stay on the service's origin: a 307 elsewhere would resend the
     // body, password and all.
-    manager_->setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
+    m_manager->setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
 }
 
 QVRURLSession::~QVRURLSession()
@@ -84,7 +82,7 @@ QVRURLSession::~QVRURLSession()
 
 quint64 QVRURLSession::dataTask(const QVRURLRequest& request, Completion completion)
 {
-    const quint64 task = nextTask_++;
+    const quint64 task = m_nextTask++;
     QPointer<QVRURLSession> self(this);
     platform::runOnMainThread([self, task, request, completion = std::move(completion)]() mutable {
         if (!self) {
@@ -126,9 +124,9 @@ void QVRURLSession::startOnMainThread(quint64 task, const QVRURLRequest& request
                                 kIdleConnectionSeconds);
     // Accept-Encoding is left to Qt, which then inflates gzip replies itself.
     auto* body = new OneShotBody(request.body);
-    QNetworkReply* reply = manager_->post(networkRequest, body);
+    QNetworkReply* reply = m_manager->post(networkRequest, body);
     body->setParent(reply);
-    tasks_.insert(task, Task{reply, std::move(completion)});
+    m_tasks.insert(task, Task{reply, std::move(completion)});
 
     // The transfer time-out only measures silence; a reply that trickles in
     // still ends when the whole request's time is up.
@@ -177,19 +175,19 @@ void QVRURLSession::cancelTask(quint64 task)
     platform::runOnMainThread([self, task] {
         if (!self)
             return;
-        auto found = self->tasks_.constFind(task);
-        if (found != self->tasks_.constEnd())
+        auto found = self->m_tasks.constFind(task);
+        if (found != self->m_tasks.constEnd())
             found->reply->abort();
     });
 }
 
 QVRURLSession::Completion QVRURLSession::takeCompletion(quint64 task)
 {
-    auto found = tasks_.find(task);
-    if (found == tasks_.end())
+    auto found = m_tasks.find(task);
+    if (found == m_tasks.end())
         return {};
     Completion completion = std::move(found->completion);
-    tasks_.erase(found);
+    m_tasks.erase(found);
     return completion;
 }
 
@@ -197,7 +195,7 @@ void QVRURLSession::invalidate()
 {
     // Every task ends with its completion, even one whose reply never
     // reports back, so no operation waits for ever.
-    const auto tasks = tasks_.keys();
+    const auto tasks = m_tasks.keys();
     for (quint64 task : tasks) {
         Completion completion = takeCompletion(task);
         if (completion) {
@@ -207,6 +205,6 @@ void QVRURLSession::invalidate()
             completion(response);
         }
     }
-    for (QNetworkReply* reply : manager_->findChildren<QNetworkReply*>())
+    for (QNetworkReply* reply : m_manager->findChildren<QNetworkReply*>())
         reply->abort();
 }

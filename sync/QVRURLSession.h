@@ -55,13 +55,13 @@ public:
 private:
     void startOnMainThread(quint64 task, const QVRURLRequest& request, Completion completion);
 
-    QNetworkAccessManager* manager_ = nullptr;
+    QNetworkAccessManager* m_manager = nullptr;
     struct Task {
         QNetworkReply* reply = nullptr;
         Completion completion;
     };
     // Takes the task's completion out, so that it runs exactly once.
     Completion takeCompletion(quint64 task);
-    QHash<quint64, Task> tasks_;
-    std::atomic<quint64> nextTask_{1};
+    QHash<quint64, Task> m_tasks;
+    std::atomic<quint64> m_nextTask{1};
 };
