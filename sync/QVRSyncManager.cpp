@@ -20,6 +20,7 @@
 #include "store/QVRUtilities.h"
 #include "store/Queue.h"
 #include "sync/QVRPasswordManager.h"
+#include "sync/QVRSyncQueue.h"
 #include "sync/QVRSyncService.h"
 #include "sync/QVRURLSession.h"
 
@@ -50,19 +51,6 @@ const QString kCodeSuffix = QStringLiteral(" [quillary]");
 const QString kOperationQueueComplete = QStringLiteral("operationQueueComplete");
 const QString kStepComplete = QStringLiteral("setStepComplete");
 
-platform::UserDefaults& defaults()
-{
-    return QVRDataStore::sharedDefaults();
-}
-
-// Every reply repeats the same state; the settings file is written only when
-// something changed.
-void storeSetting(const QString& key, const QVariant& value)
-{
-    if (defaults().object(key) != value)
-        defaults().set(key, value);
-}
-
 // Numbers on the wire: six decimals and a point, whatever the user's locale.
 QString number(double value)
 {
@@ -89,13 +77,6 @@ double numberPrefix(const QString& text)
     }
     return 0;
 }
-
-// Times from the service are seconds since 1970. Anything beyond about 3,000
-// years either way is no time: it would stop the scheduled syncs and put a
-// 300-digit number on every request.
-constexpr double kTimeLimit = 1e11;
-// Our clock minus the service's: a dead clock may be decades off, not more.
-constexpr double kOffsetLimit = 1e10;
 
 std::optional<double> numberWithin(const QString& text, double low, double high)
 {
@@ -126,24 +107,6 @@ std::optional<bool> deletedFlag(const QString& text)
     return nonZero;
 }
 
-QVariantMap rowOf(platform::ManagedObject* object)
-{
-    return {{QStringLiteral("uuid"), object->value(QStringLiteral("uuid"))},
-            {QStringLiteral("cmd"), object->value(QStringLiteral("cmd"))},
-            {QStringLiteral("query"), object->value(QStringLiteral("query"))},
-            {QStringLiteral("date"), object->value(QStringLiteral("date"))}};
-}
-
-QString describeRow(const QVariantMap& row)
-{
-    if (row.isEmpty())
-        return QStringLiteral("(null)");
-    // The query holds the note's text but never a credential.
-    return QStringLiteral("{cmd = %1; uuid = %2; date = %3; query = %4}")
-        .arg(row.value(QStringLiteral("cmd")).toString(), row.value(QStringLiteral("uuid")).toString(),
-             number(row.value(QStringLiteral("date")).toDouble()), row.value(QStringLiteral("query")).toString());
-}
-
 }  // namespace
 
 // --- construction -------------------------------------------------------------
@@ -169,10 +132,12 @@ QVRSyncManager* QVRSyncManager::sharedManager()
     return manager;
 }
 
-QVRSyncManager::QVRSyncManager(QVRDataStore* store, QObject* parent) : QObject(parent), m_store(store)
+QVRSyncManager::QVRSyncManager(QVRDataStore* store, QObject* parent)
+    : QObject(parent), m_store(store), m_queue(store)
 {
-    defaults().registerDefaults({{QVRDefaultsKeys::FirstRun, true}, {QVRDefaultsKeys::HistoryDays, 90}});
-    const quint64 days = static_cast<quint64>(defaults().integer(QVRDefaultsKeys::HistoryDays));
+    QVRDataStore::sharedDefaults().registerDefaults(
+        {{QVRDefaultsKeys::FirstRun, true}, {QVRDefaultsKeys::HistoryDays, 90}});
+    const quint64 days = static_cast<quint64>(m_settings.historyDays());
     if (days == 0 || days == 365242) {
         m_historyDays = 365;
         m_deleteOldObjects = false;
@@ -219,22 +184,22 @@ QString QVRSyncManager::syncHelpURL()
 
 bool QVRSyncManager::firstRun() const
 {
-    return defaults().boolValue(QVRDefaultsKeys::FirstRun);
+    return m_settings.firstRun();
 }
 
 void QVRSyncManager::setFirstRun(bool firstRun)
 {
-    storeSetting(QVRDefaultsKeys::FirstRun, firstRun);
+    m_settings.setFirstRun(firstRun);
 }
 
 bool QVRSyncManager::quorvaneEnabled() const
 {
-    return defaults().boolValue(QVRDefaultsKeys::SyncEnabled);
+    return m_settings.enabled();
 }
 
 void QVRSyncManager::setQuorvaneEnabled(bool enabled)
 {
-    storeSetting(QVRDefaultsKeys::SyncEnabled, enabled);
+    m_settings.setEnabled(enabled);
     if (enabled) {
         setFirstRun(false);
         if (m_iCloud)
@@ -244,53 +209,42 @@ void QVRSyncManager::setQuorvaneEnabled(bool enabled)
 
 QString QVRSyncManager::quorvaneEmail() const
 {
-    const QString email = defaults().string(QVRDefaultsKeys::SyncEmail);
-    return QVRUtilities::hasTrimmedValue(email) ? email : QString();
+    return m_settings.email();
 }
 
 void QVRSyncManager::setQuorvaneEmail(const QString& email)
 {
-    if (email.isNull())
-        defaults().remove(QVRDefaultsKeys::SyncEmail);
-    else
-        storeSetting(QVRDefaultsKeys::SyncEmail, email);
+    m_settings.setEmail(email);
 }
 
 QString QVRSyncManager::quorvaneClient() const
 {
-    return defaults().string(QVRDefaultsKeys::SyncClient);
+    return m_settings.client();
 }
 
 void QVRSyncManager::setQuorvaneClient(const QString& client)
 {
-    if (client.isNull())
-        defaults().remove(QVRDefaultsKeys::SyncClient);
-    else
-        storeSetting(QVRDefaultsKeys::SyncClient, client);
+    m_settings.setClient(client);
 }
 
 double QVRSyncManager::quorvaneUpdated() const
 {
-    // A value written before replies were checked may be no time at all;
-    // starting from nothing downloads everything again and loses nothing.
-    const double updated = defaults().doubleValue(QVRDefaultsKeys::SyncUpdated);
-    return std::isfinite(updated) && updated >= 0 && updated <= kTimeLimit ? updated : 0;
+    return m_settings.updated();
 }
 
 void QVRSyncManager::setQuorvaneUpdated(double updated)
 {
-    storeSetting(QVRDefaultsKeys::SyncUpdated, updated);
+    m_settings.setUpdated(updated);
 }
 
 double QVRSyncManager::quorvaneOffset() const
 {
-    const double offset = defaults().doubleValue(QVRDefaultsKeys::SyncOffset);
-    return std::isfinite(offset) && std::abs(offset) <= kOffsetLimit ? offset : 0;
+    return m_settings.offset();
 }
 
 void QVRSyncManager::setQuorvaneOffset(double offset)
 {
-    storeSetting(QVRDefaultsKeys::SyncOffset, offset);
+    m_settings.setOffset(offset);
 }
 
 void QVRSyncManager::setICloudEnabled(bool enabled)
@@ -731,74 +685,12 @@ void QVRSyncManager::resetOperationQueue()
 
 std::vector<QVariantMap> QVRSyncManager::queueItems()
 {
-    std::vector<QVariantMap> rows;
-    if (!m_store)
-        return rows;
-    platform::ManagedObjectContext* context = m_store->context();
-    context->performAndWait([&] {
-        platform::FetchRequest request;
-        request.entityName = QVRQueueEntityName;
-        platform::Error error;
-        const auto objects = context->fetch(request, &error);
-        if (!error.domain.isEmpty()) {
-            platform::log(QStringLiteral("Error getting queue items: %1, %2")
-                              .arg(error.localizedDescription, QStringLiteral("{}")));
-            return;
-        }
-        for (platform::ManagedObject* object : objects)
-            rows.push_back(rowOf(object));
-    });
-    return rows;
+    return m_queue.items();
 }
 
 QVariantMap QVRSyncManager::queueItemWithUUID(const QString& uuid)
 {
-    QVariantMap row;
-    if (uuid.isNull() || !m_store)
-        return row;
-    platform::ManagedObjectContext* context = m_store->context();
-    context->performAndWait([&] {
-        platform::Error error;
-        const auto objects = QVRDataStore::objectsWithUUID(context, QVRQueueEntityName, uuid, 1, &error);
-        if (!error.domain.isEmpty()) {
-            platform::log(QStringLiteral("Error getting queue item: %1, %2")
-                              .arg(error.localizedDescription, QStringLiteral("{}")));
-            return;
-        }
-        if (!objects.empty())
-            row = rowOf(objects.front());
-    });
-    return row;
-}
-
-void QVRSyncManager::deleteQueueRows(const std::function<bool(const QVariantMap& row)>& which,
-                                     const std::optional<QString>& uuid)
-{
-    if (!m_store)
-        return;
-    platform::ManagedObjectContext* context = m_store->context();
-    context->performAndWait([&] {
-        platform::Error error;
-        std::vector<platform::ManagedObject*> objects;
-        if (uuid) {
-            objects = QVRDataStore::objectsWithUUID(context, QVRQueueEntityName, *uuid, 0, &error);
-        } else {
-            platform::FetchRequest request;
-            request.entityName = QVRQueueEntityName;
-            objects = context->fetch(request, &error);
-        }
-        bool changed = false;
-        for (platform::ManagedObject* object : objects) {
-            if (which(rowOf(object))) {
-                context->remove(object);
-                changed = true;
-            }
-        }
-        // Saved at once: unsaved deletions make every later fetch of the
-        // context slower.
-        if (changed && !context->save(&error))
-            platform::log(QStringLiteral("Error saving queue: %1").arg(error.localizedDescription));
-    });
+    return m_queue.itemWithUUID(uuid);
 }
 
 bool QVRSyncManager::removeFromQueue(const QString& uuid, double time, bool force)
@@ -808,7 +700,7 @@ bool QVRSyncManager::removeFromQueue(const QString& uuid, double time, bool forc
         return true;
     if (!force && row.value(QStringLiteral("date")).toDouble() > time)
         return false;
-    deleteQueueRows([](const QVariantMap&) { return true; }, uuid);
+    m_queue.remove([](const QVariantMap&) { return true; }, uuid);
     for (const auto& operation : operationsWithUUID(uuid))
         operation->cancel();
     return true;
@@ -857,16 +749,7 @@ void QVRSyncManager::queueObject(QVRSyncObject* object, const QString& cmd)
         query = QStringLiteral("cmd=%1&modified=%2&uuid=%3").arg(cmd, number(date), escape(uuid));
     else
         query = QStringLiteral("cmd=%1&modified=%2%3").arg(cmd, number(date), objectQuery);
-    context->performAndWait([&] {
-        platform::ManagedObject* row = context->insert(QVRQueueEntityName);
-        row->setValue(QStringLiteral("uuid"), uuid);
-        row->setValue(QStringLiteral("cmd"), cmd);
-        row->setValue(QStringLiteral("date"), date);
-        row->setValue(QStringLiteral("query"), query);
-        platform::Error error;
-        if (!context->save(&error))
-            platform::log(QStringLiteral("Error saving queue: %1").arg(error.localizedDescription));
-    });
+    m_queue.insert(uuid, cmd, date, query);
 }
 
 void QVRSyncManager::saveObjectToQuorvane(QVRSyncObject* object, const QString& cmd)
@@ -898,7 +781,7 @@ void QVRSyncManager::resetQuorvaneQueue()
     resetOperationQueue();
     resetQuorvaneSession();
     setStepWait();
-    deleteQueueRows([](const QVariantMap&) { return true; });
+    m_queue.remove([](const QVariantMap&) { return true; });
 }
 
 QVRURLSession* QVRSyncManager::quorvaneSession()
@@ -1159,13 +1042,14 @@ void QVRSyncManager::operationEncounteredName(QVRQuorvaneOperation* operation, c
                 postNotificationName(QVRSyncChangeNotification, m_quorvaneMessage);
         }
     } else if (name == QLatin1String("updated")) {
-        if (const auto updated = numberWithin(value.value_or(QString()), 0, kTimeLimit))
+        if (const auto updated = numberWithin(value.value_or(QString()), 0, QVRSyncSettings::TimeLimit))
             setQuorvaneUpdated(*updated);
         else
             platform::log(
                 QStringLiteral("Ignoring unusable update time: %1").arg(value.value_or(QString()).left(64)));
     } else if (name == QLatin1String("offset")) {
-        if (const auto offset = numberWithin(value.value_or(QString()), -kOffsetLimit, kOffsetLimit))
+        if (const auto offset = numberWithin(value.value_or(QString()), -QVRSyncSettings::OffsetLimit,
+                                             QVRSyncSettings::OffsetLimit))
             setQuorvaneOffset(*offset);
         else
             platform::log(
@@ -1195,7 +1079,7 @@ void QVRSyncManager::applyNote(const QVRXMLAttributes& attributes)
     // the local copy stays as it is.
     for (const char* key : {"updated", "modified", "date"}) {
         const QString text = attributes.value(QString::fromLatin1(key));
-        if (!text.isNull() && !numberWithin(text, -kTimeLimit, kTimeLimit)) {
+        if (!text.isNull() && !numberWithin(text, -QVRSyncSettings::TimeLimit, QVRSyncSettings::TimeLimit)) {
             platform::log(QStringLiteral("Ignoring note %1 with unusable %2: %3")
                               .arg(uuid, QString::fromLatin1(key), text.left(64)));
             return;
@@ -1232,7 +1116,7 @@ void QVRSyncManager::operationSucceeded(QVRQuorvaneOperation* operation)
         // Only the row this request sent: a newer change of the same note
         // queued meanwhile has another query and must still go out.
         const QString query = operation->query();
-        deleteQueueRows(
+        m_queue.remove(
             [&](const QVariantMap& r) {
                 command = r.value(QStringLiteral("cmd")).toString();
                 return r.value(QStringLiteral("query")).toString() == query;
@@ -1267,7 +1151,7 @@ void QVRSyncManager::operationFailed(QVRQuorvaneOperation* operation)
         setQuorvaneEnabled(false);
         platform::log(QStringLiteral("Sync failed: %1 item: %2")
                           .arg(m_quorvaneMessage.isNull() ? QStringLiteral("(null)") : m_quorvaneMessage,
-                               describeRow(queueItemWithUUID(operation->uuid()))));
+                               QVRSyncQueue::describe(queueItemWithUUID(operation->uuid()))));
         postNotificationName(QVRSyncSettingsErrorNotification);
         quorvaneSyncFailedWithConnectionError(false);
         return;
@@ -1336,7 +1220,9 @@ bool QVRSyncManager::validateQuorvaneSettings(const QVariantMap& form, platform:
         resetOperationQueue();
         resetQuorvaneSession();
         setStepWait();
-        deleteQueueRows([](const QVariantMap& r) { return r.value(QStringLiteral("cmd")).toString() == QLatin1String("logout"); });
+        m_queue.remove([](const QVariantMap& r) {
+            return r.value(QStringLiteral("cmd")).toString() == QLatin1String("logout");
+        });
     } else {
         resetQuorvaneQueue();
         // Another account must not inherit this one's sync point or client.

@@ -3,6 +3,8 @@
 #include "platform/core/NotificationCenter.h"
 #include "store/QVRNoteAttributes.h"
 #include "sync/QVRQuorvaneOperation.h"
+#include "sync/QVRSyncQueue.h"
+#include "sync/QVRSyncSettings.h"
 #include "sync/QVRSyncStep.h"
 
 #include <QHash>
@@ -262,12 +264,11 @@ private:
     void offerAccount(const std::optional<QString>& account);
     void applyNote(const QVRXMLAttributes& attributes);
     void clearAccountState(const QString& oldEmail);
-    // Deletes the rows `which` accepts, among those of `uuid` when given.
-    void deleteQueueRows(const std::function<bool(const QVariantMap& row)>& which,
-                         const std::optional<QString>& uuid = std::nullopt);
     void watchForWake();
 
     QVRDataStore* m_store;
+    QVRSyncSettings m_settings;
+    QVRSyncQueue m_queue;
     QVRSyncManagerDelegate* m_delegate = nullptr;            // not owned
     QVRSyncInterfaceDelegate* m_interfaceDelegate = nullptr; // not owned
     std::unique_ptr<QVRSyncManageriCloud> m_iCloud;
