@@ -293,9 +293,10 @@ void QuillaryAppDelegate::disableInterface()
 
 // --- Sync interface and store callbacks ------------------------------------------
 
-int QuillaryAppDelegate::applicationState()
+QVRApplicationState QuillaryAppDelegate::applicationState()
 {
-    return QGuiApplication::applicationState() == Qt::ApplicationActive ? 0 : 2;
+    return QGuiApplication::applicationState() == Qt::ApplicationActive ? QVRApplicationState::Active
+                                                                        : QVRApplicationState::Background;
 }
 
 void QuillaryAppDelegate::shouldPromptWithTitle(const QString& title, const QString& message,

@@ -115,7 +115,7 @@ void QuillaryAppDelegate::updateStatus()
         return;
     const bool listShowing = !m_twoPane && !detailShowing();
     const bool webSync = m_syncManager && m_syncManager->quorvaneEnabled();
-    if ((listShowing && webSync) || (m_syncManager && m_syncManager->step() != 6)) {
+    if ((listShowing && webSync) || (m_syncManager && m_syncManager->step() != QVRSyncStep::Complete)) {
         updateStatus(m_syncManager->status());
         return;
     }

@@ -107,7 +107,7 @@ public:
     void unknownObjectNamed(const QString& name, const QVariantMap& attributes) override;
     void deleteObjectWithUUID(const QString& uuid) override;
     void didDeleteOldObjects() override;
-    int applicationState() override;
+    QVRApplicationState applicationState() override;
     void shouldPromptWithTitle(const QString& title, const QString& message, const QString& accept,
                                const QString& cancel, std::function<void(bool)> handler) override;
     bool dataStoreShouldSave(QVRDataStore* store) override;

@@ -19,6 +19,7 @@ QVRServices::QVRServices(Options options)
           options.hotKeyGrabber ? std::move(options.hotKeyGrabber) : platform::createSystemHotKeyGrabber())),
       m_syncManager(std::make_unique<QVRSyncManager>(m_store.get()))
 {
+    m_syncManager->attachToStore();
     QVRServices* none = nullptr;
     if (g_current.compare_exchange_strong(none, this))
         install(true);

@@ -8,6 +8,7 @@
 #include "platform/data/ManagedObjectModel.h"
 #include "platform/data/PersistentStoreCoordinator.h"
 #include "platform/plist/PropertyList.h"
+#include "platform/predicate/Predicate.h"
 #include "store/Note.h"
 #include "store/QVRLocalizedString.h"
 #include "store/Queue.h"
@@ -489,4 +490,25 @@ void QVRDataStore::fatalErrorWithDescription(const QString& description, const Q
                       {QStringLiteral("NSLocalizedRecoverySuggestion"), localizedSuggestion}};
     std::lock_guard lock(m_mutex);
     m_error = error;
+}
+
+std::vector<platform::ManagedObject*> QVRDataStore::objectsWithUUID(platform::ManagedObjectContext* context,
+                                                                    const QString& entityName,
+                                                                    const QString& uuid, int limit,
+                                                                    platform::Error* error)
+{
+    if (!context || uuid.isNull())
+        return {};
+    platform::FetchRequest request;
+    request.entityName = entityName;
+    request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {uuid});
+    request.fetchLimit = limit;
+    return context->fetch(request, error);
+}
+
+platform::ManagedObject* QVRDataStore::noteWithUUID(platform::ManagedObjectContext* context,
+                                                    const QString& uuid, platform::Error* error)
+{
+    const auto notes = objectsWithUUID(context, QVRNoteEntityName, uuid, 1, error);
+    return notes.empty() ? nullptr : notes.front();
 }

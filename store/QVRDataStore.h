@@ -116,6 +116,16 @@ public:
     static QString defaultRecoverySuggestion();
     static QString supportURL();
 
+    // Every object of `entityName` (notes, queued changes) with that uuid in
+    // `context`, at most `limit` of them (0: all). Call on the context's queue.
+    static std::vector<platform::ManagedObject*> objectsWithUUID(platform::ManagedObjectContext* context,
+                                                                 const QString& entityName,
+                                                                 const QString& uuid, int limit = 0,
+                                                                 platform::Error* error = nullptr);
+    // The note with that uuid in `context`, or null. Call on the context's queue.
+    static platform::ManagedObject* noteWithUUID(platform::ManagedObjectContext* context, const QString& uuid,
+                                                 platform::Error* error = nullptr);
+
 private:
     QVRDataStore() = default;
     void detachFromParent();

@@ -282,6 +282,13 @@ QString pathForDocuments() {
 
 QString pathForInbox() { return QDir(pathForDocuments()).filePath(QStringLiteral("Inbox")); }
 
+bool isSafeUUID(const QString& uuid)
+{
+    return !uuid.isEmpty() && uuid != QLatin1String(".") && uuid != QLatin1String("..") &&
+           !uuid.contains(QLatin1Char('/')) && !uuid.contains(QLatin1Char('\\')) &&
+           !uuid.contains(QChar(u'\0'));
+}
+
 }  // namespace QVRUtilities
 
 namespace QVRURLPartEncoding {

@@ -91,6 +91,11 @@ QString urlForFileName(const QString& name, const QString& extension, const QStr
 QString pathForDocuments();
 QString pathForInbox();
 
+// Whether a note's uuid may name its file: not empty, not "." or "..", and
+// without "/", "\" or NUL, so that it can never reach outside its folder.
+// Every other form (lower case, other clients' ids) is welcome.
+bool isSafeUUID(const QString& uuid);
+
 }  // namespace QVRUtilities
 
 namespace QVRURLPartEncoding {

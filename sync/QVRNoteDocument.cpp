@@ -4,6 +4,7 @@
 #include "platform/core/Variant.h"
 #include "platform/plist/PropertyList.h"
 #include "platform/plist/PropertyListBounds.h"
+#include "store/QVRUtilities.h"
 
 #include <QUuid>
 
@@ -47,8 +48,7 @@ QVRNoteAttributes QVRNoteDocument::attributes() const
 
 bool QVRNoteDocument::isSafeUuid(const QString& uuid)
 {
-    return !uuid.isEmpty() && uuid != QLatin1String(".") && uuid != QLatin1String("..") &&
-           !uuid.contains(QLatin1Char('/')) && !uuid.contains(QChar(u'\0'));
+    return QVRUtilities::isSafeUUID(uuid);
 }
 
 void QVRNoteDocument::updateWithObject(const QVRNoteAttributes& record)

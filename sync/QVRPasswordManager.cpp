@@ -4,7 +4,10 @@
 #include "platform/secret/SecretBackend.h"
 #include "store/QVRUtilities.h"
 
+#include <QThreadPool>
+
 #include <algorithm>
+#include <future>
 
 using platform::SecretBackend;
 using platform::SecretKind;
@@ -16,7 +19,49 @@ bool present(const QString& s)
 {
     return !s.isNull();
 }
+
+thread_local bool onKeyringThread = false;
+
+// One thread, so that calls run in the order handed over. Never destroyed:
+// work may still be handed over while the program exits.
+QThreadPool& keyringThread()
+{
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(1);
+        return p;
+    }();
+    return *pool;
+}
 }  // namespace
+
+void QVRPasswordManager::perform(std::function<void()> work)
+{
+    keyringThread().start([work = std::move(work)] {
+        onKeyringThread = true;
+        work();
+        onKeyringThread = false;
+    });
+}
+
+void QVRPasswordManager::performAndWait(const std::function<void()>& work)
+{
+    if (onKeyringThread) {
+        work();
+        return;
+    }
+    std::promise<void> done;
+    perform([&] {
+        work();
+        done.set_value();
+    });
+    done.get_future().wait();
+}
+
+void QVRPasswordManager::waitForPendingWork()
+{
+    performAndWait([] {});
+}
 
 bool QVRPasswordManager::setPassword(const QString& password, const QString& account, const QString& server)
 {

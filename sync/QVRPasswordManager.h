@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // The web sync secrets in the user's keyring: the account password (account =
@@ -23,4 +24,15 @@ public:
     // The e-mail address of a stored password for the server; login codes and
     // empty accounts are passed over, and nothing is deleted on the way.
     static std::optional<QString> accountOnServer(const QString& server);
+
+    // Keyring calls block, for as long as an unlock prompt stays open, so the
+    // main thread never makes them: it hands them to one keyring thread,
+    // which runs them in the order handed over.
+    static void perform(std::function<void()> work);
+    // Runs `work` on the keyring thread after everything handed over before,
+    // and returns once it has run: a read that must see every earlier write.
+    // For threads other than the main one.
+    static void performAndWait(const std::function<void()>& work);
+    // Returns once everything handed over so far has run.
+    static void waitForPendingWork();
 };

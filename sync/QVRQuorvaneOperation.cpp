@@ -1,53 +1,70 @@
 #include "sync/QVRQuorvaneOperation.h"
 
 #include "platform/core/Log.h"
+#include "platform/core/MainThread.h"
 
 std::shared_ptr<QVRQuorvaneOperation> QVRQuorvaneOperation::operationWithSession(QVRURLSession* session,
                                                                                  QVRQuorvaneOperationDelegate* delegate)
 {
     auto operation = std::make_shared<QVRQuorvaneOperation>();
-    operation->session_ = session;
-    operation->delegate_ = delegate;
+    operation->m_session = session;
+    operation->m_delegate = delegate;
     return operation;
 }
 
 void QVRQuorvaneOperation::setQuery(const QString& query)
 {
-    std::lock_guard lock(mutex_);
-    query_ = query;
+    std::lock_guard lock(m_mutex);
+    m_query = query;
 }
 
 QString QVRQuorvaneOperation::query() const
 {
-    std::lock_guard lock(mutex_);
-    return query_;
+    std::lock_guard lock(m_mutex);
+    return m_query;
 }
 
 void QVRQuorvaneOperation::main()
 {
-    QPointer<QVRURLSession> session = session_;
-    if (isCancelled() || !delegate_ || !session) {
+    if (isCancelled() || !m_delegate) {
         finish();
         return;
     }
-    std::optional<QVRURLRequest> request = delegate_->quorvaneRequestURL(std::nullopt, query(), requiresLogin_);
+    // Built here, on the queue's thread: it may wait for the keyring.
+    std::optional<QVRURLRequest> request =
+        m_delegate->quorvaneRequestURL(std::nullopt, query(), m_requiresLogin);
     if (!request) {
         finish();
         return;
     }
-    // The operation stays alive until its completion has run.
+    m_loginUsedCode = request->loginUsedCode;
+    // The session belongs to the main thread, which may delete it at any
+    // time; it is looked at only there. The operation stays alive until its
+    // completion has run.
     auto self = std::static_pointer_cast<QVRQuorvaneOperation>(shared_from_this());
-    task_ = session->dataTask(*request, [self](const QVRURLResponse& response) { self->completed(response); });
-    if (isCancelled())
-        cancel();
+    platform::runOnMainThread([self, request = std::move(*request)] {
+        QVRURLSession* session = self->m_session;
+        if (!session || self->isCancelled()) {
+            self->finish();
+            return;
+        }
+        self->m_task =
+            session->dataTask(request, [self](const QVRURLResponse& response) { self->completed(response); });
+    });
 }
 
 void QVRQuorvaneOperation::cancel()
 {
     QVROperation::cancel();
-    const quint64 task = task_.load();
-    if (task != 0 && session_)
-        session_->cancelTask(task);
+    std::weak_ptr<platform::Operation> weak = weak_from_this();
+    platform::runOnMainThread([weak] {
+        auto self = std::static_pointer_cast<QVRQuorvaneOperation>(weak.lock());
+        if (!self)
+            return;
+        const quint64 task = self->m_task.load();
+        if (task != 0 && self->m_session)
+            self->m_session->cancelTask(task);
+    });
 }
 
 void QVRQuorvaneOperation::completed(const QVRURLResponse& response)
@@ -61,9 +78,9 @@ void QVRQuorvaneOperation::completed(const QVRURLResponse& response)
             platform::log(QStringLiteral("Error syncing: %1, %2")
                               .arg(response.errorText, QStringLiteral("{code = %1}").arg(int(response.error))));
             if (response.internetProblem())
-                internetProblem_ = true;
+                m_internetProblem = true;
         }
-        delegate_->operationFailed(this);
+        m_delegate->operationFailed(this);
         finish();
         return;
     }
@@ -73,7 +90,7 @@ void QVRQuorvaneOperation::completed(const QVRURLResponse& response)
     if (!parser.read(response.data)) {
         platform::log(QStringLiteral("Unable to parse XML"));
         platform::log(QStringLiteral("Error parsing XML: %1, %2").arg(parser.error(), QStringLiteral("{}")));
-        delegate_->operationFailed(this);
+        m_delegate->operationFailed(this);
         finish();
         return;
     }
@@ -86,7 +103,7 @@ void QVRQuorvaneOperation::completed(const QVRURLResponse& response)
         // elements may touch the login code or the sync point.
         platform::log(QStringLiteral("Error parsing XML: %1, %2")
                           .arg(QStringLiteral("reply without a success element"), QStringLiteral("{}")));
-        delegate_->operationFailed(this);
+        m_delegate->operationFailed(this);
         finish();
         return;
     }
@@ -94,8 +111,8 @@ void QVRQuorvaneOperation::completed(const QVRURLResponse& response)
     // cancels this very operation.
     for (const QVRXMLParser::Report& report : reports)
         parserEncounteredName(&parser, report.name, report.value, report.attributes);
-    if (failure_)
-        delegate_->operationFailed(this);
+    if (m_failure)
+        m_delegate->operationFailed(this);
     finish();
 }
 
@@ -106,14 +123,14 @@ void QVRQuorvaneOperation::parserEncounteredName(QVRXMLParser*, const QString& n
     if (name == QLatin1String("success")) {
         const QString text = value.value_or(QString());
         if (QVRXMLExtentions::isTrue(text)) {
-            success_ = true;
-            delegate_->operationSucceeded(this);
+            m_success = true;
+            m_delegate->operationSucceeded(this);
         } else if (QVRXMLExtentions::isFalse(text)) {
-            failure_ = true;
+            m_failure = true;
             if (attributes && QVRXMLExtentions::isTrue(attributes->value(QStringLiteral("retry"))))
-                retry_ = true;
+                m_retry = true;
         }
         return;
     }
-    delegate_->operationEncounteredName(this, name, value, attributes);
+    m_delegate->operationEncounteredName(this, name, value, attributes);
 }

@@ -38,13 +38,16 @@ public:
 
     void setQuery(const QString& query);
     QString query() const;
-    void setRequiresLogin(bool requiresLogin) { requiresLogin_ = requiresLogin; }
-    bool requiresLogin() const { return requiresLogin_; }
+    void setRequiresLogin(bool requiresLogin) { m_requiresLogin = requiresLogin; }
+    bool requiresLogin() const { return m_requiresLogin; }
 
-    bool success() const { return success_; }
-    bool failure() const { return failure_; }
-    bool retry() const { return retry_; }
-    bool internetProblem() const { return internetProblem_; }
+    bool success() const { return m_success; }
+    bool failure() const { return m_failure; }
+    bool retry() const { return m_retry; }
+    bool internetProblem() const { return m_internetProblem; }
+    // Whether this very request logged in with the login code: only then may
+    // a refusal with retry be retried with the password.
+    bool loginUsedCode() const { return m_loginUsedCode; }
 
     void main() override;
     // Also aborts a request under way.
@@ -55,14 +58,15 @@ private:
     void parserEncounteredName(QVRXMLParser* parser, const QString& name, const std::optional<QString>& value,
                                const std::optional<QVRXMLAttributes>& attributes) override;
 
-    QVRQuorvaneOperationDelegate* delegate_ = nullptr;  // not owned: the manager outlives its operations
-    QPointer<QVRURLSession> session_;
-    mutable std::mutex mutex_;
-    QString query_;
-    bool requiresLogin_ = false;
-    std::atomic<bool> success_{false};
-    std::atomic<bool> failure_{false};
-    std::atomic<bool> retry_{false};
-    std::atomic<bool> internetProblem_{false};
-    std::atomic<quint64> task_{0};
+    QVRQuorvaneOperationDelegate* m_delegate = nullptr; // not owned: the manager outlives its operations
+    QPointer<QVRURLSession> m_session;                  // read on the main thread only
+    mutable std::mutex m_mutex;
+    QString m_query;
+    bool m_requiresLogin = false;
+    std::atomic<bool> m_success{false};
+    std::atomic<bool> m_failure{false};
+    std::atomic<bool> m_retry{false};
+    std::atomic<bool> m_internetProblem{false};
+    std::atomic<bool> m_loginUsedCode{false};
+    std::atomic<quint64> m_task{0};
 };

@@ -9,6 +9,7 @@
 #include "platform/data/ManagedObjectContext.h"
 #include "platform/predicate/Predicate.h"
 #include "store/Note.h"
+#include "store/QVRDataStore.h"
 
 #include <QFileInfo>
 
@@ -38,17 +39,14 @@ bool QVRSyncInOperation::storeHoldsNoteNotOlderThan(const QString& uuid, double 
 {
     if (!context)
         return true;
-    QString error;
-    platform::FetchRequest request;
-    request.entityName = QVRNoteEntityName;
-    request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@ AND modified >= %@"),
-                                                   {uuid, date - 0.001}, &error);
-    request.fetchLimit = 1;
-    if (!request.predicate)
-        return true;
-    qint64 count = -1;
-    context->performAndWait([&] { count = context->count(request); });
-    return count != 0;
+    bool found = false;
+    context->performAndWait([&] {
+        for (platform::ManagedObject* note : QVRDataStore::objectsWithUUID(context, QVRNoteEntityName, uuid)) {
+            const QVariant modified = note->value(QStringLiteral("modified"));
+            found = found || (!modified.isNull() && modified.toDouble() >= date - 0.001);
+        }
+    });
+    return found;
 }
 
 bool QVRSyncInOperation::objectExistsWithDateLaterThan(double date,

@@ -14,11 +14,13 @@
 #include "store/Note.h"
 #include "store/QVRDataStore.h"
 #include "store/QVRDateFormatter.h"
+#include "store/QVRDefaultsKeys.h"
 #include "store/QVRLocalizedString.h"
 #include "store/QVRSyncObject.h"
 #include "store/QVRUtilities.h"
 #include "store/Queue.h"
 #include "sync/QVRPasswordManager.h"
+#include "sync/QVRSyncQueue.h"
 #include "sync/QVRSyncService.h"
 #include "sync/QVRURLSession.h"
 
@@ -31,6 +33,7 @@
 
 #include <atomic>
 #include <cfloat>
+#include <cmath>
 #include <limits>
 
 const QString QVRSyncChangeNotification = QStringLiteral("QVRSyncChangeNotification");
@@ -44,29 +47,9 @@ const QString QVRSyncStatusKey = QStringLiteral("QVRSyncStatusKey");
 
 namespace {
 
-const QString kFirstRun = QStringLiteral("firstrun");
-const QString kHistoryDays = QStringLiteral("QVRHistoryDays");
-const QString kEnabled = QStringLiteral("syncsuccess");
-const QString kEmail = QStringLiteral("syncemail");
-const QString kClient = QStringLiteral("syncclient");
-const QString kUpdated = QStringLiteral("syncupdated");
-const QString kOffset = QStringLiteral("syncoffset");
 const QString kCodeSuffix = QStringLiteral(" [quillary]");
 const QString kOperationQueueComplete = QStringLiteral("operationQueueComplete");
 const QString kStepComplete = QStringLiteral("setStepComplete");
-
-platform::UserDefaults& defaults()
-{
-    return QVRDataStore::sharedDefaults();
-}
-
-// Every reply repeats the same state; the settings file is written only when
-// something changed.
-void storeSetting(const QString& key, const QVariant& value)
-{
-    if (defaults().object(key) != value)
-        defaults().set(key, value);
-}
 
 // Numbers on the wire: six decimals and a point, whatever the user's locale.
 QString number(double value)
@@ -95,29 +78,33 @@ double numberPrefix(const QString& text)
     return 0;
 }
 
-// A uuid from the service later names a file: nothing that can leave a folder.
-bool isSafeUUID(const QString& uuid)
+std::optional<double> numberWithin(const QString& text, double low, double high)
 {
-    return !uuid.isEmpty() && uuid != QLatin1String(".") && uuid != QLatin1String("..")
-        && !uuid.contains(QLatin1Char('/')) && !uuid.contains(QChar(0)) && !uuid.contains(QLatin1Char('\\'));
+    const double value = numberPrefix(text);
+    if (!std::isfinite(value) || value < low || value > high)
+        return std::nullopt;
+    return value;
 }
 
-QVariantMap rowOf(platform::ManagedObject* object)
+// The "deleted" flag of a note: any whole number above zero, however long,
+// means deleted; empty means live. Anything else is unreadable, and must not
+// pass for "live".
+std::optional<bool> deletedFlag(const QString& text)
 {
-    return {{QStringLiteral("uuid"), object->value(QStringLiteral("uuid"))},
-            {QStringLiteral("cmd"), object->value(QStringLiteral("cmd"))},
-            {QStringLiteral("query"), object->value(QStringLiteral("query"))},
-            {QStringLiteral("date"), object->value(QStringLiteral("date"))}};
-}
-
-QString describeRow(const QVariantMap& row)
-{
-    if (row.isEmpty())
-        return QStringLiteral("(null)");
-    // The query holds the note's text but never a credential.
-    return QStringLiteral("{cmd = %1; uuid = %2; date = %3; query = %4}")
-        .arg(row.value(QStringLiteral("cmd")).toString(), row.value(QStringLiteral("uuid")).toString(),
-             number(row.value(QStringLiteral("date")).toDouble()), row.value(QStringLiteral("query")).toString());
+    const QString trimmed = text.trimmed();
+    qsizetype at = trimmed.startsWith(QLatin1Char('+')) ? 1 : 0;
+    if (trimmed.isEmpty())
+        return false;
+    if (at == trimmed.size())
+        return std::nullopt;
+    bool nonZero = false;
+    for (; at < trimmed.size(); ++at) {
+        const QChar c = trimmed[at];
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+        nonZero = nonZero || c != QLatin1Char('0');
+    }
+    return nonZero;
 }
 
 }  // namespace
@@ -137,42 +124,52 @@ QVRSyncManager* QVRSyncManager::sharedManager()
 {
     if (QVRSyncManager* installed = g_installedManager.load(std::memory_order_acquire))
         return installed;
-    static QVRSyncManager* manager = new QVRSyncManager(QVRDataStore::sharedStore());
+    static QVRSyncManager* manager = [] {
+        auto* shared = new QVRSyncManager(QVRDataStore::sharedStore());
+        shared->attachToStore();
+        return shared;
+    }();
     return manager;
 }
 
 QVRSyncManager::QVRSyncManager(QVRDataStore* store, QObject* parent)
-    : QObject(parent)
-    , store_(store)
+    : QObject(parent), m_store(store), m_queue(store)
 {
-    if (store_)
-        store_->setDelegate(nullptr);
-    defaults().registerDefaults({{kFirstRun, true}, {kHistoryDays, 90}});
-    const quint64 days = static_cast<quint64>(defaults().integer(kHistoryDays));
+    QVRDataStore::sharedDefaults().registerDefaults(
+        {{QVRDefaultsKeys::FirstRun, true}, {QVRDefaultsKeys::HistoryDays, 90}});
+    const quint64 days = static_cast<quint64>(m_settings.historyDays());
     if (days == 0 || days == 365242) {
-        historyDays_ = 365;
-        deleteOldObjects_ = false;
+        m_historyDays = 365;
+        m_deleteOldObjects = false;
     } else {
-        historyDays_ = std::max<quint64>(days, 90);
-        deleteOldObjects_ = true;
+        m_historyDays = std::max<quint64>(days, 90);
+        m_deleteOldObjects = true;
     }
 }
 
 QVRSyncManager::~QVRSyncManager()
 {
-    *alive_ = false;
-    observers_.clear();
-    if (operationQueue_) {
-        operationQueue_->setOperationCountObserver(nullptr);
-        operationQueue_->cancelAllOperations();
+    *m_alive = false;
+    m_observers.clear();
+    if (m_operationQueue) {
+        m_operationQueue->setOperationCountObserver(nullptr);
+        m_operationQueue->cancelAllOperations();
     }
     resetQuorvaneSession();
-    operationQueue_.reset();
+    m_operationQueue.reset();
+}
+
+void QVRSyncManager::attachToStore()
+{
+    if (!m_store || !m_store->delegate())
+        return;
+    platform::log(QStringLiteral("The sync manager takes over the note store; its delegate is removed"));
+    m_store->setDelegate(nullptr);
 }
 
 void QVRSyncManager::setICloud(std::unique_ptr<QVRSyncManageriCloud> cloud)
 {
-    iCloud_ = std::move(cloud);
+    m_iCloud = std::move(cloud);
 }
 
 QString QVRSyncManager::syncHelpURL()
@@ -187,117 +184,110 @@ QString QVRSyncManager::syncHelpURL()
 
 bool QVRSyncManager::firstRun() const
 {
-    return defaults().boolValue(kFirstRun);
+    return m_settings.firstRun();
 }
 
 void QVRSyncManager::setFirstRun(bool firstRun)
 {
-    storeSetting(kFirstRun, firstRun);
+    m_settings.setFirstRun(firstRun);
 }
 
 bool QVRSyncManager::quorvaneEnabled() const
 {
-    return defaults().boolValue(kEnabled);
+    return m_settings.enabled();
 }
 
 void QVRSyncManager::setQuorvaneEnabled(bool enabled)
 {
-    storeSetting(kEnabled, enabled);
+    m_settings.setEnabled(enabled);
     if (enabled) {
         setFirstRun(false);
-        if (iCloud_)
-            iCloud_->syncTypeChosen(QStringLiteral("Quorvane"));
+        if (m_iCloud)
+            m_iCloud->syncTypeChosen(QStringLiteral("Quorvane"));
     }
 }
 
 QString QVRSyncManager::quorvaneEmail() const
 {
-    const QString email = defaults().string(kEmail);
-    return QVRUtilities::hasTrimmedValue(email) ? email : QString();
+    return m_settings.email();
 }
 
 void QVRSyncManager::setQuorvaneEmail(const QString& email)
 {
-    if (email.isNull())
-        defaults().remove(kEmail);
-    else
-        storeSetting(kEmail, email);
+    m_settings.setEmail(email);
 }
 
 QString QVRSyncManager::quorvaneClient() const
 {
-    return defaults().string(kClient);
+    return m_settings.client();
 }
 
 void QVRSyncManager::setQuorvaneClient(const QString& client)
 {
-    if (client.isNull())
-        defaults().remove(kClient);
-    else
-        storeSetting(kClient, client);
+    m_settings.setClient(client);
 }
 
 double QVRSyncManager::quorvaneUpdated() const
 {
-    return defaults().doubleValue(kUpdated);
+    return m_settings.updated();
 }
 
 void QVRSyncManager::setQuorvaneUpdated(double updated)
 {
-    storeSetting(kUpdated, updated);
+    m_settings.setUpdated(updated);
 }
 
 double QVRSyncManager::quorvaneOffset() const
 {
-    return defaults().doubleValue(kOffset);
+    return m_settings.offset();
 }
 
 void QVRSyncManager::setQuorvaneOffset(double offset)
 {
-    storeSetting(kOffset, offset);
+    m_settings.setOffset(offset);
 }
 
 void QVRSyncManager::setICloudEnabled(bool enabled)
 {
-    iCloudEnabled_ = enabled;
+    m_iCloudEnabled = enabled;
     if (enabled) {
         setFirstRun(false);
-        if (iCloud_)
-            iCloud_->syncTypeChosen(QStringLiteral("iCloud"));
+        if (m_iCloud)
+            m_iCloud->syncTypeChosen(QStringLiteral("iCloud"));
     }
 }
 
 void QVRSyncManager::setForceUpdate(bool force)
 {
-    forceUpdate_ = force;
+    m_forceUpdate = force;
     if (force)
-        quorvaneErrorDate_.reset();
+        m_quorvaneErrorDate.reset();
 }
 
-int QVRSyncManager::applicationState() const
+QVRApplicationState QVRSyncManager::applicationState() const
 {
-    return interfaceDelegate_ ? interfaceDelegate_->applicationState() : 2;
+    return m_interfaceDelegate ? m_interfaceDelegate->applicationState() : QVRApplicationState::Background;
 }
 
 // --- steps ----------------------------------------------------------------------------
 
-void QVRSyncManager::setStep(unsigned step)
+void QVRSyncManager::setStep(QVRSyncStep step)
 {
-    if (step == step_ && step != 6)
+    if (step == m_step && step != QVRSyncStep::Complete)
         return;
     QPointer<QVRSyncManager> self(this);
     platform::runOnMainThread([self, step] {
         if (!self)
             return;
         self->cancelPerform(kStepComplete);
-        self->step_ = step;
-        if (step <= 5) {
-            self->setActive(step >= 1 && step <= 4);
+        self->m_step = step;
+        if (step != QVRSyncStep::Complete) {
+            self->setActive(step != QVRSyncStep::Starting && step != QVRSyncStep::Finishing);
             self->postNotificationName(QVRSyncChangeNotification);
-        } else if (step == 6) {
+        } else {
             self->setActive(false);
-            if (self->store_)
-                self->store_->refreshObjects(false);
+            if (self->m_store)
+                self->m_store->refreshObjects(false);
             self->postNotificationName(QVRSyncCompleteNotification);
         }
     });
@@ -305,14 +295,14 @@ void QVRSyncManager::setStep(unsigned step)
 
 void QVRSyncManager::setStepWait()
 {
-    setStep(5);
+    setStep(QVRSyncStep::Finishing);
     QPointer<QVRSyncManager> self(this);
     platform::runOnMainThread([self] {
         if (!self)
             return;
         double delay = 0.3;
-        if (self->iCloudEnabled_)
-            delay = self->applicationState() == 2 ? 10.0 : 1.5;
+        if (self->m_iCloudEnabled)
+            delay = self->applicationState() == QVRApplicationState::Background ? 10.0 : 1.5;
         self->cancelPerform(kStepComplete);
         self->performAfterDelay(kStepComplete, [self] { if (self) self->setStepComplete(); }, delay);
     });
@@ -320,33 +310,33 @@ void QVRSyncManager::setStepWait()
 
 void QVRSyncManager::setActive(bool active)
 {
-    if (active == active_)
+    if (active == m_active)
         return;
     // Linux has no sudden termination to hold off; the quit path polls busy().
-    if (!active && store_)
-        store_->saveData();
-    active_ = active;
+    if (!active && m_store)
+        m_store->saveData();
+    m_active = active;
 }
 
 QString QVRSyncManager::status() const
 {
-    if (!platform::isMainThread() || step_ > 6)
+    if (!platform::isMainThread())
         return QString();
-    switch (step_) {
-    case 0:
-    case 1:
+    switch (m_step) {
+    case QVRSyncStep::Starting:
+    case QVRSyncStep::Resetting:
         return QVRLocalizedString(QStringLiteral("One moment…"));
-    case 4:
+    case QVRSyncStep::Updating:
         return QVRLocalizedString(QStringLiteral("Updating…"));
-    case 2:
-    case 3:
-    case 5:
-        return QVRLocalizedString(iCloudEnabled_ ? QStringLiteral("Syncing with iCloud…")
-                                                 : QStringLiteral("Syncing with Quorvane…"));
-    default:
+    case QVRSyncStep::Syncing:
+    case QVRSyncStep::Transferred:
+    case QVRSyncStep::Finishing:
+        return QVRLocalizedString(m_iCloudEnabled ? QStringLiteral("Syncing with iCloud…")
+                                                  : QStringLiteral("Syncing with Quorvane…"));
+    case QVRSyncStep::Complete:
         break;
     }
-    if (iCloudEnabled_)
+    if (m_iCloudEnabled)
         return QString();
     if (quorvaneEnabled() && quorvaneUpdated() > 0) {
         return QVRDateFormatter::sharedFormatter().updatedText(QVRLocalizedString(QStringLiteral("Synced %@")),
@@ -357,11 +347,11 @@ QString QVRSyncManager::status() const
 
 QString QVRSyncManager::syncType() const
 {
-    if (iCloudEnabled_)
+    if (m_iCloudEnabled)
         return QStringLiteral("iCloud");
     if (quorvaneEnabled())
         return QStringLiteral("Quorvane");
-    if (started_ && step_ != 0)
+    if (m_started && m_step != QVRSyncStep::Starting)
         return QVRLocalizedString(QStringLiteral("Off"));
     return QVRLocalizedString(QStringLiteral("…"));
 }
@@ -378,12 +368,12 @@ void QVRSyncManager::performAfterDelay(const QString& name, std::function<void()
 {
     // The quit wait keeps the ordinary event loop running, so delayed work
     // still fires while the application is stopping.
-    QTimer* timer = performs_.value(name);
+    QTimer* timer = m_performs.value(name);
     if (!timer) {
         timer = new QTimer(this);
         timer->setSingleShot(true);
         timer->setTimerType(Qt::PreciseTimer);
-        performs_.insert(name, timer);
+        m_performs.insert(name, timer);
     }
     timer->disconnect();
     connect(timer, &QTimer::timeout, this, [fn = std::move(fn)] { fn(); });
@@ -392,7 +382,7 @@ void QVRSyncManager::performAfterDelay(const QString& name, std::function<void()
 
 void QVRSyncManager::cancelPerform(const QString& name)
 {
-    if (QTimer* timer = performs_.value(name))
+    if (QTimer* timer = m_performs.value(name))
         timer->stop();
 }
 
@@ -400,43 +390,43 @@ void QVRSyncManager::cancelPerform(const QString& name)
 
 void QVRSyncManager::start()
 {
-    if (started_ || startCalled_)
+    if (m_started || m_startCalled)
         return;
-    startCalled_ = true;
-    defaultsObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
+    m_startCalled = true;
+    m_defaultsObserver = platform::NotificationCenter::defaultCenter().addObserver(
         QVRUserDefaultsDidChangeNotification, nullptr,
         [this](const platform::Notification& n) { userDefaultsDidChange(n); });
-    if (iCloud_) {
-        iCloud_->start();
+    if (m_iCloud) {
+        m_iCloud->start();
     } else {
         refresh();
     }
     // No hourly timer: nothing in this program asks for one.
-    if (deleteOldObjects_)
+    if (m_deleteOldObjects)
         pruneHistory();
 }
 
 void QVRSyncManager::refresh()
 {
-    if (iCloud_) {
-        if (ready_)
-            iCloud_->enableiCloud();
+    if (m_iCloud) {
+        if (m_ready)
+            m_iCloud->enableiCloud();
         return;
     }
     // Without the cloud half every enabling pass ends at once with cloud sync
     // off; web sync can only start once a pass has ended.
-    setStep(0);
-    ready_ = false;
+    setStep(QVRSyncStep::Starting);
+    m_ready = false;
     enablePassEnded();
 }
 
 void QVRSyncManager::enablePassEnded()
 {
-    started_ = true;
-    ready_ = true;
+    m_started = true;
+    m_ready = true;
     setStepWait();
-    if (!firstPassDone_) {
-        firstPassDone_ = true;
+    if (!m_firstPassDone) {
+        m_firstPassDone = true;
         if (!promptForQuorvane())
             sync();
         registerWithNotificationCenter();
@@ -445,15 +435,15 @@ void QVRSyncManager::enablePassEnded()
 
 void QVRSyncManager::sync()
 {
-    if (!started_ || delaySync_)
+    if (!m_started || m_delaySync)
         return;
-    if (delegate_)
-        delegate_->willStartSyncing();
+    if (m_delegate)
+        m_delegate->willStartSyncing();
     if (quorvaneEnabled()) {
         syncWithQuorvane();
     } else {
-        if (iCloudEnabled_ && iCloud_)
-            iCloud_->restartMetadataQuery();
+        if (m_iCloudEnabled && m_iCloud)
+            m_iCloud->restartMetadataQuery();
         quorvaneUpdate();
     }
 }
@@ -462,31 +452,30 @@ void QVRSyncManager::syncObject(QVRSyncObject* object)
 {
     if (!object)
         return;
-    if (iCloudEnabled_ && iCloud_) {
-        setStep(2);
+    if (m_iCloudEnabled && m_iCloud) {
+        setStep(QVRSyncStep::Syncing);
         QString uuid;
-        store_->context()->performAndWait([&] { uuid = object->uuid(); });
-        iCloud_->saveObjectToiCloud(uuid);
+        m_store->context()->performAndWait([&] { uuid = object->uuid(); });
+        m_iCloud->saveObjectToiCloud(uuid);
     } else if (quorvaneEnabled()) {
-        setStep(2);
+        setStep(QVRSyncStep::Syncing);
         bool archived = false;
-        store_->context()->performAndWait([&] { archived = object->archived().toBool(); });
+        m_store->context()->performAndWait([&] { archived = object->archived().toBool(); });
         saveObjectToQuorvane(object, archived ? QStringLiteral("delete") : QStringLiteral("add"));
     }
 }
 
 void QVRSyncManager::registerWithNotificationCenter()
 {
-    if (registered_)
+    if (m_registered)
         return;
-    registered_ = true;
+    m_registered = true;
     auto& center = platform::NotificationCenter::defaultCenter();
     for (const QString& name : {platform::SystemClockDidChangeNotification,
                                 platform::SystemTimeZoneDidChangeNotification,
                                 platform::CurrentLocaleDidChangeNotification}) {
-        observers_.push_back(center.addObserver(name, nullptr, [this](const platform::Notification& n) {
-            localeOrTimeChanged(n.name);
-        }));
+        m_observers.push_back(center.addObserver(
+            name, nullptr, [this](const platform::Notification& n) { localeOrTimeChanged(n.name); }));
     }
     watchForWake();
 }
@@ -511,21 +500,21 @@ void QVRSyncManager::prepareForSleep(bool sleeping)
 
 void QVRSyncManager::applicationDidBecomeActive()
 {
-    if (step_ != 6)
+    if (m_step != QVRSyncStep::Complete)
         return;
-    if (store_)
-        store_->refreshObjects(false);
+    if (m_store)
+        m_store->refreshObjects(false);
     sync();
 }
 
 void QVRSyncManager::localeOrTimeChanged(const QString& notificationName)
 {
-    historyDate_.reset();
-    if (store_)
-        store_->refreshAllObjects();
+    m_historyDate.reset();
+    if (m_store)
+        m_store->refreshAllObjects();
     postNotificationName(notificationName == platform::CurrentLocaleDidChangeNotification ? QVRLocaleChangeNotification
                                                                                           : QVRTimeChangeNotification);
-    if (!iCloudEnabled_) {
+    if (!m_iCloudEnabled) {
         setForceUpdate(true);
         sync();
     }
@@ -533,32 +522,32 @@ void QVRSyncManager::localeOrTimeChanged(const QString& notificationName)
 
 void QVRSyncManager::prepareToStop()
 {
-    preparingToStop_ = true;
-    quitDate_ = platform::now();
+    m_preparingToStop = true;
+    m_quitDate = platform::now();
 }
 
 bool QVRSyncManager::busy()
 {
-    if (!active_)
+    if (!m_active)
         return false;
-    const double elapsed = quitDate_ ? platform::now() - *quitDate_ : 0;
+    const double elapsed = m_quitDate ? platform::now() - *m_quitDate : 0;
     if (elapsed <= 30)
         return true;
-    if ((iCloudEnabled_ || quorvaneEnabled()) && operationQueue_ && operationQueue_->operationCount() > 0)
+    if ((m_iCloudEnabled || quorvaneEnabled()) && m_operationQueue && m_operationQueue->operationCount() > 0)
         return true;
-    quitDate_.reset();
+    m_quitDate.reset();
     setActive(false);
     return false;
 }
 
 void QVRSyncManager::stop()
 {
-    if (store_)
-        store_->saveData();
-    observers_.clear();
-    defaultsObserver_ = platform::ObserverToken();
-    if (iCloud_)
-        iCloud_->stopMetadataQuery();
+    if (m_store)
+        m_store->saveData();
+    m_observers.clear();
+    m_defaultsObserver = platform::ObserverToken();
+    if (m_iCloud)
+        m_iCloud->stopMetadataQuery();
     resetOperationQueue();
     resetQuorvaneSession();
 }
@@ -567,27 +556,27 @@ void QVRSyncManager::stop()
 
 double QVRSyncManager::historyDate()
 {
-    if (!historyDate_) {
-        const qint64 days = static_cast<qint64>(std::min<quint64>(historyDays_, 1000000)) + 1;
-        historyDate_ = QVRDateFormatter::dateDaysAgo(QVRDateFormatter::sharedFormatter().calendar(), days);
+    if (!m_historyDate) {
+        const qint64 days = static_cast<qint64>(std::min<quint64>(m_historyDays, 1000000)) + 1;
+        m_historyDate = QVRDateFormatter::dateDaysAgo(QVRDateFormatter::sharedFormatter().calendar(), days);
     }
-    return *historyDate_;
+    return *m_historyDate;
 }
 
 void QVRSyncManager::userDefaultsDidChange(const platform::Notification& notification)
 {
-    if (notification.userInfo.value(QVRUserDefaultsKey).toString() != kHistoryDays)
+    if (notification.userInfo.value(QVRUserDefaultsKey).toString() != QVRDefaultsKeys::HistoryDays)
         return;
     const quint64 value = notification.userInfo.value(QVRUserDefaultsValue).toULongLong();
-    historyDays_ = value == 365242 ? 365 : std::max<quint64>(value, 90);
+    m_historyDays = value == 365242 ? 365 : std::max<quint64>(value, 90);
 }
 
 void QVRSyncManager::pruneHistory()
 {
-    if (!store_)
+    if (!m_store)
         return;
     const double cutoff = historyDate();
-    QVRDataStore* store = store_;
+    QVRDataStore* store = m_store;
     QPointer<QVRSyncManager> self(this);
     QThreadPool::globalInstance()->start([store, cutoff, self] {
         std::unique_ptr<platform::ManagedObjectContext> context = store->temporaryContext();
@@ -610,8 +599,8 @@ void QVRSyncManager::pruneHistory()
         });
         if (store->saveTemporaryContext(context.get(), true)) {
             platform::runOnMainThread([self] {
-                if (self && self->delegate_)
-                    self->delegate_->didDeleteOldObjects();
+                if (self && self->m_delegate)
+                    self->m_delegate->didDeleteOldObjects();
             });
         }
     });
@@ -620,9 +609,9 @@ void QVRSyncManager::pruneHistory()
 std::vector<QVRNoteAttributes> QVRSyncManager::allObjects()
 {
     std::vector<QVRNoteAttributes> result;
-    if (!store_)
+    if (!m_store)
         return result;
-    platform::ManagedObjectContext* context = store_->context();
+    platform::ManagedObjectContext* context = m_store->context();
     context->performAndWait([&] {
         platform::FetchRequest request;
         request.entityName = QVRNoteEntityName;
@@ -644,21 +633,21 @@ std::vector<QVRNoteAttributes> QVRSyncManager::allObjects()
 
 platform::OperationQueue* QVRSyncManager::operationQueue()
 {
-    if (!operationQueue_) {
-        operationQueue_ = std::make_unique<platform::OperationQueue>();
-        std::weak_ptr<bool> alive = alive_;
+    if (!m_operationQueue) {
+        m_operationQueue = std::make_unique<platform::OperationQueue>();
+        std::weak_ptr<bool> alive = m_alive;
         QPointer<QVRSyncManager> self(this);
-        operationQueue_->setOperationCountObserver([self, alive](int count) {
+        m_operationQueue->setOperationCountObserver([self, alive](int count) {
             if (count != 0)
                 return;
             platform::runOnMainThread([self, alive] {
                 if (alive.expired() || !self)
                     return;
-                if (self->operationQueue_ && self->operationQueue_->operationCount() != 0)
+                if (self->m_operationQueue && self->m_operationQueue->operationCount() != 0)
                     return;
-                if (self->pendingLogout_)
+                if (self->m_pendingLogout)
                     self->finishLogout();
-                if (self->iCloud_ && self->iCloud_->addingToOperationQueue())
+                if (self->m_iCloud && self->m_iCloud->addingToOperationQueue())
                     return;
                 self->cancelPerform(kOperationQueueComplete);
                 self->performAfterDelay(kOperationQueueComplete, [self] {
@@ -668,7 +657,7 @@ platform::OperationQueue* QVRSyncManager::operationQueue()
             });
         });
     }
-    return operationQueue_.get();
+    return m_operationQueue.get();
 }
 
 platform::OperationQueue* QVRSyncManager::operationQueueWithCount(int count)
@@ -685,8 +674,10 @@ void QVRSyncManager::operationQueueComplete()
 
 void QVRSyncManager::resetOperationQueue()
 {
-    if (operationQueue_)
-        operationQueue_->cancelAllOperations();
+    // The cycle that held rows back ends here; they wait for the next sync.
+    m_moreToSync = false;
+    if (m_operationQueue)
+        m_operationQueue->cancelAllOperations();
     operationQueueComplete();
 }
 
@@ -694,75 +685,12 @@ void QVRSyncManager::resetOperationQueue()
 
 std::vector<QVariantMap> QVRSyncManager::queueItems()
 {
-    std::vector<QVariantMap> rows;
-    if (!store_)
-        return rows;
-    platform::ManagedObjectContext* context = store_->context();
-    context->performAndWait([&] {
-        platform::FetchRequest request;
-        request.entityName = QVRQueueEntityName;
-        platform::Error error;
-        const auto objects = context->fetch(request, &error);
-        if (!error.domain.isEmpty()) {
-            platform::log(QStringLiteral("Error getting queue items: %1, %2")
-                              .arg(error.localizedDescription, QStringLiteral("{}")));
-            return;
-        }
-        for (platform::ManagedObject* object : objects)
-            rows.push_back(rowOf(object));
-    });
-    return rows;
+    return m_queue.items();
 }
 
 QVariantMap QVRSyncManager::queueItemWithUUID(const QString& uuid)
 {
-    QVariantMap row;
-    if (uuid.isNull() || !store_)
-        return row;
-    platform::ManagedObjectContext* context = store_->context();
-    context->performAndWait([&] {
-        platform::FetchRequest request;
-        request.entityName = QVRQueueEntityName;
-        request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {uuid});
-        request.fetchLimit = 1;
-        platform::Error error;
-        const auto objects = context->fetch(request, &error);
-        if (!error.domain.isEmpty()) {
-            platform::log(QStringLiteral("Error getting queue item: %1, %2")
-                              .arg(error.localizedDescription, QStringLiteral("{}")));
-            return;
-        }
-        if (!objects.empty())
-            row = rowOf(objects.front());
-    });
-    return row;
-}
-
-void QVRSyncManager::deleteQueueRows(const std::function<bool(const QVariantMap& row)>& which,
-                                     const std::optional<QString>& uuid)
-{
-    if (!store_)
-        return;
-    platform::ManagedObjectContext* context = store_->context();
-    context->performAndWait([&] {
-        platform::FetchRequest request;
-        request.entityName = QVRQueueEntityName;
-        if (uuid)
-            request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {*uuid});
-        platform::Error error;
-        const auto objects = context->fetch(request, &error);
-        bool changed = false;
-        for (platform::ManagedObject* object : objects) {
-            if (which(rowOf(object))) {
-                context->remove(object);
-                changed = true;
-            }
-        }
-        // Saved at once: unsaved deletions make every later fetch of the
-        // context slower.
-        if (changed && !context->save(&error))
-            platform::log(QStringLiteral("Error saving queue: %1").arg(error.localizedDescription));
-    });
+    return m_queue.itemWithUUID(uuid);
 }
 
 bool QVRSyncManager::removeFromQueue(const QString& uuid, double time, bool force)
@@ -772,7 +700,7 @@ bool QVRSyncManager::removeFromQueue(const QString& uuid, double time, bool forc
         return true;
     if (!force && row.value(QStringLiteral("date")).toDouble() > time)
         return false;
-    deleteQueueRows([](const QVariantMap&) { return true; }, uuid);
+    m_queue.remove([](const QVariantMap&) { return true; }, uuid);
     for (const auto& operation : operationsWithUUID(uuid))
         operation->cancel();
     return true;
@@ -781,11 +709,11 @@ bool QVRSyncManager::removeFromQueue(const QString& uuid, double time, bool forc
 std::vector<std::shared_ptr<QVRQuorvaneOperation>> QVRSyncManager::operationsWithUUID(const QString& uuid)
 {
     std::vector<std::shared_ptr<QVRQuorvaneOperation>> result;
-    if (!operationQueue_)
+    if (!m_operationQueue)
         return result;
     // A cancelled request no longer stands for its change: a newer row of the
     // same note must not wait behind it.
-    for (const auto& operation : operationQueue_->operations()) {
+    for (const auto& operation : m_operationQueue->operations()) {
         auto request = std::dynamic_pointer_cast<QVRQuorvaneOperation>(operation);
         if (request && !request->isCancelled() && request->uuid() == uuid)
             result.push_back(request);
@@ -795,12 +723,12 @@ std::vector<std::shared_ptr<QVRQuorvaneOperation>> QVRSyncManager::operationsWit
 
 void QVRSyncManager::queueObject(QVRSyncObject* object, const QString& cmd)
 {
-    if (!store_)
+    if (!m_store)
         return;
     QString uuid;
     double modified = 0;
     QString objectQuery;
-    platform::ManagedObjectContext* context = store_->context();
+    platform::ManagedObjectContext* context = m_store->context();
     if (object) {
         context->performAndWait([&] {
             uuid = object->uuid();
@@ -821,16 +749,7 @@ void QVRSyncManager::queueObject(QVRSyncObject* object, const QString& cmd)
         query = QStringLiteral("cmd=%1&modified=%2&uuid=%3").arg(cmd, number(date), escape(uuid));
     else
         query = QStringLiteral("cmd=%1&modified=%2%3").arg(cmd, number(date), objectQuery);
-    context->performAndWait([&] {
-        platform::ManagedObject* row = context->insert(QVRQueueEntityName);
-        row->setValue(QStringLiteral("uuid"), uuid);
-        row->setValue(QStringLiteral("cmd"), cmd);
-        row->setValue(QStringLiteral("date"), date);
-        row->setValue(QStringLiteral("query"), query);
-        platform::Error error;
-        if (!context->save(&error))
-            platform::log(QStringLiteral("Error saving queue: %1").arg(error.localizedDescription));
-    });
+    m_queue.insert(uuid, cmd, date, query);
 }
 
 void QVRSyncManager::saveObjectToQuorvane(QVRSyncObject* object, const QString& cmd)
@@ -842,10 +761,10 @@ void QVRSyncManager::saveObjectToQuorvane(QVRSyncObject* object, const QString& 
 
 void QVRSyncManager::saveAllObjectsToQuorvane()
 {
-    if (!store_)
+    if (!m_store)
         return;
     std::vector<QVRSyncObject*> notes;
-    platform::ManagedObjectContext* context = store_->context();
+    platform::ManagedObjectContext* context = m_store->context();
     context->performAndWait([&] {
         platform::FetchRequest request;
         request.entityName = QVRNoteEntityName;
@@ -862,20 +781,20 @@ void QVRSyncManager::resetQuorvaneQueue()
     resetOperationQueue();
     resetQuorvaneSession();
     setStepWait();
-    deleteQueueRows([](const QVariantMap&) { return true; });
+    m_queue.remove([](const QVariantMap&) { return true; });
 }
 
 QVRURLSession* QVRSyncManager::quorvaneSession()
 {
-    if (!session_)
-        session_ = new QVRURLSession(this);
-    return session_;
+    if (!m_session)
+        m_session = new QVRURLSession(this);
+    return m_session;
 }
 
 void QVRSyncManager::resetQuorvaneSession()
 {
-    if (QVRURLSession* session = session_) {
-        session_ = nullptr;
+    if (QVRURLSession* session = m_session) {
+        m_session = nullptr;
         session->invalidate();
         session->deleteLater();
     }
@@ -885,18 +804,18 @@ void QVRSyncManager::resetQuorvaneSession()
 
 bool QVRSyncManager::quorvaneSettingsInProgress() const
 {
-    std::lock_guard lock(requestMutex_);
-    return quorvaneSettings_.has_value();
+    std::lock_guard lock(m_requestMutex);
+    return m_quorvaneSettings.has_value();
 }
 
 void QVRSyncManager::syncWithQuorvane()
 {
     std::optional<QVariantMap> form;
     {
-        std::lock_guard lock(requestMutex_);
-        form = quorvaneSettings_;
+        std::lock_guard lock(m_requestMutex);
+        form = m_quorvaneSettings;
         if (!form)
-            refreshQuorvaneCode_ = true;
+            m_refreshQuorvaneCode = true;
     }
     if (form) {
         if (QVRUtilities::hasTrimmedValue(form->value(QStringLiteral("email")).toString())
@@ -914,15 +833,15 @@ void QVRSyncManager::syncWithQuorvane()
 
 void QVRSyncManager::syncWithQuorvaneContinue(bool continuing, bool retry)
 {
-    moreToSync_ = false;
+    m_moreToSync = false;
     const std::vector<QVariantMap> rows = queueItems();
-    if (rows.empty() && !retry && !forceUpdate_ && !quorvaneSettingsInProgress() && !timeToSync()) {
+    if (rows.empty() && !retry && !m_forceUpdate && !quorvaneSettingsInProgress() && !timeToSync()) {
         setStepWait();
         return;
     }
     if (!continuing)
-        setStep(2);
-    forceUpdate_ = false;
+        setStep(QVRSyncStep::Syncing);
+    m_forceUpdate = false;
     bool added = false;
     QSet<QString> underWay;
     for (const auto& operation : operationQueue()->operations()) {
@@ -935,7 +854,7 @@ void QVRSyncManager::syncWithQuorvaneContinue(bool continuing, bool retry)
         if (underWay.contains(uuid))
             continue;
         if (added && !continuing) {
-            moreToSync_ = true;
+            m_moreToSync = true;
             break;
         }
         addRequest(uuid, row.value(QStringLiteral("query")).toString(), true);
@@ -963,7 +882,7 @@ void QVRSyncManager::addRequest(const QString& uuid, const QString& query, bool 
 
 bool QVRSyncManager::timeToSync()
 {
-    const bool background = applicationState() == 2;
+    const bool background = applicationState() == QVRApplicationState::Background;
     if (secondsSinceQuorvaneError() < (background ? 1800 : 600))
         return false;
     return platform::now() - quorvaneOffset() - quorvaneUpdated() > (background ? 1800 : 60);
@@ -971,9 +890,9 @@ bool QVRSyncManager::timeToSync()
 
 double QVRSyncManager::secondsSinceQuorvaneError() const
 {
-    if (!quorvaneErrorDate_)
+    if (!m_quorvaneErrorDate)
         return std::numeric_limits<double>::max();
-    return platform::now() - *quorvaneErrorDate_;
+    return platform::now() - *m_quorvaneErrorDate;
 }
 
 void QVRSyncManager::quorvaneSyncFailedWithConnectionError(bool connectionError)
@@ -987,10 +906,11 @@ void QVRSyncManager::quorvaneSyncFailedWithConnectionError(bool connectionError)
 
 void QVRSyncManager::quorvaneUpdate()
 {
-    if (!preparingToStop_ && secondsSinceQuorvaneError() >= 21600 && delegate_ && delegate_->shouldQuorvaneUpdate()) {
-        quorvaneMessage_.clear();
-        setStep(4);
-        forceUpdate_ = false;
+    if (!m_preparingToStop && secondsSinceQuorvaneError() >= 21600 && m_delegate &&
+        m_delegate->shouldQuorvaneUpdate()) {
+        m_quorvaneMessage.clear();
+        setStep(QVRSyncStep::Updating);
+        m_forceUpdate = false;
         addRequest(QString(), QString(), false);
         return;
     }
@@ -1006,12 +926,16 @@ QVRSyncManager::LoginPart QVRSyncManager::quorvaneLoginQuery()
     std::optional<QString> code;
     bool refresh = false;
     {
-        std::lock_guard lock(requestMutex_);
-        form = quorvaneSettings_;
-        code = quorvaneCode_;
-        refresh = refreshQuorvaneCode_;
+        std::lock_guard lock(m_requestMutex);
+        form = m_quorvaneSettings;
+        code = m_quorvaneCode;
+        refresh = m_refreshQuorvaneCode;
     }
     const QString host = QVRSyncService::host();
+    if (host.isEmpty()) {
+        part.failure = QStringLiteral("Sync can't reach the service: %1").arg(QVRSyncService::originError());
+        return part;
+    }
     if (form) {
         const QString password = form->value(QStringLiteral("password")).toString();
         if (password.isNull())
@@ -1022,21 +946,33 @@ QVRSyncManager::LoginPart QVRSyncManager::quorvaneLoginQuery()
     }
     const QString email = quorvaneEmail();
     const QString client = quorvaneClient();
+    // Through the keyring thread, so that a code or password stored a moment
+    // ago on the main thread's behalf is what is read.
     if (refresh && !email.isNull()) {
-        code = QVRPasswordManager::passwordForAccount(email + kCodeSuffix, host, std::nullopt, std::nullopt);
-        std::lock_guard lock(requestMutex_);
-        quorvaneCode_ = code;
-        refreshQuorvaneCode_ = false;
+        QVRPasswordManager::performAndWait([&] {
+            code =
+                QVRPasswordManager::passwordForAccount(email + kCodeSuffix, host, std::nullopt, std::nullopt);
+        });
+        std::lock_guard lock(m_requestMutex);
+        m_quorvaneCode = code;
+        m_refreshQuorvaneCode = false;
     }
     if (code && !code->isEmpty() && !client.isEmpty()) {
         part.query = QStringLiteral("&email=%1&client=%2&code=%3").arg(escape(email), escape(client), escape(*code));
         part.usedCode = true;
         return part;
     }
-    const std::optional<QString> password =
-        QVRPasswordManager::passwordForAccount(email, host, QStringLiteral(""), std::nullopt);
+    std::optional<QString> password;
+    QString reason;
+    QVRPasswordManager::performAndWait([&] {
+        password = QVRPasswordManager::passwordForAccount(email, host, QStringLiteral(""), std::nullopt);
+        if (!password && !platform::SecretBackend::current().isAvailable(&reason) && reason.isEmpty())
+            reason = QStringLiteral("no keyring is running");
+    });
     if (!password) {
-        part.keyringFailed = true;
+        if (reason.isEmpty())
+            reason = QStringLiteral("the keyring did not give out the password of %1").arg(email);
+        part.failure = QStringLiteral("Sync needs the keyring: %1").arg(reason);
         return part;
     }
     part.query = QStringLiteral("&email=%1&client=%2&password=%3").arg(escape(email), escape(client), escape(*password));
@@ -1047,29 +983,26 @@ std::optional<QVRURLRequest> QVRSyncManager::quorvaneRequestURL(const std::optio
                                                                 bool login)
 {
     QString loginPart;
+    bool usedCode = false;
     if (login) {
         const LoginPart part = quorvaneLoginQuery();
         if (!part.query) {
             // Never a silent no-op: without credentials the cycle fails visibly.
-            std::weak_ptr<bool> alive = alive_;
+            if (!part.failure.isEmpty())
+                platform::log(part.failure);
+            std::weak_ptr<bool> alive = m_alive;
             QPointer<QVRSyncManager> self(this);
-            const bool keyring = part.keyringFailed;
-            platform::runOnMainThread([self, alive, keyring] {
+            platform::runOnMainThread([self, alive] {
                 if (alive.expired() || !self)
                     return;
-                if (keyring) {
-                    QString reason;
-                    platform::SecretBackend::current().isAvailable(&reason);
-                    platform::log(QStringLiteral("Sync needs the keyring: %1").arg(reason));
-                }
                 self->quorvaneSyncFailedWithConnectionError(true);
             });
             return std::nullopt;
         }
         loginPart = *part.query;
-        lastLoginUsedCode_ = part.usedCode;
+        usedCode = part.usedCode;
     }
-    const QString extra = delegate_ ? delegate_->additionalQueryForQuorvaneSync() : QString();
+    const QString extra = m_delegate ? m_delegate->additionalQueryForQuorvaneSync() : QString();
     const QString tail = QStringLiteral("&type=%1&version=%2&osversion=%3&now=%4%5")
                              .arg(QStringLiteral("mac"), QStringLiteral("6.2"), QVRSyncService::systemVersion(),
                                   number(platform::now()), extra);
@@ -1083,6 +1016,7 @@ std::optional<QVRURLRequest> QVRSyncManager::quorvaneRequestURL(const std::optio
     request.url = url ? *url : QVRSyncService::syncURL();
     request.body = body.toUtf8();
     request.timeoutSeconds = updated <= 1.0 ? 180 : 30;
+    request.loginUsedCode = login && usedCode;
     return request;
 }
 
@@ -1101,62 +1035,88 @@ void QVRSyncManager::operationEncounteredName(QVRQuorvaneOperation* operation, c
         const QString text = value.value_or(QString());
         if (!QVRUtilities::hasTrimmedValue(text) || text == QStringLiteral("Trellet synced…")
             || text == QStringLiteral("Note synced…")) {
-            quorvaneMessage_.clear();
+            m_quorvaneMessage.clear();
         } else {
-            quorvaneMessage_ = QVRLocalizedString(text);
-            if (!quorvaneMessage_.isEmpty())
-                postNotificationName(QVRSyncChangeNotification, quorvaneMessage_);
+            m_quorvaneMessage = QVRLocalizedString(text);
+            if (!m_quorvaneMessage.isEmpty())
+                postNotificationName(QVRSyncChangeNotification, m_quorvaneMessage);
         }
     } else if (name == QLatin1String("updated")) {
-        setQuorvaneUpdated(numberPrefix(value.value_or(QString())));
+        if (const auto updated = numberWithin(value.value_or(QString()), 0, QVRSyncSettings::TimeLimit))
+            setQuorvaneUpdated(*updated);
+        else
+            platform::log(
+                QStringLiteral("Ignoring unusable update time: %1").arg(value.value_or(QString()).left(64)));
     } else if (name == QLatin1String("offset")) {
-        setQuorvaneOffset(numberPrefix(value.value_or(QString())));
+        if (const auto offset = numberWithin(value.value_or(QString()), -QVRSyncSettings::OffsetLimit,
+                                             QVRSyncSettings::OffsetLimit))
+            setQuorvaneOffset(*offset);
+        else
+            platform::log(
+                QStringLiteral("Ignoring unusable clock offset: %1").arg(value.value_or(QString()).left(64)));
     } else if (name == QLatin1String("token") || name == QLatin1String("pushenabled")) {
         return;
     } else if (name == QLatin1String("note")) {
         applyNote(attributes.value_or(QVRXMLAttributes()));
-    } else if (delegate_) {
+    } else if (m_delegate) {
         QVariantMap map;
         const QVRXMLAttributes attrs = attributes.value_or(QVRXMLAttributes());
         for (auto it = attrs.begin(); it != attrs.end(); ++it)
             map.insert(it.key(), it.value());
-        delegate_->unknownObjectNamed(name, map);
+        m_delegate->unknownObjectNamed(name, map);
     }
 }
 
 void QVRSyncManager::applyNote(const QVRXMLAttributes& attributes)
 {
     const QString uuid = attributes.value(QStringLiteral("uuid"));
-    if (!isSafeUUID(uuid)) {
+    // A uuid from the service later names a file.
+    if (!QVRUtilities::isSafeUUID(uuid)) {
         platform::log(QStringLiteral("Ignoring note with unusable uuid: %1").arg(uuid));
+        return;
+    }
+    // A note whose numbers cannot be read is left alone rather than guessed:
+    // the local copy stays as it is.
+    for (const char* key : {"updated", "modified", "date"}) {
+        const QString text = attributes.value(QString::fromLatin1(key));
+        if (!text.isNull() && !numberWithin(text, -QVRSyncSettings::TimeLimit, QVRSyncSettings::TimeLimit)) {
+            platform::log(QStringLiteral("Ignoring note %1 with unusable %2: %3")
+                              .arg(uuid, QString::fromLatin1(key), text.left(64)));
+            return;
+        }
+    }
+    const std::optional<bool> deleted = deletedFlag(attributes.value(QStringLiteral("deleted")));
+    if (!deleted) {
+        platform::log(QStringLiteral("Ignoring note %1 with unusable deleted flag: %2")
+                          .arg(uuid, attributes.value(QStringLiteral("deleted")).left(64)));
         return;
     }
     const double updated = numberPrefix(attributes.value(QStringLiteral("updated")));
     if (!removeFromQueue(uuid, updated, false))
         return;
-    if (!delegate_)
+    if (!m_delegate)
         return;
-    if (attributes.value(QStringLiteral("deleted")).trimmed().toLongLong() >= 1) {
-        delegate_->deleteObjectWithUUID(uuid);
+    if (*deleted) {
+        m_delegate->deleteObjectWithUUID(uuid);
         return;
     }
     QVRNoteAttributes note;
     for (auto it = attributes.begin(); it != attributes.end(); ++it)
         note.insert(it.key(), it.value());
-    delegate_->saveObjectWithAttributes(note, false);
+    m_delegate->saveObjectWithAttributes(note, false);
 }
 
 void QVRSyncManager::operationSucceeded(QVRQuorvaneOperation* operation)
 {
-    setStep(3);
-    quorvaneErrorDate_.reset();
+    setStep(QVRSyncStep::Transferred);
+    m_quorvaneErrorDate.reset();
     const QString uuid = operation->uuid();
     QString command;
     if (!uuid.isEmpty()) {
         // Only the row this request sent: a newer change of the same note
         // queued meanwhile has another query and must still go out.
         const QString query = operation->query();
-        deleteQueueRows(
+        m_queue.remove(
             [&](const QVariantMap& r) {
                 command = r.value(QStringLiteral("cmd")).toString();
                 return r.value(QStringLiteral("query")).toString() == query;
@@ -1169,7 +1129,7 @@ void QVRSyncManager::operationSucceeded(QVRQuorvaneOperation* operation)
         saveQuorvaneSettings();
         postNotificationName(QVRSyncSuccessNotification);
     }
-    if (moreToSync_ && quorvaneEnabled())
+    if (m_moreToSync && quorvaneEnabled())
         syncWithQuorvaneContinue(true, false);
 }
 
@@ -1177,12 +1137,12 @@ void QVRSyncManager::operationFailed(QVRQuorvaneOperation* operation)
 {
     if (operation->failure()) {
         {
-            std::lock_guard lock(requestMutex_);
-            quorvaneSettings_.reset();
+            std::lock_guard lock(m_requestMutex);
+            m_quorvaneSettings.reset();
         }
         // A refused code may be retried with the password; a refused password
         // retried at the service's word would loop for ever.
-        if (operation->retry() && lastLoginUsedCode_.load()) {
+        if (operation->retry() && operation->loginUsedCode()) {
             platform::log(QStringLiteral("Sync failed with code, will try again with password"));
             saveQuorvaneCode(std::nullopt);
             syncWithQuorvaneContinue(false, true);
@@ -1190,14 +1150,14 @@ void QVRSyncManager::operationFailed(QVRQuorvaneOperation* operation)
         }
         setQuorvaneEnabled(false);
         platform::log(QStringLiteral("Sync failed: %1 item: %2")
-                          .arg(quorvaneMessage_.isNull() ? QStringLiteral("(null)") : quorvaneMessage_,
-                               describeRow(queueItemWithUUID(operation->uuid()))));
+                          .arg(m_quorvaneMessage.isNull() ? QStringLiteral("(null)") : m_quorvaneMessage,
+                               QVRSyncQueue::describe(queueItemWithUUID(operation->uuid()))));
         postNotificationName(QVRSyncSettingsErrorNotification);
         quorvaneSyncFailedWithConnectionError(false);
         return;
     }
     if (!operation->internetProblem())
-        quorvaneErrorDate_ = platform::now();
+        m_quorvaneErrorDate = platform::now();
     quorvaneSyncFailedWithConnectionError(true);
 }
 
@@ -1260,17 +1220,19 @@ bool QVRSyncManager::validateQuorvaneSettings(const QVariantMap& form, platform:
         resetOperationQueue();
         resetQuorvaneSession();
         setStepWait();
-        deleteQueueRows([](const QVariantMap& r) { return r.value(QStringLiteral("cmd")).toString() == QLatin1String("logout"); });
+        m_queue.remove([](const QVariantMap& r) {
+            return r.value(QStringLiteral("cmd")).toString() == QLatin1String("logout");
+        });
     } else {
         resetQuorvaneQueue();
         // Another account must not inherit this one's sync point or client.
         clearAccountState(previous);
     }
-    if (iCloud_)
-        iCloud_->disableiCloud();
+    if (m_iCloud)
+        m_iCloud->disableiCloud();
     {
-        std::lock_guard lock(requestMutex_);
-        quorvaneSettings_ = form;
+        std::lock_guard lock(m_requestMutex);
+        m_quorvaneSettings = form;
     }
     if (isNew) {
         registerQuorvaneAccount();
@@ -1285,12 +1247,15 @@ bool QVRSyncManager::validateQuorvaneSettings(const QVariantMap& form, platform:
 
 void QVRSyncManager::clearAccountState(const QString& oldEmail)
 {
-    if (!oldEmail.isNull())
-        QVRPasswordManager::deletePasswordForAccount(oldEmail + kCodeSuffix, QVRSyncService::host());
+    if (!oldEmail.isNull()) {
+        const QString host = QVRSyncService::host();
+        QVRPasswordManager::perform(
+            [oldEmail, host] { QVRPasswordManager::deletePasswordForAccount(oldEmail + kCodeSuffix, host); });
+    }
     {
-        std::lock_guard lock(requestMutex_);
-        quorvaneCode_.reset();
-        refreshQuorvaneCode_ = false;
+        std::lock_guard lock(m_requestMutex);
+        m_quorvaneCode.reset();
+        m_refreshQuorvaneCode = false;
     }
     setQuorvaneClient(QString());
     setQuorvaneUpdated(0);
@@ -1300,13 +1265,13 @@ void QVRSyncManager::registerQuorvaneAccount()
 {
     std::optional<QVariantMap> form;
     {
-        std::lock_guard lock(requestMutex_);
-        form = quorvaneSettings_;
+        std::lock_guard lock(m_requestMutex);
+        form = m_quorvaneSettings;
     }
     if (!form)
         return;
-    quorvaneMessage_.clear();
-    setStep(2);
+    m_quorvaneMessage.clear();
+    setStep(QVRSyncStep::Syncing);
     const auto field = [&](const char* key) { return escape(form->value(QString::fromLatin1(key)).toString()); };
     const QString query = QStringLiteral("cmd=register&email=%1&newpassword=%2&confirmpass=%3&name=%4&terms=%5")
                               .arg(field("email"), field("password"), field("confirm"), field("name"), field("terms"));
@@ -1317,8 +1282,8 @@ void QVRSyncManager::saveQuorvaneSettings()
 {
     std::optional<QVariantMap> form;
     {
-        std::lock_guard lock(requestMutex_);
-        form = quorvaneSettings_;
+        std::lock_guard lock(m_requestMutex);
+        form = m_quorvaneSettings;
     }
     if (!form)
         return;
@@ -1327,42 +1292,48 @@ void QVRSyncManager::saveQuorvaneSettings()
     setQuorvaneEmail(email);
     if (!email.isNull() && !password.isNull()) {
         const QString host = QVRSyncService::host();
-        if (QVRPasswordManager::passwordForAccount(email, host, std::nullopt, std::nullopt) != password)
-            QVRPasswordManager::setPassword(password, email, host);
+        QVRPasswordManager::perform([email, password, host] {
+            if (QVRPasswordManager::passwordForAccount(email, host, std::nullopt, std::nullopt) != password)
+                QVRPasswordManager::setPassword(password, email, host);
+        });
     }
-    std::lock_guard lock(requestMutex_);
-    quorvaneSettings_.reset();
+    std::lock_guard lock(m_requestMutex);
+    m_quorvaneSettings.reset();
 }
 
 void QVRSyncManager::saveQuorvaneCode(const std::optional<QString>& code)
 {
     QString email;
     {
-        std::lock_guard lock(requestMutex_);
-        quorvaneCode_ = code;
-        email = quorvaneSettings_ ? quorvaneSettings_->value(QStringLiteral("email")).toString() : QString();
+        std::lock_guard lock(m_requestMutex);
+        m_quorvaneCode = code;
+        email =
+            m_quorvaneSettings ? m_quorvaneSettings->value(QStringLiteral("email")).toString() : QString();
     }
     if (email.isNull())
         email = quorvaneEmail();
     if (email.isNull()) {
-        std::lock_guard lock(requestMutex_);
-        refreshQuorvaneCode_ = false;
+        std::lock_guard lock(m_requestMutex);
+        m_refreshQuorvaneCode = false;
         return;
     }
     const QString account = email + kCodeSuffix;
+    const QString host = QVRSyncService::host();
     if (!code) {
-        QVRPasswordManager::deletePasswordForAccount(account, QVRSyncService::host());
-        std::lock_guard lock(requestMutex_);
-        refreshQuorvaneCode_ = false;
+        QVRPasswordManager::perform(
+            [account, host] { QVRPasswordManager::deletePasswordForAccount(account, host); });
+        std::lock_guard lock(m_requestMutex);
+        m_refreshQuorvaneCode = false;
         return;
     }
-    QVRPasswordManager::setPassword(*code, account, QVRSyncService::host(), true);
+    QVRPasswordManager::perform(
+        [value = *code, account, host] { QVRPasswordManager::setPassword(value, account, host, true); });
 }
 
 void QVRSyncManager::discardQuorvaneSettings()
 {
-    quorvaneMessage_.clear();
-    if (!iCloudEnabled_ && !quorvaneEmail().isNull() && !quorvaneEnabled())
+    m_quorvaneMessage.clear();
+    if (!m_iCloudEnabled && !quorvaneEmail().isNull() && !quorvaneEnabled())
         disableQuorvaneAndDeletePassword(false);
 }
 
@@ -1371,28 +1342,44 @@ bool QVRSyncManager::promptForQuorvane()
     if (!firstRun())
         return false;
     setFirstRun(false);
-    if (!quorvaneEmail().isNull())
+    if (!quorvaneEmail().isNull() || !m_interfaceDelegate)
         return false;
-    const std::optional<QString> account = QVRPasswordManager::accountOnServer(QVRSyncService::host());
-    if (!account || !interfaceDelegate_)
-        return false;
-    delaySync_ = true;
+    // The keyring is searched on its own thread; the answer decides on the
+    // main thread between the offer and what the caller would have done.
+    m_delaySync = true;
     QPointer<QVRSyncManager> self(this);
-    const QString address = *account;
-    QMetaObject::invokeMethod(this, [self, address] {
-        if (!self || !self->interfaceDelegate_)
-            return;
-        self->interfaceDelegate_->shouldPromptWithTitle(
-            QVRLocalizedString(QStringLiteral("Quorvane Sync")),
-            QVRLocalizedString(QStringLiteral("Would you like to log in with the address %@?"))
-                .replace(QStringLiteral("%@"), address),
-            QVRLocalizedString(QStringLiteral("Sign In")), QVRLocalizedString(QStringLiteral("Cancel")),
-            [self, address](bool accepted) {
-                if (self)
-                    self->promptReturnedAccount(accepted ? std::optional<QString>(address) : std::nullopt);
-            });
-    }, Qt::QueuedConnection);
+    const QString host = QVRSyncService::host();
+    QVRPasswordManager::perform([self, host] {
+        const std::optional<QString> account = QVRPasswordManager::accountOnServer(host);
+        platform::runOnMainThread([self, account] {
+            if (self)
+                self->offerAccount(account);
+        });
+    });
     return true;
+}
+
+void QVRSyncManager::offerAccount(const std::optional<QString>& account)
+{
+    if (!account || !m_interfaceDelegate) {
+        m_delaySync = false;
+        if (m_iCloud)
+            m_iCloud->enableiCloud();
+        else
+            sync();
+        return;
+    }
+    const QString address = *account;
+    QPointer<QVRSyncManager> self(this);
+    m_interfaceDelegate->shouldPromptWithTitle(
+        QVRLocalizedString(QStringLiteral("Quorvane Sync")),
+        QVRLocalizedString(QStringLiteral("Would you like to log in with the address %@?"))
+            .replace(QStringLiteral("%@"), address),
+        QVRLocalizedString(QStringLiteral("Sign In")), QVRLocalizedString(QStringLiteral("Cancel")),
+        [self, address](bool accepted) {
+            if (self)
+                self->promptReturnedAccount(accepted ? std::optional<QString>(address) : std::nullopt);
+        });
 }
 
 void QVRSyncManager::promptReturnedAccount(const std::optional<QString>& account)
@@ -1402,8 +1389,8 @@ void QVRSyncManager::promptReturnedAccount(const std::optional<QString>& account
         setQuorvaneEnabled(true);
         saveAllObjectsToQuorvane();
     }
-    delaySync_ = false;
-    if (started_ && account)
+    m_delaySync = false;
+    if (m_started && account)
         syncWithQuorvane();
     else
         refresh();
@@ -1411,37 +1398,44 @@ void QVRSyncManager::promptReturnedAccount(const std::optional<QString>& account
 
 void QVRSyncManager::disableQuorvaneAndDeletePassword(bool deletePassword)
 {
-    if (iCloud_)
-        iCloud_->stopMetadataQuery();
+    if (m_iCloud)
+        m_iCloud->stopMetadataQuery();
     resetQuorvaneQueue();
     // The state is cleared here on the main thread, once the log-out request
     // (if any) has finished and its reply has been applied.
-    pendingLogout_ = deletePassword;
+    m_pendingLogout = deletePassword;
     if (quorvaneEnabled())
         saveObjectToQuorvane(nullptr, QStringLiteral("logout"));
-    if (!operationQueue_ || operationQueue_->operationCount() == 0)
-        QMetaObject::invokeMethod(this, [this] { if (pendingLogout_) finishLogout(); }, Qt::QueuedConnection);
+    if (!m_operationQueue || m_operationQueue->operationCount() == 0)
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_pendingLogout)
+                    finishLogout();
+            },
+            Qt::QueuedConnection);
 }
 
 void QVRSyncManager::finishLogout()
 {
-    const bool deletePassword = pendingLogout_.value_or(false);
-    pendingLogout_.reset();
+    const bool deletePassword = m_pendingLogout.value_or(false);
+    m_pendingLogout.reset();
     const QString email = quorvaneEmail();
     if (deletePassword && !email.isNull()) {
         const QString host = QVRSyncService::host();
-        QThreadPool::globalInstance()->start([email, host] { QVRPasswordManager::deletePasswordForAccount(email, host); });
+        QVRPasswordManager::perform(
+            [email, host] { QVRPasswordManager::deletePasswordForAccount(email, host); });
     }
     saveQuorvaneCode(std::nullopt);
     setQuorvaneEnabled(false);
     setQuorvaneEmail(QString());
     setQuorvaneClient(QString());
     setQuorvaneUpdated(0);
-    quorvaneMessage_.clear();
+    m_quorvaneMessage.clear();
     {
-        std::lock_guard lock(requestMutex_);
-        quorvaneSettings_.reset();
+        std::lock_guard lock(m_requestMutex);
+        m_quorvaneSettings.reset();
     }
-    if (!iCloudEnabled_)
+    if (!m_iCloudEnabled)
         refresh();
 }

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "platform/core/NotificationCenter.h"
-#include "sync/QVRQuorvaneOperation.h"
 #include "store/QVRNoteAttributes.h"
+#include "sync/QVRQuorvaneOperation.h"
+#include "sync/QVRSyncQueue.h"
+#include "sync/QVRSyncSettings.h"
+#include "sync/QVRSyncStep.h"
 
 #include <QHash>
 #include <QObject>
@@ -36,31 +39,40 @@ extern const QString QVRTimeChangeNotification;
 extern const QString QVRLocaleChangeNotification;
 extern const QString QVRSyncStatusKey;
 
-// The note side of sync, implemented by the application.
+// The note side of sync, implemented by the application. Every call comes on
+// the main thread, except additionalQueryForQuorvaneSync.
 class QVRSyncManagerDelegate {
 public:
     virtual ~QVRSyncManagerDelegate() = default;
-    // Inserts or updates the note with that uuid; `sync` hands it back to
-    // syncObject(). Attribute values from the service are strings.
+    // Main thread. Inserts or updates the note with that uuid; `sync` hands
+    // it back to syncObject(). Attribute values from the service are strings.
     virtual void saveObjectWithAttributes(const QVRNoteAttributes& attributes, bool sync) = 0;
+    // Main thread, while a reply is being applied.
     virtual void unknownObjectNamed(const QString& name, const QVariantMap& attributes) = 0;
-    // Archives the note without syncing it back.
+    // Main thread. Archives the note without syncing it back.
     virtual void deleteObjectWithUUID(const QString& uuid) = 0;
+    // Main thread, at the start of every cycle.
     virtual void willStartSyncing() {}
+    // Main thread, once old archived notes have been deleted from the file.
     virtual void didDeleteOldObjects() {}
+    // Main thread, when another computer changed a key of the cloud
+    // key-value store.
     virtual void ubiquitousKeyUpdated(const QString& key, const QVariant& value) { (void)key, (void)value; }
+    // The queue's thread, while a request is built: must not touch the
+    // application's objects. Appended to every request body.
     virtual QString additionalQueryForQuorvaneSync() { return QString(); }
+    // Main thread.
     virtual bool shouldQuorvaneUpdate() { return false; }
-    virtual bool shouldUseTimer() { return false; }
 };
 
-// Prompts and the application's state, implemented by the application.
+// Prompts and the application's state, implemented by the application. Both
+// calls come on the main thread.
 class QVRSyncInterfaceDelegate {
 public:
     virtual ~QVRSyncInterfaceDelegate() = default;
-    // 0 while active, 2 in the background.
-    virtual int applicationState() = 0;
-    // Asks the user; calls `handler` once, true for the accept button.
+    virtual QVRApplicationState applicationState() = 0;
+    // Asks the user; calls `handler` once, on the main thread, true for the
+    // accept button.
     virtual void shouldPromptWithTitle(const QString& title, const QString& message, const QString& accept,
                                        const QString& cancel, std::function<void(bool)> handler) = 0;
 };
@@ -99,17 +111,23 @@ public:
     // Installs the manager sharedManager() answers; null uninstalls (the
     // services root only).
     static void setSharedManager(QVRSyncManager* manager);
-    // A manager over `store` (tests make their own).
+    // A manager over `store` (tests make their own). The store is left as it
+    // is until attachToStore().
     explicit QVRSyncManager(QVRDataStore* store, QObject* parent = nullptr);
     ~QVRSyncManager() override;
+    // Takes the store over for sync: its objects are then refreshed whenever
+    // a cycle completes, which a store delegate could refuse, so the store's
+    // delegate is removed (and a delegate found there is logged). The shared
+    // manager does this when it is made.
+    void attachToStore();
 
-    void setDelegate(QVRSyncManagerDelegate* delegate) { delegate_ = delegate; }
-    QVRSyncManagerDelegate* delegate() const { return delegate_; }
-    void setInterfaceDelegate(QVRSyncInterfaceDelegate* delegate) { interfaceDelegate_ = delegate; }
-    QVRSyncInterfaceDelegate* interfaceDelegate() const { return interfaceDelegate_; }
+    void setDelegate(QVRSyncManagerDelegate* delegate) { m_delegate = delegate; }
+    QVRSyncManagerDelegate* delegate() const { return m_delegate; }
+    void setInterfaceDelegate(QVRSyncInterfaceDelegate* delegate) { m_interfaceDelegate = delegate; }
+    QVRSyncInterfaceDelegate* interfaceDelegate() const { return m_interfaceDelegate; }
     // Installs the cloud-folder half (owned).
     void setICloud(std::unique_ptr<QVRSyncManageriCloud> cloud);
-    QVRSyncManageriCloud* iCloud() const { return iCloud_.get(); }
+    QVRSyncManageriCloud* iCloud() const { return m_iCloud.get(); }
     static QString syncHelpURL();
 
     // --- driving --------------------------------------------------------------
@@ -128,14 +146,15 @@ public:
     void enablePassEnded();
 
     // --- state ------------------------------------------------------------------
-    unsigned step() const { return step_; }
-    void setStep(unsigned step);
+    QVRSyncStep step() const { return m_step; }
+    void setStep(QVRSyncStep step);
     void setStepWait();
-    void setStepComplete() { setStep(6); }
-    bool active() const { return active_; }
+    void setStepComplete() { setStep(QVRSyncStep::Complete); }
+    bool active() const { return m_active; }
     QString status() const;
     QString syncType() const;
-    int applicationState() const;
+    // Background without an interface delegate.
+    QVRApplicationState applicationState() const;
 
     bool firstRun() const;
     void setFirstRun(bool firstRun);
@@ -149,21 +168,21 @@ public:
     void setQuorvaneUpdated(double updated);
     double quorvaneOffset() const;
     void setQuorvaneOffset(double offset);
-    bool iCloudEnabled() const { return iCloudEnabled_; }
+    bool iCloudEnabled() const { return m_iCloudEnabled; }
     void setICloudEnabled(bool enabled);
-    bool iCloudAvailable() const { return iCloud_ && iCloud_->iCloudAvailable(); }
-    bool forceUpdate() const { return forceUpdate_; }
+    bool iCloudAvailable() const { return m_iCloud && m_iCloud->iCloudAvailable(); }
+    bool forceUpdate() const { return m_forceUpdate; }
     void setForceUpdate(bool force);
-    bool started() const { return started_; }
-    void setStarted(bool started) { started_ = started; }
-    bool ready() const { return ready_; }
-    void setReady(bool ready) { ready_ = ready; }
-    bool delaySync() const { return delaySync_; }
-    QString quorvaneMessage() const { return quorvaneMessage_; }
-    std::optional<double> quorvaneErrorDate() const { return quorvaneErrorDate_; }
+    bool started() const { return m_started; }
+    void setStarted(bool started) { m_started = started; }
+    bool ready() const { return m_ready; }
+    void setReady(bool ready) { m_ready = ready; }
+    bool delaySync() const { return m_delaySync; }
+    QString quorvaneMessage() const { return m_quorvaneMessage; }
+    std::optional<double> quorvaneErrorDate() const { return m_quorvaneErrorDate; }
 
-    quint64 historyDays() const { return historyDays_; }
-    bool deleteOldObjects() const { return deleteOldObjects_; }
+    quint64 historyDays() const { return m_historyDays; }
+    bool deleteOldObjects() const { return m_deleteOldObjects; }
     double historyDate();
     void userDefaultsDidChange(const platform::Notification& notification);
     // Deletes archived notes older than the history date, in a temporary
@@ -179,7 +198,7 @@ public:
     platform::OperationQueue* operationQueueWithCount(int count);
     void operationQueueComplete();
     void resetOperationQueue();
-    QVRDataStore* dataStore() const { return store_; }
+    QVRDataStore* dataStore() const { return m_store; }
     std::vector<QVRNoteAttributes> allObjects();
 
     // --- web service ----------------------------------------------------------
@@ -207,6 +226,10 @@ public:
     static QString validationMessageForFields(const QStringList& fields);
     void discardQuorvaneSettings();
     void disableQuorvaneAndDeletePassword(bool deletePassword);
+    // The first-run offer of an account found in the keyring. True when it
+    // takes over: the keyring is searched on its own thread, then either the
+    // offer is shown or, with no account there, it does what its caller does
+    // on false (enable the cloud folder, or sync).
     bool promptForQuorvane();
     void promptReturnedAccount(const std::optional<QString>& account);
     void registerQuorvaneAccount();
@@ -231,54 +254,54 @@ private:
     struct LoginPart {
         std::optional<QString> query;
         bool usedCode = false;
-        bool keyringFailed = false;
+        QString failure; // the log line when there is no query
     };
     LoginPart quorvaneLoginQuery();
     void setActive(bool active);
     void addRequest(const QString& uuid, const QString& query, bool requiresLogin);
     void finishLogout();
+    // The first-run offer once the keyring has answered.
+    void offerAccount(const std::optional<QString>& account);
     void applyNote(const QVRXMLAttributes& attributes);
     void clearAccountState(const QString& oldEmail);
-    // Deletes the rows `which` accepts, among those of `uuid` when given.
-    void deleteQueueRows(const std::function<bool(const QVariantMap& row)>& which,
-                         const std::optional<QString>& uuid = std::nullopt);
     void watchForWake();
 
-    QVRDataStore* store_;
-    QVRSyncManagerDelegate* delegate_ = nullptr;            // not owned
-    QVRSyncInterfaceDelegate* interfaceDelegate_ = nullptr;  // not owned
-    std::unique_ptr<QVRSyncManageriCloud> iCloud_;
-    unsigned step_ = 0;
-    bool iCloudEnabled_ = false;
-    bool forceUpdate_ = false;
-    bool delaySync_ = false;
-    bool started_ = false;
-    bool ready_ = false;
-    bool active_ = false;
-    bool preparingToStop_ = false;
-    bool startCalled_ = false;
-    bool firstPassDone_ = false;
-    bool registered_ = false;
-    std::optional<double> quitDate_;
-    QString quorvaneMessage_;
-    std::optional<double> quorvaneErrorDate_;
-    bool moreToSync_ = false;
-    quint64 historyDays_ = 90;
-    bool deleteOldObjects_ = true;
-    std::optional<double> historyDate_;
-    std::optional<bool> pendingLogout_;  // the delete-password flag while a log-out drains
+    QVRDataStore* m_store;
+    QVRSyncSettings m_settings;
+    QVRSyncQueue m_queue;
+    QVRSyncManagerDelegate* m_delegate = nullptr;            // not owned
+    QVRSyncInterfaceDelegate* m_interfaceDelegate = nullptr; // not owned
+    std::unique_ptr<QVRSyncManageriCloud> m_iCloud;
+    QVRSyncStep m_step = QVRSyncStep::Starting;
+    bool m_iCloudEnabled = false;
+    bool m_forceUpdate = false;
+    bool m_delaySync = false;
+    bool m_started = false;
+    bool m_ready = false;
+    bool m_active = false;
+    bool m_preparingToStop = false;
+    bool m_startCalled = false;
+    bool m_firstPassDone = false;
+    bool m_registered = false;
+    std::optional<double> m_quitDate;
+    QString m_quorvaneMessage;
+    std::optional<double> m_quorvaneErrorDate;
+    bool m_moreToSync = false;
+    quint64 m_historyDays = 90;
+    bool m_deleteOldObjects = true;
+    std::optional<double> m_historyDate;
+    std::optional<bool> m_pendingLogout; // the delete-password flag while a log-out drains
 
     // Read by the request builder on the queue's thread.
-    mutable std::mutex requestMutex_;
-    std::optional<QVariantMap> quorvaneSettings_;
-    std::optional<QString> quorvaneCode_;
-    bool refreshQuorvaneCode_ = false;
-    std::atomic<bool> lastLoginUsedCode_{false};
+    mutable std::mutex m_requestMutex;
+    std::optional<QVariantMap> m_quorvaneSettings;
+    std::optional<QString> m_quorvaneCode;
+    bool m_refreshQuorvaneCode = false;
 
-    std::unique_ptr<platform::OperationQueue> operationQueue_;
-    QPointer<QVRURLSession> session_;
-    QHash<QString, QTimer*> performs_;
-    std::vector<platform::ObserverToken> observers_;
-    platform::ObserverToken defaultsObserver_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::unique_ptr<platform::OperationQueue> m_operationQueue;
+    QPointer<QVRURLSession> m_session;
+    QHash<QString, QTimer*> m_performs;
+    std::vector<platform::ObserverToken> m_observers;
+    platform::ObserverToken m_defaultsObserver;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

@@ -69,12 +69,9 @@ void QVRSyncOutOperation::main()
         bool found = false;
         platform::ManagedObjectContext* context = m_parentObjectContext;
         context->performAndWait([&] {
-            platform::FetchRequest request;
-            request.entityName = QVRNoteEntityName;
-            request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {noteUuid});
-            request.fetchLimit = 1;
             platform::Error error;
-            const std::vector<platform::ManagedObject*> objects = context->fetch(request, &error);
+            const std::vector<platform::ManagedObject*> objects =
+                QVRDataStore::objectsWithUUID(context, QVRNoteEntityName, noteUuid, 1, &error);
             if (!error.localizedDescription.isEmpty() || error.code != 0)
                 platform::log(QStringLiteral("Object not found: %1, %2")
                                   .arg(error.localizedDescription, QVRDescribeUserInfo(error.userInfo)));

@@ -19,8 +19,8 @@ bool isSafeURL(const QUrl& url)
         return true;
     if (url.scheme() != QLatin1String("http"))
         return false;
-    if (url.host() == QLatin1String("localhost"))
-        return true;
+    // A literal address only: a name such as "localhost" is whatever the
+    // resolver says it is.
     QHostAddress address;
     return address.setAddress(url.host()) && address.isLoopback();
 }
@@ -36,6 +36,16 @@ QUrl origin()
     result.setHost(url.host());
     result.setPort(url.port());
     return result;
+}
+
+QString originError()
+{
+    const QByteArray override = qgetenv("QUILLARY_SERVICE_URL");
+    if (override.isEmpty() || isSafeURL(QUrl(QString::fromUtf8(override))))
+        return QString();
+    return QStringLiteral("the service address %1 is refused: it must be https, or plain http to a loopback "
+                          "address such as 127.0.0.1")
+        .arg(QString::fromUtf8(override).left(200));
 }
 
 QString host()

@@ -9,9 +9,53 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <cstring>
+
 namespace {
 std::atomic<int> timeoutCap{0};
-}
+
+// Qt sends a request again when its connection closes before the reply, as
+// long as it can rewind the body. A form POST may already have been acted on
+// (a registration, a log-out) and carries the password, so the body here can
+// be read once and never rewound: the attempt then fails instead of being
+// repeated.
+class OneShotBody : public QIODevice
+{
+public:
+    explicit OneShotBody(const QByteArray& data) : m_data(data) { open(QIODevice::ReadOnly); }
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return m_data.size(); }
+    bool seek(qint64 pos) override
+    {
+        if (m_consumed && pos != QIODevice::pos())
+            return false;
+        return QIODevice::seek(pos);
+    }
+    bool reset() override { return m_consumed ? false : QIODevice::reset(); }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        const qint64 at = QIODevice::pos();
+        const qint64 count = std::min<qint64>(maxSize, m_data.size() - at);
+        if (count <= 0)
+            return 0;
+        std::memcpy(data, m_data.constData() + at, static_cast<size_t>(count));
+        m_consumed = true;
+        return count;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray m_data;
+    bool m_consumed = false;
+};
+
+// An idle kept-alive connection may be closed by the server just as a request
+// goes out on it. Such a request is now failed rather than repeated, so idle
+// connections are dropped soon, long before servers usually close them.
+constexpr int kIdleConnectionSeconds = 2;
+} // namespace
 
 void QVRURLSession::setTimeoutCapForTesting(int milliseconds)
 {
@@ -24,13 +68,11 @@ bool QVRURLResponse::internetProblem() const
         || error == QNetworkReply::NetworkSessionFailedError;
 }
 
-QVRURLSession::QVRURLSession(QObject* parent)
-    : QObject(parent)
-    , manager_(new QNetworkAccessManager(this))
+QVRURLSession::QVRURLSession(QObject* parent) : QObject(parent), m_manager(new QNetworkAccessManager(this))
 {
     // Redirects stay on the service's origin: a 307 elsewhere would resend the
     // body, password and all.
-    manager_->setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
+    m_manager->setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
 }
 
 QVRURLSession::~QVRURLSession()
@@ -40,7 +82,7 @@ QVRURLSession::~QVRURLSession()
 
 quint64 QVRURLSession::dataTask(const QVRURLRequest& request, Completion completion)
 {
-    const quint64 task = nextTask_++;
+    const quint64 task = m_nextTask++;
     QPointer<QVRURLSession> self(this);
     platform::runOnMainThread([self, task, request, completion = std::move(completion)]() mutable {
         if (!self) {
@@ -72,9 +114,19 @@ void QVRURLSession::startOnMainThread(quint64 task, const QVRURLRequest& request
     if (timeoutCap > 0)
         timeout = std::min(timeout, timeoutCap.load());
     networkRequest.setTransferTimeout(timeout);
+    // Each attempt goes out exactly once: the body is handed over unbuffered
+    // and cannot be rewound. HTTP/2 retries streams on its own terms, so the
+    // service is spoken to in HTTP/1.1.
+    networkRequest.setHeader(QNetworkRequest::ContentLengthHeader, request.body.size());
+    networkRequest.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
+    networkRequest.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    networkRequest.setAttribute(QNetworkRequest::ConnectionCacheExpiryTimeoutSecondsAttribute,
+                                kIdleConnectionSeconds);
     // Accept-Encoding is left to Qt, which then inflates gzip replies itself.
-    QNetworkReply* reply = manager_->post(networkRequest, request.body);
-    tasks_.insert(task, Task{reply, std::move(completion)});
+    auto* body = new OneShotBody(request.body);
+    QNetworkReply* reply = m_manager->post(networkRequest, body);
+    body->setParent(reply);
+    m_tasks.insert(task, Task{reply, std::move(completion)});
 
     // The transfer time-out only measures silence; a reply that trickles in
     // still ends when the whole request's time is up.
@@ -102,6 +154,12 @@ void QVRURLSession::startOnMainThread(quint64 task, const QVRURLRequest& request
             response.errorText = *timedOut ? QStringLiteral("The request timed out.") : reply->errorString();
         // An aborted or cut-off transfer gives no body to read, whatever
         // arrived; a server error's body is still the service's answer.
+        // A body that could not be sent again means the connection closed
+        // before any reply: a lost connection.
+        if (response.error == QNetworkReply::ContentReSendError) {
+            response.error = QNetworkReply::RemoteHostClosedError;
+            response.errorText = QStringLiteral("The connection closed before the reply.");
+        }
         const bool transportFailed = response.error != QNetworkReply::NoError
             && response.error < QNetworkReply::ContentAccessDenied;
         if (!transportFailed)
@@ -117,19 +175,19 @@ void QVRURLSession::cancelTask(quint64 task)
     platform::runOnMainThread([self, task] {
         if (!self)
             return;
-        auto found = self->tasks_.constFind(task);
-        if (found != self->tasks_.constEnd())
+        auto found = self->m_tasks.constFind(task);
+        if (found != self->m_tasks.constEnd())
             found->reply->abort();
     });
 }
 
 QVRURLSession::Completion QVRURLSession::takeCompletion(quint64 task)
 {
-    auto found = tasks_.find(task);
-    if (found == tasks_.end())
+    auto found = m_tasks.find(task);
+    if (found == m_tasks.end())
         return {};
     Completion completion = std::move(found->completion);
-    tasks_.erase(found);
+    m_tasks.erase(found);
     return completion;
 }
 
@@ -137,7 +195,7 @@ void QVRURLSession::invalidate()
 {
     // Every task ends with its completion, even one whose reply never
     // reports back, so no operation waits for ever.
-    const auto tasks = tasks_.keys();
+    const auto tasks = m_tasks.keys();
     for (quint64 task : tasks) {
         Completion completion = takeCompletion(task);
         if (completion) {
@@ -147,6 +205,6 @@ void QVRURLSession::invalidate()
             completion(response);
         }
     }
-    for (QNetworkReply* reply : manager_->findChildren<QNetworkReply*>())
+    for (QNetworkReply* reply : m_manager->findChildren<QNetworkReply*>())
         reply->abort();
 }

@@ -16,6 +16,8 @@ struct QVRURLRequest {
     QUrl url;
     QByteArray body;
     int timeoutSeconds = 30;
+    // The body logs in with the login code (and not a password or nothing).
+    bool loginUsedCode = false;
 };
 
 // What came back: the body (possibly empty), the transport error if any.
@@ -29,8 +31,9 @@ struct QVRURLResponse {
     bool internetProblem() const;
 };
 
-// The HTTP client of the web sync. It lives on the main thread and calls every
-// completion there; tasks may be started and cancelled from any thread.
+// The HTTP client of the web sync. It lives on the main thread, where it may
+// be deleted at any time, so it is used there only: tasks are started and
+// cancelled on the main thread, and every completion runs there.
 class QVRURLSession : public QObject {
 public:
     using Completion = std::function<void(const QVRURLResponse&)>;
@@ -52,13 +55,13 @@ public:
 private:
     void startOnMainThread(quint64 task, const QVRURLRequest& request, Completion completion);
 
-    QNetworkAccessManager* manager_ = nullptr;
+    QNetworkAccessManager* m_manager = nullptr;
     struct Task {
         QNetworkReply* reply = nullptr;
         Completion completion;
     };
     // Takes the task's completion out, so that it runs exactly once.
     Completion takeCompletion(quint64 task);
-    QHash<quint64, Task> tasks_;
-    std::atomic<quint64> nextTask_{1};
+    QHash<quint64, Task> m_tasks;
+    std::atomic<quint64> m_nextTask{1};
 };

@@ -26,11 +26,11 @@ std::unique_ptr<QVRXMLParser> QVRXMLParser::parseData(const QByteArray& data, QV
 
 bool QVRXMLParser::read(const QByteArray& data)
 {
-    success_ = false;
-    error_.clear();
-    reports_.clear();
+    m_success = false;
+    m_error.clear();
+    m_reports.clear();
     if (data.size() > MaximumSize) {
-        error_ = QStringLiteral("reply larger than %1 bytes").arg(MaximumSize);
+        m_error = QStringLiteral("reply larger than %1 bytes").arg(MaximumSize);
         return false;
     }
 
@@ -74,7 +74,7 @@ bool QVRXMLParser::read(const QByteArray& data)
                     report.attributes.reset();
                 else if (report.attributes->isEmpty())
                     report.attributes = QVRXMLAttributes();
-                reports_.push_back(std::move(report));
+                m_reports.push_back(std::move(report));
             }
             name.reset();
             attributes.clear();
@@ -85,29 +85,29 @@ bool QVRXMLParser::read(const QByteArray& data)
         }
     }
     if (reader.hasError()) {
-        error_ = QStringLiteral("%1 (line %2, column %3)")
-                     .arg(reader.errorString())
-                     .arg(reader.lineNumber())
-                     .arg(reader.columnNumber());
-        reports_.clear();
+        m_error = QStringLiteral("%1 (line %2, column %3)")
+                      .arg(reader.errorString())
+                      .arg(reader.lineNumber())
+                      .arg(reader.columnNumber());
+        m_reports.clear();
         return false;
     }
     if (!started) {
-        error_ = QStringLiteral("no root element");
+        m_error = QStringLiteral("no root element");
         return false;
     }
-    success_ = true;
+    m_success = true;
     return true;
 }
 
 void QVRXMLParser::deliver()
 {
-    if (!success_) {
+    if (!m_success) {
         platform::log(QStringLiteral("Unable to parse XML"));
-    } else if (delegate_) {
-        for (const Report& report : reports_)
-            delegate_->parserEncounteredName(this, report.name, report.value, report.attributes);
+    } else if (m_delegate) {
+        for (const Report& report : m_reports)
+            m_delegate->parserEncounteredName(this, report.name, report.value, report.attributes);
     }
-    if (delegate_)
-        delegate_->parserCompleted(this);
+    if (m_delegate)
+        m_delegate->parserCompleted(this);
 }

@@ -53,14 +53,14 @@ public:
     // Reports what read() found to the delegate, then completes.
     void deliver();
 
-    void setDelegate(QVRXMLParserDelegate* delegate) { delegate_ = delegate; }
-    bool success() const { return success_; }
-    QString error() const { return error_; }
-    const std::vector<Report>& reports() const { return reports_; }
+    void setDelegate(QVRXMLParserDelegate* delegate) { m_delegate = delegate; }
+    bool success() const { return m_success; }
+    QString error() const { return m_error; }
+    const std::vector<Report>& reports() const { return m_reports; }
 
 private:
-    QVRXMLParserDelegate* delegate_ = nullptr;  // not owned
-    bool success_ = false;
-    QString error_;
-    std::vector<Report> reports_;
+    QVRXMLParserDelegate* m_delegate = nullptr; // not owned
+    bool m_success = false;
+    QString m_error;
+    std::vector<Report> m_reports;
 };

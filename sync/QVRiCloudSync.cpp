@@ -16,6 +16,7 @@
 #include "platform/ops/OperationQueue.h"
 #include "platform/predicate/Predicate.h"
 #include "store/QVRDataStore.h"
+#include "store/QVRDefaultsKeys.h"
 #include "store/QVRLocalizedString.h"
 
 #include <QFileInfo>
@@ -25,7 +26,7 @@
 
 namespace {
 
-const QString kSyncTypeKey = QStringLiteral("QVRSyncType");
+const QString& kSyncTypeKey = QVRDefaultsKeys::SyncType;
 const QString kTokenKey = QStringLiteral("iCloudToken");
 const QString kCompareSyncType = QStringLiteral("compareSyncType:");
 const QString kOperationQueueComplete = QStringLiteral("operationQueueComplete");
@@ -161,10 +162,10 @@ void QVRiCloudSync::compareSyncType(const QVariant& type)
 
 void QVRiCloudSync::enableiCloud()
 {
-    if (m_host->step() == 1)
+    if (m_host->step() == QVRSyncStep::Resetting)
         return;
     m_host->setReady(false);
-    m_host->setStep(0);
+    m_host->setStep(QVRSyncStep::Starting);
     const std::function<QByteArray()> reader = m_tokenReader;
     std::weak_ptr<bool> alive = m_alive;
     runInBackground([this, reader, alive] {
@@ -188,7 +189,7 @@ void QVRiCloudSync::finishEnabling(bool folderEmpty, const QByteArray& token)
         m_iCloudAvailable = true;
     if (m_iCloudAvailable && !m_host->quorvaneEnabled() && m_host->quorvaneEmail().isEmpty()) {
         m_host->setICloudEnabled(true);
-        m_host->setStep(2);
+        m_host->setStep(QVRSyncStep::Syncing);
         iCloudDataURL();
         if (folderEmpty)
             platform::log(QStringLiteral("iCloud storage is empty"));
@@ -318,7 +319,7 @@ void QVRiCloudSync::stopMetadataQuery()
 bool QVRiCloudSync::timeToRestartMetadataQuery() const
 {
     const qint64 minutes = qint64(std::floor((platform::now() - m_metadataQueryDate) / 60.0));
-    const qint64 limit = m_host->applicationState() == 2 ? 30 : 10;
+    const qint64 limit = m_host->applicationState() == QVRApplicationState::Background ? 30 : 10;
     return minutes > limit;
 }
 
@@ -338,7 +339,7 @@ void QVRiCloudSync::updateUbiquitousData(const platform::Notification& notificat
 {
     if (!m_host->iCloudEnabled())
         return;
-    m_host->setStep(3);
+    m_host->setStep(QVRSyncStep::Transferred);
     QList<platform::MetadataItem> items;
     items += notification.userInfo.value(platform::MetadataQuery::AddedItemsKey)
                  .value<QList<platform::MetadataItem>>();
@@ -372,7 +373,7 @@ void QVRiCloudSync::updateUbiquitousData(const platform::Notification& notificat
 
 void QVRiCloudSync::saveObjectToiCloud(const QString& uuid)
 {
-    m_host->setStep(3);
+    m_host->setStep(QVRSyncStep::Transferred);
     platform::OperationQueue* queue = m_host->operationQueueWithCount(kCloudQueueWidth);
     auto operation = QVRSyncOutOperation::operationForUUID(uuid);
     QVRDataStore* store = m_host->dataStore();
@@ -384,7 +385,7 @@ void QVRiCloudSync::saveObjectToiCloud(const QString& uuid)
 
 void QVRiCloudSync::saveAllObjectsToiCloud()
 {
-    m_host->setStep(2);
+    m_host->setStep(QVRSyncStep::Syncing);
     const std::vector<QVRNoteAttributes> notes = m_host->allObjects();
     for (const QVRNoteAttributes& note : notes) {
         const QString uuid = note.value(QVRNoteAttributeKey::uuid).toString();
@@ -437,14 +438,14 @@ void QVRiCloudSync::promptForiCloudReset()
 
 void QVRiCloudSync::resetiCloud()
 {
-    m_host->setStep(1);
+    m_host->setStep(QVRSyncStep::Resetting);
     m_host->setStarted(false);
     m_host->setReady(false);
     disableiCloud();
     // Disabling ends the queue's cycle, which leaves step 1; the step must
     // hold until the folder is gone, or a sync pass could enable the cloud
     // again and export into the folder being removed.
-    m_host->setStep(1);
+    m_host->setStep(QVRSyncStep::Resetting);
     std::weak_ptr<bool> alive = m_alive;
     runInBackground([this, alive] {
         const QString container = platform::ubiquityContainerPath();
@@ -476,7 +477,7 @@ void QVRiCloudSync::resetiCloud()
             [this, alive] {
                 if (!alive.lock())
                     return;
-                m_host->setStep(0);
+                m_host->setStep(QVRSyncStep::Starting);
                 enableiCloud();
             },
             Qt::QueuedConnection);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/QVRNoteAttributes.h"
+#include "sync/QVRSyncStep.h"
 
 #include "platform/core/NotificationCenter.h"
 
@@ -33,8 +34,8 @@ class QVRiCloudSyncHost
 public:
     virtual ~QVRiCloudSyncHost() = default;
 
-    virtual unsigned step() const = 0;
-    virtual void setStep(unsigned step) = 0;
+    virtual QVRSyncStep step() const = 0;
+    virtual void setStep(QVRSyncStep step) = 0;
     virtual void setStepWait() = 0;
     virtual bool active() const = 0;
 
@@ -53,8 +54,7 @@ public:
     virtual void setReady(bool ready) = 0;
     virtual bool forceUpdate() const = 0;
     virtual void setForceUpdate(bool forceUpdate) = 0;
-    // 2 while the application is in the background.
-    virtual int applicationState() const = 0;
+    virtual QVRApplicationState applicationState() const = 0;
     // Seconds since 1970 of the oldest archived note kept.
     virtual double historyDate() = 0;
 

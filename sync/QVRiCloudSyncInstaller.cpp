@@ -1,6 +1,7 @@
 #include "sync/QVRiCloudSyncInstaller.h"
 
 #include "platform/cloud/UbiquitousKeyValueStore.h"
+#include "store/QVRDefaultsKeys.h"
 
 QVRiCloudSyncInstaller* QVRiCloudSyncInstaller::install(QVRSyncManager* manager)
 {
@@ -19,7 +20,7 @@ QVRiCloudSyncInstaller::~QVRiCloudSyncInstaller() = default;
 
 void QVRiCloudSyncInstaller::syncTypeChosen(const QString& type)
 {
-    m_cloud->keyValueStore()->set(QStringLiteral("QVRSyncType"), type);
+    m_cloud->keyValueStore()->set(QVRDefaultsKeys::SyncType, type);
 }
 
 void QVRiCloudSyncInstaller::saveObjectWithAttributes(const QVRNoteAttributes& attributes)

@@ -31,8 +31,8 @@ public:
     void syncTypeChosen(const QString& type) override;
 
     // QVRiCloudSyncHost
-    unsigned step() const override { return m_manager->step(); }
-    void setStep(unsigned step) override { m_manager->setStep(step); }
+    QVRSyncStep step() const override { return m_manager->step(); }
+    void setStep(QVRSyncStep step) override { m_manager->setStep(step); }
     void setStepWait() override { m_manager->setStepWait(); }
     bool active() const override { return m_manager->active(); }
     bool iCloudEnabled() const override { return m_manager->iCloudEnabled(); }
@@ -47,7 +47,7 @@ public:
     void setReady(bool ready) override { m_manager->setReady(ready); }
     bool forceUpdate() const override { return m_manager->forceUpdate(); }
     void setForceUpdate(bool forceUpdate) override { m_manager->setForceUpdate(forceUpdate); }
-    int applicationState() const override { return m_manager->applicationState(); }
+    QVRApplicationState applicationState() const override { return m_manager->applicationState(); }
     double historyDate() override { return m_manager->historyDate(); }
     void registerWithNotificationCenter() override { m_manager->registerWithNotificationCenter(); }
     void sync() override { m_manager->sync(); }

@@ -9,6 +9,7 @@
 #include "platform/secret/SecretBackend.h"
 #include "store/Note.h"
 #include "store/QVRDataStore.h"
+#include "store/QVRDefaultsKeys.h"
 #include "store/QVRSyncObject.h"
 #include "sync/QVRPasswordManager.h"
 #include "sync/QVRSyncManager.h"
@@ -38,12 +39,10 @@ public:
     {
         auto* context = store->context();
         context->performAndWait([&] {
-            platform::FetchRequest request;
-            request.entityName = QVRNoteEntityName;
-            request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {attributes.value(QStringLiteral("uuid"))});
-            request.fetchLimit = 1;
-            const auto found = context->fetch(request);
-            platform::ManagedObject* note = found.empty() ? context->insert(QVRNoteEntityName) : found.front();
+            platform::ManagedObject* note =
+                QVRDataStore::noteWithUUID(context, attributes.value(QStringLiteral("uuid")).toString());
+            if (!note)
+                note = context->insert(QVRNoteEntityName);
             note->setValue(QStringLiteral("uuid"), attributes.value(QStringLiteral("uuid")));
             note->setValue(QStringLiteral("text"), attributes.value(QStringLiteral("text")));
             note->setValue(QStringLiteral("modified"), attributes.value(QStringLiteral("modified")).toDouble());
@@ -71,12 +70,12 @@ struct Setup {
         platform::SecretBackend::setCurrentForTesting(&secrets);
         platform::setLogSink([](const QString&) {});
         auto& defaults = QVRDataStore::sharedDefaults();
-        defaults.set(QStringLiteral("firstrun"), false);
-        defaults.set(QStringLiteral("syncsuccess"), true);
-        defaults.set(QStringLiteral("syncemail"), Email);
-        defaults.set(QStringLiteral("syncclient"), QStringLiteral("C1"));
-        defaults.set(QStringLiteral("syncupdated"), 0.0);
-        defaults.set(QStringLiteral("syncoffset"), 0.0);
+        defaults.set(QVRDefaultsKeys::FirstRun, false);
+        defaults.set(QVRDefaultsKeys::SyncEnabled, true);
+        defaults.set(QVRDefaultsKeys::SyncEmail, Email);
+        defaults.set(QVRDefaultsKeys::SyncClient, QStringLiteral("C1"));
+        defaults.set(QVRDefaultsKeys::SyncUpdated, 0.0);
+        defaults.set(QVRDefaultsKeys::SyncOffset, 0.0);
         fake.accounts[Email] = {QStringLiteral("pw"), QString()};
         fake.codes[QStringLiteral("C1")] = QStringLiteral("K1");
         QVRPasswordManager::setPassword(QStringLiteral("K1"), Email + QStringLiteral(" [quillary]"), QVRSyncService::host(), true);
@@ -90,6 +89,8 @@ struct Setup {
         manager.reset();
         app.reset();
         store.reset();
+        // Nothing may reach this keyring once it is gone.
+        QVRPasswordManager::waitForPendingWork();
         platform::setLogSink(nullptr);
         platform::SecretBackend::setCurrentForTesting(nullptr);
     }
@@ -98,7 +99,9 @@ struct Setup {
     {
         QElapsedTimer timer;
         timer.start();
-        while (!(manager->step() == 6 && manager->operationQueue()->operationCount() == 0) && timer.elapsed() < 120000) {
+        while (
+            !(manager->step() == QVRSyncStep::Complete && manager->operationQueue()->operationCount() == 0) &&
+            timer.elapsed() < 120000) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
             QThread::usleep(100);
         }

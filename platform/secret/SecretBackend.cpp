@@ -25,37 +25,37 @@ void SecretBackend::setCurrentForTesting(SecretBackend* backend)
 
 bool MemorySecretBackend::isAvailable(QString* reason)
 {
-    std::lock_guard lock(mutex_);
-    if (failure_ != 0 && reason)
+    std::lock_guard lock(m_mutex);
+    if (m_failure != 0 && reason)
         *reason = QStringLiteral("The secret store is not available.");
-    return failure_ == 0;
+    return m_failure == 0;
 }
 
 int MemorySecretBackend::store(const QString& server, const QString& account, SecretKind kind, const QString& secret)
 {
-    std::lock_guard lock(mutex_);
-    if (failure_ != 0)
-        return failure_;
+    std::lock_guard lock(m_mutex);
+    if (m_failure != 0)
+        return m_failure;
     // One item per server and account, as in the keyring: the account of a
     // login code carries its own suffix.
-    for (auto it = items_.begin(); it != items_.end();) {
+    for (auto it = m_items.begin(); it != m_items.end();) {
         if (std::get<0>(it->first) == server && std::get<1>(it->first) == account && std::get<2>(it->first) != kind)
-            it = items_.erase(it);
+            it = m_items.erase(it);
         else
             ++it;
     }
-    items_[{server, account, kind}] = secret;
+    m_items[{server, account, kind}] = secret;
     return 0;
 }
 
 std::optional<QString> MemorySecretBackend::lookup(const QString& server, const QString& account, int* status)
 {
-    std::lock_guard lock(mutex_);
-    if (failure_ != 0) {
-        *status = failure_;
+    std::lock_guard lock(m_mutex);
+    if (m_failure != 0) {
+        *status = m_failure;
         return std::nullopt;
     }
-    for (const auto& [key, secret] : items_) {
+    for (const auto& [key, secret] : m_items) {
         if (std::get<0>(key) == server && std::get<1>(key) == account) {
             *status = 0;
             return secret;
@@ -67,13 +67,13 @@ std::optional<QString> MemorySecretBackend::lookup(const QString& server, const 
 
 int MemorySecretBackend::remove(const QString& server, const QString& account)
 {
-    std::lock_guard lock(mutex_);
-    if (failure_ != 0)
-        return failure_;
+    std::lock_guard lock(m_mutex);
+    if (m_failure != 0)
+        return m_failure;
     int status = SecretNotFound;
-    for (auto it = items_.begin(); it != items_.end();) {
+    for (auto it = m_items.begin(); it != m_items.end();) {
         if (std::get<0>(it->first) == server && std::get<1>(it->first) == account) {
-            it = items_.erase(it);
+            it = m_items.erase(it);
             status = 0;
         } else {
             ++it;
@@ -84,13 +84,13 @@ int MemorySecretBackend::remove(const QString& server, const QString& account)
 
 QStringList MemorySecretBackend::accounts(const QString& server, SecretKind kind, int* status)
 {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_mutex);
     QStringList result;
-    if (failure_ != 0) {
-        *status = failure_;
+    if (m_failure != 0) {
+        *status = m_failure;
         return result;
     }
-    for (const auto& entry : items_) {
+    for (const auto& entry : m_items) {
         if (std::get<0>(entry.first) == server && std::get<2>(entry.first) == kind)
             result << std::get<1>(entry.first);
     }
@@ -100,14 +100,14 @@ QStringList MemorySecretBackend::accounts(const QString& server, SecretKind kind
 
 void MemorySecretBackend::setFailure(int status)
 {
-    std::lock_guard lock(mutex_);
-    failure_ = status;
+    std::lock_guard lock(m_mutex);
+    m_failure = status;
 }
 
 size_t MemorySecretBackend::itemCount() const
 {
-    std::lock_guard lock(mutex_);
-    return items_.size();
+    std::lock_guard lock(m_mutex);
+    return m_items.size();
 }
 
 }  // namespace platform

@@ -67,9 +67,9 @@ public:
     size_t itemCount() const;
 
 private:
-    mutable std::mutex mutex_;
-    std::map<std::tuple<QString, QString, SecretKind>, QString> items_;
-    int failure_ = 0;
+    mutable std::mutex m_mutex;
+    std::map<std::tuple<QString, QString, SecretKind>, QString> m_items;
+    int m_failure = 0;
 };
 
 }  // namespace platform

@@ -48,6 +48,22 @@ INSTANTIATE_TEST_SUITE_P(
                       // identifier handed back never contains it.
                       UuidCase{kUuid + "\n", kUuid}, UuidCase{kUuid + "\nX", QString()}));
 
+TEST(QVRUtilitiesStrings, UuidThatCouldLeaveItsFolderIsNeverSafe)
+{
+    struct Case
+    {
+        QString uuid;
+        bool safe;
+    };
+    for (const Case& c :
+         {Case{kUuid, true}, Case{kUuid.toLower(), true}, Case{"abc-123 copy", true}, Case{"", false},
+          Case{QString(), false}, Case{".", false}, Case{"..", false}, Case{"../x", false},
+          Case{"a/b", false}, Case{"a\\b", false}, Case{"..\\..\\x", false},
+          Case{QString("a") + QChar(u'\0') + "b", false}, Case{"...", true}}) {
+        EXPECT_EQ(U::isSafeUUID(c.uuid), c.safe) << c.uuid.toStdString();
+    }
+}
+
 TEST(QVRUtilitiesStrings, EmptinessAndTrimming) {
     const QString blank = QString::fromUtf8(" \n\t\u00a0\u2028 ");
     EXPECT_TRUE(U::hasValue(blank));

@@ -19,6 +19,7 @@
 #include "platform/predicate/Predicate.h"
 #include "store/Note.h"
 #include "store/QVRDataStore.h"
+#include "store/QVRDefaultsKeys.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -93,10 +94,10 @@ public:
             delete timer.second;
     }
 
-    unsigned step() const override { return step_; }
-    void setStep(unsigned s) override
+    QVRSyncStep step() const override { return step_; }
+    void setStep(QVRSyncStep s) override
     {
-        if (s == step_ && s != 6)
+        if (s == step_ && s != QVRSyncStep::Complete)
             return;
         cancelPerform(QStringLiteral("setStepComplete"));
         step_ = s;
@@ -104,11 +105,16 @@ public:
     }
     void setStepWait() override
     {
-        setStep(5);
+        setStep(QVRSyncStep::Finishing);
         ++stepWaits;
-        performAfterDelay(QStringLiteral("setStepComplete"), [this] { setStep(6); }, 0.05);
+        performAfterDelay(
+            QStringLiteral("setStepComplete"), [this] { setStep(QVRSyncStep::Complete); }, 0.05);
     }
-    bool active() const override { return step_ >= 1 && step_ <= 4; }
+    bool active() const override
+    {
+        return step_ != QVRSyncStep::Starting && step_ != QVRSyncStep::Finishing &&
+               step_ != QVRSyncStep::Complete;
+    }
     bool iCloudEnabled() const override { return iCloudEnabled_; }
     void setICloudEnabled(bool enabled) override
     {
@@ -116,7 +122,7 @@ public:
         if (enabled) {
             firstRun_ = false;
             if (cloud)
-                cloud->keyValueStore()->set(QStringLiteral("QVRSyncType"), QStringLiteral("iCloud"));
+                cloud->keyValueStore()->set(QVRDefaultsKeys::SyncType, QStringLiteral("iCloud"));
         }
     }
     bool quorvaneEnabled() const override { return quorvane; }
@@ -133,7 +139,7 @@ public:
     void setReady(bool r) override { ready_ = r; }
     bool forceUpdate() const override { return forceUpdate_; }
     void setForceUpdate(bool f) override { forceUpdate_ = f; }
-    int applicationState() const override { return appState; }
+    QVRApplicationState applicationState() const override { return appState; }
     double historyDate() override { return history; }
     void registerWithNotificationCenter() override { ++registrations; }
     void sync() override { ++syncs; }
@@ -202,11 +208,10 @@ public:
     {
         platform::ManagedObjectContext* context = store->context();
         context->performAndWait([&] {
-            platform::FetchRequest request;
-            request.entityName = QVRNoteEntityName;
-            request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {attributes.value(QStringLiteral("uuid"))});
-            std::vector<platform::ManagedObject*> found = context->fetch(request);
-            platform::ManagedObject* note = found.empty() ? context->insert(QVRNoteEntityName) : found.front();
+            platform::ManagedObject* note =
+                QVRDataStore::noteWithUUID(context, attributes.value(QStringLiteral("uuid")).toString());
+            if (!note)
+                note = context->insert(QVRNoteEntityName);
             for (auto it = attributes.cbegin(); it != attributes.cend(); ++it)
                 note->setValue(it.key(), it.value());
             if (saveEachNote)
@@ -219,12 +224,9 @@ public:
         QVRNoteAttributes result;
         platform::ManagedObjectContext* context = store->context();
         context->performAndWait([&] {
-            platform::FetchRequest request;
-            request.entityName = QVRNoteEntityName;
-            request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {uuid});
-            std::vector<platform::ManagedObject*> found = context->fetch(request);
-            if (!found.empty())
-                result = static_cast<Note*>(found.front())->attributes();
+            platform::ManagedObject* found = QVRDataStore::noteWithUUID(context, uuid);
+            if (found)
+                result = static_cast<Note*>(found)->attributes();
         });
         return result;
     }
@@ -251,20 +253,25 @@ public:
     QVRiCloudSync* cloud = nullptr;
     std::map<QString, QTimer*> timers;
     std::map<QString, double> delays;
-    std::vector<unsigned> steps;
-    unsigned step_ = 0;
+    std::vector<QVRSyncStep> steps;
+    QVRSyncStep step_ = QVRSyncStep::Starting;
     int stepWaits = 0;
     bool iCloudEnabled_ = false, quorvane = false, offerShown = false;
     bool firstRun_ = false, started_ = false, ready_ = false, forceUpdate_ = false;
     bool interfaceDelegate = true, acceptPrompt = true;
     QString email, promptTitle, promptMessage;
-    int appState = 0, quorvanePrompts = 0, registrations = 0, syncs = 0, imports = 0;
+    QVRApplicationState appState = QVRApplicationState::Active;
+    int quorvanePrompts = 0, registrations = 0, syncs = 0, imports = 0;
     double history = 0;
 };
 
 // Runs the event loop until a cycle of `manager` ended in the complete step.
 inline bool cycleEnds(FakeManager& manager, int timeoutMs = 10000)
 {
-    return waitUntil([&manager] { return manager.step() == 6 && manager.queue.operationCount() == 0 && manager.timers.empty(); },
-                     timeoutMs);
+    return waitUntil(
+        [&manager] {
+            return manager.step() == QVRSyncStep::Complete && manager.queue.operationCount() == 0 &&
+                   manager.timers.empty();
+        },
+        timeoutMs);
 }

@@ -11,6 +11,7 @@
 #include "platform/predicate/Predicate.h"
 #include "store/Note.h"
 #include "store/QVRDataStore.h"
+#include "store/QVRDefaultsKeys.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -51,11 +52,9 @@ public:
     {
         platform::ManagedObjectContext* context = store_->context();
         context->performAndWait([&] {
-            platform::FetchRequest request;
-            request.entityName = QVRNoteEntityName;
-            request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {attributes.value("uuid")});
-            const auto found = context->fetch(request);
-            platform::ManagedObject* note = found.empty() ? context->insert(QVRNoteEntityName) : found.front();
+            platform::ManagedObject* note = QVRDataStore::noteWithUUID(context, attributes.value("uuid").toString());
+            if (!note)
+                note = context->insert(QVRNoteEntityName);
             for (auto it = attributes.cbegin(); it != attributes.cend(); ++it)
                 note->setValue(it.key(), it.value());
             context->save();
@@ -68,12 +67,8 @@ public:
         QString result;
         platform::ManagedObjectContext* context = store_->context();
         context->performAndWait([&] {
-            platform::FetchRequest request;
-            request.entityName = QVRNoteEntityName;
-            request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {uuid});
-            const auto found = context->fetch(request);
-            if (!found.empty())
-                result = static_cast<Note*>(found.front())->text();
+            if (platform::ManagedObject* found = QVRDataStore::noteWithUUID(context, uuid))
+                result = static_cast<Note*>(found)->text();
         });
         return result;
     }
@@ -110,12 +105,14 @@ TEST(CloudManager, WholeCycleExportsAndImportsThroughTheManager)
         manager.start();
 
         ASSERT_TRUE(waitUntil([&] { return saver.text(Remote) == QStringLiteral("from the other machine"); }));
-        ASSERT_TRUE(waitUntil([&] { return manager.step() == 6 && manager.operationQueue()->operationCount() == 0; }));
+        ASSERT_TRUE(waitUntil([&] {
+            return manager.step() == QVRSyncStep::Complete && manager.operationQueue()->operationCount() == 0;
+        }));
         EXPECT_TRUE(manager.iCloudEnabled());
         EXPECT_TRUE(manager.iCloudAvailable());
         EXPECT_TRUE(QFileInfo::exists(notes + QLatin1Char('/') + Local + QStringLiteral(".quillary")))
             << "the folder was not empty, yet a first token exports every note";
-        EXPECT_EQ(installer->cloud()->keyValueStore()->string(QStringLiteral("QVRSyncType")), QStringLiteral("iCloud"));
+        EXPECT_EQ(installer->cloud()->keyValueStore()->string(QVRDefaultsKeys::SyncType), QStringLiteral("iCloud"));
 
         manager.stop();
     }

@@ -286,14 +286,14 @@ TEST_F(CloudSyncTest, EmptyGatheringStillEndsTheCycle)
     // A new installation: no notes and an empty folder. The cycle must end in
     // the wait and complete steps, not hang in processing.
     enableAndSettle();
-    EXPECT_EQ(manager->step(), 6u);
+    EXPECT_EQ(manager->step(), QVRSyncStep::Complete);
     EXPECT_FALSE(manager->active());
     EXPECT_TRUE(manager->iCloudEnabled());
     EXPECT_TRUE(manager->started());
     EXPECT_TRUE(manager->ready());
     EXPECT_EQ(manager->syncs, 1);
     EXPECT_EQ(manager->registrations, 1);
-    EXPECT_EQ(keyValues->string(QStringLiteral("QVRSyncType")), QStringLiteral("iCloud"));
+    EXPECT_EQ(keyValues->string(QVRDefaultsKeys::SyncType), QStringLiteral("iCloud"));
 }
 
 TEST_F(CloudSyncTest, TokenFollowsTheFolder)
@@ -368,7 +368,7 @@ TEST_F(CloudSyncTest, QueryNoticeQueuesEachImportOnce)
 struct RestartCase
 {
     const char* name;
-    int appState;
+    QVRApplicationState appState;
     double minutes;
     bool restarts;
 };
@@ -392,12 +392,12 @@ TEST_P(RestartRule, QueryRestartsOnlyAfterTheLimit)
 }
 
 INSTANTIATE_TEST_SUITE_P(CloudQuery, RestartRule,
-                         ::testing::Values(RestartCase{"ActiveFiveMinutes", 0, 5, false},
-                                           RestartCase{"ActiveElevenMinutes", 0, 11, true},
-                                           RestartCase{"ActiveTenAndAHalf", 0, 10.5, false},
-                                           RestartCase{"BackgroundElevenMinutes", 2, 11, false},
-                                           RestartCase{"BackgroundTwentyNine", 2, 29, false},
-                                           RestartCase{"BackgroundThirtyOne", 2, 31, true}),
+                         ::testing::Values(RestartCase{"ActiveFiveMinutes", QVRApplicationState::Active, 5, false},
+                                           RestartCase{"ActiveElevenMinutes", QVRApplicationState::Active, 11, true},
+                                           RestartCase{"ActiveTenAndAHalf", QVRApplicationState::Active, 10.5, false},
+                                           RestartCase{"BackgroundElevenMinutes", QVRApplicationState::Background, 11, false},
+                                           RestartCase{"BackgroundTwentyNine", QVRApplicationState::Background, 29, false},
+                                           RestartCase{"BackgroundThirtyOne", QVRApplicationState::Background, 31, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CloudSyncTest, NoRestartWhileACycleIsActive)
@@ -405,7 +405,7 @@ TEST_F(CloudSyncTest, NoRestartWhileACycleIsActive)
     enableAndSettle();
     const double started = cloud->metadataQueryDate();
     manager->setForceUpdate(true);
-    manager->setStep(3);
+    manager->setStep(QVRSyncStep::Transferred);
     cloud->restartMetadataQuery();
     spin(100);
     EXPECT_EQ(cloud->metadataQueryDate(), started);
@@ -443,7 +443,7 @@ TEST_F(CloudSyncTest, ResetRemovesTheFolderAndExportsAgain)
     EXPECT_TRUE(manager->promptMessage.endsWith(QStringLiteral("back to\u00a0iCloud.")));
     ASSERT_TRUE(waitUntil([this] { return logged(QStringLiteral("iCloud reset was a complete success")); }));
     ASSERT_TRUE(cycleEnds());
-    EXPECT_TRUE(std::find(manager->steps.begin(), manager->steps.end(), 1u) != manager->steps.end());
+    EXPECT_TRUE(std::find(manager->steps.begin(), manager->steps.end(), QVRSyncStep::Resetting) != manager->steps.end());
     EXPECT_TRUE(manager->iCloudEnabled());
     EXPECT_EQ(peerRead(fileFor(U)).value("text").toString(), QStringLiteral("kept in the store"));
     EXPECT_TRUE(QFileInfo::exists(fileFor(QStringLiteral("E0000000-0000-0000-0000-000000000001"))))
@@ -522,12 +522,12 @@ TEST_F(CloudSyncTest, ResetWithoutAFolderStillEnablesAgain)
     unsetenv("QUILLARY_CLOUD_DIR");
     cloud->resetiCloud();
     ASSERT_TRUE(waitUntil([this] { return logged(QStringLiteral("Error removing folder from iCloud: ")); }));
-    ASSERT_TRUE(waitUntil([this] { return manager->step() != 1 && manager->started(); }));
-    EXPECT_NE(manager->step(), 1u) << "a reset must never stay in its step";
+    ASSERT_TRUE(waitUntil([this] { return manager->step() != QVRSyncStep::Resetting && manager->started(); }));
+    EXPECT_NE(manager->step(), QVRSyncStep::Resetting) << "a reset must never stay in its step";
     manager->interfaceDelegate = false;
     manager->promptTitle.clear();
     cloud->promptForiCloudReset();
-    EXPECT_NE(manager->step(), 1u) << "no interface, no reset";
+    EXPECT_NE(manager->step(), QVRSyncStep::Resetting) << "no interface, no reset";
 }
 
 // --- choosing the method --------------------------------------------------------
@@ -537,7 +537,7 @@ TEST_F(CloudSyncTest, FirstRunWaitsLongerWithoutAChoiceOnRecord)
     manager->firstRun_ = true;
     cloud->start();
     EXPECT_EQ(manager->delays[QStringLiteral("compareSyncType:")], 15.0);
-    keyValues->set(QStringLiteral("QVRSyncType"), QStringLiteral("iCloud"));
+    keyValues->set(QVRDefaultsKeys::SyncType, QStringLiteral("iCloud"));
     cloud->start();
     EXPECT_EQ(manager->delays[QStringLiteral("compareSyncType:")], 5.0);
     manager->cancelPerform(QStringLiteral("compareSyncType:"));
@@ -548,7 +548,7 @@ TEST_F(CloudSyncTest, ChoiceFromAnotherMachineDecidesTheFirstRun)
     manager->firstRun_ = true;
     cloud->start();
     platform::UbiquitousKeyValueStore peer(keyValues->filePath() + QStringLiteral(".peer"), false);
-    peer.set(QStringLiteral("QVRSyncType"), QStringLiteral("iCloud"));
+    peer.set(QVRDefaultsKeys::SyncType, QStringLiteral("iCloud"));
     ASSERT_EQ(::rename(QFile::encodeName(peer.filePath()).constData(),
                        QFile::encodeName(keyValues->filePath()).constData()),
               0);
@@ -563,7 +563,7 @@ TEST_F(CloudSyncTest, ChoiceFromAnotherMachineDecidesTheFirstRun)
         {platform::UbiquitousKeyValueStore::DidChangeExternallyNotification,
          keyValues.get(),
          {{platform::UbiquitousKeyValueStore::ChangeReasonKey, 2},
-          {platform::UbiquitousKeyValueStore::ChangedKeysKey, QStringList{"QVRSyncType"}}}});
+          {platform::UbiquitousKeyValueStore::ChangedKeysKey, QStringList{QVRDefaultsKeys::SyncType}}}});
     EXPECT_EQ(manager->quorvanePrompts, 0);
 }
 

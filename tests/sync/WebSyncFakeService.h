@@ -52,7 +52,7 @@ public:
     double clockSkew = 0;
     // Refuse code logins with retry, as after the code was revoked.
     bool revokeCodes = false;
-    // Replace the normal answer entirely.
+    // Replaces the normal answer; an empty result falls back to it.
     std::function<QByteArray(const Pairs&)> script;
 
     std::map<QString, Account> accounts;                  // by e-mail
@@ -203,7 +203,9 @@ private:
             socket->abort();
             return false;
         }
-        QByteArray reply = script ? script(pairs) : answer(pairs);
+        QByteArray reply = script ? script(pairs) : QByteArray();
+        if (reply.isEmpty())
+            reply = answer(pairs);
         switch (now) {
         case Fault::Slow: {
             QPointer<QTcpSocket> guard(socket);

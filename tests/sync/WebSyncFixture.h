@@ -4,6 +4,7 @@
 
 #include "platform/core/Clock.h"
 #include "platform/core/Log.h"
+#include "platform/core/MainThread.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/data/ManagedObject.h"
@@ -13,6 +14,7 @@
 #include "platform/secret/SecretBackend.h"
 #include "store/Note.h"
 #include "store/QVRDataStore.h"
+#include "store/QVRDefaultsKeys.h"
 #include "store/QVRSyncObject.h"
 #include "sync/QVRPasswordManager.h"
 #include "sync/QVRSyncManager.h"
@@ -38,6 +40,49 @@ public:
     std::optional<double> fixed;
 };
 
+// The in-memory keyring, counting the calls made on the main thread once
+// asked to watch.
+class WatchedSecrets : public platform::MemorySecretBackend
+{
+public:
+    std::atomic<bool> watching{false};
+    std::atomic<int> mainThreadCalls{0};
+
+    int store(const QString& server, const QString& account, platform::SecretKind kind,
+              const QString& secret) override
+    {
+        note();
+        return MemorySecretBackend::store(server, account, kind, secret);
+    }
+    std::optional<QString> lookup(const QString& server, const QString& account, int* status) override
+    {
+        note();
+        return MemorySecretBackend::lookup(server, account, status);
+    }
+    int remove(const QString& server, const QString& account) override
+    {
+        note();
+        return MemorySecretBackend::remove(server, account);
+    }
+    QStringList accounts(const QString& server, platform::SecretKind kind, int* status) override
+    {
+        note();
+        return MemorySecretBackend::accounts(server, kind, status);
+    }
+    bool isAvailable(QString* reason = nullptr) override
+    {
+        note();
+        return MemorySecretBackend::isAvailable(reason);
+    }
+
+private:
+    void note()
+    {
+        if (watching && platform::isMainThread())
+            ++mainThreadCalls;
+    }
+};
+
 // Stands in for the application: saves notes from the service into the store
 // the way the application's central save does.
 class TestApp : public QVRSyncManagerDelegate, public QVRSyncInterfaceDelegate {
@@ -46,11 +91,7 @@ public:
 
     platform::ManagedObject* find(const QString& uuid)
     {
-        platform::FetchRequest request;
-        request.entityName = QVRNoteEntityName;
-        request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {uuid});
-        const auto found = store->context()->fetch(request);
-        return found.empty() ? nullptr : found.front();
+        return QVRDataStore::noteWithUUID(store->context(), uuid);
     }
     void saveObjectWithAttributes(const QVRNoteAttributes& attributes, bool) override
     {
@@ -87,7 +128,7 @@ public:
             store->context()->save();
         });
     }
-    int applicationState() override { return state; }
+    QVRApplicationState applicationState() override { return state; }
     void shouldPromptWithTitle(const QString& title, const QString& message, const QString&, const QString&,
                                std::function<void(bool)> handler) override
     {
@@ -97,7 +138,7 @@ public:
 
     QVRDataStore* store;
     int saved = 0;
-    int state = 0;
+    QVRApplicationState state = QVRApplicationState::Active;
     bool acceptPrompt = true;
     QStringList unknown;
     QStringList prompts;
@@ -119,9 +160,11 @@ protected:
         QVRURLSession::setTimeoutCapForTesting(1500);
         // Every test starts from fresh settings.
         auto& defaults = QVRDataStore::sharedDefaults();
-        for (const char* key : {"firstrun", "syncsuccess", "syncemail", "syncclient", "syncupdated", "syncoffset",
-                                "QVRHistoryDays"})
-            defaults.remove(QString::fromLatin1(key));
+        for (const QString& key :
+             {QVRDefaultsKeys::FirstRun, QVRDefaultsKeys::SyncEnabled, QVRDefaultsKeys::SyncEmail,
+              QVRDefaultsKeys::SyncClient, QVRDefaultsKeys::SyncUpdated, QVRDefaultsKeys::SyncOffset,
+              QVRDefaultsKeys::HistoryDays})
+            defaults.remove(key);
         failures = platform::NotificationCenter::defaultCenter().addObserver(
             QVRSyncFailureNotification, nullptr, [this](const platform::Notification& n) {
                 failureTexts << n.userInfo.value(QVRSyncStatusKey, QStringLiteral("-")).toString();
@@ -136,6 +179,8 @@ protected:
     void TearDown() override
     {
         close();
+        // Nothing may reach the test keyring once it is gone.
+        QVRPasswordManager::waitForPendingWork();
         failures = {};
         successes = {};
         settingsErrors = {};
@@ -191,7 +236,8 @@ protected:
     bool waitForQuiet()
     {
         return waitFor([this] {
-            return manager->step() == 6 && (!manager->operationQueue() || manager->operationQueue()->operationCount() == 0);
+            return manager->step() == QVRSyncStep::Complete &&
+                   (!manager->operationQueue() || manager->operationQueue()->operationCount() == 0);
         });
     }
 
@@ -216,6 +262,14 @@ protected:
             manager->syncObject(note);
     }
 
+    // A secret as the keyring holds it once every handed-over call has run.
+    std::optional<QString> secret(const QString& account,
+                                  const std::optional<QString>& missing = std::nullopt)
+    {
+        QVRPasswordManager::waitForPendingWork();
+        return QVRPasswordManager::passwordForAccount(account, QVRSyncService::host(), missing, std::nullopt);
+    }
+
     QVariantMap local(const QString& uuid)
     {
         QVariantMap values;
@@ -232,10 +286,10 @@ protected:
         fake.accounts[email] = {password, QString()};
         fake.codes[QStringLiteral("C9")] = QStringLiteral("K-signed-in");
         auto& defaults = QVRDataStore::sharedDefaults();
-        defaults.set(QStringLiteral("firstrun"), false);
-        defaults.set(QStringLiteral("syncsuccess"), true);
-        defaults.set(QStringLiteral("syncemail"), email);
-        defaults.set(QStringLiteral("syncclient"), QStringLiteral("C9"));
+        defaults.set(QVRDefaultsKeys::FirstRun, false);
+        defaults.set(QVRDefaultsKeys::SyncEnabled, true);
+        defaults.set(QVRDefaultsKeys::SyncEmail, email);
+        defaults.set(QVRDefaultsKeys::SyncClient, QStringLiteral("C9"));
         QVRPasswordManager::setPassword(password, email, QVRSyncService::host());
         QVRPasswordManager::setPassword(QStringLiteral("K-signed-in"), email + QStringLiteral(" [quillary]"),
                                         QVRSyncService::host(), true);
@@ -250,7 +304,7 @@ protected:
     QTemporaryDir dir;
     QString storePath;
     WebSyncFakeService fake;
-    platform::MemorySecretBackend secrets;
+    WatchedSecrets secrets;
     ShiftedClock clock;
     QStringList logged;
     QStringList failureTexts;

@@ -22,8 +22,8 @@ TEST_F(WebSync, BodiesAreExactAndUseThePointUnderAGermanLocale)
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     clock.fixed = 1700000047.75;
     signedIn();
-    QVRDataStore::sharedDefaults().set(QStringLiteral("syncupdated"), 1700000000.5);
-    QVRDataStore::sharedDefaults().set(QStringLiteral("syncoffset"), 2.25);
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncUpdated, 1700000000.5);
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncOffset, 2.25);
     const QString tail = QStringLiteral("&type=mac&version=6.2&osversion=%1&now=1700000047.750000")
                              .arg(QVRSyncService::systemVersion());
 
@@ -50,7 +50,7 @@ TEST_F(WebSync, BodiesAreExactAndUseThePointUnderAGermanLocale)
                              "&text=100%25%20a%2Bb%20%26%20c%0A%C3%BC"));
 
     // Registration: no login, no sync point, the form's fields escaped.
-    QVRDataStore::sharedDefaults().set(QStringLiteral("syncupdated"), 0.0);
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncUpdated, 0.0);
     request = manager->quorvaneRequestURL(std::nullopt, QStringLiteral("cmd=register&email=x"), false);
     ASSERT_TRUE(request);
     EXPECT_EQ(QString::fromUtf8(request->body), QStringLiteral("cmd=register&email=x") + tail);
@@ -78,6 +78,61 @@ TEST_F(WebSync, PasswordLoginWhenNoCodeIsKnownAndNothingWithoutKeyring)
     secrets.setFailure(0);
 }
 
+TEST_F(WebSync, PlainHttpGoesOnlyToLiteralLoopbackAddressesAndARefusalSaysWhy)
+{
+    struct Case
+    {
+        const char* url;
+        bool safe;
+    };
+    for (const Case& c :
+         {Case{"https://sync.example.org", true}, Case{"http://127.0.0.1:8080/x", true},
+          Case{"http://127.8.9.10", true}, Case{"http://[::1]:8080", true},
+          Case{"http://localhost:8080", false}, Case{"http://LOCALHOST", false},
+          Case{"http://localhost.", false}, Case{"http://10.0.0.1", false},
+          Case{"http://sync.example.org", false}, Case{"ftp://127.0.0.1", false}, Case{"http://", false}}) {
+        EXPECT_EQ(QVRSyncService::isSafeURL(QUrl(QString::fromLatin1(c.url))), c.safe) << c.url;
+    }
+
+    signedIn();
+    const QString refused = fake.origin().replace(QStringLiteral("127.0.0.1"), QStringLiteral("localhost"));
+    qputenv("QUILLARY_SERVICE_URL", refused.toUtf8());
+    manager->syncWithQuorvane();
+    EXPECT_FALSE(manager->quorvaneRequestURL(std::nullopt, QStringLiteral("cmd=get"), true));
+    ASSERT_TRUE(waitFor([&] { return !failureTexts.isEmpty(); }));
+    EXPECT_TRUE(fake.requests.empty());
+    EXPECT_TRUE(logged.filter(QStringLiteral("Sync needs the keyring")).isEmpty())
+        << logged.join('\n').toStdString();
+    EXPECT_EQ(logged.filter(QStringLiteral("the service address %1 is refused").arg(refused)).size(), 1)
+        << logged.join('\n').toStdString();
+}
+
+TEST_F(WebSync, KeyringIsNeverCalledOnTheMainThread)
+{
+    // First run: the keyring's account is offered and signed in with.
+    fake.accounts[email] = {password, QString()};
+    QVRPasswordManager::setPassword(password, email, host());
+    secrets.watching = true;
+    startAndSettle();
+    ASSERT_TRUE(waitFor([&] { return !app->prompts.isEmpty() && fake.count(QStringLiteral("get")) == 1; }));
+    ASSERT_TRUE(waitForQuiet());
+
+    // A sign-in form stores the password and the issued code; a log-out
+    // deletes them again.
+    manager->validateQuorvaneSettings(
+        {{QStringLiteral("email"), email}, {QStringLiteral("password"), password}});
+    ASSERT_TRUE(waitFor([&] { return successCount == 1; }));
+    ASSERT_TRUE(waitForQuiet());
+    manager->disableQuorvaneAndDeletePassword(true);
+    ASSERT_TRUE(
+        waitFor([&] { return fake.count(QStringLiteral("logout")) == 1 && !manager->quorvaneEnabled(); }));
+    ASSERT_TRUE(waitForQuiet());
+    QVRPasswordManager::waitForPendingWork();
+    secrets.watching = false;
+    EXPECT_EQ(secrets.mainThreadCalls.load(), 0);
+    EXPECT_EQ(secrets.itemCount(), 0u);
+}
+
 // --- sign-in, registration, log-out, switching accounts ------------------------------
 
 TEST_F(WebSync, SignInSendsEveryNoteThenLogsInWithTheIssuedCode)
@@ -100,9 +155,8 @@ TEST_F(WebSync, SignInSendsEveryNoteThenLogsInWithTheIssuedCode)
     EXPECT_EQ(manager->quorvaneClient(), QStringLiteral("C1"));
     EXPECT_GT(manager->quorvaneUpdated(), 1.0);
     EXPECT_TRUE(manager->queueItems().empty());
-    EXPECT_EQ(QVRPasswordManager::passwordForAccount(email, host(), std::nullopt, std::nullopt), password);
-    EXPECT_EQ(QVRPasswordManager::passwordForAccount(email + QStringLiteral(" [quillary]"), host(), std::nullopt, std::nullopt),
-              fake.codes[QStringLiteral("C1")]);
+    EXPECT_EQ(secret(email), password);
+    EXPECT_EQ(secret(email + QStringLiteral(" [quillary]")), fake.codes[QStringLiteral("C1")]);
     ASSERT_GE(fake.requests.size(), 3u);
     EXPECT_TRUE(WebSyncFakeService::has(fake.requests[0], QStringLiteral("password")));
     EXPECT_FALSE(WebSyncFakeService::has(fake.requests[0], QStringLiteral("client")));
@@ -157,7 +211,7 @@ TEST_F(WebSync, LogOutSendsLogoutThenClearsTheAccountAfterItsReply)
     signedIn();
     startAndSettle();
     ASSERT_TRUE(waitForQuiet());
-    QVRDataStore::sharedDefaults().set(QStringLiteral("syncupdated"), 1700000000.0);
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncUpdated, 1700000000.0);
     manager->disableQuorvaneAndDeletePassword(true);
     ASSERT_TRUE(waitFor([&] { return fake.count(QStringLiteral("logout")) == 1 && !manager->quorvaneEnabled(); }));
     ASSERT_TRUE(waitFor([&] { return secrets.itemCount() == 0; }));
@@ -172,7 +226,7 @@ TEST_F(WebSync, LogOutSendsLogoutThenClearsTheAccountAfterItsReply)
 TEST_F(WebSync, AnotherAccountStartsFromNothingAndSameAccountKeepsPendingDeletions)
 {
     signedIn();
-    QVRDataStore::sharedDefaults().set(QStringLiteral("syncupdated"), 1800000000.0);
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncUpdated, 1800000000.0);
     fake.fault = Fault::Drop;
     fake.faultCount = 100;
     startAndSettle();
@@ -197,8 +251,7 @@ TEST_F(WebSync, AnotherAccountStartsFromNothingAndSameAccountKeepsPendingDeletio
     const Pairs& first = fake.requests[before];
     EXPECT_EQ(WebSyncFakeService::value(first, QStringLiteral("updated")), QStringLiteral("0.000000"));
     EXPECT_FALSE(WebSyncFakeService::has(first, QStringLiteral("client")));
-    EXPECT_EQ(QVRPasswordManager::passwordForAccount(email + QStringLiteral(" [quillary]"), host(), QStringLiteral("none"), std::nullopt),
-              QStringLiteral("none"));
+    EXPECT_EQ(secret(email + QStringLiteral(" [quillary]"), QStringLiteral("none")), QStringLiteral("none"));
     ASSERT_TRUE(waitForQuiet());
 }
 
@@ -216,6 +269,7 @@ TEST_F(WebSync, RefusedCodeIsRetriedOnceWithThePasswordButARefusedPasswordIsNot)
 
     // The service answering retry to a password must not start a storm.
     fake.script = [](const Pairs&) { return QByteArray("<r><success value=\"false\" retry=\"true\"/></r>"); };
+    QVRPasswordManager::waitForPendingWork();
     QVRPasswordManager::deletePasswordForAccount(email + QStringLiteral(" [quillary]"), host());
     manager->setForceUpdate(true);
     manager->sync();
@@ -223,6 +277,71 @@ TEST_F(WebSync, RefusedCodeIsRetriedOnceWithThePasswordButARefusedPasswordIsNot)
     ASSERT_TRUE(waitForQuiet());
     EXPECT_EQ(fake.requests.size(), 3u);
     EXPECT_FALSE(manager->quorvaneEnabled());
+}
+
+TEST_F(WebSync, RefusedRegistrationIsNeverRetriedUnderThePreviousAccount)
+{
+    signedIn();
+    saveNote(QStringLiteral("MINE"), QStringLiteral("x"), 1700000000, false, false);
+    startAndSettle(); // its cycle logs in with the code
+    ASSERT_FALSE(fake.requests.empty());
+    ASSERT_TRUE(WebSyncFakeService::has(fake.requests.back(), QStringLiteral("code")));
+    const size_t before = fake.requests.size();
+
+    // The retry flag belongs to a code login; a registration logs in with nothing.
+    fake.script = [](const Pairs& pairs) {
+        return WebSyncFakeService::value(pairs, QStringLiteral("cmd")) == QLatin1String("register")
+                   ? QByteArray("<r><success value=\"false\" retry=\"true\"/></r>")
+                   : QByteArray();
+    };
+    const QString other = QStringLiteral("new@example.org");
+    manager->validateQuorvaneSettings({{QStringLiteral("new"), true},
+                                       {QStringLiteral("email"), other},
+                                       {QStringLiteral("password"), QStringLiteral("pw")},
+                                       {QStringLiteral("confirm"), QStringLiteral("pw")},
+                                       {QStringLiteral("terms"), QStringLiteral("true")}});
+    ASSERT_TRUE(waitFor([&] { return settingsErrorCount == 1 || fake.requests.size() > before + 1; }));
+    ASSERT_TRUE(waitForQuiet());
+    ASSERT_EQ(fake.requests.size(), before + 1);
+    EXPECT_EQ(WebSyncFakeService::value(fake.requests.back(), QStringLiteral("cmd")),
+              QStringLiteral("register"));
+    EXPECT_FALSE(manager->quorvaneEnabled()) << "web sync must not come back on as the old account";
+    EXPECT_EQ(fake.notes.count(QStringLiteral("MINE")), 0u);
+}
+
+TEST_F(WebSync, QueuedAddsWaitForTheNextSyncAfterARegistration)
+{
+    signedIn();
+    // A cycle that held rows back, then failed.
+    fake.fault = Fault::Drop;
+    fake.faultCount = 100;
+    for (const char* uuid : {"HELD-1", "HELD-2"}) {
+        saveNote(QString::fromLatin1(uuid), QStringLiteral("x"), 1700000000, false, false);
+        QVRSyncObject* note = nullptr;
+        store->context()->performAndWait(
+            [&] { note = static_cast<QVRSyncObject*>(app->find(QString::fromLatin1(uuid))); });
+        manager->queueObject(note, QStringLiteral("add"));
+    }
+    startAndSettle();
+    ASSERT_TRUE(waitFor([&] { return !failureTexts.isEmpty(); }));
+    ASSERT_TRUE(waitForQuiet());
+    fake.faultCount = 0;
+
+    const size_t before = fake.requests.size();
+    manager->validateQuorvaneSettings({{QStringLiteral("new"), true},
+                                       {QStringLiteral("email"), QStringLiteral("new@example.org")},
+                                       {QStringLiteral("password"), QStringLiteral("pw")},
+                                       {QStringLiteral("confirm"), QStringLiteral("pw")},
+                                       {QStringLiteral("terms"), QStringLiteral("true")}});
+    ASSERT_TRUE(waitFor([&] { return successCount == 1; }));
+    ASSERT_TRUE(waitForQuiet());
+    EXPECT_EQ(fake.requests.size(), before + 1) << "only the registration goes out";
+    EXPECT_EQ(manager->queueItems().size(), 2u);
+
+    manager->sync();
+    ASSERT_TRUE(waitFor([&] { return fake.notes.size() == 2; }));
+    ASSERT_TRUE(waitForQuiet());
+    EXPECT_TRUE(manager->queueItems().empty());
 }
 
 TEST_F(WebSync, FirstRunOffersTheAccountFoundInTheKeyring)
@@ -300,6 +419,87 @@ TEST_F(WebSync, UuidThatCouldNameAFileOutsideTheFolderIsDropped)
     EXPECT_EQ(app->saved, 1) << "lower-case ids from other clients stay welcome";
 }
 
+TEST_F(WebSync, NumbersOutsideASaneRangeAreRefused)
+{
+    signedIn();
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncUpdated, 1700000000.0);
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncOffset, 2.5);
+    struct Case
+    {
+        const char* name;
+        QString value;
+        double updated; // what the settings hold afterwards
+        double offset;
+    };
+    const std::vector<Case> cases = {
+        {"updated", QStringLiteral("1e300"), 1700000000, 2.5},
+        {"updated", QStringLiteral("1e999"), 1700000000, 2.5},
+        {"updated", QStringLiteral("200000000000"), 1700000000, 2.5},
+        {"updated", QStringLiteral("-1700000000"), 1700000000, 2.5},
+        {"updated", QStringLiteral("1700000100.5"), 1700000100.5, 2.5},
+        {"offset", QStringLiteral("-1e300"), 1700000100.5, 2.5},
+        {"offset", QStringLiteral("1e300"), 1700000100.5, 2.5},
+        {"offset", QStringLiteral("-20000000000"), 1700000100.5, 2.5},
+        {"offset", QStringLiteral("-3600.25"), 1700000100.5, -3600.25},
+    };
+    for (const Case& c : cases) {
+        manager->operationEncounteredName(nullptr, QString::fromLatin1(c.name), c.value, std::nullopt);
+        EXPECT_EQ(manager->quorvaneUpdated(), c.updated) << c.name << " " << c.value.toStdString();
+        EXPECT_EQ(manager->quorvaneOffset(), c.offset) << c.name << " " << c.value.toStdString();
+    }
+    manager->syncWithQuorvane();
+    const auto request = manager->quorvaneRequestURL(std::nullopt, QStringLiteral("cmd=get"), true);
+    ASSERT_TRUE(request);
+    EXPECT_TRUE(QString::fromUtf8(request->body).contains(QStringLiteral("&updated=1700000100.500000&")));
+
+    // Values stored before replies were checked read as nothing.
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncUpdated, 1e300);
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncOffset, -1e300);
+    EXPECT_EQ(manager->quorvaneUpdated(), 0.0);
+    EXPECT_EQ(manager->quorvaneOffset(), 0.0);
+}
+
+TEST_F(WebSync, DeletedFlagIsReadWithoutOverflowAndHostileNotesAreRefused)
+{
+    signedIn();
+    struct Case
+    {
+        const char* uuid;
+        QString deleted;
+        QString updated;
+        const char* outcome; // "archived", "saved" or "untouched"
+    };
+    const std::vector<Case> cases = {
+        {"HUGE-DELETED", QStringLiteral("99999999999999999999"), QStringLiteral("10"), "archived"},
+        {"PLAIN-DELETED", QStringLiteral("1"), QStringLiteral("10"), "archived"},
+        {"PADDED-DELETED", QStringLiteral(" 0002 "), QStringLiteral("10"), "archived"},
+        {"LIVE", QStringLiteral("0"), QStringLiteral("10"), "saved"},
+        {"LIVE-LONG-ZERO", QStringLiteral("000000000000000000000"), QStringLiteral("10"), "saved"},
+        {"GARBLED-DELETED", QStringLiteral("yes"), QStringLiteral("10"), "untouched"},
+        {"NEGATIVE-DELETED", QStringLiteral("-1"), QStringLiteral("10"), "untouched"},
+        {"HUGE-TIME", QStringLiteral("0"), QStringLiteral("1e300"), "untouched"},
+        {"HUGE-TIME-NO-DIGITS", QStringLiteral("0"), QStringLiteral("-1e999"), "untouched"},
+    };
+    for (const Case& c : cases) {
+        const QString uuid = QString::fromLatin1(c.uuid);
+        saveNote(uuid, QStringLiteral("local"), 1, false, false);
+        manager->operationEncounteredName(
+            nullptr, QStringLiteral("note"), std::nullopt,
+            QVRXMLAttributes{{QStringLiteral("uuid"), uuid},
+                             {QStringLiteral("updated"), c.updated},
+                             {QStringLiteral("deleted"), c.deleted},
+                             {QStringLiteral("modified"), QStringLiteral("5")},
+                             {QStringLiteral("archived"), QStringLiteral("0")},
+                             {QStringLiteral("text"), QStringLiteral("service")}});
+        const QVariantMap note = local(uuid);
+        const QString outcome = note.value(QStringLiteral("archived")).toBool() ? QStringLiteral("archived")
+                                : note.value(QStringLiteral("text")).toString() == QLatin1String("service")
+                                    ? QStringLiteral("saved")
+                                    : QStringLiteral("untouched");
+        EXPECT_EQ(outcome.toStdString(), c.outcome) << c.uuid;
+    }
+}
+
 TEST_F(WebSync, ServiceChangesArriveAndMessagesFollowTheRule)
 {
     signedIn();
@@ -335,12 +535,11 @@ class WebSyncFaults : public WebSync, public ::testing::WithParamInterface<Fault
 TEST_P(WebSyncFaults, FailedReplyAppliesNothingAndKeepsTheQueue)
 {
     signedIn();
-    QVRDataStore::sharedDefaults().set(QStringLiteral("syncupdated"), 1700000000.0);
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncUpdated, 1700000000.0);
     startAndSettle();
     const double updated = manager->quorvaneUpdated();
     fake.fault = GetParam().fault;
-    // A dropped connection is retried once by the HTTP layer itself.
-    fake.faultCount = 2;
+    fake.faultCount = 1;
     fake.slowMilliseconds = 3000;
     failureTexts.clear();
     saveNote(QStringLiteral("KEEP"), QStringLiteral("unsent"), 1700000500);
@@ -351,8 +550,8 @@ TEST_P(WebSyncFaults, FailedReplyAppliesNothingAndKeepsTheQueue)
     EXPECT_FALSE(manager->queueItemWithUUID(QStringLiteral("KEEP")).isEmpty()) << "the change must be sent again";
     EXPECT_EQ(manager->quorvaneUpdated(), updated) << "the sync point must not move";
     EXPECT_TRUE(manager->quorvaneMessage().isEmpty());
-    EXPECT_EQ(QVRPasswordManager::passwordForAccount(email + QStringLiteral(" [quillary]"), host(), std::nullopt, std::nullopt),
-              QStringLiteral("K-signed-in")) << "a stray <code> must not delete the login code";
+    EXPECT_EQ(secret(email + QStringLiteral(" [quillary]")), QStringLiteral("K-signed-in"))
+        << "a stray <code> must not delete the login code";
     EXPECT_TRUE(manager->quorvaneErrorDate().has_value());
     EXPECT_TRUE(manager->quorvaneEnabled());
 
@@ -371,6 +570,74 @@ INSTANTIATE_TEST_SUITE_P(Faults, WebSyncFaults,
                                            FaultCase{"EmptyBody", Fault::EmptyBody},
                                            FaultCase{"SlowPastTheTimeOut", Fault::Slow}),
                          [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+
+TEST_F(WebSync, RequestWhoseConnectionClosesBeforeTheReplyIsSentOnceAndFails)
+{
+    signedIn();
+    QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncUpdated, 1700000000.0);
+    startAndSettle();
+    struct Case
+    {
+        const char* name;
+        std::function<void()> act;
+        QString cmd;
+    };
+    const std::vector<Case> cases = {
+        {"add", [&] { saveNote(QStringLiteral("ONCE"), QStringLiteral("x"), 1700000500); },
+         QStringLiteral("add")},
+        {"logout", [&] { manager->disableQuorvaneAndDeletePassword(false); }, QStringLiteral("logout")},
+    };
+    for (const Case& c : cases) {
+        fake.fault = Fault::Drop;
+        fake.faultCount = 1;
+        failureTexts.clear();
+        const size_t before = fake.requests.size();
+        c.act();
+        ASSERT_TRUE(waitFor([&] { return !failureTexts.isEmpty() || fake.requests.size() > before + 1; }))
+            << c.name;
+        ASSERT_TRUE(waitForQuiet());
+        EXPECT_EQ(fake.requests.size(), before + 1) << c.name << ": the service saw the request twice";
+        EXPECT_EQ(fake.count(c.cmd), 1) << c.name;
+        EXPECT_EQ(failureTexts, QStringList{QStringLiteral("Couldn’t connect")}) << c.name;
+    }
+}
+
+TEST_F(WebSync, SessionDeletedWhileARequestIsBuiltIsNeverTouched)
+{
+    // Builds its request on the queue's thread while the main thread deletes
+    // the session underneath.
+    struct Delegate : QVRQuorvaneOperationDelegate
+    {
+        std::function<void()> duringBuild;
+        QUrl url;
+        int outcomes = 0;
+        std::optional<QVRURLRequest> quorvaneRequestURL(const std::optional<QUrl>&, const QString&,
+                                                        bool) override
+        {
+            duringBuild();
+            QVRURLRequest request;
+            request.url = url;
+            request.body = "cmd=get";
+            return request;
+        }
+        void operationEncounteredName(QVRQuorvaneOperation*, const QString&, const std::optional<QString>&,
+                                      const std::optional<QVRXMLAttributes>&) override
+        {
+        }
+        void operationSucceeded(QVRQuorvaneOperation*) override { ++outcomes; }
+        void operationFailed(QVRQuorvaneOperation*) override { ++outcomes; }
+    };
+    auto* session = new QVRURLSession;
+    Delegate delegate;
+    delegate.url = QVRSyncService::syncURL();
+    delegate.duringBuild = [&] { platform::runOnMainThreadAndWait([&] { delete session; }); };
+    auto operation = QVRQuorvaneOperation::operationWithSession(session, &delegate);
+    platform::OperationQueue queue;
+    queue.addOperation(operation);
+    ASSERT_TRUE(waitFor([&] { return operation->isFinished(); }));
+    EXPECT_TRUE(fake.requests.empty());
+    EXPECT_EQ(delegate.outcomes, 0);
+}
 
 TEST_F(WebSync, ServerErrorStatusWithASuccessBodyIsASuccess)
 {
@@ -435,10 +702,12 @@ TEST_F(WebSync, ErrorsBackOffOnlyRequestsWithoutChanges)
 
     struct Step {
         double after;
-        int state;
+        QVRApplicationState state;
         bool sends;
     };
-    for (const Step& step : {Step{599, 0, false}, Step{1000, 2, false}, Step{1801, 2, true}}) {
+    for (const Step& step :
+         {Step{599, QVRApplicationState::Active, false}, Step{1000, QVRApplicationState::Background, false},
+          Step{1801, QVRApplicationState::Background, true}}) {
         clock.fixed = start + step.after;
         app->state = step.state;
         manager->sync();
@@ -447,7 +716,7 @@ TEST_F(WebSync, ErrorsBackOffOnlyRequestsWithoutChanges)
     }
     // After a success the error is forgotten; an unforced cycle within 60 s
     // of the last update sends nothing, but a change goes at once.
-    app->state = 0;
+    app->state = QVRApplicationState::Active;
     const size_t now = fake.requests.size();
     clock.fixed.reset();
     manager->sync();
@@ -467,21 +736,21 @@ TEST_F(WebSync, StepsPostOnChangeAndAnEmptiedQueueCompletes)
                                                                        [&](const platform::Notification&) { ++changes; });
     auto b = platform::NotificationCenter::defaultCenter().addObserver(QVRSyncCompleteNotification, manager.get(),
                                                                        [&](const platform::Notification&) { ++completes; });
-    manager->setStep(3);
-    manager->setStep(3);
+    manager->setStep(QVRSyncStep::Transferred);
+    manager->setStep(QVRSyncStep::Transferred);
     EXPECT_EQ(changes, 1);
     EXPECT_TRUE(manager->active());
-    manager->setStep(6);
-    manager->setStep(6);
+    manager->setStep(QVRSyncStep::Complete);
+    manager->setStep(QVRSyncStep::Complete);
     EXPECT_EQ(completes, 2) << "6 at 6 completes again";
     EXPECT_FALSE(manager->active());
 
     QElapsedTimer timer;
     timer.start();
     manager->operationQueueWithCount(1)->addOperationWithBlock([] {});
-    ASSERT_TRUE(waitFor([&] { return manager->step() == 5; }));
+    ASSERT_TRUE(waitFor([&] { return manager->step() == QVRSyncStep::Finishing; }));
     const qint64 five = timer.elapsed();
-    ASSERT_TRUE(waitFor([&] { return manager->step() == 6; }));
+    ASSERT_TRUE(waitFor([&] { return manager->step() == QVRSyncStep::Complete; }));
     const qint64 six = timer.elapsed();
     EXPECT_GE(five, 90);
     EXPECT_GE(six - five, 250);
@@ -490,7 +759,7 @@ TEST_F(WebSync, StepsPostOnChangeAndAnEmptiedQueueCompletes)
 TEST_F(WebSync, BusyHoldsTheQuitForThirtySecondsWhileActive)
 {
     clock.fixed = 1700000000;
-    manager->setStep(2);
+    manager->setStep(QVRSyncStep::Syncing);
     manager->prepareToStop();
     EXPECT_TRUE(manager->busy());
     clock.fixed = 1700000030;
@@ -498,7 +767,20 @@ TEST_F(WebSync, BusyHoldsTheQuitForThirtySecondsWhileActive)
     clock.fixed = 1700000031;
     EXPECT_FALSE(manager->busy());
     EXPECT_FALSE(manager->active());
-    manager->setStep(6);
+    manager->setStep(QVRSyncStep::Complete);
+}
+
+TEST_F(WebSync, StoreDelegateIsRemovedOnlyByAnExplicitTakeOver)
+{
+    QVRDataStoreDelegate storeDelegate;
+    store->setDelegate(&storeDelegate);
+    {
+        QVRSyncManager other(store.get());
+        EXPECT_EQ(store->delegate(), &storeDelegate) << "making a manager must not clear it silently";
+        other.attachToStore();
+        EXPECT_EQ(store->delegate(), nullptr);
+    }
+    EXPECT_EQ(logged.filter(QStringLiteral("takes over the note store")).size(), 1);
 }
 
 TEST_F(WebSync, HistoryDaysFollowTheSetting)
@@ -509,14 +791,16 @@ TEST_F(WebSync, HistoryDaysFollowTheSetting)
         bool prune;
     };
     for (const Case& c : {Case{0, 365, false}, Case{365242, 365, false}, Case{30, 90, true}, Case{120, 120, true}}) {
-        QVRDataStore::sharedDefaults().set(QStringLiteral("QVRHistoryDays"), c.setting);
+        QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::HistoryDays, c.setting);
         QVRSyncManager other(store.get());
         EXPECT_EQ(other.historyDays(), c.days) << c.setting;
         EXPECT_EQ(other.deleteOldObjects(), c.prune) << c.setting;
     }
-    QVRDataStore::sharedDefaults().remove(QStringLiteral("QVRHistoryDays"));
-    manager->userDefaultsDidChange({QStringLiteral("x"), nullptr, {{QStringLiteral("QVRUserDefaultsKey"), QStringLiteral("QVRHistoryDays")},
-                                                                    {QStringLiteral("QVRUserDefaultsValue"), 0}}});
+    QVRDataStore::sharedDefaults().remove(QVRDefaultsKeys::HistoryDays);
+    manager->userDefaultsDidChange({QStringLiteral("x"),
+                                    nullptr,
+                                    {{QStringLiteral("QVRUserDefaultsKey"), QVRDefaultsKeys::HistoryDays},
+                                     {QStringLiteral("QVRUserDefaultsValue"), 0}}});
     EXPECT_EQ(manager->historyDays(), 90u);
     EXPECT_TRUE(manager->deleteOldObjects());
 
