@@ -1,7 +1,7 @@
 quillary_add_test(NAME store_datastore_test
-  SOURCES StoreTestMain.cpp DataStoreTest.cpp NoteTest.cpp
+  SOURCES DataStoreTest.cpp NoteTest.cpp
   LIBS store Qt6::Core
-  LABELS sanitize NO_MAIN)
+  LABELS sanitize MAIN core)
 
 add_executable(store_crash_writer StoreCrashWriter.cpp)
 target_link_libraries(store_crash_writer PRIVATE store Qt6::Core)

@@ -19,9 +19,9 @@
 #include "platform/predicate/Predicate.h"
 #include "store/Note.h"
 #include "store/QVRDataStore.h"
+#include "tests/support/Wait.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
 #include <QTimer>
@@ -33,23 +33,8 @@
 #include <map>
 #include <memory>
 
-inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
-inline void spin(int ms)
-{
-    waitUntil([] { return false; }, ms);
-}
+using testsupport::spin;
+using testsupport::waitFor;
 
 inline double fileMTime(const QString& path)
 {
@@ -58,12 +43,6 @@ inline double fileMTime(const QString& path)
         return -1;
     return double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9;
 }
-
-class FakeClock : public platform::Clock {
-public:
-    double now() const override { return time; }
-    double time = 1700000000;
-};
 
 class FakeManager : public QVRiCloudSyncHost {
 public:
@@ -265,6 +244,6 @@ public:
 // Runs the event loop until a cycle of `manager` ended in the complete step.
 inline bool cycleEnds(FakeManager& manager, int timeoutMs = 10000)
 {
-    return waitUntil([&manager] { return manager.step() == 6 && manager.queue.operationCount() == 0 && manager.timers.empty(); },
+    return waitFor([&manager] { return manager.step() == 6 && manager.queue.operationCount() == 0 && manager.timers.empty(); },
                      timeoutMs);
 }

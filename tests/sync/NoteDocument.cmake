@@ -6,7 +6,7 @@ set(_note_document_sources
 find_package(Python3 COMPONENTS Interpreter)
 quillary_add_test(NAME NoteDocumentTest
   SOURCES NoteDocumentTest.cpp ${_note_document_sources}
-  LIBS platform_files platform_plist platform_core Qt6::Core
+  LIBS platform_files platform_plist platform_core Qt6::Core test_support
   LABELS sanitize
   ENV QUILLARY_PYTHON=${Python3_EXECUTABLE})
 target_include_directories(NoteDocumentTest PRIVATE ${PROJECT_SOURCE_DIR})

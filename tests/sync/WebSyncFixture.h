@@ -18,6 +18,8 @@
 #include "sync/QVRSyncManager.h"
 #include "sync/QVRSyncService.h"
 #include "sync/QVRURLSession.h"
+#include "tests/support/ManualClock.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -30,13 +32,7 @@
 
 #include <memory>
 
-// The real clock, moved forward on demand.
-class ShiftedClock : public platform::Clock {
-public:
-    double now() const override { return fixed ? *fixed : QDateTime::currentMSecsSinceEpoch() / 1000.0 + shift; }
-    double shift = 0;
-    std::optional<double> fixed;
-};
+using testsupport::waitFor;
 
 // Stands in for the application: saves notes from the service into the store
 // the way the application's central save does.
@@ -114,7 +110,8 @@ protected:
         storePath = dir.filePath(QStringLiteral("Notes.sqlite"));
         qputenv("QUILLARY_SERVICE_URL", fake.origin().toUtf8());
         platform::SecretBackend::setCurrentForTesting(&secrets);
-        platform::setClockForTesting(&clock);
+        // The real time until a test sets one: the manager's delays run on real timers.
+        clock.followSystemClock();
         platform::setLogSink([this](const QString& line) { logged << line; });
         QVRURLSession::setTimeoutCapForTesting(1500);
         // Every test starts from fresh settings.
@@ -147,7 +144,6 @@ protected:
                 EXPECT_FALSE(line.contains(code.second)) << line.toStdString();
         }
         platform::setLogSink(nullptr);
-        platform::setClockForTesting(nullptr);
         platform::SecretBackend::setCurrentForTesting(nullptr);
         QVRURLSession::setTimeoutCapForTesting(0);
     }
@@ -171,20 +167,6 @@ protected:
         if (store)
             store->saveData();
         store.reset();
-    }
-
-    template <typename Predicate>
-    bool waitFor(Predicate done, int milliseconds = 8000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done()) {
-            if (timer.elapsed() > milliseconds)
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            QThread::msleep(1);
-        }
-        return true;
     }
 
     // Until no request is under way and the steps have come to rest.
@@ -251,7 +233,7 @@ protected:
     QString storePath;
     WebSyncFakeService fake;
     platform::MemorySecretBackend secrets;
-    ShiftedClock clock;
+    testsupport::ManualClock clock;
     QStringList logged;
     QStringList failureTexts;
     int successCount = 0;

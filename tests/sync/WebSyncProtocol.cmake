@@ -3,6 +3,6 @@ quillary_add_test(NAME WebSyncProtocolTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/WebSyncProtocolTest.cpp ${CMAKE_CURRENT_LIST_DIR}/WebSyncFakeService.h
     ${CMAKE_CURRENT_LIST_DIR}/WebSyncFixture.h
   LIBS sync store platform_secret platform_ops ZLIB::ZLIB Qt6::Network
-  NO_MAIN
+  MAIN core
   LABELS sanitize
   TIMEOUT 240)
