@@ -1,8 +1,9 @@
-# quillary_add_test(NAME <name> SOURCES <files...>
+# quillary_add_test(NAME <folder>_<topic>_test SOURCES <files...>
 #                   [MAIN plain|core|gui|widgets|own] [LIBS <targets...>]
 #                   [LABELS <labels...>] [TIMEOUT <seconds>] [ENV <VAR=value...>])
 #
-# One executable per class or topic.
+# One executable per class or topic, named <folder>_<topic>_test after its
+# tests/ folder (store_datastore_test, hotkey_x11_test).
 #
 # MAIN picks the GoogleTest main from tests/support: `plain` (the default, no
 # application object), `core` (QCoreApplication: event loop, timers, queued
@@ -11,6 +12,10 @@
 # library (manual clock, waitFor, log capture, temporary profile); a plain test
 # that wants it lists test_support in LIBS. NO_MAIN is the old spelling of
 # MAIN own, QTEST builds a QtTest executable.
+#
+# Labels in use: sanitize (also run under ASan and UBSan), tsan (also run
+# under ThreadSanitizer), x11 (needs the X server), keyring (needs the session
+# bus and its keyring), slow (minutes rather than seconds).
 #
 # Every test runs with a private HOME and XDG folders under the build tree, so
 # nothing touches a real profile.
@@ -24,6 +29,9 @@ function(quillary_add_test)
   cmake_parse_arguments(T "NO_MAIN;QTEST" "NAME;TIMEOUT;MAIN" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
   if(NOT T_NAME OR NOT T_SOURCES)
     message(FATAL_ERROR "quillary_add_test needs NAME and SOURCES")
+  endif()
+  if(NOT T_NAME MATCHES "^[a-z0-9]+_[a-z0-9_]+_test$")
+    message(AUTHOR_WARNING "test ${T_NAME}: name it <folder>_<topic>_test")
   endif()
   if(T_NO_MAIN)
     set(T_MAIN own)

@@ -4,7 +4,7 @@
 quillary_add_test(NAME sync_cloud_test
   SOURCES CloudSyncTest.cpp
   LIBS sync platform_cloud
-  LABELS sanitize
+  LABELS sanitize slow
   TIMEOUT 300
   MAIN core)
 

@@ -1,5 +1,5 @@
 find_package(Python3 COMPONENTS Interpreter)
-quillary_add_test(NAME NoteDocumentTest
+quillary_add_test(NAME sync_note_document_test
   SOURCES NoteDocumentTest.cpp
   LIBS sync test_support
   LABELS sanitize
