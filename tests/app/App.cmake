@@ -1,7 +1,7 @@
 # The application's delegate, list and editor, offscreen, each test over a
 # store and settings file of its own.
 quillary_add_test(NAME app_notes_test
-  SOURCES AppTestMain.cpp CentralSaveTest.cpp LayoutTest.cpp SearchTest.cpp LifecycleTest.cpp
+  SOURCES CentralSaveTest.cpp LayoutTest.cpp SearchTest.cpp LifecycleTest.cpp
   LIBS app Qt6::Test
   LABELS sanitize
-  NO_MAIN)
+  MAIN widgets)

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -226,19 +225,16 @@ TEST(ZQDecimalMath, FactorialOfHugeWholeNumbersFinishes)
     EXPECT_FALSE(decimalFactorial(dec("103")).isNaN());
 }
 
-// Every routine on the arguments that cost most; a budget far above the
-// millisecond each should take, so only a runaway loop trips it (timings
-// themselves are measured by the benchmarks).
+// Every routine on the arguments that cost most. A runaway loop shows as the
+// test's time-out; the timings themselves are measured by the benchmarks.
 TEST(ZQDecimalMath, ExtremeArgumentsFinish)
 {
     const char* arguments[] = {"9.9999999999999999999999999999999999999e164", "-9.9999999999999999999999999999999999999e164",
                                "1e-128", "-1e-128", "0.99999999999999999999999999999999999999", "1", "-1", "0",
                                "1.5707963267948966192313216916397514421", "379.99", "123456789.98765432123456789"};
-    const auto start = std::chrono::steady_clock::now();
     for (const char* x : arguments)
         for (const auto& [name, routine] : unaryRoutines())
             (void)routine(dec(x));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 }  // namespace

@@ -349,10 +349,3 @@ TEST_F(X11, KeyTextsFollowTheServersLayout) {
     QProcess::execute(QStringLiteral("setxkbmap"), {"us"});
     EXPECT_TRUE(waitFor([] { return KRKeyCodeString(6) == QStringLiteral("Z"); }));
 }
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("DISPLAY")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

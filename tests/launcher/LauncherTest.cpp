@@ -2,6 +2,8 @@
 #include "launcher/QuillaryLauncher.h"
 
 #include "platform/core/Log.h"
+#include "tests/support/TemporaryProfile.h"
+#include "tests/support/Wait.h"
 
 #include <QDir>
 #include <QFile>
@@ -151,8 +153,7 @@ TEST(Launcher, ProgramStartsTheApplicationFourLevelsUp) {
     ASSERT_TRUE(run.waitForFinished(20000));
     EXPECT_EQ(run.exitCode(), 0);
     EXPECT_TRUE(run.readAllStandardError().isEmpty());
-    for (int i = 0; i < 200 && !QFile::exists(marker); ++i)
-        QThread::msleep(10);
+    EXPECT_TRUE(testsupport::waitFor([&] { return QFile::exists(marker); }));
     QFile started(marker);
     ASSERT_TRUE(started.open(QIODevice::ReadOnly));
     EXPECT_EQ(started.readAll(), QByteArray("started\n"));
@@ -196,11 +197,10 @@ TEST(LoginItems, ExecArgumentQuoting) {
 }
 
 TEST(LoginItems, CreatesAndRemovesTheAutostartEntry) {
-    QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.filePath("config").toUtf8());
+    testsupport::TemporaryProfile home;
     const QString launcher = home.filePath(QStringLiteral("my apps/Launcher$"));
     writeFile(launcher, "#!/bin/sh\n", QFile::ReadOwner | QFile::ExeOwner);
-    const QString entry = home.filePath("config/autostart/com.quorvane.Quillary-Launcher.desktop");
+    const QString entry = home.configHome() + "/autostart/com.quorvane.Quillary-Launcher.desktop";
     EXPECT_EQ(LoginItems::autostartFilePath(), entry);
 
     QString error;
@@ -230,5 +230,4 @@ TEST(LoginItems, CreatesAndRemovesTheAutostartEntry) {
     qputenv("XDG_CONFIG_HOME", home.filePath("blocked").toUtf8());
     EXPECT_FALSE(LoginItems::setLoginItemEnabled(launcher, true, &error));
     EXPECT_FALSE(error.isEmpty());
-    qunsetenv("XDG_CONFIG_HOME");
 }

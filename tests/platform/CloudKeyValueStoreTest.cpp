@@ -87,7 +87,7 @@ TEST_F(KeyValueFile, AnotherMachinesCopyPostsItsChangedKeysOnly)
     EXPECT_TRUE(changes.isEmpty()) << "the first read is not news";
 
     arrive({{QStringLiteral("QVRSyncType"), QStringLiteral("iCloud")}, {QStringLiteral("same"), 1}});
-    ASSERT_TRUE(waitUntil([this] { return !changes.isEmpty(); }));
+    ASSERT_TRUE(waitFor([this] { return !changes.isEmpty(); }));
     spin(100);
     ASSERT_EQ(changes.size(), 1);
     EXPECT_EQ(changes[0].reason, int(UbiquitousKeyValueStore::ServerChange));
@@ -96,7 +96,7 @@ TEST_F(KeyValueFile, AnotherMachinesCopyPostsItsChangedKeysOnly)
 
     changes.clear();
     arrive({{QStringLiteral("same"), 1}});
-    ASSERT_TRUE(waitUntil([this] { return !changes.isEmpty(); }));
+    ASSERT_TRUE(waitFor([this] { return !changes.isEmpty(); }));
     EXPECT_EQ(changes[0].keys, QStringList{"QVRSyncType"}) << "a removed key is a changed key";
 }
 

@@ -55,7 +55,7 @@ protected:
     }
     Update nextUpdate()
     {
-        EXPECT_TRUE(waitUntil([this] { return !updates.isEmpty(); }, 3000));
+        EXPECT_TRUE(waitFor([this] { return !updates.isEmpty(); }, 3000));
         spin(250);
         EXPECT_EQ(updates.size(), 1) << "one settled change, one notice";
         return updates.isEmpty() ? Update{} : updates.takeFirst();
@@ -168,7 +168,7 @@ TEST_F(FolderQuery, DebounceReportsTheSettledTimeOfAnInPlaceWrite)
     ASSERT_TRUE(writeFile(path("Notes/A.quillary"), "first"));
     ASSERT_TRUE(writeFile(path("Notes/A.quillary"), "second"));
     setMTime(path("Notes/A.quillary"), 1234567890.5);
-    ASSERT_TRUE(waitUntil([this] { return !updates.isEmpty(); }, 3000));
+    ASSERT_TRUE(waitFor([this] { return !updates.isEmpty(); }, 3000));
     spin(250);
     ASSERT_EQ(updates.size(), 1);
     EXPECT_EQ(updates[0].added, QStringList{"A.quillary"});
@@ -179,14 +179,14 @@ TEST_F(FolderQuery, DebounceReportsTheSettledTimeOfAnInPlaceWrite)
 TEST_F(FolderQuery, StoppedQueryPostsNothingAndRestartsAfresh)
 {
     ASSERT_TRUE(query.start());
-    ASSERT_TRUE(waitUntil([this] { return gatherings == 1; }));
+    ASSERT_TRUE(waitFor([this] { return gatherings == 1; }));
     query.stop();
     EXPECT_FALSE(query.isStarted());
     ASSERT_TRUE(writeFile(path("Notes/A.quillary"), "a"));
     spin(300);
     EXPECT_TRUE(updates.isEmpty());
     ASSERT_TRUE(query.start());
-    EXPECT_TRUE(waitUntil([this] { return gatherings == 2; }));
+    EXPECT_TRUE(waitFor([this] { return gatherings == 2; }));
     EXPECT_EQ(query.resultCount(), 1);
 }
 

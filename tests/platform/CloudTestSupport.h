@@ -1,35 +1,17 @@
 #pragma once
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include "tests/support/Wait.h"
+
 #include <QFile>
 #include <QString>
-#include <QThread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <functional>
 
-// Runs the event loop until `done` holds or `timeoutMs` passes.
-inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-// Lets queued events and short timers run for `ms`.
-inline void spin(int ms)
-{
-    waitUntil([] { return false; }, ms);
-}
+using testsupport::spin;
+using testsupport::waitFor;
 
 inline bool writeFile(const QString& path, const QByteArray& data)
 {

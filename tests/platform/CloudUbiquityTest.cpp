@@ -124,7 +124,7 @@ protected:
     // Waits for the notice, then makes sure no second one follows.
     bool postedOnce()
     {
-        const bool arrived = waitUntil([this] { return posts > 0; }, 3000);
+        const bool arrived = waitFor([this] { return posts > 0; }, 3000);
         spin(200);
         const bool once = posts == 1;
         posts = 0;

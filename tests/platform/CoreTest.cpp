@@ -4,6 +4,8 @@
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/Paths.h"
 #include "platform/core/SystemChanges.h"
+#include "tests/support/ManualClock.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -143,24 +145,20 @@ TEST(MainThread, AndWaitReturnsAfterTheWorkRan) {
         EXPECT_EQ(value, 42);
         done = true;
     });
-    while (!done)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_TRUE(testsupport::waitFor([&] { return done.load(); }));
     worker.join();
     EXPECT_EQ(value, 42);
 }
 
-class FixedClock : public platform::Clock {
-public:
-    double now() const override { return 1234.5; }
-};
-
 TEST(Clock, InjectableForTests) {
     const double real = platform::now();
     EXPECT_GT(real, 1.7e9);
-    FixedClock fixed;
-    platform::setClockForTesting(&fixed);
-    EXPECT_EQ(platform::now(), 1234.5);
-    platform::setClockForTesting(nullptr);
+    {
+        testsupport::ManualClock fixed(1234.5);
+        EXPECT_EQ(platform::now(), 1234.5);
+        fixed.advance(0.5);
+        EXPECT_EQ(platform::now(), 1235.0);
+    }
     EXPECT_GE(platform::now(), real);
 }
 
@@ -222,9 +220,3 @@ TEST(SystemChanges, CAndPosixLocalesHaveNoName) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

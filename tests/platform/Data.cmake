@@ -1,4 +1,4 @@
 quillary_add_test(NAME platform_data_test
-  SOURCES DataTestMain.cpp DataContextTest.cpp DataValuesTest.cpp DataWritersTest.cpp
+  SOURCES DataContextTest.cpp DataValuesTest.cpp DataWritersTest.cpp
   LIBS platform_data Qt6::Core
-  LABELS sanitize NO_MAIN)
+  LABELS sanitize tsan MAIN core)

@@ -4,6 +4,7 @@
 #include "platform/core/NotificationCenter.h"
 #include "platform/data/ArrayController.h"
 #include "platform/predicate/Predicate.h"
+#include "tests/support/ManualClock.h"
 
 
 #include <gtest/gtest.h>
@@ -56,13 +57,6 @@ ManagedObject* insertItem(ManagedObjectContext* context, const QString& name, do
     item->setValue(QStringLiteral("rank"), rank);
     return item;
 }
-
-class ClockScope {
-public:
-    datatest::ManualClock clock;
-    ClockScope() { setClockForTesting(&clock); }
-    ~ClockScope() { setClockForTesting(nullptr); }
-};
 
 TEST(ObjectContext, InsertGivesPermanentIdThatSurvivesSaveAndReopen)
 {
@@ -235,7 +229,7 @@ TEST(ObjectContext, RefreshTurnsUnchangedObjectIntoFaultThatRefillsFromParent)
 
 TEST(ObjectContext, RefreshWithinStalenessServesSnapshotAndRereadsAfterIt)
 {
-    ClockScope clock;
+    testsupport::ManualClock clock;
     Stack stack;
     ASSERT_TRUE(stack.open());
     ManagedObject* item = nullptr;
@@ -245,10 +239,10 @@ TEST(ObjectContext, RefreshWithinStalenessServesSnapshotAndRereadsAfterIt)
     });
     externalSql(stack.path(), "UPDATE \"Item\" SET rank = 7, version = version + 1");
     stack.root->performAndWait([&] {
-        clock.clock.time += 30;
+        clock.advance(30);
         stack.root->refresh(item);
         EXPECT_EQ(item->value(QStringLiteral("rank")), QVariant(1.0));
-        clock.clock.time += 31;
+        clock.advance(31);
         stack.root->refresh(item);
         EXPECT_EQ(item->value(QStringLiteral("rank")), QVariant(7.0));
     });

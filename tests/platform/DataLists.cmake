@@ -1,4 +1,4 @@
 quillary_add_test(NAME platform_data_lists_test
-  SOURCES DataTestMain.cpp DataNumberWidthTest.cpp DataArrangementTest.cpp
+  SOURCES DataNumberWidthTest.cpp DataArrangementTest.cpp
   LIBS platform_data Qt6::Core
-  LABELS sanitize NO_MAIN)
+  LABELS sanitize MAIN core)

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/core/Clock.h"
 #include "platform/data/ManagedObject.h"
 #include "platform/data/ManagedObjectContext.h"
 #include "platform/data/ManagedObjectModel.h"
@@ -38,13 +37,6 @@ inline std::shared_ptr<const platform::ManagedObjectModel> itemModel(int version
         &Item::create});
     return model;
 }
-
-// A clock the test moves by hand.
-class ManualClock : public platform::Clock {
-public:
-    double time = 1700000000.0;
-    double now() const override { return time; }
-};
 
 // A file store with a root context, as the data store sets it up.
 struct Stack {

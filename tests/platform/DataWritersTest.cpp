@@ -3,6 +3,7 @@
 #include "DataTestSupport.h"
 
 #include "platform/core/Log.h"
+#include "tests/support/ManualClock.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -217,12 +218,7 @@ class RecordRemovedUnderAnEdit : public ::testing::TestWithParam<RemovalCase>
 
 TEST_P(RecordRemovedUnderAnEdit, ComesBackWithEveryValue)
 {
-    datatest::ManualClock clock;
-    setClockForTesting(&clock);
-    struct Restore
-    {
-        ~Restore() { setClockForTesting(nullptr); }
-    } restore;
+    testsupport::ManualClock clock;
     Stack stack;
     ASSERT_TRUE(stack.open());
     auto child = stack.child();
@@ -240,7 +236,7 @@ TEST_P(RecordRemovedUnderAnEdit, ComesBackWithEveryValue)
         ASSERT_TRUE(stack.root->objectWithID(id)->isFault());
     });
     child->performAndWait([&] { item->setValue(QStringLiteral("rank"), 2.5); });
-    clock.time += 61; // past the root's staleness: the file is asked again
+    clock.advance(61); // past the root's staleness: the file is asked again
     LogCapture log;
     GetParam().remove(stack, id);
     child->performAndWait([&] { ASSERT_TRUE(child->save()); });

@@ -1,4 +1,5 @@
 #include "platform/ops/OperationQueue.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +7,8 @@
 #include <QThread>
 
 #include <atomic>
-#include <chrono>
+#include <condition_variable>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -17,26 +17,23 @@ using platform::Operation;
 using platform::OperationQueue;
 using platform::OperationQueuePriority;
 
+using testsupport::waitFor;
+
 // Finishes only when the test says so, from the test's thread, the way a
 // request finishes when its reply arrives.
 class PendingOperation : public Operation {
 public:
     bool isAsynchronous() const override { return true; }
+    void start() override
+    {
+        Operation::start();
+        returned.store(true);
+    }
     void main() override { started.store(true); }
     void complete() { markFinished(); }
     std::atomic<bool> started{false};
+    std::atomic<bool> returned{false};  // start() is over: the worker is free again
 };
-
-template <typename Predicate>
-bool eventually(Predicate done)
-{
-    for (int i = 0; i < 2000; ++i) {
-        if (done())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return done();
-}
 
 TEST(OperationQueue, AsynchronousOperationHoldsItsSlotAndCountsUntilFinished)
 {
@@ -46,17 +43,28 @@ TEST(OperationQueue, AsynchronousOperationHoldsItsSlotAndCountsUntilFinished)
     auto second = std::make_shared<PendingOperation>();
     queue.addOperation(first);
     queue.addOperation(second);
-    ASSERT_TRUE(eventually([&] { return first->started.load(); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_FALSE(second->started.load()) << "a started asynchronous operation must keep the only slot";
-    EXPECT_EQ(queue.operationCount(), 2);
+    ASSERT_TRUE(waitFor([&] { return first->returned.load(); }));
     EXPECT_TRUE(first->isExecuting());
+    EXPECT_FALSE(first->isFinished());
+    EXPECT_EQ(queue.operationCount(), 2);
+    // Cancelling finishes whatever is still waiting at once, on this thread.
+    // Had the queue handed the second operation to a worker when the first
+    // returned from start(), it would have run or would still be unfinished.
+    queue.cancelAllOperations();
+    EXPECT_TRUE(second->isFinished()) << "a started asynchronous operation must keep the only slot";
+    EXPECT_FALSE(second->started.load());
+    EXPECT_TRUE(first->isExecuting()) << "cancelling does not end an operation under way";
+    EXPECT_EQ(queue.operationCount(), 1);
 
+    // The next operation starts once the first one finishes.
+    auto third = std::make_shared<PendingOperation>();
+    queue.addOperation(third);
+    EXPECT_EQ(queue.operationCount(), 2);
     first->complete();
     EXPECT_TRUE(first->isFinished());
-    ASSERT_TRUE(eventually([&] { return second->started.load(); }));
+    ASSERT_TRUE(waitFor([&] { return third->started.load(); }));
     EXPECT_EQ(queue.operationCount(), 1);
-    second->complete();
+    third->complete();
     queue.waitUntilAllOperationsAreFinished();
     EXPECT_EQ(queue.operationCount(), 0);
 }
@@ -91,19 +99,26 @@ TEST(OperationQueue, NeverRunsMoreThanTheWidthAtOnce)
     queue.setMaxConcurrentOperationCount(4);
     std::atomic<int> running{0};
     std::atomic<int> peak{0};
+    // The first operations wait until the queue is full, so the width is
+    // reached on every run rather than when the threads happen to overlap.
+    std::mutex mutex;
+    std::condition_variable full;
     for (int i = 0; i < 40; ++i) {
         queue.addOperationWithBlock([&] {
             int now = ++running;
             int seen = peak.load();
             while (now > seen && !peak.compare_exchange_weak(seen, now)) {
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            {
+                std::unique_lock lock(mutex);
+                full.notify_all();
+                full.wait_for(lock, std::chrono::seconds(10), [&] { return peak.load() >= 4; });
+            }
             --running;
         });
     }
     queue.waitUntilAllOperationsAreFinished();
-    EXPECT_LE(peak.load(), 4);
-    EXPECT_GE(peak.load(), 2);
+    EXPECT_EQ(peak.load(), 4);
 }
 
 TEST(OperationQueue, CancelledOperationsFinishWithoutRunning)
@@ -149,22 +164,16 @@ TEST(OperationQueue, CountObserverSeesEveryChangeDownToZero)
 
 TEST(OperationQueue, CompletionRunsOnTheMainThreadWhenAsked)
 {
-    int argc = 0;
-    QCoreApplication app(argc, nullptr);
     OperationQueue queue;
     bool onMain = false;
     bool done = false;
     auto op = std::make_shared<platform::BlockOperation>([] {});
     op->setCompletionBlock([&] {
-        onMain = QThread::currentThread() == app.thread();
+        onMain = QThread::currentThread() == QCoreApplication::instance()->thread();
         done = true;
     }, true);
     queue.addOperation(op);
-    for (int i = 0; i < 2000 && !done; ++i) {
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    EXPECT_TRUE(done);
+    EXPECT_TRUE(waitFor([&] { return done; }));
     EXPECT_TRUE(onMain);
 }
 
@@ -174,7 +183,7 @@ TEST(OperationQueue, DestroyingTheQueueDoesNotWaitForAnUnfinishedRequest)
     {
         OperationQueue queue;
         queue.addOperation(op);
-        ASSERT_TRUE(eventually([&] { return op->started.load(); }));
+        ASSERT_TRUE(waitFor([&] { return op->started.load(); }));
     }
     EXPECT_TRUE(op->isCancelled());
     op->complete();  // reaches no queue

@@ -6,7 +6,7 @@ target_link_libraries(platform_shell_test_helper PRIVATE platform_shell)
 quillary_add_test(NAME platform_shell_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/ShellTest.cpp ${CMAKE_CURRENT_LIST_DIR}/ShellBusTest.cpp
   LIBS platform_shell Qt6::Test
-  NO_MAIN
+  MAIN gui
   LABELS sanitize)
 target_compile_definitions(platform_shell_test PRIVATE
   QUILLARY_SHELL_TEST_HELPER="$<TARGET_FILE:platform_shell_test_helper>")

@@ -232,10 +232,3 @@ TEST(SingleInstance, WithoutASessionBusRunsAloneAndSaysSoOnce)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    QGuiApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,1 +1,1 @@
-quillary_add_test(NAME X11KeyMapTest SOURCES X11KeyMapTest.cpp LIBS platform_x11 NO_MAIN LABELS sanitize)
+quillary_add_test(NAME platform_x11_keymap_test SOURCES X11KeyMapTest.cpp LIBS platform_x11 MAIN gui LABELS sanitize)

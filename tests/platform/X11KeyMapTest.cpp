@@ -144,9 +144,3 @@ TEST(SystemShortcuts, ListedEntriesCompareFourModifierBitsAndSkipDisabled) {
     EXPECT_EQ(list.availability(40, 0x1900), ShortcutAvailability::Taken);
     EXPECT_EQ(ListedSystemShortcuts(std::nullopt).availability(49, 0x100), ShortcutAvailability::Unknown);
 }
-
-int main(int argc, char** argv) {
-    QGuiApplication app(argc, argv);  // key events need Qt's input devices
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

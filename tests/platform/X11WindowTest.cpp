@@ -185,12 +185,3 @@ TEST_F(X11WindowTest, MappedWindowAsksTheWindowManager)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    if (qEnvironmentVariableIsSet("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    QGuiApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,4 +1,4 @@
-quillary_add_test(NAME services_test
+quillary_add_test(NAME services_root_test
   SOURCES ServicesTest.cpp
   LIBS services Qt6::Core
-  LABELS sanitize NO_MAIN)
+  LABELS sanitize MAIN core)

@@ -115,10 +115,3 @@ TEST(Services, DroppingTheCurrentStackLeavesNoneCurrent)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

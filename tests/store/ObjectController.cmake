@@ -1,4 +1,4 @@
 quillary_add_test(NAME store_object_controller_test
-  SOURCES StoreTestMain.cpp ObjectControllerTest.cpp
+  SOURCES ObjectControllerTest.cpp
   LIBS store Qt6::Core Qt6::Test
-  LABELS sanitize NO_MAIN)
+  LABELS sanitize MAIN core)

@@ -3,6 +3,7 @@
 #include "platform/core/Clock.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/SystemChanges.h"
+#include "tests/support/ManualClock.h"
 
 #include <gtest/gtest.h>
 
@@ -24,18 +25,9 @@ namespace {
 constexpr double kReference = 1731596400.0;
 constexpr double kMinute = 60, kHour = 3600, kDay = 86400;
 
-class FixedClock : public platform::Clock {
-public:
-    explicit FixedClock(double t) : m_time(t) {}
-    double now() const override { return m_time; }
-    double m_time;
-};
-
 class ClockFixture : public ::testing::Test {
 protected:
-    void SetUp() override { platform::setClockForTesting(&m_clock); }
-    void TearDown() override { platform::setClockForTesting(nullptr); }
-    FixedClock m_clock{kReference};
+    testsupport::ManualClock m_clock{kReference};
 };
 
 struct TextCase {
@@ -160,7 +152,7 @@ TEST_F(ClockFixture, CalendarHelpers) {
     EXPECT_DOUBLE_EQ(QVRDateFormatter::dateDaysAgo(f.calendar(), 2), kReference - 2 * kDay);
     EXPECT_DOUBLE_EQ(QVRDateFormatter::dateDaysFromNow(f.calendar(), 0), kReference);
     // Across the end of summer time a calendar day is 25 hours long.
-    m_clock.m_time = 1730563200.0;  // 2024-11-02 12:00 New York (EDT)
+    m_clock.set(1730563200.0);  // 2024-11-02 12:00 New York (EDT)
     EXPECT_DOUBLE_EQ(QVRDateFormatter::dateDaysFromNow(f.calendar(), 1), 1730563200.0 + 25 * kHour);
     EXPECT_DOUBLE_EQ(QVRDateFormatter::dateFromDate(f.calendar(), 1730563200.0, 0, 0), 1730520000.0);
 }
@@ -257,9 +249,3 @@ TEST_F(ClockFixture, QueuedResetAfterDestructionIsHarmless) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/core/Clock.h"
-#include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
 #include "store/QVRDataStore.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/ManualClock.h"
 
 #include <QFile>
 #include <QStringList>
@@ -12,12 +12,6 @@
 #include <gtest/gtest.h>
 
 namespace storetest {
-
-class ManualClock : public platform::Clock {
-public:
-    double time = 1700000000.25;
-    double now() const override { return time; }
-};
 
 class Delegate : public QVRDataStoreDelegate {
 public:
@@ -39,24 +33,16 @@ public:
 class StoreTest : public ::testing::Test {
 protected:
     QTemporaryDir dir;
-    ManualClock clock;
-    QStringList logLines;
+    testsupport::ManualClock clock{1700000000.25};
+    testsupport::LogCapture logs;
 
     void SetUp() override
     {
-        platform::setClockForTesting(&clock);
-        platform::setLogSink([this](const QString& line) { logLines << line; });
         auto& defaults = QVRDataStore::sharedDefaults();
         for (const char* key : {"QVRDataStoreUpdated", "QVRDataStoreUpdated-QuillaryAppDelegate",
                                 "QVRDataStoreUpdated-Other", "QVRLastInstalledVersion"})
             defaults.remove(QString::fromLatin1(key));
     }
-    void TearDown() override
-    {
-        platform::setLogSink({});
-        platform::setClockForTesting(nullptr);
-    }
-
     QString path() const { return dir.filePath(QStringLiteral("Quillary.sqlite")); }
 
     QVariant stamp(const QString& key) const { return QVRDataStore::sharedDefaults().object(key); }
@@ -67,14 +53,7 @@ protected:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
-    bool logged(const QString& prefix) const
-    {
-        for (const auto& line : logLines) {
-            if (line.startsWith(prefix))
-                return true;
-        }
-        return false;
-    }
+    bool logged(const QString& prefix) const { return logs.hasLineStartingWith(prefix); }
 };
 
 }  // namespace storetest

@@ -2,15 +2,15 @@
 # manager's half against a stand-in manager core, each test with its own
 # temporary cloud folder and profile; Python's plistlib plays the other machine.
 quillary_add_test(NAME sync_cloud_test
-  SOURCES CloudSyncTest.cpp CloudSyncTestMain.cpp
+  SOURCES CloudSyncTest.cpp
   LIBS sync platform_cloud
-  LABELS sanitize
+  LABELS sanitize slow
   TIMEOUT 300
-  NO_MAIN)
+  MAIN core)
 
 # Two machines kept in step by Unison: each run of the driver is one machine.
 add_executable(sync_cloud_driver CloudSyncDriver.cpp)
-target_link_libraries(sync_cloud_driver PRIVATE sync platform_cloud)
+target_link_libraries(sync_cloud_driver PRIVATE sync platform_cloud test_support)
 quillary_add_test(NAME sync_cloud_unison_test
   SOURCES CloudUnisonTest.cpp
   LIBS Qt6::Core
@@ -24,4 +24,4 @@ quillary_add_test(NAME sync_cloud_manager_test
   LIBS sync platform_cloud
   LABELS sanitize
   TIMEOUT 120
-  NO_MAIN)
+  MAIN core)

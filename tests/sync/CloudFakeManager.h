@@ -20,9 +20,9 @@
 #include "store/Note.h"
 #include "store/QVRDataStore.h"
 #include "store/QVRDefaultsKeys.h"
+#include "tests/support/Wait.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
 #include <QTimer>
@@ -34,23 +34,8 @@
 #include <map>
 #include <memory>
 
-inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
-inline void spin(int ms)
-{
-    waitUntil([] { return false; }, ms);
-}
+using testsupport::spin;
+using testsupport::waitFor;
 
 inline double fileMTime(const QString& path)
 {
@@ -59,12 +44,6 @@ inline double fileMTime(const QString& path)
         return -1;
     return double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9;
 }
-
-class FakeClock : public platform::Clock {
-public:
-    double now() const override { return time; }
-    double time = 1700000000;
-};
 
 class FakeManager : public QVRiCloudSyncHost {
 public:
@@ -268,7 +247,7 @@ public:
 // Runs the event loop until a cycle of `manager` ended in the complete step.
 inline bool cycleEnds(FakeManager& manager, int timeoutMs = 10000)
 {
-    return waitUntil(
+    return waitFor(
         [&manager] {
             return manager.step() == QVRSyncStep::Complete && manager.queue.operationCount() == 0 &&
                    manager.timers.empty();

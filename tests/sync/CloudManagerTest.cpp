@@ -12,10 +12,10 @@
 #include "store/Note.h"
 #include "store/QVRDataStore.h"
 #include "store/QVRDefaultsKeys.h"
+#include "tests/support/Wait.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -31,18 +31,7 @@ constexpr double T = 1700000000.0;
 const QString Local = QStringLiteral("AAAAAAAA-0000-4000-8000-000000000001");
 const QString Remote = QStringLiteral("BBBBBBBB-0000-4000-8000-000000000002");
 
-bool waitUntil(const std::function<bool()>& done, int timeoutMs = 15000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
+using testsupport::waitFor;
 
 // The application's side: the central save by uuid.
 class NoteSaver : public QVRSyncManagerDelegate {
@@ -104,8 +93,8 @@ TEST(CloudManager, WholeCycleExportsAndImportsThroughTheManager)
         manager.setFirstRun(false);
         manager.start();
 
-        ASSERT_TRUE(waitUntil([&] { return saver.text(Remote) == QStringLiteral("from the other machine"); }));
-        ASSERT_TRUE(waitUntil([&] {
+        ASSERT_TRUE(waitFor([&] { return saver.text(Remote) == QStringLiteral("from the other machine"); }));
+        ASSERT_TRUE(waitFor([&] {
             return manager.step() == QVRSyncStep::Complete && manager.operationQueue()->operationCount() == 0;
         }));
         EXPECT_TRUE(manager.iCloudEnabled());
@@ -120,10 +109,3 @@ TEST(CloudManager, WholeCycleExportsAndImportsThroughTheManager)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -3,6 +3,7 @@
 #include "../platform/PlistHostileInputs.h"
 
 #include "sync/QVRSyncOutOperation.h"
+#include "tests/support/ManualClock.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -186,7 +187,7 @@ TEST_F(CloudSyncTest, ExportOverwritesOnlyAStrictlyOlderFile)
 {
     enableAndSettle();
     peerWrite(U, QStringLiteral("file text"), T);
-    ASSERT_TRUE(waitUntil([this] { return textOf(U) == QStringLiteral("file text"); }));
+    ASSERT_TRUE(waitFor([this] { return textOf(U) == QStringLiteral("file text"); }));
     ASSERT_TRUE(cycleEnds());
 
     // Same time: the file stays as it is and the refusal is logged.
@@ -328,7 +329,7 @@ TEST_F(CloudSyncTest, TokenFollowsTheFolder)
     // The folder vanishes: signed out, the stored token goes.
     ASSERT_TRUE(QDir(other).removeRecursively());
     cloud->compareiCloudToken();
-    ASSERT_TRUE(waitUntil(
+    ASSERT_TRUE(waitFor(
         [] { return QVRDataStore::sharedDefaults().data(QStringLiteral("iCloudToken")).isEmpty(); }));
 }
 
@@ -360,7 +361,7 @@ TEST_F(CloudSyncTest, QueryNoticeQueuesEachImportOnce)
     ASSERT_TRUE(cycleEnds());
     manager->imports = 0;
     peerWrite(U, QStringLiteral("once"), T);
-    ASSERT_TRUE(waitUntil([this] { return manager->imports > 0; }));
+    ASSERT_TRUE(waitFor([this] { return manager->imports > 0; }));
     ASSERT_TRUE(cycleEnds());
     EXPECT_EQ(manager->imports, 1);
 }
@@ -379,13 +380,12 @@ class RestartRule : public CloudSyncTest, public ::testing::WithParamInterface<R
 
 TEST_P(RestartRule, QueryRestartsOnlyAfterTheLimit)
 {
-    FakeClock clock;
-    platform::setClockForTesting(&clock);
+    testsupport::ManualClock clock;
     enableAndSettle();
     const double started = cloud->metadataQueryDate();
-    EXPECT_EQ(started, clock.time);
+    EXPECT_EQ(started, clock.now());
     manager->appState = GetParam().appState;
-    clock.time += GetParam().minutes * 60;
+    clock.advance(GetParam().minutes * 60);
     cloud->restartMetadataQuery();
     ASSERT_TRUE(cycleEnds());
     EXPECT_EQ(cloud->metadataQueryDate() != started, GetParam().restarts);
@@ -416,7 +416,7 @@ TEST_F(CloudSyncTest, WebAccountKeepsTheCloudOff)
 {
     manager->email = QStringLiteral("someone@example.com");
     cloud->enableiCloud();
-    ASSERT_TRUE(waitUntil([this] { return manager->started(); }));
+    ASSERT_TRUE(waitFor([this] { return manager->started(); }));
     EXPECT_FALSE(manager->iCloudEnabled());
     EXPECT_TRUE(cloud->iCloudAvailable());
 
@@ -426,7 +426,7 @@ TEST_F(CloudSyncTest, WebAccountKeepsTheCloudOff)
     EXPECT_TRUE(manager->iCloudEnabled());
     manager->quorvane = true;
     cloud->enableiCloud();
-    ASSERT_TRUE(waitUntil([this] { return !manager->iCloudEnabled(); }));
+    ASSERT_TRUE(waitFor([this] { return !manager->iCloudEnabled(); }));
     EXPECT_FALSE(cloud->metadataQuery()->isStarted());
 }
 
@@ -435,13 +435,13 @@ TEST_F(CloudSyncTest, ResetRemovesTheFolderAndExportsAgain)
     storeNote(U, QStringLiteral("kept in the store"), T);
     enableAndSettle();
     peerWrite(QStringLiteral("E0000000-0000-0000-0000-000000000001"), QStringLiteral("remote only"), T);
-    ASSERT_TRUE(waitUntil([this] { return manager->noteCount() == 2; }));
+    ASSERT_TRUE(waitFor([this] { return manager->noteCount() == 2; }));
     ASSERT_TRUE(cycleEnds());
 
     cloud->promptForiCloudReset();
     EXPECT_EQ(manager->promptTitle, QStringLiteral("Reset iCloud Sync"));
     EXPECT_TRUE(manager->promptMessage.endsWith(QStringLiteral("back to\u00a0iCloud.")));
-    ASSERT_TRUE(waitUntil([this] { return logged(QStringLiteral("iCloud reset was a complete success")); }));
+    ASSERT_TRUE(waitFor([this] { return logged(QStringLiteral("iCloud reset was a complete success")); }));
     ASSERT_TRUE(cycleEnds());
     EXPECT_TRUE(std::find(manager->steps.begin(), manager->steps.end(), QVRSyncStep::Resetting) != manager->steps.end());
     EXPECT_TRUE(manager->iCloudEnabled());
@@ -481,7 +481,7 @@ TEST_F(CloudSyncTest, ResetNeverFollowsALink)
         logLines.clear();
         cloud->resetiCloud();
         ASSERT_TRUE(
-            waitUntil([this] { return logged(QStringLiteral("iCloud reset was a complete success")); }));
+            waitFor([this] { return logged(QStringLiteral("iCloud reset was a complete success")); }));
         ASSERT_TRUE(cycleEnds());
         EXPECT_TRUE(QFileInfo::exists(elsewhere + QStringLiteral("/thesis.txt")));
         EXPECT_TRUE(QFileInfo::exists(elsewhere + QStringLiteral("/inner/keep.quillary")));
@@ -521,8 +521,8 @@ TEST_F(CloudSyncTest, ResetWithoutAFolderStillEnablesAgain)
     enableAndSettle();
     unsetenv("QUILLARY_CLOUD_DIR");
     cloud->resetiCloud();
-    ASSERT_TRUE(waitUntil([this] { return logged(QStringLiteral("Error removing folder from iCloud: ")); }));
-    ASSERT_TRUE(waitUntil([this] { return manager->step() != QVRSyncStep::Resetting && manager->started(); }));
+    ASSERT_TRUE(waitFor([this] { return logged(QStringLiteral("Error removing folder from iCloud: ")); }));
+    ASSERT_TRUE(waitFor([this] { return manager->step() != QVRSyncStep::Resetting && manager->started(); }));
     EXPECT_NE(manager->step(), QVRSyncStep::Resetting) << "a reset must never stay in its step";
     manager->interfaceDelegate = false;
     manager->promptTitle.clear();
@@ -552,7 +552,7 @@ TEST_F(CloudSyncTest, ChoiceFromAnotherMachineDecidesTheFirstRun)
     ASSERT_EQ(::rename(QFile::encodeName(peer.filePath()).constData(),
                        QFile::encodeName(keyValues->filePath()).constData()),
               0);
-    ASSERT_TRUE(waitUntil([this] { return manager->iCloudEnabled(); }));
+    ASSERT_TRUE(waitFor([this] { return manager->iCloudEnabled(); }));
     ASSERT_TRUE(cycleEnds());
     EXPECT_EQ(manager->quorvanePrompts, 0);
     EXPECT_TRUE(manager->timers.find(QStringLiteral("compareSyncType:")) == manager->timers.end());

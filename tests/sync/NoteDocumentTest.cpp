@@ -4,6 +4,8 @@
 #include "platform/files/FileCoordinator.h"
 #include "platform/files/FileOperations.h"
 #include "platform/plist/PropertyList.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/Wait.h"
 
 #include "../platform/PlistHostileInputs.h"
 
@@ -91,30 +93,7 @@ bool saveNow(const std::shared_ptr<QVRNoteDocument>& document, const QString& ur
     return done.get();
 }
 
-// Collects log lines for the length of one test.
-struct LogCapture
-{
-    std::shared_ptr<std::vector<QString>> lines = std::make_shared<std::vector<QString>>();
-    std::shared_ptr<std::mutex> mutex = std::make_shared<std::mutex>();
-    LogCapture()
-    {
-        auto l = lines;
-        auto m = mutex;
-        platform::setLogSink([l, m](const QString& line) {
-            std::lock_guard lock(*m);
-            l->push_back(line);
-        });
-    }
-    ~LogCapture() { platform::setLogSink(nullptr); }
-    bool contains(const QString& text) const
-    {
-        std::lock_guard lock(*mutex);
-        for (const QString& line : *lines)
-            if (line.contains(text))
-                return true;
-        return false;
-    }
-};
+using testsupport::LogCapture;
 
 class NoteDocumentPeer : public ::testing::Test
 {
@@ -378,9 +357,7 @@ TEST(NoteDocument, SaveObjectTimesOutWithoutTouchingTheCallersError)
     }
     QVRSyncDocument::setSaveTimeoutForTesting(120000);
     // The late save finishes on its own and leaves the caller's error alone.
-    for (int i = 0; i < 200 && !QFile::exists(path); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_TRUE(QFile::exists(path));
+    EXPECT_TRUE(testsupport::waitFor([&] { return QFile::exists(path); }));
     EXPECT_EQ(error.code, -7);
 }
 

@@ -20,6 +20,8 @@
 #include "sync/QVRSyncManager.h"
 #include "sync/QVRSyncService.h"
 #include "sync/QVRURLSession.h"
+#include "tests/support/ManualClock.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -32,13 +34,7 @@
 
 #include <memory>
 
-// The real clock, moved forward on demand.
-class ShiftedClock : public platform::Clock {
-public:
-    double now() const override { return fixed ? *fixed : QDateTime::currentMSecsSinceEpoch() / 1000.0 + shift; }
-    double shift = 0;
-    std::optional<double> fixed;
-};
+using testsupport::waitFor;
 
 // The in-memory keyring, counting the calls made on the main thread once
 // asked to watch.
@@ -155,7 +151,8 @@ protected:
         storePath = dir.filePath(QStringLiteral("Notes.sqlite"));
         qputenv("QUILLARY_SERVICE_URL", fake.origin().toUtf8());
         platform::SecretBackend::setCurrentForTesting(&secrets);
-        platform::setClockForTesting(&clock);
+        // The real time until a test sets one: the manager's delays run on real timers.
+        clock.followSystemClock();
         platform::setLogSink([this](const QString& line) { logged << line; });
         QVRURLSession::setTimeoutCapForTesting(1500);
         // Every test starts from fresh settings.
@@ -192,7 +189,6 @@ protected:
                 EXPECT_FALSE(line.contains(code.second)) << line.toStdString();
         }
         platform::setLogSink(nullptr);
-        platform::setClockForTesting(nullptr);
         platform::SecretBackend::setCurrentForTesting(nullptr);
         QVRURLSession::setTimeoutCapForTesting(0);
     }
@@ -216,20 +212,6 @@ protected:
         if (store)
             store->saveData();
         store.reset();
-    }
-
-    template <typename Predicate>
-    bool waitFor(Predicate done, int milliseconds = 8000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done()) {
-            if (timer.elapsed() > milliseconds)
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            QThread::msleep(1);
-        }
-        return true;
     }
 
     // Until no request is under way and the steps have come to rest.
@@ -305,7 +287,7 @@ protected:
     QString storePath;
     WebSyncFakeService fake;
     WatchedSecrets secrets;
-    ShiftedClock clock;
+    testsupport::ManualClock clock;
     QStringList logged;
     QStringList failureTexts;
     int successCount = 0;

@@ -20,7 +20,7 @@ TEST_F(WebSync, BodiesAreExactAndUseThePointUnderAGermanLocale)
 {
     const char* previous = std::setlocale(LC_ALL, "de_DE.UTF-8");
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    clock.fixed = 1700000047.75;
+    clock.set(1700000047.75);
     signedIn();
     QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncUpdated, 1700000000.5);
     QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncOffset, 2.25);
@@ -691,7 +691,7 @@ TEST_F(WebSync, ErrorsBackOffOnlyRequestsWithoutChanges)
 {
     signedIn();
     const double start = platform::now();
-    clock.fixed = start;
+    clock.set(start);
     fake.fault = Fault::Drop;
     fake.faultCount = 100;
     startAndSettle();
@@ -708,7 +708,7 @@ TEST_F(WebSync, ErrorsBackOffOnlyRequestsWithoutChanges)
     for (const Step& step :
          {Step{599, QVRApplicationState::Active, false}, Step{1000, QVRApplicationState::Background, false},
           Step{1801, QVRApplicationState::Background, true}}) {
-        clock.fixed = start + step.after;
+        clock.set(start + step.after);
         app->state = step.state;
         manager->sync();
         ASSERT_TRUE(waitForQuiet());
@@ -718,7 +718,7 @@ TEST_F(WebSync, ErrorsBackOffOnlyRequestsWithoutChanges)
     // of the last update sends nothing, but a change goes at once.
     app->state = QVRApplicationState::Active;
     const size_t now = fake.requests.size();
-    clock.fixed.reset();
+    clock.followSystemClock();
     manager->sync();
     ASSERT_TRUE(waitForQuiet());
     EXPECT_EQ(fake.requests.size(), now);
@@ -758,13 +758,13 @@ TEST_F(WebSync, StepsPostOnChangeAndAnEmptiedQueueCompletes)
 
 TEST_F(WebSync, BusyHoldsTheQuitForThirtySecondsWhileActive)
 {
-    clock.fixed = 1700000000;
+    clock.set(1700000000);
     manager->setStep(QVRSyncStep::Syncing);
     manager->prepareToStop();
     EXPECT_TRUE(manager->busy());
-    clock.fixed = 1700000030;
+    clock.set(1700000030);
     EXPECT_TRUE(manager->busy());
-    clock.fixed = 1700000031;
+    clock.set(1700000031);
     EXPECT_FALSE(manager->busy());
     EXPECT_FALSE(manager->active());
     manager->setStep(QVRSyncStep::Complete);
@@ -810,10 +810,3 @@ TEST_F(WebSync, HistoryDaysFollowTheSetting)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
