@@ -3,11 +3,11 @@
 #include "app/NoteListModel.h"
 #include "app/QuillaryAppDelegate.h"
 
-#include "platform/core/Clock.h"
-#include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
 #include "store/Note.h"
 #include "store/QVRDataStore.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/ManualClock.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -20,29 +20,20 @@
 
 namespace apptest {
 
-class ManualClock : public platform::Clock
-{
-public:
-    double time = 1700000000.0;
-    double now() const override { return time; }
-};
-
 // A delegate over a store file and a settings file of its own, with no sync
 // manager, a manual clock and a captured log.
 class AppTest : public ::testing::Test
 {
 protected:
     QTemporaryDir dir;
-    ManualClock clock;
-    QStringList logLines;
+    testsupport::ManualClock clock;
+    testsupport::LogCapture log;
     std::unique_ptr<QVRDataStore> root;
     std::unique_ptr<platform::UserDefaults> defaults;
     std::unique_ptr<QuillaryAppDelegate> app;
 
     void SetUp() override
     {
-        platform::setClockForTesting(&clock);
-        platform::setLogSink([this](const QString& line) { logLines << line; });
         root = QVRDataStore::makeRootStore(dir.filePath(QStringLiteral("Quillary.sqlite")));
         defaults = std::make_unique<platform::UserDefaults>(dir.filePath(QStringLiteral("settings.plist")));
         start(environment());
@@ -52,8 +43,6 @@ protected:
     {
         app.reset();
         root.reset();
-        platform::setLogSink({});
-        platform::setClockForTesting(nullptr);
     }
 
     QuillaryAppDelegate::Environment environment() const
@@ -93,7 +82,7 @@ protected:
         app->textView()->textCursor().insertText(text);
     }
 
-    void advance(double seconds) { clock.time += seconds; }
+    void advance(double seconds) { clock.advance(seconds); }
 };
 
 } // namespace apptest

@@ -95,7 +95,7 @@ TEST_F(ShortcutTest, RefusedGrabIsLoggedAndTheSettingKept)
     startWithCenter();
     grabber->taken.insert({11, ZQHotKeyCenter::carbonModifiersForRegistration(CommandFlag)});
     app->keyRecorderKeyComboDidChange(nullptr, CommandB);
-    EXPECT_TRUE(logLines.contains("Failed to register hot key"));
+    EXPECT_TRUE(log.lines().contains("Failed to register hot key"));
     EXPECT_EQ(app->keyComboForKey("Global Shortcut"), CommandB);
 }
 
@@ -108,7 +108,7 @@ TEST_F(AppTest, LoginItemSettingShowsTheRealStateWhenTheChangeFails)
     start(missingLauncher);
     app->setStartAtLogin(true);
     EXPECT_FALSE(app->startAtLogin());
-    EXPECT_TRUE(logLines.contains("Failed to set login item"));
+    EXPECT_TRUE(log.lines().contains("Failed to set login item"));
 
     app.reset();
     QuillaryAppDelegate::Environment realLauncher = environment();
@@ -116,8 +116,8 @@ TEST_F(AppTest, LoginItemSettingShowsTheRealStateWhenTheChangeFails)
     start(realLauncher);
     app->setStartAtLogin(true);
     EXPECT_TRUE(app->startAtLogin());
-    EXPECT_TRUE(logLines.contains("Set login item"));
+    EXPECT_TRUE(log.lines().contains("Set login item"));
     app->setStartAtLogin(false);
     EXPECT_FALSE(app->startAtLogin());
-    EXPECT_TRUE(logLines.contains("Removed login item"));
+    EXPECT_TRUE(log.lines().contains("Removed login item"));
 }

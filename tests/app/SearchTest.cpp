@@ -59,7 +59,7 @@ protected:
     void SetUp() override
     {
         AppTest::SetUp();
-        const double now = clock.time;
+        const double now = clock.now();
         const struct
         {
             const char* uuid;
