@@ -27,18 +27,18 @@ void note(ZQCalculationError* error, ZQCalculationError value)
 // coefficient * 10^exponent, plus, when `sticky`, something non-zero below
 // the coefficient's last digit (callers then always have digits to drop).
 // The exponent never goes below `minExponent`.
-class ZQDecimalBuilder {
+class ZQDecimalBuilder
+{
 public:
-    static ZQDecimal finish(U256 coefficient, int exponent, bool negative, bool sticky,
-                            ZQRoundingMode mode, ZQCalculationError* error,
-                            int minExponent = ZQDecimal::MinExponent)
+    static ZQDecimal finish(U256 coefficient, int exponent, bool negative, bool sticky, ZQRoundingMode mode,
+                            ZQCalculationError* error, int minExponent = ZQDecimal::MinExponent)
     {
         note(error, ZQCalculationError::NoError);
         if (coefficient.isZero() && !sticky)
             return ZQDecimal();
         // Narrow exact results (most results of short operands) need no count.
-        const bool narrow = exponent >= minExponent && coefficient.fitsIn128()
-            && coefficient.low128() < kPow10[kDigits];
+        const bool narrow =
+            exponent >= minExponent && coefficient.fitsIn128() && coefficient.low128() < kPow10[kDigits];
         const int n = coefficient.isZero() ? 0 : (narrow ? kDigits : digitCount(coefficient));
         int drop = n > kDigits ? n - kDigits : 0;
         bool forcedByRange = false;
@@ -100,8 +100,7 @@ public:
             ++e;
         }
         if (inexact)
-            note(error, forcedByRange ? ZQCalculationError::Underflow
-                                      : ZQCalculationError::LossOfPrecision);
+            note(error, forcedByRange ? ZQCalculationError::Underflow : ZQCalculationError::LossOfPrecision);
         if (q == 0)
             return ZQDecimal();
         while (isMultipleOfTen(q)) {
@@ -136,8 +135,8 @@ public:
                                     ZQRoundingMode mode);
 };
 
-ZQCalculationError ZQDecimalBuilder::addSigned(ZQDecimal* result, const ZQDecimal& a,
-                                               const ZQDecimal& b0, bool negateB, ZQRoundingMode mode)
+ZQCalculationError ZQDecimalBuilder::addSigned(ZQDecimal* result, const ZQDecimal& a, const ZQDecimal& b0,
+                                               bool negateB, ZQRoundingMode mode)
 {
     if (a.m_nan || b0.m_nan) {
         *result = ZQDecimal::notANumber();
@@ -194,8 +193,8 @@ ZQCalculationError ZQDecimalBuilder::addSigned(ZQDecimal* result, const ZQDecima
     return error;
 }
 
-ZQCalculationError ZQDecimalBuilder::multiply(ZQDecimal* result, const ZQDecimal& a,
-                                              const ZQDecimal& b, ZQRoundingMode mode)
+ZQCalculationError ZQDecimalBuilder::multiply(ZQDecimal* result, const ZQDecimal& a, const ZQDecimal& b,
+                                              ZQRoundingMode mode)
 {
     if (a.m_nan || b.m_nan) {
         *result = ZQDecimal::notANumber();
@@ -204,9 +203,10 @@ ZQCalculationError ZQDecimalBuilder::multiply(ZQDecimal* result, const ZQDecimal
     ZQCalculationError error;
     if (((a.m_mantissa | b.m_mantissa) >> 64) == 0) {
         // Short operands: one 64 x 64 product, often exact.
-        const ZQUInt128 product = static_cast<ZQUInt128>(static_cast<u64>(a.m_mantissa)) * static_cast<u64>(b.m_mantissa);
-        *result = finish(U256::from(product), a.m_exponent + b.m_exponent, a.m_negative != b.m_negative, false,
-                         mode, &error);
+        const ZQUInt128 product =
+            static_cast<ZQUInt128>(static_cast<u64>(a.m_mantissa)) * static_cast<u64>(b.m_mantissa);
+        *result = finish(U256::from(product), a.m_exponent + b.m_exponent, a.m_negative != b.m_negative,
+                         false, mode, &error);
         return error;
     }
     *result = finish(ZQDecimalKernel::multiply(a.m_mantissa, b.m_mantissa), a.m_exponent + b.m_exponent,
@@ -214,8 +214,8 @@ ZQCalculationError ZQDecimalBuilder::multiply(ZQDecimal* result, const ZQDecimal
     return error;
 }
 
-ZQCalculationError ZQDecimalBuilder::divide(ZQDecimal* result, const ZQDecimal& a,
-                                            const ZQDecimal& b, ZQRoundingMode mode)
+ZQCalculationError ZQDecimalBuilder::divide(ZQDecimal* result, const ZQDecimal& a, const ZQDecimal& b,
+                                            ZQRoundingMode mode)
 {
     if (a.m_nan || b.m_nan) {
         *result = ZQDecimal::notANumber();
@@ -236,21 +236,20 @@ ZQCalculationError ZQDecimalBuilder::divide(ZQDecimal* result, const ZQDecimal& 
     bool inexact = false;
     const U256 q = ZQDecimalKernel::divide(dividend, b.m_mantissa, &inexact);
     ZQCalculationError error;
-    *result = finish(q, a.m_exponent - b.m_exponent - k, a.m_negative != b.m_negative,
-                     inexact, mode, &error);
+    *result = finish(q, a.m_exponent - b.m_exponent - k, a.m_negative != b.m_negative, inexact, mode, &error);
     return error;
 }
 
-ZQCalculationError ZQDecimalBuilder::scale(ZQDecimal* result, const ZQDecimal& x, int power,
-                                           int minExponent, ZQRoundingMode mode)
+ZQCalculationError ZQDecimalBuilder::scale(ZQDecimal* result, const ZQDecimal& x, int power, int minExponent,
+                                           ZQRoundingMode mode)
 {
     if (x.m_nan) {
         *result = x;
         return ZQCalculationError::NoError;
     }
     ZQCalculationError error;
-    *result = finish(U256::from(x.m_mantissa), x.m_exponent + power, x.m_negative, false, mode,
-                     &error, minExponent);
+    *result = finish(U256::from(x.m_mantissa), x.m_exponent + power, x.m_negative, false, mode, &error,
+                     minExponent);
     return error;
 }
 
@@ -266,14 +265,13 @@ ZQDecimal ZQDecimal::one()
     return fromUInt64(1);
 }
 
-ZQDecimal ZQDecimal::fromParts(ZQUInt128 mantissa, int exponent, bool negative,
-                               ZQCalculationError* error)
+ZQDecimal ZQDecimal::fromParts(ZQUInt128 mantissa, int exponent, bool negative, ZQCalculationError* error)
 {
     // Far outside the range every digit is lost either way; clamping keeps
     // the exponent arithmetic small.
     exponent = std::max(-1000, std::min(1000, exponent));
-    return ZQDecimalBuilder::finish(U256::from(mantissa), exponent, negative, false,
-                                    ZQRoundingMode::Bankers, error);
+    return ZQDecimalBuilder::finish(U256::from(mantissa), exponent, negative, false, ZQRoundingMode::Bankers,
+                                    error);
 }
 
 std::optional<ZQDecimal> ZQDecimal::fromString(std::string_view text, ZQCalculationError* error)
@@ -286,9 +284,9 @@ std::optional<ZQDecimal> ZQDecimal::fromString(std::string_view text, ZQCalculat
     if (i < text.size() && (text[i] == '+' || text[i] == '-'))
         negative = text[i++] == '-';
     U256 coefficient;
-    int kept = 0;           // significant digits held in the coefficient
-    bool sticky = false;    // a non-zero digit beyond those
-    long long scale = 0;    // power of ten of the coefficient's last digit
+    int kept = 0;        // significant digits held in the coefficient
+    bool sticky = false; // a non-zero digit beyond those
+    long long scale = 0; // power of ten of the coefficient's last digit
     bool anyDigit = false;
     bool seenPoint = false;
     for (; i < text.size(); ++i) {
@@ -344,8 +342,7 @@ std::optional<ZQDecimal> ZQDecimal::fromString(std::string_view text, ZQCalculat
         note(error, ZQCalculationError::Overflow);
         return notANumber();
     }
-    return ZQDecimalBuilder::finish(coefficient, exponent, negative, sticky, ZQRoundingMode::Bankers,
-                                    error);
+    return ZQDecimalBuilder::finish(coefficient, exponent, negative, sticky, ZQRoundingMode::Bankers, error);
 }
 
 ZQDecimal ZQDecimal::fromUInt64(std::uint64_t value)
@@ -385,7 +382,7 @@ std::string mantissaDigits(ZQUInt128 m)
     return std::string(p, buffer + sizeof buffer);
 }
 
-}  // namespace
+} // namespace
 
 double ZQDecimal::toDouble() const
 {
@@ -468,7 +465,8 @@ std::size_t ZQDecimal::hash() const
     const u64 lo = static_cast<u64>(m_mantissa), hi = static_cast<u64>(m_mantissa >> 64);
     u64 h = lo * 0x9e3779b97f4a7c15ULL;
     h ^= hi + 0x7f4a7c159e3779b9ULL + (h << 6) + (h >> 2);
-    h ^= static_cast<u64>(static_cast<std::int64_t>(m_exponent) * 2 + (m_negative ? 1 : 0)) * 0xff51afd7ed558ccdULL;
+    h ^= static_cast<u64>(static_cast<std::int64_t>(m_exponent) * 2 + (m_negative ? 1 : 0)) *
+         0xff51afd7ed558ccdULL;
     return static_cast<std::size_t>(h);
 }
 
@@ -532,8 +530,7 @@ ZQCalculationError ZQDecimalMultiplyByPowerOf10(ZQDecimal* result, const ZQDecim
     return ZQDecimalBuilder::scale(result, x, power, ZQDecimal::MinExponent, mode);
 }
 
-ZQCalculationError ZQDecimalRound(ZQDecimal* result, const ZQDecimal& x, int scale,
-                                  ZQRoundingMode mode)
+ZQCalculationError ZQDecimalRound(ZQDecimal* result, const ZQDecimal& x, int scale, ZQRoundingMode mode)
 {
     scale = std::max(-1000, std::min(1000, scale));
     if (x.isNaN() || x.exponent() >= -scale) {

@@ -258,7 +258,7 @@ ZQDecimal withSignOf(const ZQDecimal& value, const ZQDecimal& sign)
     return decimalIsNegative(sign) ? negated(value) : value;
 }
 
-}  // namespace
+} // namespace
 
 ZQDecimal decimalNaN()
 {
@@ -294,11 +294,11 @@ ZQDecimal decimalTwo()
     return value;
 }
 
-#define ZQ_DECIMAL_CONSTANT(name, text)            \
-    ZQDecimal name()                               \
-    {                                              \
-        static const ZQDecimal value = parse(text); \
-        return value;                              \
+#define ZQ_DECIMAL_CONSTANT(name, text)                                                                      \
+    ZQDecimal name()                                                                                         \
+    {                                                                                                        \
+        static const ZQDecimal value = parse(text);                                                          \
+        return value;                                                                                        \
     }
 
 ZQ_DECIMAL_CONSTANT(decimalGoldenRatio, "1.6180339887498948482045868343656381177203091798058")
@@ -363,10 +363,22 @@ ZQDecimal decimalAbsolute(const ZQDecimal& x)
     return decimalIsNegative(x) ? negated(x) : x;
 }
 
-ZQDecimal decimalAdd(const ZQDecimal& a, const ZQDecimal& b) { return add(a, b); }
-ZQDecimal decimalSubtract(const ZQDecimal& a, const ZQDecimal& b) { return sub(a, b); }
-ZQDecimal decimalMultiply(const ZQDecimal& a, const ZQDecimal& b) { return mul(a, b); }
-ZQDecimal decimalDivide(const ZQDecimal& a, const ZQDecimal& b) { return div(a, b); }
+ZQDecimal decimalAdd(const ZQDecimal& a, const ZQDecimal& b)
+{
+    return add(a, b);
+}
+ZQDecimal decimalSubtract(const ZQDecimal& a, const ZQDecimal& b)
+{
+    return sub(a, b);
+}
+ZQDecimal decimalMultiply(const ZQDecimal& a, const ZQDecimal& b)
+{
+    return mul(a, b);
+}
+ZQDecimal decimalDivide(const ZQDecimal& a, const ZQDecimal& b)
+{
+    return div(a, b);
+}
 
 ZQDecimal decimalMean(const ZQDecimal& a, const ZQDecimal& b)
 {
@@ -492,7 +504,7 @@ ZQDecimal shift(const ZQDecimal& value, const ZQDecimal& count, bool left)
     return compare(v, decimalOne()) < 0 ? decimalZero() : v;
 }
 
-}  // namespace
+} // namespace
 
 ZQDecimal decimalShiftLeft(const ZQDecimal& value, const ZQDecimal& count)
 {
@@ -558,8 +570,14 @@ ZQDecimal decimalTangent(const ZQDecimal& x)
     return rounded.isZero() ? decimalNaN() : div(decimalSine(x), c);
 }
 
-ZQDecimal decimalCosecant(const ZQDecimal& x) { return decimalReciprocal(decimalSine(x)); }
-ZQDecimal decimalSecant(const ZQDecimal& x) { return decimalReciprocal(decimalCosine(x)); }
+ZQDecimal decimalCosecant(const ZQDecimal& x)
+{
+    return decimalReciprocal(decimalSine(x));
+}
+ZQDecimal decimalSecant(const ZQDecimal& x)
+{
+    return decimalReciprocal(decimalCosine(x));
+}
 ZQDecimal decimalCotangent(const ZQDecimal& x)
 {
     // cos / sin rather than 1 / tan, so that cot(pi/2) is (nearly) 0, not
@@ -573,8 +591,8 @@ ZQDecimal decimalArcTangent(const ZQDecimal& x)
         return x;
     const ZQDecimal a = decimalAbsolute(x);
     const ZQDecimal angle = compare(a, decimalOne()) > 0
-        ? sub(decimalHalfPi(), arcTangentOfFraction(decimalReciprocal(a)))
-        : arcTangentOfFraction(a);
+                                ? sub(decimalHalfPi(), arcTangentOfFraction(decimalReciprocal(a)))
+                                : arcTangentOfFraction(a);
     return withSignOf(angle, x);
 }
 
@@ -603,14 +621,17 @@ ZQDecimal decimalArcCosine(const ZQDecimal& x)
     return mul(decimalTwo(), decimalArcTangent(t));
 }
 
-ZQDecimal decimalArcCosecant(const ZQDecimal& x) { return decimalArcSine(decimalReciprocal(x)); }
+ZQDecimal decimalArcCosecant(const ZQDecimal& x)
+{
+    return decimalArcSine(decimalReciprocal(x));
+}
 ZQDecimal decimalArcSecant(const ZQDecimal& x)
 {
     if (x.isNaN() || compare(decimalAbsolute(x), decimalOne()) < 0)
         return decimalNaN();
     // acos(1/x) = atan(sqrt((x - 1)(x + 1))): no rounded 1/x near x = 1.
-    const ZQDecimal angle = decimalArcTangent(decimalSquareRoot(mul(sub(decimalAbsolute(x), decimalOne()),
-                                                                      add(decimalAbsolute(x), decimalOne()))));
+    const ZQDecimal angle = decimalArcTangent(
+        decimalSquareRoot(mul(sub(decimalAbsolute(x), decimalOne()), add(decimalAbsolute(x), decimalOne()))));
     return decimalIsNegative(x) ? sub(decimalPi(), angle) : angle;
 }
 
@@ -667,9 +688,18 @@ ZQDecimal decimalHyperbolicTangent(const ZQDecimal& x)
     return withSignOf(div(sub(e2, decimalOne()), add(e2, decimalOne())), x);
 }
 
-ZQDecimal decimalHyperbolicCosecant(const ZQDecimal& x) { return decimalReciprocal(decimalHyperbolicSine(x)); }
-ZQDecimal decimalHyperbolicSecant(const ZQDecimal& x) { return decimalReciprocal(decimalHyperbolicCosine(x)); }
-ZQDecimal decimalHyperbolicCotangent(const ZQDecimal& x) { return decimalReciprocal(decimalHyperbolicTangent(x)); }
+ZQDecimal decimalHyperbolicCosecant(const ZQDecimal& x)
+{
+    return decimalReciprocal(decimalHyperbolicSine(x));
+}
+ZQDecimal decimalHyperbolicSecant(const ZQDecimal& x)
+{
+    return decimalReciprocal(decimalHyperbolicCosine(x));
+}
+ZQDecimal decimalHyperbolicCotangent(const ZQDecimal& x)
+{
+    return decimalReciprocal(decimalHyperbolicTangent(x));
+}
 
 ZQDecimal decimalInverseHyperbolicSine(const ZQDecimal& x)
 {
@@ -700,12 +730,15 @@ ZQDecimal decimalInverseHyperbolicTangent(const ZQDecimal& x)
     // atanh x = ln((1 + x) / (1 - x)) / 2, whose two sides are exact; near 0
     // the same as log1p(2x / (1 - x)) / 2, which keeps the digits of x.
     const ZQDecimal y = compare(decimalAbsolute(x), parse("0.5")) < 0
-        ? logOnePlus(div(mul(decimalTwo(), x), sub(decimalOne(), x)))
-        : decimalNaturalLogarithm(div(add(decimalOne(), x), sub(decimalOne(), x)));
+                            ? logOnePlus(div(mul(decimalTwo(), x), sub(decimalOne(), x)))
+                            : decimalNaturalLogarithm(div(add(decimalOne(), x), sub(decimalOne(), x)));
     return div(y, decimalTwo());
 }
 
-ZQDecimal decimalInverseHyperbolicCosecant(const ZQDecimal& x) { return decimalInverseHyperbolicSine(decimalReciprocal(x)); }
+ZQDecimal decimalInverseHyperbolicCosecant(const ZQDecimal& x)
+{
+    return decimalInverseHyperbolicSine(decimalReciprocal(x));
+}
 ZQDecimal decimalInverseHyperbolicSecant(const ZQDecimal& x)
 {
     if (x.isNaN() || decimalIsNegative(x) || x.isZero() || compare(x, decimalOne()) > 0)
@@ -713,4 +746,7 @@ ZQDecimal decimalInverseHyperbolicSecant(const ZQDecimal& x)
     // acosh(1/x) with 1/x - 1 formed as (1 - x) / x, exact in its numerator.
     return arcCoshOfOnePlus(div(sub(decimalOne(), x), x));
 }
-ZQDecimal decimalInverseHyperbolicCotangent(const ZQDecimal& x) { return decimalInverseHyperbolicTangent(decimalReciprocal(x)); }
+ZQDecimal decimalInverseHyperbolicCotangent(const ZQDecimal& x)
+{
+    return decimalInverseHyperbolicTangent(decimalReciprocal(x));
+}

@@ -11,7 +11,7 @@
 
 // Constants, to the type's full precision.
 ZQDecimal decimalNaN();
-ZQDecimal decimalEpsilon();  // 10^-64
+ZQDecimal decimalEpsilon(); // 10^-64
 ZQDecimal decimalMinusOne();
 ZQDecimal decimalZero();
 ZQDecimal decimalOne();
@@ -29,10 +29,10 @@ ZQDecimal decimalLn2();
 ZQDecimal decimalLn10();
 
 ZQDecimal decimalFromInteger(std::uint64_t value);
-ZQDecimal decimalFromDouble(double value);  // shortest round-trip digits
+ZQDecimal decimalFromDouble(double value); // shortest round-trip digits
 
-bool decimalIsNegative(const ZQDecimal& x);  // false for NaN
-bool decimalIsInteger(const ZQDecimal& x);   // false for NaN
+bool decimalIsNegative(const ZQDecimal& x); // false for NaN
+bool decimalIsInteger(const ZQDecimal& x);  // false for NaN
 void decimalNegate(ZQDecimal* x);
 void decimalInvert(ZQDecimal* x);
 ZQDecimal decimalReciprocal(const ZQDecimal& x);
@@ -45,12 +45,12 @@ ZQDecimal decimalMean(const ZQDecimal& a, const ZQDecimal& b);
 // Floored remainder, exact whatever the size of the quotient: it takes the
 // sign of b and lies in [0, b) or (b, 0].
 ZQDecimal decimalModulo(const ZQDecimal& a, const ZQDecimal& b);
-bool decimalIsClose(const ZQDecimal& a, const ZQDecimal& b);  // |a - b| < 10^-64
-ZQDecimal decimalReduceAngle(const ZQDecimal& x);             // into [-pi, pi]
+bool decimalIsClose(const ZQDecimal& a, const ZQDecimal& b); // |a - b| < 10^-64
+ZQDecimal decimalReduceAngle(const ZQDecimal& x);            // into [-pi, pi]
 
 // base^p: exact square-and-multiply for whole p > 0, exp(p ln base) otherwise.
 ZQDecimal decimalPower(const ZQDecimal& base, const ZQDecimal& p);
-ZQDecimal decimalSquareRoot(const ZQDecimal& x);  // 0 for 0, NaN below 0
+ZQDecimal decimalSquareRoot(const ZQDecimal& x); // 0 for 0, NaN below 0
 // |x|! for whole x (NaN once it overflows, which is above 103), the double
 // gamma function for fractions.
 ZQDecimal decimalFactorial(const ZQDecimal& x);
@@ -74,7 +74,7 @@ ZQDecimal decimalArcCosine(const ZQDecimal& x);
 ZQDecimal decimalArcTangent(const ZQDecimal& x);
 ZQDecimal decimalArcCosecant(const ZQDecimal& x);
 ZQDecimal decimalArcSecant(const ZQDecimal& x);
-ZQDecimal decimalArcCotangent(const ZQDecimal& x);  // in (0, pi)
+ZQDecimal decimalArcCotangent(const ZQDecimal& x); // in (0, pi)
 
 ZQDecimal decimalHyperbolicSine(const ZQDecimal& x);
 ZQDecimal decimalHyperbolicCosine(const ZQDecimal& x);

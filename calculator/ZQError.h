@@ -7,7 +7,8 @@
 
 // The calculator's error record. Every failure of the calculator answers
 // nothing and leaves one of these in the caller's error place.
-enum class ZQErrorCode : int {
+enum class ZQErrorCode : int
+{
     InvalidFormat = 1,
     InvalidOperator = 2,
     InvalidIdentifier = 3,
@@ -28,13 +29,14 @@ enum class ZQErrorCode : int {
     InvalidArgument = 18,
 };
 
-struct ZQError {
+struct ZQError
+{
     static constexpr std::string_view Domain = "com.hollowmere.zqmathparser";
     std::string domain{Domain};
     int code = 0;
     std::string message;
-    std::optional<std::string> function;  // "com.hollowmere.zqmathparser.Function"
-    std::optional<std::string> variable;  // "com.hollowmere.zqmathparser.Variable"
+    std::optional<std::string> function; // "com.hollowmere.zqmathparser.Function"
+    std::optional<std::string> variable; // "com.hollowmere.zqmathparser.Variable"
 
     ZQErrorCode errorCode() const { return static_cast<ZQErrorCode>(code); }
     // "Error Domain=... Code=... \"message\"", the form the convenience entries log.
@@ -61,5 +63,5 @@ inline constexpr int ZQMaximumDepth = 1000;
 // Log lines of the calculator ("error: ...", "supposedly invalid number: ...").
 // The default sink writes one line to stderr; tests capture lines instead.
 using ZQLogSink = std::function<void(std::string_view line)>;
-void ZQSetLogSink(ZQLogSink sink);  // an empty sink restores stderr
+void ZQSetLogSink(ZQLogSink sink); // an empty sink restores stderr
 void ZQLog(std::string_view line);

@@ -54,7 +54,8 @@ ZQExpressionPtr ZQExpression::functionExpressionWithFunction(std::string_view fu
     int depth = 1;
     for (const auto& argument : arguments) {
         if (!argument) {
-            ZQSetError(error, ZQErrorCode::InvalidArgument, "function arguments must be ZQExpression objects");
+            ZQSetError(error, ZQErrorCode::InvalidArgument,
+                       "function arguments must be ZQExpression objects");
             return nullptr;
         }
         depth = std::max(depth, argument->m_depth + 1);
@@ -88,7 +89,8 @@ std::optional<ZQNumber> ZQExpression::evaluateWithSubstitutions(const ZQSubstitu
     return evaluator->evaluateExpression(*this, substitutions, error);
 }
 
-ZQExpressionPtr ZQExpression::simplifiedExpressionWithEvaluator(ZQMathEvaluator* evaluator, ZQErrorPlace error) const
+ZQExpressionPtr ZQExpression::simplifiedExpressionWithEvaluator(ZQMathEvaluator* evaluator,
+                                                                ZQErrorPlace error) const
 {
     return simplified(evaluator ? evaluator : &ZQMathEvaluator::defaultMathEvaluator(), error);
 }
@@ -110,7 +112,8 @@ ZQExpressionPtr ZQExpression::decode(const ZQArchive& archive)
 {
     // Iterative over an explicit stack would be overkill: archives come from
     // encode(), whose trees are depth-limited; still refuse malformed input.
-    std::function<ZQExpressionPtr(const ZQArchive&, int)> read = [&](const ZQArchive& a, int depth) -> ZQExpressionPtr {
+    std::function<ZQExpressionPtr(const ZQArchive&, int)> read = [&](const ZQArchive& a,
+                                                                     int depth) -> ZQExpressionPtr {
         if (depth > MaximumTreeDepth)
             return nullptr;
         if (auto it = a.values.find("number"); it != a.values.end()) {

@@ -20,16 +20,23 @@ using ZQExpressionPtr = std::shared_ptr<ZQExpression>;
 using ZQValue = std::variant<std::monostate, ZQNumber, ZQExpressionPtr, std::string>;
 using ZQSubstitutions = std::map<std::string, ZQValue>;
 
-enum class ZQExpressionType : std::int64_t { Number = 0, Function = 1, Variable = 2 };
+enum class ZQExpressionType : std::int64_t
+{
+    Number = 0,
+    Function = 1,
+    Variable = 2
+};
 
 // A small keyed archive, enough to store an expression tree and read it back.
-struct ZQArchive {
+struct ZQArchive
+{
     std::map<std::string, std::variant<ZQNumber, std::string, std::vector<ZQArchive>>> values;
 };
 
 // An immutable expression tree node: a number, a variable, or a call of a
 // function with argument nodes. Operators are calls of their functions.
-class ZQExpression : public std::enable_shared_from_this<ZQExpression> {
+class ZQExpression : public std::enable_shared_from_this<ZQExpression>
+{
 public:
     virtual ~ZQExpression() = default;
 
@@ -80,7 +87,10 @@ private:
     mutable std::weak_ptr<ZQExpression> m_parent;
 };
 
-inline bool operator==(const ZQExpression& a, const ZQExpression& b) { return a.isEqual(b); }
+inline bool operator==(const ZQExpression& a, const ZQExpression& b)
+{
+    return a.isEqual(b);
+}
 
 class ZQNumberExpression final : public ZQExpression
 {

@@ -6,7 +6,14 @@
 
 namespace {
 
-enum class Placeholder { None, Any, Number, Variable, Function };
+enum class Placeholder
+{
+    None,
+    Any,
+    Number,
+    Variable,
+    Function
+};
 
 Placeholder placeholderKind(const ZQExpression& node)
 {
@@ -27,11 +34,16 @@ Placeholder placeholderKind(const ZQExpression& node)
 bool fits(Placeholder kind, const ZQExpression& node)
 {
     switch (kind) {
-    case Placeholder::Any: return true;
-    case Placeholder::Number: return node.expressionType() == ZQExpressionType::Number;
-    case Placeholder::Variable: return node.expressionType() == ZQExpressionType::Variable;
-    case Placeholder::Function: return node.expressionType() == ZQExpressionType::Function;
-    case Placeholder::None: break;
+    case Placeholder::Any:
+        return true;
+    case Placeholder::Number:
+        return node.expressionType() == ZQExpressionType::Number;
+    case Placeholder::Variable:
+        return node.expressionType() == ZQExpressionType::Variable;
+    case Placeholder::Function:
+        return node.expressionType() == ZQExpressionType::Function;
+    case Placeholder::None:
+        break;
     }
     return false;
 }
@@ -166,7 +178,12 @@ ZQExpressionRewriter& ZQExpressionRewriter::defaultRewriter()
 
 ZQExpressionRewriter::ZQExpressionRewriter()
 {
-    struct Rule { const char* templateText; const char* replacement; const char* condition; };
+    struct Rule
+    {
+        const char* templateText;
+        const char* replacement;
+        const char* condition;
+    };
     static const Rule rules[] = {
         {"0 + __exp1", "__exp1", nullptr},
         {"__exp1 + 0", "__exp1", nullptr},
@@ -223,7 +240,8 @@ ZQExpressionPtr ZQExpressionRewriter::rewrite(const ZQExpressionPtr& expression,
     }
     if (!changed)
         return expression;
-    auto rebuilt = ZQExpression::functionExpressionWithFunction(expression->function(), std::move(arguments), nullptr);
+    auto rebuilt =
+        ZQExpression::functionExpressionWithFunction(expression->function(), std::move(arguments), nullptr);
     return rebuilt ? rebuilt : expression;
 }
 

@@ -35,23 +35,26 @@ public:
 
     bool ruleMatchesExpression(const ZQExpressionPtr& expression, ZQMathEvaluator& evaluator) const;
     // The replacement when the rule matches the node itself; otherwise the same node.
-    ZQExpressionPtr expressionByRewritingExpression(const ZQExpressionPtr& expression, ZQMathEvaluator& evaluator) const;
+    ZQExpressionPtr expressionByRewritingExpression(const ZQExpressionPtr& expression,
+                                                    ZQMathEvaluator& evaluator) const;
     bool matchExpression(const ZQExpressionPtr& expression, ZQRewriteBindings& bindings,
                          ZQMathEvaluator& evaluator) const;
     std::string description() const;
 
 private:
-    bool matches(const ZQExpressionPtr& expression, ZQRewriteBindings& bindings, ZQMathEvaluator& evaluator) const;
+    bool matches(const ZQExpressionPtr& expression, ZQRewriteBindings& bindings,
+                 ZQMathEvaluator& evaluator) const;
     ZQExpressionPtr m_template;
     ZQExpressionPtr m_replacement;
     ZQExpressionPtr m_condition;
 };
 
-class ZQExpressionRewriter {
+class ZQExpressionRewriter
+{
 public:
     // The shared rewriter with the default rules.
     static ZQExpressionRewriter& defaultRewriter();
-    ZQExpressionRewriter();  // the 27 default rules
+    ZQExpressionRewriter(); // the 27 default rules
 
     // Note the order: the replacement comes first. A rule that cannot be built is not added.
     void addRewriteRule(std::string_view replacement, std::string_view templateText,
@@ -61,7 +64,8 @@ public:
     // Simplifies, then applies every rule in order, cycle after cycle, until a
     // cycle changes nothing (or after MaximumCycles changing cycles). Nothing
     // when simplification fails.
-    ZQExpressionPtr expressionByRewritingExpression(const ZQExpressionPtr& expression, ZQMathEvaluator& evaluator) const;
+    ZQExpressionPtr expressionByRewritingExpression(const ZQExpressionPtr& expression,
+                                                    ZQMathEvaluator& evaluator) const;
     static constexpr int MaximumCycles = 256;
 
 private:

@@ -19,47 +19,149 @@ constexpr double Pi = 3.141592653589793;
 using AngleFunction = ZQFunctionEvaluator::AngleFunction;
 using Constant = ZQFunctionEvaluator::Constant;
 
-double csc(double a) { return 1 / std::sin(a); }
-double sec(double a) { return 1 / std::cos(a); }
-double cotan(double a) { return 1 / std::tan(a); }
-double csch(double a) { return 1 / std::sinh(a); }
-double sech(double a) { return 1 / std::cosh(a); }
-double cotanh(double a) { return 1 / std::tanh(a); }
+double csc(double a)
+{
+    return 1 / std::sin(a);
+}
+double sec(double a)
+{
+    return 1 / std::cos(a);
+}
+double cotan(double a)
+{
+    return 1 / std::tan(a);
+}
+double csch(double a)
+{
+    return 1 / std::sinh(a);
+}
+double sech(double a)
+{
+    return 1 / std::cosh(a);
+}
+double cotanh(double a)
+{
+    return 1 / std::tanh(a);
+}
 // The inverses of the reciprocal functions are the arc functions of the
 // reciprocal; acotan uses the same branch as the decimal evaluator (pi/2 - atan).
-double acsc(double a) { return std::asin(1 / a); }
-double asec(double a) { return std::acos(1 / a); }
-double acotan(double a) { return Pi / 2 - std::atan(a); }
-double acsch(double a) { return std::asinh(1 / a); }
-double asech(double a) { return std::acosh(1 / a); }
-double acotanh(double a) { return std::atanh(1 / a); }
-double versin(double a) { return 1 - std::cos(a); }
-double vercosin(double a) { return std::cos(a) + 1; }
-double coversin(double a) { return 1 - std::sin(a); }
-double covercosin(double a) { return std::sin(a) + 1; }
-double haversin(double a) { return (1 - std::cos(a)) * 0.5; }
-double havercosin(double a) { return (std::cos(a) + 1) * 0.5; }
-double hacoversin(double a) { return (1 - std::sin(a)) * 0.5; }
-double hacovercosin(double a) { return (std::sin(a) + 1) * 0.5; }
-double exsec(double a) { return 1 / std::cos(a) - 1; }
-double excsc(double a) { return 1 / std::sin(a) - 1; }
+double acsc(double a)
+{
+    return std::asin(1 / a);
+}
+double asec(double a)
+{
+    return std::acos(1 / a);
+}
+double acotan(double a)
+{
+    return Pi / 2 - std::atan(a);
+}
+double acsch(double a)
+{
+    return std::asinh(1 / a);
+}
+double asech(double a)
+{
+    return std::acosh(1 / a);
+}
+double acotanh(double a)
+{
+    return std::atanh(1 / a);
+}
+double versin(double a)
+{
+    return 1 - std::cos(a);
+}
+double vercosin(double a)
+{
+    return std::cos(a) + 1;
+}
+double coversin(double a)
+{
+    return 1 - std::sin(a);
+}
+double covercosin(double a)
+{
+    return std::sin(a) + 1;
+}
+double haversin(double a)
+{
+    return (1 - std::cos(a)) * 0.5;
+}
+double havercosin(double a)
+{
+    return (std::cos(a) + 1) * 0.5;
+}
+double hacoversin(double a)
+{
+    return (1 - std::sin(a)) * 0.5;
+}
+double hacovercosin(double a)
+{
+    return (std::sin(a) + 1) * 0.5;
+}
+double exsec(double a)
+{
+    return 1 / std::cos(a) - 1;
+}
+double excsc(double a)
+{
+    return 1 / std::sin(a) - 1;
+}
 double crd(double a)
 {
     const double s = std::sin(a * 0.5);
     return s + s;
 }
-double sin_(double a) { return std::sin(a); }
-double cos_(double a) { return std::cos(a); }
-double tan_(double a) { return std::tan(a); }
-double asin_(double a) { return std::asin(a); }
-double acos_(double a) { return std::acos(a); }
-double atan_(double a) { return std::atan(a); }
-double sinh_(double a) { return std::sinh(a); }
-double cosh_(double a) { return std::cosh(a); }
-double tanh_(double a) { return std::tanh(a); }
-double asinh_(double a) { return std::asinh(a); }
-double acosh_(double a) { return std::acosh(a); }
-double atanh_(double a) { return std::atanh(a); }
+double sin_(double a)
+{
+    return std::sin(a);
+}
+double cos_(double a)
+{
+    return std::cos(a);
+}
+double tan_(double a)
+{
+    return std::tan(a);
+}
+double asin_(double a)
+{
+    return std::asin(a);
+}
+double acos_(double a)
+{
+    return std::acos(a);
+}
+double atan_(double a)
+{
+    return std::atan(a);
+}
+double sinh_(double a)
+{
+    return std::sinh(a);
+}
+double cosh_(double a)
+{
+    return std::cosh(a);
+}
+double tanh_(double a)
+{
+    return std::tanh(a);
+}
+double asinh_(double a)
+{
+    return std::asinh(a);
+}
+double acosh_(double a)
+{
+    return std::acosh(a);
+}
+double atanh_(double a)
+{
+    return std::atanh(a);
+}
 
 // The same functions on decimals, from the decimal routines.
 namespace decimal {
@@ -271,8 +373,9 @@ bool ZQFunctionEvaluator::checkArgumentCount(const Call& call, const char* name,
     if (atLeast ? count >= n : count == n)
         return true;
     if (call.error) {
-        std::string message = std::string(name) + ":variables:error: requires " + (atLeast ? "at least " : "") +
-                              std::to_string(n) + " argument" + (n == 1 ? "" : "s");
+        std::string message = std::string(name) + ":variables:error: requires " +
+                              (atLeast ? "at least " : "") + std::to_string(n) + " argument" +
+                              (n == 1 ? "" : "s");
         *call.error = ZQMakeError(ZQErrorCode::InvalidArgumentCount, std::move(message));
     }
     return false;
@@ -682,7 +785,8 @@ ZQExpressionPtr ZQFunctionEvaluator::fnRandom(const Call& call)
     auto values = evaluateArguments(call);
     if (!values)
         return nullptr;
-    const std::int64_t lower = values->empty() ? std::numeric_limits<std::int64_t>::min() : (*values)[0].integerValue();
+    const std::int64_t lower =
+        values->empty() ? std::numeric_limits<std::int64_t>::min() : (*values)[0].integerValue();
     const std::uint64_t upper = values->size() == 2
                                     ? static_cast<std::uint64_t>((*values)[1].integerValue()) & 0xFFFFFFFFu
                                     : 4294967295u;
@@ -803,20 +907,48 @@ const std::unordered_map<std::string, Builtin>& ZQFunctionEvaluatorTable::get()
     using F = ZQFunctionEvaluator;
     static const std::unordered_map<std::string, Builtin> table = [] {
         std::unordered_map<std::string, Builtin> t = {
-            {"add", &F::fnAdd},         {"subtract", &F::fnSubtract}, {"multiply", &F::fnMultiply},
-            {"divide", &F::fnDivide},   {"mod", &F::fnMod},           {"negate", &F::fnNegate},
-            {"factorial", &F::fnFactorial}, {"pow", &F::fnPow},       {"nthroot", &F::fnNthroot},
-            {"and", &F::fnAnd},         {"or", &F::fnOr},             {"not", &F::fnNot},
-            {"xor", &F::fnXor},         {"rshift", &F::fnRshift},     {"lshift", &F::fnLshift},
-            {"average", &F::fnAverage}, {"sum", &F::fnSum},           {"count", &F::fnCount},
-            {"min", &F::fnMin},         {"max", &F::fnMax},           {"median", &F::fnMedian},
-            {"stddev", &F::fnStddev},   {"sqrt", &F::fnSqrt},         {"random", &F::fnRandom},
-            {"log", &F::fnLog},         {"ln", &F::fnLn},             {"log2", &F::fnLog2},
-            {"exp", &F::fnExp},         {"ceil", &F::fnCeil},         {"abs", &F::fnAbs},
-            {"floor", &F::fnFloor},     {"percent", &F::fnPercent},   {"dtor", &F::fnDtor},
-            {"rtod", &F::fnRtod},       {"l_and", &F::fnLAnd},        {"l_or", &F::fnLOr},
-            {"l_not", &F::fnLNot},      {"l_eq", &F::fnLEq},          {"l_neq", &F::fnLNeq},
-            {"l_lt", &F::fnLLt},        {"l_gt", &F::fnLGt},          {"l_ltoe", &F::fnLLtoe},
+            {"add", &F::fnAdd},
+            {"subtract", &F::fnSubtract},
+            {"multiply", &F::fnMultiply},
+            {"divide", &F::fnDivide},
+            {"mod", &F::fnMod},
+            {"negate", &F::fnNegate},
+            {"factorial", &F::fnFactorial},
+            {"pow", &F::fnPow},
+            {"nthroot", &F::fnNthroot},
+            {"and", &F::fnAnd},
+            {"or", &F::fnOr},
+            {"not", &F::fnNot},
+            {"xor", &F::fnXor},
+            {"rshift", &F::fnRshift},
+            {"lshift", &F::fnLshift},
+            {"average", &F::fnAverage},
+            {"sum", &F::fnSum},
+            {"count", &F::fnCount},
+            {"min", &F::fnMin},
+            {"max", &F::fnMax},
+            {"median", &F::fnMedian},
+            {"stddev", &F::fnStddev},
+            {"sqrt", &F::fnSqrt},
+            {"random", &F::fnRandom},
+            {"log", &F::fnLog},
+            {"ln", &F::fnLn},
+            {"log2", &F::fnLog2},
+            {"exp", &F::fnExp},
+            {"ceil", &F::fnCeil},
+            {"abs", &F::fnAbs},
+            {"floor", &F::fnFloor},
+            {"percent", &F::fnPercent},
+            {"dtor", &F::fnDtor},
+            {"rtod", &F::fnRtod},
+            {"l_and", &F::fnLAnd},
+            {"l_or", &F::fnLOr},
+            {"l_not", &F::fnLNot},
+            {"l_eq", &F::fnLEq},
+            {"l_neq", &F::fnLNeq},
+            {"l_lt", &F::fnLLt},
+            {"l_gt", &F::fnLGt},
+            {"l_ltoe", &F::fnLLtoe},
             {"l_gtoe", &F::fnLGtoe},
         };
         for (const auto& entry : angleFunctions())

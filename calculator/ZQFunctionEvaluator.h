@@ -24,7 +24,8 @@ class ZQFunctionEvaluator
 public:
     // One call of a built-in: the node, its arguments, the substitutions and
     // the error place (null when the caller gave none).
-    struct Call {
+    struct Call
+    {
         const ZQExpression& node;
         const std::vector<ZQExpressionPtr>& arguments;
         const ZQSubstitutions* substitutions;
@@ -48,7 +49,7 @@ public:
 
     // Replaceable source of uniform draws in [0, upper) (0 for upper 0), for tests.
     using RandomSource = std::function<std::uint64_t(std::uint64_t upper)>;
-    static void setRandomSource(RandomSource source);  // empty restores the default
+    static void setRandomSource(RandomSource source); // empty restores the default
 
     // A function of the trigonometric family, in both precisions.
     struct AngleFunction
@@ -154,7 +155,8 @@ private:
 
     ZQExpressionPtr unary(const Call& call, const char* name, double (*f)(double));
     ZQExpressionPtr binary(const Call& call, const char* name, double (*f)(double, double));
-    ZQExpressionPtr bitwise(const Call& call, const char* name, std::int64_t (*f)(std::int64_t, std::int64_t));
+    ZQExpressionPtr bitwise(const Call& call, const char* name,
+                            std::int64_t (*f)(std::int64_t, std::int64_t));
     ZQExpressionPtr comparison(const Call& call, const char* name, bool (*test)(int));
     std::optional<ZQNumber> sumOf(const Call& call, const std::vector<ZQNumber>& values) const;
 };

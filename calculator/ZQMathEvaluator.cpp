@@ -10,7 +10,8 @@
 
 namespace {
 
-struct DepthGuard {
+struct DepthGuard
+{
     int& depth;
     explicit DepthGuard(int& d) : depth(d) { ++depth; }
     ~DepthGuard() { --depth; }
@@ -34,9 +35,9 @@ ZQMathEvaluator::ZQMathEvaluator()
       m_operatorSet(ZQMathOperatorSet::defaultOperatorSet())
 {
     static const char* const aliases[][2] = {
-        {"avg", "average"},   {"mean", "average"},  {"trunc", "floor"},     {"modulo", "mod"},
-        {"\u03C0", "pi"},     {"tau_2", "pi"},      {"\u03C4", "tau"},      {"\u03D5", "phi"},
-        {"vers", "versin"},   {"ver", "versin"},    {"vercos", "vercosin"}, {"cvs", "coversin"},
+        {"avg", "average"}, {"mean", "average"}, {"trunc", "floor"},     {"modulo", "mod"},
+        {"\u03C0", "pi"},   {"tau_2", "pi"},     {"\u03C4", "tau"},      {"\u03D5", "phi"},
+        {"vers", "versin"}, {"ver", "versin"},   {"vercos", "vercosin"}, {"cvs", "coversin"},
         {"chord", "crd"},
     };
     for (const auto& alias : aliases)
@@ -61,7 +62,8 @@ void ZQMathEvaluator::setUsesHighPrecisionEvaluation(bool value)
         m_functionEvaluator = std::make_unique<ZQFunctionEvaluator>(*this);
 }
 
-std::optional<ZQNumber> ZQMathEvaluator::evaluateString(std::string_view text, const ZQSubstitutions* substitutions,
+std::optional<ZQNumber> ZQMathEvaluator::evaluateString(std::string_view text,
+                                                        const ZQSubstitutions* substitutions,
                                                         ZQErrorPlace error)
 {
     std::optional<ZQError> local;
@@ -78,7 +80,8 @@ std::optional<ZQNumber> ZQMathEvaluator::evaluateString(std::string_view text, c
     return evaluateExpression(*expression, substitutions, place);
 }
 
-std::optional<ZQNumber> ZQMathEvaluator::evaluateString(std::string_view text, const ZQSubstitutions* substitutions)
+std::optional<ZQNumber> ZQMathEvaluator::evaluateString(std::string_view text,
+                                                        const ZQSubstitutions* substitutions)
 {
     std::optional<ZQError> error;
     auto result = evaluateString(text, substitutions, &error);
@@ -88,7 +91,8 @@ std::optional<ZQNumber> ZQMathEvaluator::evaluateString(std::string_view text, c
 }
 
 std::optional<ZQNumber> ZQMathEvaluator::evaluateExpression(const ZQExpression& expression,
-                                                            const ZQSubstitutions* substitutions, ZQErrorPlace error)
+                                                            const ZQSubstitutions* substitutions,
+                                                            ZQErrorPlace error)
 {
     if (m_depth >= MaximumEvaluationDepth) {
         setTooComplex(error);
@@ -101,7 +105,8 @@ std::optional<ZQNumber> ZQMathEvaluator::evaluateExpression(const ZQExpression& 
     case ZQExpressionType::Variable:
         return evaluateVariable(expression, substitutions, error);
     case ZQExpressionType::Function: {
-        std::optional<ZQValue> value = m_functionEvaluator->evaluateFunction(expression, substitutions, error);
+        std::optional<ZQValue> value =
+            m_functionEvaluator->evaluateFunction(expression, substitutions, error);
         if (!value)
             return std::nullopt;
         // Built-ins answer number nodes; take the number without another round.
@@ -110,8 +115,9 @@ std::optional<ZQNumber> ZQMathEvaluator::evaluateExpression(const ZQExpression& 
             return (*node)->number();
         auto number = reduceValue(*value, substitutions, error);
         if (!number)
-            ZQSetErrorIfEmpty(error, ZQMakeError(ZQErrorCode::InvalidReturnType,
-                                                 "invalid return type from " + expression.function() + " function"));
+            ZQSetErrorIfEmpty(error,
+                              ZQMakeError(ZQErrorCode::InvalidReturnType,
+                                          "invalid return type from " + expression.function() + " function"));
         return number;
     }
     }
@@ -119,7 +125,8 @@ std::optional<ZQNumber> ZQMathEvaluator::evaluateExpression(const ZQExpression& 
 }
 
 std::optional<ZQNumber> ZQMathEvaluator::evaluateVariable(const ZQExpression& node,
-                                                          const ZQSubstitutions* substitutions, ZQErrorPlace error)
+                                                          const ZQSubstitutions* substitutions,
+                                                          ZQErrorPlace error)
 {
     const std::string& name = node.variable();
     auto unresolved = [&] {
@@ -128,7 +135,8 @@ std::optional<ZQNumber> ZQMathEvaluator::evaluateVariable(const ZQExpression& no
         return e;
     };
     // A substitution that leads back to itself ({x: "$x"}) has no value.
-    if (std::find(m_variablesInProgress.begin(), m_variablesInProgress.end(), name) != m_variablesInProgress.end()) {
+    if (std::find(m_variablesInProgress.begin(), m_variablesInProgress.end(), name) !=
+        m_variablesInProgress.end()) {
         if (error)
             *error = unresolved();
         return std::nullopt;
@@ -151,8 +159,8 @@ std::optional<ZQNumber> ZQMathEvaluator::evaluateVariable(const ZQExpression& no
     return number;
 }
 
-std::optional<ZQNumber> ZQMathEvaluator::reduceValue(const ZQValue& value, const ZQSubstitutions* substitutions,
-                                                     ZQErrorPlace error)
+std::optional<ZQNumber> ZQMathEvaluator::reduceValue(const ZQValue& value,
+                                                     const ZQSubstitutions* substitutions, ZQErrorPlace error)
 {
     if (auto* number = std::get_if<ZQNumber>(&value))
         return *number;
@@ -221,7 +229,8 @@ std::optional<ZQValue> ZQMathEvaluator::variableWithName(const std::string& name
     return m_variableResolver(name);
 }
 
-std::optional<ZQValue> ZQMathEvaluator::resolveFunction(const ZQExpression& node, const ZQSubstitutions* substitutions,
+std::optional<ZQValue> ZQMathEvaluator::resolveFunction(const ZQExpression& node,
+                                                        const ZQSubstitutions* substitutions,
                                                         ZQErrorPlace error)
 {
     const std::string& name = node.function();
@@ -262,8 +271,9 @@ std::optional<ZQValue> ZQMathEvaluator::resolveFunction(const ZQExpression& node
 
 ZQExpressionPtr ZQMathEvaluator::expressionByRewritingExpression(const ZQExpressionPtr& expression)
 {
-    return expression ? ZQExpressionRewriter::defaultRewriter().expressionByRewritingExpression(expression, *this)
-                      : nullptr;
+    return expression
+               ? ZQExpressionRewriter::defaultRewriter().expressionByRewritingExpression(expression, *this)
+               : nullptr;
 }
 
 void ZQMathEvaluator::addRewriteRule(std::string_view replacement, std::string_view templateText,

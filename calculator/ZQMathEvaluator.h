@@ -15,21 +15,26 @@
 
 class ZQFunctionEvaluator;
 
-enum class ZQAngleMeasurementMode : std::int64_t { Radians = 0, Degrees = 1 };
+enum class ZQAngleMeasurementMode : std::int64_t
+{
+    Radians = 0,
+    Degrees = 1
+};
 
 // A registered function, an alias or a resolved function: takes the argument
 // nodes, the substitutions (may be null), the evaluator and the error place;
 // answers a value (normally a number) or nothing with an error placed.
-using ZQMathFunction = std::function<std::optional<ZQValue>(const std::vector<ZQExpressionPtr>& arguments,
-                                                            const ZQSubstitutions* substitutions,
-                                                            class ZQMathEvaluator& evaluator, ZQErrorPlace error)>;
+using ZQMathFunction = std::function<std::optional<ZQValue>(
+    const std::vector<ZQExpressionPtr>& arguments, const ZQSubstitutions* substitutions,
+    class ZQMathEvaluator& evaluator, ZQErrorPlace error)>;
 using ZQFunctionResolver = std::function<std::optional<ZQMathFunction>(const std::string& name)>;
 using ZQVariableResolver = std::function<std::optional<ZQValue>(const std::string& name)>;
 
 // Evaluates expression trees: owns the function namespace (built-ins,
 // registered functions, aliases, resolvers), the operator set used to read
 // texts, the angle mode and the high-precision switch.
-class ZQMathEvaluator {
+class ZQMathEvaluator
+{
 public:
     // The shared evaluator: radians, double precision, the default operators.
     static ZQMathEvaluator& defaultMathEvaluator();
@@ -43,9 +48,10 @@ public:
     std::optional<ZQNumber> evaluateString(std::string_view text, const ZQSubstitutions* substitutions,
                                            ZQErrorPlace error);
     // Logs "error: ..." on failure.
-    std::optional<ZQNumber> evaluateString(std::string_view text, const ZQSubstitutions* substitutions = nullptr);
-    std::optional<ZQNumber> evaluateExpression(const ZQExpression& expression, const ZQSubstitutions* substitutions,
-                                               ZQErrorPlace error);
+    std::optional<ZQNumber> evaluateString(std::string_view text,
+                                           const ZQSubstitutions* substitutions = nullptr);
+    std::optional<ZQNumber> evaluateExpression(const ZQExpression& expression,
+                                               const ZQSubstitutions* substitutions, ZQErrorPlace error);
 
     // Refused for a standard function name or a name already taken.
     bool registerFunction(ZQMathFunction function, std::string_view name);

@@ -30,7 +30,8 @@ ZQMathOperator::ZQMathOperator(std::string function, std::vector<std::string> to
 }
 
 std::shared_ptr<ZQMathOperator> ZQMathOperator::create(std::string function, std::vector<std::string> tokens,
-                                                       ZQOperatorArity arity, ZQOperatorAssociativity associativity)
+                                                       ZQOperatorArity arity,
+                                                       ZQOperatorAssociativity associativity)
 {
     if (arity == ZQOperatorArity::Unknown)
         throw std::invalid_argument("Unable to create operator with unknown arity");
@@ -120,8 +121,8 @@ std::string ZQMathOperator::description() const
     static const char* const arityWords[] = {"Unknown", "Unary", "Binary"};
     char address[32];
     std::snprintf(address, sizeof address, "%p", static_cast<const void*>(this));
-    return std::string("<ZQMathOperator: ") + address + "> {(" + joined(m_tokens, ", ") + ") => " + m_function +
-           "(), Arity: " + arityWords[static_cast<int>(m_arity)] +
+    return std::string("<ZQMathOperator: ") + address + "> {(" + joined(m_tokens, ", ") + ") => " +
+           m_function + "(), Arity: " + arityWords[static_cast<int>(m_arity)] +
            ", Assoc: " + (m_associativity == Assoc::Left ? "Left" : "Right") +
            ", Precedence: " + std::to_string(m_precedence) + "}";
 }
@@ -143,7 +144,7 @@ ZQMathOperatorSet::ZQMathOperatorSet()
         copies.push_back(record->copy());
     // The table records already carry the default set's shifted precedences
     // once that set exists; start again from the table's own values.
-    static const std::int64_t tablePrecedence[] = {0, 1, 2, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12,
+    static const std::int64_t tablePrecedence[] = {0,  1,  2,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12,
                                                    13, 13, 14, 14, 15, 16, 16, 17, 17, 18, 19, 19, 20};
     for (std::size_t i = 0; i < copies.size(); ++i)
         copies[i]->setPrecedence(tablePrecedence[i]);
@@ -183,8 +184,8 @@ void ZQMathOperatorSet::fill(const std::vector<Record>& records)
     std::stable_sort(m_operators.begin(), m_operators.end(),
                      [](const Record& a, const Record& b) { return a->precedence() < b->precedence(); });
     m_percentIsModulo = true;
-    m_percentOperator = std::make_shared<ZQMathOperator>("mod", std::vector<std::string>{"%"}, Arity::Binary, 0,
-                                                         Assoc::Left);
+    m_percentOperator =
+        std::make_shared<ZQMathOperator>("mod", std::vector<std::string>{"%"}, Arity::Binary, 0, Assoc::Left);
     addOperatorHigherThan(m_percentOperator, operatorForFunction("multiply"));
 }
 
@@ -297,8 +298,8 @@ void ZQMathOperatorSet::setInterpretsPercentSignAsModulo(bool modulo)
     }
     // The new record becomes the one bound to "%", so the next switch removes it.
     if (modulo) {
-        m_percentOperator = std::make_shared<ZQMathOperator>("mod", std::vector<std::string>{"%"}, Arity::Binary,
-                                                             0, Assoc::Left);
+        m_percentOperator = std::make_shared<ZQMathOperator>("mod", std::vector<std::string>{"%"},
+                                                             Arity::Binary, 0, Assoc::Left);
         addOperatorHigherThan(m_percentOperator, operatorForFunction("multiply"));
     } else {
         m_percentOperator = std::make_shared<ZQMathOperator>("percent", std::vector<std::string>{"%"},

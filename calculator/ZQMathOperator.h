@@ -7,9 +7,18 @@
 #include <unordered_map>
 #include <vector>
 
-enum class ZQOperatorArity : std::int64_t { Unknown = 0, Unary = 1, Binary = 2 };
+enum class ZQOperatorArity : std::int64_t
+{
+    Unknown = 0,
+    Unary = 1,
+    Binary = 2
+};
 // For a unary operator, Right means prefix (operand on its right) and Left postfix.
-enum class ZQOperatorAssociativity : std::int64_t { Left = 0, Right = 1 };
+enum class ZQOperatorAssociativity : std::int64_t
+{
+    Left = 0,
+    Right = 1
+};
 
 // What the desktop platform's own expression evaluator answers for
 // "2 ** 3 ** 2". Its grammar folds "**" from the left, giving 64; the
@@ -17,7 +26,8 @@ enum class ZQOperatorAssociativity : std::int64_t { Left = 0, Right = 1 };
 // associative.
 inline constexpr std::int64_t ZQPlatformPowerChainValue = 64;
 
-class ZQMathOperator {
+class ZQMathOperator
+{
 public:
     // Stores the values as given (no lower-casing, no checks).
     ZQMathOperator(std::string function, std::vector<std::string> tokens, ZQOperatorArity arity,
@@ -25,7 +35,8 @@ public:
     // Lower-cases and checks the tokens; throws std::invalid_argument for an
     // unknown arity or an invalid token. Precedence starts at 0.
     static std::shared_ptr<ZQMathOperator> create(std::string function, std::vector<std::string> tokens,
-                                                  ZQOperatorArity arity, ZQOperatorAssociativity associativity);
+                                                  ZQOperatorArity arity,
+                                                  ZQOperatorAssociativity associativity);
 
     // Lookups in the shared default set.
     static std::shared_ptr<ZQMathOperator> infoForOperatorFunction(const std::string& function);
@@ -41,8 +52,14 @@ public:
     void setAssociativity(ZQOperatorAssociativity a) { m_associativity = a; }
     std::int64_t precedence() const { return m_precedence; }
     void setPrecedence(std::int64_t p) { m_precedence = p; }
-    bool isPrefix() const { return m_arity == ZQOperatorArity::Unary && m_associativity == ZQOperatorAssociativity::Right; }
-    bool isPostfix() const { return m_arity == ZQOperatorArity::Unary && m_associativity == ZQOperatorAssociativity::Left; }
+    bool isPrefix() const
+    {
+        return m_arity == ZQOperatorArity::Unary && m_associativity == ZQOperatorAssociativity::Right;
+    }
+    bool isPostfix() const
+    {
+        return m_arity == ZQOperatorArity::Unary && m_associativity == ZQOperatorAssociativity::Left;
+    }
 
     void addTokens(const std::vector<std::string>& tokens);
     std::shared_ptr<ZQMathOperator> copy() const;
@@ -56,7 +73,8 @@ private:
     ZQOperatorAssociativity m_associativity;
 };
 
-class ZQMathOperatorSet {
+class ZQMathOperatorSet
+{
 public:
     using Record = std::shared_ptr<ZQMathOperator>;
 
@@ -66,7 +84,7 @@ public:
 
     // A new set over copies of the default table, with "%" as modulo.
     ZQMathOperatorSet();
-    ZQMathOperatorSet(const ZQMathOperatorSet& other);  // deep copy, keeps the percent mode
+    ZQMathOperatorSet(const ZQMathOperatorSet& other); // deep copy, keeps the percent mode
     ZQMathOperatorSet& operator=(const ZQMathOperatorSet&) = delete;
 
     std::vector<Record> operators() const { return m_operators; }
@@ -97,8 +115,15 @@ public:
     auto end() const { return m_operators.end(); }
 
 private:
-    enum class Relativity { Higher, Same, Lower };
-    struct AdoptTag {};
+    enum class Relativity
+    {
+        Higher,
+        Same,
+        Lower
+    };
+    struct AdoptTag
+    {
+    };
     ZQMathOperatorSet(AdoptTag, const std::vector<Record>& records);
     void fill(const std::vector<Record>& records);
     void insert(const Record& op, Relativity relativity);

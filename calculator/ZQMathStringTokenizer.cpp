@@ -6,7 +6,8 @@
 
 // --- tokens ----------------------------------------------------------------
 
-std::optional<ZQMathStringToken> ZQMathStringToken::mathStringTokenWithToken(std::string token, ZQTokenType type)
+std::optional<ZQMathStringToken> ZQMathStringToken::mathStringTokenWithToken(std::string token,
+                                                                             ZQTokenType type)
 {
     ZQMathStringToken t;
     t.m_type = type;
@@ -62,7 +63,8 @@ ZQOperatorAssociativity ZQMathStringToken::operatorAssociativity() const
 
 bool ZQMathStringToken::isOperator(std::string_view function) const
 {
-    return m_type == ZQTokenType::Operator && !m_ambiguous && m_operator && m_operator->function() == function;
+    return m_type == ZQTokenType::Operator && !m_ambiguous && m_operator &&
+           m_operator->function() == function;
 }
 
 void ZQMathStringToken::resolveToOperatorFunction(const std::string& function)
@@ -97,8 +99,9 @@ ZQMathStringTokenizer::ZQMathStringTokenizer(std::shared_ptr<ZQMathOperatorSet> 
 {
 }
 
-std::unique_ptr<ZQMathStringTokenizer> ZQMathStringTokenizer::tokenizerWithString(
-    std::string_view text, std::shared_ptr<ZQMathOperatorSet> operatorSet, ZQErrorPlace error)
+std::unique_ptr<ZQMathStringTokenizer>
+ZQMathStringTokenizer::tokenizerWithString(std::string_view text,
+                                           std::shared_ptr<ZQMathOperatorSet> operatorSet, ZQErrorPlace error)
 {
     std::optional<ZQError> local;
     ZQErrorPlace place = error ? error : &local;
@@ -381,7 +384,8 @@ bool ZQMathStringTokenizer::readOperator(ZQMathStringToken& out, ZQErrorPlace er
     std::string candidate;
     std::string matched;
     std::size_t length = 0;
-    while (length < limit && start + length < m_lower.size() && isOperatorCharacter(m_lower[start + length])) {
+    while (length < limit && start + length < m_lower.size() &&
+           isOperatorCharacter(m_lower[start + length])) {
         ZQText::appendUtf8(candidate, m_lower[start + length]);
         ++length;
         if (shared.recordsForLowercaseToken(candidate)) {
@@ -422,7 +426,8 @@ bool ZQMathStringTokenizer::resolveAmbiguity(ZQMathStringToken& token, ZQErrorPl
     std::string function;
     for (int i = 0; i < 2 && function.empty(); ++i) {
         auto record = ZQMathOperator::infoForOperatorFunction(candidates[i]);
-        if (record && std::find(record->tokens().begin(), record->tokens().end(), token.token()) != record->tokens().end())
+        if (record && std::find(record->tokens().begin(), record->tokens().end(), token.token()) !=
+                          record->tokens().end())
             function = candidates[i];
     }
     if (function.empty() && token.token() == "!")
@@ -432,7 +437,8 @@ bool ZQMathStringTokenizer::resolveAmbiguity(ZQMathStringToken& token, ZQErrorPl
     else
         token.m_ambiguous = true;
     if (token.ambiguous()) {
-        ZQSetError(error, ZQErrorCode::UnknownPrecedence, "unknown precedence for token: " + token.description());
+        ZQSetError(error, ZQErrorCode::UnknownPrecedence,
+                   "unknown precedence for token: " + token.description());
         return false;
     }
     return true;
@@ -440,7 +446,8 @@ bool ZQMathStringTokenizer::resolveAmbiguity(ZQMathStringToken& token, ZQErrorPl
 
 bool ZQMathStringTokenizer::processToken(std::optional<ZQMathStringToken> token, ZQErrorPlace error)
 {
-    if (token && token->tokenType() == ZQTokenType::Operator && (token->ambiguous() || !token->operatorInfo())) {
+    if (token && token->tokenType() == ZQTokenType::Operator &&
+        (token->ambiguous() || !token->operatorInfo())) {
         if (!resolveAmbiguity(*token, error))
             return false;
     }

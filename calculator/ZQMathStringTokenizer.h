@@ -11,9 +11,16 @@
 #include <string_view>
 #include <vector>
 
-enum class ZQTokenType : std::int64_t { Number = 0, Operator = 1, Function = 2, Variable = 3 };
+enum class ZQTokenType : std::int64_t
+{
+    Number = 0,
+    Operator = 1,
+    Function = 2,
+    Variable = 3
+};
 
-class ZQMathStringToken {
+class ZQMathStringToken
+{
 public:
     // Nothing for an operator text that no record of the default set has.
     static std::optional<ZQMathStringToken> mathStringTokenWithToken(std::string token, ZQTokenType type);
@@ -47,13 +54,16 @@ private:
 };
 
 // Turns a text into tokens, all at creation, then hands them out one by one.
-class ZQMathStringTokenizer {
+class ZQMathStringTokenizer
+{
 public:
     // Nothing, with the error placed, when the text cannot be tokenized. The
     // operator set defaults to the shared one.
-    static std::unique_ptr<ZQMathStringTokenizer> tokenizerWithString(
-        std::string_view text, std::shared_ptr<ZQMathOperatorSet> operatorSet, ZQErrorPlace error);
-    static std::unique_ptr<ZQMathStringTokenizer> tokenizerWithString(std::string_view text, ZQErrorPlace error)
+    static std::unique_ptr<ZQMathStringTokenizer>
+    tokenizerWithString(std::string_view text, std::shared_ptr<ZQMathOperatorSet> operatorSet,
+                        ZQErrorPlace error);
+    static std::unique_ptr<ZQMathStringTokenizer> tokenizerWithString(std::string_view text,
+                                                                      ZQErrorPlace error)
     {
         return tokenizerWithString(text, nullptr, error);
     }
@@ -75,7 +85,12 @@ protected:
 
 private:
     bool tokenize(std::string_view text, ZQErrorPlace error);
-    enum class Raw { Token, End, Failed };
+    enum class Raw
+    {
+        Token,
+        End,
+        Failed
+    };
     Raw nextRawToken(ZQMathStringToken& out, ZQErrorPlace error);
     bool readNumber(ZQMathStringToken& out, ZQErrorPlace error, bool& fatal);
     bool readHexNumber(ZQMathStringToken& out, ZQErrorPlace error);

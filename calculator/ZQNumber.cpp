@@ -34,11 +34,17 @@ double parseDouble(std::string_view text)
     return strtod_l(copy.c_str(), nullptr, cLocale);
 }
 
-int sign(double d) { return d < 0 ? -1 : (d > 0 ? 1 : 0); }
+int sign(double d)
+{
+    return d < 0 ? -1 : (d > 0 ? 1 : 0);
+}
 
 // Compares two finite-or-infinite non-NaN values exactly enough for the kinds
 // that meet here.
-int compareLongDouble(long double a, long double b) { return a < b ? -1 : (a > b ? 1 : 0); }
+int compareLongDouble(long double a, long double b)
+{
+    return a < b ? -1 : (a > b ? 1 : 0);
+}
 
 } // namespace
 
@@ -84,7 +90,7 @@ std::optional<ZQNumber> ZQNumber::fromDecimalLiteral(std::string_view text)
     if (!decimal)
         return std::nullopt;
     if (error == ZQCalculationError::Overflow || error == ZQCalculationError::Underflow || decimal->isNaN())
-        return fromDouble(parseDouble(text));  // beyond the decimal range: never 0, never refused
+        return fromDouble(parseDouble(text)); // beyond the decimal range: never 0, never refused
     ZQNumber n;
     n.m_kind = Kind::Decimal;
     n.m_decimal = *decimal;
@@ -96,13 +102,16 @@ std::optional<ZQNumber> ZQNumber::fromDecimalLiteral(std::string_view text)
 std::int64_t ZQNumber::integerValue() const
 {
     switch (m_kind) {
-    case Kind::Int64: return m_int;
+    case Kind::Int64:
+        return m_int;
     case Kind::UInt64:
         return m_uint > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
                    ? std::numeric_limits<std::int64_t>::max()
                    : static_cast<std::int64_t>(m_uint);
-    case Kind::Decimal: return m_decimal.toInt64();
-    case Kind::Double: break;
+    case Kind::Decimal:
+        return m_decimal.toInt64();
+    case Kind::Double:
+        break;
     }
     return saturatedInt64(m_double);
 }
@@ -110,11 +119,15 @@ std::int64_t ZQNumber::integerValue() const
 std::uint64_t ZQNumber::unsignedIntegerValue() const
 {
     switch (m_kind) {
-    case Kind::UInt64: return m_uint;
-    case Kind::Int64: return static_cast<std::uint64_t>(m_int);
+    case Kind::UInt64:
+        return m_uint;
+    case Kind::Int64:
+        return static_cast<std::uint64_t>(m_int);
     case Kind::Decimal:
-        return m_decimal.isNegative() ? static_cast<std::uint64_t>(m_decimal.toInt64()) : m_decimal.toUInt64();
-    case Kind::Double: break;
+        return m_decimal.isNegative() ? static_cast<std::uint64_t>(m_decimal.toInt64())
+                                      : m_decimal.toUInt64();
+    case Kind::Double:
+        break;
     }
     if (std::isnan(m_double))
         return 0;
@@ -128,10 +141,14 @@ std::uint64_t ZQNumber::unsignedIntegerValue() const
 bool ZQNumber::boolValue() const
 {
     switch (m_kind) {
-    case Kind::Int64: return m_int != 0;
-    case Kind::UInt64: return m_uint != 0;
-    case Kind::Decimal: return !m_decimal.isZero();
-    case Kind::Double: break;
+    case Kind::Int64:
+        return m_int != 0;
+    case Kind::UInt64:
+        return m_uint != 0;
+    case Kind::Decimal:
+        return !m_decimal.isZero();
+    case Kind::Double:
+        break;
     }
     return m_double != 0 || std::isnan(m_double);
 }
@@ -139,10 +156,14 @@ bool ZQNumber::boolValue() const
 ZQDecimal ZQNumber::decimalValue() const
 {
     switch (m_kind) {
-    case Kind::Decimal: return m_decimal;
-    case Kind::Int64: return ZQDecimal::fromInt64(m_int);
-    case Kind::UInt64: return ZQDecimal::fromUInt64(m_uint);
-    case Kind::Double: break;
+    case Kind::Decimal:
+        return m_decimal;
+    case Kind::Int64:
+        return ZQDecimal::fromInt64(m_int);
+    case Kind::UInt64:
+        return ZQDecimal::fromUInt64(m_uint);
+    case Kind::Double:
+        break;
     }
     return ZQDecimal::fromDouble(m_double);
 }
@@ -166,8 +187,11 @@ int ZQNumber::compare(const ZQNumber& other) const
             return m_int < other.m_int ? -1 : (m_int > other.m_int ? 1 : 0);
         if (m_kind == Kind::UInt64 && other.m_kind == Kind::UInt64)
             return m_uint < other.m_uint ? -1 : (m_uint > other.m_uint ? 1 : 0);
-        if (m_kind == Kind::Int64)  // signed against unsigned
-            return m_int < 0 ? -1 : (static_cast<std::uint64_t>(m_int) < other.m_uint ? -1 : (static_cast<std::uint64_t>(m_int) > other.m_uint ? 1 : 0));
+        if (m_kind == Kind::Int64) // signed against unsigned
+            return m_int < 0 ? -1
+                             : (static_cast<std::uint64_t>(m_int) < other.m_uint
+                                    ? -1
+                                    : (static_cast<std::uint64_t>(m_int) > other.m_uint ? 1 : 0));
         return -other.compare(*this);
     }
     if (m_kind == Kind::Decimal || other.m_kind == Kind::Decimal) {
@@ -178,18 +202,24 @@ int ZQNumber::compare(const ZQNumber& other) const
             return d == this ? s : -s;
         }
         switch (ZQDecimalCompare(decimalValue(), other.decimalValue())) {
-        case ZQComparisonResult::Ascending: return -1;
-        case ZQComparisonResult::Same: return 0;
-        case ZQComparisonResult::Descending: return 1;
+        case ZQComparisonResult::Ascending:
+            return -1;
+        case ZQComparisonResult::Same:
+            return 0;
+        case ZQComparisonResult::Descending:
+            return 1;
         }
         return 0;
     }
     // Doubles, or a double against an integer: long double holds every int64 exactly.
     auto wide = [](const ZQNumber& n) -> long double {
         switch (n.m_kind) {
-        case Kind::Int64: return static_cast<long double>(n.m_int);
-        case Kind::UInt64: return static_cast<long double>(n.m_uint);
-        default: return n.m_double;
+        case Kind::Int64:
+            return static_cast<long double>(n.m_int);
+        case Kind::UInt64:
+            return static_cast<long double>(n.m_uint);
+        default:
+            return n.m_double;
         }
     };
     return compareLongDouble(wide(*this), wide(other));
@@ -201,17 +231,21 @@ std::size_t ZQNumber::hash() const
     if (std::isnan(d) || isNaN())
         return 0x7ff8;
     if (d == 0)
-        d = 0;  // -0 and 0 alike
+        d = 0; // -0 and 0 alike
     return std::hash<double>{}(d);
 }
 
 std::string ZQNumber::description() const
 {
     switch (m_kind) {
-    case Kind::Int64: return std::to_string(m_int);
-    case Kind::UInt64: return std::to_string(m_uint);
-    case Kind::Decimal: return m_decimal.toString();
-    case Kind::Double: break;
+    case Kind::Int64:
+        return std::to_string(m_int);
+    case Kind::UInt64:
+        return std::to_string(m_uint);
+    case Kind::Decimal:
+        return m_decimal.toString();
+    case Kind::Double:
+        break;
     }
     if (std::isnan(m_double))
         return "nan";

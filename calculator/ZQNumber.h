@@ -11,9 +11,16 @@
 // A number of the calculator: a double, a signed or unsigned 64-bit integer,
 // or a 38-digit decimal. The kind is kept because results depend on it
 // (literals are decimals, bitwise results integers, factorial unsigned).
-class ZQNumber {
+class ZQNumber
+{
 public:
-    enum class Kind { Double, Int64, UInt64, Decimal };
+    enum class Kind
+    {
+        Double,
+        Int64,
+        UInt64,
+        Decimal
+    };
 
     ZQNumber() = default;
     static ZQNumber fromDouble(double value);
@@ -46,7 +53,7 @@ public:
 
 private:
     Kind m_kind = Kind::Double;
-    double m_double = 0.0;  // kept for every kind: the value the math functions use
+    double m_double = 0.0; // kept for every kind: the value the math functions use
     std::int64_t m_int = 0;
     std::uint64_t m_uint = 0;
     ZQDecimal m_decimal;

@@ -7,9 +7,17 @@
 
 namespace {
 
-enum class TermType { Number = 1, Variable = 2, Operator = 3, Function = 4, Group = 5 };
+enum class TermType
+{
+    Number = 1,
+    Variable = 2,
+    Operator = 3,
+    Function = 4,
+    Group = 5
+};
 
-struct Term {
+struct Term
+{
     TermType type;
     const ZQMathStringToken* token = nullptr;
     bool resolved = false;
@@ -31,9 +39,12 @@ struct Term {
     std::string description() const
     {
         switch (type) {
-        case TermType::Number: return token->description();
-        case TermType::Variable: return "$" + token->token();
-        case TermType::Operator: return token->token();
+        case TermType::Number:
+            return token->description();
+        case TermType::Variable:
+            return "$" + token->token();
+        case TermType::Operator:
+            return token->token();
         case TermType::Group: {
             std::string out = "(";
             for (const auto& t : subterms)
@@ -67,9 +78,13 @@ bool isTooComplex(ZQErrorPlace error)
     return error && error->has_value() && (*error)->code == 1 && (*error)->message == ZQTooComplexMessage;
 }
 
-class Builder {
+class Builder
+{
 public:
-    Builder(ZQMathStringTokenizer& tokenizer, const ZQParser& parser) : m_tokenizer(tokenizer), m_parser(parser) {}
+    Builder(ZQMathStringTokenizer& tokenizer, const ZQParser& parser)
+        : m_tokenizer(tokenizer), m_parser(parser)
+    {
+    }
 
     TermPtr root(ZQErrorPlace error)
     {
@@ -97,11 +112,14 @@ public:
         case TermType::Operator: {
             const ZQMathStringToken& t = *term.token;
             if (t.operatorArity() != ZQOperatorArity::Unary)
-                ZQSetError(error, ZQErrorCode::MissingOperands, "missing operands for operator: " + t.description());
+                ZQSetError(error, ZQErrorCode::MissingOperands,
+                           "missing operands for operator: " + t.description());
             else if (t.operatorAssociativity() == ZQOperatorAssociativity::Right)
-                ZQSetError(error, ZQErrorCode::UnaryMissingRightOperand, "no right operand to unary " + t.description());
+                ZQSetError(error, ZQErrorCode::UnaryMissingRightOperand,
+                           "no right operand to unary " + t.description());
             else
-                ZQSetError(error, ZQErrorCode::UnaryMissingLeftOperand, "no left operand to unary " + t.description());
+                ZQSetError(error, ZQErrorCode::UnaryMissingLeftOperand,
+                           "no left operand to unary " + t.description());
             return false;
         }
         case TermType::Function:
@@ -124,7 +142,8 @@ public:
         case TermType::Variable: {
             auto node = ZQExpression::variableExpressionWithVariable(term.token->token());
             if (!node)
-                ZQSetError(error, ZQErrorCode::InvalidVariable, "variable names must be at least 1 character long");
+                ZQSetError(error, ZQErrorCode::InvalidVariable,
+                           "variable names must be at least 1 character long");
             return node;
         }
         case TermType::Group:
@@ -143,12 +162,14 @@ public:
                     return nullptr;
                 arguments.push_back(std::move(node));
             }
-            return ZQExpression::functionExpressionWithFunction(term.functionName, std::move(arguments), error);
+            return ZQExpression::functionExpressionWithFunction(term.functionName, std::move(arguments),
+                                                                error);
         }
         case TermType::Operator:
             break;
         }
-        ZQSetError(error, ZQErrorCode::InvalidFormat, "Unable to create expression from term: " + term.description());
+        ZQSetError(error, ZQErrorCode::InvalidFormat,
+                   "Unable to create expression from term: " + term.description());
         return nullptr;
     }
 
@@ -249,15 +270,17 @@ private:
     // One group being folded. Terms sit in slots linked in order; folding
     // unlinks the terms it takes, and the operators still waiting are kept per
     // precedence level, so each step finds its operator without a rescan.
-    struct Fold {
+    struct Fold
+    {
         static constexpr std::size_t None = static_cast<std::size_t>(-1);
         Terms slots;
         std::vector<std::size_t> prev, next;
         std::size_t head = None;
         std::size_t live = 0;
-        struct Level {
-            std::vector<std::size_t> positions;  // ascending
-            std::size_t front = 0, back = 0;     // [front, back) may still hold live operators
+        struct Level
+        {
+            std::vector<std::size_t> positions; // ascending
+            std::size_t front = 0, back = 0;    // [front, back) may still hold live operators
             std::size_t count = 0;
         };
         std::map<std::int64_t, Level> levels;
@@ -390,11 +413,13 @@ private:
         switch (token.operatorArity()) {
         case ZQOperatorArity::Binary: {
             if (f.prev[i] == Fold::None) {
-                ZQSetError(error, ZQErrorCode::MissingLeftOperand, "no left operand to binary " + token.description());
+                ZQSetError(error, ZQErrorCode::MissingLeftOperand,
+                           "no left operand to binary " + token.description());
                 return false;
             }
             if (f.next[i] == Fold::None) {
-                ZQSetError(error, ZQErrorCode::MissingRightOperand, "no right operand to binary " + token.description());
+                ZQSetError(error, ZQErrorCode::MissingRightOperand,
+                           "no right operand to binary " + token.description());
                 return false;
             }
             // A right operand that starts with prefix operators is the whole
@@ -422,7 +447,7 @@ private:
                 setTooComplex(error);
                 return false;
             }
-            f.take(i);  // the operator itself
+            f.take(i); // the operator itself
             f.unlink(i);
             f.unlink(right);
             f.slots[left] = std::move(function);
@@ -447,13 +472,14 @@ private:
                     setTooComplex(error);
                     return false;
                 }
-                f.take(i);  // the operator itself
+                f.take(i); // the operator itself
                 f.unlink(operand);
                 f.slots[i] = std::move(function);
                 return true;
             }
             if (f.prev[i] == Fold::None) {
-                ZQSetError(error, ZQErrorCode::UnaryMissingLeftOperand, "no left operand to unary " + token.description());
+                ZQSetError(error, ZQErrorCode::UnaryMissingLeftOperand,
+                           "no left operand to unary " + token.description());
                 return false;
             }
             auto function = newTerm(TermType::Function, name);
@@ -492,7 +518,8 @@ private:
                        Fold::precedence(*f.slots[level.positions[level.front]]) != f.levels.rbegin()->first)
                     ++level.front;
                 while (!f.isLiveOperator(level.positions[level.back - 1]) ||
-                       Fold::precedence(*f.slots[level.positions[level.back - 1]]) != f.levels.rbegin()->first)
+                       Fold::precedence(*f.slots[level.positions[level.back - 1]]) !=
+                           f.levels.rbegin()->first)
                     --level.back;
                 std::size_t chosen = level.positions[level.front];
                 if (level.count >= 2 &&

@@ -13,7 +13,8 @@ class ZQExpression;
 // Turns a token list into an expression tree: parentheses and calls become
 // nested groups, each group is folded around its tightest operator until one
 // term is left, and the terms become expression nodes.
-class ZQParser {
+class ZQParser
+{
 public:
     // Nothing, with the error placed, when the text cannot be tokenized.
     static std::unique_ptr<ZQParser> parserWithString(std::string_view text, ZQErrorPlace error);

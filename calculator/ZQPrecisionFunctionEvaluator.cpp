@@ -171,8 +171,8 @@ ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnNthroot(const Call& call)
         ZQDecimalRound(&whole, root, 0, ZQRoundingMode::Bankers);
         ZQDecimal check;
         const std::uint64_t n = b.toUInt64();
-        if (ZQDecimalPower(&check, whole, n, ZQRoundingMode::Bankers) == ZQCalculationError::NoError
-            && ZQDecimalCompare(check, a) == ZQComparisonResult::Same)
+        if (ZQDecimalPower(&check, whole, n, ZQRoundingMode::Bankers) == ZQCalculationError::NoError &&
+            ZQDecimalCompare(check, a) == ZQComparisonResult::Same)
             return whole;
         return root;
     });
@@ -203,7 +203,7 @@ ZQDecimal decimalAverageOf(const std::vector<ZQDecimal>& values)
     return decimalDivide(decimalSumOf(values), decimalFromInteger(values.size()));
 }
 
-}  // namespace
+} // namespace
 
 ZQExpressionPtr ZQPrecisionFunctionEvaluator::fnSum(const Call& call)
 {

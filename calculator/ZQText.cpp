@@ -19,9 +19,19 @@ std::u32string decodeUtf8(std::string_view text)
         int length = 0;
         char32_t c = 0;
         char32_t minimum = 0;
-        if ((b & 0xE0) == 0xC0) { length = 2; c = b & 0x1F; minimum = 0x80; }
-        else if ((b & 0xF0) == 0xE0) { length = 3; c = b & 0x0F; minimum = 0x800; }
-        else if ((b & 0xF8) == 0xF0) { length = 4; c = b & 0x07; minimum = 0x10000; }
+        if ((b & 0xE0) == 0xC0) {
+            length = 2;
+            c = b & 0x1F;
+            minimum = 0x80;
+        } else if ((b & 0xF0) == 0xE0) {
+            length = 3;
+            c = b & 0x0F;
+            minimum = 0x800;
+        } else if ((b & 0xF8) == 0xF0) {
+            length = 4;
+            c = b & 0x07;
+            minimum = 0x10000;
+        }
         bool valid = length != 0 && i + length <= n;
         for (int k = 1; valid && k < length; ++k) {
             if ((s[i + k] & 0xC0) != 0x80)
@@ -78,8 +88,15 @@ bool isWhitespace(char32_t c)
     if (c >= 0x09 && c <= 0x0D)
         return true;
     switch (c) {
-    case 0x20: case 0x85: case 0xA0: case 0x1680:
-    case 0x202F: case 0x205F: case 0x3000: case 0x2028: case 0x2029:
+    case 0x20:
+    case 0x85:
+    case 0xA0:
+    case 0x1680:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
+    case 0x2028:
+    case 0x2029:
         return true;
     default:
         return c >= 0x2000 && c <= 0x200A;

@@ -13,7 +13,10 @@ void appendUtf8(std::string& out, char32_t c);
 
 // White space and line breaks: Unicode Zs, Zl, Zp, U+0009..U+000D and U+0085.
 bool isWhitespace(char32_t c);
-inline bool isDigit(char32_t c) { return c >= U'0' && c <= U'9'; }
+inline bool isDigit(char32_t c)
+{
+    return c >= U'0' && c <= U'9';
+}
 
 // Simple lower-case mapping for ASCII, Latin-1, Latin Extended-A, Greek and
 // Cyrillic; other characters are left as they are.

@@ -9,7 +9,8 @@
 
 // Key code → its text (special keys fixed, the rest from the current layout);
 // text → key code through a map rebuilt when the layout changes.
-class KRKeyCodeTransformer : public ValueTransformer {
+class KRKeyCodeTransformer : public ValueTransformer
+{
 public:
     KRKeyCodeTransformer();
     QVariant transformedValue(const QVariant& value) const override;

@@ -15,12 +15,14 @@ namespace KF = platform::KeyFlags;
 
 namespace {
 
-std::function<void(const platform::Error&)>& alertPresenter() {
+std::function<void(const platform::Error&)>& alertPresenter()
+{
     static std::function<void(const platform::Error&)> presenter;
     return presenter;
 }
 
-std::function<uint64_t()>& flagsProvider() {
+std::function<uint64_t()>& flagsProvider()
+{
     static std::function<uint64_t()> provider;
     return provider;
 }
@@ -60,7 +62,7 @@ std::optional<long double> wholeNumber(const QVariant& v)
     }
 }
 
-}  // namespace
+} // namespace
 
 std::optional<uint64_t> KRModifierFlagsFromValue(const QVariant& value)
 {
@@ -79,15 +81,18 @@ KeyCombo KRKeyComboFromValues(const QVariant& keyCode, const QVariant& modifierF
     return KeyCombo{*flags, static_cast<int64_t>(*code)};
 }
 
-void KRRecorderCell::setAlertPresenter(std::function<void(const platform::Error&)> presenter) {
+void KRRecorderCell::setAlertPresenter(std::function<void(const platform::Error&)> presenter)
+{
     alertPresenter() = std::move(presenter);
 }
 
-void KRRecorderCell::setCurrentFlagsProvider(std::function<uint64_t()> provider) {
+void KRRecorderCell::setCurrentFlagsProvider(std::function<uint64_t()> provider)
+{
     flagsProvider() = std::move(provider);
 }
 
-KRRecorderCell::KRRecorderCell(QObject* parent) : QObject(parent), m_validator(this) {
+KRRecorderCell::KRRecorderCell(QObject* parent) : QObject(parent), m_validator(this)
+{
     m_tickTimer.setSingleShot(true);
     m_tickTimer.setInterval(33);
     connect(&m_tickTimer, &QTimer::timeout, this, &KRRecorderCell::_transitionTick);
@@ -95,57 +100,74 @@ KRRecorderCell::KRRecorderCell(QObject* parent) : QObject(parent), m_validator(t
     _loadKeyCombo();
 }
 
-KRRecorderCell::~KRRecorderCell() {
+KRRecorderCell::~KRRecorderCell()
+{
     m_tickTimer.stop();
-    if (m_isRecording) _endRecording();
+    if (m_isRecording)
+        _endRecording();
 }
 
-uint64_t KRRecorderCell::currentFlags() const {
-    if (flagsProvider()) return flagsProvider()();
+uint64_t KRRecorderCell::currentFlags() const
+{
+    if (flagsProvider())
+        return flagsProvider()();
     return platform::KeyMap::flagsFromQt(QGuiApplication::queryKeyboardModifiers());
 }
 
-QRectF KRRecorderCell::bounds() const {
+QRectF KRRecorderCell::bounds() const
+{
     return m_view ? QRectF(m_view->rect()) : QRectF();
 }
 
-QPointF KRRecorderCell::currentMouseLocation() const {
+QPointF KRRecorderCell::currentMouseLocation() const
+{
     return m_view ? QPointF(m_view->mapFromGlobal(QCursor::pos())) : QPointF(-1, -1);
 }
 
-void KRRecorderCell::redisplay() {
-    if (m_view) m_view->update();
+void KRRecorderCell::redisplay()
+{
+    if (m_view)
+        m_view->update();
 }
 
-void KRRecorderCell::notifyDelegate() {
-    if (m_delegate) m_delegate->keyRecorderCellKeyComboDidChange(this, m_keyCombo);
+void KRRecorderCell::notifyDelegate()
+{
+    if (m_delegate)
+        m_delegate->keyRecorderCellKeyComboDidChange(this, m_keyCombo);
 }
 
 // --- rules ---
 
-uint64_t KRRecorderCell::_filteredCocoaFlags(uint64_t flags) const {
+uint64_t KRRecorderCell::_filteredCocoaFlags(uint64_t flags) const
+{
     return (m_requiredFlags | (flags & m_allowedFlags)) & kFilterBits;
 }
 
-bool KRRecorderCell::_validModifierFlags(uint64_t flags) const {
+bool KRRecorderCell::_validModifierFlags(uint64_t flags) const
+{
     return m_allowsKeyOnly || (flags & kModifierBits) || (flags & KF::Function);
 }
 
-uint64_t KRRecorderCell::_filteredCocoaToCarbonFlags(uint64_t flags) const {
+uint64_t KRRecorderCell::_filteredCocoaToCarbonFlags(uint64_t flags) const
+{
     return KRCarbonFlagsFromCocoa(_filteredCocoaFlags(flags));
 }
 
-bool KRRecorderCell::_isEmpty() const {
+bool KRRecorderCell::_isEmpty() const
+{
     return !_validModifierFlags(m_keyCombo.flags) || KRKeyCodeString(m_keyCombo.code).isNull();
 }
 
-QRectF KRRecorderCell::_removeButtonRectForFrame(const QRectF& f) const {
-    if (_isEmpty() || !isEnabled()) return {};
+QRectF KRRecorderCell::_removeButtonRectForFrame(const QRectF& f) const
+{
+    if (_isEmpty() || !isEnabled())
+        return {};
     return QRectF(f.x() + f.width() - kImageSize - 4, f.y() + (f.height() - kImageSize) * 0.5, kImageSize,
                   kImageSize);
 }
 
-QRectF KRRecorderCell::_snapbackRectForFrame(const QRectF& f) const {
+QRectF KRRecorderCell::_snapbackRectForFrame(const QRectF& f) const
+{
     // One point higher than centred.
     return QRectF(f.x() + f.width() - kImageSize - 2, f.y() + (f.height() - kImageSize) * 0.5 - 1, kImageSize,
                   kImageSize);
@@ -153,12 +175,14 @@ QRectF KRRecorderCell::_snapbackRectForFrame(const QRectF& f) const {
 
 // --- settings ---
 
-void KRRecorderCell::setAllowedFlags(uint64_t flags) {
+void KRRecorderCell::setAllowedFlags(uint64_t flags)
+{
     m_allowedFlags = flags;
     flagRulesChanged();
 }
 
-void KRRecorderCell::setRequiredFlags(uint64_t flags) {
+void KRRecorderCell::setRequiredFlags(uint64_t flags)
+{
     m_requiredFlags = flags;
     flagRulesChanged();
 }
@@ -184,7 +208,8 @@ void KRRecorderCell::flagRulesChanged()
 
 // --- the combination ---
 
-void KRRecorderCell::setKeyCombo(KeyCombo combo) {
+void KRRecorderCell::setKeyCombo(KeyCombo combo)
+{
     m_keyCombo.code = combo.code;
     m_keyCombo.flags = _filteredCocoaFlags(combo.flags);
     m_hasKeyChars = false;
@@ -193,28 +218,35 @@ void KRRecorderCell::setKeyCombo(KeyCombo combo) {
     redisplay();
 }
 
-QString KRRecorderCell::keyComboString() const {
-    if (_isEmpty()) return {};
+QString KRRecorderCell::keyComboString() const
+{
+    if (_isEmpty())
+        return {};
     return KRCocoaModifierGlyphs(m_keyCombo.flags) + KRKeyCodeString(m_keyCombo.code);
 }
 
-QString KRRecorderCell::keyChars() const {
+QString KRRecorderCell::keyChars() const
+{
     return m_hasKeyChars ? m_keyChars : KRKeyCodeString(m_keyCombo.code);
 }
 
-QString KRRecorderCell::keyCharsIgnoringModifiers() const {
-    return m_hasKeyChars ? m_keyCharsIgnoringModifiers : KRKeyCharacterForCocoaFlags(m_keyCombo.code, m_keyCombo.flags);
+QString KRRecorderCell::keyCharsIgnoringModifiers() const
+{
+    return m_hasKeyChars ? m_keyCharsIgnoringModifiers
+                         : KRKeyCharacterForCocoaFlags(m_keyCombo.code, m_keyCombo.flags);
 }
 
 // --- responder and keys ---
 
-bool KRRecorderCell::becomeFirstResponder() {
+bool KRRecorderCell::becomeFirstResponder()
+{
     resetTrackingRects();
     redisplay();
     return true;
 }
 
-bool KRRecorderCell::resignFirstResponder() {
+bool KRRecorderCell::resignFirstResponder()
+{
     if (m_isRecording) {
         releaseKeyboard(); // at once, not at the end of the transition
         _endRecordingTransition();
@@ -224,7 +256,8 @@ bool KRRecorderCell::resignFirstResponder() {
     return true;
 }
 
-bool KRRecorderCell::performKeyEquivalent(const platform::KeyEventInfo& event) {
+bool KRRecorderCell::performKeyEquivalent(const platform::KeyEventInfo& event)
+{
     const uint64_t F = _filteredCocoaFlags(event.modifierFlags);
     const bool C = m_cancelCharacterSet.contains(event.code);
     const bool V = C ? _validModifierFlags(event.modifierFlags) : _validModifierFlags(F);
@@ -232,7 +265,8 @@ bool KRRecorderCell::performKeyEquivalent(const platform::KeyEventInfo& event) {
     auto notHandled = [&] {
         // Only an idle cell starts recording: a second start would take a
         // second keyboard grab that the end never gives back.
-        if (!m_isRecording && m_view && m_view->hasFocus() && event.characters.startsWith(u' ') && isEnabled())
+        if (!m_isRecording && m_view && m_view->hasFocus() && event.characters.startsWith(u' ') &&
+            isEnabled())
             _startRecordingTransition();
         return false;
     };
@@ -251,9 +285,12 @@ bool KRRecorderCell::performKeyEquivalent(const platform::KeyEventInfo& event) {
         }
         return notHandled();
     }
-    if (!V && !C) return notHandled();
-    if (C && !V) return end();
-    if (C && V && m_allowsKeyOnly && (F & ~KF::Function) == 0 && !m_escapeKeysRecord) return end();
+    if (!V && !C)
+        return notHandled();
+    if (C && !V)
+        return end();
+    if (C && V && m_allowsKeyOnly && (F & ~KF::Function) == 0 && !m_escapeKeysRecord)
+        return end();
 
     // A key with no name could be neither shown nor refused by name: beep,
     // as for a key with no characters.
@@ -293,15 +330,18 @@ bool KRRecorderCell::performKeyEquivalent(const platform::KeyEventInfo& event) {
     return end();
 }
 
-void KRRecorderCell::flagsChanged(uint64_t flags) {
-    if (!m_isRecording) return;
+void KRRecorderCell::flagsChanged(uint64_t flags)
+{
+    if (!m_isRecording)
+        return;
     m_recordingFlags = _filteredCocoaFlags(flags);
     redisplay();
 }
 
 // --- mouse ---
 
-void KRRecorderCell::mousePressed(const QPointF& pos, const QRectF& frame) {
+void KRRecorderCell::mousePressed(const QPointF& pos, const QRectF& frame)
+{
     const QRectF b = m_isRecording ? _snapbackRectForFrame(frame) : _removeButtonRectForFrame(frame);
     if (!b.isNull() && b.contains(pos)) {
         m_mouseDown = true;
@@ -310,16 +350,19 @@ void KRRecorderCell::mousePressed(const QPointF& pos, const QRectF& frame) {
     redisplay();
 }
 
-void KRRecorderCell::mouseDragged(const QPointF& pos, const QRectF& frame) {
+void KRRecorderCell::mouseDragged(const QPointF& pos, const QRectF& frame)
+{
     const QRectF b = m_isRecording ? _snapbackRectForFrame(frame) : _removeButtonRectForFrame(frame);
     m_mouseInside = !b.isNull() && b.contains(pos);
     redisplay();
 }
 
-void KRRecorderCell::mouseReleased(const QPointF& pos, const QRectF& frame) {
+void KRRecorderCell::mouseReleased(const QPointF& pos, const QRectF& frame)
+{
     const QRectF b = m_isRecording ? _snapbackRectForFrame(frame) : _removeButtonRectForFrame(frame);
     QRectF body = frame;
-    if (!b.isNull()) body.setWidth(frame.width() - b.width() - 4);
+    if (!b.isNull())
+        body.setWidth(frame.width() - b.width() - 4);
     m_mouseDown = false;
     const bool inside = !b.isNull() && b.contains(pos);
     m_mouseInside = inside;
@@ -330,39 +373,48 @@ void KRRecorderCell::mouseReleased(const QPointF& pos, const QRectF& frame) {
     } else if (body.contains(pos) && !m_isRecording && isEnabled()) {
         _startRecordingTransition();
     }
-    if (isEnabled() && m_view) m_view->setFocus(Qt::MouseFocusReason);
+    if (isEnabled() && m_view)
+        m_view->setFocus(Qt::MouseFocusReason);
     resetTrackingRects();
     redisplay();
 }
 
-void KRRecorderCell::mouseMoved(const QPointF& pos, const QRectF& frame) {
+void KRRecorderCell::mouseMoved(const QPointF& pos, const QRectF& frame)
+{
     const QRectF b = m_isRecording ? _snapbackRectForFrame(frame) : _removeButtonRectForFrame(frame);
     const bool inside = !b.isNull() && b.contains(pos);
-    if (inside == m_mouseInside) return;
+    if (inside == m_mouseInside)
+        return;
     m_mouseInside = inside;
     redisplay();
 }
 
-void KRRecorderCell::mouseEntered() {
+void KRRecorderCell::mouseEntered()
+{
     m_mouseInside = true;
     redisplay();
 }
 
-void KRRecorderCell::mouseExited() {
+void KRRecorderCell::mouseExited()
+{
     m_mouseInside = false;
     redisplay();
 }
 
-void KRRecorderCell::resetTrackingRects() {
-    if (!isEnabled() || !m_view) return;
+void KRRecorderCell::resetTrackingRects()
+{
+    if (!isEnabled() || !m_view)
+        return;
     const QRectF b = m_isRecording ? _snapbackRectForFrame(bounds()) : _removeButtonRectForFrame(bounds());
     m_mouseInside = !b.isNull() && b.contains(currentMouseLocation());
 }
 
 // --- recording ---
 
-void KRRecorderCell::_startRecording() {
-    if (m_isRecording) return;
+void KRRecorderCell::_startRecording()
+{
+    if (m_isRecording)
+        return;
     m_isRecording = true;
     m_recordingFlags = _filteredCocoaFlags(0);
     redisplay();
@@ -403,7 +455,8 @@ void KRRecorderCell::releaseKeyboard()
     m_keyboardGrabbed = false;
 }
 
-void KRRecorderCell::_endRecording() {
+void KRRecorderCell::_endRecording()
+{
     m_tickTimer.stop();
     m_isAnimatingNow = false;
     m_isRecording = false;
@@ -414,8 +467,10 @@ void KRRecorderCell::_endRecording() {
 
 // --- autosave ---
 
-void KRRecorderCell::_saveKeyCombo() {
-    if (m_autosaveName.isEmpty()) return;
+void KRRecorderCell::_saveKeyCombo()
+{
+    if (m_autosaveName.isEmpty())
+        return;
     QVariantMap d;
     d.insert(QStringLiteral("keyCode"), qint64(int16_t(m_keyCombo.code)));
     d.insert(QStringLiteral("modifierFlags"), qulonglong(m_keyCombo.flags));
@@ -427,11 +482,15 @@ void KRRecorderCell::_saveKeyCombo() {
     platform::UserDefaults::standard().set(QStringLiteral("KeyRecorder ") + m_autosaveName, d);
 }
 
-void KRRecorderCell::_loadKeyCombo() {
-    if (m_autosaveName.isEmpty()) return;
-    const QVariantMap d = platform::UserDefaults::standard().dictionary(QStringLiteral("KeyRecorder ") + m_autosaveName);
+void KRRecorderCell::_loadKeyCombo()
+{
+    if (m_autosaveName.isEmpty())
+        return;
+    const QVariantMap d =
+        platform::UserDefaults::standard().dictionary(QStringLiteral("KeyRecorder ") + m_autosaveName);
     // Nothing stored yet: keep what the cell has rather than invent the A key.
-    if (!d.contains(QStringLiteral("keyCode"))) return;
+    if (!d.contains(QStringLiteral("keyCode")))
+        return;
     // Values out of range or of the wrong kind read as the empty combination.
     QVariant flags = qulonglong(0);
     if (d.contains(QStringLiteral("modifierFlags"))) {
@@ -453,7 +512,8 @@ void KRRecorderCell::_loadKeyCombo() {
 
 // --- archive ---
 
-QVariantMap KRRecorderCell::encodeWithCoder() const {
+QVariantMap KRRecorderCell::encodeWithCoder() const
+{
     QVariantMap c;
     c.insert(QStringLiteral("autosaveName"), m_autosaveName);
     c.insert(QStringLiteral("keyComboCode"), qint64(int16_t(m_keyCombo.code)));
@@ -471,7 +531,8 @@ QVariantMap KRRecorderCell::encodeWithCoder() const {
     return c;
 }
 
-void KRRecorderCell::initWithCoder(const QVariantMap& c) {
+void KRRecorderCell::initWithCoder(const QVariantMap& c)
+{
     m_autosaveName = c.value(QStringLiteral("autosaveName")).toString();
     m_keyCombo = KRKeyComboFromValues(c.value(QStringLiteral("keyComboCode"), -1),
                                       c.value(QStringLiteral("keyComboFlags"), qulonglong(0)));
@@ -490,6 +551,8 @@ void KRRecorderCell::initWithCoder(const QVariantMap& c) {
 }
 
 bool KRRecorderCell::shortcutValidatorIsKeyCodeAndFlagsTaken(KRValidator*, int64_t keyCode, uint64_t flags,
-                                                             QString* reason) {
-    return m_delegate ? m_delegate->keyRecorderCellIsKeyCodeAndFlagsTaken(this, keyCode, flags, reason) : false;
+                                                             QString* reason)
+{
+    return m_delegate ? m_delegate->keyRecorderCellIsKeyCodeAndFlagsTaken(this, keyCode, flags, reason)
+                      : false;
 }

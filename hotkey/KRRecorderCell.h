@@ -21,7 +21,8 @@ class QPainter;
 
 // The recorder's key combination; {0, -1} is empty. (The original name began
 // with an underscore and a capital, which C++ reserves.)
-struct KeyCombo {
+struct KeyCombo
+{
     uint64_t flags = 0;
     int64_t code = -1;
     bool operator==(const KeyCombo&) const = default;
@@ -38,20 +39,28 @@ std::optional<uint64_t> KRModifierFlagsFromValue(const QVariant& value);
 
 class KRRecorderCell;
 
-class KRRecorderCellDelegate {
+class KRRecorderCellDelegate
+{
 public:
     virtual ~KRRecorderCellDelegate() = default;
     virtual bool keyRecorderCellIsKeyCodeAndFlagsTaken(KRRecorderCell* cell, int64_t keyCode, uint64_t flags,
-                                                       QString* reason) {
-        (void)cell; (void)keyCode; (void)flags; (void)reason;
+                                                       QString* reason)
+    {
+        (void)cell;
+        (void)keyCode;
+        (void)flags;
+        (void)reason;
         return false;
     }
-    virtual void keyRecorderCellKeyComboDidChange(KRRecorderCell* cell, KeyCombo combo) {
-        (void)cell; (void)combo;
+    virtual void keyRecorderCellKeyComboDidChange(KRRecorderCell* cell, KeyCombo combo)
+    {
+        (void)cell;
+        (void)combo;
     }
 };
 
-class KRRecorderCell : public QObject, public KRValidatorDelegate {
+class KRRecorderCell : public QObject, public KRValidatorDelegate
+{
     Q_OBJECT
 public:
     static constexpr uint64_t DefaultAllowedFlags = 0x9E0000;
@@ -60,7 +69,11 @@ public:
     ~KRRecorderCell() override;
 
     // The view that shows the cell: redisplay, focus, keyboard grab.
-    void setControlView(QWidget* view) { m_view = view; _createGradient(); }
+    void setControlView(QWidget* view)
+    {
+        m_view = view;
+        _createGradient();
+    }
     QWidget* controlView() const { return m_view; }
     bool isEnabled() const { return m_view ? m_view->isEnabled() : true; }
 
@@ -73,7 +86,8 @@ public:
     void setAllowsKeyOnly(bool v) { m_allowsKeyOnly = v; }
     bool escapeKeysRecord() const { return m_escapeKeysRecord; }
     void setEscapeKeysRecord(bool v) { m_escapeKeysRecord = v; }
-    void setAllowsKeyOnly(bool keyOnly, bool escapeKeysRecord) {
+    void setAllowsKeyOnly(bool keyOnly, bool escapeKeysRecord)
+    {
         m_allowsKeyOnly = keyOnly;
         m_escapeKeysRecord = escapeKeysRecord;
     }
@@ -202,7 +216,7 @@ private:
     QColor m_gradientStart, m_gradientEnd;
     QString m_autosaveName;
     KRValidator m_validator;
-    KRRecorderCellDelegate* m_delegate = nullptr;  // not owned
+    KRRecorderCellDelegate* m_delegate = nullptr; // not owned
     bool m_globalHotKeys = false;
     bool m_keyboardGrabbed = false;
     bool m_presentingAlert = false;

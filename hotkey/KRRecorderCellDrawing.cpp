@@ -19,39 +19,51 @@ constexpr double kTickEnd = 0.9980000257492065;
 constexpr float kLevel = 0.20000000298023224f;
 constexpr float kAlpha = 0.8999999761581421f;
 
-double KRTransitionEasing(double t) {
+double KRTransitionEasing(double t)
+{
     return (std::sin(t * M_PI - M_PI / 2) + 1) * 0.5;
 }
 
-QColor blend(const QColor& c, const QColor& towards, float level) {
+QColor blend(const QColor& c, const QColor& towards, float level)
+{
     return QColor::fromRgbF(c.redF() + (towards.redF() - c.redF()) * level,
                             c.greenF() + (towards.greenF() - c.greenF()) * level,
                             c.blueF() + (towards.blueF() - c.blueF()) * level, c.alphaF());
 }
-QColor shadowed(const QColor& c, float level) { return blend(c, Qt::black, level); }
-QColor highlighted(const QColor& c, float level) { return blend(c, Qt::white, level); }
+QColor shadowed(const QColor& c, float level)
+{
+    return blend(c, Qt::black, level);
+}
+QColor highlighted(const QColor& c, float level)
+{
+    return blend(c, Qt::white, level);
+}
 
-QColor withAlpha(QColor c, double a) {
+QColor withAlpha(QColor c, double a)
+{
     c.setAlphaF(float(c.alphaF() * a));
     return c;
 }
 
-QPainterPath capsule(const QRectF& r) {
+QPainterPath capsule(const QRectF& r)
+{
     QPainterPath p;
     p.addRoundedRect(r, r.height() * 0.5, r.height() * 0.5);
     return p;
 }
 
-QFont scaledFont(double points) {
+QFont scaledFont(double points)
+{
     QFont f = QApplication::font();
     const double base = f.pointSizeF() > 0 ? f.pointSizeF() : 10;
     f.setPointSizeF(base * points / 13.0);
     return f;
 }
 
-}  // namespace
+} // namespace
 
-void KRRecorderCell::_createGradient() {
+void KRRecorderCell::_createGradient()
+{
     const QPalette pal = m_view ? m_view->palette() : QApplication::palette();
     const QColor base = pal.color(QPalette::Highlight);
     m_gradientStart = shadowed(base, kLevel);
@@ -60,7 +72,8 @@ void KRRecorderCell::_createGradient() {
     m_gradientEnd.setAlphaF(kAlpha);
 }
 
-void KRRecorderCell::_startRecordingTransition() {
+void KRRecorderCell::_startRecordingTransition()
+{
     if (!_effectiveIsAnimating()) {
         _startRecording();
         return;
@@ -72,7 +85,8 @@ void KRRecorderCell::_startRecordingTransition() {
     m_tickTimer.start(int(std::lround(kTickDelay * 1000)));
 }
 
-void KRRecorderCell::_endRecordingTransition() {
+void KRRecorderCell::_endRecordingTransition()
+{
     if (!_effectiveIsAnimating()) {
         _endRecording();
         return;
@@ -84,7 +98,8 @@ void KRRecorderCell::_endRecordingTransition() {
     m_tickTimer.start(int(std::lround(kTickDelay * 1000)));
 }
 
-void KRRecorderCell::_transitionTick() {
+void KRRecorderCell::_transitionTick()
+{
     m_transitionProgress += kTickStep;
     if (m_transitionProgress < kTickEnd) {
         redisplay();
@@ -100,7 +115,8 @@ void KRRecorderCell::_transitionTick() {
         _endRecording();
 }
 
-QString KRRecorderCell::recordingText() const {
+QString KRRecorderCell::recordingText() const
+{
     if (_validModifierFlags(m_recordingFlags)) {
         const QString glyphs = KRCocoaModifierGlyphs(m_recordingFlags);
         return glyphs.isEmpty() ? KRLocalized("Type shortcut") : glyphs;
@@ -108,7 +124,8 @@ QString KRRecorderCell::recordingText() const {
     return m_mouseInside ? KRLocalized("Use old shortcut") : KRLocalized("Type shortcut");
 }
 
-QString KRRecorderCell::removeImageName() const {
+QString KRRecorderCell::removeImageName() const
+{
     QString suffix;
     if (m_mouseInside && m_mouseDown)
         suffix = QStringLiteral("Pressed");
@@ -117,7 +134,8 @@ QString KRRecorderCell::removeImageName() const {
     return KRFormat(QStringLiteral("KRRemoveShortcut%@"), {suffix});
 }
 
-void KRRecorderCell::drawWithFrame(QPainter& p, const QRectF& frame) {
+void KRRecorderCell::drawWithFrame(QPainter& p, const QRectF& frame)
+{
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
@@ -128,7 +146,8 @@ void KRRecorderCell::drawWithFrame(QPainter& p, const QRectF& frame) {
     p.restore();
 }
 
-void KRRecorderCell::drawStyle0(QPainter& p, const QRectF& F) {
+void KRRecorderCell::drawStyle0(QPainter& p, const QRectF& F)
+{
     const QPalette pal = m_view ? m_view->palette() : QApplication::palette();
     const double h = F.height();
     QRectF inner = F;
@@ -139,7 +158,8 @@ void KRRecorderCell::drawStyle0(QPainter& p, const QRectF& F) {
         g.setColorAt(0, m_gradientStart);
         g.setColorAt(1, m_gradientEnd);
         p.fillRect(F, g);
-        if (m_mouseInside) p.fillPath(capsule(F), QColor::fromRgbF(0, 0, 0, m_mouseDown ? 0.4f : 0.2f));
+        if (m_mouseInside)
+            p.fillPath(capsule(F), QColor::fromRgbF(0, 0, 0, m_mouseDown ? 0.4f : 0.2f));
         p.restore();
         p.drawPixmap(_snapbackRectForFrame(F).topLeft(),
                      KRSharedImageProvider::supportingImageWithName(QStringLiteral("KRSnapback")));
@@ -168,12 +188,16 @@ void KRRecorderCell::drawStyle0(QPainter& p, const QRectF& F) {
         d = (b.isNull() ? 0 : b.width()) + 6;
     }
     const QRectF textRect(F.x() + 6, F.y(), F.width() - 6 - d, h);
-    p.drawText(textRect, Qt::AlignCenter, p.fontMetrics().elidedText(text, Qt::ElideRight, int(textRect.width())));
+    p.drawText(textRect, Qt::AlignCenter,
+               p.fontMetrics().elidedText(text, Qt::ElideRight, int(textRect.width())));
 
-    if (m_view && m_view->hasFocus()) p.strokePath(capsule(F.adjusted(1, 1, -1, -1)), QPen(withAlpha(pal.color(QPalette::Highlight), 0.5), 2));
+    if (m_view && m_view->hasFocus())
+        p.strokePath(capsule(F.adjusted(1, 1, -1, -1)),
+                     QPen(withAlpha(pal.color(QPalette::Highlight), 0.5), 2));
 }
 
-void KRRecorderCell::drawStyle1(QPainter& p, const QRectF& frame) {
+void KRRecorderCell::drawStyle1(QPainter& p, const QRectF& frame)
+{
     const QPalette pal = m_view ? m_view->palette() : QApplication::palette();
     const QRectF F = frame.adjusted(0.5, 0.5, -0.5, -0.5);
     const double h = F.height();
@@ -193,7 +217,8 @@ void KRRecorderCell::drawStyle1(QPainter& p, const QRectF& frame) {
     }
     // The recording panel waits one height below and slides up over the idle one.
     QTransform t;
-    if (recordingLayout) t.translate(0, -h * s);
+    if (recordingLayout)
+        t.translate(0, -h * s);
     const QColor frameColor = pal.color(QPalette::Mid);
 
     p.save();
@@ -208,8 +233,12 @@ void KRRecorderCell::drawStyle1(QPainter& p, const QRectF& frame) {
         p.setTransform(t, true);
         const bool pressed = m_mouseDown && m_mouseInside;
         QLinearGradient g(box.bottomLeft(), box.topLeft());
-        g.setColorAt(0, withAlpha(QColor::fromRgbF(pressed ? 0.6f : 0.75f, pressed ? 0.6f : 0.75f, pressed ? 0.6f : 0.75f), A));
-        g.setColorAt(1, withAlpha(QColor::fromRgbF(pressed ? 0.75f : 0.9f, pressed ? 0.75f : 0.9f, pressed ? 0.75f : 0.9f), A));
+        g.setColorAt(0, withAlpha(QColor::fromRgbF(pressed ? 0.6f : 0.75f, pressed ? 0.6f : 0.75f,
+                                                   pressed ? 0.6f : 0.75f),
+                                  A));
+        g.setColorAt(1, withAlpha(QColor::fromRgbF(pressed ? 0.75f : 0.9f, pressed ? 0.75f : 0.9f,
+                                                   pressed ? 0.75f : 0.9f),
+                                  A));
         p.fillRect(box.adjusted(-0.5, -0.5, 0.5, 0.5), g);
         p.setPen(QPen(withAlpha(shadowed(frameColor, kLevel), A), 1));
         p.drawRect(box);
@@ -235,12 +264,14 @@ void KRRecorderCell::drawStyle1(QPainter& p, const QRectF& frame) {
         p.setPen(withAlpha(disabled, A));
         const QRectF S = _snapbackRectForFrame(F);
         const QRectF r(F.x() + 6, F.y() + h, F.width() - 6 - (S.width() + 6) - 6, h);
-        p.drawText(r, Qt::AlignCenter, p.fontMetrics().elidedText(recordingText(), Qt::ElideRight, int(r.width())));
+        p.drawText(r, Qt::AlignCenter,
+                   p.fontMetrics().elidedText(recordingText(), Qt::ElideRight, int(r.width())));
         p.restore();
     }
     {
         p.save();
-        if (!m_comboJustChanged) p.setTransform(t, true);
+        if (!m_comboJustChanged)
+            p.setTransform(t, true);
         const bool empty = _isEmpty();
         p.setFont(empty ? scaledFont(10) : scaledFont(11));
         p.setPen(withAlpha(empty ? disabled : QColor(Qt::black), B));
@@ -253,5 +284,6 @@ void KRRecorderCell::drawStyle1(QPainter& p, const QRectF& frame) {
     }
     p.restore();
     if (m_view && m_view->hasFocus())
-        p.strokePath(capsule(F.adjusted(0.5, 0.5, -0.5, -0.5)), QPen(withAlpha(pal.color(QPalette::Highlight), 0.5), 2));
+        p.strokePath(capsule(F.adjusted(0.5, 0.5, -0.5, -0.5)),
+                     QPen(withAlpha(pal.color(QPalette::Highlight), 0.5), 2));
 }

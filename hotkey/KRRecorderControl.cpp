@@ -13,18 +13,28 @@ namespace KF = platform::KeyFlags;
 namespace {
 const char* const kMethod = "-[KRRecorderControl keyRecorderCell:keyComboDidChange:]";
 
-Qt::KeyboardModifier modifierOfKey(int key) {
+Qt::KeyboardModifier modifierOfKey(int key)
+{
     switch (key) {
-    case Qt::Key_Shift: return Qt::ShiftModifier;
-    case Qt::Key_Control: return Qt::ControlModifier;
-    case Qt::Key_Alt: return Qt::AltModifier;
-    case Qt::Key_Meta: case Qt::Key_Super_L: case Qt::Key_Super_R: return Qt::MetaModifier;
-    default: return Qt::NoModifier;
+    case Qt::Key_Shift:
+        return Qt::ShiftModifier;
+    case Qt::Key_Control:
+        return Qt::ControlModifier;
+    case Qt::Key_Alt:
+        return Qt::AltModifier;
+    case Qt::Key_Meta:
+    case Qt::Key_Super_L:
+    case Qt::Key_Super_R:
+        return Qt::MetaModifier;
+    default:
+        return Qt::NoModifier;
     }
 }
-}  // namespace
+} // namespace
 
-KRRecorderControl::KRRecorderControl(QWidget* parent) : QWidget(parent), m_cell(std::make_unique<KRRecorderCell>()) {
+KRRecorderControl::KRRecorderControl(QWidget* parent)
+    : QWidget(parent), m_cell(std::make_unique<KRRecorderCell>())
+{
     m_cell->setControlView(this);
     m_cell->setDelegate(this);
     setFocusPolicy(Qt::StrongFocus);
@@ -35,26 +45,37 @@ KRRecorderControl::KRRecorderControl(QWidget* parent) : QWidget(parent), m_cell(
     resize(sizeHint());
 }
 
-KRRecorderControl::~KRRecorderControl() {
+KRRecorderControl::~KRRecorderControl()
+{
     // The cell ends any recording (and its keyboard grab) before the view goes.
     m_cell->setDelegate(nullptr);
     m_cell.reset();
 }
 
-uint64_t KRRecorderControl::cocoaToCarbonFlags(uint64_t f) { return KRCarbonFlagsFromCocoa(f); }
-uint64_t KRRecorderControl::carbonToCocoaFlags(uint64_t f) { return KRCocoaFlagsFromCarbon(f); }
+uint64_t KRRecorderControl::cocoaToCarbonFlags(uint64_t f)
+{
+    return KRCarbonFlagsFromCocoa(f);
+}
+uint64_t KRRecorderControl::carbonToCocoaFlags(uint64_t f)
+{
+    return KRCocoaFlagsFromCarbon(f);
+}
 
-void KRRecorderControl::setFrame(const QRect& frame) {
+void KRRecorderControl::setFrame(const QRect& frame)
+{
     setGeometry(QRect(frame.topLeft(), QSize(std::max(frame.width(), MinimumWidth), FixedHeight)));
 }
 
-void KRRecorderControl::setFrameSize(const QSize& size) {
+void KRRecorderControl::setFrameSize(const QSize& size)
+{
     resize(std::max(size.width(), MinimumWidth), FixedHeight);
 }
 
-QVariant KRRecorderControl::objectValue() const {
+QVariant KRRecorderControl::objectValue() const
+{
     const KeyCombo c = m_cell->keyCombo();
-    if (c.code == -1 || c.flags == 0) return {};
+    if (c.code == -1 || c.flags == 0)
+        return {};
     QVariantMap d;
     d.insert(QStringLiteral("characters"), m_cell->keyCharsIgnoringModifiers());
     d.insert(QStringLiteral("keyCode"), qint64(c.code));
@@ -62,7 +83,8 @@ QVariant KRRecorderControl::objectValue() const {
     return d;
 }
 
-void KRRecorderControl::setObjectValue(const QVariant& value) {
+void KRRecorderControl::setObjectValue(const QVariant& value)
+{
     if (value.typeId() == QMetaType::QVariantMap) {
         const QVariantMap d = value.toMap();
         const QVariant code = d.value(QStringLiteral("keyCode"));
@@ -75,25 +97,31 @@ void KRRecorderControl::setObjectValue(const QVariant& value) {
     setKeyCombo(KeyCombo{0, -1});
 }
 
-void KRRecorderControl::bind(const QString& binding, const ValueBinding& info) {
+void KRRecorderControl::bind(const QString& binding, const ValueBinding& info)
+{
     m_bindings.insert(binding, info);
 }
 
-void KRRecorderControl::unbind(const QString& binding) {
+void KRRecorderControl::unbind(const QString& binding)
+{
     m_bindings.remove(binding);
 }
 
-bool KRRecorderControl::keyRecorderCellIsKeyCodeAndFlagsTaken(KRRecorderCell*, int64_t keyCode, uint64_t flags,
-                                                              QString* reason) {
+bool KRRecorderControl::keyRecorderCellIsKeyCodeAndFlagsTaken(KRRecorderCell*, int64_t keyCode,
+                                                              uint64_t flags, QString* reason)
+{
     return m_delegate ? m_delegate->keyRecorderIsKeyCodeAndFlagsTaken(this, keyCode, flags, reason) : false;
 }
 
-void KRRecorderControl::keyRecorderCellKeyComboDidChange(KRRecorderCell*, KeyCombo combo) {
-    if (m_delegate) m_delegate->keyRecorderKeyComboDidChange(this, combo);
+void KRRecorderControl::keyRecorderCellKeyComboDidChange(KRRecorderCell*, KeyCombo combo)
+{
+    if (m_delegate)
+        m_delegate->keyRecorderKeyComboDidChange(this, combo);
     QVariant value = objectValue();
     emit valueChanged(value);
     auto it = m_bindings.constFind(QStringLiteral("value"));
-    if (it == m_bindings.constEnd()) return;
+    if (it == m_bindings.constEnd())
+        return;
     std::shared_ptr<ValueTransformer> transformer = it->transformer;
     if (!transformer && !it->transformerName.isEmpty())
         transformer = ValueTransformer::valueTransformerForName(it->transformerName);
@@ -102,20 +130,24 @@ void KRRecorderControl::keyRecorderCellKeyComboDidChange(KRRecorderCell*, KeyCom
             value = transformer->reverseTransformedValue(value);
         else
             platform::log(QStringLiteral("WARNING: value has value transformer, but it doesn't allow reverse "
-                                         "transformations in %1").arg(QLatin1String(kMethod)));
+                                         "transformations in %1")
+                              .arg(QLatin1String(kMethod)));
     }
     if (!it->observedObject) {
-        platform::log(QStringLiteral("ERROR: NSObservedObjectKey was nil for value binding in %1").arg(QLatin1String(kMethod)));
+        platform::log(QStringLiteral("ERROR: NSObservedObjectKey was nil for value binding in %1")
+                          .arg(QLatin1String(kMethod)));
         return;
     }
     if (it->observedKeyPath.isEmpty()) {
-        platform::log(QStringLiteral("ERROR: NSObservedKeyPathKey was nil for value binding in %1").arg(QLatin1String(kMethod)));
+        platform::log(QStringLiteral("ERROR: NSObservedKeyPathKey was nil for value binding in %1")
+                          .arg(QLatin1String(kMethod)));
         return;
     }
     it->observedObject->setProperty(it->observedKeyPath.constData(), value);
 }
 
-bool KRRecorderControl::event(QEvent* e) {
+bool KRRecorderControl::event(QEvent* e)
+{
     if (e->type() == QEvent::ShortcutOverride && hasFocus()) {
         // Keys the recorder wants must not fire menu shortcuts first:
         // recording Ctrl+N must not open a new note.
@@ -135,12 +167,14 @@ bool KRRecorderControl::event(QEvent* e) {
     return QWidget::event(e);
 }
 
-void KRRecorderControl::paintEvent(QPaintEvent*) {
+void KRRecorderControl::paintEvent(QPaintEvent*)
+{
     QPainter p(this);
     m_cell->drawWithFrame(p, QRectF(rect()));
 }
 
-void KRRecorderControl::modifierKeyEvent(QKeyEvent* event, bool pressed) {
+void KRRecorderControl::modifierKeyEvent(QKeyEvent* event, bool pressed)
+{
     Qt::KeyboardModifiers mods = event->modifiers();
     const Qt::KeyboardModifier own = modifierOfKey(event->key());
     if (pressed)
@@ -150,16 +184,20 @@ void KRRecorderControl::modifierKeyEvent(QKeyEvent* event, bool pressed) {
     m_cell->flagsChanged(platform::KeyMap::flagsFromQt(mods));
 }
 
-void KRRecorderControl::keyPressEvent(QKeyEvent* event) {
+void KRRecorderControl::keyPressEvent(QKeyEvent* event)
+{
     if (platform::isModifierQtKey(event->key())) {
         modifierKeyEvent(event, true);
         return;
     }
-    const platform::KeyEventInfo info = platform::KeyMap::fromKeyEvent(*event, platform::KeyboardLayout::current());
-    if (!m_cell->performKeyEquivalent(info)) QWidget::keyPressEvent(event);
+    const platform::KeyEventInfo info =
+        platform::KeyMap::fromKeyEvent(*event, platform::KeyboardLayout::current());
+    if (!m_cell->performKeyEquivalent(info))
+        QWidget::keyPressEvent(event);
 }
 
-void KRRecorderControl::keyReleaseEvent(QKeyEvent* event) {
+void KRRecorderControl::keyReleaseEvent(QKeyEvent* event)
+{
     if (platform::isModifierQtKey(event->key())) {
         modifierKeyEvent(event, false);
         return;
@@ -167,54 +205,71 @@ void KRRecorderControl::keyReleaseEvent(QKeyEvent* event) {
     QWidget::keyReleaseEvent(event);
 }
 
-void KRRecorderControl::focusInEvent(QFocusEvent*) {
-    if (m_cell->becomeFirstResponder()) update();
+void KRRecorderControl::focusInEvent(QFocusEvent*)
+{
+    if (m_cell->becomeFirstResponder())
+        update();
 }
 
-void KRRecorderControl::focusOutEvent(QFocusEvent*) {
+void KRRecorderControl::focusOutEvent(QFocusEvent*)
+{
     // The refusal alert gives the focus back when dismissed. Any other loss of
     // focus (another field clicked, the window left) ends recording and so
     // releases the keyboard.
     if (m_cell->isPresentingAlert())
         return;
-    if (m_cell->resignFirstResponder()) update();
+    if (m_cell->resignFirstResponder())
+        update();
 }
 
-void KRRecorderControl::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
+void KRRecorderControl::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return QWidget::mousePressEvent(event);
     m_cell->mousePressed(event->position(), QRectF(rect()));
 }
 
-void KRRecorderControl::mouseMoveEvent(QMouseEvent* event) {
+void KRRecorderControl::mouseMoveEvent(QMouseEvent* event)
+{
     if (event->buttons() & Qt::LeftButton)
         m_cell->mouseDragged(event->position(), QRectF(rect()));
     else
         m_cell->mouseMoved(event->position(), QRectF(rect()));
 }
 
-void KRRecorderControl::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) return QWidget::mouseReleaseEvent(event);
+void KRRecorderControl::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return QWidget::mouseReleaseEvent(event);
     m_cell->mouseReleased(event->position(), QRectF(rect()));
 }
 
-void KRRecorderControl::leaveEvent(QEvent*) {
-    if (m_cell->mouseInsideTrackingArea()) m_cell->mouseExited();
+void KRRecorderControl::leaveEvent(QEvent*)
+{
+    if (m_cell->mouseInsideTrackingArea())
+        m_cell->mouseExited();
 }
 
-void KRRecorderControl::resizeEvent(QResizeEvent*) {
+void KRRecorderControl::resizeEvent(QResizeEvent*)
+{
     m_cell->resetTrackingRects();
 }
 
-void KRRecorderControl::showEvent(QShowEvent*) {
+void KRRecorderControl::showEvent(QShowEvent*)
+{
     m_cell->resetTrackingRects();
 }
 
-void KRRecorderControl::hideEvent(QHideEvent*) {
+void KRRecorderControl::hideEvent(QHideEvent*)
+{
     // A hidden recorder must not keep the keyboard.
-    if (m_cell->isRecording() || m_cell->isAnimatingNow()) m_cell->_endRecording();
+    if (m_cell->isRecording() || m_cell->isAnimatingNow())
+        m_cell->_endRecording();
 }
 
-void KRRecorderControl::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::PaletteChange) m_cell->_createGradient();
+void KRRecorderControl::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::PaletteChange)
+        m_cell->_createGradient();
     QWidget::changeEvent(event);
 }

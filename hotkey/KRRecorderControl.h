@@ -12,20 +12,28 @@
 
 class KRRecorderControl;
 
-class KRRecorderDelegate {
+class KRRecorderDelegate
+{
 public:
     virtual ~KRRecorderDelegate() = default;
-    virtual bool keyRecorderIsKeyCodeAndFlagsTaken(KRRecorderControl* recorder, int64_t keyCode, uint64_t flags,
-                                                   QString* reason) {
-        (void)recorder; (void)keyCode; (void)flags; (void)reason;
+    virtual bool keyRecorderIsKeyCodeAndFlagsTaken(KRRecorderControl* recorder, int64_t keyCode,
+                                                   uint64_t flags, QString* reason)
+    {
+        (void)recorder;
+        (void)keyCode;
+        (void)flags;
+        (void)reason;
         return false;
     }
-    virtual void keyRecorderKeyComboDidChange(KRRecorderControl* recorder, KeyCombo combo) {
-        (void)recorder; (void)combo;
+    virtual void keyRecorderKeyComboDidChange(KRRecorderControl* recorder, KeyCombo combo)
+    {
+        (void)recorder;
+        (void)combo;
     }
 };
 
-class KRRecorderControl : public QWidget, public KRRecorderCellDelegate {
+class KRRecorderControl : public QWidget, public KRRecorderCellDelegate
+{
     Q_OBJECT
     // {"characters", "keyCode", "modifierFlags"}, or null for an empty or key-only combination.
     Q_PROPERTY(QVariant value READ objectValue WRITE setObjectValue NOTIFY valueChanged)
@@ -44,7 +52,11 @@ public:
     bool animates() const { return m_cell->animates(); }
     void setAnimates(bool v) { m_cell->setAnimates(v); }
     int style() const { return m_cell->style(); }
-    void setStyle(int s) { m_cell->setStyle(s); update(); }
+    void setStyle(int s)
+    {
+        m_cell->setStyle(s);
+        update();
+    }
     uint64_t allowedFlags() const { return m_cell->allowedFlags(); }
     void setAllowedFlags(uint64_t f) { m_cell->setAllowedFlags(f); }
     uint64_t requiredFlags() const { return m_cell->requiredFlags(); }
@@ -78,7 +90,8 @@ public:
     void setObjectValue(const QVariant& value);
 
     // Writes each new combination to observedObject's property observedKeyPath.
-    struct ValueBinding {
+    struct ValueBinding
+    {
         QPointer<QObject> observedObject;
         QByteArray observedKeyPath;
         std::shared_ptr<ValueTransformer> transformer;
@@ -86,7 +99,8 @@ public:
     };
     void bind(const QString& binding, const ValueBinding& info);
     // The type a binding carries: a dictionary for "value".
-    static QMetaType valueClassForBinding(const QString& binding) {
+    static QMetaType valueClassForBinding(const QString& binding)
+    {
         return binding == QLatin1String("value") ? QMetaType::fromType<QVariantMap>() : QMetaType();
     }
     void unbind(const QString& binding);
@@ -119,6 +133,6 @@ private:
     void modifierKeyEvent(QKeyEvent* event, bool pressed);
 
     std::unique_ptr<KRRecorderCell> m_cell;
-    KRRecorderDelegate* m_delegate = nullptr;  // not owned
+    KRRecorderDelegate* m_delegate = nullptr; // not owned
     QHash<QString, ValueBinding> m_bindings;
 };

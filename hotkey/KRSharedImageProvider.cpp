@@ -10,7 +10,8 @@ namespace {
 
 constexpr qreal kSize = 14;
 
-void drawSnapback(QPainter& p, qreal w, qreal h) {
+void drawSnapback(QPainter& p, qreal w, qreal h)
+{
     // The outline is given bottom-up in fractions of the size; flip it.
     auto pt = [w, h](qreal x, qreal y) { return QPointF(x * w, (1 - y) * h); };
     QPainterPath path;
@@ -33,7 +34,8 @@ void drawSnapback(QPainter& p, qreal w, qreal h) {
     p.fillPath(path, Qt::white);
 }
 
-void drawRemoveBox(QPainter& p, qreal w, qreal h, qreal opacity) {
+void drawRemoveBox(QPainter& p, qreal w, qreal h, qreal opacity)
+{
     p.setPen(Qt::NoPen);
     p.setBrush(QColor::fromRgbF(0, 0, 0, float(1 - opacity)));
     p.drawEllipse(QRectF(0, 0, w, h));
@@ -43,12 +45,14 @@ void drawRemoveBox(QPainter& p, qreal w, qreal h, qreal opacity) {
     p.drawLine(QPointF(10 * w / 14, 4 * h / 14), QPointF(4 * w / 14, 10 * h / 14));
 }
 
-struct ImageRecipe {
+struct ImageRecipe
+{
     QSizeF size;
     std::function<void(QPainter&, qreal, qreal)> draw;
 };
 
-const QHash<QString, ImageRecipe>& recipes() {
+const QHash<QString, ImageRecipe>& recipes()
+{
     static const QHash<QString, ImageRecipe> r = {
         {QStringLiteral("KRSnapback"), {QSizeF(kSize, kSize), drawSnapback}},
         {QStringLiteral("KRRemoveShortcut"),
@@ -61,13 +65,16 @@ const QHash<QString, ImageRecipe>& recipes() {
     return r;
 }
 
-}  // namespace
+} // namespace
 
-QPixmap KRSharedImageProvider::supportingImageWithName(const QString& name) {
+QPixmap KRSharedImageProvider::supportingImageWithName(const QString& name)
+{
     static QHash<QString, QPixmap> cache;
-    if (auto it = cache.find(name); it != cache.end()) return *it;
+    if (auto it = cache.find(name); it != cache.end())
+        return *it;
     auto recipe = recipes().find(name);
-    if (recipe == recipes().end()) return {};
+    if (recipe == recipes().end())
+        return {};
     const qreal dpr = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
     QPixmap pm((recipe->size * dpr).toSize());
     pm.setDevicePixelRatio(dpr);

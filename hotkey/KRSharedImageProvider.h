@@ -8,4 +8,4 @@ namespace KRSharedImageProvider {
 // "KRSnapback", "KRRemoveShortcut", "KRRemoveShortcutRollover",
 // "KRRemoveShortcutPressed"; a null pixmap for any other name.
 QPixmap supportingImageWithName(const QString& name);
-}  // namespace KRSharedImageProvider
+} // namespace KRSharedImageProvider

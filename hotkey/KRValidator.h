@@ -13,20 +13,28 @@
 class QAction;
 class QMessageBox;
 class KRValidator;
-namespace platform { class SystemShortcutOracle; }
+namespace platform {
+class SystemShortcutOracle;
+}
 
-class KRValidatorDelegate {
+class KRValidatorDelegate
+{
 public:
     virtual ~KRValidatorDelegate() = default;
     // cocoaFlags: event-flag bits. Set *reason to explain a refusal.
     virtual bool shortcutValidatorIsKeyCodeAndFlagsTaken(KRValidator* validator, int64_t keyCode,
-                                                         uint64_t cocoaFlags, QString* reason) {
-        (void)validator; (void)keyCode; (void)cocoaFlags; (void)reason;
+                                                         uint64_t cocoaFlags, QString* reason)
+    {
+        (void)validator;
+        (void)keyCode;
+        (void)cocoaFlags;
+        (void)reason;
         return false;
     }
 };
 
-class KRValidator {
+class KRValidator
+{
 public:
     explicit KRValidator(KRValidatorDelegate* delegate = nullptr) : m_delegate(delegate) {}
 
@@ -36,7 +44,8 @@ public:
     // carbonFlags: hot-key modifier bits (the function bit may ride along).
     // A true answer always comes with an error record when one is asked for.
     bool isKeyCode(int64_t keyCode, uint64_t carbonFlags, platform::Error* error);
-    bool isKeyCode(int64_t keyCode, uint64_t carbonFlags, const QList<QAction*>& menu, platform::Error* error);
+    bool isKeyCode(int64_t keyCode, uint64_t carbonFlags, const QList<QAction*>& menu,
+                   platform::Error* error);
 
     // The desktop's shortcuts (default: a probe of the X server).
     static void setSystemShortcutOracle(std::shared_ptr<platform::SystemShortcutOracle> oracle);
@@ -46,10 +55,10 @@ public:
     static platform::Error errorWith(const QString& title, const QString& explanation);
 
 private:
-    KRValidatorDelegate* m_delegate;  // not owned
+    KRValidatorDelegate* m_delegate; // not owned
 };
 
 namespace KRAdditions {
 // A critical alert with one button; every text shown literally.
 std::unique_ptr<QMessageBox> alertWithNonRecoverableError(const platform::Error& error);
-}  // namespace KRAdditions
+} // namespace KRAdditions

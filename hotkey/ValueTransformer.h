@@ -6,13 +6,15 @@
 #include <QVariant>
 #include <memory>
 
-class ValueTransformer {
+class ValueTransformer
+{
 public:
     virtual ~ValueTransformer() = default;
     virtual QVariant transformedValue(const QVariant& value) const = 0;
     virtual QVariant reverseTransformedValue(const QVariant& value) const { return value; }
     virtual bool allowsReverseTransformation() const { return false; }
 
-    static void setValueTransformerForName(const QString& name, std::shared_ptr<ValueTransformer> transformer);
+    static void setValueTransformerForName(const QString& name,
+                                           std::shared_ptr<ValueTransformer> transformer);
     static std::shared_ptr<ValueTransformer> valueTransformerForName(const QString& name);
 };

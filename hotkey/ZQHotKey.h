@@ -15,7 +15,8 @@
 
 Q_DECLARE_METATYPE(platform::HotKeyEvent)
 
-class ZQHotKey {
+class ZQHotKey
+{
 public:
     using Task = std::function<void(const platform::HotKeyEvent&)>;
 
@@ -47,7 +48,8 @@ public:
     bool respondsToAction() const;
 
     // Identity is the combination alone.
-    bool isEqual(const ZQHotKey& other) const {
+    bool isEqual(const ZQHotKey& other) const
+    {
         return m_keyCode == other.m_keyCode && m_modifierFlags == other.m_modifierFlags;
     }
     uint64_t hash() const { return m_modifierFlags ^ m_keyCode; }

@@ -7,7 +7,8 @@
 #include <memory>
 #include <vector>
 
-class ZQHotKeyCenter {
+class ZQHotKeyCenter
+{
 public:
     using HotKeyPtr = std::shared_ptr<ZQHotKey>;
     using HotKeySet = std::vector<HotKeyPtr>;

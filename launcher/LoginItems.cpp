@@ -7,19 +7,23 @@
 
 namespace LoginItems {
 
-QString autostartFilePath(const QString& bundleIdentifier) {
+QString autostartFilePath(const QString& bundleIdentifier)
+{
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (config.isEmpty() || !QDir::isAbsolutePath(config))
         config = QDir::homePath() + QStringLiteral("/.config");
     return config + QStringLiteral("/autostart/") + bundleIdentifier + QStringLiteral(".desktop");
 }
 
-QString launcherExecutableForApplicationBundle(const QString& applicationBundle) {
-    return applicationBundle
-           + QStringLiteral("/Contents/Library/LoginItems/Quillary-Launcher.app/Contents/MacOS/Quillary-Launcher");
+QString launcherExecutableForApplicationBundle(const QString& applicationBundle)
+{
+    return applicationBundle +
+           QStringLiteral(
+               "/Contents/Library/LoginItems/Quillary-Launcher.app/Contents/MacOS/Quillary-Launcher");
 }
 
-QString desktopExecArgument(const QString& argument) {
+QString desktopExecArgument(const QString& argument)
+{
     // Inside double quotes, ", `, $ and \ take a backslash. The file's own
     // string escaping then doubles every backslash, and % must be doubled
     // because it starts a field code.
@@ -43,7 +47,8 @@ QString desktopExecArgument(const QString& argument) {
 }
 
 bool setLoginItemEnabled(const QString& launcherExecutable, bool enabled, QString* error,
-                         const QString& bundleIdentifier) {
+                         const QString& bundleIdentifier)
+{
     const QString path = autostartFilePath(bundleIdentifier);
     if (!enabled) {
         QFile file(path);
@@ -96,4 +101,4 @@ bool setLoginItemEnabled(const QString& launcherExecutable, bool enabled, QStrin
     return true;
 }
 
-}  // namespace LoginItems
+} // namespace LoginItems

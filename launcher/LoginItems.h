@@ -26,4 +26,4 @@ QString desktopExecArgument(const QString& argument);
 bool setLoginItemEnabled(const QString& launcherExecutable, bool enabled, QString* error = nullptr,
                          const QString& bundleIdentifier = launcherBundleIdentifier);
 
-}  // namespace LoginItems
+} // namespace LoginItems

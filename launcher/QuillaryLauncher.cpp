@@ -22,7 +22,8 @@ static void logRelaunchFailure(const QString& mainPath, const QString& error)
         QStringLiteral("Couldn't relaunch app: %1 Error: %2, %3").arg(url, error, QStringLiteral("{}")));
 }
 
-void AppDelegate::applicationDidFinishLaunching() {
+void AppDelegate::applicationDidFinishLaunching()
+{
     // The launcher sits at <app>/Contents/Library/LoginItems/<launcher>.
     const QString bundle = m_workspace.mainBundlePath();
     const QString mainPath = QVRBundlePaths::removingLastPathComponents(bundle, 4);
@@ -61,7 +62,8 @@ bool QVRBundlePaths::isLoginItemBundlePath(const QString& path)
            parts.at(parts.size() - 4) == QLatin1String("Contents");
 }
 
-QString QVRBundlePaths::removingLastPathComponents(const QString& path, int count) {
+QString QVRBundlePaths::removingLastPathComponents(const QString& path, int count)
+{
     if (path.isEmpty())
         return QString();
     QString result = QDir::cleanPath(path);
@@ -78,50 +80,59 @@ QString QVRBundlePaths::removingLastPathComponents(const QString& path, int coun
     return result;
 }
 
-QString QVRBundlePaths::bundlePathForExecutable(const QString& executable) {
+QString QVRBundlePaths::bundlePathForExecutable(const QString& executable)
+{
     return removingLastPathComponents(executable, 3);
 }
 
-QString QVRBundlePaths::executableInBundle(const QString& bundlePath, const QString& fallbackName) {
+QString QVRBundlePaths::executableInBundle(const QString& bundlePath, const QString& fallbackName)
+{
     QString name = fallbackName;
     QFile info(bundlePath + QStringLiteral("/Contents/Info.plist"));
     if (info.open(QIODevice::ReadOnly)) {
-        const QString declared =
-            platform::readPropertyList(info.readAll()).toMap().value(QStringLiteral("CFBundleExecutable")).toString();
+        const QString declared = platform::readPropertyList(info.readAll())
+                                     .toMap()
+                                     .value(QStringLiteral("CFBundleExecutable"))
+                                     .toString();
         // A name, not a path: the bundle's Info.plist cannot point elsewhere.
-        if (!declared.isEmpty() && !declared.contains(QLatin1Char('/')) && declared != QLatin1String("..")
-            && declared != QLatin1String("."))
+        if (!declared.isEmpty() && !declared.contains(QLatin1Char('/')) && declared != QLatin1String("..") &&
+            declared != QLatin1String("."))
             name = declared;
     }
     return bundlePath + QStringLiteral("/Contents/MacOS/") + name;
 }
 
 QVRSystemLauncherWorkspace::QVRSystemLauncherWorkspace(QString procRoot, QString ownExecutable)
-    : m_procRoot(std::move(procRoot)), m_ownExecutable(std::move(ownExecutable)) {}
+    : m_procRoot(std::move(procRoot)), m_ownExecutable(std::move(ownExecutable))
+{
+}
 
-QString QVRSystemLauncherWorkspace::mainBundlePath() const {
+QString QVRSystemLauncherWorkspace::mainBundlePath() const
+{
     const QString executable = m_ownExecutable.isEmpty()
                                    ? QFileInfo(m_procRoot + QStringLiteral("/self/exe")).symLinkTarget()
                                    : m_ownExecutable;
     return QVRBundlePaths::bundlePathForExecutable(executable);
 }
 
-QList<QString> QVRSystemLauncherWorkspace::runningApplicationBundlePaths() const {
+QList<QString> QVRSystemLauncherWorkspace::runningApplicationBundlePaths() const
+{
     QList<QString> paths;
     const uid_t me = getuid();
     QDir proc(m_procRoot);
     QStringList entries = proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     // Process order, as the platform lists its applications by launch.
-    std::sort(entries.begin(), entries.end(), [](const QString& a, const QString& b) {
-        return a.toLongLong() < b.toLongLong();
-    });
+    std::sort(entries.begin(), entries.end(),
+              [](const QString& a, const QString& b) { return a.toLongLong() < b.toLongLong(); });
     for (const QString& entry : entries) {
         bool numeric = false;
         entry.toLongLong(&numeric);
         if (!numeric)
             continue;
         const QString folder = proc.filePath(entry);
-        struct stat st {};
+        struct stat st
+        {
+        };
         if (::stat(QFile::encodeName(folder).constData(), &st) != 0 || st.st_uid != me)
             continue;
         // The link is already resolved; other users' and kernel threads'
@@ -134,14 +145,16 @@ QList<QString> QVRSystemLauncherWorkspace::runningApplicationBundlePaths() const
     return paths;
 }
 
-bool QVRSystemLauncherWorkspace::launchApplication(const QString& bundlePath, QString* error) {
+bool QVRSystemLauncherWorkspace::launchApplication(const QString& bundlePath, QString* error)
+{
     const QString executable = QVRBundlePaths::executableInBundle(bundlePath, QStringLiteral("Quillary"));
     const QFileInfo info(executable);
     if (!info.isFile() || !info.isExecutable()) {
         if (error)
-            *error = QStringLiteral("The application \u201c%1\u201d could not be launched because it is not there "
-                                    "or not executable.")
-                         .arg(executable);
+            *error =
+                QStringLiteral("The application \u201c%1\u201d could not be launched because it is not there "
+                               "or not executable.")
+                    .arg(executable);
         return false;
     }
     QProcess process;
@@ -157,4 +170,7 @@ bool QVRSystemLauncherWorkspace::launchApplication(const QString& bundlePath, QS
     return true;
 }
 
-void QVRSystemLauncherWorkspace::terminate() { QCoreApplication::exit(0); }
+void QVRSystemLauncherWorkspace::terminate()
+{
+    QCoreApplication::exit(0);
+}

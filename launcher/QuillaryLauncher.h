@@ -7,7 +7,8 @@
 
 // What the login-item launcher needs from the desktop: where it lives, what
 // runs, how to start an application and how to quit. Tests give their own.
-class QVRLauncherWorkspace {
+class QVRLauncherWorkspace
+{
 public:
     virtual ~QVRLauncherWorkspace() = default;
     // The launcher's own bundle (…/Quillary-Launcher.app).
@@ -20,7 +21,8 @@ public:
     virtual void terminate() = 0;
 };
 
-class AppDelegate {
+class AppDelegate
+{
 public:
     explicit AppDelegate(QVRLauncherWorkspace& workspace) : m_workspace(workspace) {}
     // Starts the main application unless it already runs from this bundle,
@@ -41,12 +43,13 @@ QString bundlePathForExecutable(const QString& executable);
 // The executable inside a bundle: its Info.plist's CFBundleExecutable, else
 // `fallbackName`.
 QString executableInBundle(const QString& bundlePath, const QString& fallbackName);
-}  // namespace QVRBundlePaths
+} // namespace QVRBundlePaths
 
 // The real desktop: procfs for the running applications (the current user's
 // processes only), a detached process for the launch, and the event loop's
 // quit.
-class QVRSystemLauncherWorkspace : public QVRLauncherWorkspace {
+class QVRSystemLauncherWorkspace : public QVRLauncherWorkspace
+{
 public:
     explicit QVRSystemLauncherWorkspace(QString procRoot = QStringLiteral("/proc"),
                                         QString ownExecutable = QString());

@@ -18,8 +18,9 @@ QL_EXPORT void DeallocQuickLookGeneratorPluginType(void* instance);
 QL_EXPORT int32_t QuickLookGeneratorQueryInterface(void* instance, QLUUIDBytes iid, void** out);
 QL_EXPORT uint32_t QuickLookGeneratorPluginAddRef(void* instance);
 QL_EXPORT uint32_t QuickLookGeneratorPluginRelease(void* instance);
-QL_EXPORT int32_t GenerateThumbnailForURL(void* instance, void* request, const char* url, const char* contentType,
-                                          void* options, double maxWidth, double maxHeight);
+QL_EXPORT int32_t GenerateThumbnailForURL(void* instance, void* request, const char* url,
+                                          const char* contentType, void* options, double maxWidth,
+                                          double maxHeight);
 QL_EXPORT void CancelThumbnailGeneration(void* instance, void* request);
 QL_EXPORT int32_t GeneratePreviewForURL(void* instance, QLPreviewRequestRef request, const char* url,
                                         const char* contentType, void* options);
@@ -39,5 +40,5 @@ std::string escapeHtml(const std::string& text);
 std::string renderPreview(const std::string& templateText, const char* data, size_t size,
                           std::string* problem = nullptr);
 
-}  // namespace quillary_preview
+} // namespace quillary_preview
 #endif

@@ -15,7 +15,7 @@ bool isLineBreak(QChar c)
     return (u >= 0x000A && u <= 0x000D) || u == 0x0085 || u == 0x2028 || u == 0x2029;
 }
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<platform::ManagedObject> Note::create()
 {
@@ -46,8 +46,9 @@ QString Note::title() const
 QVRNoteAttributes Note::attributes() const
 {
     QVRNoteAttributes attributes;
-    for (const QString& key : {QVRNoteAttributeKey::uuid, QVRNoteAttributeKey::archived, QVRNoteAttributeKey::modified,
-                               QVRNoteAttributeKey::date, QVRNoteAttributeKey::text}) {
+    for (const QString& key :
+         {QVRNoteAttributeKey::uuid, QVRNoteAttributeKey::archived, QVRNoteAttributeKey::modified,
+          QVRNoteAttributeKey::date, QVRNoteAttributeKey::text}) {
         const QVariant value = this->value(key);
         if (!value.isNull())
             attributes.insert(key, value);

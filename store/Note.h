@@ -7,7 +7,8 @@
 // The name of the note entity, shared by the store, the application and sync.
 extern const QString QVRNoteEntityName;
 
-class Note : public QVRSyncObject {
+class Note : public QVRSyncObject
+{
 public:
     static std::unique_ptr<platform::ManagedObject> create();
 

@@ -62,7 +62,7 @@ QString ensureFolder(const QString& path)
     return path;
 }
 
-}  // namespace
+} // namespace
 
 QVRDataStore::~QVRDataStore()
 {
@@ -114,7 +114,8 @@ std::unique_ptr<QVRDataStore> QVRDataStore::makeRootStore(const QString& storeUR
     store->m_previousVersion = recordedPreviousVersion();
     const QString url = storeURLOverride.isEmpty() ? storeURL() : storeURLOverride;
     if (!QFileInfo::exists(url) && store->m_previousVersion != 0) {
-        platform::log(QStringLiteral("Database is missing but previous version is %1").arg(store->m_previousVersion));
+        platform::log(
+            QStringLiteral("Database is missing but previous version is %1").arg(store->m_previousVersion));
         store->m_previousVersion = 0;
     }
     store->m_coordinator = persistentStoreCoordinatorWithModel(nullptr, url);
@@ -122,14 +123,16 @@ std::unique_ptr<QVRDataStore> QVRDataStore::makeRootStore(const QString& storeUR
         store->fatalErrorWithDescription(QStringLiteral("There was an error loading your data"));
         return store;
     }
-    store->m_context = std::make_unique<platform::ManagedObjectContext>(platform::ConcurrencyType::PrivateQueue);
+    store->m_context =
+        std::make_unique<platform::ManagedObjectContext>(platform::ConcurrencyType::PrivateQueue);
     store->m_context->setPersistentStoreCoordinator(store->m_coordinator);
     store->m_context->setMergePolicy(platform::MergePolicy::PropertyObjectTrump);
     store->m_context->setStalenessInterval(StalenessInterval);
     return store;
 }
 
-std::shared_ptr<QVRDataStore> QVRDataStore::storeWithParent(QVRDataStore* parent, platform::ConcurrencyType concurrencyType)
+std::shared_ptr<QVRDataStore> QVRDataStore::storeWithParent(QVRDataStore* parent,
+                                                            platform::ConcurrencyType concurrencyType)
 {
     if (!parent || !parent->context())
         return nullptr;
@@ -192,22 +195,25 @@ QString QVRDataStore::externalRecordsURL()
 
 QString QVRDataStore::cacheURLNamed(const QString& name, bool shared, bool create)
 {
-    if (name.isEmpty() || name == u"." || name == u".." || name.contains(QLatin1Char('/'))
-        || name.contains(QChar(0))) {
+    if (name.isEmpty() || name == u"." || name == u".." || name.contains(QLatin1Char('/')) ||
+        name.contains(QChar(0))) {
         platform::log(QStringLiteral("Refusing cache folder name \"%1\"").arg(name));
         return {};
     }
     const QString url = (shared ? sharedCachesURL() : cachesURL()) + QLatin1Char('/') + name;
     const QFileInfo info(url);
     if (info.exists() || info.isSymLink()) {
-        const bool removed = info.isDir() && !info.isSymLink() ? QDir(url).removeRecursively() : QFile::remove(url);
+        const bool removed =
+            info.isDir() && !info.isSymLink() ? QDir(url).removeRecursively() : QFile::remove(url);
         if (!removed)
             platform::log(QStringLiteral("Error removing items from cache: %1, %2")
-                              .arg(QStringLiteral("could not remove %1").arg(url), describe({{QStringLiteral("path"), url}})));
+                              .arg(QStringLiteral("could not remove %1").arg(url),
+                                   describe({{QStringLiteral("path"), url}})));
     }
     if (create && !QDir().mkpath(url))
         platform::log(QStringLiteral("Error creating cache folder: %1, %2")
-                          .arg(QStringLiteral("could not create %1").arg(url), describe({{QStringLiteral("path"), url}})));
+                          .arg(QStringLiteral("could not create %1").arg(url),
+                               describe({{QStringLiteral("path"), url}})));
     return url;
 }
 
@@ -246,8 +252,9 @@ std::shared_ptr<const platform::ManagedObjectModel> QVRDataStore::managedObjectM
     return model;
 }
 
-std::shared_ptr<platform::PersistentStoreCoordinator> QVRDataStore::persistentStoreCoordinatorWithModel(
-    std::shared_ptr<const platform::ManagedObjectModel> model, const QString& url)
+std::shared_ptr<platform::PersistentStoreCoordinator>
+QVRDataStore::persistentStoreCoordinatorWithModel(std::shared_ptr<const platform::ManagedObjectModel> model,
+                                                  const QString& url)
 {
     if (!model)
         model = managedObjectModel();
@@ -351,7 +358,8 @@ bool QVRDataStore::saveData(const platform::Notification& notification)
             m_refreshDate = date;
             ok = t_chainedSaveSucceeded;
         } else {
-            platform::log(QStringLiteral("Error in saveData: %1 %2").arg(error.localizedDescription, describe(error.userInfo)));
+            platform::log(QStringLiteral("Error in saveData: %1 %2")
+                              .arg(error.localizedDescription, describe(error.userInfo)));
             fatalErrorWithDescription(QStringLiteral("There was an error saving your data"));
             ok = false;
         }
@@ -473,14 +481,16 @@ QString QVRDataStore::supportURL()
 
 QString QVRDataStore::defaultRecoverySuggestion()
 {
-    return QStringLiteral("If you continue to see this error, please try deleting and reinstalling the app, or visit %1 for help.")
+    return QStringLiteral("If you continue to see this error, please try deleting and reinstalling the app, "
+                          "or visit %1 for help.")
         .arg(supportURL());
 }
 
 void QVRDataStore::fatalErrorWithDescription(const QString& description, const QString& suggestion)
 {
     const QString localizedDescription = QVRLocalizedString(description);
-    const QString localizedSuggestion = QVRLocalizedString(suggestion.isNull() ? defaultRecoverySuggestion() : suggestion);
+    const QString localizedSuggestion =
+        QVRLocalizedString(suggestion.isNull() ? defaultRecoverySuggestion() : suggestion);
     platform::Error error;
     error.domain = ErrorDomain;
     error.code = 100;

@@ -16,25 +16,39 @@ namespace platform {
 class UserDefaults;
 class PersistentStoreCoordinator;
 class ManagedObjectModel;
-}
+} // namespace platform
 
 class QVRDataStore;
 
 // Consulted by a store about its owner's state. Every operation is optional.
-class QVRDataStoreDelegate {
+class QVRDataStoreDelegate
+{
 public:
     virtual ~QVRDataStoreDelegate() = default;
     // True while the store's objects must not be refreshed.
-    virtual bool dataStoreInUse(QVRDataStore* store) { (void)store; return false; }
+    virtual bool dataStoreInUse(QVRDataStore* store)
+    {
+        (void)store;
+        return false;
+    }
     // True lets this child save when the root asks its children to.
-    virtual bool dataStoreShouldSave(QVRDataStore* store) { (void)store; return false; }
-    virtual void dataStoreRefreshed(QVRDataStore* store, bool refreshed) { (void)store; (void)refreshed; }
+    virtual bool dataStoreShouldSave(QVRDataStore* store)
+    {
+        (void)store;
+        return false;
+    }
+    virtual void dataStoreRefreshed(QVRDataStore* store, bool refreshed)
+    {
+        (void)store;
+        (void)refreshed;
+    }
 };
 
 // The note store: one root per process that owns the file and writes it, child
 // stores whose contexts save into the root's, and temporary contexts for batch
 // work. Keeps the save stamps that decide when cached objects are refreshed.
-class QVRDataStore {
+class QVRDataStore
+{
 public:
     ~QVRDataStore();
     QVRDataStore(const QVRDataStore&) = delete;
@@ -53,7 +67,8 @@ public:
     // A child whose context saves into the parent's, or null when the parent
     // has no context. Shared by the parent's list (until close()) and the
     // caller; its saves reach the parent for as long as it lives.
-    static std::shared_ptr<QVRDataStore> storeWithParent(QVRDataStore* parent, platform::ConcurrencyType concurrencyType);
+    static std::shared_ptr<QVRDataStore> storeWithParent(QVRDataStore* parent,
+                                                         platform::ConcurrencyType concurrencyType);
     static platform::UserDefaults& sharedDefaults();
 
     static QString privateContainerURL();
@@ -68,8 +83,9 @@ public:
     static QString cacheURLNamed(const QString& name, bool shared, bool create);
 
     static std::shared_ptr<const platform::ManagedObjectModel> managedObjectModel();
-    static std::shared_ptr<platform::PersistentStoreCoordinator> persistentStoreCoordinatorWithModel(
-        std::shared_ptr<const platform::ManagedObjectModel> model, const QString& storeURL);
+    static std::shared_ptr<platform::PersistentStoreCoordinator>
+    persistentStoreCoordinatorWithModel(std::shared_ptr<const platform::ManagedObjectModel> model,
+                                        const QString& storeURL);
 
     static quint64 bundleCurrentVersion();
     static quint64 recordedPreviousVersion();
@@ -133,7 +149,8 @@ private:
     QVRDataStoreDelegate* m_delegate = nullptr;
     QVRDataStore* m_parentStore = nullptr;
     std::vector<std::shared_ptr<QVRDataStore>> m_childStores;
-    std::vector<std::weak_ptr<QVRDataStore>> m_everyChild;  // also the closed ones still saving into this store
+    std::vector<std::weak_ptr<QVRDataStore>>
+        m_everyChild; // also the closed ones still saving into this store
     std::unique_ptr<platform::ManagedObjectContext> m_context;
     std::shared_ptr<platform::PersistentStoreCoordinator> m_coordinator;
     QString m_identifier;
@@ -141,6 +158,6 @@ private:
     quint64 m_previousVersion = 0;
     std::optional<platform::Error> m_error;
     std::atomic<double> m_refreshDate{0};
-    platform::ObserverToken m_childSaveObserver;  // the parent's watch of this child's saves
-    mutable std::recursive_mutex m_mutex;          // children, identifier, error
+    platform::ObserverToken m_childSaveObserver; // the parent's watch of this child's saves
+    mutable std::recursive_mutex m_mutex;        // children, identifier, error
 };

@@ -22,18 +22,21 @@
 
 namespace {
 
-icu::UnicodeString toIcu(const QString& s) {
+icu::UnicodeString toIcu(const QString& s)
+{
     return icu::UnicodeString(reinterpret_cast<const UChar*>(s.utf16()), int32_t(s.size()));
 }
 
-QString fromIcu(const icu::UnicodeString& s) {
+QString fromIcu(const icu::UnicodeString& s)
+{
     return QString(reinterpret_cast<const QChar*>(s.getBuffer()), s.length());
 }
 
 constexpr double kMillisPerSecond = 1000.0;
 
 // Puts `text` in place of the first "%@" of `format`.
-QString fill(const QString& format, const QString& text) {
+QString fill(const QString& format, const QString& text)
+{
     QString out = format;
     const qsizetype at = out.indexOf(QLatin1String("%@"));
     if (at >= 0)
@@ -41,9 +44,10 @@ QString fill(const QString& format, const QString& text) {
     return out;
 }
 
-}  // namespace
+} // namespace
 
-struct QVRDateFormatter::Formatters {
+struct QVRDateFormatter::Formatters
+{
     icu::Locale locale;
     std::unique_ptr<icu::TimeZone> timeZone;
     std::unique_ptr<icu::Calendar> calendar;
@@ -55,7 +59,8 @@ struct QVRDateFormatter::Formatters {
     std::unique_ptr<icu::MeasureFormat> componentsFormatter;
 
     // A formatter for the locale's form of a skeleton such as "MMMMd".
-    std::unique_ptr<icu::SimpleDateFormat> fromSkeleton(const char* skeleton) const {
+    std::unique_ptr<icu::SimpleDateFormat> fromSkeleton(const char* skeleton) const
+    {
         UErrorCode status = U_ZERO_ERROR;
         std::unique_ptr<icu::DateTimePatternGenerator> generator(
             icu::DateTimePatternGenerator::createInstance(locale, status));
@@ -73,7 +78,8 @@ struct QVRDateFormatter::Formatters {
     }
 };
 
-QVRDateFormatter& QVRDateFormatter::sharedFormatter() {
+QVRDateFormatter& QVRDateFormatter::sharedFormatter()
+{
     // Lives as long as the process: observers and callers hold it by reference.
     static auto* formatter = [] {
         auto* f = new QVRDateFormatter;
@@ -84,7 +90,8 @@ QVRDateFormatter& QVRDateFormatter::sharedFormatter() {
 }
 
 QVRDateFormatter::QVRDateFormatter(const QString& localeName, const QString& timeZoneId)
-    : m_localeName(localeName), m_timeZoneId(timeZoneId), m_lifetime(std::make_shared<char>()) {
+    : m_localeName(localeName), m_timeZoneId(timeZoneId), m_lifetime(std::make_shared<char>())
+{
     auto& center = platform::NotificationCenter::defaultCenter();
     std::weak_ptr<char> alive = m_lifetime;
     auto observer = [this, alive](const platform::Notification&) {
@@ -102,12 +109,14 @@ QVRDateFormatter::QVRDateFormatter(const QString& localeName, const QString& tim
 
 QVRDateFormatter::~QVRDateFormatter() = default;
 
-void QVRDateFormatter::reset() {
+void QVRDateFormatter::reset()
+{
     Q_ASSERT(!m_shared || platform::isMainThread());
     m_formatters.reset();
 }
 
-QVRDateFormatter::Formatters& QVRDateFormatter::formatters() {
+QVRDateFormatter::Formatters& QVRDateFormatter::formatters()
+{
     Q_ASSERT(!m_shared || platform::isMainThread());
     if (m_formatters)
         return *m_formatters;
@@ -130,11 +139,13 @@ QVRDateFormatter::Formatters& QVRDateFormatter::formatters() {
     if (U_FAILURE(status) || !f->calendar) {
         // The Gregorian calendar needs no locale data; it is the last resort.
         status = U_ZERO_ERROR;
-        f->calendar.reset(icu::Calendar::createInstance(f->timeZone->clone(), icu::Locale::getRoot(), status));
+        f->calendar.reset(
+            icu::Calendar::createInstance(f->timeZone->clone(), icu::Locale::getRoot(), status));
     }
 
     status = U_ZERO_ERROR;
-    f->standardFormatter = std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString("yyyy-MM-dd"), f->locale, status);
+    f->standardFormatter =
+        std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString("yyyy-MM-dd"), f->locale, status);
     f->standardFormatter->setCalendar(*f->calendar);
     f->standardFormatter->setLenient(false);
 
@@ -161,7 +172,8 @@ QVRDateFormatter::Formatters& QVRDateFormatter::formatters() {
 
 namespace {
 
-QString formatWith(icu::DateFormat* format, double date) {
+QString formatWith(icu::DateFormat* format, double date)
+{
     if (!format)
         return {};
     icu::UnicodeString out;
@@ -169,23 +181,34 @@ QString formatWith(icu::DateFormat* format, double date) {
     return fromIcu(out);
 }
 
-int icuField(QVRDateFormatter::CalendarUnit unit) {
+int icuField(QVRDateFormatter::CalendarUnit unit)
+{
     switch (unit) {
-    case QVRDateFormatter::CalendarUnit::Era: return UCAL_ERA;
-    case QVRDateFormatter::CalendarUnit::Year: return UCAL_YEAR;
-    case QVRDateFormatter::CalendarUnit::Month: return UCAL_MONTH;
-    case QVRDateFormatter::CalendarUnit::Day: return UCAL_DATE;
-    case QVRDateFormatter::CalendarUnit::Hour: return UCAL_HOUR_OF_DAY;
-    case QVRDateFormatter::CalendarUnit::Minute: return UCAL_MINUTE;
-    case QVRDateFormatter::CalendarUnit::Second: return UCAL_SECOND;
-    case QVRDateFormatter::CalendarUnit::Week: return UCAL_WEEK_OF_YEAR;
-    case QVRDateFormatter::CalendarUnit::Weekday: return UCAL_DAY_OF_WEEK;
+    case QVRDateFormatter::CalendarUnit::Era:
+        return UCAL_ERA;
+    case QVRDateFormatter::CalendarUnit::Year:
+        return UCAL_YEAR;
+    case QVRDateFormatter::CalendarUnit::Month:
+        return UCAL_MONTH;
+    case QVRDateFormatter::CalendarUnit::Day:
+        return UCAL_DATE;
+    case QVRDateFormatter::CalendarUnit::Hour:
+        return UCAL_HOUR_OF_DAY;
+    case QVRDateFormatter::CalendarUnit::Minute:
+        return UCAL_MINUTE;
+    case QVRDateFormatter::CalendarUnit::Second:
+        return UCAL_SECOND;
+    case QVRDateFormatter::CalendarUnit::Week:
+        return UCAL_WEEK_OF_YEAR;
+    case QVRDateFormatter::CalendarUnit::Weekday:
+        return UCAL_DAY_OF_WEEK;
     }
     return UCAL_DATE;
 }
 
 // The start of `date`'s day on `calendar` (which is left changed).
-double startOfDay(icu::Calendar& calendar, double date) {
+double startOfDay(icu::Calendar& calendar, double date)
+{
     UErrorCode status = U_ZERO_ERROR;
     calendar.setTime(date * kMillisPerSecond, status);
     calendar.set(UCAL_HOUR_OF_DAY, 0);
@@ -196,25 +219,30 @@ double startOfDay(icu::Calendar& calendar, double date) {
     return U_SUCCESS(status) ? start / kMillisPerSecond : date;
 }
 
-}  // namespace
+} // namespace
 
 // The whole number of `field` units from `from` to `to` on the user's
 // calendar, truncated toward zero.
-qint64 QVRDateFormatter::difference(double from, double to, int field) {
+qint64 QVRDateFormatter::difference(double from, double to, int field)
+{
     if (!std::isfinite(from) || !std::isfinite(to))
         return 0;
     std::unique_ptr<icu::Calendar> calendar(formatters().calendar->clone());
     UErrorCode status = U_ZERO_ERROR;
     calendar->setTime(from * kMillisPerSecond, status);
-    const int32_t count = calendar->fieldDifference(to * kMillisPerSecond, UCalendarDateFields(field), status);
+    const int32_t count =
+        calendar->fieldDifference(to * kMillisPerSecond, UCalendarDateFields(field), status);
     return U_SUCCESS(status) ? count : 0;
 }
 
-QString QVRDateFormatter::updatedText(const QString& format, std::optional<double> date) {
+QString QVRDateFormatter::updatedText(const QString& format, std::optional<double> date)
+{
     return updatedText(format, date, platform::now());
 }
 
-QString QVRDateFormatter::updatedText(const QString& format, std::optional<double> date, std::optional<double> toDate) {
+QString QVRDateFormatter::updatedText(const QString& format, std::optional<double> date,
+                                      std::optional<double> toDate)
+{
     if (!date || !(*date > 1.0))
         return {};
     QString text;
@@ -271,9 +299,13 @@ QString QVRDateFormatter::updatedText(const QString& format, std::optional<doubl
     return text;
 }
 
-QString QVRDateFormatter::displayDate(std::optional<double> date, qint64 mode) { return displayDate(date, mode, {}); }
+QString QVRDateFormatter::displayDate(std::optional<double> date, qint64 mode)
+{
+    return displayDate(date, mode, {});
+}
 
-QString QVRDateFormatter::displayDate(std::optional<double> date, qint64 mode, std::optional<double> toDate) {
+QString QVRDateFormatter::displayDate(std::optional<double> date, qint64 mode, std::optional<double> toDate)
+{
     if (!date)
         return QStringLiteral("");
     Formatters& f = formatters();
@@ -283,8 +315,9 @@ QString QVRDateFormatter::displayDate(std::optional<double> date, qint64 mode, s
         QString relative = plain;
         // Relative words counted from the reference day (or today), not from
         // the library's own idea of now.
-        static const UDateDirection directions[] = {UDAT_DIRECTION_LAST_2, UDAT_DIRECTION_LAST, UDAT_DIRECTION_THIS,
-                                                    UDAT_DIRECTION_NEXT, UDAT_DIRECTION_NEXT_2};
+        static const UDateDirection directions[] = {UDAT_DIRECTION_LAST_2, UDAT_DIRECTION_LAST,
+                                                    UDAT_DIRECTION_THIS, UDAT_DIRECTION_NEXT,
+                                                    UDAT_DIRECTION_NEXT_2};
         if (f.relativeFormatter && days >= -2 && days <= 2) {
             UErrorCode status = U_ZERO_ERROR;
             icu::UnicodeString out;
@@ -299,24 +332,48 @@ QString QVRDateFormatter::displayDate(std::optional<double> date, qint64 mode, s
     return formatWith(f.dateFormatter.get(), *date);
 }
 
-qint64 QVRDateFormatter::minutesSinceDate(double date) { return difference(date, platform::now(), UCAL_MINUTE); }
-qint64 QVRDateFormatter::minutesUntilDate(double date) { return difference(platform::now(), date, UCAL_MINUTE); }
-qint64 QVRDateFormatter::minutesUntilDate(double date, double fromDate) { return difference(fromDate, date, UCAL_MINUTE); }
-qint64 QVRDateFormatter::hoursSinceDate(double date) { return difference(date, platform::now(), UCAL_HOUR_OF_DAY); }
-qint64 QVRDateFormatter::hoursUntilDate(double date) { return difference(platform::now(), date, UCAL_HOUR_OF_DAY); }
-qint64 QVRDateFormatter::hoursUntilDate(double date, double fromDate) {
+qint64 QVRDateFormatter::minutesSinceDate(double date)
+{
+    return difference(date, platform::now(), UCAL_MINUTE);
+}
+qint64 QVRDateFormatter::minutesUntilDate(double date)
+{
+    return difference(platform::now(), date, UCAL_MINUTE);
+}
+qint64 QVRDateFormatter::minutesUntilDate(double date, double fromDate)
+{
+    return difference(fromDate, date, UCAL_MINUTE);
+}
+qint64 QVRDateFormatter::hoursSinceDate(double date)
+{
+    return difference(date, platform::now(), UCAL_HOUR_OF_DAY);
+}
+qint64 QVRDateFormatter::hoursUntilDate(double date)
+{
+    return difference(platform::now(), date, UCAL_HOUR_OF_DAY);
+}
+qint64 QVRDateFormatter::hoursUntilDate(double date, double fromDate)
+{
     return difference(fromDate, date, UCAL_HOUR_OF_DAY);
 }
 
-qint64 QVRDateFormatter::daysUntilDate(double date) { return daysUntilDate(date, platform::now()); }
+qint64 QVRDateFormatter::daysUntilDate(double date)
+{
+    return daysUntilDate(date, platform::now());
+}
 
-qint64 QVRDateFormatter::daysUntilDate(double date, double fromDate) {
+qint64 QVRDateFormatter::daysUntilDate(double date, double fromDate)
+{
     return calendarUnits(CalendarUnit::Day, fromDate, date);
 }
 
-qint64 QVRDateFormatter::monthsUntilDate(double date, double fromDate) { return difference(fromDate, date, UCAL_MONTH); }
+qint64 QVRDateFormatter::monthsUntilDate(double date, double fromDate)
+{
+    return difference(fromDate, date, UCAL_MONTH);
+}
 
-qint64 QVRDateFormatter::calendarUnits(CalendarUnit unit, double fromDate, double toDate) {
+qint64 QVRDateFormatter::calendarUnits(CalendarUnit unit, double fromDate, double toDate)
+{
     if (unit != CalendarUnit::Year && unit != CalendarUnit::Month && unit != CalendarUnit::Day)
         return -1;
     if (!std::isfinite(fromDate) || !std::isfinite(toDate))
@@ -327,7 +384,8 @@ qint64 QVRDateFormatter::calendarUnits(CalendarUnit unit, double fromDate, doubl
     return difference(from, to, icuField(unit));
 }
 
-std::optional<double> QVRDateFormatter::dateFromString(const QString& string) {
+std::optional<double> QVRDateFormatter::dateFromString(const QString& string)
+{
     if (string.isEmpty())
         return std::nullopt;
     Formatters& f = formatters();
@@ -339,21 +397,27 @@ std::optional<double> QVRDateFormatter::dateFromString(const QString& string) {
     return date / kMillisPerSecond;
 }
 
-QString QVRDateFormatter::stringFromDate(std::optional<double> date) {
+QString QVRDateFormatter::stringFromDate(std::optional<double> date)
+{
     if (!date)
         return {};
     return formatWith(formatters().standardFormatter.get(), *date);
 }
 
-std::optional<double> QVRDateFormatter::dateForHours(qint64 hours, qint64 minutes) {
+std::optional<double> QVRDateFormatter::dateForHours(qint64 hours, qint64 minutes)
+{
     if (hours < 0)
         return std::nullopt;
     return dateFromDate(calendar(), platform::now(), hours, minutes);
 }
 
-const icu::Calendar& QVRDateFormatter::calendar() { return *formatters().calendar; }
+const icu::Calendar& QVRDateFormatter::calendar()
+{
+    return *formatters().calendar;
+}
 
-double QVRDateFormatter::dateDaysFromNow(const icu::Calendar& calendar, qint64 days) {
+double QVRDateFormatter::dateDaysFromNow(const icu::Calendar& calendar, qint64 days)
+{
     const double now = platform::now();
     // Far beyond any useful date, yet well inside the calendar's range, so the
     // addition can neither overflow nor fail.
@@ -369,13 +433,16 @@ double QVRDateFormatter::dateDaysFromNow(const icu::Calendar& calendar, qint64 d
     return result / kMillisPerSecond;
 }
 
-double QVRDateFormatter::dateDaysAgo(const icu::Calendar& calendar, qint64 days) {
+double QVRDateFormatter::dateDaysAgo(const icu::Calendar& calendar, qint64 days)
+{
     // -INT64_MIN does not exist; the clamp in dateDaysFromNow saturates anyway.
-    return dateDaysFromNow(calendar, days == std::numeric_limits<qint64>::min() ? std::numeric_limits<qint64>::max()
-                                                                                 : -days);
+    return dateDaysFromNow(
+        calendar, days == std::numeric_limits<qint64>::min() ? std::numeric_limits<qint64>::max() : -days);
 }
 
-double QVRDateFormatter::dateFromDate(const icu::Calendar& calendar, double date, qint64 hours, qint64 minutes) {
+double QVRDateFormatter::dateFromDate(const icu::Calendar& calendar, double date, qint64 hours,
+                                      qint64 minutes)
+{
     std::unique_ptr<icu::Calendar> copy(calendar.clone());
     UErrorCode status = U_ZERO_ERROR;
     copy->setTime(date * kMillisPerSecond, status);

@@ -15,9 +15,21 @@
 // time zone or the locale changes.
 //
 // The shared instance belongs to the main thread: use it only there.
-class QVRDateFormatter {
+class QVRDateFormatter
+{
 public:
-    enum class CalendarUnit { Era, Year, Month, Day, Hour, Minute, Second, Week, Weekday };
+    enum class CalendarUnit
+    {
+        Era,
+        Year,
+        Month,
+        Day,
+        Hour,
+        Minute,
+        Second,
+        Week,
+        Weekday
+    };
 
     static QVRDateFormatter& sharedFormatter();
 

@@ -2,7 +2,8 @@
 
 #include <QCoreApplication>
 
-QString QVRLocalizedString(const QString& key) {
+QString QVRLocalizedString(const QString& key)
+{
     if (key.isEmpty())
         return key;
     // QCoreApplication::translate gives back the source text when no installed

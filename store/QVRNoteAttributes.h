@@ -13,4 +13,4 @@ inline const QString archived = QStringLiteral("archived");
 inline const QString modified = QStringLiteral("modified");
 inline const QString date = QStringLiteral("date");
 inline const QString text = QStringLiteral("text");
-}  // namespace QVRNoteAttributeKey
+} // namespace QVRNoteAttributeKey

@@ -2,4 +2,7 @@
 
 #include "platform/core/MainThread.h"
 
-void QVRRunOnMainThread(std::function<void()> fn) { platform::runOnMainThread(std::move(fn)); }
+void QVRRunOnMainThread(std::function<void()> fn)
+{
+    platform::runOnMainThread(std::move(fn));
+}

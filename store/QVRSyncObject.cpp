@@ -5,7 +5,8 @@
 QVRNoteAttributes QVRSyncObject::attributes() const
 {
     QVRNoteAttributes attributes;
-    for (const QString& key : {QVRNoteAttributeKey::uuid, QVRNoteAttributeKey::archived, QVRNoteAttributeKey::modified}) {
+    for (const QString& key :
+         {QVRNoteAttributeKey::uuid, QVRNoteAttributeKey::archived, QVRNoteAttributeKey::modified}) {
         const QVariant value = this->value(key);
         if (!value.isNull())
             attributes.insert(key, value);
@@ -16,5 +17,6 @@ QVRNoteAttributes QVRSyncObject::attributes() const
 QString QVRSyncObject::queryString() const
 {
     // The general URL escaping keeps reserved characters as they are.
-    return QStringLiteral("&uuid=") + QString::fromLatin1(QUrl::toPercentEncoding(uuid(), "!*'();:@&=+$,/?#"));
+    return QStringLiteral("&uuid=") +
+           QString::fromLatin1(QUrl::toPercentEncoding(uuid(), "!*'();:@&=+$,/?#"));
 }

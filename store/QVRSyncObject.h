@@ -8,7 +8,8 @@
 
 // A record that is synced: identified by uuid, with a deletion flag and the
 // time of its last change.
-class QVRSyncObject : public platform::ManagedObject {
+class QVRSyncObject : public platform::ManagedObject
+{
 public:
     QString uuid() const { return value(QStringLiteral("uuid")).toString(); }
     void setUuid(const QString& uuid) { setValue(QStringLiteral("uuid"), uuid); }

@@ -22,14 +22,17 @@ namespace QVRUtilities {
 namespace {
 
 // "\s" must also match U+00A0, U+2028 and the other Unicode spaces.
-const QRegularExpression& whiteSpaceRuns() {
-    static const QRegularExpression re(QStringLiteral("\\s+"), QRegularExpression::UseUnicodePropertiesOption);
+const QRegularExpression& whiteSpaceRuns()
+{
+    static const QRegularExpression re(QStringLiteral("\\s+"),
+                                       QRegularExpression::UseUnicodePropertiesOption);
     return re;
 }
 
 // The largest grapheme boundary at or before `position`, so a cut never
 // splits a surrogate pair or a base character from its marks.
-qsizetype boundaryAtOrBefore(const QString& s, qsizetype position) {
+qsizetype boundaryAtOrBefore(const QString& s, qsizetype position)
+{
     if (position <= 0)
         return 0;
     if (position >= s.size())
@@ -43,7 +46,8 @@ qsizetype boundaryAtOrBefore(const QString& s, qsizetype position) {
 }
 
 // The smallest grapheme boundary at or after `position`.
-qsizetype boundaryAtOrAfter(const QString& s, qsizetype position) {
+qsizetype boundaryAtOrAfter(const QString& s, qsizetype position)
+{
     if (position <= 0)
         return 0;
     if (position >= s.size())
@@ -56,21 +60,24 @@ qsizetype boundaryAtOrAfter(const QString& s, qsizetype position) {
     return next < 0 ? s.size() : next;
 }
 
-bool isWhiteSpaceOrNewline(QChar c) {
+bool isWhiteSpaceOrNewline(QChar c)
+{
     // The Unicode white-space set plus line and paragraph separators and the
     // other control characters of the newline set.
     return c.isSpace() || c == QChar(0x85) || c == QChar(0x2028) || c == QChar(0x2029);
 }
 
-}  // namespace
+} // namespace
 
-bool string(const QString& a, const QString& b) {
+bool string(const QString& a, const QString& b)
+{
     if (a.isNull() || b.isNull())
         return a.isNull() && b.isNull();
     return a == b;
 }
 
-QString validUUID(const QString& s) {
+QString validUUID(const QString& s)
+{
     static const QRegularExpression re(QStringLiteral(
         "^([A-Z0-9]{8}-[A-Z0-9]{4}-[A-Z0-9]{4}-[A-Z0-9]{4}-[A-Z0-9]{12}|[A-Za-z0-9]{13,23})(-[0-9]+)?$"));
     if (s.isNull())
@@ -81,11 +88,18 @@ QString validUUID(const QString& s) {
     return match.captured(1);
 }
 
-bool hasValue(const QString& s) { return !s.isEmpty(); }
+bool hasValue(const QString& s)
+{
+    return !s.isEmpty();
+}
 
-bool hasTrimmedValue(const QString& s) { return hasValue(trimmedString(s)); }
+bool hasTrimmedValue(const QString& s)
+{
+    return hasValue(trimmedString(s));
+}
 
-QString trimmedString(const QString& s) {
+QString trimmedString(const QString& s)
+{
     if (s.isNull())
         return {};
     qsizetype start = 0;
@@ -97,7 +111,8 @@ QString trimmedString(const QString& s) {
     return s.mid(start, end - start);
 }
 
-QString trimToLength(const QString& s, quint64 maximum) {
+QString trimToLength(const QString& s, quint64 maximum)
+{
     if (quint64(s.size()) <= maximum)
         return s;
     // A maximum below 2 leaves room for nothing but the ellipsis; computing
@@ -116,7 +131,8 @@ QString trimToLength(const QString& s, quint64 maximum) {
     return cut + QChar(0x2026);
 }
 
-bool isAlphaNumeric(const QString& s) {
+bool isAlphaNumeric(const QString& s)
+{
     for (char32_t cp : s.toUcs4()) {
         if (!(QChar::isLetterOrNumber(cp) || QChar::isMark(cp)))
             return false;
@@ -124,12 +140,14 @@ bool isAlphaNumeric(const QString& s) {
     return true;
 }
 
-bool isURL(const QString& s) {
+bool isURL(const QString& s)
+{
     static const QRegularExpression re(QStringLiteral("^https?://"));
     return re.match(s).hasMatch();
 }
 
-QString fullEscape(const QString& s) {
+QString fullEscape(const QString& s)
+{
     if (s.isNull())
         return {};
     // Only the unreserved characters stay as they are; every other byte of
@@ -137,30 +155,35 @@ QString fullEscape(const QString& s) {
     return QString::fromLatin1(QUrl::toPercentEncoding(s));
 }
 
-QString reduceSpaces(const QString& s) {
+QString reduceSpaces(const QString& s)
+{
     QString out = s;
     return out.replace(whiteSpaceRuns(), QStringLiteral(" "));
 }
 
-QString normalizeLineEndings(const QString& s) {
+QString normalizeLineEndings(const QString& s)
+{
     static const QRegularExpression re(QStringLiteral("(\\r\\n|\\r|\\n)"));
     QString out = s;
     return out.replace(re, QStringLiteral("\n"));
 }
 
-QString addKey(const QString& s, const QString& key, const QString& value) {
+QString addKey(const QString& s, const QString& key, const QString& value)
+{
     if (key.isNull() || value.isNull())
         return s;
     return s + QLatin1Char('&') + key + QLatin1Char('=') + fullEscape(value);
 }
 
-QString addKey(const QString& s, const QString& key, const QString& value, qint64 n) {
+QString addKey(const QString& s, const QString& key, const QString& value, qint64 n)
+{
     if (key.isNull())
         return s;
     return addKey(s, key + QString::number(n), value);
 }
 
-QString removingPercentEncoding(const QString& s) {
+QString removingPercentEncoding(const QString& s)
+{
     if (s.isNull())
         return {};
     QByteArray bytes;
@@ -198,7 +221,8 @@ QString removingPercentEncoding(const QString& s) {
     return decoded;
 }
 
-QMap<QString, QString> dictionaryFromQuery(const QString& query) {
+QMap<QString, QString> dictionaryFromQuery(const QString& query)
+{
     QMap<QString, QString> result;
     const QStringList parts = query.split(QLatin1Char('&'));
     for (const QString& part : parts) {
@@ -214,7 +238,8 @@ QMap<QString, QString> dictionaryFromQuery(const QString& query) {
     return result;
 }
 
-void postNotificationForKey(platform::UserDefaults& defaults, const QString& key, const QVariant& value) {
+void postNotificationForKey(platform::UserDefaults& defaults, const QString& key, const QVariant& value)
+{
     QVariantMap info;
     info.insert(QVRUserDefaultsKey, key);
     if (value.isValid() && !value.isNull())
@@ -222,33 +247,39 @@ void postNotificationForKey(platform::UserDefaults& defaults, const QString& key
     platform::NotificationCenter::defaultCenter().post(QVRUserDefaultsDidChangeNotification, &defaults, info);
 }
 
-void setValue(platform::UserDefaults& defaults, const QVariant& value, const QString& key, bool post) {
+void setValue(platform::UserDefaults& defaults, const QVariant& value, const QString& key, bool post)
+{
     defaults.set(key, value);
     if (post)
         postNotificationForKey(defaults, key, value);
 }
 
-void setBool(platform::UserDefaults& defaults, bool value, const QString& key, bool post) {
+void setBool(platform::UserDefaults& defaults, bool value, const QString& key, bool post)
+{
     setValue(defaults, QVariant(value), key, post);
 }
 
-void setInteger(platform::UserDefaults& defaults, qint64 value, const QString& key, bool post) {
+void setInteger(platform::UserDefaults& defaults, qint64 value, const QString& key, bool post)
+{
     setValue(defaults, QVariant(value), key, post);
 }
 
-void removeObjectForKey(platform::UserDefaults& defaults, const QString& key, bool post) {
+void removeObjectForKey(platform::UserDefaults& defaults, const QString& key, bool post)
+{
     defaults.remove(key);
     if (post)
         postNotificationForKey(defaults, key, QVariant());
 }
 
-qint64 incrementedIntegerForKey(platform::UserDefaults& defaults, const QString& key) {
+qint64 incrementedIntegerForKey(platform::UserDefaults& defaults, const QString& key)
+{
     const qint64 value = defaults.integer(key) + 1;
     defaults.set(key, value);
     return value;
 }
 
-bool transferObjectForKey(platform::UserDefaults& defaults, const QString& key, platform::UserDefaults& other) {
+bool transferObjectForKey(platform::UserDefaults& defaults, const QString& key, platform::UserDefaults& other)
+{
     // Moving a key onto the same settings would store it and then remove it,
     // losing the value while reporting success.
     if (&defaults == &other ||
@@ -262,7 +293,8 @@ bool transferObjectForKey(platform::UserDefaults& defaults, const QString& key, 
     return true;
 }
 
-QString urlForFileName(const QString& name, const QString& extension, const QString& folder) {
+QString urlForFileName(const QString& name, const QString& extension, const QString& folder)
+{
     QString base = name;
     base.replace(QLatin1Char(':'), QLatin1Char('-')).replace(QLatin1Char('/'), QLatin1Char('-'));
     base = reduceSpaces(base);
@@ -275,12 +307,16 @@ QString urlForFileName(const QString& name, const QString& extension, const QStr
     return candidate;
 }
 
-QString pathForDocuments() {
+QString pathForDocuments()
+{
     const QStringList paths = QStandardPaths::standardLocations(QStandardPaths::DocumentsLocation);
     return paths.isEmpty() ? QDir::homePath() + QStringLiteral("/Documents") : paths.first();
 }
 
-QString pathForInbox() { return QDir(pathForDocuments()).filePath(QStringLiteral("Inbox")); }
+QString pathForInbox()
+{
+    return QDir(pathForDocuments()).filePath(QStringLiteral("Inbox"));
+}
 
 bool isSafeUUID(const QString& uuid)
 {
@@ -289,11 +325,12 @@ bool isSafeUUID(const QString& uuid)
            !uuid.contains(QChar(u'\0'));
 }
 
-}  // namespace QVRUtilities
+} // namespace QVRUtilities
 
 namespace QVRURLPartEncoding {
 
-const QByteArray& URLQueryPartAllowedCharacterSet() {
+const QByteArray& URLQueryPartAllowedCharacterSet()
+{
     // The query-allowed set: unreserved characters, sub-delimiters, ":", "@",
     // "/" and "?"; minus the characters that delimit a query part.
     static const QByteArray set = [] {
@@ -310,4 +347,4 @@ const QByteArray& URLQueryPartAllowedCharacterSet() {
     return set;
 }
 
-}  // namespace QVRURLPartEncoding
+} // namespace QVRURLPartEncoding

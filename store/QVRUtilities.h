@@ -78,7 +78,8 @@ void removeObjectForKey(platform::UserDefaults& defaults, const QString& key, bo
 qint64 incrementedIntegerForKey(platform::UserDefaults& defaults, const QString& key);
 // Moves the value under `key` to `other`. False, changing nothing, when there
 // is no value or when both are the same settings.
-bool transferObjectForKey(platform::UserDefaults& defaults, const QString& key, platform::UserDefaults& other);
+bool transferObjectForKey(platform::UserDefaults& defaults, const QString& key,
+                          platform::UserDefaults& other);
 
 // Files --------------------------------------------------------------------
 
@@ -96,10 +97,10 @@ QString pathForInbox();
 // Every other form (lower case, other clients' ids) is welcome.
 bool isSafeUUID(const QString& uuid);
 
-}  // namespace QVRUtilities
+} // namespace QVRUtilities
 
 namespace QVRURLPartEncoding {
 // The ASCII characters allowed unescaped in a URL query part: the query set
 // without "?&=@+/'".
 const QByteArray& URLQueryPartAllowedCharacterSet();
-}  // namespace QVRURLPartEncoding
+} // namespace QVRURLPartEncoding

@@ -10,7 +10,8 @@
 extern const QString QVRQueueEntityName;
 
 // A change waiting to be sent to the web service.
-class Queue : public platform::ManagedObject {
+class Queue : public platform::ManagedObject
+{
 public:
     static std::unique_ptr<platform::ManagedObject> create();
 

@@ -3,7 +3,8 @@
 #include "sync/QVRSyncDocument.h"
 
 // One note as one property-list file (see the format notes in the .cpp).
-class QVRNoteDocument : public QVRSyncDocument {
+class QVRNoteDocument : public QVRSyncDocument
+{
 public:
     explicit QVRNoteDocument(const QString& fileURL = QString());
 

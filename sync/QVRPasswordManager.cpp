@@ -33,7 +33,7 @@ QThreadPool& keyringThread()
     }();
     return *pool;
 }
-}  // namespace
+} // namespace
 
 void QVRPasswordManager::perform(std::function<void()> work)
 {
@@ -76,8 +76,8 @@ bool QVRPasswordManager::setPassword(const QString& password, const QString& acc
     // An item is known by server, account and kind only, and storing always
     // replaces it, so a changed password or code is never left unsaved beside
     // the stale one.
-    const int status = SecretBackend::current().store(server, account,
-                                                      backgroundUse ? SecretKind::Code : SecretKind::Password, password);
+    const int status = SecretBackend::current().store(
+        server, account, backgroundUse ? SecretKind::Code : SecretKind::Password, password);
     if (status == 0)
         return true;
     platform::log(QStringLiteral("Error saving password for %1 on %2: %3").arg(account, server).arg(status));
@@ -93,7 +93,8 @@ std::optional<QString> QVRPasswordManager::passwordForAccount(const QString& acc
     int status = 0;
     std::optional<QString> secret = SecretBackend::current().lookup(server, account, &status);
     if (status != 0) {
-        platform::log(QStringLiteral("Error finding password for %1 on %2: %3").arg(account, server).arg(status));
+        platform::log(
+            QStringLiteral("Error finding password for %1 on %2: %3").arg(account, server).arg(status));
         return status == platform::SecretNotFound ? defaultValue : errorValue;
     }
     return secret ? secret : errorValue;
@@ -107,7 +108,8 @@ bool QVRPasswordManager::deletePasswordForAccount(const QString& account, const 
     if (status == 0)
         return true;
     if (status != platform::SecretNotFound)
-        platform::log(QStringLiteral("Error deleting password for %1 on %2: %3").arg(account, server).arg(status));
+        platform::log(
+            QStringLiteral("Error deleting password for %1 on %2: %3").arg(account, server).arg(status));
     return false;
 }
 

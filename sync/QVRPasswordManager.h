@@ -9,7 +9,8 @@
 // the e-mail address) and the login code the service hands out after a
 // sign-in (account = the e-mail address followed by " [quillary]"). No state;
 // callable from any thread. Statuses are logged, never shown.
-class QVRPasswordManager {
+class QVRPasswordManager
+{
 public:
     static bool setPassword(const QString& password, const QString& account, const QString& server);
     // Background use marks a login code rather than a password.

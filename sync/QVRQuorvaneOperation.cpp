@@ -3,8 +3,8 @@
 #include "platform/core/Log.h"
 #include "platform/core/MainThread.h"
 
-std::shared_ptr<QVRQuorvaneOperation> QVRQuorvaneOperation::operationWithSession(QVRURLSession* session,
-                                                                                 QVRQuorvaneOperationDelegate* delegate)
+std::shared_ptr<QVRQuorvaneOperation>
+QVRQuorvaneOperation::operationWithSession(QVRURLSession* session, QVRQuorvaneOperationDelegate* delegate)
 {
     auto operation = std::make_shared<QVRQuorvaneOperation>();
     operation->m_session = session;
@@ -75,8 +75,9 @@ void QVRQuorvaneOperation::completed(const QVRURLResponse& response)
     }
     if (response.data.isEmpty()) {
         if (response.error != QNetworkReply::NoError) {
-            platform::log(QStringLiteral("Error syncing: %1, %2")
-                              .arg(response.errorText, QStringLiteral("{code = %1}").arg(int(response.error))));
+            platform::log(
+                QStringLiteral("Error syncing: %1, %2")
+                    .arg(response.errorText, QStringLiteral("{code = %1}").arg(int(response.error))));
             if (response.internetProblem())
                 m_internetProblem = true;
         }

@@ -13,12 +13,13 @@ class QVRQuorvaneOperation;
 
 // The sync manager's side of a request. quorvaneRequestURL is called on the
 // queue's thread; the other three on the main thread.
-class QVRQuorvaneOperationDelegate {
+class QVRQuorvaneOperationDelegate
+{
 public:
     virtual ~QVRQuorvaneOperationDelegate() = default;
     // The request to send, or nothing when no login is available.
-    virtual std::optional<QVRURLRequest> quorvaneRequestURL(const std::optional<QUrl>& url, const QString& query,
-                                                            bool login) = 0;
+    virtual std::optional<QVRURLRequest> quorvaneRequestURL(const std::optional<QUrl>& url,
+                                                            const QString& query, bool login) = 0;
     virtual void operationEncounteredName(QVRQuorvaneOperation* operation, const QString& name,
                                           const std::optional<QString>& value,
                                           const std::optional<QVRXMLAttributes>& attributes) = 0;
@@ -31,7 +32,8 @@ public:
 // does the operation finish, so the queue cannot drain while the reply is
 // still being applied. Only a well-formed reply holding a "success" element
 // is delivered; any other body fails the request like a lost connection.
-class QVRQuorvaneOperation : public QVROperation, private QVRXMLParserDelegate {
+class QVRQuorvaneOperation : public QVROperation, private QVRXMLParserDelegate
+{
 public:
     static std::shared_ptr<QVRQuorvaneOperation> operationWithSession(QVRURLSession* session,
                                                                       QVRQuorvaneOperationDelegate* delegate);

@@ -41,7 +41,8 @@ bool QVRSyncInOperation::storeHoldsNoteNotOlderThan(const QString& uuid, double 
         return true;
     bool found = false;
     context->performAndWait([&] {
-        for (platform::ManagedObject* note : QVRDataStore::objectsWithUUID(context, QVRNoteEntityName, uuid)) {
+        for (platform::ManagedObject* note :
+             QVRDataStore::objectsWithUUID(context, QVRNoteEntityName, uuid)) {
             const QVariant modified = note->value(QStringLiteral("modified"));
             found = found || (!modified.isNull() && modified.toDouble() >= date - 0.001);
         }

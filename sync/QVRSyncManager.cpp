@@ -107,7 +107,7 @@ std::optional<bool> deletedFlag(const QString& text)
     return nonZero;
 }
 
-}  // namespace
+} // namespace
 
 // --- construction -------------------------------------------------------------
 
@@ -304,7 +304,13 @@ void QVRSyncManager::setStepWait()
         if (self->m_iCloudEnabled)
             delay = self->applicationState() == QVRApplicationState::Background ? 10.0 : 1.5;
         self->cancelPerform(kStepComplete);
-        self->performAfterDelay(kStepComplete, [self] { if (self) self->setStepComplete(); }, delay);
+        self->performAfterDelay(
+            kStepComplete,
+            [self] {
+                if (self)
+                    self->setStepComplete();
+            },
+            delay);
     });
 }
 
@@ -339,8 +345,8 @@ QString QVRSyncManager::status() const
     if (m_iCloudEnabled)
         return QString();
     if (quorvaneEnabled() && quorvaneUpdated() > 0) {
-        return QVRDateFormatter::sharedFormatter().updatedText(QVRLocalizedString(QStringLiteral("Synced %@")),
-                                                                quorvaneUpdated() + quorvaneOffset());
+        return QVRDateFormatter::sharedFormatter().updatedText(
+            QVRLocalizedString(QStringLiteral("Synced %@")), quorvaneUpdated() + quorvaneOffset());
     }
     return QVRLocalizedString(QStringLiteral("Couldn’t connect"));
 }
@@ -471,9 +477,9 @@ void QVRSyncManager::registerWithNotificationCenter()
         return;
     m_registered = true;
     auto& center = platform::NotificationCenter::defaultCenter();
-    for (const QString& name : {platform::SystemClockDidChangeNotification,
-                                platform::SystemTimeZoneDidChangeNotification,
-                                platform::CurrentLocaleDidChangeNotification}) {
+    for (const QString& name :
+         {platform::SystemClockDidChangeNotification, platform::SystemTimeZoneDidChangeNotification,
+          platform::CurrentLocaleDidChangeNotification}) {
         m_observers.push_back(center.addObserver(
             name, nullptr, [this](const platform::Notification& n) { localeOrTimeChanged(n.name); }));
     }
@@ -512,8 +518,9 @@ void QVRSyncManager::localeOrTimeChanged(const QString& notificationName)
     m_historyDate.reset();
     if (m_store)
         m_store->refreshAllObjects();
-    postNotificationName(notificationName == platform::CurrentLocaleDidChangeNotification ? QVRLocaleChangeNotification
-                                                                                          : QVRTimeChangeNotification);
+    postNotificationName(notificationName == platform::CurrentLocaleDidChangeNotification
+                             ? QVRLocaleChangeNotification
+                             : QVRTimeChangeNotification);
     if (!m_iCloudEnabled) {
         setForceUpdate(true);
         sync();
@@ -585,8 +592,8 @@ void QVRSyncManager::pruneHistory()
         context->performAndWait([&] {
             platform::FetchRequest request;
             request.entityName = QVRNoteEntityName;
-            request.predicate = platform::Predicate::parse(QStringLiteral("archived == YES AND modified < %@"),
-                                                           {cutoff});
+            request.predicate =
+                platform::Predicate::parse(QStringLiteral("archived == YES AND modified < %@"), {cutoff});
             platform::Error error;
             const auto notes = context->fetch(request, &error);
             if (!error.domain.isEmpty()) {
@@ -650,10 +657,13 @@ platform::OperationQueue* QVRSyncManager::operationQueue()
                 if (self->m_iCloud && self->m_iCloud->addingToOperationQueue())
                     return;
                 self->cancelPerform(kOperationQueueComplete);
-                self->performAfterDelay(kOperationQueueComplete, [self] {
-                    if (self)
-                        self->operationQueueComplete();
-                }, 0.1);
+                self->performAfterDelay(
+                    kOperationQueueComplete,
+                    [self] {
+                        if (self)
+                            self->operationQueueComplete();
+                    },
+                    0.1);
             });
         });
     }
@@ -818,8 +828,8 @@ void QVRSyncManager::syncWithQuorvane()
             m_refreshQuorvaneCode = true;
     }
     if (form) {
-        if (QVRUtilities::hasTrimmedValue(form->value(QStringLiteral("email")).toString())
-            && QVRUtilities::hasTrimmedValue(form->value(QStringLiteral("password")).toString())) {
+        if (QVRUtilities::hasTrimmedValue(form->value(QStringLiteral("email")).toString()) &&
+            QVRUtilities::hasTrimmedValue(form->value(QStringLiteral("password")).toString())) {
             syncWithQuorvaneContinue(false, false);
             return;
         }
@@ -897,9 +907,10 @@ double QVRSyncManager::secondsSinceQuorvaneError() const
 
 void QVRSyncManager::quorvaneSyncFailedWithConnectionError(bool connectionError)
 {
-    postNotificationName(QVRSyncFailureNotification, connectionError
-                                                         ? std::optional<QString>(QVRLocalizedString(QStringLiteral("Couldn’t connect")))
-                                                         : std::nullopt);
+    postNotificationName(QVRSyncFailureNotification,
+                         connectionError
+                             ? std::optional<QString>(QVRLocalizedString(QStringLiteral("Couldn’t connect")))
+                             : std::nullopt);
     resetOperationQueue();
     setStepWait();
 }
@@ -958,7 +969,8 @@ QVRSyncManager::LoginPart QVRSyncManager::quorvaneLoginQuery()
         m_refreshQuorvaneCode = false;
     }
     if (code && !code->isEmpty() && !client.isEmpty()) {
-        part.query = QStringLiteral("&email=%1&client=%2&code=%3").arg(escape(email), escape(client), escape(*code));
+        part.query =
+            QStringLiteral("&email=%1&client=%2&code=%3").arg(escape(email), escape(client), escape(*code));
         part.usedCode = true;
         return part;
     }
@@ -975,12 +987,13 @@ QVRSyncManager::LoginPart QVRSyncManager::quorvaneLoginQuery()
         part.failure = QStringLiteral("Sync needs the keyring: %1").arg(reason);
         return part;
     }
-    part.query = QStringLiteral("&email=%1&client=%2&password=%3").arg(escape(email), escape(client), escape(*password));
+    part.query = QStringLiteral("&email=%1&client=%2&password=%3")
+                     .arg(escape(email), escape(client), escape(*password));
     return part;
 }
 
-std::optional<QVRURLRequest> QVRSyncManager::quorvaneRequestURL(const std::optional<QUrl>& url, const QString& query,
-                                                                bool login)
+std::optional<QVRURLRequest> QVRSyncManager::quorvaneRequestURL(const std::optional<QUrl>& url,
+                                                                const QString& query, bool login)
 {
     QString loginPart;
     bool usedCode = false;
@@ -1004,8 +1017,8 @@ std::optional<QVRURLRequest> QVRSyncManager::quorvaneRequestURL(const std::optio
     }
     const QString extra = m_delegate ? m_delegate->additionalQueryForQuorvaneSync() : QString();
     const QString tail = QStringLiteral("&type=%1&version=%2&osversion=%3&now=%4%5")
-                             .arg(QStringLiteral("mac"), QStringLiteral("6.2"), QVRSyncService::systemVersion(),
-                                  number(platform::now()), extra);
+                             .arg(QStringLiteral("mac"), QStringLiteral("6.2"),
+                                  QVRSyncService::systemVersion(), number(platform::now()), extra);
     const double updated = quorvaneUpdated();
     QString body;
     if (login)
@@ -1033,8 +1046,8 @@ void QVRSyncManager::operationEncounteredName(QVRQuorvaneOperation* operation, c
         saveQuorvaneCode(value);
     } else if (name == QLatin1String("message")) {
         const QString text = value.value_or(QString());
-        if (!QVRUtilities::hasTrimmedValue(text) || text == QStringLiteral("Trellet synced…")
-            || text == QStringLiteral("Note synced…")) {
+        if (!QVRUtilities::hasTrimmedValue(text) || text == QStringLiteral("Trellet synced…") ||
+            text == QStringLiteral("Note synced…")) {
             m_quorvaneMessage.clear();
         } else {
             m_quorvaneMessage = QVRLocalizedString(text);
@@ -1196,12 +1209,14 @@ bool QVRSyncManager::validateQuorvaneSettings(const QVariantMap& form, platform:
     QStringList missing;
     if (!hasEmail)
         missing << QStringLiteral("Email");
-    if (!hasPassword || (isNew && !QVRUtilities::hasTrimmedValue(form.value(QStringLiteral("confirm")).toString())))
+    if (!hasPassword ||
+        (isNew && !QVRUtilities::hasTrimmedValue(form.value(QStringLiteral("confirm")).toString())))
         missing << QStringLiteral("Password");
     QString message;
     if (!missing.isEmpty())
         message = validationMessageForFields(missing);
-    else if (isNew && form.value(QStringLiteral("password")).toString() != form.value(QStringLiteral("confirm")).toString())
+    else if (isNew && form.value(QStringLiteral("password")).toString() !=
+                          form.value(QStringLiteral("confirm")).toString())
         message = QVRLocalizedString(QStringLiteral("Both password fields must match."));
     if (!message.isNull()) {
         if (error) {
@@ -1241,7 +1256,8 @@ bool QVRSyncManager::validateQuorvaneSettings(const QVariantMap& form, platform:
         saveAllObjectsToQuorvane();
         syncWithQuorvane();
     }
-    postNotificationName(QVRSyncChangeNotification, QVRLocalizedString(QStringLiteral("Syncing with Quorvane…")));
+    postNotificationName(QVRSyncChangeNotification,
+                         QVRLocalizedString(QStringLiteral("Syncing with Quorvane…")));
     return false;
 }
 
@@ -1272,9 +1288,12 @@ void QVRSyncManager::registerQuorvaneAccount()
         return;
     m_quorvaneMessage.clear();
     setStep(QVRSyncStep::Syncing);
-    const auto field = [&](const char* key) { return escape(form->value(QString::fromLatin1(key)).toString()); };
-    const QString query = QStringLiteral("cmd=register&email=%1&newpassword=%2&confirmpass=%3&name=%4&terms=%5")
-                              .arg(field("email"), field("password"), field("confirm"), field("name"), field("terms"));
+    const auto field = [&](const char* key) {
+        return escape(form->value(QString::fromLatin1(key)).toString());
+    };
+    const QString query =
+        QStringLiteral("cmd=register&email=%1&newpassword=%2&confirmpass=%3&name=%4&terms=%5")
+            .arg(field("email"), field("password"), field("confirm"), field("name"), field("terms"));
     addRequest(QString(), query, false);
 }
 

@@ -28,7 +28,7 @@ class ManagedObject;
 class ManagedObjectContext;
 class OperationQueue;
 struct Error;
-}  // namespace platform
+} // namespace platform
 
 extern const QString QVRSyncChangeNotification;
 extern const QString QVRSyncCompleteNotification;
@@ -41,7 +41,8 @@ extern const QString QVRSyncStatusKey;
 
 // The note side of sync, implemented by the application. Every call comes on
 // the main thread, except additionalQueryForQuorvaneSync.
-class QVRSyncManagerDelegate {
+class QVRSyncManagerDelegate
+{
 public:
     virtual ~QVRSyncManagerDelegate() = default;
     // Main thread. Inserts or updates the note with that uuid; `sync` hands
@@ -67,7 +68,8 @@ public:
 
 // Prompts and the application's state, implemented by the application. Both
 // calls come on the main thread.
-class QVRSyncInterfaceDelegate {
+class QVRSyncInterfaceDelegate
+{
 public:
     virtual ~QVRSyncInterfaceDelegate() = default;
     virtual QVRApplicationState applicationState() = 0;
@@ -79,7 +81,8 @@ public:
 
 // The cloud-folder half of the manager. Without one installed, every enabling
 // pass ends at once with cloud sync off, so web sync still starts.
-class QVRSyncManageriCloud {
+class QVRSyncManageriCloud
+{
 public:
     virtual ~QVRSyncManageriCloud() = default;
     // Called by start(): decides on the first run or enables.
@@ -102,7 +105,8 @@ public:
 // The sync engine: the step machine, the notifications, the persisted sync
 // state, the one operation queue, and the web service protocol. Lives on the
 // main thread; only the request builder runs on the queue's thread.
-class QVRSyncManager : public QObject, public QVRQuorvaneOperationDelegate {
+class QVRSyncManager : public QObject, public QVRQuorvaneOperationDelegate
+{
     Q_OBJECT
 public:
     // The services root's manager while one is installed; otherwise one over
@@ -251,7 +255,8 @@ private slots:
     void prepareForSleep(bool sleeping);
 
 private:
-    struct LoginPart {
+    struct LoginPart
+    {
         std::optional<QString> query;
         bool usedCode = false;
         QString failure; // the log line when there is no query

@@ -95,4 +95,4 @@ QString systemVersion()
     return version;
 }
 
-}  // namespace QVRSyncService
+} // namespace QVRSyncService

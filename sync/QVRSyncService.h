@@ -26,4 +26,4 @@ bool isSafeURL(const QUrl& url);
 QString systemVersion(const QString& osReleaseText);
 QString systemVersion();
 
-}  // namespace QVRSyncService
+} // namespace QVRSyncService

@@ -64,8 +64,9 @@ void QVRURLSession::setTimeoutCapForTesting(int milliseconds)
 
 bool QVRURLResponse::internetProblem() const
 {
-    return error == QNetworkReply::HostNotFoundError || error == QNetworkReply::TemporaryNetworkFailureError
-        || error == QNetworkReply::NetworkSessionFailedError;
+    return error == QNetworkReply::HostNotFoundError ||
+           error == QNetworkReply::TemporaryNetworkFailureError ||
+           error == QNetworkReply::NetworkSessionFailedError;
 }
 
 QVRURLSession::QVRURLSession(QObject* parent) : QObject(parent), m_manager(new QNetworkAccessManager(this))
@@ -102,12 +103,14 @@ void QVRURLSession::startOnMainThread(quint64 task, const QVRURLRequest& request
     if (!QVRSyncService::isSafeURL(request.url)) {
         QVRURLResponse response;
         response.error = QNetworkReply::ProtocolUnknownError;
-        response.errorText = QStringLiteral("refusing to send credentials to %1").arg(request.url.toDisplayString());
+        response.errorText =
+            QStringLiteral("refusing to send credentials to %1").arg(request.url.toDisplayString());
         completion(response);
         return;
     }
     QNetworkRequest networkRequest(request.url);
-    networkRequest.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+    networkRequest.setHeader(QNetworkRequest::ContentTypeHeader,
+                             QStringLiteral("application/x-www-form-urlencoded"));
     networkRequest.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     networkRequest.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     int timeout = request.timeoutSeconds * 1000;
@@ -160,8 +163,8 @@ void QVRURLSession::startOnMainThread(quint64 task, const QVRURLRequest& request
             response.error = QNetworkReply::RemoteHostClosedError;
             response.errorText = QStringLiteral("The connection closed before the reply.");
         }
-        const bool transportFailed = response.error != QNetworkReply::NoError
-            && response.error < QNetworkReply::ContentAccessDenied;
+        const bool transportFailed =
+            response.error != QNetworkReply::NoError && response.error < QNetworkReply::ContentAccessDenied;
         if (!transportFailed)
             response.data = reply->readAll();
         reply->deleteLater();

@@ -12,7 +12,8 @@
 class QNetworkAccessManager;
 
 // One form POST to the service.
-struct QVRURLRequest {
+struct QVRURLRequest
+{
     QUrl url;
     QByteArray body;
     int timeoutSeconds = 30;
@@ -21,7 +22,8 @@ struct QVRURLRequest {
 };
 
 // What came back: the body (possibly empty), the transport error if any.
-struct QVRURLResponse {
+struct QVRURLResponse
+{
     QByteArray data;
     QNetworkReply::NetworkError error = QNetworkReply::NoError;
     QString errorText;
@@ -34,7 +36,8 @@ struct QVRURLResponse {
 // The HTTP client of the web sync. It lives on the main thread, where it may
 // be deleted at any time, so it is used there only: tasks are started and
 // cancelled on the main thread, and every completion runs there.
-class QVRURLSession : public QObject {
+class QVRURLSession : public QObject
+{
 public:
     using Completion = std::function<void(const QVRURLResponse&)>;
 
@@ -56,7 +59,8 @@ private:
     void startOnMainThread(quint64 task, const QVRURLRequest& request, Completion completion);
 
     QNetworkAccessManager* m_manager = nullptr;
-    struct Task {
+    struct Task
+    {
         QNetworkReply* reply = nullptr;
         Completion completion;
     };

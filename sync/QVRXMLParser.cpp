@@ -13,7 +13,7 @@ bool isFalse(const QString& s)
 {
     return s == QLatin1String("false");
 }
-}  // namespace QVRXMLExtentions
+} // namespace QVRXMLExtentions
 
 std::unique_ptr<QVRXMLParser> QVRXMLParser::parseData(const QByteArray& data, QVRXMLParserDelegate* delegate)
 {

@@ -16,12 +16,14 @@ using QVRXMLAttributes = QMap<QString, QString>;
 namespace QVRXMLExtentions {
 bool isTrue(const QString& s);
 bool isFalse(const QString& s);
-}  // namespace QVRXMLExtentions
+} // namespace QVRXMLExtentions
 
-class QVRXMLParserDelegate {
+class QVRXMLParserDelegate
+{
 public:
     virtual ~QVRXMLParserDelegate() = default;
-    virtual void parserEncounteredName(QVRXMLParser* parser, const QString& name, const std::optional<QString>& value,
+    virtual void parserEncounteredName(QVRXMLParser* parser, const QString& name,
+                                       const std::optional<QString>& value,
                                        const std::optional<QVRXMLAttributes>& attributes) = 0;
     // Once at the end of every parse, also a failed one.
     virtual void parserCompleted(QVRXMLParser* /*parser*/) {}
@@ -33,9 +35,11 @@ public:
 // a document that is not well-formed reports nothing: a reply cut short must
 // not move the sync point past notes it never delivered. Documents with a DTD
 // are refused, so no entity is ever expanded.
-class QVRXMLParser {
+class QVRXMLParser
+{
 public:
-    struct Report {
+    struct Report
+    {
         QString name;
         std::optional<QString> value;
         std::optional<QVRXMLAttributes> attributes;

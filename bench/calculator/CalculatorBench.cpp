@@ -15,7 +15,13 @@
 
 namespace {
 
-enum Expression { Short, Functions, LongSum, Nested };
+enum Expression
+{
+    Short,
+    Functions,
+    LongSum,
+    Nested
+};
 
 std::string longSum()
 {
@@ -38,10 +44,14 @@ std::string nested()
 std::string text(Expression e, bool caretPower)
 {
     switch (e) {
-    case Short: return "1+2*3";
-    case Functions: return caretPower ? "sin(0.5)^2+cos(0.5)^2" : "sin(0.5)**2+cos(0.5)**2";
-    case LongSum: return longSum();
-    case Nested: return nested();
+    case Short:
+        return "1+2*3";
+    case Functions:
+        return caretPower ? "sin(0.5)^2+cos(0.5)^2" : "sin(0.5)**2+cos(0.5)**2";
+    case LongSum:
+        return longSum();
+    case Nested:
+        return nested();
     }
     return {};
 }

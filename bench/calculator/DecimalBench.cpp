@@ -16,8 +16,10 @@
 
 namespace {
 
-using Dec38 = boost::multiprecision::number<boost::multiprecision::cpp_dec_float<38>, boost::multiprecision::et_off>;
-using Dec50 = boost::multiprecision::number<boost::multiprecision::cpp_dec_float<50>, boost::multiprecision::et_off>;
+using Dec38 =
+    boost::multiprecision::number<boost::multiprecision::cpp_dec_float<38>, boost::multiprecision::et_off>;
+using Dec50 =
+    boost::multiprecision::number<boost::multiprecision::cpp_dec_float<50>, boost::multiprecision::et_off>;
 
 constexpr std::size_t kOperands = 256;
 
@@ -31,14 +33,14 @@ std::vector<std::string> operandTexts(unsigned seed, int loExponent, int hiExpon
         std::string digits = std::to_string(1 + rng() % 9) + ".";
         for (int k = 0; k < 37; ++k)
             digits += static_cast<char>('0' + rng() % 10);
-        const int exponent = loExponent + static_cast<int>(rng() % static_cast<unsigned>(hiExponent - loExponent + 1));
+        const int exponent =
+            loExponent + static_cast<int>(rng() % static_cast<unsigned>(hiExponent - loExponent + 1));
         texts.push_back(digits + "e" + std::to_string(exponent));
     }
     return texts;
 }
 
-template <typename T>
-std::vector<T> operands(const std::vector<std::string>& texts)
+template <typename T> std::vector<T> operands(const std::vector<std::string>& texts)
 {
     std::vector<T> values;
     for (const auto& text : texts) {
@@ -75,7 +77,12 @@ const std::vector<std::string>& operandSet(int set, unsigned seed)
 
 // --- arithmetic -------------------------------------------------------------
 
-enum Op { Add, Multiply, Divide };
+enum Op
+{
+    Add,
+    Multiply,
+    Divide
+};
 
 void ZQDecimalArithmetic(benchmark::State& state)
 {
@@ -87,16 +94,21 @@ void ZQDecimalArithmetic(benchmark::State& state)
     for (auto _ : state) {
         const std::size_t k = i++ % kOperands;
         switch (op) {
-        case Add: ZQDecimalAdd(&r, a[k], b[k], ZQRoundingMode::Bankers); break;
-        case Multiply: ZQDecimalMultiply(&r, a[k], b[k], ZQRoundingMode::Bankers); break;
-        case Divide: ZQDecimalDivide(&r, a[k], b[k], ZQRoundingMode::Bankers); break;
+        case Add:
+            ZQDecimalAdd(&r, a[k], b[k], ZQRoundingMode::Bankers);
+            break;
+        case Multiply:
+            ZQDecimalMultiply(&r, a[k], b[k], ZQRoundingMode::Bankers);
+            break;
+        case Divide:
+            ZQDecimalDivide(&r, a[k], b[k], ZQRoundingMode::Bankers);
+            break;
         }
         benchmark::DoNotOptimize(r);
     }
 }
 
-template <typename T>
-void BoostArithmetic(benchmark::State& state)
+template <typename T> void BoostArithmetic(benchmark::State& state)
 {
     const Op op = static_cast<Op>(state.range(0));
     const int set = static_cast<int>(state.range(1));
@@ -106,29 +118,51 @@ void BoostArithmetic(benchmark::State& state)
     for (auto _ : state) {
         const std::size_t k = i++ % kOperands;
         switch (op) {
-        case Add: r = a[k] + b[k]; break;
-        case Multiply: r = a[k] * b[k]; break;
-        case Divide: r = a[k] / b[k]; break;
+        case Add:
+            r = a[k] + b[k];
+            break;
+        case Multiply:
+            r = a[k] * b[k];
+            break;
+        case Divide:
+            r = a[k] / b[k];
+            break;
         }
         benchmark::DoNotOptimize(r);
     }
 }
 
-BENCHMARK(ZQDecimalArithmetic)->ArgNames({"add0_mul1_div2", "full0_short1"})->ArgsProduct({{0, 1, 2}, {0, 1}});
-BENCHMARK(BoostArithmetic<Dec38>)->ArgNames({"add0_mul1_div2", "full0_short1"})->ArgsProduct({{0, 1, 2}, {0, 1}});
+BENCHMARK(ZQDecimalArithmetic)
+    ->ArgNames({"add0_mul1_div2", "full0_short1"})
+    ->ArgsProduct({{0, 1, 2}, {0, 1}});
+BENCHMARK(BoostArithmetic<Dec38>)
+    ->ArgNames({"add0_mul1_div2", "full0_short1"})
+    ->ArgsProduct({{0, 1, 2}, {0, 1}});
 
 // --- routines ---------------------------------------------------------------
 
-enum Routine { Sqrt, Exp, Ln, Sin, Atan };
+enum Routine
+{
+    Sqrt,
+    Exp,
+    Ln,
+    Sin,
+    Atan
+};
 
 std::vector<std::string> routineTexts(Routine routine)
 {
     switch (routine) {
-    case Sqrt: return operandTexts(3, -60, 60);
-    case Exp: return operandTexts(4, -3, 1);   // |x| < 100
-    case Ln: return operandTexts(5, -60, 60);
-    case Sin: return operandTexts(6, -3, 1);   // |x| < 100
-    case Atan: return operandTexts(7, -10, 10);
+    case Sqrt:
+        return operandTexts(3, -60, 60);
+    case Exp:
+        return operandTexts(4, -3, 1); // |x| < 100
+    case Ln:
+        return operandTexts(5, -60, 60);
+    case Sin:
+        return operandTexts(6, -3, 1); // |x| < 100
+    case Atan:
+        return operandTexts(7, -10, 10);
     }
     return {};
 }
@@ -139,19 +173,28 @@ void ZQDecimalRoutine(benchmark::State& state)
     const auto x = operands<ZQDecimal>(routineTexts(routine));
     ZQDecimal (*f)(const ZQDecimal&) = nullptr;
     switch (routine) {
-    case Sqrt: f = decimalSquareRoot; break;
-    case Exp: f = decimalExponential; break;
-    case Ln: f = decimalNaturalLogarithm; break;
-    case Sin: f = decimalSine; break;
-    case Atan: f = decimalArcTangent; break;
+    case Sqrt:
+        f = decimalSquareRoot;
+        break;
+    case Exp:
+        f = decimalExponential;
+        break;
+    case Ln:
+        f = decimalNaturalLogarithm;
+        break;
+    case Sin:
+        f = decimalSine;
+        break;
+    case Atan:
+        f = decimalArcTangent;
+        break;
     }
     std::size_t i = 0;
     for (auto _ : state)
         benchmark::DoNotOptimize(f(x[i++ % kOperands]));
 }
 
-template <typename T>
-void BoostRoutine(benchmark::State& state)
+template <typename T> void BoostRoutine(benchmark::State& state)
 {
     const Routine routine = static_cast<Routine>(state.range(0));
     const auto x = operands<T>(routineTexts(routine));
@@ -160,11 +203,21 @@ void BoostRoutine(benchmark::State& state)
         const T& v = x[i++ % kOperands];
         T r;
         switch (routine) {
-        case Sqrt: r = sqrt(v); break;
-        case Exp: r = exp(v); break;
-        case Ln: r = log(v); break;
-        case Sin: r = sin(v); break;
-        case Atan: r = atan(v); break;
+        case Sqrt:
+            r = sqrt(v);
+            break;
+        case Exp:
+            r = exp(v);
+            break;
+        case Ln:
+            r = log(v);
+            break;
+        case Sin:
+            r = sin(v);
+            break;
+        case Atan:
+            r = atan(v);
+            break;
         }
         benchmark::DoNotOptimize(r);
     }
@@ -181,22 +234,41 @@ using UnaryRoutine = std::function<ZQDecimal(const ZQDecimal&)>;
 const std::vector<std::pair<const char*, UnaryRoutine>>& allRoutines()
 {
     static const std::vector<std::pair<const char*, UnaryRoutine>> routines = {
-        {"sqrt", decimalSquareRoot}, {"exp", decimalExponential}, {"ln", decimalNaturalLogarithm},
-        {"factorial", decimalFactorial}, {"sin", decimalSine}, {"cos", decimalCosine}, {"tan", decimalTangent},
-        {"csc", decimalCosecant}, {"sec", decimalSecant}, {"cot", decimalCotangent}, {"asin", decimalArcSine},
-        {"acos", decimalArcCosine}, {"atan", decimalArcTangent}, {"acsc", decimalArcCosecant},
-        {"asec", decimalArcSecant}, {"acot", decimalArcCotangent}, {"sinh", decimalHyperbolicSine},
-        {"cosh", decimalHyperbolicCosine}, {"tanh", decimalHyperbolicTangent},
-        {"csch", decimalHyperbolicCosecant}, {"sech", decimalHyperbolicSecant},
-        {"coth", decimalHyperbolicCotangent}, {"asinh", decimalInverseHyperbolicSine},
-        {"acosh", decimalInverseHyperbolicCosine}, {"atanh", decimalInverseHyperbolicTangent},
-        {"acsch", decimalInverseHyperbolicCosecant}, {"asech", decimalInverseHyperbolicSecant},
+        {"sqrt", decimalSquareRoot},
+        {"exp", decimalExponential},
+        {"ln", decimalNaturalLogarithm},
+        {"factorial", decimalFactorial},
+        {"sin", decimalSine},
+        {"cos", decimalCosine},
+        {"tan", decimalTangent},
+        {"csc", decimalCosecant},
+        {"sec", decimalSecant},
+        {"cot", decimalCotangent},
+        {"asin", decimalArcSine},
+        {"acos", decimalArcCosine},
+        {"atan", decimalArcTangent},
+        {"acsc", decimalArcCosecant},
+        {"asec", decimalArcSecant},
+        {"acot", decimalArcCotangent},
+        {"sinh", decimalHyperbolicSine},
+        {"cosh", decimalHyperbolicCosine},
+        {"tanh", decimalHyperbolicTangent},
+        {"csch", decimalHyperbolicCosecant},
+        {"sech", decimalHyperbolicSecant},
+        {"coth", decimalHyperbolicCotangent},
+        {"asinh", decimalInverseHyperbolicSine},
+        {"acosh", decimalInverseHyperbolicCosine},
+        {"atanh", decimalInverseHyperbolicTangent},
+        {"acsch", decimalInverseHyperbolicCosecant},
+        {"asech", decimalInverseHyperbolicSecant},
         {"acoth", decimalInverseHyperbolicCotangent},
         {"power(x,x)", [](const ZQDecimal& x) { return decimalPower(x, x); }},
-        {"power(1.0000001,x)", [](const ZQDecimal& x) { return decimalPower(*ZQDecimal::fromString("1.0000001"), x); }},
+        {"power(1.0000001,x)",
+         [](const ZQDecimal& x) { return decimalPower(*ZQDecimal::fromString("1.0000001"), x); }},
         {"lshift(1,x)", [](const ZQDecimal& x) { return decimalShiftLeft(decimalOne(), x); }},
         {"rshift(x,1000)", [](const ZQDecimal& x) { return decimalShiftRight(x, decimalFromInteger(1000)); }},
-        {"mod(x,7e-128)", [](const ZQDecimal& x) { return decimalModulo(x, *ZQDecimal::fromString("7e-128")); }},
+        {"mod(x,7e-128)",
+         [](const ZQDecimal& x) { return decimalModulo(x, *ZQDecimal::fromString("7e-128")); }},
     };
     return routines;
 }
@@ -205,12 +277,28 @@ const std::vector<ZQDecimal>& extremeArguments()
 {
     static const std::vector<ZQDecimal> values = [] {
         std::vector<ZQDecimal> v;
-        for (const char* text : {"9.9999999999999999999999999999999999999e164", "-9.9999999999999999999999999999999999999e164",
-                                 "1e-128", "-1e-128", "0.99999999999999999999999999999999999999",
-                                 "1.0000000000000000000000000000000000001", "1", "-1", "0", "1000", "103", "1100",
-                                 "3.1415926535897932384626433832795028842", "1.5707963267948966192313216916397514421",
-                                 "123456789012345678901234567890.12345678", "379.99", "-379.99", "1e35", "1e36", "0.2",
-                                 "0.5", "44.9"})
+        for (const char* text : {"9.9999999999999999999999999999999999999e164",
+                                 "-9.9999999999999999999999999999999999999e164",
+                                 "1e-128",
+                                 "-1e-128",
+                                 "0.99999999999999999999999999999999999999",
+                                 "1.0000000000000000000000000000000000001",
+                                 "1",
+                                 "-1",
+                                 "0",
+                                 "1000",
+                                 "103",
+                                 "1100",
+                                 "3.1415926535897932384626433832795028842",
+                                 "1.5707963267948966192313216916397514421",
+                                 "123456789012345678901234567890.12345678",
+                                 "379.99",
+                                 "-379.99",
+                                 "1e35",
+                                 "1e36",
+                                 "0.2",
+                                 "0.5",
+                                 "44.9"})
             v.push_back(*ZQDecimal::fromString(text));
         v.push_back(ZQDecimal::notANumber());
         return v;
@@ -230,7 +318,8 @@ void ExtremeArguments(benchmark::State& state)
         for (std::size_t i = 0; i < arguments.size(); ++i) {
             const auto start = std::chrono::steady_clock::now();
             benchmark::DoNotOptimize(routine(arguments[i]));
-            const double us = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
+            const double us =
+                std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
             best[i] = std::min(best[i], us);
         }
     }
@@ -240,4 +329,4 @@ void ExtremeArguments(benchmark::State& state)
 
 BENCHMARK(ExtremeArguments)->DenseRange(0, 32)->Unit(benchmark::kMicrosecond);
 
-}  // namespace
+} // namespace

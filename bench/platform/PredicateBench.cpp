@@ -9,15 +9,16 @@
 
 namespace {
 
-const QString kSearch = QStringLiteral(
-    "removed == NO AND ((archived == NO OR modified > 1700000000.000000) AND "
-    "((text contains[cd] %@) AND (text contains[cd] %@) AND (text contains[cd] %@)))");
+const QString kSearch =
+    QStringLiteral("removed == NO AND ((archived == NO OR modified > 1700000000.000000) AND "
+                   "((text contains[cd] %@) AND (text contains[cd] %@) AND (text contains[cd] %@)))");
 
 // Notes of about 2,000 characters of mixed accented text.
-std::vector<QVariantMap> makeNotes(int count) {
+std::vector<QVariantMap> makeNotes(int count)
+{
     QRandomGenerator rng(7);
-    const QStringList words{"Crème", "brûlée", "école", "Straße", "naïve", "meeting", "notes", "garçon", "Ærø",
-                            "résumé", "plan", "budget", "über", "façade", "coöperate", "piñata"};
+    const QStringList words{"Crème", "brûlée", "école", "Straße", "naïve", "meeting", "notes",     "garçon",
+                            "Ærø",   "résumé", "plan",  "budget", "über",  "façade",  "coöperate", "piñata"};
     std::vector<QVariantMap> notes;
     for (int i = 0; i < count; ++i) {
         QStringList text;
@@ -31,7 +32,8 @@ std::vector<QVariantMap> makeNotes(int count) {
     return notes;
 }
 
-void BM_FilterInMemory(benchmark::State& state) {
+void BM_FilterInMemory(benchmark::State& state)
+{
     const auto notes = makeNotes(int(state.range(0)));
     auto p = platform::Predicate::parse(kSearch, {"ECOLE", "resume", "zzz"});
     for (auto _ : state) {
@@ -44,13 +46,14 @@ void BM_FilterInMemory(benchmark::State& state) {
 }
 BENCHMARK(BM_FilterInMemory)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
-void BM_FilterInSqlite(benchmark::State& state) {
+void BM_FilterInSqlite(benchmark::State& state)
+{
     const auto notes = makeNotes(int(state.range(0)));
     sqlite3* db = nullptr;
     sqlite3_open(":memory:", &db);
     platform::registerSqliteFunctions(db);
-    sqlite3_exec(db, "CREATE TABLE note (text TEXT, removed INTEGER, archived INTEGER, modified REAL)", nullptr, nullptr,
-                 nullptr);
+    sqlite3_exec(db, "CREATE TABLE note (text TEXT, removed INTEGER, archived INTEGER, modified REAL)",
+                 nullptr, nullptr, nullptr);
     sqlite3_stmt* insert = nullptr;
     sqlite3_prepare_v2(db, "INSERT INTO note VALUES (?,?,?,?)", -1, &insert, nullptr);
     for (const auto& n : notes) {
@@ -89,10 +92,11 @@ void BM_FilterInSqlite(benchmark::State& state) {
 }
 BENCHMARK(BM_FilterInSqlite)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
-void BM_Parse(benchmark::State& state) {
+void BM_Parse(benchmark::State& state)
+{
     for (auto _ : state)
         benchmark::DoNotOptimize(platform::Predicate::parse(kSearch, {"a", "b", "c"}));
 }
 BENCHMARK(BM_Parse);
 
-}  // namespace
+} // namespace

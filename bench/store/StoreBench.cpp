@@ -14,8 +14,9 @@
 
 namespace {
 
-const QStringList Words{QStringLiteral("apple"), QStringLiteral("Bäcker"), QStringLiteral("crème"), QStringLiteral("delta"),
-                        QStringLiteral("Echo"), QStringLiteral("fjord"), QStringLiteral("garçon"), QStringLiteral("harbour")};
+const QStringList Words{QStringLiteral("apple"),  QStringLiteral("Bäcker"), QStringLiteral("crème"),
+                        QStringLiteral("delta"),  QStringLiteral("Echo"),   QStringLiteral("fjord"),
+                        QStringLiteral("garçon"), QStringLiteral("harbour")};
 
 // About 2 KB of words; each note differs so filters match a part of them.
 QString makeNoteText(int i)
@@ -80,11 +81,12 @@ void BM_RawSqliteInsertSameRows(benchmark::State& state)
         QTemporaryDir dir;
         sqlite3* db = nullptr;
         sqlite3_open(dir.filePath(QStringLiteral("raw.sqlite")).toUtf8().constData(), &db);
-        sqlite3_exec(db,
-                     "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
-                     "CREATE TABLE Note (pk INTEGER PRIMARY KEY, version INTEGER, uuid TEXT, text TEXT, date REAL,"
-                     " modified REAL, archived INTEGER, removed INTEGER); CREATE INDEX Note_uuid ON Note (uuid);",
-                     nullptr, nullptr, nullptr);
+        sqlite3_exec(
+            db,
+            "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
+            "CREATE TABLE Note (pk INTEGER PRIMARY KEY, version INTEGER, uuid TEXT, text TEXT, date REAL,"
+            " modified REAL, archived INTEGER, removed INTEGER); CREATE INDEX Note_uuid ON Note (uuid);",
+            nullptr, nullptr, nullptr);
         state.ResumeTiming();
         sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
         sqlite3_stmt* statement = nullptr;
@@ -126,7 +128,10 @@ void BM_SaveOneEditedNoteChildToFile(benchmark::State& state)
             state.SkipWithError("save failed");
     }
 }
-BENCHMARK(BM_SaveOneEditedNoteChildToFile)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_SaveOneEditedNoteChildToFile)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 void BM_OpenStoreAndArrangeList(benchmark::State& state)
 {
@@ -137,7 +142,7 @@ void BM_OpenStoreAndArrangeList(benchmark::State& state)
         auto root = QVRDataStore::makeRootStore(path);
         auto child = QVRDataStore::storeWithParent(root.get(), platform::ConcurrencyType::MainQueue);
         QVRObjectController list(child->context(), QVRNoteEntityName, {{QStringLiteral("date"), false}});
-        benchmark::DoNotOptimize(list.countFiltered(false));  // arranged when made
+        benchmark::DoNotOptimize(list.countFiltered(false)); // arranged when made
         state.PauseTiming();
         child.reset();
         root.reset();
@@ -165,7 +170,7 @@ void BM_RefilterInMemory(benchmark::State& state)
 }
 BENCHMARK(BM_RefilterInMemory)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

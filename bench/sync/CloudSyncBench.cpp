@@ -21,7 +21,9 @@
 namespace {
 
 // QUILLARY_BENCH_NOTES overrides the count for a quick look.
-const int kNotes = qEnvironmentVariableIsSet("QUILLARY_BENCH_NOTES") ? qEnvironmentVariableIntValue("QUILLARY_BENCH_NOTES") : 10000;
+const int kNotes = qEnvironmentVariableIsSet("QUILLARY_BENCH_NOTES")
+                       ? qEnvironmentVariableIntValue("QUILLARY_BENCH_NOTES")
+                       : 10000;
 constexpr double T = 1700000000.0;
 
 QString uuidFor(int i)
@@ -31,10 +33,11 @@ QString uuidFor(int i)
 
 QString textFor(int i)
 {
-    return QStringLiteral("Note %1\nSome text of an ordinary length, about a paragraph, so that the files are "
-                          "of the size notes usually have. ")
-               .arg(i)
-               .repeated(3);
+    return QStringLiteral(
+               "Note %1\nSome text of an ordinary length, about a paragraph, so that the files are "
+               "of the size notes usually have. ")
+        .arg(i)
+        .repeated(3);
 }
 
 // A folder of note files as another machine left it.
@@ -42,7 +45,8 @@ void writeFolder(const QString& notes)
 {
     QDir().mkpath(notes);
     for (int i = 0; i < kNotes; ++i) {
-        const QVariantMap note{{"uuid", uuidFor(i)}, {"archived", false}, {"date", T + i}, {"text", textFor(i)}};
+        const QVariantMap note{
+            {"uuid", uuidFor(i)}, {"archived", false}, {"date", T + i}, {"text", textFor(i)}};
         QSaveFile file(notes + "/" + uuidFor(i) + ".quillary");
         file.open(QIODevice::WriteOnly);
         file.write(platform::writePropertyList(note));
@@ -50,7 +54,8 @@ void writeFolder(const QString& notes)
     }
 }
 
-struct Rig {
+struct Rig
+{
     explicit Rig(const QString& base)
     {
         root = base + "/Cloud";
@@ -105,7 +110,12 @@ void BM_ImportTenThousandNoteFiles(benchmark::State& state)
     }
     state.counters["notes"] = kNotes;
 }
-BENCHMARK(BM_ImportTenThousandNoteFiles)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_ImportTenThousandNoteFiles)
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
 
 void BM_ExportTenThousandNotes(benchmark::State& state)
 {

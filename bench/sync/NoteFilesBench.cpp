@@ -12,25 +12,30 @@
 namespace {
 
 constexpr int kFiles = 10000;
-const QString kText = QStringLiteral("A note of moderate length, with a second line.\nAnd some more text ").repeated(4);
+const QString kText =
+    QStringLiteral("A note of moderate length, with a second line.\nAnd some more text ").repeated(4);
 
-QString fileName(const QString& folder, int i) {
+QString fileName(const QString& folder, int i)
+{
     return folder + QStringLiteral("/%1.quillary").arg(i, 8, 10, QLatin1Char('0'));
 }
 
-void writeAll(const QString& folder) {
+void writeAll(const QString& folder)
+{
     for (int i = 0; i < kFiles; ++i) {
-        const QVRNoteAttributes note{{"uuid", QStringLiteral("%1-0000-0000-0000-000000000000").arg(i, 8, 10, QLatin1Char('0'))},
-                                     {"archived", false},
-                                     {"date", 1700000000.5 + i},
-                                     {"text", kText},
-                                     {"modified", 1700000000.0 + i * 1e-9}};
+        const QVRNoteAttributes note{
+            {"uuid", QStringLiteral("%1-0000-0000-0000-000000000000").arg(i, 8, 10, QLatin1Char('0'))},
+            {"archived", false},
+            {"date", 1700000000.5 + i},
+            {"text", kText},
+            {"modified", 1700000000.0 + i * 1e-9}};
         if (!QVRNoteDocument::saveObject(note, fileName(folder, i)))
             std::abort();
     }
 }
 
-void BM_WriteNoteFiles(benchmark::State& state) {
+void BM_WriteNoteFiles(benchmark::State& state)
+{
     for (auto _ : state) {
         state.PauseTiming();
         QTemporaryDir dir;
@@ -40,7 +45,8 @@ void BM_WriteNoteFiles(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kFiles);
 }
 
-void BM_ReadNoteFiles(benchmark::State& state) {
+void BM_ReadNoteFiles(benchmark::State& state)
+{
     QTemporaryDir dir;
     writeAll(dir.path());
     for (auto _ : state) {
@@ -59,12 +65,14 @@ void BM_ReadNoteFiles(benchmark::State& state) {
 }
 
 // Python's plistlib doing the same work in one run, timed by itself.
-void BM_PlistlibPeer(benchmark::State& state) {
+void BM_PlistlibPeer(benchmark::State& state)
+{
     double written = 0, read = 0;
     for (auto _ : state) {
         QTemporaryDir dir;
         QProcess python;
-        python.start(QStringLiteral("python3"), {QStringLiteral(QUILLARY_NOTEFILES_PEER), dir.path(), QString::number(kFiles)});
+        python.start(QStringLiteral("python3"),
+                     {QStringLiteral(QUILLARY_NOTEFILES_PEER), dir.path(), QString::number(kFiles)});
         if (!python.waitForFinished(600000) || python.exitCode() != 0) {
             state.SkipWithError("python3 with plistlib did not run");
             return;
@@ -78,7 +86,7 @@ void BM_PlistlibPeer(benchmark::State& state) {
     state.counters["read_s"] = read;
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(BM_WriteNoteFiles)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_ReadNoteFiles)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();

@@ -32,7 +32,8 @@ const QString Email = QStringLiteral("bench@example.org");
 
 // The application's side, kept lean: one insert or update per note, saved
 // with the store when the cycle ends.
-class BenchApp : public QVRSyncManagerDelegate {
+class BenchApp : public QVRSyncManagerDelegate
+{
 public:
     explicit BenchApp(QVRDataStore* s) : store(s) {}
     void saveObjectWithAttributes(const QVRNoteAttributes& attributes, bool) override
@@ -45,7 +46,8 @@ public:
                 note = context->insert(QVRNoteEntityName);
             note->setValue(QStringLiteral("uuid"), attributes.value(QStringLiteral("uuid")));
             note->setValue(QStringLiteral("text"), attributes.value(QStringLiteral("text")));
-            note->setValue(QStringLiteral("modified"), attributes.value(QStringLiteral("modified")).toDouble());
+            note->setValue(QStringLiteral("modified"),
+                           attributes.value(QStringLiteral("modified")).toDouble());
             note->setValue(QStringLiteral("date"), attributes.value(QStringLiteral("date")).toDouble());
         });
         ++saved;
@@ -56,7 +58,8 @@ public:
     int saved = 0;
 };
 
-struct Setup {
+struct Setup
+{
     QTemporaryDir dir;
     WebSyncFakeService fake;
     platform::MemorySecretBackend secrets;
@@ -78,7 +81,8 @@ struct Setup {
         defaults.set(QVRDefaultsKeys::SyncOffset, 0.0);
         fake.accounts[Email] = {QStringLiteral("pw"), QString()};
         fake.codes[QStringLiteral("C1")] = QStringLiteral("K1");
-        QVRPasswordManager::setPassword(QStringLiteral("K1"), Email + QStringLiteral(" [quillary]"), QVRSyncService::host(), true);
+        QVRPasswordManager::setPassword(QStringLiteral("K1"), Email + QStringLiteral(" [quillary]"),
+                                        QVRSyncService::host(), true);
         store = QVRDataStore::makeRootStore(dir.filePath(QStringLiteral("Notes.sqlite")));
         app = std::make_unique<BenchApp>(store.get());
         manager = std::make_unique<QVRSyncManager>(store.get());
@@ -113,7 +117,8 @@ struct Setup {
         store->context()->performAndWait([&] {
             auto* object = store->context()->insert(QVRNoteEntityName);
             object->setValue(QStringLiteral("uuid"), QStringLiteral("LOCAL-%1").arg(i));
-            object->setValue(QStringLiteral("text"), QStringLiteral("Local note %1 with a line of text.").arg(i));
+            object->setValue(QStringLiteral("text"),
+                             QStringLiteral("Local note %1 with a line of text.").arg(i));
             object->setValue(QStringLiteral("modified"), modified);
             object->setValue(QStringLiteral("archived"), false);
             note = static_cast<QVRSyncObject*>(object);
@@ -126,9 +131,15 @@ void serviceNotes(WebSyncFakeService& fake, int count)
 {
     for (int i = 0; i < count; ++i) {
         fake.notes[QStringLiteral("REMOTE-%1").arg(i, 5, 10, QLatin1Char('0'))] = {
-            QStringLiteral("Note %1 from the service, about two hundred characters of text so that the reply has a "
-                           "realistic size: shopping lists, meeting notes, a recipe or two, and ideas.").arg(i),
-            1600000000.0 + i, 1700000000.0 + i, 1700000000.0 + i, false, false};
+            QStringLiteral(
+                "Note %1 from the service, about two hundred characters of text so that the reply has a "
+                "realistic size: shopping lists, meeting notes, a recipe or two, and ideas.")
+                .arg(i),
+            1600000000.0 + i,
+            1700000000.0 + i,
+            1700000000.0 + i,
+            false,
+            false};
     }
 }
 
@@ -169,7 +180,10 @@ void BM_FirstSyncUpload10000(benchmark::State& state)
         setup.waitForQuiet();
         state.SetIterationTime(timer.nsecsElapsed() / 1e9);
         if (setup.fake.notes.size() != QUILLARY_UPLOAD_COUNT)
-            state.SkipWithError(("not every note was sent: " + std::to_string(setup.fake.notes.size()) + " in " + std::to_string(timer.elapsed()) + " ms, " + std::to_string(setup.fake.requests.size()) + " requests").c_str());
+            state.SkipWithError(("not every note was sent: " + std::to_string(setup.fake.notes.size()) +
+                                 " in " + std::to_string(timer.elapsed()) + " ms, " +
+                                 std::to_string(setup.fake.requests.size()) + " requests")
+                                    .c_str());
     }
 }
 BENCHMARK(BM_FirstSyncUpload10000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseManualTime();
@@ -203,7 +217,7 @@ void BM_IncrementalSync100(benchmark::State& state)
 }
 BENCHMARK(BM_IncrementalSync100)->Iterations(1)->Unit(benchmark::kMillisecond)->UseManualTime();
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

@@ -5,7 +5,8 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillary-Launcher"));
     QVRSystemLauncherWorkspace workspace;

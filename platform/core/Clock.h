@@ -4,7 +4,8 @@ namespace platform {
 
 // The time source every timer and back-off reads, so tests can move time
 // without sleeping.
-class Clock {
+class Clock
+{
 public:
     virtual ~Clock();
     // Seconds since 1970, with sub-millisecond precision.
@@ -19,4 +20,4 @@ double now();
 // caller keeps ownership and must restore before destroying it.
 void setClockForTesting(Clock* clock);
 
-}  // namespace platform
+} // namespace platform

@@ -7,7 +7,8 @@ namespace platform {
 
 // An error as reported to callers and, through localizedDescription, to the
 // user.
-struct Error {
+struct Error
+{
     QString domain;
     int code = 0;
     QString localizedDescription;
@@ -15,4 +16,4 @@ struct Error {
     QVariantMap userInfo;
 };
 
-}  // namespace platform
+} // namespace platform

@@ -5,17 +5,20 @@
 
 namespace platform {
 namespace {
-std::mutex& sinkMutex() {
+std::mutex& sinkMutex()
+{
     static std::mutex m;
     return m;
 }
-std::function<void(const QString&)>& sink() {
+std::function<void(const QString&)>& sink()
+{
     static std::function<void(const QString&)> s;
     return s;
 }
-}  // namespace
+} // namespace
 
-void log(const QString& line) {
+void log(const QString& line)
+{
     // A message with a line break would read as two messages to a log reader.
     QString oneLine = line;
     oneLine.replace(QLatin1Char('\r'), QLatin1String("\\r")).replace(QLatin1Char('\n'), QLatin1String("\\n"));
@@ -29,9 +32,10 @@ void log(const QString& line) {
     std::fflush(stderr);
 }
 
-void setLogSink(std::function<void(const QString&)> newSink) {
+void setLogSink(std::function<void(const QString&)> newSink)
+{
     std::lock_guard lock(sinkMutex());
     sink() = std::move(newSink);
 }
 
-}  // namespace platform
+} // namespace platform

@@ -12,4 +12,4 @@ void log(const QString& line);
 // Replaces stderr with `sink`; pass an empty function to restore stderr.
 void setLogSink(std::function<void(const QString&)> sink);
 
-}  // namespace platform
+} // namespace platform

@@ -9,7 +9,8 @@
 
 namespace platform {
 namespace {
-QThread* mainThread() {
+QThread* mainThread()
+{
     if (auto* app = QCoreApplication::instance())
         return app->thread();
     // No application yet: the first thread to ask is taken as the main one,
@@ -19,11 +20,15 @@ QThread* mainThread() {
     first.compare_exchange_strong(expected, QThread::currentThread());
     return first.load();
 }
-}  // namespace
+} // namespace
 
-bool isMainThread() { return QThread::currentThread() == mainThread(); }
+bool isMainThread()
+{
+    return QThread::currentThread() == mainThread();
+}
 
-void runOnMainThread(std::function<void()> fn) {
+void runOnMainThread(std::function<void()> fn)
+{
     if (!fn)
         return;
     auto* app = QCoreApplication::instance();
@@ -34,7 +39,8 @@ void runOnMainThread(std::function<void()> fn) {
     QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
 }
 
-void runOnMainThreadAndWait(std::function<void()> fn) {
+void runOnMainThreadAndWait(std::function<void()> fn)
+{
     if (!fn)
         return;
     auto* app = QCoreApplication::instance();
@@ -57,4 +63,4 @@ void runOnMainThreadAndWait(std::function<void()> fn) {
     done.wait();
 }
 
-}  // namespace platform
+} // namespace platform

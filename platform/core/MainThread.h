@@ -17,4 +17,4 @@ void runOnMainThread(std::function<void()> fn);
 // Runs `fn` on the main thread and returns once it has run.
 void runOnMainThreadAndWait(std::function<void()> fn);
 
-}  // namespace platform
+} // namespace platform

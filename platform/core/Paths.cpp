@@ -4,7 +4,8 @@
 
 namespace platform {
 namespace {
-QString xdgFolder(const char* variable, const char* fallbackUnderHome) {
+QString xdgFolder(const char* variable, const char* fallbackUnderHome)
+{
     const QString value = qEnvironmentVariable(variable);
     // The XDG rules say a relative value is invalid and must be ignored.
     QString base = (!value.isEmpty() && QDir::isAbsolutePath(value))
@@ -14,10 +15,19 @@ QString xdgFolder(const char* variable, const char* fallbackUnderHome) {
     QDir().mkpath(folder);
     return folder;
 }
-}  // namespace
+} // namespace
 
-QString applicationDataDirectory() { return xdgFolder("XDG_DATA_HOME", ".local/share"); }
-QString cacheDirectory() { return xdgFolder("XDG_CACHE_HOME", ".cache"); }
-QString configDirectory() { return xdgFolder("XDG_CONFIG_HOME", ".config"); }
+QString applicationDataDirectory()
+{
+    return xdgFolder("XDG_DATA_HOME", ".local/share");
+}
+QString cacheDirectory()
+{
+    return xdgFolder("XDG_CACHE_HOME", ".cache");
+}
+QString configDirectory()
+{
+    return xdgFolder("XDG_CONFIG_HOME", ".config");
+}
 
-}  // namespace platform
+} // namespace platform

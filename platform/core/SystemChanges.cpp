@@ -25,14 +25,16 @@ const QString SystemClockDidChangeNotification = QStringLiteral("NSSystemClockDi
 const QString SystemTimeZoneDidChangeNotification = QStringLiteral("NSSystemTimeZoneDidChangeNotification");
 const QString CurrentLocaleDidChangeNotification = QStringLiteral("NSCurrentLocaleDidChangeNotification");
 
-QString currentTimeZoneId() {
+QString currentTimeZoneId()
+{
     // tzset() makes the C library (and so Qt's fallbacks) see a changed TZ or
     // a replaced /etc/localtime.
     tzset();
     return QString::fromUtf8(QTimeZone::systemTimeZoneId());
 }
 
-QString currentLocaleName() {
+QString currentLocaleName()
+{
     QString name;
     for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
         name = qEnvironmentVariable(variable);
@@ -48,9 +50,11 @@ QString currentLocaleName() {
 
 namespace {
 
-class Watcher final : public QObject {
+class Watcher final : public QObject
+{
 public:
-    Watcher() {
+    Watcher()
+    {
         m_timeZone = currentTimeZoneId();
         m_locale = currentLocaleName();
         armClockWatch();
@@ -66,7 +70,8 @@ public:
         QCoreApplication::instance()->installEventFilter(this);
     }
 
-    ~Watcher() override {
+    ~Watcher() override
+    {
         if (auto* app = QCoreApplication::instance())
             app->removeEventFilter(this);
         m_notifier.reset();
@@ -74,7 +79,8 @@ public:
             ::close(m_timerFd);
     }
 
-    void check() {
+    void check()
+    {
         const QString zone = currentTimeZoneId();
         if (zone != m_timeZone) {
             m_timeZone = zone;
@@ -86,12 +92,14 @@ public:
             NotificationCenter::defaultCenter().post(CurrentLocaleDidChangeNotification);
         }
         // A replaced /etc/localtime drops the file from the watch list.
-        if (QFile::exists(QStringLiteral("/etc/localtime")) && !m_files.files().contains(QStringLiteral("/etc/localtime")))
+        if (QFile::exists(QStringLiteral("/etc/localtime")) &&
+            !m_files.files().contains(QStringLiteral("/etc/localtime")))
             m_files.addPath(QStringLiteral("/etc/localtime"));
     }
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
         if (watched == QCoreApplication::instance() && event->type() == QEvent::LocaleChange)
             check();
         return QObject::eventFilter(watched, event);
@@ -100,11 +108,13 @@ protected:
 private:
     // A timer far in the future on the real-time clock, cancelled by the
     // kernel when anyone sets that clock: a read then fails with ECANCELED.
-    void armClockWatch() {
+    void armClockWatch()
+    {
         if (m_timerFd < 0) {
             m_timerFd = timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
             if (m_timerFd < 0) {
-                log(QStringLiteral("Cannot watch for clock changes: timerfd_create failed (errno %1)").arg(errno));
+                log(QStringLiteral("Cannot watch for clock changes: timerfd_create failed (errno %1)")
+                        .arg(errno));
                 return;
             }
             m_notifier = std::make_unique<QSocketNotifier>(m_timerFd, QSocketNotifier::Read);
@@ -113,10 +123,12 @@ private:
         itimerspec spec{};
         spec.it_value.tv_sec = std::numeric_limits<time_t>::max() / 2;
         if (timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr) != 0)
-            log(QStringLiteral("Cannot watch for clock changes: timerfd_settime failed (errno %1)").arg(errno));
+            log(QStringLiteral("Cannot watch for clock changes: timerfd_settime failed (errno %1)")
+                    .arg(errno));
     }
 
-    void clockEvent() {
+    void clockEvent()
+    {
         quint64 expirations = 0;
         const ssize_t n = ::read(m_timerFd, &expirations, sizeof expirations);
         if (n < 0 && errno == ECANCELED) {
@@ -136,14 +148,16 @@ private:
     QString m_locale;
 };
 
-std::unique_ptr<Watcher>& watcher() {
+std::unique_ptr<Watcher>& watcher()
+{
     static std::unique_ptr<Watcher> w;
     return w;
 }
 
-}  // namespace
+} // namespace
 
-void SystemChanges::start() {
+void SystemChanges::start()
+{
     if (watcher() || !QCoreApplication::instance())
         return;
     watcher() = std::make_unique<Watcher>();
@@ -152,11 +166,15 @@ void SystemChanges::start() {
     QObject::connect(QCoreApplication::instance(), &QObject::destroyed, [] { watcher().reset(); });
 }
 
-void SystemChanges::stop() { watcher().reset(); }
+void SystemChanges::stop()
+{
+    watcher().reset();
+}
 
-void SystemChanges::checkNow() {
+void SystemChanges::checkNow()
+{
     if (watcher())
         watcher()->check();
 }
 
-}  // namespace platform
+} // namespace platform

@@ -18,7 +18,8 @@ QString currentLocaleName();
 
 // Watches for the wall clock being set, the time zone changing and the locale
 // changing, and posts the notices above.
-class SystemChanges {
+class SystemChanges
+{
 public:
     // Call on the main thread with a running QCoreApplication. Idempotent.
     static void start();
@@ -29,4 +30,4 @@ public:
     static void checkNow();
 };
 
-}  // namespace platform
+} // namespace platform

@@ -28,7 +28,8 @@ namespace {
 // (or a crash) sees the old settings or the new ones, never a part or none.
 // QSaveFile is not used: with O_TMPFILE it can leave the path missing for a
 // moment while it replaces the file.
-bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error) {
+bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error)
+{
     const QByteArray target = QFile::encodeName(path);
     QByteArray temp = target + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
@@ -61,23 +62,29 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* 
     return ok;
 }
 
-}  // namespace
+} // namespace
 
-UserDefaults& UserDefaults::standard() {
+UserDefaults& UserDefaults::standard()
+{
     // Deliberately never destroyed: it is used from other statics' destructors.
     static auto* defaults =
         new UserDefaults(configDirectory() + QStringLiteral("/com.quorvane.Quillary.plist"));
     return *defaults;
 }
 
-UserDefaults::UserDefaults(const QString& filePath) : m_filePath(filePath) { load(); }
+UserDefaults::UserDefaults(const QString& filePath) : m_filePath(filePath)
+{
+    load();
+}
 
-UserDefaults::~UserDefaults() {
+UserDefaults::~UserDefaults()
+{
     if (!m_changedKeys.isEmpty())
         synchronize();
 }
 
-void UserDefaults::load() {
+void UserDefaults::load()
+{
     std::lock_guard lock(m_mutex);
     m_changedKeys.clear();
     QVariantMap values;
@@ -125,15 +132,20 @@ bool UserDefaults::readFile(QVariantMap* values)
     return true;
 }
 
-void UserDefaults::reload() { load(); }
+void UserDefaults::reload()
+{
+    load();
+}
 
-void UserDefaults::registerDefaults(const QVariantMap& defaults) {
+void UserDefaults::registerDefaults(const QVariantMap& defaults)
+{
     std::lock_guard lock(m_mutex);
     for (auto it = defaults.begin(); it != defaults.end(); ++it)
         m_registered.insert(it.key(), it.value());
 }
 
-QVariant UserDefaults::lookup(const QString& key) const {
+QVariant UserDefaults::lookup(const QString& key) const
+{
     std::lock_guard lock(m_mutex);
     auto it = m_values.constFind(key);
     if (it != m_values.constEnd())
@@ -141,14 +153,19 @@ QVariant UserDefaults::lookup(const QString& key) const {
     return m_registered.value(key);
 }
 
-QVariant UserDefaults::object(const QString& key) const { return lookup(key); }
+QVariant UserDefaults::object(const QString& key) const
+{
+    return lookup(key);
+}
 
-QString UserDefaults::string(const QString& key) const {
+QString UserDefaults::string(const QString& key) const
+{
     const QVariant v = lookup(key);
     return v.typeId() == QMetaType::QString ? v.toString() : QString();
 }
 
-qint64 UserDefaults::integer(const QString& key) const {
+qint64 UserDefaults::integer(const QString& key) const
+{
     const QVariant v = lookup(key);
     if (!isNumberOrBool(v))
         return 0;
@@ -162,34 +179,40 @@ qint64 UserDefaults::integer(const QString& key) const {
     return v.toLongLong();
 }
 
-double UserDefaults::doubleValue(const QString& key) const {
+double UserDefaults::doubleValue(const QString& key) const
+{
     const QVariant v = lookup(key);
     return isNumberOrBool(v) ? v.toDouble() : 0.0;
 }
 
-bool UserDefaults::boolValue(const QString& key) const {
+bool UserDefaults::boolValue(const QString& key) const
+{
     const QVariant v = lookup(key);
     if (v.typeId() == QMetaType::Bool)
         return v.toBool();
     return isNumberOrBool(v) ? v.toDouble() != 0.0 : false;
 }
 
-QVariantMap UserDefaults::dictionary(const QString& key) const {
+QVariantMap UserDefaults::dictionary(const QString& key) const
+{
     const QVariant v = lookup(key);
     return v.typeId() == QMetaType::QVariantMap ? v.toMap() : QVariantMap();
 }
 
-QVariantList UserDefaults::array(const QString& key) const {
+QVariantList UserDefaults::array(const QString& key) const
+{
     const QVariant v = lookup(key);
     return v.typeId() == QMetaType::QVariantList ? v.toList() : QVariantList();
 }
 
-QByteArray UserDefaults::data(const QString& key) const {
+QByteArray UserDefaults::data(const QString& key) const
+{
     const QVariant v = lookup(key);
     return v.typeId() == QMetaType::QByteArray ? v.toByteArray() : QByteArray();
 }
 
-void UserDefaults::set(const QString& key, const QVariant& value) {
+void UserDefaults::set(const QString& key, const QVariant& value)
+{
     if (!value.isValid()) {
         remove(key);
         return;
@@ -222,7 +245,8 @@ void UserDefaults::set(const QString& key, const QVariant& value) {
     NotificationCenter::defaultCenter().post(DidChangeNotification, this);
 }
 
-void UserDefaults::remove(const QString& key) {
+void UserDefaults::remove(const QString& key)
+{
     {
         std::lock_guard lock(m_mutex);
         if (!m_values.contains(key) && (synchronize(), !m_values.contains(key)))
@@ -234,7 +258,8 @@ void UserDefaults::remove(const QString& key) {
     NotificationCenter::defaultCenter().post(DidChangeNotification, this);
 }
 
-bool UserDefaults::synchronize() {
+bool UserDefaults::synchronize()
+{
     std::lock_guard lock(m_mutex);
     if (m_changedKeys.isEmpty()) {
         // Nothing to write: take in what other processes wrote.
@@ -292,4 +317,4 @@ bool UserDefaults::synchronize() {
     return true;
 }
 
-}  // namespace platform
+} // namespace platform

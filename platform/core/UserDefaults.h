@@ -16,7 +16,8 @@ namespace platform {
 // Several processes may share the file: a write merges this process's
 // changed keys into what the file holds now, under a lock on a file beside
 // it, so that no process resets a value another one changed.
-class UserDefaults {
+class UserDefaults
+{
 public:
     // Backed by $XDG_CONFIG_HOME/Quillary/com.quorvane.Quillary.plist.
     static UserDefaults& standard();
@@ -30,10 +31,10 @@ public:
     void registerDefaults(const QVariantMap& defaults);
 
     QVariant object(const QString& key) const;
-    QString string(const QString& key) const;       // "" when absent
-    qint64 integer(const QString& key) const;       // 0 when absent
-    double doubleValue(const QString& key) const;   // 0 when absent
-    bool boolValue(const QString& key) const;       // false when absent
+    QString string(const QString& key) const;     // "" when absent
+    qint64 integer(const QString& key) const;     // 0 when absent
+    double doubleValue(const QString& key) const; // 0 when absent
+    bool boolValue(const QString& key) const;     // false when absent
     QVariantMap dictionary(const QString& key) const;
     QVariantList array(const QString& key) const;
     QByteArray data(const QString& key) const;
@@ -68,4 +69,4 @@ private:
     QSet<QString> m_changedKeys; // set or removed here, not yet written
 };
 
-}  // namespace platform
+} // namespace platform

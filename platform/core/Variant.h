@@ -50,4 +50,4 @@ bool variantBoolValue(const QVariant& value);
 // else 0.
 double variantDoubleValue(const QVariant& value);
 
-}  // namespace platform
+} // namespace platform

@@ -56,4 +56,4 @@ void MainQueue::drain()
     }
 }
 
-}  // namespace platform
+} // namespace platform

@@ -12,7 +12,8 @@ namespace platform {
 // Runs blocks on the Qt main thread for main-queue contexts. The blocks are
 // handed over through a queue of our own (not inside the posted event), so the
 // hand-over is ordered by a lock the whole program can see.
-class MainQueue : public QObject {
+class MainQueue : public QObject
+{
     Q_OBJECT
 public:
     static MainQueue& instance();
@@ -31,4 +32,4 @@ private:
     std::deque<std::function<void()>> m_jobs;
 };
 
-}  // namespace platform
+} // namespace platform

@@ -56,7 +56,9 @@ bool ManagedObject::setValue(const QString& key, const QVariant& value)
     Q_ASSERT_X(!m_context || m_context->isOnQueue(), Q_FUNC_INFO, "object changed off its context's queue");
     fulfill();
     const auto existing = m_values.constFind(key);
-    const bool same = existing == m_values.constEnd() ? coerced.isNull() : *existing == coerced && existing->isNull() == coerced.isNull();
+    const bool same = existing == m_values.constEnd()
+                          ? coerced.isNull()
+                          : *existing == coerced && existing->isNull() == coerced.isNull();
     if (coerced.isNull())
         m_values.remove(key);
     else
@@ -80,7 +82,8 @@ bool ManagedObject::setValue(const QString& key, const QVariant& value)
     return true;
 }
 
-std::optional<QString> ManagedObject::foldedValue(const QString& key, bool caseInsensitive, bool diacriticInsensitive) const
+std::optional<QString> ManagedObject::foldedValue(const QString& key, bool caseInsensitive,
+                                                  bool diacriticInsensitive) const
 {
     fulfill();
     const auto found = m_values.constFind(key);
@@ -119,4 +122,4 @@ void ManagedObject::setPrimitiveValue(const QString& key, const QVariant& value)
         m_values.insert(key, value);
 }
 
-}  // namespace platform
+} // namespace platform

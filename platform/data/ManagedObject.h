@@ -18,7 +18,8 @@ struct EntityDescription;
 // which owns them and frees them only when it is destroyed, so pointers held
 // by lists and selections stay valid. Use an object only on its context's
 // queue.
-class ManagedObject {
+class ManagedObject
+{
 public:
     virtual ~ManagedObject();
     ManagedObject(const ManagedObject&) = delete;
@@ -51,7 +52,8 @@ public:
     // one call to the next while the text stays the same, so that filtering a
     // list again folds only the texts that changed. nullopt when the value is
     // not text.
-    std::optional<QString> foldedValue(const QString& key, bool caseInsensitive, bool diacriticInsensitive) const;
+    std::optional<QString> foldedValue(const QString& key, bool caseInsensitive,
+                                       bool diacriticInsensitive) const;
 
 protected:
     ManagedObject() = default;
@@ -69,10 +71,11 @@ private:
     const EntityDescription* m_entity = nullptr;
     ManagedObjectContext* m_context = nullptr;
     mutable QVariantMap m_values;
-    struct FoldedText {
+    struct FoldedText
+    {
         QString key;
         int options = 0;
-        QString source;  // shares the value's memory while that is unchanged
+        QString source; // shares the value's memory while that is unchanged
         QString folded;
     };
     mutable std::vector<FoldedText> m_foldedTexts;
@@ -85,6 +88,6 @@ private:
     bool m_updated = false;
 };
 
-}  // namespace platform
+} // namespace platform
 
 Q_DECLARE_METATYPE(platform::ManagedObject*)

@@ -15,7 +15,8 @@
 namespace platform {
 
 const QString ContextDidSaveNotification = QStringLiteral("NSManagedObjectContextDidSaveNotification");
-const QString ContextObjectsDidChangeNotification = QStringLiteral("NSManagedObjectContextObjectsDidChangeNotification");
+const QString ContextObjectsDidChangeNotification =
+    QStringLiteral("NSManagedObjectContextObjectsDidChangeNotification");
 
 namespace {
 
@@ -48,10 +49,9 @@ QVariantList objectList(const std::vector<ManagedObject*>& objects)
     return list;
 }
 
-}  // namespace
+} // namespace
 
-ManagedObjectContext::ManagedObjectContext(ConcurrencyType type)
-    : m_type(type)
+ManagedObjectContext::ManagedObjectContext(ConcurrencyType type) : m_type(type)
 {
     // Main-queue contexts are made on the main thread; making the dispatcher
     // there too keeps its setup ordered before any use from other threads.
@@ -70,7 +70,8 @@ ManagedObjectContext::~ManagedObjectContext()
         m_worker.join();
 }
 
-void ManagedObjectContext::setPersistentStoreCoordinator(std::shared_ptr<PersistentStoreCoordinator> coordinator)
+void ManagedObjectContext::setPersistentStoreCoordinator(
+    std::shared_ptr<PersistentStoreCoordinator> coordinator)
 {
     m_coordinator = std::move(coordinator);
 }
@@ -145,7 +146,7 @@ void ManagedObjectContext::workerLoop()
             std::unique_lock lock(m_workMutex);
             m_workCondition.wait(lock, [this] { return m_stopping || !m_work.empty(); });
             if (m_work.empty())
-                return;  // stopping, and everything queued has run
+                return; // stopping, and everything queued has run
             job = std::move(m_work.front());
             m_work.pop_front();
         }
@@ -302,7 +303,8 @@ void ManagedObjectContext::fulfillFault(ManagedObject* object)
         // Removed underneath (pruned through another context, or by another
         // process): the object is deleted, and that deletion is no change of
         // this context's. An edit brings it back (see setValue).
-        log(QStringLiteral("Record %1 is no longer in the store").arg(object->m_objectID.uriRepresentation()));
+        log(QStringLiteral("Record %1 is no longer in the store")
+                .arg(object->m_objectID.uriRepresentation()));
         object->m_values.clear();
         object->m_deleted = true;
         object->m_deletionSaved = true;
@@ -341,7 +343,11 @@ ManagedObject* ManagedObjectContext::existingObject(const ObjectID& id, Error* e
         }
     }
     if (error)
-        *error = Error{ErrorDomain, 133000, QStringLiteral("The record %1 does not exist").arg(id.uriRepresentation()), {}, {}};
+        *error = Error{ErrorDomain,
+                       133000,
+                       QStringLiteral("The record %1 does not exist").arg(id.uriRepresentation()),
+                       {},
+                       {}};
     return nullptr;
 }
 
@@ -355,8 +361,8 @@ void ManagedObjectContext::overlayChanges(const FetchRequest& request, RowMap* r
             continue;
         }
         const QVariantMap values = storedValues(object->m_entity, object->m_values);
-        const bool matches =
-            !request.predicate || request.predicate->evaluate([&](const QString& key) { return values.value(key); });
+        const bool matches = !request.predicate || request.predicate->evaluate(
+                                                       [&](const QString& key) { return values.value(key); });
         if (matches)
             (*rows)[id] = values;
         else
@@ -400,7 +406,11 @@ std::vector<ManagedObject*> ManagedObjectContext::fetch(const FetchRequest& requ
     const EntityDescription* entity = objectModel ? objectModel->entity(request.entityName) : nullptr;
     if (!entity) {
         if (error)
-            *error = Error{ErrorDomain, 134060, QStringLiteral("No such kind of record: %1").arg(request.entityName), {}, {}};
+            *error = Error{ErrorDomain,
+                           134060,
+                           QStringLiteral("No such kind of record: %1").arg(request.entityName),
+                           {},
+                           {}};
         return {};
     }
     RowMap rows;
@@ -531,7 +541,10 @@ void ManagedObjectContext::didSave(const std::vector<ManagedObject*>& changed)
 {
     QStringList insertedIDs, updatedIDs, deletedIDs;
     for (ManagedObject* o : changed) {
-        (o->m_deleted ? deletedIDs : o->m_inserted ? insertedIDs : updatedIDs) << o->m_objectID.uriRepresentation();
+        (o->m_deleted    ? deletedIDs
+         : o->m_inserted ? insertedIDs
+                         : updatedIDs)
+            << o->m_objectID.uriRepresentation();
         o->m_inserted = false;
         o->m_updated = false;
         o->m_changedKeys.clear();
@@ -579,4 +592,4 @@ bool ManagedObjectContext::save(Error* error)
     return false;
 }
 
-}  // namespace platform
+} // namespace platform

@@ -11,9 +11,9 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <optional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -25,14 +25,23 @@ struct EntityDescription;
 class Predicate;
 struct StoreChanges;
 
-enum class ConcurrencyType { PrivateQueue, MainQueue };
-enum class MergePolicy { Error, PropertyObjectTrump };
+enum class ConcurrencyType
+{
+    PrivateQueue,
+    MainQueue
+};
+enum class MergePolicy
+{
+    Error,
+    PropertyObjectTrump
+};
 
-struct FetchRequest {
+struct FetchRequest
+{
     QString entityName;
     std::shared_ptr<const Predicate> predicate;
     std::vector<SortDescriptor> sortDescriptors;
-    int fetchLimit = 0;  // 0 = no limit
+    int fetchLimit = 0; // 0 = no limit
 };
 
 // Posted with the saving context as sender, synchronously on the saving thread,
@@ -47,7 +56,8 @@ extern const QString ContextObjectsDidChangeNotification;
 // A child's save moves its changes into its parent; only a root writes the
 // file. Lock order: a context may wait on its parent, never on a child, and a
 // root never waits on any other context.
-class ManagedObjectContext {
+class ManagedObjectContext
+{
 public:
     explicit ManagedObjectContext(ConcurrencyType type);
     ~ManagedObjectContext();
@@ -68,7 +78,7 @@ public:
     void performAndWait(const std::function<void()>& fn);
 
     double stalenessInterval() const { return m_staleness; }
-    void setStalenessInterval(double seconds) { m_staleness = seconds; }  // negative = no limit
+    void setStalenessInterval(double seconds) { m_staleness = seconds; } // negative = no limit
     MergePolicy mergePolicy() const { return m_mergePolicy; }
     void setMergePolicy(MergePolicy policy) { m_mergePolicy = policy; }
 
@@ -156,4 +166,4 @@ private:
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };
 
-}  // namespace platform
+} // namespace platform

@@ -52,7 +52,7 @@ QString validText(const AttributeDescription& attribute, const QString& text)
     return valid;
 }
 
-}  // namespace
+} // namespace
 
 QString replaceUnpairedSurrogates(const QString& text, int* replaced)
 {
@@ -137,4 +137,4 @@ QVariant coerceValue(const AttributeDescription& attribute, const QVariant& valu
     return {};
 }
 
-}  // namespace platform
+} // namespace platform

@@ -13,17 +13,25 @@ namespace platform {
 
 class ManagedObject;
 
-enum class AttributeType { String, Double, Boolean, Integer };
+enum class AttributeType
+{
+    String,
+    Double,
+    Boolean,
+    Integer
+};
 
-struct AttributeDescription {
+struct AttributeDescription
+{
     QString name;
     AttributeType type = AttributeType::String;
-    QVariant defaultValue;   // filled in at insert; null = none
-    bool transient = false;  // kept in memory only, never written
+    QVariant defaultValue;  // filled in at insert; null = none
+    bool transient = false; // kept in memory only, never written
     bool indexed = false;
 };
 
-struct EntityDescription {
+struct EntityDescription
+{
     QString name;
     std::vector<AttributeDescription> attributes;
     // Makes the object of this entity's class (a ManagedObject subclass).
@@ -36,11 +44,12 @@ struct EntityDescription {
 // user_version; opening a file of an older version adds what is missing
 // (tables, columns, indexes) and then runs `migrationSteps` of each version
 // passed, all in one transaction.
-class ManagedObjectModel {
+class ManagedObjectModel
+{
 public:
     int version = 1;
     std::vector<EntityDescription> entities;
-    std::map<int, QStringList> migrationSteps;  // SQL that brings version k-1 to k
+    std::map<int, QStringList> migrationSteps; // SQL that brings version k-1 to k
 
     const EntityDescription* entity(const QString& name) const;
 };
@@ -56,4 +65,4 @@ QVariant coerceValue(const AttributeDescription& attribute, const QVariant& valu
 // given) counts them.
 QString replaceUnpairedSurrogates(const QString& text, int* replaced = nullptr);
 
-}  // namespace platform
+} // namespace platform

@@ -8,13 +8,17 @@ namespace platform {
 // Names one record for the whole life of the file: the entity and the row key.
 // Keys are allocated when an object is inserted, so an ID never changes after
 // a save (undo looks notes up by ID after the save that created them).
-struct ObjectID {
+struct ObjectID
+{
     QString entity;
     qint64 key = 0;
 
     bool isNull() const { return key == 0; }
     QString uriRepresentation() const { return QStringLiteral("x-quillary://%1/p%2").arg(entity).arg(key); }
-    friend bool operator==(const ObjectID& a, const ObjectID& b) { return a.key == b.key && a.entity == b.entity; }
+    friend bool operator==(const ObjectID& a, const ObjectID& b)
+    {
+        return a.key == b.key && a.entity == b.entity;
+    }
     friend bool operator!=(const ObjectID& a, const ObjectID& b) { return !(a == b); }
     friend bool operator<(const ObjectID& a, const ObjectID& b)
     {
@@ -22,6 +26,9 @@ struct ObjectID {
     }
 };
 
-inline size_t qHash(const ObjectID& id, size_t seed = 0) { return qHashMulti(seed, id.entity, id.key); }
+inline size_t qHash(const ObjectID& id, size_t seed = 0)
+{
+    return qHashMulti(seed, id.entity, id.key);
+}
 
-}  // namespace platform
+} // namespace platform

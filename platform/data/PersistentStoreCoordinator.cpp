@@ -81,7 +81,8 @@ QByteArray textBytes(const QString& text)
 }
 
 // Finalizes on every path out of a scope.
-struct Statement {
+struct Statement
+{
     sqlite3_stmt* handle = nullptr;
     ~Statement() { sqlite3_finalize(handle); }
 };
@@ -104,12 +105,13 @@ bool bindValue(sqlite3_stmt* statement, int index, const QVariant& value)
         return sqlite3_bind_double(statement, index, value.toDouble()) == SQLITE_OK;
     default: {
         const QByteArray utf8 = textBytes(value.toString());
-        return sqlite3_bind_text(statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT) == SQLITE_OK;
+        return sqlite3_bind_text(statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT) ==
+               SQLITE_OK;
     }
     }
 }
 
-}  // namespace
+} // namespace
 
 PersistentStoreCoordinator::PersistentStoreCoordinator(std::shared_ptr<const ManagedObjectModel> model)
     : m_model(std::move(model))
@@ -165,7 +167,8 @@ bool PersistentStoreCoordinator::open(const QString& path, Error* error)
         }
         return false;
     };
-    if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+    if (sqlite3_open_v2(path.toUtf8().constData(), &m_db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK)
         return fail(QStringLiteral("The store file could not be opened"));
     sqlite3_extended_result_codes(m_db, 1);
@@ -183,16 +186,17 @@ bool PersistentStoreCoordinator::open(const QString& path, Error* error)
     int fileVersion = -1;
     {
         Statement statement;
-        if (sqlite3_prepare_v2(m_db, "PRAGMA user_version", -1, &statement.handle, nullptr) != SQLITE_OK
-            || sqlite3_step(statement.handle) != SQLITE_ROW)
+        if (sqlite3_prepare_v2(m_db, "PRAGMA user_version", -1, &statement.handle, nullptr) != SQLITE_OK ||
+            sqlite3_step(statement.handle) != SQLITE_ROW)
             return fail(QStringLiteral("The store file is not a database"));
         fileVersion = sqlite3_column_int(statement.handle, 0);
     }
     int schemaObjects = 0;
     {
         Statement statement;
-        if (sqlite3_prepare_v2(m_db, "SELECT count(*) FROM sqlite_master", -1, &statement.handle, nullptr) != SQLITE_OK
-            || sqlite3_step(statement.handle) != SQLITE_ROW)
+        if (sqlite3_prepare_v2(m_db, "SELECT count(*) FROM sqlite_master", -1, &statement.handle, nullptr) !=
+                SQLITE_OK ||
+            sqlite3_step(statement.handle) != SQLITE_ROW)
             return fail(QStringLiteral("The store file is not a database"));
         schemaObjects = sqlite3_column_int(statement.handle, 0);
     }
@@ -218,7 +222,8 @@ bool PersistentStoreCoordinator::open(const QString& path, Error* error)
     }
     // WAL only once the file is known to be ours: a reader never blocks the
     // writer, and a killed process leaves every committed save in place.
-    if (!exec(QStringLiteral("PRAGMA journal_mode=WAL"), error) || !exec(QStringLiteral("PRAGMA synchronous=NORMAL"), error))
+    if (!exec(QStringLiteral("PRAGMA journal_mode=WAL"), error) ||
+        !exec(QStringLiteral("PRAGMA synchronous=NORMAL"), error))
         return fail(QStringLiteral("The store file could not be opened"));
     return true;
 }
@@ -257,14 +262,17 @@ bool PersistentStoreCoordinator::migrate(int fromVersion, Error* error)
         return rollback();
     }
     for (const auto& entity : m_model->entities) {
-        QStringList columns{QStringLiteral("pk INTEGER PRIMARY KEY"), QStringLiteral("version INTEGER NOT NULL DEFAULT 1")};
+        QStringList columns{QStringLiteral("pk INTEGER PRIMARY KEY"),
+                            QStringLiteral("version INTEGER NOT NULL DEFAULT 1")};
         for (const auto* attribute : storedAttributes(entity)) {
             QString column = quoted(attribute->name) + QLatin1Char(' ') + columnType(attribute->type);
             if (attribute->defaultValue.isValid())
                 column += QStringLiteral(" DEFAULT ") + sqlLiteral(attribute->defaultValue);
             columns << column;
         }
-        if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (%2)").arg(quoted(entity.name), columns.join(u", ")), error))
+        if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (%2)")
+                      .arg(quoted(entity.name), columns.join(u", ")),
+                  error))
             return rollback();
         QStringList existing;
         {
@@ -276,12 +284,17 @@ bool PersistentStoreCoordinator::migrate(int fromVersion, Error* error)
                 return rollback();
             }
             while (sqlite3_step(statement.handle) == SQLITE_ROW)
-                existing << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement.handle, 1)));
+                existing << QString::fromUtf8(
+                    reinterpret_cast<const char*>(sqlite3_column_text(statement.handle, 1)));
         }
         if (!existing.contains(QStringLiteral("pk")) || !existing.contains(QStringLiteral("version"))) {
             if (error)
-                *error = Error{ErrorDomain, SQLITE_CANTOPEN,
-                               QStringLiteral("The store's table %1 is not in the expected form").arg(entity.name), {}, {}};
+                *error =
+                    Error{ErrorDomain,
+                          SQLITE_CANTOPEN,
+                          QStringLiteral("The store's table %1 is not in the expected form").arg(entity.name),
+                          {},
+                          {}};
             return rollback();
         }
         for (const auto* attribute : storedAttributes(entity)) {
@@ -316,8 +329,8 @@ bool PersistentStoreCoordinator::migrate(int fromVersion, Error* error)
                 return rollback();
         }
     }
-    if (fromVersion != m_model->version
-        && !exec(QStringLiteral("PRAGMA user_version=%1").arg(m_model->version), error))
+    if (fromVersion != m_model->version &&
+        !exec(QStringLiteral("PRAGMA user_version=%1").arg(m_model->version), error))
         return rollback();
     if (!exec(QStringLiteral("COMMIT"), error))
         return rollback();
@@ -414,7 +427,8 @@ ObjectID PersistentStoreCoordinator::newObjectID(const QString& entity)
     return ObjectID{entity, range.next++};
 }
 
-QVariantMap PersistentStoreCoordinator::readValues(const EntityDescription& entity, void* handle, int firstColumn) const
+QVariantMap PersistentStoreCoordinator::readValues(const EntityDescription& entity, void* handle,
+                                                   int firstColumn) const
 {
     auto* statement = static_cast<sqlite3_stmt*>(handle);
     QVariantMap values;
@@ -425,8 +439,9 @@ QVariantMap PersistentStoreCoordinator::readValues(const EntityDescription& enti
             QVariant value;
             switch (attribute->type) {
             case AttributeType::String:
-                value = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, column)),
-                                          sqlite3_column_bytes(statement, column));
+                value =
+                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, column)),
+                                      sqlite3_column_bytes(statement, column));
                 break;
             case AttributeType::Double:
                 value = sqlite3_column_double(statement, column);
@@ -445,14 +460,15 @@ QVariantMap PersistentStoreCoordinator::readValues(const EntityDescription& enti
     return values;
 }
 
-std::optional<std::vector<StoredRow>> PersistentStoreCoordinator::fetchRows(const QString& entityName,
-                                                                            const Predicate* predicate, Error* error)
+std::optional<std::vector<StoredRow>>
+PersistentStoreCoordinator::fetchRows(const QString& entityName, const Predicate* predicate, Error* error)
 {
     std::lock_guard lock(m_mutex);
     const EntityDescription* entity = m_model->entity(entityName);
     if (!m_db || !entity) {
         if (error)
-            *error = Error{ErrorDomain, SQLITE_MISUSE, QStringLiteral("No such entity: %1").arg(entityName), {}, {}};
+            *error = Error{
+                ErrorDomain, SQLITE_MISUSE, QStringLiteral("No such entity: %1").arg(entityName), {}, {}};
         return std::nullopt;
     }
     const auto stored = storedAttributes(*entity);
@@ -496,8 +512,8 @@ std::optional<std::vector<StoredRow>> PersistentStoreCoordinator::fetchRows(cons
     return rows;
 }
 
-std::optional<qint64> PersistentStoreCoordinator::countRows(const QString& entityName, const Predicate* predicate,
-                                                            Error* error)
+std::optional<qint64> PersistentStoreCoordinator::countRows(const QString& entityName,
+                                                            const Predicate* predicate, Error* error)
 {
     auto rows = fetchRows(entityName, predicate, error);
     if (!rows)
@@ -529,7 +545,8 @@ std::optional<QVariantMap> PersistentStoreCoordinator::rowValues(const ObjectID&
         m_snapshots.erase(id);
         return std::nullopt;
     }
-    Snapshot snapshot{readValues(*entity, statement.handle, 1), sqlite3_column_int64(statement.handle, 0), currentTime};
+    Snapshot snapshot{readValues(*entity, statement.handle, 1), sqlite3_column_int64(statement.handle, 0),
+                      currentTime};
     m_snapshots[id] = snapshot;
     return snapshot.values;
 }
@@ -645,4 +662,4 @@ bool PersistentStoreCoordinator::write(const StoreChanges& changes, Error* error
     return true;
 }
 
-}  // namespace platform
+} // namespace platform

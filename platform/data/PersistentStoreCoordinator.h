@@ -20,18 +20,21 @@ namespace platform {
 class Predicate;
 
 // One row as read from the file.
-struct StoredRow {
+struct StoredRow
+{
     ObjectID objectID;
     QVariantMap values;
     qint64 version = 0;
 };
 
 // The changes of one save, written in one transaction.
-struct StoreChanges {
-    struct Row {
+struct StoreChanges
+{
+    struct Row
+    {
         ObjectID objectID;
-        QVariantMap values;      // inserts: every value; updates: the changed keys
-        QVariantMap fullValues;  // updates: every value the writer knows (a vanished row is written again)
+        QVariantMap values;     // inserts: every value; updates: the changed keys
+        QVariantMap fullValues; // updates: every value the writer knows (a vanished row is written again)
     };
     std::vector<Row> inserted;
     std::vector<Row> updated;
@@ -40,7 +43,8 @@ struct StoreChanges {
 
 // The SQLite file under a root context. All members are thread-safe: they take
 // the coordinator's own lock, which is the innermost lock of the whole layer.
-class PersistentStoreCoordinator {
+class PersistentStoreCoordinator
+{
 public:
     explicit PersistentStoreCoordinator(std::shared_ptr<const ManagedObjectModel> model);
     ~PersistentStoreCoordinator();
@@ -64,7 +68,8 @@ public:
     // write transaction of its own.
     ObjectID newObjectID(const QString& entity);
 
-    std::optional<std::vector<StoredRow>> fetchRows(const QString& entity, const Predicate* predicate, Error* error);
+    std::optional<std::vector<StoredRow>> fetchRows(const QString& entity, const Predicate* predicate,
+                                                    Error* error);
     std::optional<qint64> countRows(const QString& entity, const Predicate* predicate, Error* error);
     // The values of one row: from the snapshot cache when younger than
     // `staleness` seconds (negative = any age), otherwise from the file.
@@ -80,7 +85,8 @@ public:
     sqlite3* handle() const { return m_db; }
 
 private:
-    struct Snapshot {
+    struct Snapshot
+    {
         QVariantMap values;
         qint64 version = 0;
         double readAt = 0;
@@ -106,4 +112,4 @@ private:
     std::map<ObjectID, Snapshot> m_snapshots;
 };
 
-}  // namespace platform
+} // namespace platform

@@ -28,7 +28,8 @@ void sortObjects(std::vector<ManagedObject*>& objects, const std::vector<SortDes
     // Each key read once per record rather than at every comparison; a
     // number is kept as such so the common date and rank keys compare
     // without going through the variant.
-    struct Key {
+    struct Key
+    {
         QVariant value;
         double number = 0;
         bool numeric = false;
@@ -50,8 +51,9 @@ void sortObjects(std::vector<ManagedObject*>& objects, const std::vector<SortDes
         for (size_t k = 0; k < width; ++k) {
             const Key& x = keys[a * width + k];
             const Key& y = keys[b * width + k];
-            const int result = x.numeric && y.numeric ? (x.number < y.number ? -1 : (y.number < x.number ? 1 : 0))
-                                                      : compareValues(x.value, y.value);
+            const int result = x.numeric && y.numeric
+                                   ? (x.number < y.number ? -1 : (y.number < x.number ? 1 : 0))
+                                   : compareValues(x.value, y.value);
             if (result != 0)
                 return sortDescriptors[k].ascending ? result < 0 : result > 0;
         }
@@ -64,4 +66,4 @@ void sortObjects(std::vector<ManagedObject*>& objects, const std::vector<SortDes
     objects = std::move(sorted);
 }
 
-}  // namespace platform
+} // namespace platform

@@ -9,7 +9,8 @@ namespace platform {
 
 class ManagedObject;
 
-struct SortDescriptor {
+struct SortDescriptor
+{
     QString key;
     bool ascending = true;
 };
@@ -22,4 +23,4 @@ int compareValues(const QVariant& a, const QVariant& b);
 // between two arrangements of the same list.
 void sortObjects(std::vector<ManagedObject*>& objects, const std::vector<SortDescriptor>& sortDescriptors);
 
-}  // namespace platform
+} // namespace platform

@@ -10,12 +10,14 @@ namespace platform {
 namespace {
 std::mutex gTableMutex;
 // Weak entries: a lock lives while someone holds or waits for it.
-std::unordered_map<std::string, std::weak_ptr<std::mutex>>& table() {
+std::unordered_map<std::string, std::weak_ptr<std::mutex>>& table()
+{
     static auto* t = new std::unordered_map<std::string, std::weak_ptr<std::mutex>>();
     return *t;
 }
 
-QString canonical(const QString& path) {
+QString canonical(const QString& path)
+{
     const QFileInfo info(path);
     // The folder is resolved (it usually exists); the name is kept, because
     // the file itself may not exist yet or may be a link we replace.
@@ -24,20 +26,23 @@ QString canonical(const QString& path) {
         return QDir::cleanPath(info.absoluteFilePath());
     return folder + QLatin1Char('/') + info.fileName();
 }
-}  // namespace
+} // namespace
 
 FileCoordinator::Access::Access(QString path, std::shared_ptr<std::mutex> mutex)
-    : m_path(std::move(path)), m_mutex(std::move(mutex)) {
+    : m_path(std::move(path)), m_mutex(std::move(mutex))
+{
     if (m_mutex)
         m_mutex->lock();
 }
 
-FileCoordinator::Access::~Access() {
+FileCoordinator::Access::~Access()
+{
     if (m_mutex)
         m_mutex->unlock();
 }
 
-FileCoordinator::Access FileCoordinator::coordinate(const QString& path) {
+FileCoordinator::Access FileCoordinator::coordinate(const QString& path)
+{
     if (path.isEmpty())
         return Access(QString(), nullptr);
     const QString key = canonical(path);
@@ -60,4 +65,4 @@ FileCoordinator::Access FileCoordinator::coordinate(const QString& path) {
     return Access(path, std::move(mutex));
 }
 
-}  // namespace platform
+} // namespace platform

@@ -11,9 +11,11 @@ namespace platform {
 // reader, writer or remover of a path holds the path's lock for the whole of
 // its work, so a reader never sees a half-finished sequence of steps.
 // Between processes, safety comes from atomic renames instead.
-class FileCoordinator {
+class FileCoordinator
+{
 public:
-    class Access {
+    class Access
+    {
     public:
         Access(Access&&) noexcept = default;
         Access& operator=(Access&&) noexcept = default;
@@ -34,4 +36,4 @@ public:
     static Access coordinate(const QString& path);
 };
 
-}  // namespace platform
+} // namespace platform

@@ -20,7 +20,8 @@ const QString PosixErrorDomain = QStringLiteral("NSPOSIXErrorDomain");
 
 namespace {
 
-bool fail(Error* error, int code, const QString& path) {
+bool fail(Error* error, int code, const QString& path)
+{
     if (error) {
         error->domain = PosixErrorDomain;
         error->code = code;
@@ -30,11 +31,15 @@ bool fail(Error* error, int code, const QString& path) {
     return false;
 }
 
-QByteArray encoded(const QString& path) { return QFile::encodeName(path); }
+QByteArray encoded(const QString& path)
+{
+    return QFile::encodeName(path);
+}
 
 // Read from procfs: setting and restoring the mask to learn it would change
 // it for a moment for every other thread creating files.
-mode_t processUmask() {
+mode_t processUmask()
+{
     static const mode_t mask = [] {
         QFile status(QStringLiteral("/proc/self/status"));
         if (status.open(QIODevice::ReadOnly)) {
@@ -54,9 +59,11 @@ mode_t processUmask() {
 
 // Writes everything to a fresh temporary file next to `path` and returns its
 // name, or an empty array (with errno set) on failure.
-QByteArray writeTemporary(const QString& path, const QByteArray& data) {
+QByteArray writeTemporary(const QString& path, const QByteArray& data)
+{
     const QFileInfo info(path);
-    QByteArray pattern = encoded(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
+    QByteArray pattern =
+        encoded(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
     const int fd = mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0)
         return {};
@@ -90,15 +97,18 @@ QByteArray writeTemporary(const QString& path, const QByteArray& data) {
     return pattern;
 }
 
-}  // namespace
+} // namespace
 
-std::optional<QByteArray> readFileContents(const QString& path, Error* error) {
+std::optional<QByteArray> readFileContents(const QString& path, Error* error)
+{
     const int fd = ::open(encoded(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         fail(error, errno, path);
         return std::nullopt;
     }
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
         fail(error, EISDIR, path);
@@ -124,7 +134,8 @@ std::optional<QByteArray> readFileContents(const QString& path, Error* error) {
     return data;
 }
 
-bool writeFileAtomically(const QString& path, const QByteArray& data, Error* error) {
+bool writeFileAtomically(const QString& path, const QByteArray& data, Error* error)
+{
     const QByteArray temporary = writeTemporary(path, data);
     if (temporary.isEmpty())
         return fail(error, errno, path);
@@ -136,10 +147,13 @@ bool writeFileAtomically(const QString& path, const QByteArray& data, Error* err
     return true;
 }
 
-bool writeFileCreatingOnly(const QString& path, const QByteArray& data, Error* error) {
+bool writeFileCreatingOnly(const QString& path, const QByteArray& data, Error* error)
+{
     const QByteArray target = encoded(path);
     // Refuse early so that a taken name costs no temporary file.
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::lstat(target.constData(), &st) == 0)
         return fail(error, EEXIST, path);
     const QByteArray temporary = writeTemporary(path, data);
@@ -158,8 +172,11 @@ bool writeFileCreatingOnly(const QString& path, const QByteArray& data, Error* e
     return true;
 }
 
-std::optional<double> contentModificationDate(const QString& path, Error* error) {
-    struct stat st {};
+std::optional<double> contentModificationDate(const QString& path, Error* error)
+{
+    struct stat st
+    {
+    };
     if (::stat(encoded(path).constData(), &st) != 0) {
         fail(error, errno, path);
         return std::nullopt;
@@ -167,7 +184,8 @@ std::optional<double> contentModificationDate(const QString& path, Error* error)
     return double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9;
 }
 
-bool setContentModificationDate(const QString& path, double secondsSince1970, Error* error) {
+bool setContentModificationDate(const QString& path, double secondsSince1970, Error* error)
+{
     if (!std::isfinite(secondsSince1970) || std::fabs(secondsSince1970) > 1e15)
         return fail(error, EINVAL, path);
     double whole = std::floor(secondsSince1970);
@@ -186,7 +204,8 @@ bool setContentModificationDate(const QString& path, double secondsSince1970, Er
     return true;
 }
 
-bool removeItem(const QString& path, Error* error) {
+bool removeItem(const QString& path, Error* error)
+{
     std::error_code ec;
     const std::filesystem::path p(encoded(path).toStdString());
     if (!std::filesystem::exists(std::filesystem::symlink_status(p, ec)))
@@ -197,4 +216,4 @@ bool removeItem(const QString& path, Error* error) {
     return true;
 }
 
-}  // namespace platform
+} // namespace platform

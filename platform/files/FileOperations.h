@@ -34,4 +34,4 @@ bool setContentModificationDate(const QString& path, double secondsSince1970, Er
 // Removes a file, a link or a whole folder.
 bool removeItem(const QString& path, Error* error = nullptr);
 
-}  // namespace platform
+} // namespace platform

@@ -83,4 +83,4 @@ void Operation::setFinishedHandler(std::function<void()> handler)
     m_finishedHandler = std::move(handler);
 }
 
-}  // namespace platform
+} // namespace platform

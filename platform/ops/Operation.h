@@ -11,13 +11,21 @@ namespace platform {
 
 class OperationQueue;
 
-enum class OperationQueuePriority : int { VeryLow = -8, Low = -4, Normal = 0, High = 4, VeryHigh = 8 };
+enum class OperationQueuePriority : int
+{
+    VeryLow = -8,
+    Low = -4,
+    Normal = 0,
+    High = 4,
+    VeryHigh = 8
+};
 
 // One unit of work for an OperationQueue. A synchronous operation is done when
 // main() returns; an asynchronous one (isAsynchronous() true) keeps its slot in
 // the queue until it calls markFinished(), possibly from another thread, long
 // after start() has returned.
-class Operation : public std::enable_shared_from_this<Operation> {
+class Operation : public std::enable_shared_from_this<Operation>
+{
 public:
     Operation();
     virtual ~Operation();
@@ -69,7 +77,8 @@ private:
 };
 
 // An operation made of one function.
-class BlockOperation : public Operation {
+class BlockOperation : public Operation
+{
 public:
     explicit BlockOperation(std::function<void()> block) : m_block(std::move(block)) {}
     void main() override
@@ -82,4 +91,4 @@ private:
     std::function<void()> m_block;
 };
 
-}  // namespace platform
+} // namespace platform

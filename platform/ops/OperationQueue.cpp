@@ -7,7 +7,8 @@
 
 namespace platform {
 
-struct OperationQueueWorkers {
+struct OperationQueueWorkers
+{
     QThreadPool pool;
 };
 
@@ -160,7 +161,7 @@ void OperationQueue::schedule()
 void OperationQueue::operationFinished(Operation* operation)
 {
     int count = 0;
-    std::shared_ptr<Operation> keep;  // released outside the lock
+    std::shared_ptr<Operation> keep; // released outside the lock
     {
         std::lock_guard lock(m_mutex);
         auto found =
@@ -200,4 +201,4 @@ void OperationQueue::notifyCount(int count)
         observer(count);
 }
 
-}  // namespace platform
+} // namespace platform

@@ -15,17 +15,18 @@ namespace platform {
 // time, higher priority first and otherwise in the order they were added. An
 // operation counts until it has finished, so an asynchronous operation that is
 // still waiting for its reply holds its slot.
-class OperationQueue {
+class OperationQueue
+{
 public:
     OperationQueue();
-    ~OperationQueue();  // cancels what is left and waits for it
+    ~OperationQueue(); // cancels what is left and waits for it
     OperationQueue(const OperationQueue&) = delete;
     OperationQueue& operator=(const OperationQueue&) = delete;
 
     void addOperation(std::shared_ptr<Operation> operation);
     std::shared_ptr<Operation> addOperationWithBlock(std::function<void()> block);
 
-    void setMaxConcurrentOperationCount(int count);  // below 1 means 1
+    void setMaxConcurrentOperationCount(int count); // below 1 means 1
     int maxConcurrentOperationCount() const;
 
     // Pending and running operations, in the order they were added.
@@ -64,4 +65,4 @@ private:
     std::shared_ptr<struct OperationQueueWorkers> m_workers;
 };
 
-}  // namespace platform
+} // namespace platform

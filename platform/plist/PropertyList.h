@@ -9,12 +9,17 @@ namespace platform {
 
 // A property-list date. Kept apart from QDateTime so that the fractions of a
 // millisecond a peer wrote survive a read and a write.
-struct PlistDate {
+struct PlistDate
+{
     double secondsSince1970 = 0;
     bool operator==(const PlistDate& other) const { return secondsSince1970 == other.secondsSince1970; }
 };
 
-enum class PropertyListFormat { Binary, Xml };
+enum class PropertyListFormat
+{
+    Binary,
+    Xml
+};
 
 // Reads a binary or XML property list. Anything that is not one gives a null
 // QVariant and, when `error` is given, a short reason.
@@ -28,6 +33,6 @@ QVariant readPropertyList(const QByteArray& data, QString* error = nullptr);
 QByteArray writePropertyList(const QVariant& value, PropertyListFormat format = PropertyListFormat::Binary,
                              QString* error = nullptr);
 
-}  // namespace platform
+} // namespace platform
 
 Q_DECLARE_METATYPE(platform::PlistDate)

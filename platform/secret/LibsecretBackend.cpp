@@ -10,16 +10,22 @@ namespace {
 
 const SecretSchema* schema()
 {
-    static const SecretSchema value = {
-        "com.quorvane.Quillary.Sync",
-        SECRET_SCHEMA_NONE,
-        {
-            {"server", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {"kind", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
-        },
-        0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    static const SecretSchema value = {"com.quorvane.Quillary.Sync",
+                                       SECRET_SCHEMA_NONE,
+                                       {
+                                           {"server", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                           {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                           {"kind", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                           {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                       },
+                                       0,
+                                       nullptr,
+                                       nullptr,
+                                       nullptr,
+                                       nullptr,
+                                       nullptr,
+                                       nullptr,
+                                       nullptr};
     return &value;
 }
 
@@ -36,7 +42,7 @@ int statusOf(GError* error)
     return status;
 }
 
-}  // namespace
+} // namespace
 
 bool LibsecretBackend::isAvailable(QString* reason)
 {
@@ -55,27 +61,30 @@ bool LibsecretBackend::isAvailable(QString* reason)
     return true;
 }
 
-int LibsecretBackend::store(const QString& server, const QString& account, SecretKind kind, const QString& secret)
+int LibsecretBackend::store(const QString& server, const QString& account, SecretKind kind,
+                            const QString& secret)
 {
     const QByteArray serverBytes = server.toUtf8();
     const QByteArray accountBytes = account.toUtf8();
     const QByteArray secretBytes = secret.toUtf8();
     // The label is shown in keyring managers; the secret never goes into it.
-    const QByteArray label = (kind == SecretKind::Password ? QStringLiteral("Quillary sync password for %1")
-                                                           : QStringLiteral("Quillary sync login code for %1"))
-                                 .arg(account)
-                                 .toUtf8();
+    const QByteArray label =
+        (kind == SecretKind::Password ? QStringLiteral("Quillary sync password for %1")
+                                      : QStringLiteral("Quillary sync login code for %1"))
+            .arg(account)
+            .toUtf8();
     // The item of the other kind for this account would shadow the new one in
     // lookups, which match on server and account only.
     GError* error = nullptr;
     secret_password_clear_sync(schema(), nullptr, &error, "server", serverBytes.constData(), "account",
-                               accountBytes.constData(), "kind", kind == SecretKind::Password ? "code" : "password",
-                               nullptr);
+                               accountBytes.constData(), "kind",
+                               kind == SecretKind::Password ? "code" : "password", nullptr);
     if (error)
         return statusOf(error);
     const gboolean stored = secret_password_store_sync(
-        schema(), SECRET_COLLECTION_DEFAULT, label.constData(), secretBytes.constData(), nullptr, &error, "server",
-        serverBytes.constData(), "account", accountBytes.constData(), "kind", kindName(kind), nullptr);
+        schema(), SECRET_COLLECTION_DEFAULT, label.constData(), secretBytes.constData(), nullptr, &error,
+        "server", serverBytes.constData(), "account", accountBytes.constData(), "kind", kindName(kind),
+        nullptr);
     if (error)
         return statusOf(error);
     return stored ? 0 : -1;
@@ -86,8 +95,8 @@ std::optional<QString> LibsecretBackend::lookup(const QString& server, const QSt
     const QByteArray serverBytes = server.toUtf8();
     const QByteArray accountBytes = account.toUtf8();
     GError* error = nullptr;
-    gchar* secret = secret_password_lookup_sync(schema(), nullptr, &error, "server", serverBytes.constData(), "account",
-                                                accountBytes.constData(), nullptr);
+    gchar* secret = secret_password_lookup_sync(schema(), nullptr, &error, "server", serverBytes.constData(),
+                                                "account", accountBytes.constData(), nullptr);
     if (error) {
         *status = statusOf(error);
         return std::nullopt;
@@ -107,8 +116,9 @@ int LibsecretBackend::remove(const QString& server, const QString& account)
     const QByteArray serverBytes = server.toUtf8();
     const QByteArray accountBytes = account.toUtf8();
     GError* error = nullptr;
-    const gboolean removed = secret_password_clear_sync(schema(), nullptr, &error, "server", serverBytes.constData(),
-                                                        "account", accountBytes.constData(), nullptr);
+    const gboolean removed =
+        secret_password_clear_sync(schema(), nullptr, &error, "server", serverBytes.constData(), "account",
+                                   accountBytes.constData(), nullptr);
     if (error)
         return statusOf(error);
     return removed ? 0 : SecretNotFound;
@@ -118,8 +128,8 @@ QStringList LibsecretBackend::accounts(const QString& server, SecretKind kind, i
 {
     QStringList result;
     const QByteArray serverBytes = server.toUtf8();
-    GHashTable* attributes = secret_attributes_build(schema(), "server", serverBytes.constData(), "kind",
-                                                     kindName(kind), nullptr);
+    GHashTable* attributes =
+        secret_attributes_build(schema(), "server", serverBytes.constData(), "kind", kindName(kind), nullptr);
     GError* error = nullptr;
     GList* items = secret_password_searchv_sync(schema(), attributes, SECRET_SEARCH_ALL, nullptr, &error);
     g_hash_table_unref(attributes);
@@ -138,4 +148,4 @@ QStringList LibsecretBackend::accounts(const QString& server, SecretKind kind, i
     return result;
 }
 
-}  // namespace platform
+} // namespace platform

@@ -31,7 +31,8 @@ bool MemorySecretBackend::isAvailable(QString* reason)
     return m_failure == 0;
 }
 
-int MemorySecretBackend::store(const QString& server, const QString& account, SecretKind kind, const QString& secret)
+int MemorySecretBackend::store(const QString& server, const QString& account, SecretKind kind,
+                               const QString& secret)
 {
     std::lock_guard lock(m_mutex);
     if (m_failure != 0)
@@ -39,7 +40,8 @@ int MemorySecretBackend::store(const QString& server, const QString& account, Se
     // One item per server and account, as in the keyring: the account of a
     // login code carries its own suffix.
     for (auto it = m_items.begin(); it != m_items.end();) {
-        if (std::get<0>(it->first) == server && std::get<1>(it->first) == account && std::get<2>(it->first) != kind)
+        if (std::get<0>(it->first) == server && std::get<1>(it->first) == account &&
+            std::get<2>(it->first) != kind)
             it = m_items.erase(it);
         else
             ++it;
@@ -110,4 +112,4 @@ size_t MemorySecretBackend::itemCount() const
     return m_items.size();
 }
 
-}  // namespace platform
+} // namespace platform

@@ -13,7 +13,11 @@ namespace platform {
 
 // What a secret is for; part of its identity, so the password and the login
 // code of one account are two items.
-enum class SecretKind { Password, Code };
+enum class SecretKind
+{
+    Password,
+    Code
+};
 
 // Status of a secret call: 0 for success, SecretNotFound when no item matched,
 // anything else is the backend's error code.
@@ -22,13 +26,15 @@ constexpr int SecretNotFound = -25300;
 // The user's secret store. Items are identified by (server, account, kind);
 // storing again replaces the item in place. All calls are synchronous and may
 // come from any thread.
-class SecretBackend {
+class SecretBackend
+{
 public:
     virtual ~SecretBackend();
 
     // False, with a reason, when no secret store can be reached.
     virtual bool isAvailable(QString* reason = nullptr) = 0;
-    virtual int store(const QString& server, const QString& account, SecretKind kind, const QString& secret) = 0;
+    virtual int store(const QString& server, const QString& account, SecretKind kind,
+                      const QString& secret) = 0;
     // The secret of the item of that server and account, of either kind.
     virtual std::optional<QString> lookup(const QString& server, const QString& account, int* status) = 0;
     virtual int remove(const QString& server, const QString& account) = 0;
@@ -44,7 +50,8 @@ public:
 // The Secret Service (gnome-keyring, KWallet) over libsecret, in the default
 // collection. The Secret Service has no per-application access control: any
 // program of the user's session may read these items.
-class LibsecretBackend : public SecretBackend {
+class LibsecretBackend : public SecretBackend
+{
 public:
     bool isAvailable(QString* reason = nullptr) override;
     int store(const QString& server, const QString& account, SecretKind kind, const QString& secret) override;
@@ -54,7 +61,8 @@ public:
 };
 
 // Secrets in memory only, for tests and for a session without a keyring.
-class MemorySecretBackend : public SecretBackend {
+class MemorySecretBackend : public SecretBackend
+{
 public:
     bool isAvailable(QString* reason = nullptr) override;
     int store(const QString& server, const QString& account, SecretKind kind, const QString& secret) override;
@@ -72,4 +80,4 @@ private:
     int m_failure = 0;
 };
 
-}  // namespace platform
+} // namespace platform

@@ -13,7 +13,8 @@
 namespace platform {
 
 // The key-up event handed to a hot key's action.
-struct HotKeyEvent {
+struct HotKeyEvent
+{
     int type = 11;
     QPointF location;
     uint64_t modifierFlags = 0;
@@ -25,7 +26,8 @@ struct HotKeyEvent {
     uint16_t keyCode = 0;
 };
 
-class HotKeyGrabber {
+class HotKeyGrabber
+{
 public:
     using Handle = uint64_t;
     using ReleasedHandler = std::function<void(uint32_t id, const HotKeyEvent& event)>;
@@ -40,8 +42,10 @@ public:
     void setReleasedHandler(ReleasedHandler handler) { m_released = std::move(handler); }
 
 protected:
-    void released(uint32_t id, const HotKeyEvent& event) const {
-        if (m_released) m_released(id, event);
+    void released(uint32_t id, const HotKeyEvent& event) const
+    {
+        if (m_released)
+            m_released(id, event);
     }
 
 private:
@@ -52,4 +56,4 @@ private:
 // refuses every grab (a Wayland compositor lets no client grab keys).
 std::unique_ptr<HotKeyGrabber> createSystemHotKeyGrabber();
 
-}  // namespace platform
+} // namespace platform

@@ -71,69 +71,113 @@ const KeyInfo kKeys[] = {
 constexpr int kKeyCount = int(sizeof(kKeys) / sizeof(kKeys[0]));
 
 // Names some keymaps use instead of the ones in the table.
-struct Alias { const char* name; int code; };
+struct Alias
+{
+    const char* name;
+    int code;
+};
 const Alias kAliases[] = {{"HELP", 114}, {"KPDC", 65}, {"I146", 114}};
 
 // Placeholder characters for keys that have none, so that "characters
 // ignoring modifiers" is never empty for F-keys, arrows and navigation keys.
-char16_t functionKeyCharacter(int qtKey) {
-    if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F35) return char16_t(0xF704 + (qtKey - Qt::Key_F1));
+char16_t functionKeyCharacter(int qtKey)
+{
+    if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F35)
+        return char16_t(0xF704 + (qtKey - Qt::Key_F1));
     switch (qtKey) {
-    case Qt::Key_Up: return 0xF700;
-    case Qt::Key_Down: return 0xF701;
-    case Qt::Key_Left: return 0xF702;
-    case Qt::Key_Right: return 0xF703;
-    case Qt::Key_Insert: return 0xF727;
-    case Qt::Key_Delete: return 0xF728;
-    case Qt::Key_Home: return 0xF729;
-    case Qt::Key_End: return 0xF72B;
-    case Qt::Key_PageUp: return 0xF72C;
-    case Qt::Key_PageDown: return 0xF72D;
-    case Qt::Key_Clear: return 0xF739;
-    case Qt::Key_Help: return 0xF746;
-    default: return 0;
+    case Qt::Key_Up:
+        return 0xF700;
+    case Qt::Key_Down:
+        return 0xF701;
+    case Qt::Key_Left:
+        return 0xF702;
+    case Qt::Key_Right:
+        return 0xF703;
+    case Qt::Key_Insert:
+        return 0xF727;
+    case Qt::Key_Delete:
+        return 0xF728;
+    case Qt::Key_Home:
+        return 0xF729;
+    case Qt::Key_End:
+        return 0xF72B;
+    case Qt::Key_PageUp:
+        return 0xF72C;
+    case Qt::Key_PageDown:
+        return 0xF72D;
+    case Qt::Key_Clear:
+        return 0xF739;
+    case Qt::Key_Help:
+        return 0xF746;
+    default:
+        return 0;
     }
 }
 
-QString controlCharacter(int code) {
+QString controlCharacter(int code)
+{
     switch (code) {
-    case 49: return QStringLiteral(" ");
-    case 51: return QString(QChar(0x7F));
-    case 53: return QString(QChar(0x1B));
-    case 36: return QString(QChar(0x0D));
-    case 76: return QString(QChar(0x03));
-    case 48: return QString(QChar(0x09));
-    default: return {};
+    case 49:
+        return QStringLiteral(" ");
+    case 51:
+        return QString(QChar(0x7F));
+    case 53:
+        return QString(QChar(0x1B));
+    case 36:
+        return QString(QChar(0x0D));
+    case 76:
+        return QString(QChar(0x03));
+    case 48:
+        return QString(QChar(0x09));
+    default:
+        return {};
     }
 }
 
-}  // namespace
+} // namespace
 
-const KeyInfo* allKeys(int* count) {
-    if (count) *count = kKeyCount;
+const KeyInfo* allKeys(int* count)
+{
+    if (count)
+        *count = kKeyCount;
     return kKeys;
 }
 
-const KeyInfo* keyInfoForCode(int code) {
+const KeyInfo* keyInfoForCode(int code)
+{
     for (const auto& k : kKeys)
-        if (k.code == code) return &k;
+        if (k.code == code)
+            return &k;
     return nullptr;
 }
 
-const KeyInfo* keyInfoForXkbName(const char* name) {
-    if (!name) return nullptr;
+const KeyInfo* keyInfoForXkbName(const char* name)
+{
+    if (!name)
+        return nullptr;
     for (const auto& k : kKeys)
-        if (std::strcmp(k.xkbName, name) == 0) return &k;
+        if (std::strcmp(k.xkbName, name) == 0)
+            return &k;
     for (const auto& a : kAliases)
-        if (std::strcmp(a.name, name) == 0) return keyInfoForCode(a.code);
+        if (std::strcmp(a.name, name) == 0)
+            return keyInfoForCode(a.code);
     return nullptr;
 }
 
-bool isModifierQtKey(int qtKey) {
+bool isModifierQtKey(int qtKey)
+{
     switch (qtKey) {
-    case Qt::Key_Shift: case Qt::Key_Control: case Qt::Key_Alt: case Qt::Key_Meta:
-    case Qt::Key_Super_L: case Qt::Key_Super_R: case Qt::Key_AltGr: case Qt::Key_CapsLock:
-    case Qt::Key_Hyper_L: case Qt::Key_Hyper_R: case Qt::Key_NumLock:
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Alt:
+    case Qt::Key_Meta:
+    case Qt::Key_Super_L:
+    case Qt::Key_Super_R:
+    case Qt::Key_AltGr:
+    case Qt::Key_CapsLock:
+    case Qt::Key_Hyper_L:
+    case Qt::Key_Hyper_R:
+    case Qt::Key_NumLock:
         return true;
     default:
         return false;
@@ -142,66 +186,96 @@ bool isModifierQtKey(int qtKey) {
 
 namespace KeyMap {
 
-std::optional<int> codeForKeycode(const KeyboardLayout& layout, uint32_t keycode) {
+std::optional<int> codeForKeycode(const KeyboardLayout& layout, uint32_t keycode)
+{
     const KeyInfo* info = keyInfoForXkbName(layout.nameForKeycode(keycode));
-    if (!info) return std::nullopt;
+    if (!info)
+        return std::nullopt;
     return info->code;
 }
 
-std::optional<uint32_t> keycodeForCode(const KeyboardLayout& layout, int code) {
+std::optional<uint32_t> keycodeForCode(const KeyboardLayout& layout, int code)
+{
     const KeyInfo* info = keyInfoForCode(code);
-    if (!info) return std::nullopt;
+    if (!info)
+        return std::nullopt;
     uint32_t kc = layout.keycodeForName(info->xkbName);
     if (kc == KeyboardLayout::InvalidKeycode) {
         for (const auto& a : kAliases)
-            if (a.code == code && (kc = layout.keycodeForName(a.name)) != KeyboardLayout::InvalidKeycode) break;
+            if (a.code == code && (kc = layout.keycodeForName(a.name)) != KeyboardLayout::InvalidKeycode)
+                break;
     }
-    if (kc == KeyboardLayout::InvalidKeycode) return std::nullopt;
+    if (kc == KeyboardLayout::InvalidKeycode)
+        return std::nullopt;
     return kc;
 }
 
-std::optional<int> codeForQtKey(int qtKey, bool keypad) {
-    if (qtKey == Qt::Key_Backtab) qtKey = Qt::Key_Tab;
-    if (qtKey == Qt::Key_NumLock) qtKey = Qt::Key_Clear;
-    if (qtKey == Qt::Key_Help) qtKey = Qt::Key_Insert;
-    if (qtKey >= 'a' && qtKey <= 'z') qtKey -= 0x20;
+std::optional<int> codeForQtKey(int qtKey, bool keypad)
+{
+    if (qtKey == Qt::Key_Backtab)
+        qtKey = Qt::Key_Tab;
+    if (qtKey == Qt::Key_NumLock)
+        qtKey = Qt::Key_Clear;
+    if (qtKey == Qt::Key_Help)
+        qtKey = Qt::Key_Insert;
+    if (qtKey >= 'a' && qtKey <= 'z')
+        qtKey -= 0x20;
     // Keypad keys first when the event says keypad, the main block otherwise.
     for (const auto& k : kKeys)
-        if (k.qtKey == qtKey && k.pad == keypad) return k.code;
-    if (keypad && qtKey == Qt::Key_Enter) return 76;
+        if (k.qtKey == qtKey && k.pad == keypad)
+            return k.code;
+    if (keypad && qtKey == Qt::Key_Enter)
+        return 76;
     for (const auto& k : kKeys)
-        if (k.qtKey == qtKey) return k.code;
+        if (k.qtKey == qtKey)
+            return k.code;
     return std::nullopt;
 }
 
-uint64_t flagsFromQt(Qt::KeyboardModifiers mods, bool capsLock) {
+uint64_t flagsFromQt(Qt::KeyboardModifiers mods, bool capsLock)
+{
     uint64_t f = 0;
-    if (mods & Qt::ControlModifier) f |= KeyFlags::Command;
-    if (mods & Qt::MetaModifier) f |= KeyFlags::Control;
-    if (mods & Qt::AltModifier) f |= KeyFlags::Option;
-    if (mods & Qt::ShiftModifier) f |= KeyFlags::Shift;
-    if (mods & Qt::KeypadModifier) f |= KeyFlags::NumericPad;
-    if (capsLock) f |= KeyFlags::CapsLock;
+    if (mods & Qt::ControlModifier)
+        f |= KeyFlags::Command;
+    if (mods & Qt::MetaModifier)
+        f |= KeyFlags::Control;
+    if (mods & Qt::AltModifier)
+        f |= KeyFlags::Option;
+    if (mods & Qt::ShiftModifier)
+        f |= KeyFlags::Shift;
+    if (mods & Qt::KeypadModifier)
+        f |= KeyFlags::NumericPad;
+    if (capsLock)
+        f |= KeyFlags::CapsLock;
     return f;
 }
 
-Qt::KeyboardModifiers qtFromFlags(uint64_t flags) {
+Qt::KeyboardModifiers qtFromFlags(uint64_t flags)
+{
     Qt::KeyboardModifiers m;
-    if (flags & KeyFlags::Command) m |= Qt::ControlModifier;
-    if (flags & KeyFlags::Control) m |= Qt::MetaModifier;
-    if (flags & KeyFlags::Option) m |= Qt::AltModifier;
-    if (flags & KeyFlags::Shift) m |= Qt::ShiftModifier;
+    if (flags & KeyFlags::Command)
+        m |= Qt::ControlModifier;
+    if (flags & KeyFlags::Control)
+        m |= Qt::MetaModifier;
+    if (flags & KeyFlags::Option)
+        m |= Qt::AltModifier;
+    if (flags & KeyFlags::Shift)
+        m |= Qt::ShiftModifier;
     return m;
 }
 
-KeyEventInfo makeKeyEvent(int code, uint64_t flags, const KeyboardLayout* layout) {
+KeyEventInfo makeKeyEvent(int code, uint64_t flags, const KeyboardLayout* layout)
+{
     KeyEventInfo e;
     e.code = code;
     e.modifierFlags = flags;
     const KeyInfo* info = keyInfoForCode(code);
-    if (!info) return e;
-    if (info->function) e.modifierFlags |= KeyFlags::Function;
-    if (info->pad || code == 76 || code == 71) e.modifierFlags |= KeyFlags::NumericPad;
+    if (!info)
+        return e;
+    if (info->function)
+        e.modifierFlags |= KeyFlags::Function;
+    if (info->pad || code == 76 || code == 71)
+        e.modifierFlags |= KeyFlags::NumericPad;
     if (char16_t fc = functionKeyCharacter(info->qtKey); info->function && fc) {
         e.characters = e.charactersIgnoringModifiers = QString(QChar(fc));
         return e;
@@ -220,11 +294,14 @@ KeyEventInfo makeKeyEvent(int code, uint64_t flags, const KeyboardLayout* layout
     return e;
 }
 
-KeyEventInfo fromKeyEvent(const QKeyEvent& event, const KeyboardLayout* layout) {
+KeyEventInfo fromKeyEvent(const QKeyEvent& event, const KeyboardLayout* layout)
+{
     std::optional<int> code;
-    if (layout && event.nativeScanCode() != 0) code = codeForKeycode(*layout, event.nativeScanCode());
-    if (!code) code = codeForQtKey(event.key(), event.modifiers() & Qt::KeypadModifier);
-    const bool caps = (event.nativeModifiers() & 0x02) != 0;  // LockMask
+    if (layout && event.nativeScanCode() != 0)
+        code = codeForKeycode(*layout, event.nativeScanCode());
+    if (!code)
+        code = codeForQtKey(event.key(), event.modifiers() & Qt::KeypadModifier);
+    const bool caps = (event.nativeModifiers() & 0x02) != 0; // LockMask
     uint64_t flags = flagsFromQt(event.modifiers() & ~Qt::KeypadModifier, caps);
     if (!code) {
         KeyEventInfo e;
@@ -234,18 +311,22 @@ KeyEventInfo fromKeyEvent(const QKeyEvent& event, const KeyboardLayout* layout) 
     return makeKeyEvent(*code, flags, layout);
 }
 
-std::optional<int> qtKeyForCode(int code, const KeyboardLayout* layout) {
+std::optional<int> qtKeyForCode(int code, const KeyboardLayout* layout)
+{
     const KeyInfo* info = keyInfoForCode(code);
-    if (!info) return std::nullopt;
-    if (info->function || info->pad || controlCharacter(code).size()) return info->qtKey;
+    if (!info)
+        return std::nullopt;
+    if (info->function || info->pad || controlCharacter(code).size())
+        return info->qtKey;
     if (layout) {
         if (auto kc = keycodeForCode(*layout, code)) {
             QString t = layout->keyText(*kc, false, false, false).toUpper();
-            if (!t.isEmpty()) return int(t.toUcs4().value(0));
+            if (!t.isEmpty())
+                return int(t.toUcs4().value(0));
         }
     }
     return info->qtKey;
 }
 
-}  // namespace KeyMap
-}  // namespace platform
+} // namespace KeyMap
+} // namespace platform

@@ -31,14 +31,15 @@ constexpr uint64_t CarbonShift = 0x200;
 constexpr uint64_t CarbonAlphaLock = 0x400;
 constexpr uint64_t CarbonOption = 0x800;
 constexpr uint64_t CarbonControl = 0x1000;
-}  // namespace KeyFlags
+} // namespace KeyFlags
 
-struct KeyInfo {
-    int code;                // virtual key number
-    const char* xkbName;     // XKB key name ("AC01")
-    int qtKey;               // fallback for events without a scan code
-    bool function;           // carries the function-key bit when pressed
-    bool pad;                // shown as "Pad %@"
+struct KeyInfo
+{
+    int code;            // virtual key number
+    const char* xkbName; // XKB key name ("AC01")
+    int qtKey;           // fallback for events without a scan code
+    bool function;       // carries the function-key bit when pressed
+    bool pad;            // shown as "Pad %@"
 };
 
 // The key-code table: every key this program can name.
@@ -50,7 +51,8 @@ const KeyInfo* allKeys(int* count);
 // Modifier keys are never recorded; they only tell a modifier-only press.
 bool isModifierQtKey(int qtKey);
 
-struct KeyEventInfo {
+struct KeyEventInfo
+{
     int code = -1;
     uint64_t modifierFlags = 0;
     QString characters;
@@ -74,6 +76,6 @@ KeyEventInfo makeKeyEvent(int code, uint64_t flags, const KeyboardLayout* layout
 
 // The Qt key a virtual key produces, for matching menu shortcuts.
 std::optional<int> qtKeyForCode(int code, const KeyboardLayout* layout);
-}  // namespace KeyMap
+} // namespace KeyMap
 
-}  // namespace platform
+} // namespace platform

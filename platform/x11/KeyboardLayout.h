@@ -15,7 +15,8 @@ struct xcb_connection_t;
 
 namespace platform {
 
-class KeyboardLayout : public QObject {
+class KeyboardLayout : public QObject
+{
     Q_OBJECT
 public:
     static constexpr uint32_t InvalidKeycode = 0xffffffffu;
@@ -69,11 +70,12 @@ private:
     uint32_t m_group = 0;
 };
 
-class KeyboardLayoutNotifier : public QObject {
+class KeyboardLayoutNotifier : public QObject
+{
     Q_OBJECT
 signals:
     void changed();
     friend class KeyboardLayout;
 };
 
-}  // namespace platform
+} // namespace platform

@@ -12,20 +12,26 @@ namespace platform {
 
 SystemShortcutOracle::~SystemShortcutOracle() = default;
 
-ShortcutAvailability ListedSystemShortcuts::availability(int64_t code, uint64_t carbonMask) {
-    if (!m_list) return ShortcutAvailability::Unknown;
-    constexpr uint64_t four = KeyFlags::CarbonCommand | KeyFlags::CarbonOption | KeyFlags::CarbonShift |
-                              KeyFlags::CarbonControl;
+ShortcutAvailability ListedSystemShortcuts::availability(int64_t code, uint64_t carbonMask)
+{
+    if (!m_list)
+        return ShortcutAvailability::Unknown;
+    constexpr uint64_t four =
+        KeyFlags::CarbonCommand | KeyFlags::CarbonOption | KeyFlags::CarbonShift | KeyFlags::CarbonControl;
     for (const auto& entry : *m_list) {
-        if (!entry.enabled) continue;
-        if (entry.code == int16_t(code) && (uint64_t(uint32_t(entry.modifiers)) & four) == (carbonMask & four))
+        if (!entry.enabled)
+            continue;
+        if (entry.code == int16_t(code) &&
+            (uint64_t(uint32_t(entry.modifiers)) & four) == (carbonMask & four))
             return ShortcutAvailability::Taken;
     }
     return ShortcutAvailability::Free;
 }
 
-X11ShortcutProbe::X11ShortcutProbe(KeyboardLayout* layout) : m_layout(layout) {
-    if (!x11::connection()) return;  // not on X: nothing to ask
+X11ShortcutProbe::X11ShortcutProbe(KeyboardLayout* layout) : m_layout(layout)
+{
+    if (!x11::connection())
+        return; // not on X: nothing to ask
     m_connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(m_connection)) {
         xcb_disconnect(m_connection);
@@ -33,15 +39,20 @@ X11ShortcutProbe::X11ShortcutProbe(KeyboardLayout* layout) : m_layout(layout) {
     }
 }
 
-X11ShortcutProbe::~X11ShortcutProbe() {
-    if (m_connection) xcb_disconnect(m_connection);
+X11ShortcutProbe::~X11ShortcutProbe()
+{
+    if (m_connection)
+        xcb_disconnect(m_connection);
 }
 
-ShortcutAvailability X11ShortcutProbe::availability(int64_t code, uint64_t carbonMask) {
+ShortcutAvailability X11ShortcutProbe::availability(int64_t code, uint64_t carbonMask)
+{
     KeyboardLayout* layout = m_layout ? m_layout : KeyboardLayout::current();
-    if (!m_connection || !layout || code < 0) return ShortcutAvailability::Unknown;
+    if (!m_connection || !layout || code < 0)
+        return ShortcutAvailability::Unknown;
     auto keycode = KeyMap::keycodeForCode(*layout, int(code));
-    if (!keycode || *keycode > 255) return ShortcutAvailability::Unknown;
+    if (!keycode || *keycode > 255)
+        return ShortcutAvailability::Unknown;
     const uint32_t root = x11::rootWindow(m_connection);
     const auto masks = X11HotKeyGrabber::readModifierMasks(m_connection);
     const uint16_t mods = X11HotKeyGrabber::xModifiers(uint32_t(carbonMask), masks);
@@ -57,4 +68,4 @@ ShortcutAvailability X11ShortcutProbe::availability(int64_t code, uint64_t carbo
     return ShortcutAvailability::Free;
 }
 
-}  // namespace platform
+} // namespace platform

@@ -11,9 +11,15 @@ namespace platform {
 
 class KeyboardLayout;
 
-enum class ShortcutAvailability { Free, Taken, Unknown };
+enum class ShortcutAvailability
+{
+    Free,
+    Taken,
+    Unknown
+};
 
-class SystemShortcutOracle {
+class SystemShortcutOracle
+{
 public:
     virtual ~SystemShortcutOracle();
     // code: virtual key number; carbonMask: hot-key modifier bits.
@@ -22,16 +28,20 @@ public:
 
 // A listed set of system shortcuts: taken when an enabled entry has the same
 // key and agrees in the four modifier bits (other bits are not compared).
-struct SymbolicHotKey {
+struct SymbolicHotKey
+{
     int16_t code = 0;
     int32_t modifiers = 0;
     bool enabled = true;
 };
 
-class ListedSystemShortcuts : public SystemShortcutOracle {
+class ListedSystemShortcuts : public SystemShortcutOracle
+{
 public:
     // nullopt: the list could not be read.
-    explicit ListedSystemShortcuts(std::optional<std::vector<SymbolicHotKey>> list) : m_list(std::move(list)) {}
+    explicit ListedSystemShortcuts(std::optional<std::vector<SymbolicHotKey>> list) : m_list(std::move(list))
+    {
+    }
     ShortcutAvailability availability(int64_t code, uint64_t carbonMask) override;
 
 private:
@@ -42,7 +52,8 @@ private:
 // private connection: refused means another client holds it. A private
 // connection matters: on Qt's own one the probe would succeed against this
 // program's own hot key and its ungrab would remove it.
-class X11ShortcutProbe : public SystemShortcutOracle {
+class X11ShortcutProbe : public SystemShortcutOracle
+{
 public:
     explicit X11ShortcutProbe(KeyboardLayout* layout = nullptr);
     ~X11ShortcutProbe() override;
@@ -53,4 +64,4 @@ private:
     xcb_connection_t* m_connection = nullptr;
 };
 
-}  // namespace platform
+} // namespace platform

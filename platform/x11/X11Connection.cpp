@@ -6,14 +6,18 @@
 
 namespace platform::x11 {
 
-xcb_connection_t* connection() {
-    if (!qGuiApp) return nullptr;
+xcb_connection_t* connection()
+{
+    if (!qGuiApp)
+        return nullptr;
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     return x11 ? x11->connection() : nullptr;
 }
 
-unsigned int rootWindow(xcb_connection_t* c) {
-    if (!c) return 0;
+unsigned int rootWindow(xcb_connection_t* c)
+{
+    if (!c)
+        return 0;
     xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
     return it.rem ? it.data->root : 0;
 }
@@ -30,4 +34,4 @@ bool grabKeyboard(xcb_connection_t* c, unsigned int window)
     return granted;
 }
 
-}  // namespace platform::x11
+} // namespace platform::x11

@@ -13,4 +13,4 @@ unsigned int rootWindow(xcb_connection_t* c);
 // client holds the keyboard, or the window is not on screen.
 bool grabKeyboard(xcb_connection_t* c, unsigned int window);
 
-}  // namespace platform::x11
+} // namespace platform::x11

@@ -14,7 +14,8 @@ class KeyboardLayout;
 // Passive key grabs on the root window. Each combination is grabbed four
 // times (with and without Caps Lock and Num Lock) so it works whatever the
 // lock keys are, unless it asks for Caps Lock, which then must be on.
-class X11HotKeyGrabber : public HotKeyGrabber, public QAbstractNativeEventFilter {
+class X11HotKeyGrabber : public HotKeyGrabber, public QAbstractNativeEventFilter
+{
 public:
     // Uses Qt's connection when connection is null.
     explicit X11HotKeyGrabber(xcb_connection_t* connection = nullptr, KeyboardLayout* layout = nullptr);
@@ -25,13 +26,17 @@ public:
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
-    struct ModifierMasks { uint16_t alt = 0x08, super = 0x40, numLock = 0x10; };
+    struct ModifierMasks
+    {
+        uint16_t alt = 0x08, super = 0x40, numLock = 0x10;
+    };
     static ModifierMasks readModifierMasks(xcb_connection_t* connection);
     // Hot-key modifiers → X modifier mask (Command is Ctrl, Control is Super).
     static uint16_t xModifiers(uint32_t carbonModifiers, const ModifierMasks& masks);
 
 private:
-    struct Grab {
+    struct Grab
+    {
         uint32_t id;
         uint8_t keycode;
         uint16_t mods;
@@ -58,4 +63,4 @@ private:
     uint32_t m_activeId = 0;
 };
 
-}  // namespace platform
+} // namespace platform

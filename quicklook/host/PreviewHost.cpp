@@ -13,33 +13,38 @@
 
 namespace {
 
-struct UuidDeleter {
+struct UuidDeleter
+{
     void operator()(QLUUID* uuid) const { QLUUIDRelease(uuid); }
 };
 using Uuid = std::unique_ptr<QLUUID, UuidDeleter>;
 
-struct RequestDeleter {
+struct RequestDeleter
+{
     void operator()(QLPreviewRequest* request) const { QLPreviewRequestDestroy(request); }
 };
 
-PreviewResult failure(const QString& problem) {
+PreviewResult failure(const QString& problem)
+{
     PreviewResult result;
     result.problem = problem;
     return result;
 }
 
-}  // namespace
+} // namespace
 
-QString defaultGeneratorBundle() {
+QString defaultGeneratorBundle()
+{
     const QString configured = qEnvironmentVariable("QUILLARY_PREVIEW_GENERATOR");
     if (!configured.isEmpty())
         return configured;
 #ifndef QUILLARY_INSTALL_LIBDIR
 #define QUILLARY_INSTALL_LIBDIR "lib"
 #endif
-    const QString installed = QCoreApplication::applicationDirPath() + QStringLiteral("/../" QUILLARY_INSTALL_LIBDIR)
-                              + QStringLiteral("/quillary/Quillary.app/Contents/Library/QuickLook/"
-                                               "Quillary_Quick_Look.qlgenerator");
+    const QString installed = QCoreApplication::applicationDirPath() +
+                              QStringLiteral("/../" QUILLARY_INSTALL_LIBDIR) +
+                              QStringLiteral("/quillary/Quillary.app/Contents/Library/QuickLook/"
+                                             "Quillary_Quick_Look.qlgenerator");
     if (QFileInfo::exists(installed + QStringLiteral("/Contents/Info.plist")))
         return QDir::cleanPath(installed);
 #ifdef QUILLARY_BUILD_GENERATOR
@@ -49,28 +54,34 @@ QString defaultGeneratorBundle() {
 #endif
 }
 
-PreviewResult generatePreview(const QString& generatorBundle, const QString& file) {
+PreviewResult generatePreview(const QString& generatorBundle, const QString& file)
+{
     QFile infoFile(generatorBundle + QStringLiteral("/Contents/Info.plist"));
     if (!infoFile.open(QIODevice::ReadOnly))
         return failure(QStringLiteral("No generator at %1").arg(generatorBundle));
     QString error;
     const QVariantMap info = platform::readPropertyList(infoFile.readAll(), &error).toMap();
     const QString executable = info.value(QStringLiteral("CFBundleExecutable")).toString();
-    const QStringList factoriesForType = info.value(QStringLiteral("CFPlugInTypes")).toMap()
-                                             .value(QStringLiteral(QL_GENERATOR_TYPE_ID)).toStringList();
+    const QStringList factoriesForType = info.value(QStringLiteral("CFPlugInTypes"))
+                                             .toMap()
+                                             .value(QStringLiteral(QL_GENERATOR_TYPE_ID))
+                                             .toStringList();
     const QVariantMap factories = info.value(QStringLiteral("CFPlugInFactories")).toMap();
     if (executable.isEmpty() || executable.contains(QLatin1Char('/')) || factoriesForType.isEmpty())
         return failure(QStringLiteral("The generator's Info.plist names no preview factory"));
     const QString factoryID = factoriesForType.first();
     const QString functionName = factories.value(factoryID).toString();
     if (functionName.isEmpty())
-        return failure(QStringLiteral("The generator's Info.plist names no function for factory %1").arg(factoryID));
+        return failure(
+            QStringLiteral("The generator's Info.plist names no function for factory %1").arg(factoryID));
 
     const QString library = generatorBundle + QStringLiteral("/Contents/MacOS/") + executable;
     void* handle = dlopen(QFile::encodeName(library).constData(), RTLD_NOW | RTLD_LOCAL);
     if (!handle)
-        return failure(QStringLiteral("Could not load %1: %2").arg(library, QString::fromLocal8Bit(dlerror())));
-    auto factory = reinterpret_cast<QLPlugInFactoryFunction>(dlsym(handle, functionName.toUtf8().constData()));
+        return failure(
+            QStringLiteral("Could not load %1: %2").arg(library, QString::fromLocal8Bit(dlerror())));
+    auto factory =
+        reinterpret_cast<QLPlugInFactoryFunction>(dlsym(handle, functionName.toUtf8().constData()));
     if (!factory) {
         dlclose(handle);
         return failure(QStringLiteral("The generator has no function %1").arg(functionName));
@@ -87,7 +98,8 @@ PreviewResult generatePreview(const QString& generatorBundle, const QString& fil
     }
     auto* table = *static_cast<QLGeneratorInterfaceStruct**>(instance);
     void* generator = nullptr;
-    if (table->QueryInterface(instance, QLUUIDGetBytes(callbacks.get()), &generator) != QL_S_OK || !generator) {
+    if (table->QueryInterface(instance, QLUUIDGetBytes(callbacks.get()), &generator) != QL_S_OK ||
+        !generator) {
         table->Release(instance);
         dlclose(handle);
         return failure(QStringLiteral("The generator offers no preview interface"));
@@ -112,8 +124,8 @@ PreviewResult generatePreview(const QString& generatorBundle, const QString& fil
             result.problem = QStringLiteral("The generator made no preview");
         }
     }
-    interface->Release(generator);  // the reference the query added
-    table->Release(instance);       // the factory's
+    interface->Release(generator); // the reference the query added
+    table->Release(instance);      // the factory's
     // Unload only when nothing of the generator is left alive.
     if (QLPlugInInstanceCountForFactory(factoryUuid.get()) == 0)
         dlclose(handle);

@@ -6,9 +6,10 @@
 // Loads a preview generator bundle the way a desktop previewer would (its
 // Info.plist names the factory for the generator type; the factory makes an
 // instance; the callbacks interface makes the preview) and runs it on a file.
-struct PreviewResult {
-    bool ok = false;        // the generator handed over a page
-    QString problem;        // why not, when !ok
+struct PreviewResult
+{
+    bool ok = false; // the generator handed over a page
+    QString problem; // why not, when !ok
     QByteArray html;
     QString contentType;
     QString mimeType;

@@ -12,13 +12,15 @@
 #include <cstdio>
 
 namespace {
-int usage() {
+int usage()
+{
     std::fprintf(stderr, "usage: quillary-preview [--generator DIR] [--info] [--show] FILE [OUT.html]\n");
     return 2;
 }
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QString generator;
     bool info = false;
     bool show = false;
@@ -43,7 +45,8 @@ int main(int argc, char** argv) {
 
     if (show) {
         QApplication app(argc, argv);
-        const PreviewResult result = generatePreview(generator.isEmpty() ? defaultGeneratorBundle() : generator, paths[0]);
+        const PreviewResult result =
+            generatePreview(generator.isEmpty() ? defaultGeneratorBundle() : generator, paths[0]);
         if (!result.ok) {
             std::fprintf(stderr, "%s\n", qPrintable(result.problem));
             return 1;
@@ -58,14 +61,16 @@ int main(int argc, char** argv) {
     }
 
     QCoreApplication app(argc, argv);
-    const PreviewResult result = generatePreview(generator.isEmpty() ? defaultGeneratorBundle() : generator, paths[0]);
+    const PreviewResult result =
+        generatePreview(generator.isEmpty() ? defaultGeneratorBundle() : generator, paths[0]);
     if (!result.ok) {
         std::fprintf(stderr, "%s\n", qPrintable(result.problem));
         return 1;
     }
     if (info)
-        std::printf("Content type: %s\nMIME type: %s\nText encoding: %s\nSize: %dx%d\n", qPrintable(result.contentType),
-                    qPrintable(result.mimeType), qPrintable(result.textEncoding), result.width, result.height);
+        std::printf("Content type: %s\nMIME type: %s\nText encoding: %s\nSize: %dx%d\n",
+                    qPrintable(result.contentType), qPrintable(result.mimeType),
+                    qPrintable(result.textEncoding), result.width, result.height);
     if (paths.size() == 2) {
         QFile out(paths[1]);
         if (!out.open(QIODevice::WriteOnly) || out.write(result.html) != result.html.size()) {

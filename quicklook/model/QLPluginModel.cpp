@@ -8,12 +8,14 @@
 #include <mutex>
 #include <string>
 
-struct QLUUID {
+struct QLUUID
+{
     QLUUIDBytes bytes;
     std::atomic<uint32_t> count{1};
 };
 
-struct QLPreviewRequest {
+struct QLPreviewRequest
+{
     std::atomic<bool> cancelled{false};
     std::string bundlePath;
     bool hasData = false;
@@ -26,7 +28,8 @@ struct QLPreviewRequest {
 };
 
 namespace {
-int hexValue(char c) {
+int hexValue(char c)
+{
     if (c >= '0' && c <= '9')
         return c - '0';
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -36,17 +39,22 @@ int hexValue(char c) {
 }
 
 std::mutex gRegistryMutex;
-std::map<std::string, int>& registry() {
+std::map<std::string, int>& registry()
+{
     static auto* r = new std::map<std::string, int>();
     return *r;
 }
 
-std::string key(QLUUIDRef uuid) { return std::string(reinterpret_cast<const char*>(uuid->bytes.byte), 16); }
-}  // namespace
+std::string key(QLUUIDRef uuid)
+{
+    return std::string(reinterpret_cast<const char*>(uuid->bytes.byte), 16);
+}
+} // namespace
 
 extern "C" {
 
-QLUUIDRef QLUUIDCreateFromString(const char* text) {
+QLUUIDRef QLUUIDCreateFromString(const char* text)
+{
     if (!text || std::strlen(text) != 36)
         return nullptr;
     QLUUIDBytes bytes{};
@@ -70,36 +78,47 @@ QLUUIDRef QLUUIDCreateFromString(const char* text) {
     return uuid;
 }
 
-QLUUIDRef QLUUIDRetain(QLUUIDRef uuid) {
+QLUUIDRef QLUUIDRetain(QLUUIDRef uuid)
+{
     if (uuid)
         uuid->count.fetch_add(1, std::memory_order_relaxed);
     return uuid;
 }
 
-void QLUUIDRelease(QLUUIDRef uuid) {
+void QLUUIDRelease(QLUUIDRef uuid)
+{
     if (uuid && uuid->count.fetch_sub(1, std::memory_order_acq_rel) == 1)
         delete uuid;
 }
 
-QLUUIDBytes QLUUIDGetBytes(QLUUIDRef uuid) { return uuid ? uuid->bytes : QLUUIDBytes{}; }
-
-int QLUUIDBytesEqual(QLUUIDBytes a, QLUUIDBytes b) { return std::memcmp(a.byte, b.byte, 16) == 0; }
-
-void QLUUIDGetString(QLUUIDRef uuid, char out[37]) {
-    const QLUUIDBytes b = QLUUIDGetBytes(uuid);
-    std::snprintf(out, 37, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b.byte[0],
-                  b.byte[1], b.byte[2], b.byte[3], b.byte[4], b.byte[5], b.byte[6], b.byte[7], b.byte[8], b.byte[9],
-                  b.byte[10], b.byte[11], b.byte[12], b.byte[13], b.byte[14], b.byte[15]);
+QLUUIDBytes QLUUIDGetBytes(QLUUIDRef uuid)
+{
+    return uuid ? uuid->bytes : QLUUIDBytes{};
 }
 
-void QLPlugInAddInstanceForFactory(QLUUIDRef factory) {
+int QLUUIDBytesEqual(QLUUIDBytes a, QLUUIDBytes b)
+{
+    return std::memcmp(a.byte, b.byte, 16) == 0;
+}
+
+void QLUUIDGetString(QLUUIDRef uuid, char out[37])
+{
+    const QLUUIDBytes b = QLUUIDGetBytes(uuid);
+    std::snprintf(out, 37, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b.byte[0],
+                  b.byte[1], b.byte[2], b.byte[3], b.byte[4], b.byte[5], b.byte[6], b.byte[7], b.byte[8],
+                  b.byte[9], b.byte[10], b.byte[11], b.byte[12], b.byte[13], b.byte[14], b.byte[15]);
+}
+
+void QLPlugInAddInstanceForFactory(QLUUIDRef factory)
+{
     if (!factory)
         return;
     std::lock_guard lock(gRegistryMutex);
     ++registry()[key(factory)];
 }
 
-void QLPlugInRemoveInstanceForFactory(QLUUIDRef factory) {
+void QLPlugInRemoveInstanceForFactory(QLUUIDRef factory)
+{
     if (!factory)
         return;
     std::lock_guard lock(gRegistryMutex);
@@ -108,7 +127,8 @@ void QLPlugInRemoveInstanceForFactory(QLUUIDRef factory) {
         registry().erase(it);
 }
 
-int QLPlugInInstanceCountForFactory(QLUUIDRef factory) {
+int QLPlugInInstanceCountForFactory(QLUUIDRef factory)
+{
     if (!factory)
         return 0;
     std::lock_guard lock(gRegistryMutex);
@@ -116,27 +136,37 @@ int QLPlugInInstanceCountForFactory(QLUUIDRef factory) {
     return it == registry().end() ? 0 : it->second;
 }
 
-QLPreviewRequestRef QLPreviewRequestCreate(const char* generatorBundlePath) {
+QLPreviewRequestRef QLPreviewRequestCreate(const char* generatorBundlePath)
+{
     auto* request = new QLPreviewRequest;
     request->bundlePath = generatorBundlePath ? generatorBundlePath : "";
     return request;
 }
 
-void QLPreviewRequestDestroy(QLPreviewRequestRef request) { delete request; }
+void QLPreviewRequestDestroy(QLPreviewRequestRef request)
+{
+    delete request;
+}
 
-void QLPreviewRequestCancel(QLPreviewRequestRef request) {
+void QLPreviewRequestCancel(QLPreviewRequestRef request)
+{
     if (request)
         request->cancelled = true;
 }
 
-int QLPreviewRequestIsCancelled(QLPreviewRequestRef request) { return request && request->cancelled ? 1 : 0; }
+int QLPreviewRequestIsCancelled(QLPreviewRequestRef request)
+{
+    return request && request->cancelled ? 1 : 0;
+}
 
-const char* QLPreviewRequestGetGeneratorBundlePath(QLPreviewRequestRef request) {
+const char* QLPreviewRequestGetGeneratorBundlePath(QLPreviewRequestRef request)
+{
     return request ? request->bundlePath.c_str() : "";
 }
 
 void QLPreviewRequestSetDataRepresentation(QLPreviewRequestRef request, const char* data, size_t length,
-                                           const char* contentType, const QLPreviewProperties* properties) {
+                                           const char* contentType, const QLPreviewProperties* properties)
+{
     if (!request)
         return;
     request->hasData = true;
@@ -150,7 +180,8 @@ void QLPreviewRequestSetDataRepresentation(QLPreviewRequestRef request, const ch
     }
 }
 
-const char* QLPreviewRequestGetData(QLPreviewRequestRef request, size_t* length) {
+const char* QLPreviewRequestGetData(QLPreviewRequestRef request, size_t* length)
+{
     if (!request || !request->hasData) {
         if (length)
             *length = 0;
@@ -161,14 +192,17 @@ const char* QLPreviewRequestGetData(QLPreviewRequestRef request, size_t* length)
     return request->data.data();
 }
 
-const char* QLPreviewRequestGetContentType(QLPreviewRequestRef request) {
+const char* QLPreviewRequestGetContentType(QLPreviewRequestRef request)
+{
     return request ? request->contentType.c_str() : "";
 }
 
-QLPreviewProperties QLPreviewRequestGetProperties(QLPreviewRequestRef request) {
+QLPreviewProperties QLPreviewRequestGetProperties(QLPreviewRequestRef request)
+{
     if (!request)
         return QLPreviewProperties{"", "", 0, 0};
-    return QLPreviewProperties{request->mimeType.c_str(), request->encoding.c_str(), request->width, request->height};
+    return QLPreviewProperties{request->mimeType.c_str(), request->encoding.c_str(), request->width,
+                               request->height};
 }
 
-}  // extern "C"
+} // extern "C"

@@ -13,7 +13,8 @@ extern "C" {
 
 #define QL_EXPORT __attribute__((visibility("default")))
 
-typedef struct QLUUIDBytes {
+typedef struct QLUUIDBytes
+{
     uint8_t byte[16];
 } QLUUIDBytes;
 
@@ -39,7 +40,8 @@ QL_EXPORT int QLPlugInInstanceCountForFactory(QLUUIDRef factory);
 #define QL_S_OK 0
 #define QL_E_NOINTERFACE ((int32_t)0x80000004)
 
-typedef struct QLPreviewProperties {
+typedef struct QLPreviewProperties
+{
     const char* mimeType;
     const char* textEncodingName;
     int width;
@@ -54,21 +56,24 @@ QL_EXPORT void QLPreviewRequestCancel(QLPreviewRequestRef request);
 QL_EXPORT int QLPreviewRequestIsCancelled(QLPreviewRequestRef request);
 QL_EXPORT const char* QLPreviewRequestGetGeneratorBundlePath(QLPreviewRequestRef request);
 // Copies the bytes, the content type and the properties into the request.
-QL_EXPORT void QLPreviewRequestSetDataRepresentation(QLPreviewRequestRef request, const char* data, size_t length,
-                                                     const char* contentType, const QLPreviewProperties* properties);
+QL_EXPORT void QLPreviewRequestSetDataRepresentation(QLPreviewRequestRef request, const char* data,
+                                                     size_t length, const char* contentType,
+                                                     const QLPreviewProperties* properties);
 // What the generator handed over; null data when it handed nothing.
 QL_EXPORT const char* QLPreviewRequestGetData(QLPreviewRequestRef request, size_t* length);
 QL_EXPORT const char* QLPreviewRequestGetContentType(QLPreviewRequestRef request);
 QL_EXPORT QLPreviewProperties QLPreviewRequestGetProperties(QLPreviewRequestRef request);
 
 // The generator interface, in the order the loaders expect.
-typedef struct QLGeneratorInterfaceStruct {
+typedef struct QLGeneratorInterfaceStruct
+{
     void* reserved;
     int32_t (*QueryInterface)(void* instance, QLUUIDBytes iid, void** out);
     uint32_t (*AddRef)(void* instance);
     uint32_t (*Release)(void* instance);
-    int32_t (*GenerateThumbnailForURL)(void* instance, void* request, const char* url, const char* contentType,
-                                       void* options, double maxWidth, double maxHeight);
+    int32_t (*GenerateThumbnailForURL)(void* instance, void* request, const char* url,
+                                       const char* contentType, void* options, double maxWidth,
+                                       double maxHeight);
     void (*CancelThumbnailGeneration)(void* instance, void* request);
     int32_t (*GeneratePreviewForURL)(void* instance, QLPreviewRequestRef request, const char* url,
                                      const char* contentType, void* options);

@@ -8,12 +8,14 @@
 #include <optional>
 #include <string>
 
-struct Outcome {
+struct Outcome
+{
     std::optional<ZQNumber> number;
     std::optional<ZQError> error;
 };
 
-inline Outcome evaluate(ZQMathEvaluator& evaluator, const std::string& text, const ZQSubstitutions* subs = nullptr)
+inline Outcome evaluate(ZQMathEvaluator& evaluator, const std::string& text,
+                        const ZQSubstitutions* subs = nullptr)
 {
     Outcome o;
     o.number = evaluator.evaluateString(text, subs, &o.error);

@@ -30,7 +30,8 @@ std::unique_ptr<ZQMathEvaluator> makeEvaluator(bool highPrecision, bool degrees 
     return evaluator;
 }
 
-std::optional<ZQNumber> run(ZQMathEvaluator& evaluator, const std::string& text, std::optional<ZQError>* error = nullptr)
+std::optional<ZQNumber> run(ZQMathEvaluator& evaluator, const std::string& text,
+                            std::optional<ZQError>* error = nullptr)
 {
     std::optional<ZQError> local;
     auto result = evaluator.evaluateString(text, nullptr, error ? error : &local);
@@ -63,14 +64,16 @@ TEST(PrecisionFunctionEvaluator, EveryReplacedBuiltinIsAccurateAndBeatsDoubles)
         EXPECT_EQ(got->kind(), ZQNumber::Kind::Decimal) << text;
         const ZQDecimal expected = dec(want);
         const ZQDecimal error = absoluteError(got->decimalValue(), expected);
-        const ZQDecimal allowed = decimalAdd(decimalMultiply(dec(relative), decimalAbsolute(expected)), dec(absolute));
+        const ZQDecimal allowed =
+            decimalAdd(decimalMultiply(dec(relative), decimalAbsolute(expected)), dec(absolute));
         EXPECT_NE(ZQDecimalCompare(error, allowed), ZQComparisonResult::Descending)
             << text << " (" << mode << ") = " << got->decimalValue().toString() << ", want " << want;
         // Never less accurate than the double evaluator on the same text.
         const auto plain = run(inDegrees ? *doubleDegrees : *doubleRadians, text);
         ASSERT_TRUE(plain) << text;
         const ZQDecimal plainError = absoluteError(ZQDecimal::fromDouble(plain->doubleValue()), expected);
-        EXPECT_NE(ZQDecimalCompare(error, decimalAdd(plainError, dec("1e-38"))), ZQComparisonResult::Descending)
+        EXPECT_NE(ZQDecimalCompare(error, decimalAdd(plainError, dec("1e-38"))),
+                  ZQComparisonResult::Descending)
             << text << ": decimal error " << error.toString() << ", double error " << plainError.toString();
         ++rows;
     }
@@ -80,11 +83,21 @@ TEST(PrecisionFunctionEvaluator, EveryReplacedBuiltinIsAccurateAndBeatsDoubles)
 TEST(PrecisionFunctionEvaluator, StatedResultsAndKinds)
 {
     auto h = makeEvaluator(true);
-    const std::pair<const char*, const char*> exact[] = {
-        {"0.1 + 0.2", "0.3"}, {"mod(-7, 3)", "2"}, {"abs(-2.5)", "2.5"}, {"ceil(-1.5)", "-1"}, {"floor(-1.5)", "-2"},
-        {"5!", "120"}, {"rshift(5, 1)", "2.5"}, {"rshift(1, 1)", "0"}, {"lshift(3, 2)", "12"},
-        {"median(1, 2, 3, 4)", "2.5"}, {"stddev(2, 4, 4, 4, 5, 5, 7, 9)", "2"}, {"crd(pi())", "2"},
-        {"haversin(pi())", "1"}, {"factorial(0)", "1"}, {"count(1, 2, 3)", "3"}};
+    const std::pair<const char*, const char*> exact[] = {{"0.1 + 0.2", "0.3"},
+                                                         {"mod(-7, 3)", "2"},
+                                                         {"abs(-2.5)", "2.5"},
+                                                         {"ceil(-1.5)", "-1"},
+                                                         {"floor(-1.5)", "-2"},
+                                                         {"5!", "120"},
+                                                         {"rshift(5, 1)", "2.5"},
+                                                         {"rshift(1, 1)", "0"},
+                                                         {"lshift(3, 2)", "12"},
+                                                         {"median(1, 2, 3, 4)", "2.5"},
+                                                         {"stddev(2, 4, 4, 4, 5, 5, 7, 9)", "2"},
+                                                         {"crd(pi())", "2"},
+                                                         {"haversin(pi())", "1"},
+                                                         {"factorial(0)", "1"},
+                                                         {"count(1, 2, 3)", "3"}};
     for (const auto& [text, want] : exact) {
         const auto got = run(*h, text);
         ASSERT_TRUE(got) << text;
@@ -108,11 +121,13 @@ TEST(PrecisionFunctionEvaluator, StatedResultsAndKinds)
 TEST(PrecisionFunctionEvaluator, InheritedBuiltinsAndErrorsMatchDoublePrecision)
 {
     auto h = makeEvaluator(true), d = makeEvaluator(false);
-    for (const char* text : {"max(0.1, 0.2)", "min(3, 2)", "0.1 < 0.2", "and(6, 3)", "xor(6, 3)", "l_eq(1, 1)"})
+    for (const char* text :
+         {"max(0.1, 0.2)", "min(3, 2)", "0.1 < 0.2", "and(6, 3)", "xor(6, 3)", "l_eq(1, 1)"})
         EXPECT_EQ(run(*h, text)->compare(*run(*d, text)), 0) << text;
     // Wrong argument counts fail alike, with the operation's own name.
-    for (const char* text : {"sqrt(1, 2)", "mod(1)", "average(1)", "sum()", "pi(1)", "sin()", "haversin(1, 2)",
-                             "median(1)", "stddev(1)", "factorial(1, 2)", "acotanh()", "percent()", "dtor(1, 2)"}) {
+    for (const char* text :
+         {"sqrt(1, 2)", "mod(1)", "average(1)", "sum()", "pi(1)", "sin()", "haversin(1, 2)", "median(1)",
+          "stddev(1)", "factorial(1, 2)", "acotanh()", "percent()", "dtor(1, 2)"}) {
         std::optional<ZQError> hError, dError;
         EXPECT_FALSE(run(*h, text, &hError)) << text;
         run(*d, text, &dError);
@@ -147,10 +162,12 @@ TEST(PrecisionFunctionEvaluator, MendedRoutineFaultsThroughTheStringEntry)
     EXPECT_EQ(run(*h, "mod(1e40, 7)")->decimalValue(), dec("4"));
     EXPECT_TRUE(run(*h, "atanh(1)")->isNaN());
     const ZQDecimal sine = run(*h, "sin(1e40)")->decimalValue();
-    EXPECT_NE(ZQDecimalCompare(decimalAbsolute(sine), dec("1")), ZQComparisonResult::Descending) << sine.toString();
-    EXPECT_NE(ZQDecimalCompare(run(*h, "tanh(10)")->decimalValue(), dec("1")), ZQComparisonResult::Descending);
+    EXPECT_NE(ZQDecimalCompare(decimalAbsolute(sine), dec("1")), ZQComparisonResult::Descending)
+        << sine.toString();
+    EXPECT_NE(ZQDecimalCompare(run(*h, "tanh(10)")->decimalValue(), dec("1")),
+              ZQComparisonResult::Descending);
     EXPECT_FALSE(run(*h, "asinh(2)")->isNaN());
     EXPECT_TRUE(run(*h, "lshift(1, 1e9)")->isNaN());
 }
 
-}  // namespace
+} // namespace

@@ -23,15 +23,19 @@ ZQDecimal dec(const std::string& text)
     return value.value_or(ZQDecimal::notANumber());
 }
 
-const std::map<std::string, ZQRoundingMode> kModes = {
-    {"Bankers", ZQRoundingMode::Bankers}, {"Plain", ZQRoundingMode::Plain},
-    {"Down", ZQRoundingMode::Down}, {"Up", ZQRoundingMode::Up}};
+const std::map<std::string, ZQRoundingMode> kModes = {{"Bankers", ZQRoundingMode::Bankers},
+                                                      {"Plain", ZQRoundingMode::Plain},
+                                                      {"Down", ZQRoundingMode::Down},
+                                                      {"Up", ZQRoundingMode::Up}};
 const std::map<std::string, ZQCalculationError> kErrors = {
-    {"NoError", ZQCalculationError::NoError}, {"LossOfPrecision", ZQCalculationError::LossOfPrecision},
-    {"Underflow", ZQCalculationError::Underflow}, {"Overflow", ZQCalculationError::Overflow},
+    {"NoError", ZQCalculationError::NoError},
+    {"LossOfPrecision", ZQCalculationError::LossOfPrecision},
+    {"Underflow", ZQCalculationError::Underflow},
+    {"Overflow", ZQCalculationError::Overflow},
     {"DivideByZero", ZQCalculationError::DivideByZero}};
 
-struct Case {
+struct Case
+{
     std::string op, a, b, mode, expected, error;
 };
 
@@ -103,8 +107,8 @@ TEST(ZQDecimal, AgreesWithReferenceArithmeticOnGeneratedTable)
         if (got != c.expected || (errorMatters && error != kErrors.at(c.error))) {
             if (++failures <= 25)
                 ADD_FAILURE() << c.op << "(" << c.a << ", " << c.b << ", " << c.mode << ") = " << got
-                              << " error " << static_cast<int>(error) << "; expected " << c.expected
-                              << " " << c.error;
+                              << " error " << static_cast<int>(error) << "; expected " << c.expected << " "
+                              << c.error;
         }
     }
     EXPECT_EQ(failures, 0);
@@ -112,10 +116,17 @@ TEST(ZQDecimal, AgreesWithReferenceArithmeticOnGeneratedTable)
 
 TEST(ZQDecimal, PrintsPlainNotation)
 {
-    const std::pair<std::string, std::string> cases[] = {
-        {"0", "0"}, {"-0", "0"}, {"-0.00125", "-0.00125"}, {"1200", "1200"}, {"1.5e3", "1500"},
-        {"000.5000", "0.5"}, {"1E-5", "0.00001"}, {"-123.456", "-123.456"}, {"NaN", "NaN"},
-        {"1e127", "1" + std::string(127, '0')}, {"1e-128", "0." + std::string(127, '0') + "1"}};
+    const std::pair<std::string, std::string> cases[] = {{"0", "0"},
+                                                         {"-0", "0"},
+                                                         {"-0.00125", "-0.00125"},
+                                                         {"1200", "1200"},
+                                                         {"1.5e3", "1500"},
+                                                         {"000.5000", "0.5"},
+                                                         {"1E-5", "0.00001"},
+                                                         {"-123.456", "-123.456"},
+                                                         {"NaN", "NaN"},
+                                                         {"1e127", "1" + std::string(127, '0')},
+                                                         {"1e-128", "0." + std::string(127, '0') + "1"}};
     for (const auto& [text, printed] : cases)
         EXPECT_EQ(dec(text).toString(), printed) << text;
     // Values that need a padded mantissa above the largest exponent.
@@ -125,8 +136,8 @@ TEST(ZQDecimal, PrintsPlainNotation)
 
 TEST(ZQDecimal, RefusesTextThatIsNoNumber)
 {
-    for (const char* text : {"", ".", "-", "e5", "1e", "1e+", "1.2.3", "1 ", " 1", "0x10", "1e5x", "--1", "inf",
-                             "nan", "1,5"})
+    for (const char* text :
+         {"", ".", "-", "e5", "1e", "1e+", "1.2.3", "1 ", " 1", "0x10", "1e5x", "--1", "inf", "nan", "1,5"})
         EXPECT_FALSE(ZQDecimal::fromString(text).has_value()) << text;
     for (const char* text : {".5", "5.", "+5", "-0.0", "1E+3", "1e-3"})
         EXPECT_TRUE(ZQDecimal::fromString(text).has_value()) << text;
@@ -161,9 +172,15 @@ TEST(ZQDecimal, ConvertsIntegersAndDoubles)
     EXPECT_TRUE(std::isnan(ZQDecimal::notANumber().toDouble()));
 
     const std::tuple<const char*, std::int64_t, std::uint64_t> integers[] = {
-        {"-2.9", -2, 0}, {"2.9", 2, 2}, {"NaN", 0, 0}, {"1e30", INT64_MAX, UINT64_MAX},
-        {"-1e30", INT64_MIN, 0}, {"9223372036854775807.9", INT64_MAX, 9223372036854775807ULL},
-        {"18446744073709551616", INT64_MAX, UINT64_MAX}, {"1e-100", 0, 0}, {"123e2", 12300, 12300}};
+        {"-2.9", -2, 0},
+        {"2.9", 2, 2},
+        {"NaN", 0, 0},
+        {"1e30", INT64_MAX, UINT64_MAX},
+        {"-1e30", INT64_MIN, 0},
+        {"9223372036854775807.9", INT64_MAX, 9223372036854775807ULL},
+        {"18446744073709551616", INT64_MAX, UINT64_MAX},
+        {"1e-100", 0, 0},
+        {"123e2", 12300, 12300}};
     for (const auto& [text, signedValue, unsignedValue] : integers) {
         EXPECT_EQ(dec(text).toInt64(), signedValue) << text;
         EXPECT_EQ(dec(text).toUInt64(), unsignedValue) << text;
@@ -204,4 +221,4 @@ TEST(ZQDecimal, HugePowerCountsFinishAtOnce)
     EXPECT_EQ(r, dec("-1"));
 }
 
-}  // namespace
+} // namespace

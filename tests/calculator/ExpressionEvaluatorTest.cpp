@@ -14,7 +14,10 @@ ZQExpressionPtr parse(const std::string& text)
     return e;
 }
 
-ZQExpressionPtr num(double d) { return ZQExpression::numberExpressionWithNumber(ZQNumber::fromDouble(d)); }
+ZQExpressionPtr num(double d)
+{
+    return ZQExpression::numberExpressionWithNumber(ZQNumber::fromDouble(d));
+}
 
 TEST(Expression, ParseShapes)
 {
@@ -149,15 +152,15 @@ TEST(Expression, TreesBeyondTheDepthLimitAreRefused)
 TEST(Evaluator, RegisterAliasAndRefusals)
 {
     ZQMathEvaluator evaluator;
-    auto twice = [](const std::vector<ZQExpressionPtr>& args, const ZQSubstitutions* subs, ZQMathEvaluator& ev,
-                    ZQErrorPlace error) -> std::optional<ZQValue> {
+    auto twice = [](const std::vector<ZQExpressionPtr>& args, const ZQSubstitutions* subs,
+                    ZQMathEvaluator& ev, ZQErrorPlace error) -> std::optional<ZQValue> {
         auto v = ev.evaluateExpression(*args.at(0), subs, error);
         if (!v)
             return std::nullopt;
         return ZQValue(ZQNumber::fromDouble(v->doubleValue() * 2));
     };
     EXPECT_FALSE(evaluator.registerFunction(twice, "sin"));
-    EXPECT_FALSE(evaluator.registerFunction(twice, "AVG"));  // an alias already holds it
+    EXPECT_FALSE(evaluator.registerFunction(twice, "AVG")); // an alias already holds it
     EXPECT_TRUE(evaluator.registerFunction(twice, "Twice"));
     EXPECT_FALSE(evaluator.registerFunction(twice, "twice"));
     EXPECT_EQ(evaluate(evaluator, "twice(2)").number->doubleValue(), 4);
@@ -172,7 +175,7 @@ TEST(Evaluator, RegisterAliasAndRefusals)
     EXPECT_EQ(evaluate(evaluator, "twice(2)").error->code, 15);
     evaluator.removeAlias("avg");
     EXPECT_EQ(evaluate(evaluator, "avg(1, 2)").error->code, 15);
-    EXPECT_EQ(evaluate("avg(1, 3)").number->doubleValue(), 2);  // the shared evaluator keeps it
+    EXPECT_EQ(evaluate("avg(1, 3)").number->doubleValue(), 2); // the shared evaluator keeps it
 }
 
 TEST(Evaluator, SubstitutionsAndResolvers)
@@ -201,14 +204,16 @@ TEST(Evaluator, SubstitutionsAndResolvers)
     evaluator.setFunctionResolver([](const std::string& name) -> std::optional<ZQMathFunction> {
         if (name != "seven")
             return std::nullopt;
-        return ZQMathFunction([](const std::vector<ZQExpressionPtr>&, const ZQSubstitutions*, ZQMathEvaluator&,
-                                 ZQErrorPlace) -> std::optional<ZQValue> { return ZQValue(ZQNumber::fromInt64(7)); });
+        return ZQMathFunction(
+            [](const std::vector<ZQExpressionPtr>&, const ZQSubstitutions*, ZQMathEvaluator&,
+               ZQErrorPlace) -> std::optional<ZQValue> { return ZQValue(ZQNumber::fromInt64(7)); });
     });
     EXPECT_EQ(evaluate(evaluator, "seven() * 2").number->doubleValue(), 14);
     // A function that answers a value of no usable type is code 16.
-    evaluator.registerFunction([](const std::vector<ZQExpressionPtr>&, const ZQSubstitutions*, ZQMathEvaluator&,
-                                  ZQErrorPlace) -> std::optional<ZQValue> { return ZQValue(std::monostate{}); },
-                               "odd");
+    evaluator.registerFunction(
+        [](const std::vector<ZQExpressionPtr>&, const ZQSubstitutions*, ZQMathEvaluator&,
+           ZQErrorPlace) -> std::optional<ZQValue> { return ZQValue(std::monostate{}); },
+        "odd");
     Outcome o = evaluate(evaluator, "odd()");
     ASSERT_TRUE(o.error);
     EXPECT_EQ(o.error->code, 16);
@@ -238,9 +243,8 @@ TEST(Evaluator, HighPrecisionSwitchKeepsTheEvaluatorWorking)
 TEST(Number, ConversionsAreDefinedEverywhere)
 {
     const std::tuple<double, std::int64_t, bool> cases[] = {
-        {NAN, 0, true},         {1e300, INT64_MAX, true}, {-1e300, INT64_MIN, true},
-        {-2.7, -2, true},       {0.5, 0, true},           {0.0, 0, false},
-        {-0.0, 0, false},       {INFINITY, INT64_MAX, true}};
+        {NAN, 0, true}, {1e300, INT64_MAX, true}, {-1e300, INT64_MIN, true}, {-2.7, -2, true},
+        {0.5, 0, true}, {0.0, 0, false},          {-0.0, 0, false},          {INFINITY, INT64_MAX, true}};
     for (const auto& [d, i, b] : cases) {
         ZQNumber n = ZQNumber::fromDouble(d);
         EXPECT_EQ(n.integerValue(), i) << d;
@@ -257,7 +261,9 @@ TEST(Number, ConversionsAreDefinedEverywhere)
     EXPECT_EQ(ZQNumber::fromDouble(NAN).compare(ZQNumber::fromDouble(NAN)), 0);
     EXPECT_EQ(ZQNumber::fromInt64(9007199254740993).compare(ZQNumber::fromDouble(9007199254740992.0)), 1);
     // The literal's double is the one nearest the text, even past 38 digits.
-    EXPECT_EQ(ZQNumber::fromDecimalLiteral("0.1000000000000000055511151231257827021181583404541015625")->doubleValue(), 0.1);
+    EXPECT_EQ(ZQNumber::fromDecimalLiteral("0.1000000000000000055511151231257827021181583404541015625")
+                  ->doubleValue(),
+              0.1);
     EXPECT_FALSE(ZQNumber::fromDecimalLiteral("abc"));
 }
 

@@ -14,11 +14,12 @@ TEST(OperatorSet, DefaultPrecedencesAfterModulo)
 {
     const auto& set = *ZQMathOperatorSet::defaultOperatorSet();
     const std::pair<const char*, int> expected[] = {
-        {"l_or", 0}, {"l_and", 1}, {"l_eq", 2}, {"l_neq", 2}, {"l_lt", 3}, {"l_gt", 4}, {"l_ltoe", 5}, {"l_gtoe", 6},
-        {"l_not", 7}, {"or", 8}, {"xor", 9}, {"and", 10}, {"lshift", 11}, {"rshift", 12}, {"add", 13},
-        {"subtract", 13}, {"multiply", 14}, {"divide", 14}, {"mod", 15}, {"not", 16}, {"negate", 17},
-        {"positive", 17}, {"factorial", 18}, {"dtor", 18}, {"pow", 19}, {"open_paren", 20}, {"close_paren", 20},
-        {"comma", 21}};
+        {"l_or", 0},        {"l_and", 1},        {"l_eq", 2},       {"l_neq", 2},   {"l_lt", 3},
+        {"l_gt", 4},        {"l_ltoe", 5},       {"l_gtoe", 6},     {"l_not", 7},   {"or", 8},
+        {"xor", 9},         {"and", 10},         {"lshift", 11},    {"rshift", 12}, {"add", 13},
+        {"subtract", 13},   {"multiply", 14},    {"divide", 14},    {"mod", 15},    {"not", 16},
+        {"negate", 17},     {"positive", 17},    {"factorial", 18}, {"dtor", 18},   {"pow", 19},
+        {"open_paren", 20}, {"close_paren", 20}, {"comma", 21}};
     for (const auto& [function, precedence] : expected) {
         auto record = set.operatorForFunction(function);
         ASSERT_TRUE(record) << function;
@@ -27,8 +28,9 @@ TEST(OperatorSet, DefaultPrecedencesAfterModulo)
     EXPECT_EQ(set.operators().size(), 28u);
     for (std::size_t i = 1; i < set.operators().size(); ++i)
         EXPECT_LE(set.operators()[i - 1]->precedence(), set.operators()[i]->precedence());
-    EXPECT_EQ(set.operatorForFunction("pow")->associativity(),
-              ZQPlatformPowerChainValue == 512 ? ZQOperatorAssociativity::Right : ZQOperatorAssociativity::Left);
+    EXPECT_EQ(set.operatorForFunction("pow")->associativity(), ZQPlatformPowerChainValue == 512
+                                                                   ? ZQOperatorAssociativity::Right
+                                                                   : ZQOperatorAssociativity::Left);
 }
 
 TEST(OperatorSet, TokensWithSeveralRecordsAndLowerCasedLookup)
@@ -76,7 +78,8 @@ TEST(OperatorSet, RelativeInsertionShiftsTheRightRecords)
 TEST(OperatorSet, DuplicateTokensAreRefusedAndMergesAreSilent)
 {
     ZQMathOperatorSet set;
-    auto clash = ZQMathOperator::create("plus2", {"+"}, ZQOperatorArity::Binary, ZQOperatorAssociativity::Left);
+    auto clash =
+        ZQMathOperator::create("plus2", {"+"}, ZQOperatorArity::Binary, ZQOperatorAssociativity::Left);
     try {
         set.addOperatorSameAs(clash, set.operatorForFunction("add"));
         FAIL() << "duplicate token accepted";
@@ -94,8 +97,8 @@ TEST(OperatorSet, CheckingInitialiserRefusesBadInput)
 {
     const std::pair<std::vector<std::string>, const char*> bad[] = {
         {{"1x"}, "Invalid operator token: 1x"}, {{" x"}, "Invalid operator token:  x"},
-        {{"$"}, "Invalid operator token: $"},  {{"."}, "Invalid operator token: ."},
-        {{""}, "Invalid operator token: "},    {{"'"}, "Invalid operator token: '"}};
+        {{"$"}, "Invalid operator token: $"},   {{"."}, "Invalid operator token: ."},
+        {{""}, "Invalid operator token: "},     {{"'"}, "Invalid operator token: '"}};
     for (const auto& [tokens, message] : bad) {
         try {
             ZQMathOperator::create("f", tokens, ZQOperatorArity::Unary, ZQOperatorAssociativity::Left);
@@ -108,7 +111,8 @@ TEST(OperatorSet, CheckingInitialiserRefusesBadInput)
                  std::invalid_argument);
     auto ok = ZQMathOperator::create("f", {"AB"}, ZQOperatorArity::Binary, ZQOperatorAssociativity::Right);
     EXPECT_EQ(ok->tokens(), std::vector<std::string>{"ab"});
-    EXPECT_NE(ok->description().find("{(ab) => f(), Arity: Binary, Assoc: Right, Precedence: 0}"), std::string::npos);
+    EXPECT_NE(ok->description().find("{(ab) => f(), Arity: Binary, Assoc: Right, Precedence: 0}"),
+              std::string::npos);
 }
 
 TEST(OperatorSet, PercentModeSwitchesBackAndForth)
@@ -160,8 +164,9 @@ TEST(Tokenizer, TokenStreams)
     const std::pair<const char*, Tokens> cases[] = {
         {"1.5e3", {"1.5e3"}},
         {"2e", {"2", "*<multiply>", "e", "(<open_paren>", ")<close_paren>"}},
-        {"2e+x", {"2", "*<multiply>", "e", "(<open_paren>", ")<close_paren>", "+<add>", "x", "(<open_paren>",
-                  ")<close_paren>"}},
+        {"2e+x",
+         {"2", "*<multiply>", "e", "(<open_paren>", ")<close_paren>", "+<add>", "x", "(<open_paren>",
+          ")<close_paren>"}},
         {"1.2.3", {"1.2", "*<multiply>", ".3"}},
         {".5", {".5"}},
         {"0x1F", {"31"}},
@@ -184,8 +189,9 @@ TEST(Tokenizer, TokenStreams)
         {"'a b'", {"$a b"}},
         {"\"a\\\"b\"", {"$a\"b"}},
         {"'$a'", {"$$a"}},
-        {"sin2 x.y", {"sin2", "(<open_paren>", ")<close_paren>", "*<multiply>", "x.y", "(<open_paren>",
-                      ")<close_paren>"}},
+        {"sin2 x.y",
+         {"sin2", "(<open_paren>", ")<close_paren>", "*<multiply>", "x.y", "(<open_paren>",
+          ")<close_paren>"}},
         {"2\u03C0", {"2", "*<multiply>", "\u03C0", "(<open_paren>", ")<close_paren>"}},
         {"", {}},
         {" \t\u3000\u2028 ", {}},

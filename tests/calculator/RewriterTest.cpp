@@ -102,7 +102,7 @@ TEST(Rewriter, RulesThatCannotBeBuiltAreLoggedAndSkipped)
     ZQSetLogSink([&](std::string_view line) { lines.emplace_back(line); });
     ZQExpressionRewriter rewriter;
     rewriter.addRewriteRule("1", "(", std::nullopt);
-    rewriter.addRewriteRule("1", "$x", std::nullopt);  // a template must be a call
+    rewriter.addRewriteRule("1", "$x", std::nullopt); // a template must be a call
     rewriter.addRewriteRule("1 +", "f(__exp1)", std::nullopt);
     ZQSetLogSink(nullptr);
     EXPECT_EQ(rewriter.rewriteRules().size(), 27u);
@@ -134,7 +134,8 @@ TEST(MendedFaults, ConditionThatDoesNotParseRefusesTheRule)
     ZQSetLogSink(nullptr);
     EXPECT_EQ(rewriter.rewriteRules().size(), 27u);
     ZQMathEvaluator evaluator;
-    EXPECT_EQ(rewriter.expressionByRewritingExpression(parse("$x / $x"), evaluator)->description(), "divide($x,$x)");
+    EXPECT_EQ(rewriter.expressionByRewritingExpression(parse("$x / $x"), evaluator)->description(),
+              "divide($x,$x)");
 }
 
 TEST(MendedFaults, ConditionIsNotEvaluatedThroughTheBindings)
@@ -153,20 +154,30 @@ TEST(Rewriter, RewritingKeepsTheValue)
     std::function<std::string(int)> build = [&](int depth) -> std::string {
         if (depth == 0 || pick(4) == 0) {
             switch (pick(4)) {
-            case 0: return "$x";
-            case 1: return "$y";
-            case 2: return std::to_string(pick(4));
-            default: return "$x";
+            case 0:
+                return "$x";
+            case 1:
+                return "$y";
+            case 2:
+                return std::to_string(pick(4));
+            default:
+                return "$x";
             }
         }
         static const char* const binary[] = {"+", "-", "*", "/", "**"};
         switch (pick(7)) {
-        case 0: return "abs(" + build(depth - 1) + ")";
-        case 1: return "sqrt(" + build(depth - 1) + ")";
-        case 2: return "exp(" + build(depth - 1) + ")";
-        case 3: return "-(" + build(depth - 1) + ")";
-        case 4: return "nthroot(pow(" + build(depth - 1) + ", 2), 2)";
-        default: return "(" + build(depth - 1) + ") " + binary[pick(5)] + " (" + build(depth - 1) + ")";
+        case 0:
+            return "abs(" + build(depth - 1) + ")";
+        case 1:
+            return "sqrt(" + build(depth - 1) + ")";
+        case 2:
+            return "exp(" + build(depth - 1) + ")";
+        case 3:
+            return "-(" + build(depth - 1) + ")";
+        case 4:
+            return "nthroot(pow(" + build(depth - 1) + ", 2), 2)";
+        default:
+            return "(" + build(depth - 1) + ") " + binary[pick(5)] + " (" + build(depth - 1) + ")";
         }
     };
     ZQMathEvaluator evaluator;

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::optional<ZQError> error;
     auto value = ZQMathParsing::numberByEvaluatingStringWithSubstitutions(text, nullptr, &error);
     if (!value && !error)
-        __builtin_trap();  // every failure must say why
+        __builtin_trap(); // every failure must say why
     if (value)
         (void)value->description();
 

@@ -29,10 +29,10 @@ void checkCanonical(const ZQDecimal& x)
     if (x.isZero())
         require(x.exponent() == 0 && !x.isNegative());
     else if (x.mantissa() % 10 == 0)
-        require(x.exponent() == ZQDecimal::MaxExponent);  // padded only where the exponent is capped
+        require(x.exponent() == ZQDecimal::MaxExponent); // padded only where the exponent is capped
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -78,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         checkCanonical(value);
     }
     const ZQDecimal s = decimalSine(*a);
-    require(s.isNaN() || ZQDecimalCompare(decimalAbsolute(s), decimalOne()) != ZQComparisonResult::Descending);
+    require(s.isNaN() ||
+            ZQDecimalCompare(decimalAbsolute(s), decimalOne()) != ZQComparisonResult::Descending);
     checkCanonical(decimalPower(*a, b));
     checkCanonical(decimalModulo(*a, b));
     checkCanonical(decimalShiftLeft(*a, b));

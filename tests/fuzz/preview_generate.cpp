@@ -9,8 +9,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::string problem;
-    const std::string page =
-        quillary_preview::renderPreview("[{CLASS}]{TEXT}", reinterpret_cast<const char*>(data), size, &problem);
+    const std::string page = quillary_preview::renderPreview(
+        "[{CLASS}]{TEXT}", reinterpret_cast<const char*>(data), size, &problem);
     if (page.size() < 2 || page[0] != '[')
         __builtin_trap();
     const std::string::size_type close = page.find(']');

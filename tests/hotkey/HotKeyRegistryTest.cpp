@@ -8,32 +8,37 @@
 
 namespace {
 
-struct Registry : ::testing::Test {
+struct Registry : ::testing::Test
+{
     FakeHotKeyGrabber* fake = new FakeHotKeyGrabber;
     ZQHotKeyCenter center{std::unique_ptr<platform::HotKeyGrabber>(fake)};
     int runs = 0;
-    ZQHotKey::Task count() {
+    ZQHotKey::Task count()
+    {
         return [this](const platform::HotKeyEvent&) { ++runs; };
     }
 };
 
-class Receiver : public QObject {
+class Receiver : public QObject
+{
     Q_OBJECT
 public:
     int calls = 0;
     QVariant lastObject;
     platform::HotKeyEvent lastEvent;
 public slots:
-    void fire(platform::HotKeyEvent e, QVariant object) {
+    void fire(platform::HotKeyEvent e, QVariant object)
+    {
         ++calls;
         lastEvent = e;
         lastObject = object;
     }
 };
 
-}  // namespace
+} // namespace
 
-TEST_F(Registry, IdentifiersCountUpAndAreNeverReused) {
+TEST_F(Registry, IdentifiersCountUpAndAreNeverReused)
+{
     auto a = center.registerHotKeyWithKeyCode(49, 0x100000, count());
     ASSERT_TRUE(a);
     EXPECT_EQ(a->hotKeyID(), 1u);
@@ -45,7 +50,8 @@ TEST_F(Registry, IdentifiersCountUpAndAreNeverReused) {
     EXPECT_EQ(b->hotKeyID(), 2u);
 }
 
-TEST_F(Registry, RefusedGrabConsumesNoIdentifier) {
+TEST_F(Registry, RefusedGrabConsumesNoIdentifier)
+{
     fake->taken.insert({40, 0x100});
     EXPECT_FALSE(center.registerHotKeyWithKeyCode(40, 0x100000, count()));
     EXPECT_EQ(center.nextHotKeyID(), 1u);
@@ -54,16 +60,19 @@ TEST_F(Registry, RefusedGrabConsumesNoIdentifier) {
     EXPECT_EQ(ok->hotKeyID(), 1u);
 }
 
-TEST_F(Registry, RegistrationModifiersKeepCapsLockAndDropFunctionAndPad) {
+TEST_F(Registry, RegistrationModifiersKeepCapsLockAndDropFunctionAndPad)
+{
     const std::pair<uint64_t, uint32_t> rows[] = {
         {0x110000, 0x500}, {0x900000, 0x100}, {0x1E0000, 0x1B00}, {0x200000, 0}, {0x40000, 0x1000}};
-    for (auto [cocoa, carbon] : rows) EXPECT_EQ(ZQHotKeyCenter::carbonModifiersForRegistration(cocoa), carbon);
+    for (auto [cocoa, carbon] : rows)
+        EXPECT_EQ(ZQHotKeyCenter::carbonModifiersForRegistration(cocoa), carbon);
     auto hk = center.registerHotKeyWithKeyCode(3, 0x110000, count());
     ASSERT_TRUE(hk);
     EXPECT_EQ(fake->grabs.at(*hk->hotKeyRef()).carbon, 0x500u);
 }
 
-TEST_F(Registry, UnregisterNeedsTheExactMask) {
+TEST_F(Registry, UnregisterNeedsTheExactMask)
+{
     auto hk = center.registerHotKeyWithKeyCode(3, 0x100000, count());
     center.unregisterHotKeyWithKeyCode(3, 0x900000);
     EXPECT_TRUE(center.hasRegisteredHotKeyWithKeyCode(3, 0x100000));
@@ -73,34 +82,38 @@ TEST_F(Registry, UnregisterNeedsTheExactMask) {
     EXPECT_FALSE(hk->hotKeyRef());
 }
 
-TEST_F(Registry, RefusesDuplicateRegistrationInsteadOfReportingSuccess) {
+TEST_F(Registry, RefusesDuplicateRegistrationInsteadOfReportingSuccess)
+{
     auto live = center.registerHotKeyWithKeyCode(49, 0x100000, count());
     ASSERT_TRUE(live);
     {
         auto duplicate = ZQHotKey::hotKeyWithKeyCode(49, 0x100000, count());
         EXPECT_FALSE(center.registerHotKey(duplicate));
         EXPECT_FALSE(duplicate->hotKeyRef());
-    }  // the refused duplicate going away must leave the live one alone
+    } // the refused duplicate going away must leave the live one alone
     EXPECT_TRUE(center.hasRegisteredHotKeyWithKeyCode(49, 0x100000));
     fake->release(live->hotKeyID());
     EXPECT_EQ(runs, 1);
 }
 
-TEST_F(Registry, UnregisteringByAnEqualKeyRemovesTheMembersOwnGrab) {
+TEST_F(Registry, UnregisteringByAnEqualKeyRemovesTheMembersOwnGrab)
+{
     auto live = center.registerHotKeyWithKeyCode(49, 0x100000, count());
     auto lookalike = ZQHotKey::hotKeyWithKeyCode(49, 0x100000, {});
     center.unregisterHotKey(*lookalike);
-    EXPECT_TRUE(fake->grabs.empty());  // no system grab left behind
+    EXPECT_TRUE(fake->grabs.empty()); // no system grab left behind
     EXPECT_FALSE(live->hotKeyRef());
 }
 
-TEST_F(Registry, CombinationsThatShareOneSystemGrabAreNotGrabbedTwice) {
+TEST_F(Registry, CombinationsThatShareOneSystemGrabAreNotGrabbedTwice)
+{
     ASSERT_TRUE(center.registerHotKeyWithKeyCode(3, 0x100000, count()));
     EXPECT_FALSE(center.registerHotKeyWithKeyCode(3, 0x900000, count()));
     EXPECT_EQ(fake->grabs.size(), 1u);
 }
 
-TEST_F(Registry, ReleaseRunsTheActionOnceWithAKeyUpEvent) {
+TEST_F(Registry, ReleaseRunsTheActionOnceWithAKeyUpEvent)
+{
     Receiver receiver;
     auto hk = center.registerHotKeyWithKeyCode(40, 0x180000, &receiver, "fire", QVariant(7));
     ASSERT_TRUE(hk);
@@ -112,11 +125,12 @@ TEST_F(Registry, ReleaseRunsTheActionOnceWithAKeyUpEvent) {
     EXPECT_EQ(receiver.lastEvent.windowNumber, -1);
     EXPECT_TRUE(receiver.lastEvent.characters.isEmpty());
     EXPECT_FALSE(receiver.lastEvent.isARepeat);
-    fake->release(99);  // unknown identifier: nothing runs
+    fake->release(99); // unknown identifier: nothing runs
     EXPECT_EQ(receiver.calls, 1);
 }
 
-TEST_F(Registry, TargetFallsBackToTaskAndThenToNothing) {
+TEST_F(Registry, TargetFallsBackToTaskAndThenToNothing)
+{
     Receiver receiver;
     auto withTask = ZQHotKey::hotKeyWithKeyCode(1, 0x100000, count());
     withTask->_setTarget(&receiver);
@@ -125,10 +139,11 @@ TEST_F(Registry, TargetFallsBackToTaskAndThenToNothing) {
     EXPECT_EQ(runs, 1);
     EXPECT_EQ(receiver.calls, 0);
     ZQHotKey bare;
-    bare.invokeWithEvent({});  // no target, no task
+    bare.invokeWithEvent({}); // no target, no task
 }
 
-TEST_F(Registry, DestroyedTargetIsNeverCalled) {
+TEST_F(Registry, DestroyedTargetIsNeverCalled)
+{
     auto receiver = std::make_unique<Receiver>();
     auto hk = center.registerHotKeyWithKeyCode(40, 0x100000, receiver.get(), "fire", {});
     hk->_setTask(count());
@@ -137,7 +152,8 @@ TEST_F(Registry, DestroyedTargetIsNeverCalled) {
     EXPECT_EQ(runs, 1);
 }
 
-TEST_F(Registry, UnregisterByTargetAndActionAndAll) {
+TEST_F(Registry, UnregisterByTargetAndActionAndAll)
+{
     Receiver r1, r2;
     center.registerHotKeyWithKeyCode(1, 0x100000, &r1, "fire", {});
     center.registerHotKeyWithKeyCode(2, 0x100000, &r1, "other", {});
@@ -153,7 +169,8 @@ TEST_F(Registry, UnregisterByTargetAndActionAndAll) {
     EXPECT_TRUE(fake->grabs.empty());
 }
 
-TEST_F(Registry, AnActionMayUnregisterItsOwnHotKey) {
+TEST_F(Registry, AnActionMayUnregisterItsOwnHotKey)
+{
     ZQHotKeyCenter::HotKeyPtr hk;
     hk = center.registerHotKeyWithKeyCode(5, 0x100000, [&](const platform::HotKeyEvent&) {
         center.unregisterHotKey(*hk);
@@ -164,7 +181,8 @@ TEST_F(Registry, AnActionMayUnregisterItsOwnHotKey) {
     EXPECT_TRUE(center.registeredHotKeys().empty());
 }
 
-TEST(ZQHotKeyDescription, NamesFlagsInOrderAndTheInvocation) {
+TEST(ZQHotKeyDescription, NamesFlagsInOrderAndTheInvocation)
+{
     auto hk = ZQHotKey::hotKeyWithKeyCode(0, 0x140000, [](const platform::HotKeyEvent&) {});
     const QStringList lines = hk->description().split(u'\n');
     ASSERT_EQ(lines.size(), 4);

@@ -28,7 +28,8 @@ namespace KF = platform::KeyFlags;
 
 namespace {
 
-void xdotool(const QStringList& args) {
+void xdotool(const QStringList& args)
+{
     ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), args), 0) << args.join(u' ').toStdString();
 }
 
@@ -97,23 +98,29 @@ private:
     uint32_t m_seen = 0;
 };
 
-struct X11 : ::testing::Test {
-    void SetUp() override {
-        if (!platform::x11::connection()) GTEST_SKIP() << "no X display";
-        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) GTEST_SKIP() << "no xdotool";
+struct X11 : ::testing::Test
+{
+    void SetUp() override
+    {
+        if (!platform::x11::connection())
+            GTEST_SKIP() << "no X display";
+        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+            GTEST_SKIP() << "no xdotool";
     }
 };
 
-}  // namespace
+} // namespace
 
-TEST_F(X11, RegisteredCombinationFiresOnceOnReleaseUntilUnregistered) {
+TEST_F(X11, RegisteredCombinationFiresOnceOnReleaseUntilUnregistered)
+{
     ZQHotKeyCenter center(std::make_unique<platform::X11HotKeyGrabber>());
     int runs = 0;
-    auto hk = center.registerHotKeyWithKeyCode(40, KF::Command | KF::Option, [&](const platform::HotKeyEvent& e) {
-        ++runs;
-        EXPECT_EQ(e.keyCode, 40);
-        EXPECT_EQ(e.type, 11);
-    });
+    auto hk =
+        center.registerHotKeyWithKeyCode(40, KF::Command | KF::Option, [&](const platform::HotKeyEvent& e) {
+            ++runs;
+            EXPECT_EQ(e.keyCode, 40);
+            EXPECT_EQ(e.type, 11);
+        });
     ASSERT_TRUE(hk);
 
     ServerRoundTrip roundTrip;
@@ -146,7 +153,8 @@ TEST_F(X11, RegisteredCombinationFiresOnceOnReleaseUntilUnregistered) {
     EXPECT_EQ(runs, 3);
 }
 
-TEST_F(X11, CombinationHeldByAnotherClientIsRefusedAndLogged) {
+TEST_F(X11, CombinationHeldByAnotherClientIsRefusedAndLogged)
+{
     // Another client takes Ctrl+Alt+J first.
     xcb_connection_t* other = xcb_connect(nullptr, nullptr);
     ASSERT_FALSE(xcb_connection_has_error(other));
@@ -163,7 +171,8 @@ TEST_F(X11, CombinationHeldByAnotherClientIsRefusedAndLogged) {
     QStringList logged;
     platform::setLogSink([&](const QString& l) { logged << l; });
     ZQHotKeyCenter center(std::make_unique<platform::X11HotKeyGrabber>());
-    EXPECT_FALSE(center.registerHotKeyWithKeyCode(38, KF::Command | KF::Option, [](const platform::HotKeyEvent&) {}));
+    EXPECT_FALSE(
+        center.registerHotKeyWithKeyCode(38, KF::Command | KF::Option, [](const platform::HotKeyEvent&) {}));
     EXPECT_EQ(center.nextHotKeyID(), 1u);
     platform::setLogSink({});
     ASSERT_EQ(logged.size(), 1);
@@ -180,9 +189,10 @@ TEST_F(X11, CombinationHeldByAnotherClientIsRefusedAndLogged) {
     xcb_disconnect(other);
 }
 
-TEST_F(X11, OwnGlobalShortcutIsNotReportedAsTheDesktops) {
-    auto hk = ZQHotKeyCenter::sharedHotKeyCenter().registerHotKeyWithKeyCode(37, KF::Command | KF::Option,
-                                                                              [](const platform::HotKeyEvent&) {});
+TEST_F(X11, OwnGlobalShortcutIsNotReportedAsTheDesktops)
+{
+    auto hk = ZQHotKeyCenter::sharedHotKeyCenter().registerHotKeyWithKeyCode(
+        37, KF::Command | KF::Option, [](const platform::HotKeyEvent&) {});
     ASSERT_TRUE(hk);
     KRValidator validator;
     EXPECT_FALSE(validator.isKeyCode(37, 0x900, nullptr));
@@ -191,7 +201,8 @@ TEST_F(X11, OwnGlobalShortcutIsNotReportedAsTheDesktops) {
     ZQHotKeyCenter::sharedHotKeyCenter().unregisterHotKey(*hk);
 }
 
-TEST_F(X11, RecordingThroughTheControlStoresTheCombinationAndShowsIt) {
+TEST_F(X11, RecordingThroughTheControlStoresTheCombinationAndShowsIt)
+{
     // The application's own global shortcut, pressed again while recording.
     ZQHotKeyCenter& center = ZQHotKeyCenter::sharedHotKeyCenter();
     int globalRuns = 0;
@@ -337,9 +348,11 @@ TEST_F(X11, RegistryFirstMadeOnAWorkerThreadFiresOnTheMainThread)
     center.reset();
 }
 
-TEST_F(X11, KeyTextsFollowTheServersLayout) {
-    if (QStandardPaths::findExecutable(QStringLiteral("setxkbmap")).isEmpty()) GTEST_SKIP() << "no setxkbmap";
-    platform::KeyboardLayout::current();  // created from the server, watching its changes
+TEST_F(X11, KeyTextsFollowTheServersLayout)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("setxkbmap")).isEmpty())
+        GTEST_SKIP() << "no setxkbmap";
+    platform::KeyboardLayout::current(); // created from the server, watching its changes
     ASSERT_EQ(QProcess::execute(QStringLiteral("setxkbmap"), {"us"}), 0);
     EXPECT_TRUE(waitFor([] { return KRKeyCodeString(6) == QStringLiteral("Z"); }));
     ASSERT_EQ(QProcess::execute(QStringLiteral("setxkbmap"), {"de"}), 0);

@@ -6,19 +6,26 @@
 using platform::KeyboardLayout;
 
 namespace {
-void useLayout(const char* name) {
+void useLayout(const char* name)
+{
     KeyboardLayout::setCurrent(KeyboardLayout::fromNames(QString::fromLatin1(name)));
 }
-}  // namespace
+} // namespace
 
-struct KeyTextRow { int64_t code; const char* text; };  // nullptr: no text
+struct KeyTextRow
+{
+    int64_t code;
+    const char* text;
+}; // nullptr: no text
 
-class KeyCodeText : public ::testing::TestWithParam<KeyTextRow> {
+class KeyCodeText : public ::testing::TestWithParam<KeyTextRow>
+{
 protected:
     void SetUp() override { useLayout("us"); }
 };
 
-TEST_P(KeyCodeText, UnderUsLayout) {
+TEST_P(KeyCodeText, UnderUsLayout)
+{
     const auto& r = GetParam();
     const QString s = KRKeyCodeString(r.code);
     if (!r.text)
@@ -42,7 +49,8 @@ INSTANTIATE_TEST_SUITE_P(
                       KeyTextRow{0x10000 + 0, "A"}, // taken as 16 bits
                       KeyTextRow{127, nullptr}));
 
-TEST(KeyCodeTransformer, ReverseMapFollowsALayoutChange) {
+TEST(KeyCodeTransformer, ReverseMapFollowsALayoutChange)
+{
     useLayout("us");
     KRKeyCodeTransformer t;
     EXPECT_EQ(t.reverseTransformedValue(QStringLiteral("Z")), QVariant(6));
@@ -54,16 +62,23 @@ TEST(KeyCodeTransformer, ReverseMapFollowsALayoutChange) {
     useLayout("us");
 }
 
-TEST(KeyCodeTransformer, NonLatinGroupFallsBackToTheLatinOne) {
+TEST(KeyCodeTransformer, NonLatinGroupFallsBackToTheLatinOne)
+{
     KeyboardLayout::setCurrent(KeyboardLayout::fromNames(QStringLiteral("us,ru")));
     KeyboardLayout::current()->setGroup(1);
     EXPECT_EQ(KRKeyCodeString(0), QStringLiteral("Ф"));
     useLayout("us");
 }
 
-TEST(ModifierStrings, GlyphsAndReadableWords) {
+TEST(ModifierStrings, GlyphsAndReadableWords)
+{
     useLayout("us");
-    const struct { uint64_t cocoa; const char* glyphs; const char* words; } rows[] = {
+    const struct
+    {
+        uint64_t cocoa;
+        const char* glyphs;
+        const char* words;
+    } rows[] = {
         {0x1E0000, "⌃⌥⇧⌘", "Command + Option + Control + Shift + K"},
         {0x180000, "⌥⌘", "Command + Option + K"},
         {0x40000, "⌃", "Control + K"},
@@ -81,15 +96,18 @@ TEST(ModifierStrings, GlyphsAndReadableWords) {
     }
 }
 
-TEST(ModifierStrings, ConversionsKeepFunctionBitAndLoseCapsLock) {
+TEST(ModifierStrings, ConversionsKeepFunctionBitAndLoseCapsLock)
+{
     const std::pair<uint64_t, uint64_t> cocoaToCarbon[] = {
         {0x910000, 0x800100}, {0x1E0000, 0x1B00}, {0x10000, 0}, {0x200000, 0}, {0x800000, 0x800000}};
-    for (auto [cocoa, carbon] : cocoaToCarbon) EXPECT_EQ(KRCarbonFlagsFromCocoa(cocoa), carbon) << cocoa;
+    for (auto [cocoa, carbon] : cocoaToCarbon)
+        EXPECT_EQ(KRCarbonFlagsFromCocoa(cocoa), carbon) << cocoa;
     EXPECT_EQ(KRCocoaFlagsFromCarbon(0x1F00), 0x1E0000u);
     EXPECT_EQ(KRCocoaFlagsFromCarbon(0x800100), 0x900000u);
 }
 
-TEST(KeyCharacter, UsesShiftAndOptionLevelsAndFallsBack) {
+TEST(KeyCharacter, UsesShiftAndOptionLevelsAndFallsBack)
+{
     useLayout("us");
     EXPECT_EQ(KRKeyCharacterForCocoaFlags(0, 0), QStringLiteral("A"));
     EXPECT_EQ(KRKeyCharacterForCocoaFlags(18, 0x20000), QStringLiteral("!"));
@@ -99,15 +117,21 @@ TEST(KeyCharacter, UsesShiftAndOptionLevelsAndFallsBack) {
     useLayout("us");
 }
 
-TEST(GlobalShortcutSetting, OnlyACombinationThatNamesAKeyIsGrabbed) {
+TEST(GlobalShortcutSetting, OnlyACombinationThatNamesAKeyIsGrabbed)
+{
     useLayout("us");
-    const struct { uint64_t flags; int64_t code; bool names; } rows[] = {
-        {0, 0, false},            // a missing setting: the plain A key
-        {0x100000, -1, false},    // the recorder's empty value
-        {0x100000, 127, false},   // a key without text
-        {0x10000, 40, false},     // caps lock is not a modifier
-        {0x180000, 40, true},
-        {0x800000, 96, true},     // F5 carries the function bit
+    const struct
+    {
+        uint64_t flags;
+        int64_t code;
+        bool names;
+    } rows[] = {
+        {0, 0, false},                                // a missing setting: the plain A key
+        {0x100000, -1, false},                        // the recorder's empty value
+        {0x100000, 127, false},                       // a key without text
+        {0x10000, 40, false},                         // caps lock is not a modifier
+        {0x180000, 40, true},   {0x800000, 96, true}, // F5 carries the function bit
     };
-    for (const auto& r : rows) EXPECT_EQ(KRKeyComboNamesKey(r.flags, r.code), r.names) << r.flags << " " << r.code;
+    for (const auto& r : rows)
+        EXPECT_EQ(KRKeyComboNamesKey(r.flags, r.code), r.names) << r.flags << " " << r.code;
 }

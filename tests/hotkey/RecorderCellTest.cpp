@@ -20,55 +20,65 @@ namespace KF = platform::KeyFlags;
 
 namespace {
 
-struct RecordingDelegate : KRRecorderCellDelegate, KRRecorderDelegate {
+struct RecordingDelegate : KRRecorderCellDelegate, KRRecorderDelegate
+{
     std::vector<KeyCombo> changes;
     bool claim = false;
     void keyRecorderCellKeyComboDidChange(KRRecorderCell*, KeyCombo c) override { changes.push_back(c); }
-    bool keyRecorderCellIsKeyCodeAndFlagsTaken(KRRecorderCell*, int64_t, uint64_t, QString* r) override {
+    bool keyRecorderCellIsKeyCodeAndFlagsTaken(KRRecorderCell*, int64_t, uint64_t, QString* r) override
+    {
         *r = QStringLiteral("it is mine");
         return claim;
     }
     void keyRecorderKeyComboDidChange(KRRecorderControl*, KeyCombo c) override { changes.push_back(c); }
-    bool keyRecorderIsKeyCodeAndFlagsTaken(KRRecorderControl*, int64_t, uint64_t, QString* r) override {
+    bool keyRecorderIsKeyCodeAndFlagsTaken(KRRecorderControl*, int64_t, uint64_t, QString* r) override
+    {
         *r = QStringLiteral("it is mine");
         return claim;
     }
 };
 
-KeyEventInfo key(int code, uint64_t flags) {
+KeyEventInfo key(int code, uint64_t flags)
+{
     return KeyMap::makeKeyEvent(code, flags, KeyboardLayout::current());
 }
 
-struct Recorder : ::testing::Test {
+struct Recorder : ::testing::Test
+{
     RecordingDelegate delegate;
     KRRecorderCell cell;
     std::vector<Error> alerts;
     uint64_t heldFlags = 0;
     QMenu menu;
 
-    void SetUp() override {
+    void SetUp() override
+    {
         KeyboardLayout::setCurrent(KeyboardLayout::fromNames(QStringLiteral("us")));
-        KRValidator::setSystemShortcutOracle(std::make_shared<ListedSystemShortcuts>(std::vector<SymbolicHotKey>{}));
+        KRValidator::setSystemShortcutOracle(
+            std::make_shared<ListedSystemShortcuts>(std::vector<SymbolicHotKey>{}));
         KRValidator::setMainMenuProvider([this] { return menu.actions(); });
         KRRecorderCell::setAlertPresenter([this](const Error& e) { alerts.push_back(e); });
         KRRecorderCell::setCurrentFlagsProvider([this] { return heldFlags; });
         cell.setDelegate(&delegate);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         KRValidator::setSystemShortcutOracle(nullptr);
         KRValidator::setMainMenuProvider({});
         KRRecorderCell::setAlertPresenter({});
         KRRecorderCell::setCurrentFlagsProvider({});
     }
-    void startRecording() {
+    void startRecording()
+    {
         ASSERT_TRUE(cell.performKeyEquivalent(key(49, 0)));
         ASSERT_TRUE(cell.isRecording());
     }
 };
 
-}  // namespace
+} // namespace
 
-TEST_F(Recorder, OptionCommandKRecordsOnceAndStopsRecording) {
+TEST_F(Recorder, OptionCommandKRecordsOnceAndStopsRecording)
+{
     startRecording();
     EXPECT_TRUE(cell.performKeyEquivalent(key(40, KF::Option | KF::Command)));
     EXPECT_EQ(cell.keyCombo(), (KeyCombo{0x180000, 40}));
@@ -80,7 +90,8 @@ TEST_F(Recorder, OptionCommandKRecordsOnceAndStopsRecording) {
     EXPECT_EQ(cell.keyCharsIgnoringModifiers(), QStringLiteral("k"));
 }
 
-TEST_F(Recorder, PlainKeyIsIgnoredAndEscapeCancels) {
+TEST_F(Recorder, PlainKeyIsIgnoredAndEscapeCancels)
+{
     cell.setKeyCombo({0x100000, 8});
     delegate.changes.clear();
     startRecording();
@@ -92,15 +103,22 @@ TEST_F(Recorder, PlainKeyIsIgnoredAndEscapeCancels) {
     EXPECT_TRUE(delegate.changes.empty());
 }
 
-TEST_F(Recorder, KeyOnlyAndCancelKeyRules) {
-    const struct { bool keyOnly, escapeRecords; int code; uint64_t flags; bool recorded; } rows[] = {
-        {false, false, 117, 0, true},   // forward delete carries the function bit: a valid combination
-        {false, false, 51, 0, false},   // delete alone cancels
+TEST_F(Recorder, KeyOnlyAndCancelKeyRules)
+{
+    const struct
+    {
+        bool keyOnly, escapeRecords;
+        int code;
+        uint64_t flags;
+        bool recorded;
+    } rows[] = {
+        {false, false, 117, 0, true}, // forward delete carries the function bit: a valid combination
+        {false, false, 51, 0, false}, // delete alone cancels
         {false, false, 53, KF::Command, true},
-        {true, false, 40, 0, true},     // key only: a plain letter records
-        {true, false, 53, 0, false},    // ...but escape still cancels
-        {true, true, 53, 0, true},      // unless cancel keys record
-        {false, false, 96, 0, true},    // F5 alone: function bit
+        {true, false, 40, 0, true},  // key only: a plain letter records
+        {true, false, 53, 0, false}, // ...but escape still cancels
+        {true, true, 53, 0, true},   // unless cancel keys record
+        {false, false, 96, 0, true}, // F5 alone: function bit
     };
     for (const auto& r : rows) {
         KRRecorderCell c;
@@ -113,7 +131,8 @@ TEST_F(Recorder, KeyOnlyAndCancelKeyRules) {
     }
 }
 
-TEST_F(Recorder, RequiredFlagsShowAtOnceAndJoinTheCombination) {
+TEST_F(Recorder, RequiredFlagsShowAtOnceAndJoinTheCombination)
+{
     cell.setRequiredFlags(KF::Command);
     startRecording();
     EXPECT_EQ(cell.recordingFlags(), KF::Command);
@@ -121,7 +140,8 @@ TEST_F(Recorder, RequiredFlagsShowAtOnceAndJoinTheCombination) {
     EXPECT_EQ(cell.keyCombo(), (KeyCombo{KF::Command, 40}));
 }
 
-TEST_F(Recorder, FilterDropsCapsLockAndFlagsOutsideTheAllowedSet) {
+TEST_F(Recorder, FilterDropsCapsLockAndFlagsOutsideTheAllowedSet)
+{
     startRecording();
     cell.flagsChanged(KF::CapsLock | KF::Shift);
     EXPECT_EQ(cell.recordingFlags(), KF::Shift);
@@ -129,7 +149,7 @@ TEST_F(Recorder, FilterDropsCapsLockAndFlagsOutsideTheAllowedSet) {
     EXPECT_EQ(cell.keyCombo().flags, KF::Command);
     delegate.changes.clear();
     cell.setAllowedFlags(0x800000);
-    EXPECT_EQ(cell.keyCombo().flags, 0u);  // re-filtered and reported
+    EXPECT_EQ(cell.keyCombo().flags, 0u); // re-filtered and reported
     EXPECT_EQ(delegate.changes.size(), 1u);
     cell.setKeyCombo({KF::Command, 40});
     EXPECT_EQ(cell.keyCombo(), (KeyCombo{0, 40}));
@@ -137,7 +157,8 @@ TEST_F(Recorder, FilterDropsCapsLockAndFlagsOutsideTheAllowedSet) {
     EXPECT_TRUE(cell.keyComboString().isNull());
 }
 
-TEST_F(Recorder, TakenCombinationShowsTheReasonAndKeepsRecording) {
+TEST_F(Recorder, TakenCombinationShowsTheReasonAndKeepsRecording)
+{
     delegate.claim = true;
     startRecording();
     EXPECT_TRUE(cell.performKeyEquivalent(key(40, KF::Command)));
@@ -148,7 +169,8 @@ TEST_F(Recorder, TakenCombinationShowsTheReasonAndKeepsRecording) {
     EXPECT_TRUE(delegate.changes.empty());
 }
 
-TEST_F(Recorder, EventWithoutCharactersBeepsAndEnds) {
+TEST_F(Recorder, EventWithoutCharactersBeepsAndEnds)
+{
     int beeps = 0;
     QObject::connect(&cell, &KRRecorderCell::beeped, [&] { ++beeps; });
     startRecording();
@@ -236,7 +258,8 @@ TEST_F(Recorder, StoredValuesOutOfRangeReadAsTheEmptyCombination)
     EXPECT_EQ(carbon.keyCombo(), KeyCombo{});
 }
 
-TEST_F(Recorder, AutosaveWritesBothMaskFormsAndReadsThemBack) {
+TEST_F(Recorder, AutosaveWritesBothMaskFormsAndReadsThemBack)
+{
     cell.setAutosaveName(QStringLiteral("RoundTrip"));
     startRecording();
     cell.performKeyEquivalent(key(40, KF::Option | KF::Command));
@@ -260,17 +283,22 @@ TEST_F(Recorder, AutosaveWritesBothMaskFormsAndReadsThemBack) {
     EXPECT_FALSE(other.hasKeyChars());
 }
 
-TEST_F(Recorder, AbsentAutosaveEntryKeepsTheArchivedCombination) {
+TEST_F(Recorder, AbsentAutosaveEntryKeepsTheArchivedCombination)
+{
     KRRecorderCell archived;
     archived.setDelegate(&delegate);
     archived.setAllowsKeyOnly(true);
-    archived.initWithCoder(QVariantMap{{"autosaveName", "NeverSaved"}, {"keyComboCode", 40},
-                                       {"keyComboFlags", qulonglong(KF::Command)}, {"allowsKeyOnly", true}});
+    archived.initWithCoder(QVariantMap{{"autosaveName", "NeverSaved"},
+                                       {"keyComboCode", 40},
+                                       {"keyComboFlags", qulonglong(KF::Command)},
+                                       {"allowsKeyOnly", true}});
     EXPECT_EQ(archived.keyCombo(), (KeyCombo{KF::Command, 40}));
-    for (const KeyCombo& c : delegate.changes) EXPECT_NE(c.code, 0) << "invented the A key";
+    for (const KeyCombo& c : delegate.changes)
+        EXPECT_NE(c.code, 0) << "invented the A key";
 }
 
-TEST_F(Recorder, ArchiveRoundTripAddsTheFunctionBit) {
+TEST_F(Recorder, ArchiveRoundTripAddsTheFunctionBit)
+{
     cell.setAllowedFlags(0x1E0000);
     cell.setStyle(1);
     cell.setAnimates(true);
@@ -286,16 +314,18 @@ TEST_F(Recorder, ArchiveRoundTripAddsTheFunctionBit) {
     EXPECT_TRUE(copy.escapeKeysRecord());
 }
 
-TEST_F(Recorder, AnimatedTransitionEndsOnTheEleventhTick) {
+TEST_F(Recorder, AnimatedTransitionEndsOnTheEleventhTick)
+{
     cell.setAnimates(true);
     cell.setStyle(0);
-    startRecording();  // style 0 never animates
+    startRecording(); // style 0 never animates
     cell._endRecording();
     cell.setStyle(1);
     cell.performKeyEquivalent(key(49, 0));
     EXPECT_TRUE(cell.isAnimatingNow());
     EXPECT_FALSE(cell.isRecording());
-    for (int i = 0; i < 10; ++i) cell._transitionTick();
+    for (int i = 0; i < 10; ++i)
+        cell._transitionTick();
     EXPECT_FALSE(cell.isRecording());
     EXPECT_NEAR(cell.transitionProgress(), 10 * 0.095238097012043, 1e-9);
     cell._transitionTick();
@@ -306,9 +336,11 @@ TEST_F(Recorder, AnimatedTransitionEndsOnTheEleventhTick) {
 
 // --- the control ---
 
-struct Control : Recorder {
+struct Control : Recorder
+{
     KRRecorderControl control;
-    void SetUp() override {
+    void SetUp() override
+    {
         Recorder::SetUp();
         control.setDelegate(&delegate);
         control.setFrame(QRect(0, 0, 200, 22));
@@ -319,14 +351,16 @@ struct Control : Recorder {
     }
 };
 
-TEST_F(Control, FrameIsFixedHeightAndAtLeastFiftyWide) {
+TEST_F(Control, FrameIsFixedHeightAndAtLeastFiftyWide)
+{
     control.setFrame(QRect(0, 0, 30, 40));
     EXPECT_EQ(control.size(), QSize(50, 22));
     control.setFrameSize(QSize(200, 10));
     EXPECT_EQ(control.size(), QSize(200, 22));
 }
 
-TEST_F(Control, RecordsThroughKeyEventsAndShowsTheCombination) {
+TEST_F(Control, RecordsThroughKeyEventsAndShowsTheCombination)
+{
     QTest::keyClick(&control, Qt::Key_Space);
     ASSERT_TRUE(control.cell()->isRecording());
     QTest::keyClick(&control, Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
@@ -336,7 +370,8 @@ TEST_F(Control, RecordsThroughKeyEventsAndShowsTheCombination) {
     EXPECT_EQ(delegate.changes.back(), (KeyCombo{0x180000, 40}));
 }
 
-TEST_F(Control, ShortcutOverrideIsTakenWhileRecording) {
+TEST_F(Control, ShortcutOverrideIsTakenWhileRecording)
+{
     QKeyEvent idle(QEvent::ShortcutOverride, Qt::Key_N, Qt::ControlModifier);
     idle.ignore();
     QApplication::sendEvent(&control, &idle);
@@ -348,12 +383,13 @@ TEST_F(Control, ShortcutOverrideIsTakenWhileRecording) {
     EXPECT_TRUE(recording.isAccepted());
 }
 
-TEST_F(Control, SecondSpaceWhileRecordingTakesNoSecondKeyboardGrab) {
+TEST_F(Control, SecondSpaceWhileRecordingTakesNoSecondKeyboardGrab)
+{
     control.setCanCaptureGlobalHotKeys(true);
     QTest::keyClick(&control, Qt::Key_Space);
     ASSERT_TRUE(control.cell()->holdsKeyboardGrab());
     EXPECT_EQ(QWidget::keyboardGrabber(), &control);
-    QTest::keyClick(&control, Qt::Key_Space);  // space alone while recording: not a combination
+    QTest::keyClick(&control, Qt::Key_Space); // space alone while recording: not a combination
     EXPECT_TRUE(control.cell()->isRecording());
     QTest::keyClick(&control, Qt::Key_Escape);
     EXPECT_FALSE(control.cell()->isRecording());
@@ -361,7 +397,8 @@ TEST_F(Control, SecondSpaceWhileRecordingTakesNoSecondKeyboardGrab) {
     EXPECT_EQ(QWidget::keyboardGrabber(), nullptr);
 }
 
-TEST_F(Control, RefusalAlertGetsTheKeyboardAndRecordingKeepsIt) {
+TEST_F(Control, RefusalAlertGetsTheKeyboardAndRecordingKeepsIt)
+{
     control.setCanCaptureGlobalHotKeys(true);
     delegate.claim = true;
     QWidget* grabberDuringAlert = &control;
@@ -423,7 +460,8 @@ TEST_F(Control, RecordingGoesOnAfterTheRealRefusalAlertIsDismissed)
     }
 }
 
-TEST_F(Control, HidingWhileRecordingReleasesTheKeyboard) {
+TEST_F(Control, HidingWhileRecordingReleasesTheKeyboard)
+{
     control.setCanCaptureGlobalHotKeys(true);
     QTest::keyClick(&control, Qt::Key_Space);
     control.hide();
@@ -431,7 +469,8 @@ TEST_F(Control, HidingWhileRecordingReleasesTheKeyboard) {
     EXPECT_EQ(QWidget::keyboardGrabber(), nullptr);
 }
 
-TEST_F(Control, RemoveButtonClearsAndASecondClickStartsRecording) {
+TEST_F(Control, RemoveButtonClearsAndASecondClickStartsRecording)
+{
     control.setKeyCombo({KF::Command, 40});
     delegate.changes.clear();
     const QRectF remove = control.cell()->_removeButtonRectForFrame(QRectF(control.rect()));
@@ -444,7 +483,8 @@ TEST_F(Control, RemoveButtonClearsAndASecondClickStartsRecording) {
     EXPECT_TRUE(control.cell()->isRecording());
 }
 
-TEST_F(Control, ObjectValueIsNullForEmptyAndKeyOnlyCombinations) {
+TEST_F(Control, ObjectValueIsNullForEmptyAndKeyOnlyCombinations)
+{
     EXPECT_TRUE(control.objectValue().isNull());
     control.setAllowsKeyOnly(true);
     control.setKeyCombo({0, 40});
@@ -456,8 +496,10 @@ TEST_F(Control, ObjectValueIsNullForEmptyAndKeyOnlyCombinations) {
     EXPECT_EQ(v.value("characters").toString(), QStringLiteral("K"));
 }
 
-TEST_F(Control, SetObjectValueAcceptsOnlyNumericEntries) {
-    const QVariant rows[] = {QVariant(), QVariant(QStringLiteral("K")), QVariant(QVariantMap{{"keyCode", 40}}),
+TEST_F(Control, SetObjectValueAcceptsOnlyNumericEntries)
+{
+    const QVariant rows[] = {QVariant(), QVariant(QStringLiteral("K")),
+                             QVariant(QVariantMap{{"keyCode", 40}}),
                              QVariant(QVariantMap{{"keyCode", "40"}, {"modifierFlags", 0x100000}})};
     for (const QVariant& v : rows) {
         control.setKeyCombo({KF::Command, 40});
@@ -471,23 +513,27 @@ TEST_F(Control, SetObjectValueAcceptsOnlyNumericEntries) {
 }
 
 namespace {
-class Model : public QObject {
+class Model : public QObject
+{
     Q_OBJECT
     Q_PROPERTY(QVariant shortcut MEMBER shortcut)
 public:
     QVariant shortcut;
 };
-struct OneWay : ValueTransformer {
+struct OneWay : ValueTransformer
+{
     QVariant transformedValue(const QVariant& v) const override { return v; }
 };
-struct Wrapping : ValueTransformer {
+struct Wrapping : ValueTransformer
+{
     QVariant transformedValue(const QVariant& v) const override { return v; }
     QVariant reverseTransformedValue(const QVariant& v) const override { return QVariantList{v}; }
     bool allowsReverseTransformation() const override { return true; }
 };
-}  // namespace
+} // namespace
 
-TEST_F(Control, ValueBindingWritesTheModelAfterTheDelegate) {
+TEST_F(Control, ValueBindingWritesTheModelAfterTheDelegate)
+{
     QStringList logged;
     setLogSink([&](const QString& l) { logged << l; });
     Model model;
@@ -510,10 +556,12 @@ TEST_F(Control, ValueBindingWritesTheModelAfterTheDelegate) {
     control.setKeyCombo({KF::Command, 2});
     setLogSink({});
     const QString where = QStringLiteral(" in -[KRRecorderControl keyRecorderCell:keyComboDidChange:]");
-    EXPECT_EQ(logged, (QStringList{
-                          "WARNING: value has value transformer, but it doesn't allow reverse transformations" + where,
-                          "ERROR: NSObservedObjectKey was nil for value binding" + where,
-                          "ERROR: NSObservedKeyPathKey was nil for value binding" + where}));
+    EXPECT_EQ(
+        logged,
+        (QStringList{"WARNING: value has value transformer, but it doesn't allow reverse transformations" +
+                         where,
+                     "ERROR: NSObservedObjectKey was nil for value binding" + where,
+                     "ERROR: NSObservedKeyPathKey was nil for value binding" + where}));
     EXPECT_EQ(model.shortcut.toMap().value("keyCode").toLongLong(), 9);
 }
 

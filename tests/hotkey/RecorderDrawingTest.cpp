@@ -15,32 +15,40 @@ namespace KF = platform::KeyFlags;
 
 namespace {
 
-QImage render(KRRecorderControl& control) {
+QImage render(KRRecorderControl& control)
+{
     QImage img(control.size(), QImage::Format_ARGB32);
     img.fill(Qt::transparent);
     control.render(&img);
     return img;
 }
 
-int distinctColours(const QImage& img) {
+int distinctColours(const QImage& img)
+{
     std::set<QRgb> colours;
     for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x) colours.insert(img.pixel(x, y));
+        for (int x = 0; x < img.width(); ++x)
+            colours.insert(img.pixel(x, y));
     return int(colours.size());
 }
 
-void save(const QImage& img, const QString& name) {
+void save(const QImage& img, const QString& name)
+{
     const QString dir = qEnvironmentVariable("QUILLARY_SAVE_RENDERS");
-    if (dir.isEmpty()) return;
+    if (dir.isEmpty())
+        return;
     QDir().mkpath(dir);
     img.scaled(img.size() * 4).save(dir + u'/' + name + QStringLiteral(".png"));
 }
 
-}  // namespace
+} // namespace
 
-class RecorderLook : public ::testing::TestWithParam<int> {};
+class RecorderLook : public ::testing::TestWithParam<int>
+{
+};
 
-TEST_P(RecorderLook, EveryStateDrawsSomethingOfItsOwn) {
+TEST_P(RecorderLook, EveryStateDrawsSomethingOfItsOwn)
+{
     platform::KeyboardLayout::setCurrent(platform::KeyboardLayout::fromNames(QStringLiteral("us")));
     const int style = GetParam();
     KRRecorderControl control;
@@ -59,7 +67,7 @@ TEST_P(RecorderLook, EveryStateDrawsSomethingOfItsOwn) {
     shots["idle-hover-remove"] = render(control);
     cell->mousePressed(cell->_removeButtonRectForFrame(frame).center(), frame);
     shots["idle-pressed-remove"] = render(control);
-    cell->mouseReleased(QPointF(-10, -10), frame);  // let go outside: no action
+    cell->mouseReleased(QPointF(-10, -10), frame); // let go outside: no action
 
     cell->_startRecording();
     shots["recording"] = render(control);
@@ -76,7 +84,8 @@ TEST_P(RecorderLook, EveryStateDrawsSomethingOfItsOwn) {
     if (style == 1) {
         cell->setAnimates(true);
         cell->_startRecordingTransition();
-        for (int i = 0; i < 5; ++i) cell->_transitionTick();
+        for (int i = 0; i < 5; ++i)
+            cell->_transitionTick();
         ASSERT_TRUE(cell->isAnimatingNow());
         shots["halfway"] = render(control);
         cell->_endRecording();
@@ -94,8 +103,10 @@ TEST_P(RecorderLook, EveryStateDrawsSomethingOfItsOwn) {
 
 INSTANTIATE_TEST_SUITE_P(Styles, RecorderLook, ::testing::Values(0, 1));
 
-TEST(ButtonImages, DrawnOnceAtFourteenPointsWithTheirOpacity) {
-    const QString names[] = {"KRSnapback", "KRRemoveShortcut", "KRRemoveShortcutRollover", "KRRemoveShortcutPressed"};
+TEST(ButtonImages, DrawnOnceAtFourteenPointsWithTheirOpacity)
+{
+    const QString names[] = {"KRSnapback", "KRRemoveShortcut", "KRRemoveShortcutRollover",
+                             "KRRemoveShortcutPressed"};
     for (const QString& name : names) {
         const QPixmap a = KRSharedImageProvider::supportingImageWithName(name);
         EXPECT_EQ(a.deviceIndependentSize(), QSizeF(14, 14)) << name.toStdString();
@@ -106,8 +117,9 @@ TEST(ButtonImages, DrawnOnceAtFourteenPointsWithTheirOpacity) {
     const std::pair<const char*, int> alphas[] = {
         {"KRRemoveShortcut", 64}, {"KRRemoveShortcutRollover", 89}, {"KRRemoveShortcutPressed", 115}};
     for (auto [name, alpha] : alphas) {
-        const QImage img = KRSharedImageProvider::supportingImageWithName(QString::fromLatin1(name)).toImage();
-        const QPointF inside(2.5, 7);  // inside the disc, clear of the cross
+        const QImage img =
+            KRSharedImageProvider::supportingImageWithName(QString::fromLatin1(name)).toImage();
+        const QPointF inside(2.5, 7); // inside the disc, clear of the cross
         EXPECT_NEAR(qAlpha(img.pixel((inside * img.devicePixelRatio()).toPoint())), alpha, 2) << name;
     }
 }

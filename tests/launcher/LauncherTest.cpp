@@ -16,7 +16,8 @@
 
 namespace {
 
-class FakeWorkspace : public QVRLauncherWorkspace {
+class FakeWorkspace : public QVRLauncherWorkspace
+{
 public:
     QString bundle;
     QList<QString> running;
@@ -26,7 +27,8 @@ public:
 
     QString mainBundlePath() const override { return bundle; }
     QList<QString> runningApplicationBundlePaths() const override { return running; }
-    bool launchApplication(const QString& path, QString* error) override {
+    bool launchApplication(const QString& path, QString* error) override
+    {
         launched << path;
         if (!launchSucceeds)
             *error = QStringLiteral("no such application");
@@ -39,7 +41,8 @@ const QString kLauncherBundle =
     QStringLiteral("/opt/q/lib/quillary/Quillary.app/Contents/Library/LoginItems/Quillary-Launcher.app");
 const QString kApp = QStringLiteral("/opt/q/lib/quillary/Quillary.app");
 
-QStringList captureLog(const std::function<void()>& body) {
+QStringList captureLog(const std::function<void()>& body)
+{
     auto lines = std::make_shared<QStringList>();
     platform::setLogSink([lines](const QString& line) { lines->append(line); });
     body();
@@ -47,7 +50,8 @@ QStringList captureLog(const std::function<void()>& body) {
     return *lines;
 }
 
-void writeFile(const QString& path, const QByteArray& contents, QFile::Permissions permissions = {}) {
+void writeFile(const QString& path, const QByteArray& contents, QFile::Permissions permissions = {})
+{
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -57,14 +61,16 @@ void writeFile(const QString& path, const QByteArray& contents, QFile::Permissio
         f.setPermissions(permissions);
 }
 
-}  // namespace
+} // namespace
 
-TEST(Launcher, LaunchDecision) {
+TEST(Launcher, LaunchDecision)
+{
     const QString failed = QStringLiteral(
         "Couldn't relaunch app: file:///opt/q/lib/quillary/Quillary.app/ Error: no such application, {}");
     const QString outside = QStringLiteral(
         " Error: The launcher is not inside the application's Contents/Library/LoginItems folder., {}");
-    struct Case {
+    struct Case
+    {
         const char* label;
         QString bundle;
         QList<QString> running;
@@ -102,7 +108,8 @@ TEST(Launcher, LaunchDecision) {
     }
 }
 
-TEST(Launcher, PathComponents) {
+TEST(Launcher, PathComponents)
+{
     using QVRBundlePaths::removingLastPathComponents;
     EXPECT_EQ(removingLastPathComponents(kLauncherBundle, 4), kApp);
     EXPECT_EQ(removingLastPathComponents(kLauncherBundle + "/", 4), kApp);
@@ -112,7 +119,8 @@ TEST(Launcher, PathComponents) {
     EXPECT_EQ(QVRBundlePaths::bundlePathForExecutable(kApp + "/Contents/MacOS/Quillary"), kApp);
 }
 
-TEST(Launcher, RunningApplicationsFromAProcessTree) {
+TEST(Launcher, RunningApplicationsFromAProcessTree)
+{
     QTemporaryDir proc;
     const auto process = [&](const QString& pid, const QString& exe) {
         QDir().mkpath(proc.filePath(pid));
@@ -121,7 +129,7 @@ TEST(Launcher, RunningApplicationsFromAProcessTree) {
     };
     process("1200", kApp + "/Contents/MacOS/Quillary");
     process("17", "/usr/bin/bash");
-    process("99", QString());  // a kernel thread: no executable
+    process("99", QString()); // a kernel thread: no executable
     process("self", "/usr/bin/whatever");
     process("net", QString());
     QVRSystemLauncherWorkspace workspace(proc.path(), kLauncherBundle + "/Contents/MacOS/Quillary-Launcher");
@@ -131,7 +139,8 @@ TEST(Launcher, RunningApplicationsFromAProcessTree) {
 
 // The real program in a bundle tree: it starts the application beside it once,
 // and says so when there is none.
-TEST(Launcher, ProgramStartsTheApplicationFourLevelsUp) {
+TEST(Launcher, ProgramStartsTheApplicationFourLevelsUp)
+{
     QTemporaryDir root;
     const QString app = root.filePath(QStringLiteral("Quillary.app"));
     const QString launcher = LoginItems::launcherExecutableForApplicationBundle(app);
@@ -143,11 +152,13 @@ TEST(Launcher, ProgramStartsTheApplicationFourLevelsUp) {
     ASSERT_TRUE(run.waitForFinished(20000));
     EXPECT_EQ(run.exitCode(), 0);
     const QString err = QString::fromUtf8(run.readAllStandardError());
-    EXPECT_TRUE(err.startsWith(QStringLiteral("Couldn't relaunch app: ") + QUrl::fromLocalFile(app).toString() + "/ Error: "))
+    EXPECT_TRUE(err.startsWith(QStringLiteral("Couldn't relaunch app: ") +
+                               QUrl::fromLocalFile(app).toString() + "/ Error: "))
         << err.toStdString();
 
     const QString marker = root.filePath(QStringLiteral("started"));
-    writeFile(app + "/Contents/MacOS/Quillary", QStringLiteral("#!/bin/sh\necho started >> '%1'\n").arg(marker).toUtf8(),
+    writeFile(app + "/Contents/MacOS/Quillary",
+              QStringLiteral("#!/bin/sh\necho started >> '%1'\n").arg(marker).toUtf8(),
               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     run.start(launcher, {});
     ASSERT_TRUE(run.waitForFinished(20000));
@@ -182,21 +193,20 @@ TEST(Launcher, ProgramAloneInAFolderStartsNothingAndSaysSo)
     EXPECT_TRUE(shallow.waitForFinished(20000));
 }
 
-TEST(LoginItems, ExecArgumentQuoting) {
+TEST(LoginItems, ExecArgumentQuoting)
+{
     const std::pair<QString, QString> cases[] = {
-        {"/usr/lib/q/L", "\"/usr/lib/q/L\""},
-        {"/home/a b/L", "\"/home/a b/L\""},
-        {"/x/\"q\"", "\"/x/\\\\\"q\\\\\"\""},
-        {"/x/$HOME`id`", "\"/x/\\\\$HOME\\\\`id\\\\`\""},
-        {"/x/back\\slash", "\"/x/back\\\\\\\\slash\""},
-        {"/x/100%d", "\"/x/100%%d\""},
+        {"/usr/lib/q/L", "\"/usr/lib/q/L\""},           {"/home/a b/L", "\"/home/a b/L\""},
+        {"/x/\"q\"", "\"/x/\\\\\"q\\\\\"\""},           {"/x/$HOME`id`", "\"/x/\\\\$HOME\\\\`id\\\\`\""},
+        {"/x/back\\slash", "\"/x/back\\\\\\\\slash\""}, {"/x/100%d", "\"/x/100%%d\""},
         {"/x/caf\u00e9 'it'", "\"/x/caf\u00e9 'it'\""},
     };
     for (const auto& [path, expected] : cases)
         EXPECT_EQ(LoginItems::desktopExecArgument(path), expected) << path.toStdString();
 }
 
-TEST(LoginItems, CreatesAndRemovesTheAutostartEntry) {
+TEST(LoginItems, CreatesAndRemovesTheAutostartEntry)
+{
     testsupport::TemporaryProfile home;
     const QString launcher = home.filePath(QStringLiteral("my apps/Launcher$"));
     writeFile(launcher, "#!/bin/sh\n", QFile::ReadOwner | QFile::ExeOwner);
@@ -208,8 +218,9 @@ TEST(LoginItems, CreatesAndRemovesTheAutostartEntry) {
     QFile f(entry);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(QString::fromUtf8(f.readAll()),
-              QStringLiteral("[Desktop Entry]\nType=Application\nName=Quillary-Launcher\nExec=\"%1\"\nNoDisplay=true\n"
-                             "X-GNOME-Autostart-enabled=true\n")
+              QStringLiteral(
+                  "[Desktop Entry]\nType=Application\nName=Quillary-Launcher\nExec=\"%1\"\nNoDisplay=true\n"
+                  "X-GNOME-Autostart-enabled=true\n")
                   .arg(home.filePath(QStringLiteral("my apps/Launcher\\\\$"))));
     f.close();
     // Enabling twice rewrites the same entry.
@@ -217,7 +228,7 @@ TEST(LoginItems, CreatesAndRemovesTheAutostartEntry) {
 
     EXPECT_TRUE(LoginItems::setLoginItemEnabled(launcher, false, &error));
     EXPECT_FALSE(QFile::exists(entry));
-    EXPECT_TRUE(LoginItems::setLoginItemEnabled(launcher, false, &error));  // absent is fine
+    EXPECT_TRUE(LoginItems::setLoginItemEnabled(launcher, false, &error)); // absent is fine
 
     // Refusals: no launcher there, a path with a line break, and an autostart
     // folder that cannot be made.

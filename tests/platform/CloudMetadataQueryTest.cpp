@@ -22,11 +22,13 @@ QStringList names(const QList<MetadataItem>& items)
     return result;
 }
 
-struct Update {
+struct Update
+{
     QStringList added, changed, removed;
 };
 
-class FolderQuery : public ::testing::Test {
+class FolderQuery : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -35,12 +37,14 @@ protected:
         query.setSearchPath(temp.path());
         query.setDebounceInterval(100);
         gathered = NotificationCenter::defaultCenter().addObserver(
-            MetadataQuery::DidFinishGatheringNotification, &query, [this](const Notification&) { ++gatherings; });
+            MetadataQuery::DidFinishGatheringNotification, &query,
+            [this](const Notification&) { ++gatherings; });
         updated = NotificationCenter::defaultCenter().addObserver(
             MetadataQuery::DidUpdateNotification, &query, [this](const Notification& n) {
-                updates.append({names(n.userInfo.value(MetadataQuery::AddedItemsKey).value<QList<MetadataItem>>()),
-                                names(n.userInfo.value(MetadataQuery::ChangedItemsKey).value<QList<MetadataItem>>()),
-                                names(n.userInfo.value(MetadataQuery::RemovedItemsKey).value<QList<MetadataItem>>())});
+                updates.append(
+                    {names(n.userInfo.value(MetadataQuery::AddedItemsKey).value<QList<MetadataItem>>()),
+                     names(n.userInfo.value(MetadataQuery::ChangedItemsKey).value<QList<MetadataItem>>()),
+                     names(n.userInfo.value(MetadataQuery::RemovedItemsKey).value<QList<MetadataItem>>())});
             });
     }
     QString path(const QString& name) const { return temp.path() + QLatin1Char('/') + name; }
@@ -51,7 +55,9 @@ protected:
         const QString hidden = path(QStringLiteral("Notes/.tmp-") + name);
         ASSERT_TRUE(writeFile(hidden, data));
         setMTime(hidden, mtime);
-        ASSERT_EQ(std::rename(QFile::encodeName(hidden).constData(), QFile::encodeName(path(QStringLiteral("Notes/") + name)).constData()), 0);
+        ASSERT_EQ(std::rename(QFile::encodeName(hidden).constData(),
+                              QFile::encodeName(path(QStringLiteral("Notes/") + name)).constData()),
+                  0);
     }
     Update nextUpdate()
     {

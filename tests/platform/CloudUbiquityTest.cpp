@@ -18,7 +18,8 @@ using namespace platform;
 
 namespace {
 
-class CloudFolder : public ::testing::Test {
+class CloudFolder : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -32,7 +33,10 @@ protected:
         UserDefaults::standard().remove(CloudFolderDefaultsKey);
     }
     QString path(const QString& name) const { return temp.path() + QLatin1Char('/') + name; }
-    static void useRoot(const QString& root) { setenv(CloudFolderEnvironmentVariable, QFile::encodeName(root).constData(), 1); }
+    static void useRoot(const QString& root)
+    {
+        setenv(CloudFolderEnvironmentVariable, QFile::encodeName(root).constData(), 1);
+    }
 
     QTemporaryDir temp;
 };
@@ -65,7 +69,6 @@ TEST_F(CloudFolder, TokenNamesTheFolderNotThePathSpelling)
     EXPECT_EQ(ubiquityIdentityToken(), a);
     useRoot(path("b"));
     EXPECT_NE(ubiquityIdentityToken(), a) << "another folder is another account";
-
 }
 
 TEST_F(CloudFolder, TokenRefusesAReadOnlyFolder)
@@ -107,7 +110,8 @@ TEST_F(CloudFolder, ContainerIsMadeOnDemandAndOnlyInsideTheRoot)
 
 // --- the identity notice -----------------------------------------------------
 
-class IdentityMonitor : public CloudFolder {
+class IdentityMonitor : public CloudFolder
+{
 protected:
     void SetUp() override
     {
@@ -152,11 +156,15 @@ TEST_F(IdentityMonitor, PostsOnceWhenTheRootAppearsVanishesOrMoves)
     spin(300);
     EXPECT_EQ(posts, 0) << "files beside or inside the root change nothing";
 
-    ASSERT_EQ(::rename(QFile::encodeName(path("parent/root")).constData(), QFile::encodeName(path("parent/gone")).constData()), 0);
+    ASSERT_EQ(::rename(QFile::encodeName(path("parent/root")).constData(),
+                       QFile::encodeName(path("parent/gone")).constData()),
+              0);
     EXPECT_TRUE(postedOnce()) << "root renamed away";
     EXPECT_TRUE(monitor.currentToken().isEmpty());
 
-    ASSERT_EQ(::rename(QFile::encodeName(path("parent/gone")).constData(), QFile::encodeName(path("parent/root")).constData()), 0);
+    ASSERT_EQ(::rename(QFile::encodeName(path("parent/gone")).constData(),
+                       QFile::encodeName(path("parent/root")).constData()),
+              0);
     EXPECT_TRUE(postedOnce()) << "root moved back";
 
     ASSERT_TRUE(QDir(path("parent")).removeRecursively());
@@ -188,7 +196,8 @@ TEST_F(IdentityMonitor, PostsWhenTheSettingPointsElsewhere)
 QString otherFilesystemFolder(const QString& besides)
 {
     struct stat a, b;
-    if (stat("/dev/shm", &a) != 0 || stat(QFile::encodeName(besides).constData(), &b) != 0 || a.st_dev == b.st_dev)
+    if (stat("/dev/shm", &a) != 0 || stat(QFile::encodeName(besides).constData(), &b) != 0 ||
+        a.st_dev == b.st_dev)
         return {};
     return QStringLiteral("/dev/shm");
 }
@@ -229,7 +238,8 @@ TEST_F(CloudFolder, MoveAcrossFilesystemsKeepsContentsAndTimes)
     QFile moved(path("A.quillary"));
     ASSERT_TRUE(moved.open(QIODevice::ReadOnly));
     EXPECT_EQ(moved.readAll(), "payload");
-    EXPECT_TRUE(QDir(temp.path()).entryList(QDir::Hidden | QDir::Files).filter(QStringLiteral(".moving")).isEmpty())
+    EXPECT_TRUE(
+        QDir(temp.path()).entryList(QDir::Hidden | QDir::Files).filter(QStringLiteral(".moving")).isEmpty())
         << "no temporary copy stays behind";
 
     // A refused cross-device move leaves both sides as they were.

@@ -21,7 +21,8 @@ using platform::NotificationCenter;
 
 namespace {
 
-TEST(Log, OneLinePerMessageThroughTheSink) {
+TEST(Log, OneLinePerMessageThroughTheSink)
+{
     QStringList lines;
     platform::setLogSink([&](const QString& line) { lines << line; });
     platform::log(QStringLiteral("iCloud query failed to start."));
@@ -33,11 +34,13 @@ TEST(Log, OneLinePerMessageThroughTheSink) {
     EXPECT_FALSE(lines[1].contains(QLatin1Char('\r')));
 }
 
-TEST(NotificationCenter, DeliversByNameAndSender) {
+TEST(NotificationCenter, DeliversByNameAndSender)
+{
     NotificationCenter center;
     int a = 0, b = 0;
     std::vector<Notification> any, fromA, all;
-    auto t1 = center.addObserver(QStringLiteral("N"), nullptr, [&](const Notification& n) { any.push_back(n); });
+    auto t1 =
+        center.addObserver(QStringLiteral("N"), nullptr, [&](const Notification& n) { any.push_back(n); });
     auto t2 = center.addObserver(QStringLiteral("N"), &a, [&](const Notification& n) { fromA.push_back(n); });
     auto t3 = center.addObserver(QString(), nullptr, [&](const Notification& n) { all.push_back(n); });
     center.post(QStringLiteral("N"), &a, {{"k", 1}});
@@ -50,7 +53,8 @@ TEST(NotificationCenter, DeliversByNameAndSender) {
     EXPECT_EQ(all.size(), 3u);
 }
 
-TEST(NotificationCenter, TokenRemovesObserverWhenDestroyedOrMoved) {
+TEST(NotificationCenter, TokenRemovesObserverWhenDestroyedOrMoved)
+{
     NotificationCenter center;
     int calls = 0;
     {
@@ -67,27 +71,29 @@ TEST(NotificationCenter, TokenRemovesObserverWhenDestroyedOrMoved) {
     EXPECT_EQ(calls, 3);
 }
 
-TEST(NotificationCenter, ObserversMayRemoveThemselvesAndOthersWhileBeingCalled) {
+TEST(NotificationCenter, ObserversMayRemoveThemselvesAndOthersWhileBeingCalled)
+{
     NotificationCenter center;
     int firstCalls = 0, secondCalls = 0, addedCalls = 0;
     platform::ObserverToken first, second, added;
     first = center.addObserver(QStringLiteral("N"), nullptr, [&](const Notification&) {
         ++firstCalls;
-        second.reset();  // removed during the post: must not be called afterwards
-        first.reset();   // and itself
+        second.reset(); // removed during the post: must not be called afterwards
+        first.reset();  // and itself
         added = center.addObserver(QStringLiteral("N"), nullptr, [&](const Notification&) { ++addedCalls; });
     });
     second = center.addObserver(QStringLiteral("N"), nullptr, [&](const Notification&) { ++secondCalls; });
     center.post(QStringLiteral("N"));
     EXPECT_EQ(firstCalls, 1);
     EXPECT_EQ(secondCalls, 0);
-    EXPECT_EQ(addedCalls, 0);  // added after the snapshot was taken
+    EXPECT_EQ(addedCalls, 0); // added after the snapshot was taken
     center.post(QStringLiteral("N"));
     EXPECT_EQ(firstCalls, 1);
     EXPECT_EQ(addedCalls, 1);
 }
 
-TEST(NotificationCenter, ConcurrentRegistrationAndPosting) {
+TEST(NotificationCenter, ConcurrentRegistrationAndPosting)
+{
     NotificationCenter center;
     std::atomic<int> delivered{0};
     std::atomic<bool> stop{false};
@@ -95,7 +101,8 @@ TEST(NotificationCenter, ConcurrentRegistrationAndPosting) {
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&] {
             for (int i = 0; i < 500; ++i) {
-                auto token = center.addObserver(QStringLiteral("N"), nullptr, [&](const Notification&) { ++delivered; });
+                auto token = center.addObserver(QStringLiteral("N"), nullptr,
+                                                [&](const Notification&) { ++delivered; });
                 center.post(QStringLiteral("N"));
             }
         });
@@ -108,10 +115,11 @@ TEST(NotificationCenter, ConcurrentRegistrationAndPosting) {
         threads[t].join();
     stop = true;
     threads.back().join();
-    EXPECT_GE(delivered.load(), 2000);  // each thread sees at least its own observer
+    EXPECT_GE(delivered.load(), 2000); // each thread sees at least its own observer
 }
 
-TEST(MainThread, RunsInlineOnMainAndQueuedInOrderFromOthers) {
+TEST(MainThread, RunsInlineOnMainAndQueuedInOrderFromOthers)
+{
     ASSERT_TRUE(platform::isMainThread());
     bool inline_ = false;
     platform::runOnMainThread([&] { inline_ = true; });
@@ -128,7 +136,7 @@ TEST(MainThread, RunsInlineOnMainAndQueuedInOrderFromOthers) {
             });
     });
     worker.join();
-    EXPECT_TRUE(order.empty());  // queued, not run on the worker
+    EXPECT_TRUE(order.empty()); // queued, not run on the worker
     QCoreApplication::processEvents();
     ASSERT_EQ(order.size(), 100u);
     for (int i = 0; i < 100; ++i)
@@ -136,7 +144,8 @@ TEST(MainThread, RunsInlineOnMainAndQueuedInOrderFromOthers) {
     EXPECT_TRUE(ranOnMain);
 }
 
-TEST(MainThread, AndWaitReturnsAfterTheWorkRan) {
+TEST(MainThread, AndWaitReturnsAfterTheWorkRan)
+{
     std::atomic<bool> done{false};
     int value = 0;
     std::thread worker([&] {
@@ -150,7 +159,8 @@ TEST(MainThread, AndWaitReturnsAfterTheWorkRan) {
     EXPECT_EQ(value, 42);
 }
 
-TEST(Clock, InjectableForTests) {
+TEST(Clock, InjectableForTests)
+{
     const double real = platform::now();
     EXPECT_GT(real, 1.7e9);
     {
@@ -162,7 +172,8 @@ TEST(Clock, InjectableForTests) {
     EXPECT_GE(platform::now(), real);
 }
 
-TEST(Paths, FollowXdgAndIgnoreRelativeValues) {
+TEST(Paths, FollowXdgAndIgnoreRelativeValues)
+{
     const QByteArray saved = qgetenv("XDG_CACHE_HOME");
     qputenv("XDG_CACHE_HOME", QDir::tempPath().toUtf8() + "/quillary-cache-test");
     EXPECT_EQ(platform::cacheDirectory(), QDir::tempPath() + QStringLiteral("/quillary-cache-test/Quillary"));
@@ -175,15 +186,18 @@ TEST(Paths, FollowXdgAndIgnoreRelativeValues) {
     QDir(QDir::tempPath() + QStringLiteral("/quillary-cache-test")).removeRecursively();
 }
 
-TEST(SystemChanges, ZoneAndLocaleChangesArePostedOnce) {
+TEST(SystemChanges, ZoneAndLocaleChangesArePostedOnce)
+{
     platform::SystemChanges::start();
-    platform::SystemChanges::start();  // idempotent
+    platform::SystemChanges::start(); // idempotent
     int zone = 0, locale = 0;
     auto& center = NotificationCenter::defaultCenter();
-    auto t1 = center.addObserver(platform::SystemTimeZoneDidChangeNotification, nullptr, [&](const Notification&) { ++zone; });
-    auto t2 = center.addObserver(platform::CurrentLocaleDidChangeNotification, nullptr, [&](const Notification&) { ++locale; });
+    auto t1 = center.addObserver(platform::SystemTimeZoneDidChangeNotification, nullptr,
+                                 [&](const Notification&) { ++zone; });
+    auto t2 = center.addObserver(platform::CurrentLocaleDidChangeNotification, nullptr,
+                                 [&](const Notification&) { ++locale; });
     platform::SystemChanges::checkNow();
-    EXPECT_EQ(zone + locale, 0);  // nothing changed yet
+    EXPECT_EQ(zone + locale, 0); // nothing changed yet
 
     setenv("TZ", "Asia/Tokyo", 1);
     const QByteArray savedLang = qgetenv("LANG");
@@ -201,11 +215,12 @@ TEST(SystemChanges, ZoneAndLocaleChangesArePostedOnce) {
     qputenv("LANG", savedLang);
     platform::SystemChanges::checkNow();
     platform::SystemChanges::stop();
-    platform::SystemChanges::checkNow();  // stopped: no watcher, no notice
+    platform::SystemChanges::checkNow(); // stopped: no watcher, no notice
     EXPECT_EQ(zone, 2);
 }
 
-TEST(SystemChanges, CAndPosixLocalesHaveNoName) {
+TEST(SystemChanges, CAndPosixLocalesHaveNoName)
+{
     const QByteArray saved = qgetenv("LC_ALL");
     for (const char* value : {"C", "POSIX", "C.UTF-8"}) {
         qputenv("LC_ALL", value);
@@ -219,4 +234,4 @@ TEST(SystemChanges, CAndPosixLocalesHaveNoName) {
         qputenv("LC_ALL", saved);
 }
 
-}  // namespace
+} // namespace

@@ -14,19 +14,20 @@
 #include <cmath>
 #include <thread>
 
-
 using platform::UserDefaults;
 
 namespace {
 
-class UserDefaultsTest : public ::testing::Test {
+class UserDefaultsTest : public ::testing::Test
+{
 protected:
     void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
     QString path() const { return m_dir.filePath(QStringLiteral("com.quorvane.Quillary.plist")); }
     QTemporaryDir m_dir;
 };
 
-TEST_F(UserDefaultsTest, RegisteredDefaultsGiveWayToStoredValues) {
+TEST_F(UserDefaultsTest, RegisteredDefaultsGiveWayToStoredValues)
+{
     UserDefaults d(path());
     d.registerDefaults({{"QVRHistoryDays", 90}, {"Text Size", 13}});
     EXPECT_EQ(d.integer("QVRHistoryDays"), 90);
@@ -34,11 +35,12 @@ TEST_F(UserDefaultsTest, RegisteredDefaultsGiveWayToStoredValues) {
     EXPECT_EQ(d.integer("QVRHistoryDays"), 30);
     d.remove("QVRHistoryDays");
     EXPECT_EQ(d.integer("QVRHistoryDays"), 90);
-    d.set("Text Size", QVariant());  // a null value removes
+    d.set("Text Size", QVariant()); // a null value removes
     EXPECT_EQ(d.integer("Text Size"), 13);
 }
 
-struct TypedCase {
+struct TypedCase
+{
     const char* name;
     QVariant stored;
     QString string;
@@ -48,11 +50,17 @@ struct TypedCase {
     bool isDictionary;
 };
 
-void PrintTo(const TypedCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const TypedCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
-class TypedGetters : public UserDefaultsTest, public ::testing::WithParamInterface<TypedCase> {};
+class TypedGetters : public UserDefaultsTest, public ::testing::WithParamInterface<TypedCase>
+{
+};
 
-TEST_P(TypedGetters, WrongTypeReadsAsAbsent) {
+TEST_P(TypedGetters, WrongTypeReadsAsAbsent)
+{
     const TypedCase& c = GetParam();
     UserDefaults d(path());
     d.set("k", c.stored);
@@ -77,7 +85,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TypedCase{"dictionary", QVariantMap{{"keyCode", 49}}, "", 0, 0, false, true},
                       TypedCase{"list", QVariantList{1, 2}, "", 0, 0, false, false}));
 
-TEST_F(UserDefaultsTest, ChangesPostTheDidChangeNotice) {
+TEST_F(UserDefaultsTest, ChangesPostTheDidChangeNotice)
+{
     UserDefaults d(path());
     int posted = 0;
     const void* sender = nullptr;
@@ -87,24 +96,27 @@ TEST_F(UserDefaultsTest, ChangesPostTheDidChangeNotice) {
             sender = n.sender;
         });
     d.set("a", 1);
-    d.set("a", 1);  // unchanged: no notice
+    d.set("a", 1); // unchanged: no notice
     d.set("a", 2);
     d.remove("a");
-    d.remove("a");  // nothing to remove
+    d.remove("a"); // nothing to remove
     EXPECT_EQ(posted, 3);
     EXPECT_EQ(sender, &d);
 }
 
-TEST_F(UserDefaultsTest, ObserversMayReadTheDefaultsTheyAreToldAbout) {
+TEST_F(UserDefaultsTest, ObserversMayReadTheDefaultsTheyAreToldAbout)
+{
     UserDefaults d(path());
     qint64 seen = -1;
     auto token = platform::NotificationCenter::defaultCenter().addObserver(
-        UserDefaults::DidChangeNotification, &d, [&](const platform::Notification&) { seen = d.integer("a"); });
+        UserDefaults::DidChangeNotification, &d,
+        [&](const platform::Notification&) { seen = d.integer("a"); });
     d.set("a", 5);
     EXPECT_EQ(seen, 5);
 }
 
-TEST_F(UserDefaultsTest, ConcurrentSetAndGetStayConsistent) {
+TEST_F(UserDefaultsTest, ConcurrentSetAndGetStayConsistent)
+{
     UserDefaults d(path());
     constexpr int kThreads = 6, kRounds = 300;
     std::atomic<bool> torn{false};
@@ -134,7 +146,8 @@ TEST_F(UserDefaultsTest, ConcurrentSetAndGetStayConsistent) {
         EXPECT_EQ(reread.integer(QStringLiteral("key%1").arg(t)), kRounds - 1);
 }
 
-TEST_F(UserDefaultsTest, ValuesSurviveAReopenWithTheirTypes) {
+TEST_F(UserDefaultsTest, ValuesSurviveAReopenWithTheirTypes)
+{
     {
         UserDefaults d(path());
         d.set("string", QStringLiteral("Grüße"));
@@ -156,7 +169,8 @@ TEST_F(UserDefaultsTest, ValuesSurviveAReopenWithTheirTypes) {
     EXPECT_EQ(d.data("data"), QByteArray("\x00\x01", 2));
 }
 
-TEST_F(UserDefaultsTest, WritesAreAtomicSoReadersNeverSeeAPartialFile) {
+TEST_F(UserDefaultsTest, WritesAreAtomicSoReadersNeverSeeAPartialFile)
+{
     UserDefaults writer(path());
     writer.set("seed", 1);
     std::atomic<bool> stop{false};
@@ -180,7 +194,8 @@ TEST_F(UserDefaultsTest, WritesAreAtomicSoReadersNeverSeeAPartialFile) {
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files), (QStringList{name, name + QStringLiteral(".lock")}));
 }
 
-TEST_F(UserDefaultsTest, FailedWriteKeepsTheNewValuesAndWritesThemLater) {
+TEST_F(UserDefaultsTest, FailedWriteKeepsTheNewValuesAndWritesThemLater)
+{
     // A plain file where the settings folder should be makes every write
     // fail, also for root.
     const QString folder = m_dir.filePath(QStringLiteral("Quillary"));
@@ -203,7 +218,8 @@ TEST_F(UserDefaultsTest, FailedWriteKeepsTheNewValuesAndWritesThemLater) {
     EXPECT_EQ(UserDefaults(settings).integer("a"), 2);
 }
 
-TEST_F(UserDefaultsTest, UnreadableFileIsKeptAsideNotOverwritten) {
+TEST_F(UserDefaultsTest, UnreadableFileIsKeptAsideNotOverwritten)
+{
     {
         QFile f(path());
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -218,7 +234,8 @@ TEST_F(UserDefaultsTest, UnreadableFileIsKeptAsideNotOverwritten) {
     EXPECT_EQ(UserDefaults(path()).integer("a"), 1);
 }
 
-TEST_F(UserDefaultsTest, ValueWithNoFileFormIsRefusedWithoutBlockingLaterWrites) {
+TEST_F(UserDefaultsTest, ValueWithNoFileFormIsRefusedWithoutBlockingLaterWrites)
+{
     UserDefaults d(path());
     QStringList lines;
     platform::setLogSink([&](const QString& line) { lines << line; });
@@ -283,8 +300,10 @@ TEST_F(UserDefaultsTest, WritersWithCopiesOfTheirOwnLoseNoKeyWhenWritingAtOnce)
     EXPECT_EQ(missing, 0);
 }
 
-TEST_F(UserDefaultsTest, StandardDefaultsLiveInTheConfigFolder) {
-    EXPECT_TRUE(UserDefaults::standard().filePath().endsWith(QStringLiteral("/Quillary/com.quorvane.Quillary.plist")));
+TEST_F(UserDefaultsTest, StandardDefaultsLiveInTheConfigFolder)
+{
+    EXPECT_TRUE(UserDefaults::standard().filePath().endsWith(
+        QStringLiteral("/Quillary/com.quorvane.Quillary.plist")));
 }
 
-}  // namespace
+} // namespace

@@ -6,7 +6,6 @@
 #include "platform/predicate/Predicate.h"
 #include "tests/support/ManualClock.h"
 
-
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -79,7 +78,7 @@ TEST(ObjectContext, InsertGivesPermanentIdThatSurvivesSaveAndReopen)
         auto* again = stack.root->existingObject(id);
         ASSERT_NE(again, nullptr);
         EXPECT_EQ(again->value(QStringLiteral("name")).toString(), QStringLiteral("a"));
-        EXPECT_EQ(again->value(QStringLiteral("done")), QVariant(false));  // model default
+        EXPECT_EQ(again->value(QStringLiteral("done")), QVariant(false)); // model default
     });
 }
 
@@ -91,10 +90,10 @@ TEST(ObjectContext, FetchSeesAncestorsPendingChangesThenSortsThenLimits)
         insertItem(stack.root.get(), QStringLiteral("b"), 1);
         insertItem(stack.root.get(), QStringLiteral("d"), 1);
         ASSERT_TRUE(stack.root->save());
-        insertItem(stack.root.get(), QStringLiteral("a"), 1);  // pending in the root
+        insertItem(stack.root.get(), QStringLiteral("a"), 1); // pending in the root
         auto rows = stack.root->fetch(request(QStringLiteral("name == %@"), {QStringLiteral("d")}));
         ASSERT_EQ(rows.size(), 1u);
-        rows[0]->setValue(QStringLiteral("rank"), 5.0);  // pending change, no longer matches below
+        rows[0]->setValue(QStringLiteral("rank"), 5.0); // pending change, no longer matches below
     });
     auto child = stack.child();
     child->performAndWait([&] {
@@ -120,7 +119,7 @@ TEST(ObjectContext, RefetchKeepsInMemoryValuesOfLoadedObjects)
     child->performAndWait([&] {
         auto* item = insertItem(child.get(), QStringLiteral("a"), 1);
         ASSERT_TRUE(child->save());
-        item->setValue(QStringLiteral("rank"), 2.0);  // unsaved edit
+        item->setValue(QStringLiteral("rank"), 2.0); // unsaved edit
         auto again = child->fetch(request());
         ASSERT_EQ(again.size(), 1u);
         EXPECT_EQ(again[0], item);
@@ -143,7 +142,7 @@ TEST(ObjectContext, InsertedObjectReachesListsOnlyAtProcessPendingChanges)
         EXPECT_TRUE(list.content().empty());
         child->processPendingChanges();
         ASSERT_EQ(list.content().size(), 1u);
-        EXPECT_TRUE(list.arrangedObjects().empty());  // only rearrangeObjects changes the arrangement
+        EXPECT_TRUE(list.arrangedObjects().empty()); // only rearrangeObjects changes the arrangement
         list.rearrangeObjects();
         EXPECT_EQ(list.arrangedObjects(), std::vector<ManagedObject*>{item});
         child->remove(item);
@@ -255,7 +254,8 @@ TEST(ObjectContext, RootWritesOnlyItsChangedPropertiesOverAnotherProcessesWrite)
     stack.root->performAndWait([&] {
         auto* item = insertItem(stack.root.get(), QStringLiteral("a"), 1);
         ASSERT_TRUE(stack.root->save());
-        externalSql(stack.path(), "UPDATE \"Item\" SET name = 'renamed elsewhere', rank = 3, version = version + 1");
+        externalSql(stack.path(),
+                    "UPDATE \"Item\" SET name = 'renamed elsewhere', rank = 3, version = version + 1");
         item->setValue(QStringLiteral("rank"), 4.0);
         ASSERT_TRUE(stack.root->save());
     });
@@ -263,7 +263,8 @@ TEST(ObjectContext, RootWritesOnlyItsChangedPropertiesOverAnotherProcessesWrite)
     ASSERT_TRUE(reader->open(stack.path()));
     auto rows = reader->fetchRows(ItemEntity, nullptr, nullptr);
     ASSERT_EQ(rows->size(), 1u);
-    EXPECT_EQ(rows->at(0).values.value(QStringLiteral("name")).toString(), QStringLiteral("renamed elsewhere"));
+    EXPECT_EQ(rows->at(0).values.value(QStringLiteral("name")).toString(),
+              QStringLiteral("renamed elsewhere"));
     EXPECT_EQ(rows->at(0).values.value(QStringLiteral("rank")), QVariant(4.0));
 }
 
@@ -311,16 +312,17 @@ TEST(ObjectContext, VanishedRowDoesNotCrashAndAnEditWritesItAgain)
 TEST(StoreFile, OlderFileGainsMissingColumnsAndKeepsRows)
 {
     Stack stack;
-    externalSql(stack.path(),
-                "CREATE TABLE \"Item\" (pk INTEGER PRIMARY KEY, version INTEGER NOT NULL DEFAULT 1, name TEXT);"
-                "INSERT INTO \"Item\" (pk, name) VALUES (4, 'old'); PRAGMA user_version = 1;");
+    externalSql(
+        stack.path(),
+        "CREATE TABLE \"Item\" (pk INTEGER PRIMARY KEY, version INTEGER NOT NULL DEFAULT 1, name TEXT);"
+        "INSERT INTO \"Item\" (pk, name) VALUES (4, 'old'); PRAGMA user_version = 1;");
     ASSERT_TRUE(stack.open());
     stack.root->performAndWait([&] {
         auto rows = stack.root->fetch(request(QStringLiteral("done == NO")));
-        ASSERT_EQ(rows.size(), 1u);  // the new column takes its default
+        ASSERT_EQ(rows.size(), 1u); // the new column takes its default
         EXPECT_EQ(rows[0]->value(QStringLiteral("name")).toString(), QStringLiteral("old"));
         auto* fresh = insertItem(stack.root.get(), QStringLiteral("new"));
-        EXPECT_GT(fresh->objectID().key, 4);  // never reuses a key in the file
+        EXPECT_GT(fresh->objectID().key, 4); // never reuses a key in the file
         EXPECT_TRUE(stack.root->save());
     });
     stack.root.reset();
@@ -394,4 +396,4 @@ TEST(ObjectContextQueue, ChildrenOnSeveralThreadsSaveIntoOneRoot)
     EXPECT_EQ(*reader->countRows(ItemEntity, nullptr, nullptr), 100);
 }
 
-}  // namespace
+} // namespace

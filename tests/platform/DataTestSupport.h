@@ -11,9 +11,13 @@
 
 namespace datatest {
 
-class Item : public platform::ManagedObject {
+class Item : public platform::ManagedObject
+{
 public:
-    static std::unique_ptr<platform::ManagedObject> create() { return std::unique_ptr<platform::ManagedObject>(new Item); }
+    static std::unique_ptr<platform::ManagedObject> create()
+    {
+        return std::unique_ptr<platform::ManagedObject>(new Item);
+    }
     int awakeFromFetchCount = 0;
 
 protected:
@@ -25,21 +29,22 @@ inline std::shared_ptr<const platform::ManagedObjectModel> itemModel(int version
     using platform::AttributeType;
     auto model = std::make_shared<platform::ManagedObjectModel>();
     model->version = version;
-    model->entities.push_back(platform::EntityDescription{
-        QStringLiteral("Item"),
-        {
-            {QStringLiteral("name"), AttributeType::String, {}, false, true},
-            {QStringLiteral("rank"), AttributeType::Double, {}, false, false},
-            {QStringLiteral("done"), AttributeType::Boolean, false, false, false},
-            {QStringLiteral("count"), AttributeType::Integer, {}, false, false},
-            {QStringLiteral("scratch"), AttributeType::String, {}, true, false},
-        },
-        &Item::create});
+    model->entities.push_back(
+        platform::EntityDescription{QStringLiteral("Item"),
+                                    {
+                                        {QStringLiteral("name"), AttributeType::String, {}, false, true},
+                                        {QStringLiteral("rank"), AttributeType::Double, {}, false, false},
+                                        {QStringLiteral("done"), AttributeType::Boolean, false, false, false},
+                                        {QStringLiteral("count"), AttributeType::Integer, {}, false, false},
+                                        {QStringLiteral("scratch"), AttributeType::String, {}, true, false},
+                                    },
+                                    &Item::create});
     return model;
 }
 
 // A file store with a root context, as the data store sets it up.
-struct Stack {
+struct Stack
+{
     QTemporaryDir dir;
     std::shared_ptr<platform::PersistentStoreCoordinator> coordinator;
     std::unique_ptr<platform::ManagedObjectContext> root;
@@ -60,10 +65,11 @@ struct Stack {
 
     std::unique_ptr<platform::ManagedObjectContext> child()
     {
-        auto context = std::make_unique<platform::ManagedObjectContext>(platform::ConcurrencyType::PrivateQueue);
+        auto context =
+            std::make_unique<platform::ManagedObjectContext>(platform::ConcurrencyType::PrivateQueue);
         context->setParentContext(root.get());
         return context;
     }
 };
 
-}  // namespace datatest
+} // namespace datatest

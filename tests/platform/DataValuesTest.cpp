@@ -11,7 +11,8 @@ using namespace platform;
 
 namespace {
 
-struct CoercionCase {
+struct CoercionCase
+{
     const char* name;
     AttributeType type;
     QVariant input;
@@ -19,7 +20,9 @@ struct CoercionCase {
     QVariant expected;
 };
 
-class ValueCoercion : public ::testing::TestWithParam<CoercionCase> {};
+class ValueCoercion : public ::testing::TestWithParam<CoercionCase>
+{
+};
 
 TEST_P(ValueCoercion, BringsValueToAttributeType)
 {
@@ -37,7 +40,8 @@ TEST_P(ValueCoercion, BringsValueToAttributeType)
 INSTANTIATE_TEST_SUITE_P(
     Table, ValueCoercion,
     ::testing::Values(
-        CoercionCase{"NumberTextBecomesDouble", AttributeType::Double, QStringLiteral("1700000000.5"), true, 1700000000.5},
+        CoercionCase{"NumberTextBecomesDouble", AttributeType::Double, QStringLiteral("1700000000.5"), true,
+                     1700000000.5},
         CoercionCase{"PaddedNumberText", AttributeType::Double, QStringLiteral(" 12.25 "), true, 12.25},
         CoercionCase{"WordIsRefusedForDouble", AttributeType::Double, QStringLiteral("soon"), false, {}},
         CoercionCase{"InfinityTextIsRefused", AttributeType::Double, QStringLiteral("inf"), false, {}},
@@ -70,7 +74,7 @@ TEST(SortDescriptor, MissingSortsFirstAndNumbersCompareNumerically)
 {
     EXPECT_LT(compareValues(QVariant(), 0.0), 0);
     EXPECT_GT(compareValues(10.0, 9), 0);
-    EXPECT_LT(compareValues(2.0, 10.0), 0);  // not as text
+    EXPECT_LT(compareValues(2.0, 10.0), 0); // not as text
     EXPECT_EQ(compareValues(true, 1), 0);
     EXPECT_EQ(compareValues(QVariant(), QVariant()), 0);
 }
@@ -96,8 +100,9 @@ TEST(SortDescriptor, EqualKeysKeepTheirOrderAcrossArrangements)
             const double a = once[i - 1]->value(QStringLiteral("rank")).toDouble();
             const double b = once[i]->value(QStringLiteral("rank")).toDouble();
             ASSERT_GE(a, b);
-            if (a == b) {  // ties keep insertion order
-                EXPECT_LT(once[i - 1]->value(QStringLiteral("count")).toInt(), once[i]->value(QStringLiteral("count")).toInt());
+            if (a == b) { // ties keep insertion order
+                EXPECT_LT(once[i - 1]->value(QStringLiteral("count")).toInt(),
+                          once[i]->value(QStringLiteral("count")).toInt());
             }
         }
     });
@@ -122,4 +127,4 @@ TEST(ManagedObject, RefusedValueIsLoggedAndNotStored)
     EXPECT_EQ(lines.size(), 2);
 }
 
-}  // namespace
+} // namespace

@@ -21,7 +21,8 @@ using testsupport::waitFor;
 
 // Finishes only when the test says so, from the test's thread, the way a
 // request finishes when its reply arrives.
-class PendingOperation : public Operation {
+class PendingOperation : public Operation
+{
 public:
     bool isAsynchronous() const override { return true; }
     void start() override
@@ -32,7 +33,7 @@ public:
     void main() override { started.store(true); }
     void complete() { markFinished(); }
     std::atomic<bool> started{false};
-    std::atomic<bool> returned{false};  // start() is over: the worker is free again
+    std::atomic<bool> returned{false}; // start() is over: the worker is free again
 };
 
 TEST(OperationQueue, AsynchronousOperationHoldsItsSlotAndCountsUntilFinished)
@@ -168,10 +169,12 @@ TEST(OperationQueue, CompletionRunsOnTheMainThreadWhenAsked)
     bool onMain = false;
     bool done = false;
     auto op = std::make_shared<platform::BlockOperation>([] {});
-    op->setCompletionBlock([&] {
-        onMain = QThread::currentThread() == QCoreApplication::instance()->thread();
-        done = true;
-    }, true);
+    op->setCompletionBlock(
+        [&] {
+            onMain = QThread::currentThread() == QCoreApplication::instance()->thread();
+            done = true;
+        },
+        true);
     queue.addOperation(op);
     EXPECT_TRUE(waitFor([&] { return done; }));
     EXPECT_TRUE(onMain);
@@ -186,8 +189,8 @@ TEST(OperationQueue, DestroyingTheQueueDoesNotWaitForAnUnfinishedRequest)
         ASSERT_TRUE(waitFor([&] { return op->started.load(); }));
     }
     EXPECT_TRUE(op->isCancelled());
-    op->complete();  // reaches no queue
+    op->complete(); // reaches no queue
     EXPECT_TRUE(op->isFinished());
 }
 
-}  // namespace
+} // namespace

@@ -14,55 +14,60 @@ namespace {
 
 using Record = QVariantMap;
 
-std::shared_ptr<const Predicate> mustParse(const QString& format, const QVariantList& args = {}) {
+std::shared_ptr<const Predicate> mustParse(const QString& format, const QVariantList& args = {})
+{
     QString error;
     auto p = Predicate::parse(format, args, &error);
     EXPECT_TRUE(p) << format.toStdString() << ": " << error.toStdString();
     return p;
 }
 
-bool matches(const QString& format, const Record& record, const QVariantList& args = {}) {
+bool matches(const QString& format, const Record& record, const QVariantList& args = {})
+{
     auto p = mustParse(format, args);
     return p && p->evaluate([&](const QString& key) { return record.value(key); });
 }
 
-struct EvalCase {
+struct EvalCase
+{
     const char* format;
     QVariantList args;
     Record record;
     bool expected;
 };
 
-class PredicateEvaluation : public ::testing::TestWithParam<EvalCase> {};
+class PredicateEvaluation : public ::testing::TestWithParam<EvalCase>
+{
+};
 
-TEST_P(PredicateEvaluation, MatchesAsTheFilterLanguageDoes) {
+TEST_P(PredicateEvaluation, MatchesAsTheFilterLanguageDoes)
+{
     const EvalCase& c = GetParam();
     EXPECT_EQ(matches(QString::fromUtf8(c.format), c.record, c.args), c.expected) << c.format;
 }
 
-const Record kNote{{"uuid", "A1"}, {"archived", false}, {"modified", 1700000000.5}, {"text", QString::fromUtf8("Crème Brûlée recipe")}};
+const Record kNote{{"uuid", "A1"},
+                   {"archived", false},
+                   {"modified", 1700000000.5},
+                   {"text", QString::fromUtf8("Crème Brûlée recipe")}};
 
 INSTANTIATE_TEST_SUITE_P(
     Table, PredicateEvaluation,
     ::testing::Values(
-        EvalCase{"archived == NO", {}, kNote, true},
-        EvalCase{"archived == 0", {}, kNote, true},
+        EvalCase{"archived == NO", {}, kNote, true}, EvalCase{"archived == 0", {}, kNote, true},
         EvalCase{"archived == YES", {}, kNote, false},
-        EvalCase{"archived == NO", {}, Record{{"uuid", "x"}}, false},           // missing is not NO
-        EvalCase{"archived != NO", {}, Record{{"uuid", "x"}}, false},           // nor anything else
+        EvalCase{"archived == NO", {}, Record{{"uuid", "x"}}, false}, // missing is not NO
+        EvalCase{"archived != NO", {}, Record{{"uuid", "x"}}, false}, // nor anything else
         EvalCase{"NOT archived == NO", {}, Record{{"uuid", "x"}}, true},
         EvalCase{"archived == nil", {}, Record{{"uuid", "x"}}, true},
         EvalCase{"archived != nil", {}, Record{{"uuid", "x"}}, false},
-        EvalCase{"archived != nil", {}, kNote, true},
-        EvalCase{"uuid == %@", {"A1"}, kNote, true},
-        EvalCase{"uuid == %@", {"a1"}, kNote, false},
-        EvalCase{"%K == %@", {"uuid", "A1"}, kNote, true},
+        EvalCase{"archived != nil", {}, kNote, true}, EvalCase{"uuid == %@", {"A1"}, kNote, true},
+        EvalCase{"uuid == %@", {"a1"}, kNote, false}, EvalCase{"%K == %@", {"uuid", "A1"}, kNote, true},
         EvalCase{"uuid == %@ AND modified >= %@", {"A1", 1700000000.5}, kNote, true},
         EvalCase{"uuid == %@ AND modified >= %@", {"A1", 1700000000.6}, kNote, false},
         EvalCase{"archived == YES AND modified < 1700000001.000000", {}, kNote, false},
         EvalCase{"archived == NO AND modified < 1700000001.000000", {}, kNote, true},
-        EvalCase{"modified > -5", {}, kNote, true},
-        EvalCase{"modified == 1.7000000005e9", {}, kNote, true},
+        EvalCase{"modified > -5", {}, kNote, true}, EvalCase{"modified == 1.7000000005e9", {}, kNote, true},
         EvalCase{"text contains[cd] %@", {"BRULEE"}, kNote, true},
         EvalCase{"text contains[c] %@", {"BRULEE"}, kNote, false},
         EvalCase{"text contains[d] %@", {"brulee"}, kNote, false},
@@ -75,10 +80,15 @@ INSTANTIATE_TEST_SUITE_P(
         EvalCase{"text LIKE %@", {"*.quillary"}, Record{{"text", "A.quillary"}}, true},
         EvalCase{"text LIKE %@", {"*.quillary"}, Record{{"text", "A.quillaryx"}}, false},
         EvalCase{"text LIKE[c] %@", {"a?B"}, Record{{"text", "AxB"}}, true},
-        EvalCase{"removed == NO AND ((archived == NO OR modified > 5) AND ((text contains[cd] %@) AND (text contains[cd] %@)))",
-                 {"creme", "RECIPE"}, Record{{"removed", false}, {"archived", true}, {"modified", 6.0}, {"text", "Crème recipe"}}, true},
+        EvalCase{"removed == NO AND ((archived == NO OR modified > 5) AND ((text contains[cd] %@) AND (text "
+                 "contains[cd] %@)))",
+                 {"creme", "RECIPE"},
+                 Record{{"removed", false}, {"archived", true}, {"modified", 6.0}, {"text", "Crème recipe"}},
+                 true},
         EvalCase{"removed == NO AND ((archived == NO OR modified > 7) AND (text contains[cd] %@))",
-                 {"creme"}, Record{{"removed", false}, {"archived", true}, {"modified", 6.0}, {"text", "Crème"}}, false},
+                 {"creme"},
+                 Record{{"removed", false}, {"archived", true}, {"modified", 6.0}, {"text", "Crème"}},
+                 false},
         EvalCase{"uuid == %@", {"\" OR 1 == 1"}, kNote, false},
         EvalCase{"text contains %@", {"%@"}, Record{{"text", "100%@"}}, true},
         EvalCase{"a < b", {}, Record{{"a", "abc"}, {"b", "abd"}}, true},
@@ -88,15 +98,16 @@ INSTANTIATE_TEST_SUITE_P(
         EvalCase{"TRUEPREDICATE", {}, Record{}, true},
         EvalCase{"NOT TRUEPREDICATE OR FALSEPREDICATE", {}, Record{}, false}));
 
-TEST(Predicate, RefusesMalformedFormatsWithAReason) {
+TEST(Predicate, RefusesMalformedFormatsWithAReason)
+{
     const std::vector<std::pair<QString, QVariantList>> bad = {
         {"", {}},
         {"archived ==", {}},
         {"archived == NO AND", {}},
         {"(archived == NO", {}},
         {"archived == NO)", {}},
-        {"uuid == %@", {}},                          // missing argument
-        {"%K == 1", {5}},                            // %K needs a key
+        {"uuid == %@", {}}, // missing argument
+        {"%K == 1", {5}},   // %K needs a key
         {"text contains[x] %@", {"a"}},
         {"a == 1[c]", {}},
         {"uuid == \"open", {}},
@@ -112,8 +123,10 @@ TEST(Predicate, RefusesMalformedFormatsWithAReason) {
     }
 }
 
-TEST(Predicate, DeepNestingIsRefusedInsteadOfOverflowingTheStack) {
-    const QString deep = QString(100000, QLatin1Char('(')) + QStringLiteral("a == 1") + QString(100000, QLatin1Char(')'));
+TEST(Predicate, DeepNestingIsRefusedInsteadOfOverflowingTheStack)
+{
+    const QString deep =
+        QString(100000, QLatin1Char('(')) + QStringLiteral("a == 1") + QString(100000, QLatin1Char(')'));
     QString error;
     EXPECT_EQ(Predicate::parse(deep, {}, &error), nullptr);
     EXPECT_TRUE(error.contains(QStringLiteral("nested"))) << error.toStdString();
@@ -128,11 +141,42 @@ TEST(Predicate, DeepNestingIsRefusedInsteadOfOverflowingTheStack) {
     EXPECT_TRUE(flat->evaluate([](const QString&) { return QVariant(-1); }));
 }
 
-TEST(Predicate, RandomTokenSoupNeverCrashesAndWrittenFormsReadBack) {
+TEST(Predicate, RandomTokenSoupNeverCrashesAndWrittenFormsReadBack)
+{
     QRandomGenerator rng(4242);
-    const QStringList pieces{"a", "text", "uuid", "==", "!=", "<", ">=", "AND", "OR", "NOT", "(", ")", "contains[cd]",
-                             "BEGINSWITH", "LIKE[c]", "%@", "%K", "YES", "nil", "1.5", "-2", "\"q\\\"\"", "'x'",
-                             "[", "]", "&&", "||", "!", "TRUEPREDICATE", "#", "1e", ".5", "\u00e9"};
+    const QStringList pieces{"a",
+                             "text",
+                             "uuid",
+                             "==",
+                             "!=",
+                             "<",
+                             ">=",
+                             "AND",
+                             "OR",
+                             "NOT",
+                             "(",
+                             ")",
+                             "contains[cd]",
+                             "BEGINSWITH",
+                             "LIKE[c]",
+                             "%@",
+                             "%K",
+                             "YES",
+                             "nil",
+                             "1.5",
+                             "-2",
+                             "\"q\\\"\"",
+                             "'x'",
+                             "[",
+                             "]",
+                             "&&",
+                             "||",
+                             "!",
+                             "TRUEPREDICATE",
+                             "#",
+                             "1e",
+                             ".5",
+                             "\u00e9"};
     int parsed = 0;
     for (int round = 0; round < 20000; ++round) {
         QStringList tokens;
@@ -143,7 +187,9 @@ TEST(Predicate, RandomTokenSoupNeverCrashesAndWrittenFormsReadBack) {
         if (!p)
             continue;
         ++parsed;
-        p->evaluate([](const QString& key) { return key == QLatin1String("a") ? QVariant(1) : QVariant(QStringLiteral("T")); });
+        p->evaluate([](const QString& key) {
+            return key == QLatin1String("a") ? QVariant(1) : QVariant(QStringLiteral("T"));
+        });
         p->toSql([](const QString& key) { return QStringLiteral("\"%1\"").arg(key); });
         auto again = Predicate::parse(p->format());
         ASSERT_TRUE(again) << format.toStdString() << " -> " << p->format().toStdString();
@@ -156,16 +202,19 @@ TEST(Predicate, RandomTokenSoupNeverCrashesAndWrittenFormsReadBack) {
     EXPECT_EQ(reserved->format(), QStringLiteral("#AND == 1"));
     auto back = mustParse(reserved->format());
     ASSERT_TRUE(back);
-    EXPECT_TRUE(back->evaluate([](const QString& key) { return key == QLatin1String("AND") ? QVariant(1) : QVariant(); }));
+    EXPECT_TRUE(back->evaluate(
+        [](const QString& key) { return key == QLatin1String("AND") ? QVariant(1) : QVariant(); }));
 }
 
-TEST(Predicate, FormatWritesNumbersInTheCLocaleUnderAGermanLocale) {
+TEST(Predicate, FormatWritesNumbersInTheCLocaleUnderAGermanLocale)
+{
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    std::setlocale(LC_NUMERIC, "de_DE.UTF-8");  // may be missing; QLocale covers Qt's side
+    std::setlocale(LC_NUMERIC, "de_DE.UTF-8"); // may be missing; QLocale covers Qt's side
     auto p = mustParse(QStringLiteral("modified < %@ AND archived == %@ AND uuid == %@"),
                        {1700000000.25, true, QStringLiteral("a\"b")});
     ASSERT_TRUE(p);
-    EXPECT_EQ(p->format(), QStringLiteral("modified < 1700000000.25 AND archived == YES AND uuid == \"a\\\"b\""));
+    EXPECT_EQ(p->format(),
+              QStringLiteral("modified < 1700000000.25 AND archived == YES AND uuid == \"a\\\"b\""));
     // The written form reads back to the same predicate.
     auto again = mustParse(p->format());
     ASSERT_TRUE(again);
@@ -176,21 +225,26 @@ TEST(Predicate, FormatWritesNumbersInTheCLocaleUnderAGermanLocale) {
 
 // ------------------------------------------------------------ SQL path
 
-class SqlDatabase {
+class SqlDatabase
+{
 public:
-    SqlDatabase() {
+    SqlDatabase()
+    {
         sqlite3_open(":memory:", &m_db);
         EXPECT_TRUE(platform::registerSqliteFunctions(m_db));
-        exec("CREATE TABLE note (id INTEGER PRIMARY KEY, uuid TEXT, text TEXT, modified REAL, archived INTEGER, removed INTEGER)");
+        exec("CREATE TABLE note (id INTEGER PRIMARY KEY, uuid TEXT, text TEXT, modified REAL, archived "
+             "INTEGER, removed INTEGER)");
     }
     ~SqlDatabase() { sqlite3_close(m_db); }
 
-    void exec(const char* sql) {
+    void exec(const char* sql)
+    {
         char* message = nullptr;
         ASSERT_EQ(sqlite3_exec(m_db, sql, nullptr, nullptr, &message), SQLITE_OK) << (message ? message : "");
     }
 
-    void insert(int id, const Record& r) {
+    void insert(int id, const Record& r)
+    {
         sqlite3_stmt* stmt = nullptr;
         sqlite3_prepare_v2(m_db, "INSERT INTO note VALUES (?,?,?,?,?,?)", -1, &stmt, nullptr);
         sqlite3_bind_int(stmt, 1, id);
@@ -203,7 +257,8 @@ public:
         sqlite3_finalize(stmt);
     }
 
-    std::vector<int> select(const Predicate& p) {
+    std::vector<int> select(const Predicate& p)
+    {
         const platform::SqlWhere where = p.toSql([](const QString& key) {
             static const QStringList columns{"uuid", "text", "modified", "archived", "removed"};
             return columns.contains(key) ? QStringLiteral("\"%1\"").arg(key) : QString();
@@ -224,7 +279,8 @@ public:
     }
 
 private:
-    static void bind(sqlite3_stmt* stmt, int index, const QVariant& v) {
+    static void bind(sqlite3_stmt* stmt, int index, const QVariant& v)
+    {
         if (!v.isValid() || v.isNull()) {
             sqlite3_bind_null(stmt, index);
         } else if (v.typeId() == QMetaType::QString) {
@@ -239,9 +295,11 @@ private:
     sqlite3* m_db = nullptr;
 };
 
-std::vector<Record> generatedNotes(int count) {
+std::vector<Record> generatedNotes(int count)
+{
     QRandomGenerator rng(20240601);
-    const QStringList words{"Crème", "brûlée", "ÉCOLE", "ecole", "Straße", "naïve", "100%", "it's", "\"quoted\"", "", "日本語"};
+    const QStringList words{"Crème", "brûlée", "ÉCOLE",      "ecole", "Straße", "naïve",
+                            "100%",  "it's",   "\"quoted\"", "",      "日本語"};
     std::vector<Record> notes;
     for (int i = 0; i < count; ++i) {
         Record r;
@@ -264,7 +322,8 @@ std::vector<Record> generatedNotes(int count) {
     return notes;
 }
 
-TEST(PredicateSql, AgreesWithInMemoryEvaluationOnGeneratedNotes) {
+TEST(PredicateSql, AgreesWithInMemoryEvaluationOnGeneratedNotes)
+{
     SqlDatabase db;
     const auto notes = generatedNotes(400);
     for (int i = 0; i < int(notes.size()); ++i)
@@ -280,7 +339,8 @@ TEST(PredicateSql, AgreesWithInMemoryEvaluationOnGeneratedNotes) {
         {"NOT uuid != nil", {}},
         {"uuid == %@ AND modified >= %@", {"U4", 1700000010.0}},
         {"archived == YES AND modified < 1700000012.500000", {}},
-        {"removed == NO AND ((archived == NO OR modified > 1700000020.000000) AND ((text contains[cd] %@) AND (text contains[cd] %@)))",
+        {"removed == NO AND ((archived == NO OR modified > 1700000020.000000) AND ((text contains[cd] %@) "
+         "AND (text contains[cd] %@)))",
          {"ecole", ""}},
         {"text contains[cd] %@", {"STRASSE"}},
         {"text contains[cd] %@", {"straße"}},
@@ -308,12 +368,14 @@ TEST(PredicateSql, AgreesWithInMemoryEvaluationOnGeneratedNotes) {
     }
 }
 
-TEST(PredicateSql, ArgumentsAreBoundNotPasted) {
-    auto p = mustParse(QStringLiteral("uuid == %@ AND text contains[cd] %@"), {"x'); DROP TABLE note; --", "%_"});
+TEST(PredicateSql, ArgumentsAreBoundNotPasted)
+{
+    auto p =
+        mustParse(QStringLiteral("uuid == %@ AND text contains[cd] %@"), {"x'); DROP TABLE note; --", "%_"});
     ASSERT_TRUE(p);
     const auto where = p->toSql([](const QString& key) { return QStringLiteral("\"%1\"").arg(key); });
     EXPECT_FALSE(where.clause.contains(QStringLiteral("DROP")));
     EXPECT_EQ(where.bindings, (QVariantList{"x'); DROP TABLE note; --", "%_"}));
 }
 
-}  // namespace
+} // namespace

@@ -10,13 +10,15 @@
 
 namespace {
 
-struct HostRun {
+struct HostRun
+{
     int exitCode = -1;
     QByteArray out;
     QByteArray err;
 };
 
-HostRun host(const QStringList& arguments) {
+HostRun host(const QStringList& arguments)
+{
     QProcess process;
     process.start(qEnvironmentVariable("QUILLARY_PREVIEW_HOST"), arguments);
     HostRun run;
@@ -29,7 +31,8 @@ HostRun host(const QStringList& arguments) {
 }
 
 QString writeNote(const QTemporaryDir& dir, const QString& name, const QVariant& root,
-                  platform::PropertyListFormat format = platform::PropertyListFormat::Binary) {
+                  platform::PropertyListFormat format = platform::PropertyListFormat::Binary)
+{
     const QString path = dir.filePath(name);
     QFile f(path);
     f.open(QIODevice::WriteOnly);
@@ -38,16 +41,19 @@ QString writeNote(const QTemporaryDir& dir, const QString& name, const QVariant&
 }
 
 // The text between the note's div tags.
-QString noteBody(const QByteArray& html) {
+QString noteBody(const QByteArray& html)
+{
     const QString page = QString::fromUtf8(html);
-    const qsizetype start = page.indexOf(QStringLiteral("\">"), page.indexOf(QStringLiteral("<div class=\"note")));
+    const qsizetype start =
+        page.indexOf(QStringLiteral("\">"), page.indexOf(QStringLiteral("<div class=\"note")));
     const qsizetype end = page.lastIndexOf(QStringLiteral("</div>"));
     return start < 0 || end < 0 ? QString() : page.mid(start + 2, end - start - 2);
 }
 
-}  // namespace
+} // namespace
 
-TEST(PreviewHost, HostileTextsLeaveNoTagInThePage) {
+TEST(PreviewHost, HostileTextsLeaveNoTagInThePage)
+{
     QTemporaryDir dir;
     const QStringList hostile = {
         QStringLiteral("<script>alert(document.cookie)</script>"),
@@ -58,14 +64,16 @@ TEST(PreviewHost, HostileTextsLeaveNoTagInThePage) {
         QStringLiteral("<svg/onload=alert(1)>\u00e9\U0001F600"),
     };
     const QRegularExpression tag(QStringLiteral("<[a-zA-Z!/]"));
-    const HostRun plain = host({writeNote(dir, QStringLiteral("plain.quillary"), QVariantMap{{"text", "plain"}})});
+    const HostRun plain =
+        host({writeNote(dir, QStringLiteral("plain.quillary"), QVariantMap{{"text", "plain"}})});
     const qsizetype templateTags = QString::fromUtf8(plain.out).count(tag);
     ASSERT_GT(templateTags, 5);
     int i = 0;
     for (const QString& text : hostile) {
         SCOPED_TRACE(text.toStdString());
         const auto format = i % 2 ? platform::PropertyListFormat::Xml : platform::PropertyListFormat::Binary;
-        const QString path = writeNote(dir, QStringLiteral("h%1.quillary").arg(i), QVariantMap{{"text", text}}, format);
+        const QString path =
+            writeNote(dir, QStringLiteral("h%1.quillary").arg(i), QVariantMap{{"text", text}}, format);
         ++i;
         const HostRun run = host({path});
         ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
@@ -77,14 +85,20 @@ TEST(PreviewHost, HostileTextsLeaveNoTagInThePage) {
         EXPECT_EQ(QString::fromUtf8(run.out).count(tag), templateTags);
         // Unescaping gives the note's text back.
         QString back = body;
-        back.replace("&lt;", "<").replace("&gt;", ">").replace("&quot;", "\"").replace("&#39;", "'").replace("&amp;", "&");
+        back.replace("&lt;", "<")
+            .replace("&gt;", ">")
+            .replace("&quot;", "\"")
+            .replace("&#39;", "'")
+            .replace("&amp;", "&");
         EXPECT_EQ(back, text);
     }
 }
 
-TEST(PreviewHost, WritesThePageAndReportsItsProperties) {
+TEST(PreviewHost, WritesThePageAndReportsItsProperties)
+{
     QTemporaryDir dir;
-    const QString path = writeNote(dir, QStringLiteral("a.quillary"), QVariantMap{{"text", "Hello"}, {"archived", true}});
+    const QString path =
+        writeNote(dir, QStringLiteral("a.quillary"), QVariantMap{{"text", "Hello"}, {"archived", true}});
     const QString out = dir.filePath(QStringLiteral("out.html"));
     const HostRun run = host({QStringLiteral("--info"), path, out});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
@@ -97,7 +111,8 @@ TEST(PreviewHost, WritesThePageAndReportsItsProperties) {
     EXPECT_TRUE(page.contains("<div class=\"note archived\">Hello</div>"));
 }
 
-TEST(PreviewHost, BadInputAndBadGenerators) {
+TEST(PreviewHost, BadInputAndBadGenerators)
+{
     QTemporaryDir dir;
     const QString junk = dir.filePath(QStringLiteral("junk.quillary"));
     QFile f(junk);

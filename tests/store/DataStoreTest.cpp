@@ -81,17 +81,20 @@ TEST_F(StoreTest, ChildSaveWritesTheFileAndStampsBothKeysWithTheirRefreshDates)
     EXPECT_EQ(stamp(ChildKey).toDouble(), saved);
     EXPECT_EQ(stamp(RootKey).toDouble(), saved);
     EXPECT_EQ(child->refreshDate(), saved);
-    EXPECT_FALSE(child->refreshObjects(false));  // its own save never makes it refresh
+    EXPECT_FALSE(child->refreshObjects(false)); // its own save never makes it refresh
 }
 
-struct AskCase {
+struct AskCase
+{
     const char* name;
     bool hasDelegate;
     bool shouldSave;
     bool childChangeSaved;
 };
 
-class RootSave : public StoreTest, public ::testing::WithParamInterface<AskCase> {};
+class RootSave : public StoreTest, public ::testing::WithParamInterface<AskCase>
+{
+};
 
 TEST_P(RootSave, AsksEachChildThenSavesItsOwnChanges)
 {
@@ -129,7 +132,8 @@ TEST_F(StoreTest, ClosedChildIsNoLongerAskedButItsOwnSavesStillReachTheFile)
     EXPECT_EQ(textsInFile(path()), QStringList{QStringLiteral("after close")});
 }
 
-struct RefreshCase {
+struct RefreshCase
+{
     const char* name;
     bool inUse;
     bool force;
@@ -140,7 +144,9 @@ struct RefreshCase {
     bool delegateTold;
 };
 
-class RefreshDecision : public StoreTest, public ::testing::WithParamInterface<RefreshCase> {};
+class RefreshDecision : public StoreTest, public ::testing::WithParamInterface<RefreshCase>
+{
+};
 
 TEST_P(RefreshDecision, FollowsForceStampAndUse)
 {
@@ -214,7 +220,7 @@ TEST_F(StoreTest, RefreshAllSkipsChildInUseAndRefusesWhenRootInUse)
     Note* note = insertNote(child->context(), QStringLiteral("x"));
     ASSERT_TRUE(child->saveData());
     childDelegate.inUse = true;
-    child->refreshAllObjects();  // forwarded to the root
+    child->refreshAllObjects(); // forwarded to the root
     EXPECT_FALSE(note->isFault());
     childDelegate.inUse = false;
     rootDelegate.inUse = true;
@@ -306,12 +312,15 @@ TEST_F(StoreTest, FailedSaveOfLockedFileReportsFailureKeepsTheEditAndALaterSaveW
     EXPECT_EQ(textsInFile(path()), QStringList{QStringLiteral("precious")});
 }
 
-struct UnusableCase {
+struct UnusableCase
+{
     const char* name;
-    const char* sql;  // null: a file of random bytes
+    const char* sql; // null: a file of random bytes
 };
 
-class UnusableStore : public StoreTest, public ::testing::WithParamInterface<UnusableCase> {};
+class UnusableStore : public StoreTest, public ::testing::WithParamInterface<UnusableCase>
+{
+};
 
 TEST_P(UnusableStore, RootHasNoContextRecordsTheLoadErrorAndLeavesTheFile)
 {
@@ -332,8 +341,8 @@ TEST_P(UnusableStore, RootHasNoContextRecordsTheLoadErrorAndLeavesTheFile)
     EXPECT_EQ(root->error()->domain, QStringLiteral("com.quorvane.datastore"));
     EXPECT_EQ(root->error()->code, 100);
     EXPECT_EQ(root->error()->localizedDescription, QStringLiteral("There was an error loading your data"));
-    EXPECT_TRUE(root->error()->recoverySuggestion.startsWith(
-        QStringLiteral("If you continue to see this error, please try deleting and reinstalling the app, or visit ")));
+    EXPECT_TRUE(root->error()->recoverySuggestion.startsWith(QStringLiteral(
+        "If you continue to see this error, please try deleting and reinstalling the app, or visit ")));
     EXPECT_TRUE(root->error()->recoverySuggestion.endsWith(QStringLiteral(" for help.")));
     EXPECT_TRUE(logged(QStringLiteral("Unresolved error in persistentStoreCoordinator: ")));
     EXPECT_EQ(QVRDataStore::storeWithParent(root.get(), ConcurrencyType::MainQueue), nullptr);
@@ -341,14 +350,15 @@ TEST_P(UnusableStore, RootHasNoContextRecordsTheLoadErrorAndLeavesTheFile)
     EXPECT_EQ(fileBytes(), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, UnusableStore,
-                         ::testing::Values(UnusableCase{"NotADatabase", nullptr},
-                                           UnusableCase{"NewerVersion", "CREATE TABLE \"Note\" (pk INTEGER PRIMARY KEY);"
-                                                                        "PRAGMA user_version = 7;"},
-                                           UnusableCase{"ForeignDatabase", "CREATE TABLE contacts (name TEXT);"},
-                                           UnusableCase{"TableWithoutRowKeys", "CREATE TABLE \"Note\" (uuid TEXT);"
-                                                                               "PRAGMA user_version = 1;"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, UnusableStore,
+    ::testing::Values(UnusableCase{"NotADatabase", nullptr},
+                      UnusableCase{"NewerVersion", "CREATE TABLE \"Note\" (pk INTEGER PRIMARY KEY);"
+                                                   "PRAGMA user_version = 7;"},
+                      UnusableCase{"ForeignDatabase", "CREATE TABLE contacts (name TEXT);"},
+                      UnusableCase{"TableWithoutRowKeys", "CREATE TABLE \"Note\" (uuid TEXT);"
+                                                          "PRAGMA user_version = 1;"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StoreTest, MissingFileWithRecordedVersionIsLoggedAndStartsEmpty)
 {
@@ -372,7 +382,9 @@ TEST_F(StoreTest, NoStoreLocationIsLoggedAndGivesNoCoordinator)
     EXPECT_TRUE(logged(QStringLiteral("Unable to create persistent store without a storeURL")));
 }
 
-class CacheName : public StoreTest, public ::testing::WithParamInterface<const char*> {};
+class CacheName : public StoreTest, public ::testing::WithParamInterface<const char*>
+{
+};
 
 TEST_P(CacheName, ThatLeavesTheCachesFolderIsRefusedAndDeletesNothing)
 {
@@ -417,7 +429,8 @@ TEST_F(StoreTest, SharedStoreIsOneObjectWhicheverThreadAsks)
     for (auto* store : seen)
         EXPECT_EQ(store, QVRDataStore::sharedStore());
     EXPECT_NE(QVRDataStore::sharedStore()->context(), nullptr);
-    EXPECT_EQ(QVRDataStore::storeURL(), QVRDataStore::sharedContainerURL() + QStringLiteral("/Quillary.sqlite"));
+    EXPECT_EQ(QVRDataStore::storeURL(),
+              QVRDataStore::sharedContainerURL() + QStringLiteral("/Quillary.sqlite"));
 }
 
-}  // namespace
+} // namespace

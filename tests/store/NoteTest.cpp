@@ -14,14 +14,17 @@ using storetest::StoreTest;
 
 namespace {
 
-struct TitleCase {
+struct TitleCase
+{
     const char* name;
-    QString text;  // null: no text
+    QString text; // null: no text
     QString title;
     bool titleIsNull;
 };
 
-class NoteTitle : public StoreTest, public ::testing::WithParamInterface<TitleCase> {};
+class NoteTitle : public StoreTest, public ::testing::WithParamInterface<TitleCase>
+{
+};
 
 TEST_P(NoteTitle, IsTheFirstNonBlankLineTrimmed)
 {
@@ -40,7 +43,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TitleCase{"NoText", QString(), QString(), true},
         TitleCase{"OnlyBlanks", QStringLiteral(" \n\t\r\n  "), QStringLiteral(""), false},
-        TitleCase{"BlankLinesThenIndented", QStringLiteral("\n\n   Shopping list  \nmilk"), QStringLiteral("Shopping list  "), false},
+        TitleCase{"BlankLinesThenIndented", QStringLiteral("\n\n   Shopping list  \nmilk"),
+                  QStringLiteral("Shopping list  "), false},
         TitleCase{"CarriageReturn", QStringLiteral("one\rtwo"), QStringLiteral("one"), false},
         TitleCase{"LineSeparator", QStringLiteral("one\u2028two"), QStringLiteral("one"), false},
         TitleCase{"ParagraphSeparator", QStringLiteral("one\u2029two"), QStringLiteral("one"), false},
@@ -71,27 +75,32 @@ TEST_F(StoreTest, AttributesCarryOnlyPresentKeys)
     root->context()->performAndWait([&] {
         auto* note = static_cast<Note*>(root->context()->insert(QVRNoteEntityName));
         note->setUuid(QStringLiteral("A1B2"));
-        note->setModified(QStringLiteral("1700000000.5"));  // as a web reply gives it
+        note->setModified(QStringLiteral("1700000000.5")); // as a web reply gives it
         note->setText(QStringLiteral("t"));
         const auto attributes = note->attributes();
-        EXPECT_EQ(attributes.keys(), (QStringList{QStringLiteral("modified"), QStringLiteral("text"), QStringLiteral("uuid")}));
+        EXPECT_EQ(attributes.keys(),
+                  (QStringList{QStringLiteral("modified"), QStringLiteral("text"), QStringLiteral("uuid")}));
         EXPECT_EQ(attributes.value(QStringLiteral("modified")), QVariant(1700000000.5));
         note->setArchived(true);
         note->setDate(12.5);
         EXPECT_EQ(note->attributes().size(), 5);
-        EXPECT_EQ(note->QVRSyncObject::attributes().keys(),
-                  (QStringList{QStringLiteral("archived"), QStringLiteral("modified"), QStringLiteral("uuid")}));
+        EXPECT_EQ(
+            note->QVRSyncObject::attributes().keys(),
+            (QStringList{QStringLiteral("archived"), QStringLiteral("modified"), QStringLiteral("uuid")}));
     });
 }
 
-struct QueryCase {
+struct QueryCase
+{
     const char* name;
     QVariant date;
-    QString text;  // null: no text
+    QString text; // null: no text
     QString expected;
 };
 
-class NoteQueryString : public StoreTest, public ::testing::WithParamInterface<QueryCase> {};
+class NoteQueryString : public StoreTest, public ::testing::WithParamInterface<QueryCase>
+{
+};
 
 TEST_P(NoteQueryString, EscapesAndWritesTheDateInTheCLocale)
 {
@@ -115,11 +124,13 @@ TEST_P(NoteQueryString, EscapesAndWritesTheDateInTheCLocale)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, NoteQueryString,
-    ::testing::Values(
-        QueryCase{"NoDateNoText", QVariant(), QString(), QStringLiteral("&uuid=0A%26B%3DC&date=0.000000&text=")},
-        QueryCase{"FractionalDate", 1700000000.25, QStringLiteral("a b&c=d\n"),
-                  QStringLiteral("&uuid=0A%26B%3DC&date=1700000000.250000&text=a%20b%26c%3Dd%0A")},
-        QueryCase{"NonAsciiText", 1.0, QStringLiteral("caf\u00e9 +"), QStringLiteral("&uuid=0A%26B%3DC&date=1.000000&text=caf%C3%A9%20%2B")}),
+    ::testing::Values(QueryCase{"NoDateNoText", QVariant(), QString(),
+                                QStringLiteral("&uuid=0A%26B%3DC&date=0.000000&text=")},
+                      QueryCase{
+                          "FractionalDate", 1700000000.25, QStringLiteral("a b&c=d\n"),
+                          QStringLiteral("&uuid=0A%26B%3DC&date=1700000000.250000&text=a%20b%26c%3Dd%0A")},
+                      QueryCase{"NonAsciiText", 1.0, QStringLiteral("caf\u00e9 +"),
+                                QStringLiteral("&uuid=0A%26B%3DC&date=1.000000&text=caf%C3%A9%20%2B")}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StoreTest, BaseQueryStringKeepsReservedCharacters)
@@ -137,7 +148,8 @@ TEST_F(StoreTest, BaseQueryStringKeepsReservedCharacters)
 }
 
 // The note list: built over the application's child, newest first.
-class NoteList : public StoreTest {
+class NoteList : public StoreTest
+{
 protected:
     std::unique_ptr<QVRDataStore> root;
     std::shared_ptr<QVRDataStore> child;
@@ -166,8 +178,9 @@ protected:
     }
     std::unique_ptr<QVRObjectController> controller()
     {
-        return std::make_unique<QVRObjectController>(child->context(), QVRNoteEntityName,
-                                                     std::vector<SortDescriptor>{{QStringLiteral("date"), false}});
+        return std::make_unique<QVRObjectController>(
+            child->context(), QVRNoteEntityName,
+            std::vector<SortDescriptor>{{QStringLiteral("date"), false}});
     }
 };
 
@@ -204,8 +217,9 @@ TEST_F(NoteList, SearchListComesAndGoesWithThePredicate)
     EXPECT_FALSE(list->filtered());
     EXPECT_EQ(list->objectsFiltered(true), list->objectsFiltered(false));
 
-    list->setFilterPredicate(Predicate::parse(QStringLiteral("removed == NO AND (archived == NO AND (text contains[cd] %@))"),
-                                              {QStringLiteral("CAFE")}));
+    list->setFilterPredicate(
+        Predicate::parse(QStringLiteral("removed == NO AND (archived == NO AND (text contains[cd] %@))"),
+                         {QStringLiteral("CAFE")}));
     ASSERT_TRUE(list->filtered());
     auto* search = list->searchController();
     list->rearrangeObjects();
@@ -213,8 +227,9 @@ TEST_F(NoteList, SearchListComesAndGoesWithThePredicate)
     EXPECT_EQ(list->countFiltered(false), 3u);
     EXPECT_EQ(static_cast<Note*>(list->objectAtIndex(0, true))->text(), QStringLiteral("cafe menu"));
 
-    list->setFilterPredicate(Predicate::parse(QStringLiteral("text contains[cd] %@"), {QStringLiteral("other")}));
-    EXPECT_EQ(list->searchController(), search);  // the same list, a new filter
+    list->setFilterPredicate(
+        Predicate::parse(QStringLiteral("text contains[cd] %@"), {QStringLiteral("other")}));
+    EXPECT_EQ(list->searchController(), search); // the same list, a new filter
     list->rearrangeObjects();
     EXPECT_EQ(list->countFiltered(true), 1u);
 
@@ -223,4 +238,4 @@ TEST_F(NoteList, SearchListComesAndGoesWithThePredicate)
     EXPECT_EQ(list->countFiltered(true), 3u);
 }
 
-}  // namespace
+} // namespace

@@ -11,7 +11,10 @@
 #include <QTemporaryDir>
 
 QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 QT_END_NAMESPACE
 
 namespace U = QVRUtilities;
@@ -20,16 +23,23 @@ namespace {
 
 const QString kUuid = QStringLiteral("0F8FAD5B-D9CB-469F-A165-70867728950E");
 
-struct UuidCase {
+struct UuidCase
+{
     QString input;
-    QString expected;  // null: refused
+    QString expected; // null: refused
 };
 
-void PrintTo(const UuidCase& c, std::ostream* os) { *os << '"' << c.input.toStdString() << '"'; }
+void PrintTo(const UuidCase& c, std::ostream* os)
+{
+    *os << '"' << c.input.toStdString() << '"';
+}
 
-class ValidUuid : public ::testing::TestWithParam<UuidCase> {};
+class ValidUuid : public ::testing::TestWithParam<UuidCase>
+{
+};
 
-TEST_P(ValidUuid, KeepsTheIdentifierWithoutItsCopySuffix) {
+TEST_P(ValidUuid, KeepsTheIdentifierWithoutItsCopySuffix)
+{
     const auto& c = GetParam();
     const QString result = U::validUUID(c.input);
     EXPECT_EQ(result.isNull(), c.expected.isNull()) << c.input.toStdString();
@@ -40,7 +50,8 @@ INSTANTIATE_TEST_SUITE_P(
     Table, ValidUuid,
     ::testing::Values(UuidCase{kUuid, kUuid}, UuidCase{kUuid + "-2", kUuid}, UuidCase{kUuid + "-17", kUuid},
                       UuidCase{kUuid.toLower(), QString()}, UuidCase{"abcdefABCDEF", QString()},
-                      UuidCase{"abcdefABCDEF1", "abcdefABCDEF1"}, UuidCase{"abcdefABCDEF1-3", "abcdefABCDEF1"},
+                      UuidCase{"abcdefABCDEF1", "abcdefABCDEF1"},
+                      UuidCase{"abcdefABCDEF1-3", "abcdefABCDEF1"},
                       UuidCase{QString(23, 'a'), QString(23, 'a')}, UuidCase{QString(24, 'a'), QString()},
                       UuidCase{kUuid + "-", QString()}, UuidCase{kUuid + "-x", QString()},
                       UuidCase{"../../etc/passwd", QString()}, UuidCase{"", QString()},
@@ -64,7 +75,8 @@ TEST(QVRUtilitiesStrings, UuidThatCouldLeaveItsFolderIsNeverSafe)
     }
 }
 
-TEST(QVRUtilitiesStrings, EmptinessAndTrimming) {
+TEST(QVRUtilitiesStrings, EmptinessAndTrimming)
+{
     const QString blank = QString::fromUtf8(" \n\t\u00a0\u2028 ");
     EXPECT_TRUE(U::hasValue(blank));
     EXPECT_FALSE(U::hasTrimmedValue(blank));
@@ -82,7 +94,8 @@ TEST(QVRUtilitiesStrings, EmptinessAndTrimming) {
     EXPECT_FALSE(U::isURL(QStringLiteral(" http://x")));
 }
 
-TEST(QVRUtilitiesStrings, TrimToLengthWithTinyMaximumGivesOnlyTheEllipsis) {
+TEST(QVRUtilitiesStrings, TrimToLengthWithTinyMaximumGivesOnlyTheEllipsis)
+{
     const QString ellipsis(QChar(0x2026));
     EXPECT_EQ(U::trimToLength(QStringLiteral("hello"), 0), ellipsis);
     EXPECT_EQ(U::trimToLength(QStringLiteral("hello"), 1), ellipsis);
@@ -90,43 +103,57 @@ TEST(QVRUtilitiesStrings, TrimToLengthWithTinyMaximumGivesOnlyTheEllipsis) {
     EXPECT_EQ(U::trimToLength(QStringLiteral(""), 0), QStringLiteral(""));
 }
 
-TEST(QVRUtilitiesStrings, TrimToLengthCutsOnCharactersAndDropsTrailingPunctuation) {
+TEST(QVRUtilitiesStrings, TrimToLengthCutsOnCharactersAndDropsTrailingPunctuation)
+{
     EXPECT_EQ(U::trimToLength(QStringLiteral("hello"), 5), QStringLiteral("hello"));
     EXPECT_EQ(U::trimToLength(QStringLiteral("hello world"), 8), QStringLiteral("hello") + QChar(0x2026));
     EXPECT_EQ(U::trimToLength(QStringLiteral("abc, .;def"), 8), QStringLiteral("abc") + QChar(0x2026));
     // A surrogate pair straddling the cut is kept whole rather than split.
     const QString emoji = QString::fromUtf8("ab\U0001F600cd");
-    const QString cut = U::trimToLength(emoji, 5);  // keep 3 units: "ab" + half the pair
+    const QString cut = U::trimToLength(emoji, 5); // keep 3 units: "ab" + half the pair
     EXPECT_EQ(cut, QString::fromUtf8("ab\U0001F600") + QChar(0x2026));
 }
 
-struct EscapeCase {
+struct EscapeCase
+{
     QString input;
     QString expected;
 };
-void PrintTo(const EscapeCase& c, std::ostream* os) { *os << '"' << c.input.toStdString() << '"'; }
-class FullEscape : public ::testing::TestWithParam<EscapeCase> {};
-TEST_P(FullEscape, EscapesEveryReservedByte) { EXPECT_EQ(U::fullEscape(GetParam().input), GetParam().expected); }
-INSTANTIATE_TEST_SUITE_P(Table, FullEscape,
-                         ::testing::Values(EscapeCase{" ", "%20"}, EscapeCase{"&", "%26"}, EscapeCase{"/", "%2F"},
-                                           EscapeCase{QString::fromUtf8("é"), "%C3%A9"},
-                                           EscapeCase{":/?&=;+!@#$()',*", "%3A%2F%3F%26%3D%3B%2B%21%40%23%24%28%29%27%2C%2A"},
-                                           EscapeCase{"%", "%25"}, EscapeCase{"a-b._~Z9", "a-b._~Z9"},
-                                           EscapeCase{QString::fromUtf8("\U0001F600"), "%F0%9F%98%80"}));
+void PrintTo(const EscapeCase& c, std::ostream* os)
+{
+    *os << '"' << c.input.toStdString() << '"';
+}
+class FullEscape : public ::testing::TestWithParam<EscapeCase>
+{
+};
+TEST_P(FullEscape, EscapesEveryReservedByte)
+{
+    EXPECT_EQ(U::fullEscape(GetParam().input), GetParam().expected);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Table, FullEscape,
+    ::testing::Values(EscapeCase{" ", "%20"}, EscapeCase{"&", "%26"}, EscapeCase{"/", "%2F"},
+                      EscapeCase{QString::fromUtf8("é"), "%C3%A9"},
+                      EscapeCase{":/?&=;+!@#$()',*", "%3A%2F%3F%26%3D%3B%2B%21%40%23%24%28%29%27%2C%2A"},
+                      EscapeCase{"%", "%25"}, EscapeCase{"a-b._~Z9", "a-b._~Z9"},
+                      EscapeCase{QString::fromUtf8("\U0001F600"), "%F0%9F%98%80"}));
 
-TEST(QVRUtilitiesStrings, SpacesAndLineEndings) {
+TEST(QVRUtilitiesStrings, SpacesAndLineEndings)
+{
     EXPECT_EQ(U::reduceSpaces(QString::fromUtf8("a \t\n\u00a0\u2028b  c")), QStringLiteral("a b c"));
     const QString normalized = U::normalizeLineEndings(QStringLiteral("a\r\nb\rc\nd\r\n\r\n"));
     EXPECT_EQ(normalized, QStringLiteral("a\nb\nc\nd\n\n"));
     EXPECT_FALSE(normalized.contains(QLatin1Char('\r')));
 }
 
-TEST(QVRUtilitiesStrings, QueryStrings) {
+TEST(QVRUtilitiesStrings, QueryStrings)
+{
     EXPECT_EQ(U::addKey(QStringLiteral("cmd=get"), QStringLiteral("text"), QStringLiteral("a b&c")),
               QStringLiteral("cmd=get&text=a%20b%26c"));
     EXPECT_EQ(U::addKey(QStringLiteral("x"), QString(), QStringLiteral("v")), QStringLiteral("x"));
     EXPECT_EQ(U::addKey(QStringLiteral("x"), QStringLiteral("k"), QString()), QStringLiteral("x"));
-    EXPECT_EQ(U::addKey(QStringLiteral("x"), QStringLiteral("k"), QStringLiteral("v"), -3), QStringLiteral("x&k-3=v"));
+    EXPECT_EQ(U::addKey(QStringLiteral("x"), QStringLiteral("k"), QStringLiteral("v"), -3),
+              QStringLiteral("x&k-3=v"));
 
     const auto dict = U::dictionaryFromQuery(QStringLiteral("text=a%20b%C3%A9&novalue&k=1=2&plus=a+b"));
     EXPECT_EQ(dict.size(), 3);
@@ -141,9 +168,11 @@ TEST(QVRUtilitiesStrings, QueryStrings) {
 
 // ------------------------------------------------------------ settings
 
-class QVRUtilitiesDefaults : public ::testing::Test {
+class QVRUtilitiesDefaults : public ::testing::Test
+{
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(m_dir.isValid());
         m_defaults = std::make_unique<platform::UserDefaults>(m_dir.filePath("settings.plist"));
         m_token = platform::NotificationCenter::defaultCenter().addObserver(
@@ -156,7 +185,8 @@ protected:
     platform::ObserverToken m_token;
 };
 
-TEST_F(QVRUtilitiesDefaults, SettersAnnounceKeyAndValueOnlyWhenAsked) {
+TEST_F(QVRUtilitiesDefaults, SettersAnnounceKeyAndValueOnlyWhenAsked)
+{
     U::setBool(*m_defaults, true, QStringLiteral("Hide Automatically"), true);
     U::setInteger(*m_defaults, 14, QStringLiteral("Text Size"), false);
     U::removeObjectForKey(*m_defaults, QStringLiteral("Hide Automatically"), true);
@@ -173,14 +203,16 @@ TEST_F(QVRUtilitiesDefaults, SettersAnnounceKeyAndValueOnlyWhenAsked) {
     EXPECT_EQ(QVRUserDefaultsValue, QStringLiteral("QVRUserDefaultsValue"));
 }
 
-TEST_F(QVRUtilitiesDefaults, IncrementStartsFromZero) {
+TEST_F(QVRUtilitiesDefaults, IncrementStartsFromZero)
+{
     EXPECT_EQ(U::incrementedIntegerForKey(*m_defaults, QStringLiteral("n")), 1);
     EXPECT_EQ(U::incrementedIntegerForKey(*m_defaults, QStringLiteral("n")), 2);
     m_defaults->set(QStringLiteral("s"), QStringLiteral("text"));
     EXPECT_EQ(U::incrementedIntegerForKey(*m_defaults, QStringLiteral("s")), 1);
 }
 
-TEST_F(QVRUtilitiesDefaults, TransferMovesTheValueToOtherSettings) {
+TEST_F(QVRUtilitiesDefaults, TransferMovesTheValueToOtherSettings)
+{
     platform::UserDefaults other(m_dir.filePath("other.plist"));
     m_defaults->set(QStringLiteral("k"), QStringLiteral("v"));
     EXPECT_TRUE(U::transferObjectForKey(*m_defaults, QStringLiteral("k"), other));
@@ -189,7 +221,8 @@ TEST_F(QVRUtilitiesDefaults, TransferMovesTheValueToOtherSettings) {
     EXPECT_FALSE(U::transferObjectForKey(*m_defaults, QStringLiteral("k"), other));
 }
 
-TEST_F(QVRUtilitiesDefaults, TransferOntoTheSameSettingsKeepsTheValue) {
+TEST_F(QVRUtilitiesDefaults, TransferOntoTheSameSettingsKeepsTheValue)
+{
     m_defaults->set(QStringLiteral("k"), QStringLiteral("v"));
     EXPECT_FALSE(U::transferObjectForKey(*m_defaults, QStringLiteral("k"), *m_defaults));
     EXPECT_EQ(m_defaults->string(QStringLiteral("k")), QStringLiteral("v"));
@@ -201,7 +234,8 @@ TEST_F(QVRUtilitiesDefaults, TransferOntoTheSameSettingsKeepsTheValue) {
 
 // ------------------------------------------------------------ files
 
-TEST(QVRUtilitiesFiles, UniqueExportNames) {
+TEST(QVRUtilitiesFiles, UniqueExportNames)
+{
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     auto touch = [](const QString& path) {
@@ -223,7 +257,8 @@ TEST(QVRUtilitiesFiles, UniqueExportNames) {
     }
 }
 
-TEST(QVRUtilitiesFiles, LongNamesAreCutWithoutSplittingCharacters) {
+TEST(QVRUtilitiesFiles, LongNamesAreCutWithoutSplittingCharacters)
+{
     QTemporaryDir dir;
     const QString forty(40, QLatin1Char('x'));
     EXPECT_EQ(QFileInfo(U::urlForFileName(forty, "txt", dir.path())).fileName(), forty + ".txt");
@@ -231,12 +266,14 @@ TEST(QVRUtilitiesFiles, LongNamesAreCutWithoutSplittingCharacters) {
     EXPECT_EQ(QFileInfo(U::urlForFileName(fortyOne, "txt", dir.path())).fileName(),
               QString(39, QLatin1Char('x')) + QChar(0x2026) + ".txt");
     // Unit 39 is the first half of an emoji: the whole emoji goes.
-    const QString split = QString(38, QLatin1Char('y')) + QString::fromUtf8("\U0001F600") + QStringLiteral("zz");
+    const QString split =
+        QString(38, QLatin1Char('y')) + QString::fromUtf8("\U0001F600") + QStringLiteral("zz");
     const QString name = QFileInfo(U::urlForFileName(split, "txt", dir.path())).fileName();
     EXPECT_EQ(name, QString(38, QLatin1Char('y')) + QChar(0x2026) + ".txt");
 }
 
-TEST(QVRUtilitiesFiles, QueryPartCharacterSetLeavesOutDelimiters) {
+TEST(QVRUtilitiesFiles, QueryPartCharacterSetLeavesOutDelimiters)
+{
     const QByteArray& set = QVRURLPartEncoding::URLQueryPartAllowedCharacterSet();
     for (char c : QByteArray("?&=@+/' "))
         EXPECT_FALSE(set.contains(c)) << c;
@@ -244,4 +281,4 @@ TEST(QVRUtilitiesFiles, QueryPartCharacterSetLeavesOutDelimiters) {
         EXPECT_TRUE(set.contains(c)) << c;
 }
 
-}  // namespace
+} // namespace

@@ -13,7 +13,8 @@ QString queryText(sqlite3* db, const char* sql)
 {
     sqlite3_stmt* statement = nullptr;
     QString result;
-    if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK && sqlite3_step(statement) == SQLITE_ROW)
+    if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW)
         result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
     sqlite3_finalize(statement);
     return result;
@@ -71,4 +72,4 @@ TEST(StoreCrash, KilledWriterLosesNoAcknowledgedSave)
     }
 }
 
-}  // namespace
+} // namespace

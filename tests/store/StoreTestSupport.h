@@ -13,7 +13,8 @@
 
 namespace storetest {
 
-class Delegate : public QVRDataStoreDelegate {
+class Delegate : public QVRDataStoreDelegate
+{
 public:
     bool inUse = false;
     bool shouldSave = true;
@@ -30,7 +31,8 @@ public:
 
 // A root store over a file of its own, a manual clock, clean stamps and a
 // captured log.
-class StoreTest : public ::testing::Test {
+class StoreTest : public ::testing::Test
+{
 protected:
     QTemporaryDir dir;
     testsupport::ManualClock clock{1700000000.25};
@@ -56,4 +58,4 @@ protected:
     bool logged(const QString& prefix) const { return logs.hasLineStartingWith(prefix); }
 };
 
-}  // namespace storetest
+} // namespace storetest

@@ -4,12 +4,12 @@
 // steps, keeps its own note store and does the central save the way the
 // application does. Shared by the unit tests and the two-machine driver.
 
-#include "sync/QVRiCloudSync.h"
 #include "sync/QVRSyncInOperation.h"
+#include "sync/QVRiCloudSync.h"
 
 #include "platform/cloud/MetadataQuery.h"
-#include "platform/cloud/Ubiquity.h"
 #include "platform/cloud/UbiquitousKeyValueStore.h"
+#include "platform/cloud/Ubiquity.h"
 #include "platform/core/Clock.h"
 #include "platform/core/Log.h"
 #include "platform/core/MainThread.h"
@@ -45,10 +45,10 @@ inline double fileMTime(const QString& path)
     return double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9;
 }
 
-class FakeManager : public QVRiCloudSyncHost {
+class FakeManager : public QVRiCloudSyncHost
+{
 public:
-    explicit FakeManager(const QString& storeFile)
-        : store(QVRDataStore::makeRootStore(storeFile))
+    explicit FakeManager(const QString& storeFile) : store(QVRDataStore::makeRootStore(storeFile))
     {
         queue.setMaxConcurrentOperationCount(1);
         // The manager's queue-empty rule: an emptied queue ends the cycle
@@ -60,7 +60,9 @@ public:
                 if (!alive.lock())
                     return;
                 cancelPerform(QStringLiteral("operationQueueComplete"));
-                performAfterDelay(QStringLiteral("operationQueueComplete"), [this] { cloud->operationQueueComplete(); }, 0.1);
+                performAfterDelay(
+                    QStringLiteral("operationQueueComplete"), [this] { cloud->operationQueueComplete(); },
+                    0.1);
             });
         });
     }
@@ -128,7 +130,10 @@ public:
         queue.setMaxConcurrentOperationCount(count);
         return &queue;
     }
-    platform::OperationQueue* operationQueue() const override { return const_cast<platform::OperationQueue*>(&queue); }
+    platform::OperationQueue* operationQueue() const override
+    {
+        return const_cast<platform::OperationQueue*>(&queue);
+    }
     std::vector<QVRNoteAttributes> allObjects() override
     {
         std::vector<QVRNoteAttributes> result;

@@ -6,8 +6,8 @@
 #include "platform/cloud/MetadataQuery.h"
 #include "platform/cloud/UbiquitousKeyValueStore.h"
 #include "platform/core/Log.h"
-#include "platform/ops/OperationQueue.h"
 #include "platform/data/ManagedObjectContext.h"
+#include "platform/ops/OperationQueue.h"
 #include "platform/predicate/Predicate.h"
 #include "store/Note.h"
 #include "store/QVRDataStore.h"
@@ -34,14 +34,16 @@ const QString Remote = QStringLiteral("BBBBBBBB-0000-4000-8000-000000000002");
 using testsupport::waitFor;
 
 // The application's side: the central save by uuid.
-class NoteSaver : public QVRSyncManagerDelegate {
+class NoteSaver : public QVRSyncManagerDelegate
+{
 public:
     explicit NoteSaver(QVRDataStore* store) : store_(store) {}
     void saveObjectWithAttributes(const QVRNoteAttributes& attributes, bool) override
     {
         platform::ManagedObjectContext* context = store_->context();
         context->performAndWait([&] {
-            platform::ManagedObject* note = QVRDataStore::noteWithUUID(context, attributes.value("uuid").toString());
+            platform::ManagedObject* note =
+                QVRDataStore::noteWithUUID(context, attributes.value("uuid").toString());
             if (!note)
                 note = context->insert(QVRNoteEntityName);
             for (auto it = attributes.cbegin(); it != attributes.cend(); ++it)
@@ -75,15 +77,19 @@ TEST(CloudManager, WholeCycleExportsAndImportsThroughTheManager)
     ASSERT_TRUE(QDir().mkpath(root));
     setenv("QUILLARY_CLOUD_DIR", QFile::encodeName(root).constData(), 1);
     ASSERT_EQ(QProcess::execute(QStringLiteral("python3"),
-                                {qEnvironmentVariable("QUILLARY_TEST_SOURCE_DIR") + QStringLiteral("/tests/sync/cloud_peer.py"),
-                                 QStringLiteral("write"), notes, Remote, QStringLiteral("from the other machine"),
-                                 QString::number(T, 'f', 6)}),
+                                {qEnvironmentVariable("QUILLARY_TEST_SOURCE_DIR") +
+                                     QStringLiteral("/tests/sync/cloud_peer.py"),
+                                 QStringLiteral("write"), notes, Remote,
+                                 QStringLiteral("from the other machine"), QString::number(T, 'f', 6)}),
               0);
 
     auto store = QVRDataStore::makeRootStore(temp.path() + QStringLiteral("/Quillary.sqlite"));
     NoteSaver saver(store.get());
-    saver.saveObjectWithAttributes({{"uuid", Local}, {"text", QStringLiteral("written here")}, {"modified", T + 1},
-                                    {"date", T + 1}, {"archived", false}},
+    saver.saveObjectWithAttributes({{"uuid", Local},
+                                    {"text", QStringLiteral("written here")},
+                                    {"modified", T + 1},
+                                    {"date", T + 1},
+                                    {"archived", false}},
                                    false);
     {
         QVRSyncManager manager(store.get());
@@ -101,7 +107,8 @@ TEST(CloudManager, WholeCycleExportsAndImportsThroughTheManager)
         EXPECT_TRUE(manager.iCloudAvailable());
         EXPECT_TRUE(QFileInfo::exists(notes + QLatin1Char('/') + Local + QStringLiteral(".quillary")))
             << "the folder was not empty, yet a first token exports every note";
-        EXPECT_EQ(installer->cloud()->keyValueStore()->string(QVRDefaultsKeys::SyncType), QStringLiteral("iCloud"));
+        EXPECT_EQ(installer->cloud()->keyValueStore()->string(QVRDefaultsKeys::SyncType),
+                  QStringLiteral("iCloud"));
 
         manager.stop();
     }

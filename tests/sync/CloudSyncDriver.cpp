@@ -36,7 +36,8 @@ int main(int argc, char** argv)
             platform::FetchRequest request;
             request.entityName = QVRNoteEntityName;
             for (platform::ManagedObject* object : manager.store->context()->fetch(request)) {
-                const QJsonObject note = QJsonObject::fromVariantMap(static_cast<Note*>(object)->attributes());
+                const QJsonObject note =
+                    QJsonObject::fromVariantMap(static_cast<Note*>(object)->attributes());
                 lines.append(QString::fromUtf8(QJsonDocument(note).toJson(QJsonDocument::Compact)));
             }
         });

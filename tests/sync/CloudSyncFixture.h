@@ -13,7 +13,8 @@
 
 #include <mutex>
 
-class CloudSyncTest : public ::testing::Test {
+class CloudSyncTest : public ::testing::Test
+{
 public:
     static QString peerScript()
     {
@@ -34,7 +35,8 @@ protected:
             logLines.append(line);
         });
         manager = std::make_unique<FakeManager>(temp.path() + QStringLiteral("/Quillary.sqlite"));
-        keyValues = std::make_unique<platform::UbiquitousKeyValueStore>(temp.path() + QStringLiteral("/kv.plist"), true);
+        keyValues = std::make_unique<platform::UbiquitousKeyValueStore>(
+            temp.path() + QStringLiteral("/kv.plist"), true);
         cloud = std::make_unique<QVRiCloudSync>(manager.get());
         cloud->setKeyValueStore(keyValues.get());
         cloud->metadataQuery()->setDebounceInterval(50);
@@ -58,10 +60,7 @@ protected:
         return false;
     }
     // Runs the event loop until a sync cycle ended in the complete step.
-    bool cycleEnds(int timeoutMs = 10000)
-    {
-        return ::cycleEnds(*manager, timeoutMs);
-    }
+    bool cycleEnds(int timeoutMs = 10000) { return ::cycleEnds(*manager, timeoutMs); }
     void enableAndSettle()
     {
         cloud->enableiCloud();
@@ -70,11 +69,15 @@ protected:
     // Another machine writes a note file with Python's plistlib.
     void peerWrite(const QString& uuid, const QString& text, double mtime, const QStringList& extra = {})
     {
-        QStringList args{peerScript(), QStringLiteral("write"), notes, uuid, text, QString::number(mtime, 'f', 9)};
+        QStringList args{peerScript(), QStringLiteral("write"),       notes, uuid,
+                         text,         QString::number(mtime, 'f', 9)};
         args += extra;
         ASSERT_EQ(QProcess::execute(QStringLiteral("python3"), args), 0);
     }
-    QString fileFor(const QString& uuid) const { return notes + QLatin1Char('/') + uuid + QStringLiteral(".quillary"); }
+    QString fileFor(const QString& uuid) const
+    {
+        return notes + QLatin1Char('/') + uuid + QStringLiteral(".quillary");
+    }
     void storeNote(const QString& uuid, const QString& text, double modified, bool archived = false)
     {
         manager->saveNote({{QStringLiteral("uuid"), uuid},
@@ -83,7 +86,10 @@ protected:
                            {QStringLiteral("date"), modified},
                            {QStringLiteral("archived"), archived}});
     }
-    QString textOf(const QString& uuid) { return manager->note(uuid).value(QStringLiteral("text")).toString(); }
+    QString textOf(const QString& uuid)
+    {
+        return manager->note(uuid).value(QStringLiteral("text")).toString();
+    }
 
     QTemporaryDir temp;
     QString root, notes;

@@ -329,8 +329,8 @@ TEST_F(CloudSyncTest, TokenFollowsTheFolder)
     // The folder vanishes: signed out, the stored token goes.
     ASSERT_TRUE(QDir(other).removeRecursively());
     cloud->compareiCloudToken();
-    ASSERT_TRUE(waitFor(
-        [] { return QVRDataStore::sharedDefaults().data(QStringLiteral("iCloudToken")).isEmpty(); }));
+    ASSERT_TRUE(
+        waitFor([] { return QVRDataStore::sharedDefaults().data(QStringLiteral("iCloudToken")).isEmpty(); }));
 }
 
 TEST_F(CloudSyncTest, IdentityNoticeIsHandledOncePerNotice)
@@ -391,14 +391,15 @@ TEST_P(RestartRule, QueryRestartsOnlyAfterTheLimit)
     EXPECT_EQ(cloud->metadataQueryDate() != started, GetParam().restarts);
 }
 
-INSTANTIATE_TEST_SUITE_P(CloudQuery, RestartRule,
-                         ::testing::Values(RestartCase{"ActiveFiveMinutes", QVRApplicationState::Active, 5, false},
-                                           RestartCase{"ActiveElevenMinutes", QVRApplicationState::Active, 11, true},
-                                           RestartCase{"ActiveTenAndAHalf", QVRApplicationState::Active, 10.5, false},
-                                           RestartCase{"BackgroundElevenMinutes", QVRApplicationState::Background, 11, false},
-                                           RestartCase{"BackgroundTwentyNine", QVRApplicationState::Background, 29, false},
-                                           RestartCase{"BackgroundThirtyOne", QVRApplicationState::Background, 31, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    CloudQuery, RestartRule,
+    ::testing::Values(RestartCase{"ActiveFiveMinutes", QVRApplicationState::Active, 5, false},
+                      RestartCase{"ActiveElevenMinutes", QVRApplicationState::Active, 11, true},
+                      RestartCase{"ActiveTenAndAHalf", QVRApplicationState::Active, 10.5, false},
+                      RestartCase{"BackgroundElevenMinutes", QVRApplicationState::Background, 11, false},
+                      RestartCase{"BackgroundTwentyNine", QVRApplicationState::Background, 29, false},
+                      RestartCase{"BackgroundThirtyOne", QVRApplicationState::Background, 31, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CloudSyncTest, NoRestartWhileACycleIsActive)
 {
@@ -443,7 +444,8 @@ TEST_F(CloudSyncTest, ResetRemovesTheFolderAndExportsAgain)
     EXPECT_TRUE(manager->promptMessage.endsWith(QStringLiteral("back to\u00a0iCloud.")));
     ASSERT_TRUE(waitFor([this] { return logged(QStringLiteral("iCloud reset was a complete success")); }));
     ASSERT_TRUE(cycleEnds());
-    EXPECT_TRUE(std::find(manager->steps.begin(), manager->steps.end(), QVRSyncStep::Resetting) != manager->steps.end());
+    EXPECT_TRUE(std::find(manager->steps.begin(), manager->steps.end(), QVRSyncStep::Resetting) !=
+                manager->steps.end());
     EXPECT_TRUE(manager->iCloudEnabled());
     EXPECT_EQ(peerRead(fileFor(U)).value("text").toString(), QStringLiteral("kept in the store"));
     EXPECT_TRUE(QFileInfo::exists(fileFor(QStringLiteral("E0000000-0000-0000-0000-000000000001"))))

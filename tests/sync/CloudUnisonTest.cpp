@@ -18,7 +18,8 @@ const QString U2 = QStringLiteral("22222222-2222-4222-8222-222222222222");
 const QString U3 = QStringLiteral("33333333-3333-4333-8333-333333333333");
 constexpr double T = 1700000000.0;
 
-class TwoMachines : public ::testing::Test {
+class TwoMachines : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -47,8 +48,9 @@ protected:
         process.setProcessEnvironment(environment(machine));
         process.start(QStringLiteral(CLOUD_SYNC_DRIVER), args);
         EXPECT_TRUE(process.waitForFinished(60000));
-        EXPECT_EQ(process.exitCode(), 0) << machine.toStdString() << " " << args.join(' ').toStdString() << "\n"
-                                         << process.readAllStandardError().toStdString();
+        EXPECT_EQ(process.exitCode(), 0)
+            << machine.toStdString() << " " << args.join(' ').toStdString() << "\n"
+            << process.readAllStandardError().toStdString();
         return QString::fromUtf8(process.readAllStandardOutput());
     }
 
@@ -58,9 +60,9 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("UNISON", temp.path() + "/unison");
         process.setProcessEnvironment(env);
-        process.start(QStringLiteral("unison"), {temp.path() + "/A/Cloud", temp.path() + "/B/Cloud", "-batch", "-times",
-                                                  "-prefer", "newer", "-perms", "0", "-silent", "-confirmbigdel=false",
-                                                  "-ignore", "Name .*"});
+        process.start(QStringLiteral("unison"),
+                      {temp.path() + "/A/Cloud", temp.path() + "/B/Cloud", "-batch", "-times", "-prefer",
+                       "newer", "-perms", "0", "-silent", "-confirmbigdel=false", "-ignore", "Name .*"});
         ASSERT_TRUE(process.waitForFinished(60000));
         ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
     }
@@ -109,7 +111,8 @@ TEST_F(TwoMachines, NotesTravelAndTheNewerEditWins)
     for (const QString machine : {"A", "B"}) {
         const auto held = notes(machine);
         ASSERT_EQ(held.size(), 3) << "nothing lost on " << machine.toStdString();
-        EXPECT_EQ(held[U1].value("text").toString(), QStringLiteral("B's later edit")) << machine.toStdString();
+        EXPECT_EQ(held[U1].value("text").toString(), QStringLiteral("B's later edit"))
+            << machine.toStdString();
         EXPECT_NEAR(held[U1].value("modified").toDouble(), T + 200.5, 1e-6);
         EXPECT_EQ(held[U3].value("text").toString(), QStringLiteral("Only on A so far"));
     }

@@ -10,38 +10,52 @@
 #include <QList>
 #include <QMap>
 #include <QPair>
-#include <QString>
 #include <QPointer>
+#include <QString>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
 
 #include <functional>
-#include <memory>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include <zlib.h>
 
-class WebSyncFakeService : public QObject {
+class WebSyncFakeService : public QObject
+{
 public:
     using Pairs = QList<QPair<QString, QString>>;
 
-    struct Account {
+    struct Account
+    {
         QString password;
         QString name;
     };
-    struct ServiceNote {
+    struct ServiceNote
+    {
         QString text;
         double date = 0;
         double modified = 0;
-        double updated = 0;  // service time of this version
+        double updated = 0; // service time of this version
         bool deleted = false;
         bool archived = false;
     };
-    enum class Fault { None, Slow, ServerError500, Truncated, Malformed, NoSuccess, Drop, EmptyBody, Portal };
+    enum class Fault
+    {
+        None,
+        Slow,
+        ServerError500,
+        Truncated,
+        Malformed,
+        NoSuccess,
+        Drop,
+        EmptyBody,
+        Portal
+    };
 
     // Each fault applies to the next `count` requests.
     Fault fault = Fault::None;
@@ -55,10 +69,10 @@ public:
     // Replaces the normal answer; an empty result falls back to it.
     std::function<QByteArray(const Pairs&)> script;
 
-    std::map<QString, Account> accounts;                  // by e-mail
-    std::map<QString, ServiceNote> notes;                 // by uuid (one account is enough)
-    std::map<QString, QString> codes;                     // client -> code
-    std::vector<Pairs> requests;                          // every decoded body, in order
+    std::map<QString, Account> accounts;  // by e-mail
+    std::map<QString, ServiceNote> notes; // by uuid (one account is enough)
+    std::map<QString, QString> codes;     // client -> code
+    std::vector<Pairs> requests;          // every decoded body, in order
     std::vector<QByteArray> rawBodies;
 
     WebSyncFakeService()
@@ -174,7 +188,8 @@ private:
     void send(QTcpSocket* socket, int status, const QByteArray& body, const QByteArray& type = "text/xml")
     {
         QByteArray payload = body;
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + (status == 200 ? " OK" : " Error") + "\r\n";
+        QByteArray head =
+            "HTTP/1.1 " + QByteArray::number(status) + (status == 200 ? " OK" : " Error") + "\r\n";
         head += "Content-Type: " + type + "; charset=utf-8\r\n";
         if (gzipReplies && !payload.isEmpty()) {
             payload = gzip(payload);
@@ -249,9 +264,11 @@ private:
 
         if (cmd == QLatin1String("register")) {
             if (accounts.count(email) || value(pairs, QStringLiteral("terms")) != QLatin1String("true")) {
-                out += QStringLiteral("<success value=\"false\"/><message value=\"That address is already registered.\"/>");
+                out += QStringLiteral(
+                    "<success value=\"false\"/><message value=\"That address is already registered.\"/>");
             } else {
-                accounts[email] = {value(pairs, QStringLiteral("newpassword")), value(pairs, QStringLiteral("name"))};
+                accounts[email] = {value(pairs, QStringLiteral("newpassword")),
+                                   value(pairs, QStringLiteral("name"))};
                 out += QStringLiteral("<success value=\"true\"/>");
                 out += issueClient();
             }
@@ -265,14 +282,16 @@ private:
         if (account != accounts.end()) {
             if (has(pairs, QStringLiteral("code"))) {
                 byCode = true;
-                loggedIn = !revokeCodes && codes.count(client) && codes[client] == value(pairs, QStringLiteral("code"));
+                loggedIn = !revokeCodes && codes.count(client) &&
+                           codes[client] == value(pairs, QStringLiteral("code"));
             } else {
                 loggedIn = account->second.password == value(pairs, QStringLiteral("password"));
             }
         }
         if (!loggedIn) {
             out += byCode ? QStringLiteral("<success value=\"false\" retry=\"true\"/>")
-                          : QStringLiteral("<success value=\"false\"/><message value=\"Wrong e-mail or password.\"/>");
+                          : QStringLiteral(
+                                "<success value=\"false\"/><message value=\"Wrong e-mail or password.\"/>");
             return (out + QStringLiteral("</quorvane>")).toUtf8();
         }
         out += QStringLiteral("<success value=\"true\"/>");
@@ -294,10 +313,12 @@ private:
             for (const auto& [id, note] : notes) {
                 if (note.updated <= since)
                     continue;
-                out += QStringLiteral("<note uuid=\"%1\" updated=\"%2\" deleted=\"%3\" date=\"%4\" archived=\"%5\" "
-                                      "modified=\"%6\">%7</note>")
-                           .arg(escapeXml(id), number(note.updated), note.deleted ? QStringLiteral("1") : QStringLiteral("0"),
-                                number(note.date), note.archived ? QStringLiteral("1") : QStringLiteral("0"),
+                out += QStringLiteral(
+                           "<note uuid=\"%1\" updated=\"%2\" deleted=\"%3\" date=\"%4\" archived=\"%5\" "
+                           "modified=\"%6\">%7</note>")
+                           .arg(escapeXml(id), number(note.updated),
+                                note.deleted ? QStringLiteral("1") : QStringLiteral("0"), number(note.date),
+                                note.archived ? QStringLiteral("1") : QStringLiteral("0"),
                                 number(note.modified), escapeXml(note.text));
             }
         }

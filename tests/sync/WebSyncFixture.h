@@ -81,7 +81,8 @@ private:
 
 // Stands in for the application: saves notes from the service into the store
 // the way the application's central save does.
-class TestApp : public QVRSyncManagerDelegate, public QVRSyncInterfaceDelegate {
+class TestApp : public QVRSyncManagerDelegate, public QVRSyncInterfaceDelegate
+{
 public:
     explicit TestApp(QVRDataStore* s) : store(s) {}
 
@@ -109,7 +110,8 @@ public:
                                attributes.contains(QStringLiteral("modified"))
                                    ? attributes.value(QStringLiteral("modified")).toDouble()
                                    : platform::now());
-                note->setValue(QStringLiteral("archived"), attributes.value(QStringLiteral("archived")).toString() == QLatin1String("1"));
+                note->setValue(QStringLiteral("archived"),
+                               attributes.value(QStringLiteral("archived")).toString() == QLatin1String("1"));
             }
             store->context()->save();
         });
@@ -140,7 +142,8 @@ public:
     QStringList prompts;
 };
 
-class WebSync : public ::testing::Test {
+class WebSync : public ::testing::Test
+{
 protected:
     const QString email = QStringLiteral("anna+notes@example.org");
     const QString password = QStringLiteral("p&ss %wörd+1");
@@ -169,7 +172,8 @@ protected:
         successes = platform::NotificationCenter::defaultCenter().addObserver(
             QVRSyncSuccessNotification, nullptr, [this](const platform::Notification&) { ++successCount; });
         settingsErrors = platform::NotificationCenter::defaultCenter().addObserver(
-            QVRSyncSettingsErrorNotification, nullptr, [this](const platform::Notification&) { ++settingsErrorCount; });
+            QVRSyncSettingsErrorNotification, nullptr,
+            [this](const platform::Notification&) { ++settingsErrorCount; });
         open();
     }
 
@@ -184,7 +188,8 @@ protected:
         // No password or login code may ever reach the log.
         for (const QString& line : logged) {
             EXPECT_FALSE(line.contains(password)) << line.toStdString();
-            EXPECT_FALSE(line.contains(QString::fromLatin1(QUrl::toPercentEncoding(password)))) << line.toStdString();
+            EXPECT_FALSE(line.contains(QString::fromLatin1(QUrl::toPercentEncoding(password))))
+                << line.toStdString();
             for (const auto& code : fake.codes)
                 EXPECT_FALSE(line.contains(code.second)) << line.toStdString();
         }
@@ -224,7 +229,8 @@ protected:
     }
 
     // A saved local note, handed to sync like the application's central save.
-    void saveNote(const QString& uuid, const QString& text, double modified, bool archived = false, bool sync = true)
+    void saveNote(const QString& uuid, const QString& text, double modified, bool archived = false,
+                  bool sync = true)
     {
         QVRSyncObject* note = nullptr;
         store->context()->performAndWait([&] {

@@ -28,12 +28,13 @@ TEST_F(WebSync, BodiesAreExactAndUseThePointUnderAGermanLocale)
                              .arg(QVRSyncService::systemVersion());
 
     // A stored code and client: the code login, read afresh from the keyring.
-    manager->syncWithQuorvane();  // marks the code for re-reading, sends nothing yet
+    manager->syncWithQuorvane(); // marks the code for re-reading, sends nothing yet
     auto request = manager->quorvaneRequestURL(std::nullopt, QStringLiteral("cmd=get"), true);
     ASSERT_TRUE(request);
     EXPECT_EQ(QString::fromUtf8(request->body),
               QStringLiteral("cmd=get&email=anna%2Bnotes%40example.org&client=C9&code=K-signed-in"
-                             "&updated=1700000000.500000") + tail);
+                             "&updated=1700000000.500000") +
+                  tail);
     EXPECT_EQ(request->timeoutSeconds, 30);
     EXPECT_EQ(request->url.toString(), fake.origin() + QStringLiteral("/sync/quillary/xml.php"));
 
@@ -42,7 +43,8 @@ TEST_F(WebSync, BodiesAreExactAndUseThePointUnderAGermanLocale)
     store->context()->performAndWait([] {});
     {
         QVRSyncObject* note = nullptr;
-        store->context()->performAndWait([&] { note = static_cast<QVRSyncObject*>(app->find(QStringLiteral("N-1"))); });
+        store->context()->performAndWait(
+            [&] { note = static_cast<QVRSyncObject*>(app->find(QStringLiteral("N-1"))); });
         manager->queueObject(note, QStringLiteral("add"));
     }
     EXPECT_EQ(manager->queueItemWithUUID(QStringLiteral("N-1")).value(QStringLiteral("query")).toString(),
@@ -68,7 +70,8 @@ TEST_F(WebSync, PasswordLoginWhenNoCodeIsKnownAndNothingWithoutKeyring)
     auto request = manager->quorvaneRequestURL(std::nullopt, QStringLiteral("cmd=get"), true);
     ASSERT_TRUE(request);
     EXPECT_TRUE(QString::fromUtf8(request->body)
-                    .startsWith(QStringLiteral("cmd=get&email=anna%2Bnotes%40example.org&client=C9&password=p%26ss%20%25w%C3%B6rd%2B1&updated=")));
+                    .startsWith(QStringLiteral("cmd=get&email=anna%2Bnotes%40example.org&client=C9&password="
+                                               "p%26ss%20%25w%C3%B6rd%2B1&updated=")));
 
     // A failing keyring is not "no password": no request, and a visible failure.
     secrets.setFailure(7);
@@ -140,12 +143,14 @@ TEST_F(WebSync, SignInSendsEveryNoteThenLogsInWithTheIssuedCode)
     fake.accounts[email] = {password, QString()};
     fake.gzipReplies = true;
     for (int i = 0; i < 3; ++i)
-        saveNote(QStringLiteral("N-%1").arg(i), QStringLiteral("text %1").arg(i), 1700000000 + i, false, false);
+        saveNote(QStringLiteral("N-%1").arg(i), QStringLiteral("text %1").arg(i), 1700000000 + i, false,
+                 false);
     startAndSettle();
     EXPECT_TRUE(fake.requests.empty()) << "nothing is sent before a sign-in";
 
     platform::Error error;
-    EXPECT_FALSE(manager->validateQuorvaneSettings({{QStringLiteral("email"), email}, {QStringLiteral("password"), password}}, &error));
+    EXPECT_FALSE(manager->validateQuorvaneSettings(
+        {{QStringLiteral("email"), email}, {QStringLiteral("password"), password}}, &error));
     EXPECT_TRUE(error.domain.isEmpty());
     ASSERT_TRUE(waitFor([&] { return successCount == 1 && fake.notes.size() == 3; }));
     ASSERT_TRUE(waitForQuiet());
@@ -162,13 +167,15 @@ TEST_F(WebSync, SignInSendsEveryNoteThenLogsInWithTheIssuedCode)
     EXPECT_FALSE(WebSyncFakeService::has(fake.requests[0], QStringLiteral("client")));
     const Pairs& later = fake.requests[1];
     EXPECT_EQ(WebSyncFakeService::keys(later).mid(5, 4),
-              (QStringList{QStringLiteral("email"), QStringLiteral("client"), QStringLiteral("code"), QStringLiteral("updated")}));
+              (QStringList{QStringLiteral("email"), QStringLiteral("client"), QStringLiteral("code"),
+                           QStringLiteral("updated")}));
     EXPECT_EQ(fake.notes[QStringLiteral("N-2")].text, QStringLiteral("text 2"));
 }
 
 TEST_F(WebSync, FormErrorsAreReportedWithTheirMessage)
 {
-    struct Case {
+    struct Case
+    {
         QVariantMap form;
         QString message;
     };
@@ -176,7 +183,9 @@ TEST_F(WebSync, FormErrorsAreReportedWithTheirMessage)
         {{{QStringLiteral("password"), QStringLiteral("x")}}, QStringLiteral("Email is required.")},
         {{{QStringLiteral("email"), email}}, QStringLiteral("Password is required.")},
         {{{QStringLiteral("new"), true}}, QStringLiteral("Email and Password are required.")},
-        {{{QStringLiteral("new"), true}, {QStringLiteral("email"), email}, {QStringLiteral("password"), QStringLiteral("a")},
+        {{{QStringLiteral("new"), true},
+          {QStringLiteral("email"), email},
+          {QStringLiteral("password"), QStringLiteral("a")},
           {QStringLiteral("confirm"), QStringLiteral("b")}},
          QStringLiteral("Both password fields must match.")},
     };
@@ -194,8 +203,10 @@ TEST_F(WebSync, FormErrorsAreReportedWithTheirMessage)
 TEST_F(WebSync, RegistrationCreatesTheAccountAndTurnsSyncOn)
 {
     startAndSettle();
-    manager->validateQuorvaneSettings({{QStringLiteral("new"), true}, {QStringLiteral("email"), email},
-                                       {QStringLiteral("password"), password}, {QStringLiteral("confirm"), password},
+    manager->validateQuorvaneSettings({{QStringLiteral("new"), true},
+                                       {QStringLiteral("email"), email},
+                                       {QStringLiteral("password"), password},
+                                       {QStringLiteral("confirm"), password},
                                        {QStringLiteral("terms"), QStringLiteral("true")}});
     ASSERT_TRUE(waitFor([&] { return successCount == 1; }));
     ASSERT_TRUE(fake.accounts.count(email));
@@ -213,7 +224,8 @@ TEST_F(WebSync, LogOutSendsLogoutThenClearsTheAccountAfterItsReply)
     ASSERT_TRUE(waitForQuiet());
     QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::SyncUpdated, 1700000000.0);
     manager->disableQuorvaneAndDeletePassword(true);
-    ASSERT_TRUE(waitFor([&] { return fake.count(QStringLiteral("logout")) == 1 && !manager->quorvaneEnabled(); }));
+    ASSERT_TRUE(
+        waitFor([&] { return fake.count(QStringLiteral("logout")) == 1 && !manager->quorvaneEnabled(); }));
     ASSERT_TRUE(waitFor([&] { return secrets.itemCount() == 0; }));
     EXPECT_TRUE(manager->quorvaneEmail().isNull());
     EXPECT_TRUE(manager->quorvaneClient().isNull());
@@ -233,11 +245,13 @@ TEST_F(WebSync, AnotherAccountStartsFromNothingAndSameAccountKeepsPendingDeletio
     saveNote(QStringLiteral("GONE"), QStringLiteral("x"), 1700000000, true);
     ASSERT_TRUE(waitFor([&] { return !failureTexts.isEmpty(); }));
     ASSERT_TRUE(waitForQuiet());
-    ASSERT_EQ(manager->queueItemWithUUID(QStringLiteral("GONE")).value(QStringLiteral("cmd")), QStringLiteral("delete"));
+    ASSERT_EQ(manager->queueItemWithUUID(QStringLiteral("GONE")).value(QStringLiteral("cmd")),
+              QStringLiteral("delete"));
     fake.faultCount = 0;
 
     // The same account signs in again: the deletion still goes out.
-    manager->validateQuorvaneSettings({{QStringLiteral("email"), email}, {QStringLiteral("password"), password}});
+    manager->validateQuorvaneSettings(
+        {{QStringLiteral("email"), email}, {QStringLiteral("password"), password}});
     ASSERT_TRUE(waitFor([&] { return successCount == 1; }));
     ASSERT_TRUE(waitForQuiet());
     EXPECT_TRUE(fake.notes[QStringLiteral("GONE")].deleted);
@@ -246,7 +260,8 @@ TEST_F(WebSync, AnotherAccountStartsFromNothingAndSameAccountKeepsPendingDeletio
     const QString other = QStringLiteral("bob@example.org");
     fake.accounts[other] = {QStringLiteral("bobpw"), QString()};
     const size_t before = fake.requests.size();
-    manager->validateQuorvaneSettings({{QStringLiteral("email"), other}, {QStringLiteral("password"), QStringLiteral("bobpw")}});
+    manager->validateQuorvaneSettings(
+        {{QStringLiteral("email"), other}, {QStringLiteral("password"), QStringLiteral("bobpw")}});
     ASSERT_TRUE(waitFor([&] { return successCount == 2; }));
     const Pairs& first = fake.requests[before];
     EXPECT_EQ(WebSyncFakeService::value(first, QStringLiteral("updated")), QStringLiteral("0.000000"));
@@ -259,7 +274,7 @@ TEST_F(WebSync, RefusedCodeIsRetriedOnceWithThePasswordButARefusedPasswordIsNot)
 {
     signedIn();
     fake.revokeCodes = true;
-    startAndSettle();  // its first cycle logs in with the code
+    startAndSettle(); // its first cycle logs in with the code
     ASSERT_TRUE(waitFor([&] { return fake.requests.size() >= 2; }));
     ASSERT_TRUE(waitForQuiet());
     ASSERT_EQ(fake.requests.size(), 2u);
@@ -350,7 +365,8 @@ TEST_F(WebSync, FirstRunOffersTheAccountFoundInTheKeyring)
     QVRPasswordManager::setPassword(password, email, host());
     startAndSettle();
     ASSERT_TRUE(waitFor([&] { return !app->prompts.isEmpty() && fake.count(QStringLiteral("get")) == 1; }));
-    EXPECT_EQ(app->prompts[0], QStringLiteral("Quorvane Sync|Would you like to log in with the address %1?").arg(email));
+    EXPECT_EQ(app->prompts[0],
+              QStringLiteral("Quorvane Sync|Would you like to log in with the address %1?").arg(email));
     ASSERT_TRUE(waitForQuiet());
     EXPECT_TRUE(manager->quorvaneEnabled());
     EXPECT_FALSE(manager->firstRun());
@@ -361,10 +377,11 @@ TEST_F(WebSync, FirstRunOffersTheAccountFoundInTheKeyring)
 TEST_F(WebSync, MergeKeepsNewerLocalChangesAndLetsTheServiceWinTies)
 {
     signedIn();
-    struct Case {
+    struct Case
+    {
         const char* uuid;
-        double localModified;  // queued, offset 0
-        QString updated;       // the service's version
+        double localModified; // queued, offset 0
+        QString updated;      // the service's version
         QString deleted;
         bool localKept;
     };
@@ -378,17 +395,19 @@ TEST_F(WebSync, MergeKeepsNewerLocalChangesAndLetsTheServiceWinTies)
     for (const Case& c : cases) {
         saveNote(QString::fromLatin1(c.uuid), QStringLiteral("local"), c.localModified, false, false);
         QVRSyncObject* note = nullptr;
-        store->context()->performAndWait([&] { note = static_cast<QVRSyncObject*>(app->find(QString::fromLatin1(c.uuid))); });
+        store->context()->performAndWait(
+            [&] { note = static_cast<QVRSyncObject*>(app->find(QString::fromLatin1(c.uuid))); });
         manager->queueObject(note, QStringLiteral("add"));
     }
     for (const Case& c : cases) {
-        manager->operationEncounteredName(nullptr, QStringLiteral("note"), std::nullopt,
-                                          QVRXMLAttributes{{QStringLiteral("uuid"), QString::fromLatin1(c.uuid)},
-                                                           {QStringLiteral("updated"), c.updated},
-                                                           {QStringLiteral("deleted"), c.deleted},
-                                                           {QStringLiteral("modified"), c.updated},
-                                                           {QStringLiteral("archived"), QStringLiteral("0")},
-                                                           {QStringLiteral("text"), QStringLiteral("service")}});
+        manager->operationEncounteredName(
+            nullptr, QStringLiteral("note"), std::nullopt,
+            QVRXMLAttributes{{QStringLiteral("uuid"), QString::fromLatin1(c.uuid)},
+                             {QStringLiteral("updated"), c.updated},
+                             {QStringLiteral("deleted"), c.deleted},
+                             {QStringLiteral("modified"), c.updated},
+                             {QStringLiteral("archived"), QStringLiteral("0")},
+                             {QStringLiteral("text"), QStringLiteral("service")}});
         const QVariantMap note = local(QString::fromLatin1(c.uuid));
         const bool queued = !manager->queueItemWithUUID(QString::fromLatin1(c.uuid)).isEmpty();
         EXPECT_EQ(queued, c.localKept) << c.uuid;
@@ -406,16 +425,19 @@ TEST_F(WebSync, MergeKeepsNewerLocalChangesAndLetsTheServiceWinTies)
 TEST_F(WebSync, UuidThatCouldNameAFileOutsideTheFolderIsDropped)
 {
     signedIn();
-    for (const QString& uuid : {QStringLiteral("../../x"), QStringLiteral(".."), QStringLiteral("a/b"), QString()}) {
+    for (const QString& uuid :
+         {QStringLiteral("../../x"), QStringLiteral(".."), QStringLiteral("a/b"), QString()}) {
         manager->operationEncounteredName(nullptr, QStringLiteral("note"), std::nullopt,
-                                          QVRXMLAttributes{{QStringLiteral("uuid"), uuid}, {QStringLiteral("updated"), QStringLiteral("5")},
+                                          QVRXMLAttributes{{QStringLiteral("uuid"), uuid},
+                                                           {QStringLiteral("updated"), QStringLiteral("5")},
                                                            {QStringLiteral("text"), QStringLiteral("evil")}});
     }
     EXPECT_EQ(app->saved, 0);
-    manager->operationEncounteredName(nullptr, QStringLiteral("note"), std::nullopt,
-                                      QVRXMLAttributes{{QStringLiteral("uuid"), QStringLiteral("a1b2c3d4-lower")},
-                                                       {QStringLiteral("updated"), QStringLiteral("5")},
-                                                       {QStringLiteral("text"), QStringLiteral("fine")}});
+    manager->operationEncounteredName(
+        nullptr, QStringLiteral("note"), std::nullopt,
+        QVRXMLAttributes{{QStringLiteral("uuid"), QStringLiteral("a1b2c3d4-lower")},
+                         {QStringLiteral("updated"), QStringLiteral("5")},
+                         {QStringLiteral("text"), QStringLiteral("fine")}});
     EXPECT_EQ(app->saved, 1) << "lower-case ids from other clients stay welcome";
 }
 
@@ -503,7 +525,8 @@ TEST_F(WebSync, DeletedFlagIsReadWithoutOverflowAndHostileNotesAreRefused)
 TEST_F(WebSync, ServiceChangesArriveAndMessagesFollowTheRule)
 {
     signedIn();
-    fake.notes[QStringLiteral("REMOTE")] = {QStringLiteral("from the web <&>"), 1600000000, 1700000100, 1700000100, false, false};
+    fake.notes[QStringLiteral("REMOTE")] = {
+        QStringLiteral("from the web <&>"), 1600000000, 1700000100, 1700000100, false, false};
     fake.notes[QStringLiteral("REMOTE-GONE")] = {QString(), 0, 1700000200, 1700000200, true, false};
     saveNote(QStringLiteral("REMOTE-GONE"), QStringLiteral("old"), 1600000000, false, false);
     startAndSettle();
@@ -511,11 +534,13 @@ TEST_F(WebSync, ServiceChangesArriveAndMessagesFollowTheRule)
     manager->sync();
     ASSERT_TRUE(waitFor([&] { return fake.count(QStringLiteral("get")) >= 1; }));
     ASSERT_TRUE(waitForQuiet());
-    EXPECT_EQ(local(QStringLiteral("REMOTE")).value(QStringLiteral("text")).toString(), QStringLiteral("from the web <&>"));
+    EXPECT_EQ(local(QStringLiteral("REMOTE")).value(QStringLiteral("text")).toString(),
+              QStringLiteral("from the web <&>"));
     EXPECT_TRUE(local(QStringLiteral("REMOTE-GONE")).value(QStringLiteral("archived")).toBool());
     EXPECT_TRUE(manager->quorvaneMessage().isEmpty()) << "\"Note synced…\" is no message";
 
-    manager->operationEncounteredName(nullptr, QStringLiteral("message"), QStringLiteral("Your plan ends soon."), std::nullopt);
+    manager->operationEncounteredName(nullptr, QStringLiteral("message"),
+                                      QStringLiteral("Your plan ends soon."), std::nullopt);
     EXPECT_EQ(manager->quorvaneMessage(), QStringLiteral("Your plan ends soon."));
     manager->operationEncounteredName(nullptr, QStringLiteral("message"), QStringLiteral("  "), std::nullopt);
     EXPECT_TRUE(manager->quorvaneMessage().isEmpty());
@@ -525,12 +550,15 @@ TEST_F(WebSync, ServiceChangesArriveAndMessagesFollowTheRule)
 
 // --- failures, durability, back-off --------------------------------------------------
 
-struct FaultCase {
+struct FaultCase
+{
     const char* name;
     Fault fault;
 };
 
-class WebSyncFaults : public WebSync, public ::testing::WithParamInterface<FaultCase> {};
+class WebSyncFaults : public WebSync, public ::testing::WithParamInterface<FaultCase>
+{
+};
 
 TEST_P(WebSyncFaults, FailedReplyAppliesNothingAndKeepsTheQueue)
 {
@@ -547,7 +575,8 @@ TEST_P(WebSyncFaults, FailedReplyAppliesNothingAndKeepsTheQueue)
     ASSERT_TRUE(waitForQuiet());
     fake.faultCount = 0;
     EXPECT_EQ(failureTexts, QStringList{QStringLiteral("Couldn’t connect")});
-    EXPECT_FALSE(manager->queueItemWithUUID(QStringLiteral("KEEP")).isEmpty()) << "the change must be sent again";
+    EXPECT_FALSE(manager->queueItemWithUUID(QStringLiteral("KEEP")).isEmpty())
+        << "the change must be sent again";
     EXPECT_EQ(manager->quorvaneUpdated(), updated) << "the sync point must not move";
     EXPECT_TRUE(manager->quorvaneMessage().isEmpty());
     EXPECT_EQ(secret(email + QStringLiteral(" [quillary]")), QStringLiteral("K-signed-in"))
@@ -569,7 +598,9 @@ INSTANTIATE_TEST_SUITE_P(Faults, WebSyncFaults,
                                            FaultCase{"DroppedConnection", Fault::Drop},
                                            FaultCase{"EmptyBody", Fault::EmptyBody},
                                            FaultCase{"SlowPastTheTimeOut", Fault::Slow}),
-                         [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<FaultCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(WebSync, RequestWhoseConnectionClosesBeforeTheReplyIsSentOnceAndFails)
 {
@@ -657,13 +688,15 @@ TEST_F(WebSync, QueuedChangeSurvivesARestart)
     startAndSettle();
     saveNote(QStringLiteral("DURABLE"), QStringLiteral("kept across restarts"), 1700000000);
     ASSERT_TRUE(waitFor([&] { return !failureTexts.isEmpty(); }));
-    const QString query = manager->queueItemWithUUID(QStringLiteral("DURABLE")).value(QStringLiteral("query")).toString();
+    const QString query =
+        manager->queueItemWithUUID(QStringLiteral("DURABLE")).value(QStringLiteral("query")).toString();
     // Gone without a save of the store: only what reached the file counts.
     manager.reset();
     app.reset();
     store.reset();
     open();
-    EXPECT_EQ(manager->queueItemWithUUID(QStringLiteral("DURABLE")).value(QStringLiteral("query")).toString(), query);
+    EXPECT_EQ(manager->queueItemWithUUID(QStringLiteral("DURABLE")).value(QStringLiteral("query")).toString(),
+              query);
     fake.faultCount = 0;
     startAndSettle();
     ASSERT_TRUE(waitFor([&] { return fake.notes.count(QStringLiteral("DURABLE")); }));
@@ -682,7 +715,8 @@ TEST_F(WebSync, NewerSaveDuringARequestIsNotDroppedBySuccess)
     saveNote(QStringLiteral("TWICE"), QStringLiteral("first"), 1700000000);
     ASSERT_TRUE(waitFor([&] { return fake.requests.size() == 1; }));
     saveNote(QStringLiteral("TWICE"), QStringLiteral("second"), 1700000001);
-    ASSERT_TRUE(waitFor([&] { return fake.notes[QStringLiteral("TWICE")].text == QStringLiteral("second"); }));
+    ASSERT_TRUE(
+        waitFor([&] { return fake.notes[QStringLiteral("TWICE")].text == QStringLiteral("second"); }));
     ASSERT_TRUE(waitForQuiet());
     EXPECT_TRUE(manager->queueItems().empty());
 }
@@ -700,7 +734,8 @@ TEST_F(WebSync, ErrorsBackOffOnlyRequestsWithoutChanges)
     fake.faultCount = 0;
     const size_t sent = fake.requests.size();
 
-    struct Step {
+    struct Step
+    {
         double after;
         QVRApplicationState state;
         bool sends;
@@ -732,10 +767,10 @@ TEST_F(WebSync, StepsPostOnChangeAndAnEmptiedQueueCompletes)
 {
     int changes = 0;
     int completes = 0;
-    auto a = platform::NotificationCenter::defaultCenter().addObserver(QVRSyncChangeNotification, manager.get(),
-                                                                       [&](const platform::Notification&) { ++changes; });
-    auto b = platform::NotificationCenter::defaultCenter().addObserver(QVRSyncCompleteNotification, manager.get(),
-                                                                       [&](const platform::Notification&) { ++completes; });
+    auto a = platform::NotificationCenter::defaultCenter().addObserver(
+        QVRSyncChangeNotification, manager.get(), [&](const platform::Notification&) { ++changes; });
+    auto b = platform::NotificationCenter::defaultCenter().addObserver(
+        QVRSyncCompleteNotification, manager.get(), [&](const platform::Notification&) { ++completes; });
     manager->setStep(QVRSyncStep::Transferred);
     manager->setStep(QVRSyncStep::Transferred);
     EXPECT_EQ(changes, 1);
@@ -785,12 +820,14 @@ TEST_F(WebSync, StoreDelegateIsRemovedOnlyByAnExplicitTakeOver)
 
 TEST_F(WebSync, HistoryDaysFollowTheSetting)
 {
-    struct Case {
+    struct Case
+    {
         qint64 setting;
         quint64 days;
         bool prune;
     };
-    for (const Case& c : {Case{0, 365, false}, Case{365242, 365, false}, Case{30, 90, true}, Case{120, 120, true}}) {
+    for (const Case& c :
+         {Case{0, 365, false}, Case{365242, 365, false}, Case{30, 90, true}, Case{120, 120, true}}) {
         QVRDataStore::sharedDefaults().set(QVRDefaultsKeys::HistoryDays, c.setting);
         QVRSyncManager other(store.get());
         EXPECT_EQ(other.historyDays(), c.days) << c.setting;
@@ -809,4 +846,4 @@ TEST_F(WebSync, HistoryDaysFollowTheSetting)
     EXPECT_TRUE(offMain.isNull());
 }
 
-}  // namespace
+} // namespace

@@ -13,7 +13,8 @@ namespace {
 
 using Manager = QVRPasswordManager;
 
-class PasswordManager : public ::testing::Test {
+class PasswordManager : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -50,7 +51,8 @@ TEST_F(PasswordManager, StoringTwiceReplacesTheOneItem)
 {
     ASSERT_TRUE(Manager::setPassword(QStringLiteral("first"), email, server));
     ASSERT_TRUE(Manager::setPassword(QStringLiteral("sécond ü"), email, server));
-    EXPECT_EQ(Manager::passwordForAccount(email, server, std::nullopt, QStringLiteral("ERR")), QStringLiteral("sécond ü"));
+    EXPECT_EQ(Manager::passwordForAccount(email, server, std::nullopt, QStringLiteral("ERR")),
+              QStringLiteral("sécond ü"));
     ASSERT_TRUE(Manager::deletePasswordForAccount(email, server));
     EXPECT_EQ(Manager::passwordForAccount(email, server, QStringLiteral("none"), QStringLiteral("ERR")),
               QStringLiteral("none"))
@@ -59,7 +61,8 @@ TEST_F(PasswordManager, StoringTwiceReplacesTheOneItem)
 
 TEST_F(PasswordManager, MissingItemGivesTheDefaultAndLogsNotFound)
 {
-    EXPECT_EQ(Manager::passwordForAccount(email, server, QStringLiteral(""), std::nullopt), QStringLiteral(""));
+    EXPECT_EQ(Manager::passwordForAccount(email, server, QStringLiteral(""), std::nullopt),
+              QStringLiteral(""));
     ASSERT_EQ(logged.size(), 1);
     EXPECT_EQ(logged[0], QStringLiteral("Error finding password for %1 on %2: -25300").arg(email, server));
     EXPECT_FALSE(Manager::deletePasswordForAccount(email, server));
@@ -68,7 +71,8 @@ TEST_F(PasswordManager, MissingItemGivesTheDefaultAndLogsNotFound)
 
 TEST_F(PasswordManager, EmptyAccountOrServerIsRefusedWithoutTouchingTheKeyring)
 {
-    struct Case {
+    struct Case
+    {
         QString account, server;
     };
     for (const Case& c : {Case{QString(), server}, Case{QStringLiteral(""), server}, Case{email, QString()},
@@ -88,7 +92,8 @@ TEST_F(PasswordManager, LoginCodeIsInvisibleToAccountLookupAndSurvivesIt)
     EXPECT_EQ(Manager::accountOnServer(server), std::nullopt);
     ASSERT_TRUE(Manager::setPassword(QStringLiteral("pw"), email, server));
     EXPECT_EQ(Manager::accountOnServer(server), email);
-    EXPECT_EQ(Manager::passwordForAccount(email + code, server, std::nullopt, std::nullopt), QStringLiteral("K-123"))
+    EXPECT_EQ(Manager::passwordForAccount(email + code, server, std::nullopt, std::nullopt),
+              QStringLiteral("K-123"))
         << "looking up the account must not delete the login code";
     EXPECT_EQ(Manager::passwordForAccount(email, server, std::nullopt, std::nullopt), QStringLiteral("pw"));
 }
@@ -101,7 +106,8 @@ TEST_F(PasswordManager, AccountLookupPassesOverACodeStoredAsAPassword)
     EXPECT_EQ(Manager::accountOnServer(server), std::nullopt);
     ASSERT_TRUE(Manager::setPassword(QStringLiteral("pw"), QStringLiteral("zed@example.org"), server));
     EXPECT_EQ(Manager::accountOnServer(server), QStringLiteral("zed@example.org"));
-    EXPECT_EQ(Manager::passwordForAccount(email + code, server, std::nullopt, std::nullopt), QStringLiteral("x"));
+    EXPECT_EQ(Manager::passwordForAccount(email + code, server, std::nullopt, std::nullopt),
+              QStringLiteral("x"));
     Manager::deletePasswordForAccount(QStringLiteral("zed@example.org"), server);
 }
 
@@ -114,12 +120,13 @@ TEST_F(PasswordManager, KeyringFailureIsReportedAndNeverReadAsNoPassword)
     EXPECT_EQ(Manager::passwordForAccount(email, server, QStringLiteral(""), std::nullopt), std::nullopt);
     EXPECT_FALSE(Manager::setPassword(QStringLiteral("secret-pw2"), email, server));
     EXPECT_FALSE(Manager::deletePasswordForAccount(email, server));
-    EXPECT_EQ(logged, (QStringList{QStringLiteral("Error finding password for %1 on %2: 4").arg(email, server),
-                                   QStringLiteral("Error saving password for %1 on %2: 4").arg(email, server),
-                                   QStringLiteral("Error deleting password for %1 on %2: 4").arg(email, server)}));
+    EXPECT_EQ(logged,
+              (QStringList{QStringLiteral("Error finding password for %1 on %2: 4").arg(email, server),
+                           QStringLiteral("Error saving password for %1 on %2: 4").arg(email, server),
+                           QStringLiteral("Error deleting password for %1 on %2: 4").arg(email, server)}));
     for (const QString& line : logged)
         EXPECT_FALSE(line.contains(QStringLiteral("secret-pw")));
     memory->setFailure(0);
 }
 
-}  // namespace
+} // namespace

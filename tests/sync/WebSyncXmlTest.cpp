@@ -8,7 +8,8 @@
 namespace {
 
 // Writes each report as one line: name|value|attributes, "-" for a null.
-class Recorder : public QVRXMLParserDelegate {
+class Recorder : public QVRXMLParserDelegate
+{
 public:
     void parserEncounteredName(QVRXMLParser*, const QString& name, const std::optional<QString>& value,
                                const std::optional<QVRXMLAttributes>& attributes) override
@@ -18,22 +19,26 @@ public:
             for (auto it = attributes->begin(); it != attributes->end(); ++it)
                 attrs << it.key() + QLatin1Char('=') + it.value();
         }
-        lines << name + QLatin1Char('|') + value.value_or(QStringLiteral("-")) + QLatin1Char('|')
-                + (attributes ? QLatin1Char('{') + attrs.join(QLatin1Char(',')) + QLatin1Char('}') : QStringLiteral("-"));
+        lines << name + QLatin1Char('|') + value.value_or(QStringLiteral("-")) + QLatin1Char('|') +
+                     (attributes ? QLatin1Char('{') + attrs.join(QLatin1Char(',')) + QLatin1Char('}')
+                                 : QStringLiteral("-"));
     }
     void parserCompleted(QVRXMLParser*) override { ++completed; }
     QStringList lines;
     int completed = 0;
 };
 
-struct Case {
+struct Case
+{
     const char* name;
     const char* xml;
     bool wellFormed;
     QStringList reports;
 };
 
-class XmlReply : public ::testing::TestWithParam<Case> {};
+class XmlReply : public ::testing::TestWithParam<Case>
+{
+};
 
 TEST_P(XmlReply, ReportsLeafElementsOnlyFromWellFormedDocuments)
 {
@@ -53,24 +58,41 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, XmlReply,
     ::testing::Values(
         Case{"ValueOnlyHasNoAttributes", "<r><updated value=\"12.5\"/></r>", true, {"updated|12.5|-"}},
-        Case{"ValueAndTextKeepsBoth", "<r><note value=\"v\">hi</note></r>", true, {"note|v|{text=hi,value=v}"}},
-        Case{"TextWithoutAttributes", "<r><message>Hello &amp; bye</message></r>", true,
+        Case{"ValueAndTextKeepsBoth",
+             "<r><note value=\"v\">hi</note></r>",
+             true,
+             {"note|v|{text=hi,value=v}"}},
+        Case{"TextWithoutAttributes",
+             "<r><message>Hello &amp; bye</message></r>",
+             true,
              {"message|-|{text=Hello & bye}"}},
         Case{"EmptyElementHasEmptyAttributes", "<r><pushenabled/></r>", true, {"pushenabled|-|{}"}},
-        Case{"RootAndLeadingTextAreNotReported", "<r>stray<a value=\"1\" retry=\"true\"/><b value=\"2\"/></r>", true,
+        Case{"RootAndLeadingTextAreNotReported",
+             "<r>stray<a value=\"1\" retry=\"true\"/><b value=\"2\"/></r>",
+             true,
              {"a|1|{retry=true,value=1}", "b|2|-"}},
-        Case{"CdataIsText", "<r><note uuid=\"U\"><![CDATA[a <b> & c]]></note></r>", true,
+        Case{"CdataIsText",
+             "<r><note uuid=\"U\"><![CDATA[a <b> & c]]></note></r>",
+             true,
              {"note|-|{text=a <b> & c,uuid=U}"}},
-        Case{"DocumentOrderIsKept", "<r><success value=\"true\"/><note uuid=\"1\">x</note><updated value=\"3\"/></r>",
-             true, {"success|true|-", "note|-|{text=x,uuid=1}", "updated|3|-"}},
-        Case{"TruncatedDocumentReportsNothing", "<r><success value=\"true\"/><updated value=\"99\"/><note uuid=\"1\">x",
-             false, {}},
+        Case{"DocumentOrderIsKept",
+             "<r><success value=\"true\"/><note uuid=\"1\">x</note><updated value=\"3\"/></r>",
+             true,
+             {"success|true|-", "note|-|{text=x,uuid=1}", "updated|3|-"}},
+        Case{"TruncatedDocumentReportsNothing",
+             "<r><success value=\"true\"/><updated value=\"99\"/><note uuid=\"1\">x",
+             false,
+             {}},
         Case{"MismatchedTagsReportNothing", "<r><a value=\"1\"/></x>", false, {}},
         Case{"TrailingGarbageReportsNothing", "<r><a value=\"1\"/></r><extra/>", false, {}},
         Case{"InternalEntitiesAreRefused",
-             "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e \"EXPANDED\">]><r><message>&e;</message></r>", false, {}},
+             "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e \"EXPANDED\">]><r><message>&e;</message></r>",
+             false,
+             {}},
         Case{"ExternalEntitiesAreRefused",
-             "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><r><a>&x;</a></r>", false,
+             "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY x SYSTEM "
+             "\"file:///etc/passwd\">]><r><a>&x;</a></r>",
+             false,
              {}},
         Case{"UndeclaredEntityIsAnError", "<r><a>&nope;</a></r>", false, {}},
         Case{"EmptyBodyIsNotADocument", "", false, {}},
@@ -97,4 +119,4 @@ TEST(XmlReply, OversizedReplyIsRefusedUnread)
     EXPECT_TRUE(parser.reports().empty());
 }
 
-}  // namespace
+} // namespace
