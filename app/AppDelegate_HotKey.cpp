@@ -47,16 +47,6 @@ void QuillaryAppDelegate::setKeyCombo(const KeyCombo& combo)
         platform::log(QStringLiteral("Failed to register hot key"));
 }
 
-bool QuillaryAppDelegate::keyRecorderIsKeyCodeAndFlagsTaken(KRRecorderControl* recorder, int64_t keyCode,
-                                                            uint64_t flags, QString* reason)
-{
-    (void)recorder;
-    (void)keyCode;
-    (void)flags;
-    (void)reason;
-    return false;
-}
-
 void QuillaryAppDelegate::keyRecorderKeyComboDidChange(KRRecorderControl* recorder, KeyCombo combo)
 {
     (void)recorder;

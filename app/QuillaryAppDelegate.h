@@ -162,8 +162,8 @@ public:
     // Whether a combination names a key that may be grabbed system-wide.
     static bool comboNamesKey(const KeyCombo& combo);
     void setKeyCombo(const KeyCombo& combo);
-    bool keyRecorderIsKeyCodeAndFlagsTaken(KRRecorderControl* recorder, int64_t keyCode, uint64_t flags,
-                                           QString* reason) override;
+    // The application claims no combination for itself: the recorder's
+    // default answer (not taken) stands.
     void keyRecorderKeyComboDidChange(KRRecorderControl* recorder, KeyCombo combo) override;
     bool startAtLogin() const;
     void setStartAtLogin(bool flag);

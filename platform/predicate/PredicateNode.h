@@ -3,6 +3,7 @@
 // The parsed form of a predicate, shared by its parser, evaluation, SQL and
 // written form. Internal to platform/predicate.
 
+#include "platform/core/Variant.h"
 #include "platform/predicate/Predicate.h"
 #include "platform/predicate/TextFolding.h"
 
@@ -57,24 +58,17 @@ inline Value classify(const QVariant& v)
     Value out;
     if (!v.isValid() || v.isNull())
         return out;
-    switch (v.typeId()) {
-    case QMetaType::Bool:
+    if (v.typeId() == QMetaType::Bool) {
         out.kind = Value::Number;
         out.number = v.toBool() ? 1 : 0;
         return out;
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Double:
-    case QMetaType::Float:
+    }
+    if (isNumber(v)) {
         out.kind = Value::Number;
         out.number = v.toDouble();
         return out;
+    }
+    switch (v.typeId()) {
     case QMetaType::QString:
         out.kind = Value::String;
         out.string = v.toString();
