@@ -10,7 +10,6 @@
 #include "platform/data/ManagedObjectContext.h"
 #include "platform/ops/OperationQueue.h"
 #include "platform/predicate/Predicate.h"
-#include "platform/secret/SecretBackend.h"
 #include "store/Note.h"
 #include "store/QVRDataStore.h"
 #include "store/QVRDateFormatter.h"
@@ -19,7 +18,6 @@
 #include "store/QVRSyncObject.h"
 #include "store/QVRUtilities.h"
 #include "store/Queue.h"
-#include "sync/QVRPasswordManager.h"
 #include "sync/QVRSyncQueue.h"
 #include "sync/QVRSyncService.h"
 #include "sync/QVRURLSession.h"
@@ -47,7 +45,6 @@ const QString QVRSyncStatusKey = QStringLiteral("QVRSyncStatusKey");
 
 namespace {
 
-const QString kCodeSuffix = QStringLiteral(" [quillary]");
 const QString kOperationQueueComplete = QStringLiteral("operationQueueComplete");
 const QString kStepComplete = QStringLiteral("setStepComplete");
 
@@ -814,19 +811,12 @@ void QVRSyncManager::resetQuorvaneSession()
 
 bool QVRSyncManager::quorvaneSettingsInProgress() const
 {
-    std::lock_guard lock(m_requestMutex);
-    return m_quorvaneSettings.has_value();
+    return m_account.inProgress();
 }
 
 void QVRSyncManager::syncWithQuorvane()
 {
-    std::optional<QVariantMap> form;
-    {
-        std::lock_guard lock(m_requestMutex);
-        form = m_quorvaneSettings;
-        if (!form)
-            m_refreshQuorvaneCode = true;
-    }
+    const std::optional<QVariantMap> form = m_account.formForSync();
     if (form) {
         if (QVRUtilities::hasTrimmedValue(form->value(QStringLiteral("email")).toString()) &&
             QVRUtilities::hasTrimmedValue(form->value(QStringLiteral("password")).toString())) {
@@ -930,106 +920,22 @@ void QVRSyncManager::quorvaneUpdate()
 
 // --- requests (on the queue's thread) --------------------------------------------------
 
-QVRSyncManager::LoginPart QVRSyncManager::quorvaneLoginQuery()
-{
-    LoginPart part;
-    std::optional<QVariantMap> form;
-    std::optional<QString> code;
-    bool refresh = false;
-    {
-        std::lock_guard lock(m_requestMutex);
-        form = m_quorvaneSettings;
-        code = m_quorvaneCode;
-        refresh = m_refreshQuorvaneCode;
-    }
-    const QString host = QVRSyncService::host();
-    if (host.isEmpty()) {
-        part.failure = QStringLiteral("Sync can't reach the service: %1").arg(QVRSyncService::originError());
-        return part;
-    }
-    if (form) {
-        const QString password = form->value(QStringLiteral("password")).toString();
-        if (password.isNull())
-            return part;
-        part.query = QStringLiteral("&email=%1&password=%2")
-                         .arg(escape(form->value(QStringLiteral("email")).toString()), escape(password));
-        return part;
-    }
-    const QString email = quorvaneEmail();
-    const QString client = quorvaneClient();
-    // Through the keyring thread, so that a code or password stored a moment
-    // ago on the main thread's behalf is what is read.
-    if (refresh && !email.isNull()) {
-        QVRPasswordManager::performAndWait([&] {
-            code =
-                QVRPasswordManager::passwordForAccount(email + kCodeSuffix, host, std::nullopt, std::nullopt);
-        });
-        std::lock_guard lock(m_requestMutex);
-        m_quorvaneCode = code;
-        m_refreshQuorvaneCode = false;
-    }
-    if (code && !code->isEmpty() && !client.isEmpty()) {
-        part.query =
-            QStringLiteral("&email=%1&client=%2&code=%3").arg(escape(email), escape(client), escape(*code));
-        part.usedCode = true;
-        return part;
-    }
-    std::optional<QString> password;
-    QString reason;
-    QVRPasswordManager::performAndWait([&] {
-        password = QVRPasswordManager::passwordForAccount(email, host, QStringLiteral(""), std::nullopt);
-        if (!password && !platform::SecretBackend::current().isAvailable(&reason) && reason.isEmpty())
-            reason = QStringLiteral("no keyring is running");
-    });
-    if (!password) {
-        if (reason.isEmpty())
-            reason = QStringLiteral("the keyring did not give out the password of %1").arg(email);
-        part.failure = QStringLiteral("Sync needs the keyring: %1").arg(reason);
-        return part;
-    }
-    part.query = QStringLiteral("&email=%1&client=%2&password=%3")
-                     .arg(escape(email), escape(client), escape(*password));
-    return part;
-}
-
 std::optional<QVRURLRequest> QVRSyncManager::quorvaneRequestURL(const std::optional<QUrl>& url,
                                                                 const QString& query, bool login)
 {
-    QString loginPart;
-    bool usedCode = false;
-    if (login) {
-        const LoginPart part = quorvaneLoginQuery();
-        if (!part.query) {
-            // Never a silent no-op: without credentials the cycle fails visibly.
-            if (!part.failure.isEmpty())
-                platform::log(part.failure);
-            std::weak_ptr<bool> alive = m_alive;
-            QPointer<QVRSyncManager> self(this);
-            platform::runOnMainThread([self, alive] {
-                if (alive.expired() || !self)
-                    return;
-                self->quorvaneSyncFailedWithConnectionError(true);
-            });
-            return std::nullopt;
-        }
-        loginPart = *part.query;
-        usedCode = part.usedCode;
+    std::optional<QVRURLRequest> request = m_account.request(url, query, login, [this] {
+        return m_delegate ? m_delegate->additionalQueryForQuorvaneSync() : QString();
+    });
+    if (!request) {
+        // Never a silent no-op: without credentials the cycle fails visibly.
+        std::weak_ptr<bool> alive = m_alive;
+        QPointer<QVRSyncManager> self(this);
+        platform::runOnMainThread([self, alive] {
+            if (alive.expired() || !self)
+                return;
+            self->quorvaneSyncFailedWithConnectionError(true);
+        });
     }
-    const QString extra = m_delegate ? m_delegate->additionalQueryForQuorvaneSync() : QString();
-    const QString tail = QStringLiteral("&type=%1&version=%2&osversion=%3&now=%4%5")
-                             .arg(QStringLiteral("mac"), QStringLiteral("6.2"),
-                                  QVRSyncService::systemVersion(), number(platform::now()), extra);
-    const double updated = quorvaneUpdated();
-    QString body;
-    if (login)
-        body = query + loginPart + QStringLiteral("&updated=") + number(updated) + tail;
-    else
-        body = query + tail;
-    QVRURLRequest request;
-    request.url = url ? *url : QVRSyncService::syncURL();
-    request.body = body.toUtf8();
-    request.timeoutSeconds = updated <= 1.0 ? 180 : 30;
-    request.loginUsedCode = login && usedCode;
     return request;
 }
 
@@ -1149,10 +1055,7 @@ void QVRSyncManager::operationSucceeded(QVRQuorvaneOperation* operation)
 void QVRSyncManager::operationFailed(QVRQuorvaneOperation* operation)
 {
     if (operation->failure()) {
-        {
-            std::lock_guard lock(m_requestMutex);
-            m_quorvaneSettings.reset();
-        }
+        m_account.clearForm();
         // A refused code may be retried with the password; a refused password
         // retried at the service's word would loop for ever.
         if (operation->retry() && operation->loginUsedCode()) {
@@ -1178,22 +1081,7 @@ void QVRSyncManager::operationFailed(QVRQuorvaneOperation* operation)
 
 QString QVRSyncManager::validationMessageForFields(const QStringList& fields)
 {
-    QStringList names;
-    for (const QString& field : fields)
-        names << QVRLocalizedString(field);
-    if (names.isEmpty())
-        return QString();
-    if (names.size() == 1)
-        return QVRLocalizedString(QStringLiteral("%@ is required.")).replace(QStringLiteral("%@"), names[0]);
-    QString format = QVRLocalizedString(names.size() == 2 ? QStringLiteral("%@ and %@ are required.")
-                                                          : QStringLiteral("%@, %@, and %@ are required."));
-    for (int i = 0; i < std::min<qsizetype>(names.size(), 3); ++i) {
-        const qsizetype at = format.indexOf(QStringLiteral("%@"));
-        if (at < 0)
-            break;
-        format.replace(at, 2, names[i]);
-    }
-    return format;
+    return QVRSyncAccount::validationMessageForFields(fields);
 }
 
 bool QVRSyncManager::validateQuorvaneSettings(const QVariantMap& form, platform::Error* error)
@@ -1206,18 +1094,7 @@ bool QVRSyncManager::validateQuorvaneSettings(const QVariantMap& form, platform:
         disableQuorvaneAndDeletePassword(false);
         return true;
     }
-    QStringList missing;
-    if (!hasEmail)
-        missing << QStringLiteral("Email");
-    if (!hasPassword ||
-        (isNew && !QVRUtilities::hasTrimmedValue(form.value(QStringLiteral("confirm")).toString())))
-        missing << QStringLiteral("Password");
-    QString message;
-    if (!missing.isEmpty())
-        message = validationMessageForFields(missing);
-    else if (isNew && form.value(QStringLiteral("password")).toString() !=
-                          form.value(QStringLiteral("confirm")).toString())
-        message = QVRLocalizedString(QStringLiteral("Both password fields must match."));
+    const QString message = QVRSyncAccount::problemWithForm(form);
     if (!message.isNull()) {
         if (error) {
             error->domain = QStringLiteral("com.quorvane.sync");
@@ -1241,14 +1118,11 @@ bool QVRSyncManager::validateQuorvaneSettings(const QVariantMap& form, platform:
     } else {
         resetQuorvaneQueue();
         // Another account must not inherit this one's sync point or client.
-        clearAccountState(previous);
+        m_account.clearAccountState(previous);
     }
     if (m_iCloud)
         m_iCloud->disableiCloud();
-    {
-        std::lock_guard lock(m_requestMutex);
-        m_quorvaneSettings = form;
-    }
+    m_account.setForm(form);
     if (isNew) {
         registerQuorvaneAccount();
         saveAllObjectsToQuorvane();
@@ -1261,92 +1135,24 @@ bool QVRSyncManager::validateQuorvaneSettings(const QVariantMap& form, platform:
     return false;
 }
 
-void QVRSyncManager::clearAccountState(const QString& oldEmail)
-{
-    if (!oldEmail.isNull()) {
-        const QString host = QVRSyncService::host();
-        QVRPasswordManager::perform(
-            [oldEmail, host] { QVRPasswordManager::deletePasswordForAccount(oldEmail + kCodeSuffix, host); });
-    }
-    {
-        std::lock_guard lock(m_requestMutex);
-        m_quorvaneCode.reset();
-        m_refreshQuorvaneCode = false;
-    }
-    setQuorvaneClient(QString());
-    setQuorvaneUpdated(0);
-}
-
 void QVRSyncManager::registerQuorvaneAccount()
 {
-    std::optional<QVariantMap> form;
-    {
-        std::lock_guard lock(m_requestMutex);
-        form = m_quorvaneSettings;
-    }
-    if (!form)
+    const std::optional<QString> query = m_account.registrationQuery();
+    if (!query)
         return;
     m_quorvaneMessage.clear();
     setStep(QVRSyncStep::Syncing);
-    const auto field = [&](const char* key) {
-        return escape(form->value(QString::fromLatin1(key)).toString());
-    };
-    const QString query =
-        QStringLiteral("cmd=register&email=%1&newpassword=%2&confirmpass=%3&name=%4&terms=%5")
-            .arg(field("email"), field("password"), field("confirm"), field("name"), field("terms"));
-    addRequest(QString(), query, false);
+    addRequest(QString(), *query, false);
 }
 
 void QVRSyncManager::saveQuorvaneSettings()
 {
-    std::optional<QVariantMap> form;
-    {
-        std::lock_guard lock(m_requestMutex);
-        form = m_quorvaneSettings;
-    }
-    if (!form)
-        return;
-    const QString email = form->value(QStringLiteral("email")).toString();
-    const QString password = form->value(QStringLiteral("password")).toString();
-    setQuorvaneEmail(email);
-    if (!email.isNull() && !password.isNull()) {
-        const QString host = QVRSyncService::host();
-        QVRPasswordManager::perform([email, password, host] {
-            if (QVRPasswordManager::passwordForAccount(email, host, std::nullopt, std::nullopt) != password)
-                QVRPasswordManager::setPassword(password, email, host);
-        });
-    }
-    std::lock_guard lock(m_requestMutex);
-    m_quorvaneSettings.reset();
+    m_account.saveForm();
 }
 
 void QVRSyncManager::saveQuorvaneCode(const std::optional<QString>& code)
 {
-    QString email;
-    {
-        std::lock_guard lock(m_requestMutex);
-        m_quorvaneCode = code;
-        email =
-            m_quorvaneSettings ? m_quorvaneSettings->value(QStringLiteral("email")).toString() : QString();
-    }
-    if (email.isNull())
-        email = quorvaneEmail();
-    if (email.isNull()) {
-        std::lock_guard lock(m_requestMutex);
-        m_refreshQuorvaneCode = false;
-        return;
-    }
-    const QString account = email + kCodeSuffix;
-    const QString host = QVRSyncService::host();
-    if (!code) {
-        QVRPasswordManager::perform(
-            [account, host] { QVRPasswordManager::deletePasswordForAccount(account, host); });
-        std::lock_guard lock(m_requestMutex);
-        m_refreshQuorvaneCode = false;
-        return;
-    }
-    QVRPasswordManager::perform(
-        [value = *code, account, host] { QVRPasswordManager::setPassword(value, account, host, true); });
+    m_account.saveCode(code);
 }
 
 void QVRSyncManager::discardQuorvaneSettings()
@@ -1367,13 +1173,9 @@ bool QVRSyncManager::promptForQuorvane()
     // main thread between the offer and what the caller would have done.
     m_delaySync = true;
     QPointer<QVRSyncManager> self(this);
-    const QString host = QVRSyncService::host();
-    QVRPasswordManager::perform([self, host] {
-        const std::optional<QString> account = QVRPasswordManager::accountOnServer(host);
-        platform::runOnMainThread([self, account] {
-            if (self)
-                self->offerAccount(account);
-        });
+    QVRSyncAccount::findAccount([self](const std::optional<QString>& account) {
+        if (self)
+            self->offerAccount(account);
     });
     return true;
 }
@@ -1439,22 +1241,9 @@ void QVRSyncManager::finishLogout()
 {
     const bool deletePassword = m_pendingLogout.value_or(false);
     m_pendingLogout.reset();
-    const QString email = quorvaneEmail();
-    if (deletePassword && !email.isNull()) {
-        const QString host = QVRSyncService::host();
-        QVRPasswordManager::perform(
-            [email, host] { QVRPasswordManager::deletePasswordForAccount(email, host); });
-    }
-    saveQuorvaneCode(std::nullopt);
-    setQuorvaneEnabled(false);
-    setQuorvaneEmail(QString());
-    setQuorvaneClient(QString());
-    setQuorvaneUpdated(0);
+    m_account.logOut(deletePassword);
     m_quorvaneMessage.clear();
-    {
-        std::lock_guard lock(m_requestMutex);
-        m_quorvaneSettings.reset();
-    }
+    m_account.clearForm();
     if (!m_iCloudEnabled)
         refresh();
 }

@@ -3,6 +3,7 @@
 #include "platform/core/NotificationCenter.h"
 #include "store/QVRNoteAttributes.h"
 #include "sync/QVRQuorvaneOperation.h"
+#include "sync/QVRSyncAccount.h"
 #include "sync/QVRSyncQueue.h"
 #include "sync/QVRSyncSettings.h"
 #include "sync/QVRSyncStep.h"
@@ -15,7 +16,6 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -255,20 +255,12 @@ private slots:
     void prepareForSleep(bool sleeping);
 
 private:
-    struct LoginPart
-    {
-        std::optional<QString> query;
-        bool usedCode = false;
-        QString failure; // the log line when there is no query
-    };
-    LoginPart quorvaneLoginQuery();
     void setActive(bool active);
     void addRequest(const QString& uuid, const QString& query, bool requiresLogin);
     void finishLogout();
     // The first-run offer once the keyring has answered.
     void offerAccount(const std::optional<QString>& account);
     void applyNote(const QVRXMLAttributes& attributes);
-    void clearAccountState(const QString& oldEmail);
     void watchForWake();
 
     QVRDataStore* m_store;
@@ -297,11 +289,8 @@ private:
     std::optional<double> m_historyDate;
     std::optional<bool> m_pendingLogout; // the delete-password flag while a log-out drains
 
-    // Read by the request builder on the queue's thread.
-    mutable std::mutex m_requestMutex;
-    std::optional<QVariantMap> m_quorvaneSettings;
-    std::optional<QString> m_quorvaneCode;
-    bool m_refreshQuorvaneCode = false;
+    // Also used by the request builder on the queue's thread.
+    QVRSyncAccount m_account;
 
     std::unique_ptr<platform::OperationQueue> m_operationQueue;
     QPointer<QVRURLSession> m_session;
