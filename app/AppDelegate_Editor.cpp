@@ -62,11 +62,7 @@ void QuillaryAppDelegate::resetTextViewAttributes()
     m_ignoreTextChanges = true;
     m_naturalTextAlignment = naturalTextAligmentForString(editor->toPlainText());
 
-    QFont font;
-    font.setFamilies({QStringLiteral("Helvetica Neue"), QStringLiteral("Helvetica"),
-                      QStringLiteral("Nimbus Sans"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("DejaVu Sans")});
-    font.setPixelSize(m_textSize);
+    const QFont font = NoteWindow::noteFont(m_textSize);
     editor->document()->setDefaultFont(font);
     editor->setTabStopDistance(std::round((m_textSize - 11) * 3.0 + 37.0));
 

@@ -161,12 +161,7 @@ void QuillaryAppDelegate::displayStatus()
     if (!m_window)
         return;
     QPushButton* button = m_window->statusButton();
-    QFont font = button->font();
-    font.setFamilies({QStringLiteral("Helvetica Neue"), QStringLiteral("Helvetica"),
-                      QStringLiteral("Nimbus Sans"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("DejaVu Sans")});
-    font.setPixelSize(smallTextSizeForTextSize(m_textSize));
-    button->setFont(font);
+    button->setFont(NoteWindow::noteFont(smallTextSizeForTextSize(m_textSize)));
     button->setText(m_currentStatus.isNull() ? QString(QLatin1String("")) : m_currentStatus);
     button->setAccessibleName(button->text());
 }

@@ -9,7 +9,6 @@
 #include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/core/Variant.h"
-#include "platform/predicate/Predicate.h"
 #include "platform/shell/ProcessInfo.h"
 #include "platform/ui/UndoManager.h"
 #include "store/Note.h"
@@ -196,13 +195,8 @@ Note* QuillaryAppDelegate::noteWithId(const QString& uuid)
 {
     if (!m_dataStore || uuid.isEmpty())
         return nullptr;
-    platform::FetchRequest request;
-    request.entityName = QVRNoteEntityName;
-    request.predicate = platform::Predicate::parse(QStringLiteral("uuid == %@"), {uuid});
-    request.fetchLimit = 1;
-    platform::Error error;
-    const std::vector<platform::ManagedObject*> found = m_dataStore->context()->fetch(request, &error);
-    return found.empty() ? nullptr : static_cast<Note*>(found.front());
+    // A failed fetch counts as not found.
+    return static_cast<Note*>(QVRDataStore::noteWithUUID(m_dataStore->context(), uuid));
 }
 
 Note* QuillaryAppDelegate::selectNoteWithIndex(quint64 index, bool filtered)

@@ -15,9 +15,14 @@
 
 namespace {
 
-// The list and the status line share one face; Debian has no Helvetica Neue,
-// so fontconfig takes the first family that exists.
-QFont noteFont(int pixelSize, bool medium)
+constexpr int Margin = 13;
+constexpr int StatusBand = 34;
+constexpr int TitleBand = 22;
+constexpr int PaneGap = 15;
+
+} // namespace
+
+QFont NoteWindow::noteFont(int pixelSize, bool medium)
 {
     QFont font;
     font.setFamilies({QStringLiteral("Helvetica Neue"), QStringLiteral("Helvetica"),
@@ -28,13 +33,6 @@ QFont noteFont(int pixelSize, bool medium)
         font.setWeight(QFont::Medium);
     return font;
 }
-
-constexpr int Margin = 13;
-constexpr int StatusBand = 34;
-constexpr int TitleBand = 22;
-constexpr int PaneGap = 15;
-
-} // namespace
 
 // --- NoteTextView --------------------------------------------------------------
 
@@ -106,8 +104,10 @@ void NoteCellView::paint(QPainter* painter, const QStyleOptionViewItem& option,
         painter->fillRect(cell, NSColorAdditions::paperSelectionColor());
 
     const int textSize = m_delegate ? m_delegate->textSize() : 12;
-    const QFont titleFont = noteFont(QuillaryAppDelegate::listTextSizeForTextSize(textSize), true);
-    const QFont dateFont = noteFont(QuillaryAppDelegate::smallTextSizeForTextSize(textSize), false);
+    const QFont titleFont =
+        NoteWindow::noteFont(QuillaryAppDelegate::listTextSizeForTextSize(textSize), true);
+    const QFont dateFont =
+        NoteWindow::noteFont(QuillaryAppDelegate::smallTextSizeForTextSize(textSize), false);
     const QString title = index.data(Qt::DisplayRole).toString();
     const QString dateText = index.data(NoteListModel::DateTextRole).toString();
     const bool archived = index.data(NoteListModel::ArchivedRole).toBool();

@@ -89,6 +89,11 @@ public:
 
     static constexpr int MaximumWidth = 1280;
 
+    // The face of the list, the status line and the editor at a pixel size.
+    // Debian has no Helvetica Neue, so fontconfig takes the first family
+    // that exists.
+    static QFont noteFont(int pixelSize, bool medium = false);
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
