@@ -1,9 +1,16 @@
 # The real program under a private Xvfb, openbox and session bus, driven with
 # xdotool, read through the accessibility tree and the sqlite3 tool.
+# end_to_end.py holds the rig and the first scenarios; each further script
+# imports the rig (`import end_to_end as e2e`) and runs as a test of its own.
 add_executable(app_seed_notes SeedNotes.cpp)
 target_link_libraries(app_seed_notes PRIVATE store Qt6::Core)
-add_test(NAME app_end_to_end_test
-  COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/end_to_end.py
-          $<TARGET_FILE:quillary> $<TARGET_FILE:app_seed_notes> ${CMAKE_BINARY_DIR}/screenshots)
-set_tests_properties(app_end_to_end_test PROPERTIES TIMEOUT 300 LABELS "x11")
 add_dependencies(app_seed_notes quillary)
+
+function(quillary_add_end_to_end name script)
+  add_test(NAME ${name}
+    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/${script}
+            $<TARGET_FILE:quillary> $<TARGET_FILE:app_seed_notes> ${CMAKE_BINARY_DIR}/screenshots)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS "x11")
+endfunction()
+
+quillary_add_end_to_end(app_end_to_end_test end_to_end.py)
