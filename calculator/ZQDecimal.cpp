@@ -79,6 +79,16 @@ public:
             const u64 halfUnit = 5 * static_cast<u64>(kPow10[topStep - 1]);
             half = top < halfUnit ? -1 : (top > halfUnit || lowerNonZero || sticky ? 1 : 0);
         }
+        return fit(q, exponent + drop, negative, half, inexact, forcedByRange, mode, error);
+    }
+
+    // Rounds the kept digits q (below 10^38) by how the dropped part compares
+    // with half a unit of q's last digit (`half`: -1 below, 0 exactly half, 1
+    // above) and whether anything was dropped at all, then makes the result
+    // compact and fits its exponent e.
+    static ZQDecimal fit(ZQUInt128 q, int e, bool negative, int half, bool inexact, bool forcedByRange,
+                         ZQRoundingMode mode, ZQCalculationError* error)
+    {
         bool up = false;
         switch (mode) {
         case ZQRoundingMode::Bankers:
@@ -94,20 +104,31 @@ public:
             up = inexact && !negative;
             break;
         }
-        int e = exponent + drop;
         if (up && ++q == kPow10[kDigits]) {
             q = kPow10[kDigits - 1];
             ++e;
         }
-        if (inexact)
-            note(error, forcedByRange ? ZQCalculationError::Underflow : ZQCalculationError::LossOfPrecision);
+        note(error, !inexact        ? ZQCalculationError::NoError
+                    : forcedByRange ? ZQCalculationError::Underflow
+                                    : ZQCalculationError::LossOfPrecision);
         if (q == 0)
             return ZQDecimal();
-        while (isMultipleOfTen(q)) {
-            U256 shorter = U256::from(q);
-            dividePow10Step(shorter, 1);
-            q = shorter.low128();
-            ++e;
+        // A multiple of ten is even; most results are not.
+        if ((q & 1) == 0) {
+            if ((q >> 64) == 0) {
+                u64 v = static_cast<u64>(q);
+                while (v % 10 == 0) {
+                    v /= 10;
+                    ++e;
+                }
+                q = v;
+            } else {
+                while (isMultipleOfTen(q)) {
+                    ZQUInt128 digit;
+                    q = dividePow10(q, 1, &digit);
+                    ++e;
+                }
+            }
         }
         if (e > ZQDecimal::MaxExponent) {
             const int extra = e - ZQDecimal::MaxExponent;
@@ -127,6 +148,8 @@ public:
 
     static ZQCalculationError addSigned(ZQDecimal* result, const ZQDecimal& a, const ZQDecimal& b,
                                         bool negateB, ZQRoundingMode mode);
+    static ZQDecimal addMagnitudes(const ZQDecimal& big, const ZQDecimal& small, int bigLength,
+                                   ZQRoundingMode mode, ZQCalculationError* error);
     static ZQCalculationError multiply(ZQDecimal* result, const ZQDecimal& a, const ZQDecimal& b,
                                        ZQRoundingMode mode);
     static ZQCalculationError divide(ZQDecimal* result, const ZQDecimal& a, const ZQDecimal& b,
@@ -149,48 +172,86 @@ ZQCalculationError ZQDecimalBuilder::addSigned(ZQDecimal* result, const ZQDecima
         *result = a.isZero() ? b : a;
         return ZQCalculationError::NoError;
     }
-    // `big` has the larger exponent. An operand lying wholly below the
-    // rounding position only decides the rounding, so it is replaced by one
-    // unit just under that position; this bounds the alignment to 76 digits.
+    ZQCalculationError error;
+    // `big` has the larger exponent.
     const ZQDecimal& big = a.m_exponent >= b.m_exponent ? a : b;
     const ZQDecimal& small = a.m_exponent >= b.m_exponent ? b : a;
+    const int bigLength = digitCount(big.m_mantissa);
+    if (big.m_negative == small.m_negative) {
+        *result = addMagnitudes(big, small, bigLength, mode, &error);
+        return error;
+    }
+    // An operand lying wholly below the rounding position only decides the
+    // rounding, so it is replaced by one unit just under that position; this
+    // bounds the alignment to 76 digits.
     ZQUInt128 smallMantissa = small.m_mantissa;
     int smallExponent = small.m_exponent;
-    const int bigLength = digitCount(big.m_mantissa);
     const int floorExponent = big.m_exponent + std::min(-1, bigLength - kDigits - 2);
     if (digitCount(smallMantissa) + smallExponent - 1 < floorExponent) {
         smallMantissa = 1;
         smallExponent = floorExponent;
     }
     const int shift = big.m_exponent - smallExponent;
-    if (shift + bigLength <= kDigits && big.m_negative == small.m_negative) {
-        // Aligned, both fit 128 bits and so does their sum: no wide arithmetic.
-        const ZQUInt128 sum = big.m_mantissa * kPow10[shift] + smallMantissa;
-        ZQCalculationError error;
-        *result = finish(U256::from(sum), smallExponent, big.m_negative, false, mode, &error);
-        return error;
-    }
     const U256 x =
         shift <= kDigits
             ? ZQDecimalKernel::multiply(big.m_mantissa, kPow10[shift])
             : multiplyPow10(ZQDecimalKernel::multiply(big.m_mantissa, kPow10[kDigits]), shift - kDigits);
     const U256 y = U256::from(smallMantissa);
-    if (big.m_negative == small.m_negative) {
-        ZQCalculationError error;
-        *result = finish(add(x, y), smallExponent, big.m_negative, false, mode, &error);
-        return error;
-    }
     const int order = compare(x, y);
     if (order == 0) {
         *result = ZQDecimal();
         return ZQCalculationError::NoError;
     }
-    ZQCalculationError error;
     if (order > 0)
         *result = finish(subtract(x, y), smallExponent, big.m_negative, false, mode, &error);
     else
         *result = finish(subtract(y, x), smallExponent, small.m_negative, false, mode, &error);
     return error;
+}
+
+// |big| + |small| for non-zero operands, big.m_exponent >= small.m_exponent.
+// The sum is worked out only down to the rounding position: small splits
+// there into the digits that join big's and the rest, which only decides
+// the rounding.
+ZQDecimal ZQDecimalBuilder::addMagnitudes(const ZQDecimal& big, const ZQDecimal& small, int bigLength,
+                                          ZQRoundingMode mode, ZQCalculationError* error)
+{
+    const int shift = big.m_exponent - small.m_exponent;
+    const bool negative = big.m_negative;
+    if (shift + bigLength <= kDigits) {
+        // Both aligned at small's exponent fit 38 digits; the sum may have 39.
+        const ZQUInt128 sum = big.m_mantissa * kPow10[shift] + small.m_mantissa;
+        if (sum < kPow10[kDigits])
+            return fit(sum, small.m_exponent, negative, -1, false, false, mode, error);
+        ZQUInt128 last;
+        const ZQUInt128 q = dividePow10(sum, 1, &last);
+        return fit(q, small.m_exponent + 1, negative, last < 5 ? -1 : (last > 5 ? 1 : 0), last != 0, false,
+                   mode, error);
+    }
+    // Drop `drop` digits of small's: big fills 38 digits, small adds its
+    // upper part; its lower part `rest` is what rounds.
+    const int drop = shift + bigLength - kDigits;
+    ZQUInt128 upper = 0, rest = small.m_mantissa;
+    if (drop <= kDigits)
+        upper = dividePow10(small.m_mantissa, drop, &rest);
+    ZQUInt128 q = big.m_mantissa * kPow10[kDigits - bigLength] + upper;
+    int e = small.m_exponent + drop;
+    int half;
+    bool inexact;
+    if (q < kPow10[kDigits]) {
+        // Half a unit is 5 * 10^(drop - 1), above any rest when drop > 38.
+        half =
+            drop > kDigits ? -1 : (rest < 5 * kPow10[drop - 1] ? -1 : (rest > 5 * kPow10[drop - 1] ? 1 : 0));
+        inexact = rest != 0;
+    } else {
+        // A carry into a 39th digit: that digit joins the dropped part on top.
+        ZQUInt128 last;
+        q = dividePow10(q, 1, &last);
+        ++e;
+        half = last < 5 ? -1 : (last > 5 || rest != 0 ? 1 : 0);
+        inexact = last != 0 || rest != 0;
+    }
+    return fit(q, e, negative, half, inexact, false, mode, error);
 }
 
 ZQCalculationError ZQDecimalBuilder::multiply(ZQDecimal* result, const ZQDecimal& a, const ZQDecimal& b,
@@ -201,16 +262,47 @@ ZQCalculationError ZQDecimalBuilder::multiply(ZQDecimal* result, const ZQDecimal
         return ZQCalculationError::NoError;
     }
     ZQCalculationError error;
+    const bool negative = a.m_negative != b.m_negative;
+    const int exponent = a.m_exponent + b.m_exponent;
     if (((a.m_mantissa | b.m_mantissa) >> 64) == 0) {
         // Short operands: one 64 x 64 product, often exact.
         const ZQUInt128 product =
             static_cast<ZQUInt128>(static_cast<u64>(a.m_mantissa)) * static_cast<u64>(b.m_mantissa);
-        *result = finish(U256::from(product), a.m_exponent + b.m_exponent, a.m_negative != b.m_negative,
-                         false, mode, &error);
+        if (product < kPow10[kDigits] && exponent >= ZQDecimal::MinExponent)
+            *result = fit(product, exponent, negative, -1, false, false, mode, &error);
+        else
+            *result = finish(U256::from(product), exponent, negative, false, mode, &error);
         return error;
     }
-    *result = finish(ZQDecimalKernel::multiply(a.m_mantissa, b.m_mantissa), a.m_exponent + b.m_exponent,
-                     a.m_negative != b.m_negative, false, mode, &error);
+    if (a.isZero() || b.isZero()) {
+        *result = ZQDecimal();
+        return ZQCalculationError::NoError;
+    }
+    const U256 product = ZQDecimalKernel::multiply(a.m_mantissa, b.m_mantissa);
+    // The product has lengthA + lengthB or one digit fewer; one comparison
+    // tells which.
+    const int shorter = digitCount(a.m_mantissa) + digitCount(b.m_mantissa) - 1;
+    const int length = shorter + (compare(product, kPow10Wide[shorter]) >= 0 ? 1 : 0);
+    const int drop = length - kDigits;
+    if (drop <= 0 || exponent + drop < ZQDecimal::MinExponent) {
+        *result = finish(product, exponent, negative, false, mode, &error);
+        return error;
+    }
+    // The quotient with 64 bits of fraction, short by less than four units,
+    // settles the rounding unless it lies within that of 0 or of one half;
+    // only then is the exact remainder needed.
+    u64 fraction;
+    ZQUInt128 q = estimatePow10Quotient(product, drop, &fraction);
+    constexpr u64 kHalf = 1ULL << 63;
+    if (fraction != 0 && fraction < ~0ULL - 4 && (fraction <= kHalf - 4 || fraction > kHalf)) {
+        *result = fit(q, exponent + drop, negative, fraction < kHalf ? -1 : 1, true, false, mode, &error);
+        return error;
+    }
+    ZQUInt128 rest;
+    q = dividePow10Wide(product, drop, &rest);
+    const ZQUInt128 halfUnit = 5 * kPow10[drop - 1];
+    *result = fit(q, exponent + drop, negative, rest < halfUnit ? -1 : (rest > halfUnit ? 1 : 0), rest != 0,
+                  false, mode, &error);
     return error;
 }
 
