@@ -328,7 +328,19 @@ ZQCalculationError ZQDecimalBuilder::divide(ZQDecimal* result, const ZQDecimal& 
     bool inexact = false;
     const U256 q = ZQDecimalKernel::divide(dividend, b.m_mantissa, &inexact);
     ZQCalculationError error;
-    *result = finish(q, a.m_exponent - b.m_exponent - k, a.m_negative != b.m_negative, inexact, mode, &error);
+    const int exponent = a.m_exponent - b.m_exponent - k;
+    const bool negative = a.m_negative != b.m_negative;
+    // The quotient lies in [10^38, 10^40): one or two digits to drop.
+    const int drop = compare(q, kPow10Wide[kDigits + 1]) >= 0 ? 2 : 1;
+    if (exponent + drop < ZQDecimal::MinExponent) {
+        *result = finish(q, exponent, negative, inexact, mode, &error);
+        return error;
+    }
+    ZQUInt128 rest;
+    const ZQUInt128 kept = dividePow10Wide(q, drop, &rest);
+    const ZQUInt128 halfUnit = 5 * kPow10[drop - 1];
+    const int half = rest < halfUnit ? -1 : (rest > halfUnit || inexact ? 1 : 0);
+    *result = fit(kept, exponent + drop, negative, half, inexact || rest != 0, false, mode, &error);
     return error;
 }
 
@@ -376,7 +388,9 @@ std::optional<ZQDecimal> ZQDecimal::fromString(std::string_view text, ZQCalculat
     if (i < text.size() && (text[i] == '+' || text[i] == '-'))
         negative = text[i++] == '-';
     U256 coefficient;
-    int kept = 0;        // significant digits held in the coefficient
+    u64 pending = 0; // digits not yet moved into the coefficient, up to 19
+    int pendingDigits = 0;
+    int kept = 0;        // significant digits held in the coefficient and pending
     bool sticky = false; // a non-zero digit beyond those
     long long scale = 0; // power of ten of the coefficient's last digit
     bool anyDigit = false;
@@ -397,7 +411,12 @@ std::optional<ZQDecimal> ZQDecimal::fromString(std::string_view text, ZQCalculat
             continue;
         }
         if (kept < 76) {
-            coefficient = add(multiplySmall(coefficient, 10), U256::from(static_cast<ZQUInt128>(digit)));
+            pending = pending * 10 + static_cast<u64>(digit);
+            if (++pendingDigits == 19) {
+                coefficient = add(multiplySmall(coefficient, kTen19), U256::from(pending));
+                pending = 0;
+                pendingDigits = 0;
+            }
             ++kept;
             if (seenPoint)
                 --scale;
@@ -409,6 +428,9 @@ std::optional<ZQDecimal> ZQDecimal::fromString(std::string_view text, ZQCalculat
     }
     if (!anyDigit)
         return std::nullopt;
+    if (pendingDigits > 0)
+        coefficient =
+            add(multiplySmall(coefficient, static_cast<u64>(kPow10[pendingDigits])), U256::from(pending));
     if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
         ++i;
         bool negativeExponent = false;
@@ -463,15 +485,33 @@ ZQDecimal ZQDecimal::fromDouble(double value)
 
 namespace {
 
+// Writes the decimal digits of m so that they end just before `end`;
+// answers where they begin. Nineteen digits at a time come off by one
+// division by a reciprocal, the rest with 64-bit arithmetic.
+char* writeMantissa(ZQUInt128 m, char* end)
+{
+    char* p = end;
+    while ((m >> 64) != 0) {
+        ZQUInt128 low;
+        m = dividePow10(m, 19, &low);
+        u64 chunk = static_cast<u64>(low);
+        for (int i = 0; i < 19; ++i) {
+            *--p = static_cast<char>('0' + chunk % 10);
+            chunk /= 10;
+        }
+    }
+    u64 v = static_cast<u64>(m);
+    do {
+        *--p = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    return p;
+}
+
 std::string mantissaDigits(ZQUInt128 m)
 {
     char buffer[48];
-    char* p = buffer + sizeof buffer;
-    do {
-        *--p = static_cast<char>('0' + static_cast<int>(m % 10));
-        m /= 10;
-    } while (m != 0);
-    return std::string(p, buffer + sizeof buffer);
+    return std::string(writeMantissa(m, buffer + sizeof buffer), buffer + sizeof buffer);
 }
 
 } // namespace
@@ -480,9 +520,14 @@ double ZQDecimal::toDouble() const
 {
     if (m_nan)
         return std::numeric_limits<double>::quiet_NaN();
-    const std::string text = mantissaDigits(m_mantissa) + "e" + std::to_string(m_exponent);
+    // "<digits>e<exponent>" read back by the correctly rounding parser.
+    char buffer[64];
+    char* begin = writeMantissa(m_mantissa, buffer + 40);
+    char* end = buffer + 40;
+    *end++ = 'e';
+    end = std::to_chars(end, buffer + sizeof buffer, static_cast<int>(m_exponent)).ptr;
     double value = 0.0;
-    std::from_chars(text.data(), text.data() + text.size(), value);
+    std::from_chars(begin, end, value);
     return m_negative ? -value : value;
 }
 
