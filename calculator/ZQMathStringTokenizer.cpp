@@ -149,7 +149,24 @@ bool ZQMathStringTokenizer::tokenize(std::string_view text, ZQErrorPlace error)
     m_characters = ZQText::decodeUtf8(text);
     m_lower = ZQText::toLower(m_characters);
     m_index = 0;
-    m_tokens.reserve(std::min(m_characters.size() / 2 + 4, ZQMaximumTokenCount + 1));
+    // Room for about as many tokens as the text will give, since each token
+    // weighs 160 bytes and growing the vector holds the old and the new array
+    // at once: a token starts at the first of a run of digits, letters and
+    // points, or is one other character (spaces give none). Operators of
+    // several characters and implicit multiplications make the count
+    // inexact, in either direction.
+    std::size_t starts = 0;
+    bool inRun = false;
+    for (const char32_t c : m_characters) {
+        const bool word = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                          c == '.' || c == '_' || c >= 0x80;
+        if (word && !inRun)
+            ++starts;
+        else if (!word && c != ' ' && c != '\t' && c != '\n' && c != '\r')
+            ++starts;
+        inRun = word;
+    }
+    m_tokens.reserve(std::min(starts + 2, ZQMaximumTokenCount + 1));
     error->reset();
     while (true) {
         ZQMathStringToken token;
