@@ -437,22 +437,28 @@ bool ZQMathStringTokenizer::resolveAmbiguity(ZQMathStringToken& token, ZQErrorPl
                               previous->operatorAssociativity() == ZQOperatorAssociativity::Right);
         }
     }
-    static const char* const binaryCandidates[] = {"add", "subtract"};
-    static const char* const prefixCandidates[] = {"positive", "negate"};
-    const char* const* candidates = prefixPosition ? prefixCandidates : binaryCandidates;
-    std::string function;
-    for (int i = 0; i < 2 && function.empty(); ++i) {
-        auto record = ZQMathOperator::infoForOperatorFunction(candidates[i]);
+    static const char* const candidateNames[] = {"add", "subtract", "positive", "negate"};
+    if (!m_signRecordsLoaded) {
+        for (std::size_t i = 0; i < m_signRecords.size(); ++i)
+            m_signRecords[i] = ZQMathOperator::infoForOperatorFunction(candidateNames[i]);
+        m_signRecordsLoaded = true;
+    }
+    const std::size_t first = prefixPosition ? 2 : 0;
+    const std::shared_ptr<ZQMathOperator>* found = nullptr;
+    for (std::size_t i = first; i < first + 2 && !found; ++i) {
+        const auto& record = m_signRecords[i];
         if (record && std::find(record->tokens().begin(), record->tokens().end(), token.token()) !=
                           record->tokens().end())
-            function = candidates[i];
+            found = &record;
     }
-    if (function.empty() && token.token() == "!")
-        function = prefixPosition ? "l_not" : "factorial";
-    if (!function.empty())
-        token.resolveToOperatorFunction(function);
-    else
+    if (found) {
+        token.m_operator = *found;
+        token.m_ambiguous = false;
+    } else if (token.token() == "!") {
+        token.resolveToOperatorFunction(prefixPosition ? "l_not" : "factorial");
+    } else {
         token.m_ambiguous = true;
+    }
     if (token.ambiguous()) {
         ZQSetError(error, ZQErrorCode::UnknownPrecedence,
                    "unknown precedence for token: " + token.description());

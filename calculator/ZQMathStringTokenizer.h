@@ -4,6 +4,7 @@
 #include "calculator/ZQMathOperator.h"
 #include "calculator/ZQNumber.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -110,4 +111,8 @@ private:
     std::vector<ZQMathStringToken> m_tokens;
     std::size_t m_tokenIndex = 0;
     bool m_tooMany = false;
+    // The records of add, subtract, positive and negate, looked up by the
+    // first + or - that needs them.
+    std::array<std::shared_ptr<ZQMathOperator>, 4> m_signRecords;
+    bool m_signRecordsLoaded = false;
 };

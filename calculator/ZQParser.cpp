@@ -466,7 +466,7 @@ private:
         }
         case ZQOperatorArity::Unary: {
             const std::string name = token.operatorFunction();
-            if (m_parser.associativityForOperatorFunction(name) == ZQOperatorAssociativity::Right) {
+            if (associativity(name) == ZQOperatorAssociativity::Right) {
                 if (f.next[i] == Fold::None) {
                     ZQSetError(error, ZQErrorCode::UnaryMissingRightOperand,
                                "no right operand to unary " + token.description());
@@ -534,8 +534,7 @@ private:
                     --level.back;
                 std::size_t chosen = level.positions[level.front];
                 if (level.count >= 2 &&
-                    m_parser.associativityForOperatorFunction(f.slots[chosen]->token->operatorType()) ==
-                        ZQOperatorAssociativity::Right)
+                    associativity(f.slots[chosen]->token->operatorType()) == ZQOperatorAssociativity::Right)
                     chosen = level.positions[level.back - 1];
                 if (!reduce(f, chosen, error)) {
                     ok = false;
@@ -552,6 +551,18 @@ private:
         return true;
     }
 
+    // The parser's answer for the operator function, remembered for the
+    // next operator of the same function (a long chain asks for one name
+    // again and again).
+    ZQOperatorAssociativity associativity(const std::string& function)
+    {
+        if (!m_lastAssociativity || function != m_lastFunction) {
+            m_lastFunction = function;
+            m_lastAssociativity = m_parser.associativityForOperatorFunction(function);
+        }
+        return *m_lastAssociativity;
+    }
+
     TermPtr newTerm()
     {
         m_terms.emplace_back();
@@ -561,6 +572,8 @@ private:
     ZQMathStringTokenizer& m_tokenizer;
     const ZQParser& m_parser;
     std::deque<Term> m_terms; // every term of this parse
+    std::string m_lastFunction;
+    std::optional<ZQOperatorAssociativity> m_lastAssociativity;
 };
 
 } // namespace
