@@ -381,6 +381,15 @@ ZQDecimal ZQDecimal::fromParts(ZQUInt128 mantissa, int exponent, bool negative, 
 std::optional<ZQDecimal> ZQDecimal::fromString(std::string_view text, ZQCalculationError* error)
 {
     note(error, ZQCalculationError::NoError);
+    // Whole numbers of up to 19 digits, most literals, fit 64 bits exactly.
+    if (!text.empty() && text.size() <= 19) {
+        u64 value = 0;
+        std::size_t k = 0;
+        for (; k < text.size() && text[k] >= '0' && text[k] <= '9'; ++k)
+            value = value * 10 + static_cast<u64>(text[k] - '0');
+        if (k == text.size())
+            return ZQDecimalBuilder::fit(value, 0, false, -1, false, false, ZQRoundingMode::Bankers, error);
+    }
     if (text == "NaN")
         return notANumber();
     std::size_t i = 0;

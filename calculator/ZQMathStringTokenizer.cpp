@@ -400,14 +400,16 @@ bool ZQMathStringTokenizer::readOperator(ZQMathStringToken& out, ZQErrorPlace er
     std::size_t longest = 0;
     std::string candidate;
     std::string matched;
+    const std::vector<ZQMathOperatorSet::Record>* matchedRecords = nullptr;
     std::size_t length = 0;
     while (length < limit && start + length < m_lower.size() &&
            isOperatorCharacter(m_lower[start + length])) {
         ZQText::appendUtf8(candidate, m_lower[start + length]);
         ++length;
-        if (shared.recordsForLowercaseToken(candidate)) {
+        if (const auto* records = shared.recordsForLowercaseToken(candidate)) {
             longest = length;
             matched = candidate;
+            matchedRecords = records;
         }
     }
     if (longest == 0) {
@@ -418,8 +420,14 @@ bool ZQMathStringTokenizer::readOperator(ZQMathStringToken& out, ZQErrorPlace er
         return false;
     }
     m_index = start + longest;
-    auto token = ZQMathStringToken::mathStringTokenWithToken(std::move(matched), ZQTokenType::Operator);
-    out = std::move(*token);
+    // As mathStringTokenWithToken would make it, from the records just found.
+    out = ZQMathStringToken();
+    out.m_type = ZQTokenType::Operator;
+    if (matchedRecords->size() == 1)
+        out.m_operator = matchedRecords->front();
+    else
+        out.m_ambiguous = true;
+    out.m_token = std::move(matched);
     return true;
 }
 
