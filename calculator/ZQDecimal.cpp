@@ -217,41 +217,38 @@ ZQDecimal ZQDecimalBuilder::addMagnitudes(const ZQDecimal& big, const ZQDecimal&
                                           ZQRoundingMode mode, ZQCalculationError* error)
 {
     const int shift = big.m_exponent - small.m_exponent;
-    const bool negative = big.m_negative;
+    ZQUInt128 q;
+    ZQUInt128 rest = 0; // the dropped digits below `last`
+    int e;
     if (shift + bigLength <= kDigits) {
         // Both aligned at small's exponent fit 38 digits; the sum may have 39.
-        const ZQUInt128 sum = big.m_mantissa * kPow10[shift] + small.m_mantissa;
-        if (sum < kPow10[kDigits])
-            return fit(sum, small.m_exponent, negative, -1, false, false, mode, error);
-        ZQUInt128 last;
-        const ZQUInt128 q = dividePow10(sum, 1, &last);
-        return fit(q, small.m_exponent + 1, negative, last < 5 ? -1 : (last > 5 ? 1 : 0), last != 0, false,
-                   mode, error);
-    }
-    // Drop `drop` digits of small's: big fills 38 digits, small adds its
-    // upper part; its lower part `rest` is what rounds.
-    const int drop = shift + bigLength - kDigits;
-    ZQUInt128 upper = 0, rest = small.m_mantissa;
-    if (drop <= kDigits)
-        upper = dividePow10(small.m_mantissa, drop, &rest);
-    ZQUInt128 q = big.m_mantissa * kPow10[kDigits - bigLength] + upper;
-    int e = small.m_exponent + drop;
-    int half;
-    bool inexact;
-    if (q < kPow10[kDigits]) {
-        // Half a unit is 5 * 10^(drop - 1), above any rest when drop > 38.
-        half =
-            drop > kDigits ? -1 : (rest < 5 * kPow10[drop - 1] ? -1 : (rest > 5 * kPow10[drop - 1] ? 1 : 0));
-        inexact = rest != 0;
+        q = big.m_mantissa * kPow10[shift] + small.m_mantissa;
+        e = small.m_exponent;
     } else {
-        // A carry into a 39th digit: that digit joins the dropped part on top.
-        ZQUInt128 last;
-        q = dividePow10(q, 1, &last);
-        ++e;
-        half = last < 5 ? -1 : (last > 5 || rest != 0 ? 1 : 0);
-        inexact = last != 0 || rest != 0;
+        // Drop `drop` digits of small's: big fills 38 digits, small adds its
+        // upper part; its lower part `rest` only decides the rounding.
+        const int drop = shift + bigLength - kDigits;
+        ZQUInt128 upper = 0;
+        rest = small.m_mantissa;
+        if (drop <= kDigits)
+            upper = dividePow10(small.m_mantissa, drop, &rest);
+        q = big.m_mantissa * kPow10[kDigits - bigLength] + upper;
+        e = small.m_exponent + drop;
+        if (q < kPow10[kDigits]) {
+            // Half a unit is 5 * 10^(drop - 1), above any rest when drop > 38.
+            const int half = drop > kDigits
+                                 ? -1
+                                 : (rest < 5 * kPow10[drop - 1] ? -1 : (rest > 5 * kPow10[drop - 1] ? 1 : 0));
+            return fit(q, e, big.m_negative, half, rest != 0, false, mode, error);
+        }
     }
-    return fit(q, e, negative, half, inexact, false, mode, error);
+    if (q < kPow10[kDigits])
+        return fit(q, e, big.m_negative, -1, false, false, mode, error);
+    // A carry into a 39th digit: that digit is dropped too, on top of `rest`.
+    ZQUInt128 last;
+    q = dividePow10(q, 1, &last);
+    const int half = last < 5 ? -1 : (last > 5 || rest != 0 ? 1 : 0);
+    return fit(q, e + 1, big.m_negative, half, last != 0 || rest != 0, false, mode, error);
 }
 
 ZQCalculationError ZQDecimalBuilder::multiply(ZQDecimal* result, const ZQDecimal& a, const ZQDecimal& b,
