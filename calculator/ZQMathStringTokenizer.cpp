@@ -134,7 +134,7 @@ void ZQMathStringTokenizer::reset()
     m_index = 0;
 }
 
-void ZQMathStringTokenizer::appendToken(ZQMathStringToken token)
+void ZQMathStringTokenizer::appendToken(ZQMathStringToken&& token)
 {
     didParseToken(token);
     if (m_tokens.size() >= ZQMaximumTokenCount) {
@@ -175,14 +175,14 @@ bool ZQMathStringTokenizer::tokenize(std::string_view text, ZQErrorPlace error)
             break;
         if (raw == Raw::Failed)
             return false;
-        if (!processToken(std::move(token), error))
+        if (!processToken(&token, error))
             return false;
         if (m_tooMany) {
             *error = ZQMakeError(ZQErrorCode::InvalidFormat, std::string(ZQTooComplexMessage));
             return false;
         }
     }
-    if (!processToken(std::nullopt, error))
+    if (!processToken(nullptr, error))
         return false;
     if (m_tooMany) {
         *error = ZQMakeError(ZQErrorCode::InvalidFormat, std::string(ZQTooComplexMessage));
@@ -475,7 +475,7 @@ bool ZQMathStringTokenizer::resolveAmbiguity(ZQMathStringToken& token, ZQErrorPl
     return true;
 }
 
-bool ZQMathStringTokenizer::processToken(std::optional<ZQMathStringToken> token, ZQErrorPlace error)
+bool ZQMathStringTokenizer::processToken(ZQMathStringToken* token, ZQErrorPlace error)
 {
     if (token && token->tokenType() == ZQTokenType::Operator &&
         (token->ambiguous() || !token->operatorInfo())) {

@@ -82,7 +82,7 @@ protected:
     explicit ZQMathStringTokenizer(std::shared_ptr<ZQMathOperatorSet> operatorSet);
     // Called for every token about to be appended.
     virtual void didParseToken(const ZQMathStringToken&) {}
-    void appendToken(ZQMathStringToken token);
+    void appendToken(ZQMathStringToken&& token);
 
 private:
     bool tokenize(std::string_view text, ZQErrorPlace error);
@@ -99,7 +99,8 @@ private:
     bool readVariable(ZQMathStringToken& out, ZQErrorPlace error);
     bool readQuotedVariable(ZQMathStringToken& out, ZQErrorPlace error);
     bool readOperator(ZQMathStringToken& out, ZQErrorPlace error);
-    bool processToken(std::optional<ZQMathStringToken> token, ZQErrorPlace error);
+    // The token (moved from; none at the end of the text) after the tokens so far.
+    bool processToken(ZQMathStringToken* token, ZQErrorPlace error);
     bool resolveAmbiguity(ZQMathStringToken& token, ZQErrorPlace error);
     bool isOperatorCharacter(char32_t c) const { return m_operatorSet->isOperatorCharacter(c); }
     char32_t peek() const { return m_index < m_lower.size() ? m_lower[m_index] : 0; }
