@@ -79,6 +79,16 @@ public:
             const u64 halfUnit = 5 * static_cast<u64>(kPow10[topStep - 1]);
             half = top < halfUnit ? -1 : (top > halfUnit || lowerNonZero || sticky ? 1 : 0);
         }
+        return fit(q, exponent + drop, negative, half, inexact, forcedByRange, mode, error);
+    }
+
+    // Rounds the kept digits q (below 10^38) by how the dropped part compares
+    // with half a unit of q's last digit (`half`: -1 below, 0 exactly half, 1
+    // above) and whether anything was dropped at all, then makes the result
+    // compact and fits its exponent e.
+    static ZQDecimal fit(ZQUInt128 q, int e, bool negative, int half, bool inexact, bool forcedByRange,
+                         ZQRoundingMode mode, ZQCalculationError* error)
+    {
         bool up = false;
         switch (mode) {
         case ZQRoundingMode::Bankers:
@@ -94,20 +104,31 @@ public:
             up = inexact && !negative;
             break;
         }
-        int e = exponent + drop;
         if (up && ++q == kPow10[kDigits]) {
             q = kPow10[kDigits - 1];
             ++e;
         }
-        if (inexact)
-            note(error, forcedByRange ? ZQCalculationError::Underflow : ZQCalculationError::LossOfPrecision);
+        note(error, !inexact        ? ZQCalculationError::NoError
+                    : forcedByRange ? ZQCalculationError::Underflow
+                                    : ZQCalculationError::LossOfPrecision);
         if (q == 0)
             return ZQDecimal();
-        while (isMultipleOfTen(q)) {
-            U256 shorter = U256::from(q);
-            dividePow10Step(shorter, 1);
-            q = shorter.low128();
-            ++e;
+        // A multiple of ten is even; most results are not.
+        if ((q & 1) == 0) {
+            if ((q >> 64) == 0) {
+                u64 v = static_cast<u64>(q);
+                while (v % 10 == 0) {
+                    v /= 10;
+                    ++e;
+                }
+                q = v;
+            } else {
+                while (isMultipleOfTen(q)) {
+                    ZQUInt128 digit;
+                    q = dividePow10(q, 1, &digit);
+                    ++e;
+                }
+            }
         }
         if (e > ZQDecimal::MaxExponent) {
             const int extra = e - ZQDecimal::MaxExponent;
@@ -127,6 +148,8 @@ public:
 
     static ZQCalculationError addSigned(ZQDecimal* result, const ZQDecimal& a, const ZQDecimal& b,
                                         bool negateB, ZQRoundingMode mode);
+    static ZQDecimal addMagnitudes(const ZQDecimal& big, const ZQDecimal& small, int bigLength,
+                                   ZQRoundingMode mode, ZQCalculationError* error);
     static ZQCalculationError multiply(ZQDecimal* result, const ZQDecimal& a, const ZQDecimal& b,
                                        ZQRoundingMode mode);
     static ZQCalculationError divide(ZQDecimal* result, const ZQDecimal& a, const ZQDecimal& b,
@@ -149,48 +172,83 @@ ZQCalculationError ZQDecimalBuilder::addSigned(ZQDecimal* result, const ZQDecima
         *result = a.isZero() ? b : a;
         return ZQCalculationError::NoError;
     }
-    // `big` has the larger exponent. An operand lying wholly below the
-    // rounding position only decides the rounding, so it is replaced by one
-    // unit just under that position; this bounds the alignment to 76 digits.
+    ZQCalculationError error;
+    // `big` has the larger exponent.
     const ZQDecimal& big = a.m_exponent >= b.m_exponent ? a : b;
     const ZQDecimal& small = a.m_exponent >= b.m_exponent ? b : a;
+    const int bigLength = digitCount(big.m_mantissa);
+    if (big.m_negative == small.m_negative) {
+        *result = addMagnitudes(big, small, bigLength, mode, &error);
+        return error;
+    }
+    // An operand lying wholly below the rounding position only decides the
+    // rounding, so it is replaced by one unit just under that position; this
+    // bounds the alignment to 76 digits.
     ZQUInt128 smallMantissa = small.m_mantissa;
     int smallExponent = small.m_exponent;
-    const int bigLength = digitCount(big.m_mantissa);
     const int floorExponent = big.m_exponent + std::min(-1, bigLength - kDigits - 2);
     if (digitCount(smallMantissa) + smallExponent - 1 < floorExponent) {
         smallMantissa = 1;
         smallExponent = floorExponent;
     }
     const int shift = big.m_exponent - smallExponent;
-    if (shift + bigLength <= kDigits && big.m_negative == small.m_negative) {
-        // Aligned, both fit 128 bits and so does their sum: no wide arithmetic.
-        const ZQUInt128 sum = big.m_mantissa * kPow10[shift] + smallMantissa;
-        ZQCalculationError error;
-        *result = finish(U256::from(sum), smallExponent, big.m_negative, false, mode, &error);
-        return error;
-    }
     const U256 x =
         shift <= kDigits
             ? ZQDecimalKernel::multiply(big.m_mantissa, kPow10[shift])
             : multiplyPow10(ZQDecimalKernel::multiply(big.m_mantissa, kPow10[kDigits]), shift - kDigits);
     const U256 y = U256::from(smallMantissa);
-    if (big.m_negative == small.m_negative) {
-        ZQCalculationError error;
-        *result = finish(add(x, y), smallExponent, big.m_negative, false, mode, &error);
-        return error;
-    }
     const int order = compare(x, y);
     if (order == 0) {
         *result = ZQDecimal();
         return ZQCalculationError::NoError;
     }
-    ZQCalculationError error;
     if (order > 0)
         *result = finish(subtract(x, y), smallExponent, big.m_negative, false, mode, &error);
     else
         *result = finish(subtract(y, x), smallExponent, small.m_negative, false, mode, &error);
     return error;
+}
+
+// |big| + |small| for non-zero operands, big.m_exponent >= small.m_exponent.
+// The sum is worked out only down to the rounding position: small splits
+// there into the digits that join big's and the rest, which only decides
+// the rounding.
+ZQDecimal ZQDecimalBuilder::addMagnitudes(const ZQDecimal& big, const ZQDecimal& small, int bigLength,
+                                          ZQRoundingMode mode, ZQCalculationError* error)
+{
+    const int shift = big.m_exponent - small.m_exponent;
+    ZQUInt128 q;
+    ZQUInt128 rest = 0; // the dropped digits below `last`
+    int e;
+    if (shift + bigLength <= kDigits) {
+        // Both aligned at small's exponent fit 38 digits; the sum may have 39.
+        q = big.m_mantissa * kPow10[shift] + small.m_mantissa;
+        e = small.m_exponent;
+    } else {
+        // Drop `drop` digits of small's: big fills 38 digits, small adds its
+        // upper part; its lower part `rest` only decides the rounding.
+        const int drop = shift + bigLength - kDigits;
+        ZQUInt128 upper = 0;
+        rest = small.m_mantissa;
+        if (drop <= kDigits)
+            upper = dividePow10(small.m_mantissa, drop, &rest);
+        q = big.m_mantissa * kPow10[kDigits - bigLength] + upper;
+        e = small.m_exponent + drop;
+        if (q < kPow10[kDigits]) {
+            // Half a unit is 5 * 10^(drop - 1), above any rest when drop > 38.
+            const int half = drop > kDigits
+                                 ? -1
+                                 : (rest < 5 * kPow10[drop - 1] ? -1 : (rest > 5 * kPow10[drop - 1] ? 1 : 0));
+            return fit(q, e, big.m_negative, half, rest != 0, false, mode, error);
+        }
+    }
+    if (q < kPow10[kDigits])
+        return fit(q, e, big.m_negative, -1, false, false, mode, error);
+    // A carry into a 39th digit: that digit is dropped too, on top of `rest`.
+    ZQUInt128 last;
+    q = dividePow10(q, 1, &last);
+    const int half = last < 5 ? -1 : (last > 5 || rest != 0 ? 1 : 0);
+    return fit(q, e + 1, big.m_negative, half, last != 0 || rest != 0, false, mode, error);
 }
 
 ZQCalculationError ZQDecimalBuilder::multiply(ZQDecimal* result, const ZQDecimal& a, const ZQDecimal& b,
@@ -201,16 +259,47 @@ ZQCalculationError ZQDecimalBuilder::multiply(ZQDecimal* result, const ZQDecimal
         return ZQCalculationError::NoError;
     }
     ZQCalculationError error;
+    const bool negative = a.m_negative != b.m_negative;
+    const int exponent = a.m_exponent + b.m_exponent;
     if (((a.m_mantissa | b.m_mantissa) >> 64) == 0) {
         // Short operands: one 64 x 64 product, often exact.
         const ZQUInt128 product =
             static_cast<ZQUInt128>(static_cast<u64>(a.m_mantissa)) * static_cast<u64>(b.m_mantissa);
-        *result = finish(U256::from(product), a.m_exponent + b.m_exponent, a.m_negative != b.m_negative,
-                         false, mode, &error);
+        if (product < kPow10[kDigits] && exponent >= ZQDecimal::MinExponent)
+            *result = fit(product, exponent, negative, -1, false, false, mode, &error);
+        else
+            *result = finish(U256::from(product), exponent, negative, false, mode, &error);
         return error;
     }
-    *result = finish(ZQDecimalKernel::multiply(a.m_mantissa, b.m_mantissa), a.m_exponent + b.m_exponent,
-                     a.m_negative != b.m_negative, false, mode, &error);
+    if (a.isZero() || b.isZero()) {
+        *result = ZQDecimal();
+        return ZQCalculationError::NoError;
+    }
+    const U256 product = ZQDecimalKernel::multiply(a.m_mantissa, b.m_mantissa);
+    // The product has lengthA + lengthB or one digit fewer; one comparison
+    // tells which.
+    const int shorter = digitCount(a.m_mantissa) + digitCount(b.m_mantissa) - 1;
+    const int length = shorter + (compare(product, kPow10Wide[shorter]) >= 0 ? 1 : 0);
+    const int drop = length - kDigits;
+    if (drop <= 0 || exponent + drop < ZQDecimal::MinExponent) {
+        *result = finish(product, exponent, negative, false, mode, &error);
+        return error;
+    }
+    // The quotient with 64 bits of fraction, short by less than four units,
+    // settles the rounding unless it lies within that of 0 or of one half;
+    // only then is the exact remainder needed.
+    u64 fraction;
+    ZQUInt128 q = estimatePow10Quotient(product, drop, &fraction);
+    constexpr u64 kHalf = 1ULL << 63;
+    if (fraction != 0 && fraction < ~0ULL - 4 && (fraction <= kHalf - 4 || fraction > kHalf)) {
+        *result = fit(q, exponent + drop, negative, fraction < kHalf ? -1 : 1, true, false, mode, &error);
+        return error;
+    }
+    ZQUInt128 rest;
+    q = dividePow10Wide(product, drop, &rest);
+    const ZQUInt128 halfUnit = 5 * kPow10[drop - 1];
+    *result = fit(q, exponent + drop, negative, rest < halfUnit ? -1 : (rest > halfUnit ? 1 : 0), rest != 0,
+                  false, mode, &error);
     return error;
 }
 
@@ -236,7 +325,19 @@ ZQCalculationError ZQDecimalBuilder::divide(ZQDecimal* result, const ZQDecimal& 
     bool inexact = false;
     const U256 q = ZQDecimalKernel::divide(dividend, b.m_mantissa, &inexact);
     ZQCalculationError error;
-    *result = finish(q, a.m_exponent - b.m_exponent - k, a.m_negative != b.m_negative, inexact, mode, &error);
+    const int exponent = a.m_exponent - b.m_exponent - k;
+    const bool negative = a.m_negative != b.m_negative;
+    // The quotient lies in [10^38, 10^40): one or two digits to drop.
+    const int drop = compare(q, kPow10Wide[kDigits + 1]) >= 0 ? 2 : 1;
+    if (exponent + drop < ZQDecimal::MinExponent) {
+        *result = finish(q, exponent, negative, inexact, mode, &error);
+        return error;
+    }
+    ZQUInt128 rest;
+    const ZQUInt128 kept = dividePow10Wide(q, drop, &rest);
+    const ZQUInt128 halfUnit = 5 * kPow10[drop - 1];
+    const int half = rest < halfUnit ? -1 : (rest > halfUnit || inexact ? 1 : 0);
+    *result = fit(kept, exponent + drop, negative, half, inexact || rest != 0, false, mode, &error);
     return error;
 }
 
@@ -277,6 +378,15 @@ ZQDecimal ZQDecimal::fromParts(ZQUInt128 mantissa, int exponent, bool negative, 
 std::optional<ZQDecimal> ZQDecimal::fromString(std::string_view text, ZQCalculationError* error)
 {
     note(error, ZQCalculationError::NoError);
+    // Whole numbers of up to 19 digits, most literals, fit 64 bits exactly.
+    if (!text.empty() && text.size() <= 19) {
+        u64 value = 0;
+        std::size_t k = 0;
+        for (; k < text.size() && text[k] >= '0' && text[k] <= '9'; ++k)
+            value = value * 10 + static_cast<u64>(text[k] - '0');
+        if (k == text.size())
+            return ZQDecimalBuilder::fit(value, 0, false, -1, false, false, ZQRoundingMode::Bankers, error);
+    }
     if (text == "NaN")
         return notANumber();
     std::size_t i = 0;
@@ -284,7 +394,9 @@ std::optional<ZQDecimal> ZQDecimal::fromString(std::string_view text, ZQCalculat
     if (i < text.size() && (text[i] == '+' || text[i] == '-'))
         negative = text[i++] == '-';
     U256 coefficient;
-    int kept = 0;        // significant digits held in the coefficient
+    u64 pending = 0; // digits not yet moved into the coefficient, up to 19
+    int pendingDigits = 0;
+    int kept = 0;        // significant digits held in the coefficient and pending
     bool sticky = false; // a non-zero digit beyond those
     long long scale = 0; // power of ten of the coefficient's last digit
     bool anyDigit = false;
@@ -305,7 +417,12 @@ std::optional<ZQDecimal> ZQDecimal::fromString(std::string_view text, ZQCalculat
             continue;
         }
         if (kept < 76) {
-            coefficient = add(multiplySmall(coefficient, 10), U256::from(static_cast<ZQUInt128>(digit)));
+            pending = pending * 10 + static_cast<u64>(digit);
+            if (++pendingDigits == 19) {
+                coefficient = add(multiplySmall(coefficient, kTen19), U256::from(pending));
+                pending = 0;
+                pendingDigits = 0;
+            }
             ++kept;
             if (seenPoint)
                 --scale;
@@ -317,6 +434,9 @@ std::optional<ZQDecimal> ZQDecimal::fromString(std::string_view text, ZQCalculat
     }
     if (!anyDigit)
         return std::nullopt;
+    if (pendingDigits > 0)
+        coefficient =
+            add(multiplySmall(coefficient, static_cast<u64>(kPow10[pendingDigits])), U256::from(pending));
     if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
         ++i;
         bool negativeExponent = false;
@@ -371,15 +491,33 @@ ZQDecimal ZQDecimal::fromDouble(double value)
 
 namespace {
 
+// Writes the decimal digits of m so that they end just before `end`;
+// answers where they begin. Nineteen digits at a time come off by one
+// division by a reciprocal, the rest with 64-bit arithmetic.
+char* writeMantissa(ZQUInt128 m, char* end)
+{
+    char* p = end;
+    while ((m >> 64) != 0) {
+        ZQUInt128 low;
+        m = dividePow10(m, 19, &low);
+        u64 chunk = static_cast<u64>(low);
+        for (int i = 0; i < 19; ++i) {
+            *--p = static_cast<char>('0' + chunk % 10);
+            chunk /= 10;
+        }
+    }
+    u64 v = static_cast<u64>(m);
+    do {
+        *--p = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    return p;
+}
+
 std::string mantissaDigits(ZQUInt128 m)
 {
     char buffer[48];
-    char* p = buffer + sizeof buffer;
-    do {
-        *--p = static_cast<char>('0' + static_cast<int>(m % 10));
-        m /= 10;
-    } while (m != 0);
-    return std::string(p, buffer + sizeof buffer);
+    return std::string(writeMantissa(m, buffer + sizeof buffer), buffer + sizeof buffer);
 }
 
 } // namespace
@@ -388,9 +526,14 @@ double ZQDecimal::toDouble() const
 {
     if (m_nan)
         return std::numeric_limits<double>::quiet_NaN();
-    const std::string text = mantissaDigits(m_mantissa) + "e" + std::to_string(m_exponent);
+    // "<digits>e<exponent>" read back by the correctly rounding parser.
+    char buffer[64];
+    char* begin = writeMantissa(m_mantissa, buffer + 40);
+    char* end = buffer + 40;
+    *end++ = 'e';
+    end = std::to_chars(end, buffer + sizeof buffer, static_cast<int>(m_exponent)).ptr;
     double value = 0.0;
-    std::from_chars(text.data(), text.data() + text.size(), value);
+    std::from_chars(begin, end, value);
     return m_negative ? -value : value;
 }
 

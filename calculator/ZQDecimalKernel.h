@@ -201,17 +201,192 @@ static inline u64 dividePow10Step(U256& a, int k)
     return r >> s;
 }
 
-// 10^0 to 10^77.
+// 10^0 to 10^77, built at compile time so that reading it costs no
+// initialisation check.
+constexpr std::array<U256, 78> makePow10Wide()
+{
+    std::array<U256, 78> t{};
+    t[0].limb[0] = 1;
+    for (int i = 1; i < 78; ++i) {
+        u64 carry = 0;
+        for (int j = 0; j < 4; ++j) {
+            const ZQUInt128 p = static_cast<ZQUInt128>(t[i - 1].limb[j]) * 10 + carry;
+            t[i].limb[j] = static_cast<u64>(p);
+            carry = static_cast<u64>(p >> 64);
+        }
+    }
+    return t;
+}
+constexpr std::array<U256, 78> kPow10Wide = makePow10Wide();
+
 static inline const std::array<U256, 78>& pow10Table()
 {
-    static const std::array<U256, 78> table = [] {
-        std::array<U256, 78> t{};
-        t[0] = U256::from(1);
-        for (int i = 1; i < 78; ++i)
-            t[i] = multiplySmall(t[i - 1], 10);
-        return t;
-    }();
-    return table;
+    return kPow10Wide;
+}
+
+// floor(a * b / 2^128).
+static inline ZQUInt128 multiplyHigh(ZQUInt128 a, ZQUInt128 b)
+{
+    const u64 a0 = static_cast<u64>(a), a1 = static_cast<u64>(a >> 64);
+    const u64 b0 = static_cast<u64>(b), b1 = static_cast<u64>(b >> 64);
+    const ZQUInt128 p00 = static_cast<ZQUInt128>(a0) * b0;
+    const ZQUInt128 p01 = static_cast<ZQUInt128>(a0) * b1;
+    const ZQUInt128 p10 = static_cast<ZQUInt128>(a1) * b0;
+    const ZQUInt128 p11 = static_cast<ZQUInt128>(a1) * b1;
+    const ZQUInt128 mid = (p00 >> 64) + static_cast<u64>(p01) + static_cast<u64>(p10);
+    return p11 + (p01 >> 64) + (p10 >> 64) + (mid >> 64);
+}
+
+// Division by 10^k (0 <= k <= 38) as a multiplication: `narrow` serves
+// 128-bit dividends, `wide` (with `bits`, the length of 10^k) dividends of
+// up to 256 bits whose quotient fits 128 bits.
+struct Pow10Reciprocal
+{
+    ZQUInt128 narrow; // floor((2^128 - 1) / 10^k)
+    ZQUInt128 wide;   // floor(2^(128 + bits) / 10^k) - 2^128
+    int bits;
+};
+
+constexpr std::array<Pow10Reciprocal, 39> makePow10Reciprocals()
+{
+    std::array<Pow10Reciprocal, 39> t{};
+    for (int k = 0; k < 39; ++k) {
+        const ZQUInt128 d = kPow10[k];
+        int bits = 0;
+        while (bits < 128 && (d >> bits) != 0)
+            ++bits;
+        // 2^(128 + bits) / d - 2^128 = 2^128 (2^bits - d) / d, one bit at a
+        // time; the running remainder stays below d < 2^127.
+        ZQUInt128 r = (static_cast<ZQUInt128>(1) << bits) - d;
+        ZQUInt128 f = 0;
+        for (int i = 0; i < 128; ++i) {
+            r <<= 1;
+            f <<= 1;
+            if (r >= d) {
+                r -= d;
+                f |= 1;
+            }
+        }
+        t[k] = {~static_cast<ZQUInt128>(0) / d, f, bits};
+    }
+    return t;
+}
+constexpr std::array<Pow10Reciprocal, 39> kPow10Reciprocals = makePow10Reciprocals();
+
+// x / 10^k and x % 10^k for 0 <= k <= 38. The estimate is at most two
+// below the quotient.
+static inline ZQUInt128 dividePow10(ZQUInt128 x, int k, ZQUInt128* remainder)
+{
+    const ZQUInt128 d = kPow10[k];
+    ZQUInt128 q = multiplyHigh(x, kPow10Reciprocals[k].narrow);
+    ZQUInt128 r = x - q * d;
+    while (r >= d) {
+        ++q;
+        r -= d;
+    }
+    *remainder = r;
+    return q;
+}
+
+// The reciprocals of 10^k (1 <= k <= 38) to 192 bits, for quotients with a
+// fraction: floor(2^(192 + bits) / 10^k) - 2^192, least significant first.
+struct Pow10FineReciprocal
+{
+    std::array<u64, 3> f;
+    int bits;
+};
+
+constexpr std::array<Pow10FineReciprocal, 39> makePow10FineReciprocals()
+{
+    std::array<Pow10FineReciprocal, 39> t{};
+    for (int k = 1; k < 39; ++k) {
+        const ZQUInt128 d = kPow10[k];
+        int bits = 0;
+        while (bits < 128 && (d >> bits) != 0)
+            ++bits;
+        ZQUInt128 r = (static_cast<ZQUInt128>(1) << bits) - d;
+        std::array<u64, 3> f{};
+        for (int i = 0; i < 192; ++i) {
+            r <<= 1;
+            f[2] = f[2] << 1 | f[1] >> 63;
+            f[1] = f[1] << 1 | f[0] >> 63;
+            f[0] <<= 1;
+            if (r >= d) {
+                r -= d;
+                f[0] |= 1;
+            }
+        }
+        t[k] = {f, bits};
+    }
+    return t;
+}
+constexpr std::array<Pow10FineReciprocal, 39> kPow10FineReciprocals = makePow10FineReciprocals();
+
+// a / 10^k to 64 bits after the point, for 1 <= k <= 38 and a quotient
+// below 2^128: returns the whole part and sets *fraction to the rest in
+// units of 2^-64. The estimate never exceeds a / 10^k and falls short by
+// less than four units (so a fraction above 2^64 - 5 may still carry into
+// the whole part).
+static inline ZQUInt128 estimatePow10Quotient(const U256& a, int k, u64* fraction)
+{
+    const Pow10FineReciprocal& t = kPow10FineReciprocals[k];
+    // h = floor(a * 2^(64 - bits)), below 2^192 since the quotient is below 2^128.
+    u64 h[3];
+    if (t.bits >= 64) {
+        const int s = t.bits - 64, b = s % 64;
+        const int w = s / 64; // 0 or 1
+        for (int i = 0; i < 3; ++i) {
+            const u64 low = a.limb[i + w];
+            const u64 high = i + w + 1 < 4 ? a.limb[i + w + 1] : 0;
+            h[i] = b ? (low >> b | high << (64 - b)) : low;
+        }
+    } else {
+        const int b = 64 - t.bits; // 1 .. 60
+        h[0] = a.limb[0] << b;
+        h[1] = a.limb[1] << b | a.limb[0] >> (64 - b);
+        h[2] = a.limb[2] << b | a.limb[1] >> (64 - b);
+    }
+    // x = h + floor(h * f / 2^192): the 3 x 3 limb product, top half.
+    u64 p[6] = {};
+    for (int i = 0; i < 3; ++i) {
+        u64 carry = 0;
+        for (int j = 0; j < 3; ++j) {
+            const ZQUInt128 v = static_cast<ZQUInt128>(h[i]) * t.f[j] + p[i + j] + carry;
+            p[i + j] = static_cast<u64>(v);
+            carry = static_cast<u64>(v >> 64);
+        }
+        p[i + 3] = carry;
+    }
+    ZQUInt128 s0 = static_cast<ZQUInt128>(h[0]) + p[3];
+    ZQUInt128 s1 = static_cast<ZQUInt128>(h[1]) + p[4] + static_cast<u64>(s0 >> 64);
+    const u64 s2 = h[2] + p[5] + static_cast<u64>(s1 >> 64);
+    *fraction = static_cast<u64>(s0);
+    return static_cast<ZQUInt128>(s2) << 64 | static_cast<u64>(s1);
+}
+
+// a / 10^k and a % 10^k for 1 <= k <= 38, when the quotient is below 2^128
+// (so a >> bits fits 128 bits). With a = h 2^bits + l, the estimate
+// h + h f / 2^128 falls short of a / 10^k by less than four.
+static inline ZQUInt128 dividePow10Wide(const U256& a, int k, ZQUInt128* remainder)
+{
+    const Pow10Reciprocal& t = kPow10Reciprocals[k];
+    const int s = t.bits; // 4 .. 127
+    const int b = s % 64;
+    const u64 h0 = a.limb[0] >> b | (b ? a.limb[1] << (64 - b) : 0);
+    const u64 h1 = a.limb[1] >> b | (b ? a.limb[2] << (64 - b) : 0);
+    const u64 h2 = a.limb[2] >> b | (b ? a.limb[3] << (64 - b) : 0);
+    const ZQUInt128 h =
+        s < 64 ? (static_cast<ZQUInt128>(h1) << 64 | h0) : (static_cast<ZQUInt128>(h2) << 64 | h1);
+    ZQUInt128 q = h + multiplyHigh(h, t.wide);
+    const ZQUInt128 d = kPow10[k];
+    U256 r = subtract(a, multiply(q, d));
+    const U256 wideD = U256::from(d);
+    while (compare(r, wideD) >= 0) {
+        ++q;
+        r = subtract(r, wideD);
+    }
+    *remainder = r.low128();
+    return q;
 }
 
 // Decimal digits, 0 for zero.
@@ -235,10 +410,9 @@ static inline int digitCount(ZQUInt128 a)
 {
     const u64 hi = static_cast<u64>(a >> 64), lo = static_cast<u64>(a);
     const int bits = hi ? 128 - __builtin_clzll(hi) : (lo ? 64 - __builtin_clzll(lo) : 0);
-    int n = (bits * 1233) >> 12;
-    while (n < 39 && a >= kPow10[n])
-        ++n;
-    return n;
+    // floor(bits * log10(2)) digits or one more: 10^n <= 2^bits < 10^(n + 1).
+    const int n = (bits * 1233) >> 12;
+    return n + (a >= kPow10[n] ? 1 : 0);
 }
 
 static inline bool isMultipleOfTen(ZQUInt128 a)

@@ -382,7 +382,10 @@ ZQDecimal decimalDivide(const ZQDecimal& a, const ZQDecimal& b)
 
 ZQDecimal decimalMean(const ZQDecimal& a, const ZQDecimal& b)
 {
-    return div(add(a, b), decimalTwo());
+    // Halving by multiplication rounds the same exact value as dividing by 2
+    // does, without a long division.
+    static const ZQDecimal half = parse("0.5");
+    return mul(add(a, b), half);
 }
 
 ZQDecimal decimalModulo(const ZQDecimal& a, const ZQDecimal& b)
@@ -516,6 +519,158 @@ ZQDecimal decimalShiftRight(const ZQDecimal& value, const ZQDecimal& count)
     return shift(value, count, false);
 }
 
+namespace {
+
+// x as a double, to within a few units of its last bit: enough to choose a
+// reduction, which the exact arithmetic then checks.
+double roughly(const ZQDecimal& x)
+{
+    static const auto powers = [] {
+        std::array<double, 256> p{};
+        for (int e = -128; e < 128; ++e)
+            p[static_cast<std::size_t>(e + 128)] = std::pow(10.0, e);
+        return p;
+    }();
+    const double v = static_cast<double>(x.mantissa()) * powers[static_cast<std::size_t>(x.exponent() + 128)];
+    return x.isNegative() ? -v : v;
+}
+
+// e^(m/32) for m = 0 .. 73, the steps of [0, ln 10).
+const std::array<ZQDecimal, 74>& exponentialSteps()
+{
+    static const auto steps = [] {
+        static const char* const texts[74] = {
+            "1.0",
+            "1.03174340749910267093874781528150714419449833",
+            "1.06449445891785942956339059464288967310072544",
+            "1.09828514030782584865020993425678671880982631",
+            "1.13314845306682631682900722781179387256550313",
+            "1.16911844616950440229818469151189144459160467",
+            "1.20623024942098071065558601044643354804039365",
+            "1.24452010776609515494619895207665445812335307",
+            "1.28402541668774148407342056806243645833628087",
+            "1.32478475872886556893523756068896444538146443",
+            "1.36683794117379636283875677272120867217273329",
+            "1.41022603492571070569972793418159129759753359",
+            "1.45499141461820133605379369198751850834684202",
+            "1.50117780000012275190098436819451268398471947",
+            "1.54883029863413309799855198459549233755830366",
+            "1.59799544995063326789964514708421045721593574",
+            "1.6487212707001281468486507878141635716537761",
+            "1.70105730184840067940618349548482853493069563",
+            "1.75505465696029855724404703659896768873823753",
+            "1.81076607211938716412053043884763957018048735",
+            "1.86824595743222240650183562018810445311497228",
+            "1.9275504501675446645908831925937307660930033",
+            "1.98873746958229183111747734964692536684825518",
+            "2.05186677348797682356990329033882027870863248",
+            "2.11700001661267466854536981983709561013449158",
+            "2.18420081081561792457635501545212297834217217",
+            "2.25353478721320854485733107842928624130868615",
+            "2.32506966027712105082411019794800030841957999",
+            "2.39887529396709791469164573371629674828546587",
+            "2.47502376996302521487450632645989577348223492",
+            "2.55358945806292687344696507754856636121462745",
+            "2.63464908881563111180226593835456984982401009",
+            "2.71828182845904523536028747135266249775724709",
+            "2.80456935623722661204591245859725807920278995",
+            "2.89359594417176094147428127189720997605481561",
+            "2.9854485393653558912998562577337187928319772",
+            "3.08021684891803124500466787877703957705899376",
+            "3.17799342753883827681909061119322970135809517",
+            "3.27887376793867363645775776957389549248889665",
+            "3.38295639409246915998919440721184143949950783",
+            "3.4903429574618413761305460296722654826517344",
+            "3.60113833627217578646395131726811409038053233",
+            "3.71545073794110408728258314219583635900469727",
+            "3.83339180475841028340230431862882294427814889",
+            "3.95507672292057712621095846858945355846306269",
+            "4.08062433502646059078049316566323620271808469",
+            "4.21015725614396038979245698888056700720004266",
+            "4.34380199356104210665111805772498083626186544",
+            "4.48168907033806482260205546011927581900574987",
+            "4.62395315278208062718101708477104364241192375",
+            "4.77073318196760276368561966208641978974145184",
+            "4.92217250943229111248375885178518326521936764",
+            "5.0784190371800811144887489580334242873899337",
+            "5.23962536212848906720174144442383163199105373",
+            "5.40594892514116709491370931230083861697528897",
+            "5.57755216479125924195897218386815240148641507",
+            "5.75460267600573043686649970484269237092292231",
+            "5.93727337374560703824196649589272440245393643",
+            "6.12574266188198595584888858474232041039389396",
+            "6.3201946074327437460424178418705707132134806",
+            "6.52081912033011256532210007964615344456263082",
+            "6.72781213889469154250414875437767568686961914",
+            "6.94137582119703527437378609217846378982107154",
+            "7.1617187424937112046306741429541579316534969",
+            "7.38905609893065022723042746057500781318031557",
+            "7.62360991771273575686057734535047360908130955",
+            "7.86560927394489170919960955834375936711647479",
+            "8.11529051435644549948213881549147298662454334",
+            "8.37289748812726466320470515836998741960152914",
+            "8.63868178504110159302618035628473309297817643",
+            "8.91290298119873694492588227842978882371651072",
+            "9.19582889253089548338881875568456998107062036",
+            "9.48773583635852572055036904451173842377022497",
+            "9.7889089012558940975055822258318677093877074",
+        };
+        std::array<ZQDecimal, 74> t{};
+        for (std::size_t m = 0; m < t.size(); ++m)
+            t[m] = parse(texts[m]);
+        return t;
+    }();
+    return steps;
+}
+
+// 1/n! for n = 0 .. 24.
+const std::array<ZQDecimal, 25>& inverseFactorials()
+{
+    static const auto values = [] {
+        std::array<ZQDecimal, 25> t{};
+        std::uint64_t factorial = 1;
+        for (std::size_t n = 0; n < t.size(); ++n) {
+            if (n > 1)
+                factorial *= n;
+            t[n] = n < 21 ? div(decimalOne(), decimalFromInteger(factorial))
+                          : div(t[n - 1], integer(static_cast<std::int64_t>(n)));
+        }
+        return t;
+    }();
+    return values;
+}
+
+// e^b for |b| below about 1/32, by Horner's rule on the Taylor polynomial
+// with just enough terms that the first one left out lies 42 digits below 1.
+ZQDecimal exponentialPolynomial(const ZQDecimal& b)
+{
+    const double size = std::fabs(roughly(b));
+    int terms = 0;
+    for (double term = 1.0; term > 1e-42 && terms < 24;)
+        term *= size / ++terms;
+    const auto& c = inverseFactorials();
+    ZQDecimal sum = c[static_cast<std::size_t>(terms)];
+    for (int n = terms - 1; n >= 0; --n)
+        sum = add(mul(sum, b), c[static_cast<std::size_t>(n)]);
+    return sum;
+}
+
+// ln 10 split as ln10High() + ln10Low(), the first part to 34 digits so that
+// a three-digit multiple of it stays exact.
+const ZQDecimal& ln10High()
+{
+    static const ZQDecimal value = parse("2.302585092994045684017991454684364");
+    return value;
+}
+
+const ZQDecimal& ln10Low()
+{
+    static const ZQDecimal value = parse("2.0760110148862877297603332794012639849094320E-34");
+    return value;
+}
+
+} // namespace
+
 ZQDecimal decimalExponential(const ZQDecimal& x)
 {
     if (x.isNaN())
@@ -523,18 +678,23 @@ ZQDecimal decimalExponential(const ZQDecimal& x)
     // e^400 and e^-400 lie far outside the type's range (10^165).
     if (compare(decimalAbsolute(x), integer(400)) > 0)
         return decimalIsNegative(x) ? decimalZero() : decimalNaN();
-    // x = k ln 2 + r with |r| <= ln 2 / 2.
-    ZQDecimal kDecimal;
-    ZQDecimalRound(&kDecimal, div(x, decimalLn2()), 0, kMode);
-    const ZQDecimal r = sub(sub(x, mul(kDecimal, ln2High())), mul(kDecimal, ln2Low()));
-    ZQDecimal term = decimalOne(), sum = decimalOne();
-    for (int n = 1; n < kMaxTerms; ++n) {
-        term = div(mul(term, r), integer(n));
-        sum = add(sum, term);
-        if (negligible(term, sum))
-            break;
-    }
-    return timesPowerOfTwo(sum, static_cast<int>(kDecimal.toInt64()));
+    const double rough = roughly(x);
+    if (rough >= 0 && rough < 1.0 / 32)
+        return exponentialPolynomial(x);
+    // x = k ln 10 + m/32 + b with 0 <= m/32 + b < ln 10 and b about in
+    // [0, 1/32): e^x = 10^k e^(m/32) e^b. k ln10High + m/32 is exact, and so
+    // is its distance from x up to b's last digits; the low part of ln 10
+    // comes off b.
+    const int k = static_cast<int>(std::floor(rough / 2.302585092994045684));
+    const double rest = rough - k * 2.302585092994045684;
+    const int m = std::max(0, std::min(73, static_cast<int>(std::floor(rest * 32))));
+    const ZQDecimal kDecimal = integer(k);
+    static const ZQDecimal thirtySecond = parse("0.03125");
+    const ZQDecimal taken = add(mul(kDecimal, ln10High()), mul(integer(m), thirtySecond));
+    const ZQDecimal b = sub(sub(x, taken), mul(kDecimal, ln10Low()));
+    ZQDecimal result = mul(exponentialSteps()[static_cast<std::size_t>(m)], exponentialPolynomial(b));
+    ZQDecimalMultiplyByPowerOf10(&result, result, k, kMode);
+    return result;
 }
 
 ZQDecimal decimalNaturalLogarithm(const ZQDecimal& x)

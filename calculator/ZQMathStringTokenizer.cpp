@@ -134,7 +134,7 @@ void ZQMathStringTokenizer::reset()
     m_index = 0;
 }
 
-void ZQMathStringTokenizer::appendToken(ZQMathStringToken token)
+void ZQMathStringTokenizer::appendToken(ZQMathStringToken&& token)
 {
     didParseToken(token);
     if (m_tokens.size() >= ZQMaximumTokenCount) {
@@ -149,7 +149,24 @@ bool ZQMathStringTokenizer::tokenize(std::string_view text, ZQErrorPlace error)
     m_characters = ZQText::decodeUtf8(text);
     m_lower = ZQText::toLower(m_characters);
     m_index = 0;
-    m_tokens.reserve(std::min(m_characters.size() / 2 + 4, ZQMaximumTokenCount + 1));
+    // Room for about as many tokens as the text will give, since each token
+    // weighs 160 bytes and growing the vector holds the old and the new array
+    // at once: a token starts at the first of a run of digits, letters and
+    // points, or is one other character (spaces give none). Operators of
+    // several characters and implicit multiplications make the count
+    // inexact, in either direction.
+    std::size_t starts = 0;
+    bool inRun = false;
+    for (const char32_t c : m_characters) {
+        const bool word = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                          c == '.' || c == '_' || c >= 0x80;
+        if (word && !inRun)
+            ++starts;
+        else if (!word && c != ' ' && c != '\t' && c != '\n' && c != '\r')
+            ++starts;
+        inRun = word;
+    }
+    m_tokens.reserve(std::min(starts + 2, ZQMaximumTokenCount + 1));
     error->reset();
     while (true) {
         ZQMathStringToken token;
@@ -158,14 +175,14 @@ bool ZQMathStringTokenizer::tokenize(std::string_view text, ZQErrorPlace error)
             break;
         if (raw == Raw::Failed)
             return false;
-        if (!processToken(std::move(token), error))
+        if (!processToken(&token, error))
             return false;
         if (m_tooMany) {
             *error = ZQMakeError(ZQErrorCode::InvalidFormat, std::string(ZQTooComplexMessage));
             return false;
         }
     }
-    if (!processToken(std::nullopt, error))
+    if (!processToken(nullptr, error))
         return false;
     if (m_tooMany) {
         *error = ZQMakeError(ZQErrorCode::InvalidFormat, std::string(ZQTooComplexMessage));
@@ -383,14 +400,16 @@ bool ZQMathStringTokenizer::readOperator(ZQMathStringToken& out, ZQErrorPlace er
     std::size_t longest = 0;
     std::string candidate;
     std::string matched;
+    const std::vector<ZQMathOperatorSet::Record>* matchedRecords = nullptr;
     std::size_t length = 0;
     while (length < limit && start + length < m_lower.size() &&
            isOperatorCharacter(m_lower[start + length])) {
         ZQText::appendUtf8(candidate, m_lower[start + length]);
         ++length;
-        if (shared.recordsForLowercaseToken(candidate)) {
+        if (const auto* records = shared.recordsForLowercaseToken(candidate)) {
             longest = length;
             matched = candidate;
+            matchedRecords = records;
         }
     }
     if (longest == 0) {
@@ -401,8 +420,14 @@ bool ZQMathStringTokenizer::readOperator(ZQMathStringToken& out, ZQErrorPlace er
         return false;
     }
     m_index = start + longest;
-    auto token = ZQMathStringToken::mathStringTokenWithToken(std::move(matched), ZQTokenType::Operator);
-    out = std::move(*token);
+    // As mathStringTokenWithToken would make it, from the records just found.
+    out = ZQMathStringToken();
+    out.m_type = ZQTokenType::Operator;
+    if (matchedRecords->size() == 1)
+        out.m_operator = matchedRecords->front();
+    else
+        out.m_ambiguous = true;
+    out.m_token = std::move(matched);
     return true;
 }
 
@@ -420,22 +445,28 @@ bool ZQMathStringTokenizer::resolveAmbiguity(ZQMathStringToken& token, ZQErrorPl
                               previous->operatorAssociativity() == ZQOperatorAssociativity::Right);
         }
     }
-    static const char* const binaryCandidates[] = {"add", "subtract"};
-    static const char* const prefixCandidates[] = {"positive", "negate"};
-    const char* const* candidates = prefixPosition ? prefixCandidates : binaryCandidates;
-    std::string function;
-    for (int i = 0; i < 2 && function.empty(); ++i) {
-        auto record = ZQMathOperator::infoForOperatorFunction(candidates[i]);
+    static const char* const candidateNames[] = {"add", "subtract", "positive", "negate"};
+    if (!m_signRecordsLoaded) {
+        for (std::size_t i = 0; i < m_signRecords.size(); ++i)
+            m_signRecords[i] = ZQMathOperator::infoForOperatorFunction(candidateNames[i]);
+        m_signRecordsLoaded = true;
+    }
+    const std::size_t first = prefixPosition ? 2 : 0;
+    const std::shared_ptr<ZQMathOperator>* found = nullptr;
+    for (std::size_t i = first; i < first + 2 && !found; ++i) {
+        const auto& record = m_signRecords[i];
         if (record && std::find(record->tokens().begin(), record->tokens().end(), token.token()) !=
                           record->tokens().end())
-            function = candidates[i];
+            found = &record;
     }
-    if (function.empty() && token.token() == "!")
-        function = prefixPosition ? "l_not" : "factorial";
-    if (!function.empty())
-        token.resolveToOperatorFunction(function);
-    else
+    if (found) {
+        token.m_operator = *found;
+        token.m_ambiguous = false;
+    } else if (token.token() == "!") {
+        token.resolveToOperatorFunction(prefixPosition ? "l_not" : "factorial");
+    } else {
         token.m_ambiguous = true;
+    }
     if (token.ambiguous()) {
         ZQSetError(error, ZQErrorCode::UnknownPrecedence,
                    "unknown precedence for token: " + token.description());
@@ -444,7 +475,7 @@ bool ZQMathStringTokenizer::resolveAmbiguity(ZQMathStringToken& token, ZQErrorPl
     return true;
 }
 
-bool ZQMathStringTokenizer::processToken(std::optional<ZQMathStringToken> token, ZQErrorPlace error)
+bool ZQMathStringTokenizer::processToken(ZQMathStringToken* token, ZQErrorPlace error)
 {
     if (token && token->tokenType() == ZQTokenType::Operator &&
         (token->ambiguous() || !token->operatorInfo())) {

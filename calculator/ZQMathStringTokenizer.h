@@ -4,6 +4,7 @@
 #include "calculator/ZQMathOperator.h"
 #include "calculator/ZQNumber.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -81,7 +82,7 @@ protected:
     explicit ZQMathStringTokenizer(std::shared_ptr<ZQMathOperatorSet> operatorSet);
     // Called for every token about to be appended.
     virtual void didParseToken(const ZQMathStringToken&) {}
-    void appendToken(ZQMathStringToken token);
+    void appendToken(ZQMathStringToken&& token);
 
 private:
     bool tokenize(std::string_view text, ZQErrorPlace error);
@@ -98,7 +99,8 @@ private:
     bool readVariable(ZQMathStringToken& out, ZQErrorPlace error);
     bool readQuotedVariable(ZQMathStringToken& out, ZQErrorPlace error);
     bool readOperator(ZQMathStringToken& out, ZQErrorPlace error);
-    bool processToken(std::optional<ZQMathStringToken> token, ZQErrorPlace error);
+    // The token (moved from; none at the end of the text) after the tokens so far.
+    bool processToken(ZQMathStringToken* token, ZQErrorPlace error);
     bool resolveAmbiguity(ZQMathStringToken& token, ZQErrorPlace error);
     bool isOperatorCharacter(char32_t c) const { return m_operatorSet->isOperatorCharacter(c); }
     char32_t peek() const { return m_index < m_lower.size() ? m_lower[m_index] : 0; }
@@ -110,4 +112,8 @@ private:
     std::vector<ZQMathStringToken> m_tokens;
     std::size_t m_tokenIndex = 0;
     bool m_tooMany = false;
+    // The records of add, subtract, positive and negate, looked up by the
+    // first + or - that needs them.
+    std::array<std::shared_ptr<ZQMathOperator>, 4> m_signRecords;
+    bool m_signRecordsLoaded = false;
 };

@@ -95,6 +95,20 @@ std::optional<ZQNumber> ZQNumber::fromDecimalLiteral(std::string_view text)
     n.m_kind = Kind::Decimal;
     n.m_decimal = *decimal;
     // The double nearest the text itself, not the one nearest its 38 digits.
+    // When the decimal holds the text exactly in at most 53 bits and the
+    // power of ten is itself a double, one multiplication or division
+    // rounds to that double (as the literal parser would, more slowly).
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const int exponent = decimal->exponent();
+    if (error == ZQCalculationError::NoError && !decimal->isZero() && (decimal->mantissa() >> 53) == 0 &&
+        exponent >= -22 && exponent <= 22) {
+        const double m = static_cast<double>(static_cast<std::uint64_t>(decimal->mantissa()));
+        const double v = exponent >= 0 ? m * kPowers[exponent] : m / kPowers[-exponent];
+        n.m_double = decimal->isNegative() ? -v : v;
+        return n;
+    }
     n.m_double = parseDouble(text);
     return n;
 }

@@ -3,6 +3,7 @@
 #include "calculator/ZQExpression.h"
 
 #include <algorithm>
+#include <deque>
 #include <map>
 
 namespace {
@@ -16,6 +17,15 @@ enum class TermType
     Group = 5
 };
 
+struct Term;
+
+// Terms live in their builder's arena, which frees them all at once when the
+// parse ends; the pointers only mark who holds a term.
+struct KeepTerm
+{
+    void operator()(Term*) const {}
+};
+
 struct Term
 {
     TermType type;
@@ -23,7 +33,7 @@ struct Term
     bool resolved = false;
     int depth = 1;
     std::string functionName;
-    std::vector<std::unique_ptr<Term>> subterms;
+    std::vector<std::unique_ptr<Term, KeepTerm>> subterms;
 
     bool isOperator() const { return type == TermType::Operator; }
     bool isUnaryOperator() const
@@ -65,7 +75,7 @@ struct Term
     }
 };
 
-using TermPtr = std::unique_ptr<Term>;
+using TermPtr = std::unique_ptr<Term, KeepTerm>;
 using Terms = std::vector<TermPtr>;
 
 void setTooComplex(ZQErrorPlace error)
@@ -88,7 +98,7 @@ public:
 
     TermPtr root(ZQErrorPlace error)
     {
-        auto group = std::make_unique<Term>();
+        auto group = newTerm();
         group->type = TermType::Group;
         while (m_tokenizer.peekNextObject()) {
             TermPtr term = build(error, 0);
@@ -181,7 +191,7 @@ private:
             ZQSetError(error, ZQErrorCode::InvalidFormat, "can't create a term with a nil token");
             return nullptr;
         }
-        auto term = std::make_unique<Term>();
+        auto term = newTerm();
         switch (token->tokenType()) {
         case ZQTokenType::Number:
             term->type = TermType::Number;
@@ -209,7 +219,7 @@ private:
             setTooComplex(error);
             return nullptr;
         }
-        auto group = std::make_unique<Term>();
+        auto group = newTerm();
         group->type = TermType::Group;
         group->token = m_tokenizer.nextObject();
         while (true) {
@@ -239,7 +249,7 @@ private:
                            "missing parentheses after function \"" + name->description() + "\"");
             return nullptr;
         }
-        auto function = std::make_unique<Term>();
+        auto function = newTerm();
         function->type = TermType::Function;
         function->token = name;
         function->functionName = name->token();
@@ -248,7 +258,7 @@ private:
             if (stretch.size() == 1) {
                 function->subterms.push_back(std::move(stretch.front()));
             } else if (!stretch.empty() || !last) {
-                auto argument = std::make_unique<Term>();
+                auto argument = newTerm();
                 argument->type = TermType::Group;
                 argument->subterms = std::move(stretch);
                 argument->updateDepth();
@@ -378,9 +388,9 @@ private:
         return true;
     }
 
-    static TermPtr newTerm(TermType type, std::string name = {})
+    TermPtr newTerm(TermType type, std::string name = {})
     {
-        auto t = std::make_unique<Term>();
+        auto t = newTerm();
         t->type = type;
         t->functionName = std::move(name);
         return t;
@@ -440,6 +450,7 @@ private:
             }
             const std::size_t right = f.next[i];
             auto function = newTerm(TermType::Function, token.operatorFunction());
+            function->subterms.reserve(2);
             function->subterms.push_back(f.take(left));
             function->subterms.push_back(f.take(right));
             function->updateDepth();
@@ -455,7 +466,7 @@ private:
         }
         case ZQOperatorArity::Unary: {
             const std::string name = token.operatorFunction();
-            if (m_parser.associativityForOperatorFunction(name) == ZQOperatorAssociativity::Right) {
+            if (associativity(name) == ZQOperatorAssociativity::Right) {
                 if (f.next[i] == Fold::None) {
                     ZQSetError(error, ZQErrorCode::UnaryMissingRightOperand,
                                "no right operand to unary " + token.description());
@@ -523,8 +534,7 @@ private:
                     --level.back;
                 std::size_t chosen = level.positions[level.front];
                 if (level.count >= 2 &&
-                    m_parser.associativityForOperatorFunction(f.slots[chosen]->token->operatorType()) ==
-                        ZQOperatorAssociativity::Right)
+                    associativity(f.slots[chosen]->token->operatorType()) == ZQOperatorAssociativity::Right)
                     chosen = level.positions[level.back - 1];
                 if (!reduce(f, chosen, error)) {
                     ok = false;
@@ -541,8 +551,29 @@ private:
         return true;
     }
 
+    // The parser's answer for the operator function, remembered for the
+    // next operator of the same function (a long chain asks for one name
+    // again and again).
+    ZQOperatorAssociativity associativity(const std::string& function)
+    {
+        if (!m_lastAssociativity || function != m_lastFunction) {
+            m_lastFunction = function;
+            m_lastAssociativity = m_parser.associativityForOperatorFunction(function);
+        }
+        return *m_lastAssociativity;
+    }
+
+    TermPtr newTerm()
+    {
+        m_terms.emplace_back();
+        return TermPtr(&m_terms.back());
+    }
+
     ZQMathStringTokenizer& m_tokenizer;
     const ZQParser& m_parser;
+    std::deque<Term> m_terms; // every term of this parse
+    std::string m_lastFunction;
+    std::optional<ZQOperatorAssociativity> m_lastAssociativity;
 };
 
 } // namespace

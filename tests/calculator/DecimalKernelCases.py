@@ -144,4 +144,20 @@ for _ in range(30):
 for k, m in [(0, 1), (0, 7), (1, 7), (38, 10**38), (39, 10**38), (255, M128), (1000, M128 - 2), (254, 3)]:
     row("pow10mod", str(k), m, pow(10, k, m))
 
+# Division by 10^k as multiplication by a reciprocal: 128-bit dividends for
+# every k, and dividends of up to 256 bits with a quotient below 2^128, where
+# the quotient is also estimated to 64 bits after the point (the last field
+# is floor(a * 2^64 / 10^k)).
+fine = random.Random(18)
+for k in range(0, 39):
+    for a in [0, 1, 10**k - 1, 10**k, 10**k + 1, 10**38 - 1, M128, M128 - 10**k + 1, fine.getrandbits(128)]:
+        row("quotpow10", a, str(k), a // 10**k, a % 10**k)
+for k in range(1, 39):
+    top = (1 << 128) * 10**k - 1
+    picks = [10**k, 10**(38 + k) - 1, top, top - fine.getrandbits(64), 5 * 10**(k - 1) + 10**(37 + k),
+             (2 * fine.randrange(10**37) + 1) * 5 * 10**(k - 1)]
+    picks += [fine.randrange(10**(37 + k), 10**(38 + k)) for _ in range(6)]
+    picks += [fine.randrange(1, top) for _ in range(2)]
+    for a in picks:
+        row("widequot", a, str(k), a // 10**k, a % 10**k, (a << 64) // 10**k)
 print("\n".join(rows))

@@ -152,6 +152,40 @@ TEST(DecimalKernel, DecimalShiftRightByReciprocalMatchesDivision)
     });
 }
 
+// The reciprocal estimates may fall short; the corrections must land on the
+// true quotient for every power of ten, at 0, at 10^k +- 1 and at the top of
+// the range.
+TEST(DecimalKernel, DivisionByPowersOfTenThroughReciprocalsIsExact)
+{
+    forRows("quotpow10", 4, [](const auto& row) {
+        ZQUInt128 remainder = 0;
+        EXPECT_EQ(toHex(dividePow10(fromHex128(row[1]), std::stoi(row[2]), &remainder)), row[3]);
+        EXPECT_EQ(toHex(remainder), row[4]);
+    });
+    forRows("widequot", 5, [](const auto& row) {
+        const U256 a = fromHex(row[1]);
+        const int k = std::stoi(row[2]);
+        ZQUInt128 remainder = 0;
+        EXPECT_EQ(toHex(dividePow10Wide(a, k, &remainder)), row[3]);
+        EXPECT_EQ(toHex(remainder), row[4]);
+    });
+}
+
+// Rounding trusts the estimated fraction unless it lies within four units of
+// a boundary, so the estimate must never exceed the truth nor fall four
+// units short of it.
+TEST(DecimalKernel, QuotientEstimateFallsShortByLessThanFourUnits)
+{
+    forRows("widequot", 5, [](const auto& row) {
+        u64 fraction = 0;
+        const ZQUInt128 whole = estimatePow10Quotient(fromHex(row[1]), std::stoi(row[2]), &fraction);
+        const U256 estimate{{fraction, static_cast<u64>(whole), static_cast<u64>(whole >> 64), 0}};
+        const U256 truth = fromHex(row[5]);
+        ASSERT_LE(compare(estimate, truth), 0) << "above the true quotient";
+        EXPECT_LT(compare(subtract(truth, estimate), U256::from(4)), 0) << toHex(subtract(truth, estimate));
+    });
+}
+
 TEST(DecimalKernel, LongDivisionIncludingTheAddBackStep)
 {
     forRows("div", 4, [](const auto& row) {

@@ -109,4 +109,29 @@ def main():
             print("\t".join((name, x, "", mp.nstr(value, 50), rel, floor)))
 
 
+def reduction_edges():
+    """exp and sqrt at a few hundred more points, to a tighter bound: exp
+    where its reduction by ln 10 and by steps of 1/32 changes step (just
+    either side of k ln 10 + m/32), tiny arguments of both signs, and the
+    whole range; sqrt across the exponent range."""
+    rng = random.Random(18)
+    ln10 = mp.log(10)
+    xs = []
+    for _ in range(120):
+        k, m = rng.randint(-80, 160), rng.randint(0, 73)
+        edge = k * ln10 + mpf(m) / 32
+        offset = mpf(rng.choice([1, -1])) * mpf(10) ** rng.randint(-37, -3) * rng.random()
+        xs.append(d38(mp.nstr(edge + offset, 45)))
+    xs += [log_uniform(rng, -40, -2, True) for _ in range(40)]
+    xs += [rand_between(rng, -200, 370) for _ in range(80)]
+    xs += ["0.03125", "-0.03125", "0.03124999999999999999999999999999999999", "1E-38", "-1E-38", "-1E-30",
+           "2.302585092994045684017991454684364207", "-2.302585092994045684017991454684364207", "370"]
+    for x in xs:
+        print("\t".join(("exp", x, "", mp.nstr(mp.exp(mpf(x)), 50), "2E-37", "1E-60")))
+    for _ in range(150):
+        x = log_uniform(rng, -128, 164)
+        print("\t".join(("sqrt", x, "", mp.nstr(mp.sqrt(mpf(x)), 50), "1E-37", "1E-60")))
+
+
 main()
+reduction_edges()

@@ -4,6 +4,10 @@
 #include "calculator/ZQFunctionEvaluator.h"
 #include "calculator/ZQParser.h"
 
+#include <cstdlib>
+#include <random>
+#include <vector>
+
 namespace {
 
 ZQExpressionPtr parse(const std::string& text)
@@ -265,6 +269,45 @@ TEST(Number, ConversionsAreDefinedEverywhere)
                   ->doubleValue(),
               0.1);
     EXPECT_FALSE(ZQNumber::fromDecimalLiteral("abc"));
+}
+
+// Short literals take their double from the decimal with one multiplication
+// or division by a power of ten; it must be the very double the C library
+// reads from the text, including at 2^53, 10^22 and just past both.
+TEST(Number, LiteralDoublesMatchTheLibraryParserBitForBit)
+{
+    std::vector<std::string> texts = {"9007199254740991",
+                                      "9007199254740992",
+                                      "9007199254740993",
+                                      "1e22",
+                                      "1e23",
+                                      "9007199254740991e22",
+                                      "9007199254740991e-22",
+                                      "1e-22",
+                                      "1e-23",
+                                      "0.1",
+                                      "0.3",
+                                      "123.456",
+                                      "5e-324",
+                                      "1.7976931348623157e308",
+                                      "4.9406564584124654e-324",
+                                      "0.000001",
+                                      "8.589973e9"};
+    std::mt19937_64 rng(18);
+    for (int i = 0; i < 3000; ++i) {
+        std::string digits = std::to_string(rng() % (i % 3 == 0 ? 9007199254740993ULL : 1000000ULL));
+        const int exponent = static_cast<int>(rng() % 51) - 25;
+        texts.push_back(digits + "e" + std::to_string(exponent));
+        if (digits.size() > 1)
+            texts.push_back(digits.insert(rng() % digits.size(), "."));
+    }
+    for (const std::string& text : texts) {
+        const auto n = ZQNumber::fromDecimalLiteral(text);
+        ASSERT_TRUE(n) << text;
+        const double want = std::strtod(text.c_str(), nullptr);
+        EXPECT_EQ(n->doubleValue(), want) << text;
+        EXPECT_EQ(std::signbit(n->doubleValue()), std::signbit(want)) << text;
+    }
 }
 
 } // namespace

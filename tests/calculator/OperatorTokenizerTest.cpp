@@ -159,6 +159,22 @@ std::vector<std::string> tokensOf(const std::string& text)
 
 using Tokens = std::vector<std::string>;
 
+// A token weighs 160 bytes: a long entry whose array is grown while the old
+// one is still held doubled the heap of every evaluation (and the allocator
+// then gave the pages back and took them again, entry after entry).
+TEST(Tokenizer, LongSumFitsTheArrayReservedForIt)
+{
+    std::string text = "1";
+    for (int i = 2; i <= 200; ++i)
+        text += "+" + std::to_string(i);
+    std::optional<ZQError> error;
+    auto tokenizer = ZQMathStringTokenizer::tokenizerWithString(text, &error);
+    ASSERT_TRUE(tokenizer);
+    const auto& tokens = tokenizer->tokens();
+    EXPECT_EQ(tokens.size(), 399u);
+    EXPECT_LE(tokens.capacity(), tokens.size() + 8) << "reserved far more than the entry needs";
+}
+
 TEST(Tokenizer, TokenStreams)
 {
     const std::pair<const char*, Tokens> cases[] = {
