@@ -184,6 +184,12 @@ NoteWindow::NoteWindow(QuillaryAppDelegate* delegate) : m_delegate(delegate)
     m_menuBar = new QMenuBar(this);
     m_menuBar->setObjectName(QStringLiteral("menuBar"));
 
+    // Swipes over the panes and double-clicks on the band beside the menus.
+    m_menuBar->installEventFilter(this);
+    m_tableView->viewport()->installEventFilter(this);
+    m_textView->viewport()->installEventFilter(this);
+    buildDividers();
+
     resize(760, 480);
 }
 
@@ -213,6 +219,7 @@ void NoteWindow::resizeEvent(QResizeEvent* event)
     const int bandTop = height() - StatusBand;
     m_statusButton->setGeometry(Margin + 30, bandTop, std::max(0, width() - 2 * (Margin + 30)), StatusBand);
     m_addButton->setGeometry(width() - Margin - 26, bandTop + 4, 26, 26);
+    layoutDividers();
     if (m_delegate)
         m_delegate->adjustWindowContent();
 }
@@ -222,19 +229,6 @@ void NoteWindow::closeEvent(QCloseEvent* event)
     // Closing hides the window; the notes stay open in the application.
     event->ignore();
     closeWithAnimation();
-}
-
-void NoteWindow::openWithAnimation()
-{
-    show();
-    raise();
-    activateWindow();
-}
-
-void NoteWindow::closeWithAnimation()
-{
-    if (isVisible())
-        hide();
 }
 
 void NoteWindow::toggleWithAnimation()
