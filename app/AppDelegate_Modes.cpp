@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTimer>
 
 namespace {
 
@@ -103,7 +104,8 @@ void QuillaryAppDelegate::refuseMenuBarMode()
         "This desktop has no system tray, so Quillary keeps its window in the taskbar. Add a tray to "
         "the panel, then choose the menu bar mode again.")));
     alert->setAttribute(Qt::WA_DeleteOnClose);
-    alert->open();
+    // Shown once the window it belongs to is up (at launch it is not yet).
+    QTimer::singleShot(0, alert, [alert] { alert->open(); });
 }
 
 void QuillaryAppDelegate::setHideDockIcon(bool hide)

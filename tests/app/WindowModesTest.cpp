@@ -45,6 +45,7 @@ private:
 
 QMessageBox* noTrayAlert()
 {
+    QCoreApplication::processEvents();
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (widget->objectName() == "noTrayAlert" && widget->isVisible())
             return qobject_cast<QMessageBox*>(widget);

@@ -73,6 +73,7 @@ class TrayMode(unittest.TestCase):
     def test_tray_icon_toggles_the_window_and_its_menu_quits(self):
         desktop = self.desktop
         panel = self.start_tray()
+        desktop.run([e2e.SEED, "AAAAAAAA-0000-0000-0000-000000000001", "Groceries\nmilk and bread", "1700000000"])
         write_settings(desktop, {"Menu Bar Mode": True})
         app = e2e.Quillary(desktop)
         icon = e2e.wait_until(lambda: tray_icon(desktop, panel), "the tray icon")
@@ -107,9 +108,14 @@ class TrayMode(unittest.TestCase):
         desktop = self.desktop
         write_settings(desktop, {"Menu Bar Mode": True})
         app = e2e.Quillary(desktop)
-        alert = e2e.wait_until(lambda: [w for w in desktop.xdotool("search", "--onlyvisible", "--name",
-                                                                   "^Quillary$").splitlines() if w != app.window],
-                               "the alert")[0]
+        # The alert belongs to the main window (WM_TRANSIENT_FOR).
+        windows = e2e.wait_until(lambda: len(desktop.xdotool("search", "--onlyvisible", "--name",
+                                                             "^Quillary$").splitlines()) == 2 and
+                                 desktop.xdotool("search", "--onlyvisible", "--name", "^Quillary$").splitlines(),
+                                 "the alert")
+        alert = [w for w in windows if "window id" in
+                 desktop.run(["xprop", "-id", w, "WM_TRANSIENT_FOR"]).stdout][0]
+        app.window = [w for w in windows if w != alert][0]
         desktop.screenshot("tray-refused")
         with open(os.path.join(desktop.root, "quillary.log")) as log:
             self.assertIn("No system tray: menu bar mode refused", log.read())
