@@ -10,8 +10,12 @@
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QVBoxLayout>
+#include <QWindow>
+
+#include <utility>
 
 namespace {
 
@@ -79,6 +83,42 @@ void NoteTableView::changeEvent(QEvent* event)
     // Every title is recoloured when the list is enabled or disabled.
     if (event->type() == QEvent::EnabledChange)
         viewport()->update();
+}
+
+void NoteTableView::showEvent(QShowEvent* event)
+{
+    QListView::showEvent(event);
+    // Presses reach the top-level window before the focus moves.
+    if (QWindow* handle = window()->windowHandle())
+        handle->installEventFilter(this);
+}
+
+bool NoteTableView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonPress && watched == window()->windowHandle()) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        const QPoint local = viewport()->mapFromGlobal(mouse->globalPosition().toPoint());
+        m_pressedIndex = isVisible() && viewport()->rect().contains(local)
+                             ? QPersistentModelIndex(indexAt(local))
+                             : QPersistentModelIndex();
+    }
+    return QListView::eventFilter(watched, event);
+}
+
+void NoteTableView::mousePressEvent(QMouseEvent* event)
+{
+    const QPersistentModelIndex pressed = std::exchange(m_pressedIndex, QPersistentModelIndex());
+    const QPoint position = event->position().toPoint();
+    if (pressed.isValid() && indexAt(position) != pressed) {
+        // Rows moved while the focus came here: press the row that was
+        // under the pointer, wherever it is now.
+        const QPoint moved(position.x(), visualRect(pressed).center().y());
+        QMouseEvent adjusted(event->type(), moved, viewport()->mapToGlobal(moved), event->button(),
+                             event->buttons(), event->modifiers());
+        QListView::mousePressEvent(&adjusted);
+        return;
+    }
+    QListView::mousePressEvent(event);
 }
 
 // --- NoteCellView --------------------------------------------------------------

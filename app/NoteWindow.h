@@ -3,6 +3,7 @@
 #include "platform/ui/SwipeTracker.h"
 
 #include <QListView>
+#include <QPersistentModelIndex>
 #include <QPointer>
 #include <QPushButton>
 #include <QStyledItemDelegate>
@@ -47,6 +48,15 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // The row under the pointer when a button went down, taken before the
+    // press moves the focus here: the editor then saves its note, which can
+    // move rows under the pointer.
+    QPersistentModelIndex m_pressedIndex;
 };
 
 // Paints one row: the title from 8 px on the left, the relative date 8 px from

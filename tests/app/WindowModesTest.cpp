@@ -459,3 +459,46 @@ TEST_F(WindowModesTest, DividersShowOnlyWhileContentIsScrolledUnderThem)
     app->updateDividersAnimated(true);
     QTRY_COMPARE(app->window()->dividerTopView()->alpha(), 0.0);
 }
+
+// Leaving the editor saves the typing, which moves its note to the top of
+// the list between the button going down and the row being picked.
+class RowClickTest : public WindowModesTest
+{
+protected:
+    void clickTopRowWhileTyping(Qt::MouseButton button)
+    {
+        QList<Note*> notes;
+        for (int i = 0; i < 3; ++i) {
+            advance(10);
+            notes << app->saveItem(item(QString("AAAAAAAA-0000-0000-0000-00000000000%1").arg(i + 1),
+                                        QString("note %1").arg(i + 1)),
+                                   false);
+        }
+        ASSERT_EQ(rows(), (QStringList{"note 3", "note 2", "note 1"}));
+        app->selectNote(notes[0]);
+        app->window()->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(app->window()));
+        typeInEditor("typed ");
+        ASSERT_TRUE(app->textView()->hasFocus());
+        advance(10);
+
+        QListView* list = app->tableView();
+        const QRect target = list->visualRect(app->listModel()->index(0));
+        const QPoint inWindow = list->viewport()->mapTo(app->window(), target.center());
+        QTest::mousePress(app->window()->windowHandle(), button, {}, inWindow);
+        QTest::mouseRelease(app->window()->windowHandle(), button, {}, inWindow);
+
+        EXPECT_EQ(rows(), (QStringList{"typed note 1", "note 3", "note 2"}));
+        EXPECT_EQ(selectedUuid(), notes[2]->uuid()) << "the row under the pointer was note 3";
+    }
+};
+
+TEST_F(RowClickTest, LeftClickOnAnotherRowWhileTypingPicksTheRowUnderThePointer)
+{
+    clickTopRowWhileTyping(Qt::LeftButton);
+}
+
+TEST_F(RowClickTest, RightClickOnAnotherRowWhileTypingPicksTheRowUnderThePointer)
+{
+    clickTopRowWhileTyping(Qt::RightButton);
+}
