@@ -79,6 +79,7 @@ void QuillaryAppDelegate::activateDetailAndFocus(bool focus, bool animated)
         displayStatus();
     }
     const bool newNote = updateDetailView();
+    m_window->refreshSlidePictures();
     const bool filtered = m_noteController && m_noteController->filtered();
     if (focus || !m_twoPane || (newNote && !filtered))
         m_window->textView()->setFocus(Qt::OtherFocusReason);
@@ -194,8 +195,9 @@ void QuillaryAppDelegate::showSinglePaneShowingDetails(bool showEditor, bool ani
             showEditor ? static_cast<QAbstractScrollArea*>(m_window->tableView()) : m_window->textView();
         setScrollersShown(quieted, false);
         incoming->setGeometry(showEditor ? editorAside : listAside);
-        platform::animation::setWidgetAlpha(incoming, 0);
         incoming->show();
+        m_window->beginSlide();
+        platform::animation::setWidgetAlpha(incoming, 0);
         startPaneAnimation(
             [=](platform::animation::AnimationGroup& group) {
                 group.animateGeometry(incoming, showEditor ? editorFrame : listFrame);
@@ -206,6 +208,7 @@ void QuillaryAppDelegate::showSinglePaneShowingDetails(bool showEditor, bool ani
             [=, this] {
                 if (!m_window)
                     return;
+                m_window->endSlide();
                 editor->setGeometry(editorFrame);
                 list->setGeometry(listFrame);
                 platform::animation::setWidgetAlpha(incoming, 1);
@@ -240,6 +243,7 @@ void QuillaryAppDelegate::hideSidebarWithAnimation()
     m_twoPane = false;
     setScrollersShown(m_window->tableView(), false);
     setScrollersShown(m_window->textView(), false);
+    m_window->beginSlide();
     startPaneAnimation(
         [=](platform::animation::AnimationGroup& group) {
             group.animateGeometry(editor, editorFrame.translated(-shift, 0));
@@ -249,6 +253,7 @@ void QuillaryAppDelegate::hideSidebarWithAnimation()
         [this] {
             if (!m_window)
                 return;
+            m_window->endSlide();
             adjustWindowContent();
             updateDividersAfterDelay();
             setScrollersShown(m_window->tableView(), true);
@@ -271,6 +276,7 @@ void QuillaryAppDelegate::showSidebarWithAnimation()
     const int shift = listFrame.width() + PaneMargin;
     setScrollersShown(m_window->tableView(), false);
     setScrollersShown(m_window->textView(), false);
+    m_window->beginSlide();
     editor->setGeometry(editorFrame.translated(-shift, 0));
     list->setGeometry(listFrame.translated(-shift, 0));
     platform::animation::setWidgetAlpha(list, 0);
@@ -283,6 +289,7 @@ void QuillaryAppDelegate::showSidebarWithAnimation()
         [this] {
             if (!m_window)
                 return;
+            m_window->endSlide();
             updateDividersAfterDelay();
             setScrollersShown(m_window->tableView(), true);
             setScrollersShown(m_window->textView(), true);

@@ -135,6 +135,15 @@ public:
     QVRDividerView* dividerTopView() const { return m_dividerTopView; }
     QVRDividerView* searchDividerView() const { return m_searchDividerView; }
 
+    // While the panes slide, a picture of each is drawn in its place at its
+    // present frame and alpha: the panes themselves, scroll areas under an
+    // opacity effect, leave traces when they move.
+    void beginSlide();
+    // Takes the pictures again, after a pane's content changed.
+    void refreshSlidePictures();
+    void endSlide();
+    bool sliding() const;
+
     static constexpr int FadeInMs = 200;
     static constexpr int FadeOutMs = 100;
 
@@ -172,4 +181,5 @@ private:
     QVRDividerView* m_dividerView = nullptr;
     QVRDividerView* m_dividerTopView = nullptr;
     QVRDividerView* m_searchDividerView = nullptr;
+    QWidget* m_slideOverlay = nullptr;
 };

@@ -12,10 +12,12 @@
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScreen>
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -23,6 +25,38 @@ constexpr int TitleBand = 22;
 constexpr int StatusBand = 34;
 // Room between the tray icon and the window opened for it.
 constexpr int TrayGap = 4;
+
+// Draws the pictures of the sliding panes where the panes are now, with
+// their alpha, over a paper-coloured ground.
+class SlideOverlay final : public QWidget
+{
+public:
+    struct Layer
+    {
+        QWidget* pane;
+        QPixmap picture;
+    };
+
+    explicit SlideOverlay(QWidget* parent) : QWidget(parent)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAutoFillBackground(true);
+    }
+
+    std::vector<Layer> layers;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        for (const Layer& layer : layers) {
+            if (!layer.pane->isVisibleTo(parentWidget()))
+                continue;
+            painter.setOpacity(platform::animation::widgetAlpha(layer.pane));
+            painter.drawPixmap(layer.pane->geometry().topLeft() - pos(), layer.picture);
+        }
+    }
+};
 
 } // namespace
 
@@ -196,6 +230,49 @@ void NoteWindow::wheelEvent(QWheelEvent* event)
     QWidget::wheelEvent(event);
 }
 
+void NoteWindow::beginSlide()
+{
+    auto* overlay = static_cast<SlideOverlay*>(m_slideOverlay);
+    if (!overlay) {
+        overlay = new SlideOverlay(this);
+        m_slideOverlay = overlay;
+    }
+    overlay->setGeometry(0, TitleBand, width(), std::max(0, height() - TitleBand - StatusBand));
+    overlay->show();
+    overlay->raise();
+    layoutDividers();
+    refreshSlidePictures();
+}
+
+void NoteWindow::refreshSlidePictures()
+{
+    if (!sliding())
+        return;
+    auto* overlay = static_cast<SlideOverlay*>(m_slideOverlay);
+    overlay->layers.clear();
+    for (QWidget* pane : {m_sidebarView, static_cast<QWidget*>(m_textView)}) {
+        // The picture is of the whole pane; the fade is applied as it is drawn.
+        const qreal alpha = platform::animation::widgetAlpha(pane);
+        platform::animation::setWidgetAlpha(pane, 1);
+        overlay->layers.push_back({pane, pane->grab()});
+        platform::animation::setWidgetAlpha(pane, alpha);
+    }
+    overlay->update();
+}
+
+void NoteWindow::endSlide()
+{
+    if (!m_slideOverlay)
+        return;
+    m_slideOverlay->hide();
+    static_cast<SlideOverlay*>(m_slideOverlay)->layers.clear();
+}
+
+bool NoteWindow::sliding() const
+{
+    return m_slideOverlay && m_slideOverlay->isVisible();
+}
+
 void NoteWindow::buildDividers()
 {
     m_dividerView = new QVRDividerView(this);
@@ -209,6 +286,7 @@ void NoteWindow::buildDividers()
         divider->setAlpha(0);
     m_searchField->installEventFilter(this);
     m_sidebarView->installEventFilter(this);
+    m_textView->installEventFilter(this);
 }
 
 void NoteWindow::layoutDividers()
@@ -227,10 +305,12 @@ void NoteWindow::layoutDividers()
 
 bool NoteWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_searchField || watched == m_sidebarView) {
+    if (watched == m_searchField || watched == m_sidebarView || watched == m_textView) {
         const QEvent::Type type = event->type();
         if (type == QEvent::Move || type == QEvent::Resize || type == QEvent::Show || type == QEvent::Hide)
             layoutDividers();
+        if (type == QEvent::Move && watched != m_searchField && sliding())
+            m_slideOverlay->update();
         return QWidget::eventFilter(watched, event);
     }
     if (event->type() == QEvent::Wheel &&

@@ -285,9 +285,11 @@ TEST_F(WindowModesTest, OverlappingSlidesEndOnTheLastRequestedPane)
         ASSERT_EQ(editorShowing(), row.startWithEditor) << row.name;
         row.first(*app);
         EXPECT_TRUE(app->animatingPanes()) << row.name;
+        EXPECT_TRUE(app->window()->sliding()) << row.name;
         row.second(*app);
         app->finishPaneAnimation();
         EXPECT_FALSE(app->animatingPanes()) << row.name;
+        EXPECT_FALSE(app->window()->sliding()) << row.name;
         EXPECT_EQ(editorShowing(), row.editorAtEnd) << row.name;
         EXPECT_EQ(listShowing(), !row.editorAtEnd) << row.name;
         EXPECT_EQ(defaults->boolValue("noteIsOpen"), row.editorAtEnd) << row.name;
