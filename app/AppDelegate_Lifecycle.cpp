@@ -10,6 +10,7 @@
 #include "hotkey/ZQHotKeyCenter.h"
 #include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/core/Variant.h"
 #include "platform/ui/UndoManager.h"
 #include "store/Note.h"
 #include "store/QVRObjectController.h"
@@ -46,6 +47,7 @@ QuillaryAppDelegate::QuillaryAppDelegate(const Environment& environment, QObject
       m_hotKeyCenter(environment.hotKeyCenter), m_launcherExecutable(environment.launcherExecutable)
 {
     s_shared = this;
+    m_makeStatusItem = environment.makeStatusItem;
     m_autosaveTimer.setSingleShot(true);
     m_autosaveTimer.setInterval(environment.autosaveIntervalMs);
     connect(&m_autosaveTimer, &QTimer::timeout, this, &QuillaryAppDelegate::saveCurrentNote);
@@ -129,6 +131,8 @@ void QuillaryAppDelegate::buildWindow()
     connect(m_window->tableView(), &NoteTableView::openRequested, this,
             [this] { activateDetailAndFocus(true, true); });
     connect(m_window->statusButton(), &QPushButton::clicked, this, &QuillaryAppDelegate::statusButtonClicked);
+    connect(m_window, &NoteWindow::swipedRight, this, &QuillaryAppDelegate::showListView);
+    connect(m_window, &NoteWindow::swipedLeft, this, &QuillaryAppDelegate::hideListView);
     connect(m_window->addButton(), &QPushButton::clicked, this, [this] {
         saveCurrentNote();
         newNoteWithoutSaving();
@@ -157,9 +161,12 @@ void QuillaryAppDelegate::applicationWillFinishLaunching()
 {
     if (!m_dataStore)
         return;
+    if (m_defaults->boolValue(MenuBarModeKey))
+        setMenuBarMode(true);
     resetTextViewAttributes();
     displayStatus();
     observeNotifications();
+    observeScrolling();
     reloadList();
     adjustWindowContent();
 
@@ -206,6 +213,11 @@ void QuillaryAppDelegate::observeNotifications()
 
 void QuillaryAppDelegate::userDefaultsDidChange(const QString& key, const QVariant& value)
 {
+    if (key == MenuBarModeKey) {
+        if (platform::variantBoolValue(value) != (m_statusItem != nullptr))
+            setMenuBarMode(platform::variantBoolValue(value));
+        return;
+    }
     if (key != TextSizeKey)
         return;
     saveCurrentNote();
@@ -220,7 +232,7 @@ void QuillaryAppDelegate::userDefaultsDidChange(const QString& key, const QVaria
 
 void QuillaryAppDelegate::applicationDidBecomeActive()
 {
-    if (m_window && !m_window->isVisible() && !m_terminating)
+    if (m_window && !m_window->menuBarMode() && !m_window->isVisible() && !m_terminating)
         m_window->openWithAnimation();
 }
 

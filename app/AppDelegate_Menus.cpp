@@ -92,3 +92,27 @@ QVRAboutWindowController* QuillaryAppDelegate::aboutWindowController() const
 {
     return m_aboutWindowController;
 }
+
+// Dock menu (recent notes and New Note).
+void QuillaryAppDelegate::populateDockMenu(QMenu* menu)
+{
+    menu->addAction(QVRLocalizedString(QStringLiteral("New Note")), this, [this] {
+        bringToFront();
+        newNote();
+    });
+}
+
+// Moving to the list and away from it (the window's swipes).
+void QuillaryAppDelegate::showListView()
+{
+    if (!m_twoPane)
+        hideDetailsAndSave(true, false);
+}
+
+void QuillaryAppDelegate::hideListView()
+{
+    if (m_fitsTwoPane && m_twoPane) {
+        m_wantsTwoPane = false;
+        hideSidebarWithAnimation();
+    }
+}

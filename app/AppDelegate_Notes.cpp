@@ -288,6 +288,7 @@ void QuillaryAppDelegate::textDidChange()
         return;
     setNoteNeedsSaving(true);
     m_autosaveTimer.start();
+    updateDividersAnimated(true);
 }
 
 void QuillaryAppDelegate::textDidEndEditing()

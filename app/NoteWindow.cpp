@@ -10,8 +10,12 @@
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QVBoxLayout>
+#include <QWindow>
+
+#include <utility>
 
 namespace {
 
@@ -79,6 +83,42 @@ void NoteTableView::changeEvent(QEvent* event)
     // Every title is recoloured when the list is enabled or disabled.
     if (event->type() == QEvent::EnabledChange)
         viewport()->update();
+}
+
+void NoteTableView::showEvent(QShowEvent* event)
+{
+    QListView::showEvent(event);
+    // Presses reach the top-level window before the focus moves.
+    if (QWindow* handle = window()->windowHandle())
+        handle->installEventFilter(this);
+}
+
+bool NoteTableView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonPress && watched == window()->windowHandle()) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        const QPoint local = viewport()->mapFromGlobal(mouse->globalPosition().toPoint());
+        m_pressedIndex = isVisible() && viewport()->rect().contains(local)
+                             ? QPersistentModelIndex(indexAt(local))
+                             : QPersistentModelIndex();
+    }
+    return QListView::eventFilter(watched, event);
+}
+
+void NoteTableView::mousePressEvent(QMouseEvent* event)
+{
+    const QPersistentModelIndex pressed = std::exchange(m_pressedIndex, QPersistentModelIndex());
+    const QPoint position = event->position().toPoint();
+    if (pressed.isValid() && indexAt(position) != pressed) {
+        // Rows moved while the focus came here: press the row that was
+        // under the pointer, wherever it is now.
+        const QPoint moved(position.x(), visualRect(pressed).center().y());
+        QMouseEvent adjusted(event->type(), moved, viewport()->mapToGlobal(moved), event->button(),
+                             event->buttons(), event->modifiers());
+        QListView::mousePressEvent(&adjusted);
+        return;
+    }
+    QListView::mousePressEvent(event);
 }
 
 // --- NoteCellView --------------------------------------------------------------
@@ -184,6 +224,12 @@ NoteWindow::NoteWindow(QuillaryAppDelegate* delegate) : m_delegate(delegate)
     m_menuBar = new QMenuBar(this);
     m_menuBar->setObjectName(QStringLiteral("menuBar"));
 
+    // Swipes over the panes and double-clicks on the band beside the menus.
+    m_menuBar->installEventFilter(this);
+    m_tableView->viewport()->installEventFilter(this);
+    m_textView->viewport()->installEventFilter(this);
+    buildDividers();
+
     resize(760, 480);
 }
 
@@ -213,6 +259,7 @@ void NoteWindow::resizeEvent(QResizeEvent* event)
     const int bandTop = height() - StatusBand;
     m_statusButton->setGeometry(Margin + 30, bandTop, std::max(0, width() - 2 * (Margin + 30)), StatusBand);
     m_addButton->setGeometry(width() - Margin - 26, bandTop + 4, 26, 26);
+    layoutDividers();
     if (m_delegate)
         m_delegate->adjustWindowContent();
 }
@@ -222,19 +269,6 @@ void NoteWindow::closeEvent(QCloseEvent* event)
     // Closing hides the window; the notes stay open in the application.
     event->ignore();
     closeWithAnimation();
-}
-
-void NoteWindow::openWithAnimation()
-{
-    show();
-    raise();
-    activateWindow();
-}
-
-void NoteWindow::closeWithAnimation()
-{
-    if (isVisible())
-        hide();
 }
 
 void NoteWindow::toggleWithAnimation()

@@ -5,10 +5,12 @@
 #include "hotkey/KRRecorderControl.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/data/ObjectID.h"
+#include "platform/ui/StatusItem.h"
 #include "store/QVRDataStore.h"
 #include "store/QVRNoteAttributes.h"
 #include "sync/QVRSyncManager.h"
 
+#include <QMenu>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
@@ -28,13 +30,19 @@ class ZQHotKeyCenter;
 
 class QVRSearchField;
 class QItemSelection;
+class QAbstractScrollArea;
 class QListView;
+class QMenu;
 class QPushButton;
 class QTextEdit;
 
 namespace platform {
+class StatusItem;
 class UndoManager;
 class UserDefaults;
+namespace animation {
+class AnimationGroup;
+}
 } // namespace platform
 
 // The application's controller: owns the note list, the editor's note and the
@@ -62,6 +70,9 @@ public:
         ZQHotKeyCenter* hotKeyCenter = nullptr;
         // The login-item launcher that the autostart entry runs.
         QString launcherExecutable;
+        // Window modes: makes the tray icon of menu-bar mode (the system
+        // tray's when not set).
+        std::function<std::unique_ptr<platform::StatusItem>()> makeStatusItem;
     };
 
     explicit QuillaryAppDelegate(const Environment& environment, QObject* parent = nullptr);
@@ -191,6 +202,37 @@ public:
     QVRAboutWindowController* aboutWindowController() const;
     void deleteSelectedNote();
 
+    // --- Window modes, tray and pane animations -----------------------------
+    void applicationDidResignActive();
+    bool menuBarMode() const;
+    // Menu-bar mode shows a tray icon and keeps the window out of the
+    // taskbar. Without a tray the mode is refused with an alert and the
+    // setting is set back.
+    void setMenuBarMode(bool flag);
+    void setHideDockIcon(bool hide);
+    void statusBarButtonAction();
+    platform::StatusItem* statusItem() const { return m_statusItem.get(); }
+    QMenu* trayMenu();
+    // Dock menu (recent notes and New Note).
+    void populateDockMenu(QMenu* menu);
+    void showSinglePaneShowingDetails(bool showEditor, bool animated);
+    void showSidebarWithAnimation();
+    void hideSidebarWithAnimation();
+    void showListView();
+    void hideListView();
+    bool animatingPanes() const { return m_animatingPanes; }
+    // Ends a running slide at once, completion included (tests; a new slide).
+    void finishPaneAnimation();
+    QSize idealSizeForZoom();
+    void bringToFront();
+    // The divider lines show only while content is scrolled under them.
+    void updateDividersAnimated(bool animated = true);
+    void updateDividersAfterDelay();
+    void updateDividersPeriodically();
+    bool topDividerHiddenForScrollView(const QAbstractScrollArea* scrollView) const;
+    bool bottomDividerHiddenForScrollView(const QAbstractScrollArea* scrollView) const;
+    bool searchDividerHidden() const;
+
 signals:
     // A deferred termination may go on now.
     void terminationReady();
@@ -202,11 +244,25 @@ private:
     void buildMenus();
     void observeNotifications();
     void selectRow(int row);
-    void showSinglePane(bool showEditor);
     void clearSelectionQuietly();
     void finishTermination();
     bool keepsUnsavedTyping(const QString& uuid, bool sync) const;
     void terminateWhenDone();
+
+    // Window modes, tray and pane animations.
+    void startPaneAnimation(std::function<void(platform::animation::AnimationGroup&)> animate,
+                            std::function<void()> completion);
+    void refuseMenuBarMode();
+    void observeScrolling();
+    QTimer m_dividerTimer;
+    bool m_dividerTimerActive = false;
+    std::function<std::unique_ptr<platform::StatusItem>()> m_makeStatusItem;
+    std::unique_ptr<platform::StatusItem> m_statusItem;
+    std::unique_ptr<QMenu> m_trayMenu;
+    QPointer<platform::animation::AnimationGroup> m_paneAnimation;
+    bool m_animatingPanes = false;
+    bool m_hideDockIcon = false;
+    double m_autoHiddenAt = -1;
 
     static QuillaryAppDelegate* s_shared;
 

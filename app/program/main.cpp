@@ -64,6 +64,8 @@ int main(int argc, char** argv)
                      &QuillaryAppDelegate::applicationDidBecomeActive);
     QObject::connect(&shell, &platform::ApplicationShell::willResignActive, &delegate,
                      &QuillaryAppDelegate::applicationWillResignActive);
+    QObject::connect(&shell, &platform::ApplicationShell::didResignActive, &delegate,
+                     &QuillaryAppDelegate::applicationDidResignActive);
     QObject::connect(&shell, &platform::ApplicationShell::reopen, &delegate,
                      [&delegate] { delegate.applicationShouldHandleReopen(); });
     QObject::connect(&delegate, &QuillaryAppDelegate::quitRequested, &shell,

@@ -157,6 +157,17 @@ void AnimationGroup::start(std::function<void()> completion)
     m_group->start();
 }
 
+void AnimationGroup::finish()
+{
+    if (m_group->state() != QAbstractAnimation::Stopped)
+        m_group->setCurrentTime(m_group->totalDuration());
+}
+
+bool AnimationGroup::isRunning() const
+{
+    return m_group->state() == QAbstractAnimation::Running;
+}
+
 void animateAlpha(QWidget* widget, qreal alpha, int durationMs, const QEasingCurve& curve,
                   std::function<void()> completion)
 {

@@ -44,6 +44,10 @@ public:
     void animateGeometry(QWidget* widget, const QRect& geometry);
 
     void start(std::function<void()> completion = {});
+    // Jumps to the end values at once and runs the completion step now, as
+    // the group would when its time is up.
+    void finish();
+    bool isRunning() const;
     // With `skip`, the completion does not run when a newer alpha animation
     // superseded one of this group's, e.g. a fade-in started during a fade-out
     // whose completion would close the window.

@@ -55,4 +55,9 @@ bool SystemTrayStatusItem::isVisible() const
     return m_icon->isVisible();
 }
 
+QRect SystemTrayStatusItem::geometry() const
+{
+    return m_icon->geometry();
+}
+
 } // namespace platform

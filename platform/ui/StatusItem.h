@@ -2,6 +2,7 @@
 
 #include <QIcon>
 #include <QObject>
+#include <QRect>
 #include <QString>
 
 #include <memory>
@@ -30,6 +31,9 @@ public:
     virtual bool show() = 0;
     virtual void hide() = 0;
     virtual bool isVisible() const = 0;
+    // Where the item is on the screen, in global coordinates; empty when
+    // the status area does not tell.
+    virtual QRect geometry() const { return {}; }
 
 signals:
     // A plain click on the item.
@@ -51,6 +55,7 @@ public:
     bool show() override;
     void hide() override;
     bool isVisible() const override;
+    QRect geometry() const override;
 
 private:
     QSystemTrayIcon* m_icon;

@@ -14,3 +14,4 @@ function(quillary_add_end_to_end name script)
 endfunction()
 
 quillary_add_end_to_end(app_end_to_end_test end_to_end.py)
+quillary_add_end_to_end(app_end_to_end_tray_test end_to_end_tray.py)

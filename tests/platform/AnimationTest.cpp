@@ -92,4 +92,26 @@ TEST(Animation, GroupRunsItsCompletionOnceWithEveryEndValueSet)
     EXPECT_DOUBLE_EQ(listAlphaAtCompletion, 0.0);
 }
 
+TEST(Animation, FinishEndsAGroupAtOnceAndCompletesItOnce)
+{
+    QWidget parent;
+    auto* pane = new QWidget(&parent);
+    pane->setGeometry(0, 0, 100, 100);
+    int completions = 0;
+    // Far longer than the test: only finish() can end it.
+    auto* group = new animation::AnimationGroup(600000, animation::defaultCurve(), &parent);
+    group->animateGeometry(pane, QRect(50, 0, 100, 100));
+    group->animateAlpha(pane, 0.0);
+    group->start([&] { ++completions; });
+    ASSERT_TRUE(group->isRunning());
+    group->finish();
+    EXPECT_EQ(completions, 1);
+    EXPECT_FALSE(group->isRunning());
+    EXPECT_EQ(pane->geometry(), QRect(50, 0, 100, 100));
+    EXPECT_DOUBLE_EQ(animation::widgetAlpha(pane), 0.0);
+    group->finish();
+    EXPECT_EQ(completions, 1);
+    ASSERT_TRUE(waitForGroups(&parent));
+}
+
 } // namespace
