@@ -328,19 +328,19 @@ SearchFilter::filter(const std::vector<platform::ManagedObject*>& content)
 
 size_t SearchFilter::prepare(const std::vector<platform::ManagedObject*>& content, size_t limit)
 {
-    size_t left = 0;
-    for (platform::ManagedObject* note : content) {
+    // Goes on where the last slice stopped, so that preparing a long list a
+    // slice at a time looks at each note once.
+    if (m_prepared >= content.size())
+        m_prepared = 0;
+    for (; m_prepared < content.size() && limit > 0; ++m_prepared) {
+        platform::ManagedObject* note = content[m_prepared];
         if (!note || note->isDeleted())
             continue;
         Entry& entry = entryFor(note);
         if (entry.folding || !inHistory(entry))
             continue;
-        if (limit > 0) {
-            fold(note, entry);
-            --limit;
-        } else {
-            ++left;
-        }
+        fold(note, entry);
+        --limit;
     }
-    return left;
+    return content.size() - m_prepared;
 }

@@ -56,8 +56,10 @@ public:
     // The matching objects of `content`, in its order; deleted objects never.
     std::vector<platform::ManagedObject*> filter(const std::vector<platform::ManagedObject*>& content);
 
-    // Folds the texts of `content` not folded yet, at most `limit` of them;
-    // returns how many are left. Lets idle time make the first search fast.
+    // Folds the texts of `content` not folded yet that the present cut-off
+    // lets through, at most `limit` of them, going on from where the last
+    // call stopped; returns how many notes are left to look at. Lets idle
+    // time make the first search fast.
     size_t prepare(const std::vector<platform::ManagedObject*>& content, size_t limit);
 
     // Drops every kept text (the objects were refreshed from the store).
@@ -90,6 +92,7 @@ private:
     std::vector<QByteArray> m_needles; // folded words, most recent first
     std::unordered_map<const platform::ManagedObject*, Entry> m_entries;
     std::unique_ptr<TextBlocks> m_texts;
+    size_t m_prepared = 0; // where prepare() goes on
 
     // The last filter's input and result, for narrowing.
     bool m_changedSinceFilter = true;
