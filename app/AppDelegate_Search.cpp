@@ -3,10 +3,9 @@
 #include "app/NoteWindow.h"
 #include "app/QVRSearchField.h"
 #include "app/QuillaryAppDelegate.h"
+#include "app/SearchFilter.h"
 
-#include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
-#include "platform/predicate/Predicate.h"
 #include "store/QVRDateFormatter.h"
 #include "store/QVRObjectController.h"
 #include "store/QVRUtilities.h"
@@ -74,6 +73,7 @@ void QuillaryAppDelegate::toggleSearch()
     m_searchShowing = true;
     searchField()->show();
     searchField()->setFocus();
+    prepareSearch();
 }
 
 void QuillaryAppDelegate::hideSearch()
@@ -99,6 +99,44 @@ void QuillaryAppDelegate::startSearchWithText(const QString& text)
     }
 }
 
+SearchFilter& QuillaryAppDelegate::searchFilterFor(QVRObjectController* controller)
+{
+    // A new list controller holds objects loaded afresh: fold them anew.
+    if (!m_searchFilter || m_searchFilterController != controller) {
+        m_searchFilter = std::make_shared<SearchFilter>(m_dataStore ? m_dataStore->context() : nullptr);
+        m_searchFilterController = controller;
+    }
+    return *m_searchFilter;
+}
+
+void QuillaryAppDelegate::setSearchQuery(const QString& text)
+{
+    QVRObjectController* controller = noteController();
+    const qint64 days = m_defaults->integer(QStringLiteral("QVRHistoryDays"));
+    QVRDateFormatter& formatter = QVRDateFormatter::sharedFormatter();
+    const double cutoff = days > 0 ? QVRDateFormatter::dateDaysAgo(formatter.calendar(), days) : 0;
+    searchFilterFor(controller).setQuery(SearchFilter::queryForText(text, days, cutoff));
+}
+
+void QuillaryAppDelegate::prepareSearch()
+{
+    // While the bar opens and the user starts typing, fold the texts the
+    // first search will look at, a slice at a time between events.
+    if (m_preparingSearch || !noteController())
+        return;
+    m_preparingSearch = true;
+    if (!searchField() || searchField()->text().isEmpty())
+        setSearchQuery(QString());
+    QTimer::singleShot(0, this, [this] {
+        m_preparingSearch = false;
+        QVRObjectController* controller = noteController();
+        if (!m_searchShowing || !controller || !m_searchFilter || m_searchFilterController != controller)
+            return;
+        if (m_searchFilter->prepare(controller->arrayController()->content(), 400) > 0)
+            prepareSearch();
+    });
+}
+
 void QuillaryAppDelegate::updateSearch()
 {
     QVRObjectController* controller = noteController();
@@ -107,20 +145,14 @@ void QuillaryAppDelegate::updateSearch()
     const QString text = searchField()->text();
     if (text.isEmpty()) {
         controller->setFilterPredicate(nullptr);
+        controller->rearrangeObjects();
     } else {
-        const qint64 days = m_defaults->integer(QStringLiteral("QVRHistoryDays"));
-        QVRDateFormatter& formatter = QVRDateFormatter::sharedFormatter();
-        const double cutoff = days > 0 ? QVRDateFormatter::dateDaysAgo(formatter.calendar(), days) : 0;
-        const SearchQuery query = searchQuery(text, days, cutoff);
-        QString error;
-        auto predicate = platform::Predicate::parse(query.format, query.arguments, &error);
-        if (!predicate) {
-            platform::log(QStringLiteral("Search predicate refused: %1").arg(error));
-            return;
-        }
-        controller->setFilterPredicate(std::move(predicate));
+        setSearchQuery(text);
+        controller->setContentFilter(
+            [filter = m_searchFilter](const std::vector<platform::ManagedObject*>& content) {
+                return filter->filter(content);
+            });
     }
-    controller->rearrangeObjects();
     reloadList();
     if (m_listModel->rowCount() > 0) {
         selectNoteWithIndex(0, true);

@@ -29,6 +29,7 @@ class QVRObjectController;
 class ZQHotKeyCenter;
 
 class QVRSearchField;
+class SearchFilter;
 class QItemSelection;
 class QAbstractScrollArea;
 class QListView;
@@ -299,4 +300,12 @@ private:
     QTimer m_statusTimer;
     QTimer m_terminateTimer;
     std::vector<platform::ObserverToken> m_observers;
+
+    // Search speed: the folded texts of the current list controller's notes.
+    SearchFilter& searchFilterFor(QVRObjectController* controller);
+    void prepareSearch();
+    void setSearchQuery(const QString& text);
+    std::shared_ptr<SearchFilter> m_searchFilter;
+    QPointer<QVRObjectController> m_searchFilterController;
+    bool m_preparingSearch = false;
 };

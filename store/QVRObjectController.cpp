@@ -124,3 +124,26 @@ void QVRObjectController::setFilterPredicate(std::shared_ptr<const platform::Pre
     }
     m_searchController->setFilterPredicate(std::move(predicate));
 }
+
+void QVRObjectController::setContentFilter(platform::ArrayController::ContentFilter filter)
+{
+    if (!filter) {
+        setFilterPredicate(nullptr);
+        return;
+    }
+    if (!m_searchController) {
+        auto controller = std::make_unique<platform::ArrayController>();
+        controller->setEntityName(m_arrayController->entityName());
+        controller->setContext(m_arrayController->context());
+        controller->setSortDescriptors(m_arrayController->sortDescriptors());
+        controller->setContentFilter(std::move(filter));
+        controller->setContent(m_arrayController->content());
+        m_searchController = std::move(controller);
+        watch(m_searchController.get());
+        emit arrangedObjectsReset();
+        return;
+    }
+    if (m_searchController->filterPredicate())
+        m_searchController->setFilterPredicate(nullptr);
+    m_searchController->setContentFilter(std::move(filter));
+}

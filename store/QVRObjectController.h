@@ -46,6 +46,10 @@ public:
     platform::ManagedObject* objectAtIndex(quint64 index, bool filtered) const;
     void rearrangeObjects();
     void setFilterPredicate(std::shared_ptr<const platform::Predicate> predicate);
+    // A search list picked by `filter` from the full list's records (every
+    // note, archived ones too) rather than by a predicate; none drops the
+    // search list. The records are taken over, not fetched again.
+    void setContentFilter(platform::ArrayController::ContentFilter filter);
 
     // A list of the entity, fetched and arranged at once; logs a failed fetch.
     static std::unique_ptr<platform::ArrayController>

@@ -138,6 +138,18 @@ void ArrayController::setFilterPredicate(std::shared_ptr<const Predicate> predic
     rearrangeObjects();
 }
 
+void ArrayController::setContentFilter(ContentFilter filter)
+{
+    m_contentFilter = std::move(filter);
+    rearrangeObjects();
+}
+
+void ArrayController::setContent(std::vector<ManagedObject*> content)
+{
+    m_content = std::move(content);
+    rearrangeObjects();
+}
+
 void ArrayController::setSortDescriptors(std::vector<SortDescriptor> sortDescriptors)
 {
     m_sortDescriptors = std::move(sortDescriptors);
@@ -170,9 +182,13 @@ bool ArrayController::fetch(Error* error)
 
 void ArrayController::rearrangeObjects()
 {
+    std::vector<ManagedObject*> picked;
+    if (m_contentFilter)
+        picked = m_contentFilter(m_content);
+    const std::vector<ManagedObject*>& candidates = m_contentFilter ? picked : m_content;
     std::vector<ManagedObject*> arranged;
-    arranged.reserve(m_content.size());
-    for (ManagedObject* object : m_content) {
+    arranged.reserve(candidates.size());
+    for (ManagedObject* object : candidates) {
         if (object->isDeleted())
             continue;
         if (m_filter && !m_filter->evaluate([object](const QString& key) { return object->value(key); },

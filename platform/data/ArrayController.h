@@ -68,6 +68,11 @@ class ArrayController
 {
 public:
     using ArrangementObserver = std::function<void(const ArrangementUpdate&)>;
+    // Picks from `content` the objects to arrange, in any order, before the
+    // filter predicate (if any) and the sort; deleted objects are left out
+    // afterwards. For filters that keep state of their own between passes.
+    using ContentFilter =
+        std::function<std::vector<ManagedObject*>(const std::vector<ManagedObject*>& content)>;
 
     ArrayController();
     ~ArrayController();
@@ -80,6 +85,7 @@ public:
     ManagedObjectContext* context() const { return m_context; }
     void setFilterPredicate(std::shared_ptr<const Predicate> predicate);
     std::shared_ptr<const Predicate> filterPredicate() const { return m_filter; }
+    void setContentFilter(ContentFilter filter);
     void setSortDescriptors(std::vector<SortDescriptor> sortDescriptors);
     const std::vector<SortDescriptor>& sortDescriptors() const { return m_sortDescriptors; }
 
@@ -87,6 +93,9 @@ public:
     // there, and arranges.
     bool fetch(Error* error = nullptr);
     const std::vector<ManagedObject*>& content() const { return m_content; }
+    // Takes another list's content over the same context instead of fetching
+    // it again, and arranges.
+    void setContent(std::vector<ManagedObject*> content);
     const std::vector<ManagedObject*>& arrangedObjects() const { return m_arranged; }
     void rearrangeObjects();
 
@@ -100,6 +109,7 @@ private:
     QString m_entityName;
     ManagedObjectContext* m_context = nullptr;
     std::shared_ptr<const Predicate> m_filter;
+    ContentFilter m_contentFilter;
     std::vector<SortDescriptor> m_sortDescriptors;
     std::vector<ManagedObject*> m_content;
     std::vector<ManagedObject*> m_arranged;

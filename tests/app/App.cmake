@@ -6,3 +6,11 @@ quillary_add_test(NAME app_notes_test
   LIBS app test_support Qt6::Test
   LABELS sanitize
   MAIN widgets)
+
+# The search filter: the typed search through the application, and agreement
+# with the predicate layer on generated texts.
+quillary_add_test(NAME app_search_filter_test
+  SOURCES SearchFilterTest.cpp
+  LIBS app test_support Qt6::Test
+  LABELS sanitize
+  MAIN widgets)

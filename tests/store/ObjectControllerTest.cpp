@@ -146,6 +146,44 @@ TEST_F(ObjectController, ListsAreArrangedWithoutAskingAfterConstructionAndANewFi
     EXPECT_EQ(list->countFiltered(true), 3u);
 }
 
+// A search list picked by a function takes the full list's records (archived
+// ones too) without a fetch, sorts what the function picks, follows later
+// saves at the next rearrangement and is dropped again without a filter.
+TEST_F(ObjectController, ContentFilterSearchListFollowsSavesAndDrops)
+{
+    add(QStringLiteral("alpha live"), 1);
+    add(QStringLiteral("alpha archived"), 3, true);
+    add(QStringLiteral("beta"), 2);
+    ASSERT_TRUE(child->saveData());
+    auto list = controller();
+    NoteRows rows(list.get());
+    int calls = 0;
+    auto alpha = [&calls](const std::vector<ManagedObject*>& content) {
+        ++calls;
+        std::vector<ManagedObject*> picked;
+        for (ManagedObject* object : content) {
+            if (static_cast<Note*>(object)->text().startsWith(QStringLiteral("alpha")))
+                picked.push_back(object);
+        }
+        return picked;
+    };
+    list->setContentFilter(alpha);
+    EXPECT_TRUE(list->filtered());
+    EXPECT_EQ(texts(rows.rows()), (QStringList{"alpha archived", "alpha live"}));
+    Note* later = add(QStringLiteral("alpha later"), 5);
+    ASSERT_TRUE(child->saveData());
+    list->rearrangeObjects();
+    EXPECT_EQ(texts(rows.rows()), (QStringList{"alpha later", "alpha archived", "alpha live"}));
+    child->context()->remove(later);
+    ASSERT_TRUE(child->saveData());
+    list->rearrangeObjects();
+    EXPECT_EQ(texts(rows.rows()), (QStringList{"alpha archived", "alpha live"}));
+    EXPECT_GE(calls, 3);
+    list->setContentFilter(nullptr);
+    EXPECT_FALSE(list->filtered());
+    EXPECT_EQ(texts(rows.rows()), (QStringList{"beta", "alpha live"}));
+}
+
 // Saves, edits, archives, deletions and searches, each followed by the list
 // model: the model checker finds no inconsistent signal, the model's rows
 // always match the controller's, and a row held across changes (the selected

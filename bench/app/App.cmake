@@ -1,0 +1,7 @@
+# The application: search per keystroke, start-up to the first painted list and
+# the central save, beside SQLite's LIKE, the predicate layer and a bare window.
+add_executable(bench_app ${CMAKE_CURRENT_LIST_DIR}/AppBench.cpp)
+target_link_libraries(bench_app PRIVATE app platform_predicate Qt6::Widgets PkgConfig::SQLITE3)
+add_executable(bench_app_bare_window ${CMAKE_CURRENT_LIST_DIR}/BareWindow.cpp)
+target_link_libraries(bench_app_bare_window PRIVATE Qt6::Widgets)
+add_dependencies(bench_app quillary bench_app_bare_window)
