@@ -5,7 +5,10 @@
 #include "store/QVRDefaultsKeys.h"
 #include "store/QVRUtilities.h"
 
+#include <QVariantMap>
+
 #include <cmath>
+#include <mutex>
 
 namespace {
 
@@ -27,6 +30,33 @@ void storeText(const QString& key, const QString& text)
         defaults().remove(key);
     else
         storeSetting(key, text);
+}
+
+// Values held for writeHeld(), shared by every instance in the process. The
+// lock also covers writing them, so that a plain set racing with writeHeld()
+// is never overwritten by the older held value. Recursive: a write notifies
+// observers, which may read the settings.
+std::recursive_mutex gHeldMutex;
+QVariantMap gHeld;
+
+QVariant held(const QString& key)
+{
+    std::lock_guard lock(gHeldMutex);
+    return gHeld.value(key);
+}
+
+void hold(const QString& key, double value)
+{
+    std::lock_guard lock(gHeldMutex);
+    gHeld.insert(key, value);
+}
+
+// Writes `value` now, dropping what is held for the key.
+void storeNow(const QString& key, double value)
+{
+    std::lock_guard lock(gHeldMutex);
+    gHeld.remove(key);
+    storeSetting(key, value);
 }
 
 } // namespace
@@ -76,24 +106,47 @@ double QVRSyncSettings::updated() const
 {
     // A value written before replies were checked may be no time at all;
     // starting from nothing downloads everything again and loses nothing.
-    const double updated = defaults().doubleValue(QVRDefaultsKeys::SyncUpdated);
+    const QVariant pending = held(QVRDefaultsKeys::SyncUpdated);
+    const double updated =
+        pending.isValid() ? pending.toDouble() : defaults().doubleValue(QVRDefaultsKeys::SyncUpdated);
     return std::isfinite(updated) && updated >= 0 && updated <= TimeLimit ? updated : 0;
 }
 
 void QVRSyncSettings::setUpdated(double updated)
 {
-    storeSetting(QVRDefaultsKeys::SyncUpdated, updated);
+    storeNow(QVRDefaultsKeys::SyncUpdated, updated);
+}
+
+void QVRSyncSettings::holdUpdated(double updated)
+{
+    hold(QVRDefaultsKeys::SyncUpdated, updated);
 }
 
 double QVRSyncSettings::offset() const
 {
-    const double offset = defaults().doubleValue(QVRDefaultsKeys::SyncOffset);
+    const QVariant pending = held(QVRDefaultsKeys::SyncOffset);
+    const double offset =
+        pending.isValid() ? pending.toDouble() : defaults().doubleValue(QVRDefaultsKeys::SyncOffset);
     return std::isfinite(offset) && std::abs(offset) <= OffsetLimit ? offset : 0;
 }
 
 void QVRSyncSettings::setOffset(double offset)
 {
-    storeSetting(QVRDefaultsKeys::SyncOffset, offset);
+    storeNow(QVRDefaultsKeys::SyncOffset, offset);
+}
+
+void QVRSyncSettings::holdOffset(double offset)
+{
+    hold(QVRDefaultsKeys::SyncOffset, offset);
+}
+
+void QVRSyncSettings::writeHeld()
+{
+    std::lock_guard lock(gHeldMutex);
+    QVariantMap values;
+    values.swap(gHeld);
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        storeSetting(it.key(), it.value());
 }
 
 qint64 QVRSyncSettings::historyDays() const
