@@ -8,6 +8,7 @@
 #include <QVariantMap>
 
 #include <cmath>
+#include <map>
 #include <mutex>
 
 namespace {
@@ -32,30 +33,49 @@ void storeText(const QString& key, const QString& text)
         storeSetting(key, text);
 }
 
-// Values held for writeHeld(), shared by every instance in the process. The
-// lock also covers writing them, so that a plain set racing with writeHeld()
-// is never overwritten by the older held value. Recursive: a write notifies
-// observers, which may read the settings.
+// Values held for writeHeld(), shared by every instance in the process, each
+// with what the settings held when holding began. A value that changed in the
+// settings meanwhile (set directly, or by another process) wins over the held
+// one, which is then dropped. The lock also covers writing, so that a plain
+// set racing with writeHeld() is never overwritten by an older held value.
+// Recursive: a write notifies observers, which may read the settings.
+struct Held
+{
+    QVariant value;
+    QVariant base;
+};
 std::recursive_mutex gHeldMutex;
-QVariantMap gHeld;
+std::map<QString, Held> gHeld;
 
+// The held value of `key` while the settings still hold its base.
 QVariant held(const QString& key)
 {
     std::lock_guard lock(gHeldMutex);
-    return gHeld.value(key);
+    auto it = gHeld.find(key);
+    if (it == gHeld.end())
+        return QVariant();
+    if (defaults().object(key) != it->second.base) {
+        gHeld.erase(it);
+        return QVariant();
+    }
+    return it->second.value;
 }
 
 void hold(const QString& key, double value)
 {
     std::lock_guard lock(gHeldMutex);
-    gHeld.insert(key, value);
+    auto it = gHeld.find(key);
+    if (it == gHeld.end() || defaults().object(key) != it->second.base)
+        gHeld[key] = Held{value, defaults().object(key)};
+    else
+        it->second.value = value;
 }
 
 // Writes `value` now, dropping what is held for the key.
 void storeNow(const QString& key, double value)
 {
     std::lock_guard lock(gHeldMutex);
-    gHeld.remove(key);
+    gHeld.erase(key);
     storeSetting(key, value);
 }
 
@@ -143,10 +163,11 @@ void QVRSyncSettings::holdOffset(double offset)
 void QVRSyncSettings::writeHeld()
 {
     std::lock_guard lock(gHeldMutex);
-    QVariantMap values;
+    std::map<QString, Held> values;
     values.swap(gHeld);
-    for (auto it = values.cbegin(); it != values.cend(); ++it)
-        storeSetting(it.key(), it.value());
+    for (const auto& [key, entry] : values)
+        if (defaults().object(key) == entry.base)
+            storeSetting(key, entry.value);
 }
 
 qint64 QVRSyncSettings::historyDays() const

@@ -35,7 +35,8 @@ public:
     // requests they are held in memory (every reader here sees them) and
     // written once by writeHeld(), when the run ends: a stored time that is
     // older than the last reply only makes the next sync ask for more. A
-    // plain set of either value drops what is held for it.
+    // plain set of either value, or a change of it in the settings file
+    // meanwhile, drops what is held for it.
     void holdUpdated(double updated);
     void holdOffset(double offset);
     static void writeHeld();
