@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
 #include <pthread.h>
 #include <thread>
 
@@ -20,6 +21,62 @@ std::atomic<int> gSaveTimeoutMs{120000};
 }
 
 // ---- serial queue
+
+namespace {
+
+// The threads that drain serial queues. A queue with work borrows one for as
+// long as it has blocks; a thread left without work waits a while for the
+// next queue before it ends, so a run of short-lived documents (one per note
+// file) does not start a thread for every file.
+class WorkerPool
+{
+public:
+    static WorkerPool& shared()
+    {
+        // Never destroyed: idle workers may still wait on it at exit.
+        static auto* pool = new WorkerPool();
+        return *pool;
+    }
+
+    void run(std::function<void()> job)
+    {
+        std::lock_guard lock(m_mutex);
+        m_jobs.push_back(std::move(job));
+        // Every waiting worker takes one job; start another only when the
+        // jobs outnumber them.
+        if (m_jobs.size() > m_idle)
+            std::thread([this] { work(); }).detach();
+        else
+            m_wake.notify_one();
+    }
+
+private:
+    void work()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            ++m_idle;
+            const bool got =
+                m_wake.wait_for(lock, std::chrono::seconds(5), [this] { return !m_jobs.empty(); });
+            --m_idle;
+            if (!got)
+                return;
+            std::function<void()> job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+            lock.unlock();
+            job();
+            job = nullptr; // let go of what the job holds before waiting again
+            lock.lock();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_jobs;
+    std::size_t m_idle = 0;
+};
+
+} // namespace
 
 QVRSerialQueue::QVRSerialQueue(QString name) : m_name(std::move(name)), m_state(std::make_shared<State>()) {}
 
@@ -34,8 +91,12 @@ void QVRSerialQueue::add(std::function<void()> block)
         state->draining = true;
     }
     const QByteArray threadName = m_name.left(15).toUtf8();
-    std::thread([state, threadName] {
-        pthread_setname_np(pthread_self(), threadName.constData());
+    WorkerPool::shared().run([state, threadName] {
+        thread_local QByteArray currentName;
+        if (currentName != threadName) {
+            pthread_setname_np(pthread_self(), threadName.constData());
+            currentName = threadName;
+        }
         for (;;) {
             std::function<void()> next;
             {
@@ -49,7 +110,7 @@ void QVRSerialQueue::add(std::function<void()> block)
             }
             next();
         }
-    }).detach();
+    });
 }
 
 // ---- errors and their descriptions

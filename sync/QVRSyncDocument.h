@@ -30,9 +30,9 @@ enum Code : int
 };
 } // namespace QVRSyncErrors
 
-// A serial queue of blocks. Its worker thread exists only while there is work
-// and is never joined, so the last owner may let go of the queue from inside
-// one of its own blocks.
+// A serial queue of blocks. It borrows a worker thread only while there is
+// work and never joins it, so the last owner may let go of the queue from
+// inside one of its own blocks.
 class QVRSerialQueue
 {
 public:

@@ -146,6 +146,7 @@ QVRSyncManager::QVRSyncManager(QVRDataStore* store, QObject* parent)
 
 QVRSyncManager::~QVRSyncManager()
 {
+    QVRSyncSettings::writeHeld();
     *m_alive = false;
     m_observers.clear();
     if (m_operationQueue) {
@@ -292,6 +293,7 @@ void QVRSyncManager::setStep(QVRSyncStep step)
 
 void QVRSyncManager::setStepWait()
 {
+    QVRSyncSettings::writeHeld();
     setStep(QVRSyncStep::Finishing);
     QPointer<QVRSyncManager> self(this);
     platform::runOnMainThread([self] {
@@ -546,6 +548,7 @@ bool QVRSyncManager::busy()
 
 void QVRSyncManager::stop()
 {
+    QVRSyncSettings::writeHeld();
     if (m_store)
         m_store->saveData();
     m_observers.clear();
@@ -961,15 +964,16 @@ void QVRSyncManager::operationEncounteredName(QVRQuorvaneOperation* operation, c
                 postNotificationName(QVRSyncChangeNotification, m_quorvaneMessage);
         }
     } else if (name == QLatin1String("updated")) {
+        // Written when the cycle ends (setStepWait), not once per request.
         if (const auto updated = numberWithin(value.value_or(QString()), 0, QVRSyncSettings::TimeLimit))
-            setQuorvaneUpdated(*updated);
+            m_settings.holdUpdated(*updated);
         else
             platform::log(
                 QStringLiteral("Ignoring unusable update time: %1").arg(value.value_or(QString()).left(64)));
     } else if (name == QLatin1String("offset")) {
         if (const auto offset = numberWithin(value.value_or(QString()), -QVRSyncSettings::OffsetLimit,
                                              QVRSyncSettings::OffsetLimit))
-            setQuorvaneOffset(*offset);
+            m_settings.holdOffset(*offset);
         else
             platform::log(
                 QStringLiteral("Ignoring unusable clock offset: %1").arg(value.value_or(QString()).left(64)));

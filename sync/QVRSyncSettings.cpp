@@ -5,7 +5,11 @@
 #include "store/QVRDefaultsKeys.h"
 #include "store/QVRUtilities.h"
 
+#include <QVariantMap>
+
 #include <cmath>
+#include <map>
+#include <mutex>
 
 namespace {
 
@@ -27,6 +31,52 @@ void storeText(const QString& key, const QString& text)
         defaults().remove(key);
     else
         storeSetting(key, text);
+}
+
+// Values held for writeHeld(), shared by every instance in the process, each
+// with what the settings held when holding began. A value that changed in the
+// settings meanwhile (set directly, or by another process) wins over the held
+// one, which is then dropped. The lock also covers writing, so that a plain
+// set racing with writeHeld() is never overwritten by an older held value.
+// Recursive: a write notifies observers, which may read the settings.
+struct Held
+{
+    QVariant value;
+    QVariant base;
+};
+std::recursive_mutex gHeldMutex;
+std::map<QString, Held> gHeld;
+
+// The held value of `key` while the settings still hold its base.
+QVariant held(const QString& key)
+{
+    std::lock_guard lock(gHeldMutex);
+    auto it = gHeld.find(key);
+    if (it == gHeld.end())
+        return QVariant();
+    if (defaults().object(key) != it->second.base) {
+        gHeld.erase(it);
+        return QVariant();
+    }
+    return it->second.value;
+}
+
+void hold(const QString& key, double value)
+{
+    std::lock_guard lock(gHeldMutex);
+    auto it = gHeld.find(key);
+    if (it == gHeld.end() || defaults().object(key) != it->second.base)
+        gHeld[key] = Held{value, defaults().object(key)};
+    else
+        it->second.value = value;
+}
+
+// Writes `value` now, dropping what is held for the key.
+void storeNow(const QString& key, double value)
+{
+    std::lock_guard lock(gHeldMutex);
+    gHeld.erase(key);
+    storeSetting(key, value);
 }
 
 } // namespace
@@ -76,24 +126,48 @@ double QVRSyncSettings::updated() const
 {
     // A value written before replies were checked may be no time at all;
     // starting from nothing downloads everything again and loses nothing.
-    const double updated = defaults().doubleValue(QVRDefaultsKeys::SyncUpdated);
+    const QVariant pending = held(QVRDefaultsKeys::SyncUpdated);
+    const double updated =
+        pending.isValid() ? pending.toDouble() : defaults().doubleValue(QVRDefaultsKeys::SyncUpdated);
     return std::isfinite(updated) && updated >= 0 && updated <= TimeLimit ? updated : 0;
 }
 
 void QVRSyncSettings::setUpdated(double updated)
 {
-    storeSetting(QVRDefaultsKeys::SyncUpdated, updated);
+    storeNow(QVRDefaultsKeys::SyncUpdated, updated);
+}
+
+void QVRSyncSettings::holdUpdated(double updated)
+{
+    hold(QVRDefaultsKeys::SyncUpdated, updated);
 }
 
 double QVRSyncSettings::offset() const
 {
-    const double offset = defaults().doubleValue(QVRDefaultsKeys::SyncOffset);
+    const QVariant pending = held(QVRDefaultsKeys::SyncOffset);
+    const double offset =
+        pending.isValid() ? pending.toDouble() : defaults().doubleValue(QVRDefaultsKeys::SyncOffset);
     return std::isfinite(offset) && std::abs(offset) <= OffsetLimit ? offset : 0;
 }
 
 void QVRSyncSettings::setOffset(double offset)
 {
-    storeSetting(QVRDefaultsKeys::SyncOffset, offset);
+    storeNow(QVRDefaultsKeys::SyncOffset, offset);
+}
+
+void QVRSyncSettings::holdOffset(double offset)
+{
+    hold(QVRDefaultsKeys::SyncOffset, offset);
+}
+
+void QVRSyncSettings::writeHeld()
+{
+    std::lock_guard lock(gHeldMutex);
+    std::map<QString, Held> values;
+    values.swap(gHeld);
+    for (const auto& [key, entry] : values)
+        if (defaults().object(key) == entry.base)
+            storeSetting(key, entry.value);
 }
 
 qint64 QVRSyncSettings::historyDays() const

@@ -31,6 +31,15 @@ public:
     // Our clock minus the service's; 0 for a value out of range.
     double offset() const;
     void setOffset(double offset);
+    // Every reply carries a new update time and offset. During a run of
+    // requests they are held in memory (every reader here sees them) and
+    // written once by writeHeld(), when the run ends: a stored time that is
+    // older than the last reply only makes the next sync ask for more. A
+    // plain set of either value, or a change of it in the settings file
+    // meanwhile, drops what is held for it.
+    void holdUpdated(double updated);
+    void holdOffset(double offset);
+    static void writeHeld();
     // The history setting as stored (0 when absent).
     qint64 historyDays() const;
 };

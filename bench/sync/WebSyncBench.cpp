@@ -17,18 +17,23 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTemporaryDir>
-#include <QThread>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
-
-#ifndef QUILLARY_UPLOAD_COUNT
-#define QUILLARY_UPLOAD_COUNT 10000
-#endif
 
 namespace {
 
 const QString Email = QStringLiteral("bench@example.org");
+
+// QUILLARY_UPLOAD_COUNT shortens the upload run (for profiling under strace).
+int uploadCount()
+{
+    bool ok = false;
+    const int count = qEnvironmentVariableIntValue("QUILLARY_UPLOAD_COUNT", &ok);
+    return ok && count > 0 ? count : 10000;
+}
 
 // The application's side, kept lean: one insert or update per note, saved
 // with the store when the cycle ends.
@@ -99,16 +104,23 @@ struct Setup
         platform::SecretBackend::setCurrentForTesting(nullptr);
     }
 
+    // Runs the event loop, as the application does, until the cycle is over:
+    // the main thread sleeps in the loop and wakes for each event, rather
+    // than polling with pauses of its own between them.
     void waitForQuiet()
     {
         QElapsedTimer timer;
         timer.start();
-        while (
-            !(manager->step() == QVRSyncStep::Complete && manager->operationQueue()->operationCount() == 0) &&
-            timer.elapsed() < 120000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            QThread::usleep(100);
-        }
+        QEventLoop loop;
+        QTimer check;
+        QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+            if ((manager->step() == QVRSyncStep::Complete &&
+                 manager->operationQueue()->operationCount() == 0) ||
+                timer.elapsed() >= 120000)
+                loop.quit();
+        });
+        check.start(1);
+        loop.exec();
     }
 
     QVRSyncObject* localNote(int i, double modified)
@@ -167,19 +179,30 @@ BENCHMARK(BM_FirstSyncDownload10000)->Iterations(1)->Unit(benchmark::kMillisecon
 void BM_FirstSyncUpload10000(benchmark::State& state)
 {
     for (auto _ : state) {
+        const int notes = uploadCount();
         Setup setup;
-        for (int i = 0; i < QUILLARY_UPLOAD_COUNT; ++i)
+        for (int i = 0; i < notes; ++i)
             setup.localNote(i, 1700000000.0 + i);
         setup.store->context()->performAndWait([&] { setup.store->context()->save(); });
         setup.manager->start();
         setup.waitForQuiet();
         setup.manager->saveAllObjectsToQuorvane();
+        const size_t requestsBefore = setup.fake.requests.size();
+        const auto busyBefore = setup.fake.busy;
         QElapsedTimer timer;
         timer.start();
         setup.manager->syncWithQuorvane();
         setup.waitForQuiet();
-        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
-        if (setup.fake.notes.size() != QUILLARY_UPLOAD_COUNT)
+        const double seconds = timer.nsecsElapsed() / 1e9;
+        state.SetIterationTime(seconds);
+        // Per request: the whole round trip, and the fake service's share.
+        const double requests = double(setup.fake.requests.size() - requestsBefore);
+        const double service = std::chrono::duration<double>(setup.fake.busy - busyBefore).count();
+        state.counters["requests"] = requests;
+        state.counters["ms_per_request"] = requests > 0 ? seconds * 1e3 / requests : 0;
+        state.counters["service_ms_per_request"] = requests > 0 ? service * 1e3 / requests : 0;
+        state.counters["client_ms_per_request"] = requests > 0 ? (seconds - service) * 1e3 / requests : 0;
+        if (setup.fake.notes.size() != size_t(notes))
             state.SkipWithError(("not every note was sent: " + std::to_string(setup.fake.notes.size()) +
                                  " in " + std::to_string(timer.elapsed()) + " ms, " +
                                  std::to_string(setup.fake.requests.size()) + " requests")

@@ -109,15 +109,26 @@ std::optional<QByteArray> readFileContents(const QString& path, Error* error)
     struct stat st
     {
     };
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    const bool known = ::fstat(fd, &st) == 0;
+    if (known && S_ISDIR(st.st_mode)) {
         ::close(fd);
         fail(error, EISDIR, path);
         return std::nullopt;
     }
+    // Read straight into the result, sized from the file with one byte to
+    // spare, so that the read which finds the end needs no second buffer. A
+    // file that grows meanwhile, or reports no size (procfs), still reads
+    // whole.
     QByteArray data;
-    char buffer[65536];
+    qsizetype size = 0;
+    qsizetype capacity = known && S_ISREG(st.st_mode) && st.st_size > 0 ? qsizetype(st.st_size) + 1 : 4096;
+    data.resize(capacity);
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (size == capacity) {
+            capacity *= 2;
+            data.resize(capacity);
+        }
+        const ssize_t n = ::read(fd, data.data() + size, static_cast<size_t>(capacity - size));
         if (n == 0)
             break;
         if (n < 0) {
@@ -128,9 +139,10 @@ std::optional<QByteArray> readFileContents(const QString& path, Error* error)
             fail(error, saved, path);
             return std::nullopt;
         }
-        data.append(buffer, n);
+        size += n;
     }
     ::close(fd);
+    data.resize(size);
     return data;
 }
 
@@ -159,8 +171,10 @@ bool writeFileCreatingOnly(const QString& path, const QByteArray& data, Error* e
     const QByteArray temporary = writeTemporary(path, data);
     if (temporary.isEmpty())
         return fail(error, errno, path);
-    int result = ::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE);
-    if (result != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
+    if (::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return true; // the temporary name is gone with the rename
+    int result = -1;
+    if (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP) {
         // Some filesystems (FUSE among them) lack the flag; a hard link is
         // just as exclusive.
         result = ::link(temporary.constData(), target.constData());

@@ -468,3 +468,98 @@ TEST(NoteDocument, HandlerMayWaitForWorkOnTheSameFile)
     });
     EXPECT_TRUE(done.get());
 }
+
+// Files that report no size (procfs) or less than they hold must still be
+// read to their end, and an empty file reads as empty data, not as a failure.
+TEST(NoteDocument, FileReadsAreWholeWhateverSizeTheFileReports)
+{
+    QTemporaryDir dir;
+    struct Case
+    {
+        const char* name;
+        QByteArray contents;
+    };
+    const Case cases[] = {
+        {"empty", QByteArray()}, {"one", QByteArray("x")}, {"large", QByteArray(200000, 'n')}};
+    for (const Case& c : cases) {
+        const QString path = dir.filePath(QString::fromLatin1(c.name));
+        ASSERT_TRUE(platform::writeFileAtomically(path, c.contents)) << c.name;
+        const std::optional<QByteArray> read = platform::readFileContents(path);
+        ASSERT_TRUE(read.has_value()) << c.name;
+        EXPECT_EQ(*read, c.contents) << c.name;
+    }
+    QFile cmdline(QStringLiteral("/proc/self/cmdline"));
+    ASSERT_TRUE(cmdline.open(QIODevice::ReadOnly));
+    EXPECT_EQ(platform::readFileContents(QStringLiteral("/proc/self/cmdline")).value_or(QByteArray()),
+              cmdline.readAll());
+    // Longer than any first guess at its size.
+    const QByteArray maps =
+        platform::readFileContents(QStringLiteral("/proc/self/maps")).value_or(QByteArray());
+    EXPECT_GT(maps.size(), 4096);
+    EXPECT_TRUE(maps.endsWith('\n'));
+}
+
+// Documents share worker threads; a block that waits for another document's
+// block must still get a thread for that one, however many wait in a chain.
+TEST(NoteDocument, QueuesWaitingOnEachOtherEachGetAThread)
+{
+    constexpr int kChain = 24;
+    std::vector<std::shared_ptr<QVRNoteDocument>> documents;
+    std::vector<std::unique_ptr<Outcome<bool>>> finished;
+    for (int i = 0; i < kChain; ++i) {
+        documents.push_back(std::make_shared<QVRNoteDocument>());
+        finished.push_back(std::make_unique<Outcome<bool>>());
+    }
+    for (int i = 0; i < kChain; ++i) {
+        documents[i]->performAsynchronousFileAccessUsingBlock([&finished, i] {
+            const bool ok = i + 1 == kChain ||
+                            (finished[i + 1]->waitFor(std::chrono::seconds(20)) && finished[i + 1]->get());
+            finished[i]->set_value(ok);
+        });
+    }
+    EXPECT_TRUE(finished[0]->get());
+}
+
+// Blocks of one document run one at a time and in the order they were added,
+// even while many documents share the worker threads.
+TEST(NoteDocument, OneQueueRunsItsBlocksInOrderAndOneAtATime)
+{
+    constexpr int kDocuments = 8;
+    constexpr int kBlocks = 300;
+    struct Track
+    {
+        std::atomic<bool> inside{false};
+        std::atomic<int> overlaps{0};
+        std::vector<int> order;
+        Outcome<bool> done;
+    };
+    std::vector<std::shared_ptr<QVRNoteDocument>> documents;
+    std::vector<std::unique_ptr<Track>> tracks;
+    for (int d = 0; d < kDocuments; ++d) {
+        documents.push_back(std::make_shared<QVRNoteDocument>());
+        tracks.push_back(std::make_unique<Track>());
+    }
+    for (int b = 0; b < kBlocks; ++b) {
+        for (int d = 0; d < kDocuments; ++d) {
+            Track* track = tracks[d].get();
+            documents[d]->performAsynchronousFileAccessUsingBlock([track, b] {
+                if (track->inside.exchange(true))
+                    ++track->overlaps;
+                track->order.push_back(b);
+                if (b % 7 == 0)
+                    std::this_thread::yield();
+                track->inside = false;
+                if (b + 1 == kBlocks)
+                    track->done.set_value(true);
+            });
+        }
+    }
+    std::vector<int> expected(kBlocks);
+    for (int b = 0; b < kBlocks; ++b)
+        expected[b] = b;
+    for (const auto& track : tracks) {
+        ASSERT_TRUE(track->done.get());
+        EXPECT_EQ(track->overlaps.load(), 0);
+        EXPECT_EQ(track->order, expected);
+    }
+}

@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -74,6 +75,9 @@ public:
     std::map<QString, QString> codes;     // client -> code
     std::vector<Pairs> requests;          // every decoded body, in order
     std::vector<QByteArray> rawBodies;
+    // Time spent in the service itself (reading, answering, writing), so that
+    // a benchmark can tell it from the client's time.
+    std::chrono::nanoseconds busy{0};
 
     WebSyncFakeService()
     {
@@ -134,6 +138,13 @@ private:
         auto buffer = std::make_shared<QByteArray>();
         QObject::connect(socket, &QTcpSocket::disconnected, socket, [socket] { socket->deleteLater(); });
         QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer] {
+            const auto started = std::chrono::steady_clock::now();
+            struct Count
+            {
+                std::chrono::nanoseconds& total;
+                std::chrono::steady_clock::time_point started;
+                ~Count() { total += std::chrono::steady_clock::now() - started; }
+            } count{busy, started};
             buffer->append(socket->readAll());
             for (;;) {
                 const qsizetype headerEnd = buffer->indexOf("\r\n\r\n");

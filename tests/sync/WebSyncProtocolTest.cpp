@@ -1,5 +1,7 @@
 #include "WebSyncFixture.h"
 
+#include "sync/QVRSyncSettings.h"
+
 #include <clocale>
 
 #include <QLocale>
@@ -847,3 +849,54 @@ TEST_F(WebSync, HistoryDaysFollowTheSetting)
 }
 
 } // namespace
+
+// Replies carry a new update time each; it is written to the settings once,
+// when the cycle ends, and that write holds the last reply's time.
+TEST_F(WebSync, UpdateTimeOfTheLastReplyIsStoredWhenTheCycleEnds)
+{
+    signedIn();
+    startAndSettle();
+    for (int i = 0; i < 4; ++i)
+        saveNote(QStringLiteral("U-%1").arg(i), QStringLiteral("text %1").arg(i), 1700000000 + i);
+    ASSERT_TRUE(waitFor([&] { return fake.notes.size() == 4; }));
+    ASSERT_TRUE(waitForQuiet());
+    const double stored = QVRDataStore::sharedDefaults().doubleValue(QVRDefaultsKeys::SyncUpdated);
+    EXPECT_GT(stored, 1.0);
+    EXPECT_EQ(stored, manager->quorvaneUpdated());
+}
+
+// A plain set (an account reset to 0) made while a reply's time is held must
+// not be overwritten by that older time when the cycle ends.
+TEST_F(WebSync, HeldUpdateTimeNeverOverwritesALaterReset)
+{
+    QVRSyncSettings settings;
+    auto& defaults = QVRDataStore::sharedDefaults();
+    defaults.set(QVRDefaultsKeys::SyncUpdated, 100.0);
+    defaults.set(QVRDefaultsKeys::SyncOffset, 1.0);
+    settings.holdUpdated(200.0);
+    settings.holdOffset(2.0);
+    // Seen at once through the settings, written only by writeHeld.
+    EXPECT_EQ(settings.updated(), 200.0);
+    EXPECT_EQ(settings.offset(), 2.0);
+    EXPECT_EQ(defaults.doubleValue(QVRDefaultsKeys::SyncUpdated), 100.0);
+    QVRSyncSettings::writeHeld();
+    EXPECT_EQ(defaults.doubleValue(QVRDefaultsKeys::SyncUpdated), 200.0);
+    EXPECT_EQ(defaults.doubleValue(QVRDefaultsKeys::SyncOffset), 2.0);
+
+    settings.holdUpdated(300.0);
+    settings.setUpdated(0);
+    EXPECT_EQ(settings.updated(), 0.0);
+    QVRSyncSettings::writeHeld();
+    EXPECT_EQ(defaults.doubleValue(QVRDefaultsKeys::SyncUpdated), 0.0);
+    EXPECT_EQ(settings.updated(), 0.0);
+
+    // Written into the settings directly (as another process does) while a
+    // value is held: the written one stands.
+    settings.holdOffset(3.0);
+    defaults.set(QVRDefaultsKeys::SyncOffset, 7.0);
+    EXPECT_EQ(settings.offset(), 7.0);
+    settings.holdOffset(4.0);
+    defaults.set(QVRDefaultsKeys::SyncOffset, 8.0);
+    QVRSyncSettings::writeHeld();
+    EXPECT_EQ(defaults.doubleValue(QVRDefaultsKeys::SyncOffset), 8.0);
+}
