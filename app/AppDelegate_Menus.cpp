@@ -255,16 +255,24 @@ QMenu* QuillaryAppDelegate::contextualMenuForNote(Note* note, QWidget* parent)
         return nullptr;
     auto* menu = new QMenu(QVRLocalizedString(QStringLiteral("More")), parent);
     menu->setObjectName(QStringLiteral("noteContextMenu"));
+    // The items carry no keys here: each stands for the menu bar's command,
+    // with its condition.
+    auto addCommand = [this, menu](QAction* command) {
+        QAction* item = menu->addAction(command->text());
+        m_menuValidator->setCondition(item,
+                                      [this, command] { return m_menuValidator->conditionHolds(command); });
+        connect(item, &QAction::triggered, command, &QAction::trigger);
+    };
     bool commands = false;
     for (const char* name : {"copyMenuItem", "exportMenuItem", "printMenuItem"}) {
-        if (QAction* action = m_window->findChild<QAction*>(QString::fromLatin1(name))) {
-            menu->addAction(action);
+        if (QAction* command = m_window->findChild<QAction*>(QString::fromLatin1(name))) {
+            addCommand(command);
             commands = true;
         }
     }
     if (commands)
         menu->addSeparator();
-    menu->addAction(isArchived(note) ? m_restoreMenuItem : m_deleteMenuItem);
+    addCommand(isArchived(note) ? m_restoreMenuItem : m_deleteMenuItem);
     m_menuValidator->watchMenu(menu);
     return menu;
 }

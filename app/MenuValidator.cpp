@@ -38,7 +38,7 @@ void MenuValidator::addCommand(QAction* action, Condition condition, std::functi
     });
 }
 
-bool MenuValidator::holds(QAction* action) const
+bool MenuValidator::conditionHolds(QAction* action) const
 {
     const Condition condition = m_conditions.value(action);
     return !condition || condition();
@@ -48,7 +48,7 @@ bool MenuValidator::validate(QAction* action)
 {
     if (m_save)
         m_save();
-    return holds(action);
+    return conditionHolds(action);
 }
 
 void MenuValidator::menuNeedsUpdate(QMenu* menu)
@@ -59,7 +59,7 @@ void MenuValidator::menuNeedsUpdate(QMenu* menu)
         update();
     for (QAction* action : menu->actions()) {
         if (m_conditions.contains(action))
-            action->setEnabled(holds(action));
+            action->setEnabled(conditionHolds(action));
     }
 }
 

@@ -49,11 +49,12 @@ public:
     // Saves, then answers whether the action's condition holds (true for an
     // action without one).
     bool validate(QAction* action);
+    // The condition alone, without the save.
+    bool conditionHolds(QAction* action) const;
     // What opening `menu` does, callable directly (tests, menus shown by code).
     void menuNeedsUpdate(QMenu* menu);
 
 private:
-    bool holds(QAction* action) const;
     void menuDidClose(QMenu* menu);
 
     std::function<void()> m_save;
