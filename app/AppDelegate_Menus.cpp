@@ -18,6 +18,7 @@
 
 #include <QAction>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollBar>
@@ -280,10 +281,14 @@ QMenu* QuillaryAppDelegate::contextualMenuForNote(Note* note, QWidget* parent)
 void QuillaryAppDelegate::showListContextMenu(const QPoint& position)
 {
     QListView* list = m_window->tableView();
-    const QModelIndex index = list->indexAt(position);
+    QModelIndex index = list->indexAt(position);
     // Off the rows there is no menu, and the selection stays.
     if (!index.isValid())
         return;
+    // A right press has picked its row already, and the editor's save before
+    // it may have moved that row from under the pointer.
+    if (QGuiApplication::mouseButtons() != Qt::NoButton && list->currentIndex().isValid())
+        index = list->currentIndex();
     // Typing in the open note is stored before another row is selected.
     saveCurrentNote();
     Note* note = selectNoteWithIndex(quint64(index.row()), true);
