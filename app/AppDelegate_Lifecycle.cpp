@@ -105,6 +105,10 @@ QuillaryAppDelegate::~QuillaryAppDelegate()
     }
     if (m_dataStore)
         m_dataStore->setDelegate(nullptr);
+    // A window that goes while its editor has the focus ends the editing from
+    // inside its own destructor: that must not reach this object.
+    if (m_window)
+        m_window->textView()->disconnect(this);
     delete m_window.data();
     if (s_shared == this)
         s_shared = nullptr;
@@ -301,6 +305,7 @@ void QuillaryAppDelegate::disableInterface()
     m_window->tableView()->setEnabled(false);
     m_window->statusButton()->setEnabled(false);
     m_window->addButton()->setEnabled(false);
+    m_window->gearButton()->setEnabled(false);
 }
 
 // --- Sync interface and store callbacks ------------------------------------------

@@ -230,6 +230,13 @@ NoteWindow::NoteWindow(QuillaryAppDelegate* delegate) : m_delegate(delegate)
     m_textView->viewport()->installEventFilter(this);
     buildDividers();
 
+    // The gear opens its menu on the press, as a menu button does.
+    m_gearButton = new QPushButton(QStringLiteral("\u2699"), this);
+    m_gearButton->setObjectName(QStringLiteral("gearButton"));
+    m_gearButton->setFlat(true);
+    m_gearButton->setFocusPolicy(Qt::NoFocus);
+    m_gearButton->setAccessibleName(tr("Settings"));
+
     resize(760, 480);
 }
 
@@ -260,6 +267,7 @@ void NoteWindow::resizeEvent(QResizeEvent* event)
     m_statusButton->setGeometry(Margin + 30, bandTop, std::max(0, width() - 2 * (Margin + 30)), StatusBand);
     m_addButton->setGeometry(width() - Margin - 26, bandTop + 4, 26, 26);
     layoutDividers();
+    m_gearButton->setGeometry(Margin, bandTop + 4, 26, 26);
     if (m_delegate)
         m_delegate->adjustWindowContent();
 }

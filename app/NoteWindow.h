@@ -94,6 +94,8 @@ public:
     QPushButton* addButton() const { return m_addButton; }
     QMenuBar* menuBar() const { return m_menuBar; }
     QVRSearchField* searchField() const { return m_searchField; }
+    // Menus: the gear button at the left of the status band.
+    QPushButton* gearButton() const { return m_gearButton; }
 
     void openWithAnimation();
     void closeWithAnimation();
@@ -182,4 +184,5 @@ private:
     QVRDividerView* m_dividerTopView = nullptr;
     QVRDividerView* m_searchDividerView = nullptr;
     QWidget* m_slideOverlay = nullptr;
+    QPushButton* m_gearButton = nullptr; // menus
 };

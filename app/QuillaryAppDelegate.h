@@ -2,6 +2,7 @@
 
 #include "app/NoteWindow.h"
 #include "app/QVRAboutWindowController.h"
+#include "calculator/ZQNumber.h"
 #include "hotkey/KRRecorderControl.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/data/ObjectID.h"
@@ -28,10 +29,13 @@ class NoteListModel;
 class QVRObjectController;
 class ZQHotKeyCenter;
 
+class MenuValidator;
 class QVRSearchField;
 class SearchFilter;
+class QAction;
 class QItemSelection;
 class QAbstractScrollArea;
+class QLocale;
 class QListView;
 class QMenu;
 class QPushButton;
@@ -202,6 +206,45 @@ public:
     void showAbout();
     QVRAboutWindowController* aboutWindowController() const;
     void deleteSelectedNote();
+    void restoreSelectedNote();
+    // Opens the note of a recent-notes item: saves first, then shows the note
+    // with that uuid. A note deleted or gone since the menu was built is not
+    // shown.
+    void showNoteForMenuItem(const QString& uuid);
+    void toggleListView();
+    // Stores the check state that a click gave the "Hide Automatically" item.
+    void toggleHiding(QAction* item);
+    void openHelp();
+    // Pops the gear menu up at `sender`; the first call also puts it into the
+    // menu bar as "Settings".
+    void openGearMenu(QWidget* sender);
+    // The "More" menu for a note of the list (nullptr for none), owned by the
+    // caller. Its commands act on the selected note; `note` only decides
+    // between Delete and Restore. Items of other areas join it by name: the
+    // window's actions named "copyMenuItem", "exportMenuItem" and
+    // "printMenuItem" come first, in that order, when they exist.
+    QMenu* contextualMenuForNote(Note* note, QWidget* parent = nullptr);
+    // The editor's context menu at `position` (viewport coordinates): the
+    // standard editing items, a separator and Calculate. Owned by the caller.
+    QMenu* editorContextMenu(const QPoint& position);
+    // Menu enabling and the guard around commands; other areas join through it
+    // (see MenuValidator).
+    MenuValidator* menuValidator() const { return m_menuValidator; }
+    // Built with the menu bar; it joins the bar on the first gear click.
+    QMenu* gearMenu() const;
+
+    // --- Calculate ----------------------------------------------------------
+    // A selection longer than this is never evaluated.
+    static constexpr int MaximumCalculationLength = 1000;
+    // The number that `string` evaluates to once the locale's digit grouping
+    // and decimal separator are taken out; nothing for no number, an error,
+    // a non-finite result or an overlong string.
+    static std::optional<ZQNumber> calculateString(const QString& string, const QLocale& locale);
+    // The number written as the locale writes it, without grouping and with at
+    // most 10 fraction digits.
+    static QString formattedCalculation(const ZQNumber& number, const QLocale& locale);
+    bool selectionLooksLikeMath();
+    void calculateSelection();
 
     // --- Window modes, tray and pane animations -----------------------------
     void applicationDidResignActive();
@@ -215,6 +258,9 @@ public:
     platform::StatusItem* statusItem() const { return m_statusItem.get(); }
     QMenu* trayMenu();
     // Dock menu (recent notes and New Note).
+    // Appends the recent notes (the first ten live notes, newest first), a
+    // separator when there are any, and "New Note". The tray menu calls it
+    // each time it opens.
     void populateDockMenu(QMenu* menu);
     void showSinglePaneShowingDetails(bool showEditor, bool animated);
     void showSidebarWithAnimation();
@@ -249,6 +295,10 @@ private:
     void finishTermination();
     bool keepsUnsavedTyping(const QString& uuid, bool sync) const;
     void terminateWhenDone();
+    // Menus
+    void buildGearMenu();
+    void showListContextMenu(const QPoint& position);
+    QString selectedCalculationText() const;
 
     // Window modes, tray and pane animations.
     void startPaneAnimation(std::function<void(platform::animation::AnimationGroup&)> animate,
@@ -308,4 +358,14 @@ private:
     std::shared_ptr<SearchFilter> m_searchFilter;
     QPointer<QVRObjectController> m_searchFilterController;
     bool m_preparingSearch = false;
+
+    // Menus
+    MenuValidator* m_menuValidator = nullptr; // owned by this object
+    QPointer<QMenu> m_gearMenu;
+    QPointer<QAction> m_newNoteItem;
+    QPointer<QAction> m_deleteMenuItem;
+    QPointer<QAction> m_restoreMenuItem;
+    QPointer<QAction> m_calculateItem;
+    QPointer<QAction> m_hideAutoMenuItem;
+    bool m_gearMenuInMenuBar = false;
 };

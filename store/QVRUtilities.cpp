@@ -131,6 +131,11 @@ QString trimToLength(const QString& s, quint64 maximum)
     return cut + QChar(0x2026);
 }
 
+QString leftOnCharacterBoundary(const QString& s, qsizetype maximum)
+{
+    return s.left(boundaryAtOrBefore(s, maximum));
+}
+
 bool isAlphaNumeric(const QString& s)
 {
     for (char32_t cp : s.toUcs4()) {

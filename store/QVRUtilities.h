@@ -37,6 +37,10 @@ QString trimmedString(const QString& s);
 // At most `maximum` UTF-16 units: cut on a character boundary, drop trailing
 // punctuation and spaces, and end with "…".
 QString trimToLength(const QString& s, quint64 maximum);
+// The longest start of `s` of at most `maximum` UTF-16 units that ends
+// between two characters: never inside a surrogate pair or between a base
+// character and its marks.
+QString leftOnCharacterBoundary(const QString& s, qsizetype maximum);
 
 // True when every character is a letter, digit or mark ("" is true).
 bool isAlphaNumeric(const QString& s);

@@ -14,3 +14,10 @@ quillary_add_test(NAME app_search_filter_test
   LIBS app test_support Qt6::Test
   LABELS sanitize
   MAIN widgets)
+
+# Menus, their enabling, the recent-notes menu and Calculate.
+quillary_add_test(NAME app_menus_test
+  SOURCES MenusTest.cpp CalculateTest.cpp
+  LIBS app test_support Qt6::Test
+  LABELS sanitize
+  MAIN widgets)
