@@ -15,3 +15,4 @@ endfunction()
 
 quillary_add_end_to_end(app_end_to_end_test end_to_end.py)
 quillary_add_end_to_end(app_end_to_end_tray_test end_to_end_tray.py)
+quillary_add_end_to_end(app_end_to_end_commands_test end_to_end_commands.py)
