@@ -45,6 +45,7 @@ std::optional<QuillaryAppDelegate::ExportChoice> defaultChooseExportFolder(QWidg
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setOption(QFileDialog::ShowDirsOnly);
     dialog.setFileMode(QFileDialog::Directory);
+    dialog.setDirectory(QDir::homePath());
     dialog.setLabelText(QFileDialog::Accept, QVRLocalizedString(QStringLiteral("Export")));
     auto* format = new QComboBox(&dialog);
     format->addItem(QVRLocalizedString(QStringLiteral("Quillary Note")));
@@ -191,7 +192,7 @@ QString QuillaryAppDelegate::exportNote(Note* note, const QString& extension, co
     if (stamped.open(QIODevice::ReadWrite)) {
         const double date = platform::variantDoubleValue(note->date());
         stamped.setFileTime(QDateTime::fromMSecsSinceEpoch(qint64(date * 1000.0)),
-                             QFileDevice::FileModificationTime);
+                            QFileDevice::FileModificationTime);
     }
     return path;
 }

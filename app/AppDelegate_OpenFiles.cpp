@@ -15,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -53,6 +54,7 @@ QStringList defaultChooseFilesToOpen(QWidget* parent)
     QFileDialog dialog(parent, QStringLiteral("Open"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setDirectory(QDir::homePath());
     dialog.setNameFilter(QStringLiteral("Notes and text (*.quillary *.txt *.text)"));
     return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
 }

@@ -46,12 +46,30 @@ class Commands(unittest.TestCase):
         self.assertIn("A valid UUID is required.", bad.stderr)
         self.assertEqual(quillary(desktop, "--delete-note", UUID).returncode, 0)
 
+        # A file handed to a second start becomes a note of the first.
+        groceries = os.path.join(desktop.root, "Groceries.txt")
+        with open(groceries, "wb") as f:
+            f.write(b"milk\r\neggs\r\n")
+        self.assertEqual(quillary(desktop, groceries).returncode, 0)
+        # Calls of the wrong shape are refused, and the instance goes on answering.
+        wrong = desktop.run(["dbus-send", "--session", "--print-reply", "--dest=com.quorvane.Quillary",
+                             "/com/quorvane/Quillary", "com.quorvane.Quillary.Scripting.SaveNote", "string:x"])
+        self.assertNotEqual(wrong.returncode, 0)
+        for url in ("javascript:alert(1)", "file:///etc/passwd", "quillary://ADD?text=upper"):
+            sent = desktop.run(["dbus-send", "--session", "--print-reply", "--dest=com.quorvane.Quillary",
+                                "/com/quorvane/Quillary", "com.quorvane.Quillary.Application.OpenURL",
+                                "string:" + url])
+            self.assertEqual(sent.returncode, 0, sent.stderr)
+        self.assertEqual(quillary(desktop, "--save-note", "BBBBBBBB-0000-0000-0000-000000000003", "Still here").returncode, 0)
+
         self.assertEqual(app.quit(), 0)
         notes = {text: (uuid, archived) for uuid, text, archived in e2e.stored_notes(desktop)}
         self.assertEqual(notes.get("Hello World", (None, None))[1], "0", notes)
         self.assertEqual(notes.get("Scripted note\\nwith a body"), (UUID, "1"))
         self.assertEqual(notes.get("Kept"), ("BBBBBBBB-0000-0000-0000-000000000002", "0"))
-        self.assertEqual(len(notes), 3)
+        self.assertEqual(notes.get("Groceries\\n\\nmilk\\neggs\\n", (None, None))[1], "0", notes)
+        self.assertIn("Still here", notes)
+        self.assertEqual(len(notes), 5)
 
         # Without a running instance the command says so and fails.
         alone = quillary(desktop, "--delete-note", UUID)
