@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStandardPaths>
 #include <QTextEdit>
 
 namespace {
@@ -99,19 +100,24 @@ void QuillaryAppDelegate::installCommandMenus()
     }
     file->insertSeparator(before);
     file->insertActions(before, {exportNote, exportAll});
+    QAction* ownShareMenu = nullptr;
     if (!shareMenu) {
         shareMenu = new QMenu(QVRLocalizedString(QStringLiteral("Share")), file);
         shareMenu->setObjectName(QStringLiteral("shareMenu"));
-        file->insertMenu(before, shareMenu);
+        ownShareMenu = file->insertMenu(before, shareMenu);
     }
     file->insertSeparator(before);
     file->insertActions(before, {pageSetup, printNote});
-    connect(file, &QMenu::aboutToShow, this, [this, exportNote, exportAll, printNote] {
+    connect(file, &QMenu::aboutToShow, this, [this, exportNote, exportAll, printNote, ownShareMenu] {
         saveCurrentNote();
         const bool hasText = noteHasText(m_selectedNote);
         exportNote->setEnabled(hasText);
         printNote->setEnabled(hasText);
         exportAll->setEnabled(noteCount() > 0);
+        // Without xdg-email there is no way to share.
+        if (ownShareMenu)
+            ownShareMenu->setEnabled(hasText &&
+                                     !QStandardPaths::findExecutable(QStringLiteral("xdg-email")).isEmpty());
     });
 
     // The Share menu holds one item per way of sharing, made afresh each time
