@@ -273,8 +273,7 @@ public:
     void exportSelectedNote();
     void exportAllNotes();
     // The written file's path; empty with `error` set on failure.
-    QString exportNote(Note* note, const QString& extension, const QString& folder,
-                       platform::Error* error);
+    QString exportNote(Note* note, const QString& extension, const QString& folder, platform::Error* error);
     QString exportFileExtension() const { return m_exportFileExtension; }
     void changeFileFormat(int index);
     // One action per way of sharing a note; each shares the selected note.
