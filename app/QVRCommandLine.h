@@ -11,13 +11,13 @@
 // seconds since 1970 or an ISO-8601 text.
 namespace QVRCommandLine {
 
-// The exit status when `arguments` (the program name first) are a scripting
-// command, which has then run; nothing for any other command line. Runs
-// before the application object exists, so it needs no display.
+// The exit status when the command line is a scripting command, which has
+// then run; nothing for any other command line. Runs before the application
+// object exists, so it needs no display.
 std::optional<int> runScriptingCommand(int argc, char** argv);
 
-// The same on arguments already split, for a process that has an
-// application object; `serviceName` lets tests talk to their own instance.
+// The same on arguments already split (the program name first), in a process
+// that has an application object, sent to the instance owning `serviceName`.
 std::optional<int> runScriptingCommand(const QStringList& arguments, const QString& serviceName);
 
 } // namespace QVRCommandLine
