@@ -43,8 +43,8 @@ class QMimeData;
 class QPrinter;
 
 namespace platform {
-class StatusItem;
 class ApplicationShell;
+class StatusItem;
 class UndoManager;
 class UserDefaults;
 namespace animation {
