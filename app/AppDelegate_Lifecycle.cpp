@@ -159,6 +159,7 @@ void QuillaryAppDelegate::buildWindow()
     connect(field, &QVRSearchField::escapePressedWhenEmpty, this, &QuillaryAppDelegate::hideSearch);
     connect(field, &QVRSearchField::downPressed, this, [this] { m_window->tableView()->setFocus(); });
     buildMenus();
+    installCommands(); // open, export, share, copy, print and drops
 }
 
 void QuillaryAppDelegate::applicationWillFinishLaunching()

@@ -4,6 +4,7 @@
 #include "app/QVRAboutWindowController.h"
 #include "calculator/ZQNumber.h"
 #include "hotkey/KRRecorderControl.h"
+#include "platform/core/Error.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/data/ObjectID.h"
 #include "platform/ui/StatusItem.h"
@@ -17,6 +18,7 @@
 #include <QSet>
 #include <QString>
 #include <QTimer>
+#include <QUrl>
 #include <QVariantMap>
 
 #include <functional>
@@ -40,8 +42,12 @@ class QListView;
 class QMenu;
 class QPushButton;
 class QTextEdit;
+class QAction;
+class QMimeData;
+class QPrinter;
 
 namespace platform {
+class ApplicationShell;
 class StatusItem;
 class UndoManager;
 class UserDefaults;
@@ -280,6 +286,51 @@ public:
     bool bottomDividerHiddenForScrollView(const QAbstractScrollArea* scrollView) const;
     bool searchDividerHidden() const;
 
+    // --- Opening files and URLs, scripting, export, sharing and printing ---
+    // What the commands ask the user; tests put answers in their place.
+    struct ExportChoice
+    {
+        QString folder;
+        QString extension; // "quillary" or "txt"
+    };
+    struct CommandPanels
+    {
+        std::function<QStringList()> chooseFilesToOpen;
+        // Given the format to preselect; nothing when cancelled.
+        std::function<std::optional<ExportChoice>(const QString& extension)> chooseExportFolder;
+        // Shows an export failure; false when the user chose Cancel.
+        std::function<bool(const platform::Error& error, bool allowCancel)> showExportError;
+        // Lets the user set up the printer; false when cancelled.
+        std::function<bool(QPrinter& printer)> preparePrinter;
+    };
+    CommandPanels& commandPanels();
+    // Serves the running instance's bus interfaces and handles the URLs and
+    // files of this process's own command line once launch has finished.
+    void connectShell(platform::ApplicationShell& shell, const QStringList& operands);
+    // The menu items of these commands and the window's drop target.
+    void installCommands();
+    void promptForOpenFiles();
+    bool openURLs(const QList<QUrl>& urls);
+    bool openFiles(const QStringList& paths);
+    bool supportsPasteboard(const QMimeData* pasteboard);
+    bool addFromPasteboard(const QMimeData* pasteboard);
+    bool processURL(const QString& url);
+    QString textToInsert() const { return m_textToInsert; }
+    void exportSelectedNote();
+    void exportAllNotes();
+    // The written file's path; empty with `error` set on failure.
+    QString exportNote(Note* note, const QString& extension, const QString& folder, platform::Error* error);
+    QString exportFileExtension() const { return m_exportFileExtension; }
+    void changeFileFormat(int index);
+    // One action per way of sharing a note; each shares the selected note.
+    QList<QAction*> sharingMenuItemsForNote(Note* note, QObject* parent);
+    void share(const QString& service);
+    QString sharedItemsURL();
+    void copy();
+    void showPageSetup();
+    void print();
+    QPrinter& printInfo();
+
 signals:
     // A deferred termination may go on now.
     void terminationReady();
@@ -368,4 +419,23 @@ private:
     QPointer<QAction> m_calculateItem;
     QPointer<QAction> m_hideAutoMenuItem;
     bool m_gearMenuInMenuBar = false;
+    // Opening files and URLs, scripting, export, sharing and printing.
+    void installCommandMenus();
+    void installDropTarget();
+    void openNoteDocument(const QString& path, bool show);
+    void openTextFile(const QString& path, bool show);
+    void saveOpenedDocument(QVariantMap item, bool show);
+    void insertTextAsNewNote(const QString& text);
+    bool noteHasText(Note* note) const;
+    std::optional<ExportChoice> runExportPanel();
+    struct CommandState; // the panels, the scripting handler, the printer and its view
+    struct CommandStateDeleter
+    {
+        void operator()(CommandState* state) const;
+    };
+    CommandState& commandState();
+    std::unique_ptr<CommandState, CommandStateDeleter> m_commandState;
+    QString m_exportFileExtension;
+    QString m_textToInsert;
+    bool m_launchFinished = false;
 };

@@ -1,5 +1,6 @@
 // quillary: the note window, one instance per session.
 #include "app/FirstPaintReport.h"
+#include "app/QVRCommandLine.h"
 #include "app/QuillaryAppDelegate.h"
 
 #include "launcher/LoginItems.h"
@@ -16,6 +17,8 @@
 
 int main(int argc, char** argv)
 {
+    if (const std::optional<int> status = QVRCommandLine::runScriptingCommand(argc, argv))
+        return *status;
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillary"));
     QApplication::setOrganizationName(QStringLiteral("Quorvane"));
@@ -76,5 +79,6 @@ int main(int argc, char** argv)
     if (delegate.tableView())
         reportFirstPaintIfAsked(delegate.tableView()->viewport());
     delegate.applicationWillFinishLaunching();
+    delegate.connectShell(shell, QApplication::arguments().mid(1));
     return application.exec();
 }

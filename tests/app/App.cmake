@@ -21,3 +21,10 @@ quillary_add_test(NAME app_menus_test
   LIBS app test_support Qt6::Test
   LABELS sanitize
   MAIN widgets)
+
+# Files, URLs, the script commands, export, copy, sharing and printing.
+quillary_add_test(NAME app_commands_test
+  SOURCES CommandsTest.cpp
+  LIBS app test_support Qt6::Test Qt6::PrintSupport
+  LABELS sanitize
+  MAIN widgets)

@@ -39,12 +39,23 @@ class Desktop:
     def __init__(self):
         self.root = tempfile.mkdtemp(prefix="quillary-e2e-")
         self.processes = []
-        display = 150
-        while os.path.exists("/tmp/.X11-unix/X%d" % display) or os.path.exists("/tmp/.X%d-lock" % display):
-            display += 1
+        # The server picks a free display itself and says which once it is
+        # ready: scripts run side by side would race for a number chosen here.
+        ready, told = os.pipe()
+        self.spawn(["Xvfb", "-displayfd", str(told), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+                   pass_fds=(told,))
+        os.close(told)
+        answer = b""
+        while not answer.endswith(b"\n"):
+            chunk = os.read(ready, 16)
+            if not chunk:
+                break
+            answer += chunk
+        os.close(ready)
+        if not answer.strip().isdigit():
+            raise AssertionError("the X server did not start")
+        display = int(answer)
         self.display = ":%d" % display
-        self.spawn(["Xvfb", self.display, "-screen", "0", "1280x800x24", "-nolisten", "tcp"])
-        wait_until(lambda: os.path.exists("/tmp/.X11-unix/X%d" % display), "the X server")
         home = os.path.join(self.root, "home")
         self.env = dict(os.environ)
         self.env.update({

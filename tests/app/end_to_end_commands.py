@@ -1,0 +1,115 @@
+#!/usr/bin/python3
+"""Commands from outside the window, on the real program: a quillary: URL
+handed over by a second start, the script commands of the command line, and
+Export All into a folder.
+
+    end_to_end_commands.py QUILLARY SEED_TOOL SHOT_DIR
+"""
+
+import os
+import plistlib
+import subprocess
+import sys
+import unittest
+
+import end_to_end as e2e
+
+UUID = "CCCCCCCC-0000-0000-0000-000000000001"
+
+
+def quillary(desktop, *args):
+    return subprocess.run([e2e.QUILLARY] + list(args), env=desktop.env, capture_output=True, text=True,
+                          timeout=e2e.PATIENCE)
+
+
+class Commands(unittest.TestCase):
+    def setUp(self):
+        self.desktop = e2e.Desktop()
+
+    def tearDown(self):
+        self.desktop.close()
+
+    def test_url_and_script_commands_reach_the_running_instance(self):
+        desktop = self.desktop
+        app = e2e.Quillary(desktop)
+        self.assertEqual(quillary(desktop, "quillary://add?text=Hello%20World").returncode, 0)
+        desktop.screenshot("url-add")
+
+        saved = quillary(desktop, "--save-note", UUID, "Scripted note\nwith a body", "1700000000")
+        self.assertEqual((saved.returncode, saved.stderr), (0, ""))
+        kept = quillary(desktop, "--save-note", "BBBBBBBB-0000-0000-0000-000000000002", "Kept", "2023-11-14T22:13:20Z")
+        self.assertEqual(kept.returncode, 0, kept.stderr)
+        # No text: nothing is saved, and the note the uuid names stays.
+        self.assertEqual(quillary(desktop, "--save-note", "BBBBBBBB-0000-0000-0000-000000000002").returncode, 1)
+        bad = quillary(desktop, "--delete-note", "not-a-uuid")
+        self.assertEqual(bad.returncode, 1)
+        self.assertIn("A valid UUID is required.", bad.stderr)
+        self.assertEqual(quillary(desktop, "--delete-note", UUID).returncode, 0)
+
+        # A file handed to a second start becomes a note of the first.
+        groceries = os.path.join(desktop.root, "Groceries.txt")
+        with open(groceries, "wb") as f:
+            f.write(b"milk\r\neggs\r\n")
+        self.assertEqual(quillary(desktop, groceries).returncode, 0)
+        # Calls of the wrong shape are refused, and the instance goes on answering.
+        wrong = desktop.run(["dbus-send", "--session", "--print-reply", "--dest=com.quorvane.Quillary",
+                             "/com/quorvane/Quillary", "com.quorvane.Quillary.Scripting.SaveNote", "string:x"])
+        self.assertNotEqual(wrong.returncode, 0)
+        for url in ("javascript:alert(1)", "file:///etc/passwd", "quillary://ADD?text=upper"):
+            sent = desktop.run(["dbus-send", "--session", "--print-reply", "--dest=com.quorvane.Quillary",
+                                "/com/quorvane/Quillary", "com.quorvane.Quillary.Application.OpenURL",
+                                "string:" + url])
+            self.assertEqual(sent.returncode, 0, sent.stderr)
+        self.assertEqual(quillary(desktop, "--save-note", "BBBBBBBB-0000-0000-0000-000000000003", "Still here").returncode, 0)
+
+        self.assertEqual(app.quit(), 0)
+        notes = {text: (uuid, archived) for uuid, text, archived in e2e.stored_notes(desktop)}
+        self.assertEqual(notes.get("Hello World", (None, None))[1], "0", notes)
+        self.assertEqual(notes.get("Scripted note\\nwith a body"), (UUID, "1"))
+        self.assertEqual(notes.get("Kept"), ("BBBBBBBB-0000-0000-0000-000000000002", "0"))
+        self.assertEqual(notes.get("Groceries\\n\\nmilk\\neggs\\n", (None, None))[1], "0", notes)
+        self.assertIn("Still here", notes)
+        self.assertEqual(len(notes), 5)
+
+        # Without a running instance the command says so and fails.
+        alone = quillary(desktop, "--delete-note", UUID)
+        self.assertEqual(alone.returncode, 1)
+        self.assertIn("not running", alone.stderr)
+
+    def test_export_all_writes_one_note_file_per_live_note(self):
+        desktop = self.desktop
+        seeded = {
+            "AAAAAAAA-0000-0000-0000-000000000001": ("Shopping: milk/eggs\nand bread", 1600000000),
+            "AAAAAAAA-0000-0000-0000-000000000002": ("Caf\u00e9 \U0001F600 plans", 1650000000),
+        }
+        arguments = []
+        for uuid, (text, date) in seeded.items():
+            arguments += [uuid, text, str(date)]
+        self.assertEqual(desktop.run([e2e.SEED] + arguments).returncode, 0)
+        folder = os.path.join(desktop.root, "exported")
+        os.makedirs(folder)
+        app = e2e.Quillary(desktop)
+        e2e.wait_until(lambda: e2e.list_titles(desktop), "the seeded list")
+        app.key("ctrl+shift+e")
+        panel = e2e.wait_until(lambda: desktop.xdotool("search", "--onlyvisible", "--name", "^Export$"),
+                               "the export panel").splitlines()[0]
+        desktop.xdotool("windowactivate", "--sync", panel)
+        desktop.screenshot("export-panel")
+        app.key("ctrl+a")
+        app.type(folder)
+        app.key("Return")
+        e2e.wait_until(lambda: len(os.listdir(folder)) == 2, "two exported files")
+        self.assertEqual(sorted(os.listdir(folder)), ["Caf\u00e9 \U0001F600 plans.quillary",
+                                                      "Shopping- milk-eggs.quillary"])
+        for name in os.listdir(folder):
+            with open(os.path.join(folder, name), "rb") as f:
+                note = plistlib.load(f)
+            text, date = seeded[note["uuid"]]
+            self.assertEqual(note["text"], text)
+            self.assertAlmostEqual(note["date"], date, places=3)
+            self.assertFalse(note["archived"])
+        self.assertEqual(app.quit(), 0)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]], verbosity=2)
