@@ -2,6 +2,7 @@
 // Setup, Print, Copy and Share. They go into the menu bar's existing menus,
 // found by object name (or else by title), each enabled as its menu opens
 // and re-checked in its command, since a shortcut fires unchecked.
+#include "app/MenuValidator.h"
 #include "app/NoteWindow.h"
 #include "app/QuillaryAppDelegate.h"
 
@@ -75,13 +76,13 @@ void QuillaryAppDelegate::installCommandMenus()
     };
     QAction* open = make(QStringLiteral("Open\u2026"), QStringLiteral("openAction"), QKeySequence::Open,
                          [this] { promptForOpenFiles(); });
-    QAction* exportNote = make(QStringLiteral("Export\u2026"), QStringLiteral("exportAction"),
+    QAction* exportNote = make(QStringLiteral("Export\u2026"), QStringLiteral("exportMenuItem"),
                                QKeySequence(Qt::CTRL | Qt::Key_E), [this] { exportSelectedNote(); });
     QAction* exportAll = make(QStringLiteral("Export All\u2026"), QStringLiteral("exportAllAction"),
                               QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E), [this] { exportAllNotes(); });
     QAction* pageSetup = make(QStringLiteral("Page Setup\u2026"), QStringLiteral("pageSetupAction"),
                               QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P), [this] { showPageSetup(); });
-    QAction* printNote = make(QStringLiteral("Print\u2026"), QStringLiteral("printAction"),
+    QAction* printNote = make(QStringLiteral("Print\u2026"), QStringLiteral("printMenuItem"),
                               QKeySequence::Print, [this] { print(); });
 
     // Open after New; export and printing in a group of their own before the
@@ -108,17 +109,19 @@ void QuillaryAppDelegate::installCommandMenus()
     }
     file->insertSeparator(before);
     file->insertActions(before, {pageSetup, printNote});
-    connect(file, &QMenu::aboutToShow, this, [this, exportNote, exportAll, printNote, ownShareMenu] {
-        saveCurrentNote();
-        const bool hasText = noteHasText(m_selectedNote);
-        exportNote->setEnabled(hasText);
-        printNote->setEnabled(hasText);
-        exportAll->setEnabled(noteCount() > 0);
-        // Without xdg-email there is no way to share.
-        if (ownShareMenu)
-            ownShareMenu->setEnabled(hasText &&
-                                     !QStandardPaths::findExecutable(QStringLiteral("xdg-email")).isEmpty());
-    });
+    // Enabled by the menu validator as the File menu opens (and enabled again
+    // as it closes, so the shortcuts keep working); each command re-checks.
+    MenuValidator* validator = menuValidator();
+    auto noteHasTextNow = [this] { return noteHasText(m_selectedNote); };
+    validator->setCondition(exportNote, noteHasTextNow);
+    validator->setCondition(printNote, noteHasTextNow);
+    validator->setCondition(exportAll, [this] { return noteCount() > 0; });
+    // Without xdg-email there is no way to share.
+    if (ownShareMenu)
+        validator->setCondition(ownShareMenu, [this] {
+            return noteHasText(m_selectedNote) &&
+                   !QStandardPaths::findExecutable(QStringLiteral("xdg-email")).isEmpty();
+        });
 
     // The Share menu holds one item per way of sharing, made afresh each time
     // it opens; items others put there stay.
@@ -142,7 +145,7 @@ void QuillaryAppDelegate::installCommandMenus()
     // the selected note is copied whole.
     if (edit && !actionWithShortcut(edit, QKeySequence::Copy)) {
         QAction* copyNote =
-            make(QStringLiteral("Copy"), QStringLiteral("copyAction"), QKeySequence::Copy, [this] {
+            make(QStringLiteral("Copy"), QStringLiteral("copyMenuItem"), QKeySequence::Copy, [this] {
                 QWidget* focus = QApplication::focusWidget();
                 if (auto* text = qobject_cast<QTextEdit*>(focus); text && text->textCursor().hasSelection())
                     text->copy();

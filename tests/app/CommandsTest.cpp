@@ -657,9 +657,9 @@ TEST_F(CommandsTest, MenuItemsAreCheckedWhenTheMenuOpensAndWhenTheirShortcutFire
             file = action->menu();
     }
     ASSERT_NE(file, nullptr);
-    auto* exportAction = app->window()->findChild<QAction*>("exportAction");
+    auto* exportAction = app->window()->findChild<QAction*>("exportMenuItem");
     auto* exportAll = app->window()->findChild<QAction*>("exportAllAction");
-    auto* printAction = app->window()->findChild<QAction*>("printAction");
+    auto* printAction = app->window()->findChild<QAction*>("printMenuItem");
     ASSERT_TRUE(exportAction && exportAll && printAction);
     const QList<QAction*> order = file->actions();
     EXPECT_LT(order.indexOf(open), order.indexOf(exportAction));
@@ -669,6 +669,10 @@ TEST_F(CommandsTest, MenuItemsAreCheckedWhenTheMenuOpensAndWhenTheirShortcutFire
     EXPECT_FALSE(exportAction->isEnabled());
     EXPECT_FALSE(exportAll->isEnabled());
     EXPECT_FALSE(printAction->isEnabled());
+    // Closed again, the items take their shortcuts back: the commands check
+    // for themselves.
+    emit file->aboutToHide();
+    EXPECT_TRUE(exportAction->isEnabled() && exportAll->isEnabled() && printAction->isEnabled());
 
     int panels = 0;
     app->commandPanels().chooseExportFolder = [&](const QString&) {
