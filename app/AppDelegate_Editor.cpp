@@ -3,6 +3,7 @@
 #include "app/NSColorAdditions.h"
 #include "app/NoteListModel.h"
 #include "app/NoteWindow.h"
+#include "app/QVRSearchField.h"
 #include "app/QuillaryAppDelegate.h"
 
 #include "platform/core/Variant.h"
@@ -17,6 +18,9 @@
 #include <cmath>
 
 namespace {
+
+// The link bit of the "Text Checking Types" setting.
+constexpr qint64 LinkCheckingType = 0x20;
 
 // Right-to-left when letters of right-to-left scripts outnumber the others
 // in the text's first 500 characters.
@@ -96,6 +100,10 @@ void QuillaryAppDelegate::insertText(const QString& text, bool preserveInsertion
     const int location = preserveInsertion ? editor->textCursor().selectionStart() : -1;
     editor->setPlainText(text);
     resetTextViewAttributes();
+    // Of the detectors the settings may enable, links are the one found here;
+    // they are drawn, never written into the text.
+    if (auto* links = qobject_cast<QVRLinkTextView*>(editor))
+        links->setDetectsLinks(m_textCheckingTypes & LinkCheckingType);
     if (location >= 0 && location <= editor->document()->characterCount() - 1) {
         QTextCursor cursor = editor->textCursor();
         cursor.setPosition(location);
@@ -134,7 +142,7 @@ bool QuillaryAppDelegate::updateDetailView()
     } else {
         m_editingItem.clear();
     }
-    if (editor->toPlainText() != text) {
+    if (QVRLinkTextView::exactText(editor->document()) != text) {
         insertText(text, sameNote);
         m_undoManager->removeAllActionsWithTarget(editor->document());
     } else if (!sameNote) {
@@ -153,4 +161,29 @@ void QuillaryAppDelegate::newNoteWithoutSaving()
         selectRow(-1);
     setSelectedNote(nullptr);
     activateDetailAndFocus(false, true);
+}
+
+void QuillaryAppDelegate::showEditorDisabled()
+{
+    QTextEdit* editor = textView();
+    if (!editor)
+        return;
+    // Recolouring is not typing: the note is not marked unsaved for it and
+    // the undo history does not grow.
+    const bool ignoring = m_ignoreTextChanges;
+    m_ignoreTextChanges = true;
+    QTextDocument* document = editor->document();
+    const bool undo = document->isUndoRedoEnabled();
+    document->setUndoRedoEnabled(false);
+    QTextCharFormat colour;
+    colour.setForeground(NSColorAdditions::archivedNoteTextColor());
+    QTextCursor all(document);
+    all.select(QTextCursor::Document);
+    all.mergeCharFormat(colour);
+    document->setUndoRedoEnabled(undo);
+    if (auto* links = qobject_cast<QVRLinkTextView*>(editor))
+        links->setDetectsLinks(false);
+    m_ignoreTextChanges = ignoring;
+    if (searchField())
+        searchField()->setEnabled(false);
 }
