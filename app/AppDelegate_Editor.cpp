@@ -45,7 +45,29 @@ bool guessRightToLeft(const QString& text)
     return rightToLeft > leftToRight;
 }
 
+// Every line of the text ends in CR LF, as text written on Windows does.
+bool usesCrLfLineEndings(const QString& text)
+{
+    const qsizetype pairs = text.count(QStringLiteral("\r\n"));
+    return pairs > 0 && text.count(QLatin1Char('\n')) == pairs && text.count(QLatin1Char('\r')) == pairs &&
+           !text.contains(QChar::ParagraphSeparator);
+}
+
 } // namespace
+
+QString QuillaryAppDelegate::editorText() const
+{
+    QTextEdit* editor = textView();
+    if (!editor)
+        return QString();
+    // The editor holds each line as a paragraph of its own; a note whose
+    // lines all end in CR LF gets them back, so that editing one word does
+    // not rewrite every line ending.
+    QString text = QVRLinkTextView::exactText(editor->document());
+    if (m_crLfLineEndings)
+        text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return text;
+}
 
 Qt::Alignment QuillaryAppDelegate::naturalTextAligmentForString(const QString& text)
 {
@@ -98,6 +120,7 @@ void QuillaryAppDelegate::insertText(const QString& text, bool preserveInsertion
     const bool ignoring = m_ignoreTextChanges;
     m_ignoreTextChanges = true;
     const int location = preserveInsertion ? editor->textCursor().selectionStart() : -1;
+    m_crLfLineEndings = usesCrLfLineEndings(text);
     editor->setPlainText(text);
     resetTextViewAttributes();
     // Of the detectors the settings may enable, links are the one found here;
@@ -142,7 +165,7 @@ bool QuillaryAppDelegate::updateDetailView()
     } else {
         m_editingItem.clear();
     }
-    if (QVRLinkTextView::exactText(editor->document()) != text) {
+    if (editorText() != text) {
         insertText(text, sameNote);
         m_undoManager->removeAllActionsWithTarget(editor->document());
     } else if (!sameNote) {

@@ -230,7 +230,7 @@ void QuillaryAppDelegate::userDefaultsDidChange(const QString& key, const QVaria
     saveCurrentNote();
     m_textSize = clampedTextSize(value);
     if (textView()) {
-        insertText(QVRLinkTextView::exactText(textView()->document()), true);
+        insertText(editorText(), true);
         m_undoManager->removeAllActionsWithTarget(textView()->document());
     }
     m_listModel->reloadAll();

@@ -74,6 +74,8 @@ void QuillaryAppDelegate::toggleSearch()
     m_searchShowing = true;
     m_animatingSearch = true;
     m_window->searchView()->show();
+    // Keys typed while the bar slides in belong to the search, not the note.
+    searchField()->setFocus();
     m_window->searchView()->setShown(true, [this] {
         searchField()->setFocus();
         m_animatingSearch = false;

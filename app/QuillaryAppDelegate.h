@@ -210,6 +210,8 @@ public:
     // Editor and search bar.
     bool animatingSearch() const { return m_animatingSearch; }
     void showEditorDisabled();
+    // The editor's text as the note keeps it, line endings included.
+    QString editorText() const;
     QVRSearchField* searchField() const;
 
     // --- Menus ------------------------------------------------------------
@@ -402,6 +404,7 @@ private:
     Qt::Alignment m_naturalTextAlignment = Qt::AlignLeft;
     // Editor and search bar.
     bool m_animatingSearch = false;
+    bool m_crLfLineEndings = false; // the loaded note ends every line with CR LF
 
     QString m_currentStatus;
     QTimer m_autosaveTimer;

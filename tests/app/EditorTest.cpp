@@ -319,6 +319,8 @@ TEST_F(EditorTest, SearchBarSlidesInFocusedAndOutEmptied)
     app->toggleSearch();
     EXPECT_TRUE(app->searchShowing());
     EXPECT_TRUE(app->animatingSearch());
+    // Keys typed while it slides go to the search, not into the note.
+    EXPECT_TRUE(app->searchField()->hasFocus());
     QTRY_VERIFY(!app->animatingSearch());
     EXPECT_EQ(bar->revealedHeight(), QVRSearchBar::BarHeight);
     EXPECT_EQ(bar->fieldOpacity(), 1.0);
@@ -387,6 +389,7 @@ TEST_F(EditorTest, HardTextsLoadShowAndStoreUnchanged)
         {"line separator", "first\u2028second", "first"},
         {"no-break spaces", "10\u00a0km\tby\u00a0car", "10\u00a0km\tby\u00a0car"},
         {"replacement characters", "caf\uFFFD \uFFFD", "caf\uFFFD \uFFFD"},
+        {"CR LF line endings", "one\r\ntwo\r\n\r\nthree", "one"},
     };
     auto uuid = [](int i) { return QString("BBBBBBBB-0000-0000-0000-%1").arg(i, 12, 10, QChar('0')); };
     for (int i = 0; i < int(std::size(rows)); ++i) {
