@@ -4,6 +4,7 @@
     end_to_end_editor.py QUILLARY SEED_TOOL SHOT_DIR
 """
 
+import os
 import subprocess
 import sys
 import unittest
@@ -24,6 +25,17 @@ def paste(app, text):
 
 def editor_text(desktop):
     """The editor's text, from the accessibility tree."""
+    return editor_query(desktop, "sys.stdout.write(found.queryText().getText(0, -1))")
+
+
+def character_centre(desktop, offset):
+    """Where a character of the editor sits on the screen."""
+    out = editor_query(desktop, "x, y, w, h = found.queryText().getCharacterExtents(%d, pyatspi.DESKTOP_COORDS); "
+                                "print(x + w // 2, y + h // 2)" % offset)
+    return tuple(int(v) for v in out.split()) if out else None
+
+
+def editor_query(desktop, action):
     script = r"""
 import pyatspi, sys
 desktop = pyatspi.Registry.getDesktop(0)
@@ -44,10 +56,10 @@ for app in desktop:
     if app is not None and app.name.lower().startswith("quillary"):
         found = walk(app)
         if found is not None:
-            sys.stdout.write(found.queryText().getText(0, -1))
+            ACTION
             sys.exit(0)
 sys.exit(1)
-"""
+""".replace("ACTION", action)
     result = desktop.run(["/usr/bin/python3", "-c", script], timeout=e2e.PATIENCE)
     return result.stdout if result.returncode == 0 else None
 
@@ -61,6 +73,13 @@ class EditorEndToEnd(unittest.TestCase):
 
     def test_typed_notes_are_found_without_their_accents_and_stored_as_typed(self):
         desktop = self.desktop
+        # A stand-in browser that only notes what it was asked to open.
+        opened = os.path.join(desktop.root, "opened.log")
+        browser = os.path.join(desktop.root, "browser")
+        with open(browser, "w") as f:
+            f.write("#!/bin/sh\necho \"$1\" >> %s\n" % opened)
+        os.chmod(browser, 0o755)
+        desktop.env["BROWSER"] = browser
         app = e2e.Quillary(desktop)
         app.key("ctrl+n")
         app.type("Groceries")
@@ -74,6 +93,11 @@ class EditorEndToEnd(unittest.TestCase):
         app.type("agenda at https://example.com/agenda")
         e2e.wait_until(lambda: editor_text(desktop) == MEETING, "the second note in the editor")
         desktop.screenshot("editor-link")
+        x, y = e2e.wait_until(lambda: character_centre(desktop, 30), "where the link is")
+        desktop.xdotool("mousemove", str(x), str(y), "click", "1")
+        e2e.wait_until(lambda: os.path.exists(opened), "the browser")
+        with open(opened) as f:
+            self.assertEqual(f.read(), "https://example.com/agenda\n")
 
         app.key("ctrl+f")
         app.type("creme")
