@@ -121,12 +121,17 @@ void QuillaryAppDelegate::insertText(const QString& text, bool preserveInsertion
     m_ignoreTextChanges = true;
     const int location = preserveInsertion ? editor->textCursor().selectionStart() : -1;
     m_crLfLineEndings = usesCrLfLineEndings(text);
+    // Of the detectors the settings may enable, links are the one found here;
+    // they are drawn, never written into the text. Switching them over the
+    // old text would lay it out once per paragraph: empty it first.
+    auto* links = qobject_cast<QVRLinkTextView*>(editor);
+    const bool detectsLinks = m_textCheckingTypes & LinkCheckingType;
+    if (links && links->detectsLinks() != detectsLinks) {
+        editor->clear();
+        links->setDetectsLinks(detectsLinks);
+    }
     editor->setPlainText(text);
     resetTextViewAttributes();
-    // Of the detectors the settings may enable, links are the one found here;
-    // they are drawn, never written into the text.
-    if (auto* links = qobject_cast<QVRLinkTextView*>(editor))
-        links->setDetectsLinks(m_textCheckingTypes & LinkCheckingType);
     if (location >= 0 && location <= editor->document()->characterCount() - 1) {
         QTextCursor cursor = editor->textCursor();
         cursor.setPosition(location);
@@ -204,8 +209,6 @@ void QuillaryAppDelegate::showEditorDisabled()
     all.select(QTextCursor::Document);
     all.mergeCharFormat(colour);
     document->setUndoRedoEnabled(undo);
-    if (auto* links = qobject_cast<QVRLinkTextView*>(editor))
-        links->setDetectsLinks(false);
     m_ignoreTextChanges = ignoring;
     if (searchField())
         searchField()->setEnabled(false);

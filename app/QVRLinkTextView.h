@@ -27,7 +27,9 @@ public:
     // empty URL.
     QUrl urlForEvent(const QPoint& viewportPosition) const;
 
-    // Whether links are found and drawn. On by default.
+    // Whether links are found and drawn. On by default. Switching highlights
+    // the whole document again, laying it out once per paragraph: switch on
+    // a short text.
     void setDetectsLinks(bool detects);
     bool detectsLinks() const { return m_detectsLinks; }
 

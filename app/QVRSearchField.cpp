@@ -16,8 +16,9 @@ QVRSearchField::QVRSearchField(QWidget* parent) : QLineEdit(parent)
     setCustomPlaceholderString(QVRLocalizedString(QStringLiteral("Search notes and history")));
     setFrame(false);
     setFixedHeight(FieldHeight);
-    // The text starts 20 px in and stops short of the clear button.
-    setTextMargins(20 - 2, 0, 20 - 2, 0);
+    // The text starts 20 px in and stops short of the clear button; the line
+    // edit adds 2 px of its own on each side.
+    setTextMargins(18, 0, 18, 0);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Base, Qt::transparent);
     palette.setColor(QPalette::Text, Qt::black);
