@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/ui/SwipeTracker.h"
 #include "app/QVRLinkTextView.h"
+#include "platform/ui/SwipeTracker.h"
 
 #include <QListView>
 #include <QPersistentModelIndex>
