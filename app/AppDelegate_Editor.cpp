@@ -3,6 +3,7 @@
 #include "app/NSColorAdditions.h"
 #include "app/NoteListModel.h"
 #include "app/NoteWindow.h"
+#include "app/QVRSearchField.h"
 #include "app/QuillaryAppDelegate.h"
 
 #include "platform/core/Variant.h"
@@ -17,6 +18,9 @@
 #include <cmath>
 
 namespace {
+
+// The link bit of the "Text Checking Types" setting.
+constexpr qint64 LinkCheckingType = 0x20;
 
 // Right-to-left when letters of right-to-left scripts outnumber the others
 // in the text's first 500 characters.
@@ -41,7 +45,29 @@ bool guessRightToLeft(const QString& text)
     return rightToLeft > leftToRight;
 }
 
+// Every line of the text ends in CR LF, as text written on Windows does.
+bool usesCrLfLineEndings(const QString& text)
+{
+    const qsizetype pairs = text.count(QStringLiteral("\r\n"));
+    return pairs > 0 && text.count(QLatin1Char('\n')) == pairs && text.count(QLatin1Char('\r')) == pairs &&
+           !text.contains(QChar::ParagraphSeparator);
+}
+
 } // namespace
+
+QString QuillaryAppDelegate::editorText() const
+{
+    QTextEdit* editor = textView();
+    if (!editor)
+        return QString();
+    // The editor holds each line as a paragraph of its own; a note whose
+    // lines all end in CR LF gets them back, so that editing one word does
+    // not rewrite every line ending.
+    QString text = QVRLinkTextView::exactText(editor->document());
+    if (m_crLfLineEndings)
+        text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return text;
+}
 
 Qt::Alignment QuillaryAppDelegate::naturalTextAligmentForString(const QString& text)
 {
@@ -94,6 +120,16 @@ void QuillaryAppDelegate::insertText(const QString& text, bool preserveInsertion
     const bool ignoring = m_ignoreTextChanges;
     m_ignoreTextChanges = true;
     const int location = preserveInsertion ? editor->textCursor().selectionStart() : -1;
+    m_crLfLineEndings = usesCrLfLineEndings(text);
+    // Of the detectors the settings may enable, links are the one found here;
+    // they are drawn, never written into the text. Switching them over the
+    // old text would lay it out once per paragraph: empty it first.
+    auto* links = qobject_cast<QVRLinkTextView*>(editor);
+    const bool detectsLinks = m_textCheckingTypes & LinkCheckingType;
+    if (links && links->detectsLinks() != detectsLinks) {
+        editor->clear();
+        links->setDetectsLinks(detectsLinks);
+    }
     editor->setPlainText(text);
     resetTextViewAttributes();
     if (location >= 0 && location <= editor->document()->characterCount() - 1) {
@@ -134,7 +170,7 @@ bool QuillaryAppDelegate::updateDetailView()
     } else {
         m_editingItem.clear();
     }
-    if (editor->toPlainText() != text) {
+    if (editorText() != text) {
         insertText(text, sameNote);
         m_undoManager->removeAllActionsWithTarget(editor->document());
     } else if (!sameNote) {
@@ -153,4 +189,27 @@ void QuillaryAppDelegate::newNoteWithoutSaving()
         selectRow(-1);
     setSelectedNote(nullptr);
     activateDetailAndFocus(false, true);
+}
+
+void QuillaryAppDelegate::showEditorDisabled()
+{
+    QTextEdit* editor = textView();
+    if (!editor)
+        return;
+    // Recolouring is not typing: the note is not marked unsaved for it and
+    // the undo history does not grow.
+    const bool ignoring = m_ignoreTextChanges;
+    m_ignoreTextChanges = true;
+    QTextDocument* document = editor->document();
+    const bool undo = document->isUndoRedoEnabled();
+    document->setUndoRedoEnabled(false);
+    QTextCharFormat colour;
+    colour.setForeground(NSColorAdditions::archivedNoteTextColor());
+    QTextCursor all(document);
+    all.select(QTextCursor::Document);
+    all.mergeCharFormat(colour);
+    document->setUndoRedoEnabled(undo);
+    m_ignoreTextChanges = ignoring;
+    if (searchField())
+        searchField()->setEnabled(false);
 }

@@ -4,6 +4,7 @@
 #include "app/NoteListModel.h"
 #include "app/NoteWindow.h"
 #include "app/QVRAboutWindowController.h"
+#include "app/QVRSearchBar.h"
 #include "app/QVRSearchField.h"
 #include "app/QuillaryAppDelegate.h"
 
@@ -89,6 +90,7 @@ QuillaryAppDelegate::QuillaryAppDelegate(const Environment& environment, QObject
     m_searchShowing = false;
     m_noteNeedsSaving = false;
     buildWindow();
+    m_window->searchView()->setAnimationDuration(environment.searchAnimationMs);
 }
 
 QuillaryAppDelegate::~QuillaryAppDelegate()
@@ -228,7 +230,7 @@ void QuillaryAppDelegate::userDefaultsDidChange(const QString& key, const QVaria
     saveCurrentNote();
     m_textSize = clampedTextSize(value);
     if (textView()) {
-        insertText(textView()->toPlainText(), true);
+        insertText(editorText(), true);
         m_undoManager->removeAllActionsWithTarget(textView()->document());
     }
     m_listModel->reloadAll();
@@ -307,6 +309,7 @@ void QuillaryAppDelegate::disableInterface()
     m_window->statusButton()->setEnabled(false);
     m_window->addButton()->setEnabled(false);
     m_window->gearButton()->setEnabled(false);
+    showEditorDisabled();
 }
 
 // --- Sync interface and store callbacks ------------------------------------------

@@ -228,7 +228,7 @@ void QuillaryAppDelegate::saveCurrentNote()
     m_autosaveTimer.stop();
     if (!m_noteNeedsSaving || !detailShowing() || !textView())
         return;
-    const QString text = textView()->toPlainText();
+    const QString text = editorText();
     if (!m_editingItem.isEmpty()) {
         // Typing into a deleted note restores it.
         if (platform::variantBoolValue(m_editingItem.value(QVRNoteAttributeKey::archived)) &&

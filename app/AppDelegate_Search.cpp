@@ -1,6 +1,7 @@
 // Search over the notes and the history of deleted notes.
 #include "app/NoteListModel.h"
 #include "app/NoteWindow.h"
+#include "app/QVRSearchBar.h"
 #include "app/QVRSearchField.h"
 #include "app/QuillaryAppDelegate.h"
 #include "app/SearchFilter.h"
@@ -71,8 +72,14 @@ void QuillaryAppDelegate::toggleSearch()
         return;
     }
     m_searchShowing = true;
-    searchField()->show();
+    m_animatingSearch = true;
+    m_window->searchView()->show();
+    // Keys typed while the bar slides in belong to the search, not the note.
     searchField()->setFocus();
+    m_window->searchView()->setShown(true, [this] {
+        searchField()->setFocus();
+        m_animatingSearch = false;
+    });
     prepareSearch();
 }
 
@@ -84,7 +91,13 @@ void QuillaryAppDelegate::hideSearch()
     searchField()->setText(QString());
     updateSearch();
     m_searchShowing = false;
-    searchField()->hide();
+    m_animatingSearch = true;
+    m_window->searchView()->setShown(false, [this] {
+        // Shown again while sliding out: the bar stays.
+        if (!m_searchShowing)
+            m_window->searchView()->hide();
+        m_animatingSearch = false;
+    });
 }
 
 void QuillaryAppDelegate::startSearchWithText(const QString& text)

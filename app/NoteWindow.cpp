@@ -2,6 +2,7 @@
 
 #include "app/NSColorAdditions.h"
 #include "app/NoteListModel.h"
+#include "app/QVRSearchBar.h"
 #include "app/QVRSearchField.h"
 #include "app/QuillaryAppDelegate.h"
 
@@ -40,7 +41,7 @@ QFont NoteWindow::noteFont(int pixelSize, bool medium)
 
 // --- NoteTextView --------------------------------------------------------------
 
-NoteTextView::NoteTextView(QWidget* parent) : QTextEdit(parent)
+NoteTextView::NoteTextView(QWidget* parent) : QVRLinkTextView(parent)
 {
     setAcceptRichText(false);
     setFrameShape(QFrame::NoFrame);
@@ -50,7 +51,7 @@ NoteTextView::NoteTextView(QWidget* parent) : QTextEdit(parent)
 
 void NoteTextView::focusOutEvent(QFocusEvent* event)
 {
-    QTextEdit::focusOutEvent(event);
+    QVRLinkTextView::focusOutEvent(event);
     // A context menu opening does not end editing.
     if (event->reason() != Qt::PopupFocusReason)
         emit editingEnded();
@@ -202,9 +203,11 @@ NoteWindow::NoteWindow(QuillaryAppDelegate* delegate) : m_delegate(delegate)
     m_tableView->setItemDelegate(new NoteCellView(delegate, m_tableView));
     auto* sidebarLayout = new QVBoxLayout(m_sidebarView);
     sidebarLayout->setContentsMargins(0, 0, 0, 0);
-    m_searchField = new QVRSearchField(m_sidebarView);
-    m_searchField->hide();
-    sidebarLayout->addWidget(m_searchField);
+    sidebarLayout->setSpacing(0);
+    m_searchView = new QVRSearchBar(m_sidebarView);
+    m_searchField = m_searchView->field();
+    m_searchView->hide();
+    sidebarLayout->addWidget(m_searchView);
     sidebarLayout->addWidget(m_tableView);
 
     m_textView = new NoteTextView(this);

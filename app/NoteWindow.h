@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/QVRLinkTextView.h"
 #include "platform/ui/SwipeTracker.h"
 
 #include <QListView>
@@ -12,6 +13,7 @@
 
 class QMenuBar;
 class QVRDividerView;
+class QVRSearchBar;
 class QVRSearchField;
 class QuillaryAppDelegate;
 namespace platform::animation {
@@ -20,7 +22,7 @@ class AnimationGroup;
 
 // The editor's text view: reports the end of editing, except when only a
 // context menu took the focus for a moment.
-class NoteTextView : public QTextEdit
+class NoteTextView : public QVRLinkTextView
 {
     Q_OBJECT
 
@@ -96,6 +98,7 @@ public:
     QVRSearchField* searchField() const { return m_searchField; }
     // Menus: the gear button at the left of the status band.
     QPushButton* gearButton() const { return m_gearButton; }
+    QVRSearchBar* searchView() const { return m_searchView; }
 
     void openWithAnimation();
     void closeWithAnimation();
@@ -185,4 +188,5 @@ private:
     QVRDividerView* m_searchDividerView = nullptr;
     QWidget* m_slideOverlay = nullptr;
     QPushButton* m_gearButton = nullptr; // menus
+    QVRSearchBar* m_searchView;
 };

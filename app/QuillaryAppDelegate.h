@@ -84,6 +84,8 @@ public:
         // Window modes: makes the tray icon of menu-bar mode (the system
         // tray's when not set).
         std::function<std::unique_ptr<platform::StatusItem>()> makeStatusItem;
+        // Editor and search bar: how long the bar slides (0: at once).
+        int searchAnimationMs = 300;
     };
 
     explicit QuillaryAppDelegate(const Environment& environment, QObject* parent = nullptr);
@@ -205,6 +207,11 @@ public:
     void updateSearch();
     bool searchFieldVisible() const;
     bool searchShowing() const { return m_searchShowing; }
+    // Editor and search bar.
+    bool animatingSearch() const { return m_animatingSearch; }
+    void showEditorDisabled();
+    // The editor's text as the note keeps it, line endings included.
+    QString editorText() const;
     QVRSearchField* searchField() const;
 
     // --- Menus ------------------------------------------------------------
@@ -395,6 +402,9 @@ private:
     bool m_searchShowing = false;
     bool m_terminating = false;
     Qt::Alignment m_naturalTextAlignment = Qt::AlignLeft;
+    // Editor and search bar.
+    bool m_animatingSearch = false;
+    bool m_crLfLineEndings = false; // the loaded note ends every line with CR LF
 
     QString m_currentStatus;
     QTimer m_autosaveTimer;

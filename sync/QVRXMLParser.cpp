@@ -2,6 +2,8 @@
 
 #include "platform/core/Log.h"
 
+#include <QRegularExpression>
+#include <QStringDecoder>
 #include <QXmlStreamReader>
 
 namespace QVRXMLExtentions {
@@ -14,6 +16,33 @@ bool isFalse(const QString& s)
     return s == QLatin1String("false");
 }
 } // namespace QVRXMLExtentions
+
+namespace {
+
+// A reply that is UTF-8 by its declaration (or by having none) but holds a
+// malformed byte sequence, decoded with U+FFFD in place of each bad
+// sequence. Without this, one damaged byte in one note's text refused every
+// note of the reply, on every sync. Replies in other encodings are left to
+// the reader.
+std::optional<QString> repairedUtf8(const QByteArray& data)
+{
+    if (data.startsWith("\xFE\xFF") || data.startsWith("\xFF\xFE") || data.startsWith('\0'))
+        return std::nullopt;
+    static const QRegularExpression declaration(
+        QStringLiteral(R"(^\s*<\?xml[^>]*?encoding\s*=\s*["']([^"']*)["'])"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = declaration.match(QString::fromLatin1(data.left(256)));
+    if (match.hasMatch() && match.captured(1).compare(QLatin1String("utf-8"), Qt::CaseInsensitive) != 0 &&
+        match.captured(1).compare(QLatin1String("utf8"), Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text = decoder.decode(data);
+    if (!decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+} // namespace
 
 std::unique_ptr<QVRXMLParser> QVRXMLParser::parseData(const QByteArray& data, QVRXMLParserDelegate* delegate)
 {
@@ -34,7 +63,12 @@ bool QVRXMLParser::read(const QByteArray& data)
         return false;
     }
 
-    QXmlStreamReader reader(data);
+    const std::optional<QString> repaired = repairedUtf8(data);
+    QXmlStreamReader reader;
+    if (repaired)
+        reader.addData(*repaired);
+    else
+        reader.addData(data);
     bool started = false;
     std::optional<QString> name;
     QVRXMLAttributes attributes;

@@ -2,7 +2,7 @@
 # store and settings file of its own.
 quillary_add_test(NAME app_notes_test
   SOURCES CentralSaveTest.cpp LayoutTest.cpp SearchTest.cpp LifecycleTest.cpp
-          WindowModesTest.cpp
+          WindowModesTest.cpp EditorTest.cpp
   LIBS app test_support Qt6::Test
   LABELS sanitize
   MAIN widgets)

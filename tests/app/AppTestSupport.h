@@ -50,6 +50,7 @@ protected:
         QuillaryAppDelegate::Environment environment;
         environment.rootStore = root.get();
         environment.defaults = defaults.get();
+        environment.searchAnimationMs = 0; // the search bar slides at once
         return environment;
     }
 

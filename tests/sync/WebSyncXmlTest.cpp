@@ -96,6 +96,23 @@ INSTANTIATE_TEST_SUITE_P(
              {}},
         Case{"UndeclaredEntityIsAnError", "<r><a>&nope;</a></r>", false, {}},
         Case{"EmptyBodyIsNotADocument", "", false, {}},
+        // One malformed byte sequence in one note used to refuse the whole
+        // reply; the bad bytes now read as U+FFFD and the rest is kept.
+        Case{"MalformedUtf8InOneNoteKeepsTheOthers",
+             "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r><note uuid=\"1\">caf\xe9 \xff ok</note>"
+             "<note uuid=\"2\">intact \xc3\xa9</note></r>",
+             true,
+             {"note|-|{text=caf\uFFFD \uFFFD ok,uuid=1}", "note|-|{text=intact \u00e9,uuid=2}"}},
+        Case{"EncodedSurrogateAndCutSequenceBecomeReplacements",
+             "<r><note uuid=\"1\">a\xed\xa0\x80"
+             "b\xf0\x9f\x98</note><a value=\"\xc0\xaf"
+             "x\"/></r>",
+             true,
+             {"note|-|{text=a\uFFFD\uFFFD\uFFFDb\uFFFD\uFFFD\uFFFD,uuid=1}", "a|\uFFFD\uFFFDx|-"}},
+        Case{"DeclaredLatin1IsStillReadAsLatin1",
+             "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r><m>caf\xe9</m></r>",
+             true,
+             {"m|-|{text=caf\u00e9}"}},
         Case{"HtmlIsNotXml", "<html><body><p>Gateway<br></body></html>", false, {}}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 

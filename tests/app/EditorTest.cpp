@@ -1,0 +1,430 @@
+// The editor: its text attributes, how a note's text is put into it, links,
+// the disabled look, the search bar, and texts that are hard to handle.
+#include "AppTestSupport.h"
+
+#include "app/LinkDetector.h"
+#include "app/NSColorAdditions.h"
+#include "app/NoteWindow.h"
+#include "app/QVRSearchBar.h"
+#include "app/QVRSearchField.h"
+#include "platform/ui/UndoManager.h"
+#include "store/QVRUtilities.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QTextBlock>
+#include <QTextLayout>
+
+using apptest::AppTest;
+
+namespace {
+
+const QString A = QStringLiteral("AAAAAAAA-0000-0000-0000-00000000000A");
+const QString B = QStringLiteral("AAAAAAAA-0000-0000-0000-00000000000B");
+
+// Each link as "matched text -> url".
+QStringList describe(const QString& text)
+{
+    QStringList found;
+    for (const LinkDetector::Link& link : LinkDetector::linksInText(text))
+        found << text.mid(link.start, link.length) + " -> " + link.url.toString();
+    return found;
+}
+
+bool hasLoneSurrogate(const QString& s)
+{
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        if (s.at(i).isHighSurrogate()) {
+            if (i + 1 >= s.size() || !s.at(i + 1).isLowSurrogate())
+                return true;
+            ++i;
+        } else if (s.at(i).isLowSurrogate()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(LinkDetector, FindsWebAndMailAddressesWithoutTheSentenceAroundThem)
+{
+    struct Row
+    {
+        QString text;
+        QStringList links;
+    };
+    const Row rows[] = {
+        {"see https://example.com/a?b=1.", {"https://example.com/a?b=1 -> https://example.com/a?b=1"}},
+        {"(www.example.org), then", {"www.example.org -> http://www.example.org"}},
+        {"https://en.wikipedia.org/wiki/Foo_(bar) ok",
+         {"https://en.wikipedia.org/wiki/Foo_(bar) -> https://en.wikipedia.org/wiki/Foo_(bar)"}},
+        {"write to Ann.Lee+notes@example.co.uk!",
+         {"Ann.Lee+notes@example.co.uk -> mailto:Ann.Lee+notes@example.co.uk"}},
+        {"mailto:team@example.com", {"mailto:team@example.com -> mailto:team@example.com"}},
+        {"two: http://a.example and HTTPS://b.example/x",
+         {"http://a.example -> http://a.example", "HTTPS://b.example/x -> https://b.example/x"}},
+        {"\U0001F600https://example.com/K\u00e4se\U0001F600 ok",
+         {"https://example.com/K\u00e4se\U0001F600 -> https://example.com/K\u00e4se\U0001F600"}},
+        {"\u05e9\u05dc\u05d5\u05dd https://example.com \u05e9\u05dc\u05d5\u05dd",
+         {"https://example.com -> https://example.com"}},
+        {"<https://example.com/x>\"", {"https://example.com/x -> https://example.com/x"}},
+        // Nothing that could run code or read files leaves the program.
+        {"javascript:alert(1)", {}},
+        {"file:///etc/passwd", {}},
+        {"ftp://files.example.com", {}},
+        {"http:// alone", {}},
+        {"user@localhost", {}},
+        {"xhttp://example.com", {}},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(describe(row.text), row.links) << row.text.toStdString();
+}
+
+TEST(LinkDetector, OnlyWebAndMailLinksMayLeaveTheProgram)
+{
+    const struct
+    {
+        const char* url;
+        bool safe;
+    } rows[] = {
+        {"http://example.com", true},
+        {"HTTPS://example.com/x", true},
+        {"mailto:a@example.com", true},
+        {"file:///etc/passwd", false},
+        {"javascript:alert(1)", false},
+        {"data:text/html,hi", false},
+        {"http://", false},
+        {"quillary://add?text=x", false},
+        {"mailto:", false},
+        {"", false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(LinkDetector::isSafeLink(QUrl(row.url)), row.safe) << row.url;
+}
+
+// Runs of address characters used to be scanned again from each of their
+// positions, which never ends on a megabyte of them.
+TEST(LinkDetector, MegabyteRunsOfAddressCharactersAreReadInOnePass)
+{
+    const struct
+    {
+        QString text;
+        int links;
+    } rows[] = {
+        {QString("a%").repeated(500000), 0},    {QString("a+").repeated(500000) + "@example.com", 1},
+        {QString("(www.").repeated(200000), 0}, {"http://example.com/" + QString(")").repeated(1000000), 1},
+        {QString("x@y-").repeated(250000), 0},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(LinkDetector::linksInText(row.text).size(), row.links) << row.text.left(12).toStdString();
+}
+
+class EditorTest : public AppTest
+{
+protected:
+    void open(const QString& uuid, const QString& text)
+    {
+        app->saveItem({{"uuid", uuid}, {"text", text}}, false);
+        app->selectNote(app->noteWithId(uuid));
+        app->activateDetailAndFocus(false, false);
+    }
+
+    QVRLinkTextView* editor() const { return app->window()->textView(); }
+
+    // The middle of the character at `position`, in viewport coordinates.
+    QPoint pointOnCharacter(int position) const
+    {
+        const QRect left = editor()->cursorRect(cursorAt(position));
+        const QRect right = editor()->cursorRect(cursorAt(position + 1));
+        return QPoint((left.x() + right.x()) / 2, left.center().y());
+    }
+
+    QTextCursor cursorAt(int position) const
+    {
+        QTextCursor cursor(editor()->document());
+        cursor.setPosition(position);
+        return cursor;
+    }
+
+    void click(const QPoint& at)
+    {
+        QTest::mouseClick(editor()->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    }
+};
+
+TEST_F(EditorTest, TabsAndLineHeightFollowTheTextSize)
+{
+    const struct
+    {
+        int size;
+        qreal tab;
+    } rows[] = {{12, 40}, {10, 34}, {20, 64}, {6, 22}};
+    open(A, "one\ttwo\nthree");
+    for (const auto& row : rows) {
+        app->userDefaultsDidChange("Text Size", row.size);
+        EXPECT_EQ(editor()->tabStopDistance(), row.tab) << row.size;
+        for (QTextBlock block = editor()->document()->begin(); block.isValid(); block = block.next()) {
+            EXPECT_EQ(block.blockFormat().lineHeightType(), int(QTextBlockFormat::ProportionalHeight));
+            EXPECT_EQ(block.blockFormat().lineHeight(), 115);
+        }
+        EXPECT_EQ(editor()->currentCharFormat().font().pixelSize(), row.size);
+        EXPECT_EQ(editor()->toPlainText(), "one\ttwo\nthree");
+        EXPECT_FALSE(app->noteNeedsSaving());
+    }
+}
+
+TEST_F(EditorTest, RightToLeftTextIsAlignedRight)
+{
+    const struct
+    {
+        QString text;
+        bool right;
+    } rows[] = {
+        {"\u0645\u0631\u062d\u0628\u0627 \u0628\u0627\u0644\u0639\u0627\u0644\u0645", true},
+        {"\u05e9\u05dc\u05d5\u05dd \u05e2\u05d5\u05dc\u05dd", true},
+        {"Hello world", false},
+        {"Meeting with \u05e9\u05dc\u05d5\u05dd tomorrow", false},
+        {"\u05e9\u05dc\u05d5\u05dd \u05e2\u05d5\u05dc\u05dd and ok", true},
+        {"12345 -- 678", false},
+        {"\U0001F600\U0001F600", false},
+    };
+    for (const auto& row : rows) {
+        open(A, row.text);
+        const Qt::Alignment expected = (row.right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignAbsolute;
+        EXPECT_EQ(editor()->document()->begin().blockFormat().alignment(), expected)
+            << row.text.toStdString();
+    }
+}
+
+TEST_F(EditorTest, ReloadingTheSameNoteKeepsTheInsertionPointAnotherNoteDoesNot)
+{
+    app->saveItem({{"uuid", B}, {"text", "other note"}, {"date", 100.0}}, false);
+    open(A, "0123456789");
+    editor()->setTextCursor(cursorAt(7));
+    // The same note, changed by sync: the caret stays.
+    app->saveItem({{"uuid", A}, {"text", "0123456789 and more"}}, false);
+    EXPECT_EQ(editor()->toPlainText(), "0123456789 and more");
+    EXPECT_EQ(editor()->textCursor().position(), 7);
+    // Shorter than the remembered place: the caret is not put past the end.
+    app->saveItem({{"uuid", A}, {"text", "012"}}, false);
+    EXPECT_LE(editor()->textCursor().position(), 3);
+    editor()->setTextCursor(cursorAt(2));
+    app->selectNote(app->noteWithId(B));
+    app->updateDetailView();
+    EXPECT_EQ(editor()->textCursor().position(), 0);
+    EXPECT_FALSE(app->noteNeedsSaving());
+}
+
+// Links are drawn by formats of the layout; the note is not edited for them.
+TEST_F(EditorTest, LinksAreDrawnWithoutEditingTheNote)
+{
+    open(A, "plan at https://example.com/plan today");
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(app->noteNeedsSaving());
+    EXPECT_FALSE(editor()->document()->isUndoAvailable());
+    EXPECT_EQ(editor()->toPlainText(), "plan at https://example.com/plan today");
+    const QList<QTextLayout::FormatRange> formats = editor()->document()->begin().layout()->formats();
+    ASSERT_EQ(formats.size(), 1);
+    EXPECT_EQ(formats[0].start, 8);
+    EXPECT_EQ(formats[0].length, 24);
+    EXPECT_EQ(formats[0].format.foreground().color(), NSColorAdditions::linkedNoteTextColor());
+
+    // Typed links are found as they are typed, as one edit to undo.
+    QTextCursor end = cursorAt(editor()->document()->characterCount() - 1);
+    editor()->setTextCursor(end);
+    typeInEditor(" and www.example.org");
+    EXPECT_EQ(QVRLinkTextView::linksOfBlock(editor()->document()->begin()).size(), 2);
+    editor()->undo();
+    EXPECT_EQ(editor()->toPlainText(), "plan at https://example.com/plan today");
+
+    // With link detection switched off in the settings nothing is drawn.
+    app.reset();
+    defaults->set("Text Checking Types", 7034 & ~0x20);
+    start(environment());
+    open(A, "plan at https://example.com/plan today");
+    EXPECT_TRUE(QVRLinkTextView::linksOfBlock(editor()->document()->begin()).isEmpty());
+    EXPECT_TRUE(editor()->document()->begin().layout()->formats().isEmpty());
+}
+
+// A click opens only the link whose characters are under the pointer: the
+// nearest caret position alone used to open links from the empty space
+// after a line's end.
+TEST_F(EditorTest, ClickOpensOnlyTheLinkUnderThePointer)
+{
+    app->window()->show();
+    QList<QUrl> opened;
+    editor()->setLinkOpener([&](const QUrl& url) { opened << url; });
+    open(A, "go https://example.com/a\nmail ann@example.com\njavascript:alert(1) file:///etc/passwd");
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(app->window()));
+
+    click(pointOnCharacter(10));
+    click(pointOnCharacter(30));
+    EXPECT_EQ(opened, QList<QUrl>({QUrl("https://example.com/a"), QUrl("mailto:ann@example.com")}));
+    opened.clear();
+
+    const struct
+    {
+        const char* name;
+        QPoint at;
+    } misses[] = {
+        {"after the end of a link's line", pointOnCharacter(23) + QPoint(60, 0)},
+        {"on plain text", pointOnCharacter(1)},
+        {"on a script address", pointOnCharacter(50)},
+        {"on a file address", pointOnCharacter(68)},
+    };
+    for (const auto& miss : misses) {
+        click(miss.at);
+        EXPECT_TRUE(opened.isEmpty()) << miss.name;
+        EXPECT_TRUE(editor()->urlForEvent(miss.at).isEmpty()) << miss.name;
+    }
+
+    // A drag that selects text and ends on a link does not open it.
+    QTest::mousePress(editor()->viewport(), Qt::LeftButton, Qt::NoModifier, pointOnCharacter(10));
+    QTest::mouseMove(editor()->viewport(), pointOnCharacter(20));
+    QTest::mouseRelease(editor()->viewport(), Qt::LeftButton, Qt::NoModifier, pointOnCharacter(20));
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_TRUE(editor()->textCursor().hasSelection());
+
+    // The pointer is a hand over a link only.
+    QTest::mouseMove(editor()->viewport(), pointOnCharacter(12));
+    EXPECT_EQ(editor()->viewport()->cursor().shape(), Qt::PointingHandCursor);
+    QTest::mouseMove(editor()->viewport(), pointOnCharacter(1));
+    EXPECT_EQ(editor()->viewport()->cursor().shape(), Qt::IBeamCursor);
+}
+
+TEST_F(EditorTest, DisabledInterfaceGreysTheTextWithoutEditingIt)
+{
+    open(A, "kept as it is https://example.com");
+    app->disableInterface();
+    EXPECT_TRUE(editor()->isReadOnly());
+    EXPECT_FALSE(app->searchField()->isEnabled());
+    EXPECT_FALSE(app->noteNeedsSaving());
+    EXPECT_FALSE(editor()->document()->isUndoAvailable());
+    EXPECT_EQ(editor()->toPlainText(), "kept as it is https://example.com");
+    QTextCursor last = cursorAt(editor()->document()->characterCount() - 1);
+    EXPECT_EQ(last.charFormat().foreground().color(), NSColorAdditions::archivedNoteTextColor());
+}
+
+TEST_F(EditorTest, SearchBarSlidesInFocusedAndOutEmptied)
+{
+    app->saveItem(item(A, "alpha"), false);
+    app->saveItem(item(B, "beta"), false);
+    QVRSearchBar* bar = app->window()->searchView();
+    app->window()->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(app->window()));
+    app->window()->activateWindow();
+
+    bar->setAnimationDuration(120);
+    app->toggleSearch();
+    EXPECT_TRUE(app->searchShowing());
+    EXPECT_TRUE(app->animatingSearch());
+    // Keys typed while it slides go to the search, not into the note.
+    EXPECT_TRUE(app->searchField()->hasFocus());
+    QTRY_VERIFY(!app->animatingSearch());
+    EXPECT_EQ(bar->revealedHeight(), QVRSearchBar::BarHeight);
+    EXPECT_EQ(bar->fieldOpacity(), 1.0);
+    EXPECT_TRUE(app->searchField()->hasFocus());
+
+    // The clear button empties the field and the list comes back whole.
+    app->searchField()->setText("alpha");
+    app->updateSearch();
+    ASSERT_EQ(rows(), QStringList({"alpha"}));
+    QTest::mouseClick(app->searchField(), Qt::LeftButton, Qt::NoModifier,
+                      app->searchField()->clearButtonRect().center());
+    EXPECT_TRUE(app->searchField()->text().isEmpty());
+    EXPECT_EQ(rows().size(), 2);
+
+    // Hidden while sliding in: it ends hidden.
+    app->hideSearch();
+    QTRY_VERIFY(!app->animatingSearch());
+    app->toggleSearch();
+    app->hideSearch();
+    QTRY_VERIFY(!app->animatingSearch());
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_EQ(bar->revealedHeight(), 0);
+    EXPECT_FALSE(app->searchShowing());
+}
+
+TEST_F(EditorTest, DownMovesToTheListAndReturnOpensTheMatch)
+{
+    app->saveItem({{"uuid", A}, {"text", "alpha"}, {"date", 100.0}}, false);
+    app->saveItem({{"uuid", B}, {"text", "beta"}, {"date", 200.0}}, false);
+    app->window()->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(app->window()));
+    app->window()->activateWindow();
+    app->toggleSearch();
+    QTest::keyClicks(app->searchField(), "alp");
+    EXPECT_EQ(rows(), QStringList({"alpha"}));
+    QTest::keyClick(app->searchField(), Qt::Key_Down);
+    EXPECT_TRUE(app->tableView()->hasFocus());
+    app->searchField()->setFocus();
+    QTest::keyClick(app->searchField(), Qt::Key_Return);
+    EXPECT_EQ(editor()->toPlainText(), "alpha");
+    EXPECT_TRUE(editor()->hasFocus());
+}
+
+// Texts at the edges of what a note may hold go in and out unchanged, and
+// the title (the first line) never ends in half a character.
+TEST_F(EditorTest, HardTextsLoadShowAndStoreUnchanged)
+{
+    QString tenMegabytes;
+    const QString line = QString("Lorem ipsum dolor sit amet \u00e9\u0301 \U0001F469\u200D\U0001F469\u200D"
+                                 "\U0001F467 https://example.com/x \u05e9\u05dc\u05d5\u05dd\n");
+    while (tenMegabytes.size() * 2 < 10 * 1024 * 1024)
+        tenMegabytes += line;
+    const struct
+    {
+        const char* name;
+        QString text;
+        QString title;
+    } rows[] = {
+        {"one long line", QString("x\U0001F600").repeated(300000), QString("x\U0001F600").repeated(300000)},
+        {"NUL characters", QString::fromUtf16(u"a\0b\0\nc", 6), QString::fromUtf16(u"a\0b\0", 4)},
+        {"emoji at the line end", "\U0001F600\U0001F600\n\U0001F601", "\U0001F600\U0001F600"},
+        {"combining marks", "e\u0301\u0302\u0303 stacked\nnext", "e\u0301\u0302\u0303 stacked"},
+        {"mixed scripts", "\u05e9\u05dc\u05d5\u05dd 123 abc \u0627\u0644\u0633\u0644\u0627\u0645\nx",
+         "\u05e9\u05dc\u05d5\u05dd 123 abc \u0627\u0644\u0633\u0644\u0627\u0645"},
+        {"line separator", "first\u2028second", "first"},
+        {"no-break spaces", "10\u00a0km\tby\u00a0car", "10\u00a0km\tby\u00a0car"},
+        {"replacement characters", "caf\uFFFD \uFFFD", "caf\uFFFD \uFFFD"},
+        {"CR LF line endings", "one\r\ntwo\r\n\r\nthree", "one"},
+        {"ten megabytes", tenMegabytes, line.trimmed()},
+    };
+    auto uuid = [](int i) { return QString("BBBBBBBB-0000-0000-0000-%1").arg(i, 12, 10, QChar('0')); };
+    for (int i = 0; i < int(std::size(rows)); ++i) {
+        const auto& row = rows[i];
+        SCOPED_TRACE(row.name);
+        open(uuid(i), row.text);
+        Note* note = app->noteWithId(uuid(i));
+        ASSERT_NE(note, nullptr);
+        EXPECT_EQ(note->title(), row.title);
+        EXPECT_FALSE(hasLoneSurrogate(app->listModel()->index(0).data().toString()));
+        // Typing one character and taking it back stores the text as it was.
+        QTextCursor end = cursorAt(editor()->document()->characterCount() - 1);
+        editor()->setTextCursor(end);
+        typeInEditor("!");
+        editor()->textCursor().deletePreviousChar();
+        app->saveCurrentNote();
+        EXPECT_FALSE(app->noteNeedsSaving());
+        EXPECT_TRUE(note->text() == row.text);
+    }
+    // Switching the links off for the disabled look used to highlight the
+    // whole note again, laying it out once per paragraph: with the long note
+    // open, quitting never ended.
+    const QString& longest = rows[std::size(rows) - 1].text;
+    ASSERT_TRUE(app->editorText() == longest);
+    EXPECT_TRUE(app->applicationShouldTerminate());
+    EXPECT_TRUE(app->editorText() == longest);
+
+    // And every text reads back the same from the file.
+    app.reset();
+    root.reset();
+    root = QVRDataStore::makeRootStore(dir.filePath(QStringLiteral("Quillary.sqlite")));
+    defaults->remove("selected");
+    start(environment());
+    for (int i = 0; i < int(std::size(rows)); ++i) {
+        Note* note = app->noteWithId(uuid(i));
+        ASSERT_NE(note, nullptr) << rows[i].name;
+        EXPECT_TRUE(note->text() == rows[i].text) << rows[i].name;
+    }
+}
