@@ -4,8 +4,10 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QEvent>
 #include <QLayout>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -51,18 +53,41 @@ int QVRPreferencesViewController::contentHeight() const
     return window->geometry().height() - m_windowController->tabViewController()->chromeHeight();
 }
 
+int QVRPreferencesViewController::fittingHeight(int width) const
+{
+    if (hasHeightForWidth())
+        return std::max(heightForWidth(width), sizeHint().height());
+    return sizeHint().height();
+}
+
 void QVRPreferencesViewController::viewWillAppear()
 {
-    const int fitting = sizeHint().height();
-    if (fitting > contentHeight() && m_windowController && m_windowController->window())
-        adjustWindowForSize(QSize(m_windowController->window()->width(), fitting));
+    QWidget* window = m_windowController ? m_windowController->window() : nullptr;
+    if (!window)
+        return;
+    const int fitting = fittingHeight(window->width());
+    if (fitting > contentHeight())
+        adjustWindowForSize(QSize(window->width(), fitting));
 }
 
 void QVRPreferencesViewController::viewDidAppear()
 {
-    const int fitting = sizeHint().height();
-    if (contentHeight() > fitting && m_windowController && m_windowController->window())
-        adjustWindowForSize(QSize(m_windowController->window()->width(), fitting));
+    QWidget* window = m_windowController ? m_windowController->window() : nullptr;
+    if (!window)
+        return;
+    const int fitting = fittingHeight(window->width());
+    if (contentHeight() > fitting)
+        adjustWindowForSize(QSize(window->width(), fitting));
+}
+
+void QVRPreferencesViewController::fitWindowToPane()
+{
+    QWidget* window = m_windowController ? m_windowController->window() : nullptr;
+    if (!window)
+        return;
+    const int fitting = fittingHeight(window->width());
+    if (fitting != contentHeight())
+        adjustWindowForSize(QSize(window->width(), fitting));
 }
 
 void QVRPreferencesViewController::adjustWindowForSize(const QSize& size)
@@ -201,7 +226,7 @@ QVRPreferencesWindowController::QVRPreferencesWindowController(
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(tabs);
 
-    int width = 0;
+    int width = MinimumWidth;
     for (QVRPreferencesViewController* pane : viewControllers) {
         pane->setWindowController(this);
         QVRPreferencesTabViewController::TabViewItem item;
@@ -215,7 +240,7 @@ QVRPreferencesWindowController::QVRPreferencesWindowController(
     }
     tabs->setSelectedTabViewItemIndex(0);
     if (QVRPreferencesViewController* first = tabs->selectedViewController())
-        window->resize(width, first->sizeHint().height() + tabs->chromeHeight());
+        window->resize(width, first->fittingHeight(width) + tabs->chromeHeight());
 }
 
 QVRPreferencesWindowController::~QVRPreferencesWindowController() = default;
@@ -234,6 +259,17 @@ bool QVRPreferencesWindowController::selectControllerWithIdentifier(const QStrin
 
 void QVRPreferencesWindowController::showWindow()
 {
+    // The first time, centred across and in the upper part of the screen,
+    // where a window that grows downwards still fits.
+    if (!m_placed) {
+        m_placed = true;
+        QWidget* active = QApplication::activeWindow();
+        QScreen* screen = active ? active->screen() : QGuiApplication::primaryScreen();
+        if (screen) {
+            const QRect area = screen->availableGeometry();
+            m_window->move(area.x() + (area.width() - m_window->width()) / 2, area.y() + area.height() / 8);
+        }
+    }
     m_window->show();
     m_window->raise();
     m_window->activateWindow();

@@ -45,6 +45,12 @@ public:
     // Gives the window a content height of size.height(), keeping its x, its
     // width and its top edge.
     void adjustWindowForSize(const QSize& size);
+    // The height the pane needs at `width`: wrapped texts grow with a
+    // narrower window.
+    virtual int fittingHeight(int width) const;
+    // Grows or shrinks the window to the pane, for a pane whose content
+    // changes while it is shown.
+    void fitWindowToPane();
 
 private:
     int contentHeight() const;
@@ -119,7 +125,11 @@ public:
     bool selectControllerWithIdentifier(const QString& identifier);
     void showWindow();
 
+    // The narrowest the window is made, so that the panes' texts read well.
+    static constexpr int MinimumWidth = 480;
+
 private:
     std::unique_ptr<QWidget> m_window;
     QPointer<QVRPreferencesTabViewController> m_tabViewController;
+    bool m_placed = false;
 };

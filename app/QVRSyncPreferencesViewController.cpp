@@ -272,6 +272,8 @@ void QVRSyncPreferencesViewController::buildLoadingView()
     m_loadingSpinner->setTextVisible(false);
     m_loadingSpinner->setFixedWidth(120);
     m_loadingSpinner->setVisible(false);
+    // Short views would make the window jump while sync starts.
+    m_loadingView->setMinimumHeight(160);
     auto* layout = new QVBoxLayout(m_loadingView);
     layout->addStretch(1);
     layout->addWidget(m_loadingSpinner, 0, Qt::AlignCenter);
@@ -352,8 +354,27 @@ void QVRSyncPreferencesViewController::viewWillAppear()
     updateView();
 }
 
+int QVRSyncPreferencesViewController::fittingHeight(int width) const
+{
+    const QWidget* view = currentView();
+    int height = view->hasHeightForWidth() ? view->heightForWidth(width) : view->sizeHint().height();
+    height = std::max({height, view->minimumSizeHint().height(), view->minimumHeight()});
+    if (m_segmentedControl->isVisibleTo(this))
+        height += 25 + m_segmentedControl->sizeHint().height();
+    return height;
+}
+
+void QVRSyncPreferencesViewController::viewDidAppear()
+{
+    QVRPreferencesViewController::viewDidAppear();
+    m_appeared = true;
+    // The view may have changed since the window was fitted.
+    fitWindowToPane();
+}
+
 void QVRSyncPreferencesViewController::viewWillDisappear()
 {
+    m_appeared = false;
     // A half-filled form is thrown away.
     cancelEditing();
     QVRPreferencesViewController::viewWillDisappear();
@@ -417,6 +438,8 @@ void QVRSyncPreferencesViewController::setCurrentView(QWidget* view)
         page->setSizePolicy(QSizePolicy::Preferred,
                             page == view ? QSizePolicy::Preferred : QSizePolicy::Ignored);
     updateGeometry();
+    if (m_appeared)
+        fitWindowToPane();
 }
 
 void QVRSyncPreferencesViewController::updateViewAfterDelay()
@@ -442,8 +465,8 @@ void QVRSyncPreferencesViewController::updateView()
             // Here the cloud is a folder that a file-sync tool keeps the same
             // on the user's computers: the pane is where it is set.
             m_loggedInText->setText(
-                localized("Your notes are kept in the cloud folder “%@”. To use another folder, "
-                          "click Choose Cloud Folder… (the Cloud Folder setting).")
+                localized("Your notes are kept in the cloud folder “%@”, which your file-sync tool keeps the "
+                          "same on your computers. To use another folder, click Choose Cloud Folder….")
                     .replace(QStringLiteral("%@"), platform::cloudRootPath()));
             m_switchSyncButton->setText(localized("Switch to Quorvane"));
             m_logOutButton->setVisible(false);
@@ -474,9 +497,13 @@ void QVRSyncPreferencesViewController::updateView()
     QWidget::setTabOrder(m_segments->button(1),
                          showingRegisterForm() ? m_registerEmailField : m_syncEmailField);
     const QString message = m_syncManager->quorvaneMessage();
-    setStatusText(
-        !message.isEmpty()
-            ? message
+    // The service's message, else what the pane was last told (a refused
+    // form, a locked keyring), else the invitation: a rebuilt view must not
+    // wipe a reason the user has not read yet.
+    showStatusText(
+        !message.isEmpty() ? message
+        : !m_statusText.isEmpty()
+            ? m_statusText
             : localized("Sign in to a Quorvane account to sync your notes with any Mac, iPhone, iPod touch, "
                         "iPad or web browser. Your notes are synced securely through %@.")
                   .replace(QStringLiteral("%@"), QVRSyncService::host()));
@@ -502,8 +529,10 @@ void QVRSyncPreferencesViewController::updateView()
 
 void QVRSyncPreferencesViewController::updateSignIn(bool fromControl)
 {
-    if (fromControl)
+    if (fromControl) {
         m_syncManager->discardQuorvaneSettings();
+        m_statusText.clear();
+    }
     updateView();
 }
 
@@ -619,9 +648,18 @@ void QVRSyncPreferencesViewController::sendForm(const QVariantMap& form)
 
 void QVRSyncPreferencesViewController::setStatusText(const QString& text)
 {
+    m_statusText = text;
+    showStatusText(text);
+}
+
+void QVRSyncPreferencesViewController::showStatusText(const QString& text)
+{
     for (QLabel* label : {m_syncInfo, m_registerInfo, m_loggedInInfo})
         label->setText(text);
     m_loggedInInfo->setVisible(!text.isEmpty());
+    // A longer text needs more lines.
+    if (m_appeared)
+        fitWindowToPane();
 }
 
 QString QVRSyncPreferencesViewController::statusText() const

@@ -42,7 +42,10 @@ public:
     QString identifier() const override { return QStringLiteral("Sync"); }
     QIcon toolbarImage() const override;
 
+    // The height of the view now shown, with the segmented control above it.
+    int fittingHeight(int width) const override;
     void viewWillAppear() override;
+    void viewDidAppear() override;
     void viewWillDisappear() override;
     void viewDidDisappear() override;
 
@@ -114,6 +117,7 @@ private:
     void sendForm(const QVariantMap& form);
     void passwordFound(const QString& email, const QString& password);
     void showLongStatus(const QString& text);
+    void showStatusText(const QString& text);
 
     QVRSyncManager* m_syncManager; // not owned; outlives the pane
     QPointer<QVRTermsSheetController> m_termsController;
@@ -121,9 +125,11 @@ private:
     bool m_agreedToTerms = false;
     bool m_forceQuorvaneForm = false;
     bool m_utilityInstalled = false;
+    bool m_appeared = false; // between viewDidAppear and viewWillDisappear
     // Bumped whenever the form is dropped: an answer of the keyring that
     // arrives afterwards belongs to a form that is gone.
     quint64 m_formGeneration = 0;
+    QString m_statusText; // the last status the pane was given
 
     std::function<void(const QUrl&)> m_urlOpener;
     std::function<void(const QString&)> m_alertPresenter;

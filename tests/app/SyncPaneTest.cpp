@@ -69,15 +69,26 @@ protected:
         QVRPasswordManager::waitForPendingWork();
     }
 
-    void openPane()
+    // The pane as the second of two, selected once the window shows.
+    void openPaneAfterAnother()
+    {
+        auto* first = new QVRPreferencesViewController;
+        first->setTitle(QStringLiteral("Blank"));
+        openPane(first);
+        window->selectControllerWithIdentifier(QStringLiteral("Sync"));
+    }
+
+    void openPane(QVRPreferencesViewController* before = nullptr)
     {
         pane = new QVRSyncPreferencesViewController(manager.get());
         pane->setURLOpener([this](const QUrl& url) { opened << url; });
         pane->setAlertPresenter([this](const QString& text) { alerts << text; });
         pane->setFolderChooser([this] { return chosenFolder; });
         pane->setUtilityInstalled(false);
-        window = std::make_unique<QVRPreferencesWindowController>(
-            std::vector<QVRPreferencesViewController*>{pane});
+        std::vector<QVRPreferencesViewController*> panes{pane};
+        if (before)
+            panes.insert(panes.begin(), before);
+        window = std::make_unique<QVRPreferencesWindowController>(panes);
         window->showWindow();
     }
 
@@ -135,12 +146,18 @@ protected:
 
 TEST_F(SyncPane, FormsFollowTheSegmentedControl)
 {
-    openPane();
+    openPaneAfterAnother();
     ASSERT_TRUE(waitFor([&] { return shows(pane->signInView()); }));
     EXPECT_TRUE(pane->segmentedControl()->isVisibleTo(pane));
     EXPECT_TRUE(label("syncInfo").startsWith(QStringLiteral("Sign in to a Quorvane account")));
     EXPECT_TRUE(label("syncInfo").contains(QVRSyncService::host()));
     EXPECT_FALSE(visible("syncPasswordButton")) << "no password manager installed";
+    // The window is fitted to the form: the wrapped status text is not cut.
+    QLabel* info = child<QLabel>("syncInfo");
+    QCoreApplication::processEvents();
+    EXPECT_GE(info->height(), info->heightForWidth(info->width()))
+        << "window " << window->window()->height() << ", fitting "
+        << pane->fittingHeight(window->window()->width());
 
     click("registerSegment");
     EXPECT_TRUE(shows(pane->registerView()));
@@ -174,6 +191,19 @@ TEST_F(SyncPane, LoadingUntilTheManagerIsReadyThenTheCloudFolder)
     window->showWindow();
     ASSERT_TRUE(waitFor([&] { return shows(pane->loggedInView()); }));
     EXPECT_EQ(label("loggedInTitle"), QStringLiteral("Syncing with iCloud"));
+    ASSERT_TRUE(waitForQuiet());
+}
+
+TEST_F(SyncPane, FormArrivingAfterLoadingIsFittedWithItsText)
+{
+    installCloud(false); // no folder chosen: the form follows the loading view
+    openPaneAfterAnother();
+    ASSERT_TRUE(shows(pane->loadingView()));
+    manager->start();
+    ASSERT_TRUE(waitFor([&] { return shows(pane->signInView()); }));
+    QLabel* info = child<QLabel>("syncInfo");
+    QCoreApplication::processEvents();
+    EXPECT_GE(info->height(), info->heightForWidth(info->width())) << "the invitation is cut off";
     ASSERT_TRUE(waitForQuiet());
 }
 
@@ -249,18 +279,22 @@ TEST_F(SyncPane, FailedSignInShowsWhyAndStoresNothing)
         EXPECT_TRUE(manager->quorvaneEmail().isEmpty()) << c.name;
         EXPECT_FALSE(secret(email)) << c.name << ": a refused password was kept";
         ASSERT_TRUE(waitFor([&] { return shows(pane->signInView()); })) << c.name;
+        // Back from loading, the window fits the form with its new text.
+        QLabel* info = child<QLabel>("syncInfo");
+        QCoreApplication::processEvents();
+        EXPECT_GE(info->height(), info->heightForWidth(info->width())) << c.name;
     }
 }
 
 TEST_F(SyncPane, LockedKeyringStopsTheSignInBeforeAnythingIsSent)
 {
-    if (useKeyring)
-        GTEST_SKIP() << "failures can be injected into the in-memory keyring only";
     fake.accounts[email] = {password, QString()};
     openPane();
     secrets.setFailure(-2);
     signInWith(email, password);
     ASSERT_TRUE(waitFor([&] { return label("syncInfo").contains(QStringLiteral("keyring")); }));
+    pane->updateView(); // as the delayed rebuild after any notice does
+    EXPECT_TRUE(label("syncInfo").contains(QStringLiteral("keyring"))) << "the reason vanished";
     EXPECT_TRUE(fake.requests.empty());
     EXPECT_FALSE(manager->quorvaneEnabled());
     EXPECT_TRUE(manager->quorvaneEmail().isEmpty());
@@ -270,6 +304,19 @@ TEST_F(SyncPane, LockedKeyringStopsTheSignInBeforeAnythingIsSent)
     click("signInButton");
     ASSERT_TRUE(waitFor([&] { return manager->quorvaneEnabled(); }));
     ASSERT_TRUE(waitForQuiet());
+}
+
+TEST_F(SyncPane, RefusedFormKeepsItsReasonWhenTheViewIsRebuilt)
+{
+    openPane();
+    ASSERT_TRUE(waitFor([&] { return shows(pane->signInView()); }));
+    signInWith(QString(), QStringLiteral("secret"));
+    EXPECT_EQ(label("syncInfo"), QStringLiteral("Email is required."));
+    pane->updateView(); // the delayed rebuild that follows the failure notice
+    EXPECT_EQ(label("syncInfo"), QStringLiteral("Email is required."));
+    // Switching forms starts afresh.
+    click("registerSegment");
+    EXPECT_TRUE(label("registerInfo").startsWith(QStringLiteral("Sign in to a Quorvane account")));
 }
 
 TEST_F(SyncPane, StatusTextsOfOneHundredAndOneCharactersAlsoAlert)
