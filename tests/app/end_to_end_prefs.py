@@ -7,9 +7,14 @@ the notes.
 """
 
 import glob
+import http.server
 import os
+import subprocess
 import sys
+import threading
+import time
 import unittest
+import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import end_to_end as e2e  # noqa: E402
@@ -49,6 +54,64 @@ def centre_of(desktop, name):
 def click_control(desktop, name):
     x, y = e2e.wait_until(lambda: centre_of(desktop, name), "the control " + name)
     desktop.xdotool("mousemove", x, y, "click", "1")
+
+
+class Service:
+    """A loopback stand-in for the web sync service: password and code logins,
+    notes added, nothing else."""
+
+    def __init__(self):
+        self.accounts, self.codes, self.notes = {}, {}, {}
+        service = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_POST(self):
+                body = self.rfile.read(int(self.headers.get("Content-Length", 0))).decode()
+                reply = service.answer(dict(urllib.parse.parse_qsl(body, keep_blank_values=True))).encode()
+                self.send_response(200)
+                self.send_header("Content-Type", "text/xml; charset=utf-8")
+                self.send_header("Content-Length", str(len(reply)))
+                self.end_headers()
+                self.wfile.write(reply)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        self.origin = "http://127.0.0.1:%d" % self.server.server_address[1]
+
+    def answer(self, form):
+        out = '<?xml version="1.0" encoding="UTF-8"?>\n<quorvane>'
+        client = form.get("client", "")
+        if "code" in form:
+            ok = form.get("email") in self.accounts and self.codes.get(client) == form["code"]
+        else:
+            ok = self.accounts.get(form.get("email")) == form.get("password")
+        if not ok:
+            return out + '<success value="false"/><message value="Wrong e-mail or password."/></quorvane>'
+        out += '<success value="true"/>'
+        if "code" not in form:
+            client = client or "C%d" % (len(self.codes) + 1)
+            self.codes[client] = "K%d" % (len(self.codes) + 1)
+            out += '<client value="%s"/><code value="%s"/>' % (client, self.codes[client])
+        if form.get("cmd") == "add":
+            self.notes[form.get("uuid")] = form.get("text")
+        if form.get("cmd") != "logout":
+            out += '<updated value="%.6f"/>' % time.time()
+        return out + "</quorvane>"
+
+    def close(self):
+        self.server.shutdown()
+
+
+def start_keyring(desktop):
+    """An unlocked keyring on the desktop's session bus, in a home of its own."""
+    home = os.path.join(desktop.root, "keyring-home")
+    os.makedirs(home)
+    env = dict(desktop.env, HOME=home, XDG_DATA_HOME=os.path.join(home, ".local/share"))
+    subprocess.run(["gnome-keyring-daemon", "--unlock", "--components=secrets", "--daemonize"],
+                   input=b"quillary-test", env=env, cwd=desktop.root, capture_output=True, timeout=30)
 
 
 def visible(desktop, title):
@@ -112,6 +175,31 @@ class Preferences(unittest.TestCase):
         files = e2e.wait_until(lambda: glob.glob(notes), "the note file in the cloud folder")
         with open(files[0], "rb") as f:
             self.assertIn("Packed for the cloud".encode(), f.read())
+        self.assertEqual(app.quit(), 0)
+
+    def test_signed_in_note_reaches_the_service(self):
+        desktop = self.desktop
+        service = Service()
+        self.addCleanup(service.close)
+        service.accounts["anna@example.org"] = "p4ss word"
+        desktop.env["QUILLARY_SERVICE_URL"] = service.origin
+        start_keyring(desktop)
+        app = e2e.Quillary(desktop)
+        self.open_preferences(app)
+        click_control(desktop, "Sync")
+        click_control(desktop, "Email:")
+        app.type("anna@example.org")
+        app.key("Tab")
+        app.type("p4ss word")
+        app.key("Return")
+        e2e.wait_until(lambda: centre_of(desktop, "Syncing with Quorvane"), "the signed-in view")
+        desktop.screenshot("preferences-sync-signed-in")
+        app.key("alt+F4")
+        desktop.xdotool("windowactivate", "--sync", app.window)
+        app.key("ctrl+n")
+        app.type("Sent to the service")
+        app.key("ctrl+n")  # a new note saves the one typed
+        e2e.wait_until(lambda: "Sent to the service" in service.notes.values(), "the note at the service")
         self.assertEqual(app.quit(), 0)
 
 
