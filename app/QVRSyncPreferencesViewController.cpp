@@ -146,8 +146,11 @@ QVRSyncPreferencesViewController::QVRSyncPreferencesViewController(QVRSyncManage
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addSpacing(25);
-    layout->addWidget(m_segmentedControl, 0, Qt::AlignHCenter);
+    m_segmentedHolder = new QWidget(this);
+    auto* holderLayout = new QVBoxLayout(m_segmentedHolder);
+    holderLayout->setContentsMargins(0, 25, 0, 0);
+    holderLayout->addWidget(m_segmentedControl, 0, Qt::AlignHCenter);
+    layout->addWidget(m_segmentedHolder);
     layout->addWidget(m_stack, 1);
     setCurrentView(m_loadingView);
 }
@@ -432,7 +435,7 @@ void QVRSyncPreferencesViewController::setCurrentView(QWidget* view)
         m_loadingSpinner->setVisible(false);
     }
     m_stack->setCurrentWidget(view);
-    m_segmentedControl->setVisible(view == m_signInView || view == m_registerView);
+    m_segmentedHolder->setVisible(view == m_signInView || view == m_registerView);
     // Only the view shown counts for the pane's height.
     for (QWidget* page : {m_signInView, m_registerView, m_loadingView, m_loggedInView})
         page->setSizePolicy(QSizePolicy::Preferred,

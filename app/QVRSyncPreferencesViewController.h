@@ -141,6 +141,7 @@ private:
     QPointer<QWidget> m_watchedWindow;
 
     QWidget* m_segmentedControl;
+    QWidget* m_segmentedHolder = nullptr; // the control with the space above it
     QButtonGroup* m_segments;
     QStackedWidget* m_stack;
     QWidget* m_signInView;
