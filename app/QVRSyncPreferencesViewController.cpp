@@ -469,7 +469,7 @@ void QVRSyncPreferencesViewController::updateView()
             // on the user's computers: the pane is where it is set.
             m_loggedInText->setText(
                 localized("Your notes are kept in the cloud folder “%@”, which your file-sync tool keeps the "
-                          "same on your computers. To use another folder, click Choose Cloud Folder….")
+                          "same on your computers. To use another folder, click Choose Cloud Folder.")
                     .replace(QStringLiteral("%@"), platform::cloudRootPath()));
             m_switchSyncButton->setText(localized("Switch to Quorvane"));
             m_logOutButton->setVisible(false);

@@ -22,11 +22,12 @@ import end_to_end as e2e  # noqa: E402
 FIND = r"""
 import pyatspi, sys
 want = sys.argv[1]
+states = [pyatspi.STATE_SHOWING] + ([pyatspi.STATE_ENABLED] if len(sys.argv) > 2 else [])
 def walk(node, depth=0):
     if depth > 16 or node is None:
         return None
     try:
-        if node.name == want and node.getState().contains(pyatspi.STATE_SHOWING):
+        if node.name == want and all(node.getState().contains(state) for state in states):
             return node
         for child in node:
             found = walk(child, depth + 1)
@@ -45,9 +46,10 @@ sys.exit(1)
 """
 
 
-def centre_of(desktop, name):
+def centre_of(desktop, name, enabled=False):
     """The screen centre of the showing control with that accessible name."""
-    result = desktop.run(["/usr/bin/python3", "-c", FIND, name], timeout=e2e.PATIENCE)
+    result = desktop.run(["/usr/bin/python3", "-c", FIND, name] + (["enabled"] if enabled else []),
+                         timeout=e2e.PATIENCE)
     return result.stdout.split() if result.returncode == 0 else None
 
 
@@ -73,6 +75,17 @@ class Service:
                 self.send_header("Content-Length", str(len(reply)))
                 self.end_headers()
                 self.wfile.write(reply)
+
+            def do_GET(self):
+                page = b"<html><body><h1>Terms of Service</h1><p>Keep your notes kind.</p>" \
+                       b"<p><a href='https://example.org/privacy'>Privacy</a></p></body></html>"
+                found = self.path == "/sync/app/legal/terms.html"
+                self.send_response(200 if found else 404)
+                self.send_header("Content-Type", "text/html; charset=utf-8")
+                self.send_header("Content-Length", str(len(page) if found else 0))
+                self.end_headers()
+                if found:
+                    self.wfile.write(page)
 
             def log_message(self, *args):
                 pass
@@ -187,6 +200,16 @@ class Preferences(unittest.TestCase):
         app = e2e.Quillary(desktop)
         self.open_preferences(app)
         click_control(desktop, "Sync")
+        # The registration form and its terms sheet, looked at and cancelled.
+        click_control(desktop, "Register")
+        e2e.wait_until(lambda: centre_of(desktop, "Name:"), "the registration form")
+        desktop.screenshot("preferences-sync-register")
+        click_control(desktop, "Register")
+        e2e.wait_until(lambda: centre_of(desktop, "I Agree", enabled=True), "the loaded terms sheet")
+        desktop.screenshot("preferences-sync-terms")
+        click_control(desktop, "Cancel")
+        e2e.wait_until(lambda: not visible(desktop, "^Terms$"), "the terms sheet to close")
+        click_control(desktop, "Sign In")
         click_control(desktop, "Email:")
         app.type("anna@example.org")
         app.key("Tab")
