@@ -18,7 +18,6 @@ namespace {
 
 const QString TextSizeKey = QStringLiteral("Text Size");
 const QString GlobalShortcutKey = QStringLiteral("Global Shortcut");
-const QString MenuBarModeKey = QStringLiteral("Menu Bar Mode");
 const QString HideAutomaticallyKey = QStringLiteral("Hide Automatically");
 const QString StartAtLoginKey = QStringLiteral("QVRStartAtLogin");
 
@@ -40,9 +39,6 @@ QVRGeneralPreferencesViewController::QVRGeneralPreferencesViewController(Quillar
 {
     setObjectName(QStringLiteral("generalPreferences"));
     setTitle(QVRLocalizedString(QStringLiteral("General")));
-    m_menuBarModeHandler = [this](bool on) {
-        QVRUtilities::setBool(m_delegate->defaults(), on, MenuBarModeKey, true);
-    };
 
     m_textSizeLabel->setText(QVRLocalizedString(QStringLiteral("Text size:")));
     m_shortcutLabel->setText(QVRLocalizedString(QStringLiteral("Keyboard shortcut:")));
@@ -100,11 +96,6 @@ QIcon QVRGeneralPreferencesViewController::toolbarImage() const
                             style()->standardIcon(QStyle::SP_ComputerIcon));
 }
 
-bool QVRGeneralPreferencesViewController::menuBarMode() const
-{
-    return m_delegate->defaults().boolValue(MenuBarModeKey);
-}
-
 void QVRGeneralPreferencesViewController::viewWillAppear()
 {
     QVRPreferencesViewController::viewWillAppear();
@@ -113,7 +104,7 @@ void QVRGeneralPreferencesViewController::viewWillAppear()
     const int index = m_textSizePopup->findData(int(m_delegate->defaults().integer(TextSizeKey)));
     if (index >= 0)
         m_textSizePopup->setCurrentIndex(index);
-    m_showInPopup->setCurrentIndex(menuBarMode() ? 1 : 0);
+    m_showInPopup->setCurrentIndex(m_delegate->menuBarMode() ? 1 : 0);
     updateHideAutomatically();
     m_startAtLoginButton->setChecked(m_delegate->startAtLogin());
     m_defaultsObserver = platform::NotificationCenter::defaultCenter().addObserver(
@@ -139,9 +130,10 @@ void QVRGeneralPreferencesViewController::changeTextSize()
 void QVRGeneralPreferencesViewController::changeShowIn()
 {
     const bool wanted = m_showInPopup->currentIndex() != 0;
-    m_menuBarModeHandler(wanted);
-    // A refused switch leaves the stored mode, and with it hiding, as it was.
-    const bool on = menuBarMode();
+    m_delegate->setMenuBarMode(wanted);
+    // Without a tray the switch is refused: the stored mode, and with it
+    // hiding, stay as they were.
+    const bool on = m_delegate->menuBarMode();
     m_showInPopup->setCurrentIndex(on ? 1 : 0);
     if (on != wanted)
         return;

@@ -4,8 +4,6 @@
 
 #include "platform/core/NotificationCenter.h"
 
-#include <functional>
-
 class KRRecorderControl;
 class QCheckBox;
 class QComboBox;
@@ -32,15 +30,6 @@ public:
     void viewWillAppear() override;
     void viewDidDisappear() override;
 
-    // What choosing Dock or Menu Bar does. By default the choice is stored
-    // (with the change notice) for the application to act on; a handler
-    // that refuses leaves the setting as it was, and the pane shows that.
-    void setMenuBarModeHandler(std::function<void(bool)> handler)
-    {
-        m_menuBarModeHandler = std::move(handler);
-    }
-    bool menuBarMode() const;
-
     void changeTextSize();
     void changeShowIn();
     void changeHideAutomatically();
@@ -56,7 +45,6 @@ public:
 
 private:
     QuillaryAppDelegate* m_delegate; // not owned; outlives the pane
-    std::function<void(bool)> m_menuBarModeHandler;
     platform::ObserverToken m_defaultsObserver;
 
     QLabel* m_textSizeLabel;
