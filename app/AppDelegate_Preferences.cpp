@@ -42,6 +42,12 @@ void QuillaryAppDelegate::buildPreferencesCommands()
         const qsizetype at = about ? actions.indexOf(about) + 1 : actions.size();
         application->insertAction(at < actions.size() ? actions[at] : nullptr, preferences);
     }
+    // The gear menu has it too, after "Hide Automatically".
+    if (m_gearMenu && m_hideAutoMenuItem) {
+        const QList<QAction*> gear = m_gearMenu->actions();
+        const qsizetype at = gear.indexOf(m_hideAutoMenuItem) + 1;
+        m_gearMenu->insertAction(at > 0 && at < gear.size() ? gear[at] : nullptr, preferences);
+    }
     // The shortcut also works while the menu bar is hidden.
     m_window->addAction(preferences);
 

@@ -323,6 +323,12 @@ TEST_F(GeneralPane, PreferencesCommandFollowsAboutAndOpensTheWindowOnce)
     EXPECT_EQ(preferences->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
     EXPECT_TRUE(app->window()->actions().contains(preferences));
     (void)menu;
+    QMenu* gear = app->window()->findChild<QMenu*>(QStringLiteral("gearMenu"));
+    ASSERT_NE(gear, nullptr);
+    const QList<QAction*> gearItems = gear->actions();
+    const qsizetype inGear = gearItems.indexOf(preferences);
+    ASSERT_GT(inGear, 0) << "the gear menu lacks Preferences…";
+    EXPECT_EQ(gearItems[inGear - 1]->objectName(), QStringLiteral("hideAutoMenuItem"));
 
     preferences->trigger();
     QVRPreferencesWindowController* controller = app->preferencesWindowController();
