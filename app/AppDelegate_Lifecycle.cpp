@@ -162,6 +162,7 @@ void QuillaryAppDelegate::buildWindow()
     connect(field, &QVRSearchField::downPressed, this, [this] { m_window->tableView()->setFocus(); });
     buildMenus();
     installCommands(); // open, export, share, copy, print and drops
+    buildPreferencesCommands();
 }
 
 void QuillaryAppDelegate::applicationWillFinishLaunching()

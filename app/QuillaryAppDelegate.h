@@ -29,6 +29,7 @@
 class Note;
 class NoteListModel;
 class QVRObjectController;
+class QVRPreferencesWindowController;
 class ZQHotKeyCenter;
 
 class MenuValidator;
@@ -292,6 +293,12 @@ public:
     bool topDividerHiddenForScrollView(const QAbstractScrollArea* scrollView) const;
     bool bottomDividerHiddenForScrollView(const QAbstractScrollArea* scrollView) const;
     bool searchDividerHidden() const;
+    // --- Preferences --------------------------------------------------------
+    // Builds the window on first use (General, then Sync when there is a
+    // sync manager) and shows it, selecting the pane named, if any.
+    void showPreferences();
+    void showPreferencesWithIdentifier(const QString& identifier);
+    QVRPreferencesWindowController* preferencesWindowController() const;
 
     // --- Opening files and URLs, scripting, export, sharing and printing ---
     // What the commands ask the user; tests put answers in their place.
@@ -357,6 +364,8 @@ private:
     void buildGearMenu();
     void showListContextMenu(const QPoint& position);
     QString selectedCalculationText() const;
+    // Preferences: the menu command, and the Sync pane on refused settings.
+    void buildPreferencesCommands();
 
     // Window modes, tray and pane animations.
     void startPaneAnimation(std::function<void(platform::animation::AnimationGroup&)> animate,
@@ -448,4 +457,7 @@ private:
     QString m_exportFileExtension;
     QString m_textToInsert;
     bool m_launchFinished = false;
+    // Preferences
+    QPointer<QVRPreferencesWindowController> m_preferencesWindowController;
+    platform::ObserverToken m_syncSettingsErrorObserver;
 };

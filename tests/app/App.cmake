@@ -28,3 +28,31 @@ quillary_add_test(NAME app_commands_test
   LIBS app test_support Qt6::Test Qt6::PrintSupport
   LABELS sanitize
   MAIN widgets)
+
+# The preferences window and its panes.
+quillary_add_test(NAME app_preferences_test
+  SOURCES PreferencesTest.cpp
+  LIBS app test_support Qt6::Test
+  LABELS sanitize
+  MAIN widgets)
+
+# The Sync pane against the loopback service: the in-memory keyring under the
+# sanitizers, the session's keyring (started by scripts/test) in the other run.
+find_package(ZLIB REQUIRED)
+foreach(backend memory keyring)
+  if(backend STREQUAL "memory")
+    set(_labels sanitize)
+    set(_env QUILLARY_SECRET_BACKEND=memory)
+  else()
+    set(_labels keyring)
+    # Failures can be injected into the in-memory keyring only.
+    set(_env QUILLARY_SECRET_BACKEND=libsecret GTEST_FILTER=-*.LockedKeyringStopsTheSignInBeforeAnythingIsSent)
+  endif()
+  quillary_add_test(NAME app_sync_pane_${backend}_test
+    SOURCES SyncPaneTest.cpp
+    LIBS app test_support sync store platform_secret platform_ops ZLIB::ZLIB Qt6::Network Qt6::Test
+    LABELS ${_labels}
+    ENV ${_env}
+    MAIN widgets
+    TIMEOUT 240)
+endforeach()

@@ -78,6 +78,9 @@ public:
     // Time spent in the service itself (reading, answering, writing), so that
     // a benchmark can tell it from the client's time.
     std::chrono::nanoseconds busy{0};
+    // Pages answered to GET requests, by path; other paths get a 404.
+    std::map<QString, QByteArray> pages;
+    std::vector<QString> pageRequests; // the paths asked for, in order
 
     WebSyncFakeService()
     {
@@ -160,6 +163,10 @@ private:
                     return;
                 const QByteArray body = buffer->mid(headerEnd + 4, length);
                 buffer->remove(0, headerEnd + 4 + length);
+                if (head.startsWith("GET ")) {
+                    servePage(socket, QString::fromUtf8(head.split(' ').value(1)));
+                    continue;
+                }
                 if (!respond(socket, head.startsWith("POST /sync/quillary/xml.php "), body))
                     return;
             }
@@ -208,6 +215,16 @@ private:
         }
         head += "Content-Length: " + QByteArray::number(payload.size()) + "\r\n\r\n";
         socket->write(head + payload);
+    }
+
+    void servePage(QTcpSocket* socket, const QString& path)
+    {
+        pageRequests.push_back(path);
+        const auto page = pages.find(path);
+        if (page == pages.end())
+            send(socket, 404, "<html><body>not here</body></html>", "text/html");
+        else
+            send(socket, 200, page->second, "text/html");
     }
 
     // False when the connection was dropped.
