@@ -171,6 +171,8 @@ void QuillaryAppDelegate::applicationWillFinishLaunching()
         return;
     if (m_defaults->boolValue(MenuBarModeKey))
         setMenuBarMode(true);
+    else
+        restoreWindowFrame();
     resetTextViewAttributes();
     displayStatus();
     observeNotifications();
@@ -285,6 +287,7 @@ void QuillaryAppDelegate::terminateWhenDone()
 
 void QuillaryAppDelegate::finishTermination()
 {
+    saveWindowFrame();
     if (m_syncManager)
         m_syncManager->stop();
     if (m_dataStore) {

@@ -83,10 +83,15 @@ void QuillaryAppDelegate::setMenuBarMode(bool flag)
         m_statusItem->hide();
         m_statusItem.reset();
     }
-    if (m_defaults->boolValue(MenuBarModeKey) != flag)
+    const bool switching = m_defaults->boolValue(MenuBarModeKey) != flag;
+    if (switching && m_window && !m_frameAutosaveName.isEmpty())
+        saveWindowFrame(); // under the mode being left
+    if (switching)
         m_defaults->set(MenuBarModeKey, flag);
     if (m_window)
         m_window->setMenuBarMode(flag);
+    if (m_window && (switching || m_frameAutosaveName.isEmpty()))
+        restoreWindowFrame();
     setHideDockIcon(flag);
 }
 

@@ -267,6 +267,12 @@ public:
     // taskbar. Without a tray the mode is refused with an alert and the
     // setting is set back.
     void setMenuBarMode(bool flag);
+    // Each mode keeps its own window frame in the settings, under
+    // "NSWindow Frame " + the mode's name ("Quillary Dock", "Quillary Menu Bar").
+    static QString frameAutosaveName(bool menuBarMode);
+    void saveWindowFrame();
+    void restoreWindowFrame();
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void setHideDockIcon(bool hide);
     void statusBarButtonAction();
     platform::StatusItem* statusItem() const { return m_statusItem.get(); }
@@ -419,6 +425,10 @@ private:
     QTimer m_autosaveTimer;
     QTimer m_statusTimer;
     QTimer m_terminateTimer;
+    // Window frame kept per mode: the name in use, and a short wait so that a
+    // drag writes the settings once.
+    QString m_frameAutosaveName;
+    QTimer m_frameSaveTimer;
     std::vector<platform::ObserverToken> m_observers;
 
     // Search speed: the folded texts of the current list controller's notes.

@@ -154,6 +154,30 @@ TEST_F(WindowModesTest, SettingChangeSwitchesTheModeBothWays)
     EXPECT_TRUE(app->window()->menuBar()->isVisible());
 }
 
+TEST_F(WindowModesTest, EachModeKeepsItsOwnFrameAcrossStarts)
+{
+    QWidget* window = app->window();
+    window->setGeometry(40, 50, 700, 420);
+    app->saveWindowFrame();
+    app->setMenuBarMode(true);
+    window->setGeometry(120, 30, 450, 380);
+    app->setMenuBarMode(false); // the menu-bar frame is kept as the mode is left
+    EXPECT_EQ(window->geometry(), QRect(40, 50, 700, 420));
+    EXPECT_EQ(defaults->object("NSWindow Frame Quillary Menu Bar").toString(), "120 30 450 380");
+
+    restart(); // a new start in Dock mode comes back where Dock mode was
+    EXPECT_EQ(app->window()->geometry(), QRect(40, 50, 700, 420));
+
+    // A damaged frame, or one on a screen that is no longer there, is not used.
+    for (const char* stored : {"garbage", "10 10 -5 300", "40000 40000 600 400"}) {
+        defaults->set("NSWindow Frame Quillary Dock", QString::fromLatin1(stored));
+        restart();
+        const QRect frame = app->window()->geometry();
+        EXPECT_TRUE(app->window()->screen()->availableGeometry().intersects(frame)) << stored;
+        EXPECT_GT(frame.width(), 0) << stored;
+    }
+}
+
 TEST_F(WindowModesTest, RefusedMenuBarModeIsSetBackAndAnnounced)
 {
     // Stored from a desktop that had a tray, started on one without.
