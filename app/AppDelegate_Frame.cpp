@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QWindowStateChangeEvent>
 
 namespace {
 
@@ -82,6 +83,13 @@ void QuillaryAppDelegate::restoreWindowFrame()
 
 bool QuillaryAppDelegate::eventFilter(QObject* watched, QEvent* event)
 {
+    // Entering or leaving full screen stores the open note first, as the
+    // layout about to change may move the editor.
+    if (watched == m_window && event->type() == QEvent::WindowStateChange &&
+        (static_cast<QWindowStateChangeEvent*>(event)->oldState() ^ m_window->windowState()) &
+            Qt::WindowFullScreen) {
+        saveCurrentNote();
+    }
     if (watched == m_window && (event->type() == QEvent::Move || event->type() == QEvent::Resize) &&
         m_window->isVisible())
         m_frameSaveTimer.start();

@@ -178,6 +178,18 @@ TEST_F(WindowModesTest, EachModeKeepsItsOwnFrameAcrossStarts)
     }
 }
 
+TEST_F(WindowModesTest, EnteringAndLeavingFullScreenStoresTheTyping)
+{
+    for (Qt::WindowStates state :
+         {Qt::WindowStates(Qt::WindowFullScreen), Qt::WindowStates(Qt::WindowNoState)}) {
+        typeInEditor("typed before the change");
+        ASSERT_TRUE(app->noteNeedsSaving());
+        app->window()->setWindowState(state);
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(app->noteNeedsSaving()) << int(state);
+    }
+}
+
 TEST_F(WindowModesTest, RefusedMenuBarModeIsSetBackAndAnnounced)
 {
     // Stored from a desktop that had a tray, started on one without.
