@@ -144,16 +144,19 @@ class Quillary:
         return self.process.wait(PATIENCE)
 
 
-def list_titles(desktop):
-    """The note list's rows, top to bottom, from the accessibility tree."""
+def accessible(desktop, match, action, *args):
+    """Runs `action` on the first accessible object of Quillary for which
+    `match` holds, in a separate python3 that reads the accessibility tree
+    (AT-SPI). Both are Python source over `node` (match) and `found`
+    (action), with `pyatspi` and `sys` imported and `args` in sys.argv[1:].
+    Returns what the action printed, or None when nothing matched."""
     script = r"""
 import pyatspi, sys
-desktop = pyatspi.Registry.getDesktop(0)
 def walk(node, depth=0):
-    if depth > 12 or node is None:
+    if depth > 16 or node is None:
         return None
     try:
-        if node.name == "Notes" and node.getRole() in (pyatspi.ROLE_LIST, pyatspi.ROLE_TABLE, pyatspi.ROLE_TREE):
+        if MATCH:
             return node
         for child in node:
             found = walk(child, depth + 1)
@@ -161,16 +164,25 @@ def walk(node, depth=0):
                 return found
     except Exception:
         return None
-for app in desktop:
+for app in pyatspi.Registry.getDesktop(0):
     if app is not None and app.name.lower().startswith("quillary"):
         found = walk(app)
         if found is not None:
-            print("\n".join(item.name for item in found))
+            ACTION
             sys.exit(0)
 sys.exit(1)
-"""
-    result = desktop.run(["/usr/bin/python3", "-c", script], timeout=PATIENCE)
-    return result.stdout.splitlines() if result.returncode == 0 else None
+""".replace("MATCH", match).replace("ACTION", action)
+    result = desktop.run(["/usr/bin/python3", "-c", script] + list(args), timeout=PATIENCE)
+    return result.stdout if result.returncode == 0 else None
+
+
+def list_titles(desktop):
+    """The note list's rows, top to bottom, from the accessibility tree."""
+    out = accessible(desktop,
+                     'node.name == "Notes" and node.getRole() in '
+                     '(pyatspi.ROLE_LIST, pyatspi.ROLE_TABLE, pyatspi.ROLE_TREE)',
+                     'print("\\n".join(item.name for item in found))')
+    return out.splitlines() if out is not None else None
 
 
 def stored_notes(desktop):

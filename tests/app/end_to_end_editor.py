@@ -36,32 +36,10 @@ def character_centre(desktop, offset):
 
 
 def editor_query(desktop, action):
-    script = r"""
-import pyatspi, sys
-desktop = pyatspi.Registry.getDesktop(0)
-def walk(node, depth=0):
-    if depth > 12 or node is None:
-        return None
-    try:
-        if node.name == "Note" and node.getRole() in (pyatspi.ROLE_TEXT, pyatspi.ROLE_ENTRY,
-                                                      pyatspi.ROLE_PARAGRAPH, pyatspi.ROLE_DOCUMENT_TEXT):
-            return node
-        for child in node:
-            found = walk(child, depth + 1)
-            if found is not None:
-                return found
-    except Exception:
-        return None
-for app in desktop:
-    if app is not None and app.name.lower().startswith("quillary"):
-        found = walk(app)
-        if found is not None:
-            ACTION
-            sys.exit(0)
-sys.exit(1)
-""".replace("ACTION", action)
-    result = desktop.run(["/usr/bin/python3", "-c", script], timeout=e2e.PATIENCE)
-    return result.stdout if result.returncode == 0 else None
+    return e2e.accessible(desktop,
+                          'node.name == "Note" and node.getRole() in (pyatspi.ROLE_TEXT, pyatspi.ROLE_ENTRY, '
+                          'pyatspi.ROLE_PARAGRAPH, pyatspi.ROLE_DOCUMENT_TEXT)',
+                          action)
 
 
 class EditorEndToEnd(unittest.TestCase):

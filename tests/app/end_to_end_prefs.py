@@ -19,38 +19,15 @@ import urllib.parse
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import end_to_end as e2e  # noqa: E402
 
-FIND = r"""
-import pyatspi, sys
-want = sys.argv[1]
-states = [pyatspi.STATE_SHOWING] + ([pyatspi.STATE_ENABLED] if len(sys.argv) > 2 else [])
-def walk(node, depth=0):
-    if depth > 16 or node is None:
-        return None
-    try:
-        if node.name == want and all(node.getState().contains(state) for state in states):
-            return node
-        for child in node:
-            found = walk(child, depth + 1)
-            if found is not None:
-                return found
-    except Exception:
-        return None
-for app in pyatspi.Registry.getDesktop(0):
-    if app is not None and app.name.lower().startswith("quillary"):
-        found = walk(app)
-        if found is not None:
-            box = found.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-            print(box.x + box.width // 2, box.y + box.height // 2)
-            sys.exit(0)
-sys.exit(1)
-"""
-
-
 def centre_of(desktop, name, enabled=False):
     """The screen centre of the showing control with that accessible name."""
-    result = desktop.run(["/usr/bin/python3", "-c", FIND, name] + (["enabled"] if enabled else []),
-                         timeout=e2e.PATIENCE)
-    return result.stdout.split() if result.returncode == 0 else None
+    states = "[pyatspi.STATE_SHOWING" + (", pyatspi.STATE_ENABLED]" if enabled else "]")
+    out = e2e.accessible(desktop,
+                         "node.name == sys.argv[1] and all(node.getState().contains(state) for state in %s)" % states,
+                         "box = found.queryComponent().getExtents(pyatspi.DESKTOP_COORDS); "
+                         "print(box.x + box.width // 2, box.y + box.height // 2)",
+                         name)
+    return out.split() if out is not None else None
 
 
 def click_control(desktop, name):
