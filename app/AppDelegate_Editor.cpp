@@ -145,6 +145,7 @@ bool QuillaryAppDelegate::updateDetailView()
     QTextEdit* editor = textView();
     if (!editor)
         return m_selectedNote == nullptr;
+    m_window->moreButton()->setVisible(m_selectedNote != nullptr);
     const QString editingUuid = m_editingItem.value(QStringLiteral("uuid")).toString();
     if (m_selectedNote && m_noteNeedsSaving && !m_loadingDetail) {
         if (!editingUuid.isEmpty() && editingUuid == m_selectedNote->uuid()) {

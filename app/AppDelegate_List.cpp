@@ -51,6 +51,8 @@ QVRObjectController* QuillaryAppDelegate::noteController()
 void QuillaryAppDelegate::setSelectedNote(Note* note)
 {
     m_selectedNote = note;
+    if (m_window)
+        m_window->moreButton()->setVisible(note != nullptr);
     if (note)
         m_defaults->set(QStringLiteral("selected"), note->uuid());
     else

@@ -140,6 +140,17 @@ void QuillaryAppDelegate::buildMenus()
         button->setDown(false);
     });
 
+    // The "More" button shows the selected note's menu below itself.
+    connect(m_window->moreButton(), &QPushButton::pressed, this, [this] {
+        QPushButton* button = m_window->moreButton();
+        saveCurrentNote();
+        if (QMenu* menu = contextualMenuForNote(m_selectedNote, m_window)) {
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            menu->popup(button->mapToGlobal(QPoint(0, 21)));
+        }
+        button->setDown(false);
+    });
+
     m_window->tableView()->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_window->tableView(), &QWidget::customContextMenuRequested, this,
             &QuillaryAppDelegate::showListContextMenu);

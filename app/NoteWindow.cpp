@@ -239,6 +239,14 @@ NoteWindow::NoteWindow(QuillaryAppDelegate* delegate) : m_delegate(delegate)
     m_gearButton->setFlat(true);
     m_gearButton->setFocusPolicy(Qt::NoFocus);
     m_gearButton->setAccessibleName(tr("Settings"));
+    // Shown in menu-bar mode only, where the window has no menu bar.
+    m_gearButton->hide();
+    m_moreButton = new QPushButton(QStringLiteral("\u2026"), this);
+    m_moreButton->setObjectName(QStringLiteral("moreButton"));
+    m_moreButton->setFlat(true);
+    m_moreButton->setFocusPolicy(Qt::NoFocus);
+    m_moreButton->setAccessibleName(tr("More"));
+    m_moreButton->hide();
 
     resize(760, 480);
 }
@@ -267,8 +275,9 @@ void NoteWindow::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     m_menuBar->setGeometry(0, 0, width(), TitleBand);
     const int bandTop = height() - StatusBand;
-    m_statusButton->setGeometry(Margin + 30, bandTop, std::max(0, width() - 2 * (Margin + 30)), StatusBand);
+    m_statusButton->setGeometry(Margin + 60, bandTop, std::max(0, width() - 2 * (Margin + 60)), StatusBand);
     m_addButton->setGeometry(width() - Margin - 26, bandTop + 4, 26, 26);
+    m_moreButton->setGeometry(width() - Margin - 56, bandTop + 4, 26, 26);
     layoutDividers();
     m_gearButton->setGeometry(Margin, bandTop + 4, 26, 26);
     if (m_delegate)

@@ -98,6 +98,9 @@ public:
     QVRSearchField* searchField() const { return m_searchField; }
     // Menus: the gear button at the left of the status band.
     QPushButton* gearButton() const { return m_gearButton; }
+    // The "More" button: the selected note's menu; hidden while no note is
+    // selected.
+    QPushButton* moreButton() const { return m_moreButton; }
     QVRSearchBar* searchView() const { return m_searchView; }
 
     void openWithAnimation();
@@ -188,5 +191,6 @@ private:
     QVRDividerView* m_searchDividerView = nullptr;
     QWidget* m_slideOverlay = nullptr;
     QPushButton* m_gearButton = nullptr; // menus
+    QPushButton* m_moreButton = nullptr;
     QVRSearchBar* m_searchView;
 };

@@ -66,6 +66,7 @@ void NoteWindow::setMenuBarMode(bool flag)
     // In menu-bar mode the window keeps no menu bar of its own; the actions
     // stay on the window, so their shortcuts still work.
     m_menuBar->setVisible(!flag);
+    m_gearButton->setVisible(flag);
     if (!flag) {
         finishAnimations();
         setWindowOpacity(1);

@@ -190,6 +190,29 @@ TEST_F(WindowModesTest, EnteringAndLeavingFullScreenStoresTheTyping)
     }
 }
 
+TEST_F(WindowModesTest, GearShowsInMenuBarModeAndMoreFollowsTheSelection)
+{
+    NoteWindow* window = app->window();
+    EXPECT_FALSE(window->gearButton()->isVisible());
+    app->setMenuBarMode(true);
+    EXPECT_TRUE(window->gearButton()->isVisible());
+    app->setMenuBarMode(false);
+    EXPECT_FALSE(window->gearButton()->isVisible());
+
+    EXPECT_FALSE(window->moreButton()->isVisible());
+    addNotes(1);
+    ASSERT_NE(app->selectedNote(), nullptr);
+    EXPECT_TRUE(window->moreButton()->isVisible());
+    emit window->moreButton()->pressed();
+    QMenu* menu = window->findChild<QMenu*>("noteContextMenu");
+    ASSERT_NE(menu, nullptr);
+    EXPECT_TRUE(actionTexts(menu).contains("Delete"));
+    menu->close();
+    app->deleteSelectedNote();
+    EXPECT_EQ(app->selectedNote(), nullptr);
+    EXPECT_FALSE(window->moreButton()->isVisible());
+}
+
 TEST_F(WindowModesTest, RefusedMenuBarModeIsSetBackAndAnnounced)
 {
     // Stored from a desktop that had a tray, started on one without.
