@@ -43,7 +43,7 @@ QVRObjectController* QuillaryAppDelegate::noteController()
         m_noteController = std::make_unique<QVRObjectController>(
             m_dataStore->context(), QVRNoteEntityName,
             std::vector<platform::SortDescriptor>{{QStringLiteral("date"), false}});
-        m_noteController->rearrangeObjects();
+        // Arranged as it is made: no second pass over every note.
     }
     return m_noteController.get();
 }

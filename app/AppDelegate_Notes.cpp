@@ -97,7 +97,7 @@ Note* QuillaryAppDelegate::saveItem(const QVariantMap& item, bool sync)
     }
 
     const bool isSelected = m_selectedNote && m_selectedNote->uuid() == uuid;
-    controller->rearrangeObjects();
+    controller->rearrangeObject(note);
     const quint64 found = controller->indexOfObject(note, true);
     const int newIndex = found == QVRObjectController::NotFound ? -1 : int(found);
 

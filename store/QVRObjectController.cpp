@@ -105,6 +105,13 @@ void QVRObjectController::rearrangeObjects()
         m_searchController->rearrangeObjects();
 }
 
+void QVRObjectController::rearrangeObject(platform::ManagedObject* object)
+{
+    m_arrayController->rearrangeObject(object);
+    if (m_searchController)
+        m_searchController->rearrangeObject(object);
+}
+
 void QVRObjectController::setFilterPredicate(std::shared_ptr<const platform::Predicate> predicate)
 {
     if (!predicate) {

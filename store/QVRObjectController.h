@@ -45,6 +45,9 @@ public:
     quint64 indexOfObject(const platform::ManagedObject* object, bool filtered) const;
     platform::ManagedObject* objectAtIndex(quint64 index, bool filtered) const;
     void rearrangeObjects();
+    // After a change to `object` alone (a save): its row moves, leaves or
+    // joins without sorting the whole list again.
+    void rearrangeObject(platform::ManagedObject* object);
     void setFilterPredicate(std::shared_ptr<const platform::Predicate> predicate);
     // A search list picked by `filter` from the full list's records (every
     // note, archived ones too) rather than by a predicate; none drops the

@@ -41,12 +41,13 @@ qsizetype rowOf(const std::vector<ManagedObject*>& list, const ManagedObject* ob
 
 } // namespace
 
-ArrangementUpdate arrangementChanges(const std::vector<ManagedObject*>& before,
-                                     const std::vector<ManagedObject*>& after, size_t maxSteps)
+namespace {
+
+// The steps between two lists that differ in their first and last rows.
+ArrangementUpdate changesBetween(const std::vector<ManagedObject*>& before,
+                                 const std::vector<ManagedObject*>& after, size_t maxSteps)
 {
     ArrangementUpdate update;
-    if (before == after)
-        return update;
     std::unordered_map<const ManagedObject*, size_t> newRow;
     newRow.reserve(after.size());
     for (size_t row = 0; row < after.size(); ++row)
@@ -118,6 +119,38 @@ ArrangementUpdate arrangementChanges(const std::vector<ManagedObject*>& before,
     return update;
 }
 
+} // namespace
+
+ArrangementUpdate arrangementChanges(const std::vector<ManagedObject*>& before,
+                                     const std::vector<ManagedObject*>& after, size_t maxSteps)
+{
+    if (before == after)
+        return {};
+    // Rows the same at the top and at the bottom of both lists stay where
+    // they are (each is on a longest run in order anyway): work out the steps
+    // for the rows between, which is all a save that moves one row touches.
+    const size_t shorter = std::min(before.size(), after.size());
+    size_t top = 0;
+    while (top < shorter && before[top] == after[top])
+        ++top;
+    size_t bottom = 0;
+    while (bottom < shorter - top && before[before.size() - 1 - bottom] == after[after.size() - 1 - bottom])
+        ++bottom;
+    if (top == 0 && bottom == 0)
+        return changesBetween(before, after, maxSteps);
+    ArrangementUpdate update = changesBetween(
+        std::vector<ManagedObject*>(before.begin() + ptrdiff_t(top), before.end() - ptrdiff_t(bottom)),
+        std::vector<ManagedObject*>(after.begin() + ptrdiff_t(top), after.end() - ptrdiff_t(bottom)),
+        maxSteps);
+    for (ArrangementChange& change : update.changes) {
+        if (change.from >= 0)
+            change.from += qsizetype(top);
+        if (change.to >= 0)
+            change.to += qsizetype(top);
+    }
+    return update;
+}
+
 ArrayController::ArrayController() = default;
 ArrayController::~ArrayController() = default;
 
@@ -180,8 +213,85 @@ bool ArrayController::fetch(Error* error)
     return true;
 }
 
+bool ArrayController::passesFilter(ManagedObject* object) const
+{
+    return !object->isDeleted() &&
+           (!m_filter || m_filter->evaluate([object](const QString& key) { return object->value(key); },
+                                            [object](const QString& key, bool c, bool d) {
+                                                return object->foldedValue(key, c, d);
+                                            }));
+}
+
+qsizetype ArrayController::contentRow(const ManagedObject* object) const
+{
+    return rowOf(m_content, object);
+}
+
+void ArrayController::rearrangeObject(ManagedObject* object)
+{
+    // Changes not announced yet count as well.
+    if (m_context)
+        m_context->processPendingChanges();
+    // Changed since the last arrangement: what was announced, and what is
+    // changed and unsaved (an object changed again before a save is
+    // announced only once).
+    bool alone = m_updated.empty() || (m_updated.size() == 1 && m_updated.count(object));
+    if (alone && m_context) {
+        for (const ManagedObject* changed : m_context->updatedObjects())
+            alone = alone && changed == object;
+    }
+    if (!object || m_contentFilter || m_contentChanged || !alone ||
+        contentRow(object) == qsizetype(m_content.size())) {
+        rearrangeObjects();
+        return;
+    }
+    m_updated.clear();
+    const qsizetype from = rowOf(m_arranged, object);
+    const bool wasThere = from < qsizetype(m_arranged.size());
+    if (wasThere)
+        m_arranged.erase(m_arranged.begin() + from);
+    qsizetype to = -1;
+    if (passesFilter(object)) {
+        // Where a stable sort of the content puts it: after the rows whose
+        // keys go first, and among equal keys by the order of the content.
+        std::vector<QVariant> keys;
+        keys.reserve(m_sortDescriptors.size());
+        for (const SortDescriptor& descriptor : m_sortDescriptors)
+            keys.push_back(object->value(descriptor.key));
+        qsizetype row = -1;
+        const auto goesBefore = [&](const ManagedObject* other) {
+            for (size_t k = 0; k < m_sortDescriptors.size(); ++k) {
+                const int result = compareValues(keys[k], other->value(m_sortDescriptors[k].key));
+                if (result != 0)
+                    return m_sortDescriptors[k].ascending ? result < 0 : result > 0;
+            }
+            if (row < 0)
+                row = contentRow(object);
+            return row < contentRow(other);
+        };
+        const auto at = std::partition_point(m_arranged.begin(), m_arranged.end(),
+                                             [&](const ManagedObject* other) { return !goesBefore(other); });
+        to = qsizetype(at - m_arranged.begin());
+        m_arranged.insert(at, object);
+    }
+    if (!m_arrangementObserver || (wasThere && from == to) || (!wasThere && to < 0))
+        return;
+    using Kind = ArrangementChange::Kind;
+    ArrangementUpdate update;
+    if (!wasThere)
+        update.changes.push_back({Kind::Insert, -1, to, object});
+    else if (to < 0)
+        update.changes.push_back({Kind::Remove, from, -1, object});
+    else
+        update.changes.push_back({Kind::Move, from, to, object});
+    const ArrangementObserver observer = m_arrangementObserver;
+    observer(update);
+}
+
 void ArrayController::rearrangeObjects()
 {
+    m_contentChanged = false;
+    m_updated.clear();
     std::vector<ManagedObject*> picked;
     if (m_contentFilter)
         picked = m_contentFilter(m_content);
@@ -189,16 +299,12 @@ void ArrayController::rearrangeObjects()
     std::vector<ManagedObject*> arranged;
     arranged.reserve(candidates.size());
     for (ManagedObject* object : candidates) {
-        if (object->isDeleted())
-            continue;
-        if (m_filter && !m_filter->evaluate([object](const QString& key) { return object->value(key); },
-                                            [object](const QString& key, bool c, bool d) {
-                                                return object->foldedValue(key, c, d);
-                                            }))
-            continue;
-        arranged.push_back(object);
+        if (passesFilter(object))
+            arranged.push_back(object);
     }
-    sortObjects(arranged, m_sortDescriptors);
+    // The last arrangement is close to the new one (a save moves a row or
+    // two): sorting from it costs little more than reading the keys.
+    sortObjects(arranged, m_sortDescriptors, m_arranged);
     if (!m_arrangementObserver) {
         m_arranged = std::move(arranged);
         return;
@@ -216,6 +322,10 @@ void ArrayController::objectsDidChange(const Notification& notification)
 {
     const QVariantList inserted = notification.userInfo.value(QStringLiteral("inserted")).toList();
     const QVariantList deleted = notification.userInfo.value(QStringLiteral("deleted")).toList();
+    if (!inserted.isEmpty() || !deleted.isEmpty())
+        m_contentChanged = true;
+    for (const auto& value : notification.userInfo.value(QStringLiteral("updated")).toList())
+        m_updated.insert(value.value<ManagedObject*>());
     if (!deleted.isEmpty()) {
         std::unordered_set<ManagedObject*> gone;
         for (const auto& value : deleted)

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 namespace platform {
@@ -98,6 +99,11 @@ public:
     void setContent(std::vector<ManagedObject*> content);
     const std::vector<ManagedObject*>& arrangedObjects() const { return m_arranged; }
     void rearrangeObjects();
+    // Arranges again after a change to `object` alone: it leaves, joins or
+    // moves to its place (a binary search) and the other rows stay. The same
+    // as rearrangeObjects(), which it falls back to when more than that one
+    // record changed since the last arrangement or a content filter decides.
+    void rearrangeObject(ManagedObject* object);
 
     // Told of every change to `arrangedObjects`; nothing when an arrangement
     // leaves the list as it was.
@@ -105,6 +111,8 @@ public:
 
 private:
     void objectsDidChange(const Notification& notification);
+    bool passesFilter(ManagedObject* object) const;
+    qsizetype contentRow(const ManagedObject* object) const;
 
     QString m_entityName;
     ManagedObjectContext* m_context = nullptr;
@@ -115,6 +123,9 @@ private:
     std::vector<ManagedObject*> m_arranged;
     ArrangementObserver m_arrangementObserver;
     ObserverToken m_observer;
+    // What changed since the last full arrangement.
+    bool m_contentChanged = false;
+    std::unordered_set<const ManagedObject*> m_updated;
 };
 
 } // namespace platform

@@ -4,6 +4,7 @@
 #include "platform/data/ManagedObject.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace platform {
 
@@ -21,49 +22,149 @@ int compareValues(const QVariant& a, const QVariant& b)
     return QString::compare(a.toString(), b.toString());
 }
 
-void sortObjects(std::vector<ManagedObject*>& objects, const std::vector<SortDescriptor>& sortDescriptors)
+namespace {
+
+// Each key read once per record rather than at every comparison; a number is
+// kept as such so the common date and rank keys compare without going
+// through the variant.
+class SortKeys
 {
-    if (sortDescriptors.empty() || objects.size() < 2)
-        return;
-    // Each key read once per record rather than at every comparison; a
-    // number is kept as such so the common date and rank keys compare
-    // without going through the variant.
+public:
+    SortKeys(const std::vector<ManagedObject*>& objects, const std::vector<SortDescriptor>& sortDescriptors)
+        : m_descriptors(sortDescriptors), m_width(sortDescriptors.size()), m_keys(objects.size() * m_width)
+    {
+        for (size_t i = 0; i < objects.size(); ++i) {
+            for (size_t k = 0; k < m_width; ++k) {
+                Key& key = m_keys[i * m_width + k];
+                key.value = objects[i]->value(sortDescriptors[k].key);
+                key.numeric = isNumberOrBool(key.value) && !key.value.isNull();
+                if (key.numeric)
+                    key.number = key.value.toDouble();
+            }
+        }
+    }
+
+    // Whether record `a` goes before record `b` by the keys alone.
+    bool before(size_t a, size_t b) const
+    {
+        for (size_t k = 0; k < m_width; ++k) {
+            const Key& x = m_keys[a * m_width + k];
+            const Key& y = m_keys[b * m_width + k];
+            const int result = x.numeric && y.numeric
+                                   ? (x.number < y.number ? -1 : (y.number < x.number ? 1 : 0))
+                                   : compareValues(x.value, y.value);
+            if (result != 0)
+                return m_descriptors[k].ascending ? result < 0 : result > 0;
+        }
+        return false;
+    }
+
+    // The same with equal keys in the records' order: the order a stable
+    // sort gives, as a strict total order.
+    bool beforeOrEarlier(size_t a, size_t b) const
+    {
+        if (before(a, b))
+            return true;
+        return !before(b, a) && a < b;
+    }
+
+private:
     struct Key
     {
         QVariant value;
         double number = 0;
         bool numeric = false;
     };
-    const size_t width = sortDescriptors.size();
-    std::vector<Key> keys(objects.size() * width);
-    std::vector<size_t> order(objects.size());
-    for (size_t i = 0; i < objects.size(); ++i) {
-        order[i] = i;
-        for (size_t k = 0; k < width; ++k) {
-            Key& key = keys[i * width + k];
-            key.value = objects[i]->value(sortDescriptors[k].key);
-            key.numeric = isNumberOrBool(key.value) && !key.value.isNull();
-            if (key.numeric)
-                key.number = key.value.toDouble();
-        }
-    }
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        for (size_t k = 0; k < width; ++k) {
-            const Key& x = keys[a * width + k];
-            const Key& y = keys[b * width + k];
-            const int result = x.numeric && y.numeric
-                                   ? (x.number < y.number ? -1 : (y.number < x.number ? 1 : 0))
-                                   : compareValues(x.value, y.value);
-            if (result != 0)
-                return sortDescriptors[k].ascending ? result < 0 : result > 0;
-        }
-        return false;
-    });
+    const std::vector<SortDescriptor>& m_descriptors;
+    size_t m_width;
+    std::vector<Key> m_keys;
+};
+
+void reorder(std::vector<ManagedObject*>& objects, const std::vector<size_t>& order)
+{
     std::vector<ManagedObject*> sorted;
     sorted.reserve(objects.size());
     for (size_t i : order)
         sorted.push_back(objects[i]);
     objects = std::move(sorted);
+}
+
+} // namespace
+
+void sortObjects(std::vector<ManagedObject*>& objects, const std::vector<SortDescriptor>& sortDescriptors)
+{
+    if (sortDescriptors.empty() || objects.size() < 2)
+        return;
+    const SortKeys keys(objects, sortDescriptors);
+    std::vector<size_t> order(objects.size());
+    for (size_t i = 0; i < objects.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return keys.before(a, b); });
+    reorder(objects, order);
+}
+
+void sortObjects(std::vector<ManagedObject*>& objects, const std::vector<SortDescriptor>& sortDescriptors,
+                 const std::vector<ManagedObject*>& previous)
+{
+    if (sortDescriptors.empty() || objects.size() < 2)
+        return;
+    if (previous.empty()) {
+        sortObjects(objects, sortDescriptors);
+        return;
+    }
+    const size_t count = objects.size();
+    const SortKeys keys(objects, sortDescriptors);
+    const auto less = [&](size_t a, size_t b) { return keys.beforeOrEarlier(a, b); };
+
+    // The records in their previous order, the ones new to the list after them.
+    std::unordered_map<const ManagedObject*, size_t> indexOf;
+    indexOf.reserve(count);
+    for (size_t i = 0; i < count; ++i)
+        indexOf.emplace(objects[i], i);
+    std::vector<size_t> hinted;
+    hinted.reserve(count);
+    std::vector<bool> taken(count, false);
+    for (const ManagedObject* object : previous) {
+        const auto found = indexOf.find(object);
+        if (found != indexOf.end() && !taken[found->second]) {
+            taken[found->second] = true;
+            hinted.push_back(found->second);
+        }
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if (!taken[i])
+            hinted.push_back(i);
+    }
+
+    // One pass keeps the records still in order and sets aside those out of
+    // place: the newcomer, or the run's last record when the newcomer fits
+    // after the one before it (a record that moved down the list).
+    const size_t maxAside = count / 8 + 16;
+    std::vector<size_t> run;
+    run.reserve(count);
+    std::vector<size_t> aside;
+    for (size_t i : hinted) {
+        if (run.empty() || less(run.back(), i)) {
+            run.push_back(i);
+            continue;
+        }
+        if (run.size() >= 2 && less(run[run.size() - 2], i)) {
+            aside.push_back(run.back());
+            run.back() = i;
+        } else {
+            aside.push_back(i);
+        }
+        if (aside.size() > maxAside) {
+            // Too much changed: a full sort.
+            std::sort(hinted.begin(), hinted.end(), less);
+            reorder(objects, hinted);
+            return;
+        }
+    }
+    std::sort(aside.begin(), aside.end(), less);
+    std::vector<size_t> order(count);
+    std::merge(run.begin(), run.end(), aside.begin(), aside.end(), order.begin(), less);
+    reorder(objects, order);
 }
 
 } // namespace platform

@@ -14,6 +14,8 @@
 #include <cmath>
 #include <thread>
 
+#include <sys/stat.h>
+
 using platform::UserDefaults;
 
 namespace {
@@ -37,6 +39,31 @@ TEST_F(UserDefaultsTest, RegisteredDefaultsGiveWayToStoredValues)
     EXPECT_EQ(d.integer("QVRHistoryDays"), 90);
     d.set("Text Size", QVariant()); // a null value removes
     EXPECT_EQ(d.integer("Text Size"), 13);
+}
+
+// Setting a value the file already holds (an int set again reads back as a
+// 64-bit integer) or removing an absent key rewrites nothing: selecting the
+// same note again or saving a stamp twice costs no file write.
+TEST_F(UserDefaultsTest, SettingTheValueAlreadyHeldWritesNothing)
+{
+    UserDefaults d(path());
+    d.set("selected", QStringLiteral("A-1"));
+    d.set("Text Size", 13);
+    auto inode = [&] {
+        struct stat info
+        {
+        };
+        return ::stat(QFile::encodeName(path()).constData(), &info) == 0 ? info.st_ino : ino_t(0);
+    };
+    const ino_t written = inode();
+    ASSERT_NE(written, ino_t(0));
+    d.set("selected", QStringLiteral("A-1"));
+    d.set("Text Size", 13);
+    d.set("Text Size", qint64(13));
+    d.remove("absent");
+    EXPECT_EQ(inode(), written); // a write replaces the file by another
+    d.set("selected", QStringLiteral("B-2"));
+    EXPECT_NE(inode(), written);
 }
 
 struct TypedCase
