@@ -10,7 +10,9 @@ SystemTrayStatusItem::SystemTrayStatusItem(QObject* parent)
     : StatusItem(parent), m_icon(new QSystemTrayIcon(this))
 {
     connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger)
+        // A second click soon after the first comes as a double click; it is
+        // still a click on the item (two quick clicks close and reopen).
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
             emit clicked();
     });
 }
