@@ -79,10 +79,25 @@ class Desktop:
                              env=self.env, capture_output=True, text=True, check=True).stdout.split()
         self.env["DBUS_SESSION_BUS_ADDRESS"] = out[0]
         self.bus_pid = int(out[1])
-        self.spawn(["openbox"])
         # Windows mapped before the window manager runs may stay unmanaged.
-        wait_until(lambda: "window id" in self.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]).stdout,
-                   "the window manager")
+        # On a loaded machine openbox has been seen to exit at start; it is
+        # started again then, and its log kept for the failure message.
+        wm_log = os.path.join(self.root, "openbox.log")
+        wm = None
+
+        def window_manager_ready():
+            nonlocal wm
+            if wm is None or wm.poll() is not None:
+                with open(wm_log, "a") as log:
+                    wm = subprocess.Popen(["openbox"], env=self.env, stdout=log, stderr=subprocess.STDOUT)
+                self.processes.append(wm)
+            return "window id" in self.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]).stdout
+
+        try:
+            wait_until(window_manager_ready, "the window manager")
+        except AssertionError:
+            with open(wm_log) as log:
+                raise AssertionError("timed out waiting for the window manager:\n" + log.read()[-2000:])
 
     def spawn(self, argv, **kwargs):
         process = subprocess.Popen(argv, env=getattr(self, "env", None), stdout=subprocess.DEVNULL,
