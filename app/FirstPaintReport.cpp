@@ -10,18 +10,6 @@
 
 namespace {
 
-double residentMB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return -1;
-}
-
 class FirstPaintFilter : public QObject
 {
 public:
@@ -50,4 +38,16 @@ void reportFirstPaintIfAsked(QWidget* widget)
     if (!widget || qEnvironmentVariableIsEmpty("QUILLARY_REPORT_FIRST_PAINT"))
         return;
     widget->installEventFilter(new FirstPaintFilter(widget));
+}
+
+double residentMB(long long pid)
+{
+    QFile status(pid ? QStringLiteral("/proc/%1/status").arg(pid) : QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return -1;
 }

@@ -7,3 +7,7 @@ class QWidget;
 // ends the event loop: start-up timing for the benchmarks. Does nothing
 // otherwise.
 void reportFirstPaintIfAsked(QWidget* widget);
+
+// Resident memory of a process in MB (this one when `pid` is 0), or -1 when
+// it cannot be read.
+double residentMB(long long pid = 0);

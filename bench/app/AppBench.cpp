@@ -5,6 +5,7 @@
 // Internally: --fill DIR N, --search DIR N, --start DIR PROGRAM.
 // Each profile holds N live notes of about 2 KB and N archived ones, written
 // through the store library.
+#include "app/FirstPaintReport.h"
 #include "app/NoteListModel.h"
 #include "app/QVRSearchField.h"
 #include "app/QuillaryAppDelegate.h"
@@ -33,19 +34,6 @@
 namespace {
 
 const QString kTyped = QStringLiteral("meeting agenda");
-
-// Resident memory of this process in MB.
-double residentMB(qint64 pid = 0)
-{
-    QFile status(pid ? QStringLiteral("/proc/%1/status").arg(pid) : QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return -1;
-}
 
 struct Timings
 {
@@ -203,31 +191,26 @@ int search(const QString& dir, int count, int pauseMs)
     while (pause.elapsed() < pauseMs)
         QApplication::processEvents(QEventLoop::AllEvents, 5);
     std::printf("  search bar opened, first key %d ms later\n", pauseMs);
-    Timings typing;
-    for (qsizetype n = 1; n <= kTyped.size(); ++n) {
-        QElapsedTimer timer;
-        timer.start();
-        app->searchField()->setText(kTyped.left(n));
-        app->updateSearch();
-        app->window()->repaint();
-        QApplication::processEvents();
-        typing.ms.push_back(double(timer.nsecsElapsed()) / 1e6);
-    }
-    printTimings("search, per keystroke", typing, app->listModel()->rowCount());
+    // Types the query one character at a time: filter, list and paint per key.
+    auto typeQuery = [&] {
+        Timings timings;
+        for (qsizetype n = 1; n <= kTyped.size(); ++n) {
+            QElapsedTimer timer;
+            timer.start();
+            app->searchField()->setText(kTyped.left(n));
+            app->updateSearch();
+            app->window()->repaint();
+            QApplication::processEvents();
+            timings.ms.push_back(double(timer.nsecsElapsed()) / 1e6);
+        }
+        return timings;
+    };
+    printTimings("search, per keystroke", typeQuery(), app->listModel()->rowCount());
     std::printf("  resident after typing:              %.1f MB\n", residentMB());
     // Typing it again: every text is folded already.
     app->searchField()->setText(QString());
     app->updateSearch();
-    Timings again;
-    for (qsizetype n = 1; n <= kTyped.size(); ++n) {
-        QElapsedTimer timer;
-        timer.start();
-        app->searchField()->setText(kTyped.left(n));
-        app->updateSearch();
-        app->window()->repaint();
-        QApplication::processEvents();
-        again.ms.push_back(double(timer.nsecsElapsed()) / 1e6);
-    }
+    Timings again = typeQuery();
     printTimings("search, typed a second time", again, app->listModel()->rowCount());
 
     // The predicate layer's in-memory filter over the same objects, as a list
