@@ -109,8 +109,12 @@ QuillaryAppDelegate::~QuillaryAppDelegate()
         m_dataStore->setDelegate(nullptr);
     // A window that goes while its editor has the focus ends the editing from
     // inside its own destructor: that must not reach this object.
-    if (m_window)
+    if (m_window) {
         m_window->textView()->disconnect(this);
+        // Its hide on the way out must not reach the frame keeping either.
+        m_window->removeEventFilter(this);
+        m_frameSaveTimer.stop();
+    }
     delete m_window.data();
     if (s_shared == this)
         s_shared = nullptr;
