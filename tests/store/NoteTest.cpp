@@ -148,41 +148,7 @@ TEST_F(StoreTest, BaseQueryStringKeepsReservedCharacters)
 }
 
 // The note list: built over the application's child, newest first.
-class NoteList : public StoreTest
-{
-protected:
-    std::unique_ptr<QVRDataStore> root;
-    std::shared_ptr<QVRDataStore> child;
-    storetest::Delegate delegate;
-
-    void SetUp() override
-    {
-        StoreTest::SetUp();
-        root = QVRDataStore::makeRootStore(path());
-        child = QVRDataStore::storeWithParent(root.get(), ConcurrencyType::MainQueue);
-        child->setDelegate(&delegate);
-    }
-    void TearDown() override
-    {
-        child.reset();
-        root.reset();
-        StoreTest::TearDown();
-    }
-    Note* add(const QString& text, double date, bool archived = false)
-    {
-        auto* note = static_cast<Note*>(child->context()->insert(QVRNoteEntityName));
-        note->setText(text);
-        note->setDate(date);
-        note->setArchived(archived);
-        return note;
-    }
-    std::unique_ptr<QVRObjectController> controller()
-    {
-        return std::make_unique<QVRObjectController>(
-            child->context(), QVRNoteEntityName,
-            std::vector<SortDescriptor>{{QStringLiteral("date"), false}});
-    }
-};
+using NoteList = storetest::NoteListTest;
 
 TEST_F(NoteList, NewNoteIsNotFoundUntilSavedAndRearranged)
 {

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "platform/core/UserDefaults.h"
+#include "store/Note.h"
 #include "store/QVRDataStore.h"
+#include "store/QVRObjectController.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ManualClock.h"
 
@@ -56,6 +58,44 @@ protected:
     }
 
     bool logged(const QString& prefix) const { return logs.hasLineStartingWith(prefix); }
+};
+
+// A store and the application's main-queue child over it, with notes added
+// to the child and the note list built over it, newest first.
+class NoteListTest : public StoreTest
+{
+protected:
+    std::unique_ptr<QVRDataStore> root;
+    std::shared_ptr<QVRDataStore> child;
+    Delegate delegate;
+
+    void SetUp() override
+    {
+        StoreTest::SetUp();
+        root = QVRDataStore::makeRootStore(path());
+        child = QVRDataStore::storeWithParent(root.get(), platform::ConcurrencyType::MainQueue);
+        child->setDelegate(&delegate);
+    }
+    void TearDown() override
+    {
+        child.reset();
+        root.reset();
+        StoreTest::TearDown();
+    }
+    Note* add(const QString& text, double date, bool archived = false)
+    {
+        auto* note = static_cast<Note*>(child->context()->insert(QVRNoteEntityName));
+        note->setText(text);
+        note->setDate(date);
+        note->setArchived(archived);
+        return note;
+    }
+    std::unique_ptr<QVRObjectController> controller()
+    {
+        return std::make_unique<QVRObjectController>(
+            child->context(), QVRNoteEntityName,
+            std::vector<platform::SortDescriptor>{{QStringLiteral("date"), false}});
+    }
 };
 
 } // namespace storetest
