@@ -90,8 +90,43 @@ void QVRSerialQueue::add(std::function<void()> block)
             return;
         state->draining = true;
     }
+    drainOnWorker(std::move(state));
+}
+
+void QVRSerialQueue::sync(const std::function<void()>& block)
+{
+    std::shared_ptr<State> state = m_state;
+    {
+        std::unique_lock lock(state->mutex);
+        if (state->draining) {
+            lock.unlock();
+            QSemaphore done;
+            add([&] {
+                block();
+                done.release();
+            });
+            done.acquire();
+            return;
+        }
+        // The queue is ours until the block is done: what is added meanwhile
+        // waits behind it.
+        state->draining = true;
+    }
+    block();
+    {
+        std::lock_guard lock(state->mutex);
+        if (state->blocks.empty()) {
+            state->draining = false;
+            return;
+        }
+    }
+    drainOnWorker(std::move(state));
+}
+
+void QVRSerialQueue::drainOnWorker(std::shared_ptr<State> state)
+{
     const QByteArray threadName = m_name.left(15).toUtf8();
-    WorkerPool::shared().run([state, threadName] {
+    WorkerPool::shared().run([state = std::move(state), threadName] {
         thread_local QByteArray currentName;
         if (currentName != threadName) {
             pthread_setname_np(pthread_self(), threadName.constData());
@@ -216,6 +251,34 @@ void QVRSyncDocument::accessFile(const QString& url, const QString& noUrlMessage
     });
 }
 
+std::optional<bool> QVRSyncDocument::accessFileNow(const QString& url, const QString& noUrlMessage,
+                                                   const FileStep& step, bool waitForFile)
+{
+    if (url.isEmpty()) {
+        log(noUrlMessage);
+        return false;
+    }
+    std::optional<bool> success;
+    m_fileAccessQueue->sync([&] {
+        std::optional<platform::FileCoordinator::Access> access;
+        if (waitForFile)
+            access.emplace(platform::FileCoordinator::coordinate(url));
+        else
+            access = platform::FileCoordinator::tryCoordinate(url);
+        if (access)
+            step(access->path(), [&success](bool ok) { success = ok; });
+    });
+    return success;
+}
+
+bool QVRSyncDocument::openSynchronously()
+{
+    return accessFileNow(
+               fileURL(), QStringLiteral("Error reading data: no URL"),
+               [this](const QString& path, const CompletionHandler& done) { readFromURL(path, done); }, true)
+        .value_or(false);
+}
+
 void QVRSyncDocument::openWithCompletionHandler(CompletionHandler handler)
 {
     accessFile(
@@ -284,7 +347,8 @@ void QVRSyncDocument::readFromURL(const QString& url, const CompletionHandler& h
 {
     setError(std::nullopt);
     platform::Error readError;
-    const std::optional<QByteArray> data = platform::readFileContents(url, &readError);
+    std::optional<double> readDate;
+    const std::optional<QByteArray> data = platform::readFileContents(url, &readError, &readDate);
     if (!data) {
         setError(readError);
         log(QStringLiteral("Error reading data from URL: %1, %2")
@@ -308,8 +372,11 @@ void QVRSyncDocument::readFromURL(const QString& url, const CompletionHandler& h
             handler(false);
         return;
     }
+    // The date of the contents just read; a file replaced meanwhile cannot
+    // lend its own.
     platform::Error dateError;
-    if (const std::optional<double> date = platform::contentModificationDate(url, &dateError))
+    if (const std::optional<double> date =
+            readDate ? readDate : platform::contentModificationDate(url, &dateError))
         setFileModificationDate(date);
     else
         log(QStringLiteral("Error getting modification date: %1, %2")
@@ -332,10 +399,17 @@ void QVRSyncDocument::writeToURL(const QString& url, QVRSaveOperation saveOperat
             handler(false);
         return;
     }
+    // The file appears with the note's date already set: a reader between
+    // the rename and a later change of the date would take the time of the
+    // write for the note's.
+    std::optional<platform::ModificationDate> date;
+    if (const std::optional<double> seconds = fileModificationDate())
+        date = platform::ModificationDate{*seconds, false, {}};
+    platform::ModificationDate* datePointer = date ? &*date : nullptr;
     platform::Error writeError;
     const bool written = saveOperation == QVRSaveOperation::Create
-                             ? platform::writeFileCreatingOnly(url, *data, &writeError)
-                             : platform::writeFileAtomically(url, *data, &writeError);
+                             ? platform::writeFileCreatingOnly(url, *data, &writeError, datePointer)
+                             : platform::writeFileAtomically(url, *data, &writeError, datePointer);
     if (!written) {
         setError(writeError);
         log(QStringLiteral("Error writing data to file: %1, %2")
@@ -344,20 +418,14 @@ void QVRSyncDocument::writeToURL(const QString& url, QVRSaveOperation saveOperat
             handler(false);
         return;
     }
-    std::optional<double> date;
+    // The change time cannot be set here and a hidden extension has no
+    // meaning; the content time is what peers read.
+    if (date && !date->applied)
+        log(QStringLiteral("Error setting modification date: %1, %2")
+                .arg(QVRDescribeError(date->error), QVRDescribeUserInfo(date->error.userInfo)));
     {
         std::lock_guard lock(m_mutex);
         m_fileURL = url;
-        date = m_fileModificationDate;
-    }
-    // The change time cannot be set here and a hidden extension has no
-    // meaning; the content time is what peers read.
-    platform::Error dateError;
-    if (date && !platform::setContentModificationDate(url, *date, &dateError))
-        log(QStringLiteral("Error setting modification date: %1, %2")
-                .arg(QVRDescribeError(dateError), QVRDescribeUserInfo(dateError.userInfo)));
-    {
-        std::lock_guard lock(m_mutex);
         m_unsavedChanges = false;
     }
     if (handler)
@@ -460,9 +528,25 @@ QVRSyncDocument::saveObjectWith(const std::function<std::shared_ptr<QVRSyncDocum
         bool abandoned = false;
         std::optional<platform::Error> error;
     };
-    auto shared = std::make_shared<Shared>();
     std::shared_ptr<QVRSyncDocument> document = make();
     document->updateWithObject(record);
+    // Nobody else has the new document, so when nobody holds the file either
+    // the save runs here at once; otherwise it waits in the queue, at most
+    // the save timeout.
+    const std::optional<bool> savedNow = document->accessFileNow(
+        url, QStringLiteral("Error writing data: no URL"),
+        [&document](const QString& path, const CompletionHandler& done) {
+            document->writeToURL(path, QVRSaveOperation::Create, done);
+        },
+        false);
+    if (savedNow) {
+        if (*savedNow)
+            return document;
+        if (const std::optional<platform::Error> saveError = document->error(); error && saveError)
+            *error = *saveError;
+        return nullptr;
+    }
+    auto shared = std::make_shared<Shared>();
     std::weak_ptr<QVRSyncDocument> weak = document;
     document->saveToURL(url, QVRSaveOperation::Create, [shared, weak](bool success) {
         std::lock_guard lock(shared->mutex);

@@ -38,6 +38,9 @@ class QVRSerialQueue
 public:
     explicit QVRSerialQueue(QString name);
     void add(std::function<void()> block);
+    // Runs `block` after every block added before it and before any added
+    // after it, and waits for it. An idle queue runs it on the calling thread.
+    void sync(const std::function<void()>& block);
     const QString& name() const { return m_name; }
     QVRSerialQueue(const QVRSerialQueue&) = delete;
     QVRSerialQueue& operator=(const QVRSerialQueue&) = delete;
@@ -50,6 +53,8 @@ private:
         bool draining = false;
     };
     QString m_name;
+    // Hands the blocks waiting in `state` to a worker thread.
+    void drainOnWorker(std::shared_ptr<State> state);
     std::shared_ptr<State> m_state;
 };
 
@@ -75,6 +80,9 @@ public:
     void performAsynchronousFileAccessUsingBlock(std::function<void()> block);
 
     void openWithCompletionHandler(CompletionHandler handler);
+    // Opens on the calling thread, in turn with the document's queue, for a
+    // caller that would only wait for the handler.
+    bool openSynchronously();
     void saveToURL(const QString& url, QVRSaveOperation saveOperation, CompletionHandler handler);
     void deleteWithCompletionHandler(CompletionHandler handler);
     void modificationDateWithCompletionHandler(DateHandler handler);
@@ -120,6 +128,10 @@ private:
     // after it is let go.
     void accessFile(const QString& url, const QString& noUrlMessage, FileStep step,
                     CompletionHandler handler);
+    // The same on the calling thread. With `waitForFile` false it gives up,
+    // answering nothing, while another thread holds the file.
+    std::optional<bool> accessFileNow(const QString& url, const QString& noUrlMessage, const FileStep& step,
+                                      bool waitForFile);
     // Keeps the document alive for the block when it is shared-owned.
     std::function<void()> retained(std::function<void()> block);
 

@@ -88,16 +88,10 @@ void QVRSyncInOperation::main()
             }
             dateJudged = true;
         }
+        // This thread would only wait for the file: read it here.
         auto document = std::make_shared<QVRNoteDocument>(m_url);
-        document->openWithCompletionHandler([this, document, dateJudged](bool success) {
-            try {
-                opened(document, success, dateJudged);
-            } catch (const std::exception& e) {
-                platform::log(QStringLiteral("QVRSyncInOperation exception: %1, %2")
-                                  .arg(QString::fromUtf8(e.what()), QStringLiteral("{}")));
-                finish();
-            }
-        });
+        const bool success = document->openSynchronously();
+        opened(document, success, dateJudged);
     } catch (const std::exception& e) {
         platform::log(QStringLiteral("QVRSyncInOperation exception: %1, %2")
                           .arg(QString::fromUtf8(e.what()), QStringLiteral("{}")));

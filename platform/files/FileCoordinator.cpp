@@ -1,7 +1,10 @@
 #include "platform/files/FileCoordinator.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <sys/stat.h>
 
 #include <unordered_map>
 
@@ -16,23 +19,35 @@ std::unordered_map<std::string, std::weak_ptr<std::mutex>>& table()
     return *t;
 }
 
-QString canonical(const QString& path)
+// The key of a path's lock. The folder is known by its identity on disk (it
+// usually exists), so every spelling of it, through links or not, gives one
+// key; the name is kept as it is, because the file itself may not exist yet
+// or may be a link we replace.
+std::string lockKey(const QString& path)
 {
     const QFileInfo info(path);
-    // The folder is resolved (it usually exists); the name is kept, because
-    // the file itself may not exist yet or may be a link we replace.
-    const QString folder = info.absoluteDir().canonicalPath();
-    if (folder.isEmpty())
-        return QDir::cleanPath(info.absoluteFilePath());
-    return folder + QLatin1Char('/') + info.fileName();
+    const QString absolute = info.absoluteFilePath();
+    const qsizetype slash = absolute.lastIndexOf(QLatin1Char('/'));
+    const QString folder = slash > 0 ? absolute.left(slash) : QStringLiteral("/");
+    const QByteArray name = QFile::encodeName(info.fileName());
+    struct stat st
+    {
+    };
+    if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
+        return QFile::encodeName(QDir::cleanPath(absolute)).toStdString();
+    return std::to_string(st.st_dev) + ':' + std::to_string(st.st_ino) + '/' + name.toStdString();
 }
 } // namespace
 
-FileCoordinator::Access::Access(QString path, std::shared_ptr<std::mutex> mutex)
+FileCoordinator::Access::Access(QString path, std::shared_ptr<std::mutex> mutex, bool tryOnly)
     : m_path(std::move(path)), m_mutex(std::move(mutex))
 {
-    if (m_mutex)
+    if (!m_mutex)
+        return;
+    if (!tryOnly)
         m_mutex->lock();
+    else if (!m_mutex->try_lock())
+        m_mutex.reset();
 }
 
 FileCoordinator::Access::~Access()
@@ -45,12 +60,27 @@ FileCoordinator::Access FileCoordinator::coordinate(const QString& path)
 {
     if (path.isEmpty())
         return Access(QString(), nullptr);
-    const QString key = canonical(path);
+    return Access(path, lockFor(path));
+}
+
+std::optional<FileCoordinator::Access> FileCoordinator::tryCoordinate(const QString& path)
+{
+    if (path.isEmpty())
+        return Access(QString(), nullptr);
+    Access access(path, lockFor(path), true);
+    if (!access.m_mutex)
+        return std::nullopt;
+    return access;
+}
+
+std::shared_ptr<std::mutex> FileCoordinator::lockFor(const QString& path)
+{
+    const std::string key = lockKey(path);
     std::shared_ptr<std::mutex> mutex;
     {
         std::lock_guard lock(gTableMutex);
         auto& entries = table();
-        auto& slot = entries[key.toStdString()];
+        auto& slot = entries[key];
         mutex = slot.lock();
         if (!mutex) {
             mutex = std::make_shared<std::mutex>();
@@ -62,7 +92,7 @@ FileCoordinator::Access FileCoordinator::coordinate(const QString& path)
                 it = it->second.expired() ? entries.erase(it) : std::next(it);
         }
     }
-    return Access(path, std::move(mutex));
+    return mutex;
 }
 
 } // namespace platform

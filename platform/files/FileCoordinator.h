@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace platform {
 
@@ -24,7 +25,9 @@ public:
 
     private:
         friend class FileCoordinator;
-        Access(QString path, std::shared_ptr<std::mutex> mutex);
+        // Takes the lock, or with `tryOnly` leaves `mutex` empty when another
+        // thread holds it.
+        Access(QString path, std::shared_ptr<std::mutex> mutex, bool tryOnly = false);
         QString m_path;
         std::shared_ptr<std::mutex> m_mutex;
     };
@@ -34,6 +37,11 @@ public:
     // cannot be coordinated and gives an empty optional-like Access (path()
     // empty).
     static Access coordinate(const QString& path);
+    // The same without waiting: nothing when another thread holds `path`.
+    static std::optional<Access> tryCoordinate(const QString& path);
+
+private:
+    static std::shared_ptr<std::mutex> lockFor(const QString& path);
 };
 
 } // namespace platform

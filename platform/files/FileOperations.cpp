@@ -57,9 +57,43 @@ mode_t processUmask()
     return mask;
 }
 
+// The modification time for utimensat and futimens, or false for a date no
+// file can have.
+bool modificationTimes(double secondsSince1970, struct timespec (&times)[2])
+{
+    if (!std::isfinite(secondsSince1970) || std::fabs(secondsSince1970) > 1e15)
+        return false;
+    double whole = std::floor(secondsSince1970);
+    long nanoseconds = std::lround((secondsSince1970 - whole) * 1e9);
+    if (nanoseconds >= 1000000000L) {
+        whole += 1;
+        nanoseconds -= 1000000000L;
+    }
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(whole);
+    times[1].tv_nsec = nanoseconds;
+    return true;
+}
+
+// Sets the date on the open temporary file, so that the finished file never
+// shows the time of the write instead.
+void applyModificationDate(int fd, const QString& path, ModificationDate* date)
+{
+    if (!date)
+        return;
+    struct timespec times[2];
+    if (!modificationTimes(date->secondsSince1970, times))
+        fail(&date->error, EINVAL, path);
+    else if (::futimens(fd, times) != 0)
+        fail(&date->error, errno, path);
+    else
+        date->applied = true;
+}
+
 // Writes everything to a fresh temporary file next to `path` and returns its
 // name, or an empty array (with errno set) on failure.
-QByteArray writeTemporary(const QString& path, const QByteArray& data)
+QByteArray writeTemporary(const QString& path, const QByteArray& data, ModificationDate* date)
 {
     const QFileInfo info(path);
     QByteArray pattern =
@@ -86,6 +120,7 @@ QByteArray writeTemporary(const QString& path, const QByteArray& data)
     // The temporary file is made private; the finished file gets the mode
     // any newly created file would.
     ::fchmod(fd, 0666 & ~processUmask());
+    applyModificationDate(fd, path, date);
     // No fsync: like the platform's atomic writes, a rename gives readers
     // all or nothing, and the store keeps every note besides its file.
     if (::close(fd) != 0) {
@@ -99,7 +134,8 @@ QByteArray writeTemporary(const QString& path, const QByteArray& data)
 
 } // namespace
 
-std::optional<QByteArray> readFileContents(const QString& path, Error* error)
+std::optional<QByteArray> readFileContents(const QString& path, Error* error,
+                                           std::optional<double>* modificationDate)
 {
     const int fd = ::open(encoded(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -143,12 +179,18 @@ std::optional<QByteArray> readFileContents(const QString& path, Error* error)
     }
     ::close(fd);
     data.resize(size);
+    if (modificationDate) {
+        if (known)
+            *modificationDate = double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9;
+        else
+            modificationDate->reset();
+    }
     return data;
 }
 
-bool writeFileAtomically(const QString& path, const QByteArray& data, Error* error)
+bool writeFileAtomically(const QString& path, const QByteArray& data, Error* error, ModificationDate* date)
 {
-    const QByteArray temporary = writeTemporary(path, data);
+    const QByteArray temporary = writeTemporary(path, data, date);
     if (temporary.isEmpty())
         return fail(error, errno, path);
     if (::rename(temporary.constData(), encoded(path).constData()) != 0) {
@@ -159,7 +201,7 @@ bool writeFileAtomically(const QString& path, const QByteArray& data, Error* err
     return true;
 }
 
-bool writeFileCreatingOnly(const QString& path, const QByteArray& data, Error* error)
+bool writeFileCreatingOnly(const QString& path, const QByteArray& data, Error* error, ModificationDate* date)
 {
     const QByteArray target = encoded(path);
     // Refuse early so that a taken name costs no temporary file.
@@ -168,7 +210,7 @@ bool writeFileCreatingOnly(const QString& path, const QByteArray& data, Error* e
     };
     if (::lstat(target.constData(), &st) == 0)
         return fail(error, EEXIST, path);
-    const QByteArray temporary = writeTemporary(path, data);
+    const QByteArray temporary = writeTemporary(path, data, date);
     if (temporary.isEmpty())
         return fail(error, errno, path);
     if (::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
@@ -200,19 +242,9 @@ std::optional<double> contentModificationDate(const QString& path, Error* error)
 
 bool setContentModificationDate(const QString& path, double secondsSince1970, Error* error)
 {
-    if (!std::isfinite(secondsSince1970) || std::fabs(secondsSince1970) > 1e15)
-        return fail(error, EINVAL, path);
-    double whole = std::floor(secondsSince1970);
-    long nanoseconds = std::lround((secondsSince1970 - whole) * 1e9);
-    if (nanoseconds >= 1000000000L) {
-        whole += 1;
-        nanoseconds -= 1000000000L;
-    }
     struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = static_cast<time_t>(whole);
-    times[1].tv_nsec = nanoseconds;
+    if (!modificationTimes(secondsSince1970, times))
+        return fail(error, EINVAL, path);
     if (::utimensat(AT_FDCWD, encoded(path).constData(), times, 0) != 0)
         return fail(error, errno, path);
     return true;

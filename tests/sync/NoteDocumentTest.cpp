@@ -563,3 +563,110 @@ TEST(NoteDocument, OneQueueRunsItsBlocksInOrderAndOneAtATime)
         EXPECT_EQ(track->order, expected);
     }
 }
+
+// Work run on the caller's thread still takes its turn: after what the queue
+// already holds, and before what is added while it runs.
+TEST(NoteDocument, SynchronousWorkKeepsItsPlaceInTheQueue)
+{
+    QVRSerialQueue queue(QStringLiteral("sync test"));
+    std::mutex mutex;
+    std::vector<QString> order;
+    auto note = [&](const QString& step) {
+        std::lock_guard lock(mutex);
+        order.push_back(step);
+    };
+
+    // Idle: the block runs right here, and one it adds waits for it.
+    Outcome<bool> added;
+    std::thread::id ranOn;
+    queue.sync([&] {
+        ranOn = std::this_thread::get_id();
+        queue.add([&] {
+            note(QStringLiteral("added"));
+            added.set_value(true);
+        });
+        note(QStringLiteral("sync"));
+    });
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    ASSERT_TRUE(added.get());
+    EXPECT_EQ(order, (std::vector<QString>{"sync", "added"}));
+
+    // Busy: the block waits for the one ahead of it.
+    order.clear();
+    Outcome<bool> gate;
+    Outcome<bool> calling;
+    queue.add([&] {
+        gate.get();
+        note(QStringLiteral("ahead"));
+    });
+    std::thread caller([&] {
+        calling.set_value(true);
+        queue.sync([&] { note(QStringLiteral("behind")); });
+    });
+    calling.get();
+    gate.set_value(true);
+    caller.join();
+    EXPECT_EQ(order, (std::vector<QString>{"ahead", "behind"}));
+}
+
+TEST(NoteDocument, SynchronousOpenReadsOrSaysWhyNot)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("now.quillary"));
+    ASSERT_TRUE(QVRNoteDocument::saveObject(
+        {{"uuid", "N"}, {"text", "read here"}, {"date", 3.5}, {"modified", 1700000000.25}}, path));
+    auto document = std::make_shared<QVRNoteDocument>(path);
+    ASSERT_TRUE(document->openSynchronously());
+    EXPECT_EQ(document->text().value_or(QString()), QStringLiteral("read here"));
+    EXPECT_EQ(document->date().value_or(0), 3.5);
+    EXPECT_NEAR(document->fileModificationDate().value_or(0), 1700000000.25, 1e-6);
+
+    LogCapture log;
+    auto missing = std::make_shared<QVRNoteDocument>(dir.filePath(QStringLiteral("gone.quillary")));
+    EXPECT_FALSE(missing->openSynchronously());
+    ASSERT_TRUE(missing->error().has_value());
+    EXPECT_EQ(missing->error()->code, ENOENT);
+    EXPECT_TRUE(log.contains(QStringLiteral("Error reading data from URL:")));
+    EXPECT_FALSE(std::make_shared<QVRNoteDocument>()->openSynchronously());
+    EXPECT_TRUE(log.contains(QStringLiteral("Error reading data: no URL")));
+}
+
+// A date no file can have does not cost the note its file.
+TEST(NoteDocument, ImpossibleDateStillSavesTheNote)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("nan.quillary"));
+    LogCapture log;
+    ASSERT_TRUE(QVRNoteDocument::saveObject({{"uuid", "D"}, {"text", "kept"}, {"modified", qQNaN()}}, path));
+    EXPECT_TRUE(log.contains(QStringLiteral("Error setting modification date:")));
+    auto reopened = std::make_shared<QVRNoteDocument>(path);
+    ASSERT_TRUE(reopened->openSynchronously());
+    EXPECT_EQ(reopened->text().value_or(QString()), QStringLiteral("kept"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+// One file reached through a linked folder is still one file to coordinate,
+// also after the link is pointed elsewhere.
+TEST(NoteDocument, EverySpellingOfAFileSharesItsLock)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("real")));
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("other")));
+    const QString link = dir.filePath(QStringLiteral("link"));
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("real")), link));
+    const QString real = dir.filePath(QStringLiteral("real/n.quillary"));
+    const QString linked = link + QStringLiteral("/n.quillary");
+    {
+        auto held = platform::FileCoordinator::coordinate(real);
+        EXPECT_FALSE(platform::FileCoordinator::tryCoordinate(linked).has_value());
+        EXPECT_FALSE(
+            platform::FileCoordinator::tryCoordinate(dir.filePath(QStringLiteral("other/../real/n.quillary")))
+                .has_value());
+        EXPECT_TRUE(platform::FileCoordinator::tryCoordinate(dir.filePath(QStringLiteral("real/m.quillary")))
+                        .has_value());
+        ASSERT_TRUE(QFile::remove(link));
+        ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("other")), link));
+        EXPECT_TRUE(platform::FileCoordinator::tryCoordinate(linked).has_value());
+    }
+    EXPECT_TRUE(platform::FileCoordinator::tryCoordinate(real).has_value());
+}
