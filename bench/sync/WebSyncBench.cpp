@@ -23,7 +23,16 @@
 
 #include <benchmark/benchmark.h>
 
+#include <ctime>
+
 namespace {
+
+double cpuSeconds(clockid_t clock)
+{
+    timespec now{};
+    clock_gettime(clock, &now);
+    return double(now.tv_sec) + now.tv_nsec / 1e9;
+}
 
 const QString Email = QStringLiteral("bench@example.org");
 
@@ -189,11 +198,15 @@ void BM_FirstSyncUpload10000(benchmark::State& state)
         setup.manager->saveAllObjectsToQuorvane();
         const size_t requestsBefore = setup.fake.requests.size();
         const auto busyBefore = setup.fake.busy;
+        const double mainCpuBefore = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        const double processCpuBefore = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
         QElapsedTimer timer;
         timer.start();
         setup.manager->syncWithQuorvane();
         setup.waitForQuiet();
         const double seconds = timer.nsecsElapsed() / 1e9;
+        const double mainCpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - mainCpuBefore;
+        const double processCpu = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processCpuBefore;
         state.SetIterationTime(seconds);
         // Per request: the whole round trip, and the fake service's share.
         const double requests = double(setup.fake.requests.size() - requestsBefore);
@@ -202,6 +215,10 @@ void BM_FirstSyncUpload10000(benchmark::State& state)
         state.counters["ms_per_request"] = requests > 0 ? seconds * 1e3 / requests : 0;
         state.counters["service_ms_per_request"] = requests > 0 ? service * 1e3 / requests : 0;
         state.counters["client_ms_per_request"] = requests > 0 ? (seconds - service) * 1e3 / requests : 0;
+        // CPU time, to tell computing from waiting: the main thread (the
+        // client's and the fake service's event loop) and all threads.
+        state.counters["main_cpu_ms_per_request"] = requests > 0 ? mainCpu * 1e3 / requests : 0;
+        state.counters["process_cpu_ms_per_request"] = requests > 0 ? processCpu * 1e3 / requests : 0;
         if (setup.fake.notes.size() != size_t(notes))
             state.SkipWithError(("not every note was sent: " + std::to_string(setup.fake.notes.size()) +
                                  " in " + std::to_string(timer.elapsed()) + " ms, " +
