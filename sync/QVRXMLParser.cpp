@@ -28,16 +28,17 @@ std::optional<QString> repairedUtf8(const QByteArray& data)
 {
     if (data.startsWith("\xFE\xFF") || data.startsWith("\xFF\xFE") || data.startsWith('\0'))
         return std::nullopt;
+    // Well-formed UTF-8, the usual reply, needs no look at the declaration.
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text = decoder.decode(data);
+    if (!decoder.hasError())
+        return std::nullopt;
     static const QRegularExpression declaration(
         QStringLiteral(R"(^\s*<\?xml[^>]*?encoding\s*=\s*["']([^"']*)["'])"),
         QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = declaration.match(QString::fromLatin1(data.left(256)));
     if (match.hasMatch() && match.captured(1).compare(QLatin1String("utf-8"), Qt::CaseInsensitive) != 0 &&
         match.captured(1).compare(QLatin1String("utf8"), Qt::CaseInsensitive) != 0)
-        return std::nullopt;
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    QString text = decoder.decode(data);
-    if (!decoder.hasError())
         return std::nullopt;
     return text;
 }
@@ -81,14 +82,18 @@ bool QVRXMLParser::read(const QByteArray& data)
         case QXmlStreamReader::EntityReference:
             reader.raiseError(QStringLiteral("entity references are not accepted"));
             break;
-        case QXmlStreamReader::StartElement:
+        case QXmlStreamReader::StartElement: {
             started = true;
             name = reader.qualifiedName().toString();
             attributes.clear();
-            for (const QXmlStreamAttribute& attribute : reader.attributes())
+            // Through a const list: a loop over the returned copy itself would
+            // copy every attribute once more.
+            const QXmlStreamAttributes found = reader.attributes();
+            for (const QXmlStreamAttribute& attribute : found)
                 attributes.insert(attribute.qualifiedName().toString(), attribute.value().toString());
             text.reset();
             break;
+        }
         case QXmlStreamReader::Characters:
             if (name) {
                 if (!text)

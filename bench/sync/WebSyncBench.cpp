@@ -1,6 +1,7 @@
 #include "WebSyncFakeService.h"
 
 #include "platform/core/Log.h"
+#include "platform/core/NotificationCenter.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/data/ManagedObject.h"
 #include "platform/data/ManagedObjectContext.h"
@@ -14,6 +15,7 @@
 #include "sync/QVRPasswordManager.h"
 #include "sync/QVRSyncManager.h"
 #include "sync/QVRSyncService.h"
+#include "sync/QVRURLSession.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -23,7 +25,16 @@
 
 #include <benchmark/benchmark.h>
 
+#include <ctime>
+
 namespace {
+
+double cpuSeconds(clockid_t clock)
+{
+    timespec now{};
+    clock_gettime(clock, &now);
+    return double(now.tv_sec) + now.tv_nsec / 1e9;
+}
 
 const QString Email = QStringLiteral("bench@example.org");
 
@@ -105,21 +116,24 @@ struct Setup
     }
 
     // Runs the event loop, as the application does, until the cycle is over:
-    // the main thread sleeps in the loop and wakes for each event, rather
-    // than polling with pauses of its own between them.
+    // the main thread sleeps in the loop and wakes only for the events of the
+    // sync itself. A cycle ends with the complete notice; a long timer only
+    // bounds a cycle that never ends.
     void waitForQuiet()
     {
-        QElapsedTimer timer;
-        timer.start();
         QEventLoop loop;
-        QTimer check;
-        QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-            if ((manager->step() == QVRSyncStep::Complete &&
-                 manager->operationQueue()->operationCount() == 0) ||
-                timer.elapsed() >= 120000)
-                loop.quit();
-        });
-        check.start(1);
+        const auto quiet = [&] {
+            return manager->step() == QVRSyncStep::Complete &&
+                   manager->operationQueue()->operationCount() == 0;
+        };
+        if (quiet())
+            return;
+        platform::ObserverToken complete = platform::NotificationCenter::defaultCenter().addObserver(
+            QVRSyncCompleteNotification, manager.get(), [&](const platform::Notification&) {
+                if (quiet())
+                    loop.quit();
+            });
+        QTimer::singleShot(120000, &loop, &QEventLoop::quit);
         loop.exec();
     }
 
@@ -189,11 +203,15 @@ void BM_FirstSyncUpload10000(benchmark::State& state)
         setup.manager->saveAllObjectsToQuorvane();
         const size_t requestsBefore = setup.fake.requests.size();
         const auto busyBefore = setup.fake.busy;
+        const double mainCpuBefore = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        const double processCpuBefore = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
         QElapsedTimer timer;
         timer.start();
         setup.manager->syncWithQuorvane();
         setup.waitForQuiet();
         const double seconds = timer.nsecsElapsed() / 1e9;
+        const double mainCpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - mainCpuBefore;
+        const double processCpu = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processCpuBefore;
         state.SetIterationTime(seconds);
         // Per request: the whole round trip, and the fake service's share.
         const double requests = double(setup.fake.requests.size() - requestsBefore);
@@ -202,6 +220,10 @@ void BM_FirstSyncUpload10000(benchmark::State& state)
         state.counters["ms_per_request"] = requests > 0 ? seconds * 1e3 / requests : 0;
         state.counters["service_ms_per_request"] = requests > 0 ? service * 1e3 / requests : 0;
         state.counters["client_ms_per_request"] = requests > 0 ? (seconds - service) * 1e3 / requests : 0;
+        // CPU time, to tell computing from waiting: the main thread (the
+        // client's and the fake service's event loop) and all threads.
+        state.counters["main_cpu_ms_per_request"] = requests > 0 ? mainCpu * 1e3 / requests : 0;
+        state.counters["process_cpu_ms_per_request"] = requests > 0 ? processCpu * 1e3 / requests : 0;
         if (setup.fake.notes.size() != size_t(notes))
             state.SkipWithError(("not every note was sent: " + std::to_string(setup.fake.notes.size()) +
                                  " in " + std::to_string(timer.elapsed()) + " ms, " +
@@ -210,6 +232,58 @@ void BM_FirstSyncUpload10000(benchmark::State& state)
     }
 }
 BENCHMARK(BM_FirstSyncUpload10000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseManualTime();
+
+// The floor under the upload: the same number of add requests, one at a
+// time, sent by the sync's HTTP client straight from each completion, with
+// no queue, store or reply handling around them.
+void BM_BareRequests10000(benchmark::State& state)
+{
+    for (auto _ : state) {
+        const int count = uploadCount();
+        Setup setup;
+        const QUrl url = QVRSyncService::syncURL();
+        QVRURLSession session;
+        int sent = 0;
+        int answered = 0;
+        QEventLoop loop;
+        std::function<void()> next = [&] {
+            if (sent == count) {
+                loop.quit();
+                return;
+            }
+            QVRURLRequest request;
+            request.url = url;
+            request.body =
+                QStringLiteral("cmd=add&modified=%1.000000&uuid=LOCAL-%2&text=Local%20note%20%2%20"
+                               "with%20a%20line%20of%20text.&date=0.000000&email=bench%40example.org"
+                               "&client=C1&code=K1&updated=1700000000.000000&type=mac&version=6.2"
+                               "&osversion=12.0.0&now=1700000000.000000")
+                    .arg(1700000000 + sent)
+                    .arg(sent)
+                    .toUtf8();
+            ++sent;
+            session.dataTask(request, [&](const QVRURLResponse& response) {
+                answered += response.error == QNetworkReply::NoError && !response.data.isEmpty();
+                QMetaObject::invokeMethod(&loop, next, Qt::QueuedConnection);
+            });
+        };
+        const auto busyBefore = setup.fake.busy;
+        QElapsedTimer timer;
+        timer.start();
+        next();
+        loop.exec();
+        const double seconds = timer.nsecsElapsed() / 1e9;
+        state.SetIterationTime(seconds);
+        const double service = std::chrono::duration<double>(setup.fake.busy - busyBefore).count();
+        state.counters["requests"] = count;
+        state.counters["ms_per_request"] = seconds * 1e3 / count;
+        state.counters["service_ms_per_request"] = service * 1e3 / count;
+        state.counters["client_ms_per_request"] = (seconds - service) * 1e3 / count;
+        if (answered != count)
+            state.SkipWithError("not every request was answered");
+    }
+}
+BENCHMARK(BM_BareRequests10000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseManualTime();
 
 // 100 notes changed here since the last sync, in a store of 10,000.
 void BM_IncrementalSync100(benchmark::State& state)

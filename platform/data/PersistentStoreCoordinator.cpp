@@ -120,8 +120,33 @@ PersistentStoreCoordinator::PersistentStoreCoordinator(std::shared_ptr<const Man
 
 PersistentStoreCoordinator::~PersistentStoreCoordinator()
 {
+    finalizeCachedStatements();
     if (m_db)
         sqlite3_close_v2(m_db);
+}
+
+sqlite3_stmt* PersistentStoreCoordinator::cachedStatement(const QByteArray& sql)
+{
+    if (auto found = m_fetchStatements.find(sql); found != m_fetchStatements.end())
+        return found->second;
+    // Searches make fetches of many shapes: the cache stays small.
+    if (m_fetchStatements.size() >= 32)
+        finalizeCachedStatements();
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v3(m_db, sql.constData(), int(sql.size()), SQLITE_PREPARE_PERSISTENT, &statement,
+                           nullptr) != SQLITE_OK) {
+        sqlite3_finalize(statement);
+        return nullptr;
+    }
+    m_fetchStatements.emplace(sql, statement);
+    return statement;
+}
+
+void PersistentStoreCoordinator::finalizeCachedStatements()
+{
+    for (const auto& [sql, statement] : m_fetchStatements)
+        sqlite3_finalize(statement);
+    m_fetchStatements.clear();
 }
 
 Error PersistentStoreCoordinator::sqliteError(const QString& what) const
@@ -154,6 +179,7 @@ bool PersistentStoreCoordinator::isOpen() const
 bool PersistentStoreCoordinator::open(const QString& path, Error* error)
 {
     std::lock_guard lock(m_mutex);
+    finalizeCachedStatements();
     m_path = path;
     auto fail = [&](const QString& what, int code = 0) {
         Error failure = sqliteError(what);
@@ -485,12 +511,22 @@ PersistentStoreCoordinator::fetchRows(const QString& entityName, const Predicate
         if (!where.clause.isEmpty())
             sql += QStringLiteral(" WHERE ") + where.clause;
     }
-    Statement statement;
-    if (sqlite3_prepare_v2(m_db, sql.toUtf8().constData(), -1, &statement.handle, nullptr) != SQLITE_OK) {
+    sqlite3_stmt* const handle = cachedStatement(sql.toUtf8());
+    if (!handle) {
         if (error)
             *error = sqliteError(QStringLiteral("The store could not be read"));
         return std::nullopt;
     }
+    // Reset on every way out, so that no read stays open on the file.
+    struct Reset
+    {
+        sqlite3_stmt* handle;
+        ~Reset()
+        {
+            sqlite3_reset(handle);
+            sqlite3_clear_bindings(handle);
+        }
+    } statement{handle};
     for (int i = 0; i < where.bindings.size(); ++i)
         bindValue(statement.handle, i + 1, where.bindings.at(i));
     std::vector<StoredRow> rows;

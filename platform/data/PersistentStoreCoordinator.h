@@ -14,6 +14,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace platform {
 
@@ -98,6 +99,11 @@ private:
     qint64 largestKey(const QString& entity) const;
     qint64 reservedKey(const QString& entity) const; // the next free key; -1 when unreadable
     bool reserveKeys(const QString& entity, qint64* first, qint64* end);
+    // A prepared statement for `sql`, kept for the next fetch of the same
+    // shape (a sync sends thousands of requests, each fetching its queue row
+    // by uuid); null when it cannot be prepared. Under m_mutex.
+    sqlite3_stmt* cachedStatement(const QByteArray& sql);
+    void finalizeCachedStatements();
 
     std::shared_ptr<const ManagedObjectModel> m_model;
     QString m_path;
@@ -110,6 +116,7 @@ private:
     };
     std::map<QString, KeyRange> m_keyRanges;
     std::map<ObjectID, Snapshot> m_snapshots;
+    std::map<QByteArray, sqlite3_stmt*> m_fetchStatements;
 };
 
 } // namespace platform

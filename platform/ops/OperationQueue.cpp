@@ -24,8 +24,9 @@ OperationQueue::~OperationQueue()
     {
         std::lock_guard lock(m_mutex);
         m_shuttingDown = true;
-        left = m_all;
+        left.assign(m_all.begin(), m_all.end());
         m_pending.clear();
+        m_waiting.clear();
     }
     // Operations still under way go on alone: their end no longer reaches this
     // queue, so an asynchronous operation waiting for the main thread cannot
@@ -45,16 +46,21 @@ void OperationQueue::addOperation(std::shared_ptr<Operation> operation)
     {
         std::lock_guard lock(m_mutex);
         if (m_shuttingDown || operation->isFinished() || operation->isExecuting() ||
-            std::find(m_all.begin(), m_all.end(), operation) != m_all.end())
+            m_members.count(operation.get()) != 0)
             return;
         Operation* raw = operation.get();
         operation->setFinishedHandler([this, raw] { operationFinished(raw); });
         m_all.push_back(operation);
+        m_members.insert(raw);
+        m_waiting.insert(raw);
         // Stable by priority: behind every pending operation of the same or a
-        // higher priority.
-        auto position = std::find_if(m_pending.begin(), m_pending.end(), [&](const auto& other) {
-            return static_cast<int>(other->queuePriority()) < static_cast<int>(operation->queuePriority());
-        });
+        // higher priority. Looked for from the back, where an operation of
+        // the usual priority goes.
+        const int priority = static_cast<int>(operation->queuePriority());
+        auto position = m_pending.end();
+        while (position != m_pending.begin() &&
+               static_cast<int>((*std::prev(position))->queuePriority()) < priority)
+            --position;
         m_pending.insert(position, std::move(operation));
         count = static_cast<int>(m_all.size());
     }
@@ -88,7 +94,7 @@ int OperationQueue::maxConcurrentOperationCount() const
 std::vector<std::shared_ptr<Operation>> OperationQueue::operations() const
 {
     std::lock_guard lock(m_mutex);
-    return m_all;
+    return {m_all.begin(), m_all.end()};
 }
 
 int OperationQueue::operationCount() const
@@ -129,6 +135,7 @@ void OperationQueue::cancelAllOperations()
         std::lock_guard lock(m_mutex);
         dropped.assign(m_pending.begin(), m_pending.end());
         m_pending.clear();
+        m_waiting.clear();
         m_running += static_cast<int>(dropped.size());
     }
     for (const auto& operation : dropped)
@@ -151,6 +158,7 @@ void OperationQueue::schedule()
                 return;
             next = m_pending.front();
             m_pending.pop_front();
+            m_waiting.erase(next.get());
             ++m_running;
         }
         auto workers = m_workers;
@@ -170,9 +178,11 @@ void OperationQueue::operationFinished(Operation* operation)
             return;
         keep = *found;
         m_all.erase(found);
-        auto waiting = std::find(m_pending.begin(), m_pending.end(), keep);
-        if (waiting != m_pending.end())
-            m_pending.erase(waiting);
+        m_members.erase(operation);
+        // Finished before the queue reached it (rare): it leaves the line;
+        // otherwise it was running.
+        if (m_waiting.erase(operation) != 0)
+            m_pending.erase(std::find(m_pending.begin(), m_pending.end(), keep));
         else
             --m_running;
         count = static_cast<int>(m_all.size());

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <unordered_set>
 #include <vector>
 
 namespace platform {
@@ -53,8 +54,12 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_idle;
-    std::vector<std::shared_ptr<Operation>> m_all; // in insertion order
+    std::deque<std::shared_ptr<Operation>> m_all; // in insertion order; the oldest usually ends first
     std::deque<std::shared_ptr<Operation>> m_pending;
+    // The members of m_all and of m_pending, so that adding and finishing
+    // stay cheap in a queue of thousands of requests.
+    std::unordered_set<const Operation*> m_members;
+    std::unordered_set<const Operation*> m_waiting;
     int m_running = 0;
     int m_notifying = 0; // finished operations whose count change is being reported
     int m_threads = 0;

@@ -3,10 +3,13 @@
 #include "DataTestSupport.h"
 
 #include "platform/core/Log.h"
+#include "platform/predicate/Predicate.h"
 #include "tests/support/ManualClock.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+
+#include <QFile>
 
 #include <algorithm>
 #include <functional>
@@ -271,5 +274,56 @@ INSTANTIATE_TEST_SUITE_P(
                               sqlite3_close(db);
                           }}),
     [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+
+namespace {
+
+// Fetches of one shape reuse their prepared statement: each must still read
+// the file as it is now, and closing the store must close its connection.
+TEST(StoreWriters, RepeatedFetchOfOneShapeSeesAnotherWritersSaveAndClosesCleanly)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("items.sqlite"));
+    auto named = [](const QString& name) { return Predicate::parse(QStringLiteral("name == %@"), {name}); };
+    {
+        PersistentStoreCoordinator reader(datatest::itemModel());
+        ASSERT_TRUE(reader.open(path));
+        auto before = reader.fetchRows(ItemEntity, named(QStringLiteral("x")).get(), nullptr);
+        ASSERT_TRUE(before);
+        EXPECT_TRUE(before->empty());
+
+        Stack writer;
+        writer.coordinator = std::make_shared<PersistentStoreCoordinator>(datatest::itemModel());
+        ASSERT_TRUE(writer.coordinator->open(path));
+        writer.root = std::make_unique<ManagedObjectContext>(ConcurrencyType::PrivateQueue);
+        writer.root->setPersistentStoreCoordinator(writer.coordinator);
+        writer.root->performAndWait([&] {
+            insertNamed(writer.root.get(), QStringLiteral("x"));
+            EXPECT_TRUE(writer.root->save());
+        });
+
+        auto after = reader.fetchRows(ItemEntity, named(QStringLiteral("x")).get(), nullptr);
+        ASSERT_TRUE(after);
+        EXPECT_EQ(after->size(), 1u);
+        // More shapes than are kept: the first one is prepared again.
+        QStringList terms;
+        QVariantList names;
+        for (int i = 0; i < 40; ++i) {
+            terms << QStringLiteral("name == %@");
+            names << QStringLiteral("y%1").arg(i);
+            auto rows = reader.fetchRows(
+                ItemEntity, Predicate::parse(terms.join(QStringLiteral(" OR ")), names).get(), nullptr);
+            ASSERT_TRUE(rows);
+            EXPECT_TRUE(rows->empty());
+        }
+        auto again = reader.fetchRows(ItemEntity, named(QStringLiteral("x")).get(), nullptr);
+        ASSERT_TRUE(again);
+        EXPECT_EQ(again->size(), 1u);
+    }
+    // The last connection to close removes the log file; a statement left
+    // prepared would keep the connection open.
+    EXPECT_FALSE(QFile::exists(path + QStringLiteral("-wal")));
+}
 
 } // namespace

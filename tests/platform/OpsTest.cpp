@@ -70,6 +70,37 @@ TEST(OperationQueue, AsynchronousOperationHoldsItsSlotAndCountsUntilFinished)
     EXPECT_EQ(queue.operationCount(), 0);
 }
 
+// An operation may end before the queue reaches it: it leaves the line, and
+// the slot of the one under way is still counted, so the width holds.
+TEST(OperationQueue, OperationEndedWhileWaitingLeavesTheLineAndTheSlotCountStays)
+{
+    OperationQueue queue;
+    queue.setMaxConcurrentOperationCount(1);
+    auto first = std::make_shared<PendingOperation>();
+    auto waiting = std::make_shared<PendingOperation>();
+    auto third = std::make_shared<PendingOperation>();
+    queue.addOperation(first);
+    queue.addOperation(waiting);
+    queue.addOperation(waiting); // once only
+    queue.addOperation(third);
+    ASSERT_TRUE(waitFor([&] { return first->returned.load(); }));
+    EXPECT_EQ(queue.operationCount(), 3);
+
+    waiting->complete();
+    EXPECT_EQ(queue.operationCount(), 2);
+    EXPECT_FALSE(third->started.load()) << "the first operation still holds the only slot";
+
+    first->complete();
+    ASSERT_TRUE(waitFor([&] { return third->started.load(); }));
+    EXPECT_FALSE(waiting->started.load());
+    third->complete();
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(queue.operationCount(), 0);
+    // A finished operation may not come back.
+    queue.addOperation(waiting);
+    EXPECT_EQ(queue.operationCount(), 0);
+}
+
 TEST(OperationQueue, RunsHigherPriorityFirstThenInOrderAdded)
 {
     OperationQueue queue;
