@@ -8,6 +8,7 @@
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
+#include <functional>
 #include <future>
 #include <memory>
 #include <sys/stat.h>
@@ -66,43 +67,44 @@ void BM_WriteNoteFiles(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * kFiles);
 }
 
-// Reads every file the way a sync pass does: on the thread that wants it.
-void BM_ReadNoteFiles(benchmark::State& state)
+// Writes the files once, then times reading all of them with `readOne`,
+// which gives the size of what it read.
+void readEach(benchmark::State& state, const std::function<qsizetype(const QString& path)>& readOne)
 {
     const QString folder = newFolder()->path();
     writeAll(folder);
     for (auto _ : state) {
         qsizetype total = 0;
-        for (int i = 0; i < kFiles; ++i) {
-            auto document = std::make_shared<QVRNoteDocument>(fileName(folder, i));
-            if (!document->openSynchronously())
-                std::abort();
-            total += document->text().value_or(QString()).size();
-        }
+        for (int i = 0; i < kFiles; ++i)
+            total += readOne(fileName(folder, i));
         benchmark::DoNotOptimize(total);
     }
     state.SetItemsProcessed(state.iterations() * kFiles);
+}
+
+// Reads every file the way a sync pass does: on the thread that wants it.
+void BM_ReadNoteFiles(benchmark::State& state)
+{
+    readEach(state, [](const QString& path) {
+        auto document = std::make_shared<QVRNoteDocument>(path);
+        if (!document->openSynchronously())
+            std::abort();
+        return document->text().value_or(QString()).size();
+    });
 }
 
 // The same through the asynchronous open, one file at a time: each file
 // crosses to the document's queue and back.
 void BM_ReadNoteFilesWithHandler(benchmark::State& state)
 {
-    const QString folder = newFolder()->path();
-    writeAll(folder);
-    for (auto _ : state) {
-        qsizetype total = 0;
-        for (int i = 0; i < kFiles; ++i) {
-            auto document = std::make_shared<QVRNoteDocument>(fileName(folder, i));
-            std::promise<bool> done;
-            document->openWithCompletionHandler([&done](bool ok) { done.set_value(ok); });
-            if (!done.get_future().get())
-                std::abort();
-            total += document->text().value_or(QString()).size();
-        }
-        benchmark::DoNotOptimize(total);
-    }
-    state.SetItemsProcessed(state.iterations() * kFiles);
+    readEach(state, [](const QString& path) {
+        auto document = std::make_shared<QVRNoteDocument>(path);
+        std::promise<bool> done;
+        document->openWithCompletionHandler([&done](bool ok) { done.set_value(ok); });
+        if (!done.get_future().get())
+            std::abort();
+        return document->text().value_or(QString()).size();
+    });
 }
 
 // What the filesystem alone costs for the same files: the system calls a
@@ -132,26 +134,20 @@ void BM_WriteFloor(benchmark::State& state)
 
 void BM_ReadFloor(benchmark::State& state)
 {
-    const QString folder = newFolder()->path();
-    writeAll(folder);
-    for (auto _ : state) {
-        qsizetype total = 0;
+    readEach(state, [](const QString& path) {
+        const int fd = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
+        struct stat st
+        {
+        };
+        if (fd < 0 || ::fstat(fd, &st) != 0)
+            std::abort();
         char buffer[4096];
-        for (int i = 0; i < kFiles; ++i) {
-            const QByteArray path = fileName(folder, i).toLocal8Bit();
-            const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-            struct stat st
-            {
-            };
-            if (fd < 0 || ::fstat(fd, &st) != 0)
-                std::abort();
-            for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
-                total += n;
-            ::close(fd);
-        }
-        benchmark::DoNotOptimize(total);
-    }
-    state.SetItemsProcessed(state.iterations() * kFiles);
+        qsizetype size = 0;
+        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+            size += n;
+        ::close(fd);
+        return size;
+    });
 }
 
 // Python's plistlib doing the same work in one run, timed by itself.
