@@ -57,8 +57,7 @@ mode_t processUmask()
     return mask;
 }
 
-// The modification time for utimensat and futimens, or false for a date no
-// file can have.
+// The modification time for futimens, or false for a date no file can have.
 bool modificationTimes(double secondsSince1970, struct timespec (&times)[2])
 {
     if (!std::isfinite(secondsSince1970) || std::fabs(secondsSince1970) > 1e15)
@@ -132,6 +131,12 @@ QByteArray writeTemporary(const QString& path, const QByteArray& data, Modificat
     return pattern;
 }
 
+// Seconds since 1970, to the nanosecond as far as a double holds it.
+double secondsOf(const struct timespec& time)
+{
+    return double(time.tv_sec) + double(time.tv_nsec) / 1e9;
+}
+
 } // namespace
 
 std::optional<QByteArray> readFileContents(const QString& path, Error* error,
@@ -181,7 +186,7 @@ std::optional<QByteArray> readFileContents(const QString& path, Error* error,
     data.resize(size);
     if (modificationDate) {
         if (known)
-            *modificationDate = double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9;
+            *modificationDate = secondsOf(st.st_mtim);
         else
             modificationDate->reset();
     }
@@ -237,17 +242,7 @@ std::optional<double> contentModificationDate(const QString& path, Error* error)
         fail(error, errno, path);
         return std::nullopt;
     }
-    return double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9;
-}
-
-bool setContentModificationDate(const QString& path, double secondsSince1970, Error* error)
-{
-    struct timespec times[2];
-    if (!modificationTimes(secondsSince1970, times))
-        return fail(error, EINVAL, path);
-    if (::utimensat(AT_FDCWD, encoded(path).constData(), times, 0) != 0)
-        return fail(error, errno, path);
-    return true;
+    return secondsOf(st.st_mtim);
 }
 
 bool removeItem(const QString& path, Error* error)

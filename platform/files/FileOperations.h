@@ -43,9 +43,6 @@ bool writeFileCreatingOnly(const QString& path, const QByteArray& data, Error* e
 // as far as a double holds it.
 std::optional<double> contentModificationDate(const QString& path, Error* error = nullptr);
 
-// Sets the content modification time (the access time is left alone).
-bool setContentModificationDate(const QString& path, double secondsSince1970, Error* error = nullptr);
-
 // Removes a file, a link or a whole folder.
 bool removeItem(const QString& path, Error* error = nullptr);
 
