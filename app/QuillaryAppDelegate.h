@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/NoteWindow.h"
-#include "app/QVRAboutWindowController.h"
+#include "app/window/NoteWindow.h"
+#include "app/window/QVRAboutWindowController.h"
 #include "calculator/ZQNumber.h"
 #include "hotkey/KRRecorderControl.h"
 #include "platform/core/Error.h"

@@ -1,7 +1,7 @@
 // quillary: the note window, one instance per session.
-#include "app/FirstPaintReport.h"
-#include "app/QVRCommandLine.h"
 #include "app/QuillaryAppDelegate.h"
+#include "app/commands/QVRCommandLine.h"
+#include "app/window/FirstPaintReport.h"
 
 #include "launcher/LoginItems.h"
 #include "platform/core/SystemChanges.h"

@@ -5,10 +5,10 @@
 // Internally: --fill DIR N, --search DIR N, --start DIR PROGRAM.
 // Each profile holds N live notes of about 2 KB and N archived ones, written
 // through the store library.
-#include "app/FirstPaintReport.h"
-#include "app/NoteListModel.h"
-#include "app/QVRSearchField.h"
 #include "app/QuillaryAppDelegate.h"
+#include "app/list/NoteListModel.h"
+#include "app/search/QVRSearchField.h"
+#include "app/window/FirstPaintReport.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/predicate/Predicate.h"
 #include "store/Note.h"

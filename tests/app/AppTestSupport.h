@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/NoteListModel.h"
 #include "app/QuillaryAppDelegate.h"
+#include "app/list/NoteListModel.h"
 
 #include "platform/core/UserDefaults.h"
 #include "store/Note.h"

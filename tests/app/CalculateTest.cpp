@@ -2,7 +2,7 @@
 // the value back, and the command in the editor with its undo step.
 #include "AppTestSupport.h"
 
-#include "app/MenuValidator.h"
+#include "app/commands/MenuValidator.h"
 #include "platform/ui/UndoManager.h"
 
 #include <QAction>

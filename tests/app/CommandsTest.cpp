@@ -3,10 +3,10 @@
 // export, copy, sharing by e-mail, printing and the menu items for them.
 #include "AppTestSupport.h"
 
-#include "app/QVRFileTypes.h"
-#include "app/QVRScriptCommands.h"
-#include "app/QVRSearchField.h"
-#include "app/QVRURLParts.h"
+#include "app/commands/QVRFileTypes.h"
+#include "app/commands/QVRScriptCommands.h"
+#include "app/commands/QVRURLParts.h"
+#include "app/search/QVRSearchField.h"
 #include "platform/plist/PropertyList.h"
 #include "platform/shell/ApplicationShell.h"
 #include "store/QVRUtilities.h"

@@ -2,11 +2,11 @@
 // the disabled look, the search bar, and texts that are hard to handle.
 #include "AppTestSupport.h"
 
-#include "app/LinkDetector.h"
-#include "app/NSColorAdditions.h"
-#include "app/NoteWindow.h"
-#include "app/QVRSearchBar.h"
-#include "app/QVRSearchField.h"
+#include "app/editor/LinkDetector.h"
+#include "app/search/QVRSearchBar.h"
+#include "app/search/QVRSearchField.h"
+#include "app/window/NSColorAdditions.h"
+#include "app/window/NoteWindow.h"
 #include "platform/ui/UndoManager.h"
 #include "store/QVRUtilities.h"
 

@@ -1,8 +1,8 @@
 // Pane geometry, font sizes from the text size, and the status line.
 #include "AppTestSupport.h"
 
-#include "app/NoteWindow.h"
-#include "app/QVRAboutWindowController.h"
+#include "app/window/NoteWindow.h"
+#include "app/window/QVRAboutWindowController.h"
 
 #include <QLabel>
 

@@ -3,7 +3,7 @@
 // context menus.
 #include "AppTestSupport.h"
 
-#include "app/MenuValidator.h"
+#include "app/commands/MenuValidator.h"
 #include "platform/core/NotificationCenter.h"
 #include "store/QVRUtilities.h"
 

@@ -2,9 +2,9 @@
 // command, offscreen over a delegate of their own.
 #include "AppTestSupport.h"
 
-#include "app/QVRGeneralPreferencesViewController.h"
-#include "app/QVRPasswordUtilities.h"
-#include "app/QVRPreferencesWindowController.h"
+#include "app/preferences/QVRGeneralPreferencesViewController.h"
+#include "app/preferences/QVRPasswordUtilities.h"
+#include "app/preferences/QVRPreferencesWindowController.h"
 
 #include "hotkey/KRRecorderControl.h"
 #include "launcher/LoginItems.h"

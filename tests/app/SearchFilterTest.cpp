@@ -3,8 +3,8 @@
 // kept folded texts and narrowing never hide a note that changed.
 #include "AppTestSupport.h"
 
-#include "app/QVRSearchField.h"
-#include "app/SearchFilter.h"
+#include "app/search/QVRSearchField.h"
+#include "app/search/SearchFilter.h"
 #include "platform/data/ManagedObjectContext.h"
 #include "platform/predicate/Predicate.h"
 

@@ -2,7 +2,7 @@
 // it finds, and the search bar's keys.
 #include "AppTestSupport.h"
 
-#include "app/QVRSearchField.h"
+#include "app/search/QVRSearchField.h"
 #include "store/QVRObjectController.h"
 
 #include <QKeyEvent>

@@ -3,9 +3,9 @@
 // "keyring") the session's Secret Service.
 #include "tests/sync/WebSyncFixture.h"
 
-#include "app/QVRPreferencesWindowController.h"
-#include "app/QVRSyncPreferencesViewController.h"
-#include "app/QVRTermsSheetController.h"
+#include "app/preferences/QVRPreferencesWindowController.h"
+#include "app/preferences/QVRSyncPreferencesViewController.h"
+#include "app/preferences/QVRTermsSheetController.h"
 
 #include "platform/cloud/Ubiquity.h"
 #include "sync/QVRiCloudSyncInstaller.h"

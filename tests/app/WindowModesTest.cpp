@@ -2,8 +2,8 @@
 // the slides between the panes, zoom, the title band and swipes.
 #include "AppTestSupport.h"
 
-#include "app/NoteWindow.h"
-#include "app/QVRDividerView.h"
+#include "app/window/NoteWindow.h"
+#include "app/window/QVRDividerView.h"
 #include "platform/ui/Animation.h"
 #include "platform/ui/StatusItem.h"
 #include "store/QVRUtilities.h"

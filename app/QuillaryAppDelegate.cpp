@@ -1,0 +1,361 @@
+// Start-up, activation and quitting, and the callbacks through which the store
+// and the sync manager consult the application.
+#include "app/QuillaryAppDelegate.h"
+#include "app/alerts/NSAlertQVRError.h"
+#include "app/list/NoteListModel.h"
+#include "app/search/QVRSearchBar.h"
+#include "app/search/QVRSearchField.h"
+#include "app/window/NoteWindow.h"
+#include "app/window/QVRAboutWindowController.h"
+
+#include "hotkey/ZQHotKeyCenter.h"
+#include "platform/core/Log.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/core/Variant.h"
+#include "platform/ui/UndoManager.h"
+#include "store/Note.h"
+#include "store/QVRObjectController.h"
+#include "store/QVRUtilities.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+
+QuillaryAppDelegate* QuillaryAppDelegate::s_shared = nullptr;
+
+namespace {
+
+const QString TextSizeKey = QStringLiteral("Text Size");
+const QString TextCheckingTypesKey = QStringLiteral("Text Checking Types");
+const QString MenuBarModeKey = QStringLiteral("Menu Bar Mode");
+const QString SelectedKey = QStringLiteral("selected");
+const QString NoteIsOpenKey = QStringLiteral("noteIsOpen");
+
+// The text size from the settings: a value that is not a number, or is 0 or
+// less, counts as 12; others are kept within 6 to 72.
+int clampedTextSize(const QVariant& value)
+{
+    bool ok = false;
+    const double size = value.toDouble(&ok);
+    if (!ok || !(size > 0) || value.typeId() == QMetaType::QString)
+        return 12;
+    return int(std::clamp(size, 6.0, 72.0));
+}
+
+} // namespace
+
+QuillaryAppDelegate::QuillaryAppDelegate(const Environment& environment, QObject* parent)
+    : QObject(parent), m_rootStore(environment.rootStore), m_defaults(environment.defaults),
+      m_hotKeyCenter(environment.hotKeyCenter), m_launcherExecutable(environment.launcherExecutable)
+{
+    s_shared = this;
+    m_makeStatusItem = environment.makeStatusItem;
+    m_autosaveTimer.setSingleShot(true);
+    m_autosaveTimer.setInterval(environment.autosaveIntervalMs);
+    connect(&m_autosaveTimer, &QTimer::timeout, this, &QuillaryAppDelegate::saveCurrentNote);
+    m_statusTimer.setSingleShot(true);
+    m_statusTimer.setInterval(200);
+    connect(&m_statusTimer, &QTimer::timeout, this, &QuillaryAppDelegate::displayStatus);
+    m_terminateTimer.setInterval(300);
+    connect(&m_terminateTimer, &QTimer::timeout, this, &QuillaryAppDelegate::terminateWhenDone);
+    m_listModel = new NoteListModel(this);
+    m_undoManager = new platform::UndoManager(this);
+
+    if (!m_rootStore || !m_rootStore->context()) {
+        const std::optional<platform::Error> error = m_rootStore ? m_rootStore->error() : std::nullopt;
+        NSAlertQVRError::showError(error, QVRDataStore::supportURL(), true);
+        return;
+    }
+    m_dataStore = QVRDataStore::storeWithParent(m_rootStore, platform::ConcurrencyType::MainQueue);
+    if (!m_dataStore)
+        return;
+    m_dataStore->setIdentifier(QStringLiteral("QuillaryAppDelegate"));
+    m_dataStore->setDelegate(this);
+
+    m_defaults->registerDefaults({{TextSizeKey, 12},
+                                  {TextCheckingTypesKey, 7034},
+                                  {MenuBarModeKey, false},
+                                  {SelectedKey, QString(QLatin1String(""))},
+                                  {NoteIsOpenKey, false}});
+
+    m_syncManager = environment.syncManager;
+    if (m_syncManager) {
+        m_syncManager->setDelegate(this);
+        m_syncManager->setInterfaceDelegate(this);
+    }
+    m_textSize = clampedTextSize(m_defaults->object(TextSizeKey));
+    m_textCheckingTypes = m_defaults->integer(TextCheckingTypesKey);
+    m_noteIsOpen = m_defaults->boolValue(NoteIsOpenKey);
+    m_twoPane = m_fitsTwoPane = m_wantsTwoPane = true;
+    m_selectedNote = noteWithId(m_defaults->string(SelectedKey));
+    m_searchShowing = false;
+    m_noteNeedsSaving = false;
+    buildWindow();
+    m_window->searchView()->setAnimationDuration(environment.searchAnimationMs);
+}
+
+QuillaryAppDelegate::~QuillaryAppDelegate()
+{
+    m_observers.clear();
+    if (m_hotKeyCenter) {
+        const KeyCombo combo = keyComboForKey(QStringLiteral("Global Shortcut"));
+        if (comboNamesKey(combo))
+            m_hotKeyCenter->unregisterHotKeyWithKeyCode(uint16_t(combo.code & 0xFFFF), combo.flags);
+    }
+    if (m_syncManager) {
+        m_syncManager->setDelegate(nullptr);
+        m_syncManager->setInterfaceDelegate(nullptr);
+    }
+    if (m_dataStore)
+        m_dataStore->setDelegate(nullptr);
+    // A window that goes while its editor has the focus ends the editing from
+    // inside its own destructor: that must not reach this object.
+    if (m_window) {
+        m_window->textView()->disconnect(this);
+        // Its hide on the way out must not reach the frame keeping either.
+        m_window->removeEventFilter(this);
+        m_frameSaveTimer.stop();
+    }
+    delete m_window.data();
+    if (s_shared == this)
+        s_shared = nullptr;
+}
+
+QuillaryAppDelegate* QuillaryAppDelegate::sharedDelegate()
+{
+    return s_shared;
+}
+
+void QuillaryAppDelegate::buildWindow()
+{
+    m_window = new NoteWindow(this);
+    m_window->tableView()->setModel(m_listModel);
+    connect(m_window->tableView()->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { tableViewSelectionDidChange(); });
+    // A removed selected row leaves no selection behind without a change
+    // notice of its own; the list then reports it as a change.
+    connect(m_listModel, &QAbstractItemModel::rowsRemoved, this, [this] {
+        if (!m_ignoreSelectionChanges && m_selectedNote && m_listModel->rowOfNote(m_selectedNote) < 0 &&
+            !m_window->tableView()->selectionModel()->hasSelection())
+            tableViewSelectionDidChange();
+    });
+    connect(m_window->tableView(), &NoteTableView::openRequested, this,
+            [this] { activateDetailAndFocus(true, true); });
+    connect(m_window->statusButton(), &QPushButton::clicked, this, &QuillaryAppDelegate::statusButtonClicked);
+    connect(m_window, &NoteWindow::swipedRight, this, &QuillaryAppDelegate::showListView);
+    connect(m_window, &NoteWindow::swipedLeft, this, &QuillaryAppDelegate::hideListView);
+    connect(m_window->addButton(), &QPushButton::clicked, this, [this] {
+        saveCurrentNote();
+        newNoteWithoutSaving();
+        activateDetailAndFocus(true, true);
+    });
+    QTextDocument* document = m_window->textView()->document();
+    connect(document, &QTextDocument::contentsChange, this, [this](int, int removed, int added) {
+        if (removed != 0 || added != 0)
+            textDidChange();
+    });
+    connect(m_window->textView(), &NoteTextView::editingEnded, this, &QuillaryAppDelegate::textDidEndEditing);
+    m_undoManager->attachDocument(document, QStringLiteral("Typing"));
+    // Typing and note actions share one history: the editor's undo keys go
+    // to the window's manager.
+    m_undoManager->routeUndoKeys(m_window->textView());
+    QVRSearchField* field = m_window->searchField();
+    connect(field, &QLineEdit::textEdited, this, [this] { updateSearch(); });
+    connect(field, &QVRSearchField::returnPressedInField, this,
+            [this] { activateDetailAndFocus(true, true); });
+    connect(field, &QVRSearchField::escapePressedWhenEmpty, this, &QuillaryAppDelegate::hideSearch);
+    connect(field, &QVRSearchField::downPressed, this, [this] { m_window->tableView()->setFocus(); });
+    buildMenus();
+    installCommands(); // open, export, share, copy, print and drops
+    buildPreferencesCommands();
+}
+
+void QuillaryAppDelegate::applicationWillFinishLaunching()
+{
+    if (!m_dataStore)
+        return;
+    if (m_defaults->boolValue(MenuBarModeKey))
+        setMenuBarMode(true);
+    else
+        restoreWindowFrame();
+    resetTextViewAttributes();
+    displayStatus();
+    observeNotifications();
+    observeScrolling();
+    reloadList();
+    adjustWindowContent();
+
+    const quint64 index = noteController()->indexOfObject(m_selectedNote, true);
+    if (m_selectedNote && index < quint64(m_listModel->rowCount())) {
+        selectNote(m_selectedNote);
+        if (m_twoPane || m_noteIsOpen)
+            activateDetailAndFocus(false, false);
+    } else {
+        m_selectedNote = nullptr;
+        updateDetailView();
+    }
+    updateStatus();
+    setKeyCombo(keyComboForKey(QStringLiteral("Global Shortcut")));
+    if (m_syncManager)
+        QTimer::singleShot(100, m_syncManager, [manager = m_syncManager] { manager->start(); });
+    m_window->openWithAnimation();
+}
+
+void QuillaryAppDelegate::observeNotifications()
+{
+    platform::NotificationCenter& center = platform::NotificationCenter::defaultCenter();
+    // Sync notices can come from any thread; the window is touched only here.
+    auto onMain = [this](void (QuillaryAppDelegate::*operation)()) {
+        return [this, operation](const platform::Notification&) {
+            QMetaObject::invokeMethod(
+                this, [this, operation] { (this->*operation)(); }, Qt::AutoConnection);
+        };
+    };
+    m_observers.push_back(center.addObserver(QVRSyncChangeNotification, nullptr,
+                                             onMain(qOverload<>(&QuillaryAppDelegate::updateStatus))));
+    m_observers.push_back(center.addObserver(QVRSyncFailureNotification, nullptr,
+                                             onMain(qOverload<>(&QuillaryAppDelegate::updateStatus))));
+    m_observers.push_back(
+        center.addObserver(QVRSyncCompleteNotification, nullptr, onMain(&QuillaryAppDelegate::finishedSync)));
+    m_observers.push_back(center.addObserver(
+        QVRUserDefaultsDidChangeNotification, nullptr, [this](const platform::Notification& notification) {
+            const QString key = notification.userInfo.value(QVRUserDefaultsKey).toString();
+            const QVariant value = notification.userInfo.value(QVRUserDefaultsValue);
+            QMetaObject::invokeMethod(
+                this, [this, key, value] { userDefaultsDidChange(key, value); }, Qt::AutoConnection);
+        }));
+}
+
+void QuillaryAppDelegate::userDefaultsDidChange(const QString& key, const QVariant& value)
+{
+    if (key == MenuBarModeKey) {
+        if (platform::variantBoolValue(value) != (m_statusItem != nullptr))
+            setMenuBarMode(platform::variantBoolValue(value));
+        return;
+    }
+    if (key != TextSizeKey)
+        return;
+    saveCurrentNote();
+    m_textSize = clampedTextSize(value);
+    if (textView()) {
+        insertText(editorText(), true);
+        m_undoManager->removeAllActionsWithTarget(textView()->document());
+    }
+    m_listModel->reloadAll();
+    displayStatus();
+}
+
+void QuillaryAppDelegate::applicationDidBecomeActive()
+{
+    if (m_window && !m_window->menuBarMode() && !m_window->isVisible() && !m_terminating)
+        m_window->openWithAnimation();
+}
+
+void QuillaryAppDelegate::applicationShouldHandleReopen()
+{
+    if (m_window && !m_terminating)
+        m_window->openWithAnimation();
+}
+
+void QuillaryAppDelegate::applicationWillResignActive()
+{
+    saveCurrentNote();
+    saveData();
+}
+
+bool QuillaryAppDelegate::applicationShouldTerminate()
+{
+    if (m_terminating)
+        return false;
+    m_terminating = true;
+    disableInterface();
+    if (m_syncManager)
+        m_syncManager->prepareToStop();
+    saveCurrentNote();
+    saveData();
+    if (m_syncManager && m_syncManager->busy()) {
+        m_terminateTimer.start();
+        return false;
+    }
+    finishTermination();
+    return true;
+}
+
+void QuillaryAppDelegate::terminateWhenDone()
+{
+    if (m_syncManager && m_syncManager->busy())
+        return;
+    m_terminateTimer.stop();
+    finishTermination();
+    emit terminationReady();
+}
+
+void QuillaryAppDelegate::finishTermination()
+{
+    saveWindowFrame();
+    if (m_syncManager)
+        m_syncManager->stop();
+    if (m_dataStore) {
+        m_dataStore->setDelegate(nullptr);
+        m_dataStore->close();
+    }
+    m_noteController.reset();
+    m_listModel->reloadFrom(nullptr);
+    m_selectedNote = nullptr;
+    m_dataStore.reset();
+}
+
+void QuillaryAppDelegate::disableInterface()
+{
+    if (!m_window)
+        return;
+    if (m_aboutWindowController)
+        m_aboutWindowController->close();
+    m_window->closeWithAnimation();
+    m_window->textView()->setReadOnly(true);
+    m_window->textView()->setTextInteractionFlags(Qt::NoTextInteraction);
+    m_window->tableView()->setEnabled(false);
+    m_window->statusButton()->setEnabled(false);
+    m_window->addButton()->setEnabled(false);
+    m_window->gearButton()->setEnabled(false);
+    showEditorDisabled();
+}
+
+// --- Sync interface and store callbacks ------------------------------------------
+
+QVRApplicationState QuillaryAppDelegate::applicationState()
+{
+    return QGuiApplication::applicationState() == Qt::ApplicationActive ? QVRApplicationState::Active
+                                                                        : QVRApplicationState::Background;
+}
+
+void QuillaryAppDelegate::shouldPromptWithTitle(const QString& title, const QString& message,
+                                                const QString& accept, const QString& cancel,
+                                                std::function<void(bool)> handler)
+{
+    QMessageBox box(QMessageBox::Information, title, title, QMessageBox::NoButton, m_window);
+    box.setInformativeText(message);
+    QPushButton* acceptButton = box.addButton(accept, QMessageBox::AcceptRole);
+    box.addButton(cancel, QMessageBox::RejectRole);
+    box.exec();
+    if (handler)
+        handler(box.clickedButton() == acceptButton);
+}
+
+bool QuillaryAppDelegate::dataStoreShouldSave(QVRDataStore* store)
+{
+    return store && store == m_dataStore.get();
+}
+
+bool QuillaryAppDelegate::dataStoreInUse(QVRDataStore* store)
+{
+    (void)store;
+    return false;
+}
+
+void QuillaryAppDelegate::dataStoreRefreshed(QVRDataStore* store, bool refreshed)
+{
+    (void)store;
+    (void)refreshed;
+    m_noteController.reset();
+    reloadList();
+}

@@ -1,0 +1,216 @@
+// The editor: loading the selected note, putting text in without marking it
+// as typed, and the text's attributes.
+#include "app/QuillaryAppDelegate.h"
+#include "app/list/NoteListModel.h"
+#include "app/search/QVRSearchField.h"
+#include "app/window/NSColorAdditions.h"
+#include "app/window/NoteWindow.h"
+
+#include "platform/core/Variant.h"
+#include "platform/ui/UndoManager.h"
+#include "store/Note.h"
+#include "store/QVRUtilities.h"
+
+#include <QLocale>
+#include <QTextBlock>
+#include <QTextCursor>
+
+#include <cmath>
+
+namespace {
+
+// The link bit of the "Text Checking Types" setting.
+constexpr qint64 LinkCheckingType = 0x20;
+
+// Right-to-left when letters of right-to-left scripts outnumber the others
+// in the text's first 500 characters.
+bool guessRightToLeft(const QString& text)
+{
+    int rightToLeft = 0;
+    int leftToRight = 0;
+    const QStringView prefix = QStringView(text).left(500);
+    for (QChar c : prefix) {
+        switch (c.direction()) {
+        case QChar::DirR:
+        case QChar::DirAL:
+            ++rightToLeft;
+            break;
+        case QChar::DirL:
+            ++leftToRight;
+            break;
+        default:
+            break;
+        }
+    }
+    return rightToLeft > leftToRight;
+}
+
+// Every line of the text ends in CR LF, as text written on Windows does.
+bool usesCrLfLineEndings(const QString& text)
+{
+    const qsizetype pairs = text.count(QStringLiteral("\r\n"));
+    return pairs > 0 && text.count(QLatin1Char('\n')) == pairs && text.count(QLatin1Char('\r')) == pairs &&
+           !text.contains(QChar::ParagraphSeparator);
+}
+
+} // namespace
+
+QString QuillaryAppDelegate::editorText() const
+{
+    QTextEdit* editor = textView();
+    if (!editor)
+        return QString();
+    // The editor holds each line as a paragraph of its own; a note whose
+    // lines all end in CR LF gets them back, so that editing one word does
+    // not rewrite every line ending.
+    QString text = QVRLinkTextView::exactText(editor->document());
+    if (m_crLfLineEndings)
+        text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return text;
+}
+
+Qt::Alignment QuillaryAppDelegate::naturalTextAligmentForString(const QString& text)
+{
+    bool rightToLeft;
+    if (!QVRUtilities::hasValue(text))
+        rightToLeft = QLocale(QLocale::system().uiLanguages().value(0)).textDirection() == Qt::RightToLeft;
+    else
+        rightToLeft = guessRightToLeft(text);
+    return (rightToLeft ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignAbsolute;
+}
+
+void QuillaryAppDelegate::resetTextViewAttributes()
+{
+    QTextEdit* editor = textView();
+    if (!editor)
+        return;
+    const bool ignoring = m_ignoreTextChanges;
+    m_ignoreTextChanges = true;
+    m_naturalTextAlignment = naturalTextAligmentForString(editor->toPlainText());
+
+    const QFont font = NoteWindow::noteFont(m_textSize);
+    editor->document()->setDefaultFont(font);
+    editor->setTabStopDistance(std::round((m_textSize - 11) * 3.0 + 37.0));
+
+    QTextCharFormat characters;
+    characters.setFont(font);
+    characters.setForeground(NSColorAdditions::darkerNoteTextColor());
+    QTextBlockFormat paragraph;
+    paragraph.setLineHeight(115, QTextBlockFormat::ProportionalHeight);
+    paragraph.setAlignment(m_naturalTextAlignment);
+
+    // Attributes are not edits: they stay out of the undo history.
+    QTextDocument* document = editor->document();
+    const bool undo = document->isUndoRedoEnabled();
+    document->setUndoRedoEnabled(false);
+    QTextCursor all(document);
+    all.select(QTextCursor::Document);
+    all.setCharFormat(characters);
+    all.setBlockFormat(paragraph);
+    document->setUndoRedoEnabled(undo);
+    editor->setCurrentCharFormat(characters);
+    m_ignoreTextChanges = ignoring;
+}
+
+void QuillaryAppDelegate::insertText(const QString& text, bool preserveInsertion)
+{
+    QTextEdit* editor = textView();
+    if (!editor)
+        return;
+    const bool ignoring = m_ignoreTextChanges;
+    m_ignoreTextChanges = true;
+    const int location = preserveInsertion ? editor->textCursor().selectionStart() : -1;
+    m_crLfLineEndings = usesCrLfLineEndings(text);
+    // Of the detectors the settings may enable, links are the one found here;
+    // they are drawn, never written into the text. Switching them over the
+    // old text would lay it out once per paragraph: empty it first.
+    auto* links = qobject_cast<QVRLinkTextView*>(editor);
+    const bool detectsLinks = m_textCheckingTypes & LinkCheckingType;
+    if (links && links->detectsLinks() != detectsLinks) {
+        editor->clear();
+        links->setDetectsLinks(detectsLinks);
+    }
+    editor->setPlainText(text);
+    resetTextViewAttributes();
+    if (location >= 0 && location <= editor->document()->characterCount() - 1) {
+        QTextCursor cursor = editor->textCursor();
+        cursor.setPosition(location);
+        editor->setTextCursor(cursor);
+    }
+    m_ignoreTextChanges = ignoring;
+}
+
+bool QuillaryAppDelegate::updateDetailView()
+{
+    QTextEdit* editor = textView();
+    if (!editor)
+        return m_selectedNote == nullptr;
+    m_window->moreButton()->setVisible(m_selectedNote != nullptr);
+    const QString editingUuid = m_editingItem.value(QStringLiteral("uuid")).toString();
+    if (m_selectedNote && m_noteNeedsSaving && !m_loadingDetail) {
+        if (!editingUuid.isEmpty() && editingUuid == m_selectedNote->uuid()) {
+            // Unsaved typing in this very note wins over the stored text;
+            // only the archived flag follows the store.
+            m_editingItem.insert(QStringLiteral("archived"), m_selectedNote->archived());
+            return false;
+        }
+        // Another note is about to replace unsaved typing: keep it first.
+        m_loadingDetail = true;
+        saveCurrentNote();
+        m_loadingDetail = false;
+    }
+
+    QString text = QString(QLatin1String(""));
+    bool sameNote = false;
+    if (m_selectedNote) {
+        sameNote = !editingUuid.isEmpty() && editingUuid == m_selectedNote->uuid();
+        m_editingItem = {{QStringLiteral("archived"), m_selectedNote->archived()},
+                         {QStringLiteral("uuid"), m_selectedNote->uuid()},
+                         {QStringLiteral("text"), m_selectedNote->text()}};
+        text = m_selectedNote->text();
+    } else {
+        m_editingItem.clear();
+    }
+    if (editorText() != text) {
+        insertText(text, sameNote);
+        m_undoManager->removeAllActionsWithTarget(editor->document());
+    } else if (!sameNote) {
+        // The same words in another note do not share its undo history.
+        m_undoManager->removeAllActionsWithTarget(editor->document());
+    }
+    return m_selectedNote == nullptr;
+}
+
+void QuillaryAppDelegate::newNoteWithoutSaving()
+{
+    insertText(QString(QLatin1String("")), false);
+    m_editingItem.clear();
+    setNoteNeedsSaving(false);
+    if (tableView())
+        selectRow(-1);
+    setSelectedNote(nullptr);
+    activateDetailAndFocus(false, true);
+}
+
+void QuillaryAppDelegate::showEditorDisabled()
+{
+    QTextEdit* editor = textView();
+    if (!editor)
+        return;
+    // Recolouring is not typing: the note is not marked unsaved for it and
+    // the undo history does not grow.
+    const bool ignoring = m_ignoreTextChanges;
+    m_ignoreTextChanges = true;
+    QTextDocument* document = editor->document();
+    const bool undo = document->isUndoRedoEnabled();
+    document->setUndoRedoEnabled(false);
+    QTextCharFormat colour;
+    colour.setForeground(NSColorAdditions::archivedNoteTextColor());
+    QTextCursor all(document);
+    all.select(QTextCursor::Document);
+    all.mergeCharFormat(colour);
+    document->setUndoRedoEnabled(undo);
+    m_ignoreTextChanges = ignoring;
+    if (searchField())
+        searchField()->setEnabled(false);
+}
