@@ -241,6 +241,37 @@ TEST(SingleInstance, SecondStartForwardsItsArgumentsAndExitsZero)
     EXPECT_EQ(first.exitCode(), 0);
 }
 
+// A start while the running instance waited for a sync before quitting used
+// to be forwarded to it and show nothing.
+TEST_F(ShellBus, SecondStartDuringAQuitRunsOnceTheQuittingInstanceHasEnded)
+{
+    int reopens = 0;
+    QObject::connect(shell.get(), &ApplicationShell::reopen, [&] { ++reopens; });
+    shell->setShouldTerminate([] { return ApplicationShell::TerminateReply::Later; });
+    shell->terminate();
+    ASSERT_TRUE(shell->terminationPending());
+
+    HelperProcess second({QStringLiteral("instance"), service});
+    ASSERT_TRUE(second.serveEventsUntil([&] {
+        return second.errors().contains(QStringLiteral("goes on once it has ended"));
+    })) << qPrintable(second.errors())
+        << qPrintable(second.lines().join(QLatin1Char('\n')));
+    EXPECT_TRUE(second.lines().isEmpty());
+    // And a script's call meanwhile is refused too, not dropped.
+    EXPECT_EQ(
+        call(ApplicationShell::kApplicationInterface, "OpenURL", {QStringLiteral("quillary://add?text=a")})
+            .errorName(),
+        QLatin1String(ApplicationShell::kQuittingError));
+
+    shell.reset(); // the quitting instance ends
+    ASSERT_TRUE(second.serveEventsUntil([&] { return second.lines().contains(QStringLiteral("ready")); }))
+        << qPrintable(second.errors());
+    EXPECT_EQ(reopens, 0);
+    second.signal(SIGTERM);
+    ASSERT_TRUE(second.waitForExit());
+    EXPECT_EQ(second.exitCode(), 0);
+}
+
 TEST(SingleInstance, OwnerThatDoesNotAnswerIsAFailureNotASuccess)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
