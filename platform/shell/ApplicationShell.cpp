@@ -209,6 +209,19 @@ bool ApplicationShell::waitForOwnerToEnd()
     platform::log(QStringLiteral("Quillary: the running instance is quitting (it may be finishing a sync); "
                                  "this start goes on once it has ended."));
     QDBusConnection bus = QDBusConnection::sessionBus();
+    // A start from a launcher has no terminal for the line above: the
+    // desktop's notification says why no window shows yet. A desktop without
+    // a notification server simply shows nothing.
+    QDBusMessage notice = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    notice.setArguments(
+        {QStringLiteral("Quillary"), 0u, QString::fromLatin1(kServiceName),
+         QStringLiteral("Quillary opens in a moment"),
+         QStringLiteral("The Quillary that is quitting is finishing its work first (a sync, for "
+                        "example)."),
+         QStringList(), QVariantMap(), -1});
+    bus.send(notice);
     QDBusServiceWatcher watcher(m_serviceName, bus, QDBusServiceWatcher::WatchForUnregistration);
     QEventLoop loop;
     connect(&watcher, &QDBusServiceWatcher::serviceUnregistered, &loop, &QEventLoop::quit);

@@ -12,6 +12,7 @@
 #include <QDBusVariant>
 #include <QEventLoop>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <optional>
 #include <unistd.h>
@@ -43,6 +44,57 @@ public:
     }
     std::vector<QVariantMap> saved;
     QStringList deleted;
+};
+
+// Stands in for the desktop's notification server, when this process may
+// own its name (not beside a real one).
+class NotificationServer : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    bool serve()
+    {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        m_serving = bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), this,
+                                       QDBusConnection::ExportAllSlots) &&
+                    bus.registerService(QStringLiteral("org.freedesktop.Notifications"));
+        return m_serving;
+    }
+    ~NotificationServer() override
+    {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (m_serving)
+            bus.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
+        bus.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
+    }
+    // Runs the event loop until a notification has come (30 s at most).
+    bool waitForOne()
+    {
+        if (shown.isEmpty()) {
+            QEventLoop loop;
+            connect(this, &NotificationServer::notified, &loop, &QEventLoop::quit);
+            QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+            loop.exec();
+        }
+        return !shown.isEmpty();
+    }
+    QStringList shown; // "summary: body"
+
+signals:
+    void notified();
+
+public slots:
+    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body,
+                const QStringList&, const QVariantMap&, int)
+    {
+        shown << summary + QStringLiteral(": ") + body;
+        emit notified();
+        return uint(shown.size());
+    }
+
+private:
+    bool m_serving = false;
 };
 
 class ShellBus : public ::testing::Test
@@ -251,12 +303,19 @@ TEST_F(ShellBus, SecondStartDuringAQuitRunsOnceTheQuittingInstanceHasEnded)
     shell->terminate();
     ASSERT_TRUE(shell->terminationPending());
 
+    NotificationServer notifications;
+    const bool notificationsServed = notifications.serve();
     HelperProcess second({QStringLiteral("instance"), service});
     ASSERT_TRUE(second.serveEventsUntil([&] {
         return second.errors().contains(QStringLiteral("goes on once it has ended"));
     })) << qPrintable(second.errors())
         << qPrintable(second.lines().join(QLatin1Char('\n')));
     EXPECT_TRUE(second.lines().isEmpty());
+    // Started from a launcher, it says why nothing shows yet.
+    if (notificationsServed) {
+        EXPECT_TRUE(notifications.waitForOne());
+        EXPECT_TRUE(notifications.shown.value(0).startsWith(QStringLiteral("Quillary opens in a moment")));
+    }
     // And a script's call meanwhile is refused too, not dropped.
     EXPECT_EQ(
         call(ApplicationShell::kApplicationInterface, "OpenURL", {QStringLiteral("quillary://add?text=a")})
@@ -289,3 +348,5 @@ TEST(SingleInstance, OwnerThatDoesNotAnswerIsAFailureNotASuccess)
 }
 
 } // namespace
+
+#include "ShellBusTest.moc"
