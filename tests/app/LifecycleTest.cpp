@@ -148,3 +148,20 @@ TEST_F(AppTest, QuitDuringASyncThatNeverEndsIsBounded)
     EXPECT_TRUE(ready.wait());
     EXPECT_FALSE(log.lines().filter("quitting with the sync still busy").isEmpty());
 }
+
+// A desktop's "save session" used to run the quit path, which stored the note
+// but left the window disabled (and the process on its way out).
+TEST_F(AppTest, SessionSaveStoresTheTypingAndKeepsTheWindowInUse)
+{
+    typeInEditor("typed before the session was saved");
+    const QString text = app->editorText();
+    app->saveNoteAndSettings();
+    EXPECT_FALSE(app->noteNeedsSaving());
+    const Note* stored = app->noteWithId(app->editingItem().value("uuid").toString());
+    ASSERT_NE(stored, nullptr);
+    EXPECT_EQ(stored->text(), text);
+    EXPECT_FALSE(app->textView()->isReadOnly());
+    EXPECT_TRUE(app->tableView()->isEnabled());
+    typeInEditor(" and after");
+    EXPECT_TRUE(app->noteNeedsSaving());
+}
