@@ -48,7 +48,8 @@ class ScriptingHandler;
 //
 // While a quit is under way the Application interface answers the error
 // com.quorvane.Quillary.Error.Quitting, and a second start that gets it waits
-// for this instance to end, then runs as the primary instance itself.
+// for this instance to end (kQuittingInstanceWaitMs at most, saying why in a
+// desktop notification), then runs as the primary instance itself.
 //
 // The session manager's request to store everything (commitDataRequest, at a
 // desktop's "save session" and as the first step of a logout) emits
