@@ -9,6 +9,7 @@
 #include "app/window/QVRAboutWindowController.h"
 
 #include "hotkey/ZQHotKeyCenter.h"
+#include "platform/core/Clock.h"
 #include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/core/Variant.h"
@@ -258,6 +259,11 @@ void QuillaryAppDelegate::applicationShouldHandleReopen()
 
 void QuillaryAppDelegate::applicationWillResignActive()
 {
+    saveNoteAndSettings();
+}
+
+void QuillaryAppDelegate::saveNoteAndSettings()
+{
     saveCurrentNote();
     saveData();
 }
@@ -273,17 +279,32 @@ bool QuillaryAppDelegate::applicationShouldTerminate()
     saveCurrentNote();
     saveData();
     if (m_syncManager && m_syncManager->busy()) {
-        m_terminateTimer.start();
+        startQuitWait();
         return false;
     }
     finishTermination();
     return true;
 }
 
+void QuillaryAppDelegate::startQuitWait()
+{
+    m_quitWaitStartedAt = platform::now();
+    m_terminateTimer.start();
+}
+
 void QuillaryAppDelegate::terminateWhenDone()
 {
-    if (m_syncManager && m_syncManager->busy())
-        return;
+    // The sync manager stays busy while its queue holds operations, and a
+    // queue that keeps refilling, or a server that answers each request just
+    // before its time-out, would keep the process (and its bus name: a new
+    // start waits for it) for ever. Changes not sent yet are sent at the next
+    // start.
+    if (m_syncManager && m_syncManager->busy()) {
+        const double waited = platform::now() - m_quitWaitStartedAt;
+        if (waited < LongestQuitWaitSeconds)
+            return;
+        platform::log(QStringLiteral("Quillary: quitting with the sync still busy after %1 s").arg(waited));
+    }
     m_terminateTimer.stop();
     finishTermination();
     emit terminationReady();

@@ -104,8 +104,14 @@ public:
     void applicationWillResignActive();
     // Another start without arguments: bring the window forward.
     void applicationShouldHandleReopen();
-    // True: end now. False: the caller waits for terminationReady().
+    // True: end now. False: the caller waits for terminationReady(), which
+    // comes when the sync manager is no longer busy, or after
+    // LongestQuitWaitSeconds at most.
     bool applicationShouldTerminate();
+    static constexpr double LongestQuitWaitSeconds = 60;
+    // The session manager saves the session: the open note, the store and
+    // the settings are stored at once, and the application keeps running.
+    void saveNoteAndSettings();
     void disableInterface();
     void userDefaultsDidChange(const QString& key, const QVariant& value);
 
@@ -365,6 +371,7 @@ private:
     void clearSelectionQuietly();
     void finishTermination();
     bool keepsUnsavedTyping(const QString& uuid, bool sync) const;
+    void startQuitWait();
     void terminateWhenDone();
     // Menus
     void buildGearMenu();
@@ -425,6 +432,7 @@ private:
     QTimer m_autosaveTimer;
     QTimer m_statusTimer;
     QTimer m_terminateTimer;
+    double m_quitWaitStartedAt = 0;
     // Window frame kept per mode: the name in use, and a short wait so that a
     // drag writes the settings once.
     QString m_frameAutosaveName;

@@ -74,6 +74,8 @@ int main(int argc, char** argv)
                      [&delegate] { delegate.applicationShouldHandleReopen(); });
     QObject::connect(&delegate, &QuillaryAppDelegate::quitRequested, &shell,
                      &platform::ApplicationShell::terminate);
+    QObject::connect(&shell, &platform::ApplicationShell::saveRequested, &delegate,
+                     &QuillaryAppDelegate::saveNoteAndSettings);
     shell.installSignalHandlers();
     // Benchmarks: report the first painted list and exit.
     if (delegate.tableView())

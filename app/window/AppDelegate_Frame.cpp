@@ -91,7 +91,14 @@ bool QuillaryAppDelegate::eventFilter(QObject* watched, QEvent* event)
         saveCurrentNote();
     }
     if (watched == m_window && (event->type() == QEvent::Move || event->type() == QEvent::Resize) &&
-        m_window->isVisible())
+        m_window->isVisible()) {
+        // A resize stores the open note before the panes move. X11 tells no
+        // one that a drag of the window's edge begins, but a save with
+        // nothing unsaved does nothing, so the first resize of a drag is the
+        // one that stores.
+        if (event->type() == QEvent::Resize)
+            saveCurrentNote();
         m_frameSaveTimer.start();
+    }
     return QObject::eventFilter(watched, event);
 }

@@ -8,6 +8,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusServiceWatcher>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -15,6 +16,7 @@
 #include <QRegularExpression>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QUrl>
 
 #include <cerrno>
@@ -86,6 +88,7 @@ ApplicationShell::ApplicationShell(QObject* parent, const QString& serviceName)
 #endif
     }
     if (auto* app = QCoreApplication::instance()) {
+        app->installEventFilter(this);
         // Whatever ends the event loop, the application hears of it once.
         connect(app, &QCoreApplication::aboutToQuit, this, [this] {
             if (!m_willTerminateSent) {
@@ -141,8 +144,9 @@ ApplicationShell::InstanceRole ApplicationShell::claimSingleInstance(const QStri
         return InstanceRole::Alone;
     }
     QDBusConnectionInterface* names = bus.interface();
-    // Two attempts: an owner that quits between our claim and our call frees the name.
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    // Three attempts: an owner that quits between our claim and our call
+    // frees the name, and so does one that was quitting when we called.
+    for (int attempt = 0; attempt < 3; ++attempt) {
         const auto reply = names->registerService(m_serviceName, QDBusConnectionInterface::DontQueueService,
                                                   QDBusConnectionInterface::DontAllowReplacement);
         if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered) {
@@ -151,10 +155,15 @@ ApplicationShell::InstanceRole ApplicationShell::claimSingleInstance(const QStri
         }
         if (!names->isServiceRegistered(m_serviceName).value())
             continue;
-        if (forward(operands)) {
+        const Forwarding forwarding = forward(operands);
+        if (forwarding == Forwarding::Delivered) {
             bus.unregisterObject(path);
             return InstanceRole::Forwarded;
         }
+        // Forwarded to an instance on its way out, the start would show
+        // nothing: it runs once that instance has ended instead.
+        if (forwarding == Forwarding::OwnerQuitting && waitForOwnerToEnd())
+            continue;
         if (names->isServiceRegistered(m_serviceName).value()) {
             bus.unregisterObject(path);
             return InstanceRole::ForwardFailed;
@@ -166,7 +175,7 @@ ApplicationShell::InstanceRole ApplicationShell::claimSingleInstance(const QStri
     return InstanceRole::Alone;
 }
 
-bool ApplicationShell::forward(const QStringList& operands)
+ApplicationShell::Forwarding ApplicationShell::forward(const QStringList& operands)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     const Arguments arguments = classifyArguments(operands, QDir::currentPath());
@@ -176,22 +185,55 @@ bool ApplicationShell::forward(const QStringList& operands)
                                                               QString::fromLatin1(method));
         message.setArguments(args);
         const QDBusMessage reply = bus.call(message, QDBus::Block, kForwardTimeoutMs);
-        if (reply.type() == QDBusMessage::ErrorMessage) {
-            platform::log(QStringLiteral("Quillary: the running instance did not take %1: %2")
-                              .arg(QString::fromLatin1(method), reply.errorMessage()));
-            return false;
-        }
-        return true;
+        if (reply.type() != QDBusMessage::ErrorMessage)
+            return Forwarding::Delivered;
+        if (reply.errorName() == QLatin1String(kQuittingError))
+            return Forwarding::OwnerQuitting;
+        platform::log(QStringLiteral("Quillary: the running instance did not take %1: %2")
+                          .arg(QString::fromLatin1(method), reply.errorMessage()));
+        return Forwarding::Failed;
     };
     if (arguments.urls.isEmpty() && arguments.files.isEmpty())
         return call("Activate", {});
     for (const QString& url : arguments.urls) {
-        if (!call("OpenURL", {url}))
-            return false;
+        if (const Forwarding result = call("OpenURL", {url}); result != Forwarding::Delivered)
+            return result;
     }
     if (!arguments.files.isEmpty())
         return call("OpenFiles", {arguments.files});
-    return true;
+    return Forwarding::Delivered;
+}
+
+bool ApplicationShell::waitForOwnerToEnd()
+{
+    platform::log(QStringLiteral("Quillary: the running instance is quitting (it may be finishing a sync); "
+                                 "this start goes on once it has ended."));
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    // A start from a launcher has no terminal for the line above: the
+    // desktop's notification says why no window shows yet. A desktop without
+    // a notification server simply shows nothing.
+    QDBusMessage notice = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    notice.setArguments(
+        {QStringLiteral("Quillary"), 0u, QString::fromLatin1(kServiceName),
+         QStringLiteral("Quillary opens in a moment"),
+         QStringLiteral("The Quillary that is quitting is finishing its work first (a sync, for "
+                        "example)."),
+         QStringList(), QVariantMap(), -1});
+    bus.send(notice);
+    QDBusServiceWatcher watcher(m_serviceName, bus, QDBusServiceWatcher::WatchForUnregistration);
+    QEventLoop loop;
+    connect(&watcher, &QDBusServiceWatcher::serviceUnregistered, &loop, &QEventLoop::quit);
+    QTimer::singleShot(kQuittingInstanceWaitMs, &loop, &QEventLoop::quit);
+    // Asked after the watcher is in place, so that an end in between is not missed.
+    if (bus.interface()->isServiceRegistered(m_serviceName).value())
+        loop.exec();
+    if (!bus.interface()->isServiceRegistered(m_serviceName).value())
+        return true;
+    platform::log(QStringLiteral("Quillary: the running instance is still quitting after %1 s.")
+                      .arg(kQuittingInstanceWaitMs / 1000));
+    return false;
 }
 
 void ApplicationShell::setScriptingHandler(ScriptingHandler* handler)
@@ -247,23 +289,29 @@ void ApplicationShell::finishTermination()
 
 void ApplicationShell::commitData(QSessionManager& manager)
 {
-#if QT_CONFIG(sessionmanager)
-    // The session waits for this call to return, so a Later is waited for here.
-    if (m_termination == Termination::Running) {
-        terminate();
-        if (m_termination == Termination::Running) {
-            if (manager.allowsInteraction())
-                manager.cancel();
-            return;
-        }
-    }
-    while (m_termination == Termination::Pending)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    if (m_termination == Termination::Running && manager.allowsInteraction())
-        manager.cancel();
-#else
     Q_UNUSED(manager);
-#endif
+    // The session manager sends the same "save yourself" for a checkpoint (a
+    // desktop's "save session") as for the first step of a logout, and Qt 6
+    // does not tell them apart (neither allowsInteraction() nor the second
+    // phase says which). Only a logout goes on to "die", which reaches this
+    // object as the platform's quit request (eventFilter). So this stores and
+    // keeps running, and a logout quits through the ordinary road.
+    if (m_termination == Termination::Running)
+        emit saveRequested();
+}
+
+bool ApplicationShell::eventFilter(QObject* watched, QEvent* event)
+{
+    // The platform's request to quit (the session manager's "die", a quit
+    // from the desktop) asks the application as the Quit action does, so
+    // that the note is stored and a sync may finish. Left to Qt, it would
+    // try to close the windows, which only hide.
+    if (event->type() == QEvent::Quit && watched == QCoreApplication::instance() &&
+        m_termination != Termination::Done) {
+        terminate();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void ApplicationShell::applicationStateChanged(Qt::ApplicationState state)

@@ -39,12 +39,21 @@ class ScriptingHandler;
 //       required.". Then ScriptingHandler::deleteNote().
 //   A call with other argument types gets the bus's own "unknown method" error.
 //
-// Quitting. terminate() (the Quit action), the session manager's
-// commitDataRequest (logging out) and SIGTERM, SIGINT and SIGHUP (after
-// installSignalHandlers()) all ask the shouldTerminate callback. Now quits at
-// once; Later waits for replyToApplicationShouldTerminate(); Cancel keeps
-// running. Before the event loop ends, willTerminate() is emitted once.
-// Closing the last window does not quit.
+// Quitting. terminate() (the Quit action), the platform's quit request (the
+// session manager's "die" at the end of a logout) and SIGTERM, SIGINT and
+// SIGHUP (after installSignalHandlers()) all ask the shouldTerminate callback.
+// Now quits at once; Later waits for replyToApplicationShouldTerminate();
+// Cancel keeps running. Before the event loop ends, willTerminate() is emitted
+// once. Closing the last window does not quit.
+//
+// While a quit is under way the Application interface answers the error
+// com.quorvane.Quillary.Error.Quitting, and a second start that gets it waits
+// for this instance to end (kQuittingInstanceWaitMs at most, saying why in a
+// desktop notification), then runs as the primary instance itself.
+//
+// The session manager's request to store everything (commitDataRequest, at a
+// desktop's "save session" and as the first step of a logout) emits
+// saveRequested() and never quits by itself.
 class ApplicationShell : public QObject
 {
     Q_OBJECT
@@ -68,6 +77,10 @@ public:
     static constexpr char kApplicationInterface[] = "com.quorvane.Quillary.Application";
     static constexpr char kScriptingInterface[] = "com.quorvane.Quillary.Scripting";
     static constexpr char kWrongDataTypeError[] = "com.quorvane.Quillary.Error.WrongDataType";
+    static constexpr char kQuittingError[] = "com.quorvane.Quillary.Error.Quitting";
+    // How long a second start waits for a quitting instance to end; longer
+    // than the application lets a sync hold its quit.
+    static constexpr int kQuittingInstanceWaitMs = 120000;
 
     // The command line's operands sorted for forwarding: a text with a URL
     // scheme ("quillary://add?text=x") is a URL; a file: URL and anything else
@@ -114,6 +127,12 @@ signals:
     void openURL(const QString& url);
     void openFiles(const QStringList& paths);
     void willTerminate();
+    // The session is being saved: store the open note and the settings now,
+    // and keep running.
+    void saveRequested();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     enum class Termination
@@ -129,7 +148,14 @@ private:
     void commitData(QSessionManager& manager);
     void finishTermination();
     void readSignals();
-    bool forward(const QStringList& operands);
+    enum class Forwarding
+    {
+        Delivered,
+        Failed,
+        OwnerQuitting
+    };
+    Forwarding forward(const QStringList& operands);
+    bool waitForOwnerToEnd();
 
     QString m_serviceName;
     std::unique_ptr<QObject> m_busObject;

@@ -38,6 +38,12 @@ std::optional<double> seconds(const QVariant& value)
     return double(date.toMSecsSinceEpoch()) / 1000.0;
 }
 
+void replyError(const QDBusMessage& message, const QString& name, const QString& text)
+{
+    message.setDelayedReply(true);
+    QDBusConnection::sessionBus().send(message.createErrorReply(name, text));
+}
+
 } // namespace
 
 ApplicationAdaptor::ApplicationAdaptor(QObject* object, ApplicationShell* shell)
@@ -45,19 +51,30 @@ ApplicationAdaptor::ApplicationAdaptor(QObject* object, ApplicationShell* shell)
 {
 }
 
-void ApplicationAdaptor::Activate()
+bool ApplicationAdaptor::refusedWhileQuitting(const QDBusMessage& message) const
 {
-    emit m_shell->reopen();
+    if (m_shell->m_termination == ApplicationShell::Termination::Running)
+        return false;
+    replyError(message, QString::fromLatin1(ApplicationShell::kQuittingError),
+               QStringLiteral("Quillary is quitting."));
+    return true;
 }
 
-void ApplicationAdaptor::OpenURL(const QString& url)
+void ApplicationAdaptor::Activate(const QDBusMessage& message)
 {
-    emit m_shell->openURL(url);
+    if (!refusedWhileQuitting(message))
+        emit m_shell->reopen();
 }
 
-void ApplicationAdaptor::OpenFiles(const QStringList& paths)
+void ApplicationAdaptor::OpenURL(const QString& url, const QDBusMessage& message)
 {
-    if (!paths.isEmpty())
+    if (!refusedWhileQuitting(message))
+        emit m_shell->openURL(url);
+}
+
+void ApplicationAdaptor::OpenFiles(const QStringList& paths, const QDBusMessage& message)
+{
+    if (!refusedWhileQuitting(message) && !paths.isEmpty())
         emit m_shell->openFiles(paths);
 }
 
@@ -89,12 +106,6 @@ std::optional<QString> ScriptingAdaptor::deleteArgument(const QVariantMap& argum
     if (uuid.metaType() != QMetaType::fromType<QString>())
         return std::nullopt;
     return uuid.toString();
-}
-
-void ScriptingAdaptor::replyError(const QDBusMessage& message, const QString& name, const QString& text)
-{
-    message.setDelayedReply(true);
-    QDBusConnection::sessionBus().send(message.createErrorReply(name, text));
 }
 
 bool ScriptingAdaptor::SaveNote(const QVariantMap& arguments, const QDBusMessage& message)

@@ -20,11 +20,15 @@ public:
     ApplicationAdaptor(QObject* object, ApplicationShell* shell);
 
 public slots:
-    void Activate();
-    void OpenURL(const QString& url);
-    void OpenFiles(const QStringList& paths);
+    void Activate(const QDBusMessage& message);
+    void OpenURL(const QString& url, const QDBusMessage& message);
+    void OpenFiles(const QStringList& paths, const QDBusMessage& message);
 
 private:
+    // Answers the Quitting error while the application quits: what a start
+    // asks of it would be dropped.
+    bool refusedWhileQuitting(const QDBusMessage& message) const;
+
     ApplicationShell* m_shell;
 };
 
@@ -46,8 +50,6 @@ public slots:
     void DeleteNote(const QVariantMap& arguments, const QDBusMessage& message);
 
 private:
-    void replyError(const QDBusMessage& message, const QString& name, const QString& text);
-
     ApplicationShell* m_shell;
 };
 

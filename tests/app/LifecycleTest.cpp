@@ -1,11 +1,14 @@
-// The glue around the note window: the recorded global shortcut and the
-// start-at-login setting.
+// The glue around the note window: the recorded global shortcut, the
+// start-at-login setting and quitting while a sync runs.
 #include "AppTestSupport.h"
 
 #include "hotkey/ZQHotKeyCenter.h"
+#include "platform/ops/OperationQueue.h"
+#include "sync/QVRSyncManager.h"
 #include "tests/hotkey/FakeHotKeyGrabber.h"
 
 #include <QFile>
+#include <QSignalSpy>
 
 using apptest::AppTest;
 
@@ -120,4 +123,45 @@ TEST_F(AppTest, LoginItemSettingShowsTheRealStateWhenTheChangeFails)
     app->setStartAtLogin(false);
     EXPECT_FALSE(app->startAtLogin());
     EXPECT_TRUE(log.lines().contains("Removed login item"));
+}
+
+// A sync whose queue never drained used to keep the quitting process, and
+// with it the bus name a new start waits for, for ever.
+TEST_F(AppTest, QuitDuringASyncThatNeverEndsIsBounded)
+{
+    app.reset();
+    QVRSyncManager sync(root.get());
+    sync.setStarted(true); // no enabling pass: this test drives the steps
+    sync.setICloudEnabled(true);
+    sync.setStep(QVRSyncStep::Syncing);
+    platform::OperationQueue* queue = sync.operationQueue();
+    queue->setSuspended(true);
+    queue->addOperationWithBlock([] {}); // held in the queue: the sync never ends
+    QuillaryAppDelegate::Environment syncing = environment();
+    syncing.syncManager = &sync;
+    start(syncing);
+
+    QSignalSpy ready(app.get(), &QuillaryAppDelegate::terminationReady);
+    EXPECT_FALSE(app->applicationShouldTerminate());
+    advance(QuillaryAppDelegate::LongestQuitWaitSeconds);
+    ASSERT_TRUE(sync.busy()); // past the manager's own grace, still busy with its queue
+    EXPECT_TRUE(ready.wait());
+    EXPECT_FALSE(log.lines().filter("quitting with the sync still busy").isEmpty());
+}
+
+// A desktop's "save session" used to run the quit path, which stored the note
+// but left the window disabled (and the process on its way out).
+TEST_F(AppTest, SessionSaveStoresTheTypingAndKeepsTheWindowInUse)
+{
+    typeInEditor("typed before the session was saved");
+    const QString text = app->editorText();
+    app->saveNoteAndSettings();
+    EXPECT_FALSE(app->noteNeedsSaving());
+    const Note* stored = app->noteWithId(app->editingItem().value("uuid").toString());
+    ASSERT_NE(stored, nullptr);
+    EXPECT_EQ(stored->text(), text);
+    EXPECT_FALSE(app->textView()->isReadOnly());
+    EXPECT_TRUE(app->tableView()->isEnabled());
+    typeInEditor(" and after");
+    EXPECT_TRUE(app->noteNeedsSaving());
 }

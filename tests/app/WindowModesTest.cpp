@@ -190,6 +190,25 @@ TEST_F(WindowModesTest, EnteringAndLeavingFullScreenStoresTheTyping)
     }
 }
 
+// Resizing used to leave the typing unsaved until the next idle autosave.
+TEST_F(WindowModesTest, ResizingTheWindowStoresTheTyping)
+{
+    // Narrower (down to one pane) and wider again.
+    for (const QSize size : {QSize(380, 500), QSize(1000, 600)}) {
+        typeInEditor(QStringLiteral("typed before a resize to %1").arg(size.width()));
+        ASSERT_TRUE(app->noteNeedsSaving());
+        const QString text = app->editorText();
+        app->window()->resize(size);
+        app->finishPaneAnimation();
+        EXPECT_FALSE(app->noteNeedsSaving()) << size.width();
+        const Note* stored = app->noteWithId(app->editingItem().value("uuid").toString());
+        ASSERT_NE(stored, nullptr) << size.width();
+        EXPECT_EQ(stored->text(), text) << size.width();
+        // One pane shows the list after a resize; the next round types in the editor again.
+        app->activateDetailAndFocus(true, false);
+    }
+}
+
 TEST_F(WindowModesTest, GearShowsInMenuBarModeAndMoreFollowsTheSelection)
 {
     NoteWindow* window = app->window();

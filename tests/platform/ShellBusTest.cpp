@@ -12,6 +12,7 @@
 #include <QDBusVariant>
 #include <QEventLoop>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <optional>
 #include <unistd.h>
@@ -43,6 +44,57 @@ public:
     }
     std::vector<QVariantMap> saved;
     QStringList deleted;
+};
+
+// Stands in for the desktop's notification server, when this process may
+// own its name (not beside a real one).
+class NotificationServer : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    bool serve()
+    {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        m_serving = bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), this,
+                                       QDBusConnection::ExportAllSlots) &&
+                    bus.registerService(QStringLiteral("org.freedesktop.Notifications"));
+        return m_serving;
+    }
+    ~NotificationServer() override
+    {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (m_serving)
+            bus.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
+        bus.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
+    }
+    // Runs the event loop until a notification has come (30 s at most).
+    bool waitForOne()
+    {
+        if (shown.isEmpty()) {
+            QEventLoop loop;
+            connect(this, &NotificationServer::notified, &loop, &QEventLoop::quit);
+            QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+            loop.exec();
+        }
+        return !shown.isEmpty();
+    }
+    QStringList shown; // "summary: body"
+
+signals:
+    void notified();
+
+public slots:
+    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body,
+                const QStringList&, const QVariantMap&, int)
+    {
+        shown << summary + QStringLiteral(": ") + body;
+        emit notified();
+        return uint(shown.size());
+    }
+
+private:
+    bool m_serving = false;
 };
 
 class ShellBus : public ::testing::Test
@@ -241,6 +293,44 @@ TEST(SingleInstance, SecondStartForwardsItsArgumentsAndExitsZero)
     EXPECT_EQ(first.exitCode(), 0);
 }
 
+// A start while the running instance waited for a sync before quitting used
+// to be forwarded to it and show nothing.
+TEST_F(ShellBus, SecondStartDuringAQuitRunsOnceTheQuittingInstanceHasEnded)
+{
+    int reopens = 0;
+    QObject::connect(shell.get(), &ApplicationShell::reopen, [&] { ++reopens; });
+    shell->setShouldTerminate([] { return ApplicationShell::TerminateReply::Later; });
+    shell->terminate();
+    ASSERT_TRUE(shell->terminationPending());
+
+    NotificationServer notifications;
+    const bool notificationsServed = notifications.serve();
+    HelperProcess second({QStringLiteral("instance"), service});
+    ASSERT_TRUE(second.serveEventsUntil([&] {
+        return second.errors().contains(QStringLiteral("goes on once it has ended"));
+    })) << qPrintable(second.errors())
+        << qPrintable(second.lines().join(QLatin1Char('\n')));
+    EXPECT_TRUE(second.lines().isEmpty());
+    // Started from a launcher, it says why nothing shows yet.
+    if (notificationsServed) {
+        EXPECT_TRUE(notifications.waitForOne());
+        EXPECT_TRUE(notifications.shown.value(0).startsWith(QStringLiteral("Quillary opens in a moment")));
+    }
+    // And a script's call meanwhile is refused too, not dropped.
+    EXPECT_EQ(
+        call(ApplicationShell::kApplicationInterface, "OpenURL", {QStringLiteral("quillary://add?text=a")})
+            .errorName(),
+        QLatin1String(ApplicationShell::kQuittingError));
+
+    shell.reset(); // the quitting instance ends
+    ASSERT_TRUE(second.serveEventsUntil([&] { return second.lines().contains(QStringLiteral("ready")); }))
+        << qPrintable(second.errors());
+    EXPECT_EQ(reopens, 0);
+    second.signal(SIGTERM);
+    ASSERT_TRUE(second.waitForExit());
+    EXPECT_EQ(second.exitCode(), 0);
+}
+
 TEST(SingleInstance, OwnerThatDoesNotAnswerIsAFailureNotASuccess)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -258,3 +348,5 @@ TEST(SingleInstance, OwnerThatDoesNotAnswerIsAFailureNotASuccess)
 }
 
 } // namespace
+
+#include "ShellBusTest.moc"

@@ -1,7 +1,6 @@
 #include "ShellTestSupport.h"
 
 #include "platform/shell/ApplicationShell.h"
-#include "platform/shell/DelayedPerform.h"
 #include "platform/shell/ProcessInfo.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +12,6 @@
 #include <QTimer>
 
 using platform::ApplicationShell;
-using platform::DelayedPerform;
 using platform::ProcessInfo;
 using Reply = ApplicationShell::TerminateReply;
 
@@ -56,39 +54,6 @@ TEST(ProcessInfoDeathTest, UnbalancedEnableIsCaughtInDebugBuilds)
     EXPECT_DEBUG_DEATH(info.enableSuddenTermination(), "enable without a disable");
     info.disableAutomaticTermination(QStringLiteral("Unsaved Note"));
     EXPECT_DEBUG_DEATH(info.enableAutomaticTermination(QStringLiteral("Other")), "enable without a disable");
-}
-
-TEST(DelayedPerform, PerformingAgainRunsItOnceAfterTheLastCall)
-{
-    int runs = 0;
-    DelayedPerform save(
-        0.02, [&] { ++runs; }, nullptr);
-    save.perform();
-    save.perform();
-    save.perform();
-    EXPECT_TRUE(save.isPending());
-    DelayedPerform after(
-        0.06, [] { QCoreApplication::exit(0); }, nullptr);
-    after.perform();
-    ASSERT_EQ(runEventLoop(), 0);
-    EXPECT_EQ(runs, 1);
-    EXPECT_FALSE(save.isPending());
-}
-
-TEST(DelayedPerform, CancelledPerformNeverRuns)
-{
-    int runs = 0;
-    DelayedPerform save(
-        0.01, [&] { ++runs; }, nullptr);
-    save.perform();
-    save.cancel();
-    EXPECT_FALSE(save.isPending());
-    // Started later with the same delay, so it fires after the cancelled one would have.
-    DelayedPerform after(
-        0.01, [] { QCoreApplication::exit(0); }, nullptr);
-    after.perform();
-    ASSERT_EQ(runEventLoop(), 0);
-    EXPECT_EQ(runs, 0);
 }
 
 TEST(ApplicationShell, OperandsAreSortedIntoURLsAndAbsoluteFiles)

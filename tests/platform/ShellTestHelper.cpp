@@ -1,7 +1,8 @@
 // A small program the shell tests start as a child process: it plays the
 // application's part around ApplicationShell and prints what reaches it.
 //   helper instance SERVICE [OPERAND...]   claim the single instance
-//   helper signals later|cancel-once       answer termination requests
+//   helper signals later|cancel-once       answer termination requests (signals,
+//                                          the session manager) and session saves
 #include "platform/shell/ApplicationShell.h"
 
 #include <QGuiApplication>
@@ -70,6 +71,7 @@ int main(int argc, char** argv)
         });
         QObject::connect(&shell, &ApplicationShell::willTerminate,
                          [] { say(QStringLiteral("will-terminate")); });
+        QObject::connect(&shell, &ApplicationShell::saveRequested, [] { say(QStringLiteral("saved")); });
         if (!shell.installSignalHandlers())
             return 3;
         say(QStringLiteral("ready"));

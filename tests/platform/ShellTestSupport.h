@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <functional>
 
 class HelperProcess
 {
@@ -62,9 +63,39 @@ public:
         read();
         return m_process.state() == QProcess::NotRunning;
     }
+    // Runs this process's event loop until `done` holds or the helper has
+    // ended (30 s at most), for a helper that needs answers from this process
+    // on the way. Output read so far is in lines() and errors().
+    bool serveEventsUntil(const std::function<bool()>& done)
+    {
+        read();
+        if (!done() && m_process.state() != QProcess::NotRunning) {
+            QEventLoop loop;
+            auto check = [&] {
+                read();
+                errors();
+                if (done() || m_process.state() == QProcess::NotRunning)
+                    loop.quit();
+            };
+            QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &loop, check);
+            QObject::connect(&m_process, &QProcess::readyReadStandardError, &loop, check);
+            QObject::connect(&m_process, &QProcess::finished, &loop, check);
+            QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+            loop.exec();
+        }
+        read();
+        return done();
+    }
     void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
 
     const QStringList& lines() const { return m_lines; }
+    // What the helper has printed by now, for a caller running its own loop.
+    const QStringList& linesSoFar()
+    {
+        read();
+        return m_lines;
+    }
+    bool running() const { return m_process.state() != QProcess::NotRunning; }
     QString errors() { return m_errors += QString::fromLocal8Bit(m_process.readAllStandardError()); }
     int exitCode() const { return m_process.exitCode(); }
     bool exitedNormally() const { return m_process.exitStatus() == QProcess::NormalExit; }
