@@ -2,7 +2,8 @@
 """The installed program, used as a user who installed it into ~/.local would:
 `quillary` typed by name, the login item's launcher starting it, the desktop
 entries checked by desktop-file-validate, and the `quillary:` URL handler and
-the note MIME type registered as the README's Install section says.
+the note MIME type registered as the README's Install section says; then
+uninstalled by the install's own list of files.
 
     end_to_end_install.py CMAKE BUILD_DIR SHOT_DIR
 """
@@ -204,6 +205,16 @@ class Installed(unittest.TestCase):
         self.orphans.remove(pid)
         self.assertTrue(os.WIFEXITED(status), status)
         self.assertEqual(os.WEXITSTATUS(status), 0)
+
+        # Removing what the install listed leaves none of its files behind.
+        with open(os.path.join(BUILD, "install_manifest.txt"), encoding="utf-8") as f:
+            for path in f.read().splitlines():
+                os.remove(path)
+        left = []
+        for folder in ("bin", "lib", "share/applications", "share/icons", "share/mime/packages"):
+            for where, _, names in os.walk(os.path.join(self.prefix, folder)):
+                left += [os.path.join(where, name) for name in names if name != "mimeinfo.cache"]
+        self.assertEqual(left, [])
 
 
 if __name__ == "__main__":
