@@ -201,6 +201,21 @@ TEST_F(X11, OwnGlobalShortcutIsNotReportedAsTheDesktops)
     ZQHotKeyCenter::sharedHotKeyCenter().unregisterHotKey(*hk);
 }
 
+TEST_F(X11, CombinationTheProbeFoundFreeIsGrabbedAtOnce)
+{
+    // The probe asks on a connection of its own; the registry's grab right
+    // after it must not meet the probe's grab still in place.
+    ZQHotKeyCenter center(std::make_unique<platform::X11HotKeyGrabber>());
+    platform::X11ShortcutProbe probe;
+    for (int round = 0; round < 50; ++round) {
+        ASSERT_EQ(probe.availability(37, 0x300), platform::ShortcutAvailability::Free) << round;
+        auto hk = center.registerHotKeyWithKeyCode(37, KF::Command | KF::Shift,
+                                                   [](const platform::HotKeyEvent&) {});
+        ASSERT_TRUE(hk) << "refused in round " << round;
+        center.unregisterHotKey(*hk);
+    }
+}
+
 TEST_F(X11, RecordingThroughTheControlStoresTheCombinationAndShowsIt)
 {
     // The application's own global shortcut, pressed again while recording.
