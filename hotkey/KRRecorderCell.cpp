@@ -225,6 +225,16 @@ QString KRRecorderCell::keyComboString() const
     return KRCocoaModifierGlyphs(m_keyCombo.flags) + KRKeyCodeString(m_keyCombo.code);
 }
 
+QString KRRecorderCell::displayedText() const
+{
+    return _isEmpty() ? KRLocalized("Click to record shortcut") : keyComboString();
+}
+
+QString KRRecorderCell::readableText() const
+{
+    return _isEmpty() ? displayedText() : KRCocoaComboReadableString(m_keyCombo.flags, m_keyCombo.code);
+}
+
 QString KRRecorderCell::keyChars() const
 {
     return m_hasKeyChars ? m_keyChars : KRKeyCodeString(m_keyCombo.code);

@@ -108,6 +108,11 @@ public:
     KeyCombo keyCombo() const { return m_keyCombo; }
     void setKeyCombo(KeyCombo combo);
     QString keyComboString() const;
+    // What the cell shows when it is not recording: the glyphs of the
+    // combination, or a prompt when there is none.
+    QString displayedText() const;
+    // The same for a screen reader, in words: "Command + Option + K".
+    QString readableText() const;
     QString keyChars() const;
     QString keyCharsIgnoringModifiers() const;
     bool hasKeyChars() const { return m_hasKeyChars; }

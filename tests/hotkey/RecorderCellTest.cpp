@@ -5,6 +5,7 @@
 #include "platform/x11/KeyboardLayout.h"
 #include "platform/x11/SystemShortcutOracle.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -238,6 +239,39 @@ TEST_F(Recorder, KeyOutsideTheKeyTableIsRefusedWithABeepNotAnAlert)
     EXPECT_EQ(beeps, 1);
     EXPECT_FALSE(cell.isRecording());
     EXPECT_EQ(cell.keyCombo(), (KeyCombo{KF::Command, 8}));
+}
+
+TEST_F(Recorder, ScreenReaderHearsTheCombinationInWords)
+{
+    KRRecorderControl control;
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(&control);
+    ASSERT_NE(iface, nullptr);
+    EXPECT_EQ(iface->role(), QAccessible::Button);
+    const struct
+    {
+        KeyCombo combo;
+        const char* name;
+    } rows[] = {
+        {{KF::Command | KF::Option, 40}, "Command + Option + K"},
+        {{KF::Control | KF::Shift, 122}, "Control + Shift + F1"},
+        {{KF::Command, 49}, "Command + Space"},
+        {{KF::Command, 127}, "Click to record shortcut"}, // a key with no name
+        {{}, "Click to record shortcut"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        control.setKeyCombo(row.combo);
+        EXPECT_EQ(iface->text(QAccessible::Name), QString::fromUtf8(row.name));
+    }
+    // Recording through the keyboard names the new combination too.
+    QTest::keyClick(&control, Qt::Key_Space);
+    EXPECT_EQ(iface->text(QAccessible::Description), QStringLiteral("Type shortcut"));
+    QTest::keyClick(&control, Qt::Key_J, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(iface->text(QAccessible::Name), QStringLiteral("Command + Shift + J"));
+    EXPECT_TRUE(iface->text(QAccessible::Description).isEmpty());
+    // A name the application gives still wins.
+    control.setAccessibleName(QStringLiteral("Keyboard shortcut"));
+    EXPECT_EQ(iface->text(QAccessible::Name), QStringLiteral("Keyboard shortcut"));
 }
 
 TEST_F(Recorder, StoredValuesOutOfRangeReadAsTheEmptyCombination)
