@@ -3,6 +3,7 @@
 // rules for its modifiers, the recording state machine, autosave and drawing.
 
 #include "hotkey/KRValidator.h"
+#include "hotkey/ZQHotKeyCenter.h"
 #include "platform/x11/KeyMap.h"
 
 #include <QColor>
@@ -225,6 +226,7 @@ private:
     bool m_globalHotKeys = false;
     bool m_keyboardGrabbed = false;
     bool m_presentingAlert = false;
+    ZQHotKeyCenter::GrabPause m_hotKeyPause;
     QPointer<QWidget> m_view;
     QTimer m_tickTimer;
 };
