@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QMap>
 #include <QMutex>
+#include <iterator>
 
 namespace KF = platform::KeyFlags;
 using platform::KeyboardLayout;
@@ -94,11 +95,13 @@ const QHash<int, QString>& KRKeyCodeTransformer::specialKeyNames()
 {
     static const QHash<int, QString> names = [] {
         QHash<int, QString> n;
-        // F20 too: keymaps put keys with no text of their own there (the
-        // microphone-mute key), and a key must have a name to be recorded.
+        // F1 to F19 only. Code 90 keeps whatever name the layout gives it:
+        // keymaps put other keys there (the microphone-mute key), and calling
+        // those "F20" would name a key the keyboard does not have. Without a
+        // name the recorder refuses the key with a beep.
         const int fkeys[] = {122, 120, 99,  118, 96,  97,  98, 100, 101, 109,
-                             103, 111, 105, 107, 113, 106, 64, 79,  80,  90};
-        for (int i = 0; i < 20; ++i)
+                             103, 111, 105, 107, 113, 106, 64, 79,  80};
+        for (int i = 0; i < int(std::size(fkeys)); ++i)
             n.insert(fkeys[i], QStringLiteral("F%1").arg(i + 1));
         n.insert(49, KRLocalized("Space"));
         const std::pair<int, char16_t> glyphs[] = {

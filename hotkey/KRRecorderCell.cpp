@@ -225,6 +225,16 @@ QString KRRecorderCell::keyComboString() const
     return KRCocoaModifierGlyphs(m_keyCombo.flags) + KRKeyCodeString(m_keyCombo.code);
 }
 
+QString KRRecorderCell::displayedText() const
+{
+    return _isEmpty() ? KRLocalized("Click to record shortcut") : keyComboString();
+}
+
+QString KRRecorderCell::readableText() const
+{
+    return _isEmpty() ? displayedText() : KRCocoaComboReadableString(m_keyCombo.flags, m_keyCombo.code);
+}
+
 QString KRRecorderCell::keyChars() const
 {
     return m_hasKeyChars ? m_keyChars : KRKeyCodeString(m_keyCombo.code);
@@ -418,8 +428,11 @@ void KRRecorderCell::_startRecording()
     m_isRecording = true;
     m_recordingFlags = _filteredCocoaFlags(0);
     redisplay();
-    // While recording, the desktop's and our own global shortcuts must reach
-    // the recorder instead of acting: a keyboard grab stops passive grabs.
+    // Our own global shortcut must be recorded, not act, whether or not the
+    // keyboard is grabbed: typing the current one again is the natural way to
+    // keep it. The desktop's shortcuts reach the recorder only through the
+    // keyboard grab, which stops every passive grab.
+    m_hotKeyPause = ZQHotKeyCenter::sharedHotKeyCenter().pauseGrabs();
     if (m_globalHotKeys && m_view && !m_keyboardGrabbed)
         takeKeyboard();
 }
@@ -463,6 +476,9 @@ void KRRecorderCell::_endRecording()
     m_comboJustChanged = false;
     redisplay();
     releaseKeyboard();
+    // Grabs the combination just recorded too: the delegate registered it
+    // during the pause.
+    m_hotKeyPause.end();
 }
 
 // --- autosave ---

@@ -3,6 +3,7 @@
 // rules for its modifiers, the recording state machine, autosave and drawing.
 
 #include "hotkey/KRValidator.h"
+#include "hotkey/ZQHotKeyCenter.h"
 #include "platform/x11/KeyMap.h"
 
 #include <QColor>
@@ -108,6 +109,11 @@ public:
     KeyCombo keyCombo() const { return m_keyCombo; }
     void setKeyCombo(KeyCombo combo);
     QString keyComboString() const;
+    // What the cell shows when it is not recording: the glyphs of the
+    // combination, or a prompt when there is none.
+    QString displayedText() const;
+    // The same for a screen reader, in words: "Command + Option + K".
+    QString readableText() const;
     QString keyChars() const;
     QString keyCharsIgnoringModifiers() const;
     bool hasKeyChars() const { return m_hasKeyChars; }
@@ -220,6 +226,7 @@ private:
     bool m_globalHotKeys = false;
     bool m_keyboardGrabbed = false;
     bool m_presentingAlert = false;
+    ZQHotKeyCenter::GrabPause m_hotKeyPause;
     QPointer<QWidget> m_view;
     QTimer m_tickTimer;
 };

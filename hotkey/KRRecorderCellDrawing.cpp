@@ -180,8 +180,7 @@ void KRRecorderCell::drawStyle0(QPainter& p, const QRectF& F)
     const bool quiet = m_isRecording || empty;
     p.setFont(quiet ? scaledFont(10) : scaledFont(11));
     p.setPen(quiet ? pal.color(QPalette::Disabled, QPalette::WindowText) : QColor(Qt::black));
-    const QString text = m_isRecording ? recordingText()
-                                       : (empty ? KRLocalized("Click to record shortcut") : keyComboString());
+    const QString text = m_isRecording ? recordingText() : displayedText();
     double d = 6;
     if (m_isRecording || !empty) {
         const QRectF b = m_isRecording ? _snapbackRectForFrame(F) : _removeButtonRectForFrame(F);
@@ -278,7 +277,7 @@ void KRRecorderCell::drawStyle1(QPainter& p, const QRectF& frame)
         const QRectF b = _removeButtonRectForFrame(F);
         const double d = empty ? 6 : (b.isNull() ? 0 : b.width()) + 6;
         const QRectF r(F.x() + 6, F.y(), F.width() - 6 - d, h);
-        const QString text = empty ? KRLocalized("Click to record shortcut") : keyComboString();
+        const QString text = displayedText();
         p.drawText(r, Qt::AlignCenter, p.fontMetrics().elidedText(text, Qt::ElideRight, int(r.width())));
         p.restore();
     }

@@ -5,6 +5,8 @@
 #include "platform/core/Variant.h"
 #include "platform/x11/KeyboardLayout.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QPainter>
 
@@ -30,6 +32,36 @@ Qt::KeyboardModifier modifierOfKey(int key)
         return Qt::NoModifier;
     }
 }
+
+// A screen reader hears the recorder as a button named by its combination in
+// words (the drawn glyphs read badly), and what recording asks for while it
+// records. A name the application sets explicitly still wins.
+class RecorderAccessible : public QAccessibleWidget
+{
+public:
+    explicit RecorderAccessible(KRRecorderControl* control) : QAccessibleWidget(control, QAccessible::Button)
+    {
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        const auto* control = static_cast<const KRRecorderControl*>(widget());
+        if (t == QAccessible::Name && control->accessibleName().isEmpty())
+            return control->cell()->readableText();
+        if (t == QAccessible::Description && control->accessibleDescription().isEmpty() &&
+            control->cell()->isRecording())
+            return KRLocalized("Type shortcut");
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* recorderAccessibleFactory(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("KRRecorderControl") && object && object->isWidgetType())
+        return new RecorderAccessible(static_cast<KRRecorderControl*>(object));
+    return nullptr;
+}
+
 } // namespace
 
 KRRecorderControl::KRRecorderControl(QWidget* parent)
@@ -43,6 +75,14 @@ KRRecorderControl::KRRecorderControl(QWidget* parent)
     setFixedHeight(FixedHeight);
     setMinimumWidth(MinimumWidth);
     resize(sizeHint());
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(recorderAccessibleFactory);
+        return true;
+    }();
+    (void)factoryInstalled;
+    // Key names follow the layout, and so does what a screen reader says.
+    connect(static_cast<platform::KeyboardLayoutNotifier*>(platform::KeyboardLayout::notifier()),
+            &platform::KeyboardLayoutNotifier::changed, this, &KRRecorderControl::announceNameChange);
 }
 
 KRRecorderControl::~KRRecorderControl()
@@ -113,8 +153,15 @@ bool KRRecorderControl::keyRecorderCellIsKeyCodeAndFlagsTaken(KRRecorderCell*, i
     return m_delegate ? m_delegate->keyRecorderIsKeyCodeAndFlagsTaken(this, keyCode, flags, reason) : false;
 }
 
+void KRRecorderControl::announceNameChange()
+{
+    QAccessibleEvent event(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
+}
+
 void KRRecorderControl::keyRecorderCellKeyComboDidChange(KRRecorderCell*, KeyCombo combo)
 {
+    announceNameChange();
     if (m_delegate)
         m_delegate->keyRecorderKeyComboDidChange(this, combo);
     QVariant value = objectValue();

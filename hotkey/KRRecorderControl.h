@@ -130,6 +130,8 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // Screen readers read the name again: the combination or its key names changed.
+    void announceNameChange();
     void modifierKeyEvent(QKeyEvent* event, bool pressed);
 
     std::unique_ptr<KRRecorderCell> m_cell;

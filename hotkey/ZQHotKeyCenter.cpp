@@ -231,6 +231,35 @@ void ZQHotKeyCenter::unregisterAllHotKeys()
     unregisterHotKeysMatching([](const ZQHotKey&) { return true; });
 }
 
+ZQHotKeyCenter::GrabPause ZQHotKeyCenter::pauseGrabs()
+{
+    if (m_pauses++ == 0 && m_grabber)
+        m_grabber->setPaused(true);
+    return GrabPause(m_self);
+}
+
+void ZQHotKeyCenter::endPause()
+{
+    if (m_pauses > 0 && --m_pauses == 0 && m_grabber)
+        m_grabber->setPaused(false);
+}
+
+ZQHotKeyCenter::GrabPause& ZQHotKeyCenter::GrabPause::operator=(GrabPause&& other) noexcept
+{
+    if (this != &other) {
+        end();
+        m_center = std::move(other.m_center);
+    }
+    return *this;
+}
+
+void ZQHotKeyCenter::GrabPause::end()
+{
+    if (auto center = m_center.lock())
+        (*center)->endPause();
+    m_center.reset();
+}
+
 void ZQHotKeyCenter::released(uint32_t id, const HotKeyEvent& event)
 {
     HotKeySet matches = hotKeysMatching([id](const ZQHotKey& hk) { return hk.hotKeyID() == id; });

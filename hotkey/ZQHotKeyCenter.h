@@ -47,6 +47,28 @@ public:
 
     uint32_t nextHotKeyID() const { return m_nextHotKeyID; }
 
+    // While a pause is held none of this registry's combinations is grabbed,
+    // so their keys reach the focused window (the shortcut recorder) instead
+    // of acting. Registration goes on as usual; everything is grabbed again
+    // when the last pause ends. A pause that outlives its registry ends
+    // nothing.
+    class [[nodiscard]] GrabPause
+    {
+    public:
+        GrabPause() = default;
+        GrabPause(GrabPause&& other) noexcept = default;
+        GrabPause& operator=(GrabPause&& other) noexcept;
+        ~GrabPause() { end(); }
+        void end();
+
+    private:
+        friend class ZQHotKeyCenter;
+        explicit GrabPause(std::weak_ptr<ZQHotKeyCenter*> center) : m_center(std::move(center)) {}
+        std::weak_ptr<ZQHotKeyCenter*> m_center;
+    };
+    GrabPause pauseGrabs();
+    bool grabsPaused() const { return m_pauses > 0; }
+
     // Hot-key modifiers for the system: caps lock counts, the function and
     // numeric-pad bits do not.
     static uint32_t carbonModifiersForRegistration(uint64_t cocoaFlags);
@@ -54,8 +76,12 @@ public:
 private:
     HotKeyPtr doRegister(const HotKeyPtr& hotKey);
     void released(uint32_t id, const platform::HotKeyEvent& event);
+    void endPause();
 
     std::unique_ptr<platform::HotKeyGrabber> m_grabber;
     HotKeySet m_registered;
     uint32_t m_nextHotKeyID = 1;
+    int m_pauses = 0;
+    // What a pause holds on to: gone with the registry.
+    std::shared_ptr<ZQHotKeyCenter*> m_self = std::make_shared<ZQHotKeyCenter*>(this);
 };

@@ -6,10 +6,37 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QToolButton>
 
 #include <cmath>
 
-QVRSearchField::QVRSearchField(QWidget* parent) : QLineEdit(parent)
+namespace {
+
+// A grey disc with a white cross, drawn over the field's right end.
+class ClearButton : public QToolButton
+{
+public:
+    using QToolButton::QToolButton;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF disc = rect();
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(NSColorAdditions::searchPlaceholderTextColor());
+        painter.drawEllipse(disc);
+        painter.setPen(QPen(Qt::white, 1.5));
+        const QPointF c = disc.center();
+        painter.drawLine(c + QPointF(-3, -3), c + QPointF(3, 3));
+        painter.drawLine(c + QPointF(-3, 3), c + QPointF(3, -3));
+    }
+};
+
+} // namespace
+
+QVRSearchField::QVRSearchField(QWidget* parent) : QLineEdit(parent), m_clearButton(new ClearButton(this))
 {
     setObjectName(QStringLiteral("searchField"));
     setAccessibleName(QVRLocalizedString(QStringLiteral("Search")));
@@ -27,6 +54,21 @@ QVRSearchField::QVRSearchField(QWidget* parent) : QLineEdit(parent)
     QFont font = this->font();
     font.setPixelSize(11);
     setFont(font);
+
+    m_clearButton->setObjectName(QStringLiteral("searchClearButton"));
+    m_clearButton->setAccessibleName(QVRLocalizedString(QStringLiteral("Clear")));
+    m_clearButton->setToolTip(m_clearButton->accessibleName());
+    m_clearButton->setCursor(Qt::ArrowCursor);
+    // Escape clears from the keyboard; the button would only be one more Tab stop.
+    m_clearButton->setFocusPolicy(Qt::NoFocus);
+    m_clearButton->setGeometry(clearButtonRect());
+    m_clearButton->hide();
+    connect(m_clearButton, &QToolButton::clicked, this, [this] {
+        clearText();
+        setFocus(Qt::MouseFocusReason);
+    });
+    connect(this, &QLineEdit::textChanged, m_clearButton,
+            [this](const QString& text) { m_clearButton->setVisible(!text.isEmpty()); });
 }
 
 void QVRSearchField::setCustomPlaceholderString(const QString& placeholder)
@@ -73,20 +115,20 @@ void QVRSearchField::keyPressEvent(QKeyEvent* event)
 
 void QVRSearchField::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton && hasValue() &&
-        clearButtonRect().contains(event->position().toPoint())) {
-        clearText();
-        setFocus(Qt::MouseFocusReason);
+    // The button takes the clicks on it; a press sent to the field itself at
+    // the button's place still means the button.
+    if (event->button() == Qt::LeftButton && m_clearButton->isVisible() &&
+        m_clearButton->geometry().contains(event->position().toPoint())) {
+        m_clearButton->click();
         return;
     }
     QLineEdit::mousePressEvent(event);
 }
 
-void QVRSearchField::mouseMoveEvent(QMouseEvent* event)
+void QVRSearchField::resizeEvent(QResizeEvent* event)
 {
-    const bool overClear = hasValue() && clearButtonRect().contains(event->position().toPoint());
-    setCursor(overClear ? Qt::ArrowCursor : Qt::IBeamCursor);
-    QLineEdit::mouseMoveEvent(event);
+    QLineEdit::resizeEvent(event);
+    m_clearButton->setGeometry(clearButtonRect());
 }
 
 void QVRSearchField::paintEvent(QPaintEvent* event)
@@ -109,16 +151,7 @@ void QVRSearchField::paintEvent(QPaintEvent* event)
         painter.drawEllipse(centre, 3.5, 3.5);
         painter.drawLine(centre + QPointF(2.5, 2.5), centre + QPointF(5.5, 5.5));
 
-        if (hasValue()) {
-            const QRectF clear = clearButtonRect();
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(NSColorAdditions::searchPlaceholderTextColor());
-            painter.drawEllipse(clear);
-            painter.setPen(QPen(Qt::white, 1.5));
-            const QPointF c = clear.center();
-            painter.drawLine(c + QPointF(-3, -3), c + QPointF(3, 3));
-            painter.drawLine(c + QPointF(-3, 3), c + QPointF(3, -3));
-        } else {
+        if (!hasValue()) {
             const QRect place(20, 3, width() - 30, height() - 7);
             painter.setFont(font());
             painter.setPen(palette().color(QPalette::PlaceholderText));

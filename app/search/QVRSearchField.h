@@ -2,6 +2,8 @@
 
 #include <QLineEdit>
 
+class QToolButton;
+
 // The search bar's field, drawn as a rounded bar with its own placeholder and
 // clear button. Return opens the selected match, Escape clears the text and
 // then hides the bar, Down moves into the list.
@@ -32,11 +34,14 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void clearText();
 
     QString m_customPlaceholderString;
+    // A real button, shown while there is text, so that a screen reader can
+    // find and press it.
+    QToolButton* m_clearButton;
 };

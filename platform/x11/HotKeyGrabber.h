@@ -38,6 +38,12 @@ public:
     // no display, a key this keyboard lacks).
     virtual std::optional<Handle> grab(uint16_t keyCode, uint32_t carbonModifiers, uint32_t id) = 0;
     virtual void ungrab(Handle handle) = 0;
+    // While paused nothing is grabbed, so the combinations' keys reach the
+    // focused window as ordinary key events. grab() still asks the system, so
+    // a refusal is known at once, and holds the combination from the resume
+    // on. Resuming grabs everything again; what another client took in the
+    // meantime stays ungrabbed and is logged.
+    virtual void setPaused(bool paused) = 0;
 
     void setReleasedHandler(ReleasedHandler handler) { m_released = std::move(handler); }
 

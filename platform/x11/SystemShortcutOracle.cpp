@@ -63,8 +63,11 @@ ShortcutAvailability X11ShortcutProbe::availability(int64_t code, uint64_t carbo
         std::free(err);
         return access ? ShortcutAvailability::Taken : ShortcutAvailability::Unknown;
     }
-    xcb_ungrab_key(m_connection, uint8_t(*keycode), root, mods);
-    xcb_flush(m_connection);
+    // Waits until the server has let go: requests of different connections are
+    // not ordered, and the registry's grab of a combination just found free
+    // would otherwise meet this probe's grab and be refused.
+    std::free(
+        xcb_request_check(m_connection, xcb_ungrab_key_checked(m_connection, uint8_t(*keycode), root, mods)));
     return ShortcutAvailability::Free;
 }
 

@@ -23,6 +23,7 @@ class UnavailableHotKeyGrabber : public HotKeyGrabber
 public:
     std::optional<Handle> grab(uint16_t, uint32_t, uint32_t) override { return std::nullopt; }
     void ungrab(Handle) override {}
+    void setPaused(bool) override {}
 };
 
 constexpr uint16_t kLock = XCB_MOD_MASK_LOCK;
@@ -82,7 +83,8 @@ X11HotKeyGrabber::~X11HotKeyGrabber()
     if (QCoreApplication::instance())
         QCoreApplication::instance()->removeNativeEventFilter(this);
     for (const auto& [handle, g] : m_grabs)
-        ungrabVariants(g);
+        if (g.held)
+            ungrabVariants(g);
     if (m_connection)
         xcb_flush(m_connection);
 }
@@ -152,8 +154,27 @@ std::optional<HotKeyGrabber::Handle> X11HotKeyGrabber::grab(uint16_t keyCode, ui
     auto keycode = KeyMap::keycodeForCode(*layout, keyCode);
     if (!keycode || *keycode > 255)
         return std::nullopt;
-    Grab g{id, uint8_t(*keycode), xModifiers(carbonModifiers, m_masks),
-           (carbonModifiers & KeyFlags::CarbonAlphaLock) != 0, keyCode};
+    Grab g{id,
+           uint8_t(*keycode),
+           xModifiers(carbonModifiers, m_masks),
+           (carbonModifiers & KeyFlags::CarbonAlphaLock) != 0,
+           keyCode,
+           carbonModifiers};
+    if (!grabVariants(g))
+        return std::nullopt;
+    // Paused: the grab only asked whether the combination is free.
+    if (m_paused)
+        ungrabVariants(g);
+    else
+        g.held = true;
+    xcb_flush(m_connection);
+    const Handle h = m_nextHandle++;
+    m_grabs.emplace(h, g);
+    return h;
+}
+
+bool X11HotKeyGrabber::grabVariants(const Grab& g)
+{
     std::vector<uint16_t> taken;
     // owner_events off: the key comes to the root window even when one of our
     // own windows has the focus, so the hot key also works from inside the app.
@@ -162,21 +183,19 @@ std::optional<HotKeyGrabber::Handle> X11HotKeyGrabber::grab(uint16_t keyCode, ui
                                                         g.keycode, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
         if (xcb_generic_error_t* err = xcb_request_check(m_connection, cookie)) {
             log(QStringLiteral("Cannot grab key %1 with modifiers 0x%2: %3")
-                    .arg(keyCode)
-                    .arg(carbonModifiers, 0, 16)
+                    .arg(g.keyCode)
+                    .arg(g.carbonModifiers, 0, 16)
                     .arg(err->error_code == XCB_ACCESS ? QStringLiteral("another application holds it")
                                                        : QStringLiteral("X error %1").arg(err->error_code)));
             std::free(err);
             for (uint16_t t : taken)
                 xcb_ungrab_key(m_connection, g.keycode, m_root, uint16_t(g.mods | t));
             xcb_flush(m_connection);
-            return std::nullopt;
+            return false;
         }
         taken.push_back(lock);
     }
-    const Handle h = m_nextHandle++;
-    m_grabs.emplace(h, g);
-    return h;
+    return true;
 }
 
 void X11HotKeyGrabber::ungrabVariants(const Grab& g)
@@ -192,7 +211,8 @@ void X11HotKeyGrabber::ungrab(Handle handle)
     auto it = m_grabs.find(handle);
     if (it == m_grabs.end())
         return;
-    ungrabVariants(it->second);
+    if (it->second.held)
+        ungrabVariants(it->second);
     if (m_connection)
         xcb_flush(m_connection);
     if (m_pending && m_pending->first == it->second.id) {
@@ -200,6 +220,25 @@ void X11HotKeyGrabber::ungrab(Handle handle)
         m_pendingTimer.stop();
     }
     m_grabs.erase(it);
+}
+
+void X11HotKeyGrabber::setPaused(bool paused)
+{
+    if (paused == m_paused)
+        return;
+    m_paused = paused;
+    if (!m_connection)
+        return;
+    for (auto& [handle, g] : m_grabs) {
+        if (paused && g.held)
+            ungrabVariants(g);
+        g.held = !paused && grabVariants(g);
+    }
+    xcb_flush(m_connection);
+    // A combination pressed just before the pause must not act during it.
+    m_pending.reset();
+    m_pendingTimer.stop();
+    m_activeKeycode.reset();
 }
 
 const X11HotKeyGrabber::Grab* X11HotKeyGrabber::match(uint8_t keycode, uint16_t state) const
@@ -224,7 +263,7 @@ bool X11HotKeyGrabber::nativeEventFilter(const QByteArray& eventType, void* mess
     if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE)
         return false;
     auto* key = reinterpret_cast<xcb_key_press_event_t*>(ev);
-    if (key->event != m_root)
+    if (m_paused || key->event != m_root)
         return false;
     if (type == XCB_KEY_PRESS) {
         const Grab* g = match(key->detail, key->state);

@@ -23,6 +23,7 @@ public:
 
     std::optional<Handle> grab(uint16_t keyCode, uint32_t carbonModifiers, uint32_t id) override;
     void ungrab(Handle handle) override;
+    void setPaused(bool paused) override;
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
@@ -42,7 +43,11 @@ private:
         uint16_t mods;
         bool needsLock;
         uint16_t keyCode;
+        uint32_t carbonModifiers;
+        bool held = false; // false while paused or when the resume was refused
     };
+    // All lock variants or none; logs a refusal.
+    bool grabVariants(const Grab& g);
     void ungrabVariants(const Grab& g);
     const Grab* match(uint8_t keycode, uint16_t state) const;
 
@@ -52,6 +57,7 @@ private:
     ModifierMasks m_masks;
     std::map<Handle, Grab> m_grabs;
     Handle m_nextHandle = 1;
+    bool m_paused = false;
     // A held key repeats as release+press pairs with the same time stamp;
     // the release fires only when no such press follows.
     QTimer m_pendingTimer;

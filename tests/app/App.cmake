@@ -56,3 +56,10 @@ foreach(backend memory keyring)
     MAIN widgets
     TIMEOUT 240)
 endforeach()
+
+# The search field alone: its clear button in the accessibility tree.
+quillary_add_test(NAME app_search_field_test
+  SOURCES SearchFieldTest.cpp
+  LIBS app Qt6::Test
+  LABELS sanitize
+  MAIN widgets)

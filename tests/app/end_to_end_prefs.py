@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """The preferences window of the real program: a shortcut recorded with real
-keys toggles the window, and a cloud folder chosen in the Sync pane receives
+keys toggles the window, the current one typed while recording is recorded
+instead of run, and a cloud folder chosen in the Sync pane receives
 the notes.
 
     end_to_end_prefs.py QUILLARY SEED_TOOL SHOT_DIR
@@ -140,6 +141,35 @@ class Preferences(unittest.TestCase):
         e2e.wait_until(lambda: not visible(desktop, "^Quillary$"), "the shortcut to hide the window")
         app.key("ctrl+alt+j")
         e2e.wait_until(lambda: visible(desktop, "^Quillary$"), "the shortcut to bring the window back")
+        self.assertEqual(app.quit(), 0)
+
+    def test_current_shortcut_typed_while_recording_is_recorded_not_run(self):
+        desktop = self.desktop
+        app = e2e.Quillary(desktop)
+        preferences = self.open_preferences(app)
+        app.key("Tab")
+        app.key("space")
+        app.key("ctrl+alt+j")
+        # A screen reader hears the combination in words.
+        e2e.wait_until(lambda: centre_of(desktop, "Command + Option + J"), "the recorder named by its shortcut")
+        # Typed again while recording, the current shortcut must reach the
+        # recorder: had it run, the main window would have come to the front
+        # and taken the keys that follow.
+        app.key("space")
+        app.key("ctrl+alt+j")
+        app.key("space")
+        app.key("ctrl+alt+k")
+        e2e.wait_until(lambda: centre_of(desktop, "Command + Option + K"), "the second recording")
+        self.assertEqual(desktop.xdotool("getactivewindow"), preferences)
+        app.key("alt+F4")
+        e2e.wait_until(lambda: not visible(desktop, "^General$"), "the preferences window to close")
+
+        # The shortcut recorded during the pause is grabbed once it ends.
+        desktop.xdotool("windowactivate", "--sync", app.window)
+        app.key("ctrl+alt+k")
+        e2e.wait_until(lambda: not visible(desktop, "^Quillary$"), "the new shortcut to hide the window")
+        app.key("ctrl+alt+k")
+        e2e.wait_until(lambda: visible(desktop, "^Quillary$"), "the new shortcut to bring the window back")
         self.assertEqual(app.quit(), 0)
 
     def test_chosen_cloud_folder_receives_the_note(self):

@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 #include <utility>
+#include <vector>
 
 // Grabs in memory; refuses the combinations listed in `taken`, and lets a
 // test deliver a release.
@@ -19,6 +20,8 @@ public:
     std::set<std::pair<uint16_t, uint32_t>> taken;
     std::map<Handle, Grab> grabs;
     int ungrabs = 0;
+    bool paused = false;
+    std::vector<bool> pauseCalls;
 
     std::optional<Handle> grab(uint16_t keyCode, uint32_t carbon, uint32_t id) override
     {
@@ -29,6 +32,11 @@ public:
         return h;
     }
     void ungrab(Handle h) override { ungrabs += int(grabs.erase(h)); }
+    void setPaused(bool p) override
+    {
+        paused = p;
+        pauseCalls.push_back(p);
+    }
     void release(uint32_t id, uint16_t keyCode = 0)
     {
         platform::HotKeyEvent e;

@@ -181,6 +181,41 @@ TEST_F(Registry, AnActionMayUnregisterItsOwnHotKey)
     EXPECT_TRUE(center.registeredHotKeys().empty());
 }
 
+TEST_F(Registry, GrabsStayPausedUntilTheLastPauseEndsAndThenIncludeNewOnes)
+{
+    auto before = center.registerHotKeyWithKeyCode(40, 0x180000, count());
+    ASSERT_TRUE(before);
+    {
+        auto first = center.pauseGrabs();
+        auto second = center.pauseGrabs();
+        EXPECT_TRUE(center.grabsPaused());
+        // A registration during the pause still learns whether the system refuses it.
+        fake->taken.insert({41, 0x100});
+        EXPECT_FALSE(center.registerHotKeyWithKeyCode(41, 0x100000, count()));
+        auto during = center.registerHotKeyWithKeyCode(37, 0x100000, count());
+        ASSERT_TRUE(during);
+        first.end();
+        first.end(); // ending twice counts once
+        EXPECT_TRUE(center.grabsPaused());
+        EXPECT_EQ(fake->pauseCalls, std::vector<bool>{true});
+        ZQHotKeyCenter::GrabPause moved = std::move(second);
+        EXPECT_TRUE(center.grabsPaused());
+    }
+    EXPECT_FALSE(center.grabsPaused());
+    EXPECT_EQ(fake->pauseCalls, (std::vector<bool>{true, false}));
+    EXPECT_EQ(center.registeredHotKeys().size(), 2u);
+}
+
+TEST(RegistryPause, OutlivingItsRegistryEndsNothing)
+{
+    ZQHotKeyCenter::GrabPause pause;
+    {
+        ZQHotKeyCenter center(std::make_unique<FakeHotKeyGrabber>());
+        pause = center.pauseGrabs();
+    }
+    pause.end(); // the registry is gone: under the sanitizers, no use after free
+}
+
 TEST(ZQHotKeyDescription, NamesFlagsInOrderAndTheInvocation)
 {
     auto hk = ZQHotKey::hotKeyWithKeyCode(0, 0x140000, [](const platform::HotKeyEvent&) {});

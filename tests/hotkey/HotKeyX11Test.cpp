@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <map>
 #include <thread>
 #include <xcb/xcb.h>
 
@@ -201,6 +202,21 @@ TEST_F(X11, OwnGlobalShortcutIsNotReportedAsTheDesktops)
     ZQHotKeyCenter::sharedHotKeyCenter().unregisterHotKey(*hk);
 }
 
+TEST_F(X11, CombinationTheProbeFoundFreeIsGrabbedAtOnce)
+{
+    // The probe asks on a connection of its own; the registry's grab right
+    // after it must not meet the probe's grab still in place.
+    ZQHotKeyCenter center(std::make_unique<platform::X11HotKeyGrabber>());
+    platform::X11ShortcutProbe probe;
+    for (int round = 0; round < 50; ++round) {
+        ASSERT_EQ(probe.availability(37, 0x300), platform::ShortcutAvailability::Free) << round;
+        auto hk = center.registerHotKeyWithKeyCode(37, KF::Command | KF::Shift,
+                                                   [](const platform::HotKeyEvent&) {});
+        ASSERT_TRUE(hk) << "refused in round " << round;
+        center.unregisterHotKey(*hk);
+    }
+}
+
 TEST_F(X11, RecordingThroughTheControlStoresTheCombinationAndShowsIt)
 {
     // The application's own global shortcut, pressed again while recording.
@@ -232,6 +248,81 @@ TEST_F(X11, RecordingThroughTheControlStoresTheCombinationAndShowsIt)
     EXPECT_TRUE(refusals.isEmpty()) << refusals.join(u' ').toStdString();
     KRRecorderCell::setAlertPresenter({});
     center.unregisterHotKey(*global);
+}
+
+namespace {
+// Moves the global shortcut to each newly recorded combination, as the
+// preferences do: the old one is given up, the new one registered.
+struct GlobalShortcutKeeper : KRRecorderDelegate
+{
+    ZQHotKeyCenter& center = ZQHotKeyCenter::sharedHotKeyCenter();
+    KeyCombo current;
+    std::map<int64_t, int> runs; // by key code
+    bool registered = false;
+
+    void use(KeyCombo combo)
+    {
+        if (registered)
+            center.unregisterHotKeyWithKeyCode(uint16_t(current.code), current.flags);
+        current = combo;
+        const int64_t code = combo.code;
+        registered = bool(center.registerHotKeyWithKeyCode(
+            uint16_t(code), combo.flags, [this, code](const platform::HotKeyEvent&) { ++runs[code]; }));
+    }
+    void keyRecorderKeyComboDidChange(KRRecorderControl*, KeyCombo combo) override { use(combo); }
+    ~GlobalShortcutKeeper() override
+    {
+        if (registered)
+            center.unregisterHotKeyWithKeyCode(uint16_t(current.code), current.flags);
+    }
+};
+} // namespace
+
+TEST_F(X11, RecordingTheCurrentGlobalShortcutRecordsItInsteadOfFiringIt)
+{
+    GlobalShortcutKeeper keeper;
+    keeper.use(KeyCombo{KF::Command | KF::Option, 40}); // Ctrl+Alt+K
+    ASSERT_TRUE(keeper.registered);
+    QStringList refusals;
+    KRRecorderCell::setAlertPresenter([&](const platform::Error& e) { refusals << e.recoverySuggestion; });
+    // As the preferences have it: no keyboard grab of its own.
+    KRRecorderControl control;
+    control.setKeyCombo(keeper.current);
+    control.setDelegate(&keeper);
+    control.setFrame(QRect(100, 100, 200, 22));
+    control.show();
+    control.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&control));
+    control.setFocus();
+    ServerRoundTrip roundTrip;
+
+    // Typed again while recording, the current shortcut is recorded, not run.
+    xdotool({"key", "space"});
+    ASSERT_TRUE(waitFor([&] { return control.cell()->isRecording(); }));
+    EXPECT_FALSE(control.cell()->holdsKeyboardGrab());
+    xdotool({"key", "ctrl+alt+k"});
+    EXPECT_TRUE(waitFor([&] { return !control.cell()->isRecording(); }));
+    ASSERT_TRUE(roundTrip.run());
+    EXPECT_EQ(control.keyCombo(), (KeyCombo{KF::Command | KF::Option, 40}));
+    EXPECT_EQ(keeper.runs[40], 0) << "the global shortcut acted while recording";
+
+    // A new one recorded the same way takes over once recording ends.
+    xdotool({"key", "space"});
+    ASSERT_TRUE(waitFor([&] { return control.cell()->isRecording(); }));
+    xdotool({"key", "ctrl+shift+l"});
+    EXPECT_TRUE(waitFor([&] { return control.keyCombo() == KeyCombo{KF::Command | KF::Shift, 37}; }));
+    ASSERT_TRUE(roundTrip.run());
+    EXPECT_EQ(keeper.runs[37], 0);
+    EXPECT_FALSE(ZQHotKeyCenter::sharedHotKeyCenter().grabsPaused());
+
+    xdotool({"key", "ctrl+shift+l"});
+    EXPECT_TRUE(waitFor([&] { return keeper.runs[37] == 1; })) << "not grabbed again after recording";
+    xdotool({"key", "ctrl+alt+k"});
+    ASSERT_TRUE(roundTrip.run());
+    EXPECT_EQ(keeper.runs[40], 0);
+    EXPECT_TRUE(refusals.isEmpty()) << refusals.join(u' ').toStdString();
+    KRRecorderCell::setAlertPresenter({});
+    control.setDelegate(nullptr);
 }
 
 namespace {

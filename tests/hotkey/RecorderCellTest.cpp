@@ -5,6 +5,7 @@
 #include "platform/x11/KeyboardLayout.h"
 #include "platform/x11/SystemShortcutOracle.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -183,17 +184,53 @@ TEST_F(Recorder, EventWithoutCharactersBeepsAndEnds)
     EXPECT_EQ(cell.keyCombo().code, -1);
 }
 
-TEST_F(Recorder, KeyWithoutANameIsNeverRefusedWithAnEmptyName)
+struct FunctionKeyRow
+{
+    const char* what;
+    Qt::Key key;
+    const char* shown; // nullptr: refused with a beep, nothing recorded
+};
+
+class FunctionKeyThroughTheControl : public Recorder, public ::testing::WithParamInterface<FunctionKeyRow>
+{
+};
+
+TEST_P(FunctionKeyThroughTheControl, IsRecordedByNameOrRefusedWithoutAnEmptyNamedAlert)
+{
+    const FunctionKeyRow& row = GetParam();
+    KRRecorderControl control;
+    control.setKeyCombo({KF::Command, 8});
+    control.setDelegate(&delegate);
+    int beeps = 0;
+    QObject::connect(control.cell(), &KRRecorderCell::beeped, [&] { ++beeps; });
+    QTest::keyClick(&control, Qt::Key_Space);
+    ASSERT_TRUE(control.cell()->isRecording());
+    QTest::keyClick(&control, row.key, Qt::ControlModifier);
+    EXPECT_FALSE(control.cell()->isRecording());
+    EXPECT_TRUE(alerts.empty()) << alerts.front().localizedDescription.toStdString();
+    if (row.shown) {
+        EXPECT_EQ(control.keyComboString(), QString::fromUtf8(row.shown));
+        EXPECT_EQ(beeps, 0);
+    } else {
+        EXPECT_EQ(control.keyCombo(), (KeyCombo{KF::Command, 8})) << control.keyComboString().toStdString();
+        EXPECT_EQ(beeps, 1);
+        EXPECT_TRUE(delegate.changes.empty());
+    }
+    control.setDelegate(nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    UsLayout, FunctionKeyThroughTheControl,
+    ::testing::Values(FunctionKeyRow{"F1", Qt::Key_F1, "⌘F1"}, FunctionKeyRow{"F19", Qt::Key_F19, "⌘F19"},
+                      // Code 90: the layout puts the microphone-mute key there, with no text.
+                      FunctionKeyRow{"F20", Qt::Key_F20, nullptr}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST_F(Recorder, KeyOutsideTheKeyTableIsRefusedWithABeepNotAnAlert)
 {
     int beeps = 0;
     QObject::connect(&cell, &KRRecorderCell::beeped, [&] { ++beeps; });
-    // F20, where keymaps put the microphone-mute key: a key with a name.
-    startRecording();
-    EXPECT_TRUE(cell.performKeyEquivalent(key(90, KF::Command)));
-    EXPECT_TRUE(alerts.empty()) << alerts.front().localizedDescription.toStdString();
-    EXPECT_EQ(cell.keyCombo(), (KeyCombo{KF::Command | KF::Function, 90}));
-    EXPECT_EQ(cell.keyComboString(), QStringLiteral("⌘F20"));
-    // A key this layout gives no name: a beep, not an alert naming nothing.
+    cell.setKeyCombo({KF::Command, 8});
     startRecording();
     KeyEventInfo nameless = key(40, KF::Command);
     nameless.code = 127;
@@ -201,7 +238,40 @@ TEST_F(Recorder, KeyWithoutANameIsNeverRefusedWithAnEmptyName)
     EXPECT_TRUE(alerts.empty()) << alerts.front().localizedDescription.toStdString();
     EXPECT_EQ(beeps, 1);
     EXPECT_FALSE(cell.isRecording());
-    EXPECT_EQ(cell.keyCombo().code, 90);
+    EXPECT_EQ(cell.keyCombo(), (KeyCombo{KF::Command, 8}));
+}
+
+TEST_F(Recorder, ScreenReaderHearsTheCombinationInWords)
+{
+    KRRecorderControl control;
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(&control);
+    ASSERT_NE(iface, nullptr);
+    EXPECT_EQ(iface->role(), QAccessible::Button);
+    const struct
+    {
+        KeyCombo combo;
+        const char* name;
+    } rows[] = {
+        {{KF::Command | KF::Option, 40}, "Command + Option + K"},
+        {{KF::Control | KF::Shift, 122}, "Control + Shift + F1"},
+        {{KF::Command, 49}, "Command + Space"},
+        {{KF::Command, 127}, "Click to record shortcut"}, // a key with no name
+        {{}, "Click to record shortcut"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        control.setKeyCombo(row.combo);
+        EXPECT_EQ(iface->text(QAccessible::Name), QString::fromUtf8(row.name));
+    }
+    // Recording through the keyboard names the new combination too.
+    QTest::keyClick(&control, Qt::Key_Space);
+    EXPECT_EQ(iface->text(QAccessible::Description), QStringLiteral("Type shortcut"));
+    QTest::keyClick(&control, Qt::Key_J, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(iface->text(QAccessible::Name), QStringLiteral("Command + Shift + J"));
+    EXPECT_TRUE(iface->text(QAccessible::Description).isEmpty());
+    // A name the application gives still wins.
+    control.setAccessibleName(QStringLiteral("Keyboard shortcut"));
+    EXPECT_EQ(iface->text(QAccessible::Name), QStringLiteral("Keyboard shortcut"));
 }
 
 TEST_F(Recorder, StoredValuesOutOfRangeReadAsTheEmptyCombination)
