@@ -1,6 +1,7 @@
 #include "platform/shell/ApplicationShell.h"
 
 #include "platform/core/Log.h"
+#include "platform/core/UserDefaults.h"
 #include "platform/shell/ScriptingHandler.h"
 #include "platform/shell/ShellAdaptors.h"
 
@@ -247,6 +248,9 @@ void ApplicationShell::finishTermination()
 
 void ApplicationShell::commitData(QSessionManager& manager)
 {
+    // Whatever happens next, the session may end this process without
+    // another word: settings held back for a moment go out now.
+    UserDefaults::synchronizeAll();
 #if QT_CONFIG(sessionmanager)
     // The session waits for this call to return, so a Later is waited for here.
     if (m_termination == Termination::Running) {
@@ -310,9 +314,12 @@ void ApplicationShell::readSignals()
     while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0)
         any = true;
     // Several signals at once are one request; a request already waiting
-    // for its answer is not asked again.
-    if (any)
+    // for its answer is not asked again. A second signal may not wait for
+    // the answer: settings held back for a moment go out first.
+    if (any) {
+        UserDefaults::synchronizeAll();
         terminate();
+    }
 }
 
 } // namespace platform
