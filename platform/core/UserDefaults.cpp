@@ -9,11 +9,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPointer>
 #include <QTimer>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <set>
 
@@ -78,8 +76,35 @@ struct Registry
 
 Registry& registry()
 {
-    static auto* instance = new Registry; // outlives the atexit write below
+    static auto* instance = new Registry; // used until the very end
     return *instance;
+}
+
+// Changes are held back only while an application object exists, so they
+// are all written by the time it is gone: when its event loop ends, or from
+// its destructor for a program that never ran one. Not at exit: Qt's own
+// statics (the property-list types among them) may be gone by then, and
+// standard() is never destroyed.
+std::mutex g_hookMutex;
+QCoreApplication* g_hooked = nullptr;
+
+void writeAtApplicationEnd()
+{
+    {
+        std::lock_guard lock(g_hookMutex);
+        g_hooked = nullptr;
+    }
+    UserDefaults::synchronizeAll();
+}
+
+void hookApplicationEnd(QCoreApplication* app)
+{
+    std::lock_guard lock(g_hookMutex);
+    if (g_hooked == app)
+        return;
+    g_hooked = app;
+    qAddPostRoutine(&writeAtApplicationEnd);
+    QObject::connect(app, &QCoreApplication::aboutToQuit, app, &UserDefaults::synchronizeAll);
 }
 
 } // namespace
@@ -87,14 +112,8 @@ Registry& registry()
 UserDefaults& UserDefaults::standard()
 {
     // Deliberately never destroyed: it is used from other statics' destructors.
-    // So its pending changes are written at exit instead, also when the
-    // process ends without leaving an event loop (command-line tools).
-    static auto* defaults = [] {
-        auto* made = new UserDefaults(configDirectory() + QStringLiteral("/com.quorvane.Quillary.plist"),
-                                      StandardWriteDelay);
-        std::atexit(&UserDefaults::synchronizeAll);
-        return made;
-    }();
+    static auto* defaults = new UserDefaults(
+        configDirectory() + QStringLiteral("/com.quorvane.Quillary.plist"), StandardWriteDelay);
     return *defaults;
 }
 
@@ -148,16 +167,12 @@ void UserDefaults::changed(const QString& key)
     if (m_writeScheduled)
         return;
     m_writeScheduled = true;
+    hookApplicationEnd(app);
     // The timer must be started on the thread of the event loop that runs it;
     // a change can come from any thread.
     QMetaObject::invokeMethod(
         app,
         [this, app, delay = m_writeDelay] {
-            static QPointer<QCoreApplication> hooked;
-            if (hooked != app) {
-                hooked = app;
-                QObject::connect(app, &QCoreApplication::aboutToQuit, app, &UserDefaults::synchronizeAll);
-            }
             QTimer::singleShot(delay, app, [this] {
                 Registry& live = registry();
                 std::lock_guard lock(live.mutex);

@@ -21,8 +21,8 @@ namespace platform {
 // Writes can be coalesced: with a write delay, a change is written at most
 // that long after it was made, together with every change made meanwhile,
 // from the event loop of the application's thread. Pending changes are also
-// written by synchronize(), synchronizeAll(), when the application's event
-// loop ends, at destruction, and for standard() at exit. Without an
+// written by synchronize() and synchronizeAll(), when the application's event
+// loop ends or its object is destroyed, and at destruction. Without an
 // application object, or with no delay, each change is written at once.
 class UserDefaults
 {
