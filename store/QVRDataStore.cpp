@@ -354,6 +354,9 @@ bool QVRDataStore::saveData(const platform::Notification& notification)
             // refresh.
             const double date = platform::now();
             sharedDefaults().set(updatedKey(), date);
+            // Other processes learn from the stamp that the store changed; held
+            // back, it could also land over a later stamp of theirs.
+            sharedDefaults().synchronize();
             m_refreshDate = date;
             ok = t_chainedSaveSucceeded;
         } else {
