@@ -28,7 +28,7 @@ template <typename T> struct Setting
 
 // Points, as the Text Size pop-up offers them; kept within 6 to 72 when read.
 inline const Setting<qint64> TextSize{QStringLiteral("Text Size"), 12};
-// The editor's text checking, as a bit set (spelling, links, quotes...).
+// The editor's text checking, as a bit set; link detection is the bit it acts on.
 inline const Setting<qint64> TextCheckingTypes{QStringLiteral("Text Checking Types"), 7034};
 // A tray icon and a pop-up window instead of an ordinary window.
 inline const Setting<bool> MenuBarMode{QStringLiteral("Menu Bar Mode"), false};

@@ -153,9 +153,8 @@ void UserDefaults::writePending()
         synchronize();
 }
 
-// Each change used to take the file lock, write and fsync on the spot, on the
-// UI thread too: a burst of changes (moving through the note list) now costs
-// one write.
+// A write takes the file lock, writes and fsyncs, often on the UI thread: a
+// burst of changes (moving through the note list) is held back to cost one.
 void UserDefaults::changed(const QString& key)
 {
     m_changedKeys.insert(key);
