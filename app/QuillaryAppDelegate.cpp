@@ -15,6 +15,7 @@
 #include "platform/core/Variant.h"
 #include "platform/ui/UndoManager.h"
 #include "store/Note.h"
+#include "store/QVRDefaultsKeys.h"
 #include "store/QVRObjectController.h"
 #include "store/QVRUtilities.h"
 
@@ -25,11 +26,11 @@ QuillaryAppDelegate* QuillaryAppDelegate::s_shared = nullptr;
 
 namespace {
 
-const QString TextSizeKey = QStringLiteral("Text Size");
-const QString TextCheckingTypesKey = QStringLiteral("Text Checking Types");
-const QString MenuBarModeKey = QStringLiteral("Menu Bar Mode");
-const QString SelectedKey = QStringLiteral("selected");
-const QString NoteIsOpenKey = QStringLiteral("noteIsOpen");
+const QString& TextSizeKey = QVRDefaultsKeys::TextSize.key;
+const QString& TextCheckingTypesKey = QVRDefaultsKeys::TextCheckingTypes.key;
+const QString& MenuBarModeKey = QVRDefaultsKeys::MenuBarMode.key;
+const QString& SelectedKey = QVRDefaultsKeys::Selected.key;
+const QString& NoteIsOpenKey = QVRDefaultsKeys::NoteIsOpen.key;
 
 // The text size from the settings: a value that is not a number, or is 0 or
 // less, counts as 12; others are kept within 6 to 72.
@@ -72,11 +73,9 @@ QuillaryAppDelegate::QuillaryAppDelegate(const Environment& environment, QObject
     m_dataStore->setIdentifier(QStringLiteral("QuillaryAppDelegate"));
     m_dataStore->setDelegate(this);
 
-    m_defaults->registerDefaults({{TextSizeKey, 12},
-                                  {TextCheckingTypesKey, 7034},
-                                  {MenuBarModeKey, false},
-                                  {SelectedKey, QString(QLatin1String(""))},
-                                  {NoteIsOpenKey, false}});
+    m_defaults->registerDefaults(QVRDefaultsKeys::registration(
+        QVRDefaultsKeys::TextSize, QVRDefaultsKeys::TextCheckingTypes, QVRDefaultsKeys::MenuBarMode,
+        QVRDefaultsKeys::Selected, QVRDefaultsKeys::NoteIsOpen));
 
     m_syncManager = environment.syncManager;
     if (m_syncManager) {

@@ -62,6 +62,14 @@ std::optional<long double> wholeNumber(const QVariant& v)
     }
 }
 
+// Where a cell with an autosave name keeps its combination in the settings.
+// Only this library reads it, so it is spelled here rather than in the
+// application's settings table.
+QString autosaveKey(const QString& autosaveName)
+{
+    return QStringLiteral("KeyRecorder ") + autosaveName;
+}
+
 } // namespace
 
 std::optional<uint64_t> KRModifierFlagsFromValue(const QVariant& value)
@@ -495,15 +503,14 @@ void KRRecorderCell::_saveKeyCombo()
         d.insert(QStringLiteral("keyChars"), m_keyChars);
         d.insert(QStringLiteral("keyCharsIgnoringModifiers"), m_keyCharsIgnoringModifiers);
     }
-    platform::UserDefaults::standard().set(QStringLiteral("KeyRecorder ") + m_autosaveName, d);
+    platform::UserDefaults::standard().set(autosaveKey(m_autosaveName), d);
 }
 
 void KRRecorderCell::_loadKeyCombo()
 {
     if (m_autosaveName.isEmpty())
         return;
-    const QVariantMap d =
-        platform::UserDefaults::standard().dictionary(QStringLiteral("KeyRecorder ") + m_autosaveName);
+    const QVariantMap d = platform::UserDefaults::standard().dictionary(autosaveKey(m_autosaveName));
     // Nothing stored yet: keep what the cell has rather than invent the A key.
     if (!d.contains(QStringLiteral("keyCode")))
         return;

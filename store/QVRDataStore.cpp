@@ -10,6 +10,7 @@
 #include "platform/plist/PropertyList.h"
 #include "platform/predicate/Predicate.h"
 #include "store/Note.h"
+#include "store/QVRDefaultsKeys.h"
 #include "store/QVRLocalizedString.h"
 #include "store/Queue.h"
 
@@ -24,8 +25,6 @@
 
 namespace {
 
-const QString UpdatedKeyBase = QStringLiteral("QVRDataStoreUpdated");
-const QString LastInstalledVersionKey = QStringLiteral("QVRLastInstalledVersion");
 const QString ErrorDomain = QStringLiteral("com.quorvane.datastore");
 constexpr double StalenessInterval = 60.0;
 
@@ -279,7 +278,7 @@ quint64 QVRDataStore::bundleCurrentVersion()
 
 quint64 QVRDataStore::recordedPreviousVersion()
 {
-    const qint64 recorded = sharedDefaults().integer(LastInstalledVersionKey);
+    const qint64 recorded = QVRDefaultsKeys::value(sharedDefaults(), QVRDefaultsKeys::LastInstalledVersion);
     return recorded > 0 ? quint64(recorded) : 0;
 }
 
@@ -319,14 +318,14 @@ std::optional<platform::Error> QVRDataStore::error() const
 
 QString QVRDataStore::updatedKey() const
 {
-    const QString name = identifier();
-    return name.isNull() ? UpdatedKeyBase : QStringLiteral("%1-%2").arg(UpdatedKeyBase, name);
+    return QVRDefaultsKeys::dataStoreUpdated(identifier());
 }
 
 void QVRDataStore::registerCurrentVersion()
 {
     if (currentVersion() > previousVersion())
-        sharedDefaults().set(LastInstalledVersionKey, qint64(currentVersion()));
+        QVRDefaultsKeys::set(sharedDefaults(), QVRDefaultsKeys::LastInstalledVersion,
+                             qint64(currentVersion()));
 }
 
 bool QVRDataStore::saveData()
@@ -355,6 +354,9 @@ bool QVRDataStore::saveData(const platform::Notification& notification)
             // refresh.
             const double date = platform::now();
             sharedDefaults().set(updatedKey(), date);
+            // Other processes learn from the stamp that the store changed; held
+            // back, it could also land over a later stamp of theirs.
+            sharedDefaults().synchronize();
             m_refreshDate = date;
             ok = t_chainedSaveSucceeded;
         } else {

@@ -133,7 +133,7 @@ QVRSyncManager::QVRSyncManager(QVRDataStore* store, QObject* parent)
     : QObject(parent), m_store(store), m_queue(store)
 {
     QVRDataStore::sharedDefaults().registerDefaults(
-        {{QVRDefaultsKeys::FirstRun, true}, {QVRDefaultsKeys::HistoryDays, 90}});
+        QVRDefaultsKeys::registration(QVRDefaultsKeys::FirstRun, QVRDefaultsKeys::HistoryDays));
     const quint64 days = static_cast<quint64>(m_settings.historyDays());
     if (days == 0 || days == 365242) {
         m_historyDays = 365;

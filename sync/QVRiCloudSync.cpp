@@ -27,7 +27,6 @@
 namespace {
 
 const QString& kSyncTypeKey = QVRDefaultsKeys::SyncType;
-const QString kTokenKey = QStringLiteral("iCloudToken");
 const QString kCompareSyncType = QStringLiteral("compareSyncType:");
 const QString kOperationQueueComplete = QStringLiteral("operationQueueComplete");
 const QString kNotesFolder = QStringLiteral("Notes");
@@ -266,20 +265,18 @@ bool QVRiCloudSync::tokenIsEqualToToken(const QByteArray& token, const QByteArra
 bool QVRiCloudSync::updateiCloudToken(const QByteArray& token, bool force)
 {
     platform::UserDefaults& defaults = QVRDataStore::sharedDefaults();
-    const QVariant storedValue = defaults.object(kTokenKey);
-    const QByteArray stored =
-        storedValue.typeId() == QMetaType::QByteArray ? storedValue.toByteArray() : QByteArray();
+    const QByteArray stored = QVRDefaultsKeys::value(defaults, QVRDefaultsKeys::CloudToken);
     if (!force && tokenIsEqualToToken(stored, token))
         return false;
     platform::log(
         QStringLiteral("iCloud token changed: %1 to %2").arg(describeToken(stored), describeToken(token)));
     if (!token.isEmpty()) {
         stopMetadataQuery();
-        defaults.set(kTokenKey, token);
+        QVRDefaultsKeys::set(defaults, QVRDefaultsKeys::CloudToken, token);
         saveAllObjectsToiCloud();
         startMetadataQuery();
     } else {
-        defaults.remove(kTokenKey);
+        defaults.remove(QVRDefaultsKeys::CloudToken);
     }
     return true;
 }

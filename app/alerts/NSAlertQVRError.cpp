@@ -1,5 +1,6 @@
 #include "app/alerts/NSAlertQVRError.h"
 
+#include "platform/core/UserDefaults.h"
 #include "store/QVRLocalizedString.h"
 #include "store/QVRRunOnMainThread.h"
 
@@ -72,8 +73,11 @@ void showError(const std::optional<platform::Error>& error, const QString& url, 
         alert->exec();
         if (visit && alert->clickedButton() == visit)
             QDesktopServices::openUrl(QUrl(url));
-        if (fatal)
+        if (fatal) {
+            // Past the application's end, where held-back settings are written.
+            platform::UserDefaults::synchronizeAll();
             std::exit(FatalExitStatus);
+        }
     });
 }
 

@@ -12,6 +12,7 @@
 #include "platform/core/Variant.h"
 #include "platform/ui/UndoManager.h"
 #include "store/Note.h"
+#include "store/QVRDefaultsKeys.h"
 #include "store/QVRLocalizedString.h"
 #include "store/QVRObjectController.h"
 #include "store/QVRUtilities.h"
@@ -25,8 +26,6 @@
 #include <QUrl>
 
 namespace {
-
-const QString HideAutomaticallyKey = QStringLiteral("Hide Automatically");
 
 // Recent-notes items: at most this many, and titles of 41 units or more are
 // cut to 39 and an ellipsis.
@@ -182,8 +181,10 @@ void QuillaryAppDelegate::buildGearMenu()
     m_gearMenu->addAction(shared("helpMenuItem"));
     m_gearMenu->addSeparator();
     m_gearMenu->addAction(shared("quitMenuItem"));
-    m_menuValidator->watchMenu(
-        m_gearMenu, [this] { m_hideAutoMenuItem->setChecked(m_defaults->boolValue(HideAutomaticallyKey)); });
+    m_menuValidator->watchMenu(m_gearMenu, [this] {
+        m_hideAutoMenuItem->setChecked(
+            QVRDefaultsKeys::value(*m_defaults, QVRDefaultsKeys::HideAutomatically));
+    });
 }
 
 QMenu* QuillaryAppDelegate::gearMenu() const
@@ -199,14 +200,14 @@ void QuillaryAppDelegate::openGearMenu(QWidget* sender)
         m_window->menuBar()->addMenu(m_gearMenu);
         m_gearMenuInMenuBar = true;
     }
-    m_hideAutoMenuItem->setChecked(m_defaults->boolValue(HideAutomaticallyKey));
+    m_hideAutoMenuItem->setChecked(QVRDefaultsKeys::value(*m_defaults, QVRDefaultsKeys::HideAutomatically));
     m_gearMenu->popup(sender->mapToGlobal(QPoint(0, sender->height() - 21)));
 }
 
 void QuillaryAppDelegate::toggleHiding(QAction* item)
 {
     if (item)
-        QVRUtilities::setBool(*m_defaults, item->isChecked(), HideAutomaticallyKey, true);
+        QVRDefaultsKeys::set(*m_defaults, QVRDefaultsKeys::HideAutomatically, item->isChecked(), true);
 }
 
 void QuillaryAppDelegate::openHelp()

@@ -9,14 +9,8 @@
 #include "launcher/LoginItems.h"
 #include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
+#include "store/QVRDefaultsKeys.h"
 #include "store/QVRUtilities.h"
-
-namespace {
-
-const QString GlobalShortcutKey = QStringLiteral("Global Shortcut");
-const QString StartAtLoginKey = QStringLiteral("QVRStartAtLogin");
-
-} // namespace
 
 KeyCombo QuillaryAppDelegate::keyComboForKey(const QString& key) const
 {
@@ -50,21 +44,21 @@ void QuillaryAppDelegate::setKeyCombo(const KeyCombo& combo)
 void QuillaryAppDelegate::keyRecorderKeyComboDidChange(KRRecorderControl* recorder, KeyCombo combo)
 {
     (void)recorder;
-    const KeyCombo old = keyComboForKey(GlobalShortcutKey);
+    const KeyCombo old = keyComboForKey(QVRDefaultsKeys::GlobalShortcut);
     if (old == combo)
         return;
     if (m_hotKeyCenter && comboNamesKey(old))
         m_hotKeyCenter->unregisterHotKeyWithKeyCode(uint16_t(old.code & 0xFFFF), old.flags);
-    m_defaults->set(GlobalShortcutKey,
-                    QVariantMap{{QStringLiteral("flags"), QVariant::fromValue<qulonglong>(combo.flags)},
-                                {QStringLiteral("code"), QVariant::fromValue<qlonglong>(combo.code)}});
+    QVRDefaultsKeys::set(*m_defaults, QVRDefaultsKeys::GlobalShortcut,
+                         QVariantMap{{QStringLiteral("flags"), QVariant::fromValue<qulonglong>(combo.flags)},
+                                     {QStringLiteral("code"), QVariant::fromValue<qlonglong>(combo.code)}});
     if (comboNamesKey(combo))
         setKeyCombo(combo);
 }
 
 bool QuillaryAppDelegate::startAtLogin() const
 {
-    return m_defaults->boolValue(StartAtLoginKey);
+    return QVRDefaultsKeys::value(*m_defaults, QVRDefaultsKeys::StartAtLogin);
 }
 
 void QuillaryAppDelegate::setStartAtLogin(bool flag)
@@ -78,5 +72,5 @@ void QuillaryAppDelegate::setStartAtLogin(bool flag)
         platform::log(QStringLiteral("Failed to %1 login item")
                           .arg(flag ? QStringLiteral("set") : QStringLiteral("remove")));
     // On failure the setting shows the state that really holds.
-    QVRUtilities::setBool(*m_defaults, done ? flag : !flag, StartAtLoginKey, true);
+    QVRDefaultsKeys::set(*m_defaults, QVRDefaultsKeys::StartAtLogin, done ? flag : !flag, true);
 }

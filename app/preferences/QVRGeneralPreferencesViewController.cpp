@@ -5,6 +5,7 @@
 
 #include "hotkey/KRRecorderControl.h"
 #include "platform/core/UserDefaults.h"
+#include "store/QVRDefaultsKeys.h"
 #include "store/QVRLocalizedString.h"
 #include "store/QVRUtilities.h"
 
@@ -15,11 +16,6 @@
 #include <QStyle>
 
 namespace {
-
-const QString TextSizeKey = QStringLiteral("Text Size");
-const QString GlobalShortcutKey = QStringLiteral("Global Shortcut");
-const QString HideAutomaticallyKey = QStringLiteral("Hide Automatically");
-const QString StartAtLoginKey = QStringLiteral("QVRStartAtLogin");
 
 } // namespace
 
@@ -99,9 +95,10 @@ QIcon QVRGeneralPreferencesViewController::toolbarImage() const
 void QVRGeneralPreferencesViewController::viewWillAppear()
 {
     QVRPreferencesViewController::viewWillAppear();
-    m_keyRecorder->setKeyCombo(m_delegate->keyComboForKey(GlobalShortcutKey));
+    m_keyRecorder->setKeyCombo(m_delegate->keyComboForKey(QVRDefaultsKeys::GlobalShortcut));
     m_keyRecorder->setDelegate(m_delegate);
-    const int index = m_textSizePopup->findData(int(m_delegate->defaults().integer(TextSizeKey)));
+    const int index = m_textSizePopup->findData(
+        int(QVRDefaultsKeys::value(m_delegate->defaults(), QVRDefaultsKeys::TextSize)));
     if (index >= 0)
         m_textSizePopup->setCurrentIndex(index);
     m_showInPopup->setCurrentIndex(m_delegate->menuBarMode() ? 1 : 0);
@@ -123,8 +120,8 @@ void QVRGeneralPreferencesViewController::viewDidDisappear()
 
 void QVRGeneralPreferencesViewController::changeTextSize()
 {
-    QVRUtilities::setInteger(m_delegate->defaults(), m_textSizePopup->currentData().toInt(), TextSizeKey,
-                             true);
+    QVRDefaultsKeys::set(m_delegate->defaults(), QVRDefaultsKeys::TextSize,
+                         qint64(m_textSizePopup->currentData().toInt()), true);
 }
 
 void QVRGeneralPreferencesViewController::changeShowIn()
@@ -143,8 +140,8 @@ void QVRGeneralPreferencesViewController::changeShowIn()
 
 void QVRGeneralPreferencesViewController::changeHideAutomatically()
 {
-    QVRUtilities::setBool(m_delegate->defaults(), m_hideAutomaticallyButton->isChecked(),
-                          HideAutomaticallyKey, false);
+    QVRDefaultsKeys::set(m_delegate->defaults(), QVRDefaultsKeys::HideAutomatically,
+                         m_hideAutomaticallyButton->isChecked());
 }
 
 void QVRGeneralPreferencesViewController::changeStartAtLogin()
@@ -154,13 +151,14 @@ void QVRGeneralPreferencesViewController::changeStartAtLogin()
 
 void QVRGeneralPreferencesViewController::userDefaultsDidChange(const QString& key, const QVariant& value)
 {
-    if (key == StartAtLoginKey)
+    if (key == QVRDefaultsKeys::StartAtLogin.key)
         m_startAtLoginButton->setChecked(value.toBool());
-    else if (key == HideAutomaticallyKey)
+    else if (key == QVRDefaultsKeys::HideAutomatically.key)
         updateHideAutomatically();
 }
 
 void QVRGeneralPreferencesViewController::updateHideAutomatically()
 {
-    m_hideAutomaticallyButton->setChecked(m_delegate->defaults().boolValue(HideAutomaticallyKey));
+    m_hideAutomaticallyButton->setChecked(
+        QVRDefaultsKeys::value(m_delegate->defaults(), QVRDefaultsKeys::HideAutomatically));
 }

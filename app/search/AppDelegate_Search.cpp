@@ -8,6 +8,7 @@
 
 #include "platform/core/UserDefaults.h"
 #include "store/QVRDateFormatter.h"
+#include "store/QVRDefaultsKeys.h"
 #include "store/QVRObjectController.h"
 #include "store/QVRUtilities.h"
 
@@ -125,7 +126,7 @@ SearchFilter& QuillaryAppDelegate::searchFilterFor(QVRObjectController* controll
 void QuillaryAppDelegate::setSearchQuery(const QString& text)
 {
     QVRObjectController* controller = noteController();
-    const qint64 days = m_defaults->integer(QStringLiteral("QVRHistoryDays"));
+    const qint64 days = QVRDefaultsKeys::value(*m_defaults, QVRDefaultsKeys::HistoryDays);
     QVRDateFormatter& formatter = QVRDateFormatter::sharedFormatter();
     const double cutoff = days > 0 ? QVRDateFormatter::dateDaysAgo(formatter.calendar(), days) : 0;
     searchFilterFor(controller).setQuery(SearchFilter::queryForText(text, days, cutoff));

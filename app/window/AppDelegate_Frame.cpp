@@ -2,6 +2,7 @@
 
 #include "app/QuillaryAppDelegate.h"
 #include "platform/core/UserDefaults.h"
+#include "store/QVRDefaultsKeys.h"
 
 #include <QEvent>
 #include <QGuiApplication>
@@ -9,11 +10,6 @@
 #include <QWindowStateChangeEvent>
 
 namespace {
-
-QString frameKey(const QString& name)
-{
-    return QStringLiteral("NSWindow Frame ") + name;
-}
 
 // "x y width height", as written by saveWindowFrame; anything else is no frame.
 std::optional<QRect> parseFrame(const QVariant& value)
@@ -49,7 +45,7 @@ void QuillaryAppDelegate::saveWindowFrame()
         return;
     const QRect frame = m_window->geometry();
     m_defaults->set(
-        frameKey(m_frameAutosaveName),
+        QVRDefaultsKeys::windowFrame(m_frameAutosaveName),
         QStringLiteral("%1 %2 %3 %4").arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height()));
 }
 
@@ -65,7 +61,8 @@ void QuillaryAppDelegate::restoreWindowFrame()
         m_window->installEventFilter(this);
     }
     m_frameAutosaveName = frameAutosaveName(menuBarMode());
-    std::optional<QRect> frame = parseFrame(m_defaults->object(frameKey(m_frameAutosaveName)));
+    std::optional<QRect> frame =
+        parseFrame(m_defaults->object(QVRDefaultsKeys::windowFrame(m_frameAutosaveName)));
     if (!frame)
         return;
     // A frame left on a screen that is gone is not restored; one larger than

@@ -8,6 +8,7 @@
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/Animation.h"
 #include "platform/ui/UndoManager.h"
+#include "store/QVRDefaultsKeys.h"
 #include "store/QVRObjectController.h"
 
 #include <QTextDocument>
@@ -61,7 +62,7 @@ bool QuillaryAppDelegate::detailShowing() const
 void QuillaryAppDelegate::setNoteIsOpen(bool open)
 {
     m_noteIsOpen = open;
-    m_defaults->set(QStringLiteral("noteIsOpen"), open);
+    QVRDefaultsKeys::set(*m_defaults, QVRDefaultsKeys::NoteIsOpen, open);
 }
 
 void QuillaryAppDelegate::activateDetailAndFocus(bool focus, bool animated)

@@ -8,6 +8,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/X11Window.h"
+#include "store/QVRDefaultsKeys.h"
 #include "store/QVRLocalizedString.h"
 #include "store/QVRUtilities.h"
 
@@ -18,9 +19,6 @@
 #include <QTimer>
 
 namespace {
-
-const QString MenuBarModeKey = QStringLiteral("Menu Bar Mode");
-const QString HideAutomaticallyKey = QStringLiteral("Hide Automatically");
 
 // A click on the tray icon first takes the activation away from the window,
 // so with "Hide Automatically" the window starts closing just before the
@@ -59,7 +57,7 @@ QIcon menuIcon()
 
 bool QuillaryAppDelegate::menuBarMode() const
 {
-    return m_defaults->boolValue(MenuBarModeKey);
+    return QVRDefaultsKeys::value(*m_defaults, QVRDefaultsKeys::MenuBarMode);
 }
 
 void QuillaryAppDelegate::setMenuBarMode(bool flag)
@@ -83,11 +81,11 @@ void QuillaryAppDelegate::setMenuBarMode(bool flag)
         m_statusItem->hide();
         m_statusItem.reset();
     }
-    const bool switching = m_defaults->boolValue(MenuBarModeKey) != flag;
+    const bool switching = QVRDefaultsKeys::value(*m_defaults, QVRDefaultsKeys::MenuBarMode) != flag;
     if (switching && m_window && !m_frameAutosaveName.isEmpty())
         saveWindowFrame(); // under the mode being left
     if (switching)
-        m_defaults->set(MenuBarModeKey, flag);
+        QVRDefaultsKeys::set(*m_defaults, QVRDefaultsKeys::MenuBarMode, flag);
     if (m_window)
         m_window->setMenuBarMode(flag);
     if (m_window && (switching || m_frameAutosaveName.isEmpty()))
@@ -99,7 +97,7 @@ void QuillaryAppDelegate::refuseMenuBarMode()
 {
     platform::log(QStringLiteral("No system tray: menu bar mode refused"));
     // Announced, so a settings pane shows the mode that really holds.
-    QVRUtilities::setBool(*m_defaults, false, MenuBarModeKey, true);
+    QVRDefaultsKeys::set(*m_defaults, QVRDefaultsKeys::MenuBarMode, false, true);
     auto* alert =
         new QMessageBox(QMessageBox::Warning, QStringLiteral("Quillary"),
                         QVRLocalizedString(QStringLiteral("Quillary can't show its icon in the menu bar.")),
@@ -139,8 +137,8 @@ void QuillaryAppDelegate::statusBarButtonAction()
 
 void QuillaryAppDelegate::applicationDidResignActive()
 {
-    if (!m_window || !m_defaults->boolValue(HideAutomaticallyKey) || m_window->isFullScreen() ||
-        !m_window->isVisible())
+    if (!m_window || !QVRDefaultsKeys::value(*m_defaults, QVRDefaultsKeys::HideAutomatically) ||
+        m_window->isFullScreen() || !m_window->isVisible())
         return;
     m_autoHiddenAt = platform::now();
     m_window->closeWithAnimation();

@@ -8,6 +8,7 @@
 
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/Animation.h"
+#include "store/QVRDefaultsKeys.h"
 
 #include <QGuiApplication>
 #include <QMenuBar>
@@ -192,7 +193,7 @@ bool NoteWindow::titleBandDoubleClick(const QPoint& position)
 {
     if (position.y() >= TitleBand || isFullScreen())
         return false;
-    if (m_delegate && m_delegate->defaults().boolValue(QStringLiteral("AppleMiniaturizeOnDoubleClick")))
+    if (m_delegate && QVRDefaultsKeys::value(m_delegate->defaults(), QVRDefaultsKeys::MinimizeOnDoubleClick))
         showMinimized();
     else
         zoom();

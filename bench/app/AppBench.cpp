@@ -13,6 +13,7 @@
 #include "platform/predicate/Predicate.h"
 #include "store/Note.h"
 #include "store/QVRDataStore.h"
+#include "store/QVRDefaultsKeys.h"
 #include "store/QVRObjectController.h"
 
 #include <QApplication>
@@ -170,7 +171,7 @@ int search(const QString& dir, int count, int pauseMs)
     QApplication application(argc, argv);
     auto root = QVRDataStore::makeRootStore(QVRDataStore::storeURL());
     platform::UserDefaults defaults(dir + QStringLiteral("/settings.plist"));
-    defaults.set(QStringLiteral("QVRHistoryDays"), 90);
+    QVRDefaultsKeys::set(defaults, QVRDefaultsKeys::HistoryDays, qint64(90));
     QuillaryAppDelegate::Environment environment;
     environment.rootStore = root.get();
     environment.defaults = &defaults;

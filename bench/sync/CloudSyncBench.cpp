@@ -4,6 +4,7 @@
 
 #include "CloudFakeManager.h"
 
+#include "store/QVRDefaultsKeys.h"
 #include "sync/QVRSyncOutOperation.h"
 
 #include "platform/plist/PropertyList.h"
@@ -92,7 +93,8 @@ void BM_ImportTenThousandNoteFiles(benchmark::State& state)
         rig.manager->storeImports = storeImports;
         writeFolder(rig.notes);
         // An earlier token keeps the enabling pass from exporting anything.
-        QVRDataStore::sharedDefaults().set(QStringLiteral("iCloudToken"), platform::ubiquityIdentityToken());
+        QVRDefaultsKeys::set(QVRDataStore::sharedDefaults(), QVRDefaultsKeys::CloudToken,
+                             platform::ubiquityIdentityToken());
         state.ResumeTiming();
         rig.cloud->enableiCloud();
         const bool ended = cycleEnds(*rig.manager, 120000);
@@ -102,7 +104,7 @@ void BM_ImportTenThousandNoteFiles(benchmark::State& state)
             std::fprintf(stderr, "ended %d, %lld notes\n", int(ended), static_cast<long long>(arrived));
             state.SkipWithError("import did not complete");
         }
-        QVRDataStore::sharedDefaults().remove(QStringLiteral("iCloudToken"));
+        QVRDataStore::sharedDefaults().remove(QVRDefaultsKeys::CloudToken);
         rig.cloud.reset();
         rig.manager.reset();
         if (ended)

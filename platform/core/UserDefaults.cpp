@@ -5,12 +5,15 @@
 #include "platform/core/Paths.h"
 #include "platform/core/Variant.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstring>
+#include <set>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -62,25 +65,121 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* 
     return ok;
 }
 
+// The instances alive, so that a delayed write never reaches one that is
+// gone and everything pending can be written at once before the process ends.
+// Never taken while an instance's own mutex is held.
+struct Registry
+{
+    std::mutex mutex;
+    std::set<UserDefaults*> live;
+};
+
+Registry& registry()
+{
+    static auto* instance = new Registry; // used until the very end
+    return *instance;
+}
+
+// Changes are held back only while an application object exists, so they
+// are all written by the time it is gone: when its event loop ends, or from
+// its destructor for a program that never ran one. Not at exit: Qt's own
+// statics (the property-list types among them) may be gone by then, and
+// standard() is never destroyed.
+std::mutex g_hookMutex;
+QCoreApplication* g_hooked = nullptr;
+
+void writeAtApplicationEnd()
+{
+    {
+        std::lock_guard lock(g_hookMutex);
+        g_hooked = nullptr;
+    }
+    UserDefaults::synchronizeAll();
+}
+
+void hookApplicationEnd(QCoreApplication* app)
+{
+    std::lock_guard lock(g_hookMutex);
+    if (g_hooked == app)
+        return;
+    g_hooked = app;
+    qAddPostRoutine(&writeAtApplicationEnd);
+    QObject::connect(app, &QCoreApplication::aboutToQuit, app, &UserDefaults::synchronizeAll);
+}
+
 } // namespace
 
 UserDefaults& UserDefaults::standard()
 {
     // Deliberately never destroyed: it is used from other statics' destructors.
-    static auto* defaults =
-        new UserDefaults(configDirectory() + QStringLiteral("/com.quorvane.Quillary.plist"));
+    static auto* defaults = new UserDefaults(
+        configDirectory() + QStringLiteral("/com.quorvane.Quillary.plist"), StandardWriteDelay);
     return *defaults;
 }
 
-UserDefaults::UserDefaults(const QString& filePath) : m_filePath(filePath)
+UserDefaults::UserDefaults(const QString& filePath, std::chrono::milliseconds writeDelay)
+    : m_filePath(filePath), m_writeDelay(writeDelay)
 {
     load();
+    Registry& live = registry();
+    std::lock_guard lock(live.mutex);
+    live.live.insert(this);
 }
 
 UserDefaults::~UserDefaults()
 {
+    {
+        Registry& live = registry();
+        std::lock_guard lock(live.mutex);
+        live.live.erase(this);
+    }
     if (!m_changedKeys.isEmpty())
         synchronize();
+}
+
+void UserDefaults::synchronizeAll()
+{
+    Registry& live = registry();
+    std::lock_guard lock(live.mutex);
+    for (UserDefaults* defaults : live.live)
+        defaults->writePending();
+}
+
+void UserDefaults::writePending()
+{
+    std::lock_guard lock(m_mutex);
+    m_writeScheduled = false;
+    if (!m_changedKeys.isEmpty())
+        synchronize();
+}
+
+// A write takes the file lock, writes and fsyncs, often on the UI thread: a
+// burst of changes (moving through the note list) is held back to cost one.
+void UserDefaults::changed(const QString& key)
+{
+    m_changedKeys.insert(key);
+    QCoreApplication* app = QCoreApplication::instance();
+    if (m_writeDelay <= std::chrono::milliseconds::zero() || !app) {
+        synchronize();
+        return;
+    }
+    if (m_writeScheduled)
+        return;
+    m_writeScheduled = true;
+    hookApplicationEnd(app);
+    // The timer must be started on the thread of the event loop that runs it;
+    // a change can come from any thread.
+    QMetaObject::invokeMethod(
+        app,
+        [this, app, delay = m_writeDelay] {
+            QTimer::singleShot(delay, app, [this] {
+                Registry& live = registry();
+                std::lock_guard lock(live.mutex);
+                if (live.live.contains(this))
+                    writePending();
+            });
+        },
+        Qt::QueuedConnection);
 }
 
 void UserDefaults::load()
@@ -130,6 +229,25 @@ bool UserDefaults::readFile(QVariantMap* values)
     log(QStringLiteral("Settings file %1 is not a property list (%2); kept as %3 and starting afresh")
             .arg(m_filePath, error.isEmpty() ? QStringLiteral("not a dictionary") : error, aside));
     return true;
+}
+
+void UserDefaults::takeInFile()
+{
+    QVariantMap current;
+    if (readFile(&current))
+        m_values = withChanges(std::move(current));
+}
+
+QVariantMap UserDefaults::withChanges(QVariantMap fileValues) const
+{
+    for (const QString& key : std::as_const(m_changedKeys)) {
+        auto it = m_values.constFind(key);
+        if (it != m_values.constEnd())
+            fileValues.insert(key, *it);
+        else
+            fileValues.remove(key);
+    }
+    return fileValues;
 }
 
 void UserDefaults::reload()
@@ -235,12 +353,12 @@ void UserDefaults::set(const QString& key, const QVariant& value)
             auto it = m_values.constFind(key);
             return it != m_values.constEnd() && same(*it);
         };
-        // Another process may have changed the value since it was read here.
-        if (holds() && (synchronize(), holds()))
+        // Another process may have changed the value since it was read here;
+        // a change made here and not yet written is the current value.
+        if (holds() && (m_changedKeys.contains(key) || (takeInFile(), holds())))
             return;
         m_values.insert(key, value);
-        m_changedKeys.insert(key);
-        synchronize();
+        changed(key);
     }
     NotificationCenter::defaultCenter().post(DidChangeNotification, this);
 }
@@ -249,11 +367,11 @@ void UserDefaults::remove(const QString& key)
 {
     {
         std::lock_guard lock(m_mutex);
-        if (!m_values.contains(key) && (synchronize(), !m_values.contains(key)))
+        if (!m_values.contains(key) &&
+            (m_changedKeys.contains(key) || (takeInFile(), !m_values.contains(key))))
             return;
         m_values.remove(key);
-        m_changedKeys.insert(key);
-        synchronize();
+        changed(key);
     }
     NotificationCenter::defaultCenter().post(DidChangeNotification, this);
 }
@@ -263,9 +381,7 @@ bool UserDefaults::synchronize()
     std::lock_guard lock(m_mutex);
     if (m_changedKeys.isEmpty()) {
         // Nothing to write: take in what other processes wrote.
-        QVariantMap current;
-        if (readFile(&current))
-            m_values = current;
+        takeInFile();
         return true;
     }
     QDir().mkpath(QFileInfo(m_filePath).absolutePath());
@@ -290,17 +406,11 @@ bool UserDefaults::synchronize()
             return false;
         }
     }
-    QVariantMap merged;
-    if (!readFile(&merged))
+    QVariantMap current;
+    if (!readFile(&current))
         return false;
     // Only the keys changed here override the file.
-    for (const QString& key : std::as_const(m_changedKeys)) {
-        auto it = m_values.constFind(key);
-        if (it != m_values.constEnd())
-            merged.insert(key, *it);
-        else
-            merged.remove(key);
-    }
+    const QVariantMap merged = withChanges(std::move(current));
     QString error;
     const QByteArray bytes = writePropertyList(merged, PropertyListFormat::Binary, &error);
     if (bytes.isEmpty()) {

@@ -5,6 +5,7 @@
 #include <QVariant>
 #include <QVariantMap>
 
+#include <chrono>
 #include <mutex>
 
 namespace platform {
@@ -16,14 +17,26 @@ namespace platform {
 // Several processes may share the file: a write merges this process's
 // changed keys into what the file holds now, under a lock on a file beside
 // it, so that no process resets a value another one changed.
+//
+// Writes can be coalesced: with a write delay, a change is written at most
+// that long after it was made, together with every change made meanwhile,
+// from the event loop of the application's thread. Pending changes are also
+// written by synchronize() and synchronizeAll(), when the application's event
+// loop ends or its object is destroyed, and at destruction. Without an
+// application object, or with no delay, each change is written at once.
 class UserDefaults
 {
 public:
-    // Backed by $XDG_CONFIG_HOME/Quillary/com.quorvane.Quillary.plist.
+    // How long the settings of a running application may hold a change back.
+    static constexpr std::chrono::milliseconds StandardWriteDelay{1000};
+
+    // Backed by $XDG_CONFIG_HOME/Quillary/com.quorvane.Quillary.plist,
+    // writing with StandardWriteDelay.
     static UserDefaults& standard();
 
     // Backed by `filePath` (tests, tools).
-    explicit UserDefaults(const QString& filePath);
+    explicit UserDefaults(const QString& filePath,
+                          std::chrono::milliseconds writeDelay = std::chrono::milliseconds::zero());
     ~UserDefaults();
     UserDefaults(const UserDefaults&) = delete;
     UserDefaults& operator=(const UserDefaults&) = delete;
@@ -49,6 +62,10 @@ public:
     // are written on the next try).
     bool synchronize();
 
+    // Writes what every live instance holds back: before the process may end
+    // without its event loop finishing (a signal, a session save).
+    static void synchronizeAll();
+
     // Re-reads the file, dropping unsaved changes (tests, external edits).
     void reload();
 
@@ -61,12 +78,19 @@ private:
     void load();
     bool readFile(QVariantMap* values);
     QVariant lookup(const QString& key) const;
+    // What the file holds now, with this process's unwritten changes on top.
+    void takeInFile();
+    QVariantMap withChanges(QVariantMap fileValues) const;
+    void changed(const QString& key);
+    void writePending();
 
     QString m_filePath;
     mutable std::recursive_mutex m_mutex;
     QVariantMap m_values;
     QVariantMap m_registered;
     QSet<QString> m_changedKeys; // set or removed here, not yet written
+    const std::chrono::milliseconds m_writeDelay;
+    bool m_writeScheduled = false;
 };
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/shell/ApplicationShell.h"
 
 #include "platform/core/Log.h"
+#include "platform/core/UserDefaults.h"
 #include "platform/shell/ScriptingHandler.h"
 #include "platform/shell/ShellAdaptors.h"
 
@@ -289,6 +290,9 @@ void ApplicationShell::finishTermination()
 
 void ApplicationShell::commitData(QSessionManager& manager)
 {
+    // Whatever happens next, the session may end this process without
+    // another word: settings held back for a moment go out now.
+    UserDefaults::synchronizeAll();
     Q_UNUSED(manager);
     // The session manager sends the same "save yourself" for a checkpoint (a
     // desktop's "save session") as for the first step of a logout, and Qt 6
@@ -358,9 +362,12 @@ void ApplicationShell::readSignals()
     while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0)
         any = true;
     // Several signals at once are one request; a request already waiting
-    // for its answer is not asked again.
-    if (any)
+    // for its answer is not asked again. A second signal may not wait for
+    // the answer: settings held back for a moment go out first.
+    if (any) {
+        UserDefaults::synchronizeAll();
         terminate();
+    }
 }
 
 } // namespace platform

@@ -1,20 +1,25 @@
 #include "platform/core/Log.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/UserDefaults.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSize>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <atomic>
 #include <cmath>
 #include <thread>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using platform::UserDefaults;
 
@@ -325,6 +330,136 @@ TEST_F(UserDefaultsTest, WritersWithCopiesOfTheirOwnLoseNoKeyWhenWritingAtOnce)
             missing += reread.object(QStringLiteral("w%1-%2").arg(t).arg(i)).isValid() ? 0 : 1;
     }
     EXPECT_EQ(missing, 0);
+}
+
+// Writes held back by a write delay. The delay used here is short, but no
+// test waits for it to pass: the changes are all made before the event loop
+// runs, so none can be written in between whatever the delay.
+class CoalescedWritesTest : public UserDefaultsTest
+{
+protected:
+    void SetUp() override
+    {
+        UserDefaultsTest::SetUp();
+        m_watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ASSERT_GE(m_watch, 0);
+        // The temporary files' creations keep the renames apart: inotify
+        // merges an event into an identical one still unread.
+        ASSERT_GE(::inotify_add_watch(m_watch, QFile::encodeName(m_dir.path()).constData(),
+                                      IN_CREATE | IN_MOVED_TO),
+                  0);
+    }
+    void TearDown() override { ::close(m_watch); }
+
+    // Times the settings file was replaced since the last call.
+    int writes()
+    {
+        int count = 0;
+        alignas(inotify_event) char buffer[4096];
+        const QByteArray name = QFile::encodeName(QFileInfo(path()).fileName());
+        for (ssize_t n; (n = ::read(m_watch, buffer, sizeof buffer)) > 0;) {
+            for (char* at = buffer; at < buffer + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(at);
+                if ((event->mask & IN_MOVED_TO) && event->len && name == event->name)
+                    ++count;
+                at += sizeof(inotify_event) + event->len;
+            }
+        }
+        return count;
+    }
+
+    static constexpr std::chrono::milliseconds Short{5};
+    static constexpr std::chrono::hours Never{24};
+    int m_watch = -1;
+};
+
+// Moving through the note list set the selection each time, and each set
+// locked, wrote and fsynced the file on the UI thread.
+TEST_F(CoalescedWritesTest, ABurstOfChangesIsOneWriteNotOnePerChange)
+{
+    UserDefaults d(path(), Short);
+    for (int row = 0; row < 20; ++row)
+        d.set("selected", QStringLiteral("NOTE-%1").arg(row));
+    d.set("noteIsOpen", true);
+    EXPECT_EQ(writes(), 0);
+    EXPECT_EQ(d.string("selected"), QStringLiteral("NOTE-19")); // read back before it is written
+    ASSERT_TRUE(testsupport::waitFor([&] { return QFileInfo::exists(path()); }));
+    EXPECT_EQ(writes(), 1);
+    UserDefaults reread(path());
+    EXPECT_EQ(reread.string("selected"), QStringLiteral("NOTE-19"));
+    EXPECT_TRUE(reread.boolValue("noteIsOpen"));
+}
+
+TEST_F(CoalescedWritesTest, ChangesFromOtherThreadsAreWrittenByTheApplicationsLoop)
+{
+    UserDefaults d(path(), Short);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 50; ++i)
+                d.set(QStringLiteral("thread%1").arg(t), i);
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(writes(), 0);
+    ASSERT_TRUE(testsupport::waitFor([&] { return QFileInfo::exists(path()); }));
+    EXPECT_EQ(writes(), 1);
+    UserDefaults reread(path());
+    for (int t = 0; t < 4; ++t)
+        EXPECT_EQ(reread.integer(QStringLiteral("thread%1").arg(t)), 49);
+}
+
+// Nothing written is lost at a normal end, however long the delay.
+TEST_F(CoalescedWritesTest, PendingChangesAreWrittenWhenTheEventLoopEnds)
+{
+    UserDefaults d(path(), Never);
+    d.set("a", 1);
+    QTimer::singleShot(0, QCoreApplication::instance(), [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
+    EXPECT_EQ(writes(), 1);
+    EXPECT_EQ(UserDefaults(path()).integer("a"), 1);
+}
+
+TEST_F(CoalescedWritesTest, PendingChangesAreWrittenAtDestructionAndByAnyoneAskingForAll)
+{
+    {
+        UserDefaults d(path(), Never);
+        d.set("a", 1);
+        EXPECT_EQ(writes(), 0);
+    }
+    EXPECT_EQ(UserDefaults(path()).integer("a"), 1);
+    UserDefaults d(path(), Never);
+    d.set("b", 2);
+    UserDefaults::synchronizeAll(); // as on a signal or a session save
+    EXPECT_EQ(UserDefaults(path()).integer("b"), 2);
+}
+
+TEST_F(CoalescedWritesTest, HeldBackChangesStillMergeWithAnotherProcesssWrites)
+{
+    UserDefaults other(path()); // writes at once
+    other.set("gone", 1);
+    UserDefaults held(path(), Never);
+    held.set("a", 1);
+    held.remove("gone");
+    other.set("b", 2);
+    other.set("a", 5); // before ours is written: ours is the later change
+    EXPECT_TRUE(held.synchronize());
+    UserDefaults reread(path());
+    EXPECT_EQ(reread.integer("a"), 1);
+    EXPECT_EQ(reread.integer("b"), 2);
+    EXPECT_FALSE(reread.object("gone").isValid());
+    // Taking in the other's values (setting one already held makes it look)
+    // keeps what is still held back here.
+    held.set("c", 3);
+    other.set("a", 7);
+    other.set("d", 4);
+    held.set("a", 1);
+    EXPECT_EQ(held.integer("c"), 3);
+    EXPECT_EQ(held.integer("d"), 4);
+    EXPECT_TRUE(held.synchronize());
+    EXPECT_EQ(UserDefaults(path()).integer("a"), 1);
+    EXPECT_EQ(UserDefaults(path()).integer("c"), 3);
 }
 
 TEST_F(UserDefaultsTest, StandardDefaultsLiveInTheConfigFolder)

@@ -182,6 +182,20 @@ TEST(TerminationSignal, CancelledSignalKeepsTheProcessRunning)
               (QStringList{QStringLiteral("will-terminate"), QStringLiteral("exited")}));
 }
 
+// Settings changes are held back for a moment; a signal may be followed by
+// another that ends the process before the event loop does.
+TEST(TerminationSignal, WritesHeldBackSettingsBeforeAskingToQuit)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    HelperProcess helper({QStringLiteral("settings"), dir.filePath(QStringLiteral("settings.plist"))});
+    ASSERT_TRUE(helper.waitForLine(QStringLiteral("ready"))) << qPrintable(helper.errors());
+    helper.signal(SIGTERM);
+    ASSERT_TRUE(helper.waitForExit());
+    EXPECT_EQ(helper.exitCode(), 0);
+    EXPECT_TRUE(helper.lines().contains(QStringLiteral("stored 1"))) << qPrintable(helper.lines().join('|'));
+}
+
 TEST(SingleInstance, WithoutASessionBusRunsAloneAndSaysSoOnce)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

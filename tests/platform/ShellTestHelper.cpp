@@ -3,6 +3,10 @@
 //   helper instance SERVICE [OPERAND...]   claim the single instance
 //   helper signals later|cancel-once       answer termination requests (signals,
 //                                          the session manager) and session saves
+//   helper settings FILE                    hold a settings change back, then
+//                                           say what FILE holds when a
+//                                           signal asks to quit
+#include "platform/core/UserDefaults.h"
 #include "platform/shell/ApplicationShell.h"
 
 #include <QGuiApplication>
@@ -78,6 +82,20 @@ int main(int argc, char** argv)
         const int status = app.exec();
         say(QStringLiteral("exited"));
         return status;
+    }
+    if (mode == QLatin1String("settings")) {
+        platform::UserDefaults defaults(args[2], std::chrono::hours(24));
+        defaults.set(QStringLiteral("a"), 1);
+        ApplicationShell shell;
+        shell.setShouldTerminate([&] {
+            say(QStringLiteral("stored %1")
+                    .arg(platform::UserDefaults(args[2]).integer(QStringLiteral("a"))));
+            return ApplicationShell::TerminateReply::Now;
+        });
+        if (!shell.installSignalHandlers())
+            return 3;
+        say(QStringLiteral("ready"));
+        return app.exec();
     }
     return 2;
 }

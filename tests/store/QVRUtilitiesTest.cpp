@@ -3,6 +3,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/UserDefaults.h"
+#include "store/QVRDefaultsKeys.h"
 
 #include <gtest/gtest.h>
 
@@ -230,6 +231,88 @@ TEST_F(QVRUtilitiesDefaults, TransferOntoTheSameSettingsKeepsTheValue)
     platform::UserDefaults sameFile(m_dir.filePath("settings.plist"));
     EXPECT_FALSE(U::transferObjectForKey(*m_defaults, QStringLiteral("k"), sameFile));
     EXPECT_EQ(m_defaults->string(QStringLiteral("k")), QStringLiteral("v"));
+}
+
+// The names below are spelled out as the settings files of earlier versions
+// hold them: a name changed in the table would lose the user's setting.
+TEST_F(QVRUtilitiesDefaults, SettingsReadWhatEarlierVersionsWrote)
+{
+    namespace K = QVRDefaultsKeys;
+    const QVariantMap shortcut{{"code", 49}, {"flags", 1048576}};
+    {
+        platform::UserDefaults earlier(m_dir.filePath("settings.plist"));
+        const QVariantMap stored{{"Text Size", 14},
+                                 {"Text Checking Types", 3},
+                                 {"Menu Bar Mode", true},
+                                 {"Hide Automatically", true},
+                                 {"selected", QStringLiteral("A-1")},
+                                 {"noteIsOpen", true},
+                                 {"AppleMiniaturizeOnDoubleClick", true},
+                                 {"Global Shortcut", shortcut},
+                                 {"QVRStartAtLogin", true},
+                                 {"QVRLastInstalledVersion", 600},
+                                 {"firstrun", false},
+                                 {"QVRHistoryDays", 30},
+                                 {"syncsuccess", true},
+                                 {"syncemail", QStringLiteral("me@example.com")},
+                                 {"syncclient", QStringLiteral("C1")},
+                                 {"syncupdated", 5.5},
+                                 {"syncoffset", -2.0},
+                                 {"iCloudToken", QByteArray("token")},
+                                 {"NSWindow Frame Quillary Dock", QStringLiteral("1 2 3 4")},
+                                 {"QVRDataStoreUpdated", 7.0},
+                                 {"QVRDataStoreUpdated-Sync", 8.0}};
+        for (auto it = stored.begin(); it != stored.end(); ++it)
+            earlier.set(it.key(), it.value());
+    }
+    m_defaults->reload();
+    const platform::UserDefaults& d = *m_defaults;
+    EXPECT_EQ(K::value(d, K::TextSize), 14);
+    EXPECT_EQ(K::value(d, K::TextCheckingTypes), 3);
+    EXPECT_TRUE(K::value(d, K::MenuBarMode));
+    EXPECT_TRUE(K::value(d, K::HideAutomatically));
+    EXPECT_EQ(K::value(d, K::Selected), QStringLiteral("A-1"));
+    EXPECT_TRUE(K::value(d, K::NoteIsOpen));
+    EXPECT_TRUE(K::value(d, K::MinimizeOnDoubleClick));
+    EXPECT_EQ(K::value(d, K::GlobalShortcut).value("code").toInt(), 49);
+    EXPECT_TRUE(K::value(d, K::StartAtLogin));
+    EXPECT_EQ(K::value(d, K::LastInstalledVersion), 600);
+    EXPECT_FALSE(K::value(d, K::FirstRun));
+    EXPECT_EQ(K::value(d, K::HistoryDays), 30);
+    EXPECT_TRUE(K::value(d, K::SyncEnabled));
+    EXPECT_EQ(K::value(d, K::SyncEmail), QStringLiteral("me@example.com"));
+    EXPECT_EQ(K::value(d, K::SyncClient), QStringLiteral("C1"));
+    EXPECT_DOUBLE_EQ(K::value(d, K::SyncUpdated), 5.5);
+    EXPECT_DOUBLE_EQ(K::value(d, K::SyncOffset), -2.0);
+    EXPECT_EQ(K::value(d, K::CloudToken), QByteArray("token"));
+    EXPECT_EQ(d.string(K::windowFrame(QStringLiteral("Quillary Dock"))), QStringLiteral("1 2 3 4"));
+    EXPECT_DOUBLE_EQ(d.doubleValue(K::dataStoreUpdated(QString())), 7.0);
+    EXPECT_DOUBLE_EQ(d.doubleValue(K::dataStoreUpdated(QStringLiteral("Sync"))), 8.0);
+}
+
+// A value of the wrong type (an edited file, another program's key of the
+// same name) reads as the setting's default, as nothing stored does; untyped
+// reads of registered settings agree.
+TEST_F(QVRUtilitiesDefaults, SettingOfTheWrongTypeReadsAsItsDefault)
+{
+    namespace K = QVRDefaultsKeys;
+    EXPECT_EQ(K::value(*m_defaults, K::TextSize), 12);
+    EXPECT_TRUE(K::value(*m_defaults, K::FirstRun));
+    EXPECT_EQ(K::value(*m_defaults, K::HistoryDays), 90);
+    m_defaults->set(K::TextSize, QStringLiteral("big"));
+    m_defaults->set(K::FirstRun, QStringLiteral("no"));
+    m_defaults->set(K::HistoryDays, QVariantMap{{"days", 3}});
+    m_defaults->set(K::Selected, 5);
+    EXPECT_EQ(K::value(*m_defaults, K::TextSize), 12);
+    EXPECT_TRUE(K::value(*m_defaults, K::FirstRun));
+    EXPECT_EQ(K::value(*m_defaults, K::HistoryDays), 90);
+    EXPECT_EQ(K::value(*m_defaults, K::Selected), QString());
+    platform::UserDefaults fresh(m_dir.filePath("fresh.plist"));
+    fresh.registerDefaults(K::registration(K::TextSize, K::FirstRun, K::HistoryDays, K::Selected));
+    EXPECT_EQ(fresh.integer(K::TextSize), K::value(fresh, K::TextSize));
+    EXPECT_EQ(fresh.boolValue(K::FirstRun), K::value(fresh, K::FirstRun));
+    EXPECT_EQ(fresh.integer(K::HistoryDays), K::value(fresh, K::HistoryDays));
+    EXPECT_EQ(fresh.string(K::Selected), K::value(fresh, K::Selected));
 }
 
 // ------------------------------------------------------------ files

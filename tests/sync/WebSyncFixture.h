@@ -161,9 +161,9 @@ protected:
         // Every test starts from fresh settings.
         auto& defaults = QVRDataStore::sharedDefaults();
         for (const QString& key :
-             {QVRDefaultsKeys::FirstRun, QVRDefaultsKeys::SyncEnabled, QVRDefaultsKeys::SyncEmail,
-              QVRDefaultsKeys::SyncClient, QVRDefaultsKeys::SyncUpdated, QVRDefaultsKeys::SyncOffset,
-              QVRDefaultsKeys::HistoryDays})
+             {QVRDefaultsKeys::FirstRun.key, QVRDefaultsKeys::SyncEnabled.key, QVRDefaultsKeys::SyncEmail.key,
+              QVRDefaultsKeys::SyncClient.key, QVRDefaultsKeys::SyncUpdated.key,
+              QVRDefaultsKeys::SyncOffset.key, QVRDefaultsKeys::HistoryDays.key})
             defaults.remove(key);
         failures = platform::NotificationCenter::defaultCenter().addObserver(
             QVRSyncFailureNotification, nullptr, [this](const platform::Notification& n) {

@@ -838,7 +838,7 @@ TEST_F(WebSync, HistoryDaysFollowTheSetting)
     QVRDataStore::sharedDefaults().remove(QVRDefaultsKeys::HistoryDays);
     manager->userDefaultsDidChange({QStringLiteral("x"),
                                     nullptr,
-                                    {{QStringLiteral("QVRUserDefaultsKey"), QVRDefaultsKeys::HistoryDays},
+                                    {{QStringLiteral("QVRUserDefaultsKey"), QVRDefaultsKeys::HistoryDays.key},
                                      {QStringLiteral("QVRUserDefaultsValue"), 0}}});
     EXPECT_EQ(manager->historyDays(), 90u);
     EXPECT_TRUE(manager->deleteOldObjects());
