@@ -318,8 +318,6 @@ public:
         std::function<QStringList()> chooseFilesToOpen;
         // Given the format to preselect; nothing when cancelled.
         std::function<std::optional<ExportChoice>(const QString& extension)> chooseExportFolder;
-        // Shows an export failure; false when the user chose Cancel.
-        std::function<bool(const platform::Error& error, bool allowCancel)> showExportError;
         // Lets the user set up the printer; false when cancelled.
         std::function<bool(QPrinter& printer)> preparePrinter;
     };

@@ -1,7 +1,7 @@
 // The roads out of the application other than sync: export to files, sharing
 // by e-mail, copying a note and printing it.
 #include "app/QuillaryAppDelegate.h"
-#include "app/alerts/NSAlertQVRError.h"
+#include "app/alerts/Alert.h"
 #include "app/commands/AppDelegateCommandState.h"
 #include "app/window/NoteWindow.h"
 
@@ -23,7 +23,6 @@
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QProcess>
@@ -62,14 +61,14 @@ std::optional<QuillaryAppDelegate::ExportChoice> defaultChooseExportFolder(QWidg
                                              format->currentIndex() == 0 ? NoteExtension : TextExtension};
 }
 
-bool defaultShowExportError(QWidget* parent, const platform::Error& error, bool allowCancel)
+// Shows an export failure; false when the user chose Cancel.
+bool showExportError(QWidget* parent, const platform::Error& error, bool allowCancel)
 {
-    std::unique_ptr<QMessageBox> alert = NSAlertQVRError::alertWithError(error, allowCancel);
-    if (!alert)
-        return true;
-    alert->setParent(parent, alert->windowFlags());
-    alert->exec();
-    return alert->buttonRole(alert->clickedButton()) != QMessageBox::RejectRole;
+    Alert alert = Alert::fromError(error);
+    alert.setDefaultButton(alert.addButton(QVRLocalizedString(QStringLiteral("OK")), Alert::Role::Accept));
+    if (allowCancel)
+        alert.addButton(QVRLocalizedString(QStringLiteral("Cancel")), Alert::Role::Reject);
+    return alert.roleOf(alert.run(parent)) != Alert::Role::Reject;
 }
 
 platform::Error fileError(const QString& description, const QString& path)
@@ -120,11 +119,7 @@ void QuillaryAppDelegate::exportSelectedNote()
     platform::Error error;
     if (exportNote(m_selectedNote, m_exportFileExtension, choice->folder, &error).isEmpty() &&
         !error.localizedDescription.isEmpty()) {
-        CommandPanels& panels = commandPanels();
-        if (panels.showExportError)
-            panels.showExportError(error, false);
-        else
-            defaultShowExportError(m_window, error, false);
+        showExportError(m_window, error, false);
     }
 }
 
@@ -149,10 +144,7 @@ void QuillaryAppDelegate::exportAllNotes()
         if (!exportNote(note, m_exportFileExtension, choice->folder, &error).isEmpty() ||
             error.localizedDescription.isEmpty())
             continue;
-        CommandPanels& panels = commandPanels();
-        const bool goOn = panels.showExportError ? panels.showExportError(error, true)
-                                                 : defaultShowExportError(m_window, error, true);
-        if (!goOn)
+        if (!showExportError(m_window, error, true))
             break;
     }
 }
