@@ -2,6 +2,7 @@
 // out of the taskbar, and hiding the window when the application is left.
 #include "app/QuillaryAppDelegate.h"
 #include "app/alerts/Alert.h"
+#include "app/commands/CommandRegistry.h"
 #include "app/window/NSColorAdditions.h"
 #include "app/window/NoteWindow.h"
 
@@ -177,8 +178,7 @@ QMenu* QuillaryAppDelegate::trayMenu()
                 else
                     bringToFront();
             });
-        menu->addAction(QVRLocalizedString(QStringLiteral("Quit Quillary")), this,
-                        &QuillaryAppDelegate::quitRequested);
+        m_commands->addEcho(menu, QStringLiteral("quitMenuItem"));
     });
     return menu;
 }
