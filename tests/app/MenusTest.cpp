@@ -372,12 +372,13 @@ TEST_F(MenusTest, EveryMenuKeepsItsItemsOrderSeparatorsAndKeys)
         bar << item->menu()->objectName();
     EXPECT_EQ(bar, QStringList({"applicationMenu", "fileMenu", "editMenu", "viewMenu", "helpMenu"}));
     for (const Row& row : rows)
-        EXPECT_EQ(readMenu(menu(row.menu)), row.items) << row.menu;
+        EXPECT_EQ(readMenu(menu(row.menu)).join(" | ").toStdString(), row.items.join(" | ").toStdString())
+            << row.menu;
 
     // The note's own menu repeats menu-bar commands without their keys.
     QMenu* more = app->contextualMenuForNote(app->selectedNote(), app->window());
     ASSERT_NE(more, nullptr);
-    EXPECT_EQ(readMenu(more), QStringList({"Copy", "Export…", "Print…", "-", "Delete"}));
+    EXPECT_EQ(readMenu(more).join(" | ").toStdString(), "Copy | Export… | Print… | - | Delete");
     delete more;
     app->deleteItemWithUUID(A, true);
     more = app->contextualMenuForNote(app->noteWithId(A), app->window());
@@ -402,8 +403,48 @@ TEST_F(MenusTest, EveryKeyedCommandBelongsToTheWindowSoItsKeyWorksWithoutTheMenu
         EXPECT_TRUE(app->window()->actions().contains(item)) << item->objectName().toStdString();
     }
     keyed.sort();
-    EXPECT_EQ(keyed, QStringList({"calculateMenuItem", "copyMenuItem", "deleteMenuItem", "exportAllAction",
-                                  "exportMenuItem", "findMenuItem", "helpMenuItem", "newNoteMenuItem",
-                                  "openAction", "pageSetupAction", "preferencesAction", "printMenuItem",
-                                  "quitMenuItem", "redoMenuItem", "undoMenuItem"}));
+    EXPECT_EQ(keyed.join(' ').toStdString(),
+              "calculateMenuItem copyMenuItem deleteMenuItem exportAllAction exportMenuItem findMenuItem "
+              "helpMenuItem newNoteMenuItem openAction pageSetupAction preferencesAction printMenuItem "
+              "quitMenuItem redoMenuItem undoMenuItem");
+}
+
+TEST_F(MenusTest, EachCommandIsEnabledByItsOwnConditionAsItsMenuOpens)
+{
+    struct Row
+    {
+        const char* command;
+        const char* menu;
+        bool withoutNotes;
+        bool withANote;
+    };
+    const Row rows[] = {
+        {"newNoteMenuItem", "fileMenu", true, true},
+        {"openAction", "fileMenu", true, true},
+        {"deleteMenuItem", "fileMenu", false, true},
+        {"exportMenuItem", "fileMenu", false, true},
+        {"exportAllAction", "fileMenu", false, true},
+        {"printMenuItem", "fileMenu", false, true},
+        {"pageSetupAction", "fileMenu", true, true},
+        {"undoMenuItem", "editMenu", false, false},
+        {"redoMenuItem", "editMenu", false, false},
+        {"calculateMenuItem", "editMenu", false, false},
+        {"copyMenuItem", "editMenu", true, true},
+        {"toggleListViewMenuItem", "viewMenu", true, true},
+        {"preferencesAction", "applicationMenu", true, true},
+    };
+    for (const bool withNote : {false, true}) {
+        if (withNote) {
+            addNote(A, "some text", 100);
+            app->selectNote(app->noteWithId(A));
+        }
+        for (const Row& row : rows) {
+            whileOpen(menu(row.menu), [&] {
+                EXPECT_EQ(action(row.command)->isEnabled(), withNote ? row.withANote : row.withoutNotes)
+                    << row.command << (withNote ? " with a note" : " without notes");
+            });
+            EXPECT_TRUE(action(row.command)->isEnabled())
+                << row.command << ": its keys live again once closed";
+        }
+    }
 }
