@@ -227,9 +227,6 @@ public:
     // shown.
     void showNoteForMenuItem(const QString& uuid);
     void toggleListView();
-    // Stores the check state that a click gave the "Hide Automatically" item.
-    void toggleHiding(QAction* item);
-    void openHelp();
     // Pops the gear menu up at `sender`; the first call also puts it into the
     // menu bar as "Settings".
     void openGearMenu(QWidget* sender);

@@ -158,11 +158,16 @@ void QuillaryAppDelegate::declareCommands()
         {.id = QStringLiteral("helpMenuItem"),
          .title = QStringLiteral("Quillary Help"),
          .keys = QKeySequence(Qt::CTRL | Qt::Key_Question),
-         .handler = [this] { openHelp(); }},
+         .handler = [] { QDesktopServices::openUrl(QUrl(QVRDataStore::supportURL())); }},
         // The click has flipped the check mark already; the command stores it.
         {.id = QStringLiteral("hideAutoMenuItem"),
          .title = QStringLiteral("Hide Automatically"),
-         .handler = [this] { toggleHiding(m_commands->action(QStringLiteral("hideAutoMenuItem"))); },
+         .handler =
+             [this] {
+                 QVRUtilities::setBool(*m_defaults,
+                                       m_commands->action(QStringLiteral("hideAutoMenuItem"))->isChecked(),
+                                       HideAutomaticallyKey, true);
+             },
          .update = [this](QAction* item) { item->setChecked(m_defaults->boolValue(HideAutomaticallyKey)); },
          .checkable = true},
     });
@@ -273,17 +278,6 @@ void QuillaryAppDelegate::openGearMenu(QWidget* sender)
         m_gearMenuInMenuBar = true;
     }
     m_gearMenu->popup(sender->mapToGlobal(QPoint(0, sender->height() - 21)));
-}
-
-void QuillaryAppDelegate::toggleHiding(QAction* item)
-{
-    if (item)
-        QVRUtilities::setBool(*m_defaults, item->isChecked(), HideAutomaticallyKey, true);
-}
-
-void QuillaryAppDelegate::openHelp()
-{
-    QDesktopServices::openUrl(QUrl(QVRDataStore::supportURL()));
 }
 
 void QuillaryAppDelegate::showAbout()

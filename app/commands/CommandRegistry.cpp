@@ -27,7 +27,6 @@ void CommandRegistry::declare(std::initializer_list<Command> commands)
         if (command.update)
             m_updates.insert(action, command.update);
         m_actions.insert(command.id, action);
-        m_order << command.id;
     }
 }
 
@@ -38,7 +37,6 @@ QMenu* CommandRegistry::declareSubmenu(const QString& id, const QString& title,
     menu->setObjectName(id);
     m_validator->setCondition(menu->menuAction(), std::move(condition));
     m_actions.insert(id, menu->menuAction());
-    m_order << id;
     return menu;
 }
 

@@ -62,7 +62,6 @@ public:
     // The command's action (a submenu's item for a submenu); null for an
     // unknown identifier.
     QAction* action(const QString& id) const;
-    QStringList ids() const { return m_order; }
     MenuValidator* validator() const { return m_validator; }
 
     // Appends the commands named in `layout` to `menu` ("-" is a separator)
@@ -82,5 +81,4 @@ private:
     QPointer<QWidget> m_window;
     QHash<QString, QAction*> m_actions;
     QHash<QAction*, std::function<void(QAction*)>> m_updates;
-    QStringList m_order;
 };
