@@ -4,7 +4,6 @@
 #include "store/QVRRunOnMainThread.h"
 
 #include <QDesktopServices>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QUrl>
 
@@ -17,68 +16,16 @@ constexpr int FatalExitStatus = 1;
 
 AlertResponder* currentResponder = nullptr;
 
-QMessageBox::Icon boxIcon(Alert::Icon icon)
+int indexOf(const QList<QAbstractButton*>& buttons, QAbstractButton* clicked)
 {
-    switch (icon) {
-    case Alert::Icon::Warning:
-        return QMessageBox::Warning;
-    case Alert::Icon::Critical:
-        return QMessageBox::Critical;
-    case Alert::Icon::Question:
-        return QMessageBox::Question;
-    case Alert::Icon::Information:
-        break;
-    }
-    return QMessageBox::Information;
-}
-
-QMessageBox::ButtonRole boxRole(Alert::Role role)
-{
-    switch (role) {
-    case Alert::Role::Reject:
-        return QMessageBox::RejectRole;
-    case Alert::Role::Destructive:
-        return QMessageBox::DestructiveRole;
-    case Alert::Role::Action:
-        return QMessageBox::ActionRole;
-    case Alert::Role::Accept:
-        break;
-    }
-    return QMessageBox::AcceptRole;
-}
-
-// The box for `alert`; `pushButtons` gets its buttons in the alert's order.
-std::unique_ptr<QMessageBox> makeBox(const Alert& alert, QWidget* parent,
-                                     QList<QAbstractButton*>& pushButtons)
-{
-    // No buttons: the standard OK.
-    auto box = std::make_unique<QMessageBox>(
-        boxIcon(alert.icon()), alert.windowTitle(), alert.text(),
-        alert.buttons().isEmpty() ? QMessageBox::Ok : QMessageBox::NoButton, parent);
-    box->setObjectName(alert.name());
-    if (!alert.informativeText().isEmpty())
-        box->setInformativeText(alert.informativeText());
-    for (const Alert::Button& button : alert.buttons()) {
-        QPushButton* push = box->addButton(button.title, boxRole(button.role));
-        // A destructive choice is never what Return means.
-        if (button.role == Alert::Role::Destructive)
-            push->setAutoDefault(false);
-        pushButtons << push;
-    }
-    if (pushButtons.isEmpty())
-        pushButtons = box->buttons();
-    if (alert.defaultButton() >= 0 && alert.defaultButton() < pushButtons.size())
-        box->setDefaultButton(qobject_cast<QPushButton*>(pushButtons.at(alert.defaultButton())));
-    if (alert.escapeButton() >= 0 && alert.escapeButton() < pushButtons.size())
-        box->setEscapeButton(pushButtons.at(alert.escapeButton()));
-    return box;
+    const qsizetype index = buttons.indexOf(clicked);
+    return index < 0 ? Alert::NoButton : int(index);
 }
 
 } // namespace
 
-Alert::Alert(Icon icon, QString text, QString informativeText)
-    : m_icon(icon), m_windowTitle(QStringLiteral("Quillary")), m_text(std::move(text)),
-      m_informativeText(std::move(informativeText))
+Alert::Alert(QMessageBox::Icon icon, QString text, QString informativeText)
+    : m_icon(icon), m_text(std::move(text)), m_informativeText(std::move(informativeText))
 {
 }
 
@@ -87,10 +34,10 @@ Alert Alert::fromError(const platform::Error& error)
     QString informative = error.recoverySuggestion;
     if (informative.isNull())
         informative = error.userInfo.value(QStringLiteral("NSLocalizedFailureReason")).toString();
-    return Alert(Icon::Information, error.localizedDescription, informative);
+    return Alert(QMessageBox::Information, error.localizedDescription, informative);
 }
 
-int Alert::addButton(const QString& title, Role role)
+int Alert::addButton(const QString& title, QMessageBox::ButtonRole role)
 {
     m_buttons.append({title, role});
     return int(m_buttons.size()) - 1;
@@ -105,10 +52,26 @@ int Alert::buttonTitled(const QString& title) const
     return NoButton;
 }
 
-Alert::Role Alert::roleOf(int index) const
+QMessageBox* Alert::makeBox(QWidget* parent, QList<QAbstractButton*>& buttons) const
 {
-    // The implicit OK of an alert without buttons accepts.
-    return index >= 0 && index < m_buttons.size() ? m_buttons.at(index).role : Role::Accept;
+    auto* box = new QMessageBox(m_icon, m_windowTitle, m_text,
+                                m_buttons.isEmpty() ? QMessageBox::Ok : QMessageBox::NoButton, parent);
+    box->setObjectName(m_name);
+    if (!m_informativeText.isEmpty())
+        box->setInformativeText(m_informativeText);
+    for (const Button& button : m_buttons) {
+        QPushButton* push = box->addButton(button.title, button.role);
+        if (button.role == QMessageBox::DestructiveRole)
+            push->setAutoDefault(false);
+        buttons << push;
+    }
+    if (buttons.isEmpty())
+        buttons = box->buttons();
+    if (m_defaultButton >= 0 && m_defaultButton < buttons.size())
+        box->setDefaultButton(qobject_cast<QPushButton*>(buttons.at(m_defaultButton)));
+    if (m_escapeButton >= 0 && m_escapeButton < buttons.size())
+        box->setEscapeButton(buttons.at(m_escapeButton));
+    return box;
 }
 
 int Alert::run(QWidget* parent) const
@@ -116,10 +79,9 @@ int Alert::run(QWidget* parent) const
     if (currentResponder)
         return currentResponder->respond(*this);
     QList<QAbstractButton*> buttons;
-    std::unique_ptr<QMessageBox> box = makeBox(*this, parent, buttons);
+    const std::unique_ptr<QMessageBox> box(makeBox(parent, buttons));
     box->exec();
-    const qsizetype chosen = buttons.indexOf(box->clickedButton());
-    return chosen < 0 ? NoButton : int(chosen);
+    return indexOf(buttons, box->clickedButton());
 }
 
 void Alert::open(QWidget* parent, std::function<void(int)> done) const
@@ -131,13 +93,11 @@ void Alert::open(QWidget* parent, std::function<void(int)> done) const
         return;
     }
     QList<QAbstractButton*> buttons;
-    QMessageBox* box = makeBox(*this, parent, buttons).release();
+    QMessageBox* box = makeBox(parent, buttons);
     box->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(box, &QMessageBox::finished, box, [box, buttons, done = std::move(done)] {
-        if (done) {
-            const qsizetype chosen = buttons.indexOf(box->clickedButton());
-            done(chosen < 0 ? NoButton : int(chosen));
-        }
+        if (done)
+            done(indexOf(buttons, box->clickedButton()));
     });
     box->open();
 }
@@ -148,10 +108,11 @@ void Alert::showError(const std::optional<platform::Error>& error, const QString
         return;
     QVRRunOnMainThread([error = *error, url, fatal] {
         Alert alert = fromError(error);
-        alert.setDefaultButton(alert.addButton(QVRLocalizedString(QStringLiteral("OK")), Role::Accept));
-        const int visit =
-            url.isNull() ? NoButton
-                         : alert.addButton(QVRLocalizedString(QStringLiteral("Visit Site")), Role::Action);
+        alert.setDefaultButton(
+            alert.addButton(QVRLocalizedString(QStringLiteral("OK")), QMessageBox::AcceptRole));
+        const int visit = url.isNull() ? NoButton
+                                       : alert.addButton(QVRLocalizedString(QStringLiteral("Visit Site")),
+                                                         QMessageBox::ActionRole);
         const int chosen = alert.run();
         if (visit != NoButton && chosen == visit)
             QDesktopServices::openUrl(QUrl(url));

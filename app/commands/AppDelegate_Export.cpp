@@ -65,10 +65,13 @@ std::optional<QuillaryAppDelegate::ExportChoice> defaultChooseExportFolder(QWidg
 bool showExportError(QWidget* parent, const platform::Error& error, bool allowCancel)
 {
     Alert alert = Alert::fromError(error);
-    alert.setDefaultButton(alert.addButton(QVRLocalizedString(QStringLiteral("OK")), Alert::Role::Accept));
-    if (allowCancel)
-        alert.addButton(QVRLocalizedString(QStringLiteral("Cancel")), Alert::Role::Reject);
-    return alert.roleOf(alert.run(parent)) != Alert::Role::Reject;
+    alert.setDefaultButton(
+        alert.addButton(QVRLocalizedString(QStringLiteral("OK")), QMessageBox::AcceptRole));
+    const int cancel =
+        allowCancel ? alert.addButton(QVRLocalizedString(QStringLiteral("Cancel")), QMessageBox::RejectRole)
+                    : Alert::NoButton;
+    const int chosen = alert.run(parent);
+    return cancel == Alert::NoButton || chosen != cancel;
 }
 
 platform::Error fileError(const QString& description, const QString& path)

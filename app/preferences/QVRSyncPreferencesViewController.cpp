@@ -713,7 +713,7 @@ void QVRSyncPreferencesViewController::syncSuccess()
 
 void QVRSyncPreferencesViewController::showLongStatus(const QString& text)
 {
-    Alert alert(Alert::Icon::Information, text);
+    Alert alert(QMessageBox::Information, text);
     alert.setWindowTitle(localized("Quorvane Sync"));
     if (window() && window()->isVisible())
         alert.open(this);

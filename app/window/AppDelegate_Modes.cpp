@@ -102,7 +102,7 @@ void QuillaryAppDelegate::refuseMenuBarMode()
     // Announced, so a settings pane shows the mode that really holds.
     QVRUtilities::setBool(*m_defaults, false, MenuBarModeKey, true);
     Alert alert(
-        Alert::Icon::Warning,
+        QMessageBox::Warning,
         QVRLocalizedString(QStringLiteral("Quillary can't show its icon in the menu bar.")),
         QVRLocalizedString(QStringLiteral(
             "This desktop has no system tray, so Quillary keeps its window in the taskbar. Add a tray to "

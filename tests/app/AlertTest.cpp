@@ -50,7 +50,6 @@ int runAnswering(const Alert& alert, const std::function<void(QMessageBox*)>& in
 
 TEST(Alert, RealBoxTakesTheFocusAndAnswersReturnAndEscapeByItsButtons)
 {
-    using Role = Alert::Role;
     struct Row
     {
         const char* name;
@@ -64,38 +63,40 @@ TEST(Alert, RealBoxTakesTheFocusAndAnswersReturnAndEscapeByItsButtons)
         {"no buttons: one OK", {}, Alert::NoButton, Alert::NoButton, Qt::Key_Return, 0},
         {"no buttons: Escape is OK too", {}, Alert::NoButton, Alert::NoButton, Qt::Key_Escape, 0},
         {"OK default, Return",
-         {{"OK", Role::Accept}, {"Cancel", Role::Reject}},
+         {{"OK", QMessageBox::AcceptRole}, {"Cancel", QMessageBox::RejectRole}},
          0,
          Alert::NoButton,
          Qt::Key_Return,
          0},
         {"Escape finds the only Cancel",
-         {{"OK", Role::Accept}, {"Cancel", Role::Reject}},
+         {{"OK", QMessageBox::AcceptRole}, {"Cancel", QMessageBox::RejectRole}},
          0,
          Alert::NoButton,
          Qt::Key_Escape,
          1},
         {"Cancel made the default",
-         {{"Reset", Role::Accept}, {"Cancel", Role::Reject}},
+         {{"Reset", QMessageBox::AcceptRole}, {"Cancel", QMessageBox::RejectRole}},
          1,
          1,
          Qt::Key_Return,
          1},
         {"Return never destroys",
-         {{"Quit Anyway", Role::Destructive}, {"Cancel", Role::Reject}},
+         {{"Quit Anyway", QMessageBox::DestructiveRole}, {"Cancel", QMessageBox::RejectRole}},
          1,
          1,
          Qt::Key_Return,
          1},
         {"named escape among three",
-         {{"Save", Role::Accept}, {"Don't Save", Role::Destructive}, {"Cancel", Role::Reject}},
+         {{"Save", QMessageBox::AcceptRole},
+          {"Don't Save", QMessageBox::DestructiveRole},
+          {"Cancel", QMessageBox::RejectRole}},
          0,
          2,
          Qt::Key_Escape,
          2},
     };
     for (const Row& row : rows) {
-        Alert alert(Alert::Icon::Warning, QStringLiteral("The text"), QStringLiteral("The reason"));
+        Alert alert(QMessageBox::Warning, QStringLiteral("The text"), QStringLiteral("The reason"));
         alert.setWindowTitle(QStringLiteral("Title"));
         alert.setName(QStringLiteral("testAlert"));
         for (const Alert::Button& button : row.buttons)
@@ -125,9 +126,9 @@ TEST(Alert, OpenedBoxIsModalToItsWindowAndAnswersLater)
     QWidget window;
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    Alert alert(Alert::Icon::Information, QStringLiteral("Later"));
-    const int first = alert.addButton(QStringLiteral("First"), Alert::Role::Accept);
-    const int second = alert.addButton(QStringLiteral("Second"), Alert::Role::Action);
+    Alert alert(QMessageBox::Information, QStringLiteral("Later"));
+    const int first = alert.addButton(QStringLiteral("First"), QMessageBox::AcceptRole);
+    const int second = alert.addButton(QStringLiteral("Second"), QMessageBox::ActionRole);
     int chosen = -2;
     alert.open(&window, [&](int index) { chosen = index; });
     // Nothing is answered yet: open() did not wait.
@@ -148,9 +149,9 @@ TEST(Alert, OpenedBoxIsModalToItsWindowAndAnswersLater)
 
 TEST(Alert, ResponderRecordsEachAlertAndTheNewestAnswers)
 {
-    Alert question(Alert::Icon::Question, QStringLiteral("Quit?"));
-    const int quit = question.addButton(QStringLiteral("Quit"), Alert::Role::Destructive);
-    const int cancel = question.addButton(QStringLiteral("Cancel"), Alert::Role::Reject);
+    Alert question(QMessageBox::Question, QStringLiteral("Quit?"));
+    const int quit = question.addButton(QStringLiteral("Quit"), QMessageBox::DestructiveRole);
+    const int cancel = question.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     question.setDefaultButton(cancel);
 
     AlertResponder outer;
@@ -163,7 +164,7 @@ TEST(Alert, ResponderRecordsEachAlertAndTheNewestAnswers)
         EXPECT_EQ(later, quit) << "an opened alert is answered too";
         EXPECT_EQ(inner.texts(), QStringList({"Quit?", "Quit?"}));
     }
-    EXPECT_EQ(Alert(Alert::Icon::Information, QStringLiteral("Note")).run(), 0) << "the implicit OK";
+    EXPECT_EQ(Alert(QMessageBox::Information, QStringLiteral("Note")).run(), 0) << "the implicit OK";
     EXPECT_EQ(outer.texts(), QStringList({"Quit?", "Note"})) << "the inner one answered in between";
     EXPECT_EQ(shownBox(), nullptr);
 }
