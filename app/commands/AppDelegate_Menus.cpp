@@ -435,11 +435,13 @@ void QuillaryAppDelegate::populateDockMenu(QMenu* menu)
     }
     if (added > 0)
         menu->addSeparator();
-    // The key is shown only: it belongs to the menu bar's New Note.
-    QAction* newItem = menu->addAction(QVRLocalizedString(QStringLiteral("New Note")), this, [this] {
+    // New Note's title and key, the key shown only (it belongs to the
+    // command). The window comes to the front first, where the tray puts it.
+    const QAction* command = m_commands->action(QStringLiteral("newNoteMenuItem"));
+    QAction* newItem = menu->addAction(command->text(), this, [this] {
         bringToFront();
         newNote();
     });
-    newItem->setShortcut(QKeySequence::New);
+    newItem->setShortcut(command->shortcut());
     newItem->setShortcutContext(Qt::WidgetShortcut);
 }
