@@ -32,6 +32,7 @@ class QVRObjectController;
 class QVRPreferencesWindowController;
 class ZQHotKeyCenter;
 
+class CommandRegistry;
 class MenuValidator;
 class QVRSearchField;
 class SearchFilter;
@@ -232,24 +233,21 @@ public:
     // shown.
     void showNoteForMenuItem(const QString& uuid);
     void toggleListView();
-    // Stores the check state that a click gave the "Hide Automatically" item.
-    void toggleHiding(QAction* item);
-    void openHelp();
     // Pops the gear menu up at `sender`; the first call also puts it into the
     // menu bar as "Settings".
     void openGearMenu(QWidget* sender);
     // The "More" menu for a note of the list (nullptr for none), owned by the
     // caller. Its commands act on the selected note; `note` only decides
-    // between Delete and Restore. Items of other areas join it by name: the
-    // window's actions named "copyMenuItem", "exportMenuItem" and
-    // "printMenuItem" come first, in that order, when they exist.
+    // between Delete and Restore: Copy, Export…, Print…, a separator, then
+    // Delete or Restore, each without its keys.
     QMenu* contextualMenuForNote(Note* note, QWidget* parent = nullptr);
     // The editor's context menu at `position` (viewport coordinates): the
     // standard editing items, a separator and Calculate. Owned by the caller.
     QMenu* editorContextMenu(const QPoint& position);
-    // Menu enabling and the guard around commands; other areas join through it
-    // (see MenuValidator).
-    MenuValidator* menuValidator() const { return m_menuValidator; }
+    // The menu commands by identifier (see CommandRegistry), and the enabling
+    // and guard they share.
+    CommandRegistry* commands() const;
+    MenuValidator* menuValidator() const;
     // Built with the menu bar; it joins the bar on the first gear click.
     QMenu* gearMenu() const;
 
@@ -324,8 +322,6 @@ public:
         std::function<QStringList()> chooseFilesToOpen;
         // Given the format to preselect; nothing when cancelled.
         std::function<std::optional<ExportChoice>(const QString& extension)> chooseExportFolder;
-        // Shows an export failure; false when the user chose Cancel.
-        std::function<bool(const platform::Error& error, bool allowCancel)> showExportError;
         // Lets the user set up the printer; false when cancelled.
         std::function<bool(QPrinter& printer)> preparePrinter;
     };
@@ -333,7 +329,8 @@ public:
     // Serves the running instance's bus interfaces and handles the URLs and
     // files of this process's own command line once launch has finished.
     void connectShell(platform::ApplicationShell& shell, const QStringList& operands);
-    // The menu items of these commands and the window's drop target.
+    // The window's drop target (the commands' menu items are built with the
+    // menus).
     void installCommands();
     void promptForOpenFiles();
     bool openURLs(const QList<QUrl>& urls);
@@ -374,10 +371,11 @@ private:
     void startQuitWait();
     void terminateWhenDone();
     // Menus
-    void buildGearMenu();
+    void declareCommands();
+    void refillShareMenu(QMenu* menu);
     void showListContextMenu(const QPoint& position);
     QString selectedCalculationText() const;
-    // Preferences: the menu command, and the Sync pane on refused settings.
+    // Preferences: the Sync pane shown on refused settings.
     void buildPreferencesCommands();
 
     // Window modes, tray and pane animations.
@@ -448,16 +446,10 @@ private:
     bool m_preparingSearch = false;
 
     // Menus
-    MenuValidator* m_menuValidator = nullptr; // owned by this object
+    CommandRegistry* m_commands = nullptr; // owned by the window
     QPointer<QMenu> m_gearMenu;
-    QPointer<QAction> m_newNoteItem;
-    QPointer<QAction> m_deleteMenuItem;
-    QPointer<QAction> m_restoreMenuItem;
-    QPointer<QAction> m_calculateItem;
-    QPointer<QAction> m_hideAutoMenuItem;
     bool m_gearMenuInMenuBar = false;
     // Opening files and URLs, scripting, export, sharing and printing.
-    void installCommandMenus();
     void installDropTarget();
     void openNoteDocument(const QString& path, bool show);
     void openTextFile(const QString& path, bool show);

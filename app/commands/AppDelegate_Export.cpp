@@ -1,7 +1,7 @@
 // The roads out of the application other than sync: export to files, sharing
 // by e-mail, copying a note and printing it.
 #include "app/QuillaryAppDelegate.h"
-#include "app/alerts/NSAlertQVRError.h"
+#include "app/alerts/Alert.h"
 #include "app/commands/AppDelegateCommandState.h"
 #include "app/window/NoteWindow.h"
 
@@ -23,7 +23,6 @@
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QProcess>
@@ -62,14 +61,17 @@ std::optional<QuillaryAppDelegate::ExportChoice> defaultChooseExportFolder(QWidg
                                              format->currentIndex() == 0 ? NoteExtension : TextExtension};
 }
 
-bool defaultShowExportError(QWidget* parent, const platform::Error& error, bool allowCancel)
+// Shows an export failure; false when the user chose Cancel.
+bool showExportError(QWidget* parent, const platform::Error& error, bool allowCancel)
 {
-    std::unique_ptr<QMessageBox> alert = NSAlertQVRError::alertWithError(error, allowCancel);
-    if (!alert)
-        return true;
-    alert->setParent(parent, alert->windowFlags());
-    alert->exec();
-    return alert->buttonRole(alert->clickedButton()) != QMessageBox::RejectRole;
+    Alert alert = Alert::fromError(error);
+    alert.setDefaultButton(
+        alert.addButton(QVRLocalizedString(QStringLiteral("OK")), QMessageBox::AcceptRole));
+    const int cancel =
+        allowCancel ? alert.addButton(QVRLocalizedString(QStringLiteral("Cancel")), QMessageBox::RejectRole)
+                    : Alert::NoButton;
+    const int chosen = alert.run(parent);
+    return cancel == Alert::NoButton || chosen != cancel;
 }
 
 platform::Error fileError(const QString& description, const QString& path)
@@ -111,20 +113,16 @@ std::optional<QuillaryAppDelegate::ExportChoice> QuillaryAppDelegate::runExportP
 void QuillaryAppDelegate::exportSelectedNote()
 {
     saveCurrentNote();
-    if (!noteHasText(m_selectedNote))
+    if (!noteHasText(selectedNote()))
         return;
     const std::optional<ExportChoice> choice = runExportPanel();
     // The panel saved the editor, which may have emptied or deleted the note.
-    if (!choice || !noteHasText(m_selectedNote))
+    if (!choice || !noteHasText(selectedNote()))
         return;
     platform::Error error;
-    if (exportNote(m_selectedNote, m_exportFileExtension, choice->folder, &error).isEmpty() &&
+    if (exportNote(selectedNote(), m_exportFileExtension, choice->folder, &error).isEmpty() &&
         !error.localizedDescription.isEmpty()) {
-        CommandPanels& panels = commandPanels();
-        if (panels.showExportError)
-            panels.showExportError(error, false);
-        else
-            defaultShowExportError(m_window, error, false);
+        showExportError(m_window, error, false);
     }
 }
 
@@ -149,10 +147,7 @@ void QuillaryAppDelegate::exportAllNotes()
         if (!exportNote(note, m_exportFileExtension, choice->folder, &error).isEmpty() ||
             error.localizedDescription.isEmpty())
             continue;
-        CommandPanels& panels = commandPanels();
-        const bool goOn = panels.showExportError ? panels.showExportError(error, true)
-                                                 : defaultShowExportError(m_window, error, true);
-        if (!goOn)
+        if (!showExportError(m_window, error, true))
             break;
     }
 }
@@ -225,7 +220,7 @@ QString QuillaryAppDelegate::sharedItemsURL()
 void QuillaryAppDelegate::share(const QString& service)
 {
     saveCurrentNote();
-    if (!noteHasText(m_selectedNote))
+    if (!noteHasText(selectedNote()))
         return;
     const QString program = QStandardPaths::findExecutable(QStringLiteral("xdg-email"));
     if (program.isEmpty())
@@ -240,13 +235,13 @@ void QuillaryAppDelegate::share(const QString& service)
         QTemporaryDir folder(QDir(state.sharedItemsFolder).filePath(QStringLiteral("share-XXXXXX")));
         folder.setAutoRemove(false);
         const QString file =
-            folder.isValid() ? exportNote(m_selectedNote, TextExtension, folder.path(), nullptr) : QString();
+            folder.isValid() ? exportNote(selectedNote(), TextExtension, folder.path(), nullptr) : QString();
         if (file.isEmpty())
             return;
         arguments << QStringLiteral("--attach") << file;
     } else if (service == EmailService) {
-        arguments << QStringLiteral("--subject") << m_selectedNote->title() << QStringLiteral("--body")
-                  << m_selectedNote->text();
+        arguments << QStringLiteral("--subject") << selectedNote()->title() << QStringLiteral("--body")
+                  << selectedNote()->text();
     } else {
         return;
     }
@@ -280,9 +275,9 @@ void QuillaryAppDelegate::copy()
     saveCurrentNote();
     // Without a note there is nothing to copy, and the clipboard keeps what
     // the user put there.
-    if (!m_selectedNote)
+    if (!selectedNote())
         return;
-    QGuiApplication::clipboard()->setText(m_selectedNote->text(), QClipboard::Clipboard);
+    QGuiApplication::clipboard()->setText(selectedNote()->text(), QClipboard::Clipboard);
 }
 
 QPrinter& QuillaryAppDelegate::printInfo()
@@ -306,9 +301,9 @@ void QuillaryAppDelegate::showPageSetup()
 void QuillaryAppDelegate::print()
 {
     saveCurrentNote();
-    if (!noteHasText(m_selectedNote))
+    if (!noteHasText(selectedNote()))
         return;
-    const QString uuid = m_selectedNote->uuid();
+    const QString uuid = selectedNote()->uuid();
     QPrinter& printer = printInfo();
     CommandPanels& panels = commandPanels();
     bool accepted = false;

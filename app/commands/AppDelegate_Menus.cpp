@@ -1,9 +1,9 @@
-// The menu bar, the gear, list and editor context menus, the recent-notes
-// menu and the small commands behind them. Qt checks nothing before a
-// shortcut fires, so every command saves the open note and checks its own
-// condition first (MenuValidator).
+// The application's commands and the menus that show them: the menu bar, the
+// gear, list and editor context menus and the recent-notes menu, and the small
+// commands behind them. Each command is declared once in declareCommands()
+// and placed by identifier (see CommandRegistry for how to add one).
 #include "app/QuillaryAppDelegate.h"
-#include "app/commands/MenuValidator.h"
+#include "app/commands/CommandRegistry.h"
 #include "app/list/NoteListModel.h"
 #include "app/window/NoteWindow.h"
 #include "app/window/QVRAboutWindowController.h"
@@ -18,11 +18,15 @@
 #include "store/QVRUtilities.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDesktopServices>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollBar>
+#include <QStandardPaths>
+#include <QTextEdit>
 #include <QUrl>
 
 namespace {
@@ -33,106 +37,173 @@ constexpr int RecentNoteCount = 10;
 constexpr int LongestWholeTitle = 40;
 constexpr int CutTitleLength = 39;
 
-QAction* namedAction(QMenu* menu, const QString& title, const char* name, const QKeySequence& keys = {})
-{
-    QAction* action = menu->addAction(QVRLocalizedString(title));
-    action->setObjectName(QString::fromLatin1(name));
-    action->setShortcut(keys);
-    return action;
-}
-
-QMenu* namedMenu(QMenuBar* bar, const QString& title, const char* name)
-{
-    QMenu* menu = bar->addMenu(QVRLocalizedString(title));
-    menu->setObjectName(QString::fromLatin1(name));
-    return menu;
-}
-
 bool isArchived(const Note* note)
 {
     return note && platform::variantBoolValue(note->archived());
 }
 
+// A text field with the focus copies its own selection; true when one did.
+bool copyFocusedSelection()
+{
+    QWidget* focus = QApplication::focusWidget();
+    if (auto* text = qobject_cast<QTextEdit*>(focus); text && text->textCursor().hasSelection()) {
+        text->copy();
+        return true;
+    }
+    if (auto* line = qobject_cast<QLineEdit*>(focus); line && line->hasSelectedText()) {
+        line->copy();
+        return true;
+    }
+    return false;
+}
+
 } // namespace
+
+// Every command of the menus, once. Restore stands in Delete's place and has
+// no key of its own: two enabled actions with one key would both stay silent.
+void QuillaryAppDelegate::declareCommands()
+{
+    auto noteHasTextNow = [this] { return noteHasText(selectedNote()); };
+    m_commands->declare({
+        {.id = QStringLiteral("aboutMenuItem"),
+         .title = QStringLiteral("About Quillary"),
+         .handler = [this] { showAbout(); }},
+        {.id = QStringLiteral("preferencesAction"),
+         .title = QStringLiteral("Preferences…"),
+         .keys = QKeySequence(Qt::CTRL | Qt::Key_Comma),
+         .handler = [this] { showPreferences(); }},
+        {.id = QStringLiteral("newNoteMenuItem"),
+         .title = QStringLiteral("New Note"),
+         .keys = QKeySequence::New,
+         .handler = [this] { newNote(); }},
+        {.id = QStringLiteral("openAction"),
+         .title = QStringLiteral("Open\u2026"),
+         .keys = QKeySequence::Open,
+         .handler = [this] { promptForOpenFiles(); }},
+        {.id = QStringLiteral("deleteMenuItem"),
+         .title = QStringLiteral("Delete"),
+         .keys = QKeySequence(Qt::CTRL | Qt::Key_Backspace),
+         .condition = [this] { return selectedNote() && !isArchived(selectedNote()); },
+         .handler = [this] { deleteSelectedNote(); },
+         .update = [this](QAction* item) { item->setVisible(!isArchived(selectedNote())); }},
+        {.id = QStringLiteral("restoreMenuItem"),
+         .title = QStringLiteral("Restore"),
+         .condition = [this] { return isArchived(selectedNote()); },
+         .handler = [this] { restoreSelectedNote(); },
+         .update = [this](QAction* item) { item->setVisible(isArchived(selectedNote())); }},
+        {.id = QStringLiteral("exportMenuItem"),
+         .title = QStringLiteral("Export\u2026"),
+         .keys = QKeySequence(Qt::CTRL | Qt::Key_E),
+         .condition = noteHasTextNow,
+         .handler = [this] { exportSelectedNote(); }},
+        {.id = QStringLiteral("exportAllAction"),
+         .title = QStringLiteral("Export All\u2026"),
+         .keys = QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E),
+         .condition = [this] { return noteCount() > 0; },
+         .handler = [this] { exportAllNotes(); }},
+        {.id = QStringLiteral("pageSetupAction"),
+         .title = QStringLiteral("Page Setup\u2026"),
+         .keys = QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P),
+         .handler = [this] { showPageSetup(); }},
+        {.id = QStringLiteral("printMenuItem"),
+         .title = QStringLiteral("Print\u2026"),
+         .keys = QKeySequence::Print,
+         .condition = noteHasTextNow,
+         .handler = [this] { print(); }},
+        {.id = QStringLiteral("quitMenuItem"),
+         .title = QStringLiteral("Quit Quillary"),
+         .keys = QKeySequence(Qt::CTRL | Qt::Key_Q),
+         .handler = [this] { emit quitRequested(); }},
+        // Undo and Redo are titled after what they would undo.
+        {.id = QStringLiteral("undoMenuItem"),
+         .title = QStringLiteral("Undo"),
+         .keys = QKeySequence::Undo,
+         .condition = [this] { return m_undoManager->canUndo(); },
+         .handler = [this] { m_undoManager->undo(); },
+         .update = [this](QAction* item) { item->setText(m_undoManager->undoMenuItemTitle()); }},
+        {.id = QStringLiteral("redoMenuItem"),
+         .title = QStringLiteral("Redo"),
+         .keys = QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
+         .condition = [this] { return m_undoManager->canRedo(); },
+         .handler = [this] { m_undoManager->redo(); },
+         .update = [this](QAction* item) { item->setText(m_undoManager->redoMenuItemTitle()); }},
+        {.id = QStringLiteral("findMenuItem"),
+         .title = QStringLiteral("Find"),
+         .keys = QKeySequence::Find,
+         .handler = [this] { toggleSearch(); }},
+        {.id = QStringLiteral("calculateMenuItem"),
+         .title = QStringLiteral("Calculate"),
+         .keys = QKeySequence(Qt::CTRL | Qt::Key_Equal),
+         .condition = [this] { return selectionLooksLikeMath(); },
+         .handler = [this] { calculateSelection(); }},
+        // Copy: a text field's own selection, else the selected note whole.
+        {.id = QStringLiteral("copyMenuItem"),
+         .title = QStringLiteral("Copy"),
+         .keys = QKeySequence::Copy,
+         .handler =
+             [this] {
+                 if (!copyFocusedSelection())
+                     copy();
+             }},
+        {.id = QStringLiteral("toggleListViewMenuItem"),
+         .title = QStringLiteral("Hide Sidebar"),
+         .condition = [this] { return m_fitsTwoPane; },
+         .handler = [this] { toggleListView(); },
+         .update =
+             [this](QAction* item) {
+                 item->setText(QVRLocalizedString(m_twoPane ? QStringLiteral("Hide Sidebar")
+                                                            : QStringLiteral("Show Sidebar")));
+             }},
+        {.id = QStringLiteral("helpMenuItem"),
+         .title = QStringLiteral("Quillary Help"),
+         .keys = QKeySequence(Qt::CTRL | Qt::Key_Question),
+         .handler = [] { QDesktopServices::openUrl(QUrl(QVRDataStore::supportURL())); }},
+        // The click has flipped the check mark already; the command stores it.
+        {.id = QStringLiteral("hideAutoMenuItem"),
+         .title = QStringLiteral("Hide Automatically"),
+         .handler =
+             [this] {
+                 QVRDefaultsKeys::set(*m_defaults, QVRDefaultsKeys::HideAutomatically,
+                                      m_commands->action(QStringLiteral("hideAutoMenuItem"))->isChecked(),
+                                      true);
+             },
+         .update =
+             [this](QAction* item) {
+                 item->setChecked(QVRDefaultsKeys::value(*m_defaults, QVRDefaultsKeys::HideAutomatically));
+             },
+         .checkable = true},
+    });
+    // Sharing needs xdg-email; the menu holds one item per way of sharing.
+    QMenu* share = m_commands->declareSubmenu(QStringLiteral("shareMenu"), QStringLiteral("Share"), [this] {
+        return noteHasText(selectedNote()) &&
+               !QStandardPaths::findExecutable(QStringLiteral("xdg-email")).isEmpty();
+    });
+    connect(share, &QMenu::aboutToShow, this, [this, share] { refillShareMenu(share); });
+}
 
 void QuillaryAppDelegate::buildMenus()
 {
-    m_menuValidator = new MenuValidator([this] { saveCurrentNote(); }, this);
-    MenuValidator* validator = m_menuValidator;
+    m_commands = new CommandRegistry(new MenuValidator([this] { saveCurrentNote(); }, this), m_window);
+    declareCommands();
+
     QMenuBar* bar = m_window->menuBar();
+    m_commands->addMenu(bar, QStringLiteral("applicationMenu"), QStringLiteral("Quillary"),
+                        {"aboutMenuItem", "preferencesAction"});
+    m_commands->addMenu(bar, QStringLiteral("fileMenu"), QStringLiteral("File"),
+                        {"newNoteMenuItem", "openAction", "-", "deleteMenuItem", "restoreMenuItem", "-",
+                         "exportMenuItem", "exportAllAction", "shareMenu", "-", "pageSetupAction",
+                         "printMenuItem", "-", "quitMenuItem"});
+    m_commands->addMenu(
+        bar, QStringLiteral("editMenu"), QStringLiteral("Edit"),
+        {"undoMenuItem", "redoMenuItem", "-", "findMenuItem", "-", "calculateMenuItem", "-", "copyMenuItem"});
+    m_commands->addMenu(bar, QStringLiteral("viewMenu"), QStringLiteral("View"), {"toggleListViewMenuItem"});
+    m_commands->addMenu(bar, QStringLiteral("helpMenu"), QStringLiteral("Help"), {"helpMenuItem"});
+    // The gear shares the bar's actions, so each key belongs to one action.
+    m_gearMenu = new QMenu(QVRLocalizedString(QStringLiteral("Settings")), m_window);
+    m_gearMenu->setObjectName(QStringLiteral("gearMenu"));
+    m_commands->fill(m_gearMenu, {"findMenuItem", "-", "hideAutoMenuItem", "preferencesAction", "-",
+                                  "aboutMenuItem", "helpMenuItem", "-", "quitMenuItem"});
 
-    QMenu* application = namedMenu(bar, QStringLiteral("Quillary"), "applicationMenu");
-    QAction* about = namedAction(application, QStringLiteral("About Quillary"), "aboutMenuItem");
-    validator->addCommand(about, {}, [this] { showAbout(); });
-
-    QMenu* file = namedMenu(bar, QStringLiteral("File"), "fileMenu");
-    m_newNoteItem = namedAction(file, QStringLiteral("New Note"), "newNoteMenuItem", QKeySequence::New);
-    validator->addCommand(m_newNoteItem, {}, [this] { newNote(); });
-    file->addSeparator();
-    m_deleteMenuItem = namedAction(file, QStringLiteral("Delete"), "deleteMenuItem",
-                                   QKeySequence(Qt::CTRL | Qt::Key_Backspace));
-    validator->addCommand(
-        m_deleteMenuItem, [this] { return m_selectedNote && !isArchived(m_selectedNote); },
-        [this] { deleteSelectedNote(); });
-    // Restore stands in Delete's place and has no key of its own: two enabled
-    // actions with one shortcut would both stay silent.
-    m_restoreMenuItem = namedAction(file, QStringLiteral("Restore"), "restoreMenuItem");
-    validator->addCommand(
-        m_restoreMenuItem, [this] { return isArchived(m_selectedNote); }, [this] { restoreSelectedNote(); });
-    file->addSeparator();
-    QAction* quit = namedAction(file, QStringLiteral("Quit Quillary"), "quitMenuItem",
-                                QKeySequence(Qt::CTRL | Qt::Key_Q));
-    validator->addCommand(quit, {}, [this] { emit quitRequested(); });
-    validator->watchMenu(file, [this] {
-        const bool archived = isArchived(m_selectedNote);
-        m_deleteMenuItem->setVisible(!archived);
-        m_restoreMenuItem->setVisible(archived);
-    });
-
-    // Undo and Redo stay the first two items: their titles follow the undo
-    // manager each time the menu opens.
-    QMenu* edit = namedMenu(bar, QStringLiteral("Edit"), "editMenu");
-    QAction* undo = namedAction(edit, QStringLiteral("Undo"), "undoMenuItem", QKeySequence::Undo);
-    validator->addCommand(
-        undo, [this] { return m_undoManager->canUndo(); }, [this] { m_undoManager->undo(); });
-    QAction* redo = namedAction(edit, QStringLiteral("Redo"), "redoMenuItem",
-                                QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
-    validator->addCommand(
-        redo, [this] { return m_undoManager->canRedo(); }, [this] { m_undoManager->redo(); });
-    edit->addSeparator();
-    QAction* find = namedAction(edit, QStringLiteral("Find"), "findMenuItem", QKeySequence::Find);
-    validator->addCommand(find, {}, [this] { toggleSearch(); });
-    edit->addSeparator();
-    m_calculateItem = namedAction(edit, QStringLiteral("Calculate"), "calculateMenuItem",
-                                  QKeySequence(Qt::CTRL | Qt::Key_Equal));
-    validator->addCommand(
-        m_calculateItem, [this] { return selectionLooksLikeMath(); }, [this] { calculateSelection(); });
-    validator->watchMenu(edit, [this, undo, redo] {
-        undo->setText(m_undoManager->undoMenuItemTitle());
-        redo->setText(m_undoManager->redoMenuItemTitle());
-    });
-
-    QMenu* view = namedMenu(bar, QStringLiteral("View"), "viewMenu");
-    QAction* sidebar = namedAction(view, QStringLiteral("Hide Sidebar"), "toggleListViewMenuItem");
-    validator->addCommand(
-        sidebar, [this] { return m_fitsTwoPane; }, [this] { toggleListView(); });
-    validator->watchMenu(view, [this, sidebar] {
-        sidebar->setText(
-            QVRLocalizedString(m_twoPane ? QStringLiteral("Hide Sidebar") : QStringLiteral("Show Sidebar")));
-    });
-
-    QMenu* help = namedMenu(bar, QStringLiteral("Help"), "helpMenu");
-    QAction* helpItem = namedAction(help, QStringLiteral("Quillary Help"), "helpMenuItem",
-                                    QKeySequence(Qt::CTRL | Qt::Key_Question));
-    validator->addCommand(helpItem, {}, [this] { openHelp(); });
-
-    validator->watchMenu(application);
-    validator->watchMenu(help);
-    for (QAction* action : {about, m_newNoteItem.data(), m_deleteMenuItem.data(), m_restoreMenuItem.data(),
-                            quit, undo, redo, find, m_calculateItem.data(), sidebar, helpItem})
-        m_window->addAction(action);
-
-    buildGearMenu();
     connect(m_window->gearButton(), &QPushButton::pressed, this, [this] {
         QPushButton* button = m_window->gearButton();
         openGearMenu(button);
@@ -143,7 +214,7 @@ void QuillaryAppDelegate::buildMenus()
     connect(m_window->moreButton(), &QPushButton::pressed, this, [this] {
         QPushButton* button = m_window->moreButton();
         saveCurrentNote();
-        if (QMenu* menu = contextualMenuForNote(m_selectedNote, m_window)) {
+        if (QMenu* menu = contextualMenuForNote(selectedNote(), m_window)) {
             menu->setAttribute(Qt::WA_DeleteOnClose);
             menu->popup(button->mapToGlobal(QPoint(0, 21)));
         }
@@ -162,29 +233,37 @@ void QuillaryAppDelegate::buildMenus()
     });
 }
 
-// The gear menu shares its actions with the menu bar, so each shortcut
-// belongs to one action. "Preferences…" joins it after hideAutoMenuItem.
-void QuillaryAppDelegate::buildGearMenu()
+void QuillaryAppDelegate::installCommands()
 {
-    QMenuBar* bar = m_window->menuBar();
-    m_gearMenu = new QMenu(QVRLocalizedString(QStringLiteral("Settings")), m_window);
-    m_gearMenu->setObjectName(QStringLiteral("gearMenu"));
-    auto shared = [bar](const char* name) { return bar->findChild<QAction*>(QString::fromLatin1(name)); };
-    m_gearMenu->addAction(shared("findMenuItem"));
-    m_gearMenu->addSeparator();
-    m_hideAutoMenuItem = namedAction(m_gearMenu, QStringLiteral("Hide Automatically"), "hideAutoMenuItem");
-    m_hideAutoMenuItem->setCheckable(true);
-    // The click has flipped the check mark already; the command stores it.
-    m_menuValidator->addCommand(m_hideAutoMenuItem, {}, [this] { toggleHiding(m_hideAutoMenuItem); });
-    m_gearMenu->addSeparator();
-    m_gearMenu->addAction(shared("aboutMenuItem"));
-    m_gearMenu->addAction(shared("helpMenuItem"));
-    m_gearMenu->addSeparator();
-    m_gearMenu->addAction(shared("quitMenuItem"));
-    m_menuValidator->watchMenu(m_gearMenu, [this] {
-        m_hideAutoMenuItem->setChecked(
-            QVRDefaultsKeys::value(*m_defaults, QVRDefaultsKeys::HideAutomatically));
-    });
+    installDropTarget();
+}
+
+// Made afresh each time the menu opens; items others put there stay.
+void QuillaryAppDelegate::refillShareMenu(QMenu* menu)
+{
+    saveCurrentNote();
+    for (QAction* action : menu->actions()) {
+        if (action->property("quillaryShareItem").toBool()) {
+            menu->removeAction(action);
+            action->deleteLater();
+        }
+    }
+    const bool hasText = noteHasText(selectedNote());
+    for (QAction* item : sharingMenuItemsForNote(selectedNote(), menu)) {
+        item->setProperty("quillaryShareItem", true);
+        item->setEnabled(hasText);
+        menu->addAction(item);
+    }
+}
+
+CommandRegistry* QuillaryAppDelegate::commands() const
+{
+    return m_commands;
+}
+
+MenuValidator* QuillaryAppDelegate::menuValidator() const
+{
+    return m_commands ? m_commands->validator() : nullptr;
 }
 
 QMenu* QuillaryAppDelegate::gearMenu() const
@@ -200,19 +279,7 @@ void QuillaryAppDelegate::openGearMenu(QWidget* sender)
         m_window->menuBar()->addMenu(m_gearMenu);
         m_gearMenuInMenuBar = true;
     }
-    m_hideAutoMenuItem->setChecked(QVRDefaultsKeys::value(*m_defaults, QVRDefaultsKeys::HideAutomatically));
     m_gearMenu->popup(sender->mapToGlobal(QPoint(0, sender->height() - 21)));
-}
-
-void QuillaryAppDelegate::toggleHiding(QAction* item)
-{
-    if (item)
-        QVRDefaultsKeys::set(*m_defaults, QVRDefaultsKeys::HideAutomatically, item->isChecked(), true);
-}
-
-void QuillaryAppDelegate::openHelp()
-{
-    QDesktopServices::openUrl(QUrl(QVRDataStore::supportURL()));
 }
 
 void QuillaryAppDelegate::showAbout()
@@ -234,19 +301,19 @@ void QuillaryAppDelegate::newNote()
 void QuillaryAppDelegate::deleteSelectedNote()
 {
     saveCurrentNote();
-    if (!m_selectedNote || isArchived(m_selectedNote))
+    if (!selectedNote() || isArchived(selectedNote()))
         return;
     m_window->tableView()->setFocus();
-    archive(true, m_selectedNote, true);
+    archive(true, selectedNote(), true);
 }
 
 void QuillaryAppDelegate::restoreSelectedNote()
 {
     saveCurrentNote();
-    if (!isArchived(m_selectedNote))
+    if (!isArchived(selectedNote()))
         return;
     m_window->tableView()->setFocus();
-    archive(false, m_selectedNote, true);
+    archive(false, selectedNote(), true);
 }
 
 void QuillaryAppDelegate::toggleListView()
@@ -268,25 +335,12 @@ QMenu* QuillaryAppDelegate::contextualMenuForNote(Note* note, QWidget* parent)
         return nullptr;
     auto* menu = new QMenu(QVRLocalizedString(QStringLiteral("More")), parent);
     menu->setObjectName(QStringLiteral("noteContextMenu"));
-    // The items carry no keys here: each stands for the menu bar's command,
-    // with its condition.
-    auto addCommand = [this, menu](QAction* command) {
-        QAction* item = menu->addAction(command->text());
-        m_menuValidator->setCondition(item,
-                                      [this, command] { return m_menuValidator->conditionHolds(command); });
-        connect(item, &QAction::triggered, command, &QAction::trigger);
-    };
-    bool commands = false;
-    for (const char* name : {"copyMenuItem", "exportMenuItem", "printMenuItem"}) {
-        if (QAction* command = m_window->findChild<QAction*>(QString::fromLatin1(name))) {
-            addCommand(command);
-            commands = true;
-        }
-    }
-    if (commands)
-        menu->addSeparator();
-    addCommand(isArchived(note) ? m_restoreMenuItem : m_deleteMenuItem);
-    m_menuValidator->watchMenu(menu);
+    for (const char* id : {"copyMenuItem", "exportMenuItem", "printMenuItem"})
+        m_commands->addEcho(menu, QString::fromLatin1(id));
+    menu->addSeparator();
+    m_commands->addEcho(menu, isArchived(note) ? QStringLiteral("restoreMenuItem")
+                                               : QStringLiteral("deleteMenuItem"));
+    menuValidator()->watchMenu(menu);
     return menu;
 }
 
@@ -322,8 +376,7 @@ QMenu* QuillaryAppDelegate::editorContextMenu(const QPoint& position)
     QMenu* menu = editor->createStandardContextMenu(documentPosition);
     menu->setObjectName(QStringLiteral("editorContextMenu"));
     menu->addSeparator();
-    menu->addAction(m_calculateItem);
-    m_menuValidator->watchMenu(menu);
+    m_commands->fill(menu, {"calculateMenuItem"});
     return menu;
 }
 
@@ -384,11 +437,13 @@ void QuillaryAppDelegate::populateDockMenu(QMenu* menu)
     }
     if (added > 0)
         menu->addSeparator();
-    // The key is shown only: it belongs to the menu bar's New Note.
-    QAction* newItem = menu->addAction(QVRLocalizedString(QStringLiteral("New Note")), this, [this] {
+    // New Note's title and key, the key shown only (it belongs to the
+    // command). The window comes to the front first, where the tray puts it.
+    const QAction* command = m_commands->action(QStringLiteral("newNoteMenuItem"));
+    QAction* newItem = menu->addAction(command->text(), this, [this] {
         bringToFront();
         newNote();
     });
-    newItem->setShortcut(QKeySequence::New);
+    newItem->setShortcut(command->shortcut());
     newItem->setShortcutContext(Qt::WidgetShortcut);
 }

@@ -22,11 +22,8 @@ class QMenu;
 // - a command added with addCommand() saves the open note and re-checks its
 //   condition before it runs, because its shortcut fired without any of this.
 //
-// Joining from another area: take the validator from
-// QuillaryAppDelegate::menuValidator(), find the menu by object name
-// ("fileMenu", "editMenu", ...) in the window's menu bar, insert the action,
-// and call addCommand(action, condition, command). A menu of one's own is
-// watched with watchMenu(). Main thread only.
+// The menu commands reach it through CommandRegistry, where a command is
+// declared; watchMenu() is for menus made on the fly. Main thread only.
 class MenuValidator : public QObject
 {
     Q_OBJECT

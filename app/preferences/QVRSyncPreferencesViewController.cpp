@@ -1,6 +1,7 @@
 // The Sync pane of the preferences window.
 #include "app/preferences/QVRSyncPreferencesViewController.h"
 
+#include "app/alerts/Alert.h"
 #include "app/preferences/QVRPasswordUtilities.h"
 
 #include "platform/cloud/Ubiquity.h"
@@ -26,7 +27,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -105,8 +105,6 @@ QVRSyncPreferencesViewController::QVRSyncPreferencesViewController(QVRSyncManage
             this, localized("Choose Cloud Folder"), platform::cloudRootPath(),
             QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     };
-    m_alertPresenter = [this](const QString& text) { showLongStatus(text); };
-
     m_updateTimer.setSingleShot(true);
     m_updateTimer.setInterval(600);
     connect(&m_updateTimer, &QTimer::timeout, this, &QVRSyncPreferencesViewController::updateView);
@@ -697,7 +695,7 @@ void QVRSyncPreferencesViewController::statusUpdated(const QVariantMap& userInfo
         return;
     setStatusText(text);
     if (text.size() >= LongStatusLength)
-        m_alertPresenter(text);
+        showLongStatus(text);
 }
 
 void QVRSyncPreferencesViewController::syncFailure(const QVariantMap& userInfo)
@@ -715,15 +713,12 @@ void QVRSyncPreferencesViewController::syncSuccess()
 
 void QVRSyncPreferencesViewController::showLongStatus(const QString& text)
 {
-    auto* alert =
-        new QMessageBox(QMessageBox::Information, localized("Quorvane Sync"), text, QMessageBox::Ok, this);
-    alert->setAttribute(Qt::WA_DeleteOnClose);
-    if (window() && window()->isVisible()) {
-        alert->setWindowModality(Qt::WindowModal);
-        alert->open();
-    } else {
-        alert->exec();
-    }
+    Alert alert(QMessageBox::Information, text);
+    alert.setWindowTitle(localized("Quorvane Sync"));
+    if (window() && window()->isVisible())
+        alert.open(this);
+    else
+        alert.run(this);
 }
 
 // --- other actions -------------------------------------------------------------------------

@@ -85,10 +85,6 @@ public:
 
     // --- what the pane reaches outside itself (tests put their own) ------------
     void setURLOpener(std::function<void(const QUrl&)> opener);
-    void setAlertPresenter(std::function<void(const QString&)> presenter)
-    {
-        m_alertPresenter = std::move(presenter);
-    }
     // Returns the chosen folder, empty when the user cancelled.
     void setFolderChooser(std::function<QString()> chooser) { m_folderChooser = std::move(chooser); }
     // Whether the password manager's look-up buttons show.
@@ -132,7 +128,6 @@ private:
     QString m_statusText; // the last status the pane was given
 
     std::function<void(const QUrl&)> m_urlOpener;
-    std::function<void(const QString&)> m_alertPresenter;
     std::function<QString()> m_folderChooser;
 
     QTimer m_updateTimer;

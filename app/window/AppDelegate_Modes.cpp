@@ -1,6 +1,8 @@
 // Dock mode and menu-bar mode: the tray icon with its menu, the window kept
 // out of the taskbar, and hiding the window when the application is left.
 #include "app/QuillaryAppDelegate.h"
+#include "app/alerts/Alert.h"
+#include "app/commands/CommandRegistry.h"
 #include "app/window/NSColorAdditions.h"
 #include "app/window/NoteWindow.h"
 
@@ -13,7 +15,6 @@
 #include "store/QVRUtilities.h"
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTimer>
@@ -98,17 +99,15 @@ void QuillaryAppDelegate::refuseMenuBarMode()
     platform::log(QStringLiteral("No system tray: menu bar mode refused"));
     // Announced, so a settings pane shows the mode that really holds.
     QVRDefaultsKeys::set(*m_defaults, QVRDefaultsKeys::MenuBarMode, false, true);
-    auto* alert =
-        new QMessageBox(QMessageBox::Warning, QStringLiteral("Quillary"),
-                        QVRLocalizedString(QStringLiteral("Quillary can't show its icon in the menu bar.")),
-                        QMessageBox::Ok, m_window);
-    alert->setObjectName(QStringLiteral("noTrayAlert"));
-    alert->setInformativeText(QVRLocalizedString(QStringLiteral(
-        "This desktop has no system tray, so Quillary keeps its window in the taskbar. Add a tray to "
-        "the panel, then choose the menu bar mode again.")));
-    alert->setAttribute(Qt::WA_DeleteOnClose);
+    Alert alert(
+        QMessageBox::Warning,
+        QVRLocalizedString(QStringLiteral("Quillary can't show its icon in the menu bar.")),
+        QVRLocalizedString(QStringLiteral(
+            "This desktop has no system tray, so Quillary keeps its window in the taskbar. Add a tray to "
+            "the panel, then choose the menu bar mode again.")));
+    alert.setName(QStringLiteral("noTrayAlert"));
     // Shown once the window it belongs to is up (at launch it is not yet).
-    QTimer::singleShot(0, alert, [alert] { alert->open(); });
+    QTimer::singleShot(0, m_window, [alert, window = m_window] { alert.open(window); });
 }
 
 void QuillaryAppDelegate::setHideDockIcon(bool hide)
@@ -177,8 +176,7 @@ QMenu* QuillaryAppDelegate::trayMenu()
                 else
                     bringToFront();
             });
-        menu->addAction(QVRLocalizedString(QStringLiteral("Quit Quillary")), this,
-                        &QuillaryAppDelegate::quitRequested);
+        m_commands->addEcho(menu, QStringLiteral("quitMenuItem"));
     });
     return menu;
 }

@@ -15,9 +15,18 @@ quillary_add_test(NAME app_search_filter_test
   LABELS sanitize
   MAIN widgets)
 
-# Menus, their enabling, the recent-notes menu and Calculate.
+# The alert every part of the application shows, and the responder tests
+# answer it with.
+quillary_add_test(NAME app_alerts_test
+  SOURCES AlertTest.cpp
+  LIBS app test_support Qt6::Test
+  LABELS sanitize
+  MAIN widgets)
+
+# The command registry, the menus, their enabling, the recent-notes menu and
+# Calculate.
 quillary_add_test(NAME app_menus_test
-  SOURCES MenusTest.cpp CalculateTest.cpp
+  SOURCES MenusTest.cpp CalculateTest.cpp CommandRegistryTest.cpp
   LIBS app test_support Qt6::Test
   LABELS sanitize
   MAIN widgets)

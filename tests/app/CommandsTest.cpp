@@ -3,6 +3,7 @@
 // export, copy, sharing by e-mail, printing and the menu items for them.
 #include "AppTestSupport.h"
 
+#include "app/alerts/Alert.h"
 #include "app/commands/QVRFileTypes.h"
 #include "app/commands/QVRScriptCommands.h"
 #include "app/commands/QVRURLParts.h"
@@ -524,32 +525,30 @@ TEST_F(CommandsTest, ExportAllWritesEveryLiveNoteAndCancelStopsAtTheFirstFailure
     app->deleteItemWithUUID(QStringLiteral("AAAAAAAA-0000-0000-0000-00000000000C"));
     QString folder = path("all");
     QDir().mkpath(folder);
-    int alerts = 0;
-    bool goOn = true;
+    QString answer = QStringLiteral("OK");
+    AlertResponder alerts([&](const Alert& alert) {
+        EXPECT_NE(alert.buttonTitled("Cancel"), Alert::NoButton);
+        return alert.buttonTitled(answer);
+    });
     int panels = 0;
     app->commandPanels().chooseExportFolder = [&](const QString& extension) {
         EXPECT_EQ(extension, ++panels == 1 ? "quillary" : "txt") << "the choice lasts for the run";
         return QuillaryAppDelegate::ExportChoice{folder, QStringLiteral("txt")};
     };
-    app->commandPanels().showExportError = [&](const platform::Error&, bool allowCancel) {
-        EXPECT_TRUE(allowCancel);
-        ++alerts;
-        return goOn;
-    };
     app->exportAllNotes();
     QStringList names = QDir(folder).entryList(QDir::Files, QDir::Name);
     EXPECT_EQ(names, QStringList({"first.txt", "second.txt"}));
     EXPECT_EQ(app->exportFileExtension(), "txt");
-    EXPECT_EQ(alerts, 0);
+    EXPECT_TRUE(alerts.shown.isEmpty());
 
     folder = path("no/such/folder");
-    goOn = false;
+    answer = QStringLiteral("Cancel");
     app->exportAllNotes();
-    EXPECT_EQ(alerts, 1) << "Cancel stops before the next note";
-    goOn = true;
-    alerts = 0;
+    EXPECT_EQ(alerts.shown.size(), 1) << "Cancel stops before the next note";
+    answer = QStringLiteral("OK");
+    alerts.shown.clear();
     app->exportAllNotes();
-    EXPECT_EQ(alerts, 2) << "OK goes on with the next note";
+    EXPECT_EQ(alerts.shown.size(), 2) << "OK goes on with the next note";
     EXPECT_TRUE(log.hasLineStartingWith(QStringLiteral("File could not be exported: ")));
 }
 

@@ -318,3 +318,133 @@ TEST_F(MenusTest, ListContextMenuStoresTypingThenActsOnTheRowClicked)
     EXPECT_TRUE(archived(B));
     EXPECT_FALSE(archived(A));
 }
+
+// --- Where each command shows ----------------------------------------------------------
+
+namespace {
+
+// A menu as its user reads it: "Title  Keys" per item, "-" per separator and
+// "Title >" per submenu.
+QStringList readMenu(const QMenu* shown)
+{
+    QStringList items;
+    for (const QAction* item : shown->actions()) {
+        if (item->isSeparator())
+            items << QStringLiteral("-");
+        else if (item->menu())
+            items << item->text() + QStringLiteral(" >");
+        else if (item->shortcut().isEmpty())
+            items << item->text();
+        else
+            items << item->text() + QStringLiteral("  ") + item->shortcut().toString();
+    }
+    return items;
+}
+
+} // namespace
+
+TEST_F(MenusTest, EveryMenuKeepsItsItemsOrderSeparatorsAndKeys)
+{
+    addNote(A, "note", 100);
+    openNote(A);
+    struct Row
+    {
+        const char* menu;
+        QStringList items;
+    };
+    const Row rows[] = {
+        {"applicationMenu", {"About Quillary", "Preferences…  Ctrl+,"}},
+        {"fileMenu",
+         {"New Note  Ctrl+N", "Open…  Ctrl+O", "-", "Delete  Ctrl+Backspace", "Restore", "-",
+          "Export…  Ctrl+E", "Export All…  Ctrl+Shift+E", "Share >", "-", "Page Setup…  Ctrl+Shift+P",
+          "Print…  Ctrl+P", "-", "Quit Quillary  Ctrl+Q"}},
+        {"editMenu",
+         {"Undo  Ctrl+Z", "Redo  Ctrl+Shift+Z", "-", "Find  Ctrl+F", "-", "Calculate  Ctrl+=", "-",
+          "Copy  Ctrl+C"}},
+        {"viewMenu", {"Hide Sidebar"}},
+        {"helpMenu", {"Quillary Help  Ctrl+?"}},
+        {"gearMenu",
+         {"Find  Ctrl+F", "-", "Hide Automatically", "Preferences…  Ctrl+,", "-", "About Quillary",
+          "Quillary Help  Ctrl+?", "-", "Quit Quillary  Ctrl+Q"}},
+    };
+    QStringList bar;
+    for (QAction* item : app->window()->menuBar()->actions())
+        bar << item->menu()->objectName();
+    EXPECT_EQ(bar, QStringList({"applicationMenu", "fileMenu", "editMenu", "viewMenu", "helpMenu"}));
+    for (const Row& row : rows)
+        EXPECT_EQ(readMenu(menu(row.menu)).join(" | ").toStdString(), row.items.join(" | ").toStdString())
+            << row.menu;
+
+    // The note's own menu repeats menu-bar commands without their keys.
+    QMenu* more = app->contextualMenuForNote(app->selectedNote(), app->window());
+    ASSERT_NE(more, nullptr);
+    EXPECT_EQ(readMenu(more).join(" | ").toStdString(), "Copy | Export… | Print… | - | Delete");
+    delete more;
+    app->deleteItemWithUUID(A, true);
+    more = app->contextualMenuForNote(app->noteWithId(A), app->window());
+    EXPECT_EQ(readMenu(more).last(), "Restore");
+    delete more;
+    EXPECT_EQ(app->contextualMenuForNote(nullptr, app->window()), nullptr);
+
+    QMenu* editor = app->editorContextMenu(QPoint(1, 1));
+    EXPECT_EQ(readMenu(editor).mid(readMenu(editor).size() - 2), QStringList({"-", "Calculate  Ctrl+="}));
+    delete editor;
+}
+
+TEST_F(MenusTest, EveryKeyedCommandBelongsToTheWindowSoItsKeyWorksWithoutTheMenuBar)
+{
+    // In menu-bar mode the window shows no menu bar; its keys must still
+    // reach the commands, which they do only through the window's actions.
+    QStringList keyed;
+    for (QAction* item : app->window()->findChildren<QAction*>()) {
+        if (item->shortcut().isEmpty() || item->shortcutContext() != Qt::WindowShortcut)
+            continue;
+        keyed << item->objectName();
+        EXPECT_TRUE(app->window()->actions().contains(item)) << item->objectName().toStdString();
+    }
+    keyed.sort();
+    EXPECT_EQ(keyed.join(' ').toStdString(),
+              "calculateMenuItem copyMenuItem deleteMenuItem exportAllAction exportMenuItem findMenuItem "
+              "helpMenuItem newNoteMenuItem openAction pageSetupAction preferencesAction printMenuItem "
+              "quitMenuItem redoMenuItem undoMenuItem");
+}
+
+TEST_F(MenusTest, EachCommandIsEnabledByItsOwnConditionAsItsMenuOpens)
+{
+    struct Row
+    {
+        const char* command;
+        const char* menu;
+        bool withoutNotes;
+        bool withANote;
+    };
+    const Row rows[] = {
+        {"newNoteMenuItem", "fileMenu", true, true},
+        {"openAction", "fileMenu", true, true},
+        {"deleteMenuItem", "fileMenu", false, true},
+        {"exportMenuItem", "fileMenu", false, true},
+        {"exportAllAction", "fileMenu", false, true},
+        {"printMenuItem", "fileMenu", false, true},
+        {"pageSetupAction", "fileMenu", true, true},
+        {"undoMenuItem", "editMenu", false, false},
+        {"redoMenuItem", "editMenu", false, false},
+        {"calculateMenuItem", "editMenu", false, false},
+        {"copyMenuItem", "editMenu", true, true},
+        {"toggleListViewMenuItem", "viewMenu", true, true},
+        {"preferencesAction", "applicationMenu", true, true},
+    };
+    for (const bool withNote : {false, true}) {
+        if (withNote) {
+            addNote(A, "some text", 100);
+            app->selectNote(app->noteWithId(A));
+        }
+        for (const Row& row : rows) {
+            whileOpen(menu(row.menu), [&] {
+                EXPECT_EQ(action(row.command)->isEnabled(), withNote ? row.withANote : row.withoutNotes)
+                    << row.command << (withNote ? " with a note" : " without notes");
+            });
+            EXPECT_TRUE(action(row.command)->isEnabled())
+                << row.command << ": its keys live again once closed";
+        }
+    }
+}

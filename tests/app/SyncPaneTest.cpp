@@ -3,6 +3,7 @@
 // "keyring") the session's Secret Service.
 #include "tests/sync/WebSyncFixture.h"
 
+#include "app/alerts/Alert.h"
 #include "app/preferences/QVRPreferencesWindowController.h"
 #include "app/preferences/QVRSyncPreferencesViewController.h"
 #include "app/preferences/QVRTermsSheetController.h"
@@ -34,7 +35,7 @@ protected:
     QVRSyncPreferencesViewController* pane = nullptr;
     std::unique_ptr<QVRPreferencesWindowController> window;
     QList<QUrl> opened;
-    QStringList alerts;
+    AlertResponder alerts;
     QString chosenFolder;
     QTemporaryDir cloud;
 
@@ -82,7 +83,6 @@ protected:
     {
         pane = new QVRSyncPreferencesViewController(manager.get());
         pane->setURLOpener([this](const QUrl& url) { opened << url; });
-        pane->setAlertPresenter([this](const QString& text) { alerts << text; });
         pane->setFolderChooser([this] { return chosenFolder; });
         pane->setUtilityInstalled(false);
         std::vector<QVRPreferencesViewController*> panes{pane};
@@ -328,10 +328,10 @@ TEST_F(SyncPane, StatusTextsOfOneHundredAndOneCharactersAlsoAlert)
     manager->postNotificationName(QVRSyncChangeNotification, shorter);
     EXPECT_EQ(label("syncInfo"), shorter);
     EXPECT_EQ(label("registerInfo"), shorter);
-    EXPECT_TRUE(alerts.isEmpty());
+    EXPECT_TRUE(alerts.shown.isEmpty());
     manager->postNotificationName(QVRSyncFailureNotification, longer);
     EXPECT_EQ(label("syncInfo"), longer);
-    EXPECT_EQ(alerts, QStringList({longer}));
+    EXPECT_EQ(alerts.texts(), QStringList({longer}));
     // A failure without a text leaves the status line alone.
     manager->postNotificationName(QVRSyncFailureNotification);
     EXPECT_EQ(label("syncInfo"), longer);

@@ -582,3 +582,25 @@ TEST_F(RowClickTest, RightClickOnAnotherRowWhileTypingPicksTheRowUnderThePointer
 {
     clickTopRowWhileTyping(Qt::RightButton);
 }
+
+TEST_F(WindowModesTest, CommandKeysWorkInMenuBarModeWithoutAMenuBar)
+{
+    addNotes(1);
+    app->setMenuBarMode(true);
+    ASSERT_FALSE(app->window()->menuBar()->isVisible());
+    app->window()->show();
+    app->window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(app->window()));
+    Note* note = app->selectedNote();
+    ASSERT_NE(note, nullptr);
+
+    // Keys of commands with a condition, and of one without.
+    app->tableView()->setFocus();
+    QTest::keyClick(app->tableView(), Qt::Key_Backspace, Qt::ControlModifier);
+    EXPECT_TRUE(note->archived().toBool()) << "Delete";
+    QTest::keyClick(app->tableView(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_FALSE(note->archived().toBool()) << "Undo";
+    ASSERT_FALSE(app->searchShowing());
+    QTest::keyClick(app->tableView(), Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(app->searchShowing()) << "Find";
+}
