@@ -165,6 +165,19 @@ std::optional<QByteArray> QVRNoteDocument::contentsForType(const QString&, platf
             *error = e;
         return std::nullopt;
     }
+    // Every reader of note files, another computer's included, refuses one
+    // larger than this, and the text itself has no limit: such a note stays
+    // where it is rather than become a file that cannot be read back.
+    if (std::size_t(data.size()) > platform::kPropertyListMaxBytes) {
+        const platform::Error e =
+            QVRSyncError(QVRSyncErrors::TooLarge,
+                         QStringLiteral("The note is too large to be saved as a note file, which can hold at "
+                                        "most %1 MB.")
+                             .arg(platform::kPropertyListMaxBytes / (1024 * 1024)));
+        if (error)
+            *error = e;
+        return std::nullopt;
+    }
     return data;
 }
 

@@ -26,7 +26,8 @@ enum Code : int
 {
     NotRightFormat = 100,
     NoReadFormat = 101,
-    NoWriteFormat = 102
+    NoWriteFormat = 102,
+    TooLarge = 103
 };
 } // namespace QVRSyncErrors
 

@@ -6,6 +6,7 @@
 #include "platform/core/MainThread.h"
 #include "platform/core/SystemChanges.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/data/MainQueue.h"
 #include "platform/data/ManagedObject.h"
 #include "platform/data/ManagedObjectContext.h"
 #include "platform/ops/OperationQueue.h"
@@ -24,7 +25,6 @@
 
 #include <QDBusConnection>
 #include <QSet>
-#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 #include <QUuid>
@@ -146,6 +146,7 @@ QVRSyncManager::QVRSyncManager(QVRDataStore* store, QObject* parent)
 
 QVRSyncManager::~QVRSyncManager()
 {
+    finishBackgroundWork();
     QVRSyncSettings::writeHeld();
     *m_alive = false;
     m_observers.clear();
@@ -548,6 +549,7 @@ bool QVRSyncManager::busy()
 
 void QVRSyncManager::stop()
 {
+    finishBackgroundWork();
     QVRSyncSettings::writeHeld();
     if (m_store)
         m_store->saveData();
@@ -578,22 +580,32 @@ void QVRSyncManager::userDefaultsDidChange(const platform::Notification& notific
     m_historyDays = value == 365242 ? 365 : std::max<quint64>(value, 90);
 }
 
-void QVRSyncManager::pruneHistory()
+namespace {
+
+std::function<void(const std::function<bool()>&)> g_pruneHook;
+
+// Deletes the archived notes changed before the cut-off, in a temporary
+// context off the main thread. Its owner cancels it and waits for it before
+// the store goes; a cancelled prune saves nothing.
+class PruneHistoryOperation : public platform::Operation
 {
-    if (!m_store)
-        return;
-    const double cutoff = historyDate();
-    QVRDataStore* store = m_store;
-    QPointer<QVRSyncManager> self(this);
-    QThreadPool::globalInstance()->start([store, cutoff, self] {
-        std::unique_ptr<platform::ManagedObjectContext> context = store->temporaryContext();
+public:
+    PruneHistoryOperation(QVRDataStore* store, double cutoff, QPointer<QVRSyncManager> manager)
+        : m_store(store), m_cutoff(cutoff), m_manager(std::move(manager))
+    {
+    }
+
+    void main() override
+    {
+        std::unique_ptr<platform::ManagedObjectContext> context = m_store->temporaryContext();
         if (!context)
             return;
+        bool removed = false;
         context->performAndWait([&] {
             platform::FetchRequest request;
             request.entityName = QVRNoteEntityName;
             request.predicate =
-                platform::Predicate::parse(QStringLiteral("archived == YES AND modified < %@"), {cutoff});
+                platform::Predicate::parse(QStringLiteral("archived == YES AND modified < %@"), {m_cutoff});
             platform::Error error;
             const auto notes = context->fetch(request, &error);
             if (!error.domain.isEmpty()) {
@@ -601,16 +613,60 @@ void QVRSyncManager::pruneHistory()
                                   .arg(error.localizedDescription, QStringLiteral("{}")));
                 return;
             }
-            for (platform::ManagedObject* note : notes)
+            if (g_pruneHook)
+                g_pruneHook([this] { return isCancelled(); });
+            for (platform::ManagedObject* note : notes) {
+                if (isCancelled())
+                    return;
                 context->remove(note);
+            }
+            removed = true;
         });
-        if (store->saveTemporaryContext(context.get(), true)) {
-            platform::runOnMainThread([self] {
-                if (self && self->m_delegate)
-                    self->m_delegate->didDeleteOldObjects();
+        if (!removed || isCancelled())
+            return;
+        if (m_store->saveTemporaryContext(context.get(), true)) {
+            platform::runOnMainThread([manager = m_manager] {
+                if (manager && manager->delegate())
+                    manager->delegate()->didDeleteOldObjects();
             });
         }
-    });
+    }
+
+private:
+    QVRDataStore* m_store;
+    double m_cutoff;
+    QPointer<QVRSyncManager> m_manager;
+};
+
+} // namespace
+
+void QVRSyncManager::setPruneHookForTesting(std::function<void(const std::function<bool()>& cancelled)> hook)
+{
+    g_pruneHook = std::move(hook);
+}
+
+void QVRSyncManager::pruneHistory()
+{
+    if (!m_store)
+        return;
+    if (!m_background) {
+        m_background = std::make_unique<platform::OperationQueue>();
+        m_background->setOperationCountObserver([](int) { platform::MainQueue::instance().wake(); });
+    }
+    m_background->addOperation(
+        std::make_shared<PruneHistoryOperation>(m_store, historyDate(), QPointer<QVRSyncManager>(this)));
+}
+
+void QVRSyncManager::finishBackgroundWork()
+{
+    if (!m_background)
+        return;
+    m_background->cancelAllOperations();
+    // The prune reads and saves through the store's main context, whose
+    // blocks run on this thread: serve them while waiting, or neither side
+    // would ever go on.
+    platform::MainQueue::instance().serveUntil([this] { return m_background->operationCount() == 0; });
+    m_background.reset();
 }
 
 std::vector<QVRNoteAttributes> QVRSyncManager::allObjects()

@@ -190,8 +190,12 @@ public:
     double historyDate();
     void userDefaultsDidChange(const platform::Notification& notification);
     // Deletes archived notes older than the history date, in a temporary
-    // context on a pool thread.
+    // context on a thread of the manager's own, which stop() and the
+    // destructor cancel and wait for.
     void pruneHistory();
+    // Called inside the prune, between reading the old notes and removing
+    // them, with whether the prune has been cancelled; null removes it.
+    static void setPruneHookForTesting(std::function<void(const std::function<bool()>& cancelled)> hook);
 
     void postNotificationName(const QString& name, const std::optional<QString>& status = std::nullopt);
     // The manager's delayed perform: one pending call per name.
@@ -262,6 +266,8 @@ private:
     void offerAccount(const std::optional<QString>& account);
     void applyNote(const QVRXMLAttributes& attributes);
     void watchForWake();
+    // Cancels the history pruning under way and waits for it.
+    void finishBackgroundWork();
 
     QVRDataStore* m_store;
     QVRSyncSettings m_settings;
@@ -293,6 +299,7 @@ private:
     QVRSyncAccount m_account;
 
     std::unique_ptr<platform::OperationQueue> m_operationQueue;
+    std::unique_ptr<platform::OperationQueue> m_background; // history pruning
     QPointer<QVRURLSession> m_session;
     QHash<QString, QTimer*> m_performs;
     std::vector<platform::ObserverToken> m_observers;

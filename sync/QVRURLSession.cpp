@@ -4,6 +4,7 @@
 #include "sync/QVRSyncService.h"
 #include "sync/QVRXMLParser.h"
 
+#include <QDeadlineTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QPointer>
@@ -55,6 +56,23 @@ private:
 // goes out on it. Such a request is now failed rather than repeated, so idle
 // connections are dropped soon, long before servers usually close them.
 constexpr int kIdleConnectionSeconds = 2;
+
+// Redirects are followed here rather than by Qt, which would have to send the
+// one-shot body again; a loop or a chain this long is not the service.
+constexpr int kMaximumRedirects = 5;
+
+bool isRedirect(int status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+bool sameOrigin(const QUrl& a, const QUrl& b)
+{
+    const auto port = [](const QUrl& url) {
+        return url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
+    };
+    return a.scheme() == b.scheme() && a.host() == b.host() && port(a) == port(b);
+}
 } // namespace
 
 void QVRURLSession::setTimeoutCapForTesting(int milliseconds)
@@ -72,8 +90,8 @@ bool QVRURLResponse::internetProblem() const
 QVRURLSession::QVRURLSession(QObject* parent) : QObject(parent), m_manager(new QNetworkAccessManager(this))
 {
     // Redirects stay on the service's origin: a 307 elsewhere would resend the
-    // body, password and all.
-    m_manager->setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
+    // body, password and all. They are followed in sendHop().
+    m_manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 }
 
 QVRURLSession::~QVRURLSession()
@@ -108,31 +126,46 @@ void QVRURLSession::startOnMainThread(quint64 task, const QVRURLRequest& request
         completion(response);
         return;
     }
-    QNetworkRequest networkRequest(request.url);
-    networkRequest.setHeader(QNetworkRequest::ContentTypeHeader,
-                             QStringLiteral("application/x-www-form-urlencoded"));
-    networkRequest.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    networkRequest.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     int timeout = request.timeoutSeconds * 1000;
     if (timeoutCap > 0)
         timeout = std::min(timeout, timeoutCap.load());
+    m_tasks.insert(task, Task{nullptr, std::move(completion)});
+    sendHop(task, Hop{request.url, request.url, request.body, true, QDeadlineTimer(timeout), 0});
+}
+
+void QVRURLSession::sendHop(quint64 task, const Hop& hop)
+{
+    auto found = m_tasks.find(task);
+    if (found == m_tasks.end())
+        return;
+    const int timeout = int(std::max<qint64>(hop.deadline.remainingTime(), 1));
+    QNetworkRequest networkRequest(hop.url);
+    networkRequest.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    networkRequest.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     networkRequest.setTransferTimeout(timeout);
-    // Each attempt goes out exactly once: the body is handed over unbuffered
-    // and cannot be rewound. HTTP/2 retries streams on its own terms, so the
-    // service is spoken to in HTTP/1.1.
-    networkRequest.setHeader(QNetworkRequest::ContentLengthHeader, request.body.size());
-    networkRequest.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
     networkRequest.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
     networkRequest.setAttribute(QNetworkRequest::ConnectionCacheExpiryTimeoutSecondsAttribute,
                                 kIdleConnectionSeconds);
     // Accept-Encoding is left to Qt, which then inflates gzip replies itself.
-    auto* body = new OneShotBody(request.body);
-    QNetworkReply* reply = m_manager->post(networkRequest, body);
-    body->setParent(reply);
-    m_tasks.insert(task, Task{reply, std::move(completion)});
+    QNetworkReply* reply = nullptr;
+    if (hop.post) {
+        networkRequest.setHeader(QNetworkRequest::ContentTypeHeader,
+                                 QStringLiteral("application/x-www-form-urlencoded"));
+        // Each attempt goes out exactly once: the body is handed over
+        // unbuffered and cannot be rewound. HTTP/2 retries streams on its own
+        // terms, so the service is spoken to in HTTP/1.1.
+        networkRequest.setHeader(QNetworkRequest::ContentLengthHeader, hop.body.size());
+        networkRequest.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
+        auto* body = new OneShotBody(hop.body);
+        reply = m_manager->post(networkRequest, body);
+        body->setParent(reply);
+    } else {
+        reply = m_manager->get(networkRequest);
+    }
+    found->reply = reply;
 
     // The transfer time-out only measures silence; a reply that trickles in
-    // still ends when the whole request's time is up.
+    // still ends when the whole request's time is up, redirects included.
     auto timedOut = std::make_shared<bool>(false);
     auto* timer = new QTimer(reply);
     timer->setSingleShot(true);
@@ -145,9 +178,10 @@ void QVRURLSession::startOnMainThread(quint64 task, const QVRURLRequest& request
         if (reply->bytesAvailable() > QVRXMLParser::MaximumSize)
             reply->abort();
     });
-    QObject::connect(reply, &QNetworkReply::finished, this, [this, task, reply, timedOut] {
-        Completion completion = takeCompletion(task);
-        if (!completion)
+    QObject::connect(reply, &QNetworkReply::finished, this, [this, task, reply, timedOut, hop] {
+        reply->deleteLater();
+        auto found = m_tasks.constFind(task);
+        if (found == m_tasks.constEnd() || found->reply != reply)
             return;
         QVRURLResponse response;
         response.error = reply->error();
@@ -155,6 +189,29 @@ void QVRURLSession::startOnMainThread(quint64 task, const QVRURLRequest& request
         response.timedOut = *timedOut;
         if (response.error != QNetworkReply::NoError)
             response.errorText = *timedOut ? QStringLiteral("The request timed out.") : reply->errorString();
+        const QVariant target = reply->attribute(QNetworkRequest::RedirectionTargetAttribute);
+        if (!*timedOut && target.isValid() && isRedirect(response.httpStatus)) {
+            const QUrl next = hop.url.resolved(target.toUrl());
+            if (!sameOrigin(next, hop.origin)) {
+                response.error = QNetworkReply::InsecureRedirectError;
+                response.errorText =
+                    QStringLiteral("The service redirected the request to another site (%1).")
+                        .arg(next.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery));
+            } else if (hop.redirects >= kMaximumRedirects) {
+                response.error = QNetworkReply::TooManyRedirectsError;
+                response.errorText = QStringLiteral("The service redirected the request too many times.");
+            } else {
+                // 307 and 308 repeat the request as it was; the others turn
+                // it into a GET without the form.
+                const bool keep = response.httpStatus == 307 || response.httpStatus == 308;
+                sendHop(task, Hop{next, hop.origin, keep ? hop.body : QByteArray(), hop.post && keep,
+                                  hop.deadline, hop.redirects + 1});
+                return;
+            }
+        }
+        Completion completion = takeCompletion(task);
+        if (!completion)
+            return;
         // An aborted or cut-off transfer gives no body to read, whatever
         // arrived; a server error's body is still the service's answer.
         // A body that could not be sent again means the connection closed
@@ -167,7 +224,6 @@ void QVRURLSession::startOnMainThread(quint64 task, const QVRURLRequest& request
             response.error != QNetworkReply::NoError && response.error < QNetworkReply::ContentAccessDenied;
         if (!transportFailed)
             response.data = reply->readAll();
-        reply->deleteLater();
         completion(response);
     });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QNetworkReply>
 #include <QObject>
@@ -56,7 +57,18 @@ public:
     static void setTimeoutCapForTesting(int milliseconds);
 
 private:
+    // One request of a task: the first, or one after a redirect.
+    struct Hop
+    {
+        QUrl url;
+        QUrl origin; // the first request's, the only one redirects may go to
+        QByteArray body;
+        bool post = true;
+        QDeadlineTimer deadline; // the whole task's, redirects included
+        int redirects = 0;
+    };
     void startOnMainThread(quint64 task, const QVRURLRequest& request, Completion completion);
+    void sendHop(quint64 task, const Hop& hop);
 
     QNetworkAccessManager* m_manager = nullptr;
     struct Task

@@ -5,3 +5,10 @@ target_link_libraries(bench_app PRIVATE app platform_predicate Qt6::Widgets PkgC
 add_executable(bench_app_bare_window ${CMAKE_CURRENT_LIST_DIR}/BareWindow.cpp)
 target_link_libraries(bench_app_bare_window PRIVATE Qt6::Widgets)
 add_dependencies(bench_app quillary bench_app_bare_window)
+# The benchmark's own faults: a profile of its own, and the rows it reports.
+if(QUILLARY_BUILD_TESTS)
+  find_package(Python3 COMPONENTS Interpreter)
+  add_test(NAME bench_app_profile_test
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/check_bench_app.py $<TARGET_FILE:bench_app>)
+  set_tests_properties(bench_app_profile_test PROPERTIES TIMEOUT 900 LABELS slow)
+endif()

@@ -2,13 +2,15 @@
 // resident memory is its own:
 //   bench_app                      every size (10,000 and 100,000 live notes)
 //   bench_app 10000                one size
-// Internally: --fill DIR N, --search DIR N, --start DIR PROGRAM.
+// Internally: --fill DIR N, --search DIR N PAUSE_MS (DIR is the profile, a
+// relative one taken from the current folder).
 // Each profile holds N live notes of about 2 KB and N archived ones, written
 // through the store library.
 #include "app/QuillaryAppDelegate.h"
 #include "app/list/NoteListModel.h"
 #include "app/search/QVRSearchField.h"
 #include "app/window/FirstPaintReport.h"
+#include "bench/support/BenchProfile.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/predicate/Predicate.h"
 #include "store/Note.h"
@@ -58,10 +60,21 @@ void printTimings(const char* what, const Timings& t, qsizetype rows)
                 qPrintable(each.join(QLatin1Char(' '))));
 }
 
-void useProfile(const QString& dir)
+// Makes `dir` the profile of this process and checks that the store lies
+// inside it; false (with the reason printed) otherwise.
+bool useProfile(const QString& dir)
 {
-    for (const char* variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
-        qputenv(variable, (dir + QLatin1Char('/') + QLatin1String(variable)).toUtf8());
+    const QString root = bench::useProfile(dir);
+    if (root.isEmpty()) {
+        std::printf("no profile folder to work in: \"%s\"\n", qPrintable(dir));
+        return false;
+    }
+    if (!QVRDataStore::storeURL().startsWith(root + QLatin1Char('/'))) {
+        std::printf("refusing to run: the store %s is outside the profile %s\n",
+                    qPrintable(QVRDataStore::storeURL()), qPrintable(root));
+        return false;
+    }
+    return true;
 }
 
 // About 2,000 characters of words, some accented or capitalised; "meeting"
@@ -92,7 +105,8 @@ QString noteText(QRandomGenerator& rng)
 
 int fill(const QString& dir, int count)
 {
-    useProfile(dir);
+    if (!useProfile(dir))
+        return 2;
     auto root = QVRDataStore::makeRootStore(QVRDataStore::storeURL());
     if (!root || !root->context())
         return 1;
@@ -164,7 +178,8 @@ Timings sqliteLike(const QString& path, double cutoff, qsizetype* rows)
 
 int search(const QString& dir, int count, int pauseMs)
 {
-    useProfile(dir);
+    if (!useProfile(dir))
+        return 2;
     int argc = 1;
     char name[] = "bench_app";
     char* argv[] = {name, nullptr};
@@ -206,7 +221,9 @@ int search(const QString& dir, int count, int pauseMs)
         }
         return timings;
     };
-    printTimings("search, per keystroke", typeQuery(), app->listModel()->rowCount());
+    // The rows are counted once the typing is done, not before it starts.
+    const Timings typed = typeQuery();
+    printTimings("search, per keystroke", typed, app->listModel()->rowCount());
     std::printf("  resident after typing:              %.1f MB\n", residentMB());
     // Typing it again: every text is folded already.
     app->searchField()->setText(QString());
@@ -267,8 +284,8 @@ int start(const QString& dir, const QString& program, const QString& label)
     for (int run = 0; run < 5; ++run) {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
-            environment.insert(QLatin1String(variable), dir + QLatin1Char('/') + QLatin1String(variable));
+        for (const auto& [variable, folder] : bench::profileVariables(dir))
+            environment.insert(QString::fromLatin1(variable), folder);
         // A lone instance: no session bus to forward to, no cloud folder.
         environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
         environment.remove(QStringLiteral("QUILLARY_CLOUD_DIR"));
@@ -324,6 +341,8 @@ int main(int argc, char** argv)
     if (args.value(0) == QLatin1String("--search"))
         return search(args.value(1), args.value(2).toInt(), args.value(3).toInt());
 
+    // The parent's own settings and caches go to a scratch profile too.
+    bench::ScratchProfile scratch;
     QCoreApplication application(argc, argv);
     std::vector<int> sizes{10000, 100000};
     if (!args.isEmpty() && args.first().toInt() > 0)

@@ -1,3 +1,4 @@
+#include "bench/support/BenchProfile.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/data/ArrayController.h"
 #include "platform/data/ManagedObjectContext.h"
@@ -175,9 +176,7 @@ BENCHMARK(BM_RefilterInMemory)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillis
 int main(int argc, char** argv)
 {
     // Stamps and caches go to a scratch profile, never the user's.
-    QTemporaryDir profile;
-    for (const char* variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
-        qputenv(variable, profile.path().toUtf8() + '/' + variable);
+    bench::ScratchProfile profile;
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

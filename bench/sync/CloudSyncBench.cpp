@@ -3,6 +3,7 @@
 // manager with its 30-wide queue. Goal: under 5 s each.
 
 #include "CloudFakeManager.h"
+#include "bench/support/BenchProfile.h"
 
 #include "store/QVRDefaultsKeys.h"
 #include "sync/QVRSyncOutOperation.h"
@@ -153,6 +154,8 @@ BENCHMARK(BM_ExportTenThousandNotes)->Unit(benchmark::kMillisecond)->Iterations(
 
 int main(int argc, char** argv)
 {
+    // The settings these runs write go to a scratch profile, never the user's.
+    bench::ScratchProfile profile;
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

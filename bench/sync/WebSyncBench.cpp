@@ -1,4 +1,5 @@
 #include "WebSyncFakeService.h"
+#include "bench/support/BenchProfile.h"
 
 #include "platform/core/Log.h"
 #include "platform/core/NotificationCenter.h"
@@ -318,6 +319,8 @@ BENCHMARK(BM_IncrementalSync100)->Iterations(1)->Unit(benchmark::kMillisecond)->
 
 int main(int argc, char** argv)
 {
+    // The settings these runs write go to a scratch profile, never the user's.
+    bench::ScratchProfile profile;
     QCoreApplication app(argc, argv);
     ::benchmark::Initialize(&argc, argv);
     ::benchmark::RunSpecifiedBenchmarks();

@@ -22,7 +22,9 @@ void MainQueue::post(std::function<void()> fn)
     {
         std::lock_guard lock(m_mutex);
         m_jobs.push_back(std::move(fn));
+        ++m_generation;
     }
+    m_changed.notify_all();
     QMetaObject::invokeMethod(this, "drain", Qt::QueuedConnection);
 }
 
@@ -39,6 +41,31 @@ void MainQueue::postAndWait(const std::function<void()>& fn)
     });
     std::unique_lock lock(doneMutex);
     doneCondition.wait(lock, [&] { return done; });
+}
+
+void MainQueue::serveUntil(const std::function<bool()>& done)
+{
+    for (;;) {
+        std::uint64_t seen = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            seen = m_generation;
+        }
+        drain();
+        if (done())
+            return;
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_generation != seen; });
+    }
+}
+
+void MainQueue::wake()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_generation;
+    }
+    m_changed.notify_all();
 }
 
 void MainQueue::drain()

@@ -3,6 +3,7 @@
 #include <QObject>
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -21,6 +22,12 @@ public:
     void post(std::function<void()> fn);
     // Returns once `fn` has run on the main thread. Never call on it.
     void postAndWait(const std::function<void()>& fn);
+    // For an owner on the main thread that waits for background work which may
+    // itself wait for a main-queue context: runs the blocks handed over
+    // meanwhile until `done` answers true. Whatever makes `done` true calls
+    // wake() afterwards.
+    void serveUntil(const std::function<bool()>& done);
+    void wake();
 
 public slots:
     void drain();
@@ -29,6 +36,10 @@ private:
     MainQueue() = default;
 
     std::mutex m_mutex;
+    std::condition_variable m_changed;
+    // Counts hand-overs and wake-ups, so that a waiter sees one that came
+    // between its last look and its wait.
+    std::uint64_t m_generation = 0;
     std::deque<std::function<void()>> m_jobs;
 };
 

@@ -4,6 +4,7 @@
 #include "platform/files/FileCoordinator.h"
 #include "platform/files/FileOperations.h"
 #include "platform/plist/PropertyList.h"
+#include "platform/plist/PropertyListBounds.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Wait.h"
 
@@ -11,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -291,6 +293,47 @@ TEST(NoteDocument, PeerReadsWhatWeWrite)
     auto reopened = std::make_shared<QVRNoteDocument>(path);
     ASSERT_TRUE(openNow(reopened));
     EXPECT_NEAR(reopened->attributes().value("modified").toDouble(), modified, 1e-6);
+}
+
+// A note's text has no limit, but every reader refuses a note file over the
+// property-list bound: a note of more than 64 MB was exported, and the file
+// was then "not the right format" on every computer that read it.
+TEST(NoteDocument, NoteWhoseFileWouldBeRefusedIsNeverWritten)
+{
+    QTemporaryDir dir;
+    const qsizetype bound = qsizetype(platform::kPropertyListMaxBytes);
+    struct Case
+    {
+        const char* name;
+        QString text;
+        bool written;
+    };
+    // Non-ASCII text is stored as UTF-16: two bytes a character.
+    const Case cases[] = {
+        {"ascii just under", QString(bound - 4096, QLatin1Char('a')), true},
+        {"ascii over", QString(bound + 1, QLatin1Char('a')), false},
+        {"utf-16 over with fewer characters", QString(bound / 2 + 1, QChar(0x00E9)), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QString::fromLatin1(c.name) + QStringLiteral(".quillary"));
+        platform::Error error;
+        auto saved =
+            QVRNoteDocument::saveObject({{"uuid", "BIG"}, {"text", c.text}, {"modified", 1.0}}, path, &error);
+        EXPECT_EQ(bool(saved), c.written);
+        if (!c.written) {
+            EXPECT_FALSE(QFile::exists(path));
+            EXPECT_EQ(error.domain, QVRSyncErrors::domain);
+            EXPECT_EQ(error.code, QVRSyncErrors::TooLarge);
+            EXPECT_TRUE(error.localizedDescription.contains(QStringLiteral("too large")))
+                << error.localizedDescription.toStdString();
+            continue;
+        }
+        EXPECT_LE(QFileInfo(path).size(), bound);
+        auto reread = std::make_shared<QVRNoteDocument>(path);
+        ASSERT_TRUE(openNow(reread));
+        EXPECT_EQ(reread->text().value_or(QString()).size(), c.text.size());
+    }
 }
 
 TEST(NoteDocument, SaveOperationsCreateOrReplace)

@@ -81,6 +81,10 @@ public:
     // Pages answered to GET requests, by path; other paths get a 404.
     std::map<QString, QByteArray> pages;
     std::vector<QString> pageRequests; // the paths asked for, in order
+    // POSTs to these paths (query included) are answered with a redirect:
+    // path -> {status, Location}. The body is recorded first, as any other.
+    std::map<QString, std::pair<int, QByteArray>> redirects;
+    std::vector<QString> postPaths; // the paths POSTed to, in order
 
     WebSyncFakeService()
     {
@@ -167,7 +171,20 @@ private:
                     servePage(socket, QString::fromUtf8(head.split(' ').value(1)));
                     continue;
                 }
-                if (!respond(socket, head.startsWith("POST /sync/quillary/xml.php "), body))
+                const QString path = QString::fromUtf8(head.split(' ').value(1));
+                postPaths.push_back(path);
+                const auto redirect = redirects.find(path);
+                if (redirect != redirects.end()) {
+                    requests.push_back(decode(body));
+                    rawBodies.push_back(body);
+                    socket->write("HTTP/1.1 " + QByteArray::number(redirect->second.first) +
+                                  " Moved\r\nLocation: " + redirect->second.second +
+                                  "\r\nContent-Length: 0\r\n\r\n");
+                    continue;
+                }
+                const bool rightPath =
+                    head.startsWith("POST ") && QUrl(path).path() == "/sync/quillary/xml.php";
+                if (!respond(socket, rightPath, body))
                     return;
             }
         });

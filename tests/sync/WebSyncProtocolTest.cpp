@@ -635,6 +635,76 @@ TEST_F(WebSync, RequestWhoseConnectionClosesBeforeTheReplyIsSentOnceAndFails)
     }
 }
 
+// --- redirects -------------------------------------------------------------------
+
+// Qt followed a 307 or 308 by sending the one-shot body again, which it
+// cannot, so a service that moved its address failed every sync with "the
+// connection closed before the reply".
+TEST_F(WebSync, SameOriginRedirectsAreFollowedSendingTheBodyOncePerHop)
+{
+    signedIn();
+    startAndSettle();
+    const QString path = QStringLiteral("/sync/quillary/xml.php");
+    for (int status : {307, 308}) {
+        SCOPED_TRACE(status);
+        // One relative hop, then one absolute.
+        fake.redirects = {{path, {status, "?hop=1"}},
+                          {path + QStringLiteral("?hop=1"),
+                           {status, (fake.origin() + path + QStringLiteral("?hop=2")).toUtf8()}}};
+        const QString uuid = QStringLiteral("MOVED-%1").arg(status);
+        const size_t before = fake.rawBodies.size();
+        saveNote(uuid, QStringLiteral("moved along"), 1700000000);
+        ASSERT_TRUE(
+            waitFor([&] { return fake.notes.count(uuid) && manager->queueItemWithUUID(uuid).isEmpty(); }));
+        ASSERT_TRUE(waitForQuiet());
+        EXPECT_TRUE(failureTexts.isEmpty()) << failureTexts.join(QLatin1Char('|')).toStdString();
+        ASSERT_EQ(fake.rawBodies.size(), before + 3);
+        EXPECT_EQ(fake.rawBodies[before + 1], fake.rawBodies[before]);
+        EXPECT_EQ(fake.rawBodies[before + 2], fake.rawBodies[before]);
+        const std::vector<QString> hops(fake.postPaths.end() - 3, fake.postPaths.end());
+        EXPECT_EQ(hops, (std::vector<QString>{path, path + QStringLiteral("?hop=1"),
+                                              path + QStringLiteral("?hop=2")}));
+    }
+}
+
+// The form carries the password: it never follows a redirect to another
+// origin, a redirect loop ends, and a 303 is looked up without the form.
+TEST_F(WebSync, RedirectsElsewhereInALoopOrToAPageNeverResendTheForm)
+{
+    WebSyncFakeService elsewhere;
+    signedIn();
+    startAndSettle();
+    const QString path = QStringLiteral("/sync/quillary/xml.php");
+    struct Case
+    {
+        const char* name;
+        int status;
+        QByteArray location;
+        size_t posts; // the form's sends, at most
+    };
+    const std::vector<Case> cases = {
+        {"another origin", 307, (elsewhere.origin() + path).toUtf8(), 1},
+        {"loop", 308, path.toUtf8(), 10},
+        {"see other", 303, "/moved.html", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake.redirects = {{path, {c.status, c.location}}};
+        failureTexts.clear();
+        const QString uuid = QStringLiteral("STAYS-%1").arg(QLatin1String(c.name));
+        const size_t before = fake.rawBodies.size();
+        saveNote(uuid, QStringLiteral("x"), 1700000000);
+        ASSERT_TRUE(waitFor([&] { return !failureTexts.isEmpty(); }));
+        ASSERT_TRUE(waitForQuiet());
+        EXPECT_GE(fake.rawBodies.size(), before + 1);
+        EXPECT_LE(fake.rawBodies.size(), before + c.posts);
+        EXPECT_FALSE(manager->queueItemWithUUID(uuid).isEmpty());
+    }
+    EXPECT_TRUE(elsewhere.requests.empty());
+    EXPECT_TRUE(elsewhere.pageRequests.empty());
+    EXPECT_EQ(fake.pageRequests, std::vector<QString>{QStringLiteral("/moved.html")});
+}
+
 TEST_F(WebSync, SessionDeletedWhileARequestIsBuiltIsNeverTouched)
 {
     // Builds its request on the queue's thread while the main thread deletes
