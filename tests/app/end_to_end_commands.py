@@ -77,6 +77,20 @@ class Commands(unittest.TestCase):
         self.assertEqual(alone.returncode, 1)
         self.assertIn("not running", alone.stderr)
 
+    def test_lower_case_uuid_from_the_command_line_names_the_stored_note(self):
+        desktop = self.desktop
+        app = e2e.Quillary(desktop)
+        self.assertEqual(quillary(desktop, "--save-note", UUID.lower(), "First").returncode, 0)
+        self.assertEqual(quillary(desktop, "--save-note", UUID, "Second").returncode, 0)
+        self.assertEqual(quillary(desktop, "--save-note", UUID.lower(), "Third").returncode, 0)
+        self.assertEqual(app.quit(), 0)
+        self.assertEqual(e2e.stored_notes(desktop), [(UUID, "Third", "0")])
+        app = e2e.Quillary(desktop)
+        deleted = quillary(desktop, "--delete-note", UUID.lower())
+        self.assertEqual((deleted.returncode, deleted.stderr), (0, ""))
+        self.assertEqual(app.quit(), 0)
+        self.assertEqual(e2e.stored_notes(desktop), [(UUID, "Third", "1")])
+
     def test_frozen_instance_is_said_not_to_answer_and_carries_out_each_command_once(self):
         desktop = self.desktop
         app = e2e.Quillary(desktop)

@@ -49,7 +49,9 @@ TEST_P(ValidUuid, KeepsTheIdentifierWithoutItsCopySuffix)
 INSTANTIATE_TEST_SUITE_P(
     Table, ValidUuid,
     ::testing::Values(UuidCase{kUuid, kUuid}, UuidCase{kUuid + "-2", kUuid}, UuidCase{kUuid + "-17", kUuid},
-                      UuidCase{kUuid.toLower(), QString()}, UuidCase{"abcdefABCDEF", QString()},
+                      UuidCase{kUuid.toLower(), kUuid}, UuidCase{kUuid.toLower() + "-2", kUuid},
+                      UuidCase{kUuid.left(9) + kUuid.mid(9).toLower(), kUuid},
+                      UuidCase{"{" + kUuid + "}", QString()}, UuidCase{"abcdefABCDEF", QString()},
                       UuidCase{"abcdefABCDEF1", "abcdefABCDEF1"},
                       UuidCase{"abcdefABCDEF1-3", "abcdefABCDEF1"},
                       UuidCase{QString(23, 'a'), QString(23, 'a')}, UuidCase{QString(24, 'a'), QString()},
@@ -58,6 +60,21 @@ INSTANTIATE_TEST_SUITE_P(
                       // The pattern's "$" also matches before a final line break; the
                       // identifier handed back never contains it.
                       UuidCase{kUuid + "\n", kUuid}, UuidCase{kUuid + "\nX", QString()}));
+
+TEST(QVRUtilitiesStrings, UuidsAreStoredUpperCaseAndOtherIdsAsWritten)
+{
+    struct Case
+    {
+        QString input;
+        QString stored;
+    };
+    for (const Case& c : {Case{kUuid, kUuid}, Case{kUuid.toLower(), kUuid},
+                          Case{kUuid.toLower() + "-3", kUuid + "-3"}, Case{"abcdefABCDEF1", "abcdefABCDEF1"},
+                          Case{"not a uuid", "not a uuid"}, Case{"", ""}, Case{QString(), QString()}}) {
+        EXPECT_EQ(U::normalizedUUID(c.input), c.stored) << c.input.toStdString();
+        EXPECT_EQ(U::normalizedUUID(c.input).isNull(), c.stored.isNull()) << c.input.toStdString();
+    }
+}
 
 TEST(QVRUtilitiesStrings, UuidThatCouldLeaveItsFolderIsNeverSafe)
 {
