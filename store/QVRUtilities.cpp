@@ -249,14 +249,17 @@ QMap<QString, QString> dictionaryFromQuery(const QString& query)
     QMap<QString, QString> result;
     const QStringList parts = query.split(QLatin1Char('&'));
     for (const QString& part : parts) {
-        const QStringList pieces = part.split(QLatin1Char('='));
-        if (pieces.size() < 2)
+        // Only the first "=" separates: a value such as "a=b" (a sum, a
+        // link with its own query) is kept whole.
+        const qsizetype equals = part.indexOf(QLatin1Char('='));
+        if (equals < 0)
             continue;
-        const QString value = removingPercentEncoding(pieces[1]);
+        const QString key = part.left(equals);
+        const QString value = removingPercentEncoding(part.mid(equals + 1));
         if (value.isNull())
-            result.remove(pieces[0]);
+            result.remove(key);
         else
-            result.insert(pieces[0], value);
+            result.insert(key, value);
     }
     return result;
 }

@@ -67,8 +67,9 @@ QString addKey(const QString& s, const QString& key, const QString& value);
 // As above with the key "<key><n>".
 QString addKey(const QString& s, const QString& key, const QString& value, qint64 n);
 
-// Splits "a=1&b=%20" into keys and decoded values. A part without "=" is
-// skipped; a value with an invalid escape removes its key; "+" stays "+".
+// Splits "a=1&b=%20" into keys and decoded values. A key ends at its part's
+// first "="; the value is all the rest, further "=" included. A part without
+// "=" is skipped; a value with an invalid escape removes its key; "+" stays "+".
 QMap<QString, QString> dictionaryFromQuery(const QString& query);
 
 // Decodes percent escapes; null when an escape is malformed or the bytes are

@@ -188,6 +188,35 @@ TEST_F(CommandsTest, UrlsThatChangeNothing)
     EXPECT_EQ(rows(), QStringList({"kept"}));
 }
 
+TEST_F(CommandsTest, UrlQueryValueKeepsEveryCharacterAfterItsFirstEquals)
+{
+    struct Row
+    {
+        const char* url;
+        const char* text; // null: the URL is ignored
+    };
+    const Row cases[] = {
+        {"quillary://add?text=a=b", "a=b"},
+        {"quillary://add?text=1+1=2", "1+1=2"},
+        {"quillary://add?text===", "=="},
+        {"quillary://add?text=a%3Db=c", "a=b=c"},
+        {"quillary://add?text=see%20https://example.com/?q=1", "see https://example.com/?q=1"},
+        {"quillary://add?text=a=b&other=c=d", "a=b"},
+        {"quillary://add?other=text=x&text=y", "y"},
+        {"quillary://add?text=", ""},
+        {"quillary://add?text=%ZZ", nullptr},
+    };
+    for (const Row& row : cases) {
+        app->textView()->setPlainText(QStringLiteral("before"));
+        const bool handled = app->processURL(QString::fromLatin1(row.url));
+        EXPECT_EQ(handled, row.text != nullptr) << row.url;
+        EXPECT_EQ(app->textView()->toPlainText(), QString::fromLatin1(row.text ? row.text : "before"))
+            << row.url;
+    }
+    EXPECT_TRUE(app->processURL(QStringLiteral("quillary://search?text=k=v")));
+    EXPECT_EQ(app->searchField()->text(), "k=v");
+}
+
 TEST_F(CommandsTest, UrlQueryOfExactlyTheLimitIsHandled)
 {
     const QString text(2995, QLatin1Char('y'));
