@@ -60,6 +60,12 @@ qsizetype boundaryAtOrAfter(const QString& s, qsizetype position)
     return next < 0 ? s.size() : next;
 }
 
+// A UUID's 8-4-4-4-12 form, letters in either case.
+QString uuidForm()
+{
+    return QStringLiteral("[A-Za-z0-9]{8}-[A-Za-z0-9]{4}-[A-Za-z0-9]{4}-[A-Za-z0-9]{4}-[A-Za-z0-9]{12}");
+}
+
 bool isWhiteSpaceOrNewline(QChar c)
 {
     // The Unicode white-space set plus line and paragraph separators and the
@@ -76,16 +82,28 @@ bool string(const QString& a, const QString& b)
     return a == b;
 }
 
+QString normalizedUUID(const QString& s)
+{
+    // Only the 8-4-4-4-12 form has a case of its own to settle on: tools
+    // print it in lower case (uuidgen) while every note of ours carries it
+    // upper-case. The shorter ids of other clients are the service's own and
+    // keep their spelling, so that they still name the service's record.
+    static const QRegularExpression uuid(QLatin1Char('^') + uuidForm() + QStringLiteral("(-[0-9]+)?$"));
+    if (s.isNull() || !uuid.match(s).hasMatch())
+        return s;
+    return s.toUpper();
+}
+
 QString validUUID(const QString& s)
 {
-    static const QRegularExpression re(QStringLiteral(
-        "^([A-Z0-9]{8}-[A-Z0-9]{4}-[A-Z0-9]{4}-[A-Z0-9]{4}-[A-Z0-9]{12}|[A-Za-z0-9]{13,23})(-[0-9]+)?$"));
+    static const QRegularExpression re(QStringLiteral("^(") + uuidForm() +
+                                       QStringLiteral("|[A-Za-z0-9]{13,23})(-[0-9]+)?$"));
     if (s.isNull())
         return {};
     const QRegularExpressionMatch match = re.match(s);
     if (!match.hasMatch())
         return {};
-    return match.captured(1);
+    return normalizedUUID(match.captured(1));
 }
 
 bool hasValue(const QString& s)
@@ -231,14 +249,17 @@ QMap<QString, QString> dictionaryFromQuery(const QString& query)
     QMap<QString, QString> result;
     const QStringList parts = query.split(QLatin1Char('&'));
     for (const QString& part : parts) {
-        const QStringList pieces = part.split(QLatin1Char('='));
-        if (pieces.size() < 2)
+        // Only the first "=" separates: a value such as "a=b" (a sum, a
+        // link with its own query) is kept whole.
+        const qsizetype equals = part.indexOf(QLatin1Char('='));
+        if (equals < 0)
             continue;
-        const QString value = removingPercentEncoding(pieces[1]);
+        const QString key = part.left(equals);
+        const QString value = removingPercentEncoding(part.mid(equals + 1));
         if (value.isNull())
-            result.remove(pieces[0]);
+            result.remove(key);
         else
-            result.insert(pieces[0], value);
+            result.insert(key, value);
     }
     return result;
 }

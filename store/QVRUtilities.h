@@ -25,9 +25,15 @@ namespace QVRUtilities {
 // True when both are missing, false when only one is, else equality.
 bool string(const QString& a, const QString& b);
 
-// The identifier without a "-<digits>" copy suffix: an upper-case UUID or a
-// 13-23 character alphanumeric id. Null when `s` is neither.
+// The identifier without a "-<digits>" copy suffix, spelled as notes are
+// stored (normalizedUUID): a UUID in any case, or a 13-23 character
+// alphanumeric id. Null when `s` is neither.
 QString validUUID(const QString& s);
+// The spelling a note identifier is stored and looked up under: a UUID
+// (8-4-4-4-12, with or without a copy suffix) upper-case, whatever case it
+// came in; anything else unchanged. Identifiers from scripts and files pass
+// through here, so that "0f8fad5b-…" and "0F8FAD5B-…" name the same note.
+QString normalizedUUID(const QString& s);
 
 bool hasValue(const QString& s);
 bool hasTrimmedValue(const QString& s);
@@ -61,8 +67,9 @@ QString addKey(const QString& s, const QString& key, const QString& value);
 // As above with the key "<key><n>".
 QString addKey(const QString& s, const QString& key, const QString& value, qint64 n);
 
-// Splits "a=1&b=%20" into keys and decoded values. A part without "=" is
-// skipped; a value with an invalid escape removes its key; "+" stays "+".
+// Splits "a=1&b=%20" into keys and decoded values. A key ends at its part's
+// first "="; the value is all the rest, further "=" included. A part without
+// "=" is skipped; a value with an invalid escape removes its key; "+" stays "+".
 QMap<QString, QString> dictionaryFromQuery(const QString& query);
 
 // Decodes percent escapes; null when an escape is malformed or the bytes are

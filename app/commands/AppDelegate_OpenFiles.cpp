@@ -197,7 +197,7 @@ void QuillaryAppDelegate::openNoteDocument(const QString& path, bool show)
         const bool storedUuid = document->hasStoredUuid();
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [self, item, storedUuid, show] {
+            [self, item, storedUuid, show]() mutable {
                 if (!self)
                     return;
                 // An identifier names the note's cloud file and goes to the
@@ -207,6 +207,8 @@ void QuillaryAppDelegate::openNoteDocument(const QString& path, bool show)
                     platform::log(QStringLiteral("Error opening document: ") + NotRightFormat);
                     return;
                 }
+                if (!uuid.isEmpty())
+                    item.insert(QStringLiteral("uuid"), QVRUtilities::normalizedUUID(uuid));
                 self->saveOpenedDocument(item, show);
             },
             Qt::QueuedConnection);

@@ -56,12 +56,24 @@ std::optional<int> runScriptingCommand(const QStringList& arguments, const QStri
         QString::fromLatin1(platform::ApplicationShell::kScriptingInterface),
         save ? QStringLiteral("SaveNote") : QStringLiteral("DeleteNote"));
     call.setArguments({save ? saveArguments(operands) : QVariantMap{{QString(), operands.first()}}});
-    const QDBusMessage reply = bus.call(call, QDBus::Block, 30000);
-    if (reply.type() == QDBusMessage::ErrorMessage) {
-        if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown"))
-            return fail(QStringLiteral("Quillary is not running."));
-        return fail(reply.errorMessage());
+    const platform::ApplicationShell::CallResult result =
+        platform::ApplicationShell::callRunningInstance(serviceName, {call}).constFirst();
+    switch (result.outcome) {
+    case platform::ApplicationShell::CallOutcome::NotRunning:
+        return fail(QStringLiteral("Quillary is not running."));
+    case platform::ApplicationShell::CallOutcome::NoAnswer:
+        // Neither done nor failed: sending it again could save the note twice.
+        std::fprintf(stderr,
+                     "%s The command has been handed to it and may still be carried out when it "
+                     "answers; do not send it again.\n",
+                     platform::ApplicationShell::kNoAnswerText);
+        return DeliveredWithoutAnswer;
+    case platform::ApplicationShell::CallOutcome::Answered:
+        break;
     }
+    const QDBusMessage& reply = result.reply;
+    if (reply.type() == QDBusMessage::ErrorMessage)
+        return fail(reply.errorMessage());
     if (save && !reply.arguments().value(0).toBool())
         return fail(QStringLiteral("Quillary did not save the note."));
     return 0;

@@ -9,6 +9,8 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusReply>
 #include <QDBusServiceWatcher>
 #include <QDir>
 #include <QEventLoop>
@@ -32,7 +34,7 @@ ScriptingHandler::~ScriptingHandler() = default;
 
 namespace {
 
-constexpr int kForwardTimeoutMs = 10000;
+constexpr int kInstanceCallTimeoutMs = 10000;
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 int g_signalPipe[2] = {-1, -1};
@@ -157,17 +159,13 @@ ApplicationShell::InstanceRole ApplicationShell::claimSingleInstance(const QStri
         if (!names->isServiceRegistered(m_serviceName).value())
             continue;
         const Forwarding forwarding = forward(operands);
-        if (forwarding == Forwarding::Delivered) {
-            bus.unregisterObject(path);
-            return InstanceRole::Forwarded;
-        }
         // Forwarded to an instance on its way out, the start would show
         // nothing: it runs once that instance has ended instead.
         if (forwarding == Forwarding::OwnerQuitting && waitForOwnerToEnd())
             continue;
-        if (names->isServiceRegistered(m_serviceName).value()) {
+        if (forwarding != Forwarding::NoOwner) {
             bus.unregisterObject(path);
-            return InstanceRole::ForwardFailed;
+            return forwarding == Forwarding::Taken ? InstanceRole::Forwarded : InstanceRole::ForwardFailed;
         }
     }
     bus.unregisterObject(path);
@@ -178,31 +176,49 @@ ApplicationShell::InstanceRole ApplicationShell::claimSingleInstance(const QStri
 
 ApplicationShell::Forwarding ApplicationShell::forward(const QStringList& operands)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
     const Arguments arguments = classifyArguments(operands, QDir::currentPath());
     auto call = [&](const char* method, const QVariantList& args) {
         QDBusMessage message = QDBusMessage::createMethodCall(m_serviceName, QString::fromLatin1(kObjectPath),
                                                               QString::fromLatin1(kApplicationInterface),
                                                               QString::fromLatin1(method));
         message.setArguments(args);
-        const QDBusMessage reply = bus.call(message, QDBus::Block, kForwardTimeoutMs);
-        if (reply.type() != QDBusMessage::ErrorMessage)
-            return Forwarding::Delivered;
-        if (reply.errorName() == QLatin1String(kQuittingError))
-            return Forwarding::OwnerQuitting;
-        platform::log(QStringLiteral("Quillary: the running instance did not take %1: %2")
-                          .arg(QString::fromLatin1(method), reply.errorMessage()));
-        return Forwarding::Failed;
+        return message;
     };
+    QList<QDBusMessage> calls;
     if (arguments.urls.isEmpty() && arguments.files.isEmpty())
-        return call("Activate", {});
-    for (const QString& url : arguments.urls) {
-        if (const Forwarding result = call("OpenURL", {url}); result != Forwarding::Delivered)
-            return result;
-    }
+        calls << call("Activate", {});
+    for (const QString& url : arguments.urls)
+        calls << call("OpenURL", {url});
     if (!arguments.files.isEmpty())
-        return call("OpenFiles", {arguments.files});
-    return Forwarding::Delivered;
+        calls << call("OpenFiles", {arguments.files});
+
+    const QList<CallResult> results = callRunningInstance(m_serviceName, calls);
+    bool answered = true;
+    for (qsizetype i = 0; i < results.size(); ++i) {
+        const CallResult& result = results.at(i);
+        switch (result.outcome) {
+        case CallOutcome::NotRunning:
+            return Forwarding::NoOwner;
+        case CallOutcome::NoAnswer:
+            answered = false;
+            break;
+        case CallOutcome::Answered:
+            if (result.reply.errorName() == QLatin1String(kQuittingError))
+                return Forwarding::OwnerQuitting;
+            if (result.reply.type() == QDBusMessage::ErrorMessage) {
+                platform::log(QStringLiteral("Quillary: the running instance did not take %1: %2")
+                                  .arg(calls.at(i).member(), result.reply.errorMessage()));
+                return Forwarding::Refused;
+            }
+            break;
+        }
+    }
+    if (!answered) {
+        // Delivered all the same: asking again would open everything twice.
+        platform::log(QString::fromLatin1(kNoAnswerText) +
+                      QStringLiteral(" It has been handed what was asked and will open it when it answers."));
+    }
+    return Forwarding::Taken;
 }
 
 bool ApplicationShell::waitForOwnerToEnd()
@@ -235,6 +251,61 @@ bool ApplicationShell::waitForOwnerToEnd()
     platform::log(QStringLiteral("Quillary: the running instance is still quitting after %1 s.")
                       .arg(kQuittingInstanceWaitMs / 1000));
     return false;
+}
+
+QList<ApplicationShell::CallResult> ApplicationShell::callRunningInstance(const QString& serviceName,
+                                                                          const QList<QDBusMessage>& calls)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnectionInterface* names = bus.interface();
+    QList<CallResult> results;
+    // Addressed to the owner's unique name, so that every call reaches the
+    // same process and a call it has not answered can be told from one whose
+    // recipient has gone: a unique name is never owned again.
+    const QDBusReply<QString> owner = names ? names->serviceOwner(serviceName)
+                                            : QDBusReply<QString>(QDBusMessage::createError(bus.lastError()));
+    if (!owner.isValid()) {
+        for (qsizetype i = 0; i < calls.size(); ++i)
+            results.append({CallOutcome::NotRunning, QDBusMessage::createError(owner.error())});
+        return results;
+    }
+    // All sent before any is waited for: the bus keeps their order, and a
+    // frozen instance costs one timeout, not one per call.
+    const int timeout = instanceCallTimeoutMs();
+    QList<QDBusPendingCall> pending;
+    for (const QDBusMessage& call : calls) {
+        QDBusMessage addressed =
+            QDBusMessage::createMethodCall(owner.value(), call.path(), call.interface(), call.member());
+        addressed.setArguments(call.arguments());
+        pending.append(bus.asyncCall(addressed, timeout));
+    }
+    for (QDBusPendingCall& call : pending) {
+        call.waitForFinished();
+        const QDBusMessage reply = call.reply();
+        const QString error = reply.type() == QDBusMessage::ErrorMessage ? reply.errorName() : QString();
+        if (error == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+            error == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")) {
+            results.append({CallOutcome::NotRunning, reply});
+        } else if (error == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
+                   error == QLatin1String("org.freedesktop.DBus.Error.Timeout") ||
+                   error == QLatin1String("org.freedesktop.DBus.Error.TimedOut")) {
+            // The bus has handed the call over. A recipient still connected
+            // holds it and carries it out when it runs again; one that has
+            // left the bus never will.
+            const bool connected = names->isServiceRegistered(owner.value()).value();
+            results.append({connected ? CallOutcome::NoAnswer : CallOutcome::NotRunning, reply});
+        } else {
+            results.append({CallOutcome::Answered, reply});
+        }
+    }
+    return results;
+}
+
+int ApplicationShell::instanceCallTimeoutMs()
+{
+    bool number = false;
+    const int ms = qEnvironmentVariableIntValue("QUILLARY_BUS_TIMEOUT_MS", &number);
+    return number && ms > 0 ? ms : kInstanceCallTimeoutMs;
 }
 
 void ApplicationShell::setScriptingHandler(ScriptingHandler* handler)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QDBusMessage>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -22,6 +24,12 @@ class ScriptingHandler;
 // com.quorvane.Quillary. When another process owns the name, the arguments
 // go to it instead (URLs to OpenURL, files, made absolute, to OpenFiles, and
 // Activate when there are none) and the caller should exit 0.
+//
+// Calls to the running instance wait at most instanceCallTimeoutMs(). A call
+// that gets no answer in that time while its recipient is still on the bus
+// has been delivered: the instance is frozen or busy and carries it out when
+// it runs again. Such a call is reported as not answered (kNoAnswerText),
+// never as failed, and is never sent a second time.
 //
 // Interfaces of the exported object:
 //   com.quorvane.Quillary.Application
@@ -67,8 +75,9 @@ public:
     enum class InstanceRole
     {
         Primary,       // this process owns the name and serves the interfaces
-        Forwarded,     // another instance took the arguments: exit 0
-        ForwardFailed, // another instance owns the name but did not answer: exit 1
+        Forwarded,     // another instance took the arguments, or has them
+                       // delivered and will take them when it answers: exit 0
+        ForwardFailed, // another instance owns the name but refused them: exit 1
         Alone,         // no session bus (or the name cannot be owned): run without it
     };
 
@@ -81,6 +90,31 @@ public:
     // How long a second start waits for a quitting instance to end; longer
     // than the application lets a sync hold its quit.
     static constexpr int kQuittingInstanceWaitMs = 120000;
+
+    // What a second start or a script command says when its call was
+    // delivered but not answered.
+    static constexpr char kNoAnswerText[] = "Quillary is running but does not answer.";
+
+    // How a call to the running instance ended.
+    enum class CallOutcome
+    {
+        Answered,   // `reply` is the instance's answer (an error reply included)
+        NotRunning, // no process owns the name (any more): nothing was delivered
+        NoAnswer,   // delivered, not answered in time: it may still be carried out
+    };
+    struct CallResult
+    {
+        CallOutcome outcome;
+        QDBusMessage reply;
+    };
+    // Sends `calls` (method calls addressed to `serviceName`) to the process
+    // that owns the name now, all at once and in order, then waits for their
+    // answers together, at most instanceCallTimeoutMs() in all.
+    static QList<CallResult> callRunningInstance(const QString& serviceName,
+                                                 const QList<QDBusMessage>& calls);
+    // 10 s, or the milliseconds in QUILLARY_BUS_TIMEOUT_MS when that is a
+    // positive number (tests freeze an instance and need not wait long).
+    static int instanceCallTimeoutMs();
 
     // The command line's operands sorted for forwarding: a text with a URL
     // scheme ("quillary://add?text=x") is a URL; a file: URL and anything else
@@ -150,9 +184,10 @@ private:
     void readSignals();
     enum class Forwarding
     {
-        Delivered,
-        Failed,
-        OwnerQuitting
+        Taken,         // answered, or delivered to an instance that does not answer yet
+        Refused,       // the instance answered with an error
+        NoOwner,       // nobody owns the name any more: nothing was delivered
+        OwnerQuitting, // the instance is quitting and takes nothing more
     };
     Forwarding forward(const QStringList& operands);
     bool waitForOwnerToEnd();

@@ -189,6 +189,35 @@ TEST_F(CommandsTest, UrlsThatChangeNothing)
     EXPECT_EQ(rows(), QStringList({"kept"}));
 }
 
+TEST_F(CommandsTest, UrlQueryValueKeepsEveryCharacterAfterItsFirstEquals)
+{
+    struct Row
+    {
+        const char* url;
+        const char* text; // null: the URL is ignored
+    };
+    const Row cases[] = {
+        {"quillary://add?text=a=b", "a=b"},
+        {"quillary://add?text=1+1=2", "1+1=2"},
+        {"quillary://add?text===", "=="},
+        {"quillary://add?text=a%3Db=c", "a=b=c"},
+        {"quillary://add?text=see%20https://example.com/?q=1", "see https://example.com/?q=1"},
+        {"quillary://add?text=a=b&other=c=d", "a=b"},
+        {"quillary://add?other=text=x&text=y", "y"},
+        {"quillary://add?text=", ""},
+        {"quillary://add?text=%ZZ", nullptr},
+    };
+    for (const Row& row : cases) {
+        app->textView()->setPlainText(QStringLiteral("before"));
+        const bool handled = app->processURL(QString::fromLatin1(row.url));
+        EXPECT_EQ(handled, row.text != nullptr) << row.url;
+        EXPECT_EQ(app->textView()->toPlainText(), QString::fromLatin1(row.text ? row.text : "before"))
+            << row.url;
+    }
+    EXPECT_TRUE(app->processURL(QStringLiteral("quillary://search?text=k=v")));
+    EXPECT_EQ(app->searchField()->text(), "k=v");
+}
+
 TEST_F(CommandsTest, UrlQueryOfExactlyTheLimitIsHandled)
 {
     const QString text(2995, QLatin1Char('y'));
@@ -380,6 +409,18 @@ TEST_F(CommandsTest, OpeningAnOlderCopyNeverOverwritesNewerText)
     EXPECT_FALSE(app->noteWithId(A)->archived().toBool()) << "an opened note is always live";
 }
 
+TEST_F(CommandsTest, NoteFileWithLowerCaseUuidUpdatesTheStoredNote)
+{
+    app->saveItem(item(A, "before"), true);
+    const double stored = app->noteWithId(A)->modified().toDouble();
+    const QString lower = writeFile(path("lower.quillary"),
+                                    noteFile({{"uuid", A.toLower()}, {"text", "after"}}), stored + 86400);
+    app->openFiles({lower});
+    ASSERT_TRUE(testsupport::waitFor([&] { return app->noteWithId(A)->text() == "after"; }, 5000))
+        << qPrintable(log.lines().join('\n'));
+    EXPECT_EQ(rows(), QStringList({"after"}));
+}
+
 TEST_F(CommandsTest, DropsOfTextAndOfFiles)
 {
     QMimeData text;
@@ -418,7 +459,11 @@ TEST_F(CommandsTest, MalformedSaveCommandNeverDeletesAndReportsFailure)
         {"copy suffix", {{"", A + "-2"}, {"text", "suffix"}, {"date", 1000.0}}, true, A, 1000.0},
         {"date as a date", {{"", A}, {"text", "dated"}, {"date", when}}, true, A, 1500000000.0},
         {"no date is now", {{"", A}, {"text", "now"}}, true, A, testsupport::ManualClock::DefaultStart},
-        {"lower case uuid", {{"", A.toLower()}, {"text", "lower"}}, true, QString(), 0},
+        {"lower case uuid",
+         {{"", A.toLower()}, {"text", "lower"}},
+         true,
+         A,
+         testsupport::ManualClock::DefaultStart},
         {"uuid that is a number", {{"", 42}, {"text", "number"}}, true, QString(), 0},
         {"no uuid", {{"text", "fresh"}}, true, QString(), 0},
         {"no text", {{"", A}}, false, A, 0},
@@ -445,7 +490,7 @@ TEST_F(CommandsTest, MalformedSaveCommandNeverDeletesAndReportsFailure)
 TEST_F(CommandsTest, DeleteScriptCommandNeedsAValidUuid)
 {
     app->saveItem(item(A, "to delete"), true);
-    const QVariantMap bad[] = {{}, {{"", 7}}, {{"", "nonsense"}}, {{"", A.toLower()}}};
+    const QVariantMap bad[] = {{}, {{"", 7}}, {{"", "nonsense"}}, {{"", "{" + A + "}"}}};
     for (const QVariantMap& arguments : bad) {
         QVRDeleteNoteScriptCommand command(arguments, app.get());
         command.performDefaultImplementation();
@@ -462,6 +507,35 @@ TEST_F(CommandsTest, DeleteScriptCommandNeedsAValidUuid)
     EXPECT_TRUE(handler.deleteNote(A + "-3"));
     EXPECT_TRUE(app->noteWithId(A)->archived().toBool());
     EXPECT_FALSE(handler.deleteNote(QStringLiteral("../x")));
+}
+
+TEST_F(CommandsTest, LowerCaseUuidFromAScriptNamesTheStoredNote)
+{
+    // uuidgen prints lower case; the note was stored upper-case.
+    app->saveItem(item(A, "original"), true);
+    const char* spellings[][2] = {
+        {"as stored", "AAAAAAAA-0000-0000-0000-00000000000A"},
+        {"lower case", "aaaaaaaa-0000-0000-0000-00000000000a"},
+        {"lower case with a copy suffix", "aaaaaaaa-0000-0000-0000-00000000000a-2"},
+        {"mixed case", "aaaaaaaa-0000-0000-0000-00000000000A"},
+    };
+    QVRScriptingHandler handler(app.get());
+    for (const auto& [name, spelling] : spellings) {
+        const QString text = QStringLiteral("saved as ") + QString::fromLatin1(name);
+        EXPECT_TRUE(handler.saveNote({{"", QString::fromLatin1(spelling)}, {"text", text}})) << name;
+        EXPECT_EQ(app->noteCount(), 1u) << name << ": a second note was made";
+        Note* stored = app->noteWithId(A);
+        ASSERT_NE(stored, nullptr) << name;
+        EXPECT_EQ(stored->text(), text) << name;
+        EXPECT_EQ(stored->uuid(), A) << name << ": stored under another spelling";
+    }
+    EXPECT_TRUE(handler.deleteNote(A.toLower()));
+    EXPECT_TRUE(app->noteWithId(A)->archived().toBool());
+
+    // A new note named by a script in lower case is stored upper-case.
+    EXPECT_TRUE(handler.saveNote({{"", B.toLower()}, {"text", "new"}}));
+    ASSERT_NE(app->noteWithId(B), nullptr);
+    EXPECT_EQ(app->noteWithId(B)->text(), "new");
 }
 
 // --- Export ------------------------------------------------------------------------

@@ -8,6 +8,7 @@ Export All into a folder.
 
 import os
 import plistlib
+import signal
 import subprocess
 import sys
 import unittest
@@ -17,8 +18,8 @@ import end_to_end as e2e
 UUID = "CCCCCCCC-0000-0000-0000-000000000001"
 
 
-def quillary(desktop, *args):
-    return subprocess.run([e2e.QUILLARY] + list(args), env=desktop.env, capture_output=True, text=True,
+def quillary(desktop, *args, env=None):
+    return subprocess.run([e2e.QUILLARY] + list(args), env=env or desktop.env, capture_output=True, text=True,
                           timeout=e2e.PATIENCE)
 
 
@@ -75,6 +76,44 @@ class Commands(unittest.TestCase):
         alone = quillary(desktop, "--delete-note", UUID)
         self.assertEqual(alone.returncode, 1)
         self.assertIn("not running", alone.stderr)
+
+    def test_lower_case_uuid_from_the_command_line_names_the_stored_note(self):
+        desktop = self.desktop
+        app = e2e.Quillary(desktop)
+        self.assertEqual(quillary(desktop, "--save-note", UUID.lower(), "First").returncode, 0)
+        self.assertEqual(quillary(desktop, "--save-note", UUID, "Second").returncode, 0)
+        self.assertEqual(quillary(desktop, "--save-note", UUID.lower(), "Third").returncode, 0)
+        self.assertEqual(app.quit(), 0)
+        self.assertEqual(e2e.stored_notes(desktop), [(UUID, "Third", "0")])
+        app = e2e.Quillary(desktop)
+        deleted = quillary(desktop, "--delete-note", UUID.lower())
+        self.assertEqual((deleted.returncode, deleted.stderr), (0, ""))
+        self.assertEqual(app.quit(), 0)
+        self.assertEqual(e2e.stored_notes(desktop), [(UUID, "Third", "1")])
+
+    def test_frozen_instance_is_said_not_to_answer_and_carries_out_each_command_once(self):
+        desktop = self.desktop
+        app = e2e.Quillary(desktop)
+        impatient = dict(desktop.env, QUILLARY_BUS_TIMEOUT_MS="500")
+        app.process.send_signal(signal.SIGSTOP)
+        try:
+            saved = quillary(desktop, "--save-note", UUID, "Saved while frozen", env=impatient)
+            added = quillary(desktop, "quillary://add?text=Added%20while%20frozen", env=impatient)
+        finally:
+            app.process.send_signal(signal.SIGCONT)
+        # Delivered: neither done (0) nor failed (1), and said plainly.
+        self.assertEqual(saved.returncode, 75, saved.stderr)
+        self.assertIn("Quillary is running but does not answer.", saved.stderr)
+        self.assertIn("may still be carried out", saved.stderr)
+        self.assertEqual(added.returncode, 0, added.stderr)
+        self.assertIn("Quillary is running but does not answer.", added.stderr)
+        # Answered in order: once this one is, the two before it are done.
+        after = quillary(desktop, "--save-note", "CCCCCCCC-0000-0000-0000-000000000002", "After")
+        self.assertEqual((after.returncode, after.stderr), (0, ""))
+        self.assertEqual(app.quit(), 0)
+        texts = [text for _, text, _ in e2e.stored_notes(desktop)]
+        self.assertEqual(sorted(texts), ["Added while frozen", "After", "Saved while frozen"])
+        self.assertIn((UUID, "Saved while frozen", "0"), e2e.stored_notes(desktop))
 
     def test_export_all_writes_one_note_file_per_live_note(self):
         desktop = self.desktop

@@ -331,6 +331,42 @@ TEST_F(ShellBus, SecondStartDuringAQuitRunsOnceTheQuittingInstanceHasEnded)
     EXPECT_EQ(second.exitCode(), 0);
 }
 
+TEST(SingleInstance, FrozenOwnerIsToldAboutAndTakesTheArgumentsOnceWhenItResumes)
+{
+    if (!QDBusConnection::sessionBus().isConnected())
+        GTEST_SKIP() << "needs a session bus (scripts/test starts one)";
+    const QString service = uniqueServiceName();
+    HelperProcess first({QStringLiteral("instance"), service});
+    ASSERT_TRUE(first.waitForLine(QStringLiteral("ready"))) << qPrintable(first.errors());
+
+    first.signal(SIGSTOP);
+    QProcessEnvironment impatient = QProcessEnvironment::systemEnvironment();
+    impatient.insert(QStringLiteral("QUILLARY_BUS_TIMEOUT_MS"), QStringLiteral("300"));
+    HelperProcess second({QStringLiteral("instance"), service, QStringLiteral("quillary://add?text=frozen"),
+                          QStringLiteral("/abs/frozen.txt")},
+                         QString(), impatient);
+    const bool secondEnded = second.waitForExit();
+    first.signal(SIGCONT);
+    ASSERT_TRUE(secondEnded);
+    EXPECT_EQ(second.exitCode(), 0) << "a delivered request is not a failure";
+    EXPECT_EQ(second.lines(), QStringList{QStringLiteral("forwarded")});
+    EXPECT_TRUE(second.errors().contains(QString::fromLatin1(ApplicationShell::kNoAnswerText)))
+        << qPrintable(second.errors());
+
+    // A reopen after them comes back once everything before it is handled.
+    HelperProcess third({QStringLiteral("instance"), service});
+    ASSERT_TRUE(third.waitForExit());
+    EXPECT_EQ(third.exitCode(), 0);
+    ASSERT_TRUE(first.waitForLine(QStringLiteral("reopen")));
+    EXPECT_EQ(first.lines(),
+              (QStringList{QStringLiteral("ready"), QStringLiteral("url quillary://add?text=frozen"),
+                           QStringLiteral("files /abs/frozen.txt"), QStringLiteral("reopen")}));
+
+    first.signal(SIGTERM);
+    ASSERT_TRUE(first.waitForExit());
+    EXPECT_EQ(first.exitCode(), 0);
+}
+
 TEST(SingleInstance, OwnerThatDoesNotAnswerIsAFailureNotASuccess)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();

@@ -50,7 +50,9 @@ TEST_P(ValidUuid, KeepsTheIdentifierWithoutItsCopySuffix)
 INSTANTIATE_TEST_SUITE_P(
     Table, ValidUuid,
     ::testing::Values(UuidCase{kUuid, kUuid}, UuidCase{kUuid + "-2", kUuid}, UuidCase{kUuid + "-17", kUuid},
-                      UuidCase{kUuid.toLower(), QString()}, UuidCase{"abcdefABCDEF", QString()},
+                      UuidCase{kUuid.toLower(), kUuid}, UuidCase{kUuid.toLower() + "-2", kUuid},
+                      UuidCase{kUuid.left(9) + kUuid.mid(9).toLower(), kUuid},
+                      UuidCase{"{" + kUuid + "}", QString()}, UuidCase{"abcdefABCDEF", QString()},
                       UuidCase{"abcdefABCDEF1", "abcdefABCDEF1"},
                       UuidCase{"abcdefABCDEF1-3", "abcdefABCDEF1"},
                       UuidCase{QString(23, 'a'), QString(23, 'a')}, UuidCase{QString(24, 'a'), QString()},
@@ -59,6 +61,21 @@ INSTANTIATE_TEST_SUITE_P(
                       // The pattern's "$" also matches before a final line break; the
                       // identifier handed back never contains it.
                       UuidCase{kUuid + "\n", kUuid}, UuidCase{kUuid + "\nX", QString()}));
+
+TEST(QVRUtilitiesStrings, UuidsAreStoredUpperCaseAndOtherIdsAsWritten)
+{
+    struct Case
+    {
+        QString input;
+        QString stored;
+    };
+    for (const Case& c : {Case{kUuid, kUuid}, Case{kUuid.toLower(), kUuid},
+                          Case{kUuid.toLower() + "-3", kUuid + "-3"}, Case{"abcdefABCDEF1", "abcdefABCDEF1"},
+                          Case{"not a uuid", "not a uuid"}, Case{"", ""}, Case{QString(), QString()}}) {
+        EXPECT_EQ(U::normalizedUUID(c.input), c.stored) << c.input.toStdString();
+        EXPECT_EQ(U::normalizedUUID(c.input).isNull(), c.stored.isNull()) << c.input.toStdString();
+    }
+}
 
 TEST(QVRUtilitiesStrings, UuidThatCouldLeaveItsFolderIsNeverSafe)
 {
@@ -159,7 +176,7 @@ TEST(QVRUtilitiesStrings, QueryStrings)
     const auto dict = U::dictionaryFromQuery(QStringLiteral("text=a%20b%C3%A9&novalue&k=1=2&plus=a+b"));
     EXPECT_EQ(dict.size(), 3);
     EXPECT_EQ(dict.value("text"), QString::fromUtf8("a bé"));
-    EXPECT_EQ(dict.value("k"), QStringLiteral("1"));
+    EXPECT_EQ(dict.value("k"), QStringLiteral("1=2"));
     EXPECT_EQ(dict.value("plus"), QStringLiteral("a+b"));
     // An invalid escape removes the key, also one set earlier.
     const auto bad = U::dictionaryFromQuery(QStringLiteral("a=1&a=%ZZ&b=%C3&c=%4&d=ok"));
