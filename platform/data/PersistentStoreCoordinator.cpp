@@ -7,6 +7,8 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include <sqlite3.h>
 
@@ -179,6 +181,26 @@ bool PersistentStoreCoordinator::isOpen() const
 bool PersistentStoreCoordinator::open(const QString& path, Error* error)
 {
     std::lock_guard lock(m_mutex);
+    // Another process creating or migrating the same file holds it for a
+    // moment. SQLite answers some of those moments with "busy" at once,
+    // without its busy timeout (where waiting could deadlock), so an open that
+    // met only that is tried again for a while rather than failing start-up.
+    constexpr int Attempts = 50;
+    Error failure;
+    for (int attempt = 1;; ++attempt) {
+        if (openOnce(path, &failure))
+            return true;
+        if ((failure.code & 0xff) != SQLITE_BUSY || attempt == Attempts)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (error)
+        *error = failure;
+    return false;
+}
+
+bool PersistentStoreCoordinator::openOnce(const QString& path, Error* error)
+{
     finalizeCachedStatements();
     m_path = path;
     auto fail = [&](const QString& what, int code = 0) {

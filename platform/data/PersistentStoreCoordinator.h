@@ -96,6 +96,8 @@ private:
     bool exec(const QString& sql, Error* error);
     Error sqliteError(const QString& what) const;
     QVariantMap readValues(const EntityDescription& entity, void* statement, int firstColumn) const;
+    // One try of open(), under m_mutex.
+    bool openOnce(const QString& path, Error* error);
     qint64 largestKey(const QString& entity) const;
     qint64 reservedKey(const QString& entity) const; // the next free key; -1 when unreadable
     bool reserveKeys(const QString& entity, qint64* first, qint64* end);
