@@ -352,13 +352,17 @@ void QuillaryAppDelegate::shouldPromptWithTitle(const QString& title, const QStr
                                                 const QString& accept, const QString& cancel,
                                                 std::function<void(bool)> handler)
 {
-    QMessageBox box(QMessageBox::Information, title, title, QMessageBox::NoButton, m_window);
-    box.setInformativeText(message);
-    QPushButton* acceptButton = box.addButton(accept, QMessageBox::AcceptRole);
-    box.addButton(cancel, QMessageBox::RejectRole);
-    box.exec();
+    // Any web page can raise this prompt (the reset one through a link), so
+    // a key pressed without reading must answer Cancel: Return as Escape.
+    Alert prompt(QMessageBox::Information, title, message);
+    prompt.setWindowTitle(title);
+    const int acceptButton = prompt.addButton(accept, QMessageBox::AcceptRole);
+    const int cancelButton = prompt.addButton(cancel, QMessageBox::RejectRole);
+    prompt.setDefaultButton(cancelButton);
+    prompt.setEscapeButton(cancelButton);
+    const int chosen = prompt.run(m_window);
     if (handler)
-        handler(box.clickedButton() == acceptButton);
+        handler(chosen == acceptButton);
 }
 
 bool QuillaryAppDelegate::dataStoreShouldSave(QVRDataStore* store)

@@ -20,11 +20,15 @@
 #include <QFile>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPrinter>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStringEncoder>
+#include <QTimer>
+
+#include <optional>
 
 #include <sys/stat.h>
 
@@ -239,6 +243,95 @@ TEST_F(CommandsTest, UrlAddWithoutQueryMakesAnEmptyNoteAndSearchWithoutTextOpens
     EXPECT_TRUE(app->searchField()->text().isEmpty());
     EXPECT_TRUE(app->processURL(QStringLiteral("quillary://search?text=exist")));
     EXPECT_EQ(app->searchField()->text(), "exist");
+}
+
+// Any web page can raise the cloud reset prompt through a quillary: link, so
+// the key a user presses without reading must never wipe the cloud folder.
+namespace {
+
+const QString ResetTitle = QStringLiteral("Reset iCloud Sync");
+const QString ResetMessage = QStringLiteral("This will delete the app\u2019s sync data.");
+
+// The message box showing now, if any.
+QMessageBox* shownBox()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+            return box;
+    }
+    return nullptr;
+}
+
+// While one lives, a real box that should not have shown is closed as soon
+// as the event loop runs (inside its own exec), so that a failing test ends.
+class StrayBoxGuard
+{
+public:
+    StrayBoxGuard()
+    {
+        m_timer.setSingleShot(true);
+        QObject::connect(&m_timer, &QTimer::timeout, [] {
+            if (QMessageBox* box = shownBox()) {
+                ADD_FAILURE() << "a real message box showed: " << qPrintable(box->text());
+                box->done(QDialog::Rejected);
+            }
+        });
+        m_timer.start(0);
+    }
+
+private:
+    QTimer m_timer;
+};
+
+} // namespace
+
+TEST_F(CommandsTest, CloudResetPromptDefaultsToCancel)
+{
+    AlertResponder alerts;
+    StrayBoxGuard guard;
+    std::optional<bool> accepted;
+    app->shouldPromptWithTitle(ResetTitle, ResetMessage, QStringLiteral("Reset"), QStringLiteral("Cancel"),
+                               [&](bool answer) { accepted = answer; });
+    ASSERT_EQ(alerts.shown.size(), 1);
+    const Alert& prompt = alerts.shown.first();
+    EXPECT_EQ(prompt.windowTitle(), ResetTitle);
+    EXPECT_EQ(prompt.text(), ResetTitle);
+    EXPECT_EQ(prompt.informativeText(), ResetMessage);
+    ASSERT_EQ(prompt.buttons().size(), 2);
+    EXPECT_EQ(prompt.buttons().at(0).title, "Reset") << "the order stays";
+    EXPECT_EQ(prompt.buttons().at(1).title, "Cancel");
+    EXPECT_EQ(prompt.defaultButton(), prompt.buttonTitled(QStringLiteral("Cancel")));
+    EXPECT_EQ(prompt.escapeButton(), prompt.buttonTitled(QStringLiteral("Cancel")));
+    EXPECT_EQ(accepted, std::optional<bool>(false)) << "the default answer keeps the cloud folder";
+
+    AlertResponder reset(AlertResponder::choosing(QStringLiteral("Reset")));
+    app->shouldPromptWithTitle(ResetTitle, ResetMessage, QStringLiteral("Reset"), QStringLiteral("Cancel"),
+                               [&](bool answer) { accepted = answer; });
+    EXPECT_EQ(accepted, std::optional<bool>(true)) << "choosing Reset still resets";
+}
+
+TEST_F(CommandsTest, ReturnOnTheRealCloudResetPromptCancels)
+{
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+        QTimer::singleShot(0, qApp, [key] {
+            QMessageBox* box = shownBox();
+            if (!box) {
+                ADD_FAILURE() << "no message box shows";
+                return;
+            }
+            EXPECT_TRUE(QTest::qWaitForWindowActive(box));
+            QTest::keyClick(QApplication::focusWidget(), key);
+            if (box->isVisible()) {
+                ADD_FAILURE() << "the key did not answer the box";
+                box->done(QDialog::Rejected);
+            }
+        });
+        std::optional<bool> accepted;
+        app->shouldPromptWithTitle(ResetTitle, ResetMessage, QStringLiteral("Reset"),
+                                   QStringLiteral("Cancel"), [&](bool answer) { accepted = answer; });
+        EXPECT_EQ(accepted, std::optional<bool>(false)) << "key " << key;
+        EXPECT_EQ(shownBox(), nullptr);
+    }
 }
 
 // --- Opening files ---------------------------------------------------------------
