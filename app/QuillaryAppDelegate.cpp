@@ -1,7 +1,7 @@
 // Start-up, activation and quitting, and the callbacks through which the store
 // and the sync manager consult the application.
 #include "app/QuillaryAppDelegate.h"
-#include "app/alerts/NSAlertQVRError.h"
+#include "app/alerts/Alert.h"
 #include "app/list/NoteListModel.h"
 #include "app/search/QVRSearchBar.h"
 #include "app/search/QVRSearchField.h"
@@ -64,7 +64,7 @@ QuillaryAppDelegate::QuillaryAppDelegate(const Environment& environment, QObject
 
     if (!m_rootStore || !m_rootStore->context()) {
         const std::optional<platform::Error> error = m_rootStore ? m_rootStore->error() : std::nullopt;
-        NSAlertQVRError::showError(error, QVRDataStore::supportURL(), true);
+        Alert::showError(error, QVRDataStore::supportURL(), true);
         return;
     }
     m_dataStore = QVRDataStore::storeWithParent(m_rootStore, platform::ConcurrencyType::MainQueue);

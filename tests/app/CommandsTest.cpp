@@ -51,6 +51,14 @@ QString writeFile(const QString& path, const QByteArray& bytes, double mtime = 0
     return path;
 }
 
+// A file of `size` bytes that uses no disk; nothing of it may be read.
+QString sparseFile(const QString& path, qint64 size)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(size)) << qPrintable(path);
+    return path;
+}
+
 QByteArray noteFile(const QVariantMap& root)
 {
     return platform::writePropertyList(root, platform::PropertyListFormat::Binary);
@@ -427,19 +435,10 @@ TEST_F(CommandsTest, OneTextFileBecomesASelectedNoteWithItsNameAndDate)
 
 TEST_F(CommandsTest, FilesThatMakeNoNoteOrAnUnsurprisingOne)
 {
+    AlertResponder alerts;
     const QString binary = writeFile(path("binary.txt"), QByteArray("\x00\x01\x02\x03", 4));
-    const QString large = path("large.txt");
-    {
-        QFile file(large); // sparse: no disk is used and nothing is read
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(file.resize(200LL * 1024 * 1024));
-    }
-    const QString largeNote = path("large.quillary");
-    {
-        QFile file(largeNote);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(file.resize(200LL * 1024 * 1024));
-    }
+    const QString large = sparseFile(path("large.txt"), 200LL * 1024 * 1024);
+    const QString largeNote = sparseFile(path("large.quillary"), 200LL * 1024 * 1024);
     const QString markdown = writeFile(path("readme.md"), "# not taken");
 
     EXPECT_TRUE(app->openFiles({binary, large}));
@@ -460,6 +459,7 @@ TEST_F(CommandsTest, FilesThatMakeNoNoteOrAnUnsurprisingOne)
 
 TEST_F(CommandsTest, NoteFileEntriesOfTheWrongKindCreateNothing)
 {
+    AlertResponder alerts;
     const QVariantMap cases[] = {
         {{"uuid", A}, {"text", 5}},
         {{"uuid", 7}, {"text", "number uuid"}},
@@ -480,6 +480,62 @@ TEST_F(CommandsTest, NoteFileEntriesOfTheWrongKindCreateNothing)
     app->openFiles({writeFile(path("good.quillary"), noteFile({{"uuid", B}, {"text", "good"}}))});
     ASSERT_TRUE(testsupport::waitFor([&] { return app->noteWithId(B) != nullptr; }, 5000));
     EXPECT_EQ(rows(), QStringList({"good"}));
+}
+
+TEST_F(CommandsTest, RefusedFilesAreToldByNameAndWhyInOneAlert)
+{
+    AlertResponder alerts;
+    const QString binary = writeFile(path("binary.txt"), QByteArray("\x00\x01\x02\x03", 4));
+    const QString large = sparseFile(path("large.txt"), QVRFileTypes::MaximumFileSize + 1);
+    const QString markdown = writeFile(path("readme.md"), "# not taken");
+    const QString good = writeFile(path("Good.txt"), "kept");
+
+    // Files read at once: told before openFiles() returns.
+    EXPECT_TRUE(app->openFiles({binary, large, markdown, path("missing.txt"), good}));
+    ASSERT_EQ(alerts.shown.size(), 1) << "one alert for the whole request";
+    const Alert& told = alerts.shown.first();
+    EXPECT_EQ(told.text(), QStringLiteral("4 files couldn\u2019t be opened."));
+    struct Row
+    {
+        const char* name;
+        const char* why;
+    };
+    const Row rows[] = {
+        {"binary.txt", "not text"},
+        {"large.txt", "too large"},
+        {"readme.md", "note files and plain text files"},
+        {"missing.txt", "no such file"},
+    };
+    const QStringList lines = told.informativeText().split('\n');
+    ASSERT_EQ(lines.size(), 4) << qPrintable(told.informativeText());
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(lines.at(i).contains(QString::fromUtf8(rows[i].name))) << qPrintable(lines.at(i));
+        EXPECT_TRUE(lines.at(i).contains(QString::fromUtf8(rows[i].why))) << qPrintable(lines.at(i));
+    }
+    EXPECT_NE(onlyNoteWithText("Good\n\nkept"), nullptr) << "the good file is still opened";
+
+    // Note files are read in the background: one alert once the last is in,
+    // after the good one among them was saved.
+    const QString badNote =
+        writeFile(path("bad.quillary"), noteFile({{"uuid", "not a uuid"}, {"text", "x"}}));
+    const QString brokenNote = writeFile(path("broken.quillary"), "not a property list");
+    const QString goodNote = writeFile(path("good.quillary"), noteFile({{"uuid", B}, {"text", "good"}}));
+    app->openFiles({badNote, brokenNote, goodNote});
+    ASSERT_TRUE(testsupport::waitFor([&] { return alerts.shown.size() == 2; }, 5000));
+    EXPECT_NE(app->noteWithId(B), nullptr);
+    EXPECT_EQ(alerts.shown.last().text(), QStringLiteral("2 files couldn\u2019t be opened."));
+    EXPECT_TRUE(alerts.shown.last().informativeText().contains("bad.quillary"));
+    EXPECT_TRUE(alerts.shown.last().informativeText().contains("broken.quillary"));
+
+    // One file: its name in the text, the reason below.
+    app->openFiles({markdown});
+    ASSERT_EQ(alerts.shown.size(), 3);
+    EXPECT_EQ(alerts.shown.last().text(),
+              QStringLiteral("The file \u201creadme.md\u201d couldn\u2019t be opened."));
+    EXPECT_TRUE(alerts.shown.last().informativeText().contains("note files and plain text files"));
+    // Nothing refused, nothing told.
+    app->openFiles({good});
+    EXPECT_EQ(alerts.shown.size(), 3);
 }
 
 TEST_F(CommandsTest, OpeningAnOlderCopyNeverOverwritesNewerText)
