@@ -1,7 +1,7 @@
 // Start-up, activation and quitting, and the callbacks through which the store
 // and the sync manager consult the application.
 #include "app/QuillaryAppDelegate.h"
-#include "app/alerts/NSAlertQVRError.h"
+#include "app/alerts/Alert.h"
 #include "app/list/NoteListModel.h"
 #include "app/search/QVRSearchBar.h"
 #include "app/search/QVRSearchField.h"
@@ -64,7 +64,7 @@ QuillaryAppDelegate::QuillaryAppDelegate(const Environment& environment, QObject
 
     if (!m_rootStore || !m_rootStore->context()) {
         const std::optional<platform::Error> error = m_rootStore ? m_rootStore->error() : std::nullopt;
-        NSAlertQVRError::showError(error, QVRDataStore::supportURL(), true);
+        Alert::showError(error, QVRDataStore::supportURL(), true);
         return;
     }
     m_dataStore = QVRDataStore::storeWithParent(m_rootStore, platform::ConcurrencyType::MainQueue);
@@ -352,13 +352,17 @@ void QuillaryAppDelegate::shouldPromptWithTitle(const QString& title, const QStr
                                                 const QString& accept, const QString& cancel,
                                                 std::function<void(bool)> handler)
 {
-    QMessageBox box(QMessageBox::Information, title, title, QMessageBox::NoButton, m_window);
-    box.setInformativeText(message);
-    QPushButton* acceptButton = box.addButton(accept, QMessageBox::AcceptRole);
-    box.addButton(cancel, QMessageBox::RejectRole);
-    box.exec();
+    // Any web page can raise this prompt (the reset one through a link), so
+    // a key pressed without reading must answer Cancel: Return as Escape.
+    Alert prompt(QMessageBox::Information, title, message);
+    prompt.setWindowTitle(title);
+    const int acceptButton = prompt.addButton(accept, QMessageBox::AcceptRole);
+    const int cancelButton = prompt.addButton(cancel, QMessageBox::RejectRole);
+    prompt.setDefaultButton(cancelButton);
+    prompt.setEscapeButton(cancelButton);
+    const int chosen = prompt.run(m_window);
     if (handler)
-        handler(box.clickedButton() == acceptButton);
+        handler(chosen == acceptButton);
 }
 
 bool QuillaryAppDelegate::dataStoreShouldSave(QVRDataStore* store)

@@ -30,6 +30,7 @@ class Note;
 class NoteListModel;
 class QVRObjectController;
 class QVRPreferencesWindowController;
+class RefusedFiles;
 class ZQHotKeyCenter;
 
 class CommandRegistry;
@@ -451,8 +452,8 @@ private:
     bool m_gearMenuInMenuBar = false;
     // Opening files and URLs, scripting, export, sharing and printing.
     void installDropTarget();
-    void openNoteDocument(const QString& path, bool show);
-    void openTextFile(const QString& path, bool show);
+    void openNoteDocument(const QString& path, bool show, const std::shared_ptr<RefusedFiles>& refused);
+    void openTextFile(const QString& path, bool show, RefusedFiles& refused);
     void saveOpenedDocument(QVariantMap item, bool show);
     void insertTextAsNewNote(const QString& text);
     bool noteHasText(Note* note) const;

@@ -41,6 +41,17 @@ QString describe(const QVariantMap& userInfo)
     return QStringLiteral("{") + parts.join(QStringLiteral("; ")) + QStringLiteral("}");
 }
 
+// Why the store could not be opened, as the user is told it: the
+// coordinator's own words, then SQLite's when they add something. The path
+// is left out; it is the user's own data folder.
+QString failureReason(const platform::Error& error)
+{
+    const QString sqlite = error.userInfo.value(QStringLiteral("reason")).toString();
+    if (sqlite.isEmpty() || error.localizedDescription.isEmpty())
+        return error.localizedDescription.isEmpty() ? sqlite : error.localizedDescription;
+    return QStringLiteral("%1 (%2).").arg(error.localizedDescription, sqlite);
+}
+
 // A stamp is a date; a value of another type (a hand-edited settings file)
 // counts as no stamp.
 std::optional<double> stampValue(const QVariant& value)
@@ -117,9 +128,11 @@ std::unique_ptr<QVRDataStore> QVRDataStore::makeRootStore(const QString& storeUR
             QStringLiteral("Database is missing but previous version is %1").arg(store->m_previousVersion));
         store->m_previousVersion = 0;
     }
-    store->m_coordinator = persistentStoreCoordinatorWithModel(nullptr, url);
+    platform::Error openError;
+    store->m_coordinator = persistentStoreCoordinatorWithModel(nullptr, url, &openError);
     if (!store->m_coordinator) {
-        store->fatalErrorWithDescription(QStringLiteral("There was an error loading your data"));
+        store->fatalErrorWithDescription(QStringLiteral("There was an error loading your data"), {},
+                                         failureReason(openError));
         return store;
     }
     store->m_context =
@@ -253,7 +266,7 @@ std::shared_ptr<const platform::ManagedObjectModel> QVRDataStore::managedObjectM
 
 std::shared_ptr<platform::PersistentStoreCoordinator>
 QVRDataStore::persistentStoreCoordinatorWithModel(std::shared_ptr<const platform::ManagedObjectModel> model,
-                                                  const QString& url)
+                                                  const QString& url, platform::Error* openError)
 {
     if (!model)
         model = managedObjectModel();
@@ -266,6 +279,8 @@ QVRDataStore::persistentStoreCoordinatorWithModel(std::shared_ptr<const platform
     if (!coordinator->open(url, &error)) {
         platform::log(QStringLiteral("Unresolved error in persistentStoreCoordinator: %1 %2")
                           .arg(error.localizedDescription, describe(error.userInfo)));
+        if (openError)
+            *openError = error;
         return nullptr;
     }
     return coordinator;
@@ -488,7 +503,8 @@ QString QVRDataStore::defaultRecoverySuggestion()
         .arg(supportURL());
 }
 
-void QVRDataStore::fatalErrorWithDescription(const QString& description, const QString& suggestion)
+void QVRDataStore::fatalErrorWithDescription(const QString& description, const QString& suggestion,
+                                             const QString& reason)
 {
     const QString localizedDescription = QVRLocalizedString(description);
     const QString localizedSuggestion =
@@ -500,6 +516,8 @@ void QVRDataStore::fatalErrorWithDescription(const QString& description, const Q
     error.recoverySuggestion = localizedSuggestion;
     error.userInfo = {{QStringLiteral("NSLocalizedDescription"), localizedDescription},
                       {QStringLiteral("NSLocalizedRecoverySuggestion"), localizedSuggestion}};
+    if (!reason.isEmpty())
+        error.userInfo.insert(QStringLiteral("NSLocalizedFailureReason"), reason);
     std::lock_guard lock(m_mutex);
     m_error = error;
 }

@@ -85,7 +85,7 @@ public:
     static std::shared_ptr<const platform::ManagedObjectModel> managedObjectModel();
     static std::shared_ptr<platform::PersistentStoreCoordinator>
     persistentStoreCoordinatorWithModel(std::shared_ptr<const platform::ManagedObjectModel> model,
-                                        const QString& storeURL);
+                                        const QString& storeURL, platform::Error* error = nullptr);
 
     static quint64 bundleCurrentVersion();
     static quint64 recordedPreviousVersion();
@@ -127,7 +127,10 @@ public:
     bool saveTemporaryContext(platform::ManagedObjectContext* context, bool commit);
 
     void close();
-    void fatalErrorWithDescription(const QString& description, const QString& suggestion = {});
+    // `reason` says what went wrong below (the store file is read-only, was
+    // written by a newer version...): the user sees it beside the text.
+    void fatalErrorWithDescription(const QString& description, const QString& suggestion = {},
+                                   const QString& reason = {});
 
     static QString defaultRecoverySuggestion();
     static QString supportURL();

@@ -32,10 +32,14 @@ Alert::Alert(QMessageBox::Icon icon, QString text, QString informativeText)
 
 Alert Alert::fromError(const platform::Error& error)
 {
-    QString informative = error.recoverySuggestion;
-    if (informative.isNull())
-        informative = error.userInfo.value(QStringLiteral("NSLocalizedFailureReason")).toString();
-    return Alert(QMessageBox::Information, error.localizedDescription, informative);
+    const QString reason = error.userInfo.value(QStringLiteral("NSLocalizedFailureReason")).toString();
+    if (error.recoverySuggestion.isNull())
+        return Alert(QMessageBox::Information, error.localizedDescription, reason);
+    // The suggestion says what to do; the reason, what went wrong. The user
+    // needs both to choose (a newer version wants an update, not a reinstall).
+    Alert alert(QMessageBox::Information, error.localizedDescription, error.recoverySuggestion);
+    alert.setDetailedText(reason);
+    return alert;
 }
 
 int Alert::addButton(const QString& title, QMessageBox::ButtonRole role)
@@ -60,6 +64,8 @@ QMessageBox* Alert::makeBox(QWidget* parent, QList<QAbstractButton*>& buttons) c
     box->setObjectName(m_name);
     if (!m_informativeText.isEmpty())
         box->setInformativeText(m_informativeText);
+    if (!m_detailedText.isEmpty())
+        box->setDetailedText(m_detailedText);
     for (const Button& button : m_buttons) {
         QPushButton* push = box->addButton(button.title, button.role);
         if (button.role == QMessageBox::DestructiveRole)

@@ -21,7 +21,8 @@
 //     if (question.run(window) == quit) ...
 //
 // Alert::fromError() describes a store's failure (its description and
-// reason); Alert::showError() shows one with OK. Without buttons an alert has
+// reason, kept as the detail when a suggestion takes the text's place);
+// Alert::showError() shows one with OK. Without buttons an alert has
 // one OK. The platform orders the buttons by role.
 //
 // Tests answer alerts with an AlertResponder instead of the real box; each
@@ -38,13 +39,15 @@ public:
 
     explicit Alert(QMessageBox::Icon icon, QString text, QString informativeText = {});
     // The error's description; below it its recovery suggestion, or else its
-    // failure reason.
+    // failure reason. A reason below a suggestion is the detail.
     static Alert fromError(const platform::Error& error);
 
     // "Quillary" unless set.
     void setWindowTitle(const QString& title) { m_windowTitle = title; }
     // The box's object name, for those who look for it while it shows.
     void setName(const QString& name) { m_name = name; }
+    // Shown when the user asks for details: the cause behind the text.
+    void setDetailedText(const QString& detail) { m_detailedText = detail; }
     // Answers the new button's index. A destructive one never answers Return.
     int addButton(const QString& title, QMessageBox::ButtonRole role);
     // The button Return presses; unset, Qt picks the first accepting one.
@@ -58,6 +61,7 @@ public:
     QString name() const { return m_name; }
     QString text() const { return m_text; }
     QString informativeText() const { return m_informativeText; }
+    QString detailedText() const { return m_detailedText; }
     const QList<Button>& buttons() const { return m_buttons; }
     int defaultButton() const { return m_defaultButton; }
     int escapeButton() const { return m_escapeButton; }
@@ -82,6 +86,7 @@ private:
     QString m_name;
     QString m_text;
     QString m_informativeText;
+    QString m_detailedText;
     QList<Button> m_buttons;
     int m_defaultButton = NoButton;
     int m_escapeButton = NoButton;

@@ -1,6 +1,7 @@
 // Notes that come from files: the Open command, files handed over by the
 // desktop or a second start, and drops on the window.
 #include "app/QuillaryAppDelegate.h"
+#include "app/alerts/Alert.h"
 #include "app/commands/AppDelegateCommandState.h"
 #include "app/commands/QVRFileTypes.h"
 #include "app/list/NoteListModel.h"
@@ -9,6 +10,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/Variant.h"
 #include "store/Note.h"
+#include "store/QVRLocalizedString.h"
 #include "store/QVRUtilities.h"
 #include "sync/QVRNoteDocument.h"
 #include "sync/QVRSyncDocument.h"
@@ -26,6 +28,8 @@
 namespace {
 
 const QString NotRightFormat = QStringLiteral("The file is not the right format.");
+const QString TooLarge = QStringLiteral("The file is too large to open as a note.");
+const QString NotANoteFile = QStringLiteral("Quillary opens note files and plain text files.");
 
 QString newUUID()
 {
@@ -99,6 +103,60 @@ private:
 
 } // namespace
 
+// The files of one request to open that were refused, told in one alert once
+// each file has had its turn: a user who drops twenty files hears about the
+// three that failed once, by name and with the reason. Note files are read in
+// the background, so the last turn can come after openFiles() returned; each
+// of them holds a turn until its answer is in. Main thread only.
+class RefusedFiles
+{
+public:
+    explicit RefusedFiles(QWidget* window) : m_window(window) {}
+
+    void refuse(const QString& path, const QString& why)
+    {
+        m_refused.append({QFileInfo(path).fileName(), why});
+    }
+    void takeTurn() { ++m_turns; }
+    void endTurn()
+    {
+        if (--m_turns == 0 && !m_refused.isEmpty())
+            tell();
+    }
+
+private:
+    void tell()
+    {
+        if (!m_window)
+            return; // the application is going; there is no one to tell
+        QString text;
+        QStringList reasons;
+        if (m_refused.size() == 1) {
+            text = QVRLocalizedString(QStringLiteral("The file \u201c%1\u201d couldn\u2019t be opened."))
+                       .arg(m_refused.first().name);
+            reasons << m_refused.first().why;
+        } else {
+            text =
+                QVRLocalizedString(QStringLiteral("%1 files couldn\u2019t be opened.")).arg(m_refused.size());
+            for (const Refusal& refusal : std::as_const(m_refused))
+                reasons << QStringLiteral("\u201c%1\u201d: %2").arg(refusal.name, refusal.why);
+        }
+        m_refused.clear();
+        Alert alert(QMessageBox::Warning, text, reasons.join(QLatin1Char('\n')));
+        alert.setName(QStringLiteral("refusedFilesAlert"));
+        alert.open(m_window);
+    }
+
+    struct Refusal
+    {
+        QString name;
+        QString why;
+    };
+    QPointer<QWidget> m_window;
+    QList<Refusal> m_refused;
+    int m_turns = 1; // openFiles' own, ended when every file was looked at
+};
+
 void QuillaryAppDelegate::installDropTarget()
 {
     if (m_window)
@@ -136,34 +194,39 @@ bool QuillaryAppDelegate::openFiles(const QStringList& paths)
 {
     const bool show = paths.size() == 1;
     bool accepted = false;
+    const auto refused = std::make_shared<RefusedFiles>(m_window);
     for (const QString& path : paths) {
         platform::Error error;
         switch (QVRFileTypes::typeOfFile(path, &error)) {
         case QVRFileTypes::FileType::Unreadable:
             platform::log(QStringLiteral("Error opening file %1, %2")
                               .arg(QVRDescribeError(error), QVRDescribeUserInfo(error.userInfo)));
+            refused->refuse(path, error.localizedDescription);
             break;
         case QVRFileTypes::FileType::NoteDocument:
             accepted = true;
-            openNoteDocument(path, show);
+            openNoteDocument(path, show, refused);
             break;
         case QVRFileTypes::FileType::PlainText:
             accepted = true;
-            openTextFile(path, show);
+            openTextFile(path, show, *refused);
             break;
         case QVRFileTypes::FileType::Other:
+            refused->refuse(path, NotANoteFile);
             break;
         }
     }
+    refused->endTurn();
     return accepted;
 }
 
-void QuillaryAppDelegate::openTextFile(const QString& path, bool show)
+void QuillaryAppDelegate::openTextFile(const QString& path, bool show, RefusedFiles& refused)
 {
     platform::Error error;
     const std::optional<QString> content = QVRFileTypes::readText(path, &error);
     if (!content) {
         platform::log(QStringLiteral("Error opening file: %1").arg(describe(error)));
+        refused.refuse(path, error.localizedDescription);
         return;
     }
     const QFileInfo info(path);
@@ -179,25 +242,46 @@ void QuillaryAppDelegate::openTextFile(const QString& path, bool show)
     saveAndSyncItem(item, show);
 }
 
-void QuillaryAppDelegate::openNoteDocument(const QString& path, bool show)
+void QuillaryAppDelegate::openNoteDocument(const QString& path, bool show,
+                                           const std::shared_ptr<RefusedFiles>& refused)
 {
     const QFileInfo info(path);
     if (info.size() > QVRFileTypes::MaximumFileSize) {
         platform::log(QStringLiteral("Error opening document: ") + NotRightFormat);
+        refused->refuse(path, TooLarge);
         return;
     }
     auto document = std::make_shared<QVRNoteDocument>(path);
     QPointer<QuillaryAppDelegate> self(this);
-    // The completion runs on the document's queue; the note is saved on the
-    // main thread. The document lives until its completion has run.
-    document->openWithCompletionHandler([self, document, show](bool success) {
-        if (!success)
-            return;
-        QVariantMap item = document->attributes();
-        const bool storedUuid = document->hasStoredUuid();
+    refused->takeTurn();
+    // The completion runs on the document's queue; the note is saved, and a
+    // refusal told, on the main thread. The document lives until its
+    // completion has run.
+    document->openWithCompletionHandler([self, document, show, refused, path](bool success) {
+        QVariantMap item;
+        bool storedUuid = false;
+        QString failure;
+        if (success) {
+            item = document->attributes();
+            storedUuid = document->hasStoredUuid();
+        } else {
+            const std::optional<platform::Error> error = document->error();
+            failure = error && !error->localizedDescription.isEmpty() ? error->localizedDescription
+                                                                      : NotRightFormat;
+        }
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [self, item, storedUuid, show]() mutable {
+            [self, item, storedUuid, show, refused, path, failure]() mutable {
+                // Whatever happens below, this file's turn ends with it.
+                struct EndTurn
+                {
+                    RefusedFiles& batch;
+                    ~EndTurn() { batch.endTurn(); }
+                } endTurn{*refused};
+                if (!failure.isNull()) {
+                    refused->refuse(path, failure);
+                    return;
+                }
                 if (!self)
                     return;
                 // An identifier names the note's cloud file and goes to the
@@ -205,6 +289,7 @@ void QuillaryAppDelegate::openNoteDocument(const QString& path, bool show)
                 const QString uuid = item.value(QStringLiteral("uuid")).toString();
                 if (storedUuid && QVRUtilities::validUUID(uuid).isNull()) {
                     platform::log(QStringLiteral("Error opening document: ") + NotRightFormat);
+                    refused->refuse(path, NotRightFormat);
                     return;
                 }
                 if (!uuid.isEmpty())

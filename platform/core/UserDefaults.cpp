@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <set>
@@ -63,6 +64,98 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* 
     if (!ok)
         ::unlink(temp.constData());
     return ok;
+}
+
+// The largest settings file read. The settings are a few short keys; a file
+// far above this is not ours, and reading it whole would only cost memory.
+constexpr qint64 MaximumFileSize = 16 * 1024 * 1024;
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+enum class ReadOutcome
+{
+    Read,
+    Missing,
+    Refused,
+};
+
+// Reads the settings file if it is a regular file of at most MaximumFileSize
+// bytes. A link to one is followed: settings kept with the user's other
+// dotfiles are linked into place. Anything else is refused before a byte of
+// it is read, with the reason in `why`: a FIFO would block the open or the
+// read for good, a device such as /dev/zero never ends, and opening some
+// devices does something by itself. The type is checked before opening and
+// again on the open file, in case the path changed between the two.
+ReadOutcome readRegularFile(const QString& path, QByteArray* bytes, QString* why)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st
+    {
+    };
+    if (::stat(name.constData(), &st) != 0) {
+        if (errno == ENOENT)
+            return ReadOutcome::Missing;
+        *why = systemError(errno);
+        return ReadOutcome::Refused;
+    }
+    const auto refuseUnlessRegular = [why](const struct stat& info) {
+        if (!S_ISREG(info.st_mode)) {
+            *why = QStringLiteral("not a regular file");
+            return true;
+        }
+        if (info.st_size > MaximumFileSize) {
+            *why = QStringLiteral("larger than %1 bytes").arg(MaximumFileSize);
+            return true;
+        }
+        return false;
+    };
+    if (refuseUnlessRegular(st))
+        return ReadOutcome::Refused;
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return ReadOutcome::Missing;
+        *why = systemError(errno);
+        return ReadOutcome::Refused;
+    }
+    struct Close
+    {
+        int fd;
+        ~Close() { ::close(fd); }
+    } close{fd};
+    if (::fstat(fd, &st) != 0) {
+        *why = systemError(errno);
+        return ReadOutcome::Refused;
+    }
+    if (refuseUnlessRegular(st))
+        return ReadOutcome::Refused;
+    // One byte past the bound, so that a file which grew since is refused too.
+    bytes->resize(qsizetype(st.st_size) + 1);
+    qsizetype size = 0;
+    for (;;) {
+        if (size == bytes->size()) {
+            if (size > MaximumFileSize) {
+                *why = QStringLiteral("larger than %1 bytes").arg(MaximumFileSize);
+                return ReadOutcome::Refused;
+            }
+            bytes->resize(std::min<qsizetype>(size * 2, MaximumFileSize + 1));
+        }
+        const ssize_t n = ::read(fd, bytes->data() + size, size_t(bytes->size() - size));
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            *why = systemError(errno);
+            return ReadOutcome::Refused;
+        }
+        size += n;
+    }
+    bytes->resize(size);
+    return ReadOutcome::Read;
 }
 
 // The instances alive, so that a delayed write never reaches one that is
@@ -200,19 +293,27 @@ bool UserDefaults::readFile(QVariantMap* values)
     // While another process replaces the file, a lookup can (rarely) miss it
     // for a moment; ask again before taking "missing" for an answer.
     for (int attempt = 0;; ++attempt) {
-        QFile file(m_filePath);
-        if (file.open(QIODevice::ReadOnly)) {
-            bytes = file.readAll();
+        QString why;
+        const ReadOutcome outcome = readRegularFile(m_filePath, &bytes, &why);
+        if (outcome == ReadOutcome::Read)
             break;
-        }
-        if (file.error() != QFileDevice::OpenError || QFileInfo::exists(m_filePath)) {
-            log(QStringLiteral("Could not read settings file %1: %2").arg(m_filePath, file.errorString()));
+        if (outcome == ReadOutcome::Refused) {
+            // Said once, not at every write that it stops: the file stays as
+            // it is, and the values live in memory until it is mended.
+            if (why != m_refusal)
+                log(QStringLiteral("Could not read settings file %1: %2; it is left as it is, and "
+                                   "settings changed now are not saved")
+                        .arg(m_filePath, why));
+            m_refusal = why;
             return false;
         }
-        if (attempt == 3)
+        if (attempt == 3) {
+            m_refusal.clear();
             return true; // no settings saved yet
+        }
         ::usleep(1000);
     }
+    m_refusal.clear();
     if (bytes.isEmpty())
         return true;
     QString error;
@@ -388,10 +489,14 @@ bool UserDefaults::synchronize()
     // Read, merge and write under one lock, so that two processes writing at
     // once both keep their keys.
     const QByteArray lockPath = QFile::encodeName(m_filePath + QStringLiteral(".lock"));
-    const int lockFile = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Never through a link: a link left where the lock goes (dangling or not)
+    // would make the settings create or lock a file wherever it points.
+    const int lockFile =
+        ::open(lockPath.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (lockFile < 0) {
-        log(QStringLiteral("Could not write settings file %1: %2")
-                .arg(m_filePath, QString::fromLocal8Bit(std::strerror(errno))));
+        log(QStringLiteral("Could not lock settings file %1: %2")
+                .arg(m_filePath,
+                     errno == ELOOP ? QStringLiteral("its lock file is a link") : systemError(errno)));
         return false;
     }
     struct Unlock
@@ -399,10 +504,17 @@ bool UserDefaults::synchronize()
         int fd;
         ~Unlock() { ::close(fd); } // closing drops the lock
     } unlock{lockFile};
+    struct stat lockInfo
+    {
+    };
+    if (::fstat(lockFile, &lockInfo) != 0 || !S_ISREG(lockInfo.st_mode)) {
+        log(QStringLiteral("Could not lock settings file %1: its lock file is not a regular file")
+                .arg(m_filePath));
+        return false;
+    }
     while (::flock(lockFile, LOCK_EX) != 0) {
         if (errno != EINTR) {
-            log(QStringLiteral("Could not lock settings file %1: %2")
-                    .arg(m_filePath, QString::fromLocal8Bit(std::strerror(errno))));
+            log(QStringLiteral("Could not lock settings file %1: %2").arg(m_filePath, systemError(errno)));
             return false;
         }
     }

@@ -18,6 +18,12 @@ namespace platform {
 // changed keys into what the file holds now, under a lock on a file beside
 // it, so that no process resets a value another one changed.
 //
+// Only a regular file of a sane size is read (a link to one is followed).
+// Anything else at the path - a FIFO, a device, a folder, a huge file - is
+// logged and left alone: the settings run on their defaults and changes stay
+// in memory, so that whatever the user put there is never replaced behind
+// their back. The lock file is never created or opened through a link.
+//
 // Writes can be coalesced: with a write delay, a change is written at most
 // that long after it was made, together with every change made meanwhile,
 // from the event loop of the application's thread. Pending changes are also
@@ -91,6 +97,7 @@ private:
     QSet<QString> m_changedKeys; // set or removed here, not yet written
     const std::chrono::milliseconds m_writeDelay;
     bool m_writeScheduled = false;
+    QString m_refusal; // why the file was last refused, said once
 };
 
 } // namespace platform

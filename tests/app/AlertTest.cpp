@@ -98,6 +98,7 @@ TEST(Alert, RealBoxTakesTheFocusAndAnswersReturnAndEscapeByItsButtons)
         Alert alert(QMessageBox::Warning, QStringLiteral("The text"), QStringLiteral("The reason"));
         alert.setWindowTitle(QStringLiteral("Title"));
         alert.setName(QStringLiteral("testAlert"));
+        alert.setDetailedText(QStringLiteral("The cause"));
         for (const Alert::Button& button : row.buttons)
             alert.addButton(button.title, button.role);
         alert.setDefaultButton(row.defaultButton);
@@ -107,8 +108,10 @@ TEST(Alert, RealBoxTakesTheFocusAndAnswersReturnAndEscapeByItsButtons)
             EXPECT_EQ(box->windowTitle(), "Title") << row.name;
             EXPECT_EQ(box->text(), "The text") << row.name;
             EXPECT_EQ(box->informativeText(), "The reason") << row.name;
+            EXPECT_EQ(box->detailedText(), "The cause") << row.name;
             EXPECT_EQ(box->icon(), QMessageBox::Warning) << row.name;
-            EXPECT_EQ(box->buttons().size(), row.buttons.isEmpty() ? 1 : row.buttons.size()) << row.name;
+            // Less the one that shows the detail, which never answers.
+            EXPECT_EQ(box->buttons().size() - 1, row.buttons.isEmpty() ? 1 : row.buttons.size()) << row.name;
             // A real box takes the keyboard: the keys below reach it, not
             // whatever had the focus before.
             EXPECT_EQ(QApplication::activeModalWidget(), box) << row.name;
@@ -178,12 +181,19 @@ TEST(Alert, ErrorAlertsSayWhatFailedAndWhy)
         QString reason;
         QString url;
         QString informative;
+        QString detail;
         QStringList buttons;
     };
     const Row rows[] = {
-        {"suggestion first", "Free some space.", "The disk is full.", {}, "Free some space.", {"OK"}},
-        {"else the reason", {}, "The disk is full.", {}, "The disk is full.", {"OK"}},
-        {"a site to visit", {}, {}, "https://example.org/help", {}, {"OK", "Visit Site"}},
+        {"suggestion first, the reason in the detail",
+         "Free some space.",
+         "The disk is full.",
+         {},
+         "Free some space.",
+         "The disk is full.",
+         {"OK"}},
+        {"else the reason", {}, "The disk is full.", {}, "The disk is full.", {}, {"OK"}},
+        {"a site to visit", {}, {}, "https://example.org/help", {}, {}, {"OK", "Visit Site"}},
     };
     for (const Row& row : rows) {
         platform::Error error;
@@ -198,6 +208,7 @@ TEST(Alert, ErrorAlertsSayWhatFailedAndWhy)
         const Alert& shown = responder.shown.first();
         EXPECT_EQ(shown.text(), error.localizedDescription) << row.name;
         EXPECT_EQ(shown.informativeText(), row.informative) << row.name;
+        EXPECT_EQ(shown.detailedText(), row.detail) << row.name;
         QStringList titles;
         for (const Alert::Button& button : shown.buttons())
             titles << button.title;

@@ -20,11 +20,15 @@
 #include <QFile>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPrinter>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStringEncoder>
+#include <QTimer>
+
+#include <optional>
 
 #include <sys/stat.h>
 
@@ -44,6 +48,14 @@ QString writeFile(const QString& path, const QByteArray& bytes, double mtime = 0
     if (mtime > 0)
         file.setFileTime(QDateTime::fromMSecsSinceEpoch(qint64(mtime * 1000)),
                          QFileDevice::FileModificationTime);
+    return path;
+}
+
+// A file of `size` bytes that uses no disk; nothing of it may be read.
+QString sparseFile(const QString& path, qint64 size)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(size)) << qPrintable(path);
     return path;
 }
 
@@ -241,6 +253,95 @@ TEST_F(CommandsTest, UrlAddWithoutQueryMakesAnEmptyNoteAndSearchWithoutTextOpens
     EXPECT_EQ(app->searchField()->text(), "exist");
 }
 
+// Any web page can raise the cloud reset prompt through a quillary: link, so
+// the key a user presses without reading must never wipe the cloud folder.
+namespace {
+
+const QString ResetTitle = QStringLiteral("Reset iCloud Sync");
+const QString ResetMessage = QStringLiteral("This will delete the app\u2019s sync data.");
+
+// The message box showing now, if any.
+QMessageBox* shownBox()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+            return box;
+    }
+    return nullptr;
+}
+
+// While one lives, a real box that should not have shown is closed as soon
+// as the event loop runs (inside its own exec), so that a failing test ends.
+class StrayBoxGuard
+{
+public:
+    StrayBoxGuard()
+    {
+        m_timer.setSingleShot(true);
+        QObject::connect(&m_timer, &QTimer::timeout, [] {
+            if (QMessageBox* box = shownBox()) {
+                ADD_FAILURE() << "a real message box showed: " << qPrintable(box->text());
+                box->done(QDialog::Rejected);
+            }
+        });
+        m_timer.start(0);
+    }
+
+private:
+    QTimer m_timer;
+};
+
+} // namespace
+
+TEST_F(CommandsTest, CloudResetPromptDefaultsToCancel)
+{
+    AlertResponder alerts;
+    StrayBoxGuard guard;
+    std::optional<bool> accepted;
+    app->shouldPromptWithTitle(ResetTitle, ResetMessage, QStringLiteral("Reset"), QStringLiteral("Cancel"),
+                               [&](bool answer) { accepted = answer; });
+    ASSERT_EQ(alerts.shown.size(), 1);
+    const Alert& prompt = alerts.shown.first();
+    EXPECT_EQ(prompt.windowTitle(), ResetTitle);
+    EXPECT_EQ(prompt.text(), ResetTitle);
+    EXPECT_EQ(prompt.informativeText(), ResetMessage);
+    ASSERT_EQ(prompt.buttons().size(), 2);
+    EXPECT_EQ(prompt.buttons().at(0).title, "Reset") << "the order stays";
+    EXPECT_EQ(prompt.buttons().at(1).title, "Cancel");
+    EXPECT_EQ(prompt.defaultButton(), prompt.buttonTitled(QStringLiteral("Cancel")));
+    EXPECT_EQ(prompt.escapeButton(), prompt.buttonTitled(QStringLiteral("Cancel")));
+    EXPECT_EQ(accepted, std::optional<bool>(false)) << "the default answer keeps the cloud folder";
+
+    AlertResponder reset(AlertResponder::choosing(QStringLiteral("Reset")));
+    app->shouldPromptWithTitle(ResetTitle, ResetMessage, QStringLiteral("Reset"), QStringLiteral("Cancel"),
+                               [&](bool answer) { accepted = answer; });
+    EXPECT_EQ(accepted, std::optional<bool>(true)) << "choosing Reset still resets";
+}
+
+TEST_F(CommandsTest, ReturnOnTheRealCloudResetPromptCancels)
+{
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+        QTimer::singleShot(0, qApp, [key] {
+            QMessageBox* box = shownBox();
+            if (!box) {
+                ADD_FAILURE() << "no message box shows";
+                return;
+            }
+            EXPECT_TRUE(QTest::qWaitForWindowActive(box));
+            QTest::keyClick(QApplication::focusWidget(), key);
+            if (box->isVisible()) {
+                ADD_FAILURE() << "the key did not answer the box";
+                box->done(QDialog::Rejected);
+            }
+        });
+        std::optional<bool> accepted;
+        app->shouldPromptWithTitle(ResetTitle, ResetMessage, QStringLiteral("Reset"),
+                                   QStringLiteral("Cancel"), [&](bool answer) { accepted = answer; });
+        EXPECT_EQ(accepted, std::optional<bool>(false)) << "key " << key;
+        EXPECT_EQ(shownBox(), nullptr);
+    }
+}
+
 // --- Opening files ---------------------------------------------------------------
 
 TEST(FileTypes, TextIsDecodedFromEveryCommonEncoding)
@@ -334,19 +435,10 @@ TEST_F(CommandsTest, OneTextFileBecomesASelectedNoteWithItsNameAndDate)
 
 TEST_F(CommandsTest, FilesThatMakeNoNoteOrAnUnsurprisingOne)
 {
+    AlertResponder alerts;
     const QString binary = writeFile(path("binary.txt"), QByteArray("\x00\x01\x02\x03", 4));
-    const QString large = path("large.txt");
-    {
-        QFile file(large); // sparse: no disk is used and nothing is read
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(file.resize(200LL * 1024 * 1024));
-    }
-    const QString largeNote = path("large.quillary");
-    {
-        QFile file(largeNote);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(file.resize(200LL * 1024 * 1024));
-    }
+    const QString large = sparseFile(path("large.txt"), 200LL * 1024 * 1024);
+    const QString largeNote = sparseFile(path("large.quillary"), 200LL * 1024 * 1024);
     const QString markdown = writeFile(path("readme.md"), "# not taken");
 
     EXPECT_TRUE(app->openFiles({binary, large}));
@@ -367,6 +459,7 @@ TEST_F(CommandsTest, FilesThatMakeNoNoteOrAnUnsurprisingOne)
 
 TEST_F(CommandsTest, NoteFileEntriesOfTheWrongKindCreateNothing)
 {
+    AlertResponder alerts;
     const QVariantMap cases[] = {
         {{"uuid", A}, {"text", 5}},
         {{"uuid", 7}, {"text", "number uuid"}},
@@ -387,6 +480,62 @@ TEST_F(CommandsTest, NoteFileEntriesOfTheWrongKindCreateNothing)
     app->openFiles({writeFile(path("good.quillary"), noteFile({{"uuid", B}, {"text", "good"}}))});
     ASSERT_TRUE(testsupport::waitFor([&] { return app->noteWithId(B) != nullptr; }, 5000));
     EXPECT_EQ(rows(), QStringList({"good"}));
+}
+
+TEST_F(CommandsTest, RefusedFilesAreToldByNameAndWhyInOneAlert)
+{
+    AlertResponder alerts;
+    const QString binary = writeFile(path("binary.txt"), QByteArray("\x00\x01\x02\x03", 4));
+    const QString large = sparseFile(path("large.txt"), QVRFileTypes::MaximumFileSize + 1);
+    const QString markdown = writeFile(path("readme.md"), "# not taken");
+    const QString good = writeFile(path("Good.txt"), "kept");
+
+    // Files read at once: told before openFiles() returns.
+    EXPECT_TRUE(app->openFiles({binary, large, markdown, path("missing.txt"), good}));
+    ASSERT_EQ(alerts.shown.size(), 1) << "one alert for the whole request";
+    const Alert& told = alerts.shown.first();
+    EXPECT_EQ(told.text(), QStringLiteral("4 files couldn\u2019t be opened."));
+    struct Row
+    {
+        const char* name;
+        const char* why;
+    };
+    const Row rows[] = {
+        {"binary.txt", "not text"},
+        {"large.txt", "too large"},
+        {"readme.md", "note files and plain text files"},
+        {"missing.txt", "no such file"},
+    };
+    const QStringList lines = told.informativeText().split('\n');
+    ASSERT_EQ(lines.size(), 4) << qPrintable(told.informativeText());
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(lines.at(i).contains(QString::fromUtf8(rows[i].name))) << qPrintable(lines.at(i));
+        EXPECT_TRUE(lines.at(i).contains(QString::fromUtf8(rows[i].why))) << qPrintable(lines.at(i));
+    }
+    EXPECT_NE(onlyNoteWithText("Good\n\nkept"), nullptr) << "the good file is still opened";
+
+    // Note files are read in the background: one alert once the last is in,
+    // after the good one among them was saved.
+    const QString badNote =
+        writeFile(path("bad.quillary"), noteFile({{"uuid", "not a uuid"}, {"text", "x"}}));
+    const QString brokenNote = writeFile(path("broken.quillary"), "not a property list");
+    const QString goodNote = writeFile(path("good.quillary"), noteFile({{"uuid", B}, {"text", "good"}}));
+    app->openFiles({badNote, brokenNote, goodNote});
+    ASSERT_TRUE(testsupport::waitFor([&] { return alerts.shown.size() == 2; }, 5000));
+    EXPECT_NE(app->noteWithId(B), nullptr);
+    EXPECT_EQ(alerts.shown.last().text(), QStringLiteral("2 files couldn\u2019t be opened."));
+    EXPECT_TRUE(alerts.shown.last().informativeText().contains("bad.quillary"));
+    EXPECT_TRUE(alerts.shown.last().informativeText().contains("broken.quillary"));
+
+    // One file: its name in the text, the reason below.
+    app->openFiles({markdown});
+    ASSERT_EQ(alerts.shown.size(), 3);
+    EXPECT_EQ(alerts.shown.last().text(),
+              QStringLiteral("The file \u201creadme.md\u201d couldn\u2019t be opened."));
+    EXPECT_TRUE(alerts.shown.last().informativeText().contains("note files and plain text files"));
+    // Nothing refused, nothing told.
+    app->openFiles({good});
+    EXPECT_EQ(alerts.shown.size(), 3);
 }
 
 TEST_F(CommandsTest, OpeningAnOlderCopyNeverOverwritesNewerText)

@@ -15,10 +15,14 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <functional>
 #include <thread>
 
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using platform::UserDefaults;
@@ -460,6 +464,131 @@ TEST_F(CoalescedWritesTest, HeldBackChangesStillMergeWithAnotherProcesssWrites)
     EXPECT_TRUE(held.synchronize());
     EXPECT_EQ(UserDefaults(path()).integer("a"), 1);
     EXPECT_EQ(UserDefaults(path()).integer("c"), 3);
+}
+
+// Runs `body` in a child process and answers how it ended. A body that hangs
+// (a read that never ends) is ended by an alarm, and one that reads without
+// bound hits the child's memory limit, so that the fault fails the test
+// instead of hanging it or exhausting the machine.
+struct ChildEnd
+{
+    bool exited = false;
+    int status = -1; // the exit status, or the signal that ended the child
+};
+
+ChildEnd inChild(const std::function<int()>& body)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::alarm(30);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+        // A gigabyte above what the process maps already (the sanitizers
+        // reserve far more address space than they use, so not under them).
+        unsigned long long pages = 0;
+        if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%llu", &pages) != 1)
+                pages = 0;
+            std::fclose(statm);
+        }
+        const rlim_t limit = rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + (rlim_t(1) << 30);
+        const rlimit memory{limit, limit};
+        ::setrlimit(RLIMIT_AS, &memory);
+#endif
+        // Nothing may leave the child but its status: an exception would
+        // carry on with the test program's other tests in here.
+        int status = 125;
+        try {
+            status = body();
+        } catch (...) {
+        }
+        ::_exit(status);
+    }
+    ChildEnd end;
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child)
+        return end;
+    end.exited = WIFEXITED(status);
+    end.status = end.exited ? WEXITSTATUS(status) : WTERMSIG(status);
+    return end;
+}
+
+// What a user may find at the settings path that is not a settings file. Each
+// is left as it is, and the settings run on their defaults meanwhile.
+TEST_F(UserDefaultsTest, SettingsPathThatIsNoRegularFileNeitherHangsNorIsReplaced)
+{
+    struct Row
+    {
+        const char* name;
+        std::function<bool(const QByteArray& path)> make;
+        mode_t type;
+    };
+    const Row rows[] = {
+        {"a FIFO", [](const QByteArray& path) { return ::mkfifo(path.constData(), 0600) == 0; }, S_IFIFO},
+        {"a link to /dev/zero",
+         [](const QByteArray& path) { return ::symlink("/dev/zero", path.constData()) == 0; }, S_IFLNK},
+        {"a folder", [](const QByteArray& path) { return ::mkdir(path.constData(), 0700) == 0; }, S_IFDIR},
+        {"a huge file",
+         [](const QByteArray& path) {
+             QFile file(QFile::decodeName(path)); // sparse: nothing is written
+             return file.open(QIODevice::WriteOnly) && file.resize(qint64(64) << 20);
+         },
+         S_IFREG},
+    };
+    for (const Row& row : rows) {
+        const QByteArray path = QFile::encodeName(this->path());
+        ASSERT_TRUE(row.make(path)) << row.name;
+        const ChildEnd end = inChild([&] {
+            QStringList lines;
+            platform::setLogSink([&](const QString& line) { lines << line; });
+            UserDefaults d(this->path());
+            d.registerDefaults({{"a", 7}});
+            if (d.integer("a") != 7)
+                return 2; // not the defaults
+            d.set("a", 1);
+            if (d.synchronize() || d.integer("a") != 1)
+                return 3; // written over the odd file, or the change lost
+            const QString said = lines.join('\n');
+            if (!said.contains(this->path()) || lines.size() != 1)
+                return 4; // not said, or said at every write
+            return 0;
+        });
+        EXPECT_TRUE(end.exited) << row.name << ": ended by signal " << end.status;
+        EXPECT_EQ(end.status, 0) << row.name;
+        struct stat st
+        {
+        };
+        ASSERT_EQ(::lstat(path.constData(), &st), 0) << row.name;
+        EXPECT_EQ(st.st_mode & S_IFMT, row.type) << row.name << ": the odd file is left as it was";
+        EXPECT_FALSE(QFileInfo::exists(this->path() + QStringLiteral(".unreadable"))) << row.name;
+        // Clear the path for the next row.
+        if (S_ISDIR(st.st_mode))
+            ::rmdir(path.constData());
+        else
+            ::unlink(path.constData());
+    }
+}
+
+TEST_F(UserDefaultsTest, LockFileIsNeverCreatedThroughALink)
+{
+    const QString elsewhere = m_dir.filePath(QStringLiteral("elsewhere"));
+    ASSERT_EQ(::symlink(QFile::encodeName(elsewhere).constData(),
+                        QFile::encodeName(path() + QStringLiteral(".lock")).constData()),
+              0);
+    UserDefaults d(path());
+    QStringList lines;
+    platform::setLogSink([&](const QString& line) { lines << line; });
+    d.set("a", 1);
+    const bool written = d.synchronize();
+    platform::setLogSink({});
+    EXPECT_FALSE(written);
+    EXPECT_FALSE(QFileInfo::exists(elsewhere)) << "created through the dangling link";
+    EXPECT_FALSE(QFileInfo::exists(path())) << "written without its lock";
+    EXPECT_TRUE(lines.join('\n').contains(QStringLiteral("lock"))) << qPrintable(lines.join('\n'));
+    EXPECT_EQ(d.integer("a"), 1) << "the value stays for a later write";
+    // Once the link is gone, the change is written.
+    ASSERT_TRUE(QFile::remove(path() + QStringLiteral(".lock")));
+    EXPECT_TRUE(d.synchronize());
+    EXPECT_EQ(UserDefaults(path()).integer("a"), 1);
 }
 
 TEST_F(UserDefaultsTest, StandardDefaultsLiveInTheConfigFolder)

@@ -315,7 +315,8 @@ TEST_F(StoreTest, FailedSaveOfLockedFileReportsFailureKeepsTheEditAndALaterSaveW
 struct UnusableCase
 {
     const char* name;
-    const char* sql; // null: a file of random bytes
+    const char* sql;    // null: a file of random bytes
+    const char* reason; // how the user is told why
 };
 
 class UnusableStore : public StoreTest, public ::testing::WithParamInterface<UnusableCase>
@@ -344,6 +345,12 @@ TEST_P(UnusableStore, RootHasNoContextRecordsTheLoadErrorAndLeavesTheFile)
     EXPECT_TRUE(root->error()->recoverySuggestion.startsWith(QStringLiteral(
         "If you continue to see this error, please try deleting and reinstalling the app, or visit ")));
     EXPECT_TRUE(root->error()->recoverySuggestion.endsWith(QStringLiteral(" for help.")));
+    // The text says what to do; the reason beside it, what is wrong.
+    EXPECT_TRUE(root->error()
+                    ->userInfo.value(QStringLiteral("NSLocalizedFailureReason"))
+                    .toString()
+                    .startsWith(QString::fromUtf8(GetParam().reason)))
+        << qPrintable(root->error()->userInfo.value(QStringLiteral("NSLocalizedFailureReason")).toString());
     EXPECT_TRUE(logged(QStringLiteral("Unresolved error in persistentStoreCoordinator: ")));
     EXPECT_EQ(QVRDataStore::storeWithParent(root.get(), ConcurrencyType::MainQueue), nullptr);
     EXPECT_FALSE(root->saveData());
@@ -352,12 +359,17 @@ TEST_P(UnusableStore, RootHasNoContextRecordsTheLoadErrorAndLeavesTheFile)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, UnusableStore,
-    ::testing::Values(UnusableCase{"NotADatabase", nullptr},
-                      UnusableCase{"NewerVersion", "CREATE TABLE \"Note\" (pk INTEGER PRIMARY KEY);"
-                                                   "PRAGMA user_version = 7;"},
-                      UnusableCase{"ForeignDatabase", "CREATE TABLE contacts (name TEXT);"},
-                      UnusableCase{"TableWithoutRowKeys", "CREATE TABLE \"Note\" (uuid TEXT);"
-                                                          "PRAGMA user_version = 1;"}),
+    ::testing::Values(UnusableCase{"NotADatabase", nullptr, "The store file is not a database"},
+                      UnusableCase{"NewerVersion",
+                                   "CREATE TABLE \"Note\" (pk INTEGER PRIMARY KEY);"
+                                   "PRAGMA user_version = 7;",
+                                   "The store file was written by a newer version"},
+                      UnusableCase{"ForeignDatabase", "CREATE TABLE contacts (name TEXT);",
+                                   "The store file is a database of another kind"},
+                      UnusableCase{"TableWithoutRowKeys",
+                                   "CREATE TABLE \"Note\" (uuid TEXT);"
+                                   "PRAGMA user_version = 1;",
+                                   "The store's table Note is not in the expected form"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StoreTest, MissingFileWithRecordedVersionIsLoggedAndStartsEmpty)
