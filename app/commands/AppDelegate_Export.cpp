@@ -292,10 +292,12 @@ void QuillaryAppDelegate::showPageSetup()
 {
     if (!m_window)
         return;
-    auto* dialog = new QPageSetupDialog(&printInfo(), m_window);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setWindowModality(Qt::WindowModal);
-    dialog->open();
+    // Qt's page-setup dialog writes the user's choices into the printer from
+    // exec() alone: shown with open(), an accepted Landscape never reached
+    // the next print.
+    QPageSetupDialog dialog(&printInfo(), m_window);
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.exec();
 }
 
 void QuillaryAppDelegate::print()

@@ -21,10 +21,14 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPageSetupDialog>
 #include <QPrinter>
 #include <QProcess>
+#include <QRadioButton>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStringEncoder>
+#include <QTimer>
 
 #include <sys/stat.h>
 
@@ -669,6 +673,54 @@ TEST_F(CommandsTest, PrintedNoteReadsBackFromThePdf)
     app->selectNote(nullptr);
     app->print();
     EXPECT_EQ(dialogs, 1);
+}
+
+// Qt's page-setup dialog, shown without exec(), kept the user's choice to
+// itself: a note printed after choosing Landscape came out portrait.
+TEST_F(CommandsTest, OrientationChosenInPageSetupIsUsedByTheNextPrint)
+{
+    const QString pdfinfo = QStandardPaths::findExecutable(QStringLiteral("pdfinfo"));
+    if (pdfinfo.isEmpty())
+        GTEST_SKIP() << "pdfinfo (poppler-utils) is not installed";
+    app->saveItem(item(A, "Wide page\nof text"), true);
+    app->selectNote(app->noteWithId(A));
+    struct Row
+    {
+        const char* choice; // the dialog's radio button
+        bool wide;
+    };
+    const Row rows[] = {{"landscape", true}, {"portrait", false}};
+    for (const Row& row : rows) {
+        bool answered = false;
+        QTimer::singleShot(0, app.get(), [&] {
+            auto* dialog = app->window()->findChild<QPageSetupDialog*>();
+            ASSERT_NE(dialog, nullptr);
+            auto* choice = dialog->findChild<QRadioButton*>(QString::fromLatin1(row.choice));
+            ASSERT_NE(choice, nullptr) << row.choice;
+            choice->click();
+            dialog->accept();
+            answered = true;
+        });
+        app->showPageSetup();
+        ASSERT_TRUE(testsupport::waitFor([&] { return answered; }, 10000)) << row.choice;
+        const QString pdf = path(QStringLiteral("%1.pdf").arg(QString::fromLatin1(row.choice)));
+        app->commandPanels().preparePrinter = [&](QPrinter& printer) {
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(pdf);
+            return true;
+        };
+        app->print();
+        QProcess reader;
+        reader.start(pdfinfo, {pdf});
+        ASSERT_TRUE(reader.waitForFinished(30000));
+        // "Page size:       842 x 595 pts (A4)"
+        const QString info = QString::fromUtf8(reader.readAllStandardOutput());
+        const QRegularExpressionMatch size =
+            QRegularExpression(QStringLiteral("Page size:\\s+([\\d.]+) x ([\\d.]+) pts")).match(info);
+        ASSERT_TRUE(size.hasMatch()) << qPrintable(info);
+        EXPECT_EQ(size.captured(1).toDouble() > size.captured(2).toDouble(), row.wide)
+            << row.choice << ": " << qPrintable(info);
+    }
 }
 
 TEST_F(CommandsTest, SharingRunsXdgEmailWithTheNote)
