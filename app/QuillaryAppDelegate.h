@@ -345,8 +345,9 @@ public:
     QString exportNote(Note* note, const QString& extension, const QString& folder, platform::Error* error);
     QString exportFileExtension() const { return m_exportFileExtension; }
     void changeFileFormat(int index);
-    // One action per way of sharing a note; each shares the selected note.
-    QList<QAction*> sharingMenuItemsForNote(Note* note, QObject* parent);
+    // Appends one item per way of sharing a note to `menu` and returns them;
+    // each shares the selected note.
+    QList<QAction*> sharingMenuItemsForNote(Note* note, QMenu* menu);
     void share(const QString& service);
     QString sharedItemsURL();
     void copy();

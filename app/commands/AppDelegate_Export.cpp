@@ -3,6 +3,7 @@
 #include "app/QuillaryAppDelegate.h"
 #include "app/alerts/Alert.h"
 #include "app/commands/AppDelegateCommandState.h"
+#include "app/commands/CommandRegistry.h"
 #include "app/window/NoteWindow.h"
 
 #include "platform/core/Log.h"
@@ -23,6 +24,7 @@
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QProcess>
@@ -36,6 +38,11 @@ const QString NoteExtension = QStringLiteral("quillary");
 const QString TextExtension = QStringLiteral("txt");
 const QString EmailService = QStringLiteral("email");
 const QString AttachmentService = QStringLiteral("email-attachment");
+
+QString emailProgram()
+{
+    return QStandardPaths::findExecutable(QStringLiteral("xdg-email"));
+}
 
 std::optional<QuillaryAppDelegate::ExportChoice> defaultChooseExportFolder(QWidget* parent,
                                                                            const QString& extension)
@@ -194,20 +201,18 @@ QString QuillaryAppDelegate::exportNote(Note* note, const QString& extension, co
 
 // --- Sharing -----------------------------------------------------------------
 
-QList<QAction*> QuillaryAppDelegate::sharingMenuItemsForNote(Note* note, QObject* parent)
+QList<QAction*> QuillaryAppDelegate::sharingMenuItemsForNote(Note* note, QMenu* menu)
 {
     (void)note; // the items act on the selected note
     QList<QAction*> items;
-    if (QStandardPaths::findExecutable(QStringLiteral("xdg-email")).isEmpty())
+    if (emailProgram().isEmpty())
         return items;
     const QIcon icon = QIcon::fromTheme(QStringLiteral("mail-send"));
-    for (const auto& [service, title] :
-         {std::pair{EmailService, QStringLiteral("Email")},
-          std::pair{AttachmentService, QStringLiteral("Email as Attachment")}}) {
-        auto* item = new QAction(icon, QVRLocalizedString(title), parent);
-        item->setData(service);
-        connect(item, &QAction::triggered, this, [this, service = service] { share(service); });
-        items << item;
+    for (const char* id : {"emailMenuItem", "emailAttachmentMenuItem"}) {
+        if (QAction* item = m_commands->addEcho(menu, QString::fromLatin1(id))) {
+            item->setIcon(icon);
+            items << item;
+        }
     }
     return items;
 }
@@ -222,7 +227,7 @@ void QuillaryAppDelegate::share(const QString& service)
     saveCurrentNote();
     if (!noteHasText(selectedNote()))
         return;
-    const QString program = QStandardPaths::findExecutable(QStringLiteral("xdg-email"));
+    const QString program = emailProgram();
     if (program.isEmpty())
         return;
     QStringList arguments;

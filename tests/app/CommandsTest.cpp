@@ -725,41 +725,20 @@ TEST_F(CommandsTest, OrientationChosenInPageSetupIsUsedByTheNextPrint)
 
 TEST_F(CommandsTest, SharingRunsXdgEmailWithTheNote)
 {
-    const QString bin = path("bin");
-    QDir().mkpath(bin);
-    const QString argsLog = path("xdg-email.log");
-    writeFile(
-        bin + "/xdg-email",
-        QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> '%1'\n"
-                       "echo '--' >> '%1'\n[ -n \"$FAIL_SHARE\" ] && { echo broken >&2; exit 3; }\nexit 0\n")
-            .arg(argsLog)
-            .toUtf8());
-    QFile::setPermissions(bin + "/xdg-email",
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const QByteArray oldPath = qgetenv("PATH");
-    qputenv("PATH", bin.toUtf8() + ":" + oldPath);
-    auto restore = qScopeGuard([&] {
-        qputenv("PATH", oldPath);
-        qunsetenv("FAIL_SHARE");
-    });
-
+    apptest::FakeXdgEmail mail(path("mail"));
     app->saveItem(item(A, "Subject line\nBody text"), true);
     app->selectNote(app->noteWithId(A));
-    QObject owner;
+    QMenu owner;
     const QList<QAction*> items = app->sharingMenuItemsForNote(app->selectedNote(), &owner);
     ASSERT_EQ(items.size(), 2);
-    auto logged = [&] {
-        QFile file(argsLog);
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    };
     items[0]->trigger();
-    ASSERT_TRUE(testsupport::waitFor([&] { return logged().endsWith("--\n"); }, 10000));
-    EXPECT_EQ(logged(), "--subject\nSubject line\n--body\nSubject line\nBody text\n--\n");
+    ASSERT_TRUE(testsupport::waitFor([&] { return mail.calls().endsWith("--\n"); }, 10000));
+    EXPECT_EQ(mail.calls(), "--subject\nSubject line\n--body\nSubject line\nBody text\n--\n");
 
-    QFile::remove(argsLog);
+    mail.forget();
     items[1]->trigger();
-    ASSERT_TRUE(testsupport::waitFor([&] { return logged().endsWith("--\n"); }, 10000));
-    const QStringList lines = logged().split('\n');
+    ASSERT_TRUE(testsupport::waitFor([&] { return mail.calls().endsWith("--\n"); }, 10000));
+    const QStringList lines = mail.calls().split('\n');
     ASSERT_EQ(lines.value(0), "--attach");
     QFile attachment(lines.value(1));
     ASSERT_TRUE(attachment.open(QIODevice::ReadOnly)) << qPrintable(lines.value(1));
