@@ -374,6 +374,9 @@ private:
     // Menus
     void declareCommands();
     void refillShareMenu(QMenu* menu);
+    // Sharing: the attachment's file, and the files earlier runs left.
+    QString writeSharedAttachment(Note* note);
+    void removeSharedItemsOfEarlierRuns();
     void showListContextMenu(const QPoint& position);
     QString selectedCalculationText() const;
     // Preferences: the Sync pane shown on refused settings.

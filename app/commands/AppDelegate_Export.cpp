@@ -38,6 +38,7 @@ const QString NoteExtension = QStringLiteral("quillary");
 const QString TextExtension = QStringLiteral("txt");
 const QString EmailService = QStringLiteral("email");
 const QString AttachmentService = QStringLiteral("email-attachment");
+const QString SharedItemsName = QStringLiteral("SharedItems");
 
 QString emailProgram()
 {
@@ -219,7 +220,34 @@ QList<QAction*> QuillaryAppDelegate::sharingMenuItemsForNote(Note* note, QMenu* 
 
 QString QuillaryAppDelegate::sharedItemsURL()
 {
-    return QVRDataStore::cacheURLNamed(QStringLiteral("SharedItems"), true, true);
+    return QVRDataStore::cacheURLNamed(SharedItemsName, false, true);
+}
+
+// Attachments are not removed when xdg-email returns, nor at quit: the mail
+// program reads the file when the message is sent, which may be long after
+// (a compose window left open outlives both). Each run instead removes what
+// earlier runs left, once it is the running instance.
+void QuillaryAppDelegate::removeSharedItemsOfEarlierRuns()
+{
+    QVRDataStore::cacheURLNamed(SharedItemsName, false, false);
+    // Earlier versions left them beside the store, in the data folder.
+    if (QFileInfo::exists(QVRDataStore::sharedContainerURL() + QStringLiteral("/Library/Caches/") +
+                          SharedItemsName))
+        QVRDataStore::cacheURLNamed(SharedItemsName, true, false);
+}
+
+// The note as a plain-text file in a folder of its own under the shared-items
+// folder; empty when it cannot be written.
+QString QuillaryAppDelegate::writeSharedAttachment(Note* note)
+{
+    CommandState& state = commandState();
+    if (state.sharedItemsFolder.isEmpty())
+        state.sharedItemsFolder = sharedItemsURL();
+    if (state.sharedItemsFolder.isEmpty())
+        return {};
+    QTemporaryDir folder(QDir(state.sharedItemsFolder).filePath(QStringLiteral("share-XXXXXX")));
+    folder.setAutoRemove(false);
+    return folder.isValid() ? exportNote(note, TextExtension, folder.path(), nullptr) : QString();
 }
 
 void QuillaryAppDelegate::share(const QString& service)
@@ -232,15 +260,7 @@ void QuillaryAppDelegate::share(const QString& service)
         return;
     QStringList arguments;
     if (service == AttachmentService) {
-        CommandState& state = commandState();
-        if (state.sharedItemsFolder.isEmpty())
-            state.sharedItemsFolder = sharedItemsURL();
-        if (state.sharedItemsFolder.isEmpty())
-            return;
-        QTemporaryDir folder(QDir(state.sharedItemsFolder).filePath(QStringLiteral("share-XXXXXX")));
-        folder.setAutoRemove(false);
-        const QString file =
-            folder.isValid() ? exportNote(selectedNote(), TextExtension, folder.path(), nullptr) : QString();
+        const QString file = writeSharedAttachment(selectedNote());
         if (file.isEmpty())
             return;
         arguments << QStringLiteral("--attach") << file;

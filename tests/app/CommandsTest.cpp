@@ -11,6 +11,7 @@
 #include "platform/plist/PropertyList.h"
 #include "platform/shell/ApplicationShell.h"
 #include "store/QVRUtilities.h"
+#include "tests/support/TemporaryProfile.h"
 #include "tests/support/Wait.h"
 
 #include <QAction>
@@ -748,6 +749,37 @@ TEST_F(CommandsTest, SharingRunsXdgEmailWithTheNote)
     items[0]->trigger();
     EXPECT_TRUE(testsupport::waitFor(
         [&] { return log.hasLineStartingWith("Sharing failed: exit status 3, broken"); }, 10000));
+}
+
+// The attachment was written into the data folder and never removed: a copy
+// of every shared note stayed beside the store.
+TEST_F(CommandsTest, EmailAttachmentIsACacheOfItsOwnClearedByTheNextRun)
+{
+    testsupport::TemporaryProfile profile;
+    apptest::FakeXdgEmail mail(path("mail"));
+    app->saveItem(item(A, "Attached\nnote"), true);
+    app->selectNote(app->noteWithId(A));
+    app->share(QStringLiteral("email-attachment"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return mail.calls().endsWith("--\n"); }, 10000));
+    const QString attached = mail.calls().split('\n').value(1);
+    const QString folder = QDir(profile.cacheHome()).filePath(QStringLiteral("Quillary/SharedItems"));
+    EXPECT_TRUE(attached.startsWith(folder + QLatin1Char('/'))) << qPrintable(attached);
+    EXPECT_TRUE(QFile::exists(attached));
+    EXPECT_FALSE(QDir(profile.dataHome()).exists(QStringLiteral("Quillary/Library/Caches/SharedItems")));
+
+    // The mail program may still read it while this run lasts; the next run
+    // removes it, and what earlier versions left in the data folder.
+    const QString legacy =
+        QDir(profile.dataHome()).filePath(QStringLiteral("Quillary/Library/Caches/SharedItems"));
+    QDir().mkpath(legacy + QStringLiteral("/share-old"));
+    writeFile(legacy + QStringLiteral("/share-old/Old note.txt"), "old note");
+    app.reset();
+    start(environment());
+    EXPECT_TRUE(QFile::exists(attached)) << "removed before this process became the running instance";
+    app->connectShell(shell, {});
+    EXPECT_FALSE(QFile::exists(attached));
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    EXPECT_FALSE(QFileInfo::exists(legacy));
 }
 
 // --- Menu items ---------------------------------------------------------------------
