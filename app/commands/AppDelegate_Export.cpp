@@ -31,6 +31,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QUrl>
 
 namespace {
 
@@ -39,6 +40,20 @@ const QString TextExtension = QStringLiteral("txt");
 const QString EmailService = QStringLiteral("email");
 const QString AttachmentService = QStringLiteral("email-attachment");
 const QString SharedItemsName = QStringLiteral("SharedItems");
+
+// xdg-email hands the message on as one mailto: address with the body
+// percent-encoded (up to nine bytes for one character), and the kernel
+// refuses to start a program with any single argument of 128 KiB or more
+// (E2BIG), a failure the user never sees. A message whose encoded subject and
+// body pass this bound goes as an attachment instead; the margin leaves room
+// for the address's other parts.
+constexpr qsizetype LongestMailtoText = 96 * 1024;
+
+bool fitsInMailto(const QString& subject, const QString& body)
+{
+    return QUrl::toPercentEncoding(subject).size() + QUrl::toPercentEncoding(body).size() <=
+           LongestMailtoText;
+}
 
 QString emailProgram()
 {
@@ -253,22 +268,23 @@ QString QuillaryAppDelegate::writeSharedAttachment(Note* note)
 void QuillaryAppDelegate::share(const QString& service)
 {
     saveCurrentNote();
-    if (!noteHasText(selectedNote()))
+    Note* note = selectedNote();
+    if (!noteHasText(note))
         return;
     const QString program = emailProgram();
-    if (program.isEmpty())
+    if (program.isEmpty() || (service != AttachmentService && service != EmailService))
         return;
     QStringList arguments;
-    if (service == AttachmentService) {
-        const QString file = writeSharedAttachment(selectedNote());
+    if (service == EmailService && fitsInMailto(note->title(), note->text())) {
+        arguments << QStringLiteral("--subject") << note->title() << QStringLiteral("--body") << note->text();
+    } else {
+        const QString file = writeSharedAttachment(note);
         if (file.isEmpty())
             return;
+        // A body too long for the mail address keeps its subject.
+        if (service == EmailService)
+            arguments << QStringLiteral("--subject") << note->title();
         arguments << QStringLiteral("--attach") << file;
-    } else if (service == EmailService) {
-        arguments << QStringLiteral("--subject") << selectedNote()->title() << QStringLiteral("--body")
-                  << selectedNote()->text();
-    } else {
-        return;
     }
     auto* process = new QProcess(this);
     process->setProgram(program);

@@ -751,6 +751,49 @@ TEST_F(CommandsTest, SharingRunsXdgEmailWithTheNote)
         [&] { return log.hasLineStartingWith("Sharing failed: exit status 3, broken"); }, 10000));
 }
 
+// One argument of 128 KiB or more cannot be passed to a program at all, and
+// xdg-email percent-encodes the body into one address: such a note went
+// nowhere, with a line in the log only.
+TEST_F(CommandsTest, LongNoteIsEmailedAsAnAttachmentRatherThanFailingSilently)
+{
+    apptest::FakeXdgEmail mail(path("mail"));
+    struct Row
+    {
+        const char* name;
+        QString text;
+        bool inBody;
+    };
+    const QString title = QStringLiteral("Long note");
+    const Row rows[] = {
+        {"short", title + QStringLiteral("\nshort body"), true},
+        {"just under the bound", title + QLatin1Char('\n') + QString(90 * 1024, QLatin1Char('a')), true},
+        {"128 KiB", title + QLatin1Char('\n') + QString(128 * 1024, QLatin1Char('a')), false},
+        {"accents that encode to nine bytes", title + QLatin1Char('\n') + QString(20000, QChar(0xE9)), false},
+    };
+    for (const Row& row : rows) {
+        app->saveItem(item(A, row.text), true);
+        app->selectNote(app->noteWithId(A));
+        mail.forget();
+        app->share(QStringLiteral("email"));
+        ASSERT_TRUE(testsupport::waitFor([&] { return mail.calls().endsWith("--\n"); }, 10000))
+            << row.name << ": xdg-email was never run";
+        const QStringList arguments = mail.calls().chopped(4).split('\n');
+        ASSERT_GE(arguments.size(), 4) << row.name;
+        EXPECT_EQ(arguments.mid(0, 2), QStringList({"--subject", title})) << row.name;
+        if (row.inBody) {
+            EXPECT_EQ(arguments.value(2), "--body") << row.name;
+            EXPECT_EQ(arguments.mid(3).join('\n'), row.text) << row.name;
+            continue;
+        }
+        ASSERT_EQ(arguments.size(), 4) << row.name;
+        EXPECT_EQ(arguments.value(2), "--attach") << row.name;
+        QFile attachment(arguments.value(3));
+        ASSERT_TRUE(attachment.open(QIODevice::ReadOnly)) << row.name;
+        EXPECT_EQ(QString::fromUtf8(attachment.readAll()), row.text) << row.name;
+    }
+    EXPECT_FALSE(log.hasLineStartingWith("Sharing failed"));
+}
+
 // The attachment was written into the data folder and never removed: a copy
 // of every shared note stayed beside the store.
 TEST_F(CommandsTest, EmailAttachmentIsACacheOfItsOwnClearedByTheNextRun)
