@@ -346,8 +346,9 @@ public:
     QString exportNote(Note* note, const QString& extension, const QString& folder, platform::Error* error);
     QString exportFileExtension() const { return m_exportFileExtension; }
     void changeFileFormat(int index);
-    // One action per way of sharing a note; each shares the selected note.
-    QList<QAction*> sharingMenuItemsForNote(Note* note, QObject* parent);
+    // Appends one item per way of sharing a note to `menu` and returns them;
+    // each shares the selected note.
+    QList<QAction*> sharingMenuItemsForNote(Note* note, QMenu* menu);
     void share(const QString& service);
     QString sharedItemsURL();
     void copy();
@@ -374,6 +375,9 @@ private:
     // Menus
     void declareCommands();
     void refillShareMenu(QMenu* menu);
+    // Sharing: the attachment's file, and the files earlier runs left.
+    QString writeSharedAttachment(Note* note);
+    void removeSharedItemsOfEarlierRuns();
     void showListContextMenu(const QPoint& position);
     QString selectedCalculationText() const;
     // Preferences: the Sync pane shown on refused settings.

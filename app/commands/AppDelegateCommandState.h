@@ -20,8 +20,9 @@ struct QuillaryAppDelegate::CommandState
     QPointer<platform::ApplicationShell> shell;
     std::unique_ptr<QPrinter> printInfo;
     std::unique_ptr<QTextDocument> printView;
-    // The shared-items folder is emptied once a run; each share then takes a
-    // folder of its own in it, since a mail program may read an attachment
-    // long after the next share.
+    // The shared-items folder, emptied by the run's first share (a new run
+    // removes what earlier ones left); each share then takes a folder of its
+    // own in it, since a mail program may read an attachment long after the
+    // next share.
     QString sharedItemsFolder;
 };

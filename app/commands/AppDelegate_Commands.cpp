@@ -55,6 +55,7 @@ void QuillaryAppDelegate::connectShell(platform::ApplicationShell& shell, const 
     });
 
     m_launchFinished = true;
+    removeSharedItemsOfEarlierRuns();
     if (!m_textToInsert.isNull()) {
         const QString text = m_textToInsert;
         m_textToInsert = QString();

@@ -3,6 +3,7 @@
 #include "app/QuillaryAppDelegate.h"
 #include "app/alerts/Alert.h"
 #include "app/commands/AppDelegateCommandState.h"
+#include "app/commands/CommandRegistry.h"
 #include "app/window/NoteWindow.h"
 
 #include "platform/core/Log.h"
@@ -23,12 +24,14 @@
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QProcess>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QUrl>
 
 namespace {
 
@@ -36,6 +39,26 @@ const QString NoteExtension = QStringLiteral("quillary");
 const QString TextExtension = QStringLiteral("txt");
 const QString EmailService = QStringLiteral("email");
 const QString AttachmentService = QStringLiteral("email-attachment");
+const QString SharedItemsName = QStringLiteral("SharedItems");
+
+// xdg-email hands the message on as one mailto: address with the body
+// percent-encoded (up to nine bytes for one character), and the kernel
+// refuses to start a program with any single argument of 128 KiB or more
+// (E2BIG), a failure the user never sees. A message whose encoded subject and
+// body pass this bound goes as an attachment instead; the margin leaves room
+// for the address's other parts.
+constexpr qsizetype LongestMailtoText = 96 * 1024;
+
+bool fitsInMailto(const QString& subject, const QString& body)
+{
+    return QUrl::toPercentEncoding(subject).size() + QUrl::toPercentEncoding(body).size() <=
+           LongestMailtoText;
+}
+
+QString emailProgram()
+{
+    return QStandardPaths::findExecutable(QStringLiteral("xdg-email"));
+}
 
 std::optional<QuillaryAppDelegate::ExportChoice> defaultChooseExportFolder(QWidget* parent,
                                                                            const QString& extension)
@@ -194,56 +217,74 @@ QString QuillaryAppDelegate::exportNote(Note* note, const QString& extension, co
 
 // --- Sharing -----------------------------------------------------------------
 
-QList<QAction*> QuillaryAppDelegate::sharingMenuItemsForNote(Note* note, QObject* parent)
+QList<QAction*> QuillaryAppDelegate::sharingMenuItemsForNote(Note* note, QMenu* menu)
 {
     (void)note; // the items act on the selected note
     QList<QAction*> items;
-    if (QStandardPaths::findExecutable(QStringLiteral("xdg-email")).isEmpty())
+    if (emailProgram().isEmpty())
         return items;
     const QIcon icon = QIcon::fromTheme(QStringLiteral("mail-send"));
-    for (const auto& [service, title] :
-         {std::pair{EmailService, QStringLiteral("Email")},
-          std::pair{AttachmentService, QStringLiteral("Email as Attachment")}}) {
-        auto* item = new QAction(icon, QVRLocalizedString(title), parent);
-        item->setData(service);
-        connect(item, &QAction::triggered, this, [this, service = service] { share(service); });
-        items << item;
+    for (const char* id : {"emailMenuItem", "emailAttachmentMenuItem"}) {
+        if (QAction* item = m_commands->addEcho(menu, QString::fromLatin1(id))) {
+            item->setIcon(icon);
+            items << item;
+        }
     }
     return items;
 }
 
 QString QuillaryAppDelegate::sharedItemsURL()
 {
-    return QVRDataStore::cacheURLNamed(QStringLiteral("SharedItems"), true, true);
+    return QVRDataStore::cacheURLNamed(SharedItemsName, false, true);
+}
+
+// Attachments are not removed when xdg-email returns, nor at quit: the mail
+// program reads the file when the message is sent, which may be long after
+// (a compose window left open outlives both). Each run instead removes what
+// earlier runs left, once it is the running instance.
+void QuillaryAppDelegate::removeSharedItemsOfEarlierRuns()
+{
+    QVRDataStore::cacheURLNamed(SharedItemsName, false, false);
+    // Earlier versions left them beside the store, in the data folder.
+    if (QFileInfo::exists(QVRDataStore::sharedContainerURL() + QStringLiteral("/Library/Caches/") +
+                          SharedItemsName))
+        QVRDataStore::cacheURLNamed(SharedItemsName, true, false);
+}
+
+// The note as a plain-text file in a folder of its own under the shared-items
+// folder; empty when it cannot be written.
+QString QuillaryAppDelegate::writeSharedAttachment(Note* note)
+{
+    CommandState& state = commandState();
+    if (state.sharedItemsFolder.isEmpty())
+        state.sharedItemsFolder = sharedItemsURL();
+    if (state.sharedItemsFolder.isEmpty())
+        return {};
+    QTemporaryDir folder(QDir(state.sharedItemsFolder).filePath(QStringLiteral("share-XXXXXX")));
+    folder.setAutoRemove(false);
+    return folder.isValid() ? exportNote(note, TextExtension, folder.path(), nullptr) : QString();
 }
 
 void QuillaryAppDelegate::share(const QString& service)
 {
     saveCurrentNote();
-    if (!noteHasText(selectedNote()))
+    Note* note = selectedNote();
+    if (!noteHasText(note))
         return;
-    const QString program = QStandardPaths::findExecutable(QStringLiteral("xdg-email"));
-    if (program.isEmpty())
+    const QString program = emailProgram();
+    if (program.isEmpty() || (service != AttachmentService && service != EmailService))
         return;
     QStringList arguments;
-    if (service == AttachmentService) {
-        CommandState& state = commandState();
-        if (state.sharedItemsFolder.isEmpty())
-            state.sharedItemsFolder = sharedItemsURL();
-        if (state.sharedItemsFolder.isEmpty())
-            return;
-        QTemporaryDir folder(QDir(state.sharedItemsFolder).filePath(QStringLiteral("share-XXXXXX")));
-        folder.setAutoRemove(false);
-        const QString file =
-            folder.isValid() ? exportNote(selectedNote(), TextExtension, folder.path(), nullptr) : QString();
+    if (service == EmailService && fitsInMailto(note->title(), note->text())) {
+        arguments << QStringLiteral("--subject") << note->title() << QStringLiteral("--body") << note->text();
+    } else {
+        const QString file = writeSharedAttachment(note);
         if (file.isEmpty())
             return;
+        // A body too long for the mail address keeps its subject.
+        if (service == EmailService)
+            arguments << QStringLiteral("--subject") << note->title();
         arguments << QStringLiteral("--attach") << file;
-    } else if (service == EmailService) {
-        arguments << QStringLiteral("--subject") << selectedNote()->title() << QStringLiteral("--body")
-                  << selectedNote()->text();
-    } else {
-        return;
     }
     auto* process = new QProcess(this);
     process->setProgram(program);
@@ -292,10 +333,12 @@ void QuillaryAppDelegate::showPageSetup()
 {
     if (!m_window)
         return;
-    auto* dialog = new QPageSetupDialog(&printInfo(), m_window);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setWindowModality(Qt::WindowModal);
-    dialog->open();
+    // Qt's page-setup dialog writes the user's choices into the printer from
+    // exec() alone: shown with open(), an accepted Landscape never reached
+    // the next print.
+    QPageSetupDialog dialog(&printInfo(), m_window);
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.exec();
 }
 
 void QuillaryAppDelegate::print()

@@ -173,11 +173,23 @@ void QuillaryAppDelegate::declareCommands()
              },
          .checkable = true},
     });
-    // Sharing needs xdg-email; the menu holds one item per way of sharing.
-    QMenu* share = m_commands->declareSubmenu(QStringLiteral("shareMenu"), QStringLiteral("Share"), [this] {
+    // Sharing needs xdg-email; the Share menu and the note's menu hold one
+    // item per way of sharing.
+    auto canShare = [this] {
         return noteHasText(selectedNote()) &&
                !QStandardPaths::findExecutable(QStringLiteral("xdg-email")).isEmpty();
+    };
+    m_commands->declare({
+        {.id = QStringLiteral("emailMenuItem"),
+         .title = QStringLiteral("Email"),
+         .condition = canShare,
+         .handler = [this] { share(QStringLiteral("email")); }},
+        {.id = QStringLiteral("emailAttachmentMenuItem"),
+         .title = QStringLiteral("Email as Attachment"),
+         .condition = canShare,
+         .handler = [this] { share(QStringLiteral("email-attachment")); }},
     });
+    QMenu* share = m_commands->declareSubmenu(QStringLiteral("shareMenu"), QStringLiteral("Share"), canShare);
     connect(share, &QMenu::aboutToShow, this, [this, share] { refillShareMenu(share); });
 }
 
@@ -252,7 +264,6 @@ void QuillaryAppDelegate::refillShareMenu(QMenu* menu)
     for (QAction* item : sharingMenuItemsForNote(selectedNote(), menu)) {
         item->setProperty("quillaryShareItem", true);
         item->setEnabled(hasText);
-        menu->addAction(item);
     }
 }
 
@@ -340,6 +351,8 @@ QMenu* QuillaryAppDelegate::contextualMenuForNote(Note* note, QWidget* parent)
     menu->addSeparator();
     m_commands->addEcho(menu, isArchived(note) ? QStringLiteral("restoreMenuItem")
                                                : QStringLiteral("deleteMenuItem"));
+    if (const QList<QAction*> sharing = sharingMenuItemsForNote(note, menu); !sharing.isEmpty())
+        menu->insertSeparator(sharing.first());
     menuValidator()->watchMenu(menu);
     return menu;
 }

@@ -10,6 +10,8 @@
 #include "tests/support/ManualClock.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextCursor>
@@ -84,6 +86,51 @@ protected:
     }
 
     void advance(double seconds) { clock.advance(seconds); }
+};
+
+// An xdg-email of the test's own, first on PATH while this lives, that
+// writes each call's arguments to a file, one a line, and "--" after the
+// last; exits 3 with "broken" on stderr while FAIL_SHARE is set. Made with
+// `present` false, PATH holds only an empty folder: no xdg-email is found.
+class FakeXdgEmail
+{
+public:
+    FakeXdgEmail(const QString& folder, bool present = true)
+        : m_log(folder + QStringLiteral("/xdg-email.log")), m_oldPath(qgetenv("PATH"))
+    {
+        const QString bin = folder + QStringLiteral("/bin");
+        QDir().mkpath(bin);
+        if (present) {
+            QFile script(bin + QStringLiteral("/xdg-email"));
+            EXPECT_TRUE(script.open(QIODevice::WriteOnly));
+            script.write(QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> '%1'\n"
+                                        "echo '--' >> '%1'\n"
+                                        "[ -n \"$FAIL_SHARE\" ] && { echo broken >&2; exit 3; }\nexit 0\n")
+                             .arg(m_log)
+                             .toUtf8());
+            script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        }
+        qputenv("PATH", present ? bin.toUtf8() + ':' + m_oldPath : bin.toUtf8());
+    }
+    ~FakeXdgEmail()
+    {
+        qputenv("PATH", m_oldPath);
+        qunsetenv("FAIL_SHARE");
+    }
+    FakeXdgEmail(const FakeXdgEmail&) = delete;
+    FakeXdgEmail& operator=(const FakeXdgEmail&) = delete;
+
+    // Every call so far.
+    QString calls() const
+    {
+        QFile file(m_log);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+    void forget() { QFile::remove(m_log); }
+
+private:
+    QString m_log;
+    QByteArray m_oldPath;
 };
 
 } // namespace apptest

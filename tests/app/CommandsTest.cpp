@@ -11,6 +11,7 @@
 #include "platform/plist/PropertyList.h"
 #include "platform/shell/ApplicationShell.h"
 #include "store/QVRUtilities.h"
+#include "tests/support/TemporaryProfile.h"
 #include "tests/support/Wait.h"
 
 #include <QAction>
@@ -22,8 +23,11 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPageSetupDialog>
 #include <QPrinter>
 #include <QProcess>
+#include <QRadioButton>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStringEncoder>
 #include <QTimer>
@@ -820,43 +824,70 @@ TEST_F(CommandsTest, PrintedNoteReadsBackFromThePdf)
     EXPECT_EQ(dialogs, 1);
 }
 
+// Qt's page-setup dialog, shown without exec(), kept the user's choice to
+// itself: a note printed after choosing Landscape came out portrait.
+TEST_F(CommandsTest, OrientationChosenInPageSetupIsUsedByTheNextPrint)
+{
+    const QString pdfinfo = QStandardPaths::findExecutable(QStringLiteral("pdfinfo"));
+    if (pdfinfo.isEmpty())
+        GTEST_SKIP() << "pdfinfo (poppler-utils) is not installed";
+    app->saveItem(item(A, "Wide page\nof text"), true);
+    app->selectNote(app->noteWithId(A));
+    struct Row
+    {
+        const char* choice; // the dialog's radio button
+        bool wide;
+    };
+    const Row rows[] = {{"landscape", true}, {"portrait", false}};
+    for (const Row& row : rows) {
+        bool answered = false;
+        QTimer::singleShot(0, app.get(), [&] {
+            auto* dialog = app->window()->findChild<QPageSetupDialog*>();
+            ASSERT_NE(dialog, nullptr);
+            auto* choice = dialog->findChild<QRadioButton*>(QString::fromLatin1(row.choice));
+            ASSERT_NE(choice, nullptr) << row.choice;
+            choice->click();
+            dialog->accept();
+            answered = true;
+        });
+        app->showPageSetup();
+        ASSERT_TRUE(testsupport::waitFor([&] { return answered; }, 10000)) << row.choice;
+        const QString pdf = path(QStringLiteral("%1.pdf").arg(QString::fromLatin1(row.choice)));
+        app->commandPanels().preparePrinter = [&](QPrinter& printer) {
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(pdf);
+            return true;
+        };
+        app->print();
+        QProcess reader;
+        reader.start(pdfinfo, {pdf});
+        ASSERT_TRUE(reader.waitForFinished(30000));
+        // "Page size:       842 x 595 pts (A4)"
+        const QString info = QString::fromUtf8(reader.readAllStandardOutput());
+        const QRegularExpressionMatch size =
+            QRegularExpression(QStringLiteral("Page size:\\s+([\\d.]+) x ([\\d.]+) pts")).match(info);
+        ASSERT_TRUE(size.hasMatch()) << qPrintable(info);
+        EXPECT_EQ(size.captured(1).toDouble() > size.captured(2).toDouble(), row.wide)
+            << row.choice << ": " << qPrintable(info);
+    }
+}
+
 TEST_F(CommandsTest, SharingRunsXdgEmailWithTheNote)
 {
-    const QString bin = path("bin");
-    QDir().mkpath(bin);
-    const QString argsLog = path("xdg-email.log");
-    writeFile(
-        bin + "/xdg-email",
-        QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> '%1'\n"
-                       "echo '--' >> '%1'\n[ -n \"$FAIL_SHARE\" ] && { echo broken >&2; exit 3; }\nexit 0\n")
-            .arg(argsLog)
-            .toUtf8());
-    QFile::setPermissions(bin + "/xdg-email",
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const QByteArray oldPath = qgetenv("PATH");
-    qputenv("PATH", bin.toUtf8() + ":" + oldPath);
-    auto restore = qScopeGuard([&] {
-        qputenv("PATH", oldPath);
-        qunsetenv("FAIL_SHARE");
-    });
-
+    apptest::FakeXdgEmail mail(path("mail"));
     app->saveItem(item(A, "Subject line\nBody text"), true);
     app->selectNote(app->noteWithId(A));
-    QObject owner;
+    QMenu owner;
     const QList<QAction*> items = app->sharingMenuItemsForNote(app->selectedNote(), &owner);
     ASSERT_EQ(items.size(), 2);
-    auto logged = [&] {
-        QFile file(argsLog);
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    };
     items[0]->trigger();
-    ASSERT_TRUE(testsupport::waitFor([&] { return logged().endsWith("--\n"); }, 10000));
-    EXPECT_EQ(logged(), "--subject\nSubject line\n--body\nSubject line\nBody text\n--\n");
+    ASSERT_TRUE(testsupport::waitFor([&] { return mail.calls().endsWith("--\n"); }, 10000));
+    EXPECT_EQ(mail.calls(), "--subject\nSubject line\n--body\nSubject line\nBody text\n--\n");
 
-    QFile::remove(argsLog);
+    mail.forget();
     items[1]->trigger();
-    ASSERT_TRUE(testsupport::waitFor([&] { return logged().endsWith("--\n"); }, 10000));
-    const QStringList lines = logged().split('\n');
+    ASSERT_TRUE(testsupport::waitFor([&] { return mail.calls().endsWith("--\n"); }, 10000));
+    const QStringList lines = mail.calls().split('\n');
     ASSERT_EQ(lines.value(0), "--attach");
     QFile attachment(lines.value(1));
     ASSERT_TRUE(attachment.open(QIODevice::ReadOnly)) << qPrintable(lines.value(1));
@@ -866,6 +897,80 @@ TEST_F(CommandsTest, SharingRunsXdgEmailWithTheNote)
     items[0]->trigger();
     EXPECT_TRUE(testsupport::waitFor(
         [&] { return log.hasLineStartingWith("Sharing failed: exit status 3, broken"); }, 10000));
+}
+
+// One argument of 128 KiB or more cannot be passed to a program at all, and
+// xdg-email percent-encodes the body into one address: such a note went
+// nowhere, with a line in the log only.
+TEST_F(CommandsTest, LongNoteIsEmailedAsAnAttachmentRatherThanFailingSilently)
+{
+    apptest::FakeXdgEmail mail(path("mail"));
+    struct Row
+    {
+        const char* name;
+        QString text;
+        bool inBody;
+    };
+    const QString title = QStringLiteral("Long note");
+    const Row rows[] = {
+        {"short", title + QStringLiteral("\nshort body"), true},
+        {"just under the bound", title + QLatin1Char('\n') + QString(90 * 1024, QLatin1Char('a')), true},
+        {"128 KiB", title + QLatin1Char('\n') + QString(128 * 1024, QLatin1Char('a')), false},
+        {"accents that encode to nine bytes", title + QLatin1Char('\n') + QString(20000, QChar(0xE9)), false},
+    };
+    for (const Row& row : rows) {
+        app->saveItem(item(A, row.text), true);
+        app->selectNote(app->noteWithId(A));
+        mail.forget();
+        app->share(QStringLiteral("email"));
+        ASSERT_TRUE(testsupport::waitFor([&] { return mail.calls().endsWith("--\n"); }, 10000))
+            << row.name << ": xdg-email was never run";
+        const QStringList arguments = mail.calls().chopped(4).split('\n');
+        ASSERT_GE(arguments.size(), 4) << row.name;
+        EXPECT_EQ(arguments.mid(0, 2), QStringList({"--subject", title})) << row.name;
+        if (row.inBody) {
+            EXPECT_EQ(arguments.value(2), "--body") << row.name;
+            EXPECT_EQ(arguments.mid(3).join('\n'), row.text) << row.name;
+            continue;
+        }
+        ASSERT_EQ(arguments.size(), 4) << row.name;
+        EXPECT_EQ(arguments.value(2), "--attach") << row.name;
+        QFile attachment(arguments.value(3));
+        ASSERT_TRUE(attachment.open(QIODevice::ReadOnly)) << row.name;
+        EXPECT_EQ(QString::fromUtf8(attachment.readAll()), row.text) << row.name;
+    }
+    EXPECT_FALSE(log.hasLineStartingWith("Sharing failed"));
+}
+
+// The attachment was written into the data folder and never removed: a copy
+// of every shared note stayed beside the store.
+TEST_F(CommandsTest, EmailAttachmentIsACacheOfItsOwnClearedByTheNextRun)
+{
+    testsupport::TemporaryProfile profile;
+    apptest::FakeXdgEmail mail(path("mail"));
+    app->saveItem(item(A, "Attached\nnote"), true);
+    app->selectNote(app->noteWithId(A));
+    app->share(QStringLiteral("email-attachment"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return mail.calls().endsWith("--\n"); }, 10000));
+    const QString attached = mail.calls().split('\n').value(1);
+    const QString folder = QDir(profile.cacheHome()).filePath(QStringLiteral("Quillary/SharedItems"));
+    EXPECT_TRUE(attached.startsWith(folder + QLatin1Char('/'))) << qPrintable(attached);
+    EXPECT_TRUE(QFile::exists(attached));
+    EXPECT_FALSE(QDir(profile.dataHome()).exists(QStringLiteral("Quillary/Library/Caches/SharedItems")));
+
+    // The mail program may still read it while this run lasts; the next run
+    // removes it, and what earlier versions left in the data folder.
+    const QString legacy =
+        QDir(profile.dataHome()).filePath(QStringLiteral("Quillary/Library/Caches/SharedItems"));
+    QDir().mkpath(legacy + QStringLiteral("/share-old"));
+    writeFile(legacy + QStringLiteral("/share-old/Old note.txt"), "old note");
+    app.reset();
+    start(environment());
+    EXPECT_TRUE(QFile::exists(attached)) << "removed before this process became the running instance";
+    app->connectShell(shell, {});
+    EXPECT_FALSE(QFile::exists(attached));
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    EXPECT_FALSE(QFileInfo::exists(legacy));
 }
 
 // --- Menu items ---------------------------------------------------------------------

@@ -6,12 +6,14 @@
 #include "app/commands/MenuValidator.h"
 #include "platform/core/NotificationCenter.h"
 #include "store/QVRUtilities.h"
+#include "tests/support/Wait.h"
 
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
 
 #include <functional>
+#include <memory>
 
 using apptest::AppTest;
 
@@ -309,8 +311,13 @@ TEST_F(MenusTest, ListContextMenuStoresTypingThenActsOnTheRowClicked)
     EXPECT_EQ(selectedUuid(), B);
     EXPECT_EQ(app->noteWithId(A)->text(), "Edited first");
     EXPECT_EQ(app->textView()->toPlainText(), "second");
-    QAction* deleteItem = popup->actions().last();
-    EXPECT_EQ(deleteItem->text(), "Delete");
+    // Delete ends the note's own items; the share items may follow.
+    QAction* deleteItem = nullptr;
+    for (QAction* item : popup->actions()) {
+        if (item->text() == QLatin1String("Delete"))
+            deleteItem = item;
+    }
+    ASSERT_NE(deleteItem, nullptr);
     EXPECT_TRUE(deleteItem->shortcut().isEmpty());
     EXPECT_TRUE(deleteItem->isEnabled());
     deleteItem->trigger();
@@ -376,6 +383,7 @@ TEST_F(MenusTest, EveryMenuKeepsItsItemsOrderSeparatorsAndKeys)
             << row.menu;
 
     // The note's own menu repeats menu-bar commands without their keys.
+    apptest::FakeXdgEmail noMail(dir.filePath(QStringLiteral("nomail")), false);
     QMenu* more = app->contextualMenuForNote(app->selectedNote(), app->window());
     ASSERT_NE(more, nullptr);
     EXPECT_EQ(readMenu(more).join(" | ").toStdString(), "Copy | Export… | Print… | - | Delete");
@@ -389,6 +397,47 @@ TEST_F(MenusTest, EveryMenuKeepsItsItemsOrderSeparatorsAndKeys)
     QMenu* editor = app->editorContextMenu(QPoint(1, 1));
     EXPECT_EQ(readMenu(editor).mid(readMenu(editor).size() - 2), QStringList({"-", "Calculate  Ctrl+="}));
     delete editor;
+}
+
+// The row's context menu and the More button's menu ended at Delete: a
+// note could be e-mailed only from the File menu.
+TEST_F(MenusTest, NoteMenuOffersEmailAfterASeparatorWhenXdgEmailExists)
+{
+    addNote(A, "Mailed note", 100);
+    openNote(A);
+    struct Row
+    {
+        bool mailProgram;
+        const char* items;
+    };
+    const Row rows[] = {
+        {true, "Copy | Export… | Print… | - | Delete | - | Email | Email as Attachment"},
+        {false, "Copy | Export… | Print… | - | Delete"},
+    };
+    for (const Row& row : rows) {
+        apptest::FakeXdgEmail mail(dir.filePath(QStringLiteral("mail%1").arg(row.mailProgram)),
+                                   row.mailProgram);
+        std::unique_ptr<QMenu> more(app->contextualMenuForNote(app->selectedNote(), app->window()));
+        ASSERT_NE(more, nullptr);
+        EXPECT_EQ(readMenu(more.get()).join(" | ").toStdString(), row.items) << row.mailProgram;
+        whileOpen(more.get(), [&] {
+            for (QAction* item : more->actions())
+                EXPECT_TRUE(item->isEnabled() || item->isSeparator()) << item->text().toStdString();
+        });
+        QStringList shareItems;
+        whileOpen(menu("shareMenu"), [&] {
+            for (QAction* item : menu("shareMenu")->actions())
+                shareItems << item->text();
+        });
+        EXPECT_EQ(shareItems.join(" | "), row.mailProgram ? "Email | Email as Attachment" : "")
+            << row.mailProgram;
+        if (!row.mailProgram)
+            continue;
+        // The item e-mails the selected note.
+        more->actions().at(6)->trigger();
+        ASSERT_TRUE(testsupport::waitFor([&] { return mail.calls().endsWith("--\n"); }, 10000));
+        EXPECT_EQ(mail.calls(), "--subject\nMailed note\n--body\nMailed note\n--\n");
+    }
 }
 
 TEST_F(MenusTest, EveryKeyedCommandBelongsToTheWindowSoItsKeyWorksWithoutTheMenuBar)
