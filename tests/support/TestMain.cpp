@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #if defined(QUILLARY_TEST_APP_WIDGETS)
 #include <QApplication>
@@ -34,10 +35,30 @@ class SkipReport : public ::testing::EmptyTestEventListener
     }
 };
 
+// CTest gives every test a private HOME and XDG folders (quillary_add_test).
+// A test binary started by hand gets fresh ones too, so that no test reads or
+// writes the profile of whoever runs it.
+void usePrivateProfileWhenRunByHand()
+{
+    if (std::getenv("QUILLARY_TEST_SOURCE_DIR"))
+        return;
+    static char home[] = "/tmp/quillary-test-home.XXXXXX";
+    if (!mkdtemp(home)) {
+        std::perror("quillary-test: no private HOME");
+        std::exit(1);
+    }
+    const std::string base(home);
+    setenv("HOME", home, 1);
+    setenv("XDG_DATA_HOME", (base + "/.local/share").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (base + "/.config").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (base + "/.cache").c_str(), 1);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    usePrivateProfileWhenRunByHand();
 #if defined(QUILLARY_TEST_APP_GUI) || defined(QUILLARY_TEST_APP_WIDGETS)
     // Without a display an X test cannot even start its application; under
     // offscreen it runs far enough to report itself skipped.
