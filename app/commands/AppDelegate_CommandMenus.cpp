@@ -112,14 +112,14 @@ void QuillaryAppDelegate::installCommandMenus()
     // Enabled by the menu validator as the File menu opens (and enabled again
     // as it closes, so the shortcuts keep working); each command re-checks.
     MenuValidator* validator = menuValidator();
-    auto noteHasTextNow = [this] { return noteHasText(m_selectedNote); };
+    auto noteHasTextNow = [this] { return noteHasText(selectedNote()); };
     validator->setCondition(exportNote, noteHasTextNow);
     validator->setCondition(printNote, noteHasTextNow);
     validator->setCondition(exportAll, [this] { return noteCount() > 0; });
     // Without xdg-email there is no way to share.
     if (ownShareMenu)
         validator->setCondition(ownShareMenu, [this] {
-            return noteHasText(m_selectedNote) &&
+            return noteHasText(selectedNote()) &&
                    !QStandardPaths::findExecutable(QStringLiteral("xdg-email")).isEmpty();
         });
 
@@ -133,8 +133,8 @@ void QuillaryAppDelegate::installCommandMenus()
                 action->deleteLater();
             }
         }
-        const bool hasText = noteHasText(m_selectedNote);
-        for (QAction* item : sharingMenuItemsForNote(m_selectedNote, shareMenu)) {
+        const bool hasText = noteHasText(selectedNote());
+        for (QAction* item : sharingMenuItemsForNote(selectedNote(), shareMenu)) {
             item->setProperty("quillaryShareItem", true);
             item->setEnabled(hasText);
             shareMenu->addAction(item);

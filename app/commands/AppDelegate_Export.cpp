@@ -111,14 +111,14 @@ std::optional<QuillaryAppDelegate::ExportChoice> QuillaryAppDelegate::runExportP
 void QuillaryAppDelegate::exportSelectedNote()
 {
     saveCurrentNote();
-    if (!noteHasText(m_selectedNote))
+    if (!noteHasText(selectedNote()))
         return;
     const std::optional<ExportChoice> choice = runExportPanel();
     // The panel saved the editor, which may have emptied or deleted the note.
-    if (!choice || !noteHasText(m_selectedNote))
+    if (!choice || !noteHasText(selectedNote()))
         return;
     platform::Error error;
-    if (exportNote(m_selectedNote, m_exportFileExtension, choice->folder, &error).isEmpty() &&
+    if (exportNote(selectedNote(), m_exportFileExtension, choice->folder, &error).isEmpty() &&
         !error.localizedDescription.isEmpty()) {
         CommandPanels& panels = commandPanels();
         if (panels.showExportError)
@@ -225,7 +225,7 @@ QString QuillaryAppDelegate::sharedItemsURL()
 void QuillaryAppDelegate::share(const QString& service)
 {
     saveCurrentNote();
-    if (!noteHasText(m_selectedNote))
+    if (!noteHasText(selectedNote()))
         return;
     const QString program = QStandardPaths::findExecutable(QStringLiteral("xdg-email"));
     if (program.isEmpty())
@@ -240,13 +240,13 @@ void QuillaryAppDelegate::share(const QString& service)
         QTemporaryDir folder(QDir(state.sharedItemsFolder).filePath(QStringLiteral("share-XXXXXX")));
         folder.setAutoRemove(false);
         const QString file =
-            folder.isValid() ? exportNote(m_selectedNote, TextExtension, folder.path(), nullptr) : QString();
+            folder.isValid() ? exportNote(selectedNote(), TextExtension, folder.path(), nullptr) : QString();
         if (file.isEmpty())
             return;
         arguments << QStringLiteral("--attach") << file;
     } else if (service == EmailService) {
-        arguments << QStringLiteral("--subject") << m_selectedNote->title() << QStringLiteral("--body")
-                  << m_selectedNote->text();
+        arguments << QStringLiteral("--subject") << selectedNote()->title() << QStringLiteral("--body")
+                  << selectedNote()->text();
     } else {
         return;
     }
@@ -280,9 +280,9 @@ void QuillaryAppDelegate::copy()
     saveCurrentNote();
     // Without a note there is nothing to copy, and the clipboard keeps what
     // the user put there.
-    if (!m_selectedNote)
+    if (!selectedNote())
         return;
-    QGuiApplication::clipboard()->setText(m_selectedNote->text(), QClipboard::Clipboard);
+    QGuiApplication::clipboard()->setText(selectedNote()->text(), QClipboard::Clipboard);
 }
 
 QPrinter& QuillaryAppDelegate::printInfo()
@@ -306,9 +306,9 @@ void QuillaryAppDelegate::showPageSetup()
 void QuillaryAppDelegate::print()
 {
     saveCurrentNote();
-    if (!noteHasText(m_selectedNote))
+    if (!noteHasText(selectedNote()))
         return;
-    const QString uuid = m_selectedNote->uuid();
+    const QString uuid = selectedNote()->uuid();
     QPrinter& printer = printInfo();
     CommandPanels& panels = commandPanels();
     bool accepted = false;

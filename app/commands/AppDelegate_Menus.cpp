@@ -73,19 +73,19 @@ void QuillaryAppDelegate::buildMenus()
     m_deleteMenuItem = namedAction(file, QStringLiteral("Delete"), "deleteMenuItem",
                                    QKeySequence(Qt::CTRL | Qt::Key_Backspace));
     validator->addCommand(
-        m_deleteMenuItem, [this] { return m_selectedNote && !isArchived(m_selectedNote); },
+        m_deleteMenuItem, [this] { return selectedNote() && !isArchived(selectedNote()); },
         [this] { deleteSelectedNote(); });
     // Restore stands in Delete's place and has no key of its own: two enabled
     // actions with one shortcut would both stay silent.
     m_restoreMenuItem = namedAction(file, QStringLiteral("Restore"), "restoreMenuItem");
     validator->addCommand(
-        m_restoreMenuItem, [this] { return isArchived(m_selectedNote); }, [this] { restoreSelectedNote(); });
+        m_restoreMenuItem, [this] { return isArchived(selectedNote()); }, [this] { restoreSelectedNote(); });
     file->addSeparator();
     QAction* quit = namedAction(file, QStringLiteral("Quit Quillary"), "quitMenuItem",
                                 QKeySequence(Qt::CTRL | Qt::Key_Q));
     validator->addCommand(quit, {}, [this] { emit quitRequested(); });
     validator->watchMenu(file, [this] {
-        const bool archived = isArchived(m_selectedNote);
+        const bool archived = isArchived(selectedNote());
         m_deleteMenuItem->setVisible(!archived);
         m_restoreMenuItem->setVisible(archived);
     });
@@ -144,7 +144,7 @@ void QuillaryAppDelegate::buildMenus()
     connect(m_window->moreButton(), &QPushButton::pressed, this, [this] {
         QPushButton* button = m_window->moreButton();
         saveCurrentNote();
-        if (QMenu* menu = contextualMenuForNote(m_selectedNote, m_window)) {
+        if (QMenu* menu = contextualMenuForNote(selectedNote(), m_window)) {
             menu->setAttribute(Qt::WA_DeleteOnClose);
             menu->popup(button->mapToGlobal(QPoint(0, 21)));
         }
@@ -233,19 +233,19 @@ void QuillaryAppDelegate::newNote()
 void QuillaryAppDelegate::deleteSelectedNote()
 {
     saveCurrentNote();
-    if (!m_selectedNote || isArchived(m_selectedNote))
+    if (!selectedNote() || isArchived(selectedNote()))
         return;
     m_window->tableView()->setFocus();
-    archive(true, m_selectedNote, true);
+    archive(true, selectedNote(), true);
 }
 
 void QuillaryAppDelegate::restoreSelectedNote()
 {
     saveCurrentNote();
-    if (!isArchived(m_selectedNote))
+    if (!isArchived(selectedNote()))
         return;
     m_window->tableView()->setFocus();
-    archive(false, m_selectedNote, true);
+    archive(false, selectedNote(), true);
 }
 
 void QuillaryAppDelegate::toggleListView()

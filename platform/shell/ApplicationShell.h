@@ -36,7 +36,9 @@ class ScriptingHandler;
 //       ScriptingHandler::saveNote().
 //     DeleteNote(a{sv}): "" must be a string naming a valid UUID, else the
 //       error com.quorvane.Quillary.Error.WrongDataType "A valid UUID is
-//       required.". Then ScriptingHandler::deleteNote().
+//       required.". Then ScriptingHandler::deleteNote(); a delete that could
+//       not be stored answers com.quorvane.Quillary.Error.NotSaved with the
+//       handler's reason.
 //   A call with other argument types gets the bus's own "unknown method" error.
 //
 // Quitting. terminate() (the Quit action), the session manager's
@@ -68,6 +70,7 @@ public:
     static constexpr char kApplicationInterface[] = "com.quorvane.Quillary.Application";
     static constexpr char kScriptingInterface[] = "com.quorvane.Quillary.Scripting";
     static constexpr char kWrongDataTypeError[] = "com.quorvane.Quillary.Error.WrongDataType";
+    static constexpr char kNotSavedError[] = "com.quorvane.Quillary.Error.NotSaved";
 
     // The command line's operands sorted for forwarding: a text with a URL
     // scheme ("quillary://add?text=x") is a URL; a file: URL and anything else

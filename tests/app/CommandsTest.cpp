@@ -3,10 +3,12 @@
 // export, copy, sharing by e-mail, printing and the menu items for them.
 #include "AppTestSupport.h"
 
+#include "app/commands/QVRCommandLine.h"
 #include "app/commands/QVRFileTypes.h"
 #include "app/commands/QVRScriptCommands.h"
 #include "app/commands/QVRURLParts.h"
 #include "app/search/QVRSearchField.h"
+#include "platform/data/StoreWriteFaults.h"
 #include "platform/plist/PropertyList.h"
 #include "platform/shell/ApplicationShell.h"
 #include "store/QVRUtilities.h"
@@ -14,6 +16,7 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QDBusConnection>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -25,7 +28,11 @@
 #include <QStandardPaths>
 #include <QStringEncoder>
 
+#include <chrono>
+#include <future>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 using apptest::AppTest;
 
@@ -461,6 +468,37 @@ TEST_F(CommandsTest, DeleteScriptCommandNeedsAValidUuid)
     EXPECT_TRUE(handler.deleteNote(A + "-3"));
     EXPECT_TRUE(app->noteWithId(A)->archived().toBool());
     EXPECT_FALSE(handler.deleteNote(QStringLiteral("../x")));
+}
+
+// Fault 1: "quillary --save-note" exited 0 when nothing was stored; a save
+// or delete that cannot be written now exits 1 with the reason.
+TEST_F(CommandsTest, CommandLineExitsOneWhenTheStoreCannotBeWritten)
+{
+    if (!QDBusConnection::sessionBus().isConnected())
+        GTEST_SKIP() << "needs a session bus (scripts/test starts one)";
+    const QString service = QStringLiteral("com.quorvane.QuillaryTest.commands%1").arg(::getpid());
+    platform::ApplicationShell bus(nullptr, service);
+    ASSERT_EQ(bus.claimSingleInstance({}), platform::ApplicationShell::InstanceRole::Primary);
+    app->connectShell(bus, {});
+    app->noteSession()->prompts().saveFailed = [](const platform::Error&) {};
+    // The command blocks on its call, as its own process would; this thread
+    // goes on running the instance that answers.
+    auto run = [&](const QStringList& arguments) {
+        std::future<int> status = std::async(std::launch::async, [=] {
+            return QVRCommandLine::runScriptingCommand(QStringList{"quillary"} + arguments, service)
+                .value_or(-1);
+        });
+        EXPECT_TRUE(testsupport::waitFor(
+            [&] { return status.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 20000));
+        return status.get();
+    };
+    ASSERT_EQ(run({"--save-note", A, "stored"}), 0);
+    platform::StoreWriteFaults::setDiskFull(true);
+    EXPECT_EQ(run({"--save-note", B, "not stored"}), 1);
+    EXPECT_EQ(run({"--delete-note", A}), 1);
+    platform::StoreWriteFaults::setDiskFull(false);
+    EXPECT_EQ(run({"--delete-note", A}), 0);
+    EXPECT_TRUE(app->noteWithId(A)->archived().toBool());
 }
 
 // --- Export ------------------------------------------------------------------------
