@@ -7,6 +7,7 @@
 #include "platform/data/StoreWriteFaults.h"
 #include "store/Note.h"
 #include "store/QVRDataStore.h"
+#include "tests/app/StoredText.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ManualClock.h"
 

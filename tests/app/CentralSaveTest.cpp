@@ -277,14 +277,7 @@ protected:
     // The note's text as the file holds it, read by a store of its own.
     QString storedText(const QString& uuid) const
     {
-        std::unique_ptr<QVRDataStore> reader =
-            QVRDataStore::makeRootStore(dir.filePath(QStringLiteral("Quillary.sqlite")));
-        QString text;
-        reader->context()->performAndWait([&] {
-            auto* note = static_cast<Note*>(QVRDataStore::noteWithUUID(reader->context(), uuid));
-            text = note ? note->text() : QString();
-        });
-        return text;
+        return apptest::storedText(dir.filePath(QStringLiteral("Quillary.sqlite")), uuid);
     }
 
     void clickRow(int row)

@@ -11,6 +11,7 @@
 #include "store/Note.h"
 #include "store/QVRDataStore.h"
 #include "store/QVRObjectController.h"
+#include "tests/app/StoredText.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/Wait.h"
@@ -24,6 +25,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -179,13 +181,7 @@ protected:
 
     QString storedText(const QString& uuid) const
     {
-        std::unique_ptr<QVRDataStore> reader = QVRDataStore::makeRootStore(path("Quillary.sqlite"));
-        QString text;
-        reader->context()->performAndWait([&] {
-            auto* note = static_cast<Note*>(QVRDataStore::noteWithUUID(reader->context(), uuid));
-            text = note ? note->text() : QString();
-        });
-        return text;
+        return apptest::storedText(path("Quillary.sqlite"), uuid);
     }
 };
 
@@ -195,15 +191,15 @@ struct SaveCase
 {
     const char* name;
     std::vector<QVariantMap> before; // saved as from sync, in this order
-    const char* open;  // the note then selected and in the editor: "" none, null: as the saves left it
-    const char* typed; // typed into the editor, unsaved; null: nothing
+    std::optional<QString> open;     // the note then selected and in the editor ("": none)
+    const char* typed;               // typed into the editor, unsaved; null: nothing
     QVariantMap item;
     bool sync;
     bool returnsNote;
-    QStringList rows;       // the list after, top to bottom
-    const char* selected;   // "" none
-    const char* editorText; // the editor after
-    bool unsaved;           // noteNeedsSaving() after
+    QStringList rows;   // the list after, top to bottom
+    QString selected;   // "": none
+    QString editorText; // the editor after
+    bool unsaved;       // noteNeedsSaving() after
 };
 
 void PrintTo(const SaveCase& row, std::ostream* os)
@@ -221,14 +217,14 @@ TEST_P(CentralSave, ListSelectionAndEditorFollowTheItem)
     for (const QVariantMap& item : row.before)
         session->saveItem(item, false);
     if (row.open)
-        open(QString::fromLatin1(row.open)); // "": no note, an empty editor
+        open(*row.open); // "": no note, an empty editor
     if (row.typed)
         editor.type(QString::fromUtf8(row.typed));
 
     Note* note = session->saveItem(row.item, row.sync);
     EXPECT_EQ(note != nullptr, row.returnsNote);
     EXPECT_EQ(rows(), row.rows);
-    EXPECT_EQ(selectedUuid(), QString::fromLatin1(row.selected));
+    EXPECT_EQ(selectedUuid(), row.selected);
     const QModelIndexList selectedRows = listSelection.selectedRows();
     if (session->selectedNote()) {
         ASSERT_EQ(selectedRows.size(), 1);
@@ -236,160 +232,59 @@ TEST_P(CentralSave, ListSelectionAndEditorFollowTheItem)
     } else {
         EXPECT_TRUE(selectedRows.isEmpty());
     }
-    EXPECT_EQ(editor.content, QString::fromUtf8(row.editorText));
+    EXPECT_EQ(editor.content, row.editorText);
     EXPECT_EQ(session->noteNeedsSaving(), row.unsaved);
     EXPECT_TRUE(session->lastWriteSucceeded());
 }
 
 const QVariantMap Older{{"uuid", B}, {"text", "older"}, {"date", 100.0}};
 
-INSTANTIATE_TEST_SUITE_P(
-    NoteSession, CentralSave,
-    ::testing::Values(SaveCase{"NewNoteOfTheUserGoesOnTopSelectedAndShown",
-                               {Older},
-                               "",
-                               nullptr,
-                               {{"uuid", A}, {"text", "mine"}},
-                               true,
-                               true,
-                               {"mine", "older"},
-                               "AAAAAAAA-0000-0000-0000-0000000000A1",
-                               "mine",
-                               false},
-                      SaveCase{"NewNoteFromSyncIsListedAndLeavesTheOpenNote",
-                               {Older},
-                               "AAAAAAAA-0000-0000-0000-0000000000B2",
-                               nullptr,
-                               {{"uuid", A}, {"text", "synced"}},
-                               false,
-                               true,
-                               {"synced", "older"},
-                               "AAAAAAAA-0000-0000-0000-0000000000B2",
-                               "older",
-                               false},
-                      // Fault 3: the first note into an empty list was selected but never shown.
-                      SaveCase{"FirstNoteFromSyncInAnEmptyListIsShown",
-                               {},
-                               nullptr,
-                               nullptr,
-                               {{"uuid", A}, {"text", "first"}},
-                               false,
-                               true,
-                               {"first"},
-                               "AAAAAAAA-0000-0000-0000-0000000000A1",
-                               "first",
-                               false},
-                      SaveCase{"FirstNoteFromAScriptInAnEmptyListIsShown",
-                               {},
-                               nullptr,
-                               nullptr,
-                               {{"uuid", A}, {"text", "scripted"}},
-                               true,
-                               true,
-                               {"scripted"},
-                               "AAAAAAAA-0000-0000-0000-0000000000A1",
-                               "scripted",
-                               false},
-                      SaveCase{"NoteFromSyncWhileANewNoteIsTypedIsNotSelected",
-                               {},
-                               nullptr,
-                               "draft",
-                               {{"uuid", A}, {"text", "synced"}},
-                               false,
-                               true,
-                               {"synced"},
-                               "",
-                               "draft",
-                               true},
-                      SaveCase{"ChangeToTheOpenNoteIsShown",
-                               {Older},
-                               "AAAAAAAA-0000-0000-0000-0000000000B2",
-                               nullptr,
-                               {{"uuid", B}, {"text", "changed"}, {"date", 200.0}},
-                               true,
-                               true,
-                               {"changed"},
-                               "AAAAAAAA-0000-0000-0000-0000000000B2",
-                               "changed",
-                               false},
-                      SaveCase{"SyncChangeToTheNoteBeingTypedKeepsTheTyping",
-                               {Older},
-                               "AAAAAAAA-0000-0000-0000-0000000000B2",
-                               "mine ",
-                               {{"uuid", B}, {"text", "remote"}, {"date", 200.0}},
-                               false,
-                               true,
-                               {"remote"},
-                               "AAAAAAAA-0000-0000-0000-0000000000B2",
-                               "mine older",
-                               true},
-                      SaveCase{"BlankTextArchivesTheNote",
-                               {Older},
-                               "AAAAAAAA-0000-0000-0000-0000000000B2",
-                               nullptr,
-                               {{"uuid", B}, {"text", " \n"}},
-                               true,
-                               true,
-                               {},
-                               "",
-                               "older",
-                               false},
-                      SaveCase{"DeletingTheOpenNoteOpensTheNextRow",
-                               {Older, {{"uuid", A}, {"text", "newer"}, {"date", 200.0}}},
-                               "AAAAAAAA-0000-0000-0000-0000000000A1",
-                               nullptr,
-                               {{"uuid", A}, {"text", "newer"}, {"date", 200.0}, {"archived", true}},
-                               true,
-                               true,
-                               {"older"},
-                               "AAAAAAAA-0000-0000-0000-0000000000B2",
-                               "older",
-                               false},
-                      SaveCase{"RestoredNoteIsListedAgain",
-                               {{{"uuid", A}, {"text", "back"}, {"date", 50.0}, {"archived", true}}},
-                               nullptr,
-                               nullptr,
-                               {{"uuid", A}, {"text", "back"}, {"date", 50.0}, {"archived", false}},
-                               true,
-                               true,
-                               {"back"},
-                               "AAAAAAAA-0000-0000-0000-0000000000A1",
-                               "back",
-                               false},
-                      SaveCase{"UnchangedItemMovesNothing",
-                               {Older},
-                               nullptr,
-                               nullptr,
-                               {{"uuid", B}, {"text", "older"}, {"date", 100.00005}},
-                               true,
-                               true,
-                               {"older"},
-                               "AAAAAAAA-0000-0000-0000-0000000000B2",
-                               "older",
-                               false},
-                      SaveCase{"ItemWithoutUuidSavesNothing",
-                               {Older},
-                               "",
-                               nullptr,
-                               {{"text", "orphan"}},
-                               true,
-                               false,
-                               {"older"},
-                               "",
-                               "",
-                               false},
-                      SaveCase{"NewNoteWithoutTextSavesNothing",
-                               {},
-                               nullptr,
-                               nullptr,
-                               {{"uuid", A}, {"text", "  "}},
-                               true,
-                               false,
-                               {},
-                               "",
-                               "",
-                               false}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(NoteSession, CentralSave, ::testing::Values(
+    //       name; notes before; note open ("" none); typed; item; sync;
+    //       saves a note; rows after; selected after; editor after; unsaved after
+    SaveCase{"NewNoteOfTheUserGoesOnTopSelectedAndShown", {Older}, "", nullptr,
+             {{"uuid", A}, {"text", "mine"}}, true,
+             true, {"mine", "older"}, A, "mine", false},
+    SaveCase{"NewNoteFromSyncIsListedAndLeavesTheOpenNote", {Older}, B, nullptr,
+             {{"uuid", A}, {"text", "synced"}}, false,
+             true, {"synced", "older"}, B, "older", false},
+        // The first note into an empty list used to be selected but never shown.
+    SaveCase{"FirstNoteFromSyncInAnEmptyListIsShown", {}, std::nullopt, nullptr,
+             {{"uuid", A}, {"text", "first"}}, false,
+             true, {"first"}, A, "first", false},
+    SaveCase{"FirstNoteFromAScriptInAnEmptyListIsShown", {}, std::nullopt, nullptr,
+             {{"uuid", A}, {"text", "scripted"}}, true,
+             true, {"scripted"}, A, "scripted", false},
+    SaveCase{"NoteFromSyncWhileANewNoteIsTypedIsNotSelected", {}, std::nullopt, "draft",
+             {{"uuid", A}, {"text", "synced"}}, false,
+             true, {"synced"}, "", "draft", true},
+    SaveCase{"ChangeToTheOpenNoteIsShown", {Older}, B, nullptr,
+             {{"uuid", B}, {"text", "changed"}, {"date", 200.0}}, true,
+             true, {"changed"}, B, "changed", false},
+    SaveCase{"SyncChangeToTheNoteBeingTypedKeepsTheTyping", {Older}, B, "mine ",
+             {{"uuid", B}, {"text", "remote"}, {"date", 200.0}}, false,
+             true, {"remote"}, B, "mine older", true},
+    SaveCase{"BlankTextArchivesTheNote", {Older}, B, nullptr,
+             {{"uuid", B}, {"text", " \n"}}, true,
+             true, {}, "", "older", false},
+    SaveCase{"DeletingTheOpenNoteOpensTheNextRow", {Older, {{"uuid", A}, {"text", "newer"}, {"date", 200.0}}}, A, nullptr,
+             {{"uuid", A}, {"text", "newer"}, {"date", 200.0}, {"archived", true}}, true,
+             true, {"older"}, B, "older", false},
+    SaveCase{"RestoredNoteIsListedAgain", {{{"uuid", A}, {"text", "back"}, {"date", 50.0}, {"archived", true}}}, std::nullopt, nullptr,
+             {{"uuid", A}, {"text", "back"}, {"date", 50.0}, {"archived", false}}, true,
+             true, {"back"}, A, "back", false},
+    SaveCase{"UnchangedItemMovesNothing", {Older}, std::nullopt, nullptr,
+             {{"uuid", B}, {"text", "older"}, {"date", 100.00005}}, true,
+             true, {"older"}, B, "older", false},
+    SaveCase{"ItemWithoutUuidSavesNothing", {Older}, "", nullptr,
+             {{"text", "orphan"}}, true,
+             false, {"older"}, "", "", false},
+    SaveCase{"NewNoteWithoutTextSavesNothing", {}, std::nullopt, nullptr,
+             {{"uuid", A}, {"text", "  "}}, true,
+             false, {}, "", "", false}),
     [](const ::testing::TestParamInfo<SaveCase>& info) { return std::string(info.param.name); });
+// clang-format on
 
 // --- Script commands against the note in the editor (fault 2) ----------------------
 
