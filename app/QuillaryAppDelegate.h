@@ -58,9 +58,10 @@ class AnimationGroup;
 }
 } // namespace platform
 
-// The application's controller: owns the note list, the editor's note and the
-// main window, applies every change to a note through one central save, and
-// answers the store's and the sync manager's callbacks. One object per
+// The application's controller: owns the note list and the main window,
+// builds the open note's owner (NoteSession, whose central save every change
+// to a note goes through) over them, and answers the store's and the sync
+// manager's callbacks. One object per
 // process; its operations are split over one source file per area
 // (AppDelegate_*.cpp). Main thread only.
 class QuillaryAppDelegate : public QObject,

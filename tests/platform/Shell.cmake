@@ -1,5 +1,5 @@
-# Application shell (single instance, bus interfaces, quit roads), termination
-# counters and delayed performs. The bus cases need the session bus that
+# Application shell (single instance, bus interfaces, quit roads) and delayed
+# performs. The bus cases need the session bus that
 # scripts/test starts and are skipped without one.
 add_executable(platform_shell_test_helper ${CMAKE_CURRENT_LIST_DIR}/ShellTestHelper.cpp)
 target_link_libraries(platform_shell_test_helper PRIVATE platform_shell)
