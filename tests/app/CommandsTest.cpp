@@ -152,6 +152,25 @@ TEST_F(CommandsTest, UrlAddIsAutosavedWithoutFurtherTyping)
         << "the added text was never stored";
 }
 
+// The first note of an empty list may come by URL: once stored it is the
+// selected row, the editor still holds it, and typing goes on in it.
+TEST_F(CommandsTest, UrlAddToAnEmptyListStaysTheNoteThatTakesTheTyping)
+{
+    startWithQuickAutosave();
+    ASSERT_TRUE(rows().isEmpty());
+    EXPECT_TRUE(app->processURL(QStringLiteral("quillary://add?text=From%20a%20link")));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !app->noteNeedsSaving(); }, 5000));
+    Note* note = onlyNoteWithText("From a link");
+    ASSERT_NE(note, nullptr);
+    EXPECT_EQ(app->selectedNote(), note);
+    EXPECT_EQ(app->textView()->toPlainText(), "From a link");
+    app->textView()->moveCursor(QTextCursor::End);
+    typeInEditor(" and more");
+    app->saveCurrentNote();
+    EXPECT_EQ(app->noteCount(), 1u);
+    EXPECT_EQ(note->text(), "From a link and more");
+}
+
 TEST_F(CommandsTest, UrlAddBeforeLaunchFinishedWaitsForIt)
 {
     app.reset();
