@@ -22,15 +22,11 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 
+#include <utility>
+
 QuillaryAppDelegate* QuillaryAppDelegate::s_shared = nullptr;
 
 namespace {
-
-const QString& TextSizeKey = QVRDefaultsKeys::TextSize.key;
-const QString& TextCheckingTypesKey = QVRDefaultsKeys::TextCheckingTypes.key;
-const QString& MenuBarModeKey = QVRDefaultsKeys::MenuBarMode.key;
-const QString& SelectedKey = QVRDefaultsKeys::Selected.key;
-const QString& NoteIsOpenKey = QVRDefaultsKeys::NoteIsOpen.key;
 
 // The text size from the settings: a value that is not a number, or is 0 or
 // less, counts as 12; others are kept within 6 to 72.
@@ -51,9 +47,6 @@ QuillaryAppDelegate::QuillaryAppDelegate(const Environment& environment, QObject
 {
     s_shared = this;
     m_makeStatusItem = environment.makeStatusItem;
-    m_autosaveTimer.setSingleShot(true);
-    m_autosaveTimer.setInterval(environment.autosaveIntervalMs);
-    connect(&m_autosaveTimer, &QTimer::timeout, this, &QuillaryAppDelegate::saveCurrentNote);
     m_statusTimer.setSingleShot(true);
     m_statusTimer.setInterval(200);
     connect(&m_statusTimer, &QTimer::timeout, this, &QuillaryAppDelegate::displayStatus);
@@ -61,13 +54,15 @@ QuillaryAppDelegate::QuillaryAppDelegate(const Environment& environment, QObject
     connect(&m_terminateTimer, &QTimer::timeout, this, &QuillaryAppDelegate::terminateWhenDone);
     m_listModel = new NoteListModel(this);
     m_undoManager = new platform::UndoManager(this);
+    if (m_rootStore && m_rootStore->context())
+        m_dataStore = QVRDataStore::storeWithParent(m_rootStore, platform::ConcurrencyType::MainQueue);
+    buildSession(environment);
 
     if (!m_rootStore || !m_rootStore->context()) {
         const std::optional<platform::Error> error = m_rootStore ? m_rootStore->error() : std::nullopt;
         Alert::showError(error, QVRDataStore::supportURL(), true);
         return;
     }
-    m_dataStore = QVRDataStore::storeWithParent(m_rootStore, platform::ConcurrencyType::MainQueue);
     if (!m_dataStore)
         return;
     m_dataStore->setIdentifier(QStringLiteral("QuillaryAppDelegate"));
@@ -82,13 +77,12 @@ QuillaryAppDelegate::QuillaryAppDelegate(const Environment& environment, QObject
         m_syncManager->setDelegate(this);
         m_syncManager->setInterfaceDelegate(this);
     }
-    m_textSize = clampedTextSize(m_defaults->object(TextSizeKey));
-    m_textCheckingTypes = m_defaults->integer(TextCheckingTypesKey);
-    m_noteIsOpen = m_defaults->boolValue(NoteIsOpenKey);
+    m_textSize = clampedTextSize(m_defaults->object(QVRDefaultsKeys::TextSize));
+    m_textCheckingTypes = QVRDefaultsKeys::value(*m_defaults, QVRDefaultsKeys::TextCheckingTypes);
+    m_noteIsOpen = QVRDefaultsKeys::value(*m_defaults, QVRDefaultsKeys::NoteIsOpen);
     m_twoPane = m_fitsTwoPane = m_wantsTwoPane = true;
-    m_selectedNote = noteWithId(m_defaults->string(SelectedKey));
+    m_session->restoreSelection(noteWithId(QVRDefaultsKeys::value(*m_defaults, QVRDefaultsKeys::Selected)));
     m_searchShowing = false;
-    m_noteNeedsSaving = false;
     buildWindow();
     m_window->searchView()->setAnimationDuration(environment.searchAnimationMs);
 }
@@ -97,7 +91,7 @@ QuillaryAppDelegate::~QuillaryAppDelegate()
 {
     m_observers.clear();
     if (m_hotKeyCenter) {
-        const KeyCombo combo = keyComboForKey(QStringLiteral("Global Shortcut"));
+        const KeyCombo combo = keyComboForKey(QVRDefaultsKeys::GlobalShortcut);
         if (comboNamesKey(combo))
             m_hotKeyCenter->unregisterHotKeyWithKeyCode(uint16_t(combo.code & 0xFFFF), combo.flags);
     }
@@ -115,6 +109,7 @@ QuillaryAppDelegate::~QuillaryAppDelegate()
         m_window->removeEventFilter(this);
         m_frameSaveTimer.stop();
     }
+    m_session->setEditor(nullptr);
     delete m_window.data();
     if (s_shared == this)
         s_shared = nullptr;
@@ -134,7 +129,8 @@ void QuillaryAppDelegate::buildWindow()
     // A removed selected row leaves no selection behind without a change
     // notice of its own; the list then reports it as a change.
     connect(m_listModel, &QAbstractItemModel::rowsRemoved, this, [this] {
-        if (!m_ignoreSelectionChanges && m_selectedNote && m_listModel->rowOfNote(m_selectedNote) < 0 &&
+        if (!m_session->ignoresSelectionChanges() && selectedNote() &&
+            m_listModel->rowOfNote(selectedNote()) < 0 &&
             !m_window->tableView()->selectionModel()->hasSelection())
             tableViewSelectionDidChange();
     });
@@ -173,7 +169,7 @@ void QuillaryAppDelegate::applicationWillFinishLaunching()
 {
     if (!m_dataStore)
         return;
-    if (m_defaults->boolValue(MenuBarModeKey))
+    if (QVRDefaultsKeys::value(*m_defaults, QVRDefaultsKeys::MenuBarMode))
         setMenuBarMode(true);
     else
         restoreWindowFrame();
@@ -184,20 +180,22 @@ void QuillaryAppDelegate::applicationWillFinishLaunching()
     reloadList();
     adjustWindowContent();
 
-    const quint64 index = noteController()->indexOfObject(m_selectedNote, true);
-    if (m_selectedNote && index < quint64(m_listModel->rowCount())) {
-        selectNote(m_selectedNote);
+    const quint64 index = noteController()->indexOfObject(selectedNote(), true);
+    if (selectedNote() && index < quint64(m_listModel->rowCount())) {
+        selectNote(selectedNote());
         if (m_twoPane || m_noteIsOpen)
             activateDetailAndFocus(false, false);
     } else {
-        m_selectedNote = nullptr;
+        m_session->restoreSelection(nullptr);
         updateDetailView();
     }
     updateStatus();
-    setKeyCombo(keyComboForKey(QStringLiteral("Global Shortcut")));
+    setKeyCombo(keyComboForKey(QVRDefaultsKeys::GlobalShortcut));
     if (m_syncManager)
         QTimer::singleShot(100, m_syncManager, [manager = m_syncManager] { manager->start(); });
     m_window->openWithAnimation();
+    // Notes that the last run could not save and kept in recovery files.
+    m_session->announceRecoveredTexts();
 }
 
 void QuillaryAppDelegate::observeNotifications()
@@ -227,12 +225,12 @@ void QuillaryAppDelegate::observeNotifications()
 
 void QuillaryAppDelegate::userDefaultsDidChange(const QString& key, const QVariant& value)
 {
-    if (key == MenuBarModeKey) {
+    if (key == QVRDefaultsKeys::MenuBarMode.key) {
         if (platform::variantBoolValue(value) != (m_statusItem != nullptr))
             setMenuBarMode(platform::variantBoolValue(value));
         return;
     }
-    if (key != TextSizeKey)
+    if (key != QVRDefaultsKeys::TextSize.key)
         return;
     saveCurrentNote();
     m_textSize = clampedTextSize(value);
@@ -270,6 +268,10 @@ void QuillaryAppDelegate::saveNoteAndSettings()
 bool QuillaryAppDelegate::applicationShouldTerminate()
 {
     if (m_terminating)
+        return false;
+    // Saves the note; when it cannot be written, the user's own quit may be
+    // cancelled here, and any other end keeps its text in a recovery file.
+    if (!m_session->prepareToQuit(std::exchange(m_quitChosenByUser, false)))
         return false;
     m_terminating = true;
     disableInterface();
@@ -320,7 +322,7 @@ void QuillaryAppDelegate::finishTermination()
     }
     m_noteController.reset();
     m_listModel->reloadFrom(nullptr);
-    m_selectedNote = nullptr;
+    m_session->restoreSelection(nullptr);
     m_dataStore.reset();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/session/NoteSession.h"
 #include "app/window/NoteWindow.h"
 #include "app/window/QVRAboutWindowController.h"
 #include "calculator/ZQNumber.h"
@@ -9,6 +10,7 @@
 #include "platform/data/ObjectID.h"
 #include "platform/ui/StatusItem.h"
 #include "store/QVRDataStore.h"
+#include "store/QVRDefaultsKeys.h"
 #include "store/QVRNoteAttributes.h"
 #include "sync/QVRSyncManager.h"
 
@@ -59,9 +61,10 @@ class AnimationGroup;
 }
 } // namespace platform
 
-// The application's controller: owns the note list, the editor's note and the
-// main window, applies every change to a note through one central save, and
-// answers the store's and the sync manager's callbacks. One object per
+// The application's controller: owns the note list and the main window,
+// builds the open note's owner (NoteSession, whose central save every change
+// to a note goes through) over them, and answers the store's and the sync
+// manager's callbacks. One object per
 // process; its operations are split over one source file per area
 // (AppDelegate_*.cpp). Main thread only.
 class QuillaryAppDelegate : public QObject,
@@ -89,6 +92,9 @@ public:
         std::function<std::unique_ptr<platform::StatusItem>()> makeStatusItem;
         // Editor and search bar: how long the bar slides (0: at once).
         int searchAnimationMs = 300;
+        // Where a session end that cannot wait keeps unsaved notes (see
+        // NoteSession); empty: $XDG_DATA_HOME/Quillary/Recovered.
+        QString recoveryFolder;
     };
 
     explicit QuillaryAppDelegate(const Environment& environment, QObject* parent = nullptr);
@@ -108,8 +114,12 @@ public:
     void applicationShouldHandleReopen();
     // True: end now. False: the caller waits for terminationReady(), which
     // comes when the sync manager is no longer busy, or after
-    // LongestQuitWaitSeconds at most.
+    // LongestQuitWaitSeconds at most; unless terminating() is false: then the
+    // user chose to keep the program (a note that cannot be saved). A quit the
+    // user chose (quitRequested) may ask; any other end (a signal, a logout)
+    // keeps unsaved text in a recovery file instead.
     bool applicationShouldTerminate();
+    bool terminating() const { return m_terminating; }
     static constexpr double LongestQuitWaitSeconds = 60;
     // The session manager saves the session: the open note, the store and
     // the settings are stored at once, and the application keeps running.
@@ -118,6 +128,10 @@ public:
     void userDefaultsDidChange(const QString& key, const QVariant& value);
 
     // --- Note operations --------------------------------------------------
+    // The open note's owner: selection, editing item, unsaved flag, central
+    // save, autosave and the outcome of each save. The operations below that
+    // it owns only pass the call on.
+    NoteSession* noteSession() const { return m_session; }
     Note* saveItem(const QVariantMap& item, bool sync);
     void saveAndSyncItem(const QVariantMap& item, bool show);
     void deleteItemWithUUID(const QString& uuid, bool sync = true);
@@ -128,12 +142,12 @@ public:
     Note* selectNoteWithIndex(quint64 index, bool filtered);
     void selectNote(Note* note);
     void reloadRowIndexes(const QSet<int>& rows);
-    void saveCurrentNote();
+    bool saveCurrentNote();
     void saveData();
     void setNoteNeedsSaving(bool flag);
-    bool noteNeedsSaving() const { return m_noteNeedsSaving; }
+    bool noteNeedsSaving() const { return m_session->noteNeedsSaving(); }
     bool quietlySaveItem(const QVariantMap& item);
-    void quietlyDeleteUUID(const QString& uuid);
+    bool quietlyDeleteUUID(const QString& uuid);
 
     // --- Sync manager and store callbacks ---------------------------------
     void saveObjectWithAttributes(const QVRNoteAttributes& attributes, bool sync) override;
@@ -149,7 +163,7 @@ public:
 
     // --- Note list and status line ----------------------------------------
     QVRObjectController* noteController();
-    Note* selectedNote() const { return m_selectedNote; }
+    Note* selectedNote() const { return m_session->selectedNote(); }
     void setSelectedNote(Note* note);
     void tableViewSelectionDidChange();
     void reloadList();
@@ -179,7 +193,7 @@ public:
     void textDidChange();
     void textDidEndEditing();
     int textSize() const { return m_textSize; }
-    const QVariantMap& editingItem() const { return m_editingItem; }
+    const QVariantMap& editingItem() const { return m_session->editingItem(); }
     static Qt::Alignment naturalTextAligmentForString(const QString& text);
 
     NoteWindow* window() const { return m_window; }
@@ -369,8 +383,13 @@ private:
     void selectRow(int row);
     void clearSelectionQuietly();
     void finishTermination();
-    bool keepsUnsavedTyping(const QString& uuid, bool sync) const;
     void startQuitWait();
+    // The open note's owner, its view of the editor, and what it asks of the
+    // window.
+    void buildSession(const Environment& environment);
+    NoteSession* m_session = nullptr; // owned by this object
+    std::unique_ptr<NoteSession::Editor> m_sessionEditor;
+    bool m_quitChosenByUser = false; // quitRequested was emitted for the quit being asked
     void terminateWhenDone();
     // Menus
     void declareCommands();
@@ -412,14 +431,8 @@ private:
     QPointer<QVRAboutWindowController> m_aboutWindowController;
     QString m_launcherExecutable;
 
-    Note* m_selectedNote = nullptr;
-    QVariantMap m_editingItem; // empty: no note in the editor yet
-    bool m_noteNeedsSaving = false;
-    bool m_ignoreTextChanges = false;
-    bool m_ignoreSelectionChanges = false;
-    bool m_loadingDetail = false;
     int m_textSize = 12;
-    qint64 m_textCheckingTypes = 7034;
+    qint64 m_textCheckingTypes = QVRDefaultsKeys::TextCheckingTypes.fallback;
     bool m_noteIsOpen = false;
     bool m_twoPane = true;
     bool m_fitsTwoPane = true;
@@ -432,7 +445,6 @@ private:
     bool m_crLfLineEndings = false; // the loaded note ends every line with CR LF
 
     QString m_currentStatus;
-    QTimer m_autosaveTimer;
     QTimer m_statusTimer;
     QTimer m_terminateTimer;
     double m_quitWaitStartedAt = 0;

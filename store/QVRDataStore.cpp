@@ -331,6 +331,12 @@ std::optional<platform::Error> QVRDataStore::error() const
     return m_error;
 }
 
+std::optional<platform::Error> QVRDataStore::lastSaveError() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_lastSaveError;
+}
+
 QString QVRDataStore::updatedKey() const
 {
     return QVRDefaultsKeys::dataStoreUpdated(identifier());
@@ -374,11 +380,18 @@ bool QVRDataStore::saveData(const platform::Notification& notification)
             sharedDefaults().synchronize();
             m_refreshDate = date;
             ok = t_chainedSaveSucceeded;
+            std::optional<platform::Error> reason;
+            if (!ok && m_parentStore)
+                reason = m_parentStore->lastSaveError();
+            std::lock_guard lock(m_mutex);
+            m_lastSaveError = reason;
         } else {
             platform::log(QStringLiteral("Error in saveData: %1 %2")
                               .arg(error.localizedDescription, describe(error.userInfo)));
             fatalErrorWithDescription(QStringLiteral("There was an error saving your data"));
             ok = false;
+            std::lock_guard lock(m_mutex);
+            m_lastSaveError = error;
         }
         t_chainedSaveSucceeded = true;
     });

@@ -101,6 +101,10 @@ public:
     quint64 currentVersion() const;
     quint64 previousVersion() const;
     std::optional<platform::Error> error() const;
+    // Why the last save that failed failed, as the layer below reported it
+    // (a child whose save could not be written to the file gives its
+    // parent's reason); nothing once a save succeeds again.
+    std::optional<platform::Error> lastSaveError() const;
     QString updatedKey() const;
     double refreshDate() const { return m_refreshDate.load(); }
 
@@ -160,7 +164,8 @@ private:
     quint64 m_currentVersion = 0;
     quint64 m_previousVersion = 0;
     std::optional<platform::Error> m_error;
+    std::optional<platform::Error> m_lastSaveError;
     std::atomic<double> m_refreshDate{0};
     platform::ObserverToken m_childSaveObserver; // the parent's watch of this child's saves
-    mutable std::recursive_mutex m_mutex;        // children, identifier, error
+    mutable std::recursive_mutex m_mutex;        // children, identifier, errors
 };

@@ -109,5 +109,5 @@ void QuillaryAppDelegate::insertTextAsNewNote(const QString& text)
     setNoteNeedsSaving(true);
     // Inserting does not count as typing, so the autosave that typing starts
     // is started here; otherwise the text would live only in the editor.
-    m_autosaveTimer.start();
+    m_session->startAutosave();
 }

@@ -1,6 +1,7 @@
 #include "app/commands/QVRScriptCommands.h"
 
 #include "app/QuillaryAppDelegate.h"
+#include "app/session/NoteSession.h"
 
 #include "platform/core/Clock.h"
 #include "platform/core/Variant.h"
@@ -14,22 +15,44 @@
 
 namespace {
 
-QuillaryAppDelegate* delegateOr(QuillaryAppDelegate* delegate)
+NoteSession* sessionOf(QuillaryAppDelegate* delegate)
 {
-    return delegate ? delegate : QuillaryAppDelegate::sharedDelegate();
+    if (!delegate)
+        delegate = QuillaryAppDelegate::sharedDelegate();
+    return delegate ? delegate->noteSession() : nullptr;
+}
+
+// The store's reason for the last failed write, for the script's error.
+QString notSavedMessage(const NoteSession& session)
+{
+    const std::optional<platform::Error> reason = session.writeFailure();
+    QString why;
+    if (reason) {
+        why = reason->localizedDescription;
+        const QString detail = reason->userInfo.value(QStringLiteral("reason")).toString();
+        if (!detail.isEmpty())
+            why = why.isEmpty() ? detail : QStringLiteral("%1: %2").arg(why, detail);
+    }
+    return why.isEmpty() ? QStringLiteral("Quillary could not save the change.")
+                         : QStringLiteral("Quillary could not save the change: %1.").arg(why);
 }
 
 } // namespace
 
 QVRSaveNoteScriptCommand::QVRSaveNoteScriptCommand(QVariantMap arguments, QuillaryAppDelegate* delegate)
-    : m_arguments(std::move(arguments)), m_delegate(delegateOr(delegate))
+    : QVRSaveNoteScriptCommand(std::move(arguments), sessionOf(delegate))
+{
+}
+
+QVRSaveNoteScriptCommand::QVRSaveNoteScriptCommand(QVariantMap arguments, NoteSession* session)
+    : m_arguments(std::move(arguments)), m_session(session)
 {
 }
 
 bool QVRSaveNoteScriptCommand::performDefaultImplementation()
 {
     const QVariant text = m_arguments.value(QVRNoteAttributeKey::text);
-    if (!m_delegate || text.typeId() != QMetaType::QString)
+    if (!m_session || text.typeId() != QMetaType::QString)
         return false;
 
     const QVariant given = m_arguments.value(QString());
@@ -45,13 +68,18 @@ bool QVRSaveNoteScriptCommand::performDefaultImplementation()
     else if (date.typeId() == QMetaType::QDateTime && date.toDateTime().isValid())
         seconds = double(date.toDateTime().toMSecsSinceEpoch()) / 1000.0;
 
-    return m_delegate->quietlySaveItem({{QVRNoteAttributeKey::uuid, uuid},
-                                        {QVRNoteAttributeKey::text, text.toString()},
-                                        {QVRNoteAttributeKey::date, seconds}});
+    return m_session->quietlySaveItem({{QVRNoteAttributeKey::uuid, uuid},
+                                       {QVRNoteAttributeKey::text, text.toString()},
+                                       {QVRNoteAttributeKey::date, seconds}});
 }
 
 QVRDeleteNoteScriptCommand::QVRDeleteNoteScriptCommand(QVariantMap arguments, QuillaryAppDelegate* delegate)
-    : m_arguments(std::move(arguments)), m_delegate(delegateOr(delegate))
+    : QVRDeleteNoteScriptCommand(std::move(arguments), sessionOf(delegate))
+{
+}
+
+QVRDeleteNoteScriptCommand::QVRDeleteNoteScriptCommand(QVariantMap arguments, NoteSession* session)
+    : m_arguments(std::move(arguments)), m_session(session)
 {
 }
 
@@ -61,12 +89,14 @@ void QVRDeleteNoteScriptCommand::performDefaultImplementation()
     const QString uuid =
         given.typeId() == QMetaType::QString ? QVRUtilities::validUUID(given.toString()) : QString();
     if (uuid.isNull()) {
-        m_scriptErrorNumber = -1703;
+        m_scriptErrorNumber = InvalidUUIDError;
         m_scriptErrorString = QStringLiteral("A valid UUID is required.");
         return;
     }
-    if (m_delegate)
-        m_delegate->quietlyDeleteUUID(uuid);
+    if (m_session && !m_session->quietlyDeleteUUID(uuid)) {
+        m_scriptErrorNumber = NotSavedError;
+        m_scriptErrorString = notSavedMessage(*m_session);
+    }
 }
 
 bool QVRScriptingHandler::saveNote(const QVariantMap& item)
@@ -74,9 +104,11 @@ bool QVRScriptingHandler::saveNote(const QVariantMap& item)
     return QVRSaveNoteScriptCommand(item, m_delegate).performDefaultImplementation();
 }
 
-bool QVRScriptingHandler::deleteNote(const QString& uuid)
+bool QVRScriptingHandler::deleteNote(const QString& uuid, QString* failure)
 {
     QVRDeleteNoteScriptCommand command({{QString(), uuid}}, m_delegate);
     command.performDefaultImplementation();
+    if (command.notSaved() && failure)
+        *failure = command.scriptErrorString();
     return command.scriptErrorNumber() == 0;
 }

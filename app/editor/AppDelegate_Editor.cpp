@@ -84,8 +84,7 @@ void QuillaryAppDelegate::resetTextViewAttributes()
     QTextEdit* editor = textView();
     if (!editor)
         return;
-    const bool ignoring = m_ignoreTextChanges;
-    m_ignoreTextChanges = true;
+    const auto notTyping = m_session->ignoreTextChanges();
     m_naturalTextAlignment = naturalTextAligmentForString(editor->toPlainText());
 
     const QFont font = NoteWindow::noteFont(m_textSize);
@@ -109,7 +108,6 @@ void QuillaryAppDelegate::resetTextViewAttributes()
     all.setBlockFormat(paragraph);
     document->setUndoRedoEnabled(undo);
     editor->setCurrentCharFormat(characters);
-    m_ignoreTextChanges = ignoring;
 }
 
 void QuillaryAppDelegate::insertText(const QString& text, bool preserveInsertion)
@@ -117,8 +115,7 @@ void QuillaryAppDelegate::insertText(const QString& text, bool preserveInsertion
     QTextEdit* editor = textView();
     if (!editor)
         return;
-    const bool ignoring = m_ignoreTextChanges;
-    m_ignoreTextChanges = true;
+    const auto notTyping = m_session->ignoreTextChanges();
     const int location = preserveInsertion ? editor->textCursor().selectionStart() : -1;
     m_crLfLineEndings = usesCrLfLineEndings(text);
     // Of the detectors the settings may enable, links are the one found here;
@@ -137,58 +134,19 @@ void QuillaryAppDelegate::insertText(const QString& text, bool preserveInsertion
         cursor.setPosition(location);
         editor->setTextCursor(cursor);
     }
-    m_ignoreTextChanges = ignoring;
 }
 
 bool QuillaryAppDelegate::updateDetailView()
 {
-    QTextEdit* editor = textView();
-    if (!editor)
-        return m_selectedNote == nullptr;
-    m_window->moreButton()->setVisible(m_selectedNote != nullptr);
-    const QString editingUuid = m_editingItem.value(QStringLiteral("uuid")).toString();
-    if (m_selectedNote && m_noteNeedsSaving && !m_loadingDetail) {
-        if (!editingUuid.isEmpty() && editingUuid == m_selectedNote->uuid()) {
-            // Unsaved typing in this very note wins over the stored text;
-            // only the archived flag follows the store.
-            m_editingItem.insert(QStringLiteral("archived"), m_selectedNote->archived());
-            return false;
-        }
-        // Another note is about to replace unsaved typing: keep it first.
-        m_loadingDetail = true;
-        saveCurrentNote();
-        m_loadingDetail = false;
-    }
-
-    QString text = QString(QLatin1String(""));
-    bool sameNote = false;
-    if (m_selectedNote) {
-        sameNote = !editingUuid.isEmpty() && editingUuid == m_selectedNote->uuid();
-        m_editingItem = {{QStringLiteral("archived"), m_selectedNote->archived()},
-                         {QStringLiteral("uuid"), m_selectedNote->uuid()},
-                         {QStringLiteral("text"), m_selectedNote->text()}};
-        text = m_selectedNote->text();
-    } else {
-        m_editingItem.clear();
-    }
-    if (editorText() != text) {
-        insertText(text, sameNote);
-        m_undoManager->removeAllActionsWithTarget(editor->document());
-    } else if (!sameNote) {
-        // The same words in another note do not share its undo history.
-        m_undoManager->removeAllActionsWithTarget(editor->document());
-    }
-    return m_selectedNote == nullptr;
+    if (m_window)
+        m_window->moreButton()->setVisible(selectedNote() != nullptr);
+    return m_session->loadSelectedNote();
 }
 
 void QuillaryAppDelegate::newNoteWithoutSaving()
 {
-    insertText(QString(QLatin1String("")), false);
-    m_editingItem.clear();
-    setNoteNeedsSaving(false);
-    if (tableView())
-        selectRow(-1);
-    setSelectedNote(nullptr);
+    // Selects no row and no note, and empties the editor.
+    m_session->startNewNote();
     activateDetailAndFocus(false, true);
 }
 
@@ -199,8 +157,7 @@ void QuillaryAppDelegate::showEditorDisabled()
         return;
     // Recolouring is not typing: the note is not marked unsaved for it and
     // the undo history does not grow.
-    const bool ignoring = m_ignoreTextChanges;
-    m_ignoreTextChanges = true;
+    const auto notTyping = m_session->ignoreTextChanges();
     QTextDocument* document = editor->document();
     const bool undo = document->isUndoRedoEnabled();
     document->setUndoRedoEnabled(false);
@@ -210,7 +167,6 @@ void QuillaryAppDelegate::showEditorDisabled()
     all.select(QTextCursor::Document);
     all.mergeCharFormat(colour);
     document->setUndoRedoEnabled(undo);
-    m_ignoreTextChanges = ignoring;
     if (searchField())
         searchField()->setEnabled(false);
 }

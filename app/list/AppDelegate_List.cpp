@@ -50,13 +50,9 @@ QVRObjectController* QuillaryAppDelegate::noteController()
 
 void QuillaryAppDelegate::setSelectedNote(Note* note)
 {
-    m_selectedNote = note;
-    if (m_window)
-        m_window->moreButton()->setVisible(note != nullptr);
-    if (note)
-        m_defaults->set(QStringLiteral("selected"), note->uuid());
-    else
-        m_defaults->remove(QStringLiteral("selected"));
+    // The window's note controls and the remembered selection follow the
+    // session's selectedNoteChanged().
+    m_session->setSelectedNote(note);
 }
 
 QListView* QuillaryAppDelegate::tableView() const
@@ -75,8 +71,7 @@ void QuillaryAppDelegate::selectRow(int row)
         return;
     // The caller sets the selected note itself: the view's change notice is
     // not acted on while the row is selected from code.
-    const bool ignoring = m_ignoreSelectionChanges;
-    m_ignoreSelectionChanges = true;
+    const auto fromCode = m_session->ignoreSelectionChanges();
     QItemSelectionModel* selection = tableView()->selectionModel();
     if (row >= 0 && row < m_listModel->rowCount()) {
         const QModelIndex index = m_listModel->index(row);
@@ -85,12 +80,11 @@ void QuillaryAppDelegate::selectRow(int row)
     } else {
         selection->clearSelection();
     }
-    m_ignoreSelectionChanges = ignoring;
 }
 
 void QuillaryAppDelegate::tableViewSelectionDidChange()
 {
-    if (m_ignoreSelectionChanges || !tableView())
+    if (m_session->ignoresSelectionChanges() || !tableView())
         return;
     const QModelIndexList rows = tableView()->selectionModel()->selectedRows();
     setSelectedNote(rows.isEmpty() ? nullptr : m_listModel->noteAt(rows.first().row()));
@@ -102,12 +96,12 @@ void QuillaryAppDelegate::reloadList()
 {
     // A reset clears the view's selection: put the selected note's row back
     // without treating it as the user's change.
-    const bool ignoring = m_ignoreSelectionChanges;
-    m_ignoreSelectionChanges = true;
-    m_listModel->reloadFrom(noteController());
-    if (m_selectedNote)
-        selectRow(m_listModel->rowOfNote(m_selectedNote));
-    m_ignoreSelectionChanges = ignoring;
+    {
+        const auto fromCode = m_session->ignoreSelectionChanges();
+        m_listModel->reloadFrom(noteController());
+        if (Note* selected = selectedNote())
+            selectRow(m_listModel->rowOfNote(selected));
+    }
     updateStatus();
 }
 
@@ -135,8 +129,8 @@ void QuillaryAppDelegate::updateStatus()
         updateStatus(joined.arg(countText, m_syncManager->status()));
         return;
     }
-    if (m_selectedNote && detailShowing()) {
-        const double date = platform::variantDoubleValue(m_selectedNote->date());
+    if (Note* selected = selectedNote(); selected && detailShowing()) {
+        const double date = platform::variantDoubleValue(selected->date());
         if (date > 1.0) {
             updateStatus(
                 joined.arg(countText, QVRDateFormatter::sharedFormatter().updatedText(QString(), date)));

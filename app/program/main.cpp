@@ -59,8 +59,11 @@ int main(int argc, char** argv)
         QDir(QApplication::applicationDirPath() + QStringLiteral("/../..")).absolutePath());
     QuillaryAppDelegate delegate(environment);
     shell.setShouldTerminate([&delegate] {
-        return delegate.applicationShouldTerminate() ? platform::ApplicationShell::TerminateReply::Now
-                                                     : platform::ApplicationShell::TerminateReply::Later;
+        if (delegate.applicationShouldTerminate())
+            return platform::ApplicationShell::TerminateReply::Now;
+        // Not terminating: the user kept the program (a note could not be saved).
+        return delegate.terminating() ? platform::ApplicationShell::TerminateReply::Later
+                                      : platform::ApplicationShell::TerminateReply::Cancel;
     });
     QObject::connect(&delegate, &QuillaryAppDelegate::terminationReady, &shell,
                      [&shell] { shell.replyToApplicationShouldTerminate(true); });

@@ -111,7 +111,7 @@ void QuillaryAppDelegate::hideDetailsAndSave(bool save, bool sync)
     }
     if (save)
         saveCurrentNote();
-    m_editingItem.clear();
+    m_session->forgetEditingItem();
     QTimer::singleShot(0, this, [this] {
         if (!m_twoPane && m_window) {
             showSinglePaneShowingDetails(false, true);
@@ -126,10 +126,10 @@ void QuillaryAppDelegate::hideDetailsAndSave(bool save, bool sync)
 void QuillaryAppDelegate::updateViews()
 {
     if (m_twoPane) {
-        selectNote(m_selectedNote);
+        selectNote(selectedNote());
         // A completed sync with no notes prepares an empty editor; it never
         // opens the window by itself.
-        if (noteCount() == 0 && m_editingItem.isEmpty() && !m_noteNeedsSaving)
+        if (noteCount() == 0 && editingItem().isEmpty() && !noteNeedsSaving())
             newNoteWithoutSaving();
     }
     updateDividersAfterDelay();

@@ -417,7 +417,7 @@ qint64 PersistentStoreCoordinator::reservedKey(const QString& entity) const
     return status == SQLITE_DONE ? 1 : -1;
 }
 
-bool PersistentStoreCoordinator::reserveKeys(const QString& entity, qint64* first, qint64* end)
+bool PersistentStoreCoordinator::reserveKeys(const QString& entity, qint64 floor, qint64* first, qint64* end)
 {
     if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
         return false;
@@ -428,8 +428,10 @@ bool PersistentStoreCoordinator::reserveKeys(const QString& entity, qint64* firs
     qint64 next = reservedKey(entity);
     if (next < 0)
         return rollback();
-    // Rows written by a build that counted keys by itself count as taken too.
-    next = std::max({next, largestKey(entity) + 1, qint64(1)});
+    // Rows written by a build that counted keys by itself count as taken too,
+    // and so do keys this process handed out while the file could not be
+    // written (their records may not be in the file yet).
+    next = std::max({next, largestKey(entity) + 1, floor, qint64(1)});
     {
         Statement statement;
         const QByteArray sql = "INSERT OR REPLACE INTO " + quoted(QString::fromLatin1(KeyTable)).toUtf8() +
@@ -455,7 +457,7 @@ ObjectID PersistentStoreCoordinator::newObjectID(const QString& entity)
     KeyRange& range = m_keyRanges[entity];
     if (range.next >= range.end) {
         qint64 first = 0, end = 0;
-        if (m_db && reserveKeys(entity, &first, &end)) {
+        if (m_db && reserveKeys(entity, range.next, &first, &end)) {
             range = {first, end};
         } else {
             // The file could not be written (busy past the timeout, or full).

@@ -100,7 +100,9 @@ private:
     bool openOnce(const QString& path, Error* error);
     qint64 largestKey(const QString& entity) const;
     qint64 reservedKey(const QString& entity) const; // the next free key; -1 when unreadable
-    bool reserveKeys(const QString& entity, qint64* first, qint64* end);
+    // Reserves a range of keys from `floor` or later (keys below it were
+    // handed out already).
+    bool reserveKeys(const QString& entity, qint64 floor, qint64* first, qint64* end);
     // A prepared statement for `sql`, kept for the next fetch of the same
     // shape (a sync sends thousands of requests, each fetching its queue row
     // by uuid); null when it cannot be prepared. Under m_mutex.

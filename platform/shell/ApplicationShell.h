@@ -44,7 +44,9 @@ class ScriptingHandler;
 //       ScriptingHandler::saveNote().
 //     DeleteNote(a{sv}): "" must be a string naming a valid UUID, else the
 //       error com.quorvane.Quillary.Error.WrongDataType "A valid UUID is
-//       required.". Then ScriptingHandler::deleteNote().
+//       required.". Then ScriptingHandler::deleteNote(); a delete that could
+//       not be stored answers com.quorvane.Quillary.Error.NotSaved with the
+//       handler's reason.
 //   A call with other argument types gets the bus's own "unknown method" error.
 //
 // Quitting. terminate() (the Quit action), the platform's quit request (the
@@ -86,6 +88,7 @@ public:
     static constexpr char kApplicationInterface[] = "com.quorvane.Quillary.Application";
     static constexpr char kScriptingInterface[] = "com.quorvane.Quillary.Scripting";
     static constexpr char kWrongDataTypeError[] = "com.quorvane.Quillary.Error.WrongDataType";
+    static constexpr char kNotSavedError[] = "com.quorvane.Quillary.Error.NotSaved";
     static constexpr char kQuittingError[] = "com.quorvane.Quillary.Error.Quitting";
     // How long a second start waits for a quitting instance to end; longer
     // than the application lets a sync hold its quit.

@@ -20,8 +20,10 @@ public:
     virtual bool saveNote(const QVariantMap& item) = 0;
 
     // Deletes the note with `uuid`. Returns false when `uuid` is not a valid
-    // UUID; the caller then gets the error "A valid UUID is required.".
-    virtual bool deleteNote(const QString& uuid) = 0;
+    // UUID (the caller then gets the error "A valid UUID is required."), or
+    // when the delete could not be stored: then `failure` says why, and the
+    // caller gets the error kNotSavedError with that text.
+    virtual bool deleteNote(const QString& uuid, QString* failure = nullptr) = 0;
 };
 
 } // namespace platform

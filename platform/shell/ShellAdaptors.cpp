@@ -127,7 +127,12 @@ void ScriptingAdaptor::DeleteNote(const QVariantMap& arguments, const QDBusMessa
         return;
     }
     const auto uuid = deleteArgument(arguments);
-    if (!uuid || !m_shell->m_scripting->deleteNote(*uuid))
+    QString failure;
+    if (uuid && m_shell->m_scripting->deleteNote(*uuid, &failure))
+        return;
+    if (!failure.isEmpty())
+        replyError(message, QString::fromLatin1(ApplicationShell::kNotSavedError), failure);
+    else
         replyError(message, QString::fromLatin1(ApplicationShell::kWrongDataTypeError),
                    QStringLiteral("A valid UUID is required."));
 }

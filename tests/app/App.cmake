@@ -7,6 +7,15 @@ quillary_add_test(NAME app_notes_test
   LABELS sanitize
   MAIN widgets)
 
+# The open note's owner without a window (no widgets, a plain core
+# application): central-save cases, script commands on the open note, saves
+# that fail on a full disk, the bounded autosave and recovery files.
+quillary_add_test(NAME app_session_test
+  SOURCES NoteSessionTest.cpp
+  LIBS app test_support
+  LABELS sanitize
+  MAIN core)
+
 # The search filter: the typed search through the application, and agreement
 # with the predicate layer on generated texts.
 quillary_add_test(NAME app_search_filter_test

@@ -4,8 +4,10 @@
 #include "app/list/NoteListModel.h"
 
 #include "platform/core/UserDefaults.h"
+#include "platform/data/StoreWriteFaults.h"
 #include "store/Note.h"
 #include "store/QVRDataStore.h"
+#include "tests/app/StoredText.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ManualClock.h"
 
@@ -23,7 +25,9 @@
 namespace apptest {
 
 // A delegate over a store file and a settings file of its own, with no sync
-// manager, a manual clock and a captured log.
+// manager, a manual clock and a captured log. Its store writes through the
+// layer that can fill the disk on demand (platform::StoreWriteFaults), and
+// unsaved notes are recovered into the temporary folder.
 class AppTest : public ::testing::Test
 {
 protected:
@@ -36,6 +40,7 @@ protected:
 
     void SetUp() override
     {
+        platform::StoreWriteFaults::install();
         root = QVRDataStore::makeRootStore(dir.filePath(QStringLiteral("Quillary.sqlite")));
         defaults = std::make_unique<platform::UserDefaults>(dir.filePath(QStringLiteral("settings.plist")));
         start(environment());
@@ -45,6 +50,7 @@ protected:
     {
         app.reset();
         root.reset();
+        platform::StoreWriteFaults::setDiskFull(false);
     }
 
     QuillaryAppDelegate::Environment environment() const
@@ -53,6 +59,7 @@ protected:
         environment.rootStore = root.get();
         environment.defaults = defaults.get();
         environment.searchAnimationMs = 0; // the search bar slides at once
+        environment.recoveryFolder = dir.filePath(QStringLiteral("Recovered"));
         return environment;
     }
 

@@ -1,11 +1,18 @@
-// The central save and what is built on it: the four list cases, the
-// unchanged-item rules, deleting and undoing, the editor's save and autosave,
-// and the faults where typing used to be lost.
+// The central save and what is built on it, through the delegate and its
+// window: the four list cases, the unchanged-item rules, deleting and
+// undoing, the editor's save and autosave, saves that fail, and the faults
+// where typing used to be lost. NoteSessionTest drives the same save without
+// a window.
 #include "AppTestSupport.h"
 
-#include "platform/shell/ProcessInfo.h"
+#include "app/commands/QVRScriptCommands.h"
+#include "platform/data/StoreWriteFaults.h"
 #include "platform/ui/UndoManager.h"
 #include "store/QVRObjectController.h"
+#include "tests/support/Wait.h"
+
+#include <QDateTime>
+#include <QDir>
 
 using apptest::AppTest;
 
@@ -160,22 +167,9 @@ TEST_F(AppTest, AutosaveRunsOnceAfterTheLastChange)
     start(shortAutosave);
     typeInEditor("draft");
     EXPECT_TRUE(app->noteNeedsSaving());
-    QTRY_VERIFY(!app->noteNeedsSaving());
+    // (QTRY_VERIFY would end a GoogleTest case silently on a time-out.)
+    ASSERT_TRUE(testsupport::waitFor([&] { return !app->noteNeedsSaving(); }, 5000));
     EXPECT_EQ(rows(), QStringList({"draft"}));
-}
-
-TEST_F(AppTest, UnsavedNoteHoldsOffTerminationInBalance)
-{
-    platform::ProcessInfo& info = platform::ProcessInfo::processInfo();
-    const int before = info.suddenTerminationDisableCount();
-    app->setNoteNeedsSaving(true);
-    app->setNoteNeedsSaving(true);
-    EXPECT_EQ(info.suddenTerminationDisableCount(), before + 1);
-    EXPECT_EQ(info.automaticTerminationDisableCount("Unsaved Note"), 1);
-    app->setNoteNeedsSaving(false);
-    app->setNoteNeedsSaving(false);
-    EXPECT_EQ(info.suddenTerminationDisableCount(), before);
-    EXPECT_EQ(info.automaticTerminationDisableCount("Unsaved Note"), 0);
 }
 
 // A change from sync to the note being typed into used to replace the typing.
@@ -245,4 +239,302 @@ TEST_F(AppTest, ArchivedLastSelectionIsNotReselected)
     app.reset();
     start(environment());
     EXPECT_EQ(app->selectedNote(), nullptr);
+}
+
+// --- Ways a note used to be lost ------------------------------------------------------
+
+namespace {
+
+class SessionFaults : public AppTest
+{
+protected:
+    int failuresShown = 0;
+    QString shownReason;
+    int quitQuestions = 0;
+    bool quitAnswer = false;
+
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        answerPrompts();
+    }
+
+    void answerPrompts()
+    {
+        NoteSession::Prompts& prompts = app->noteSession()->prompts();
+        prompts.saveFailed = [this](const platform::Error& reason) {
+            ++failuresShown;
+            shownReason = reason.localizedDescription + " / " + reason.userInfo.value("reason").toString();
+        };
+        prompts.quitWithoutSaving = [this](const platform::Error&) {
+            ++quitQuestions;
+            return quitAnswer;
+        };
+    }
+
+    static void fillDisk(bool full) { platform::StoreWriteFaults::setDiskFull(full); }
+
+    // The note's text as the file holds it, read by a store of its own.
+    QString storedText(const QString& uuid) const
+    {
+        return apptest::storedText(dir.filePath(QStringLiteral("Quillary.sqlite")), uuid);
+    }
+
+    void clickRow(int row)
+    {
+        QListView* list = app->tableView();
+        const QRect rect = list->visualRect(app->listModel()->index(row));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+    }
+
+    void setCaret(int position)
+    {
+        QTextCursor cursor = app->textView()->textCursor();
+        cursor.setPosition(position);
+        app->textView()->setTextCursor(cursor);
+    }
+
+    QStringList recoveryFiles() const
+    {
+        return QDir(dir.filePath("Recovered")).entryList({"*.txt"}, QDir::Files, QDir::Name);
+    }
+};
+
+} // namespace
+
+// Fault 1: a failed save was silent and the note was marked saved anyway.
+TEST_F(SessionFaults, FailedSaveKeepsTheNoteUnsavedTellsOnceAndIsTriedAgain)
+{
+    typeInEditor("precious");
+    fillDisk(true);
+    EXPECT_FALSE(app->saveCurrentNote());
+    EXPECT_TRUE(app->noteNeedsSaving());
+    EXPECT_EQ(failuresShown, 1);
+    EXPECT_TRUE(shownReason.contains("database or disk is full")) << qPrintable(shownReason);
+
+    // More typing and more save points: still one alert.
+    typeInEditor("more ");
+    app->saveCurrentNote();
+    app->textDidEndEditing();
+    EXPECT_EQ(failuresShown, 1);
+    EXPECT_TRUE(app->noteNeedsSaving());
+    EXPECT_TRUE(app->noteSession()->autosaveDueIn().has_value()) << "the write is tried again later";
+
+    fillDisk(false);
+    EXPECT_TRUE(app->saveCurrentNote());
+    EXPECT_FALSE(app->noteNeedsSaving());
+    EXPECT_EQ(storedText(selectedUuid()), "preciousmore ");
+    EXPECT_EQ(app->noteCount(), 1u);
+
+    // A new failure after a success is told again.
+    typeInEditor("again ");
+    fillDisk(true);
+    app->saveCurrentNote();
+    EXPECT_EQ(failuresShown, 2);
+}
+
+// Fault 1: the next save point writes what an earlier failure left, even
+// without new typing.
+TEST_F(SessionFaults, SavePointAfterAFailureWritesTheNoteWithoutNewTyping)
+{
+    typeInEditor("kept in memory");
+    fillDisk(true);
+    app->saveCurrentNote();
+    ASSERT_TRUE(app->noteNeedsSaving());
+    const QString uuid = selectedUuid();
+    fillDisk(false);
+    app->textDidEndEditing();
+    EXPECT_FALSE(app->noteNeedsSaving());
+    EXPECT_EQ(storedText(uuid), "kept in memory");
+}
+
+// Fault 1: a script save or delete that cannot be written answers false.
+TEST_F(SessionFaults, ScriptCommandsThatCannotBeWrittenAnswerFalse)
+{
+    app->saveItem(item(A, "to delete"), true);
+    fillDisk(true);
+    QVRSaveNoteScriptCommand save({{"", B}, {"text", "scripted"}}, app.get());
+    EXPECT_FALSE(save.performDefaultImplementation());
+    QVRDeleteNoteScriptCommand remove({{"", A}}, app.get());
+    remove.performDefaultImplementation();
+    EXPECT_EQ(remove.scriptErrorNumber(), QVRDeleteNoteScriptCommand::NotSavedError);
+    EXPECT_TRUE(remove.scriptErrorString().contains("database or disk is full"))
+        << qPrintable(remove.scriptErrorString());
+    QVRScriptingHandler handler(app.get());
+    QString failure;
+    EXPECT_FALSE(handler.deleteNote(A, &failure));
+    EXPECT_FALSE(failure.isEmpty());
+    EXPECT_EQ(failuresShown, 1);
+
+    fillDisk(false);
+    EXPECT_TRUE(
+        QVRSaveNoteScriptCommand({{"", B}, {"text", "scripted"}}, app.get()).performDefaultImplementation());
+    EXPECT_EQ(storedText(B), "scripted");
+}
+
+// Fault 1: Quit with a note that cannot be written asks; Cancel keeps the
+// program running with the note.
+TEST_F(SessionFaults, QuitWithANoteThatCannotBeWrittenAsksAndCancelKeepsRunning)
+{
+    typeInEditor("cannot be written");
+    fillDisk(true);
+    app->saveCurrentNote();
+    const QString uuid = app->editingItem().value("uuid").toString();
+    ASSERT_FALSE(uuid.isEmpty());
+    emit app->quitRequested(); // the Quit command (nothing listens here)
+    EXPECT_FALSE(app->applicationShouldTerminate());
+    EXPECT_FALSE(app->terminating());
+    EXPECT_EQ(quitQuestions, 1);
+    EXPECT_FALSE(app->textView()->isReadOnly());
+    EXPECT_TRUE(app->noteNeedsSaving());
+    EXPECT_TRUE(recoveryFiles().isEmpty());
+
+    fillDisk(false);
+    emit app->quitRequested();
+    EXPECT_TRUE(app->applicationShouldTerminate());
+    EXPECT_EQ(quitQuestions, 1) << "nothing to ask once the note is written";
+    EXPECT_EQ(storedText(uuid), "cannot be written");
+}
+
+TEST_F(SessionFaults, QuitWithoutSavingQuits)
+{
+    typeInEditor("given up");
+    fillDisk(true);
+    quitAnswer = true;
+    emit app->quitRequested();
+    EXPECT_TRUE(app->applicationShouldTerminate());
+    EXPECT_EQ(quitQuestions, 1);
+    EXPECT_TRUE(recoveryFiles().isEmpty());
+}
+
+// Fault 1: an end that cannot wait (a signal, a logout) keeps the text in a
+// recovery file, and the next start says so.
+TEST_F(SessionFaults, EndThatCannotWaitKeepsTheTextInARecoveryFileAndTheNextStartSaysSo)
+{
+    typeInEditor("words that must not vanish");
+    fillDisk(true);
+    EXPECT_TRUE(app->applicationShouldTerminate()); // no quitRequested: not the user's Quit
+    EXPECT_EQ(quitQuestions, 0);
+    const QStringList files = recoveryFiles();
+    ASSERT_EQ(files.size(), 1);
+    // <uuid>-<time>.txt, the time of the manual clock.
+    const QString time = QDateTime::fromSecsSinceEpoch(qint64(testsupport::ManualClock::DefaultStart))
+                             .toString("yyyyMMdd-HHmmss");
+    EXPECT_EQ(files.first(), app->editingItem().value("uuid").toString() + "-" + time + ".txt");
+    const QString path = dir.filePath("Recovered/" + files.first());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(file.readAll()), "words that must not vanish");
+
+    fillDisk(false);
+    app.reset();
+    QStringList told;
+    app = std::make_unique<QuillaryAppDelegate>(environment());
+    app->noteSession()->prompts().recovered = [&](const QStringList& paths) { told = paths; };
+    app->window()->resize(1000, 600);
+    app->applicationWillFinishLaunching();
+    EXPECT_EQ(told, QStringList{path});
+
+    told.clear();
+    app.reset();
+    app = std::make_unique<QuillaryAppDelegate>(environment());
+    app->noteSession()->prompts().recovered = [&](const QStringList& paths) { told = paths; };
+    app->applicationWillFinishLaunching();
+    EXPECT_TRUE(told.isEmpty()) << "told once";
+    EXPECT_TRUE(QFile::exists(path)) << "the file stays for the user";
+}
+
+// Fault 2: a script save to the note in the editor left the old text there,
+// and the next keystroke wrote it back over the script's text.
+TEST_F(SessionFaults, ScriptSaveToTheOpenNoteShowsItsTextAndTypingGoesOnFromIt)
+{
+    app->saveItem(item(A, "old text"), true);
+    app->activateDetailAndFocus(true, false);
+    setCaret(3);
+    QVRSaveNoteScriptCommand save({{"", A}, {"text", "new text from a script"}}, app.get());
+    EXPECT_TRUE(save.performDefaultImplementation());
+    EXPECT_EQ(app->textView()->toPlainText(), "new text from a script");
+    EXPECT_EQ(app->textView()->textCursor().position(), 3) << "the caret stays where it can";
+    EXPECT_FALSE(app->noteNeedsSaving());
+    typeInEditor("!");
+    app->saveCurrentNote();
+    EXPECT_EQ(app->noteWithId(A)->text(), "new! text from a script");
+}
+
+// Fault 2: a script delete of the open note saved the stale editing item
+// back, so the note was live again.
+TEST_F(SessionFaults, ScriptDeleteOfTheOpenNoteArchivesItForGood)
+{
+    app->saveItem({{"uuid", A}, {"text", "stays"}, {"date", 100.0}}, false);
+    app->saveItem({{"uuid", B}, {"text", "open"}, {"date", 200.0}}, false);
+    app->selectNote(app->noteWithId(B));
+    app->activateDetailAndFocus(true, false);
+    typeInEditor("typed, ");
+    QVRDeleteNoteScriptCommand remove({{"", B}}, app.get());
+    remove.performDefaultImplementation();
+    EXPECT_EQ(remove.scriptErrorNumber(), 0);
+    EXPECT_TRUE(app->noteWithId(B)->archived().toBool());
+    EXPECT_EQ(app->noteWithId(B)->text(), "typed, open") << "the typing was kept before the delete";
+    EXPECT_EQ(selectedUuid(), A);
+    EXPECT_EQ(app->textView()->toPlainText(), "stays");
+    app->saveCurrentNote();
+    app->selectNote(app->noteWithId(A));
+    app->updateDetailView();
+    EXPECT_TRUE(app->noteWithId(B)->archived().toBool());
+    app.reset();
+    start(environment());
+    EXPECT_EQ(rows(), QStringList({"stays"}));
+}
+
+// Fault 3: the first note to arrive in an empty list was selected but never
+// shown, clicking it did nothing and typing made another note.
+TEST_F(SessionFaults, FirstNoteFromAScriptInAnEmptyListOpensAndTakesTheTyping)
+{
+    ASSERT_TRUE(rows().isEmpty());
+    QVRSaveNoteScriptCommand save({{"", A}, {"text", "first arrival"}}, app.get());
+    ASSERT_TRUE(save.performDefaultImplementation());
+    EXPECT_EQ(selectedUuid(), A);
+    EXPECT_EQ(app->textView()->toPlainText(), "first arrival");
+    clickRow(0);
+    EXPECT_EQ(app->textView()->toPlainText(), "first arrival");
+    typeInEditor("typed into it: ");
+    app->saveCurrentNote();
+    EXPECT_EQ(app->noteCount(), 1u);
+    EXPECT_EQ(app->noteWithId(A)->text(), "typed into it: first arrival");
+}
+
+TEST_F(SessionFaults, FirstNoteFromSyncInAnEmptyListOpens)
+{
+    app->saveObjectWithAttributes({{"uuid", A}, {"text", "from sync"}, {"date", 100.0}}, false);
+    EXPECT_EQ(selectedUuid(), A);
+    EXPECT_EQ(app->textView()->toPlainText(), "from sync");
+    typeInEditor("+");
+    app->saveCurrentNote();
+    EXPECT_EQ(app->noteCount(), 1u);
+    EXPECT_EQ(app->noteWithId(A)->text(), "+from sync");
+}
+
+// Fault 4: each keystroke restarted the 60 s autosave, so steady typing was
+// never saved. The manual clock moves; no real minute passes.
+TEST_F(SessionFaults, SteadyTypingIsSavedAnIntervalAfterItsFirstChange)
+{
+    typeInEditor("a");
+    EXPECT_EQ(app->noteSession()->autosaveDueIn().value_or(-1), 60000);
+    for (int second = 4; second < 60; second += 4) {
+        advance(4);
+        typeInEditor("b");
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(app->noteNeedsSaving()) << second;
+        EXPECT_LE(app->noteSession()->autosaveDueIn().value_or(-1), (60 - second) * 1000) << second;
+    }
+    advance(4);
+    typeInEditor("c");
+    ASSERT_TRUE(testsupport::waitFor([&] { return !app->noteNeedsSaving(); }, 2000));
+    EXPECT_EQ(rows(), QStringList({"abbbbbbbbbbbbbbc"}));
+
+    // The next unsaved change starts a new bound; an idle pause still saves
+    // an interval after the last keystroke.
+    advance(1);
+    typeInEditor("d");
+    EXPECT_EQ(app->noteSession()->autosaveDueIn().value_or(-1), 60000);
 }

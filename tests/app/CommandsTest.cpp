@@ -4,10 +4,12 @@
 #include "AppTestSupport.h"
 
 #include "app/alerts/Alert.h"
+#include "app/commands/QVRCommandLine.h"
 #include "app/commands/QVRFileTypes.h"
 #include "app/commands/QVRScriptCommands.h"
 #include "app/commands/QVRURLParts.h"
 #include "app/search/QVRSearchField.h"
+#include "platform/data/StoreWriteFaults.h"
 #include "platform/plist/PropertyList.h"
 #include "platform/shell/ApplicationShell.h"
 #include "store/QVRUtilities.h"
@@ -16,6 +18,7 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QDBusConnection>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -34,7 +37,11 @@
 
 #include <optional>
 
+#include <chrono>
+#include <future>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 using apptest::AppTest;
 
@@ -160,6 +167,25 @@ TEST_F(CommandsTest, UrlAddIsAutosavedWithoutFurtherTyping)
     EXPECT_EQ(app->textView()->toPlainText(), "Hello World");
     ASSERT_TRUE(testsupport::waitFor([&] { return onlyNoteWithText("Hello World") != nullptr; }, 5000))
         << "the added text was never stored";
+}
+
+// The first note of an empty list may come by URL: once stored it is the
+// selected row, the editor still holds it, and typing goes on in it.
+TEST_F(CommandsTest, UrlAddToAnEmptyListStaysTheNoteThatTakesTheTyping)
+{
+    startWithQuickAutosave();
+    ASSERT_TRUE(rows().isEmpty());
+    EXPECT_TRUE(app->processURL(QStringLiteral("quillary://add?text=From%20a%20link")));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !app->noteNeedsSaving(); }, 5000));
+    Note* note = onlyNoteWithText("From a link");
+    ASSERT_NE(note, nullptr);
+    EXPECT_EQ(app->selectedNote(), note);
+    EXPECT_EQ(app->textView()->toPlainText(), "From a link");
+    app->textView()->moveCursor(QTextCursor::End);
+    typeInEditor(" and more");
+    app->saveCurrentNote();
+    EXPECT_EQ(app->noteCount(), 1u);
+    EXPECT_EQ(note->text(), "From a link and more");
 }
 
 TEST_F(CommandsTest, UrlAddBeforeLaunchFinishedWaitsForIt)
@@ -689,6 +715,37 @@ TEST_F(CommandsTest, LowerCaseUuidFromAScriptNamesTheStoredNote)
     EXPECT_TRUE(handler.saveNote({{"", B.toLower()}, {"text", "new"}}));
     ASSERT_NE(app->noteWithId(B), nullptr);
     EXPECT_EQ(app->noteWithId(B)->text(), "new");
+}
+
+// Fault 1: "quillary --save-note" exited 0 when nothing was stored; a save
+// or delete that cannot be written now exits 1 with the reason.
+TEST_F(CommandsTest, CommandLineExitsOneWhenTheStoreCannotBeWritten)
+{
+    if (!QDBusConnection::sessionBus().isConnected())
+        GTEST_SKIP() << "needs a session bus (scripts/test starts one)";
+    const QString service = QStringLiteral("com.quorvane.QuillaryTest.commands%1").arg(::getpid());
+    platform::ApplicationShell bus(nullptr, service);
+    ASSERT_EQ(bus.claimSingleInstance({}), platform::ApplicationShell::InstanceRole::Primary);
+    app->connectShell(bus, {});
+    app->noteSession()->prompts().saveFailed = [](const platform::Error&) {};
+    // The command blocks on its call, as its own process would; this thread
+    // goes on running the instance that answers.
+    auto run = [&](const QStringList& arguments) {
+        std::future<int> status = std::async(std::launch::async, [=] {
+            return QVRCommandLine::runScriptingCommand(QStringList{"quillary"} + arguments, service)
+                .value_or(-1);
+        });
+        EXPECT_TRUE(testsupport::waitFor(
+            [&] { return status.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 20000));
+        return status.get();
+    };
+    ASSERT_EQ(run({"--save-note", A, "stored"}), 0);
+    platform::StoreWriteFaults::setDiskFull(true);
+    EXPECT_EQ(run({"--save-note", B, "not stored"}), 1);
+    EXPECT_EQ(run({"--delete-note", A}), 1);
+    platform::StoreWriteFaults::setDiskFull(false);
+    EXPECT_EQ(run({"--delete-note", A}), 0);
+    EXPECT_TRUE(app->noteWithId(A)->archived().toBool());
 }
 
 // --- Export ------------------------------------------------------------------------

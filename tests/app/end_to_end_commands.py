@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Commands from outside the window, on the real program: a quillary: URL
-handed over by a second start, the script commands of the command line, and
-Export All into a folder.
+handed over by a second start, the script commands of the command line (and
+the first note a script puts into an empty list), and Export All into a
+folder.
 
     end_to_end_commands.py QUILLARY SEED_TOOL SHOT_DIR
 """
@@ -14,8 +15,19 @@ import sys
 import unittest
 
 import end_to_end as e2e
+from end_to_end_editor import editor_text
 
 UUID = "CCCCCCCC-0000-0000-0000-000000000001"
+
+
+def row_centre(desktop, row):
+    """Where a row of the note list sits on the screen."""
+    out = e2e.accessible(desktop,
+                         'node.name == "Notes" and node.getRole() in '
+                         '(pyatspi.ROLE_LIST, pyatspi.ROLE_TABLE, pyatspi.ROLE_TREE)',
+                         'x, y, w, h = found[%d].queryComponent().getExtents(pyatspi.DESKTOP_COORDS); '
+                         'print(x + w // 2, y + h // 2)' % row)
+    return tuple(int(v) for v in out.split()) if out else None
 
 
 def quillary(desktop, *args, env=None):
@@ -114,6 +126,23 @@ class Commands(unittest.TestCase):
         texts = [text for _, text, _ in e2e.stored_notes(desktop)]
         self.assertEqual(sorted(texts), ["Added while frozen", "After", "Saved while frozen"])
         self.assertIn((UUID, "Saved while frozen", "0"), e2e.stored_notes(desktop))
+
+    def test_first_note_from_a_script_opens_in_an_empty_list_and_takes_the_typing(self):
+        desktop = self.desktop
+        app = e2e.Quillary(desktop)
+        saved = quillary(desktop, "--save-note", UUID, "First from a script")
+        self.assertEqual((saved.returncode, saved.stderr), (0, ""))
+        e2e.wait_until(lambda: e2e.list_titles(desktop) == ["First from a script"], "the scripted note listed")
+        e2e.wait_until(lambda: editor_text(desktop) == "First from a script", "the scripted note in the editor")
+        desktop.screenshot("first-scripted-note")
+        # Its row opens it, and typing goes into that very note.
+        x, y = e2e.wait_until(lambda: row_centre(desktop, 0), "where the row is")
+        desktop.xdotool("mousemove", str(x), str(y), "click", "1")
+        app.key("Return")
+        app.type("Typed ")
+        e2e.wait_until(lambda: editor_text(desktop) == "Typed First from a script", "the typing in the note")
+        self.assertEqual(app.quit(), 0)
+        self.assertEqual(e2e.stored_notes(desktop), [(UUID, "Typed First from a script", "0")])
 
     def test_export_all_writes_one_note_file_per_live_note(self):
         desktop = self.desktop

@@ -3,6 +3,7 @@
 #include "DataTestSupport.h"
 
 #include "platform/core/Log.h"
+#include "platform/data/StoreWriteFaults.h"
 #include "platform/predicate/Predicate.h"
 #include "tests/support/ManualClock.h"
 
@@ -112,6 +113,31 @@ TEST(StoreWriters, KeyWhileAnotherWriterHoldsTheLockIsNoKeyInUse)
     EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end());
     stack.root->performAndWait([&] { EXPECT_TRUE(stack.root->save()); });
     EXPECT_EQ(rowsInFile(stack.path()).size(), 71u);
+}
+
+// A full disk: the record made while no range of keys could be reserved
+// keeps its key when the disk is freed and the next record reserves a range.
+TEST(StoreWriters, KeyHandedOutWhileTheDiskWasFullIsNotHandedOutAgain)
+{
+    ASSERT_TRUE(platform::StoreWriteFaults::install());
+    Stack stack;
+    ASSERT_TRUE(stack.open());
+    LogCapture log;
+    platform::StoreWriteFaults::setDiskFull(true);
+    ObjectID first;
+    stack.root->performAndWait([&] {
+        first = insertNamed(stack.root.get(), QStringLiteral("while full"))->objectID();
+        platform::Error error;
+        EXPECT_FALSE(stack.root->save(&error));
+        EXPECT_EQ(error.userInfo.value(QStringLiteral("reason")).toString(),
+                  QStringLiteral("database or disk is full"));
+    });
+    platform::StoreWriteFaults::setDiskFull(false);
+    stack.root->performAndWait([&] {
+        EXPECT_NE(insertNamed(stack.root.get(), QStringLiteral("after"))->objectID(), first);
+        EXPECT_TRUE(stack.root->save());
+    });
+    EXPECT_EQ(rowsInFile(stack.path()).size(), 2u);
 }
 
 // Only a connection that opens files for reading only makes root see a

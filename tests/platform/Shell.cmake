@@ -1,6 +1,6 @@
-# Application shell (single instance, bus interfaces, quit roads) and
-# termination counters. The bus cases need the session bus that scripts/test
-# starts and are skipped without one.
+# Application shell (single instance, bus interfaces, quit roads). The bus
+# cases need the session bus that scripts/test starts and are skipped without
+# one.
 add_executable(platform_shell_test_helper ${CMAKE_CURRENT_LIST_DIR}/ShellTestHelper.cpp)
 target_link_libraries(platform_shell_test_helper PRIVATE platform_shell)
 quillary_add_test(NAME platform_shell_test

@@ -37,11 +37,16 @@ public:
         saved.push_back(item);
         return true;
     }
-    bool deleteNote(const QString& uuid) override
+    bool deleteNote(const QString& uuid, QString* failure) override
     {
         deleted << uuid;
+        if (uuid == kUnwritable) {
+            *failure = QStringLiteral("Quillary could not save the change: the disk is full.");
+            return false;
+        }
         return uuid.size() == 36;
     }
+    static inline const QString kUnwritable = QStringLiteral("FFFFFFFF-0000-0000-0000-000000000000");
     std::vector<QVariantMap> saved;
     QStringList deleted;
 };
@@ -238,6 +243,14 @@ TEST_F(ShellBus, DeleteNoteNeedsAValidUuid)
     }
     // Only the string "x" reached the handler, which refused it.
     EXPECT_EQ(handler.deleted, (QStringList{kUuid, QStringLiteral("x")}));
+}
+
+TEST_F(ShellBus, DeleteThatCannotBeStoredAnswersTheHandlersReason)
+{
+    const QDBusMessage reply = remove({{QString(), RecordingHandler::kUnwritable}});
+    ASSERT_EQ(reply.type(), QDBusMessage::ErrorMessage);
+    EXPECT_EQ(reply.errorName(), QString::fromLatin1(ApplicationShell::kNotSavedError));
+    EXPECT_EQ(reply.errorMessage(), QStringLiteral("Quillary could not save the change: the disk is full."));
 }
 
 TEST_F(ShellBus, ScriptingBeforeTheHandlerIsSetIsAnErrorNotACrash)

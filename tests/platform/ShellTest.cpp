@@ -1,7 +1,6 @@
 #include "ShellTestSupport.h"
 
 #include "platform/shell/ApplicationShell.h"
-#include "platform/shell/ProcessInfo.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +11,6 @@
 #include <QTimer>
 
 using platform::ApplicationShell;
-using platform::ProcessInfo;
 using Reply = ApplicationShell::TerminateReply;
 
 namespace {
@@ -26,34 +24,6 @@ int runEventLoop()
     QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
     guard.start(30000);
     return QCoreApplication::exec();
-}
-
-TEST(ProcessInfo, EachDisableNeedsItsEnable)
-{
-    ProcessInfo info;
-    info.disableSuddenTermination();
-    info.disableSuddenTermination();
-    info.enableSuddenTermination();
-    EXPECT_FALSE(info.suddenTerminationEnabled());
-    info.enableSuddenTermination();
-    EXPECT_TRUE(info.suddenTerminationEnabled());
-
-    info.disableAutomaticTermination(QStringLiteral("Unsaved Note"));
-    info.disableAutomaticTermination(QStringLiteral("Sync"));
-    info.enableAutomaticTermination(QStringLiteral("Unsaved Note"));
-    EXPECT_FALSE(info.automaticTerminationEnabled());
-    EXPECT_EQ(info.automaticTerminationDisableCount(QStringLiteral("Sync")), 1);
-    info.enableAutomaticTermination(QStringLiteral("Sync"));
-    EXPECT_TRUE(info.automaticTerminationEnabled());
-}
-
-TEST(ProcessInfoDeathTest, UnbalancedEnableIsCaughtInDebugBuilds)
-{
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    ProcessInfo info;
-    EXPECT_DEBUG_DEATH(info.enableSuddenTermination(), "enable without a disable");
-    info.disableAutomaticTermination(QStringLiteral("Unsaved Note"));
-    EXPECT_DEBUG_DEATH(info.enableAutomaticTermination(QStringLiteral("Other")), "enable without a disable");
 }
 
 TEST(ApplicationShell, OperandsAreSortedIntoURLsAndAbsoluteFiles)
