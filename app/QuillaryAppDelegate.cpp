@@ -181,6 +181,7 @@ void QuillaryAppDelegate::applicationWillFinishLaunching()
     displayStatus();
     observeNotifications();
     observeScrolling();
+    observeListRefresh();
     reloadList();
     adjustWindowContent();
 
