@@ -689,6 +689,13 @@ TEST_F(WindowModesTest, RightClickBelowTheLastRowKeepsTheSelection)
 TEST_F(WindowModesTest, FullScreenIsDockModesAndLeftForMenuBarMode)
 {
     NoteWindow* window = app->window();
+    // Full screen however entered (by the window manager's own key too) is
+    // left before the mode changes.
+    window->setWindowState(Qt::WindowFullScreen);
+    app->setMenuBarMode(true);
+    EXPECT_FALSE(window->isFullScreen());
+    app->setMenuBarMode(false);
+
     QAction* command = app->commands()->action("toggleFullScreenMenuItem");
     ASSERT_NE(command, nullptr);
     QMenu* view = window->findChild<QMenu*>("viewMenu");

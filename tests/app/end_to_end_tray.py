@@ -149,6 +149,30 @@ class TrayMode(unittest.TestCase):
         e2e.wait_until(lambda: visible(desktop, app.window), "the window to open again")
         self.assertEqual(app.quit(), 0)
 
+    def test_choosing_menu_bar_mode_leaves_full_screen_first(self):
+        desktop = self.desktop
+        self.start_tray()
+        app = e2e.Quillary(desktop)
+        app.key("F11")
+        e2e.wait_until(lambda: "_NET_WM_STATE_FULLSCREEN" in window_states(desktop, app.window), "full screen")
+        app.key("ctrl+comma")
+        prefs = e2e.wait_until(lambda: desktop.xdotool("search", "--onlyvisible", "--name", "^General$"),
+                               "the preferences window").splitlines()[0]
+        desktop.xdotool("windowactivate", "--sync", prefs)
+        # The text size has the focus; the recorder, then "Show Quillary in"
+        # follow it.
+        app.key("Tab")
+        app.key("Tab")
+        app.key("Down")
+        e2e.wait_until(lambda: "_NET_WM_STATE_SKIP_TASKBAR" in window_states(desktop, app.window),
+                       "menu-bar mode")
+        e2e.wait_until(lambda: "_NET_WM_STATE_FULLSCREEN" not in window_states(desktop, app.window),
+                       "the window out of full screen")
+        desktop.screenshot("tray-menu-bar-mode-after-full-screen")
+        app.process.send_signal(signal.SIGTERM)
+        self.assertEqual(app.process.wait(e2e.PATIENCE), 0)
+        self.assertTrue(read_settings(desktop)["Menu Bar Mode"])
+
     def test_without_a_tray_the_mode_is_refused_with_a_message(self):
         desktop = self.desktop
         write_settings(desktop, {"Menu Bar Mode": True})
