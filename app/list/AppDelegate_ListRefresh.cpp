@@ -22,8 +22,7 @@ void QuillaryAppDelegate::observeListRefresh()
     m_refreshTimer->setInterval(RefreshIntervalMs);
     connect(m_refreshTimer, &QTimer::timeout, this, &QuillaryAppDelegate::refreshView);
     m_window->installEventFilter(this);
-    // Launch shows the window before this runs: an active window starts the
-    // timer now.
+    // A window already active hears no activation to start the timer.
     if (m_window->isActiveWindow())
         m_refreshTimer->start();
 }

@@ -127,8 +127,8 @@ void NoteTableView::mousePressEvent(QMouseEvent* event)
         return;
     }
     // A right-click off the rows asks for a context menu, and there is none
-    // there: the list would take the press as a click into its empty part,
-    // which clears the selection.
+    // there; the list would take the press (of any button but the left) as a
+    // click into its empty part, which clears the selection.
     if (event->button() != Qt::LeftButton && !indexAt(position).isValid()) {
         event->accept();
         return;
