@@ -309,7 +309,7 @@ void NoteWindow::toggleWithAnimation()
 {
     // A window fading out is on its way closed, though still active until it
     // goes: a click then (the second of two quick tray clicks) opens it again.
-    if (!isActiveWindow() || m_fadingOut)
+    if (!isActiveWindow() || fadingOut())
         openWithAnimation();
     else
         closeWithAnimation();

@@ -110,6 +110,8 @@ public:
     // In menu-bar mode, closes the window with its fade and answers true;
     // in Dock mode does nothing and answers false.
     bool closeMenuBarWindow();
+    // Closing with its fade: still visible (and active), but on its way out.
+    bool fadingOut() const;
 
     // Pane rectangles for a content size, as the layout places them.
     static QRect listPaneRect(const QSize& content, bool twoPane);

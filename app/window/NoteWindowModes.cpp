@@ -99,7 +99,7 @@ void NoteWindow::openWithAnimation()
 {
     // A fade-out still running would close the window when it ends: stop it
     // and its completion, and show the window whole again.
-    if (m_fade && m_fadingOut) {
+    if (fadingOut()) {
         delete m_fade.data();
         m_fadingOut = false;
         setWindowOpacity(1);
@@ -119,9 +119,14 @@ void NoteWindow::openWithAnimation()
     activateWindow();
 }
 
+bool NoteWindow::fadingOut() const
+{
+    return m_fade && m_fadingOut;
+}
+
 void NoteWindow::closeWithAnimation()
 {
-    if (!isVisible() || (m_fade && m_fadingOut))
+    if (!isVisible() || fadingOut())
         return;
     if (!m_menuBarMode) {
         hide();

@@ -629,6 +629,10 @@ TEST_F(WindowModesTest, TrayClickWhileFadingOutOpensTheWindowAgain)
     activate(window);
     app->statusBarButtonAction();
     ASSERT_TRUE(window->isVisible()) << "fading out";
+    // The icon's menu offers to show it, as a click would.
+    QMenu* menu = app->trayMenu();
+    emit menu->aboutToShow();
+    EXPECT_TRUE(actionTexts(menu).contains("Show Quillary"));
     app->statusBarButtonAction();
     window->finishAnimations();
     EXPECT_TRUE(window->isVisible());
