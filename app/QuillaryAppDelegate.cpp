@@ -177,6 +177,7 @@ void QuillaryAppDelegate::applicationWillFinishLaunching()
     displayStatus();
     observeNotifications();
     observeScrolling();
+    observeListRefresh();
     reloadList();
     adjustWindowContent();
 

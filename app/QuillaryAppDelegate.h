@@ -173,6 +173,10 @@ public:
     void displayStatus();
     void statusButtonClicked();
     void finishedSync();
+    // Redraws the list's relative dates and the status line: every 60 s
+    // while the main window is active, and at once when it comes back after
+    // being closed.
+    void refreshView();
     static int listTextSizeForTextSize(int size);
     static int smallTextSizeForTextSize(int size);
 
@@ -407,6 +411,11 @@ private:
                             std::function<void()> completion);
     void refuseMenuBarMode();
     void observeScrolling();
+    // Relative dates: the refresh timer follows the main window.
+    void observeListRefresh();
+    void listWindowEvent(QEvent* event);
+    QTimer* m_refreshTimer = nullptr;
+    bool m_needsRefresh = false;
     QTimer m_dividerTimer;
     bool m_dividerTimerActive = false;
     std::function<std::unique_ptr<platform::StatusItem>()> m_makeStatusItem;

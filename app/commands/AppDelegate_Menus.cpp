@@ -71,11 +71,13 @@ void QuillaryAppDelegate::declareCommands()
         {.id = QStringLiteral("preferencesAction"),
          .title = QStringLiteral("Preferences…"),
          .keys = QKeySequence(Qt::CTRL | Qt::Key_Comma),
-         .handler = [this] { showPreferences(); }},
+         .handler = [this] { showPreferences(); },
+         .everyWindow = true},
         {.id = QStringLiteral("newNoteMenuItem"),
          .title = QStringLiteral("New Note"),
          .keys = QKeySequence::New,
-         .handler = [this] { newNote(); }},
+         .handler = [this] { newNote(); },
+         .everyWindow = true},
         {.id = QStringLiteral("openAction"),
          .title = QStringLiteral("Open\u2026"),
          .keys = QKeySequence::Open,
@@ -113,7 +115,8 @@ void QuillaryAppDelegate::declareCommands()
         {.id = QStringLiteral("quitMenuItem"),
          .title = QStringLiteral("Quit Quillary"),
          .keys = QKeySequence(Qt::CTRL | Qt::Key_Q),
-         .handler = [this] { emit quitRequested(); }},
+         .handler = [this] { emit quitRequested(); },
+         .everyWindow = true},
         // Undo and Redo are titled after what they would undo.
         {.id = QStringLiteral("undoMenuItem"),
          .title = QStringLiteral("Undo"),
@@ -154,10 +157,25 @@ void QuillaryAppDelegate::declareCommands()
                  item->setText(QVRLocalizedString(m_twoPane ? QStringLiteral("Hide Sidebar")
                                                             : QStringLiteral("Show Sidebar")));
              }},
+        // Dock mode only: the window of menu-bar mode opens from the tray as
+        // a menu does, and entering that mode leaves full screen.
+        {.id = QStringLiteral("toggleFullScreenMenuItem"),
+         .title = QStringLiteral("Enter Full Screen"),
+         .keys = QKeySequence(Qt::Key_F11),
+         .condition = [this] { return !m_window->menuBarMode(); },
+         .handler = [this] { m_window->setFullScreen(!m_window->isFullScreen()); },
+         .update =
+             [this](QAction* item) {
+                 item->setVisible(!m_window->menuBarMode());
+                 item->setText(QVRLocalizedString(m_window->isFullScreen()
+                                                      ? QStringLiteral("Exit Full Screen")
+                                                      : QStringLiteral("Enter Full Screen")));
+             }},
         {.id = QStringLiteral("helpMenuItem"),
          .title = QStringLiteral("Quillary Help"),
          .keys = QKeySequence(Qt::CTRL | Qt::Key_Question),
-         .handler = [] { QDesktopServices::openUrl(QUrl(QVRDataStore::supportURL())); }},
+         .handler = [] { QDesktopServices::openUrl(QUrl(QVRDataStore::supportURL())); },
+         .everyWindow = true},
         // The click has flipped the check mark already; the command stores it.
         {.id = QStringLiteral("hideAutoMenuItem"),
          .title = QStringLiteral("Hide Automatically"),
@@ -208,7 +226,8 @@ void QuillaryAppDelegate::buildMenus()
     m_commands->addMenu(
         bar, QStringLiteral("editMenu"), QStringLiteral("Edit"),
         {"undoMenuItem", "redoMenuItem", "-", "findMenuItem", "-", "calculateMenuItem", "-", "copyMenuItem"});
-    m_commands->addMenu(bar, QStringLiteral("viewMenu"), QStringLiteral("View"), {"toggleListViewMenuItem"});
+    m_commands->addMenu(bar, QStringLiteral("viewMenu"), QStringLiteral("View"),
+                        {"toggleListViewMenuItem", "-", "toggleFullScreenMenuItem"});
     m_commands->addMenu(bar, QStringLiteral("helpMenu"), QStringLiteral("Help"), {"helpMenuItem"});
     // The gear shares the bar's actions, so each key belongs to one action.
     m_gearMenu = new QMenu(QVRLocalizedString(QStringLiteral("Settings")), m_window);
@@ -295,8 +314,10 @@ void QuillaryAppDelegate::openGearMenu(QWidget* sender)
 
 void QuillaryAppDelegate::showAbout()
 {
-    if (!m_aboutWindowController)
+    if (!m_aboutWindowController) {
         m_aboutWindowController = new QVRAboutWindowController(m_window);
+        m_commands->shareWith(m_aboutWindowController);
+    }
     m_aboutWindowController->showWindow();
 }
 

@@ -26,6 +26,8 @@ void CommandRegistry::declare(std::initializer_list<Command> commands)
         m_validator->addCommand(action, command.condition, command.handler);
         if (command.update)
             m_updates.insert(action, command.update);
+        if (command.everyWindow)
+            m_everyWindow.append(action);
         m_actions.insert(command.id, action);
     }
 }
@@ -76,6 +78,15 @@ QAction* CommandRegistry::addEcho(QMenu* menu, const QString& id)
     m_validator->setCondition(item, [this, command] { return m_validator->conditionHolds(command); });
     connect(item, &QAction::triggered, command, &QAction::trigger);
     return item;
+}
+
+void CommandRegistry::shareWith(QWidget* window)
+{
+    // A window-scoped key of an action held by several windows fires in
+    // whichever of them is active; an application-wide one would also fire
+    // from a dialog that is modal over another window of ours.
+    if (window)
+        window->addActions(m_everyWindow);
 }
 
 void CommandRegistry::updateItems(QMenu* menu)

@@ -49,6 +49,10 @@ public:
         // retitling, hiding, checking.
         std::function<void(QAction*)> update = {};
         bool checkable = false;
+        // The command belongs to the application rather than to the main
+        // window's content (Quit, Preferences): its keys work in each of our
+        // windows that shareWith() was given, not only in the main window.
+        bool everyWindow = false;
     };
 
     // The actions are children of `window`; `validator` enables them.
@@ -73,6 +77,11 @@ public:
     // belong to the command's own action): a context menu's item. It is
     // enabled by the command's condition and triggers the command.
     QAction* addEcho(QMenu* menu, const QString& id);
+    // Gives `window`, another top-level window of ours, the actions of the
+    // application's own commands (everyWindow), so their keys work while it
+    // is the active window. A modal alert is not given them: its keys are
+    // its own.
+    void shareWith(QWidget* window);
 
 private:
     void updateItems(QMenu* menu);
@@ -80,5 +89,6 @@ private:
     MenuValidator* m_validator;
     QPointer<QWidget> m_window;
     QHash<QString, QAction*> m_actions;
+    QList<QAction*> m_everyWindow;
     QHash<QAction*, std::function<void(QAction*)>> m_updates;
 };

@@ -103,3 +103,9 @@ void NoteListModel::reloadAll()
     if (!m_rows.empty())
         emit dataChanged(index(0), index(int(m_rows.size()) - 1));
 }
+
+void NoteListModel::refreshDates()
+{
+    if (!m_rows.empty())
+        emit dataChanged(index(0), index(int(m_rows.size()) - 1), {DateTextRole});
+}

@@ -39,6 +39,9 @@ public:
     // Rows that no longer exist are ignored.
     void reloadRows(const QList<int>& rows);
     void reloadAll();
+    // The relative dates are worked out as they are drawn: tells the views
+    // that every row's date text may read differently now.
+    void refreshDates();
 
 private:
     std::vector<Note*> m_rows;

@@ -1,6 +1,7 @@
 // The preferences window (its menu command is declared with the others), and
 // the Sync pane brought up when the service refuses the account.
 #include "app/QuillaryAppDelegate.h"
+#include "app/commands/CommandRegistry.h"
 #include "app/preferences/QVRGeneralPreferencesViewController.h"
 #include "app/preferences/QVRPreferencesWindowController.h"
 #include "app/preferences/QVRSyncPreferencesViewController.h"
@@ -27,6 +28,7 @@ void QuillaryAppDelegate::showPreferencesWithIdentifier(const QString& identifie
         if (m_syncManager)
             panes.push_back(new QVRSyncPreferencesViewController(m_syncManager));
         m_preferencesWindowController = new QVRPreferencesWindowController(panes, this);
+        m_commands->shareWith(m_preferencesWindowController->window());
     }
     if (!identifier.isEmpty())
         m_preferencesWindowController->selectControllerWithIdentifier(identifier);

@@ -80,6 +80,8 @@ void QuillaryAppDelegate::restoreWindowFrame()
 
 bool QuillaryAppDelegate::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_window)
+        listWindowEvent(event);
     // Entering or leaving full screen stores the open note first, as the
     // layout about to change may move the editor.
     if (watched == m_window && event->type() == QEvent::WindowStateChange &&

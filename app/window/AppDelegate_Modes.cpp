@@ -165,7 +165,8 @@ QMenu* QuillaryAppDelegate::trayMenu()
         menu->clear();
         populateDockMenu(menu);
         menu->addSeparator();
-        const bool shown = m_window && m_window->isVisible();
+        // A window fading out counts as closed, as it is for a click.
+        const bool shown = m_window && m_window->isVisible() && !m_window->fadingOut();
         menu->addAction(
             QVRLocalizedString(shown ? QStringLiteral("Hide Quillary") : QStringLiteral("Show Quillary")),
             this, [this, shown] {

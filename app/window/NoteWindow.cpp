@@ -75,6 +75,13 @@ void NoteTableView::keyPressEvent(QKeyEvent* event)
         emit openRequested();
         return;
     }
+    // The window of menu-bar mode goes as a menu does; in Dock mode the list
+    // handles the key as usual.
+    if (event->key() == Qt::Key_Escape) {
+        if (auto* noteWindow = qobject_cast<NoteWindow*>(window());
+            noteWindow && noteWindow->closeMenuBarWindow())
+            return;
+    }
     QListView::keyPressEvent(event);
 }
 
@@ -117,6 +124,13 @@ void NoteTableView::mousePressEvent(QMouseEvent* event)
         QMouseEvent adjusted(event->type(), moved, viewport()->mapToGlobal(moved), event->button(),
                              event->buttons(), event->modifiers());
         QListView::mousePressEvent(&adjusted);
+        return;
+    }
+    // A right-click off the rows asks for a context menu, and there is none
+    // there; the list would take the press (of any button but the left) as a
+    // click into its empty part, which clears the selection.
+    if (event->button() != Qt::LeftButton && !indexAt(position).isValid()) {
+        event->accept();
         return;
     }
     QListView::mousePressEvent(event);
@@ -293,8 +307,18 @@ void NoteWindow::closeEvent(QCloseEvent* event)
 
 void NoteWindow::toggleWithAnimation()
 {
-    if (!isActiveWindow())
+    // A window fading out is on its way closed, though still active until it
+    // goes: a click then (the second of two quick tray clicks) opens it again.
+    if (!isActiveWindow() || fadingOut())
         openWithAnimation();
     else
         closeWithAnimation();
+}
+
+bool NoteWindow::closeMenuBarWindow()
+{
+    if (!m_menuBarMode)
+        return false;
+    closeWithAnimation();
+    return true;
 }

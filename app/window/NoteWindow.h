@@ -36,7 +36,8 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 };
 
-// The note list: Return opens the selected note.
+// The note list: Return opens the selected note; Escape closes the window in
+// menu-bar mode.
 class NoteTableView : public QListView
 {
     Q_OBJECT
@@ -106,6 +107,11 @@ public:
     void openWithAnimation();
     void closeWithAnimation();
     void toggleWithAnimation();
+    // In menu-bar mode, closes the window with its fade and answers true;
+    // in Dock mode does nothing and answers false.
+    bool closeMenuBarWindow();
+    // Closing with its fade: still visible (and active), but on its way out.
+    bool fadingOut() const;
 
     // Pane rectangles for a content size, as the layout places them.
     static QRect listPaneRect(const QSize& content, bool twoPane);
@@ -121,7 +127,11 @@ public:
 
     // Window modes, fades, zoom and swipes.
     bool menuBarMode() const { return m_menuBarMode; }
+    // Menu-bar mode leaves full screen first: its window opens from the tray
+    // as a menu does.
     void setMenuBarMode(bool flag);
+    // Enters or leaves full screen (Dock mode's View menu).
+    void setFullScreen(bool on);
     // Ends a running fade at once, completion included.
     void finishAnimations();
     // Grows the window to the size its notes want, within the screen.
@@ -163,6 +173,7 @@ signals:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -63,6 +63,8 @@ protected:
 
 void NoteWindow::setMenuBarMode(bool flag)
 {
+    if (flag)
+        setFullScreen(false);
     m_menuBarMode = flag;
     // In menu-bar mode the window keeps no menu bar of its own; the actions
     // stay on the window, so their shortcuts still work.
@@ -74,11 +76,30 @@ void NoteWindow::setMenuBarMode(bool flag)
     }
 }
 
+void NoteWindow::setFullScreen(bool on)
+{
+    if (on == isFullScreen())
+        return;
+    // A window manager may refuse full screen to a window whose maximum
+    // width is below the screen's: the limit holds outside full screen only.
+    if (on)
+        setMaximumWidth(QWIDGETSIZE_MAX);
+    setWindowState(on ? windowState() | Qt::WindowFullScreen : windowState() & ~Qt::WindowFullScreen);
+}
+
+void NoteWindow::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // Full screen may also be left through the window manager.
+    if (event->type() == QEvent::WindowStateChange)
+        setMaximumWidth(isFullScreen() ? QWIDGETSIZE_MAX : MaximumWidth);
+}
+
 void NoteWindow::openWithAnimation()
 {
     // A fade-out still running would close the window when it ends: stop it
     // and its completion, and show the window whole again.
-    if (m_fade && m_fadingOut) {
+    if (fadingOut()) {
         delete m_fade.data();
         m_fadingOut = false;
         setWindowOpacity(1);
@@ -98,9 +119,14 @@ void NoteWindow::openWithAnimation()
     activateWindow();
 }
 
+bool NoteWindow::fadingOut() const
+{
+    return m_fade && m_fadingOut;
+}
+
 void NoteWindow::closeWithAnimation()
 {
-    if (!isVisible() || (m_fade && m_fadingOut))
+    if (!isVisible() || fadingOut())
         return;
     if (!m_menuBarMode) {
         hide();

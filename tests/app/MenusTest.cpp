@@ -368,7 +368,7 @@ TEST_F(MenusTest, EveryMenuKeepsItsItemsOrderSeparatorsAndKeys)
         {"editMenu",
          {"Undo  Ctrl+Z", "Redo  Ctrl+Shift+Z", "-", "Find  Ctrl+F", "-", "Calculate  Ctrl+=", "-",
           "Copy  Ctrl+C"}},
-        {"viewMenu", {"Hide Sidebar"}},
+        {"viewMenu", {"Hide Sidebar", "-", "Enter Full Screen  F11"}},
         {"helpMenu", {"Quillary Help  Ctrl+?"}},
         {"gearMenu",
          {"Find  Ctrl+F", "-", "Hide Automatically", "Preferences…  Ctrl+,", "-", "About Quillary",
@@ -455,7 +455,7 @@ TEST_F(MenusTest, EveryKeyedCommandBelongsToTheWindowSoItsKeyWorksWithoutTheMenu
     EXPECT_EQ(keyed.join(' ').toStdString(),
               "calculateMenuItem copyMenuItem deleteMenuItem exportAllAction exportMenuItem findMenuItem "
               "helpMenuItem newNoteMenuItem openAction pageSetupAction preferencesAction printMenuItem "
-              "quitMenuItem redoMenuItem undoMenuItem");
+              "quitMenuItem redoMenuItem toggleFullScreenMenuItem undoMenuItem");
 }
 
 TEST_F(MenusTest, EachCommandIsEnabledByItsOwnConditionAsItsMenuOpens)

@@ -8,11 +8,18 @@
 #include "platform/ui/StatusItem.h"
 #include "store/QVRUtilities.h"
 
+#include "app/commands/CommandRegistry.h"
+#include "app/preferences/QVRPreferencesWindowController.h"
+
+#include <QAction>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QTimerEvent>
 #include <QWheelEvent>
 
 #include <functional>
@@ -107,6 +114,14 @@ protected:
     {
         app->window()->resize(380, 500);
         app->finishPaneAnimation();
+    }
+
+    void activate(QWidget* window)
+    {
+        window->show();
+        window->raise();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     }
 
     bool listShowing() const { return app->window()->sidebarView()->isVisibleTo(app->window()); }
@@ -603,4 +618,194 @@ TEST_F(WindowModesTest, CommandKeysWorkInMenuBarModeWithoutAMenuBar)
     ASSERT_FALSE(app->searchShowing());
     QTest::keyClick(app->tableView(), Qt::Key_F, Qt::ControlModifier);
     EXPECT_TRUE(app->searchShowing()) << "Find";
+}
+
+// A second tray click while the window fades out (two quick clicks) used to
+// find the window still active and leave it to close.
+TEST_F(WindowModesTest, TrayClickWhileFadingOutOpensTheWindowAgain)
+{
+    app->setMenuBarMode(true);
+    NoteWindow* window = app->window();
+    activate(window);
+    app->statusBarButtonAction();
+    ASSERT_TRUE(window->isVisible()) << "fading out";
+    // The icon's menu offers to show it, as a click would.
+    QMenu* menu = app->trayMenu();
+    emit menu->aboutToShow();
+    EXPECT_TRUE(actionTexts(menu).contains("Show Quillary"));
+    app->statusBarButtonAction();
+    window->finishAnimations();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_DOUBLE_EQ(window->windowOpacity(), 1.0);
+
+    // Once it is open and active, the next click closes it.
+    activate(window);
+    app->statusBarButtonAction();
+    window->finishAnimations();
+    EXPECT_FALSE(window->isVisible());
+}
+
+// Escape in the list used to do nothing in menu-bar mode.
+TEST_F(WindowModesTest, EscapeInTheListClosesTheWindowInMenuBarModeOnly)
+{
+    addNotes(2);
+    for (const bool menuBar : {false, true}) {
+        app->setMenuBarMode(menuBar);
+        NoteWindow* window = app->window();
+        activate(window);
+        app->tableView()->setFocus();
+        QTest::keyClick(app->tableView(), Qt::Key_Escape);
+        window->finishAnimations();
+        EXPECT_EQ(window->isVisible(), !menuBar) << (menuBar ? "menu bar" : "Dock");
+        EXPECT_NE(app->selectedNote(), nullptr) << (menuBar ? "menu bar" : "Dock");
+    }
+}
+
+// A right-click on the empty part of the list, below its last row, used to
+// clear the selection.
+TEST_F(WindowModesTest, RightClickBelowTheLastRowKeepsTheSelection)
+{
+    addNotes(3);
+    NoteWindow* window = app->window();
+    activate(window);
+    QListView* list = app->tableView();
+    const auto click = [&](Qt::MouseButton button, const QPoint& position) {
+        const QPoint inWindow = list->viewport()->mapTo(window, position);
+        QTest::mousePress(window->windowHandle(), button, {}, inWindow);
+        QTest::mouseRelease(window->windowHandle(), button, {}, inWindow);
+        QCoreApplication::processEvents();
+    };
+    click(Qt::LeftButton, list->visualRect(app->listModel()->index(1)).center());
+    Note* selected = app->selectedNote();
+    ASSERT_EQ(selected, app->listModel()->noteAt(1));
+    const QRect last = list->visualRect(app->listModel()->index(2));
+    const QPoint below(last.center().x(), last.bottom() + 30);
+    ASSERT_LT(below.y(), list->viewport()->height());
+    ASSERT_FALSE(list->indexAt(below).isValid());
+    click(Qt::RightButton, below);
+    EXPECT_EQ(app->selectedNote(), selected);
+    EXPECT_EQ(list->selectionModel()->selectedRows().value(0).row(), 1);
+    EXPECT_EQ(window->findChild<QMenu*>("noteContextMenu"), nullptr) << "no menu off the rows";
+}
+
+// The View menu had no full-screen command, and menu-bar mode was entered
+// with the window still in full screen.
+TEST_F(WindowModesTest, FullScreenIsDockModesAndLeftForMenuBarMode)
+{
+    NoteWindow* window = app->window();
+    // Full screen however entered (by the window manager's own key too) is
+    // left before the mode changes.
+    window->setWindowState(Qt::WindowFullScreen);
+    app->setMenuBarMode(true);
+    EXPECT_FALSE(window->isFullScreen());
+    app->setMenuBarMode(false);
+
+    QAction* command = app->commands()->action("toggleFullScreenMenuItem");
+    ASSERT_NE(command, nullptr);
+    QMenu* view = window->findChild<QMenu*>("viewMenu");
+    ASSERT_NE(view, nullptr);
+    EXPECT_TRUE(view->actions().contains(command));
+    EXPECT_EQ(command->shortcut(), QKeySequence(Qt::Key_F11));
+    app->menuValidator()->menuNeedsUpdate(view);
+    EXPECT_EQ(command->text(), "Enter Full Screen");
+    EXPECT_TRUE(command->isEnabled());
+
+    command->trigger();
+    EXPECT_TRUE(window->isFullScreen());
+    app->menuValidator()->menuNeedsUpdate(view);
+    EXPECT_EQ(command->text(), "Exit Full Screen");
+    command->trigger();
+    EXPECT_FALSE(window->isFullScreen());
+
+    command->trigger();
+    ASSERT_TRUE(window->isFullScreen());
+    app->setMenuBarMode(true);
+    EXPECT_FALSE(window->isFullScreen()) << "left before the mode changes";
+    // No full screen in menu-bar mode, neither from the menu nor by its key.
+    app->menuValidator()->menuNeedsUpdate(view);
+    EXPECT_FALSE(command->isVisible());
+    command->trigger();
+    EXPECT_FALSE(window->isFullScreen());
+
+    app->setMenuBarMode(false);
+    app->menuValidator()->menuNeedsUpdate(view);
+    EXPECT_TRUE(command->isVisible());
+    EXPECT_EQ(window->maximumWidth(), NoteWindow::MaximumWidth);
+}
+
+// Ctrl+Q (and the other keys of the application's own commands) used to do
+// nothing while the About or the Preferences window was the active one.
+TEST_F(WindowModesTest, QuitKeyWorksFromEveryWindowOfOurs)
+{
+    struct Row
+    {
+        const char* name;
+        std::function<QWidget*()> open;
+    };
+    const Row rows[] = {
+        {"main window", [this]() -> QWidget* { return app->window(); }},
+        {"about window",
+         [this]() -> QWidget* {
+             app->showAbout();
+             return app->aboutWindowController();
+         }},
+        {"preferences window",
+         [this]() -> QWidget* {
+             app->showPreferences();
+             return app->preferencesWindowController()->window();
+         }},
+    };
+    for (const Row& row : rows) {
+        QWidget* window = row.open();
+        ASSERT_NE(window, nullptr) << row.name;
+        activate(window);
+        QSignalSpy quit(app.get(), &QuillaryAppDelegate::quitRequested);
+        QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
+        EXPECT_EQ(quit.count(), 1) << row.name;
+    }
+}
+
+// The relative dates of the list and the status line used to stay as they
+// were first drawn.
+TEST_F(WindowModesTest, RelativeDatesAreRedrawnEveryMinuteAndWhenTheWindowReopens)
+{
+    addNotes(1);
+    NoteWindow* window = app->window();
+    activate(window);
+    auto* timer = app->findChild<QTimer*>("listRefreshTimer");
+    ASSERT_NE(timer, nullptr);
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(timer->interval(), 60000);
+    EXPECT_FALSE(timer->isSingleShot());
+    const auto fire = [timer] {
+        QTimerEvent tick(timer->timerId());
+        QCoreApplication::sendEvent(timer, &tick);
+    };
+    QSignalSpy redrawn(app->listModel(), &QAbstractItemModel::dataChanged);
+    const QString fresh = app->currentStatus();
+    ASSERT_TRUE(fresh.contains(QChar(0x2022))) << fresh.toStdString() << ": the status shows the date";
+
+    advance(3 * 3600);
+    fire();
+    ASSERT_EQ(redrawn.count(), 1);
+    EXPECT_TRUE(redrawn.first().at(2).value<QList<int>>().contains(NoteListModel::DateTextRole));
+    EXPECT_NE(app->currentStatus(), fresh);
+
+    // Giving the activation away keeps the timer; closing stops it.
+    QWidget other;
+    activate(&other);
+    EXPECT_TRUE(timer->isActive());
+    window->closeWithAnimation();
+    ASSERT_FALSE(window->isVisible());
+    EXPECT_FALSE(timer->isActive());
+
+    // Back after a day: redrawn at once, and every minute again.
+    advance(24 * 3600);
+    const QString closed = app->currentStatus();
+    redrawn.clear();
+    window->openWithAnimation();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    EXPECT_GE(redrawn.count(), 1);
+    EXPECT_NE(app->currentStatus(), closed);
+    EXPECT_TRUE(timer->isActive());
 }

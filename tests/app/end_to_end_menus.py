@@ -54,8 +54,71 @@ class Menus(unittest.TestCase):
         self.assertEqual(app.quit(), 0)
         self.assertEqual([(n[1], n[2]) for n in e2e.stored_notes(desktop)], [("Shopping list", "0")])
 
+    def test_quit_keys_work_from_the_about_and_the_preferences_window(self):
+        desktop = self.desktop
 
-# The Edit menu's title in the menu bar, after "Quillary" and "File".
+        def open_about(app):
+            app.click(APPLICATION_MENU_X, 10)
+            app.key("Down")
+            app.key("Return")
+
+        for opener, title in ((open_about, "^About Quillary$"), (lambda app: app.key("ctrl+comma"), "^General$")):
+            app = e2e.Quillary(desktop)
+            opener(app)
+            other = e2e.wait_until(lambda: desktop.xdotool("search", "--onlyvisible", "--name", title),
+                                   title).splitlines()[0]
+            desktop.xdotool("windowactivate", "--sync", other)
+            desktop.screenshot("menus-quit-from-" + title.strip("^$").split()[0].lower())
+            app.key("ctrl+q")
+            self.assertEqual(app.process.wait(e2e.PATIENCE), 0, title)
+
+    def test_right_click_below_the_last_row_keeps_the_selected_note(self):
+        desktop = self.desktop
+        desktop.run([e2e.SEED, "AAAAAAAA-0000-0000-0000-000000000001", "Groceries\nmilk and bread", "1700000000",
+                     "AAAAAAAA-0000-0000-0000-000000000002", "Packing list", "1700000100"])
+        app = e2e.Quillary(desktop)
+        e2e.wait_until(lambda: e2e.list_titles(desktop) == ["Packing list", "Groceries"], "the seeded list")
+        app.click(100, 85)  # the second row
+        e2e.wait_until(lambda: editor_text(desktop) == "Groceries\nmilk and bread", "the clicked note")
+        desktop.xdotool("mousemove", "--window", app.window, "100", "300", "click", "3")
+        # The editor still shows the note: the selection stayed.
+        self.assertEqual(editor_text(desktop), "Groceries\nmilk and bread")
+        self.assertEqual(selected_titles(desktop), ["Groceries"])
+        desktop.screenshot("menus-right-click-below-the-rows")
+        self.assertEqual(app.quit(), 0)
+
+    def test_full_screen_key_enters_and_leaves_full_screen(self):
+        desktop = self.desktop
+        app = e2e.Quillary(desktop)
+
+        def full_screen():
+            return "_NET_WM_STATE_FULLSCREEN" in desktop.run(["xprop", "-id", app.window, "_NET_WM_STATE"]).stdout
+
+        app.key("F11")
+        e2e.wait_until(full_screen, "full screen")
+        desktop.screenshot("menus-full-screen")
+        app.key("F11")
+        e2e.wait_until(lambda: not full_screen(), "the window back from full screen")
+        self.assertEqual(app.quit(), 0)
+
+
+def editor_text(desktop):
+    return e2e.accessible(desktop, 'node.name == "Note" and node.getRole() == pyatspi.ROLE_TEXT',
+                          'print(found.queryText().getText(0, -1), end="")')
+
+
+def selected_titles(desktop):
+    """The list's selected rows, through the accessibility tree."""
+    out = e2e.accessible(desktop,
+                         'node.name == "Notes" and node.getRole() in '
+                         '(pyatspi.ROLE_LIST, pyatspi.ROLE_TABLE, pyatspi.ROLE_TREE)',
+                         'print("\\n".join(item.name for item in found '
+                         'if item.getState().contains(pyatspi.STATE_SELECTED)))')
+    return out.splitlines() if out is not None else None
+
+
+# The menus' titles in the menu bar: "Quillary", then "File", then "Edit".
+APPLICATION_MENU_X = 30
 EDIT_MENU_X = 117
 
 if __name__ == "__main__":

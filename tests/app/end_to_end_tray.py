@@ -52,6 +52,12 @@ def tray_icon(desktop, panel):
     return None
 
 
+def opaque(desktop, window):
+    """No fade under way: the window's opacity is whole (or was never set)."""
+    out = desktop.run(["xprop", "-id", window, "_NET_WM_WINDOW_OPACITY"]).stdout
+    return "=" not in out or out.split("=", 1)[1].strip() == str(0xFFFFFFFF)
+
+
 def window_states(desktop, window):
     return desktop.run(["xprop", "-id", window, "_NET_WM_STATE"]).stdout
 
@@ -101,6 +107,69 @@ class TrayMode(unittest.TestCase):
         desktop.screenshot("tray-menu")
         mx, my, mw, mh = geometry(desktop, menu)
         desktop.xdotool("mousemove", str(mx + mw // 2), str(my + mh - 12), "click", "1")
+        self.assertEqual(app.process.wait(e2e.PATIENCE), 0)
+        self.assertTrue(read_settings(desktop)["Menu Bar Mode"])
+
+    def start_in_menu_bar_mode(self):
+        desktop = self.desktop
+        panel = self.start_tray()
+        desktop.run([e2e.SEED, "AAAAAAAA-0000-0000-0000-000000000001", "Groceries\nmilk and bread", "1700000000",
+                     "AAAAAAAA-0000-0000-0000-000000000002", "Packing list", "1700000100"])
+        write_settings(desktop, {"Menu Bar Mode": True})
+        app = e2e.Quillary(desktop)
+        icon = e2e.wait_until(lambda: tray_icon(desktop, panel), "the tray icon")
+        e2e.wait_until(lambda: e2e.list_titles(desktop) == ["Packing list", "Groceries"], "the seeded list")
+        return app, icon
+
+    def test_two_quick_clicks_on_the_icon_close_and_reopen_the_window(self):
+        desktop = self.desktop
+        app, icon = self.start_in_menu_bar_mode()
+        x, y, w, h = geometry(desktop, icon)
+        # The second click comes while the window fades out.
+        desktop.xdotool("mousemove", str(x + w // 2), str(y + h // 2), "click", "--repeat", "2", "--delay", "40",
+                        "1")
+        # A round trip through the program's event loop (the accessibility
+        # bus), long enough for a fade that was left running to end.
+        self.assertIsNotNone(e2e.list_titles(desktop))
+        e2e.wait_until(lambda: opaque(desktop, app.window), "the fade to end")
+        self.assertIsNotNone(e2e.list_titles(desktop))
+        self.assertTrue(visible(desktop, app.window))
+        desktop.screenshot("tray-two-quick-clicks")
+        self.assertEqual(app.quit(), 0)
+
+    def test_escape_in_the_list_closes_the_window(self):
+        desktop = self.desktop
+        app, icon = self.start_in_menu_bar_mode()
+        app.click(100, 45)  # the first row, which takes the keys
+        app.key("Escape")
+        e2e.wait_until(lambda: not visible(desktop, app.window), "the window to close")
+        # The icon brings it back, as it was.
+        x, y, w, h = geometry(desktop, icon)
+        desktop.xdotool("mousemove", str(x + w // 2), str(y + h // 2), "click", "1")
+        e2e.wait_until(lambda: visible(desktop, app.window), "the window to open again")
+        self.assertEqual(app.quit(), 0)
+
+    def test_choosing_menu_bar_mode_leaves_full_screen_first(self):
+        desktop = self.desktop
+        self.start_tray()
+        app = e2e.Quillary(desktop)
+        app.key("F11")
+        e2e.wait_until(lambda: "_NET_WM_STATE_FULLSCREEN" in window_states(desktop, app.window), "full screen")
+        app.key("ctrl+comma")
+        prefs = e2e.wait_until(lambda: desktop.xdotool("search", "--onlyvisible", "--name", "^General$"),
+                               "the preferences window").splitlines()[0]
+        desktop.xdotool("windowactivate", "--sync", prefs)
+        # The text size has the focus; the recorder, then "Show Quillary in"
+        # follow it.
+        app.key("Tab")
+        app.key("Tab")
+        app.key("Down")
+        e2e.wait_until(lambda: "_NET_WM_STATE_SKIP_TASKBAR" in window_states(desktop, app.window),
+                       "menu-bar mode")
+        e2e.wait_until(lambda: "_NET_WM_STATE_FULLSCREEN" not in window_states(desktop, app.window),
+                       "the window out of full screen")
+        desktop.screenshot("tray-menu-bar-mode-after-full-screen")
+        app.process.send_signal(signal.SIGTERM)
         self.assertEqual(app.process.wait(e2e.PATIENCE), 0)
         self.assertTrue(read_settings(desktop)["Menu Bar Mode"])
 
