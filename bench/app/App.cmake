@@ -12,3 +12,6 @@ if(QUILLARY_BUILD_TESTS)
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/check_bench_app.py $<TARGET_FILE:bench_app>)
   set_tests_properties(bench_app_profile_test PROPERTIES TIMEOUT 900 LABELS slow)
 endif()
+# One very large note: shown, typed in, and the list repainted with it.
+add_executable(bench_app_large_note ${CMAKE_CURRENT_LIST_DIR}/LargeNoteBench.cpp)
+target_link_libraries(bench_app_large_note PRIVATE app Qt6::Widgets)
