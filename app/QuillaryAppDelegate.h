@@ -193,6 +193,9 @@ public:
     bool updateDetailView();
     void insertText(const QString& text, bool preserveInsertion);
     void resetTextViewAttributes();
+    // Gives the emptied editor the note font, colour, line height, tab stops
+    // and the natural alignment of `text`, which is about to go in.
+    void prepareEmptyTextView(const QString& text);
     void newNoteWithoutSaving();
     void textDidChange();
     void textDidEndEditing();

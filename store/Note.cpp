@@ -30,13 +30,23 @@ QString Note::title() const
     const QVariant text = value(TextKey);
     if (text.isNull())
         return {};
-    QString title = text.toString().trimmed();
-    for (qsizetype i = 0; i < title.size(); ++i) {
-        if (isLineBreak(title.at(i))) {
-            title.truncate(i);
+    // The text trimmed, up to its first line break; found in place, since
+    // copying and trimming a text of megabytes to keep its first words
+    // would cost as much as the text.
+    const QString whole = text.toString();
+    qsizetype start = 0;
+    qsizetype end = whole.size();
+    while (start < end && whole.at(start).isSpace())
+        ++start;
+    while (end > start && whole.at(end - 1).isSpace())
+        --end;
+    for (qsizetype i = start; i < end; ++i) {
+        if (isLineBreak(whole.at(i))) {
+            end = i;
             break;
         }
     }
+    QString title = whole.mid(start, end - start);
     if (title.isNull())
         title = QStringLiteral("");
     const_cast<Note*>(this)->setPrimitiveValue(TitleKey, title);

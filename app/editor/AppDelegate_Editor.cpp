@@ -53,6 +53,27 @@ bool usesCrLfLineEndings(const QString& text)
            !text.contains(QChar::ParagraphSeparator);
 }
 
+// A paragraph this long is laid out with breaks anywhere. No row of any width
+// at any text size holds this many characters, so a note of ordinary
+// paragraphs never gets there.
+constexpr qsizetype LongParagraphLength = 10000;
+
+bool hasLongParagraph(const QString& text)
+{
+    if (text.size() <= LongParagraphLength)
+        return false;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text.at(i).unicode();
+        if (u == u'\n' || u == u'\r' || u == 0x2029) {
+            if (i - start > LongParagraphLength)
+                return true;
+            start = i + 1;
+        }
+    }
+    return text.size() - start > LongParagraphLength;
+}
+
 } // namespace
 
 QString QuillaryAppDelegate::editorText() const
@@ -81,15 +102,27 @@ Qt::Alignment QuillaryAppDelegate::naturalTextAligmentForString(const QString& t
 
 void QuillaryAppDelegate::resetTextViewAttributes()
 {
+    // The attributes are given to the text as it goes in, never paragraph by
+    // paragraph afterwards: that pass took seconds on a note of a few MB.
+    if (textView())
+        insertText(editorText(), true);
+}
+
+void QuillaryAppDelegate::prepareEmptyTextView(const QString& text)
+{
     QTextEdit* editor = textView();
-    if (!editor)
-        return;
-    const auto notTyping = m_session->ignoreTextChanges();
-    m_naturalTextAlignment = naturalTextAligmentForString(editor->toPlainText());
+    QTextDocument* document = editor->document();
+    m_naturalTextAlignment = naturalTextAligmentForString(text);
 
     const QFont font = NoteWindow::noteFont(m_textSize);
-    editor->document()->setDefaultFont(font);
+    document->setDefaultFont(font);
     editor->setTabStopDistance(std::round((m_textSize - 11) * 3.0 + 37.0));
+    // Breaking a paragraph at word boundaries costs more than linear time in
+    // its length: a pasted blob of megabytes on one line would block the
+    // window for minutes. Such a note breaks anywhere instead, which stays
+    // linear; ordinary notes keep their word wrapping.
+    editor->setWordWrapMode(hasLongParagraph(text) ? QTextOption::WrapAnywhere
+                                                   : QTextOption::WrapAtWordBoundaryOrAnywhere);
 
     QTextCharFormat characters;
     characters.setFont(font);
@@ -97,16 +130,12 @@ void QuillaryAppDelegate::resetTextViewAttributes()
     QTextBlockFormat paragraph;
     paragraph.setLineHeight(115, QTextBlockFormat::ProportionalHeight);
     paragraph.setAlignment(m_naturalTextAlignment);
-
-    // Attributes are not edits: they stay out of the undo history.
-    QTextDocument* document = editor->document();
-    const bool undo = document->isUndoRedoEnabled();
-    document->setUndoRedoEnabled(false);
-    QTextCursor all(document);
-    all.select(QTextCursor::Document);
-    all.setCharFormat(characters);
-    all.setBlockFormat(paragraph);
-    document->setUndoRedoEnabled(undo);
+    // Every paragraph inserted after this one, loaded or typed, takes its
+    // formats over from it.
+    QTextCursor first(document);
+    first.setBlockFormat(paragraph);
+    first.setBlockCharFormat(characters);
+    first.setCharFormat(characters);
     editor->setCurrentCharFormat(characters);
 }
 
@@ -119,21 +148,26 @@ void QuillaryAppDelegate::insertText(const QString& text, bool preserveInsertion
     const int location = preserveInsertion ? editor->textCursor().selectionStart() : -1;
     m_crLfLineEndings = usesCrLfLineEndings(text);
     // Of the detectors the settings may enable, links are the one found here;
-    // they are drawn, never written into the text. Switching them over the
-    // old text would lay it out once per paragraph: empty it first.
+    // they are drawn, never written into the text.
     auto* links = qobject_cast<QVRLinkTextView*>(editor);
     const bool detectsLinks = m_textCheckingTypes & LinkCheckingType;
-    if (links && links->detectsLinks() != detectsLinks) {
-        editor->clear();
+    editor->clear();
+    if (links && links->detectsLinks() != detectsLinks)
         links->setDetectsLinks(detectsLinks);
-    }
-    editor->setPlainText(text);
-    resetTextViewAttributes();
-    if (location >= 0 && location <= editor->document()->characterCount() - 1) {
-        QTextCursor cursor = editor->textCursor();
-        cursor.setPosition(location);
-        editor->setTextCursor(cursor);
-    }
+
+    // Attributes and loading are not edits: they stay out of the undo history.
+    QTextDocument* document = editor->document();
+    const bool undo = document->isUndoRedoEnabled();
+    document->setUndoRedoEnabled(false);
+    prepareEmptyTextView(text);
+    QTextCursor end(document);
+    end.insertText(text);
+    document->setUndoRedoEnabled(undo);
+    document->setModified(false);
+
+    QTextCursor cursor = editor->textCursor();
+    cursor.setPosition(location >= 0 && location <= document->characterCount() - 1 ? location : 0);
+    editor->setTextCursor(cursor);
 }
 
 bool QuillaryAppDelegate::updateDetailView()

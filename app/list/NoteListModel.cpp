@@ -21,7 +21,9 @@ QVariant NoteListModel::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
-        return QVRUtilities::reduceSpaces(note->title());
+        // A bounded prefix: the row elides the title to its width, and
+        // measuring a first line of megabytes took seconds per repaint.
+        return QVRUtilities::reduceSpaces(note->title().left(TitlePrefixLength));
     case NoteRole:
         return QVariant::fromValue(static_cast<void*>(note));
     case DateTextRole:

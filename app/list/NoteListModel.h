@@ -23,6 +23,12 @@ public:
         ArchivedRole,                // bool
     };
 
+    // The longest title a row is given. The widest window (1,280 px) holds
+    // at most about 1,280 glyphs of the smallest list font, none narrower than
+    // a pixel; four times that leaves room for marks of no width and spaces
+    // that collapse, and the row elides the rest.
+    static constexpr qsizetype TitlePrefixLength = 4096;
+
     explicit NoteListModel(QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
