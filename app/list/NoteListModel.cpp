@@ -6,6 +6,18 @@
 #include "store/QVRObjectController.h"
 #include "store/QVRUtilities.h"
 
+#include <algorithm>
+
+QString NoteListModel::titlePrefix(const QString& title)
+{
+    qsizetype length = std::min(title.size(), TitlePrefixLength);
+    // Never half a character: a surrogate pair stays whole.
+    if (length < title.size() && length > 0 && title.at(length).isLowSurrogate() &&
+        title.at(length - 1).isHighSurrogate())
+        --length;
+    return title.left(length);
+}
+
 NoteListModel::NoteListModel(QObject* parent) : QAbstractListModel(parent) {}
 
 int NoteListModel::rowCount(const QModelIndex& parent) const
@@ -23,7 +35,7 @@ QVariant NoteListModel::data(const QModelIndex& index, int role) const
     case Qt::AccessibleTextRole:
         // A bounded prefix: the row elides the title to its width, and
         // measuring a first line of megabytes took seconds per repaint.
-        return QVRUtilities::reduceSpaces(note->title().left(TitlePrefixLength));
+        return QVRUtilities::reduceSpaces(titlePrefix(note->title()));
     case NoteRole:
         return QVariant::fromValue(static_cast<void*>(note));
     case DateTextRole:

@@ -28,6 +28,8 @@ public:
     // a pixel; four times that leaves room for marks of no width and spaces
     // that collapse, and the row elides the rest.
     static constexpr qsizetype TitlePrefixLength = 4096;
+    // `title` cut to at most that length.
+    static QString titlePrefix(const QString& title);
 
     explicit NoteListModel(QObject* parent = nullptr);
 

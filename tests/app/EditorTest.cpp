@@ -428,3 +428,83 @@ TEST_F(EditorTest, HardTextsLoadShowAndStoreUnchanged)
         EXPECT_TRUE(note->text() == rows[i].text) << rows[i].name;
     }
 }
+
+// The note's look is given to the text as it goes in: a paragraph typed
+// afterwards takes the note font, colour, line height and alignment, on the
+// left for a left-to-right note and on the right for a right-to-left one.
+TEST_F(EditorTest, TypedParagraphsTakeTheNoteFormats)
+{
+    const struct
+    {
+        QString text;
+        QString typed;
+        Qt::Alignment alignment;
+    } rows[] = {
+        {"first line", "\nsecond line", Qt::AlignLeft | Qt::AlignAbsolute},
+        {"\u05e9\u05dc\u05d5\u05dd \u05e2\u05d5\u05dc\u05dd", "\n\u05e2\u05d5\u05dc\u05dd",
+         Qt::AlignRight | Qt::AlignAbsolute},
+    };
+    app->userDefaultsDidChange("Text Size", 14);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text.toStdString());
+        open(A, row.text);
+        EXPECT_FALSE(editor()->document()->isUndoAvailable());
+        EXPECT_FALSE(app->noteNeedsSaving());
+        editor()->setTextCursor(cursorAt(editor()->document()->characterCount() - 1));
+        typeInEditor(row.typed);
+        EXPECT_EQ(editor()->toPlainText(), row.text + row.typed);
+        EXPECT_EQ(editor()->document()->blockCount(), 2);
+        for (QTextBlock block = editor()->document()->begin(); block.isValid(); block = block.next()) {
+            EXPECT_EQ(block.blockFormat().alignment(), row.alignment);
+            EXPECT_EQ(block.blockFormat().lineHeightType(), int(QTextBlockFormat::ProportionalHeight));
+            EXPECT_EQ(block.blockFormat().lineHeight(), 115);
+        }
+        const QTextCharFormat typed = cursorAt(editor()->document()->characterCount() - 1).charFormat();
+        EXPECT_EQ(typed.font().pixelSize(), 14);
+        EXPECT_EQ(typed.font().family(), NoteWindow::noteFont(14).family());
+        EXPECT_EQ(typed.foreground().color(), NSColorAdditions::darkerNoteTextColor());
+        EXPECT_EQ(editor()->document()->defaultFont().pixelSize(), 14);
+        EXPECT_TRUE(app->noteNeedsSaving());
+        app->saveCurrentNote();
+    }
+}
+
+// A paragraph longer than any row breaks anywhere, which lays out in linear
+// time; ordinary notes keep breaking between words.
+TEST_F(EditorTest, OnlyVeryLongParagraphsBreakAnywhere)
+{
+    const struct
+    {
+        const char* name;
+        QString text;
+        QTextOption::WrapMode wrap;
+    } rows[] = {
+        {"ordinary", "a few words\nand more", QTextOption::WrapAtWordBoundaryOrAnywhere},
+        {"one long line", QString("base64+/").repeated(3000), QTextOption::WrapAnywhere},
+        {"long last line", "short\n" + QString("x").repeated(20000), QTextOption::WrapAnywhere},
+        {"many short lines", QString("eighty characters or so\n").repeated(2000),
+         QTextOption::WrapAtWordBoundaryOrAnywhere},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        open(A, row.text);
+        EXPECT_EQ(editor()->wordWrapMode(), row.wrap);
+        EXPECT_EQ(editor()->toPlainText(), row.text);
+    }
+}
+
+// The list shows a bounded prefix of a first line of any length; the row
+// elides it to its width.
+TEST_F(EditorTest, TheTitleOfATenMegabyteLineIsABoundedPrefix)
+{
+    // Six units a repeat, the pair at the third: the cut falls inside a pair.
+    const QString line = QString("  ") + QString("abc\U0001F600d").repeated(10 * 1024 * 1024 / 12);
+    app->saveItem({{"uuid", A}, {"text", line}}, false);
+    const QModelIndex row = app->listModel()->index(app->listModel()->rowOfNote(app->noteWithId(A)));
+    for (int role : {int(Qt::DisplayRole), int(Qt::AccessibleTextRole)}) {
+        const QString title = row.data(role).toString();
+        EXPECT_EQ(title.size(), NoteListModel::TitlePrefixLength - 1);
+        EXPECT_TRUE(line.trimmed().startsWith(title));
+    }
+    EXPECT_EQ(app->noteWithId(A)->title(), line.trimmed());
+}

@@ -50,6 +50,8 @@ INSTANTIATE_TEST_SUITE_P(
         TitleCase{"ParagraphSeparator", QStringLiteral("one\u2029two"), QStringLiteral("one"), false},
         TitleCase{"NextLine", QStringLiteral("one\u0085two"), QStringLiteral("one"), false},
         TitleCase{"FormFeed", QStringLiteral("one\ftwo"), QStringLiteral("one"), false},
+        TitleCase{"BreakOnlyAmongTrailingBlanks", QStringLiteral("  last words \t\n  \n"),
+                  QStringLiteral("last words"), false},
         TitleCase{"SingleLine", QStringLiteral("Just this"), QStringLiteral("Just this"), false}),
     [](const auto& info) { return std::string(info.param.name); });
 
