@@ -160,8 +160,12 @@ void QuillaryAppDelegate::insertText(const QString& text, bool preserveInsertion
     const bool undo = document->isUndoRedoEnabled();
     document->setUndoRedoEnabled(false);
     prepareEmptyTextView(text);
+    // One edit block: the layout hears of the whole text once, not of each
+    // of its paragraphs.
     QTextCursor end(document);
+    end.beginEditBlock();
     end.insertText(text);
+    end.endEditBlock();
     document->setUndoRedoEnabled(undo);
     document->setModified(false);
 
