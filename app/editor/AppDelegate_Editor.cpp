@@ -53,27 +53,6 @@ bool usesCrLfLineEndings(const QString& text)
            !text.contains(QChar::ParagraphSeparator);
 }
 
-// A paragraph this long is laid out with breaks anywhere. No row of any width
-// at any text size holds this many characters, so a note of ordinary
-// paragraphs never gets there.
-constexpr qsizetype LongParagraphLength = 10000;
-
-bool hasLongParagraph(const QString& text)
-{
-    if (text.size() <= LongParagraphLength)
-        return false;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t u = text.at(i).unicode();
-        if (u == u'\n' || u == u'\r' || u == 0x2029) {
-            if (i - start > LongParagraphLength)
-                return true;
-            start = i + 1;
-        }
-    }
-    return text.size() - start > LongParagraphLength;
-}
-
 } // namespace
 
 QString QuillaryAppDelegate::editorText() const
@@ -117,12 +96,6 @@ void QuillaryAppDelegate::prepareEmptyTextView(const QString& text)
     const QFont font = NoteWindow::noteFont(m_textSize);
     document->setDefaultFont(font);
     editor->setTabStopDistance(std::round((m_textSize - 11) * 3.0 + 37.0));
-    // Breaking a paragraph at word boundaries costs more than linear time in
-    // its length: a pasted blob of megabytes on one line would block the
-    // window for minutes. Such a note breaks anywhere instead, which stays
-    // linear; ordinary notes keep their word wrapping.
-    editor->setWordWrapMode(hasLongParagraph(text) ? QTextOption::WrapAnywhere
-                                                   : QTextOption::WrapAtWordBoundaryOrAnywhere);
 
     QTextCharFormat characters;
     characters.setFont(font);

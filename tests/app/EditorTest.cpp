@@ -469,30 +469,6 @@ TEST_F(EditorTest, TypedParagraphsTakeTheNoteFormats)
     }
 }
 
-// A paragraph longer than any row breaks anywhere, which lays out in linear
-// time; ordinary notes keep breaking between words.
-TEST_F(EditorTest, OnlyVeryLongParagraphsBreakAnywhere)
-{
-    const struct
-    {
-        const char* name;
-        QString text;
-        QTextOption::WrapMode wrap;
-    } rows[] = {
-        {"ordinary", "a few words\nand more", QTextOption::WrapAtWordBoundaryOrAnywhere},
-        {"one long line", QString("base64+/").repeated(3000), QTextOption::WrapAnywhere},
-        {"long last line", "short\n" + QString("x").repeated(20000), QTextOption::WrapAnywhere},
-        {"many short lines", QString("eighty characters or so\n").repeated(2000),
-         QTextOption::WrapAtWordBoundaryOrAnywhere},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        open(A, row.text);
-        EXPECT_EQ(editor()->wordWrapMode(), row.wrap);
-        EXPECT_EQ(editor()->toPlainText(), row.text);
-    }
-}
-
 // The list shows a bounded prefix of a first line of any length; the row
 // elides it to its width.
 TEST_F(EditorTest, TheTitleOfATenMegabyteLineIsABoundedPrefix)
