@@ -370,6 +370,10 @@ public:
     // Appends one item per way of sharing a note to `menu` and returns them;
     // each shares the selected note.
     QList<QAction*> sharingMenuItemsForNote(Note* note, QMenu* menu);
+    // The ways of sharing that share() takes: the note as the message, or
+    // as a text file attached to it.
+    static const QString EmailService;
+    static const QString AttachmentService;
     void share(const QString& service);
     QString sharedItemsURL();
     void copy();

@@ -37,8 +37,6 @@ namespace {
 
 const QString NoteExtension = QStringLiteral("quillary");
 const QString TextExtension = QStringLiteral("txt");
-const QString EmailService = QStringLiteral("email");
-const QString AttachmentService = QStringLiteral("email-attachment");
 const QString SharedItemsName = QStringLiteral("SharedItems");
 
 // xdg-email hands the message on as one mailto: address with the body
@@ -264,6 +262,9 @@ QString QuillaryAppDelegate::writeSharedAttachment(Note* note)
     folder.setAutoRemove(false);
     return folder.isValid() ? exportNote(note, TextExtension, folder.path(), nullptr) : QString();
 }
+
+const QString QuillaryAppDelegate::EmailService = QStringLiteral("email");
+const QString QuillaryAppDelegate::AttachmentService = QStringLiteral("email-attachment");
 
 void QuillaryAppDelegate::share(const QString& service)
 {

@@ -201,11 +201,11 @@ void QuillaryAppDelegate::declareCommands()
         {.id = QStringLiteral("emailMenuItem"),
          .title = QStringLiteral("Email"),
          .condition = canShare,
-         .handler = [this] { share(QStringLiteral("email")); }},
+         .handler = [this] { share(EmailService); }},
         {.id = QStringLiteral("emailAttachmentMenuItem"),
          .title = QStringLiteral("Email as Attachment"),
          .condition = canShare,
-         .handler = [this] { share(QStringLiteral("email-attachment")); }},
+         .handler = [this] { share(AttachmentService); }},
     });
     QMenu* share = m_commands->declareSubmenu(QStringLiteral("shareMenu"), QStringLiteral("Share"), canShare);
     connect(share, &QMenu::aboutToShow, this, [this, share] { refillShareMenu(share); });
