@@ -115,8 +115,12 @@ void QVRiCloudSync::start()
         });
     if (m_host->firstRun()) {
         const QVariant type = store->object(kSyncTypeKey);
+        // The wait gives the cloud folder's copy of the key-value file time
+        // to arrive from another machine. Without a cloud folder nothing can
+        // arrive, and the first start would only say "One moment…" for 15 s.
+        const double delay = m_tokenReader().isEmpty() ? 0.0 : type.isValid() ? 5.0 : 15.0;
         m_host->performAfterDelay(
-            kCompareSyncType, [this, type] { compareSyncType(type); }, type.isValid() ? 5.0 : 15.0);
+            kCompareSyncType, [this, type] { compareSyncType(type); }, delay);
     } else {
         enableiCloud();
     }

@@ -543,6 +543,12 @@ TEST_F(CloudSyncTest, FirstRunWaitsLongerWithoutAChoiceOnRecord)
     cloud->start();
     EXPECT_EQ(manager->delays[QStringLiteral("compareSyncType:")], 5.0);
     manager->cancelPerform(QStringLiteral("compareSyncType:"));
+
+    // Without a cloud folder no choice can come from another machine.
+    cloud->setTokenReader([] { return QByteArray(); });
+    cloud->start();
+    EXPECT_EQ(manager->delays[QStringLiteral("compareSyncType:")], 0.0);
+    manager->cancelPerform(QStringLiteral("compareSyncType:"));
 }
 
 TEST_F(CloudSyncTest, ChoiceFromAnotherMachineDecidesTheFirstRun)
