@@ -2,6 +2,7 @@
 
 #include "app/window/NSColorAdditions.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QKeyEvent>
@@ -108,11 +109,133 @@ public:
     }
 };
 
+// The view as assistive technology sees it. Qt's own interface for plain-text
+// views places every paragraph's characters as if it were the first one.
+class NoteTextAccessible : public QAccessibleWidget,
+                           public QAccessibleTextInterface,
+                           public QAccessibleEditableTextInterface
+{
+public:
+    explicit NoteTextAccessible(QVRLinkTextView* view) : QAccessibleWidget(view, QAccessible::EditableText) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface*>(this);
+        if (type == QAccessible::EditableTextInterface && !view()->isReadOnly())
+            return static_cast<QAccessibleEditableTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.multiLine = true;
+        state.selectableText = true;
+        state.editable = !view()->isReadOnly();
+        state.readOnly = view()->isReadOnly();
+        return state;
+    }
+
+    QString text(QAccessible::Text type) const override
+    {
+        return type == QAccessible::Value ? view()->toPlainText() : QAccessibleWidget::text(type);
+    }
+
+    // Text.
+    void selection(int index, int* start, int* end) const override
+    {
+        const QTextCursor cursor = view()->textCursor();
+        *start = index == 0 && cursor.hasSelection() ? cursor.selectionStart() : 0;
+        *end = index == 0 && cursor.hasSelection() ? cursor.selectionEnd() : 0;
+    }
+    int selectionCount() const override { return view()->textCursor().hasSelection() ? 1 : 0; }
+    void addSelection(int start, int end) override { setSelection(0, start, end); }
+    void removeSelection(int) override
+    {
+        QTextCursor cursor = view()->textCursor();
+        cursor.clearSelection();
+        view()->setTextCursor(cursor);
+    }
+    void setSelection(int, int start, int end) override
+    {
+        QTextCursor cursor(view()->document());
+        cursor.setPosition(bounded(start));
+        cursor.setPosition(bounded(end), QTextCursor::KeepAnchor);
+        view()->setTextCursor(cursor);
+    }
+    int cursorPosition() const override { return view()->textCursor().position(); }
+    void setCursorPosition(int position) override
+    {
+        QTextCursor cursor = view()->textCursor();
+        cursor.setPosition(bounded(position));
+        view()->setTextCursor(cursor);
+    }
+    QString text(int start, int end) const override
+    {
+        QTextCursor cursor(view()->document());
+        cursor.setPosition(bounded(start));
+        cursor.setPosition(bounded(end), QTextCursor::KeepAnchor);
+        return cursor.selectedText().replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    }
+    int characterCount() const override { return view()->document()->characterCount() - 1; }
+    QRect characterRect(int offset) const override
+    {
+        QTextCursor cursor(view()->document());
+        cursor.setPosition(bounded(offset));
+        const QRect caret = view()->cursorRect(cursor);
+        const QString character = text(offset, offset + 1);
+        const int width = QFontMetrics(cursor.charFormat().font()).horizontalAdvance(character);
+        const QPoint origin = view()->viewport()->mapToGlobal(caret.topLeft());
+        return QRect(origin, QSize(std::max(width, 1), caret.height()));
+    }
+    int offsetAtPoint(const QPoint& point) const override
+    {
+        const QPoint local = view()->viewport()->mapFromGlobal(point);
+        return view()->viewport()->rect().contains(local) ? view()->cursorForPosition(local).position() : -1;
+    }
+    void scrollToSubstring(int start, int) override
+    {
+        setCursorPosition(start);
+        view()->ensureCursorVisible();
+    }
+    QString attributes(int offset, int* start, int* end) const override
+    {
+        *start = *end = offset;
+        return QString();
+    }
+
+    // Editable text.
+    void deleteText(int start, int end) override { replaceText(start, end, QString()); }
+    void insertText(int offset, const QString& text) override { replaceText(offset, offset, text); }
+    void replaceText(int start, int end, const QString& text) override
+    {
+        setSelection(0, start, end);
+        QTextCursor cursor = view()->textCursor();
+        view()->insertExactText(cursor, text);
+        view()->setTextCursor(cursor);
+    }
+
+private:
+    QVRLinkTextView* view() const { return static_cast<QVRLinkTextView*>(object()); }
+    int bounded(int position) const { return std::clamp(position, 0, characterCount()); }
+};
+
+QAccessibleInterface* accessibleTextView(const QString& className, QObject* object)
+{
+    auto* view = qobject_cast<QVRLinkTextView*>(object);
+    return view && className == QLatin1String(object->metaObject()->className())
+               ? new NoteTextAccessible(view)
+               : nullptr;
+}
+
 } // namespace
 
 QVRLinkTextView::QVRLinkTextView(QWidget* parent)
     : QPlainTextEdit(parent), m_opener([](const QUrl& url) { QDesktopServices::openUrl(url); })
 {
+    static const bool accessible = (QAccessible::installFactory(accessibleTextView), true);
+    Q_UNUSED(accessible);
     auto* text = new QTextDocument(this);
     text->setDocumentLayout(new NoteTextLayout(text));
     setDocument(text);

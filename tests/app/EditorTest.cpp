@@ -11,6 +11,7 @@
 #include "store/QVRUtilities.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QAccessible>
 #include <QClipboard>
 #include <QTextBlock>
 #include <QTextLayout>
@@ -289,6 +290,16 @@ TEST_F(EditorTest, ClickOpensOnlyTheLinkUnderThePointer)
     QTest::mouseRelease(editor()->viewport(), Qt::LeftButton, Qt::NoModifier, pointOnCharacter(20));
     EXPECT_TRUE(opened.isEmpty());
     EXPECT_TRUE(editor()->textCursor().hasSelection());
+
+    // Assistive technology is told where characters are, in later
+    // paragraphs as in the first.
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(editor());
+    ASSERT_TRUE(accessible && accessible->textInterface());
+    for (int offset : {10, 30, 50}) {
+        const QRect extents = accessible->textInterface()->characterRect(offset);
+        EXPECT_TRUE(extents.contains(editor()->viewport()->mapToGlobal(pointOnCharacter(offset)))) << offset;
+        EXPECT_EQ(accessible->textInterface()->offsetAtPoint(extents.center()), offset) << offset;
+    }
 
     // The pointer is a hand over a link only.
     QTest::mouseMove(editor()->viewport(), pointOnCharacter(12));
