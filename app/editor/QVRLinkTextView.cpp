@@ -58,7 +58,10 @@ qsizetype breakPoint(QStringView text, qsizetype from, qsizetype limit)
     };
     while (k > from + 1 && limit - k < 32 && clings(k))
         --k;
-    return k > from ? k : limit;
+    // A surrogate pair is never parted.
+    if (text[k].isLowSurrogate())
+        k += k - 1 > from ? -1 : 1;
+    return k;
 }
 
 // The first block's separator is the start of the text; a block after a
@@ -514,34 +517,6 @@ QMenu* QVRLinkTextView::createContextMenu(const QPoint& position)
         });
     }
     return menu;
-}
-
-void QVRLinkTextView::dropEvent(QDropEvent* event)
-{
-    // Text dragged within the view is moved here, through the same paths
-    // as a cut and a paste.
-    const bool inside = event->source() == viewport() || event->source() == this;
-    const QTextCursor dragged = textCursor();
-    if (!inside || isReadOnly() || !dragged.hasSelection() || event->dropAction() != Qt::MoveAction ||
-        !event->mimeData()->hasText()) {
-        QPlainTextEdit::dropEvent(event);
-        return;
-    }
-    QTextCursor target = cursorForPosition(event->position().toPoint());
-    if (target.position() >= dragged.selectionStart() && target.position() <= dragged.selectionEnd()) {
-        event->ignore();
-        return;
-    }
-    const QString moved = exactText(dragged.selectionStart(), dragged.selectionEnd());
-    QTextCursor group(document());
-    group.beginEditBlock();
-    removeSelection();
-    insertExactText(target, moved);
-    group.endEditBlock();
-    setTextCursor(target);
-    // Copied, as far as the drag knows: its text is moved already.
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
 }
 
 // --- Links ----------------------------------------------------------------------

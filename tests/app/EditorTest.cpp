@@ -404,6 +404,7 @@ TEST_F(EditorTest, HardTextsLoadShowAndStoreUnchanged)
         {"no-break spaces", "10\u00a0km\tby\u00a0car", "10\u00a0km\tby\u00a0car"},
         {"replacement characters", "caf\uFFFD \uFFFD", "caf\uFFFD \uFFFD"},
         {"CR LF line endings", "one\r\ntwo\r\n\r\nthree", "one"},
+        {"line endings of every kind", "a\r\nb\rc\nd\u2029e\ufdd0f\r\n", "a"},
         {"ten megabytes", tenMegabytes, line.trimmed()},
     };
     auto uuid = [](int i) { return QString("BBBBBBBB-0000-0000-0000-%1").arg(i, 12, 10, QChar('0')); };
