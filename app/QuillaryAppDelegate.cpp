@@ -145,10 +145,7 @@ void QuillaryAppDelegate::buildWindow()
         activateDetailAndFocus(true, true);
     });
     QTextDocument* document = m_window->textView()->document();
-    connect(document, &QTextDocument::contentsChange, this, [this](int, int removed, int added) {
-        if (removed != 0 || added != 0)
-            textDidChange();
-    });
+    connect(m_window->textView(), &NoteTextView::textEdited, this, &QuillaryAppDelegate::textDidChange);
     connect(m_window->textView(), &NoteTextView::editingEnded, this, &QuillaryAppDelegate::textDidEndEditing);
     m_undoManager->attachDocument(document, QStringLiteral("Typing"));
     // Typing and note actions share one history: the editor's undo keys go

@@ -37,6 +37,7 @@ class ZQHotKeyCenter;
 
 class CommandRegistry;
 class MenuValidator;
+class QVRLinkTextView;
 class QVRSearchField;
 class SearchFilter;
 class QAction;
@@ -46,7 +47,6 @@ class QLocale;
 class QListView;
 class QMenu;
 class QPushButton;
-class QTextEdit;
 class QAction;
 class QMimeData;
 class QPrinter;
@@ -205,7 +205,7 @@ public:
 
     NoteWindow* window() const { return m_window; }
     QListView* tableView() const;
-    QTextEdit* textView() const;
+    QVRLinkTextView* textView() const;
     NoteListModel* listModel() const { return m_listModel; }
     QVRDataStore* dataStore() const { return m_dataStore.get(); }
     platform::UserDefaults& defaults() const { return *m_defaults; }
@@ -458,7 +458,6 @@ private:
     Qt::Alignment m_naturalTextAlignment = Qt::AlignLeft;
     // Editor and search bar.
     bool m_animatingSearch = false;
-    bool m_crLfLineEndings = false; // the loaded note ends every line with CR LF
 
     QString m_currentStatus;
     QTimer m_statusTimer;

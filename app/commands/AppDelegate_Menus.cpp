@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QStandardPaths>
 #include <QTextEdit>
@@ -47,6 +48,10 @@ bool copyFocusedSelection()
 {
     QWidget* focus = QApplication::focusWidget();
     if (auto* text = qobject_cast<QTextEdit*>(focus); text && text->textCursor().hasSelection()) {
+        text->copy();
+        return true;
+    }
+    if (auto* text = qobject_cast<QPlainTextEdit*>(focus); text && text->textCursor().hasSelection()) {
         text->copy();
         return true;
     }
@@ -404,10 +409,7 @@ void QuillaryAppDelegate::showListContextMenu(const QPoint& position)
 QMenu* QuillaryAppDelegate::editorContextMenu(const QPoint& position)
 {
     NoteTextView* editor = m_window->textView();
-    // The standard menu takes document coordinates (for its link items).
-    const QPoint documentPosition =
-        position + QPoint(editor->horizontalScrollBar()->value(), editor->verticalScrollBar()->value());
-    QMenu* menu = editor->createStandardContextMenu(documentPosition);
+    QMenu* menu = editor->createContextMenu(position);
     menu->setObjectName(QStringLiteral("editorContextMenu"));
     menu->addSeparator();
     m_commands->fill(menu, {"calculateMenuItem"});

@@ -170,16 +170,17 @@ QString QuillaryAppDelegate::formattedCalculation(const ZQNumber& number, const 
 
 QString QuillaryAppDelegate::selectedCalculationText() const
 {
-    QTextEdit* editor = textView();
+    QVRLinkTextView* editor = textView();
     if (!editor || editor->isReadOnly() || !detailShowing())
         return {};
     const QTextCursor cursor = editor->textCursor();
     // A long selection is not math; its text is not even taken out.
     if (!cursor.hasSelection() || cursor.selectionEnd() - cursor.selectionStart() > MaximumCalculationLength)
         return {};
-    QString text = cursor.selectedText();
-    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
-    text.replace(QChar::LineSeparator, QLatin1Char('\n'));
+    QString text = editor->exactText(cursor.selectionStart(), cursor.selectionEnd());
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    for (QChar separator : {QChar(u'\r'), QChar(QChar::ParagraphSeparator), QChar(QChar::LineSeparator)})
+        text.replace(separator, QLatin1Char('\n'));
     return text;
 }
 
@@ -199,7 +200,7 @@ void QuillaryAppDelegate::calculateSelection()
     const QString result = formattedCalculation(*number, QLocale());
     if (result.isEmpty())
         return;
-    QTextEdit* editor = textView();
+    QVRLinkTextView* editor = textView();
     QTextCursor cursor = editor->textCursor();
     // One edit block: a single undo step gives the expression back.
     cursor.beginEditBlock();

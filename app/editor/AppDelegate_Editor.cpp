@@ -49,24 +49,15 @@ bool guessRightToLeft(const QString& text)
 bool usesCrLfLineEndings(const QString& text)
 {
     const qsizetype pairs = text.count(QStringLiteral("\r\n"));
-    return pairs > 0 && text.count(QLatin1Char('\n')) == pairs && text.count(QLatin1Char('\r')) == pairs &&
-           !text.contains(QChar::ParagraphSeparator);
+    return pairs > 0 && text.count(QLatin1Char('\n')) == pairs;
 }
 
 } // namespace
 
 QString QuillaryAppDelegate::editorText() const
 {
-    QTextEdit* editor = textView();
-    if (!editor)
-        return QString();
-    // The editor holds each line as a paragraph of its own; a note whose
-    // lines all end in CR LF gets them back, so that editing one word does
-    // not rewrite every line ending.
-    QString text = QVRLinkTextView::exactText(editor->document());
-    if (m_crLfLineEndings)
-        text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-    return text;
+    QVRLinkTextView* editor = textView();
+    return editor ? editor->exactText() : QString();
 }
 
 Qt::Alignment QuillaryAppDelegate::naturalTextAligmentForString(const QString& text)
@@ -89,13 +80,19 @@ void QuillaryAppDelegate::resetTextViewAttributes()
 
 void QuillaryAppDelegate::prepareEmptyTextView(const QString& text)
 {
-    QTextEdit* editor = textView();
+    QVRLinkTextView* editor = textView();
     QTextDocument* document = editor->document();
     m_naturalTextAlignment = naturalTextAligmentForString(text);
 
     const QFont font = NoteWindow::noteFont(m_textSize);
     document->setDefaultFont(font);
     editor->setTabStopDistance(std::round((m_textSize - 11) * 3.0 + 37.0));
+    // The view lays paragraphs out with the document's options.
+    QTextOption options = document->defaultTextOption();
+    if (options.alignment() != m_naturalTextAlignment) {
+        options.setAlignment(m_naturalTextAlignment);
+        document->setDefaultTextOption(options);
+    }
 
     QTextCharFormat characters;
     characters.setFont(font);
@@ -114,31 +111,29 @@ void QuillaryAppDelegate::prepareEmptyTextView(const QString& text)
 
 void QuillaryAppDelegate::insertText(const QString& text, bool preserveInsertion)
 {
-    QTextEdit* editor = textView();
+    QVRLinkTextView* editor = textView();
     if (!editor)
         return;
     const auto notTyping = m_session->ignoreTextChanges();
     const int location = preserveInsertion ? editor->textCursor().selectionStart() : -1;
-    m_crLfLineEndings = usesCrLfLineEndings(text);
     // Of the detectors the settings may enable, links are the one found here;
     // they are drawn, never written into the text.
-    auto* links = qobject_cast<QVRLinkTextView*>(editor);
     const bool detectsLinks = m_textCheckingTypes & LinkCheckingType;
     editor->clear();
-    if (links && links->detectsLinks() != detectsLinks)
-        links->setDetectsLinks(detectsLinks);
+    editor->setDetectsLinks(detectsLinks);
+    // A note whose lines all end in CR LF gets them back, and new lines get
+    // them too, so that editing one word does not rewrite every line ending.
+    editor->setLineEnding(usesCrLfLineEndings(text) ? QStringLiteral("\r\n") : QStringLiteral("\n"));
 
     // Attributes and loading are not edits: they stay out of the undo history.
     QTextDocument* document = editor->document();
     const bool undo = document->isUndoRedoEnabled();
     document->setUndoRedoEnabled(false);
     prepareEmptyTextView(text);
-    // One edit block: the layout hears of the whole text once, not of each
-    // of its paragraphs.
+    // One edit: the layout hears of the whole text once, not of each of its
+    // paragraphs.
     QTextCursor end(document);
-    end.beginEditBlock();
-    end.insertText(text);
-    end.endEditBlock();
+    editor->insertExactText(end, text);
     document->setUndoRedoEnabled(undo);
     document->setModified(false);
 
@@ -163,7 +158,7 @@ void QuillaryAppDelegate::newNoteWithoutSaving()
 
 void QuillaryAppDelegate::showEditorDisabled()
 {
-    QTextEdit* editor = textView();
+    QVRLinkTextView* editor = textView();
     if (!editor)
         return;
     // Recolouring is not typing: the note is not marked unsaved for it and

@@ -2,19 +2,20 @@
 
 #include "app/window/NSColorAdditions.h"
 
-#include <QAbstractTextDocumentLayout>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
-#include <QScrollBar>
-#include <QSyntaxHighlighter>
-#include <QTextBlock>
 #include <QTextLayout>
+
+#include <algorithm>
 
 namespace {
 
-// The links found in one paragraph, kept with it until it is highlighted
-// again.
+// The links found in one paragraph block since its text last changed.
 class LinkBlockData : public QTextBlockUserData
 {
 public:
@@ -22,50 +23,552 @@ public:
     QList<LinkDetector::Link> links;
 };
 
-// Draws links as layout formats, which stay out of the document's contents
-// and its undo history, and finds them again as the user types.
-class LinkHighlighter : public QSyntaxHighlighter
+// Characters the document turns into block separators, and line separators
+// where the view groups lines.
+bool isSeparator(QChar c, bool groupsLines)
+{
+    switch (c.unicode()) {
+    case 0x2028:
+        return groupsLines;
+    case u'\n':
+    case u'\r':
+    case 0x2029: // paragraph separator
+    case 0xfdd0: // the document's frame marks
+    case 0xfdd1:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Where a piece of a long paragraph that starts at `from` ends, at `limit`
+// at the latest: after the last space or tab in its second half, else at
+// the limit moved back off the second half of a surrogate pair, a combining
+// mark or a joiner, so that a character is not drawn in two halves.
+qsizetype breakPoint(QStringView text, qsizetype from, qsizetype limit)
+{
+    for (qsizetype k = limit; k > from + (limit - from) / 2; --k) {
+        if (text[k - 1] == u' ' || text[k - 1] == u'\t')
+            return k;
+    }
+    qsizetype k = limit;
+    const auto clings = [&](qsizetype at) {
+        const QChar c = text[at];
+        return c.isLowSurrogate() || c.isMark() || c == QChar(0x200d) || text[at - 1] == QChar(0x200d);
+    };
+    while (k > from + 1 && limit - k < 32 && clings(k))
+        --k;
+    // A surrogate pair is never parted.
+    if (text[k].isLowSurrogate())
+        k += k - 1 > from ? -1 : 1;
+    return k;
+}
+
+// The first block's separator is the start of the text; a block after a
+// join carries an empty one.
+bool followsJoin(const QTextBlock& block)
+{
+    if (!block.isValid() || !block.previous().isValid())
+        return false;
+    const QVariant separator = block.blockFormat().property(QVRLinkTextView::SeparatorProperty);
+    return separator.isValid() && separator.toString().isEmpty();
+}
+
+// Lays out a paragraph when it is shown, as the plain-text layout does, with
+// the line height its format asks for: the plain-text layout stacks lines
+// at their natural height.
+class NoteTextLayout : public QPlainTextDocumentLayout
 {
 public:
-    explicit LinkHighlighter(QTextDocument* document) : QSyntaxHighlighter(document) {}
+    using QPlainTextDocumentLayout::QPlainTextDocumentLayout;
 
-    void setEnabled(bool enabled)
+    QRectF blockBoundingRect(const QTextBlock& block) const override
     {
-        m_enabled = enabled;
-        rehighlight();
+        QTextLayout* layout = block.layout();
+        if (!block.isValid() || !layout)
+            return QRectF();
+        if (layout->lineCount() == 0)
+            QPlainTextDocumentLayout::blockBoundingRect(block);
+        const QTextBlockFormat format = block.blockFormat();
+        const qreal factor = format.lineHeightType() == QTextBlockFormat::ProportionalHeight
+                                 ? format.lineHeight() / 100.0
+                                 : 1.0;
+        if (factor == 1.0 || layout->lineCount() == 0)
+            return QPlainTextDocumentLayout::blockBoundingRect(block);
+        // Each line's box grows by the extra height, below its text.
+        qreal y = 0;
+        qreal extra = 0;
+        for (int i = 0; i < layout->lineCount(); ++i) {
+            QTextLine line = layout->lineAt(i);
+            if (line.position().y() != y)
+                line.setPosition(QPointF(line.position().x(), y));
+            extra = line.height() * (factor - 1.0);
+            y += line.height() + extra;
+        }
+        QRectF rect = QPlainTextDocumentLayout::blockBoundingRect(block);
+        if (block.isVisible())
+            rect.setBottom(rect.bottom() + extra);
+        return rect;
+    }
+};
+
+// The view as assistive technology sees it. Qt's own interface for plain-text
+// views places every paragraph's characters as if it were the first one.
+class NoteTextAccessible : public QAccessibleWidget,
+                           public QAccessibleTextInterface,
+                           public QAccessibleEditableTextInterface
+{
+public:
+    explicit NoteTextAccessible(QVRLinkTextView* view) : QAccessibleWidget(view, QAccessible::EditableText) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface*>(this);
+        if (type == QAccessible::EditableTextInterface && !view()->isReadOnly())
+            return static_cast<QAccessibleEditableTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
     }
 
-protected:
-    void highlightBlock(const QString& text) override
+    QAccessible::State state() const override
     {
-        if (!m_enabled) {
-            setCurrentBlockUserData(nullptr);
-            return;
-        }
-        QList<LinkDetector::Link> links = LinkDetector::linksInText(text);
-        if (links.isEmpty()) {
-            setCurrentBlockUserData(nullptr);
-            return;
-        }
-        QTextCharFormat format;
-        format.setForeground(NSColorAdditions::linkedNoteTextColor());
-        format.setFontUnderline(false);
-        for (const LinkDetector::Link& link : links)
-            setFormat(int(link.start), int(link.length), format);
-        setCurrentBlockUserData(new LinkBlockData(std::move(links)));
+        QAccessible::State state = QAccessibleWidget::state();
+        state.multiLine = true;
+        state.selectableText = true;
+        state.editable = !view()->isReadOnly();
+        state.readOnly = view()->isReadOnly();
+        return state;
+    }
+
+    QString text(QAccessible::Text type) const override
+    {
+        return type == QAccessible::Value ? view()->toPlainText() : QAccessibleWidget::text(type);
+    }
+
+    // Text.
+    void selection(int index, int* start, int* end) const override
+    {
+        const QTextCursor cursor = view()->textCursor();
+        *start = index == 0 && cursor.hasSelection() ? cursor.selectionStart() : 0;
+        *end = index == 0 && cursor.hasSelection() ? cursor.selectionEnd() : 0;
+    }
+    int selectionCount() const override { return view()->textCursor().hasSelection() ? 1 : 0; }
+    void addSelection(int start, int end) override { setSelection(0, start, end); }
+    void removeSelection(int) override
+    {
+        QTextCursor cursor = view()->textCursor();
+        cursor.clearSelection();
+        view()->setTextCursor(cursor);
+    }
+    void setSelection(int, int start, int end) override
+    {
+        QTextCursor cursor(view()->document());
+        cursor.setPosition(bounded(start));
+        cursor.setPosition(bounded(end), QTextCursor::KeepAnchor);
+        view()->setTextCursor(cursor);
+    }
+    int cursorPosition() const override { return view()->textCursor().position(); }
+    void setCursorPosition(int position) override
+    {
+        QTextCursor cursor = view()->textCursor();
+        cursor.setPosition(bounded(position));
+        view()->setTextCursor(cursor);
+    }
+    QString text(int start, int end) const override
+    {
+        QTextCursor cursor(view()->document());
+        cursor.setPosition(bounded(start));
+        cursor.setPosition(bounded(end), QTextCursor::KeepAnchor);
+        return cursor.selectedText().replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    }
+    int characterCount() const override { return view()->document()->characterCount() - 1; }
+    QRect characterRect(int offset) const override
+    {
+        QTextCursor cursor(view()->document());
+        cursor.setPosition(bounded(offset));
+        const QRect caret = view()->cursorRect(cursor);
+        const QString character = text(offset, offset + 1);
+        const int width = QFontMetrics(cursor.charFormat().font()).horizontalAdvance(character);
+        const QPoint origin = view()->viewport()->mapToGlobal(caret.topLeft());
+        return QRect(origin, QSize(std::max(width, 1), caret.height()));
+    }
+    int offsetAtPoint(const QPoint& point) const override
+    {
+        const QPoint local = view()->viewport()->mapFromGlobal(point);
+        return view()->viewport()->rect().contains(local) ? view()->cursorForPosition(local).position() : -1;
+    }
+    void scrollToSubstring(int start, int) override
+    {
+        setCursorPosition(start);
+        view()->ensureCursorVisible();
+    }
+    QString attributes(int offset, int* start, int* end) const override
+    {
+        *start = *end = offset;
+        return QString();
+    }
+
+    // Editable text.
+    void deleteText(int start, int end) override { replaceText(start, end, QString()); }
+    void insertText(int offset, const QString& text) override { replaceText(offset, offset, text); }
+    void replaceText(int start, int end, const QString& text) override
+    {
+        setSelection(0, start, end);
+        QTextCursor cursor = view()->textCursor();
+        view()->insertExactText(cursor, text);
+        view()->setTextCursor(cursor);
     }
 
 private:
-    bool m_enabled = true;
+    QVRLinkTextView* view() const { return static_cast<QVRLinkTextView*>(object()); }
+    int bounded(int position) const { return std::clamp(position, 0, characterCount()); }
 };
+
+QAccessibleInterface* accessibleTextView(const QString& className, QObject* object)
+{
+    auto* view = qobject_cast<QVRLinkTextView*>(object);
+    return view && className == QLatin1String(object->metaObject()->className())
+               ? new NoteTextAccessible(view)
+               : nullptr;
+}
 
 } // namespace
 
 QVRLinkTextView::QVRLinkTextView(QWidget* parent)
-    : QTextEdit(parent), m_highlighter(new LinkHighlighter(document())),
-      m_opener([](const QUrl& url) { QDesktopServices::openUrl(url); })
+    : QPlainTextEdit(parent), m_opener([](const QUrl& url) { QDesktopServices::openUrl(url); })
 {
+    static const bool accessible = (QAccessible::installFactory(accessibleTextView), true);
+    Q_UNUSED(accessible);
+    auto* text = new QTextDocument(this);
+    text->setDocumentLayout(new NoteTextLayout(text));
+    setDocument(text);
     viewport()->setMouseTracking(true);
+    connect(document(), &QTextDocument::contentsChange, this, &QVRLinkTextView::contentsDidChange);
+}
+
+// --- The exact text -----------------------------------------------------------
+
+QString QVRLinkTextView::separatorBefore(const QTextBlock& block) const
+{
+    if (!block.previous().isValid())
+        return QString();
+    const QVariant separator = block.blockFormat().property(SeparatorProperty);
+    return separator.isValid() ? separator.toString() : m_lineEnding;
+}
+
+QString QVRLinkTextView::exactText() const
+{
+    return exactText(0, document()->characterCount() - 1);
+}
+
+QString QVRLinkTextView::exactText(int from, int to) const
+{
+    QString text;
+    if (to <= from)
+        return text;
+    text.reserve(to - from);
+    // Blocks mostly share one format: its separator is looked up once.
+    int lastFormat = -1;
+    QString separator;
+    for (QTextBlock block = document()->findBlock(from); block.isValid() && block.position() <= to;
+         block = block.next()) {
+        const int start = block.position();
+        if (start > from) {
+            if (block.blockFormatIndex() != lastFormat) {
+                lastFormat = block.blockFormatIndex();
+                separator = separatorBefore(block);
+            }
+            text += separator;
+        }
+        const QString blockText = block.text();
+        const int a = std::max(from - start, 0);
+        const int b = std::min(to - start, int(blockText.size()));
+        if (b <= a)
+            continue;
+        if (!m_groupsLines) {
+            text += QStringView(blockText).mid(a, b - a);
+            continue;
+        }
+        // Line separators in a block are the usual line endings of its lines.
+        QString lines = blockText.mid(a, b - a);
+        text += lines.replace(QChar::LineSeparator, m_lineEnding);
+    }
+    return text;
+}
+
+void QVRLinkTextView::insertExactText(QTextCursor& cursor, QStringView text)
+{
+    // A document that starts with many lines holds them in groups: each
+    // block of the document costs far more to make than a character.
+    if (document()->isEmpty())
+        m_groupsLines = text.count(QLatin1Char('\n')) > GroupLinesAbove;
+    QTextBlockFormat usual = cursor.blockFormat();
+    usual.clearProperty(SeparatorProperty);
+    const QTextCharFormat characters = cursor.charFormat();
+    cursor.beginEditBlock();
+    if (cursor.hasSelection())
+        keepSeparators(cursor.selectionStart(), [&] { cursor.removeSelectedText(); });
+    // Runs of text whose line endings are the usual ones go in whole; the
+    // document copies the current block's format to the blocks it makes for
+    // them, so after a block with a separator of its own the next usual one
+    // is given explicitly too.
+    bool ownSeparator = cursor.blockFormat().hasProperty(SeparatorProperty);
+    QString run;
+    const auto flush = [&] {
+        if (!run.isEmpty())
+            cursor.insertText(run);
+        run.clear();
+    };
+    const auto separate = [&](QStringView separator) {
+        flush();
+        QTextBlockFormat format = usual;
+        ownSeparator = separator != m_lineEnding;
+        if (ownSeparator)
+            format.setProperty(SeparatorProperty, separator.toString());
+        cursor.insertBlock(format, characters);
+    };
+
+    // The text already in the block around the insertion point counts
+    // towards its length.
+    qsizetype before = cursor.positionInBlock();
+    qsizetype inBlock = cursor.block().length() - 1;
+    // A usual line ending waits for the line after it: it joins that line
+    // to the group when both fit, else it ends the block.
+    bool lineEnding = false;
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (true) {
+        qsizetype j = i;
+        while (j < n && !isSeparator(text[j], m_groupsLines))
+            ++j;
+        if (std::exchange(lineEnding, false)) {
+            if (m_groupsLines && inBlock + 1 + (j - i) <= ChunkLength) {
+                run += QChar::LineSeparator;
+                ++inBlock;
+            } else {
+                if (ownSeparator)
+                    separate(m_lineEnding);
+                else
+                    run += QLatin1Char('\n');
+                inBlock = 0;
+            }
+            before = inBlock;
+        }
+        qsizetype piece = i;
+        if (inBlock + (j - i) > LongParagraphLength) {
+            qsizetype room = ChunkLength - before;
+            while (j - piece > room) {
+                const qsizetype cut = room > 0 ? breakPoint(text, piece, piece + room) : piece;
+                run += text.mid(piece, cut - piece);
+                separate(QStringView());
+                piece = cut;
+                room = ChunkLength;
+            }
+            inBlock = 0;
+        }
+        run += text.mid(piece, j - piece);
+        inBlock += j - piece;
+        if (j >= n)
+            break;
+        const qsizetype length = text[j] == u'\r' && j + 1 < n && text[j + 1] == u'\n' ? 2 : 1;
+        const QStringView separator = text.mid(j, length);
+        if (separator == m_lineEnding) {
+            lineEnding = true;
+        } else {
+            separate(separator);
+            inBlock = before = 0;
+        }
+        i = j + length;
+    }
+    flush();
+    cursor.endEditBlock();
+}
+
+QMimeData* QVRLinkTextView::createMimeDataFromSelection() const
+{
+    const QTextCursor cursor = textCursor();
+    auto* data = new QMimeData;
+    data->setText(exactText(cursor.selectionStart(), cursor.selectionEnd()));
+    return data;
+}
+
+void QVRLinkTextView::insertFromMimeData(const QMimeData* source)
+{
+    if (isReadOnly() || !source || !source->hasText())
+        return;
+    QTextCursor cursor = textCursor();
+    insertExactText(cursor, source->text());
+    setTextCursor(cursor);
+    ensureCursorVisible();
+}
+
+void QVRLinkTextView::keyPressEvent(QKeyEvent* event)
+{
+    if (isReadOnly()) {
+        QPlainTextEdit::keyPressEvent(event);
+        return;
+    }
+    QTextCursor cursor = textCursor();
+    // A new paragraph ends in the usual line ending, whatever separator the
+    // paragraph it was split from carries. Where lines are grouped, a line
+    // separator typed is one of the text's separators too.
+    const bool lineSeparator = m_groupsLines && event->matches(QKeySequence::InsertLineSeparator);
+    if (event->matches(QKeySequence::InsertParagraphSeparator) || lineSeparator) {
+        keepSeparators(cursor.selectionStart(), [&] {
+            QTextBlockFormat format = cursor.blockFormat();
+            format.clearProperty(SeparatorProperty);
+            if (lineSeparator)
+                format.setProperty(SeparatorProperty, QString(QChar::LineSeparator));
+            cursor.insertBlock(format, cursor.charFormat());
+        });
+        setTextCursor(cursor);
+        ensureCursorVisible();
+        event->accept();
+        return;
+    }
+    const bool erase = event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete;
+    const bool backwards = event->key() == Qt::Key_Backspace;
+    if (!cursor.hasSelection() && erase && event->modifiers() == Qt::NoModifier) {
+        // A join is no character: deleting next to one deletes the character
+        // beyond it.
+        if (backwards) {
+            while (cursor.atBlockStart() && followsJoin(cursor.block()))
+                cursor.setPosition(cursor.position() - 1);
+        } else {
+            while (cursor.atBlockEnd() && followsJoin(cursor.block().next()))
+                cursor.setPosition(cursor.position() + 1);
+        }
+        // A separator is deleted here rather than by the editor (see
+        // keepSeparators()).
+        const bool separator = backwards ? cursor.atBlockStart() && cursor.position() > 0
+                                         : cursor.atBlockEnd() && cursor.block().next().isValid();
+        if (separator) {
+            keepSeparators(backwards ? cursor.position() - 1 : cursor.position(), [&] {
+                if (backwards)
+                    cursor.deletePreviousChar();
+                else
+                    cursor.deleteChar();
+            });
+            event->accept();
+        }
+        setTextCursor(cursor);
+        if (separator) {
+            ensureCursorVisible();
+            return;
+        }
+    } else if (cursor.hasSelection() && document()->findBlock(cursor.selectionStart()) !=
+                                            document()->findBlock(cursor.selectionEnd())) {
+        // So is a selection over separators that a key deletes or types over.
+        const bool cut = event->matches(QKeySequence::Cut);
+        const bool typing =
+            !event->text().isEmpty() && event->text().at(0).isPrint() &&
+            !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+        if (erase || cut || typing) {
+            if (cut)
+                copy();
+            removeSelection();
+            if (!typing) {
+                event->accept();
+                return;
+            }
+        }
+    }
+    QPlainTextEdit::keyPressEvent(event);
+}
+
+void QVRLinkTextView::keepSeparators(int from, const std::function<void()>& edit)
+{
+    // When a deletion starts at a block's start and takes its separator, the
+    // document drops that block and keeps the format of the one after, and
+    // with it that one's separator, where the text keeps the first one's.
+    // Only the document's own cursors may edit here: the editor reads the
+    // layout as it goes, which is not made again until the edit ends.
+    const QTextBlock start = document()->findBlock(from);
+    const int number = start.blockNumber();
+    const QTextBlockFormat format = start.blockFormat();
+    QTextCursor group(document());
+    group.beginEditBlock();
+    edit();
+    const QTextBlock merged = document()->findBlockByNumber(number);
+    if (merged.isValid() && merged.blockFormat() != format)
+        QTextCursor(merged).setBlockFormat(format);
+    group.endEditBlock();
+}
+
+void QVRLinkTextView::removeSelection()
+{
+    QTextCursor cursor = textCursor();
+    keepSeparators(cursor.selectionStart(), [&] { cursor.removeSelectedText(); });
+    setTextCursor(cursor);
+}
+
+QMenu* QVRLinkTextView::createContextMenu(const QPoint& position)
+{
+    QMenu* menu = createStandardContextMenu(position);
+    for (QAction* action : menu->actions()) {
+        const QString name = action->objectName();
+        if (name != QLatin1String("edit-cut") && name != QLatin1String("edit-delete"))
+            continue;
+        disconnect(action, &QAction::triggered, nullptr, nullptr);
+        connect(action, &QAction::triggered, this, [this, cut = name == QLatin1String("edit-cut")] {
+            if (cut)
+                copy();
+            removeSelection();
+        });
+    }
+    return menu;
+}
+
+// --- Links ----------------------------------------------------------------------
+
+void QVRLinkTextView::contentsDidChange(int from, int removed, int added)
+{
+    if (m_formatting || (removed == 0 && added == 0))
+        return;
+    // An emptied document holds the next text as it comes.
+    if (document()->isEmpty())
+        m_groupsLines = false;
+    // The changed blocks are found again now, as far as a budget goes: a
+    // keystroke touches one. The rest (a whole note put in) wait until they
+    // are shown.
+    qsizetype budget = 4 * ChunkLength;
+    const int end = from + added;
+    for (QTextBlock block = document()->findBlock(from); block.isValid() && block.position() <= end;
+         block = block.next()) {
+        if (block.userData())
+            block.setUserData(nullptr);
+        if (budget > 0 && m_detectsLinks) {
+            budget -= block.length();
+            highlightBlock(block);
+        }
+    }
+    emit textEdited();
+}
+
+void QVRLinkTextView::highlightBlock(const QTextBlock& block)
+{
+    if (!block.isValid() || block.userData())
+        return;
+    QList<LinkDetector::Link> links;
+    if (m_detectsLinks)
+        links = LinkDetector::linksInText(block.text());
+    QList<QTextLayout::FormatRange> ranges;
+    if (!links.isEmpty()) {
+        QTextCharFormat format;
+        format.setForeground(NSColorAdditions::linkedNoteTextColor());
+        format.setFontUnderline(false);
+        for (const LinkDetector::Link& link : links)
+            ranges.append({int(link.start), int(link.length), format});
+    }
+    QTextLayout* layout = block.layout();
+    if (layout->formats() != ranges) {
+        // The layout is made again with the formats when next drawn.
+        m_formatting = true;
+        layout->setFormats(ranges);
+        layout->clearLayout();
+        m_formatting = false;
+    }
+    QTextBlock(block).setUserData(new LinkBlockData(std::move(links)));
 }
 
 void QVRLinkTextView::setDetectsLinks(bool detects)
@@ -73,37 +576,53 @@ void QVRLinkTextView::setDetectsLinks(bool detects)
     if (detects == m_detectsLinks)
         return;
     m_detectsLinks = detects;
-    static_cast<LinkHighlighter*>(m_highlighter)->setEnabled(detects);
+    m_formatting = true;
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        block.setUserData(nullptr);
+        if (!block.layout()->formats().isEmpty()) {
+            block.layout()->setFormats({});
+            block.layout()->clearLayout();
+        }
+    }
+    m_formatting = false;
+    viewport()->update();
 }
 
 QList<LinkDetector::Link> QVRLinkTextView::linksOfBlock(const QTextBlock& block)
 {
-    const auto* data = dynamic_cast<const LinkBlockData*>(block.userData());
+    highlightBlock(block);
+    const auto* data = static_cast<const LinkBlockData*>(block.userData());
     return data ? data->links : QList<LinkDetector::Link>();
 }
 
-QString QVRLinkTextView::exactText(const QTextDocument* document)
+void QVRLinkTextView::paintEvent(QPaintEvent* event)
 {
-    QString text = document->toRawText();
-    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
-    return text;
+    // Links are found in what is shown, before it is laid out and drawn.
+    if (m_detectsLinks) {
+        const QPointF offset = contentOffset();
+        const int height = viewport()->height();
+        for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+            highlightBlock(block);
+            if (blockBoundingGeometry(block).translated(offset).bottom() > height)
+                break;
+        }
+    }
+    QPlainTextEdit::paintEvent(event);
 }
 
 QUrl QVRLinkTextView::urlForEvent(const QPoint& viewportPosition) const
 {
-    const QPointF point =
-        QPointF(viewportPosition) + QPointF(horizontalScrollBar()->value(), verticalScrollBar()->value());
-    const int position = document()->documentLayout()->hitTest(point, Qt::FuzzyHit);
-    if (position < 0)
-        return QUrl();
+    const int position = cursorForPosition(viewportPosition).position();
     const QTextBlock block = document()->findBlock(position);
-    const QList<LinkDetector::Link> links = linksOfBlock(block);
+    const auto* data = static_cast<const LinkBlockData*>(block.userData());
     const QTextLayout* layout = block.layout();
-    if (links.isEmpty() || !layout)
+    if (!data || data->links.isEmpty() || !layout)
         return QUrl();
     // The hit position lies between two characters: the one under the point
     // is whichever of its neighbours has the point inside its own box.
-    const QPointF origin = layout->position();
+    const QPointF point(viewportPosition);
+    const QPointF origin =
+        blockBoundingGeometry(block).translated(contentOffset()).topLeft() + layout->position();
     const int inBlock = position - block.position();
     const QTextLine line = layout->lineForTextPosition(inBlock);
     if (!line.isValid())
@@ -118,7 +637,7 @@ QUrl QVRLinkTextView::urlForEvent(const QPoint& viewportPosition) const
         const qreal b = origin.x() + line.cursorToX(character + 1);
         if (point.x() < std::min(a, b) || point.x() >= std::max(a, b))
             continue;
-        for (const LinkDetector::Link& link : links) {
+        for (const LinkDetector::Link& link : data->links) {
             if (character >= link.start && character < link.start + link.length)
                 return link.url;
         }
@@ -133,18 +652,18 @@ void QVRLinkTextView::mousePressEvent(QMouseEvent* event)
                         ? urlForEvent(event->position().toPoint())
                         : QUrl();
     m_pressPosition = event->position().toPoint();
-    QTextEdit::mousePressEvent(event);
+    QPlainTextEdit::mousePressEvent(event);
 }
 
 void QVRLinkTextView::mouseMoveEvent(QMouseEvent* event)
 {
-    QTextEdit::mouseMoveEvent(event);
+    QPlainTextEdit::mouseMoveEvent(event);
     updateCursor(event->position().toPoint());
 }
 
 void QVRLinkTextView::mouseReleaseEvent(QMouseEvent* event)
 {
-    QTextEdit::mouseReleaseEvent(event);
+    QPlainTextEdit::mouseReleaseEvent(event);
     const QUrl pressed = std::exchange(m_pressedLink, QUrl());
     if (event->button() != Qt::LeftButton || pressed.isEmpty())
         return;

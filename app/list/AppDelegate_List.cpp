@@ -60,7 +60,7 @@ QListView* QuillaryAppDelegate::tableView() const
     return m_window ? m_window->tableView() : nullptr;
 }
 
-QTextEdit* QuillaryAppDelegate::textView() const
+QVRLinkTextView* QuillaryAppDelegate::textView() const
 {
     return m_window ? m_window->textView() : nullptr;
 }

@@ -33,7 +33,7 @@ public:
     }
     void forgetUndo() override
     {
-        if (QTextEdit* editor = m_delegate->textView())
+        if (QVRLinkTextView* editor = m_delegate->textView())
             m_delegate->undoManager()->removeAllActionsWithTarget(editor->document());
     }
 

@@ -11,6 +11,8 @@
 #include "store/QVRDefaultsKeys.h"
 #include "store/QVRObjectController.h"
 
+#include <QAbstractTextDocumentLayout>
+#include <QFontMetricsF>
 #include <QTextDocument>
 
 #include <cmath>
@@ -144,9 +146,13 @@ QSize QuillaryAppDelegate::idealSizeForZoom()
     const double listHeight = std::max(double(count) * 40 + searchHeight, 267.0);
     double textHeight = 0;
     if (m_window) {
-        QTextEdit* editor = m_window->textView();
-        textHeight = editor->document()->size().height();
-        if (textHeight > editor->viewport()->height())
+        // The view's document counts lines, most of them not laid out yet;
+        // each is taken as one line of the note font.
+        const QTextDocument* document = m_window->textView()->document();
+        textHeight = document->documentLayout()->documentSize().height() *
+                         QFontMetricsF(document->defaultFont()).lineSpacing() * 1.15 +
+                     2 * document->documentMargin();
+        if (textHeight > m_window->textView()->viewport()->height())
             textHeight += m_textSize * 1.15 * 3;
     }
     const int height = int(std::ceil(std::max(textHeight, listHeight))) + 56;

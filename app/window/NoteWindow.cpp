@@ -43,7 +43,6 @@ QFont NoteWindow::noteFont(int pixelSize, bool medium)
 
 NoteTextView::NoteTextView(QWidget* parent) : QVRLinkTextView(parent)
 {
-    setAcceptRichText(false);
     setFrameShape(QFrame::NoFrame);
     setObjectName(QStringLiteral("textView"));
     setAccessibleName(tr("Note"));

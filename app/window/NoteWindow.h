@@ -8,7 +8,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QStyledItemDelegate>
-#include <QTextEdit>
 #include <QWidget>
 
 class QMenuBar;

@@ -5,6 +5,7 @@
 // Internally: --run DIR SHAPE BYTES, in a process of its own per shape, so that
 // a shape that blocks the window is stopped after SECONDS and reported as such.
 #include "app/QuillaryAppDelegate.h"
+#include "app/editor/QVRLinkTextView.h"
 #include "app/list/NoteListModel.h"
 #include "bench/support/BenchProfile.h"
 #include "platform/core/UserDefaults.h"
@@ -16,8 +17,8 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QListView>
+#include <QPlainTextEdit>
 #include <QProcess>
-#include <QTextEdit>
 
 #include <algorithm>
 #include <cstdio>
@@ -131,7 +132,7 @@ int run(const QString& dir, bool oneLine, qsizetype bytes)
                                                app->window()->repaint();
                                                QApplication::processEvents();
                                            }));
-    QTextEdit* editor = app->textView();
+    QPlainTextEdit* editor = app->textView();
     if (editor->toPlainText().size() < bytes) {
         std::printf("  the large note is not in the editor\n");
         return 1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/QuillaryAppDelegate.h"
+#include "app/editor/QVRLinkTextView.h"
 #include "app/list/NoteListModel.h"
 
 #include "platform/core/UserDefaults.h"

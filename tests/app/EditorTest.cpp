@@ -11,6 +11,8 @@
 #include "store/QVRUtilities.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QAccessible>
+#include <QClipboard>
 #include <QTextBlock>
 #include <QTextLayout>
 
@@ -168,6 +170,10 @@ TEST_F(EditorTest, TabsAndLineHeightFollowTheTextSize)
             EXPECT_EQ(block.blockFormat().lineHeight(), 115);
         }
         EXPECT_EQ(editor()->currentCharFormat().font().pixelSize(), row.size);
+        // The view stacks the lines that far apart.
+        const QTextBlock first = editor()->document()->begin();
+        const qreal height = editor()->document()->documentLayout()->blockBoundingRect(first).height();
+        EXPECT_NEAR(height, first.layout()->lineAt(0).height() * 1.15, 0.5) << row.size;
         EXPECT_EQ(editor()->toPlainText(), "one\ttwo\nthree");
         EXPECT_FALSE(app->noteNeedsSaving());
     }
@@ -233,7 +239,7 @@ TEST_F(EditorTest, LinksAreDrawnWithoutEditingTheNote)
     QTextCursor end = cursorAt(editor()->document()->characterCount() - 1);
     editor()->setTextCursor(end);
     typeInEditor(" and www.example.org");
-    EXPECT_EQ(QVRLinkTextView::linksOfBlock(editor()->document()->begin()).size(), 2);
+    EXPECT_EQ(editor()->linksOfBlock(editor()->document()->begin()).size(), 2);
     editor()->undo();
     EXPECT_EQ(editor()->toPlainText(), "plan at https://example.com/plan today");
 
@@ -242,7 +248,7 @@ TEST_F(EditorTest, LinksAreDrawnWithoutEditingTheNote)
     defaults->set("Text Checking Types", 7034 & ~0x20);
     start(environment());
     open(A, "plan at https://example.com/plan today");
-    EXPECT_TRUE(QVRLinkTextView::linksOfBlock(editor()->document()->begin()).isEmpty());
+    EXPECT_TRUE(editor()->linksOfBlock(editor()->document()->begin()).isEmpty());
     EXPECT_TRUE(editor()->document()->begin().layout()->formats().isEmpty());
 }
 
@@ -284,6 +290,16 @@ TEST_F(EditorTest, ClickOpensOnlyTheLinkUnderThePointer)
     QTest::mouseRelease(editor()->viewport(), Qt::LeftButton, Qt::NoModifier, pointOnCharacter(20));
     EXPECT_TRUE(opened.isEmpty());
     EXPECT_TRUE(editor()->textCursor().hasSelection());
+
+    // Assistive technology is told where characters are, in later
+    // paragraphs as in the first.
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(editor());
+    ASSERT_TRUE(accessible && accessible->textInterface());
+    for (int offset : {10, 30, 50}) {
+        const QRect extents = accessible->textInterface()->characterRect(offset);
+        EXPECT_TRUE(extents.contains(editor()->viewport()->mapToGlobal(pointOnCharacter(offset)))) << offset;
+        EXPECT_EQ(accessible->textInterface()->offsetAtPoint(extents.center()), offset) << offset;
+    }
 
     // The pointer is a hand over a link only.
     QTest::mouseMove(editor()->viewport(), pointOnCharacter(12));
@@ -388,6 +404,7 @@ TEST_F(EditorTest, HardTextsLoadShowAndStoreUnchanged)
         {"no-break spaces", "10\u00a0km\tby\u00a0car", "10\u00a0km\tby\u00a0car"},
         {"replacement characters", "caf\uFFFD \uFFFD", "caf\uFFFD \uFFFD"},
         {"CR LF line endings", "one\r\ntwo\r\n\r\nthree", "one"},
+        {"line endings of every kind", "a\r\nb\rc\nd\u2029e\ufdd0f\r\n", "a"},
         {"ten megabytes", tenMegabytes, line.trimmed()},
     };
     auto uuid = [](int i) { return QString("BBBBBBBB-0000-0000-0000-%1").arg(i, 12, 10, QChar('0')); };
@@ -483,4 +500,124 @@ TEST_F(EditorTest, TheTitleOfATenMegabyteLineIsABoundedPrefix)
         EXPECT_TRUE(line.trimmed().startsWith(title));
     }
     EXPECT_EQ(app->noteWithId(A)->title(), line.trimmed());
+}
+
+// A long paragraph is held in pieces and many lines in groups of lines; at
+// every place where the view joins or splits the text, typing, deleting,
+// new lines, pasting and copying act on the note's text as if it were whole,
+// and undo gives back the text exactly.
+TEST_F(EditorTest, LongParagraphsAndManyLinesKeepTheTextAtEveryJoin)
+{
+    QString base64;
+    for (int i = 0; i < 20000; ++i)
+        base64 += QLatin1Char(
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"[(i * 7 + i / 64) % 64]);
+    QString manyLines;
+    for (int i = 0; i < 9000; ++i) {
+        manyLines += QString("line %1\tcaf\u00e9").arg(i);
+        const char16_t* endings[] = {u"\r\n", u"\r", u"\u2028", u"\u2029", u"\ufdd0"};
+        manyLines += i % 1000 == 999 ? QString::fromUtf16(endings[(i / 1000) % 5]) : QString("\n");
+        if (i == 4500)
+            manyLines += base64 + "\n";
+    }
+    const struct
+    {
+        const char* name;
+        QString text;
+        QString lineEnding;
+    } rows[] = {
+        {"one long line", base64, "\n"},
+        {"a long line of words and emoji", QString("one two three \U0001F600 ").repeated(1200), "\n"},
+        {"a long line in a CR LF note", "first\r\n" + base64 + "\r\nlast\r\n", "\r\n"},
+        {"many lines ending in every way", manyLines, "\n"},
+        {"many CR LF lines", QString("row\tcaf\u00e9\r\n").repeated(9000), "\r\n"},
+    };
+    QVRLinkTextView* view = editor();
+    const auto offset = [&](int position) { return int(view->exactText(0, position).size()); };
+    const QString pasted = QString("p\r\nq\tr\u2028s\u00e9\U0001F600\n");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        open(A, row.text);
+        ASSERT_TRUE(app->editorText() == row.text);
+        ASSERT_GT(view->document()->blockCount(), 3);
+        // The first joins, those that carry a separator of their own, the last.
+        QList<int> joins = {1, 2, 3};
+        for (QTextBlock block = view->document()->begin(); block.isValid() && joins.size() < 10;
+             block = block.next()) {
+            if (block.blockFormat().hasProperty(QVRLinkTextView::SeparatorProperty) &&
+                block.blockNumber() > 3)
+                joins << block.blockNumber();
+        }
+        joins << view->document()->blockCount() - 1;
+
+        const auto caret = [&](int position) {
+            QTextCursor cursor = cursorAt(position);
+            view->setTextCursor(cursor);
+        };
+        // One key at the caret: the text changes by what `edit` says, there.
+        const auto key = [&](Qt::Key k, Qt::KeyboardModifiers modifiers, const char* what) {
+            const QString before = app->editorText();
+            const int at = offset(view->textCursor().position());
+            QTest::keyClick(view, k, modifiers);
+            const QString after = app->editorText();
+            const qsizetype change = after.size() - before.size();
+            if (k == Qt::Key_Backspace) {
+                EXPECT_TRUE(change < 0 && after == before.left(at + change) + before.mid(at)) << what;
+            } else if (k == Qt::Key_Delete) {
+                EXPECT_TRUE(change < 0 && after == before.left(at) + before.mid(at - change)) << what;
+            } else {
+                const QString typed =
+                    k == Qt::Key_Return ? (modifiers ? QString("\u2028") : row.lineEnding) : QString("x");
+                EXPECT_TRUE(after == before.left(at) + typed + before.mid(at)) << what;
+            }
+        };
+        for (int number : joins) {
+            const int start = view->document()->findBlockByNumber(number).position();
+            caret(start);
+            key(Qt::Key_X, Qt::NoModifier, "typed at a block's start");
+            caret(start);
+            key(Qt::Key_Backspace, Qt::NoModifier, "backspace at a block's start");
+            key(Qt::Key_Delete, Qt::NoModifier, "delete there");
+            caret(view->document()->findBlockByNumber(number).position());
+            key(Qt::Key_Delete, Qt::NoModifier, "delete at a block's start");
+            caret(view->document()->findBlockByNumber(number).position() - 1);
+            key(Qt::Key_Delete, Qt::NoModifier, "delete at the end of the block before");
+            key(Qt::Key_Return, Qt::NoModifier, "a new line");
+            key(Qt::Key_Return, Qt::ShiftModifier, "a line separator");
+
+            // Pasted at the start of a block, and copied across its join.
+            const int at = view->document()->findBlockByNumber(number).position();
+            const QString before = app->editorText();
+            caret(at);
+            QApplication::clipboard()->setText(pasted);
+            view->paste();
+            const int o = offset(at);
+            EXPECT_TRUE(app->editorText() == before.left(o) + pasted + before.mid(o)) << "pasted";
+            QTextCursor selection = cursorAt(std::max(at - 5, 0));
+            selection.setPosition(at + 5, QTextCursor::KeepAnchor);
+            view->setTextCursor(selection);
+            view->copy();
+            const int from = offset(selection.selectionStart());
+            EXPECT_TRUE(QApplication::clipboard()->text() ==
+                        app->editorText().mid(from, offset(selection.selectionEnd()) - from))
+                << "copied";
+
+            // Cut from a block's start over its separator into the next block.
+            const QTextBlock cutFrom = view->document()->findBlockByNumber(number);
+            QTextCursor range = cursorAt(cutFrom.position());
+            range.setPosition(std::min(cutFrom.next().position() + 1, view->document()->characterCount() - 1),
+                              QTextCursor::KeepAnchor);
+            view->setTextCursor(range);
+            const QString uncut = app->editorText();
+            const int a = offset(range.selectionStart());
+            const int b = offset(range.selectionEnd());
+            QTest::keyClick(view, Qt::Key_X, Qt::ControlModifier);
+            EXPECT_TRUE(app->editorText() == uncut.left(a) + uncut.mid(b)) << "cut";
+            EXPECT_TRUE(QApplication::clipboard()->text() == uncut.mid(a, b - a)) << "cut";
+        }
+        while (view->document()->isUndoAvailable())
+            view->undo();
+        EXPECT_TRUE(app->editorText() == row.text) << "undone";
+        app->saveCurrentNote();
+    }
 }
