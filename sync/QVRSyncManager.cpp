@@ -600,7 +600,7 @@ public:
         std::unique_ptr<platform::ManagedObjectContext> context = m_store->temporaryContext();
         if (!context)
             return;
-        bool removed = false;
+        std::vector<platform::ObjectID> removed;
         context->performAndWait([&] {
             platform::FetchRequest request;
             request.entityName = QVRNoteEntityName;
@@ -615,19 +615,23 @@ public:
             }
             if (g_pruneHook)
                 g_pruneHook([this] { return isCancelled(); });
+            std::vector<platform::ObjectID> ids;
+            ids.reserve(notes.size());
             for (platform::ManagedObject* note : notes) {
                 if (isCancelled())
                     return;
+                ids.push_back(note->objectID());
                 context->remove(note);
             }
-            removed = true;
+            removed = std::move(ids);
         });
-        if (!removed || isCancelled())
+        // Nothing old enough: no save, and nothing for the window to redo.
+        if (removed.empty() || isCancelled())
             return;
         if (m_store->saveTemporaryContext(context.get(), true)) {
-            platform::runOnMainThread([manager = m_manager] {
+            platform::runOnMainThread([manager = m_manager, removed = std::move(removed)] {
                 if (manager && manager->delegate())
-                    manager->delegate()->didDeleteOldObjects();
+                    manager->delegate()->didDeleteOldObjects(removed);
             });
         }
     }
