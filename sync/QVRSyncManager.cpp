@@ -34,6 +34,10 @@
 #include <cmath>
 #include <limits>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 const QString QVRSyncChangeNotification = QStringLiteral("QVRSyncChangeNotification");
 const QString QVRSyncCompleteNotification = QStringLiteral("QVRSyncCompleteNotification");
 const QString QVRSyncFailureNotification = QStringLiteral("QVRSyncFailureNotification");
@@ -634,6 +638,13 @@ public:
                     manager->delegate()->didDeleteOldObjects(removed);
             });
         }
+        // Every pruned note was read whole to be deleted, on this thread: the
+        // memory that took is free now, and goes back to the system rather
+        // than staying with the process.
+        context.reset();
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
     }
 
 private:
