@@ -25,14 +25,17 @@ QStringList readTitles(const char* path)
         return titles;
     }
     sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db, "SELECT substr(text, 1, ?) FROM Note WHERE archived = 0 ORDER BY date DESC", -1,
-                       &statement, nullptr);
+    // The first line is cut out by SQLite: only the title becomes a QString.
+    sqlite3_prepare_v2(db,
+                       "SELECT substr(head, 1, CASE instr(head, char(10)) WHEN 0 THEN ?1 ELSE instr(head, "
+                       "char(10)) - 1 END) FROM (SELECT substr(text, 1, ?1) AS head, date FROM Note "
+                       "WHERE archived = 0) ORDER BY date DESC",
+                       -1, &statement, nullptr);
     sqlite3_bind_int(statement, 1, TitleLength);
     while (sqlite3_step(statement) == SQLITE_ROW) {
-        const QString text =
-            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)),
-                              sqlite3_column_bytes(statement, 0));
-        titles << text.section(QLatin1Char('\n'), 0, 0).trimmed();
+        titles << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)),
+                                    sqlite3_column_bytes(statement, 0))
+                      .trimmed();
     }
     sqlite3_finalize(statement);
     sqlite3_close(db);
