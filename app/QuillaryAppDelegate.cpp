@@ -378,8 +378,23 @@ bool QuillaryAppDelegate::dataStoreInUse(QVRDataStore* store)
 
 void QuillaryAppDelegate::dataStoreRefreshed(QVRDataStore* store, bool refreshed)
 {
-    (void)store;
-    (void)refreshed;
-    m_noteController.reset();
-    reloadList();
+    // Another process saved: the notes it added join the lists, the ones it
+    // removed leave them and the changed ones move, row by row.
+    QVRObjectController* controller = m_noteController.get();
+    if (!refreshed || !controller || store != m_dataStore.get())
+        return;
+    rearrangeList([this, controller] {
+        platform::Error error;
+        const std::vector<platform::ManagedObject*> notes =
+            m_dataStore->context()->fetch(platform::FetchRequest{QVRNoteEntityName, nullptr, {}, 0}, &error);
+        if (!error.domain.isEmpty()) {
+            platform::log(QStringLiteral("Error getting data: %1").arg(error.localizedDescription));
+            return;
+        }
+        // Both lists pick from every note: the search list's records are the
+        // full list's.
+        if (platform::ArrayController* search = controller->searchController())
+            search->setContent(notes);
+        controller->arrayController()->setContent(notes);
+    });
 }

@@ -153,7 +153,7 @@ public:
     void saveObjectWithAttributes(const QVRNoteAttributes& attributes, bool sync) override;
     void unknownObjectNamed(const QString& name, const QVariantMap& attributes) override;
     void deleteObjectWithUUID(const QString& uuid) override;
-    void didDeleteOldObjects() override;
+    void didDeleteOldObjects(const std::vector<platform::ObjectID>& objectIDs) override;
     QVRApplicationState applicationState() override;
     void shouldPromptWithTitle(const QString& title, const QString& message, const QString& accept,
                                const QString& cancel, std::function<void(bool)> handler) override;
@@ -167,6 +167,11 @@ public:
     void setSelectedNote(Note* note);
     void tableViewSelectionDidChange();
     void reloadList();
+    // Runs `rearrange`, which changes the note controller's lists, and
+    // carries the displayed list's changes into the rows one by one; the
+    // selection and the open note stay. Reads the list afresh only when the
+    // controller asks for that (a search that starts or ends, too much moved).
+    void rearrangeList(const std::function<void()>& rearrange);
     void updateStatus();
     void updateStatus(const QString& text);
     QString currentStatus() const { return m_currentStatus; }

@@ -443,21 +443,42 @@ bool QVRDataStore::refreshAllObjects()
 
 bool QVRDataStore::refreshUnchangedObjects()
 {
-    int refreshed = 0;
-    if (m_context) {
-        // The registered objects are read on the context's own queue too:
-        // another thread may be inserting into it.
-        m_context->performAndWait([&] {
-            for (platform::ManagedObject* object : m_context->registeredObjects()) {
-                if (object->hasChanges() || object->isDeleted())
-                    continue;
-                m_context->refresh(object, false);
-                ++refreshed;
-            }
-        });
-    }
+    const int refreshed = refreshUnchanged(nullptr);
     m_refreshDate = platform::now();
     return refreshed > 0;
+}
+
+bool QVRDataStore::refreshObjectsWithIDs(const std::vector<platform::ObjectID>& ids)
+{
+    if (m_parentStore)
+        return m_parentStore->refreshObjectsWithIDs(ids);
+    if (ids.empty() || inUse())
+        return false;
+    const QSet<platform::ObjectID> only(ids.begin(), ids.end());
+    bool refreshed = refreshUnchanged(&only) > 0;
+    for (const auto& child : childStores()) {
+        if (!child->inUse())
+            refreshed = child->refreshUnchanged(&only) > 0 || refreshed;
+    }
+    return refreshed;
+}
+
+int QVRDataStore::refreshUnchanged(const QSet<platform::ObjectID>* only)
+{
+    int refreshed = 0;
+    if (!m_context)
+        return refreshed;
+    // The registered objects are read on the context's own queue too:
+    // another thread may be inserting into it.
+    m_context->performAndWait([&] {
+        for (platform::ManagedObject* object : m_context->registeredObjects()) {
+            if (object->hasChanges() || object->isDeleted() || (only && !only->contains(object->objectID())))
+                continue;
+            m_context->refresh(object, false);
+            ++refreshed;
+        }
+    });
+    return refreshed;
 }
 
 std::unique_ptr<platform::ManagedObjectContext> QVRDataStore::temporaryContext()
@@ -477,6 +498,13 @@ bool QVRDataStore::saveTemporaryContext(platform::ManagedObjectContext* context,
     context->performAndWait([&] {
         if (!context->hasChanges())
             return;
+        // Copies of these elsewhere in the process are out of date once it
+        // is saved; the others are not.
+        std::vector<platform::ObjectID> changed;
+        for (const auto& objects : {context->updatedObjects(), context->deletedObjects()}) {
+            for (const platform::ManagedObject* object : objects)
+                changed.push_back(object->objectID());
+        }
         platform::Error error;
         if (!context->save(&error)) {
             platform::log(QStringLiteral("Error in saveTemporaryContext: %1 %2")
@@ -486,7 +514,7 @@ bool QVRDataStore::saveTemporaryContext(platform::ManagedObjectContext* context,
         result = true;
         if (commit) {
             saveData();
-            refreshAllObjects();
+            refreshObjectsWithIDs(changed);
         }
     });
     return result;

@@ -4,6 +4,7 @@
 #include "platform/core/NotificationCenter.h"
 #include "platform/data/ManagedObjectContext.h"
 
+#include <QSet>
 #include <QString>
 
 #include <atomic>
@@ -124,10 +125,16 @@ public:
     bool refreshObjects(bool force);
     bool refreshAllObjects();
     bool refreshUnchangedObjects();
+    // Like refreshAllObjects(), for the records `ids` names only: the
+    // other objects keep their values.
+    bool refreshObjectsWithIDs(const std::vector<platform::ObjectID>& ids);
     bool inUse();
 
     // A private-queue context over this store's context; the caller owns it.
     std::unique_ptr<platform::ManagedObjectContext> temporaryContext();
+    // Saves it into this store; with `commit`, writes the file and refreshes
+    // the copies the process's stores hold of the records it changed or
+    // deleted (a deleted one then reads as gone).
     bool saveTemporaryContext(platform::ManagedObjectContext* context, bool commit);
 
     void close();
@@ -152,6 +159,9 @@ public:
 private:
     QVRDataStore() = default;
     void detachFromParent();
+    // Turns this context's unchanged objects back into faults (only those
+    // `only` names, when given); how many.
+    int refreshUnchanged(const QSet<platform::ObjectID>* only);
 
     QVRDataStoreDelegate* m_delegate = nullptr;
     QVRDataStore* m_parentStore = nullptr;

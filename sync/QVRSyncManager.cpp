@@ -34,6 +34,10 @@
 #include <cmath>
 #include <limits>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 const QString QVRSyncChangeNotification = QStringLiteral("QVRSyncChangeNotification");
 const QString QVRSyncCompleteNotification = QStringLiteral("QVRSyncCompleteNotification");
 const QString QVRSyncFailureNotification = QStringLiteral("QVRSyncFailureNotification");
@@ -600,7 +604,7 @@ public:
         std::unique_ptr<platform::ManagedObjectContext> context = m_store->temporaryContext();
         if (!context)
             return;
-        bool removed = false;
+        std::vector<platform::ObjectID> removed;
         context->performAndWait([&] {
             platform::FetchRequest request;
             request.entityName = QVRNoteEntityName;
@@ -615,21 +619,32 @@ public:
             }
             if (g_pruneHook)
                 g_pruneHook([this] { return isCancelled(); });
+            std::vector<platform::ObjectID> ids;
+            ids.reserve(notes.size());
             for (platform::ManagedObject* note : notes) {
                 if (isCancelled())
                     return;
+                ids.push_back(note->objectID());
                 context->remove(note);
             }
-            removed = true;
+            removed = std::move(ids);
         });
-        if (!removed || isCancelled())
+        // Nothing old enough: no save, and nothing for the window to redo.
+        if (removed.empty() || isCancelled())
             return;
         if (m_store->saveTemporaryContext(context.get(), true)) {
-            platform::runOnMainThread([manager = m_manager] {
+            platform::runOnMainThread([manager = m_manager, removed = std::move(removed)] {
                 if (manager && manager->delegate())
-                    manager->delegate()->didDeleteOldObjects();
+                    manager->delegate()->didDeleteOldObjects(removed);
             });
         }
+        // Every pruned note was read whole to be deleted, on this thread: the
+        // memory that took is free now, and goes back to the system rather
+        // than staying with the process.
+        context.reset();
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
     }
 
 private:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/core/NotificationCenter.h"
+#include "platform/data/ObjectID.h"
 #include "store/QVRNoteAttributes.h"
 #include "sync/QVRQuorvaneOperation.h"
 #include "sync/QVRSyncAccount.h"
@@ -54,8 +55,9 @@ public:
     virtual void deleteObjectWithUUID(const QString& uuid) = 0;
     // Main thread, at the start of every cycle.
     virtual void willStartSyncing() {}
-    // Main thread, once old archived notes have been deleted from the file.
-    virtual void didDeleteOldObjects() {}
+    // Main thread, once old archived notes have been deleted from the file;
+    // `objectIDs` names them. Never called when there was none to delete.
+    virtual void didDeleteOldObjects(const std::vector<platform::ObjectID>& objectIDs) { (void)objectIDs; }
     // Main thread, when another computer changed a key of the cloud
     // key-value store.
     virtual void ubiquitousKeyUpdated(const QString& key, const QVariant& value) { (void)key, (void)value; }

@@ -105,6 +105,30 @@ void QuillaryAppDelegate::reloadList()
     updateStatus();
 }
 
+void QuillaryAppDelegate::rearrangeList(const std::function<void()>& rearrange)
+{
+    QVRObjectController* controller = noteController();
+    if (!controller)
+        return;
+    bool reset = false;
+    {
+        // A row that goes takes its selection along: that is not the user
+        // choosing another note.
+        const auto fromCode = m_session->ignoreSelectionChanges();
+        const QMetaObject::Connection steps = connect(
+            controller, &QVRObjectController::arrangedObjectsChanged, m_listModel, &NoteListModel::apply);
+        const QMetaObject::Connection resets =
+            connect(controller, &QVRObjectController::arrangedObjectsReset, this, [&reset] { reset = true; });
+        rearrange();
+        disconnect(steps);
+        disconnect(resets);
+    }
+    if (reset)
+        reloadList();
+    else
+        updateStatus();
+}
+
 void QuillaryAppDelegate::updateStatus()
 {
     if (!m_dataStore)

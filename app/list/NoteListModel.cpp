@@ -104,6 +104,24 @@ void NoteListModel::moveNote(int from, int to)
     endMoveRows();
 }
 
+void NoteListModel::apply(const std::vector<platform::ArrangementChange>& changes)
+{
+    using Kind = platform::ArrangementChange::Kind;
+    for (const platform::ArrangementChange& change : changes) {
+        switch (change.kind) {
+        case Kind::Insert:
+            insertNote(static_cast<Note*>(change.object), int(change.to));
+            break;
+        case Kind::Remove:
+            removeNoteAt(int(change.from));
+            break;
+        case Kind::Move:
+            moveNote(int(change.from), int(change.to));
+            break;
+        }
+    }
+}
+
 void NoteListModel::reloadRows(const QList<int>& rows)
 {
     for (int row : rows) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/data/ArrayController.h"
+
 #include <QAbstractListModel>
 
 #include <vector>
@@ -44,6 +46,8 @@ public:
     void removeNoteAt(int row);
     void insertNote(Note* note, int row);
     void moveNote(int from, int to);
+    // The steps of one change of the controller's displayed list, in order.
+    void apply(const std::vector<platform::ArrangementChange>& changes);
     // Rows that no longer exist are ignored.
     void reloadRows(const QList<int>& rows);
     void reloadAll();

@@ -195,8 +195,27 @@ void QuillaryAppDelegate::deleteObjectWithUUID(const QString& uuid)
     deleteItemWithUUID(uuid, false);
 }
 
-void QuillaryAppDelegate::didDeleteOldObjects()
+void QuillaryAppDelegate::didDeleteOldObjects(const std::vector<platform::ObjectID>& objectIDs)
 {
-    m_noteController.reset();
-    reloadList();
+    // The pruned notes were archived: the full list holds none of them, and
+    // the search list only while it shows the history. A list that holds
+    // none is left alone.
+    QVRObjectController* controller = m_noteController.get();
+    if (!controller || objectIDs.empty())
+        return;
+    const QSet<platform::ObjectID> pruned(objectIDs.begin(), objectIDs.end());
+    bool shown = false;
+    for (const bool filtered : {false, true}) {
+        if (filtered && !controller->filtered())
+            break;
+        for (platform::ManagedObject* object : controller->objectsFiltered(filtered)) {
+            if (!pruned.contains(object->objectID()))
+                continue;
+            // Its copy learns here that the record is gone, and leaves.
+            object->values();
+            shown = true;
+        }
+    }
+    if (shown)
+        rearrangeList([controller] { controller->rearrangeObjects(); });
 }

@@ -23,7 +23,18 @@ public:
             QTimer::singleShot(0, [] {
                 std::printf("first paint, resident %.1f MB\n", residentMB());
                 std::fflush(stdout);
-                QCoreApplication::exit(0);
+                // What the program settles at once the work after the first
+                // paint is done.
+                const int laterMs = qEnvironmentVariableIntValue("QUILLARY_REPORT_RESIDENT_LATER_MS");
+                if (laterMs <= 0) {
+                    QCoreApplication::exit(0);
+                    return;
+                }
+                QTimer::singleShot(laterMs, [] {
+                    std::printf("resident later %.1f MB\n", residentMB());
+                    std::fflush(stdout);
+                    QCoreApplication::exit(0);
+                });
             });
             deleteLater();
         }

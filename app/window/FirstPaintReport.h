@@ -4,7 +4,9 @@ class QWidget;
 
 // With QUILLARY_REPORT_FIRST_PAINT set in the environment, the first paint of
 // `widget` prints "first paint, resident N MB" on stdout once it is done and
-// ends the event loop: start-up timing for the benchmarks. Does nothing
+// ends the event loop: start-up timing for the benchmarks. With
+// QUILLARY_REPORT_RESIDENT_LATER_MS set too, the loop runs that many
+// milliseconds longer and "resident later N MB" follows. Does nothing
 // otherwise.
 void reportFirstPaintIfAsked(QWidget* widget);
 

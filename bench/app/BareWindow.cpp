@@ -1,43 +1,46 @@
-// The floor for start-up: a bare Qt program that shows an empty main window
-// and reports its first paint the way quillary does, then exits.
-#include <QApplication>
-#include <QEvent>
-#include <QFile>
-#include <QMainWindow>
-#include <QTimer>
+// The floor for start-up: a bare Qt program that reads the live notes' titles
+// (the first line, newest first) from the store file given as its argument
+// with SQLite, shows them in a plain list and reports its first paint the way
+// quillary does, then exits. Without an argument the window stays empty.
+#include "app/window/FirstPaintReport.h"
 
-#include <cstdio>
+#include <QApplication>
+#include <QListView>
+#include <QMainWindow>
+#include <QStringListModel>
+
+#include <sqlite3.h>
 
 namespace {
 
-class FirstPaint : public QObject
-{
-public:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint && !m_seen) {
-            m_seen = true;
-            // Reported once the paint has been done.
-            QTimer::singleShot(0, [] {
-                QFile status(QStringLiteral("/proc/self/status"));
-                double mb = -1;
-                if (status.open(QIODevice::ReadOnly)) {
-                    for (const QByteArray& line : status.readAll().split('\n')) {
-                        if (line.startsWith("VmRSS:"))
-                            mb = line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-                    }
-                }
-                std::printf("first paint, resident %.1f MB\n", mb);
-                std::fflush(stdout);
-                QCoreApplication::exit(0);
-            });
-        }
-        return QObject::eventFilter(watched, event);
-    }
+// As many characters as the application's list keeps of a title.
+constexpr int TitleLength = 4096;
 
-private:
-    bool m_seen = false;
-};
+QStringList readTitles(const char* path)
+{
+    QStringList titles;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path, &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return titles;
+    }
+    sqlite3_stmt* statement = nullptr;
+    // The first line is cut out by SQLite: only the title becomes a QString.
+    sqlite3_prepare_v2(db,
+                       "SELECT substr(head, 1, CASE instr(head, char(10)) WHEN 0 THEN ?1 ELSE instr(head, "
+                       "char(10)) - 1 END) FROM (SELECT substr(text, 1, ?1) AS head, date FROM Note "
+                       "WHERE archived = 0) ORDER BY date DESC",
+                       -1, &statement, nullptr);
+    sqlite3_bind_int(statement, 1, TitleLength);
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+        titles << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)),
+                                    sqlite3_column_bytes(statement, 0))
+                      .trimmed();
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return titles;
+}
 
 } // namespace
 
@@ -46,8 +49,15 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     QMainWindow window;
     window.resize(1000, 700);
-    FirstPaint firstPaint;
-    window.installEventFilter(&firstPaint);
+    QStringListModel model(argc > 1 ? readTitles(argv[1]) : QStringList());
+    auto* list = new QListView(&window);
+    list->setUniformItemSizes(true);
+    list->setModel(&model);
+    window.setCentralWidget(list);
+    // Always a timing run: it ends at its first paint, also when started alone.
+    if (qEnvironmentVariableIsEmpty("QUILLARY_REPORT_FIRST_PAINT"))
+        qputenv("QUILLARY_REPORT_FIRST_PAINT", "1");
+    reportFirstPaintIfAsked(list->viewport());
     window.show();
     return application.exec();
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Checks the application benchmark itself: it never writes into the user's
-profile, even when given a relative folder, and the row count it prints for
-the typing pass is the one the typed query leaves in the list.
+profile, even when given a relative folder, the row count it prints for the
+typing pass is the one the typed query leaves in the list, and a search run
+reports the figures the parent gathers.
 
     check_bench_app.py BENCH_APP
 """
@@ -63,6 +64,10 @@ def main():
             if not (typed == again == predicate and typed < NOTES):
                 failures.append(f"rows after typing {typed}, typed again {again}, "
                                 f"predicate layer {predicate}, live notes {NOTES}")
+            # The parent gathers these over its runs.
+            for name in ("search.firstMs", "search.slowestMs", "search.residentRatio", "save.medianMs"):
+                if not re.search(r"^figure " + re.escape(name) + r" [0-9.]+$", output, re.M):
+                    failures.append(f"no figure {name} in:\n{output}")
 
         touched = files_under(user)
         if touched:

@@ -3,6 +3,8 @@
 #include "AppTestSupport.h"
 
 #include "app/search/QVRSearchField.h"
+#include "platform/data/ManagedObjectContext.h"
+#include "platform/predicate/Predicate.h"
 #include "store/QVRObjectController.h"
 
 #include <QKeyEvent>
@@ -152,4 +154,112 @@ TEST_F(SearchTest, StatusClickHidesTheSearchInTwoPanes)
     app->statusButtonClicked();
     EXPECT_FALSE(app->searchShowing());
     EXPECT_EQ(rows().size(), 3);
+}
+
+// After start the list follows the store by its changes: pruned history and
+// another process's save move, remove and insert rows, never reset the list,
+// and the selection and the open note stay as they are.
+class ListFollowsStore : public SearchTest
+{
+protected:
+    int resets = 0;
+    int steps = 0;
+
+    void SetUp() override
+    {
+        SearchTest::SetUp();
+        NoteListModel* list = app->listModel();
+        QObject::connect(list, &QAbstractItemModel::modelAboutToBeReset, [this] { ++resets; });
+        for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+            QObject::connect(list, signal, [this] { ++steps; });
+        QObject::connect(list, &QAbstractItemModel::rowsMoved, [this] { ++steps; });
+    }
+
+    // Deletes the note as history pruning does: through a batch context,
+    // then tells the window.
+    void prune(const QString& uuid)
+    {
+        auto scratch = root->temporaryContext();
+        std::vector<platform::ObjectID> ids;
+        scratch->performAndWait([&] {
+            const auto notes = scratch->fetch(platform::FetchRequest{
+                QVRNoteEntityName, platform::Predicate::parse("uuid == %@", {uuid}), {}, 0});
+            for (platform::ManagedObject* note : notes) {
+                ids.push_back(note->objectID());
+                scratch->remove(note);
+            }
+        });
+        ASSERT_EQ(ids.size(), 1u);
+        ASSERT_TRUE(root->saveTemporaryContext(scratch.get(), true));
+        app->didDeleteOldObjects(ids);
+    }
+
+    void openNote(const QString& uuid)
+    {
+        app->selectNote(app->noteWithId(uuid));
+        app->activateDetailAndFocus(false, false);
+    }
+
+    int selectedRow() const { return app->tableView()->selectionModel()->selectedRows().value(0, {}).row(); }
+};
+
+TEST_F(ListFollowsStore, PrunedHistoryLeavesOnlyASearchThatShowsIt)
+{
+    const QString open = "AAAAAAAA-0000-0000-0000-000000000002";
+    openNote(open);
+    prune("AAAAAAAA-0000-0000-0000-000000000004");
+    EXPECT_EQ(steps + resets, 0) << "the whole list holds no archived note";
+
+    defaults->set("QVRHistoryDays", qint64(0));
+    EXPECT_EQ(search("cafe"), QStringList({"Café menu", "cafe au lait, 100% arabica", "Old café receipt"}));
+    openNote(open);
+    resets = steps = 0;
+    prune("AAAAAAAA-0000-0000-0000-000000000003");
+    EXPECT_EQ(rows(), QStringList({"Café menu", "cafe au lait, 100% arabica"}));
+    EXPECT_EQ(resets, 0);
+    EXPECT_EQ(steps, 1);
+    EXPECT_EQ(selectedUuid(), open);
+    EXPECT_EQ(selectedRow(), 1);
+    EXPECT_EQ(app->textView()->toPlainText(), "cafe au lait, 100% arabica");
+}
+
+TEST_F(ListFollowsStore, AnotherProcessesSaveMovesRowsInsteadOfReloading)
+{
+    const QString open = "AAAAAAAA-0000-0000-0000-000000000006";
+    openNote(open);
+    typeInEditor(" and more");
+    const QString typed = app->textView()->toPlainText();
+    {
+        // The other process: a store of its own over the same file.
+        auto other = QVRDataStore::makeRootStore(dir.filePath(QStringLiteral("Quillary.sqlite")));
+        auto* context = other->context();
+        context->performAndWait([&] {
+            auto* added = static_cast<Note*>(context->insert(QVRNoteEntityName));
+            added->setUuid("BBBBBBBB-0000-0000-0000-000000000001");
+            added->setText("from elsewhere");
+            added->setDate(clock.now() + 50);
+            added->setArchived(false);
+            for (platform::ManagedObject* object :
+                 context->fetch(platform::FetchRequest{QVRNoteEntityName, nullptr, {}, 0})) {
+                auto* note = static_cast<Note*>(object);
+                if (note->uuid() == "AAAAAAAA-0000-0000-0000-000000000001")
+                    note->setArchived(true);
+                else if (note->uuid() == open)
+                    note->setDate(clock.now() + 10); // above the rest, below the new one
+            }
+        });
+        ASSERT_TRUE(other->saveData());
+    }
+    // The process's root reads the file again first, as after a sync pass.
+    root->refreshObjects(true);
+    QVRDataStore* store = app->dataStore();
+    QVRDataStore::sharedDefaults().set(store->updatedKey(), store->refreshDate() + 5);
+    advance(1);
+    ASSERT_TRUE(store->refreshObjects(false));
+    EXPECT_EQ(rows(), QStringList({"from elsewhere", "He said \"tea\"", "cafe au lait, 100% arabica"}));
+    EXPECT_EQ(resets, 0);
+    EXPECT_GE(steps, 2);
+    EXPECT_EQ(selectedUuid(), open);
+    EXPECT_EQ(selectedRow(), 1);
+    EXPECT_EQ(app->textView()->toPlainText(), typed);
 }

@@ -243,6 +243,37 @@ TEST_F(StoreTest, TemporaryContextWithoutChangesNeitherSavesNorRefreshes)
     EXPECT_FALSE(stamp(RootKey).isValid());
 }
 
+// A committed batch leaves the copies it did not touch loaded: turning every
+// note of the window's list into a fault made the next pass over the list
+// read each one back from the file.
+TEST_F(StoreTest, CommittedTemporaryContextRefreshesOnlyTheRecordsItChanged)
+{
+    auto root = QVRDataStore::makeRootStore(path());
+    Delegate delegate;
+    auto child = appChild(root.get(), &delegate);
+    Note* kept = insertNote(child->context(), QStringLiteral("kept"));
+    Note* edited = insertNote(child->context(), QStringLiteral("before"));
+    Note* pruned = insertNote(child->context(), QStringLiteral("old"), true);
+    ASSERT_TRUE(child->saveData());
+    auto scratch = root->temporaryContext();
+    scratch->performAndWait([&] {
+        for (ManagedObject* note : scratch->fetch(FetchRequest{QVRNoteEntityName, nullptr, {}, 0})) {
+            if (note->objectID() == edited->objectID())
+                note->setValue(QStringLiteral("text"), QStringLiteral("after"));
+            else if (note->objectID() == pruned->objectID())
+                scratch->remove(note);
+        }
+    });
+    ASSERT_TRUE(root->saveTemporaryContext(scratch.get(), true));
+    EXPECT_FALSE(kept->isFault());
+    EXPECT_TRUE(edited->isFault());
+    EXPECT_EQ(edited->text(), QStringLiteral("after"));
+    EXPECT_TRUE(pruned->isFault());
+    EXPECT_TRUE(pruned->text().isEmpty());
+    EXPECT_TRUE(pruned->isDeleted());
+    EXPECT_EQ(textsInFile(path()), (QStringList{QStringLiteral("after"), QStringLiteral("kept")}));
+}
+
 // Pruning runs on a worker thread through a temporary context, while the main
 // thread keeps making and closing child stores and showing notes.
 TEST_F(StoreTest, RefreshFromPruningThreadDoesNotRaceTheChildListOrTheRegistry)

@@ -7,6 +7,7 @@
 #include "sync/QVRSyncManager.h"
 #include "tests/support/Wait.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QTemporaryDir>
 
@@ -29,8 +30,13 @@ public:
     void saveObjectWithAttributes(const QVRNoteAttributes&, bool) override {}
     void unknownObjectNamed(const QString&, const QVariantMap&) override {}
     void deleteObjectWithUUID(const QString&) override {}
-    void didDeleteOldObjects() override { ++deletions; }
+    void didDeleteOldObjects(const std::vector<platform::ObjectID>& ids) override
+    {
+        ++deletions;
+        pruned = int(ids.size());
+    }
     int deletions = 0;
+    int pruned = 0;
 };
 
 class HistoryPrune : public ::testing::Test
@@ -90,7 +96,23 @@ TEST_F(HistoryPrune, DeletesOnlyArchivedNotesOlderThanTheHistory)
     addNotes(QStringLiteral("RECENT-"), 5, true, double(QDateTime::currentSecsSinceEpoch()));
     manager->pruneHistory();
     ASSERT_TRUE(waitFor([&] { return delegate.deletions == 1; }));
+    EXPECT_EQ(delegate.pruned, 20);
     EXPECT_EQ(noteCount(), 10);
+}
+
+// A prune with nothing old enough tells nobody: the window would otherwise
+// go over its list for nothing.
+TEST_F(HistoryPrune, NothingToDeleteTellsNobody)
+{
+    addNotes(QStringLiteral("RECENT-"), 5, true, double(QDateTime::currentSecsSinceEpoch()));
+    std::atomic<bool> read{false};
+    QVRSyncManager::setPruneHookForTesting([&](const std::function<bool()>&) { read = true; });
+    manager->pruneHistory();
+    ASSERT_TRUE(waitFor([&] { return read.load(); }));
+    manager->stop(); // waits for the prune to end
+    QCoreApplication::processEvents();
+    EXPECT_EQ(delegate.deletions, 0);
+    EXPECT_EQ(noteCount(), 5);
 }
 
 // Quitting while the prune ran destroyed the store under it: the process hung
