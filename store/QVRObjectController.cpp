@@ -4,6 +4,7 @@
 #include "platform/data/ManagedObject.h"
 #include "platform/data/ManagedObjectContext.h"
 #include "platform/predicate/Predicate.h"
+#include "store/Note.h"
 
 #include <algorithm>
 
@@ -31,6 +32,12 @@ QVRObjectController::arrayControllerWithContext(platform::ManagedObjectContext* 
     controller->setContext(context);
     controller->setSortDescriptors(sortDescriptors);
     controller->setFilterPredicate(std::move(filterPredicate));
+    if (entityName == QVRNoteEntityName) {
+        // The list shows titles: the texts stay in the file until a note is
+        // opened, searched, saved or synced.
+        controller->setDeferredKeys({QVRNoteAttributeKey::text});
+        controller->setFirstLineKeys({{Note::TitleKey, QVRNoteAttributeKey::text, Note::TitlePrefixLength}});
+    }
     platform::Error error;
     if (!controller->fetch(&error))
         platform::log(QStringLiteral("Error getting data: %1").arg(error.localizedDescription));

@@ -198,7 +198,10 @@ bool ArrayController::fetch(Error* error)
         return false;
     }
     Error fetchError;
-    const auto objects = m_context->fetch(FetchRequest{m_entityName, nullptr, {}, 0}, &fetchError);
+    FetchRequest request{m_entityName, nullptr, {}, 0};
+    request.deferredKeys = m_deferredKeys;
+    request.firstLines = m_firstLines;
+    const auto objects = m_context->fetch(request, &fetchError);
     if (!fetchError.domain.isEmpty()) {
         if (error)
             *error = fetchError;

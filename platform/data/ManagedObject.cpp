@@ -28,15 +28,23 @@ void ManagedObject::fulfill() const
         m_context->fulfillFault(const_cast<ManagedObject*>(this));
 }
 
-QVariant ManagedObject::value(const QString& key) const
+void ManagedObject::load(const QString& key) const
 {
     fulfill();
+    if (m_unloadedKeys.isEmpty() || !m_context || (!key.isNull() && !m_unloadedKeys.contains(key)))
+        return;
+    m_context->loadUnloadedKeys(const_cast<ManagedObject*>(this));
+}
+
+QVariant ManagedObject::value(const QString& key) const
+{
+    load(key);
     return m_values.value(key);
 }
 
 QVariantMap ManagedObject::values() const
 {
-    fulfill();
+    load(QString());
     return m_values;
 }
 
@@ -54,7 +62,7 @@ bool ManagedObject::setValue(const QString& key, const QVariant& value)
         return false;
     }
     Q_ASSERT_X(!m_context || m_context->isOnQueue(), Q_FUNC_INFO, "object changed off its context's queue");
-    fulfill();
+    load(attribute->transient ? key : QString());
     const auto existing = m_values.constFind(key);
     const bool same = existing == m_values.constEnd()
                           ? coerced.isNull()
@@ -85,7 +93,7 @@ bool ManagedObject::setValue(const QString& key, const QVariant& value)
 std::optional<QString> ManagedObject::foldedValue(const QString& key, bool caseInsensitive,
                                                   bool diacriticInsensitive) const
 {
-    fulfill();
+    load(key);
     const auto found = m_values.constFind(key);
     if (found == m_values.constEnd() || found->typeId() != QMetaType::QString)
         return std::nullopt;
@@ -109,13 +117,15 @@ std::optional<QString> ManagedObject::foldedValue(const QString& key, bool caseI
 
 QVariant ManagedObject::primitiveValue(const QString& key) const
 {
-    fulfill();
+    load(key);
     return m_values.value(key);
 }
 
 void ManagedObject::setPrimitiveValue(const QString& key, const QVariant& value)
 {
     fulfill();
+    if (m_unloadedKeys.contains(key))
+        m_unloadedKeys.removeAll(key);
     if (!value.isValid() || value.isNull())
         m_values.remove(key);
     else

@@ -113,6 +113,89 @@ bool bindValue(sqlite3_stmt* statement, int index, const QVariant& value)
     }
 }
 
+QString columnText(sqlite3_stmt* statement, int column)
+{
+    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, column)),
+                             sqlite3_column_bytes(statement, column));
+}
+
+bool isLineBreak(char32_t c)
+{
+    return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+// One character of UTF-8 at `at` (which is before `end`), and how many bytes
+// it takes; a byte that starts no valid sequence counts as one character, as
+// QString::fromUtf8 makes it one replacement character.
+char32_t decodeUtf8(const unsigned char* at, const unsigned char* end, int* length)
+{
+    const unsigned char lead = *at;
+    int size = lead < 0x80           ? 1
+               : (lead >> 5) == 0x6  ? 2
+               : (lead >> 4) == 0xE  ? 3
+               : (lead >> 3) == 0x1E ? 4
+                                     : 0;
+    if (size == 0 || end - at < size) {
+        *length = 1;
+        return 0xFFFD;
+    }
+    char32_t c = size == 1 ? lead : lead & (0x7F >> size);
+    for (int i = 1; i < size; ++i) {
+        if ((at[i] & 0xC0) != 0x80) {
+            *length = 1;
+            return 0xFFFD;
+        }
+        c = (c << 6) | (at[i] & 0x3F);
+    }
+    *length = size;
+    return c;
+}
+
+// quillary_first_line(text, length): see FirstLineKey. Works on the UTF-8 in
+// place, so that a title costs its own length rather than its note's.
+void firstLineFunction(sqlite3_context* context, int, sqlite3_value** arguments)
+{
+    if (sqlite3_value_type(arguments[0]) == SQLITE_NULL) {
+        sqlite3_result_null(context);
+        return;
+    }
+    const auto* text = sqlite3_value_text(arguments[0]);
+    const auto* end = text + sqlite3_value_bytes(arguments[0]);
+    const qint64 maxLength = sqlite3_value_int64(arguments[1]);
+    const unsigned char* start = text;
+    int length = 0;
+    while (start < end) {
+        const char32_t c = decodeUtf8(start, end, &length);
+        if (!QChar::isSpace(c))
+            break;
+        start += length;
+    }
+    const unsigned char* at = start;
+    const unsigned char* lastVisibleEnd = start;
+    qint64 units = 0;
+    bool cut = false;
+    while (at < end) {
+        const char32_t c = decodeUtf8(at, end, &length);
+        if (isLineBreak(c)) {
+            cut = true;
+            break;
+        }
+        const int width = c > 0xFFFF ? 2 : 1;
+        if (units + width > maxLength) {
+            cut = true;
+            break;
+        }
+        units += width;
+        at += length;
+        if (!QChar::isSpace(c))
+            lastVisibleEnd = at;
+    }
+    // A text of one line loses its trailing white space; a line cut short
+    // keeps it, as the line goes on.
+    const unsigned char* stop = cut ? at : lastVisibleEnd;
+    sqlite3_result_text(context, reinterpret_cast<const char*>(start), int(stop - start), SQLITE_TRANSIENT);
+}
+
 } // namespace
 
 PersistentStoreCoordinator::PersistentStoreCoordinator(std::shared_ptr<const ManagedObjectModel> model)
@@ -258,7 +341,10 @@ bool PersistentStoreCoordinator::openOnce(const QString& path, Error* error)
                         .arg(fileVersion)
                         .arg(m_model->version),
                     SQLITE_CANTOPEN);
-    if (!registerSqliteFunctions(m_db))
+    if (!registerSqliteFunctions(m_db) ||
+        sqlite3_create_function_v2(m_db, "quillary_first_line", 2,
+                                   SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                                   &firstLineFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
         return fail(QStringLiteral("The store's functions could not be registered"));
     Error migrationError;
     if (!migrate(fileVersion, &migrationError)) {
@@ -477,21 +563,19 @@ ObjectID PersistentStoreCoordinator::newObjectID(const QString& entity)
     return ObjectID{entity, range.next++};
 }
 
-QVariantMap PersistentStoreCoordinator::readValues(const EntityDescription& entity, void* handle,
-                                                   int firstColumn) const
+QVariantMap PersistentStoreCoordinator::readValues(const std::vector<const AttributeDescription*>& attributes,
+                                                   void* handle, int firstColumn) const
 {
     auto* statement = static_cast<sqlite3_stmt*>(handle);
     QVariantMap values;
     int column = firstColumn;
-    for (const auto* attribute : storedAttributes(entity)) {
+    for (const auto* attribute : attributes) {
         const int type = sqlite3_column_type(statement, column);
         if (type != SQLITE_NULL) {
             QVariant value;
             switch (attribute->type) {
             case AttributeType::String:
-                value =
-                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, column)),
-                                      sqlite3_column_bytes(statement, column));
+                value = columnText(statement, column);
                 break;
             case AttributeType::Double:
                 value = sqlite3_column_double(statement, column);
@@ -511,7 +595,9 @@ QVariantMap PersistentStoreCoordinator::readValues(const EntityDescription& enti
 }
 
 std::optional<std::vector<StoredRow>>
-PersistentStoreCoordinator::fetchRows(const QString& entityName, const Predicate* predicate, Error* error)
+PersistentStoreCoordinator::fetchRows(const QString& entityName, const Predicate* predicate, Error* error,
+                                      const QStringList& deferredKeys,
+                                      const std::vector<FirstLineKey>& firstLines)
 {
     std::lock_guard lock(m_mutex);
     const EntityDescription* entity = m_model->entity(entityName);
@@ -521,10 +607,27 @@ PersistentStoreCoordinator::fetchRows(const QString& entityName, const Predicate
                 ErrorDomain, SQLITE_MISUSE, QStringLiteral("No such entity: %1").arg(entityName), {}, {}};
         return std::nullopt;
     }
-    const auto stored = storedAttributes(*entity);
+    std::vector<const AttributeDescription*> read;
+    QStringList unread;
+    for (const auto* attribute : storedAttributes(*entity)) {
+        if (deferredKeys.contains(attribute->name))
+            unread << attribute->name;
+        else
+            read.push_back(attribute);
+    }
     QStringList columns{QStringLiteral("pk"), QStringLiteral("version")};
-    for (const auto* attribute : stored)
+    for (const auto* attribute : read)
         columns << quoted(attribute->name);
+    std::vector<const FirstLineKey*> derived;
+    for (const auto& firstLine : firstLines) {
+        const AttributeDescription* source = entity->attribute(firstLine.sourceKey);
+        if (!source || source->transient || source->type != AttributeType::String || firstLine.key.isEmpty())
+            continue;
+        columns << QStringLiteral("quillary_first_line(%1, %2)")
+                       .arg(quoted(firstLine.sourceKey))
+                       .arg(std::max(firstLine.maxLength, 0));
+        derived.push_back(&firstLine);
+    }
     QString sql = QStringLiteral("SELECT %1 FROM %2").arg(columns.join(u", "), quoted(entityName));
     SqlWhere where;
     if (predicate) {
@@ -560,8 +663,18 @@ PersistentStoreCoordinator::fetchRows(const QString& entityName, const Predicate
         StoredRow row;
         row.objectID = ObjectID{entityName, sqlite3_column_int64(statement.handle, 0)};
         row.version = sqlite3_column_int64(statement.handle, 1);
-        row.values = readValues(*entity, statement.handle, 2);
-        m_snapshots[row.objectID] = Snapshot{row.values, row.version, readAt};
+        row.values = readValues(read, statement.handle, 2);
+        int column = 2 + int(read.size());
+        for (const FirstLineKey* firstLine : derived) {
+            if (sqlite3_column_type(statement.handle, column) != SQLITE_NULL)
+                row.values.insert(firstLine->key, columnText(statement.handle, column));
+            ++column;
+        }
+        row.unread = unread;
+        Snapshot& snapshot = m_snapshots[row.objectID];
+        snapshot = Snapshot{row.values, row.version, readAt, unread};
+        for (const FirstLineKey* firstLine : derived)
+            snapshot.values.remove(firstLine->key);
         rows.push_back(std::move(row));
     }
     if (status != SQLITE_DONE) {
@@ -585,9 +698,12 @@ std::optional<QVariantMap> PersistentStoreCoordinator::rowValues(const ObjectID&
 {
     std::lock_guard lock(m_mutex);
     const double currentTime = platform::now();
+    QStringList unread;
     if (auto found = m_snapshots.find(id); found != m_snapshots.end()) {
-        if (staleness < 0 || currentTime - found->second.readAt < staleness)
+        if (found->second.unread.isEmpty() &&
+            (staleness < 0 || currentTime - found->second.readAt < staleness))
             return found->second.values;
+        unread = found->second.unread;
     }
     const EntityDescription* entity = m_model->entity(id.entity);
     if (!m_db || !entity)
@@ -605,10 +721,12 @@ std::optional<QVariantMap> PersistentStoreCoordinator::rowValues(const ObjectID&
         m_snapshots.erase(id);
         return std::nullopt;
     }
-    Snapshot snapshot{readValues(*entity, statement.handle, 1), sqlite3_column_int64(statement.handle, 0),
-                      currentTime};
-    m_snapshots[id] = snapshot;
-    return snapshot.values;
+    QVariantMap values = readValues(storedAttributes(*entity), statement.handle, 1);
+    Snapshot snapshot{values, sqlite3_column_int64(statement.handle, 0), currentTime, unread};
+    for (const auto& key : unread)
+        snapshot.values.remove(key);
+    m_snapshots[id] = std::move(snapshot);
+    return values;
 }
 
 bool PersistentStoreCoordinator::write(const StoreChanges& changes, Error* error)
