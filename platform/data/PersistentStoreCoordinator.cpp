@@ -190,8 +190,19 @@ void firstLineFunction(sqlite3_context* context, int, sqlite3_value** arguments)
         if (!QChar::isSpace(c))
             lastVisibleEnd = at;
     }
-    // A text of one line loses its trailing white space; a line cut short
-    // keeps it, as the line goes on.
+    // The text's trailing white space goes first, line breaks and all: a
+    // line followed by nothing but white space loses its own; a line that
+    // goes on keeps it.
+    if (cut) {
+        const unsigned char* rest = at;
+        while (rest < end) {
+            const char32_t c = decodeUtf8(rest, end, &length);
+            if (!QChar::isSpace(c))
+                break;
+            rest += length;
+        }
+        cut = rest < end;
+    }
     const unsigned char* stop = cut ? at : lastVisibleEnd;
     sqlite3_result_text(context, reinterpret_cast<const char*>(start), int(stop - start), SQLITE_TRANSIENT);
 }
