@@ -667,6 +667,12 @@ PersistentStoreCoordinator::fetchRows(const QString& entityName, const Predicate
     } statement{handle};
     for (int i = 0; i < where.bindings.size(); ++i)
         bindValue(statement.handle, i + 1, where.bindings.at(i));
+    if (!unread.isEmpty() && m_readOnDemand.insert(entityName).second) {
+        // From now on the entity's rows are read whole from the file each
+        // time: a snapshot would keep alive the texts the lists leave out.
+        std::erase_if(m_snapshots, [&](const auto& entry) { return entry.first.entity == entityName; });
+    }
+    const bool cached = !m_readOnDemand.contains(entityName);
     std::vector<StoredRow> rows;
     const double readAt = platform::now();
     int status;
@@ -675,6 +681,8 @@ PersistentStoreCoordinator::fetchRows(const QString& entityName, const Predicate
         row.objectID = ObjectID{entityName, sqlite3_column_int64(statement.handle, 0)};
         row.version = sqlite3_column_int64(statement.handle, 1);
         row.values = readValues(read, statement.handle, 2);
+        if (cached)
+            m_snapshots[row.objectID] = Snapshot{row.values, row.version, readAt};
         int column = 2 + int(read.size());
         for (const FirstLineKey* firstLine : derived) {
             if (sqlite3_column_type(statement.handle, column) != SQLITE_NULL)
@@ -682,10 +690,6 @@ PersistentStoreCoordinator::fetchRows(const QString& entityName, const Predicate
             ++column;
         }
         row.unread = unread;
-        Snapshot& snapshot = m_snapshots[row.objectID];
-        snapshot = Snapshot{row.values, row.version, readAt, unread};
-        for (const FirstLineKey* firstLine : derived)
-            snapshot.values.remove(firstLine->key);
         rows.push_back(std::move(row));
     }
     if (status != SQLITE_DONE) {
@@ -709,12 +713,10 @@ std::optional<QVariantMap> PersistentStoreCoordinator::rowValues(const ObjectID&
 {
     std::lock_guard lock(m_mutex);
     const double currentTime = platform::now();
-    QStringList unread;
-    if (auto found = m_snapshots.find(id); found != m_snapshots.end()) {
-        if (found->second.unread.isEmpty() &&
-            (staleness < 0 || currentTime - found->second.readAt < staleness))
+    const bool cached = !m_readOnDemand.contains(id.entity);
+    if (auto found = m_snapshots.find(id); cached && found != m_snapshots.end()) {
+        if (staleness < 0 || currentTime - found->second.readAt < staleness)
             return found->second.values;
-        unread = found->second.unread;
     }
     const EntityDescription* entity = m_model->entity(id.entity);
     if (!m_db || !entity)
@@ -724,19 +726,23 @@ std::optional<QVariantMap> PersistentStoreCoordinator::rowValues(const ObjectID&
         columns << quoted(attribute->name);
     const QByteArray sql =
         QStringLiteral("SELECT %1 FROM %2 WHERE pk = ?").arg(columns.join(u", "), quoted(id.entity)).toUtf8();
-    Statement statement;
-    if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) != SQLITE_OK)
+    // Kept: a list reading its texts on demand reads them one row at a time.
+    sqlite3_stmt* const handle = cachedStatement(sql);
+    if (!handle)
         return std::nullopt;
+    struct Reset
+    {
+        sqlite3_stmt* handle;
+        ~Reset() { sqlite3_reset(handle); }
+    } statement{handle};
     sqlite3_bind_int64(statement.handle, 1, id.key);
     if (sqlite3_step(statement.handle) != SQLITE_ROW) {
         m_snapshots.erase(id);
         return std::nullopt;
     }
     QVariantMap values = readValues(storedAttributes(*entity), statement.handle, 1);
-    Snapshot snapshot{values, sqlite3_column_int64(statement.handle, 0), currentTime, unread};
-    for (const auto& key : unread)
-        snapshot.values.remove(key);
-    m_snapshots[id] = std::move(snapshot);
+    if (cached)
+        m_snapshots[id] = Snapshot{values, sqlite3_column_int64(statement.handle, 0), currentTime};
     return values;
 }
 
@@ -842,8 +848,10 @@ bool PersistentStoreCoordinator::write(const StoreChanges& changes, Error* error
         return fail(QStringLiteral("The changes could not be committed"));
 
     const double writtenAt = platform::now();
-    for (const auto& row : changes.inserted)
-        m_snapshots[row.objectID] = Snapshot{row.values, 1, writtenAt};
+    for (const auto& row : changes.inserted) {
+        if (!m_readOnDemand.contains(row.objectID.entity))
+            m_snapshots[row.objectID] = Snapshot{row.values, 1, writtenAt};
+    }
     for (const auto& row : changes.updated)
         m_snapshots.erase(row.objectID);
     for (const auto& id : changes.deleted)

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <vector>
 
 struct sqlite3;
@@ -78,10 +79,11 @@ public:
                                                     const std::vector<FirstLineKey>& firstLines = {});
     std::optional<qint64> countRows(const QString& entity, const Predicate* predicate, Error* error);
     // The values of one row: from the snapshot cache when younger than
-    // `staleness` seconds (negative = any age) and whole, otherwise from the
-    // file. Empty when the row is gone. A snapshot of a fetch that left keys
-    // unread stays without them when they are read later: what was loaded on
-    // demand lives only as long as the objects holding it.
+    // `staleness` seconds (negative = any age), otherwise from the file.
+    // Empty when the row is gone. Rows of an entity that a fetch read with
+    // keys left unread have no snapshots from then on: they are read from
+    // the file each time, so that what was read on demand lives only as long
+    // as the objects holding it.
     std::optional<QVariantMap> rowValues(const ObjectID& id, double staleness);
 
     // Writes every change in one transaction. Updates write only the changed
@@ -98,7 +100,6 @@ private:
         QVariantMap values;
         qint64 version = 0;
         double readAt = 0;
-        QStringList unread = {};
     };
     bool migrate(int fromVersion, Error* error);
     bool exec(const QString& sql, Error* error);
@@ -129,6 +130,7 @@ private:
     };
     std::map<QString, KeyRange> m_keyRanges;
     std::map<ObjectID, Snapshot> m_snapshots;
+    std::set<QString> m_readOnDemand; // entities without snapshots
     std::map<QByteArray, sqlite3_stmt*> m_fetchStatements;
 };
 
