@@ -7,6 +7,92 @@
 
 namespace platform {
 
+qsizetype ObjectValues::slot(const QString& key) const
+{
+    if (!m_entity)
+        return -1;
+    const auto& attributes = m_entity->attributes;
+    for (size_t i = 0; i < attributes.size(); ++i) {
+        if (attributes[i].name == key)
+            return qsizetype(i);
+    }
+    return -1;
+}
+
+const QVariant* ObjectValues::find(const QString& key) const
+{
+    const qsizetype index = slot(key);
+    if (index < 0) {
+        const auto found = m_others.constFind(key);
+        return found == m_others.constEnd() ? nullptr : &*found;
+    }
+    return size_t(index) < m_slots.size() && m_slots[size_t(index)].isValid() ? &m_slots[size_t(index)]
+                                                                              : nullptr;
+}
+
+QVariant ObjectValues::value(const QString& key) const
+{
+    const QVariant* found = find(key);
+    return found ? *found : QVariant();
+}
+
+void ObjectValues::insert(const QString& key, const QVariant& value)
+{
+    const qsizetype index = slot(key);
+    if (index < 0) {
+        m_others.insert(key, value);
+        return;
+    }
+    if (m_slots.empty())
+        m_slots.resize(m_entity->attributes.size());
+    m_slots[size_t(index)] = value;
+}
+
+void ObjectValues::remove(const QString& key)
+{
+    const qsizetype index = slot(key);
+    if (index < 0)
+        m_others.remove(key);
+    else if (size_t(index) < m_slots.size())
+        m_slots[size_t(index)] = QVariant();
+}
+
+void ObjectValues::clear()
+{
+    m_slots = {};
+    m_others.clear();
+}
+
+ObjectValues& ObjectValues::operator=(const QVariantMap& values)
+{
+    clear();
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        if (it.value().isValid())
+            insert(it.key(), it.value());
+    }
+    return *this;
+}
+
+QVariantMap ObjectValues::toMap() const
+{
+    QVariantMap map = m_others;
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+        if (m_slots[i].isValid())
+            map.insert(m_entity->attributes[i].name, m_slots[i]);
+    }
+    return map;
+}
+
+QVariantMap ObjectValues::storedValues() const
+{
+    QVariantMap map;
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+        if (m_slots[i].isValid() && !m_entity->attributes[i].transient)
+            map.insert(m_entity->attributes[i].name, m_slots[i]);
+    }
+    return map;
+}
+
 ManagedObject::~ManagedObject() = default;
 
 bool ManagedObject::hasChanges() const
@@ -45,7 +131,7 @@ QVariant ManagedObject::value(const QString& key) const
 QVariantMap ManagedObject::values() const
 {
     load(QString());
-    return m_values;
+    return m_values.toMap();
 }
 
 bool ManagedObject::setValue(const QString& key, const QVariant& value)
@@ -63,10 +149,9 @@ bool ManagedObject::setValue(const QString& key, const QVariant& value)
     }
     Q_ASSERT_X(!m_context || m_context->isOnQueue(), Q_FUNC_INFO, "object changed off its context's queue");
     load(attribute->transient ? key : QString());
-    const auto existing = m_values.constFind(key);
-    const bool same = existing == m_values.constEnd()
-                          ? coerced.isNull()
-                          : *existing == coerced && existing->isNull() == coerced.isNull();
+    const QVariant* existing = m_values.find(key);
+    const bool same =
+        !existing ? coerced.isNull() : *existing == coerced && existing->isNull() == coerced.isNull();
     if (coerced.isNull())
         m_values.remove(key);
     else
@@ -94,8 +179,8 @@ std::optional<QString> ManagedObject::foldedValue(const QString& key, bool caseI
                                                   bool diacriticInsensitive) const
 {
     load(key);
-    const auto found = m_values.constFind(key);
-    if (found == m_values.constEnd() || found->typeId() != QMetaType::QString)
+    const QVariant* found = m_values.find(key);
+    if (!found || found->typeId() != QMetaType::QString)
         return std::nullopt;
     const QString text = found->toString();
     const int options = (caseInsensitive ? 1 : 0) | (diacriticInsensitive ? 2 : 0);

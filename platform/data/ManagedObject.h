@@ -15,6 +15,33 @@ namespace platform {
 class ManagedObjectContext;
 struct EntityDescription;
 
+// The values of one object: a slot per attribute of its entity, in the
+// entity's order, and a map for any other key. A list holds many objects of
+// a few values each; a map of its own per object cost more than the values.
+// A key is present when its slot holds a valid QVariant.
+class ObjectValues
+{
+public:
+    void setEntity(const EntityDescription* entity) { m_entity = entity; }
+    // Null when `key` has no value.
+    const QVariant* find(const QString& key) const;
+    QVariant value(const QString& key) const;
+    void insert(const QString& key, const QVariant& value);
+    void remove(const QString& key);
+    void clear();
+    ObjectValues& operator=(const QVariantMap& values);
+    QVariantMap toMap() const;
+    // The values of the stored (not transient) attributes.
+    QVariantMap storedValues() const;
+
+private:
+    qsizetype slot(const QString& key) const;
+
+    const EntityDescription* m_entity = nullptr;
+    std::vector<QVariant> m_slots;
+    QVariantMap m_others;
+};
+
 // One record living in one context. Objects are created only by their context,
 // which owns them and frees them only when it is destroyed, so pointers held
 // by lists and selections stay valid. Use an object only on its context's
@@ -83,7 +110,7 @@ private:
     ObjectID m_objectID;
     const EntityDescription* m_entity = nullptr;
     ManagedObjectContext* m_context = nullptr;
-    mutable QVariantMap m_values;
+    mutable ObjectValues m_values;
     mutable QStringList m_unloadedKeys; // shared by every object of one fetch
     struct FoldedText
     {

@@ -163,6 +163,7 @@ ManagedObject* ManagedObjectContext::registerObject(const ObjectID& id, const En
     auto object = entity->factory();
     object->m_objectID = id;
     object->m_entity = entity;
+    object->m_values.setEntity(entity);
     object->m_context = this;
     auto* raw = object.get();
     m_registry.emplace(id, std::move(object));
@@ -283,7 +284,7 @@ std::optional<QVariantMap> ManagedObjectContext::visibleValues(const ObjectID& i
         if (object->m_deleted)
             return std::nullopt;
         if (!object->m_fault) {
-            QVariantMap values = storedValues(object->m_entity, object->m_values);
+            QVariantMap values = object->m_values.storedValues();
             if (!object->m_unloadedKeys.isEmpty()) {
                 // What this context never read comes from below, without
                 // being kept here.
@@ -355,7 +356,7 @@ void ManagedObjectContext::fulfillFault(ManagedObject* object)
         object->m_deletionSaved = true;
         object->m_vanished = true;
     } else {
-        object->m_values = std::move(*values);
+        object->m_values = *values;
     }
     object->awakeFromFetch();
 }
@@ -406,7 +407,7 @@ void ManagedObjectContext::overlayChanges(const FetchRequest& request, RowMap* r
             rows->erase(id);
             continue;
         }
-        const QVariantMap values = storedValues(object->m_entity, object->m_values);
+        const QVariantMap values = object->m_values.storedValues();
         const bool matches = !request.predicate || request.predicate->evaluate(
                                                        [&](const QString& key) { return values.value(key); });
         if (matches)
@@ -429,7 +430,7 @@ bool ManagedObjectContext::visibleRows(const FetchRequest& request, RowMap* rows
             auto found = m_registry.find(row.objectID);
             if (found != m_registry.end() && !found->second->m_fault && !found->second->hasChanges()) {
                 const ManagedObject* object = found->second.get();
-                VisibleRow visible{storedValues(object->m_entity, object->m_values), {}};
+                VisibleRow visible{object->m_values.storedValues(), {}};
                 for (const auto& key : object->m_unloadedKeys) {
                     if (row.unread.contains(key))
                         visible.unloaded << key;
@@ -485,7 +486,7 @@ std::vector<ManagedObject*> ManagedObjectContext::fetch(const FetchRequest& requ
         if (!object)
             continue;
         if (object->m_fault) {
-            object->m_values = std::move(row.values);
+            object->m_values = std::exchange(row.values, {});
             object->m_unloadedKeys = std::move(row.unloaded);
             object->m_fault = false;
             object->awakeFromFetch();
@@ -552,11 +553,9 @@ void ManagedObjectContext::acceptChildChanges(const StoreChanges& changes)
             // this context holds are the newer ones for the keys the child
             // did not change.
             QVariantMap whole = row.fullValues;
-            for (auto it = object->m_values.cbegin(); it != object->m_values.cend(); ++it) {
-                const AttributeDescription* attribute = object->m_entity->attribute(it.key());
-                if (attribute && !attribute->transient)
-                    whole.insert(it.key(), it.value());
-            }
+            const QVariantMap held = object->m_values.storedValues();
+            for (auto it = held.cbegin(); it != held.cend(); ++it)
+                whole.insert(it.key(), it.value());
             object->m_deleted = false;
             object->m_deletionSaved = false;
             object->m_vanished = false;
@@ -594,10 +593,10 @@ StoreChanges ManagedObjectContext::pendingChanges(std::vector<ManagedObject*>* c
             if (!o->m_inserted)
                 changes.deleted.push_back(id);
         } else if (o->m_inserted) {
-            changes.inserted.push_back({id, storedValues(o->m_entity, o->m_values), {}});
+            changes.inserted.push_back({id, o->m_values.storedValues(), {}});
         } else {
             changes.updated.push_back(
-                {id, storedValues(o->m_entity, o->changedValues()), storedValues(o->m_entity, o->m_values)});
+                {id, storedValues(o->m_entity, o->changedValues()), o->m_values.storedValues()});
         }
     }
     return changes;
