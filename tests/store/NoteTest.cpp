@@ -33,6 +33,7 @@ TEST_P(NoteTitle, IsTheFirstNonBlankLineTrimmed)
     auto root = QVRDataStore::makeRootStore(path());
     root->context()->performAndWait([&] {
         auto* note = static_cast<Note*>(root->context()->insert(QVRNoteEntityName));
+        note->setArchived(false);
         if (!GetParam().text.isNull())
             note->setText(GetParam().text);
         EXPECT_EQ(note->title(), GetParam().title);
@@ -247,7 +248,8 @@ TEST_F(NoteList, StartUpReadsNoTextAndEachIsReadWhenNeeded)
     const QString TextKey = QStringLiteral("text");
     add(QStringLiteral("Alpha\nfirst body"), 1)->setUuid(QStringLiteral("A"));
     add(QStringLiteral("Beta\nsecond body"), 2)->setUuid(QStringLiteral("B"));
-    add(QStringLiteral("Gamma\nput away"), 3, true)->setUuid(QStringLiteral("C"));
+    add(QStringLiteral("Delta\nto send"), 3)->setUuid(QStringLiteral("D"));
+    add(QStringLiteral("Gamma\nput away"), 4, true)->setUuid(QStringLiteral("C"));
     ASSERT_TRUE(child->saveData());
     child.reset();
     root.reset();
@@ -255,22 +257,17 @@ TEST_F(NoteList, StartUpReadsNoTextAndEachIsReadWhenNeeded)
     root = QVRDataStore::makeRootStore(path());
     child = QVRDataStore::storeWithParent(root.get(), platform::ConcurrencyType::MainQueue);
     auto list = controller();
-    ASSERT_EQ(list->countFiltered(true), 2u);
+    // The archived note is not read at all, the others without their texts.
+    ASSERT_EQ(list->countFiltered(true), 3u);
     ASSERT_EQ(list->arrayController()->content().size(), 3u);
     for (ManagedObject* object : list->arrayController()->content())
         EXPECT_FALSE(object->isLoaded(TextKey))
             << object->value(QStringLiteral("uuid")).toString().toStdString();
-    auto* alpha = static_cast<Note*>(list->objectAtIndex(1, true));
-    auto* beta = static_cast<Note*>(list->objectAtIndex(0, true));
+    auto* delta = static_cast<Note*>(list->objectAtIndex(0, true));
+    auto* beta = static_cast<Note*>(list->objectAtIndex(1, true));
+    auto* alpha = static_cast<Note*>(list->objectAtIndex(2, true));
     EXPECT_EQ(beta->title(), QStringLiteral("Beta"));
     EXPECT_EQ(alpha->title(), QStringLiteral("Alpha"));
-    Note* gamma = nullptr;
-    for (ManagedObject* object : list->arrayController()->content()) {
-        if (static_cast<Note*>(object)->uuid() == QStringLiteral("C"))
-            gamma = static_cast<Note*>(object);
-    }
-    ASSERT_NE(gamma, nullptr);
-    EXPECT_FALSE(alpha->isLoaded(TextKey));
 
     // Another process edits a note whose text was never read here.
     {
@@ -283,33 +280,41 @@ TEST_F(NoteList, StartUpReadsNoTextAndEachIsReadWhenNeeded)
             ASSERT_TRUE(other->context()->save());
         });
     }
+    EXPECT_FALSE(alpha->isLoaded(TextKey));
     EXPECT_EQ(alpha->text(), QStringLiteral("Alpha edited\nelsewhere"));
     EXPECT_EQ(alpha->title(), QStringLiteral("Alpha edited"));
 
     // Synced: what goes on the wire carries the text.
-    EXPECT_FALSE(gamma->isLoaded(TextKey));
-    EXPECT_EQ(gamma->attributes().value(TextKey).toString(), QStringLiteral("Gamma\nput away"));
+    EXPECT_FALSE(delta->isLoaded(TextKey));
+    EXPECT_EQ(delta->attributes().value(TextKey).toString(), QStringLiteral("Delta\nto send"));
 
-    // A search that reads texts finds one never read before.
+    // A search that reads texts finds notes never read before, archived
+    // ones too.
     EXPECT_FALSE(beta->isLoaded(TextKey));
     list->setContentFilter([&](const std::vector<ManagedObject*>& content) {
         std::vector<ManagedObject*> found;
         for (ManagedObject* object : content) {
-            if (object->foldedValue(TextKey, true, true)->contains(QStringLiteral("second")))
+            const QString text = *object->foldedValue(TextKey, true, true);
+            if (text.contains(QStringLiteral("second")) || text.contains(QStringLiteral("put away")))
                 found.push_back(object);
         }
         return found;
     });
-    ASSERT_EQ(list->countFiltered(true), 1u);
-    EXPECT_EQ(list->objectAtIndex(0, true), beta);
+    ASSERT_EQ(list->searchController()->arrangedObjects().size(), 2u);
+    auto* gamma = static_cast<Note*>(list->searchController()->arrangedObjects().front());
+    EXPECT_EQ(gamma->uuid(), QStringLiteral("C"));
+    EXPECT_EQ(list->searchController()->arrangedObjects().back(), beta);
     list->setContentFilter({});
 
     // Brought back (undo of a deletion made before this start, or by sync)
-    // and saved: the text stays in the file.
+    // and saved: it joins the list, and its text stays in the file.
     child->context()->refresh(gamma);
     ManagedObject* restored = child->context()->existingObject(gamma->objectID());
     ASSERT_EQ(restored, gamma);
     gamma->setArchived(false);
+    child->context()->processPendingChanges();
+    list->rearrangeObjects();
+    EXPECT_EQ(list->indexOfObject(gamma, true), 0u);
     ASSERT_TRUE(child->saveData());
     auto reader = QVRDataStore::makeRootStore(path());
     reader->context()->performAndWait([&] {
