@@ -721,12 +721,16 @@ std::optional<QVariantMap> PersistentStoreCoordinator::rowValues(const ObjectID&
     const EntityDescription* entity = m_model->entity(id.entity);
     if (!m_db || !entity)
         return std::nullopt;
-    QStringList columns{QStringLiteral("version")};
-    for (const auto* attribute : storedAttributes(*entity))
-        columns << quoted(attribute->name);
-    const QByteArray sql =
-        QStringLiteral("SELECT %1 FROM %2 WHERE pk = ?").arg(columns.join(u", "), quoted(id.entity)).toUtf8();
     // Kept: a list reading its texts on demand reads them one row at a time.
+    QByteArray& sql = m_rowSql[id.entity];
+    if (sql.isEmpty()) {
+        QStringList columns{QStringLiteral("version")};
+        for (const auto* attribute : storedAttributes(*entity))
+            columns << quoted(attribute->name);
+        sql = QStringLiteral("SELECT %1 FROM %2 WHERE pk = ?")
+                  .arg(columns.join(u", "), quoted(id.entity))
+                  .toUtf8();
+    }
     sqlite3_stmt* const handle = cachedStatement(sql);
     if (!handle)
         return std::nullopt;

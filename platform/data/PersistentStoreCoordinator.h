@@ -130,7 +130,8 @@ private:
     };
     std::map<QString, KeyRange> m_keyRanges;
     std::map<ObjectID, Snapshot> m_snapshots;
-    std::set<QString> m_readOnDemand; // entities without snapshots
+    std::set<QString> m_readOnDemand;       // entities without snapshots
+    std::map<QString, QByteArray> m_rowSql; // reads one row by key, per entity
     std::map<QByteArray, sqlite3_stmt*> m_fetchStatements;
 };
 
