@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include <sqlite3.h>
@@ -119,6 +120,14 @@ QString columnText(sqlite3_stmt* statement, int column)
                              sqlite3_column_bytes(statement, column));
 }
 
+// As QChar::isSpace, with the common case first.
+bool isWhiteSpace(char32_t c)
+{
+    if (c < 0x80)
+        return c == ' ' || (c >= 0x09 && c <= 0x0D);
+    return QChar::isSpace(c);
+}
+
 bool isLineBreak(char32_t c)
 {
     return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
@@ -130,6 +139,10 @@ bool isLineBreak(char32_t c)
 char32_t decodeUtf8(const unsigned char* at, const unsigned char* end, int* length)
 {
     const unsigned char lead = *at;
+    if (lead < 0x80) {
+        *length = 1;
+        return lead;
+    }
     int size = lead < 0x80           ? 1
                : (lead >> 5) == 0x6  ? 2
                : (lead >> 4) == 0xE  ? 3
@@ -166,29 +179,50 @@ void firstLineFunction(sqlite3_context* context, int, sqlite3_value** arguments)
     int length = 0;
     while (start < end) {
         const char32_t c = decodeUtf8(start, end, &length);
-        if (!QChar::isSpace(c))
+        if (!isWhiteSpace(c))
             break;
         start += length;
     }
+    // Up to the first line break, or the length, whichever comes first;
+    // most characters are ASCII and need no decoding.
     const unsigned char* at = start;
-    const unsigned char* lastVisibleEnd = start;
     qint64 units = 0;
     bool cut = false;
     while (at < end) {
-        const char32_t c = decodeUtf8(at, end, &length);
-        if (isLineBreak(c)) {
-            cut = true;
-            break;
+        // Eight bytes at a time while they are ASCII and no line break.
+        constexpr quint64 Ones = 0x0101010101010101ULL;
+        constexpr quint64 High = 0x8080808080808080ULL;
+        while (end - at >= 8 && units + 8 <= maxLength) {
+            quint64 word;
+            std::memcpy(&word, at, 8);
+            // A byte of 0x80 or more, or one from 0x0A to 0x0D.
+            const quint64 between = (Ones * (127 + 0x0E) - (word & ~High)) & ~word &
+                                    ((word & ~High) + Ones * (127 - 0x09)) & High;
+            if ((word & High) || between)
+                break;
+            at += 8;
+            units += 8;
         }
+        if (at >= end)
+            break;
+        const unsigned char byte = *at;
+        if (byte < 0x80) {
+            if ((byte >= 0x0A && byte <= 0x0D) || units + 1 > maxLength) {
+                cut = true;
+                break;
+            }
+            ++units;
+            ++at;
+            continue;
+        }
+        const char32_t c = decodeUtf8(at, end, &length);
         const int width = c > 0xFFFF ? 2 : 1;
-        if (units + width > maxLength) {
+        if (isLineBreak(c) || units + width > maxLength) {
             cut = true;
             break;
         }
         units += width;
         at += length;
-        if (!QChar::isSpace(c))
-            lastVisibleEnd = at;
     }
     // The text's trailing white space goes first, line breaks and all: a
     // line followed by nothing but white space loses its own; a line that
@@ -197,13 +231,25 @@ void firstLineFunction(sqlite3_context* context, int, sqlite3_value** arguments)
         const unsigned char* rest = at;
         while (rest < end) {
             const char32_t c = decodeUtf8(rest, end, &length);
-            if (!QChar::isSpace(c))
+            if (!isWhiteSpace(c))
                 break;
             rest += length;
         }
         cut = rest < end;
     }
-    const unsigned char* stop = cut ? at : lastVisibleEnd;
+    const unsigned char* stop = at;
+    if (!cut) {
+        while (stop > start) {
+            const unsigned char* previous = stop - 1;
+            while (previous > start && stop - previous < 4 && (*previous & 0xC0) == 0x80)
+                --previous;
+            int size = 0;
+            const char32_t c = decodeUtf8(previous, stop, &size);
+            if (previous + size != stop || !isWhiteSpace(c))
+                break;
+            stop = previous;
+        }
+    }
     sqlite3_result_text(context, reinterpret_cast<const char*>(start), int(stop - start), SQLITE_TRANSIENT);
 }
 
