@@ -4,9 +4,10 @@
 
 const QString QVRNoteEntityName = QStringLiteral("Note");
 
+const QString Note::TitleKey = QStringLiteral("title");
+
 namespace {
 
-const QString TitleKey = QStringLiteral("title");
 const QString TextKey = QStringLiteral("text");
 
 bool isLineBreak(QChar c)
@@ -82,4 +83,11 @@ void Note::didChangeValue(const QString& key)
         QVRSyncObject::didChangeValue(TitleKey);
     }
     QVRSyncObject::didChangeValue(key);
+}
+
+void Note::didLoadValues(const QStringList& keys)
+{
+    // The title read with the list may be cut short: the text has it whole.
+    if (keys.contains(TextKey))
+        setPrimitiveValue(TitleKey, QVariant());
 }

@@ -4,15 +4,23 @@
 #include "platform/data/ManagedObject.h"
 #include "platform/data/ManagedObjectContext.h"
 #include "platform/predicate/Predicate.h"
+#include "store/Note.h"
 
 #include <algorithm>
+#include <unordered_set>
+
+namespace {
+
+const QString LiveNotes = QStringLiteral("archived == NO");
+
+} // namespace
 
 QVRObjectController::QVRObjectController(platform::ManagedObjectContext* context, const QString& entityName,
                                          const std::vector<platform::SortDescriptor>& sortDescriptors,
                                          QObject* parent)
-    : QObject(parent),
-      m_arrayController(arrayControllerWithContext(
-          context, entityName, sortDescriptors, platform::Predicate::parse(QStringLiteral("archived == NO"))))
+    : QObject(parent), m_arrayController(arrayControllerWithContext(context, entityName, sortDescriptors,
+                                                                    platform::Predicate::parse(LiveNotes),
+                                                                    platform::Predicate::parse(LiveNotes)))
 {
     watch(m_arrayController.get());
 }
@@ -23,7 +31,8 @@ std::unique_ptr<platform::ArrayController>
 QVRObjectController::arrayControllerWithContext(platform::ManagedObjectContext* context,
                                                 const QString& entityName,
                                                 const std::vector<platform::SortDescriptor>& sortDescriptors,
-                                                std::shared_ptr<const platform::Predicate> filterPredicate)
+                                                std::shared_ptr<const platform::Predicate> filterPredicate,
+                                                std::shared_ptr<const platform::Predicate> fetchPredicate)
 {
     // Sort and filter before the fetch, which arranges once with both.
     auto controller = std::make_unique<platform::ArrayController>();
@@ -31,6 +40,13 @@ QVRObjectController::arrayControllerWithContext(platform::ManagedObjectContext* 
     controller->setContext(context);
     controller->setSortDescriptors(sortDescriptors);
     controller->setFilterPredicate(std::move(filterPredicate));
+    controller->setFetchPredicate(std::move(fetchPredicate));
+    if (entityName == QVRNoteEntityName) {
+        // The list shows titles: the texts stay in the file until a note is
+        // opened, searched, saved or synced.
+        controller->setDeferredKeys({QVRNoteAttributeKey::text});
+        controller->setFirstLineKeys({{Note::TitleKey, QVRNoteAttributeKey::text, Note::TitlePrefixLength}});
+    }
     platform::Error error;
     if (!controller->fetch(&error))
         platform::log(QStringLiteral("Error getting data: %1").arg(error.localizedDescription));
@@ -132,6 +148,28 @@ void QVRObjectController::setFilterPredicate(std::shared_ptr<const platform::Pre
     m_searchController->setFilterPredicate(std::move(predicate));
 }
 
+std::vector<platform::ManagedObject*> QVRObjectController::everyRecord() const
+{
+    std::vector<platform::ManagedObject*> records = m_arrayController->content();
+    // The full list read the live notes only; the rest are read now, as the
+    // list reads its own (their texts stay in the file until needed).
+    platform::FetchRequest request;
+    request.entityName = m_arrayController->entityName();
+    request.predicate = platform::Predicate::parse(QStringLiteral("NOT (%1)").arg(LiveNotes));
+    request.deferredKeys = m_arrayController->deferredKeys();
+    request.firstLines = m_arrayController->firstLineKeys();
+    platform::Error error;
+    const auto others = m_arrayController->context()->fetch(request, &error);
+    if (!error.domain.isEmpty())
+        platform::log(QStringLiteral("Error getting data: %1").arg(error.localizedDescription));
+    std::unordered_set<platform::ManagedObject*> present(records.begin(), records.end());
+    for (platform::ManagedObject* record : others) {
+        if (present.insert(record).second)
+            records.push_back(record);
+    }
+    return records;
+}
+
 void QVRObjectController::setContentFilter(platform::ArrayController::ContentFilter filter)
 {
     if (!filter) {
@@ -144,7 +182,7 @@ void QVRObjectController::setContentFilter(platform::ArrayController::ContentFil
         controller->setContext(m_arrayController->context());
         controller->setSortDescriptors(m_arrayController->sortDescriptors());
         controller->setContentFilter(std::move(filter));
-        controller->setContent(m_arrayController->content());
+        controller->setContent(everyRecord());
         m_searchController = std::move(controller);
         watch(m_searchController.get());
         emit arrangedObjectsReset();

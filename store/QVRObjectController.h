@@ -15,7 +15,8 @@ class ManagedObjectContext;
 class Predicate;
 } // namespace platform
 
-// The two lists over the notes: the full list (every note not archived) and,
+// The two lists over the notes: the full list (every note not archived; only
+// those are read at start, without their texts) and,
 // while a search is active, the search list. Both are arranged as soon as they
 // are made and whenever their filter changes; records saved or deleted since
 // show at the next rearrangeObjects(). Main thread only (its context is the
@@ -49,16 +50,19 @@ public:
     // joins without sorting the whole list again.
     void rearrangeObject(platform::ManagedObject* object);
     void setFilterPredicate(std::shared_ptr<const platform::Predicate> predicate);
-    // A search list picked by `filter` from the full list's records (every
-    // note, archived ones too) rather than by a predicate; none drops the
-    // search list. The records are taken over, not fetched again.
+    // A search list picked by `filter` from every note, archived ones too,
+    // rather than by a predicate; none drops the search list. The full list's
+    // records are taken over, the archived ones fetched when the search list
+    // is made.
     void setContentFilter(platform::ArrayController::ContentFilter filter);
 
-    // A list of the entity, fetched and arranged at once; logs a failed fetch.
+    // A list of the entity, fetched (the records matching `fetchPredicate`,
+    // or all) and arranged at once; logs a failed fetch.
     static std::unique_ptr<platform::ArrayController>
     arrayControllerWithContext(platform::ManagedObjectContext* context, const QString& entityName,
                                const std::vector<platform::SortDescriptor>& sortDescriptors,
-                               std::shared_ptr<const platform::Predicate> filterPredicate = nullptr);
+                               std::shared_ptr<const platform::Predicate> filterPredicate = nullptr,
+                               std::shared_ptr<const platform::Predicate> fetchPredicate = nullptr);
 
     platform::ArrayController* currentController() const;
     platform::ArrayController* arrayController() const { return m_arrayController.get(); }
@@ -72,6 +76,8 @@ signals:
 
 private:
     void watch(platform::ArrayController* controller);
+    // The full list's records and every other note.
+    std::vector<platform::ManagedObject*> everyRecord() const;
 
     std::unique_ptr<platform::ArrayController> m_arrayController;
     std::unique_ptr<platform::ArrayController> m_searchController;

@@ -610,6 +610,8 @@ public:
             request.entityName = QVRNoteEntityName;
             request.predicate =
                 platform::Predicate::parse(QStringLiteral("archived == YES AND modified < %@"), {m_cutoff});
+            // Deleting needs no text.
+            request.deferredKeys = {QVRNoteAttributeKey::text};
             platform::Error error;
             const auto notes = context->fetch(request, &error);
             if (!error.domain.isEmpty()) {

@@ -198,7 +198,10 @@ bool ArrayController::fetch(Error* error)
         return false;
     }
     Error fetchError;
-    const auto objects = m_context->fetch(FetchRequest{m_entityName, nullptr, {}, 0}, &fetchError);
+    FetchRequest request{m_entityName, m_fetchPredicate, {}, 0};
+    request.deferredKeys = m_deferredKeys;
+    request.firstLines = m_firstLines;
+    const auto objects = m_context->fetch(request, &fetchError);
     if (!fetchError.domain.isEmpty()) {
         if (error)
             *error = fetchError;
@@ -324,8 +327,19 @@ void ArrayController::objectsDidChange(const Notification& notification)
     const QVariantList deleted = notification.userInfo.value(QStringLiteral("deleted")).toList();
     if (!inserted.isEmpty() || !deleted.isEmpty())
         m_contentChanged = true;
-    for (const auto& value : notification.userInfo.value(QStringLiteral("updated")).toList())
-        m_updated.insert(value.value<ManagedObject*>());
+    for (const auto& value : notification.userInfo.value(QStringLiteral("updated")).toList()) {
+        ManagedObject* object = value.value<ManagedObject*>();
+        m_updated.insert(object);
+        // A record the fetch left out that now matches it (a note brought
+        // back from the archive) joins the list.
+        if (m_fetchPredicate && object && !object->isDeleted() && object->entity() &&
+            object->entity()->name == m_entityName &&
+            m_fetchPredicate->evaluate([&](const QString& key) { return object->value(key); }) &&
+            std::find(m_content.begin(), m_content.end(), object) == m_content.end()) {
+            m_content.push_back(object);
+            m_contentChanged = true;
+        }
+    }
     if (!deleted.isEmpty()) {
         std::unordered_set<ManagedObject*> gone;
         for (const auto& value : deleted)

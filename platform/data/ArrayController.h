@@ -2,6 +2,7 @@
 
 #include "platform/core/Error.h"
 #include "platform/core/NotificationCenter.h"
+#include "platform/data/ManagedObjectModel.h"
 #include "platform/data/SortDescriptor.h"
 
 #include <QString>
@@ -89,6 +90,18 @@ public:
     void setContentFilter(ContentFilter filter);
     void setSortDescriptors(std::vector<SortDescriptor> sortDescriptors);
     const std::vector<SortDescriptor>& sortDescriptors() const { return m_sortDescriptors; }
+    // The records fetch() loads into `content` (none: every record). Records
+    // changed later to match it join `content` when the context processes
+    // its changes, as new ones do.
+    void setFetchPredicate(std::shared_ptr<const Predicate> predicate)
+    {
+        m_fetchPredicate = std::move(predicate);
+    }
+    // What fetch() leaves unloaded and derives instead (see FetchRequest).
+    void setDeferredKeys(QStringList keys) { m_deferredKeys = std::move(keys); }
+    const QStringList& deferredKeys() const { return m_deferredKeys; }
+    void setFirstLineKeys(std::vector<FirstLineKey> keys) { m_firstLines = std::move(keys); }
+    const std::vector<FirstLineKey>& firstLineKeys() const { return m_firstLines; }
 
     // Loads every record of the entity into `content`, keeping what is
     // there, and arranges.
@@ -119,6 +132,9 @@ private:
     std::shared_ptr<const Predicate> m_filter;
     ContentFilter m_contentFilter;
     std::vector<SortDescriptor> m_sortDescriptors;
+    std::shared_ptr<const Predicate> m_fetchPredicate;
+    QStringList m_deferredKeys;
+    std::vector<FirstLineKey> m_firstLines;
     std::vector<ManagedObject*> m_content;
     std::vector<ManagedObject*> m_arranged;
     ArrangementObserver m_arrangementObserver;

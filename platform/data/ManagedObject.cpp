@@ -7,6 +7,92 @@
 
 namespace platform {
 
+qsizetype ObjectValues::slot(const QString& key) const
+{
+    if (!m_entity)
+        return -1;
+    const auto& attributes = m_entity->attributes;
+    for (size_t i = 0; i < attributes.size(); ++i) {
+        if (attributes[i].name == key)
+            return qsizetype(i);
+    }
+    return -1;
+}
+
+const QVariant* ObjectValues::find(const QString& key) const
+{
+    const qsizetype index = slot(key);
+    if (index < 0) {
+        const auto found = m_others.constFind(key);
+        return found == m_others.constEnd() ? nullptr : &*found;
+    }
+    return size_t(index) < m_slots.size() && m_slots[size_t(index)].isValid() ? &m_slots[size_t(index)]
+                                                                              : nullptr;
+}
+
+QVariant ObjectValues::value(const QString& key) const
+{
+    const QVariant* found = find(key);
+    return found ? *found : QVariant();
+}
+
+void ObjectValues::insert(const QString& key, const QVariant& value)
+{
+    const qsizetype index = slot(key);
+    if (index < 0) {
+        m_others.insert(key, value);
+        return;
+    }
+    if (m_slots.empty())
+        m_slots.resize(m_entity->attributes.size());
+    m_slots[size_t(index)] = value;
+}
+
+void ObjectValues::remove(const QString& key)
+{
+    const qsizetype index = slot(key);
+    if (index < 0)
+        m_others.remove(key);
+    else if (size_t(index) < m_slots.size())
+        m_slots[size_t(index)] = QVariant();
+}
+
+void ObjectValues::clear()
+{
+    m_slots = {};
+    m_others.clear();
+}
+
+ObjectValues& ObjectValues::operator=(const QVariantMap& values)
+{
+    clear();
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        if (it.value().isValid())
+            insert(it.key(), it.value());
+    }
+    return *this;
+}
+
+QVariantMap ObjectValues::toMap() const
+{
+    QVariantMap map = m_others;
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+        if (m_slots[i].isValid())
+            map.insert(m_entity->attributes[i].name, m_slots[i]);
+    }
+    return map;
+}
+
+QVariantMap ObjectValues::storedValues() const
+{
+    QVariantMap map;
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+        if (m_slots[i].isValid() && !m_entity->attributes[i].transient)
+            map.insert(m_entity->attributes[i].name, m_slots[i]);
+    }
+    return map;
+}
+
 ManagedObject::~ManagedObject() = default;
 
 bool ManagedObject::hasChanges() const
@@ -28,16 +114,24 @@ void ManagedObject::fulfill() const
         m_context->fulfillFault(const_cast<ManagedObject*>(this));
 }
 
-QVariant ManagedObject::value(const QString& key) const
+void ManagedObject::load(const QString& key) const
 {
     fulfill();
+    if (m_unloadedKeys.isEmpty() || !m_context || (!key.isNull() && !m_unloadedKeys.contains(key)))
+        return;
+    m_context->loadUnloadedKeys(const_cast<ManagedObject*>(this));
+}
+
+QVariant ManagedObject::value(const QString& key) const
+{
+    load(key);
     return m_values.value(key);
 }
 
 QVariantMap ManagedObject::values() const
 {
-    fulfill();
-    return m_values;
+    load(QString());
+    return m_values.toMap();
 }
 
 bool ManagedObject::setValue(const QString& key, const QVariant& value)
@@ -54,11 +148,10 @@ bool ManagedObject::setValue(const QString& key, const QVariant& value)
         return false;
     }
     Q_ASSERT_X(!m_context || m_context->isOnQueue(), Q_FUNC_INFO, "object changed off its context's queue");
-    fulfill();
-    const auto existing = m_values.constFind(key);
-    const bool same = existing == m_values.constEnd()
-                          ? coerced.isNull()
-                          : *existing == coerced && existing->isNull() == coerced.isNull();
+    load(attribute->transient ? key : QString());
+    const QVariant* existing = m_values.find(key);
+    const bool same =
+        !existing ? coerced.isNull() : *existing == coerced && existing->isNull() == coerced.isNull();
     if (coerced.isNull())
         m_values.remove(key);
     else
@@ -85,9 +178,9 @@ bool ManagedObject::setValue(const QString& key, const QVariant& value)
 std::optional<QString> ManagedObject::foldedValue(const QString& key, bool caseInsensitive,
                                                   bool diacriticInsensitive) const
 {
-    fulfill();
-    const auto found = m_values.constFind(key);
-    if (found == m_values.constEnd() || found->typeId() != QMetaType::QString)
+    load(key);
+    const QVariant* found = m_values.find(key);
+    if (!found || found->typeId() != QMetaType::QString)
         return std::nullopt;
     const QString text = found->toString();
     const int options = (caseInsensitive ? 1 : 0) | (diacriticInsensitive ? 2 : 0);
@@ -109,13 +202,15 @@ std::optional<QString> ManagedObject::foldedValue(const QString& key, bool caseI
 
 QVariant ManagedObject::primitiveValue(const QString& key) const
 {
-    fulfill();
+    load(key);
     return m_values.value(key);
 }
 
 void ManagedObject::setPrimitiveValue(const QString& key, const QVariant& value)
 {
     fulfill();
+    if (m_unloadedKeys.contains(key))
+        m_unloadedKeys.removeAll(key);
     if (!value.isValid() || value.isNull())
         m_values.remove(key);
     else

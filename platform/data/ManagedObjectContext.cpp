@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <utility>
 
 namespace platform {
 
@@ -162,6 +163,7 @@ ManagedObject* ManagedObjectContext::registerObject(const ObjectID& id, const En
     auto object = entity->factory();
     object->m_objectID = id;
     object->m_entity = entity;
+    object->m_values.setEntity(entity);
     object->m_context = this;
     auto* raw = object.get();
     m_registry.emplace(id, std::move(object));
@@ -281,9 +283,26 @@ std::optional<QVariantMap> ManagedObjectContext::visibleValues(const ObjectID& i
         ManagedObject* object = found->second.get();
         if (object->m_deleted)
             return std::nullopt;
-        if (!object->m_fault)
-            return storedValues(object->m_entity, object->m_values);
+        if (!object->m_fault) {
+            QVariantMap values = object->m_values.storedValues();
+            if (!object->m_unloadedKeys.isEmpty()) {
+                // What this context never read comes from below, without
+                // being kept here.
+                if (const auto below = valuesBelow(id)) {
+                    for (const auto& key : object->m_unloadedKeys) {
+                        if (const auto value = below->constFind(key); value != below->constEnd())
+                            values.insert(key, *value);
+                    }
+                }
+            }
+            return values;
+        }
     }
+    return valuesBelow(id);
+}
+
+std::optional<QVariantMap> ManagedObjectContext::valuesBelow(const ObjectID& id)
+{
     if (m_coordinator)
         return m_coordinator->rowValues(id, m_staleness);
     if (!m_parent)
@@ -293,12 +312,39 @@ std::optional<QVariantMap> ManagedObjectContext::visibleValues(const ObjectID& i
     return values;
 }
 
+void ManagedObjectContext::loadUnloadedKeys(ManagedObject* object)
+{
+    if (object->m_unloadedKeys.isEmpty())
+        return;
+    const QStringList keys = std::exchange(object->m_unloadedKeys, QStringList());
+    const auto values = valuesBelow(object->m_objectID);
+    if (!values) {
+        // Removed underneath since the fetch: as when a fault is filled, the
+        // object is deleted without that being a change of this context's,
+        // and an edit brings it back.
+        log(QStringLiteral("Record %1 is no longer in the store")
+                .arg(object->m_objectID.uriRepresentation()));
+        if (!object->m_inserted && !object->m_deleted) {
+            object->m_deleted = true;
+            object->m_deletionSaved = true;
+            object->m_vanished = true;
+        }
+    } else {
+        for (const auto& key : keys) {
+            if (const auto value = values->constFind(key); value != values->constEnd())
+                object->m_values.insert(key, *value);
+        }
+    }
+    object->didLoadValues(keys);
+}
+
 void ManagedObjectContext::fulfillFault(ManagedObject* object)
 {
     if (!object->m_fault)
         return;
     auto values = visibleValues(object->m_objectID);
     object->m_fault = false;
+    object->m_unloadedKeys.clear();
     if (!values) {
         // Removed underneath (pruned through another context, or by another
         // process): the object is deleted, and that deletion is no change of
@@ -310,7 +356,7 @@ void ManagedObjectContext::fulfillFault(ManagedObject* object)
         object->m_deletionSaved = true;
         object->m_vanished = true;
     } else {
-        object->m_values = std::move(*values);
+        object->m_values = *values;
     }
     object->awakeFromFetch();
 }
@@ -336,6 +382,7 @@ ManagedObject* ManagedObjectContext::existingObject(const ObjectID& id, Error* e
         if (auto values = visibleValues(id)) {
             if (ManagedObject* object = objectWithID(id)) {
                 object->m_values = *values;
+                object->m_unloadedKeys.clear();
                 object->m_fault = false;
                 object->awakeFromFetch();
                 return object;
@@ -360,11 +407,11 @@ void ManagedObjectContext::overlayChanges(const FetchRequest& request, RowMap* r
             rows->erase(id);
             continue;
         }
-        const QVariantMap values = storedValues(object->m_entity, object->m_values);
+        const QVariantMap values = object->m_values.storedValues();
         const bool matches = !request.predicate || request.predicate->evaluate(
                                                        [&](const QString& key) { return values.value(key); });
         if (matches)
-            (*rows)[id] = values;
+            (*rows)[id] = VisibleRow{values, object->m_unloadedKeys};
         else
             rows->erase(id);
     }
@@ -373,16 +420,32 @@ void ManagedObjectContext::overlayChanges(const FetchRequest& request, RowMap* r
 bool ManagedObjectContext::visibleRows(const FetchRequest& request, RowMap* rows, Error* error)
 {
     if (m_coordinator) {
-        auto stored = m_coordinator->fetchRows(request.entityName, request.predicate.get(), error);
+        auto stored = m_coordinator->fetchRows(request.entityName, request.predicate.get(), error,
+                                               request.deferredKeys, request.firstLines);
         if (!stored)
             return false;
         for (auto& row : *stored) {
-            // A loaded object keeps what this context already holds.
+            // A loaded object keeps what this context already holds; what it
+            // never read is taken from the row, as far as the fetch read it.
             auto found = m_registry.find(row.objectID);
-            if (found != m_registry.end() && !found->second->m_fault && !found->second->hasChanges())
-                (*rows)[row.objectID] = storedValues(found->second->m_entity, found->second->m_values);
-            else
-                (*rows)[row.objectID] = std::move(row.values);
+            if (found != m_registry.end() && !found->second->m_fault && !found->second->hasChanges()) {
+                const ManagedObject* object = found->second.get();
+                VisibleRow visible{object->m_values.storedValues(), {}};
+                for (const auto& key : object->m_unloadedKeys) {
+                    if (row.unread.contains(key))
+                        visible.unloaded << key;
+                    else if (const auto value = row.values.constFind(key); value != row.values.constEnd())
+                        visible.values.insert(key, *value);
+                }
+                for (const auto& firstLine : request.firstLines) {
+                    const auto value = row.values.constFind(firstLine.key);
+                    if (visible.unloaded.contains(firstLine.sourceKey) && value != row.values.constEnd())
+                        visible.values.insert(firstLine.key, *value);
+                }
+                (*rows)[row.objectID] = std::move(visible);
+            } else {
+                (*rows)[row.objectID] = VisibleRow{std::move(row.values), std::move(row.unread)};
+            }
         }
     } else if (m_parent) {
         bool ok = false;
@@ -418,12 +481,13 @@ std::vector<ManagedObject*> ManagedObjectContext::fetch(const FetchRequest& requ
         return {};
     std::vector<ManagedObject*> objects;
     objects.reserve(rows.size());
-    for (auto& [id, values] : rows) {
+    for (auto& [id, row] : rows) {
         ManagedObject* object = objectWithID(id);
         if (!object)
             continue;
         if (object->m_fault) {
-            object->m_values = std::move(values);
+            object->m_values = std::exchange(row.values, {});
+            object->m_unloadedKeys = std::move(row.unloaded);
             object->m_fault = false;
             object->awakeFromFetch();
         }
@@ -455,6 +519,7 @@ void ManagedObjectContext::refresh(ManagedObject* object, bool mergeChanges)
     object->m_changedKeys.clear();
     object->m_updated = false;
     object->m_values.clear();
+    object->m_unloadedKeys.clear();
     object->m_foldedTexts.clear();
     object->m_fault = true;
 }
@@ -466,6 +531,7 @@ void ManagedObjectContext::acceptChildChanges(const StoreChanges& changes)
         if (!object)
             continue;
         object->m_values = row.values;
+        object->m_unloadedKeys.clear();
         object->m_fault = false;
         object->m_deleted = false;
         object->m_deletionSaved = false;
@@ -487,16 +553,15 @@ void ManagedObjectContext::acceptChildChanges(const StoreChanges& changes)
             // this context holds are the newer ones for the keys the child
             // did not change.
             QVariantMap whole = row.fullValues;
-            for (auto it = object->m_values.cbegin(); it != object->m_values.cend(); ++it) {
-                const AttributeDescription* attribute = object->m_entity->attribute(it.key());
-                if (attribute && !attribute->transient)
-                    whole.insert(it.key(), it.value());
-            }
+            const QVariantMap held = object->m_values.storedValues();
+            for (auto it = held.cbegin(); it != held.cend(); ++it)
+                whole.insert(it.key(), it.value());
             object->m_deleted = false;
             object->m_deletionSaved = false;
             object->m_vanished = false;
             object->m_fault = false;
             object->m_values = whole;
+            object->m_unloadedKeys.clear();
             object->m_foldedTexts.clear();
             for (auto it = whole.cbegin(); it != whole.cend(); ++it)
                 object->m_changedKeys.insert(it.key());
@@ -528,10 +593,10 @@ StoreChanges ManagedObjectContext::pendingChanges(std::vector<ManagedObject*>* c
             if (!o->m_inserted)
                 changes.deleted.push_back(id);
         } else if (o->m_inserted) {
-            changes.inserted.push_back({id, storedValues(o->m_entity, o->m_values), {}});
+            changes.inserted.push_back({id, o->m_values.storedValues(), {}});
         } else {
             changes.updated.push_back(
-                {id, storedValues(o->m_entity, o->changedValues()), storedValues(o->m_entity, o->m_values)});
+                {id, storedValues(o->m_entity, o->changedValues()), o->m_values.storedValues()});
         }
     }
     return changes;

@@ -2,6 +2,7 @@
 
 #include "platform/core/Error.h"
 #include "platform/data/ManagedObject.h"
+#include "platform/data/ManagedObjectModel.h"
 #include "platform/data/SortDescriptor.h"
 
 #include <QString>
@@ -42,6 +43,14 @@ struct FetchRequest
     std::shared_ptr<const Predicate> predicate;
     std::vector<SortDescriptor> sortDescriptors;
     int fetchLimit = 0; // 0 = no limit
+    // Stored keys the fetch leaves unloaded in the objects it loads (an
+    // object already loaded keeps what it holds); each is read from the file
+    // when first needed. Rows are still matched by the predicate and sorted
+    // on every key.
+    QStringList deferredKeys = {};
+    // Transient keys filled from the file's texts (see FirstLineKey), for
+    // objects the fetch loads from the file.
+    std::vector<FirstLineKey> firstLines = {};
 };
 
 // Posted with the saving context as sender, synchronously on the saving thread,
@@ -118,12 +127,20 @@ public:
 
 private:
     friend class ManagedObject;
-    using RowMap = std::map<ObjectID, QVariantMap>;
+    struct VisibleRow
+    {
+        QVariantMap values;
+        QStringList unloaded; // stored keys not in `values`, still to be read
+    };
+    using RowMap = std::map<ObjectID, VisibleRow>;
 
     PersistentStoreCoordinator* rootCoordinator() const;
     ManagedObject* registerObject(const ObjectID& id, const EntityDescription* entity);
     void fulfillFault(ManagedObject* object);
+    void loadUnloadedKeys(ManagedObject* object);
     std::optional<QVariantMap> visibleValues(const ObjectID& id);
+    // The record as the parent, or the file, has it.
+    std::optional<QVariantMap> valuesBelow(const ObjectID& id);
     bool visibleRows(const FetchRequest& request, RowMap* rows, Error* error);
     void overlayChanges(const FetchRequest& request, RowMap* rows) const;
     void noteChanged(ManagedObject* object);

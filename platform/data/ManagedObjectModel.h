@@ -40,6 +40,18 @@ struct EntityDescription
     const AttributeDescription* attribute(const QString& name) const;
 };
 
+// A transient key that a fetch fills from the file without reading a whole
+// text into memory: the first line of the text under `sourceKey` that is not
+// blank, trimmed as a title is (leading white space, and trailing white space
+// when the text has one line), cut to `maxLength` UTF-16 units without
+// splitting a surrogate pair. Null when the text is null.
+struct FirstLineKey
+{
+    QString key;
+    QString sourceKey;
+    int maxLength = 4096;
+};
+
 // The data model, defined in code. `version` is written to the file's
 // user_version; opening a file of an older version adds what is missing
 // (tables, columns, indexes) and then runs `migrationSteps` of each version

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include <sqlite3.h>
@@ -111,6 +112,145 @@ bool bindValue(sqlite3_stmt* statement, int index, const QVariant& value)
                SQLITE_OK;
     }
     }
+}
+
+QString columnText(sqlite3_stmt* statement, int column)
+{
+    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, column)),
+                             sqlite3_column_bytes(statement, column));
+}
+
+// As QChar::isSpace, with the common case first.
+bool isWhiteSpace(char32_t c)
+{
+    if (c < 0x80)
+        return c == ' ' || (c >= 0x09 && c <= 0x0D);
+    return QChar::isSpace(c);
+}
+
+bool isLineBreak(char32_t c)
+{
+    return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+// One character of UTF-8 at `at` (which is before `end`), and how many bytes
+// it takes; a byte that starts no valid sequence counts as one character, as
+// QString::fromUtf8 makes it one replacement character.
+char32_t decodeUtf8(const unsigned char* at, const unsigned char* end, int* length)
+{
+    const unsigned char lead = *at;
+    if (lead < 0x80) {
+        *length = 1;
+        return lead;
+    }
+    int size = lead < 0x80           ? 1
+               : (lead >> 5) == 0x6  ? 2
+               : (lead >> 4) == 0xE  ? 3
+               : (lead >> 3) == 0x1E ? 4
+                                     : 0;
+    if (size == 0 || end - at < size) {
+        *length = 1;
+        return 0xFFFD;
+    }
+    char32_t c = size == 1 ? lead : lead & (0x7F >> size);
+    for (int i = 1; i < size; ++i) {
+        if ((at[i] & 0xC0) != 0x80) {
+            *length = 1;
+            return 0xFFFD;
+        }
+        c = (c << 6) | (at[i] & 0x3F);
+    }
+    *length = size;
+    return c;
+}
+
+// quillary_first_line(text, length): see FirstLineKey. Works on the UTF-8 in
+// place, so that a title costs its own length rather than its note's.
+void firstLineFunction(sqlite3_context* context, int, sqlite3_value** arguments)
+{
+    if (sqlite3_value_type(arguments[0]) == SQLITE_NULL) {
+        sqlite3_result_null(context);
+        return;
+    }
+    const auto* text = sqlite3_value_text(arguments[0]);
+    const auto* end = text + sqlite3_value_bytes(arguments[0]);
+    const qint64 maxLength = sqlite3_value_int64(arguments[1]);
+    const unsigned char* start = text;
+    int length = 0;
+    while (start < end) {
+        const char32_t c = decodeUtf8(start, end, &length);
+        if (!isWhiteSpace(c))
+            break;
+        start += length;
+    }
+    // Up to the first line break, or the length, whichever comes first;
+    // most characters are ASCII and need no decoding.
+    const unsigned char* at = start;
+    qint64 units = 0;
+    bool cut = false;
+    while (at < end) {
+        // Eight bytes at a time while they are ASCII and no line break.
+        constexpr quint64 Ones = 0x0101010101010101ULL;
+        constexpr quint64 High = 0x8080808080808080ULL;
+        while (end - at >= 8 && units + 8 <= maxLength) {
+            quint64 word;
+            std::memcpy(&word, at, 8);
+            // A byte of 0x80 or more, or one from 0x0A to 0x0D.
+            const quint64 between = (Ones * (127 + 0x0E) - (word & ~High)) & ~word &
+                                    ((word & ~High) + Ones * (127 - 0x09)) & High;
+            if ((word & High) || between)
+                break;
+            at += 8;
+            units += 8;
+        }
+        if (at >= end)
+            break;
+        const unsigned char byte = *at;
+        if (byte < 0x80) {
+            if ((byte >= 0x0A && byte <= 0x0D) || units + 1 > maxLength) {
+                cut = true;
+                break;
+            }
+            ++units;
+            ++at;
+            continue;
+        }
+        const char32_t c = decodeUtf8(at, end, &length);
+        const int width = c > 0xFFFF ? 2 : 1;
+        if (isLineBreak(c) || units + width > maxLength) {
+            cut = true;
+            break;
+        }
+        units += width;
+        at += length;
+    }
+    // The text's trailing white space goes first, line breaks and all: a
+    // line followed by nothing but white space loses its own; a line that
+    // goes on keeps it.
+    if (cut) {
+        const unsigned char* rest = at;
+        while (rest < end) {
+            const char32_t c = decodeUtf8(rest, end, &length);
+            if (!isWhiteSpace(c))
+                break;
+            rest += length;
+        }
+        cut = rest < end;
+    }
+    const unsigned char* stop = at;
+    if (!cut) {
+        while (stop > start) {
+            const unsigned char* previous = stop - 1;
+            while (previous > start && stop - previous < 4 && (*previous & 0xC0) == 0x80)
+                --previous;
+            int size = 0;
+            const char32_t c = decodeUtf8(previous, stop, &size);
+            if (previous + size != stop || !isWhiteSpace(c))
+                break;
+            stop = previous;
+        }
+    }
+    sqlite3_result_text(context, reinterpret_cast<const char*>(start), int(stop - start), SQLITE_TRANSIENT);
 }
 
 } // namespace
@@ -258,7 +398,10 @@ bool PersistentStoreCoordinator::openOnce(const QString& path, Error* error)
                         .arg(fileVersion)
                         .arg(m_model->version),
                     SQLITE_CANTOPEN);
-    if (!registerSqliteFunctions(m_db))
+    if (!registerSqliteFunctions(m_db) ||
+        sqlite3_create_function_v2(m_db, "quillary_first_line", 2,
+                                   SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                                   &firstLineFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
         return fail(QStringLiteral("The store's functions could not be registered"));
     Error migrationError;
     if (!migrate(fileVersion, &migrationError)) {
@@ -477,21 +620,19 @@ ObjectID PersistentStoreCoordinator::newObjectID(const QString& entity)
     return ObjectID{entity, range.next++};
 }
 
-QVariantMap PersistentStoreCoordinator::readValues(const EntityDescription& entity, void* handle,
-                                                   int firstColumn) const
+QVariantMap PersistentStoreCoordinator::readValues(const std::vector<const AttributeDescription*>& attributes,
+                                                   void* handle, int firstColumn) const
 {
     auto* statement = static_cast<sqlite3_stmt*>(handle);
     QVariantMap values;
     int column = firstColumn;
-    for (const auto* attribute : storedAttributes(entity)) {
+    for (const auto* attribute : attributes) {
         const int type = sqlite3_column_type(statement, column);
         if (type != SQLITE_NULL) {
             QVariant value;
             switch (attribute->type) {
             case AttributeType::String:
-                value =
-                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, column)),
-                                      sqlite3_column_bytes(statement, column));
+                value = columnText(statement, column);
                 break;
             case AttributeType::Double:
                 value = sqlite3_column_double(statement, column);
@@ -511,7 +652,9 @@ QVariantMap PersistentStoreCoordinator::readValues(const EntityDescription& enti
 }
 
 std::optional<std::vector<StoredRow>>
-PersistentStoreCoordinator::fetchRows(const QString& entityName, const Predicate* predicate, Error* error)
+PersistentStoreCoordinator::fetchRows(const QString& entityName, const Predicate* predicate, Error* error,
+                                      const QStringList& deferredKeys,
+                                      const std::vector<FirstLineKey>& firstLines)
 {
     std::lock_guard lock(m_mutex);
     const EntityDescription* entity = m_model->entity(entityName);
@@ -521,10 +664,27 @@ PersistentStoreCoordinator::fetchRows(const QString& entityName, const Predicate
                 ErrorDomain, SQLITE_MISUSE, QStringLiteral("No such entity: %1").arg(entityName), {}, {}};
         return std::nullopt;
     }
-    const auto stored = storedAttributes(*entity);
+    std::vector<const AttributeDescription*> read;
+    QStringList unread;
+    for (const auto* attribute : storedAttributes(*entity)) {
+        if (deferredKeys.contains(attribute->name))
+            unread << attribute->name;
+        else
+            read.push_back(attribute);
+    }
     QStringList columns{QStringLiteral("pk"), QStringLiteral("version")};
-    for (const auto* attribute : stored)
+    for (const auto* attribute : read)
         columns << quoted(attribute->name);
+    std::vector<const FirstLineKey*> derived;
+    for (const auto& firstLine : firstLines) {
+        const AttributeDescription* source = entity->attribute(firstLine.sourceKey);
+        if (!source || source->transient || source->type != AttributeType::String || firstLine.key.isEmpty())
+            continue;
+        columns << QStringLiteral("quillary_first_line(%1, %2)")
+                       .arg(quoted(firstLine.sourceKey))
+                       .arg(std::max(firstLine.maxLength, 0));
+        derived.push_back(&firstLine);
+    }
     QString sql = QStringLiteral("SELECT %1 FROM %2").arg(columns.join(u", "), quoted(entityName));
     SqlWhere where;
     if (predicate) {
@@ -553,6 +713,12 @@ PersistentStoreCoordinator::fetchRows(const QString& entityName, const Predicate
     } statement{handle};
     for (int i = 0; i < where.bindings.size(); ++i)
         bindValue(statement.handle, i + 1, where.bindings.at(i));
+    if (!unread.isEmpty() && m_readOnDemand.insert(entityName).second) {
+        // From now on the entity's rows are read whole from the file each
+        // time: a snapshot would keep alive the texts the lists leave out.
+        std::erase_if(m_snapshots, [&](const auto& entry) { return entry.first.entity == entityName; });
+    }
+    const bool cached = !m_readOnDemand.contains(entityName);
     std::vector<StoredRow> rows;
     const double readAt = platform::now();
     int status;
@@ -560,8 +726,16 @@ PersistentStoreCoordinator::fetchRows(const QString& entityName, const Predicate
         StoredRow row;
         row.objectID = ObjectID{entityName, sqlite3_column_int64(statement.handle, 0)};
         row.version = sqlite3_column_int64(statement.handle, 1);
-        row.values = readValues(*entity, statement.handle, 2);
-        m_snapshots[row.objectID] = Snapshot{row.values, row.version, readAt};
+        row.values = readValues(read, statement.handle, 2);
+        if (cached)
+            m_snapshots[row.objectID] = Snapshot{row.values, row.version, readAt};
+        int column = 2 + int(read.size());
+        for (const FirstLineKey* firstLine : derived) {
+            if (sqlite3_column_type(statement.handle, column) != SQLITE_NULL)
+                row.values.insert(firstLine->key, columnText(statement.handle, column));
+            ++column;
+        }
+        row.unread = unread;
         rows.push_back(std::move(row));
     }
     if (status != SQLITE_DONE) {
@@ -585,30 +759,41 @@ std::optional<QVariantMap> PersistentStoreCoordinator::rowValues(const ObjectID&
 {
     std::lock_guard lock(m_mutex);
     const double currentTime = platform::now();
-    if (auto found = m_snapshots.find(id); found != m_snapshots.end()) {
+    const bool cached = !m_readOnDemand.contains(id.entity);
+    if (auto found = m_snapshots.find(id); cached && found != m_snapshots.end()) {
         if (staleness < 0 || currentTime - found->second.readAt < staleness)
             return found->second.values;
     }
     const EntityDescription* entity = m_model->entity(id.entity);
     if (!m_db || !entity)
         return std::nullopt;
-    QStringList columns{QStringLiteral("version")};
-    for (const auto* attribute : storedAttributes(*entity))
-        columns << quoted(attribute->name);
-    const QByteArray sql =
-        QStringLiteral("SELECT %1 FROM %2 WHERE pk = ?").arg(columns.join(u", "), quoted(id.entity)).toUtf8();
-    Statement statement;
-    if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) != SQLITE_OK)
+    // Kept: a list reading its texts on demand reads them one row at a time.
+    QByteArray& sql = m_rowSql[id.entity];
+    if (sql.isEmpty()) {
+        QStringList columns{QStringLiteral("version")};
+        for (const auto* attribute : storedAttributes(*entity))
+            columns << quoted(attribute->name);
+        sql = QStringLiteral("SELECT %1 FROM %2 WHERE pk = ?")
+                  .arg(columns.join(u", "), quoted(id.entity))
+                  .toUtf8();
+    }
+    sqlite3_stmt* const handle = cachedStatement(sql);
+    if (!handle)
         return std::nullopt;
+    struct Reset
+    {
+        sqlite3_stmt* handle;
+        ~Reset() { sqlite3_reset(handle); }
+    } statement{handle};
     sqlite3_bind_int64(statement.handle, 1, id.key);
     if (sqlite3_step(statement.handle) != SQLITE_ROW) {
         m_snapshots.erase(id);
         return std::nullopt;
     }
-    Snapshot snapshot{readValues(*entity, statement.handle, 1), sqlite3_column_int64(statement.handle, 0),
-                      currentTime};
-    m_snapshots[id] = snapshot;
-    return snapshot.values;
+    QVariantMap values = readValues(storedAttributes(*entity), statement.handle, 1);
+    if (cached)
+        m_snapshots[id] = Snapshot{values, sqlite3_column_int64(statement.handle, 0), currentTime};
+    return values;
 }
 
 bool PersistentStoreCoordinator::write(const StoreChanges& changes, Error* error)
@@ -713,8 +898,10 @@ bool PersistentStoreCoordinator::write(const StoreChanges& changes, Error* error
         return fail(QStringLiteral("The changes could not be committed"));
 
     const double writtenAt = platform::now();
-    for (const auto& row : changes.inserted)
-        m_snapshots[row.objectID] = Snapshot{row.values, 1, writtenAt};
+    for (const auto& row : changes.inserted) {
+        if (!m_readOnDemand.contains(row.objectID.entity))
+            m_snapshots[row.objectID] = Snapshot{row.values, 1, writtenAt};
+    }
     for (const auto& row : changes.updated)
         m_snapshots.erase(row.objectID);
     for (const auto& id : changes.deleted)

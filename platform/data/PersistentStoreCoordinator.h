@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <vector>
 
 struct sqlite3;
@@ -26,6 +27,7 @@ struct StoredRow
     ObjectID objectID;
     QVariantMap values;
     qint64 version = 0;
+    QStringList unread = {}; // stored keys the fetch left unread
 };
 
 // The changes of one save, written in one transaction.
@@ -69,12 +71,19 @@ public:
     // write transaction of its own.
     ObjectID newObjectID(const QString& entity);
 
+    // `deferredKeys` are stored keys left unread (each row names them in
+    // `unread`); `firstLines` are filled in SQL from the texts, which stay in
+    // the file.
     std::optional<std::vector<StoredRow>> fetchRows(const QString& entity, const Predicate* predicate,
-                                                    Error* error);
+                                                    Error* error, const QStringList& deferredKeys = {},
+                                                    const std::vector<FirstLineKey>& firstLines = {});
     std::optional<qint64> countRows(const QString& entity, const Predicate* predicate, Error* error);
     // The values of one row: from the snapshot cache when younger than
     // `staleness` seconds (negative = any age), otherwise from the file.
-    // Empty when the row is gone.
+    // Empty when the row is gone. Rows of an entity that a fetch read with
+    // keys left unread have no snapshots from then on: they are read from
+    // the file each time, so that what was read on demand lives only as long
+    // as the objects holding it.
     std::optional<QVariantMap> rowValues(const ObjectID& id, double staleness);
 
     // Writes every change in one transaction. Updates write only the changed
@@ -95,7 +104,8 @@ private:
     bool migrate(int fromVersion, Error* error);
     bool exec(const QString& sql, Error* error);
     Error sqliteError(const QString& what) const;
-    QVariantMap readValues(const EntityDescription& entity, void* statement, int firstColumn) const;
+    QVariantMap readValues(const std::vector<const AttributeDescription*>& attributes, void* statement,
+                           int firstColumn) const;
     // One try of open(), under m_mutex.
     bool openOnce(const QString& path, Error* error);
     qint64 largestKey(const QString& entity) const;
@@ -120,6 +130,8 @@ private:
     };
     std::map<QString, KeyRange> m_keyRanges;
     std::map<ObjectID, Snapshot> m_snapshots;
+    std::set<QString> m_readOnDemand;       // entities without snapshots
+    std::map<QString, QByteArray> m_rowSql; // reads one row by key, per entity
     std::map<QByteArray, sqlite3_stmt*> m_fetchStatements;
 };
 

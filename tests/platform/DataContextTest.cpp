@@ -309,6 +309,77 @@ TEST(ObjectContext, VanishedRowDoesNotCrashAndAnEditWritesItAgain)
     EXPECT_EQ(rows->at(0).values.value(QStringLiteral("name")).toString(), QStringLiteral("edited"));
 }
 
+// A key a fetch deferred is read on first use, through the parents, from
+// the file as it is then; a change or a refresh of such an object loses
+// nothing of what was never read.
+TEST(ObjectContext, DeferredKeyIsReadWhenFirstNeededAndSavesKeepIt)
+{
+    const QString Name = QStringLiteral("name");
+    Stack stack;
+    ASSERT_TRUE(stack.open());
+    stack.root->performAndWait([&] {
+        insertItem(stack.root.get(), QStringLiteral("  \nfirst line\nmore"), 1);
+        insertItem(stack.root.get(), QStringLiteral("second"), 2);
+        ASSERT_TRUE(stack.root->save());
+        // As at a start: nothing loaded anywhere.
+        for (ManagedObject* object : stack.root->registeredObjects())
+            stack.root->refresh(object);
+    });
+    auto deferred = [&](const QString& sortKey) {
+        FetchRequest r = request();
+        r.sortDescriptors = {{sortKey, true}};
+        r.deferredKeys = {Name};
+        r.firstLines = {{QStringLiteral("scratch"), Name, 5}};
+        return r;
+    };
+    auto child = stack.child();
+    child->performAndWait([&] {
+        auto items = child->fetch(deferred(QStringLiteral("rank")));
+        ASSERT_EQ(items.size(), 2u);
+        EXPECT_EQ(items[0]->unloadedKeys(), QStringList{Name});
+        EXPECT_EQ(items[0]->value(QStringLiteral("scratch")), QVariant(QStringLiteral("first")));
+        EXPECT_EQ(items[0]->value(QStringLiteral("rank")), QVariant(1.0));
+        EXPECT_FALSE(items[0]->isLoaded(Name));
+
+        // Another process renames it after the fetch: the name read now is
+        // the file's, though the row's snapshot is fresh.
+        externalSql(stack.path(),
+                    "UPDATE \"Item\" SET name = 'renamed', version = version + 1 WHERE rank = 1");
+        EXPECT_EQ(items[0]->value(Name), QVariant(QStringLiteral("renamed")));
+        EXPECT_TRUE(items[0]->isLoaded(Name));
+
+        // A change loads the rest first; the save writes the change only.
+        EXPECT_FALSE(items[1]->isLoaded(Name));
+        externalSql(stack.path(),
+                    "UPDATE \"Item\" SET name = 'second, edited', version = version + 1 WHERE rank = 2");
+        items[1]->setValue(QStringLiteral("count"), 3);
+        EXPECT_TRUE(items[1]->isLoaded(Name));
+        ASSERT_TRUE(child->save());
+
+        // A refresh makes a fault as before; it refills whole.
+        auto again = stack.child();
+        again->performAndWait([&] {
+            auto fresh = again->fetch(deferred(QStringLiteral("rank")));
+            ASSERT_EQ(fresh.size(), 2u);
+            again->refresh(fresh[0]);
+            EXPECT_TRUE(fresh[0]->isFault());
+            EXPECT_EQ(fresh[0]->values().value(Name), QVariant(QStringLiteral("renamed")));
+            EXPECT_TRUE(fresh[0]->unloadedKeys().isEmpty());
+            // Sorting on a deferred key reads it.
+            auto byName = again->fetch(deferred(Name));
+            EXPECT_EQ(names(byName),
+                      (QStringList{QStringLiteral("renamed"), QStringLiteral("second, edited")}));
+        });
+    });
+    stack.root->performAndWait([&] { ASSERT_TRUE(stack.root->save()); });
+    auto reader = std::make_shared<PersistentStoreCoordinator>(datatest::itemModel());
+    ASSERT_TRUE(reader->open(stack.path()));
+    auto rows = reader->fetchRows(ItemEntity, Predicate::parse(QStringLiteral("rank == 2")).get(), nullptr);
+    ASSERT_EQ(rows->size(), 1u);
+    EXPECT_EQ(rows->at(0).values.value(Name), QVariant(QStringLiteral("second, edited")));
+    EXPECT_EQ(rows->at(0).values.value(QStringLiteral("count")), QVariant(qint64(3)));
+}
+
 TEST(StoreFile, OlderFileGainsMissingColumnsAndKeepsRows)
 {
     Stack stack;
