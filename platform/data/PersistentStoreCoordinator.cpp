@@ -122,6 +122,7 @@ PersistentStoreCoordinator::PersistentStoreCoordinator(std::shared_ptr<const Man
 
 PersistentStoreCoordinator::~PersistentStoreCoordinator()
 {
+    m_searchBuilders.clear();
     finalizeCachedStatements();
     if (m_db)
         sqlite3_close_v2(m_db);
@@ -260,6 +261,10 @@ bool PersistentStoreCoordinator::openOnce(const QString& path, Error* error)
                     SQLITE_CANTOPEN);
     if (!registerSqliteFunctions(m_db))
         return fail(QStringLiteral("The store's functions could not be registered"));
+    // Without it (a SQLite without FTS5) the file simply gets no search index.
+    SearchIndex::registerTokenizer(m_db);
+    m_searchBuilders.clear();
+    m_searchIndexes.clear();
     Error migrationError;
     if (!migrate(fileVersion, &migrationError)) {
         if (error)
@@ -273,6 +278,10 @@ bool PersistentStoreCoordinator::openOnce(const QString& path, Error* error)
     if (!exec(QStringLiteral("PRAGMA journal_mode=WAL"), error) ||
         !exec(QStringLiteral("PRAGMA synchronous=NORMAL"), error))
         return fail(QStringLiteral("The store file could not be opened"));
+    // Rows left pending (an index new to this file, another build's writes)
+    // are indexed in the background.
+    for (const SearchIndex::Names& names : m_searchIndexes)
+        m_searchBuilders.push_back(std::make_unique<SearchIndex::Builder>(path, names));
     return true;
 }
 
@@ -365,6 +374,18 @@ bool PersistentStoreCoordinator::migrate(int fromVersion, Error* error)
                 return rollback();
         }
     }
+    for (const auto& entity : m_model->entities) {
+        for (const auto* attribute : storedAttributes(entity)) {
+            if (!attribute->searchIndexed)
+                continue;
+            const SearchIndex::Names names{entity.name, attribute->name};
+            QString why;
+            if (SearchIndex::migrate(m_db, names, &why))
+                m_searchIndexes.push_back(names);
+            else
+                log(QStringLiteral("No search index for %1.%2: %3").arg(entity.name, attribute->name, why));
+        }
+    }
     if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (entity TEXT PRIMARY KEY, next INTEGER NOT NULL)")
                   .arg(quoted(QString::fromLatin1(KeyTable))),
               error))
@@ -383,6 +404,15 @@ bool PersistentStoreCoordinator::migrate(int fromVersion, Error* error)
     if (!exec(QStringLiteral("COMMIT"), error))
         return rollback();
     return true;
+}
+
+bool PersistentStoreCoordinator::waitForSearchIndex(int timeoutMs)
+{
+    std::lock_guard lock(m_mutex);
+    bool idle = true;
+    for (const auto& builder : m_searchBuilders)
+        idle = builder->waitUntilIdle(timeoutMs) && idle;
+    return idle;
 }
 
 void PersistentStoreCoordinator::setBusyTimeout(int milliseconds)
@@ -709,8 +739,32 @@ bool PersistentStoreCoordinator::write(const StoreChanges& changes, Error* error
             return fail(QStringLiteral("A record could not be deleted"));
     }
     inserts.clear();
+    // The search index follows in the same transaction, up to a bound: what
+    // a large save leaves stays pending and is indexed in the background.
+    std::vector<size_t> leftPending;
+    for (size_t i = 0; i < m_searchIndexes.size(); ++i) {
+        std::vector<qint64> keys;
+        for (const auto* rows : {&changes.inserted, &changes.updated}) {
+            for (const auto& row : *rows) {
+                if (row.objectID.entity == m_searchIndexes[i].entity)
+                    keys.push_back(row.objectID.key);
+            }
+        }
+        for (const auto& id : changes.deleted) {
+            if (id.entity == m_searchIndexes[i].entity)
+                keys.push_back(id.key);
+        }
+        bool left = false;
+        SearchIndex::indexKeys(m_db, m_searchIndexes[i], keys, 512 << 10, &left);
+        if (left)
+            leftPending.push_back(i);
+    }
     if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
         return fail(QStringLiteral("The changes could not be committed"));
+    for (size_t i : leftPending) {
+        if (i < m_searchBuilders.size())
+            m_searchBuilders[i]->wake();
+    }
 
     const double writtenAt = platform::now();
     for (const auto& row : changes.inserted)

@@ -3,6 +3,7 @@
 #include "platform/core/Error.h"
 #include "platform/data/ManagedObjectModel.h"
 #include "platform/data/ObjectID.h"
+#include "platform/data/SearchIndex.h"
 
 #include <QString>
 #include <QVariantMap>
@@ -82,6 +83,10 @@ public:
     // an update of a row that is gone writes the whole row again.
     bool write(const StoreChanges& changes, Error* error);
 
+    // Blocks until the search index has no row left to index, at most
+    // `timeoutMs`; true when it has none (also when nothing is indexed).
+    bool waitForSearchIndex(int timeoutMs);
+
     // For tests and tools: the raw connection (use under no context lock).
     sqlite3* handle() const { return m_db; }
 
@@ -121,6 +126,10 @@ private:
     std::map<QString, KeyRange> m_keyRanges;
     std::map<ObjectID, Snapshot> m_snapshots;
     std::map<QByteArray, sqlite3_stmt*> m_fetchStatements;
+    // The attributes the file's search index holds, and the thread that
+    // indexes what saves left (see SearchIndex).
+    std::vector<SearchIndex::Names> m_searchIndexes;
+    std::vector<std::unique_ptr<SearchIndex::Builder>> m_searchBuilders;
 };
 
 } // namespace platform
