@@ -161,7 +161,7 @@ SearchFilter::~SearchFilter() = default;
 
 void SearchFilter::setQuery(const Query& query)
 {
-    if (query.words != m_query.words)
+    if (query != m_query)
         m_keysValid = false;
     m_query = query;
     m_needles = foldedNeedles(query.words);
@@ -217,7 +217,7 @@ bool SearchFilter::textMatches(const platform::ManagedObject* note) const
 
 bool SearchFilter::Unsaved::contains(const platform::ManagedObject* note) const
 {
-    return objects.count(note) || (!keys.empty() && keys.count(note->objectID().key));
+    return note->hasChanges() || objects.count(note) || (!keys.empty() && keys.count(note->objectID().key));
 }
 
 SearchFilter::Unsaved SearchFilter::unsavedNotes() const
@@ -257,7 +257,7 @@ platform::SearchIndex::Reader* SearchFilter::reader()
             root ? root->persistentStoreCoordinator() : nullptr;
         if (coordinator && coordinator->isOpen()) {
             m_reader = std::make_unique<platform::SearchIndex::Reader>(
-                coordinator->path(), platform::SearchIndex::Names{QVRNoteEntityName, TextKey});
+                coordinator->path(), platform::SearchIndex::Names{QVRNoteEntityName, TextKey, {}});
             if (!m_reader->isOpen())
                 m_reader.reset();
         }
@@ -274,12 +274,33 @@ const std::optional<std::vector<qint64>>& SearchFilter::indexedKeys()
 {
     if (m_fileChanged->exchange(false))
         m_keysValid = false;
-    if (!m_keysValid) {
-        m_keys.reset();
-        if (platform::SearchIndex::Reader* index = reader())
-            m_keys = index->keysMatching(m_query.words);
-        m_keysValid = true;
+    if (m_keysValid)
+        return m_keys;
+    m_keys.reset();
+    m_keysValid = true;
+    platform::SearchIndex::Reader* index = reader();
+    if (!index)
+        return m_keys;
+    m_unsaved = unsavedNotes();
+    // The history test over the copies of the flags beside the index: no
+    // note is read for it.
+    const auto history =
+        m_query.cutoff ? index->keysWhere(QStringLiteral("removed = 0 AND (archived = 0 OR modified > ?)"),
+                                          {*m_query.cutoff})
+                       : index->keysWhere(QStringLiteral("removed = 0"), {});
+    if (!history)
+        return m_keys;
+    if (m_query.words.isEmpty()) {
+        m_keys = history;
+        return m_keys;
     }
+    const auto words = index->keysMatching(m_query.words);
+    if (!words)
+        return m_keys;
+    std::vector<qint64> both;
+    std::set_intersection(history->begin(), history->end(), words->begin(), words->end(),
+                          std::back_inserter(both));
+    m_keys = std::move(both);
     return m_keys;
 }
 
@@ -316,13 +337,11 @@ private:
 
 bool SearchFilter::matches(const platform::ManagedObject* note)
 {
-    if (!note || note->isDeleted() || !inHistory(entryFor(note)))
+    if (!note || note->isDeleted())
         return false;
-    if (m_needles.empty())
-        return true;
     const auto& keys = indexedKeys();
-    if (!keys || unsavedNotes().contains(note))
-        return textMatches(note);
+    if (!keys || m_unsaved.contains(note))
+        return inHistory(entryFor(note)) && textMatches(note);
     return std::binary_search(keys->begin(), keys->end(), note->objectID().key);
 }
 
@@ -330,26 +349,17 @@ std::vector<platform::ManagedObject*>
 SearchFilter::filter(const std::vector<platform::ManagedObject*>& content)
 {
     std::vector<platform::ManagedObject*> result;
+    if (content.empty())
+        return result;
     result.reserve(content.size());
-    const std::optional<std::vector<qint64>>* keys = nullptr;
-    Unsaved unsaved;
-    if (!m_needles.empty()) {
-        keys = &indexedKeys();
-        if (*keys)
-            unsaved = unsavedNotes();
-    }
-    const std::optional<KeySet> keySet =
-        keys && *keys ? std::optional<KeySet>(std::in_place, **keys) : std::nullopt;
+    const std::optional<std::vector<qint64>>& keys = indexedKeys();
+    const Unsaved& unsaved = m_unsaved;
+    const std::optional<KeySet> keySet = keys ? std::optional<KeySet>(std::in_place, *keys) : std::nullopt;
     for (platform::ManagedObject* note : content) {
-        if (!note || note->isDeleted() || !inHistory(entryFor(note)))
+        if (!note || note->isDeleted())
             continue;
-        bool match = true;
-        if (keys) {
-            if (keySet && !unsaved.contains(note))
-                match = keySet->contains(note->objectID().key);
-            else
-                match = textMatches(note);
-        }
+        const bool match = keySet && !unsaved.contains(note) ? keySet->contains(note->objectID().key)
+                                                             : inHistory(entryFor(note)) && textMatches(note);
         if (match)
             result.push_back(note);
     }
@@ -358,7 +368,12 @@ SearchFilter::filter(const std::vector<platform::ManagedObject*>& content)
 
 size_t SearchFilter::prepare(const std::vector<platform::ManagedObject*>& content, size_t limit)
 {
-    reader();
+    // With an index, the history of the present cut-off is looked up once,
+    // and kept for the first key.
+    if (reader()) {
+        indexedKeys();
+        return 0;
+    }
     // Goes on where the last slice stopped, so that preparing a long list a
     // slice at a time looks at each note once.
     if (m_prepared >= content.size())

@@ -26,11 +26,12 @@ class ManagedObjectContext;
 //
 // The words are looked up in the store file's search index
 // (platform::SearchIndex), which answers with the keys of the rows holding
-// them; no text is read or kept for that. Notes whose values in memory may
-// differ from the file (changed and not saved yet, here or in a parent
-// context) are tested against their text in memory instead, so that a search
-// always agrees with what the list shows. The few values the history test
-// reads are kept per note until the context reports the note changed.
+// them, and the history test in the copies of the flags the index keeps; no
+// note's values are read for that. Notes whose values in memory may differ
+// from the file (changed and not saved yet, here or in a parent context) are
+// tested against their values in memory instead, so that a search always
+// agrees with what the list shows; the few values their history test reads
+// are kept per note until the context reports the note changed.
 // Without an index (no file, or a SQLite without FTS5) every note is tested
 // in memory. Main thread only, like the context's objects.
 class SearchFilter
@@ -62,9 +63,10 @@ public:
     // The matching objects of `content`, in its order; deleted objects never.
     std::vector<platform::ManagedObject*> filter(const std::vector<platform::ManagedObject*>& content);
 
-    // Reads the history values of `content` not read yet, at most `limit`
-    // notes, going on from where the last call stopped; returns how many
-    // notes are left to look at. Lets idle time make the first search fast.
+    // Lets idle time make the first search fast: looks up the history of
+    // the present cut-off in the index, or without one reads the history
+    // values of `content` not read yet, at most `limit` notes, going on from
+    // where the last call stopped. Returns how many notes are left to look at.
     size_t prepare(const std::vector<platform::ManagedObject*>& content, size_t limit);
 
     // Drops every kept value (the objects were refreshed from the store).
@@ -94,8 +96,8 @@ private:
     bool inHistory(const Entry& entry) const;
     bool textMatches(const platform::ManagedObject* note) const;
     Unsaved unsavedNotes() const;
-    // The keys of the rows of the file that hold every word; nullopt
-    // without an index.
+    // The keys of the rows of the file in the history that hold every
+    // word; nullopt without an index.
     const std::optional<std::vector<qint64>>& indexedKeys();
     platform::SearchIndex::Reader* reader();
 
@@ -109,6 +111,7 @@ private:
     bool m_readerTried = false;
     // The index's answer for m_query, until the query or the file changes.
     std::optional<std::vector<qint64>> m_keys;
+    Unsaved m_unsaved; // when m_keys was looked up
     bool m_keysValid = false;
     std::shared_ptr<std::atomic<bool>> m_fileChanged = std::make_shared<std::atomic<bool>>(false);
 

@@ -378,7 +378,11 @@ bool PersistentStoreCoordinator::migrate(int fromVersion, Error* error)
         for (const auto* attribute : storedAttributes(entity)) {
             if (!attribute->searchIndexed)
                 continue;
-            const SearchIndex::Names names{entity.name, attribute->name};
+            SearchIndex::Names names{entity.name, attribute->name, {}};
+            for (const auto* other : storedAttributes(entity)) {
+                if (other->type != AttributeType::String)
+                    names.columns << other->name;
+            }
             QString why;
             if (SearchIndex::migrate(m_db, names, &why))
                 m_searchIndexes.push_back(names);

@@ -42,6 +42,10 @@ QString pendingTable(const SearchIndex::Names& n)
 {
     return quoted(tableName("Pending", n));
 }
+QString rowsTable(const SearchIndex::Names& n)
+{
+    return quoted(tableName("Rows", n));
+}
 QString literal(const QString& text)
 {
     QString escaped = text;
@@ -276,6 +280,47 @@ bool SearchIndex::migrate(sqlite3* db, const Names& n, QString* error)
     QStringList all = statements;
     if (!existed)
         all << QStringLiteral("INSERT OR IGNORE INTO %1 (pk) SELECT pk FROM %2").arg(pending, table);
+    // The copied columns follow every write in plain SQL too.
+    const QString rows = rowsTable(n);
+    QStringList columns{QStringLiteral("pk")};
+    for (const QString& column : n.columns)
+        columns << quoted(column);
+    auto values = [&](const char* row) {
+        QStringList list;
+        for (const QString& column : columns)
+            list << QLatin1String(row) + QLatin1Char('.') + column;
+        return list.join(u", ");
+    };
+    auto rowsTrigger = [&](const char* name, const QString& event, const QString& action) {
+        return QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1 AFTER %2 ON %3 BEGIN %4; END")
+            .arg(quoted(QStringLiteral("QuillarySearchRows%1_%2_%3")
+                            .arg(QLatin1String(name), n.entity, n.attribute)),
+                 event, table, action);
+    };
+    const QString copy =
+        QStringLiteral("INSERT OR REPLACE INTO %1 (%2) VALUES (%3)").arg(rows, columns.join(u", "));
+    const bool rowsExisted = [&] {
+        Statement statement(db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = ?"));
+        const QByteArray name = tableName("Rows", n).toUtf8();
+        sqlite3_bind_text(statement.handle, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
+        return statement && sqlite3_step(statement.handle) == SQLITE_ROW &&
+               sqlite3_column_int(statement.handle, 0) > 0;
+    }();
+    QStringList copied = n.columns;
+    for (QString& column : copied)
+        column = quoted(column);
+    all << QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (pk INTEGER PRIMARY KEY%2)")
+               .arg(rows, copied.isEmpty() ? QString() : QStringLiteral(", ") + copied.join(u", "))
+        << rowsTrigger("Insert", QStringLiteral("INSERT"), copy.arg(values("new")))
+        << rowsTrigger("Update",
+                       copied.isEmpty() ? QStringLiteral("UPDATE OF pk")
+                                        : QStringLiteral("UPDATE OF %1").arg(copied.join(u", ")),
+                       copy.arg(values("new")))
+        << rowsTrigger("Delete", QStringLiteral("DELETE"),
+                       QStringLiteral("DELETE FROM %1 WHERE pk = old.pk").arg(rows));
+    if (!rowsExisted)
+        all << QStringLiteral("INSERT OR REPLACE INTO %1 (%2) SELECT %2 FROM %3")
+                   .arg(rows, columns.join(u", "), table);
     for (const QString& sql : all) {
         if (!exec(db, sql)) {
             if (error)
@@ -369,11 +414,12 @@ SearchIndex::Reader::Reader(const QString& path, const Names& names) : m_names(n
         return;
     }
     sqlite3_busy_timeout(m_db, 2000);
-    Statement statement(m_db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN (%1, %2, %3)")
-                                  .arg(literal(tableName("", names)), literal(tableName("Short", names)),
-                                       literal(tableName("Pending", names))));
+    Statement statement(m_db,
+                        QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN (%1, %2, %3, %4)")
+                            .arg(literal(tableName("", names)), literal(tableName("Short", names)),
+                                 literal(tableName("Pending", names)), literal(tableName("Rows", names))));
     const bool present = statement && sqlite3_step(statement.handle) == SQLITE_ROW &&
-                         sqlite3_column_int(statement.handle, 0) == 3;
+                         sqlite3_column_int(statement.handle, 0) == 4;
     sqlite3_finalize(statement.handle);
     statement.handle = nullptr;
     if (!present) {
@@ -565,6 +611,48 @@ std::optional<std::vector<qint64>> SearchIndex::Reader::keysMatching(const QStri
     std::vector<qint64> all;
     std::merge(indexed.begin(), indexed.end(), unindexed.begin(), unindexed.end(), std::back_inserter(all));
     return all;
+}
+
+void SearchIndex::Reader::checkVersion()
+{
+    // Another connection (a save here or in another process) changed the
+    // file: what is kept from earlier searches is gone.
+    Statement version(m_db, QStringLiteral("PRAGMA data_version"));
+    const qint64 now =
+        version && sqlite3_step(version.handle) == SQLITE_ROW ? sqlite3_column_int64(version.handle, 0) : -2;
+    if (now != m_dataVersion || now < 0) {
+        m_cache.clear();
+        m_whereKeys.reset();
+    }
+    m_dataVersion = now;
+}
+
+std::optional<std::vector<qint64>> SearchIndex::Reader::keysWhere(const QString& condition,
+                                                                  const QVariantList& bindings)
+{
+    if (!m_db)
+        return std::nullopt;
+    checkVersion();
+    if (m_whereKeys && condition == m_whereCondition && bindings == m_whereBindings)
+        return m_whereKeys;
+    Statement statement(
+        m_db, QStringLiteral("SELECT pk FROM %1 WHERE %2 ORDER BY pk").arg(rowsTable(m_names), condition));
+    if (!statement)
+        return std::nullopt;
+    for (int i = 0; i < bindings.size(); ++i) {
+        const QVariant& value = bindings.at(i);
+        if (value.typeId() == QMetaType::Double)
+            sqlite3_bind_double(statement.handle, i + 1, value.toDouble());
+        else if (value.typeId() == QMetaType::QString) {
+            const QByteArray utf8 = value.toString().toUtf8();
+            sqlite3_bind_text(statement.handle, i + 1, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+        } else
+            sqlite3_bind_int64(statement.handle, i + 1, value.toLongLong());
+    }
+    m_whereKeys = column(statement);
+    m_whereCondition = condition;
+    m_whereBindings = bindings;
+    return m_whereKeys;
 }
 
 const std::vector<qint64>* SearchIndex::Reader::cachedKeys(const QByteArray& folded) const

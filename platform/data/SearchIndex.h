@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QVariantList>
 
 #include <atomic>
 #include <condition_variable>
@@ -40,6 +41,9 @@ public:
     {
         QString entity;
         QString attribute;
+        // Columns copied beside the index (numbers and flags a search
+        // filters on), so that they are read without the table's texts.
+        QStringList columns;
     };
 
     // Registers the tokenizer of the short words on a connection; every
@@ -79,16 +83,24 @@ public:
         std::optional<std::vector<qint64>> keysMatching(const QStringList& words);
         // Rows waiting to be indexed (their texts are read at each search).
         qint64 pendingCount();
+        // The keys of the rows whose copied columns meet `condition` (SQL
+        // over Names::columns, with `?` for each of `bindings`), sorted.
+        std::optional<std::vector<qint64>> keysWhere(const QString& condition, const QVariantList& bindings);
 
     private:
         // The keys of one folded word's rows in the index (pending rows not
         // left out), kept for the next keystrokes while the file is the same.
         const std::vector<qint64>* cachedKeys(const QByteArray& folded) const;
+        // Drops what is kept when another connection changed the file.
+        void checkVersion();
 
         sqlite3* m_db = nullptr;
         Names m_names;
         qint64 m_dataVersion = -1;
         std::vector<std::pair<QByteArray, std::vector<qint64>>> m_cache; // most recent last
+        QString m_whereCondition;
+        QVariantList m_whereBindings;
+        std::optional<std::vector<qint64>> m_whereKeys;
     };
 
     // Indexes pending rows on a thread and a connection of its own, a batch
