@@ -526,7 +526,7 @@ std::optional<std::vector<qint64>> SearchIndex::Reader::keysMatching(const QStri
     auto remember = [&](const QByteArray& word, const std::vector<qint64>& keys) {
         std::erase_if(m_cache, [&](const auto& entry) { return entry.first == word; });
         m_cache.emplace_back(word, keys);
-        if (m_cache.size() > 8)
+        if (m_cache.size() > 4)
             m_cache.erase(m_cache.begin());
     };
     // Words already looked up (the earlier words of a query being typed)
