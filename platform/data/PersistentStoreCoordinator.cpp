@@ -221,7 +221,7 @@ bool PersistentStoreCoordinator::openOnce(const QString& path, Error* error)
                         nullptr) != SQLITE_OK)
         return fail(QStringLiteral("The store file could not be opened"));
     sqlite3_extended_result_codes(m_db, 1);
-    sqlite3_busy_timeout(m_db, 5000);
+    sqlite3_busy_timeout(m_db, m_busyTimeout);
     // SQLite falls back to reading only when the file cannot be written, and
     // says so only at the first save, when the edits it holds would be lost.
     if (sqlite3_db_readonly(m_db, "main") == 1)
@@ -281,7 +281,8 @@ bool PersistentStoreCoordinator::openOnce(const QString& path, Error* error)
     // Rows left pending (an index new to this file, another build's writes)
     // are indexed in the background.
     for (const SearchIndex::Names& names : m_searchIndexes)
-        m_searchBuilders.push_back(std::make_unique<SearchIndex::Builder>(path, names));
+        m_searchBuilders.push_back(std::make_unique<SearchIndex::Builder>(
+            [this, names](bool* busy) { return indexPendingRows(names, busy); }));
     return true;
 }
 
@@ -412,16 +413,39 @@ bool PersistentStoreCoordinator::migrate(int fromVersion, Error* error)
 
 bool PersistentStoreCoordinator::waitForSearchIndex(int timeoutMs)
 {
-    std::lock_guard lock(m_mutex);
+    std::vector<SearchIndex::Builder*> builders;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto& builder : m_searchBuilders)
+            builders.push_back(builder.get());
+    }
     bool idle = true;
-    for (const auto& builder : m_searchBuilders)
+    for (SearchIndex::Builder* builder : builders)
         idle = builder->waitUntilIdle(timeoutMs) && idle;
     return idle;
+}
+
+std::optional<qint64> PersistentStoreCoordinator::indexPendingRows(const SearchIndex::Names& names,
+                                                                   bool* busy)
+{
+    // Never waits for the lock: open() joins the builder while holding it.
+    std::unique_lock lock(m_mutex, std::try_to_lock);
+    if (!lock.owns_lock() || !m_db) {
+        *busy = lock.owns_lock() == false;
+        return std::nullopt;
+    }
+    // Another process writing the file: no waiting under the lock either.
+    sqlite3_busy_timeout(m_db, 0);
+    const std::optional<qint64> left = SearchIndex::indexPending(m_db, names, 256, 128 << 10);
+    *busy = !left && (sqlite3_errcode(m_db) & 0xff) == SQLITE_BUSY;
+    sqlite3_busy_timeout(m_db, m_busyTimeout);
+    return left;
 }
 
 void PersistentStoreCoordinator::setBusyTimeout(int milliseconds)
 {
     std::lock_guard lock(m_mutex);
+    m_busyTimeout = milliseconds;
     if (m_db)
         sqlite3_busy_timeout(m_db, milliseconds);
 }

@@ -130,6 +130,9 @@ private:
     // indexes what saves left (see SearchIndex).
     std::vector<SearchIndex::Names> m_searchIndexes;
     std::vector<std::unique_ptr<SearchIndex::Builder>> m_searchBuilders;
+    int m_busyTimeout = 5000;
+    // One batch of a builder, on this connection when it is free.
+    std::optional<qint64> indexPendingRows(const SearchIndex::Names& names, bool* busy);
 };
 
 } // namespace platform

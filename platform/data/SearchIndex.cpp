@@ -363,7 +363,7 @@ bool SearchIndex::indexKeys(sqlite3* db, const Names& names, const std::vector<q
     return ok;
 }
 
-std::optional<qint64> SearchIndex::indexPending(sqlite3* db, const Names& names, int limit)
+std::optional<qint64> SearchIndex::indexPending(sqlite3* db, const Names& names, int limit, qint64 maxBytes)
 {
     if (!exec(db, QStringLiteral("BEGIN IMMEDIATE")))
         return std::nullopt;
@@ -389,7 +389,7 @@ std::optional<qint64> SearchIndex::indexPending(sqlite3* db, const Names& names,
                 return fail();
             // A transaction holds the write lock: keep it short for the
             // application's saves.
-            if (bytes > (512 << 10))
+            if (bytes > maxBytes)
                 break;
         }
     }
@@ -664,10 +664,7 @@ const std::vector<qint64>* SearchIndex::Reader::cachedKeys(const QByteArray& fol
     return nullptr;
 }
 
-SearchIndex::Builder::Builder(const QString& path, const Names& names)
-    : m_path(path), m_names(names), m_thread([this] { run(); })
-{
-}
+SearchIndex::Builder::Builder(Step step) : m_step(std::move(step)), m_thread([this] { run(); }) {}
 
 SearchIndex::Builder::~Builder()
 {
@@ -697,17 +694,14 @@ bool SearchIndex::Builder::waitUntilIdle(int timeoutMs)
     }) && m_idle;
 }
 
+bool SearchIndex::Builder::pause(int ms)
+{
+    std::unique_lock lock(m_mutex);
+    return !m_condition.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_stop; });
+}
+
 void SearchIndex::Builder::run()
 {
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(m_path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK ||
-        !registerTokenizer(db)) {
-        log(QStringLiteral("The search index of %1 cannot be built").arg(m_path));
-        sqlite3_close_v2(db);
-        return;
-    }
-    sqlite3_busy_timeout(db, 5000);
     int failures = 0;
     for (;;) {
         {
@@ -718,18 +712,20 @@ void SearchIndex::Builder::run()
             m_work = false;
         }
         for (;;) {
-            {
-                std::lock_guard lock(m_mutex);
-                if (m_stop)
-                    break;
+            bool busy = false;
+            const std::optional<qint64> left = m_step(&busy);
+            if (!left && busy) {
+                // The store is in use (a save, a fetch, another process):
+                // its work goes first.
+                if (!pause(20))
+                    return;
+                continue;
             }
-            const std::optional<qint64> left = indexPending(db, m_names, 256);
             if (!left) {
-                // Busy past the timeout or failing: the rows stay pending
-                // (searches read them), and the next wake() tries again.
+                // The rows stay pending (searches read them), and the next
+                // wake() tries again.
                 if (++failures % 10 == 1)
-                    log(QStringLiteral("Indexing notes for search failed: %1")
-                            .arg(QString::fromUtf8(sqlite3_errmsg(db))));
+                    log(QStringLiteral("Indexing notes for search failed"));
                 break;
             }
             failures = 0;
@@ -739,10 +735,12 @@ void SearchIndex::Builder::run()
                     m_idle = true;
                 break;
             }
+            // Between batches, a save waiting for the store goes first.
+            if (!pause(1))
+                return;
         }
         m_condition.notify_all();
     }
-    sqlite3_close_v2(db);
 }
 
 } // namespace platform

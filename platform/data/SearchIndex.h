@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -58,9 +59,11 @@ public:
     // left as it was before the call); `left` tells whether rows still wait.
     static bool indexKeys(sqlite3* db, const Names& names, const std::vector<qint64>& keys,
                           qint64 budgetBytes, bool* left);
-    // One batch of pending rows in a transaction of its own; the number of
-    // rows still pending afterwards, or nullopt on failure.
-    static std::optional<qint64> indexPending(sqlite3* db, const Names& names, int limit);
+    // One batch of pending rows (at most `limit` rows, about `maxBytes` of
+    // text) in a transaction of its own; the number of rows still pending
+    // afterwards, or nullopt on failure (SQLITE_BUSY when the file was
+    // locked).
+    static std::optional<qint64> indexPending(sqlite3* db, const Names& names, int limit, qint64 maxBytes);
 
     // The text as the index holds it (TextFolding with case and diacritics,
     // in UTF-8).
@@ -103,12 +106,16 @@ public:
         std::optional<std::vector<qint64>> m_whereKeys;
     };
 
-    // Indexes pending rows on a thread and a connection of its own, a batch
-    // per transaction, until none is left; wake() when a save left some.
+    // Indexes pending rows on a thread of its own, a batch at a time, until
+    // none is left; wake() when a save left some. Each batch is one call of
+    // `step`, which runs it on the store's connection when that is free and
+    // answers as indexPending() does, or sets `busy` (and is tried again a
+    // moment later).
     class Builder
     {
     public:
-        Builder(const QString& path, const Names& names);
+        using Step = std::function<std::optional<qint64>(bool* busy)>;
+        explicit Builder(Step step);
         ~Builder();
         Builder(const Builder&) = delete;
         Builder& operator=(const Builder&) = delete;
@@ -120,9 +127,10 @@ public:
 
     private:
         void run();
+        // Sleeps up to `ms` unless stopped; false when stopped.
+        bool pause(int ms);
 
-        QString m_path;
-        Names m_names;
+        Step m_step;
         std::mutex m_mutex;
         std::condition_variable m_condition;
         bool m_stop = false;
