@@ -122,6 +122,8 @@ PersistentStoreCoordinator::PersistentStoreCoordinator(std::shared_ptr<const Man
 
 PersistentStoreCoordinator::~PersistentStoreCoordinator()
 {
+    if (m_db)
+        sqlite3_wal_hook(m_db, nullptr, nullptr);
     m_searchBuilders.clear();
     finalizeCachedStatements();
     if (m_db)
@@ -282,7 +284,22 @@ bool PersistentStoreCoordinator::openOnce(const QString& path, Error* error)
     // are indexed in the background.
     for (const SearchIndex::Names& names : m_searchIndexes)
         m_searchBuilders.push_back(std::make_unique<SearchIndex::Builder>(
-            [this, names](bool* busy) { return indexPendingRows(names, busy); }));
+            [this, names](bool* busy) { return indexPendingRows(names, busy); },
+            m_searchBuilders.empty() ? path : QString()));
+    // The index makes saves write more of the log: once it holds as much as
+    // SQLite's own automatic checkpoint lets it, the first builder copies it
+    // into the file in the background, not the save that filled it. (The
+    // hook takes the place of that automatic checkpoint.)
+    if (!m_searchBuilders.empty()) {
+        sqlite3_wal_hook(
+            m_db,
+            [](void* builder, sqlite3*, const char*, int pages) {
+                if (pages >= 1000)
+                    static_cast<SearchIndex::Builder*>(builder)->checkpoint();
+                return SQLITE_OK;
+            },
+            m_searchBuilders.front().get());
+    }
     return true;
 }
 

@@ -664,7 +664,10 @@ const std::vector<qint64>* SearchIndex::Reader::cachedKeys(const QByteArray& fol
     return nullptr;
 }
 
-SearchIndex::Builder::Builder(Step step) : m_step(std::move(step)), m_thread([this] { run(); }) {}
+SearchIndex::Builder::Builder(Step step, const QString& checkpointPath)
+    : m_step(std::move(step)), m_checkpointPath(checkpointPath), m_thread([this] { run(); })
+{
+}
 
 SearchIndex::Builder::~Builder()
 {
@@ -674,6 +677,17 @@ SearchIndex::Builder::~Builder()
     }
     m_condition.notify_all();
     m_thread.join();
+    if (m_checkpointDb)
+        sqlite3_close_v2(m_checkpointDb);
+}
+
+void SearchIndex::Builder::checkpoint()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_checkpoint = true;
+    }
+    m_condition.notify_all();
 }
 
 void SearchIndex::Builder::wake()
@@ -694,6 +708,22 @@ bool SearchIndex::Builder::waitUntilIdle(int timeoutMs)
     }) && m_idle;
 }
 
+void SearchIndex::Builder::copyLog()
+{
+    if (m_checkpointPath.isEmpty())
+        return;
+    if (!m_checkpointDb &&
+        sqlite3_open_v2(m_checkpointPath.toUtf8().constData(), &m_checkpointDb,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        sqlite3_close_v2(m_checkpointDb);
+        m_checkpointDb = nullptr;
+        return;
+    }
+    // Passive: as far as readers allow, never waiting for a writer.
+    int frames = 0, copied = 0;
+    sqlite3_wal_checkpoint_v2(m_checkpointDb, "main", SQLITE_CHECKPOINT_PASSIVE, &frames, &copied);
+}
+
 bool SearchIndex::Builder::pause(int ms)
 {
     std::unique_lock lock(m_mutex);
@@ -704,11 +734,20 @@ void SearchIndex::Builder::run()
 {
     int failures = 0;
     for (;;) {
+        bool checkpoint = false;
         {
             std::unique_lock lock(m_mutex);
-            m_condition.wait(lock, [this] { return m_stop || m_work; });
+            m_condition.wait(lock, [this] { return m_stop || m_work || m_checkpoint; });
             if (m_stop)
                 break;
+            checkpoint = m_checkpoint;
+            m_checkpoint = false;
+            if (!m_work) {
+                lock.unlock();
+                if (checkpoint)
+                    copyLog();
+                continue;
+            }
             m_work = false;
         }
         for (;;) {

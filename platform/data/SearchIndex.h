@@ -115,22 +115,30 @@ public:
     {
     public:
         using Step = std::function<std::optional<qint64>(bool* busy)>;
-        explicit Builder(Step step);
+        // With a `checkpointPath`, it also copies the write-ahead log into
+        // the file after saves (checkpoint()), on a connection of its own,
+        // so that a save never waits for that copy and its flush.
+        explicit Builder(Step step, const QString& checkpointPath = {});
         ~Builder();
         Builder(const Builder&) = delete;
         Builder& operator=(const Builder&) = delete;
 
         void wake();
+        void checkpoint();
         // Blocks until no row is pending or `timeoutMs` passed; true when
         // none is pending.
         bool waitUntilIdle(int timeoutMs);
 
     private:
         void run();
+        void copyLog();
         // Sleeps up to `ms` unless stopped; false when stopped.
         bool pause(int ms);
 
         Step m_step;
+        QString m_checkpointPath;
+        sqlite3* m_checkpointDb = nullptr;
+        bool m_checkpoint = false;
         std::mutex m_mutex;
         std::condition_variable m_condition;
         bool m_stop = false;
