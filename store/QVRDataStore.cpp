@@ -239,7 +239,7 @@ std::shared_ptr<const platform::ManagedObjectModel> QVRDataStore::managedObjectM
             QVRNoteEntityName,
             {
                 {QStringLiteral("uuid"), AttributeType::String, {}, false, true},
-                {QStringLiteral("text"), AttributeType::String, {}, false, false},
+                {QStringLiteral("text"), AttributeType::String, {}, false, false, true},
                 {QStringLiteral("date"), AttributeType::Double, {}, false, false},
                 {QStringLiteral("modified"), AttributeType::Double, {}, false, false},
                 {QStringLiteral("archived"), AttributeType::Boolean, {}, false, false},

@@ -3,18 +3,16 @@
 #include "platform/core/Variant.h"
 #include "platform/data/ManagedObject.h"
 #include "platform/data/ManagedObjectContext.h"
+#include "platform/data/PersistentStoreCoordinator.h"
 #include "platform/predicate/TextFolding.h"
+#include "store/Note.h"
 #include "store/QVRUtilities.h"
 
 #include <QRegularExpression>
 
 #include <algorithm>
 #include <cstring>
-
-#include <deque>
-#include <string>
-
-#include <sys/mman.h>
+#include <string_view>
 
 namespace {
 
@@ -38,8 +36,8 @@ std::optional<double> numberValue(const QVariant& value)
 std::vector<QByteArray> foldedNeedles(const QStringList& words)
 {
     std::vector<QByteArray> needles;
-    for (auto word = words.crbegin(); word != words.crend(); ++word)
-        needles.push_back(kFolding.fold(*word).toUtf8());
+    for (const QString& word : words)
+        needles.push_back(kFolding.fold(word).toUtf8());
     return needles;
 }
 
@@ -122,60 +120,6 @@ bool containsBytes(std::string_view haystack, const QByteArray& needle)
 
 } // namespace
 
-class SearchFilter::TextBlocks
-{
-public:
-    ~TextBlocks() { clear(); }
-
-    std::string_view add(const QByteArray& bytes)
-    {
-        const size_t size = size_t(bytes.size());
-        if (m_blocks.empty() || m_blocks.back().size - m_blocks.back().used < size) {
-            const size_t blockSize = std::max(kBlockSize, size);
-            void* base = ::mmap(nullptr, blockSize, PROT_READ | PROT_WRITE,
-                                MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-            if (base == MAP_FAILED)
-                return m_fallback.emplace_back(bytes.constData(), size);
-            m_blocks.push_back({static_cast<char*>(base), blockSize, 0});
-        }
-        Block& block = m_blocks.back();
-        char* at = block.base + block.used;
-        std::memcpy(at, bytes.constData(), size);
-        block.used += size;
-        m_live += size;
-        return {at, size};
-    }
-    void release(size_t size) { m_live -= std::min(m_live, size); }
-    size_t live() const { return m_live; }
-    size_t used() const
-    {
-        size_t total = 0;
-        for (const Block& block : m_blocks)
-            total += block.used;
-        return total;
-    }
-    void clear()
-    {
-        for (const Block& block : m_blocks)
-            ::munmap(block.base, block.size);
-        m_blocks.clear();
-        m_fallback.clear();
-        m_live = 0;
-    }
-
-private:
-    static constexpr size_t kBlockSize = 4u << 20;
-    struct Block
-    {
-        char* base;
-        size_t size;
-        size_t used;
-    };
-    std::vector<Block> m_blocks;
-    std::deque<std::string> m_fallback; // when mapping fails
-    size_t m_live = 0;
-};
-
 SearchFilter::Query SearchFilter::queryForText(const QString& text, qint64 historyDays, double cutoff)
 {
     Query query;
@@ -194,24 +138,31 @@ SearchFilter::Query SearchFilter::queryForText(const QString& text, qint64 histo
     return query;
 }
 
-SearchFilter::SearchFilter(platform::ManagedObjectContext* context) : m_texts(std::make_unique<TextBlocks>())
+SearchFilter::SearchFilter(platform::ManagedObjectContext* context) : m_context(context)
 {
     if (!context)
         return;
     m_observer = platform::NotificationCenter::defaultCenter().addObserver(
         platform::ContextObjectsDidChangeNotification, context, [this](const platform::Notification& notice) {
-            m_changedSinceFilter = true;
+            m_keysValid = false;
             for (const char* key : {"updated", "deleted", "inserted"}) {
                 for (const QVariant& value : notice.userInfo.value(QLatin1String(key)).toList())
                     forget(value.value<platform::ManagedObject*>());
             }
         });
+    // Any save may write the file (on whichever thread it runs): the index's
+    // last answer is then asked again.
+    m_saveObserver = platform::NotificationCenter::defaultCenter().addObserver(
+        platform::ContextDidSaveNotification, nullptr,
+        [changed = m_fileChanged](const platform::Notification&) { changed->store(true); });
 }
 
 SearchFilter::~SearchFilter() = default;
 
 void SearchFilter::setQuery(const Query& query)
 {
+    if (query != m_query)
+        m_keysValid = false;
     m_query = query;
     m_needles = foldedNeedles(query.words);
 }
@@ -219,21 +170,13 @@ void SearchFilter::setQuery(const Query& query)
 void SearchFilter::forgetAll()
 {
     m_entries.clear();
-    m_texts->clear();
-    m_changedSinceFilter = true;
+    m_keysValid = false;
 }
 
 void SearchFilter::forget(const platform::ManagedObject* note)
 {
-    m_changedSinceFilter = true;
-    const auto found = m_entries.find(note);
-    if (found == m_entries.end())
-        return;
-    m_texts->release(found->second.folded.size());
-    m_entries.erase(found);
-    // Mostly dropped texts: fold the rest again when next asked.
-    if (m_texts->used() > (16u << 20) && m_texts->live() < m_texts->used() / 2)
-        forgetAll();
+    m_keysValid = false;
+    m_entries.erase(note);
 }
 
 SearchFilter::Entry& SearchFilter::entryFor(const platform::ManagedObject* note)
@@ -248,15 +191,6 @@ SearchFilter::Entry& SearchFilter::entryFor(const platform::ManagedObject* note)
     return m_entries.emplace(note, entry).first->second;
 }
 
-void SearchFilter::fold(const platform::ManagedObject* note, Entry& entry)
-{
-    entry.folding = true;
-    const QVariant text = note->value(TextKey);
-    entry.hasText = text.typeId() == QMetaType::QString;
-    if (entry.hasText)
-        entry.folded = m_texts->add(foldedUtf8(text.toString()));
-}
-
 bool SearchFilter::inHistory(const Entry& entry) const
 {
     if (!entry.live)
@@ -264,82 +198,191 @@ bool SearchFilter::inHistory(const Entry& entry) const
     return !m_query.cutoff || entry.archivedNo || (entry.modified && *entry.modified > *m_query.cutoff);
 }
 
-bool SearchFilter::test(const platform::ManagedObject* note, Entry& entry)
+bool SearchFilter::textMatches(const platform::ManagedObject* note) const
 {
-    if (!inHistory(entry))
-        return false;
     if (m_needles.empty())
         return true;
-    if (!entry.folding)
-        fold(note, entry);
+    const QVariant text = note->value(TextKey);
     // A word folded to nothing (a lone accent) still needs a text to be in.
-    if (!entry.hasText)
+    if (text.typeId() != QMetaType::QString)
         return false;
+    const QByteArray folded = foldedUtf8(text.toString());
+    const std::string_view haystack(folded.constData(), size_t(folded.size()));
     for (const QByteArray& needle : m_needles) {
-        if (!containsBytes(entry.folded, needle))
+        if (!containsBytes(haystack, needle))
             return false;
     }
     return true;
 }
+
+bool SearchFilter::Unsaved::contains(const platform::ManagedObject* note) const
+{
+    return note->hasChanges() || objects.count(note) || (!keys.empty() && keys.count(note->objectID().key));
+}
+
+SearchFilter::Unsaved SearchFilter::unsavedNotes() const
+{
+    Unsaved unsaved;
+    if (!m_context)
+        return unsaved;
+    for (const auto& objects : {m_context->insertedObjects(), m_context->updatedObjects()}) {
+        for (const platform::ManagedObject* object : objects)
+            unsaved.objects.insert(object);
+    }
+    // Saved here but not yet written by a context above: the file does not
+    // hold them yet either.
+    for (platform::ManagedObjectContext* parent = m_context->parentContext(); parent;
+         parent = parent->parentContext()) {
+        parent->performAndWait([&] {
+            for (const auto& objects :
+                 {parent->insertedObjects(), parent->updatedObjects(), parent->deletedObjects()}) {
+                for (const platform::ManagedObject* object : objects) {
+                    if (object->objectID().entity == QVRNoteEntityName)
+                        unsaved.keys.insert(object->objectID().key);
+                }
+            }
+        });
+    }
+    return unsaved;
+}
+
+platform::SearchIndex::Reader* SearchFilter::reader()
+{
+    if (!m_readerTried) {
+        m_readerTried = true;
+        platform::ManagedObjectContext* root = m_context;
+        while (root && !root->persistentStoreCoordinator() && root->parentContext())
+            root = root->parentContext();
+        platform::PersistentStoreCoordinator* coordinator =
+            root ? root->persistentStoreCoordinator() : nullptr;
+        if (coordinator && coordinator->isOpen()) {
+            m_reader = std::make_unique<platform::SearchIndex::Reader>(
+                coordinator->path(), platform::SearchIndex::Names{QVRNoteEntityName, TextKey, {}});
+            if (!m_reader->isOpen())
+                m_reader.reset();
+        }
+    }
+    return m_reader.get();
+}
+
+bool SearchFilter::usesIndex()
+{
+    return reader() != nullptr;
+}
+
+const std::optional<std::vector<qint64>>& SearchFilter::indexedKeys()
+{
+    if (m_fileChanged->exchange(false))
+        m_keysValid = false;
+    if (m_keysValid)
+        return m_keys;
+    m_keys.reset();
+    m_keysValid = true;
+    platform::SearchIndex::Reader* index = reader();
+    if (!index)
+        return m_keys;
+    m_unsaved = unsavedNotes();
+    // The history test over the copies of the flags beside the index: no
+    // note is read for it.
+    const auto history =
+        m_query.cutoff ? index->keysWhere(QStringLiteral("removed = 0 AND (archived = 0 OR modified > ?)"),
+                                          {*m_query.cutoff})
+                       : index->keysWhere(QStringLiteral("removed = 0"), {});
+    if (!history)
+        return m_keys;
+    if (m_query.words.isEmpty()) {
+        m_keys = history;
+        return m_keys;
+    }
+    const auto words = index->keysMatching(m_query.words);
+    if (!words)
+        return m_keys;
+    std::vector<qint64> both;
+    std::set_intersection(history->begin(), history->end(), words->begin(), words->end(),
+                          std::back_inserter(both));
+    m_keys = std::move(both);
+    return m_keys;
+}
+
+namespace {
+
+// Membership of keys: a bit per key while they are dense enough, as row keys
+// of one file are.
+class KeySet
+{
+public:
+    explicit KeySet(const std::vector<qint64>& sorted) : m_sorted(sorted)
+    {
+        if (!sorted.empty() && sorted.front() >= 0 &&
+            sorted.back() < qint64(sorted.size()) * 64 + (1 << 20)) {
+            m_bits.assign(size_t(sorted.back() / 64 + 1), 0);
+            for (qint64 key : sorted)
+                m_bits[size_t(key / 64)] |= quint64(1) << (key % 64);
+        }
+    }
+    bool contains(qint64 key) const
+    {
+        if (!m_bits.empty())
+            return key >= 0 && size_t(key / 64) < m_bits.size() &&
+                   (m_bits[size_t(key / 64)] >> (key % 64)) & 1;
+        return std::binary_search(m_sorted.begin(), m_sorted.end(), key);
+    }
+
+private:
+    const std::vector<qint64>& m_sorted;
+    std::vector<quint64> m_bits;
+};
+
+} // namespace
 
 bool SearchFilter::matches(const platform::ManagedObject* note)
 {
-    return note && !note->isDeleted() && test(note, entryFor(note));
-}
-
-bool SearchFilter::narrowsPrevious(const Query& query, const std::vector<QByteArray>& needles) const
-{
-    if (m_changedSinceFilter)
+    if (!note || note->isDeleted())
         return false;
-    if (m_filteredQuery.cutoff.has_value() != query.cutoff.has_value())
-        return false;
-    if (query.cutoff && *query.cutoff < *m_filteredQuery.cutoff)
-        return false;
-    // Every earlier word must lie inside one of the new words; then a text
-    // with all the new words has all the earlier ones.
-    for (const QByteArray& earlier : m_filteredNeedles) {
-        const bool covered = std::any_of(needles.begin(), needles.end(),
-                                         [&](const QByteArray& needle) { return needle.contains(earlier); });
-        if (!covered)
-            return false;
-    }
-    return true;
+    const auto& keys = indexedKeys();
+    if (!keys || m_unsaved.contains(note))
+        return inHistory(entryFor(note)) && textMatches(note);
+    return std::binary_search(keys->begin(), keys->end(), note->objectID().key);
 }
 
 std::vector<platform::ManagedObject*>
 SearchFilter::filter(const std::vector<platform::ManagedObject*>& content)
 {
-    const bool narrowing = narrowsPrevious(m_query, m_needles) && content == m_filteredContent;
-    const std::vector<platform::ManagedObject*>& candidates = narrowing ? m_filteredResult : content;
     std::vector<platform::ManagedObject*> result;
-    result.reserve(candidates.size());
-    for (platform::ManagedObject* note : candidates) {
-        if (note && !note->isDeleted() && test(note, entryFor(note)))
+    if (content.empty())
+        return result;
+    result.reserve(content.size());
+    const std::optional<std::vector<qint64>>& keys = indexedKeys();
+    const Unsaved& unsaved = m_unsaved;
+    const std::optional<KeySet> keySet = keys ? std::optional<KeySet>(std::in_place, *keys) : std::nullopt;
+    for (platform::ManagedObject* note : content) {
+        if (!note || note->isDeleted())
+            continue;
+        const bool match = keySet && !unsaved.contains(note) ? keySet->contains(note->objectID().key)
+                                                             : inHistory(entryFor(note)) && textMatches(note);
+        if (match)
             result.push_back(note);
     }
-    if (!narrowing)
-        m_filteredContent = content;
-    m_filteredQuery = m_query;
-    m_filteredNeedles = m_needles;
-    m_filteredResult = result;
-    m_changedSinceFilter = false;
     return result;
 }
 
 size_t SearchFilter::prepare(const std::vector<platform::ManagedObject*>& content, size_t limit)
 {
+    // With an index, the history of the present cut-off is looked up once,
+    // and kept for the first key.
+    if (reader()) {
+        indexedKeys();
+        return 0;
+    }
     // Goes on where the last slice stopped, so that preparing a long list a
     // slice at a time looks at each note once.
     if (m_prepared >= content.size())
         m_prepared = 0;
     for (; m_prepared < content.size() && limit > 0; ++m_prepared) {
         platform::ManagedObject* note = content[m_prepared];
-        if (!note || note->isDeleted())
+        if (!note || note->isDeleted() || m_entries.count(note))
             continue;
-        Entry& entry = entryFor(note);
-        if (entry.folding || !inHistory(entry))
-            continue;
-        fold(note, entry);
+        entryFor(note);
         --limit;
     }
     return content.size() - m_prepared;

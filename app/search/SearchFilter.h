@@ -1,15 +1,17 @@
 #pragma once
 
 #include "platform/core/NotificationCenter.h"
+#include "platform/data/SearchIndex.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
 #include <optional>
-#include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace platform {
@@ -22,12 +24,16 @@ class ManagedObjectContext;
 // with case and diacritics folded exactly as a predicate's contains[cd] folds
 // them (platform::TextFolding), so that the two never disagree.
 //
-// Each note's text is folded once (to UTF-8) and kept, with the few values the
-// test reads, until the context reports the note changed or deleted; a search
-// then only scans folded bytes. When a query only extends the previous one
-// (each earlier word is part of a later one, the cut-off the same or later)
-// and nothing changed since, only the previous matches are looked at again.
-// Main thread only, like the context's objects.
+// The words are looked up in the store file's search index
+// (platform::SearchIndex), which answers with the keys of the rows holding
+// them, and the history test in the copies of the flags the index keeps; no
+// note's values are read for that. Notes whose values in memory may differ
+// from the file (changed and not saved yet, here or in a parent context) are
+// tested against their values in memory instead, so that a search always
+// agrees with what the list shows; the few values their history test reads
+// are kept per note until the context reports the note changed.
+// Without an index (no file, or a SQLite without FTS5) every note is tested
+// in memory. Main thread only, like the context's objects.
 class SearchFilter
 {
 public:
@@ -43,7 +49,8 @@ public:
     // history for good).
     static Query queryForText(const QString& text, qint64 historyDays, double cutoff);
 
-    // Watches `context` (when given) for changed, inserted and deleted notes.
+    // Watches `context` (when given) for changed, inserted and deleted notes,
+    // and searches the index of the file under it.
     explicit SearchFilter(platform::ManagedObjectContext* context = nullptr);
     ~SearchFilter();
     SearchFilter(const SearchFilter&) = delete;
@@ -56,50 +63,58 @@ public:
     // The matching objects of `content`, in its order; deleted objects never.
     std::vector<platform::ManagedObject*> filter(const std::vector<platform::ManagedObject*>& content);
 
-    // Folds the texts of `content` not folded yet that the present cut-off
-    // lets through, at most `limit` of them, going on from where the last
-    // call stopped; returns how many notes are left to look at. Lets idle
-    // time make the first search fast.
+    // Lets idle time make the first search fast: looks up the history of
+    // the present cut-off in the index, or without one reads the history
+    // values of `content` not read yet, at most `limit` notes, going on from
+    // where the last call stopped. Returns how many notes are left to look at.
     size_t prepare(const std::vector<platform::ManagedObject*>& content, size_t limit);
 
-    // Drops every kept text (the objects were refreshed from the store).
+    // Drops every kept value (the objects were refreshed from the store).
     void forgetAll();
     // Drops what is kept for one note (its values changed).
     void forget(const platform::ManagedObject* note);
 
+    // True when the file's index answers searches (for tests and benches).
+    bool usesIndex();
+
 private:
     struct Entry
     {
-        std::string_view folded; // UTF-8, in m_texts
-        bool folding = false;    // `folded` is made
-        bool hasText = false;    // the text is a string (a missing text holds no word)
-        bool live = false;       // removed == NO
+        bool live = false; // removed == NO
         bool archivedNo = false;
         std::optional<double> modified;
     };
-    // Folded texts live in large blocks, mapped and filled by the kernel at
-    // once: a page at a time costs far more when thousands of texts are
-    // folded for the first search.
-    class TextBlocks;
+    // The notes to test in memory: changed and not in the file yet.
+    struct Unsaved
+    {
+        std::unordered_set<const platform::ManagedObject*> objects;
+        std::unordered_set<qint64> keys; // pending in a parent context
+        bool contains(const platform::ManagedObject* note) const;
+    };
 
     Entry& entryFor(const platform::ManagedObject* note);
     bool inHistory(const Entry& entry) const;
-    bool test(const platform::ManagedObject* note, Entry& entry);
-    void fold(const platform::ManagedObject* note, Entry& entry);
-    bool narrowsPrevious(const Query& query, const std::vector<QByteArray>& needles) const;
+    bool textMatches(const platform::ManagedObject* note) const;
+    Unsaved unsavedNotes() const;
+    // The keys of the rows of the file in the history that hold every
+    // word; nullopt without an index.
+    const std::optional<std::vector<qint64>>& indexedKeys();
+    platform::SearchIndex::Reader* reader();
 
+    platform::ManagedObjectContext* m_context = nullptr;
     Query m_query;
-    std::vector<QByteArray> m_needles; // folded words, most recent first
+    std::vector<QByteArray> m_needles; // folded words
     std::unordered_map<const platform::ManagedObject*, Entry> m_entries;
-    std::unique_ptr<TextBlocks> m_texts;
     size_t m_prepared = 0; // where prepare() goes on
 
-    // The last filter's input and result, for narrowing.
-    bool m_changedSinceFilter = true;
-    Query m_filteredQuery;
-    std::vector<QByteArray> m_filteredNeedles;
-    std::vector<platform::ManagedObject*> m_filteredContent;
-    std::vector<platform::ManagedObject*> m_filteredResult;
+    std::unique_ptr<platform::SearchIndex::Reader> m_reader;
+    bool m_readerTried = false;
+    // The index's answer for m_query, until the query or the file changes.
+    std::optional<std::vector<qint64>> m_keys;
+    Unsaved m_unsaved; // when m_keys was looked up
+    bool m_keysValid = false;
+    std::shared_ptr<std::atomic<bool>> m_fileChanged = std::make_shared<std::atomic<bool>>(false);
 
     platform::ObserverToken m_observer;
+    platform::ObserverToken m_saveObserver;
 };

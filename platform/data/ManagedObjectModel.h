@@ -28,6 +28,8 @@ struct AttributeDescription
     QVariant defaultValue;  // filled in at insert; null = none
     bool transient = false; // kept in memory only, never written
     bool indexed = false;
+    // Text kept in the file's search index as well (SearchIndex).
+    bool searchIndexed = false;
 };
 
 struct EntityDescription

@@ -262,6 +262,9 @@ PersistentStoreCoordinator::PersistentStoreCoordinator(std::shared_ptr<const Man
 
 PersistentStoreCoordinator::~PersistentStoreCoordinator()
 {
+    if (m_db)
+        sqlite3_wal_hook(m_db, nullptr, nullptr);
+    m_searchBuilders.clear();
     finalizeCachedStatements();
     if (m_db)
         sqlite3_close_v2(m_db);
@@ -360,7 +363,7 @@ bool PersistentStoreCoordinator::openOnce(const QString& path, Error* error)
                         nullptr) != SQLITE_OK)
         return fail(QStringLiteral("The store file could not be opened"));
     sqlite3_extended_result_codes(m_db, 1);
-    sqlite3_busy_timeout(m_db, 5000);
+    sqlite3_busy_timeout(m_db, m_busyTimeout);
     // SQLite falls back to reading only when the file cannot be written, and
     // says so only at the first save, when the edits it holds would be lost.
     if (sqlite3_db_readonly(m_db, "main") == 1)
@@ -403,6 +406,10 @@ bool PersistentStoreCoordinator::openOnce(const QString& path, Error* error)
                                    SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
                                    &firstLineFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
         return fail(QStringLiteral("The store's functions could not be registered"));
+    // Without it (a SQLite without FTS5) the file simply gets no search index.
+    SearchIndex::registerTokenizer(m_db);
+    m_searchBuilders.clear();
+    m_searchIndexes.clear();
     Error migrationError;
     if (!migrate(fileVersion, &migrationError)) {
         if (error)
@@ -416,6 +423,26 @@ bool PersistentStoreCoordinator::openOnce(const QString& path, Error* error)
     if (!exec(QStringLiteral("PRAGMA journal_mode=WAL"), error) ||
         !exec(QStringLiteral("PRAGMA synchronous=NORMAL"), error))
         return fail(QStringLiteral("The store file could not be opened"));
+    // Rows left pending (an index new to this file, another build's writes)
+    // are indexed in the background.
+    for (const SearchIndex::Names& names : m_searchIndexes)
+        m_searchBuilders.push_back(std::make_unique<SearchIndex::Builder>(
+            [this, names](bool* busy) { return indexPendingRows(names, busy); },
+            m_searchBuilders.empty() ? path : QString()));
+    // The index makes saves write more of the log: once it holds as much as
+    // SQLite's own automatic checkpoint lets it, the first builder copies it
+    // into the file in the background, not the save that filled it. (The
+    // hook takes the place of that automatic checkpoint.)
+    if (!m_searchBuilders.empty()) {
+        sqlite3_wal_hook(
+            m_db,
+            [](void* builder, sqlite3*, const char*, int pages) {
+                if (pages >= 1000)
+                    static_cast<SearchIndex::Builder*>(builder)->checkpoint();
+                return SQLITE_OK;
+            },
+            m_searchBuilders.front().get());
+    }
     return true;
 }
 
@@ -508,6 +535,22 @@ bool PersistentStoreCoordinator::migrate(int fromVersion, Error* error)
                 return rollback();
         }
     }
+    for (const auto& entity : m_model->entities) {
+        for (const auto* attribute : storedAttributes(entity)) {
+            if (!attribute->searchIndexed)
+                continue;
+            SearchIndex::Names names{entity.name, attribute->name, {}};
+            for (const auto* other : storedAttributes(entity)) {
+                if (other->type != AttributeType::String)
+                    names.columns << other->name;
+            }
+            QString why;
+            if (SearchIndex::migrate(m_db, names, &why))
+                m_searchIndexes.push_back(names);
+            else
+                log(QStringLiteral("No search index for %1.%2: %3").arg(entity.name, attribute->name, why));
+        }
+    }
     if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (entity TEXT PRIMARY KEY, next INTEGER NOT NULL)")
                   .arg(quoted(QString::fromLatin1(KeyTable))),
               error))
@@ -528,9 +571,41 @@ bool PersistentStoreCoordinator::migrate(int fromVersion, Error* error)
     return true;
 }
 
+bool PersistentStoreCoordinator::waitForSearchIndex(int timeoutMs)
+{
+    std::vector<SearchIndex::Builder*> builders;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto& builder : m_searchBuilders)
+            builders.push_back(builder.get());
+    }
+    bool idle = true;
+    for (SearchIndex::Builder* builder : builders)
+        idle = builder->waitUntilIdle(timeoutMs) && idle;
+    return idle;
+}
+
+std::optional<qint64> PersistentStoreCoordinator::indexPendingRows(const SearchIndex::Names& names,
+                                                                   bool* busy)
+{
+    // Never waits for the lock: open() joins the builder while holding it.
+    std::unique_lock lock(m_mutex, std::try_to_lock);
+    if (!lock.owns_lock() || !m_db) {
+        *busy = lock.owns_lock() == false;
+        return std::nullopt;
+    }
+    // Another process writing the file: no waiting under the lock either.
+    sqlite3_busy_timeout(m_db, 0);
+    const std::optional<qint64> left = SearchIndex::indexPending(m_db, names, 256, 128 << 10);
+    *busy = !left && (sqlite3_errcode(m_db) & 0xff) == SQLITE_BUSY;
+    sqlite3_busy_timeout(m_db, m_busyTimeout);
+    return left;
+}
+
 void PersistentStoreCoordinator::setBusyTimeout(int milliseconds)
 {
     std::lock_guard lock(m_mutex);
+    m_busyTimeout = milliseconds;
     if (m_db)
         sqlite3_busy_timeout(m_db, milliseconds);
 }
@@ -894,8 +969,32 @@ bool PersistentStoreCoordinator::write(const StoreChanges& changes, Error* error
             return fail(QStringLiteral("A record could not be deleted"));
     }
     inserts.clear();
+    // The search index follows in the same transaction, up to a bound: what
+    // a large save leaves stays pending and is indexed in the background.
+    std::vector<size_t> leftPending;
+    for (size_t i = 0; i < m_searchIndexes.size(); ++i) {
+        std::vector<qint64> keys;
+        for (const auto* rows : {&changes.inserted, &changes.updated}) {
+            for (const auto& row : *rows) {
+                if (row.objectID.entity == m_searchIndexes[i].entity)
+                    keys.push_back(row.objectID.key);
+            }
+        }
+        for (const auto& id : changes.deleted) {
+            if (id.entity == m_searchIndexes[i].entity)
+                keys.push_back(id.key);
+        }
+        bool left = false;
+        SearchIndex::indexKeys(m_db, m_searchIndexes[i], keys, 512 << 10, &left);
+        if (left)
+            leftPending.push_back(i);
+    }
     if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
         return fail(QStringLiteral("The changes could not be committed"));
+    for (size_t i : leftPending) {
+        if (i < m_searchBuilders.size())
+            m_searchBuilders[i]->wake();
+    }
 
     const double writtenAt = platform::now();
     for (const auto& row : changes.inserted) {

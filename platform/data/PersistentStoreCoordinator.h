@@ -3,6 +3,7 @@
 #include "platform/core/Error.h"
 #include "platform/data/ManagedObjectModel.h"
 #include "platform/data/ObjectID.h"
+#include "platform/data/SearchIndex.h"
 
 #include <QString>
 #include <QVariantMap>
@@ -91,6 +92,10 @@ public:
     // an update of a row that is gone writes the whole row again.
     bool write(const StoreChanges& changes, Error* error);
 
+    // Blocks until the search index has no row left to index, at most
+    // `timeoutMs`; true when it has none (also when nothing is indexed).
+    bool waitForSearchIndex(int timeoutMs);
+
     // For tests and tools: the raw connection (use under no context lock).
     sqlite3* handle() const { return m_db; }
 
@@ -133,6 +138,13 @@ private:
     std::set<QString> m_readOnDemand;       // entities without snapshots
     std::map<QString, QByteArray> m_rowSql; // reads one row by key, per entity
     std::map<QByteArray, sqlite3_stmt*> m_fetchStatements;
+    // The attributes the file's search index holds, and the thread that
+    // indexes what saves left (see SearchIndex).
+    std::vector<SearchIndex::Names> m_searchIndexes;
+    std::vector<std::unique_ptr<SearchIndex::Builder>> m_searchBuilders;
+    int m_busyTimeout = 5000;
+    // One batch of a builder, on this connection when it is free.
+    std::optional<qint64> indexPendingRows(const SearchIndex::Names& names, bool* busy);
 };
 
 } // namespace platform

@@ -1,14 +1,19 @@
 // The search filter: what a typed search finds through the application, that
-// it agrees with a stored predicate's contains[cd] on every text, and that its
-// kept folded texts and narrowing never hide a note that changed.
+// it agrees with a stored predicate's contains[cd] on every text, from the
+// store's search index and for unsaved notes alike, that what it keeps from
+// one keystroke to the next never hides a note that changed, and that a store
+// written without the index (or by a build without it) is searched exactly.
 #include "AppTestSupport.h"
 
 #include "app/search/QVRSearchField.h"
 #include "app/search/SearchFilter.h"
 #include "platform/data/ManagedObjectContext.h"
+#include "platform/data/PersistentStoreCoordinator.h"
 #include "platform/predicate/Predicate.h"
 
 #include <QRandomGenerator>
+
+#include <sqlite3.h>
 
 #include <array>
 
@@ -243,7 +248,21 @@ TEST_F(SearchFilterAgreement, AgreesWithThePredicateLayerOnGeneratedTexts)
         add(kind == 0 ? QVariant() : QVariant(randomText(rng, 24)), rng.bounded(3) == 0,
             now - double(rng.bounded(100)) * kDay, kind == 1);
     }
+    // Most notes are answered by the file's index; a part of them is
+    // changed and not saved, and is tested in memory.
+    ASSERT_TRUE(store->saveData());
+    ASSERT_TRUE(root->context()->persistentStoreCoordinator()->waitForSearchIndex(60000));
+    for (int i = 0; i < 300; ++i) {
+        auto* note = static_cast<Note*>(notes[rng.bounded(quint32(notes.size()))]);
+        if (rng.bounded(2) == 0)
+            note->setText(randomText(rng, 24));
+        else
+            note->setArchived(!note->archived().toBool());
+    }
+    add(QVariant(randomText(rng, 24)), false, now, false); // inserted, not saved
+    store->context()->processPendingChanges();
     SearchFilter filter(store->context());
+    ASSERT_TRUE(filter.usesIndex());
     int compared = 0;
     for (int q = 0; q < 300; ++q) {
         QString text;
@@ -298,6 +317,106 @@ TEST_F(SearchFilterAgreement, EachKeystrokeOfATypedWordAgreesAndChangesAreSeen)
     store->context()->processPendingChanges();
     filter.setQuery(SearchFilter::queryForText(QStringLiteral("meeting agenda ag"), -1, 0));
     EXPECT_EQ(filter.filter(notes), std::vector<platform::ManagedObject*>({first}));
+}
+
+// SQL on a connection of its own, as another program (or a build without
+// the index, which has not its tokenizer) runs it.
+void execute(const QString& path, const char* sql, bool withTokenizer = false)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+    if (withTokenizer) {
+        ASSERT_TRUE(platform::SearchIndex::registerTokenizer(db));
+    }
+    sqlite3_busy_timeout(db, 5000);
+    char* message = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, &message), SQLITE_OK) << (message ? message : "");
+    sqlite3_free(message);
+    sqlite3_close(db);
+}
+
+TEST_F(SearchFilterAgreement, AStoreWithoutTheIndexGetsItInTheBackgroundAndIsSearchedExactlyMeanwhile)
+{
+    const QString path = dir.filePath(QStringLiteral("Quillary.sqlite"));
+    add(QStringLiteral("Crème brûlée"), false, 0, false);
+    add(QStringLiteral("creme fraiche"), false, 0, false);
+    add(QStringLiteral("budget"), false, 0, false);
+    add(QVariant(), false, 0, false);
+    add(QString(), false, 0, false);
+    for (int i = 0; i < 600; ++i)
+        add(QStringLiteral("filler note %1 café").arg(i), false, 0, false);
+    ASSERT_TRUE(store->saveData());
+    notes.clear();
+    store.reset();
+    root.reset();
+    // The file as a build without the index left it.
+    execute(
+        path,
+        "DROP TRIGGER QuillarySearchInsert_Note_text; DROP TRIGGER QuillarySearchUpdate_Note_text;"
+        "DROP TRIGGER QuillarySearchDelete_Note_text; DROP TABLE QuillarySearch_Note_text;"
+        "DROP TABLE QuillarySearchShort_Note_text; DROP TABLE QuillarySearchPending_Note_text;"
+        "DROP TRIGGER QuillarySearchRowsInsert_Note_text; DROP TRIGGER QuillarySearchRowsUpdate_Note_text;"
+        "DROP TRIGGER QuillarySearchRowsDelete_Note_text; DROP TABLE QuillarySearchRows_Note_text;",
+        true);
+
+    const QStringList queries{"creme",        "CRÈME brulee", "é", "caf", "note 4",
+                              "note 59 café", "\u0301",       "b", "zz"};
+    auto agree = [&](const char* when) {
+        SearchFilter filter(store->context());
+        ASSERT_TRUE(filter.usesIndex()) << when;
+        for (const QString& text : queries) {
+            filter.setQuery(SearchFilter::queryForText(text, -1, 0));
+            EXPECT_EQ(filter.filter(notes), byPredicate(text, -1, 0)) << when << ": " << text.toStdString();
+        }
+    };
+    auto reopen = [&] {
+        notes.clear();
+        store.reset();
+        root = QVRDataStore::makeRootStore(path);
+        store = QVRDataStore::storeWithParent(root.get(), platform::ConcurrencyType::MainQueue);
+        notes = store->context()->fetch(platform::FetchRequest{QVRNoteEntityName, nullptr, {}, 0});
+    };
+    // Opened by this build: every row waits for the background build, and
+    // searches are exact while it runs and once it is done.
+    reopen();
+    ASSERT_EQ(notes.size(), 605u);
+    agree("while the index is built");
+    ASSERT_TRUE(root->context()->persistentStoreCoordinator()->waitForSearchIndex(60000));
+    const platform::SearchIndex::Names names{QVRNoteEntityName, QStringLiteral("text"), {}};
+    EXPECT_EQ(platform::SearchIndex::Reader(path, names).pendingCount(), 0);
+    agree("built");
+
+    // A save of this build indexes what it wrote in its own transaction.
+    static_cast<Note*>(notes[2])->setText(QStringLiteral("budget révisé"));
+    ASSERT_TRUE(store->saveData());
+    {
+        platform::SearchIndex::Reader reader(path, names);
+        EXPECT_EQ(reader.pendingCount(), 0);
+        EXPECT_EQ(reader.keysMatching({QStringLiteral("REVISE")}),
+                  std::vector<qint64>{notes[2]->objectID().key});
+    }
+
+    // A build without the index writes the file: its rows wait and are
+    // found from their texts meanwhile, the deleted one no longer.
+    const qint64 fraiche = notes[1]->objectID().key;
+    const qint64 budget = notes[2]->objectID().key;
+    execute(path, "INSERT INTO Note (pk, uuid, text, archived, removed) VALUES (900001, 'OLD-1', 'Fraîche "
+                  "elsewhere', 0, 0); UPDATE Note SET text = 'no longer' WHERE text = 'budget révisé';"
+                  "DELETE FROM Note WHERE text = 'creme fraiche';");
+    {
+        platform::SearchIndex::Reader reader(path, names);
+        EXPECT_EQ(reader.pendingCount(), 3);
+        EXPECT_EQ(reader.keysMatching({QStringLiteral("fraiche")}), std::vector<qint64>{900001});
+        EXPECT_EQ(reader.keysMatching({QStringLiteral("budget")}), std::vector<qint64>{});
+        EXPECT_EQ(reader.keysMatching({QStringLiteral("longer"), QStringLiteral("no")}),
+                  std::vector<qint64>{budget});
+        (void)fraiche;
+    }
+    // The next start indexes them.
+    reopen();
+    ASSERT_TRUE(root->context()->persistentStoreCoordinator()->waitForSearchIndex(60000));
+    EXPECT_EQ(platform::SearchIndex::Reader(path, names).pendingCount(), 0);
+    agree("after another build's writes");
 }
 
 TEST(SearchFilterQuery, SplitsWordsAndKeepsHistoryForGoodAtZeroAndBelow)
