@@ -202,10 +202,9 @@ void QuillaryAppDelegate::calculateSelection()
         return;
     QVRLinkTextView* editor = textView();
     QTextCursor cursor = editor->textCursor();
-    // One edit block: a single undo step gives the expression back.
-    cursor.beginEditBlock();
-    cursor.insertText(result);
-    cursor.endEditBlock();
+    // One edit, however many lines the expression took: a single undo step
+    // gives it back.
+    editor->insertExactText(cursor, result);
     editor->setTextCursor(cursor);
     setNoteNeedsSaving(true);
 }

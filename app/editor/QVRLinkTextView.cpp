@@ -64,6 +64,37 @@ qsizetype breakPoint(QStringView text, qsizetype from, qsizetype limit)
     return k;
 }
 
+bool hasSeparator(QStringView text, bool groupsLines)
+{
+    return std::any_of(text.begin(), text.end(), [&](QChar c) { return isSeparator(c, groupsLines); });
+}
+
+// Whether a selection runs over a separator of blocks.
+bool spansBlocks(const QTextCursor& cursor)
+{
+    const QTextDocument* document = cursor.document();
+    return cursor.hasSelection() &&
+           document->findBlock(cursor.selectionStart()) != document->findBlock(cursor.selectionEnd());
+}
+
+// Whether the editor's own key handling types the key's text.
+bool typesText(const QKeyEvent* event, bool tabChangesFocus)
+{
+    const QString text = event->text();
+    if (text.isEmpty())
+        return false;
+    const QChar c = text.at(0);
+    if (c.category() == QChar::Other_Format)
+        return true;
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    if (modifiers == Qt::ControlModifier || modifiers == (Qt::ShiftModifier | Qt::ControlModifier))
+        return false;
+    if (c == u'\t')
+        return !tabChangesFocus;
+    return c.isPrint() || c.category() == QChar::Other_PrivateUse ||
+           (c.isHighSurrogate() && text.size() > 1 && text.at(1).isLowSurrogate());
+}
+
 // The first block's separator is the start of the text; a block after a
 // join carries an empty one.
 bool followsJoin(const QTextBlock& block)
@@ -402,6 +433,171 @@ void QVRLinkTextView::insertFromMimeData(const QMimeData* source)
     ensureCursorVisible();
 }
 
+void QVRLinkTextView::moveSelection(int position)
+{
+    QTextCursor selection = textCursor();
+    const int from = selection.selectionStart();
+    const int to = selection.selectionEnd();
+    if (isReadOnly() || !selection.hasSelection() || (position >= from && position <= to))
+        return;
+    const QString moved = exactText(from, to);
+    // The insertion point follows the text as the selection goes.
+    QTextCursor insertion(document());
+    insertion.setPosition(std::clamp(position, 0, document()->characterCount() - 1));
+    QTextCursor group(document());
+    group.beginEditBlock();
+    keepSeparators(from, [&] { selection.removeSelectedText(); });
+    insertExactText(insertion, moved);
+    group.endEditBlock();
+    setTextCursor(insertion);
+    ensureCursorVisible();
+}
+
+void QVRLinkTextView::dropEvent(QDropEvent* event)
+{
+    // Text dragged within the view is moved here: the editor's own move
+    // deletes it without giving the separators back. Copies and text from
+    // elsewhere go in through insertFromMimeData().
+    const bool fromHere = event->source() == viewport() || event->source() == this;
+    m_droppedHere = fromHere;
+    if (!fromHere || isReadOnly() || event->dropAction() != Qt::MoveAction || !event->mimeData()->hasText()) {
+        QPlainTextEdit::dropEvent(event);
+        return;
+    }
+    // The drop caret goes away as when the drag leaves.
+    QDragLeaveEvent leave;
+    QPlainTextEdit::dragLeaveEvent(&leave);
+    moveSelection(cursorForPosition(event->position().toPoint()).position());
+    event->setDropAction(Qt::MoveAction);
+    event->accept();
+}
+
+void QVRLinkTextView::inputMethodEvent(QInputMethodEvent* event)
+{
+    if (isReadOnly()) {
+        QPlainTextEdit::inputMethodEvent(event);
+        return;
+    }
+    QTextCursor cursor = textCursor();
+    // What the input method commits replaces the selection, or else the
+    // range it names around the caret.
+    if (!cursor.hasSelection() && event->replacementLength() > 0) {
+        const int last = document()->characterCount() - 1;
+        const int start = std::clamp(cursor.position() + event->replacementStart(), 0, last);
+        cursor.setPosition(start);
+        cursor.setPosition(std::clamp(start + event->replacementLength(), 0, last), QTextCursor::KeepAnchor);
+    }
+    const bool commits = !event->commitString().isEmpty() || event->replacementLength() > 0;
+    if (commits && (spansBlocks(cursor) || hasSeparator(event->commitString(), m_groupsLines))) {
+        insertExactText(cursor, event->commitString());
+        setTextCursor(cursor);
+        // What is still being composed follows the committed text.
+        QInputMethodEvent rest(event->preeditString(), event->attributes());
+        QPlainTextEdit::inputMethodEvent(&rest);
+        event->accept();
+        return;
+    }
+    // Composing over a selection of several blocks starts by deleting it.
+    if (!event->preeditString().isEmpty() && spansBlocks(textCursor()))
+        removeSelection();
+    QPlainTextEdit::inputMethodEvent(event);
+}
+
+int QVRLinkTextView::wordEdge(int position, bool forward) const
+{
+    // The text of the blocks around the position that are joins of one
+    // paragraph, as many as the word needs, twice as many each time.
+    QTextBlock first = document()->findBlock(position);
+    QTextBlock last = first;
+    QList<QTextBlock> pieces = {first};
+    QString text = first.text();
+    int at = position - first.position();
+    int edge = at;
+    while (true) {
+        QTextLayout layout(text);
+        edge = forward ? layout.nextCursorPosition(at, QTextLayout::SkipWords)
+                       : layout.previousCursorPosition(at, QTextLayout::SkipWords);
+        const bool atWindowEdge = forward ? edge == text.size() : edge == 0;
+        bool grown = false;
+        for (qsizetype n = pieces.size(); atWindowEdge && n > 0; --n) {
+            if (!forward && followsJoin(first)) {
+                first = first.previous();
+                pieces.prepend(first);
+                text.prepend(first.text());
+                at += first.length() - 1;
+                grown = true;
+            } else if (forward && followsJoin(last.next())) {
+                last = last.next();
+                pieces.append(last);
+                text += last.text();
+                grown = true;
+            } else {
+                break;
+            }
+        }
+        if (!grown)
+            break;
+    }
+    // A line ending held in a group ends the word, or is the deleted word.
+    if (m_groupsLines) {
+        if (forward) {
+            const qsizetype line = text.indexOf(QChar::LineSeparator, at);
+            if (line == at)
+                edge = at + 1;
+            else if (line >= 0)
+                edge = std::min(edge, int(line));
+        } else if (at > 0) {
+            const qsizetype line = text.lastIndexOf(QChar::LineSeparator, at - 1);
+            if (line == at - 1)
+                edge = at - 1;
+            else if (line >= 0)
+                edge = std::max(edge, int(line) + 1);
+        }
+    }
+    // At a line's start or end, the line ending goes.
+    if (edge == at) {
+        const int end = document()->characterCount() - 1;
+        return forward ? std::min(last.position() + last.length(), end) : std::max(first.position() - 1, 0);
+    }
+    for (const QTextBlock& piece : pieces) {
+        if (edge <= piece.length() - 1)
+            return piece.position() + edge;
+        edge -= piece.length() - 1;
+    }
+    return last.position() + last.length() - 1;
+}
+
+int QVRLinkTextView::lineEnd(int position) const
+{
+    QTextBlock block = document()->findBlock(position);
+    int from = position - block.position();
+    while (true) {
+        if (m_groupsLines) {
+            const qsizetype line = block.text().indexOf(QChar::LineSeparator, from);
+            if (line >= 0)
+                return block.position() + int(line);
+        }
+        if (!followsJoin(block.next()))
+            return block.position() + block.length() - 1;
+        block = block.next();
+        from = 0;
+    }
+}
+
+void QVRLinkTextView::removeRange(int from, int to)
+{
+    if (from > to)
+        std::swap(from, to);
+    if (from == to)
+        return;
+    QTextCursor cursor(document());
+    cursor.setPosition(from);
+    cursor.setPosition(to, QTextCursor::KeepAnchor);
+    keepSeparators(from, [&] { cursor.removeSelectedText(); });
+    setTextCursor(cursor);
+    ensureCursorVisible();
+}
+
 void QVRLinkTextView::keyPressEvent(QKeyEvent* event)
 {
     if (isReadOnly()) {
@@ -426,9 +622,31 @@ void QVRLinkTextView::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
-    const bool erase = event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete;
-    const bool backwards = event->key() == Qt::Key_Backspace;
-    if (!cursor.hasSelection() && erase && event->modifiers() == Qt::NoModifier) {
+    // Typed text that replaces several blocks, or holds separators, goes
+    // in as one edit.
+    if (typesText(event, tabChangesFocus()) &&
+        (spansBlocks(cursor) || hasSeparator(event->text(), m_groupsLines))) {
+        insertExactText(cursor, event->text());
+        setTextCursor(cursor);
+        ensureCursorVisible();
+        event->accept();
+        return;
+    }
+    const bool wordBack = event->matches(QKeySequence::DeleteStartOfWord);
+    const bool wordForward = event->matches(QKeySequence::DeleteEndOfWord);
+    const bool toLineEnd = event->matches(QKeySequence::DeleteEndOfLine);
+    if (toLineEnd || (!cursor.hasSelection() && (wordBack || wordForward))) {
+        // The line's end is that of the whole line, and a selection runs to
+        // it.
+        const int position = cursor.position();
+        removeRange(cursor.anchor(), toLineEnd ? lineEnd(position) : wordEdge(position, wordForward));
+        event->accept();
+        return;
+    }
+    const bool backwards = event->key() == Qt::Key_Backspace &&
+                           !(event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier));
+    const bool erase = backwards || event->matches(QKeySequence::Delete);
+    if (!cursor.hasSelection() && erase) {
         // A join is no character: deleting next to one deletes the character
         // beyond it.
         if (backwards) {
@@ -456,21 +674,15 @@ void QVRLinkTextView::keyPressEvent(QKeyEvent* event)
             ensureCursorVisible();
             return;
         }
-    } else if (cursor.hasSelection() && document()->findBlock(cursor.selectionStart()) !=
-                                            document()->findBlock(cursor.selectionEnd())) {
-        // So is a selection over separators that a key deletes or types over.
+    } else if (spansBlocks(cursor)) {
+        // So is a selection over separators that a key deletes.
         const bool cut = event->matches(QKeySequence::Cut);
-        const bool typing =
-            !event->text().isEmpty() && event->text().at(0).isPrint() &&
-            !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
-        if (erase || cut || typing) {
+        if (erase || cut || wordBack || wordForward) {
             if (cut)
                 copy();
             removeSelection();
-            if (!typing) {
-                event->accept();
-                return;
-            }
+            event->accept();
+            return;
         }
     }
     QPlainTextEdit::keyPressEvent(event);
@@ -657,7 +869,27 @@ void QVRLinkTextView::mousePressEvent(QMouseEvent* event)
 
 void QVRLinkTextView::mouseMoveEvent(QMouseEvent* event)
 {
+    // A drag may start here, and text moved out of the view is then deleted
+    // by the editor, which leaves the block where the selection started
+    // with the separator of the block where it ended: the separator is
+    // given back in the same step to undo.
+    const QTextCursor selection = textCursor();
+    const bool mayMove = !isReadOnly() && (event->buttons() & Qt::LeftButton) && spansBlocks(selection);
+    const QTextBlock start = document()->findBlock(selection.selectionStart());
+    const int number = start.blockNumber();
+    const QTextBlockFormat format = start.blockFormat();
+    const int revision = document()->revision();
+    m_droppedHere = false;
     QPlainTextEdit::mouseMoveEvent(event);
+    if (mayMove && !m_droppedHere && document()->revision() != revision) {
+        const QTextBlock merged = document()->findBlockByNumber(number);
+        if (merged.isValid() && merged.blockFormat() != format) {
+            QTextCursor cursor(merged);
+            cursor.joinPreviousEditBlock();
+            cursor.setBlockFormat(format);
+            cursor.endEditBlock();
+        }
+    }
     updateCursor(event->position().toPoint());
 }
 

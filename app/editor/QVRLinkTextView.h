@@ -79,6 +79,10 @@ public:
     // is the empty string).
     QString separatorBefore(const QTextBlock& block) const;
 
+    // Moves the selected text to a position of the document, as dragging it
+    // there within the view does: one edit, the text kept exactly.
+    void moveSelection(int position);
+
     // The standard menu, its Cut and Delete keeping the text's separators.
     QMenu* createContextMenu(const QPoint& position);
     bool groupsLines() const { return m_groupsLines; }
@@ -96,6 +100,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     QMimeData* createMimeDataFromSelection() const override;
     void insertFromMimeData(const QMimeData* source) override;
+    void dropEvent(QDropEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
 
 private:
     void contentsDidChange(int from, int removed, int added);
@@ -103,6 +109,13 @@ private:
     // the block where the deletion starts its own separator back.
     void keepSeparators(int from, const std::function<void()>& edit);
     void removeSelection();
+    // Deletes between two positions of the document, as one edit.
+    void removeRange(int from, int to);
+    // Where deleting a word from `position` ends, and where its line ends,
+    // as in the note's text: over the joins of a long paragraph, and not
+    // over a line ending held inside a group of lines.
+    int wordEdge(int position, bool forward) const;
+    int lineEnd(int position) const;
     // Finds the block's links and gives them to its layout, unless that was
     // done since its text last changed.
     void highlightBlock(const QTextBlock& block);
@@ -112,7 +125,8 @@ private:
     QString m_lineEnding = QStringLiteral("\n");
     bool m_detectsLinks = true;
     bool m_groupsLines = false;
-    bool m_formatting = false; // link formats going in: no edit
+    bool m_formatting = false;  // link formats going in: no edit
+    bool m_droppedHere = false; // a drag from the view ended in it
     QUrl m_pressedLink;
     QPoint m_pressPosition;
 };

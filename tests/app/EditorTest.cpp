@@ -13,6 +13,8 @@
 #include <QAbstractTextDocumentLayout>
 #include <QAccessible>
 #include <QClipboard>
+#include <QInputMethodEvent>
+#include <QMimeData>
 #include <QTextBlock>
 #include <QTextLayout>
 
@@ -558,6 +560,9 @@ TEST_F(EditorTest, LongParagraphsAndManyLinesKeepTheTextAtEveryJoin)
         const auto key = [&](Qt::Key k, Qt::KeyboardModifiers modifiers, const char* what) {
             const QString before = app->editorText();
             const int at = offset(view->textCursor().position());
+            // Each key is a step of its own: the document merges an edit only
+            // into the last step of a modified text.
+            view->document()->setModified(false);
             QTest::keyClick(view, k, modifiers);
             const QString after = app->editorText();
             const qsizetype change = after.size() - before.size();
@@ -570,8 +575,16 @@ TEST_F(EditorTest, LongParagraphsAndManyLinesKeepTheTextAtEveryJoin)
                     k == Qt::Key_Return ? (modifiers ? QString("\u2028") : row.lineEnding) : QString("x");
                 EXPECT_TRUE(after == before.left(at) + typed + before.mid(at)) << what;
             }
+            const int caretAfter = view->textCursor().position();
+            view->undo();
+            EXPECT_TRUE(app->editorText() == before) << what << " undone";
+            view->redo();
+            EXPECT_TRUE(app->editorText() == after) << what << " redone";
+            caret(caretAfter);
         };
-        for (int number : joins) {
+        for (int join : joins) {
+            // Cuts and pastes change the number of blocks as the test goes.
+            const int number = std::min(join, view->document()->blockCount() - 1);
             const int start = view->document()->findBlockByNumber(number).position();
             caret(start);
             key(Qt::Key_X, Qt::NoModifier, "typed at a block's start");
@@ -584,6 +597,10 @@ TEST_F(EditorTest, LongParagraphsAndManyLinesKeepTheTextAtEveryJoin)
             key(Qt::Key_Delete, Qt::NoModifier, "delete at the end of the block before");
             key(Qt::Key_Return, Qt::NoModifier, "a new line");
             key(Qt::Key_Return, Qt::ShiftModifier, "a line separator");
+            caret(view->document()->findBlockByNumber(number).position());
+            key(Qt::Key_Backspace, Qt::ShiftModifier, "shift and backspace at a block's start");
+            caret(view->document()->findBlockByNumber(number).position() - 1);
+            key(Qt::Key_Delete, Qt::KeypadModifier, "the keypad's delete at the end of the block before");
 
             // Pasted at the start of a block, and copied across its join.
             const int at = view->document()->findBlockByNumber(number).position();
@@ -614,6 +631,107 @@ TEST_F(EditorTest, LongParagraphsAndManyLinesKeepTheTextAtEveryJoin)
             QTest::keyClick(view, Qt::Key_X, Qt::ControlModifier);
             EXPECT_TRUE(app->editorText() == uncut.left(a) + uncut.mid(b)) << "cut";
             EXPECT_TRUE(QApplication::clipboard()->text() == uncut.mid(a, b - a)) << "cut";
+
+            // Whatever replaces a range from a block's start over its
+            // separator: one step undoes it and one redoes it.
+            const int spanned = std::min(number, view->document()->blockCount() - 2);
+            const auto replaced = [&](const char* what, const QString& by,
+                                      const std::function<void()>& edit) {
+                const QTextBlock block = view->document()->findBlockByNumber(spanned);
+                QTextCursor over = cursorAt(block.position());
+                over.setPosition(
+                    std::min(block.next().position() + 2, view->document()->characterCount() - 1),
+                    QTextCursor::KeepAnchor);
+                view->setTextCursor(over);
+                const QString before = app->editorText();
+                const int from = offset(over.selectionStart());
+                const int to = offset(over.selectionEnd());
+                edit();
+                const QString after = before.left(from) + by + before.mid(to);
+                EXPECT_TRUE(app->editorText() == after) << what;
+                view->undo();
+                EXPECT_TRUE(app->editorText() == before) << what << " undone";
+                view->redo();
+                EXPECT_TRUE(app->editorText() == after) << what << " redone";
+                view->undo();
+            };
+            replaced("typed over", "y", [&] { QTest::keyClick(view, Qt::Key_Y); });
+            replaced("a tab typed over", "\t", [&] { QTest::keyClick(view, Qt::Key_Tab); });
+            replaced("composed over", "\u00e9\u00e8", [&] {
+                QInputMethodEvent composed;
+                composed.setCommitString("\u00e9\u00e8");
+                QApplication::sendEvent(view, &composed);
+            });
+            replaced("composed with a line ending", "a\nb\r\nc", [&] {
+                QInputMethodEvent composed;
+                composed.setCommitString("a\nb\r\nc");
+                QApplication::sendEvent(view, &composed);
+            });
+            replaced("word deleted over", "",
+                     [&] { QTest::keyClick(view, Qt::Key_Backspace, Qt::ControlModifier); });
+
+            // Moved, as a drag within the view moves it, to the end of the
+            // text and to the start of the block before.
+            for (bool toEnd : {true, false}) {
+                const QTextBlock block = view->document()->findBlockByNumber(spanned);
+                QTextCursor dragged = cursorAt(block.position());
+                dragged.setPosition(
+                    std::min(block.next().position() + 2, view->document()->characterCount() - 1),
+                    QTextCursor::KeepAnchor);
+                view->setTextCursor(dragged);
+                const QString before = app->editorText();
+                const int from = offset(dragged.selectionStart());
+                const int to = offset(dragged.selectionEnd());
+                const int target =
+                    toEnd ? view->document()->characterCount() - 1 : block.previous().position();
+                const int t = offset(target);
+                view->moveSelection(target);
+                const QString moved = before.mid(from, to - from);
+                const QString rest = before.left(from) + before.mid(to);
+                const int into = t > from ? t - (to - from) : t;
+                EXPECT_TRUE(app->editorText() == rest.left(into) + moved + rest.mid(into)) << "moved";
+                view->undo();
+                EXPECT_TRUE(app->editorText() == before) << "move undone";
+            }
+            // A word deleted backwards or forwards next to the block's start
+            // is a run of the text next to the caret: one line ending, or
+            // a part of one line that starts or ends at a word's edge.
+            // A line separator is a space to words unless it ends a line of
+            // a group.
+            QStringList endings = {"\r\n", "\n", "\r", "\u2029", "\ufdd0"};
+            if (view->groupsLines())
+                endings << "\u2028";
+            const auto isEnding = [&](QStringView s) {
+                return std::any_of(endings.begin(), endings.end(), [&](const QString& e) { return s == e; });
+            };
+            const auto inWord = [](const QString& s, qsizetype at) {
+                return at > 0 && at < s.size() && s[at - 1].isLetterOrNumber() && s[at].isLetterOrNumber();
+            };
+            for (int shift : {-1, 0, 1}) {
+                for (bool forward : {false, true}) {
+                    const int position = view->document()->findBlockByNumber(number).position() + shift;
+                    if (position < 0 || position >= view->document()->characterCount() - 1)
+                        continue;
+                    caret(position);
+                    const QString before = app->editorText();
+                    const int at = offset(position);
+                    QTest::keyClick(view, forward ? Qt::Key_Delete : Qt::Key_Backspace, Qt::ControlModifier);
+                    const QString after = app->editorText();
+                    const qsizetype gone = before.size() - after.size();
+                    const qsizetype from = forward ? at : at - gone;
+                    const QString word = before.mid(from, gone);
+                    SCOPED_TRACE(testing::Message()
+                                 << "word " << (forward ? "forward" : "back") << " at " << shift);
+                    ASSERT_GT(gone, 0);
+                    EXPECT_TRUE(after == before.left(from) + before.mid(from + gone));
+                    const bool ending = isEnding(word);
+                    EXPECT_TRUE(ending || !std::any_of(endings.begin(), endings.end(),
+                                                       [&](const QString& e) { return word.contains(e); }));
+                    EXPECT_TRUE(ending || !inWord(before, forward ? from + gone : from));
+                    view->undo();
+                    EXPECT_TRUE(app->editorText() == before) << "undone";
+                }
+            }
         }
         while (view->document()->isUndoAvailable())
             view->undo();
