@@ -327,11 +327,17 @@ QString QVRLinkTextView::exactText(int from, int to) const
     return text;
 }
 
+bool QVRLinkTextView::startsAnew() const
+{
+    const QTextDocument* text = document();
+    return text->isEmpty() && !text->isUndoAvailable() && !text->isRedoAvailable();
+}
+
 void QVRLinkTextView::insertExactText(QTextCursor& cursor, QStringView text)
 {
     // A document that starts with many lines holds them in groups: each
     // block of the document costs far more to make than a character.
-    if (document()->isEmpty())
+    if (startsAnew())
         m_groupsLines = text.count(QLatin1Char('\n')) > GroupLinesAbove;
     QTextBlockFormat usual = cursor.blockFormat();
     usual.clearProperty(SeparatorProperty);
@@ -737,8 +743,9 @@ void QVRLinkTextView::contentsDidChange(int from, int removed, int added)
 {
     if (m_formatting || (removed == 0 && added == 0))
         return;
-    // An emptied document holds the next text as it comes.
-    if (document()->isEmpty())
+    // An emptied document holds the next text as it comes, unless undo or
+    // redo may give back blocks held the way they were.
+    if (startsAnew())
         m_groupsLines = false;
     // The changed blocks are found again now, as far as a budget goes: a
     // keystroke touches one. The rest (a whole note put in) wait until they

@@ -105,6 +105,9 @@ protected:
 
 private:
     void contentsDidChange(int from, int removed, int added);
+    // Whether the document is empty with nothing to undo or redo: how it
+    // holds lines may be chosen again.
+    bool startsAnew() const;
     // Runs an edit that deletes from `from` on, as one step to undo, giving
     // the block where the deletion starts its own separator back.
     void keepSeparators(int from, const std::function<void()>& edit);

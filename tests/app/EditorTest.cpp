@@ -707,6 +707,23 @@ TEST_F(EditorTest, LongParagraphsAndManyLinesKeepTheTextAtEveryJoin)
             const auto inWord = [](const QString& s, qsizetype at) {
                 return at > 0 && at < s.size() && s[at - 1].isLetterOrNumber() && s[at].isLetterOrNumber();
             };
+            // The rest of the line deleted from a block's start.
+            if (!QKeySequence::keyBindings(QKeySequence::DeleteEndOfLine).isEmpty()) {
+                const int position = view->document()->findBlockByNumber(number).position();
+                caret(position);
+                const QString before = app->editorText();
+                const int at = offset(position);
+                qsizetype end = before.size();
+                for (const QString& e : endings) {
+                    const qsizetype found = before.indexOf(e, at);
+                    if (found >= 0)
+                        end = std::min(end, found);
+                }
+                QTest::keySequence(view, QKeySequence::keyBindings(QKeySequence::DeleteEndOfLine).first());
+                EXPECT_TRUE(app->editorText() == before.left(at) + before.mid(end)) << "rest of the line";
+                view->undo();
+                EXPECT_TRUE(app->editorText() == before) << "rest of the line undone";
+            }
             for (int shift : {-1, 0, 1}) {
                 for (bool forward : {false, true}) {
                     const int position = view->document()->findBlockByNumber(number).position() + shift;
@@ -732,6 +749,18 @@ TEST_F(EditorTest, LongParagraphsAndManyLinesKeepTheTextAtEveryJoin)
                     EXPECT_TRUE(app->editorText() == before) << "undone";
                 }
             }
+        }
+        // The whole text deleted or typed over, then given back.
+        const QString whole = app->editorText();
+        for (Qt::Key k : {Qt::Key_Delete, Qt::Key_Z}) {
+            view->selectAll();
+            QTest::keyClick(view, k);
+            EXPECT_TRUE(app->editorText() == (k == Qt::Key_Z ? "z" : ""));
+            view->document()->setModified(false);
+            QTest::keyClick(view, Qt::Key_A);
+            view->undo();
+            view->undo();
+            EXPECT_TRUE(app->editorText() == whole) << "all given back";
         }
         while (view->document()->isUndoAvailable())
             view->undo();
