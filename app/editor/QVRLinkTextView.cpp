@@ -64,6 +64,7 @@ qsizetype breakPoint(QStringView text, qsizetype from, qsizetype limit)
     return k;
 }
 
+// Whether a text holds a character that goes in as a block separator.
 bool hasSeparator(QStringView text, bool groupsLines)
 {
     return std::any_of(text.begin(), text.end(), [&](QChar c) { return isSeparator(c, groupsLines); });

@@ -724,7 +724,13 @@ TEST_F(EditorTest, LongParagraphsAndManyLinesKeepTheTextAtEveryJoin)
                 view->undo();
                 EXPECT_TRUE(app->editorText() == before) << "rest of the line undone";
             }
-            for (int shift : {-1, 0, 1}) {
+            // Next to the block's start, and where lines are grouped, next
+            // to a line ending inside the block.
+            const QTextBlock wordBlock = view->document()->findBlockByNumber(number);
+            QList<int> shifts = {-1, 0, 1};
+            if (const qsizetype line = wordBlock.text().indexOf(QChar::LineSeparator); line > 0)
+                shifts << int(line) << int(line) + 1;
+            for (int shift : shifts) {
                 for (bool forward : {false, true}) {
                     const int position = view->document()->findBlockByNumber(number).position() + shift;
                     if (position < 0 || position >= view->document()->characterCount() - 1)
