@@ -99,6 +99,7 @@ TEST(StoreWriters, KeyWhileAnotherWriterHoldsTheLockIsNoKeyInUse)
     stack.coordinator->setBusyTimeout(0);
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open(stack.path().toUtf8().constData(), &other), SQLITE_OK);
+    sqlite3_busy_timeout(other, 5000); // the store's checkpoint may hold the file for a moment
     ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
     LogCapture log;
     std::vector<ObjectID> ids;
