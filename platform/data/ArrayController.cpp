@@ -126,6 +126,13 @@ ArrangementUpdate arrangementChanges(const std::vector<ManagedObject*>& before,
 {
     if (before == after)
         return {};
+    // Each row more or fewer is an insertion or a removal at least: a list
+    // that grew or shrank by more than the steps allowed is read afresh,
+    // without looking at its rows (a search narrowed by a key).
+    const size_t difference =
+        before.size() > after.size() ? before.size() - after.size() : after.size() - before.size();
+    if (difference > maxSteps)
+        return {true, {}};
     // Rows the same at the top and at the bottom of both lists stay where
     // they are (each is on a longest run in order anyway): work out the steps
     // for the rows between, which is all a save that moves one row touches.
@@ -180,12 +187,14 @@ void ArrayController::setContentFilter(ContentFilter filter)
 void ArrayController::setContent(std::vector<ManagedObject*> content)
 {
     m_content = std::move(content);
+    m_sortedContentStale = true;
     rearrangeObjects();
 }
 
 void ArrayController::setSortDescriptors(std::vector<SortDescriptor> sortDescriptors)
 {
     m_sortDescriptors = std::move(sortDescriptors);
+    m_sortedContentStale = true;
     rearrangeObjects();
 }
 
@@ -212,6 +221,7 @@ bool ArrayController::fetch(Error* error)
         if (present.insert(object).second)
             m_content.push_back(object);
     }
+    m_sortedContentStale = true;
     rearrangeObjects();
     return true;
 }
@@ -291,23 +301,97 @@ void ArrayController::rearrangeObject(ManagedObject* object)
     observer(update);
 }
 
-void ArrayController::rearrangeObjects()
+std::vector<ManagedObject*> ArrayController::pick(const std::vector<ManagedObject*>& candidates) const
 {
-    m_contentChanged = false;
-    m_updated.clear();
     std::vector<ManagedObject*> picked;
     if (m_contentFilter)
-        picked = m_contentFilter(m_content);
-    const std::vector<ManagedObject*>& candidates = m_contentFilter ? picked : m_content;
+        picked = m_contentFilter(candidates);
+    const std::vector<ManagedObject*>& from = m_contentFilter ? picked : candidates;
     std::vector<ManagedObject*> arranged;
-    arranged.reserve(candidates.size());
-    for (ManagedObject* object : candidates) {
+    arranged.reserve(from.size());
+    for (ManagedObject* object : from) {
         if (passesFilter(object))
             arranged.push_back(object);
     }
-    // The last arrangement is close to the new one (a save moves a row or
-    // two): sorting from it costs little more than reading the keys.
-    sortObjects(arranged, m_sortDescriptors, m_arranged);
+    return arranged;
+}
+
+void ArrayController::sortContent()
+{
+    // The last sort is close to this one (a save moves a record or two).
+    m_sortedRows = sortOrder(m_content, m_sortDescriptors, m_sortedContent);
+    m_sortedContent.resize(m_content.size());
+    for (size_t i = 0; i < m_sortedRows.size(); ++i)
+        m_sortedContent[i] = m_content[m_sortedRows[i]];
+    m_sortedContentStale = false;
+}
+
+bool ArrayController::inOrder(const std::vector<ManagedObject*>& picked) const
+{
+    const size_t width = m_sortDescriptors.size();
+    std::vector<QVariant> previous(width);
+    std::vector<QVariant> current(width);
+    size_t at = 0; // where `picked` is found in m_sortedContent
+    size_t previousRow = 0;
+    for (size_t i = 0; i < picked.size(); ++i) {
+        while (at < m_sortedContent.size() && m_sortedContent[at] != picked[i])
+            ++at;
+        if (at == m_sortedContent.size())
+            return false;
+        const size_t row = m_sortedRows[at++];
+        for (size_t k = 0; k < width; ++k)
+            current[k] = picked[i]->value(m_sortDescriptors[k].key);
+        if (i > 0) {
+            int result = 0;
+            for (size_t k = 0; k < width && result == 0; ++k) {
+                result = compareValues(previous[k], current[k]);
+                if (!m_sortDescriptors[k].ascending)
+                    result = -result;
+            }
+            // Equal keys keep the content's order.
+            if (result > 0 || (result == 0 && previousRow > row))
+                return false;
+        }
+        std::swap(previous, current);
+        previousRow = row;
+    }
+    return true;
+}
+
+bool ArrayController::arrangeSortedContent(std::vector<ManagedObject*>* arranged)
+{
+    if (m_sortDescriptors.empty())
+        return false;
+    if (m_sortedContentStale) {
+        // A stable sort of the content, and a filter that keeps its order:
+        // what it picks is in the order a stable sort of it gives.
+        sortContent();
+        *arranged = pick(m_sortedContent);
+        return true;
+    }
+    *arranged = pick(m_sortedContent);
+    // Keys may have changed since the content was sorted: what is picked
+    // is checked, and the content sorted again when it is out of order.
+    if (inOrder(*arranged))
+        return true;
+    sortContent();
+    *arranged = pick(m_sortedContent);
+    return true;
+}
+
+void ArrayController::rearrangeObjects()
+{
+    if (m_contentChanged)
+        m_sortedContentStale = true;
+    m_contentChanged = false;
+    m_updated.clear();
+    std::vector<ManagedObject*> arranged;
+    if (!m_contentFilter || !arrangeSortedContent(&arranged)) {
+        arranged = pick(m_content);
+        // The last arrangement is close to the new one (a save moves a row
+        // or two): sorting from it costs little more than reading the keys.
+        sortObjects(arranged, m_sortDescriptors, m_arranged);
+    }
     if (!m_arrangementObserver) {
         m_arranged = std::move(arranged);
         return;

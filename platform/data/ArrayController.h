@@ -70,9 +70,11 @@ class ArrayController
 {
 public:
     using ArrangementObserver = std::function<void(const ArrangementUpdate&)>;
-    // Picks from `content` the objects to arrange, in any order, before the
-    // filter predicate (if any) and the sort; deleted objects are left out
-    // afterwards. For filters that keep state of their own between passes.
+    // Picks from `content` the objects to arrange, keeping the order they
+    // have in it, before the filter predicate (if any) and the sort; deleted
+    // objects are left out afterwards. For filters that keep state of their
+    // own between passes. The list given is the content, possibly in another
+    // order (the sort's, so that what is picked needs no sorting again).
     using ContentFilter =
         std::function<std::vector<ManagedObject*>(const std::vector<ManagedObject*>& content)>;
 
@@ -126,6 +128,14 @@ private:
     void objectsDidChange(const Notification& notification);
     bool passesFilter(ManagedObject* object) const;
     qsizetype contentRow(const ManagedObject* object) const;
+    // With a content filter: picks from the content kept in sort order and
+    // arranges without sorting. False when there is nothing to sort by.
+    bool arrangeSortedContent(std::vector<ManagedObject*>* arranged);
+    void sortContent();
+    std::vector<ManagedObject*> pick(const std::vector<ManagedObject*>& candidates) const;
+    // Whether `picked`, taken from m_sortedContent in its order, is in the
+    // order a stable sort of the content gives.
+    bool inOrder(const std::vector<ManagedObject*>& picked) const;
 
     QString m_entityName;
     ManagedObjectContext* m_context = nullptr;
@@ -137,6 +147,12 @@ private:
     std::vector<FirstLineKey> m_firstLines;
     std::vector<ManagedObject*> m_content;
     std::vector<ManagedObject*> m_arranged;
+    // With a content filter: the content as the last sort of all of it left
+    // it (a stable sort, equal keys in the content's order). Keys changed
+    // since may have left it out of order; what is picked from it is checked.
+    std::vector<ManagedObject*> m_sortedContent;
+    std::vector<size_t> m_sortedRows; // each one's row in the content
+    bool m_sortedContentStale = true;
     ArrangementObserver m_arrangementObserver;
     ObserverToken m_observer;
     // What changed since the last full arrangement.

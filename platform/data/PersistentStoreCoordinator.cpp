@@ -986,7 +986,9 @@ bool PersistentStoreCoordinator::write(const StoreChanges& changes, Error* error
         }
         bool left = false;
         SearchIndex::indexKeys(m_db, m_searchIndexes[i], keys, 512 << 10, &left);
-        if (left)
+        // Rows left pending, or index segments to merge (which saves leave
+        // to the builder).
+        if (left || !keys.empty())
             leftPending.push_back(i);
     }
     if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)

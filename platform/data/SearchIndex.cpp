@@ -321,6 +321,25 @@ bool SearchIndex::migrate(sqlite3* db, const Names& n, QString* error)
     if (!rowsExisted)
         all << QStringLiteral("INSERT OR REPLACE INTO %1 (%2) SELECT %2 FROM %3")
                    .arg(rows, columns.join(u", "), table);
+    // Saves leave the merging of the index's segments to the builder
+    // (mergeSegments()): a save that merged would take many times as long.
+    // A save still merges once a level holds this many segments, should
+    // nothing else have merged them.
+    for (const char* kind : {"", "Short"}) {
+        const QString index = quoted(tableName(kind, n));
+        for (const auto& [key, value] : {std::pair{"automerge", 0}, std::pair{"crisismerge", 64}}) {
+            // (A new index has no settings table before the statements run.)
+            Statement current(
+                db, QStringLiteral("SELECT v FROM %1 WHERE k = '%2'")
+                        .arg(quoted(tableName(kind, n) + QStringLiteral("_config")), QLatin1String(key)));
+            const bool set = current && sqlite3_step(current.handle) == SQLITE_ROW &&
+                             sqlite3_column_int(current.handle, 0) == value;
+            if (!set)
+                all << QStringLiteral("INSERT INTO %1 (%1, rank) VALUES ('%2', %3)")
+                           .arg(index, QLatin1String(key))
+                           .arg(value);
+        }
+    }
     for (const QString& sql : all) {
         if (!exec(db, sql)) {
             if (error)
@@ -398,6 +417,20 @@ std::optional<qint64> SearchIndex::indexPending(sqlite3* db, const Names& names,
         Statement statement(db, QStringLiteral("SELECT count(*) FROM %1").arg(pendingTable(names)));
         if (statement && sqlite3_step(statement.handle) == SQLITE_ROW)
             remaining = sqlite3_column_int64(statement.handle, 0);
+    }
+    // Every row indexed: a step of merging the segments the saves left
+    // (each save adds one), a few pages at a time so that a save waiting
+    // for the store is not held up for long. SQLite counts two changes or
+    // more when it merged something, and there may be more to merge.
+    if (remaining == 0) {
+        for (const char* kind : {"", "Short"}) {
+            const int before = sqlite3_total_changes(db);
+            if (!exec(db, QStringLiteral("INSERT INTO %1 (%1, rank) VALUES ('merge', 64)")
+                              .arg(quoted(tableName(kind, names)))))
+                return fail();
+            if (sqlite3_total_changes(db) - before >= 2)
+                remaining = 1;
+        }
     }
     if (remaining < 0 || !exec(db, QStringLiteral("COMMIT")))
         return fail();

@@ -60,8 +60,10 @@ public:
     static bool indexKeys(sqlite3* db, const Names& names, const std::vector<qint64>& keys,
                           qint64 budgetBytes, bool* left);
     // One batch of pending rows (at most `limit` rows, about `maxBytes` of
-    // text) in a transaction of its own; the number of rows still pending
-    // afterwards, or nullopt on failure (SQLITE_BUSY when the file was
+    // text) in a transaction of its own, or with none pending a step of
+    // merging the index's segments (saves leave that to the builder); the
+    // number of rows still pending afterwards (at least 1 while there is
+    // more to merge), or nullopt on failure (SQLITE_BUSY when the file was
     // locked).
     static std::optional<qint64> indexPending(sqlite3* db, const Names& names, int limit, qint64 maxBytes);
 

@@ -89,18 +89,32 @@ void reorder(std::vector<ManagedObject*>& objects, const std::vector<size_t>& or
     objects = std::move(sorted);
 }
 
+std::vector<size_t> identity(size_t count)
+{
+    std::vector<size_t> order(count);
+    for (size_t i = 0; i < count; ++i)
+        order[i] = i;
+    return order;
+}
+
+std::vector<size_t> fullSortOrder(const std::vector<ManagedObject*>& objects,
+                                  const std::vector<SortDescriptor>& sortDescriptors)
+{
+    std::vector<size_t> order = identity(objects.size());
+    if (sortDescriptors.empty() || objects.size() < 2)
+        return order;
+    const SortKeys keys(objects, sortDescriptors);
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return keys.before(a, b); });
+    return order;
+}
+
 } // namespace
 
 void sortObjects(std::vector<ManagedObject*>& objects, const std::vector<SortDescriptor>& sortDescriptors)
 {
     if (sortDescriptors.empty() || objects.size() < 2)
         return;
-    const SortKeys keys(objects, sortDescriptors);
-    std::vector<size_t> order(objects.size());
-    for (size_t i = 0; i < objects.size(); ++i)
-        order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return keys.before(a, b); });
-    reorder(objects, order);
+    reorder(objects, fullSortOrder(objects, sortDescriptors));
 }
 
 void sortObjects(std::vector<ManagedObject*>& objects, const std::vector<SortDescriptor>& sortDescriptors,
@@ -108,10 +122,17 @@ void sortObjects(std::vector<ManagedObject*>& objects, const std::vector<SortDes
 {
     if (sortDescriptors.empty() || objects.size() < 2)
         return;
-    if (previous.empty()) {
-        sortObjects(objects, sortDescriptors);
-        return;
-    }
+    reorder(objects, sortOrder(objects, sortDescriptors, previous));
+}
+
+std::vector<size_t> sortOrder(const std::vector<ManagedObject*>& objects,
+                              const std::vector<SortDescriptor>& sortDescriptors,
+                              const std::vector<ManagedObject*>& previous)
+{
+    if (sortDescriptors.empty() || objects.size() < 2)
+        return identity(objects.size());
+    if (previous.empty())
+        return fullSortOrder(objects, sortDescriptors);
     const size_t count = objects.size();
     const SortKeys keys(objects, sortDescriptors);
     const auto less = [&](size_t a, size_t b) { return keys.beforeOrEarlier(a, b); };
@@ -157,14 +178,13 @@ void sortObjects(std::vector<ManagedObject*>& objects, const std::vector<SortDes
         if (aside.size() > maxAside) {
             // Too much changed: a full sort.
             std::sort(hinted.begin(), hinted.end(), less);
-            reorder(objects, hinted);
-            return;
+            return hinted;
         }
     }
     std::sort(aside.begin(), aside.end(), less);
     std::vector<size_t> order(count);
     std::merge(run.begin(), run.end(), aside.begin(), aside.end(), order.begin(), less);
-    reorder(objects, order);
+    return order;
 }
 
 } // namespace platform

@@ -29,4 +29,9 @@ void sortObjects(std::vector<ManagedObject*>& objects, const std::vector<SortDes
 void sortObjects(std::vector<ManagedObject*>& objects, const std::vector<SortDescriptor>& sortDescriptors,
                  const std::vector<ManagedObject*>& previous);
 
+// That order as the indices into `objects`, in the order they go.
+std::vector<size_t> sortOrder(const std::vector<ManagedObject*>& objects,
+                              const std::vector<SortDescriptor>& sortDescriptors,
+                              const std::vector<ManagedObject*>& previous);
+
 } // namespace platform

@@ -244,6 +244,105 @@ TEST(ArrayControllerArrangement, OneChangedRecordLandsWhereAFullArrangementPutsI
     });
 }
 
+// A list picked by a content filter is arranged from its content kept in
+// sort order: after keys changed here (saved or not), changed in the parent
+// and read again after a refresh, records inserted and deleted, it is always
+// the stable sort of what the filter picks from the content, equal keys in
+// the content's order, and the observer's steps take the shown rows there.
+TEST(ArrayControllerArrangement, ContentFilterListIsTheStableSortOfWhatItPicks)
+{
+    datatest::Stack stack;
+    ASSERT_TRUE(stack.open());
+    stack.root->performAndWait([&] {
+        for (int i = 0; i < 60; ++i) {
+            auto* item = stack.root->insert(QStringLiteral("Item"));
+            item->setValue(QStringLiteral("name"), QStringLiteral("item %1").arg(i));
+            item->setValue(QStringLiteral("rank"), double(i % 4));
+            item->setValue(QStringLiteral("done"), i % 7 == 0);
+        }
+        ASSERT_TRUE(stack.root->save());
+    });
+    auto child = stack.child();
+    child->performAndWait([&] {
+        const std::vector<SortDescriptor> sort{{QStringLiteral("rank"), false}};
+        int modulus = 2;
+        const auto picks = [&](const ManagedObject* object) {
+            return object->value(QStringLiteral("name")).toString().size() % modulus == 0 ||
+                   object->value(QStringLiteral("rank")).toDouble() == 1;
+        };
+        ArrayController list;
+        list.setEntityName(QStringLiteral("Item"));
+        list.setContext(child.get());
+        list.setSortDescriptors(sort);
+        list.setFilterPredicate(Predicate::parse(QStringLiteral("done == NO")));
+        list.setContentFilter([&](const std::vector<ManagedObject*>& content) {
+            std::vector<ManagedObject*> picked;
+            for (ManagedObject* object : content) {
+                if (picks(object))
+                    picked.push_back(object);
+            }
+            return picked;
+        });
+        ASSERT_TRUE(list.fetch());
+        std::vector<ManagedObject*> shown = list.arrangedObjects();
+        list.setArrangementObserver([&](const ArrangementUpdate& update) {
+            if (update.reset)
+                shown = list.arrangedObjects();
+            else
+                ASSERT_TRUE(apply(shown, update.changes));
+        });
+        const auto expected = [&] {
+            std::vector<ManagedObject*> objects;
+            for (ManagedObject* object : list.content()) {
+                if (!object->isDeleted() && picks(object) && !object->value(QStringLiteral("done")).toBool())
+                    objects.push_back(object);
+            }
+            sortObjects(objects, sort);
+            return objects;
+        };
+        ASSERT_EQ(list.arrangedObjects(), expected());
+        std::mt19937 random(5);
+        for (int round = 0; round < 200; ++round) {
+            const std::vector<ManagedObject*> items = list.content();
+            ManagedObject* item = items[random() % items.size()];
+            switch (round % 5) {
+            case 0: { // changed in the parent, read again after a refresh
+                const ObjectID id = item->objectID();
+                const double rank = double(random() % 5);
+                stack.root->performAndWait([&] {
+                    stack.root->objectWithID(id)->setValue(QStringLiteral("rank"), rank);
+                    ASSERT_TRUE(stack.root->save());
+                });
+                child->refresh(item);
+                break;
+            }
+            case 1:
+                if (random() % 2) {
+                    child->remove(item);
+                } else {
+                    auto* added = child->insert(QStringLiteral("Item"));
+                    added->setValue(QStringLiteral("name"), QStringLiteral("new %1").arg(round));
+                    added->setValue(QStringLiteral("rank"), double(random() % 5));
+                }
+                ASSERT_TRUE(child->save());
+                break;
+            case 2:
+                modulus = 2 + int(random() % 3); // another query
+                break;
+            default:
+                item->setValue(QStringLiteral("rank"), double(random() % 5));
+                if (round % 2) {
+                    ASSERT_TRUE(child->save());
+                }
+                break;
+            }
+            list.rearrangeObjects();
+            ASSERT_EQ(list.arrangedObjects(), expected()) << "round " << round;
+            ASSERT_EQ(shown, list.arrangedObjects()) << "round " << round;
+        }
+    });
+}
+
 // Sorting from an earlier arrangement gives exactly the stable sort's order,
 // however far the earlier one is from it: shuffled, nearly sorted, with
 // records gone or new, with equal keys on the first descriptor.
