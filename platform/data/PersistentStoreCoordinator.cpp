@@ -2,6 +2,7 @@
 
 #include "platform/core/Clock.h"
 #include "platform/core/Log.h"
+#include "platform/data/SqlName.h"
 #include "platform/predicate/Predicate.h"
 
 #include <QFileInfo>
@@ -23,13 +24,6 @@ const QString ErrorDomain = QStringLiteral("QuillaryStore");
 // memory, so new records never need the write lock before their save.
 const char* const KeyTable = "QuillaryKeyRanges";
 constexpr qint64 KeyRangeSize = 64;
-
-QString quoted(const QString& name)
-{
-    QString escaped = name;
-    escaped.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + escaped + QLatin1Char('"');
-}
 
 QString columnType(AttributeType type)
 {
@@ -483,19 +477,20 @@ bool PersistentStoreCoordinator::migrate(int fromVersion, Error* error)
         QStringList columns{QStringLiteral("pk INTEGER PRIMARY KEY"),
                             QStringLiteral("version INTEGER NOT NULL DEFAULT 1")};
         for (const auto* attribute : storedAttributes(entity)) {
-            QString column = quoted(attribute->name) + QLatin1Char(' ') + columnType(attribute->type);
+            QString column = sqlQuoted(attribute->name) + QLatin1Char(' ') + columnType(attribute->type);
             if (attribute->defaultValue.isValid())
                 column += QStringLiteral(" DEFAULT ") + sqlLiteral(attribute->defaultValue);
             columns << column;
         }
         if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (%2)")
-                      .arg(quoted(entity.name), columns.join(u", ")),
+                      .arg(sqlQuoted(entity.name), columns.join(u", ")),
                   error))
             return rollback();
         QStringList existing;
         {
             Statement statement;
-            const QByteArray sql = QStringLiteral("PRAGMA table_info(%1)").arg(quoted(entity.name)).toUtf8();
+            const QByteArray sql =
+                QStringLiteral("PRAGMA table_info(%1)").arg(sqlQuoted(entity.name)).toUtf8();
             if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) != SQLITE_OK) {
                 if (error)
                     *error = sqliteError(QStringLiteral("The store's schema could not be read"));
@@ -518,8 +513,9 @@ bool PersistentStoreCoordinator::migrate(int fromVersion, Error* error)
         for (const auto* attribute : storedAttributes(entity)) {
             if (existing.contains(attribute->name))
                 continue;
-            QString sql = QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
-                              .arg(quoted(entity.name), quoted(attribute->name), columnType(attribute->type));
+            QString sql =
+                QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
+                    .arg(sqlQuoted(entity.name), sqlQuoted(attribute->name), columnType(attribute->type));
             if (attribute->defaultValue.isValid())
                 sql += QStringLiteral(" DEFAULT ") + sqlLiteral(attribute->defaultValue);
             if (!exec(sql, error))
@@ -528,9 +524,9 @@ bool PersistentStoreCoordinator::migrate(int fromVersion, Error* error)
         for (const auto* attribute : storedAttributes(entity)) {
             if (!attribute->indexed)
                 continue;
-            const QString index = quoted(entity.name + QLatin1Char('_') + attribute->name);
+            const QString index = sqlQuoted(entity.name + QLatin1Char('_') + attribute->name);
             if (!exec(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3)")
-                          .arg(index, quoted(entity.name), quoted(attribute->name)),
+                          .arg(index, sqlQuoted(entity.name), sqlQuoted(attribute->name)),
                       error))
                 return rollback();
         }
@@ -552,7 +548,7 @@ bool PersistentStoreCoordinator::migrate(int fromVersion, Error* error)
         }
     }
     if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (entity TEXT PRIMARY KEY, next INTEGER NOT NULL)")
-                  .arg(quoted(QString::fromLatin1(KeyTable))),
+                  .arg(sqlQuoted(QString::fromLatin1(KeyTable))),
               error))
         return rollback();
     for (const auto& [version, steps] : m_model->migrationSteps) {
@@ -613,7 +609,7 @@ void PersistentStoreCoordinator::setBusyTimeout(int milliseconds)
 qint64 PersistentStoreCoordinator::largestKey(const QString& entity) const
 {
     Statement statement;
-    const QByteArray sql = QStringLiteral("SELECT max(pk) FROM %1").arg(quoted(entity)).toUtf8();
+    const QByteArray sql = QStringLiteral("SELECT max(pk) FROM %1").arg(sqlQuoted(entity)).toUtf8();
     if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) == SQLITE_OK &&
         sqlite3_step(statement.handle) == SQLITE_ROW)
         return sqlite3_column_int64(statement.handle, 0);
@@ -624,7 +620,7 @@ qint64 PersistentStoreCoordinator::reservedKey(const QString& entity) const
 {
     Statement statement;
     const QByteArray sql =
-        "SELECT next FROM " + quoted(QString::fromLatin1(KeyTable)).toUtf8() + " WHERE entity = ?";
+        "SELECT next FROM " + sqlQuoted(QString::fromLatin1(KeyTable)).toUtf8() + " WHERE entity = ?";
     const QByteArray name = entity.toUtf8();
     if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) != SQLITE_OK)
         return -1;
@@ -652,7 +648,7 @@ bool PersistentStoreCoordinator::reserveKeys(const QString& entity, qint64 floor
     next = std::max({next, largestKey(entity) + 1, floor, qint64(1)});
     {
         Statement statement;
-        const QByteArray sql = "INSERT OR REPLACE INTO " + quoted(QString::fromLatin1(KeyTable)).toUtf8() +
+        const QByteArray sql = "INSERT OR REPLACE INTO " + sqlQuoted(QString::fromLatin1(KeyTable)).toUtf8() +
                                " (entity, next) VALUES (?, ?)";
         const QByteArray name = entity.toUtf8();
         if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) != SQLITE_OK)
@@ -749,23 +745,23 @@ PersistentStoreCoordinator::fetchRows(const QString& entityName, const Predicate
     }
     QStringList columns{QStringLiteral("pk"), QStringLiteral("version")};
     for (const auto* attribute : read)
-        columns << quoted(attribute->name);
+        columns << sqlQuoted(attribute->name);
     std::vector<const FirstLineKey*> derived;
     for (const auto& firstLine : firstLines) {
         const AttributeDescription* source = entity->attribute(firstLine.sourceKey);
         if (!source || source->transient || source->type != AttributeType::String || firstLine.key.isEmpty())
             continue;
         columns << QStringLiteral("quillary_first_line(%1, %2)")
-                       .arg(quoted(firstLine.sourceKey))
+                       .arg(sqlQuoted(firstLine.sourceKey))
                        .arg(std::max(firstLine.maxLength, 0));
         derived.push_back(&firstLine);
     }
-    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(columns.join(u", "), quoted(entityName));
+    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(columns.join(u", "), sqlQuoted(entityName));
     SqlWhere where;
     if (predicate) {
         where = predicate->toSql([&](const QString& key) {
             const AttributeDescription* attribute = entity->attribute(key);
-            return attribute && !attribute->transient ? quoted(key) : QString();
+            return attribute && !attribute->transient ? sqlQuoted(key) : QString();
         });
         if (!where.clause.isEmpty())
             sql += QStringLiteral(" WHERE ") + where.clause;
@@ -847,9 +843,9 @@ std::optional<QVariantMap> PersistentStoreCoordinator::rowValues(const ObjectID&
     if (sql.isEmpty()) {
         QStringList columns{QStringLiteral("version")};
         for (const auto* attribute : storedAttributes(*entity))
-            columns << quoted(attribute->name);
+            columns << sqlQuoted(attribute->name);
         sql = QStringLiteral("SELECT %1 FROM %2 WHERE pk = ?")
-                  .arg(columns.join(u", "), quoted(id.entity))
+                  .arg(columns.join(u", "), sqlQuoted(id.entity))
                   .toUtf8();
     }
     sqlite3_stmt* const handle = cachedStatement(sql);
@@ -903,11 +899,11 @@ bool PersistentStoreCoordinator::write(const StoreChanges& changes, Error* error
             QStringList columns{QStringLiteral("pk")};
             QStringList marks{QStringLiteral("?")};
             for (const auto* attribute : stored) {
-                columns << quoted(attribute->name);
+                columns << sqlQuoted(attribute->name);
                 marks << QStringLiteral("?");
             }
             const QByteArray sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                       .arg(quoted(id.entity), columns.join(u", "), marks.join(u", "))
+                                       .arg(sqlQuoted(id.entity), columns.join(u", "), marks.join(u", "))
                                        .toUtf8();
             if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement->handle, nullptr) != SQLITE_OK)
                 return false;
@@ -934,11 +930,11 @@ bool PersistentStoreCoordinator::write(const StoreChanges& changes, Error* error
             const AttributeDescription* attribute = entity->attribute(it.key());
             if (!attribute || attribute->transient)
                 continue;
-            assignments << quoted(it.key()) + QStringLiteral(" = ?");
+            assignments << sqlQuoted(it.key()) + QStringLiteral(" = ?");
             bindings << it.value();
         }
         const QByteArray sql = QStringLiteral("UPDATE %1 SET %2 WHERE pk = ?")
-                                   .arg(quoted(row.objectID.entity), assignments.join(u", "))
+                                   .arg(sqlQuoted(row.objectID.entity), assignments.join(u", "))
                                    .toUtf8();
         Statement statement;
         if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) != SQLITE_OK)
@@ -960,7 +956,8 @@ bool PersistentStoreCoordinator::write(const StoreChanges& changes, Error* error
         }
     }
     for (const auto& id : changes.deleted) {
-        const QByteArray sql = QStringLiteral("DELETE FROM %1 WHERE pk = ?").arg(quoted(id.entity)).toUtf8();
+        const QByteArray sql =
+            QStringLiteral("DELETE FROM %1 WHERE pk = ?").arg(sqlQuoted(id.entity)).toUtf8();
         Statement statement;
         if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) != SQLITE_OK)
             return fail(QStringLiteral("A record could not be deleted"));

@@ -1,6 +1,7 @@
 #include "platform/data/SearchIndex.h"
 
 #include "platform/core/Log.h"
+#include "platform/data/SqlName.h"
 #include "platform/predicate/Predicate.h"
 #include "platform/predicate/TextFolding.h"
 
@@ -19,32 +20,25 @@ const char* const GramsTokenizer = "quillary_grams";
 // than searched for the next word.
 constexpr size_t CheckTextsBelow = 2000;
 
-QString quoted(const QString& name)
-{
-    QString escaped = name;
-    escaped.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + escaped + QLatin1Char('"');
-}
-
 QString tableName(const char* kind, const SearchIndex::Names& n)
 {
     return QStringLiteral("QuillarySearch%1_%2_%3").arg(QLatin1String(kind), n.entity, n.attribute);
 }
 QString trigramTable(const SearchIndex::Names& n)
 {
-    return quoted(tableName("", n));
+    return sqlQuoted(tableName("", n));
 }
 QString gramTable(const SearchIndex::Names& n)
 {
-    return quoted(tableName("Short", n));
+    return sqlQuoted(tableName("Short", n));
 }
 QString pendingTable(const SearchIndex::Names& n)
 {
-    return quoted(tableName("Pending", n));
+    return sqlQuoted(tableName("Pending", n));
 }
 QString rowsTable(const SearchIndex::Names& n)
 {
-    return quoted(tableName("Rows", n));
+    return sqlQuoted(tableName("Rows", n));
 }
 QString literal(const QString& text)
 {
@@ -140,7 +134,7 @@ struct Indexer
               QStringLiteral("INSERT INTO %1(%1, rowid, folded) VALUES ('delete', ?, ?)").arg(gramTable(n))),
           deleteTrigrams(db, QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(trigramTable(n))),
           newText(db, QStringLiteral("SELECT CAST(%1 AS TEXT) FROM %2 WHERE pk = ?")
-                          .arg(quoted(n.attribute), quoted(n.entity))),
+                          .arg(sqlQuoted(n.attribute), sqlQuoted(n.entity))),
           insertTrigrams(db,
                          QStringLiteral("INSERT INTO %1(rowid, folded) VALUES (?, ?)").arg(trigramTable(n))),
           insertGrams(db, QStringLiteral("INSERT INTO %1(rowid, folded) VALUES (?, ?)").arg(gramTable(n))),
@@ -257,12 +251,12 @@ bool SearchIndex::migrate(sqlite3* db, const Names& n, QString* error)
     }
     if (!exec(db, QStringLiteral("SAVEPOINT quillary_search_index")))
         return false;
-    const QString table = quoted(n.entity);
+    const QString table = sqlQuoted(n.entity);
     const QString pending = pendingTable(n);
     auto trigger = [&](const QString& name, const QString& event, const char* row) {
         return QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1 AFTER %2 ON %3 BEGIN "
                               "INSERT OR IGNORE INTO %4 (pk) VALUES (%5.pk); END")
-            .arg(quoted(QStringLiteral("QuillarySearch%1_%2_%3").arg(name, n.entity, n.attribute)), event,
+            .arg(sqlQuoted(QStringLiteral("QuillarySearch%1_%2_%3").arg(name, n.entity, n.attribute)), event,
                  table, pending, QLatin1String(row));
     };
     const QStringList statements{
@@ -274,7 +268,7 @@ bool SearchIndex::migrate(sqlite3* db, const Names& n, QString* error)
             .arg(gramTable(n), QLatin1String(GramsTokenizer)),
         QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (pk INTEGER PRIMARY KEY)").arg(pending),
         trigger(QStringLiteral("Insert"), QStringLiteral("INSERT"), "new"),
-        trigger(QStringLiteral("Update"), QStringLiteral("UPDATE OF %1").arg(quoted(n.attribute)), "new"),
+        trigger(QStringLiteral("Update"), QStringLiteral("UPDATE OF %1").arg(sqlQuoted(n.attribute)), "new"),
         trigger(QStringLiteral("Delete"), QStringLiteral("DELETE"), "old"),
     };
     QStringList all = statements;
@@ -284,7 +278,7 @@ bool SearchIndex::migrate(sqlite3* db, const Names& n, QString* error)
     const QString rows = rowsTable(n);
     QStringList columns{QStringLiteral("pk")};
     for (const QString& column : n.columns)
-        columns << quoted(column);
+        columns << sqlQuoted(column);
     auto values = [&](const char* row) {
         QStringList list;
         for (const QString& column : columns)
@@ -293,8 +287,8 @@ bool SearchIndex::migrate(sqlite3* db, const Names& n, QString* error)
     };
     auto rowsTrigger = [&](const char* name, const QString& event, const QString& action) {
         return QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1 AFTER %2 ON %3 BEGIN %4; END")
-            .arg(quoted(QStringLiteral("QuillarySearchRows%1_%2_%3")
-                            .arg(QLatin1String(name), n.entity, n.attribute)),
+            .arg(sqlQuoted(QStringLiteral("QuillarySearchRows%1_%2_%3")
+                               .arg(QLatin1String(name), n.entity, n.attribute)),
                  event, table, action);
     };
     const QString copy =
@@ -308,7 +302,7 @@ bool SearchIndex::migrate(sqlite3* db, const Names& n, QString* error)
     }();
     QStringList copied = n.columns;
     for (QString& column : copied)
-        column = quoted(column);
+        column = sqlQuoted(column);
     all << QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (pk INTEGER PRIMARY KEY%2)")
                .arg(rows, copied.isEmpty() ? QString() : QStringLiteral(", ") + copied.join(u", "))
         << rowsTrigger("Insert", QStringLiteral("INSERT"), copy.arg(values("new")))
@@ -326,12 +320,12 @@ bool SearchIndex::migrate(sqlite3* db, const Names& n, QString* error)
     // A save still merges once a level holds this many segments, should
     // nothing else have merged them.
     for (const char* kind : {"", "Short"}) {
-        const QString index = quoted(tableName(kind, n));
+        const QString index = sqlQuoted(tableName(kind, n));
         for (const auto& [key, value] : {std::pair{"automerge", 0}, std::pair{"crisismerge", 64}}) {
             // (A new index has no settings table before the statements run.)
             Statement current(
                 db, QStringLiteral("SELECT v FROM %1 WHERE k = '%2'")
-                        .arg(quoted(tableName(kind, n) + QStringLiteral("_config")), QLatin1String(key)));
+                        .arg(sqlQuoted(tableName(kind, n) + QStringLiteral("_config")), QLatin1String(key)));
             const bool set = current && sqlite3_step(current.handle) == SQLITE_ROW &&
                              sqlite3_column_int(current.handle, 0) == value;
             if (!set)
@@ -426,7 +420,7 @@ std::optional<qint64> SearchIndex::indexPending(sqlite3* db, const Names& names,
         for (const char* kind : {"", "Short"}) {
             const int before = sqlite3_total_changes(db);
             if (!exec(db, QStringLiteral("INSERT INTO %1 (%1, rank) VALUES ('merge', 64)")
-                              .arg(quoted(tableName(kind, names)))))
+                              .arg(sqlQuoted(tableName(kind, names)))))
                 return fail();
             if (sqlite3_total_changes(db) - before >= 2)
                 remaining = 1;
@@ -524,7 +518,7 @@ std::optional<std::vector<qint64>> SearchIndex::Reader::keysMatching(const QStri
     // A word that folds to nothing (a lone accent) is in every text, also
     // an empty one, but not in a missing one.
     Statement withText(m_db, QStringLiteral("SELECT pk FROM %1 WHERE %2 IS NOT NULL ORDER BY pk")
-                                 .arg(quoted(m_names.entity), quoted(m_names.attribute)));
+                                 .arg(sqlQuoted(m_names.entity), sqlQuoted(m_names.attribute)));
     if (!withText)
         return std::nullopt;
     if (folded.empty())
@@ -627,10 +621,10 @@ std::optional<std::vector<qint64>> SearchIndex::Reader::keysMatching(const QStri
     std::set_difference(found->begin(), found->end(), pending.begin(), pending.end(),
                         std::back_inserter(indexed));
     QString sql = QStringLiteral("SELECT pk FROM %1 WHERE pk IN (SELECT pk FROM %2) AND %3 IS NOT NULL")
-                      .arg(quoted(m_names.entity), pendingTable(m_names), quoted(m_names.attribute));
+                      .arg(sqlQuoted(m_names.entity), pendingTable(m_names), sqlQuoted(m_names.attribute));
     for (size_t i = 0; i < folded.size(); ++i)
-        sql +=
-            QStringLiteral(" AND quillary_contains(CAST(%1 AS TEXT), ?, 3)").arg(quoted(m_names.attribute));
+        sql += QStringLiteral(" AND quillary_contains(CAST(%1 AS TEXT), ?, 3)")
+                   .arg(sqlQuoted(m_names.attribute));
     sql += QStringLiteral(" ORDER BY pk");
     Statement statement(m_db, sql);
     if (!statement)

@@ -251,11 +251,7 @@ TEST_F(NoteList, StartUpReadsNoTextAndEachIsReadWhenNeeded)
     add(QStringLiteral("Delta\nto send"), 3)->setUuid(QStringLiteral("D"));
     add(QStringLiteral("Gamma\nput away"), 4, true)->setUuid(QStringLiteral("C"));
     ASSERT_TRUE(child->saveData());
-    child.reset();
-    root.reset();
-
-    root = QVRDataStore::makeRootStore(path());
-    child = QVRDataStore::storeWithParent(root.get(), platform::ConcurrencyType::MainQueue);
+    reopen();
     auto list = controller();
     // The archived note is not read at all, the others without their texts.
     ASSERT_EQ(list->countFiltered(true), 3u);
@@ -331,10 +327,7 @@ TEST_F(NoteList, SavingANoteListedWithoutItsTextKeepsTheText)
 {
     add(QStringLiteral("Kept\nwhole"), 1)->setUuid(QStringLiteral("K"));
     ASSERT_TRUE(child->saveData());
-    child.reset();
-    root.reset();
-    root = QVRDataStore::makeRootStore(path());
-    child = QVRDataStore::storeWithParent(root.get(), platform::ConcurrencyType::MainQueue);
+    reopen();
     auto list = controller();
     auto* note = static_cast<Note*>(list->objectAtIndex(0, true));
     ASSERT_NE(note, nullptr);

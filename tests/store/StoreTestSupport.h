@@ -72,9 +72,20 @@ protected:
     void SetUp() override
     {
         StoreTest::SetUp();
+        open();
+    }
+    void open()
+    {
         root = QVRDataStore::makeRootStore(path());
         child = QVRDataStore::storeWithParent(root.get(), platform::ConcurrencyType::MainQueue);
         child->setDelegate(&delegate);
+    }
+    // As after a restart: nothing is left in memory.
+    void reopen()
+    {
+        child.reset();
+        root.reset();
+        open();
     }
     void TearDown() override
     {
