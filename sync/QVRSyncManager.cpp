@@ -610,10 +610,10 @@ public:
             request.entityName = QVRNoteEntityName;
             request.predicate =
                 platform::Predicate::parse(QStringLiteral("archived == YES AND modified < %@"), {m_cutoff});
-            // Deleting needs no text.
-            request.deferredKeys = {QVRNoteAttributeKey::text};
+            // Deleting needs only the keys: no object is made for a note
+            // that nothing in the process holds.
             platform::Error error;
-            const auto notes = context->fetch(request, &error);
+            std::vector<platform::ObjectID> ids = context->fetchObjectIDs(request, &error);
             if (!error.domain.isEmpty()) {
                 platform::log(QStringLiteral("Error getting old, archived objects: %1, %2")
                                   .arg(error.localizedDescription, QStringLiteral("{}")));
@@ -621,14 +621,9 @@ public:
             }
             if (g_pruneHook)
                 g_pruneHook([this] { return isCancelled(); });
-            std::vector<platform::ObjectID> ids;
-            ids.reserve(notes.size());
-            for (platform::ManagedObject* note : notes) {
-                if (isCancelled())
-                    return;
-                ids.push_back(note->objectID());
-                context->remove(note);
-            }
+            if (isCancelled())
+                return;
+            context->removeObjectsWithIDs(ids);
             removed = std::move(ids);
         });
         // Nothing old enough: no save, and nothing for the window to redo.
@@ -640,9 +635,8 @@ public:
                     manager->delegate()->didDeleteOldObjects(removed);
             });
         }
-        // Every pruned note was read whole to be deleted, on this thread: the
-        // memory that took is free now, and goes back to the system rather
-        // than staying with the process.
+        // What the fetch and the save took is free now, and goes back to the
+        // system rather than staying with the process.
         context.reset();
 #ifdef __GLIBC__
         malloc_trim(0);

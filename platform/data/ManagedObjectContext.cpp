@@ -203,6 +203,25 @@ void ManagedObjectContext::remove(ManagedObject* object)
     m_pendingDeleted.push_back(object);
 }
 
+void ManagedObjectContext::removeObjectsWithIDs(const std::vector<ObjectID>& ids)
+{
+    QUILLARY_ASSERT_ON_QUEUE();
+    for (const ObjectID& id : ids) {
+        if (auto found = m_registry.find(id); found != m_registry.end())
+            remove(found->second.get());
+        else if (model() && model()->entity(id.entity))
+            m_deletedKeys.insert(id);
+    }
+}
+
+std::vector<ObjectID> ManagedObjectContext::deletedObjectIDs() const
+{
+    std::vector<ObjectID> ids(m_deletedKeys.begin(), m_deletedKeys.end());
+    for (const ManagedObject* object : deletedObjects())
+        ids.push_back(object->objectID());
+    return ids;
+}
+
 void ManagedObjectContext::noteChanged(ManagedObject* object)
 {
     m_changed.emplace(object->m_objectID, object);
@@ -214,7 +233,7 @@ void ManagedObjectContext::noteChanged(ManagedObject* object)
 
 bool ManagedObjectContext::hasChanges() const
 {
-    if (!m_pendingInserted.empty() || !m_pendingDeleted.empty())
+    if (!m_pendingInserted.empty() || !m_pendingDeleted.empty() || !m_deletedKeys.empty())
         return true;
     for (const auto& [id, object] : m_changed) {
         if (object->hasChanges())
@@ -279,6 +298,8 @@ void ManagedObjectContext::processPendingChanges()
 
 std::optional<QVariantMap> ManagedObjectContext::visibleValues(const ObjectID& id)
 {
+    if (m_deletedKeys.contains(id))
+        return std::nullopt;
     if (auto found = m_registry.find(id); found != m_registry.end()) {
         ManagedObject* object = found->second.get();
         if (object->m_deleted)
@@ -369,7 +390,16 @@ ManagedObject* ManagedObjectContext::objectWithID(const ObjectID& id)
     const EntityDescription* entity = objectModel ? objectModel->entity(id.entity) : nullptr;
     if (!entity)
         return nullptr;
-    return registerObject(id, entity);
+    ManagedObject* object = registerObject(id, entity);
+    if (m_deletedKeys.erase(id)) {
+        // Deleted by key before it had an object: it comes as a deletion of
+        // this context's, as remove() would have made it.
+        object->m_fault = false;
+        object->m_deleted = true;
+        m_changed.emplace(id, object);
+        m_pendingDeleted.push_back(object);
+    }
+    return object;
 }
 
 ManagedObject* ManagedObjectContext::existingObject(const ObjectID& id, Error* error)
@@ -400,6 +430,8 @@ ManagedObject* ManagedObjectContext::existingObject(const ObjectID& id, Error* e
 
 void ManagedObjectContext::overlayChanges(const FetchRequest& request, RowMap* rows) const
 {
+    for (const ObjectID& id : m_deletedKeys)
+        rows->erase(id);
     for (const auto& [id, object] : m_changed) {
         if (id.entity != request.entityName || !object->hasChanges())
             continue;
@@ -499,6 +531,37 @@ std::vector<ManagedObject*> ManagedObjectContext::fetch(const FetchRequest& requ
     return objects;
 }
 
+std::vector<ObjectID> ManagedObjectContext::fetchObjectIDs(const FetchRequest& request, Error* error)
+{
+    QUILLARY_ASSERT_ON_QUEUE();
+    processPendingChanges();
+    const ManagedObjectModel* objectModel = model();
+    const EntityDescription* entity = objectModel ? objectModel->entity(request.entityName) : nullptr;
+    if (!entity) {
+        if (error)
+            *error = Error{ErrorDomain,
+                           134060,
+                           QStringLiteral("No such kind of record: %1").arg(request.entityName),
+                           {},
+                           {}};
+        return {};
+    }
+    // Only the keys the predicate needs are read: the others are left unread.
+    FetchRequest keysOnly;
+    keysOnly.entityName = request.entityName;
+    keysOnly.predicate = request.predicate;
+    for (const auto& attribute : entity->attributes)
+        keysOnly.deferredKeys << attribute.name;
+    RowMap rows;
+    if (!visibleRows(keysOnly, &rows, error))
+        return {};
+    std::vector<ObjectID> ids;
+    ids.reserve(rows.size());
+    for (const auto& [id, row] : rows)
+        ids.push_back(id);
+    return ids;
+}
+
 qint64 ManagedObjectContext::count(const FetchRequest& request, Error* error)
 {
     QUILLARY_ASSERT_ON_QUEUE();
@@ -570,10 +633,8 @@ void ManagedObjectContext::acceptChildChanges(const StoreChanges& changes)
         for (auto it = row.values.cbegin(); it != row.values.cend(); ++it)
             object->setValue(it.key(), it.value());
     }
-    for (const auto& id : changes.deleted) {
-        if (ManagedObject* object = objectWithID(id))
-            remove(object);
-    }
+    // What the child deleted without an object gets none here either.
+    removeObjectsWithIDs(changes.deleted);
     processPendingChanges();
 }
 
@@ -585,6 +646,7 @@ void ManagedObjectContext::forgetSavedChanges()
 StoreChanges ManagedObjectContext::pendingChanges(std::vector<ManagedObject*>* changed) const
 {
     StoreChanges changes;
+    changes.deleted.assign(m_deletedKeys.begin(), m_deletedKeys.end());
     for (const auto& [id, o] : m_changed) {
         if (!o->hasChanges())
             continue;
@@ -615,6 +677,8 @@ void ManagedObjectContext::didSave(const std::vector<ManagedObject*>& changed)
         o->m_changedKeys.clear();
         o->m_deletionSaved = o->m_deleted;
     }
+    for (const ObjectID& id : std::exchange(m_deletedKeys, {}))
+        deletedIDs << id.uriRepresentation();
     forgetSavedChanges();
     NotificationCenter::defaultCenter().post(ContextDidSaveNotification, this,
                                              {{QStringLiteral("inserted"), insertedIDs},

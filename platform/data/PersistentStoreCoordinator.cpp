@@ -959,13 +959,20 @@ bool PersistentStoreCoordinator::write(const StoreChanges& changes, Error* error
                 return fail(QStringLiteral("A record could not be written again"));
         }
     }
+    // One statement per kind of record: a prune deletes many at once.
+    std::map<QString, Statement> deletes;
     for (const auto& id : changes.deleted) {
-        const QByteArray sql = QStringLiteral("DELETE FROM %1 WHERE pk = ?").arg(quoted(id.entity)).toUtf8();
-        Statement statement;
-        if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) != SQLITE_OK)
-            return fail(QStringLiteral("A record could not be deleted"));
+        Statement& statement = deletes[id.entity];
+        if (!statement.handle) {
+            const QByteArray sql =
+                QStringLiteral("DELETE FROM %1 WHERE pk = ?").arg(quoted(id.entity)).toUtf8();
+            if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) != SQLITE_OK)
+                return fail(QStringLiteral("A record could not be deleted"));
+        }
         sqlite3_bind_int64(statement.handle, 1, id.key);
-        if (sqlite3_step(statement.handle) != SQLITE_DONE)
+        const int status = sqlite3_step(statement.handle);
+        sqlite3_reset(statement.handle);
+        if (status != SQLITE_DONE)
             return fail(QStringLiteral("A record could not be deleted"));
     }
     inserts.clear();
