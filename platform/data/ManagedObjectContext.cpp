@@ -531,13 +531,56 @@ std::vector<ManagedObject*> ManagedObjectContext::fetch(const FetchRequest& requ
     return objects;
 }
 
+bool ManagedObjectContext::visibleKeys(const FetchRequest& request, std::vector<ObjectID>* ids, Error* error)
+{
+    if (m_coordinator) {
+        auto keys = m_coordinator->fetchKeys(request.entityName, request.predicate.get(), error);
+        if (!keys)
+            return false;
+        ids->reserve(keys->size());
+        for (qint64 key : *keys)
+            ids->push_back(ObjectID{request.entityName, key});
+    } else if (m_parent) {
+        bool ok = false;
+        m_parent->performAndWait([&] { ok = m_parent->visibleKeys(request, ids, error); });
+        if (!ok)
+            return false;
+    } else {
+        if (error)
+            *error = Error{ErrorDomain, 134060, QStringLiteral("The context has no store"), {}, {}};
+        return false;
+    }
+    // This context's unsaved changes over what is below, as overlayChanges
+    // makes them for rows.
+    std::set<ObjectID> dropped(m_deletedKeys.begin(), m_deletedKeys.end());
+    std::vector<ObjectID> added;
+    for (const auto& [id, object] : m_changed) {
+        if (id.entity != request.entityName || !object->hasChanges())
+            continue;
+        dropped.insert(id);
+        if (object->m_deleted)
+            continue;
+        const QVariantMap values = object->m_values.storedValues();
+        if (!request.predicate ||
+            request.predicate->evaluate([&](const QString& key) { return values.value(key); }))
+            added.push_back(id);
+    }
+    if (dropped.empty())
+        return true;
+    std::erase_if(*ids, [&](const ObjectID& id) { return dropped.contains(id); });
+    if (!added.empty()) {
+        ids->insert(ids->end(), added.begin(), added.end());
+        std::sort(ids->begin(), ids->end());
+    }
+    return true;
+}
+
 std::vector<ObjectID> ManagedObjectContext::fetchObjectIDs(const FetchRequest& request, Error* error)
 {
     QUILLARY_ASSERT_ON_QUEUE();
     processPendingChanges();
     const ManagedObjectModel* objectModel = model();
-    const EntityDescription* entity = objectModel ? objectModel->entity(request.entityName) : nullptr;
-    if (!entity) {
+    if (!objectModel || !objectModel->entity(request.entityName)) {
         if (error)
             *error = Error{ErrorDomain,
                            134060,
@@ -546,19 +589,9 @@ std::vector<ObjectID> ManagedObjectContext::fetchObjectIDs(const FetchRequest& r
                            {}};
         return {};
     }
-    // Only the keys the predicate needs are read: the others are left unread.
-    FetchRequest keysOnly;
-    keysOnly.entityName = request.entityName;
-    keysOnly.predicate = request.predicate;
-    for (const auto& attribute : entity->attributes)
-        keysOnly.deferredKeys << attribute.name;
-    RowMap rows;
-    if (!visibleRows(keysOnly, &rows, error))
-        return {};
     std::vector<ObjectID> ids;
-    ids.reserve(rows.size());
-    for (const auto& [id, row] : rows)
-        ids.push_back(id);
+    if (!visibleKeys(request, &ids, error))
+        return {};
     return ids;
 }
 

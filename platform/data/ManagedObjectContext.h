@@ -154,6 +154,7 @@ private:
     std::optional<QVariantMap> valuesBelow(const ObjectID& id);
     bool visibleRows(const FetchRequest& request, RowMap* rows, Error* error);
     void overlayChanges(const FetchRequest& request, RowMap* rows) const;
+    bool visibleKeys(const FetchRequest& request, std::vector<ObjectID>* ids, Error* error);
     void noteChanged(ManagedObject* object);
     bool saveToParent(Error* error);
     bool saveToStore(Error* error);

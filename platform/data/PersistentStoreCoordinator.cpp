@@ -821,6 +821,48 @@ PersistentStoreCoordinator::fetchRows(const QString& entityName, const Predicate
     return rows;
 }
 
+std::optional<std::vector<qint64>>
+PersistentStoreCoordinator::fetchKeys(const QString& entityName, const Predicate* predicate, Error* error)
+{
+    std::lock_guard lock(m_mutex);
+    const EntityDescription* entity = m_model->entity(entityName);
+    if (!m_db || !entity) {
+        if (error)
+            *error = Error{
+                ErrorDomain, SQLITE_MISUSE, QStringLiteral("No such entity: %1").arg(entityName), {}, {}};
+        return std::nullopt;
+    }
+    QString sql = QStringLiteral("SELECT pk FROM %1").arg(quoted(entityName));
+    SqlWhere where;
+    if (predicate) {
+        where = predicate->toSql([&](const QString& key) {
+            const AttributeDescription* attribute = entity->attribute(key);
+            return attribute && !attribute->transient ? quoted(key) : QString();
+        });
+        if (!where.clause.isEmpty())
+            sql += QStringLiteral(" WHERE ") + where.clause;
+    }
+    sql += QStringLiteral(" ORDER BY pk");
+    Statement statement;
+    if (sqlite3_prepare_v2(m_db, sql.toUtf8().constData(), -1, &statement.handle, nullptr) != SQLITE_OK) {
+        if (error)
+            *error = sqliteError(QStringLiteral("The store could not be read"));
+        return std::nullopt;
+    }
+    for (int i = 0; i < where.bindings.size(); ++i)
+        bindValue(statement.handle, i + 1, where.bindings.at(i));
+    std::vector<qint64> keys;
+    int status;
+    while ((status = sqlite3_step(statement.handle)) == SQLITE_ROW)
+        keys.push_back(sqlite3_column_int64(statement.handle, 0));
+    if (status != SQLITE_DONE) {
+        if (error)
+            *error = sqliteError(QStringLiteral("The store could not be read"));
+        return std::nullopt;
+    }
+    return keys;
+}
+
 std::optional<qint64> PersistentStoreCoordinator::countRows(const QString& entityName,
                                                             const Predicate* predicate, Error* error)
 {
