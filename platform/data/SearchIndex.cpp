@@ -179,9 +179,6 @@ struct Indexer
             const QByteArray old(static_cast<const char*>(sqlite3_column_blob(oldText.handle, 0)),
                                  sqlite3_column_bytes(oldText.handle, 0));
             oldText.reset();
-            // Taking an entry out costs about what putting it in did: a save
-            // that deletes many rows leaves the most of them to the builder.
-            *bytes += old.size();
             sqlite3_bind_int64(deleteGrams.handle, 1, key);
             sqlite3_bind_text(deleteGrams.handle, 2, old.constData(), int(old.size()), SQLITE_STATIC);
             if (!run(deleteGrams))
