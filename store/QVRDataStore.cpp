@@ -500,11 +500,9 @@ bool QVRDataStore::saveTemporaryContext(platform::ManagedObjectContext* context,
             return;
         // Copies of these elsewhere in the process are out of date once it
         // is saved; the others are not.
-        std::vector<platform::ObjectID> changed;
-        for (const auto& objects : {context->updatedObjects(), context->deletedObjects()}) {
-            for (const platform::ManagedObject* object : objects)
-                changed.push_back(object->objectID());
-        }
+        std::vector<platform::ObjectID> changed = context->deletedObjectIDs();
+        for (const platform::ManagedObject* object : context->updatedObjects())
+            changed.push_back(object->objectID());
         platform::Error error;
         if (!context->save(&error)) {
             platform::log(QStringLiteral("Error in saveTemporaryContext: %1 %2")

@@ -590,7 +590,7 @@ std::function<void(const std::function<bool()>&)> g_pruneHook;
 
 // Deletes the archived notes changed before the cut-off, in a temporary
 // context off the main thread. Its owner cancels it and waits for it before
-// the store goes; a cancelled prune saves nothing.
+// the store goes; cancelled, it saves no further batch.
 class PruneHistoryOperation : public platform::Operation
 {
 public:
@@ -604,45 +604,48 @@ public:
         std::unique_ptr<platform::ManagedObjectContext> context = m_store->temporaryContext();
         if (!context)
             return;
-        std::vector<platform::ObjectID> removed;
+        std::vector<platform::ObjectID> old;
         context->performAndWait([&] {
             platform::FetchRequest request;
             request.entityName = QVRNoteEntityName;
             request.predicate =
                 platform::Predicate::parse(QStringLiteral("archived == YES AND modified < %@"), {m_cutoff});
-            // Deleting needs no text.
-            request.deferredKeys = {QVRNoteAttributeKey::text};
+            // Deleting needs only the keys: no object is made for a note
+            // that nothing in the process holds.
             platform::Error error;
-            const auto notes = context->fetch(request, &error);
+            old = context->fetchObjectIDs(request, &error);
             if (!error.domain.isEmpty()) {
                 platform::log(QStringLiteral("Error getting old, archived objects: %1, %2")
                                   .arg(error.localizedDescription, QStringLiteral("{}")));
+                old.clear();
                 return;
             }
             if (g_pruneHook)
                 g_pruneHook([this] { return isCancelled(); });
-            std::vector<platform::ObjectID> ids;
-            ids.reserve(notes.size());
-            for (platform::ManagedObject* note : notes) {
-                if (isCancelled())
-                    return;
-                ids.push_back(note->objectID());
-                context->remove(note);
-            }
-            removed = std::move(ids);
         });
-        // Nothing old enough: no save, and nothing for the window to redo.
-        if (removed.empty() || isCancelled())
-            return;
-        if (m_store->saveTemporaryContext(context.get(), true)) {
+        // Saved in batches, so that no save holds the store for long nor
+        // keeps every deletion in memory at once. Cancelled, the prune stops
+        // between two batches; what it saved stays deleted.
+        constexpr size_t Batch = 2000;
+        std::vector<platform::ObjectID> removed;
+        for (size_t first = 0; first < old.size() && !isCancelled(); first += Batch) {
+            const std::vector<platform::ObjectID> batch(
+                old.begin() + qsizetype(first), old.begin() + qsizetype(std::min(old.size(), first + Batch)));
+            context->performAndWait([&] { context->removeObjectsWithIDs(batch); });
+            if (!m_store->saveTemporaryContext(context.get(), true))
+                break;
+            removed.insert(removed.end(), batch.begin(), batch.end());
+        }
+        old = {};
+        // Nothing old enough, or nothing saved: nothing for the window to redo.
+        if (!removed.empty()) {
             platform::runOnMainThread([manager = m_manager, removed = std::move(removed)] {
                 if (manager && manager->delegate())
                     manager->delegate()->didDeleteOldObjects(removed);
             });
         }
-        // Every pruned note was read whole to be deleted, on this thread: the
-        // memory that took is free now, and goes back to the system rather
-        // than staying with the process.
+        // What the fetch and the save took is free now, and goes back to the
+        // system rather than staying with the process.
         context.reset();
 #ifdef __GLIBC__
         malloc_trim(0);

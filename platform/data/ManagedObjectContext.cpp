@@ -203,6 +203,25 @@ void ManagedObjectContext::remove(ManagedObject* object)
     m_pendingDeleted.push_back(object);
 }
 
+void ManagedObjectContext::removeObjectsWithIDs(const std::vector<ObjectID>& ids)
+{
+    QUILLARY_ASSERT_ON_QUEUE();
+    for (const ObjectID& id : ids) {
+        if (auto found = m_registry.find(id); found != m_registry.end())
+            remove(found->second.get());
+        else if (model() && model()->entity(id.entity))
+            m_deletedKeys.insert(id);
+    }
+}
+
+std::vector<ObjectID> ManagedObjectContext::deletedObjectIDs() const
+{
+    std::vector<ObjectID> ids(m_deletedKeys.begin(), m_deletedKeys.end());
+    for (const ManagedObject* object : deletedObjects())
+        ids.push_back(object->objectID());
+    return ids;
+}
+
 void ManagedObjectContext::noteChanged(ManagedObject* object)
 {
     m_changed.emplace(object->m_objectID, object);
@@ -214,7 +233,7 @@ void ManagedObjectContext::noteChanged(ManagedObject* object)
 
 bool ManagedObjectContext::hasChanges() const
 {
-    if (!m_pendingInserted.empty() || !m_pendingDeleted.empty())
+    if (!m_pendingInserted.empty() || !m_pendingDeleted.empty() || !m_deletedKeys.empty())
         return true;
     for (const auto& [id, object] : m_changed) {
         if (object->hasChanges())
@@ -279,6 +298,8 @@ void ManagedObjectContext::processPendingChanges()
 
 std::optional<QVariantMap> ManagedObjectContext::visibleValues(const ObjectID& id)
 {
+    if (m_deletedKeys.contains(id))
+        return std::nullopt;
     if (auto found = m_registry.find(id); found != m_registry.end()) {
         ManagedObject* object = found->second.get();
         if (object->m_deleted)
@@ -369,7 +390,16 @@ ManagedObject* ManagedObjectContext::objectWithID(const ObjectID& id)
     const EntityDescription* entity = objectModel ? objectModel->entity(id.entity) : nullptr;
     if (!entity)
         return nullptr;
-    return registerObject(id, entity);
+    ManagedObject* object = registerObject(id, entity);
+    if (m_deletedKeys.erase(id)) {
+        // Deleted by key before it had an object: it comes as a deletion of
+        // this context's, as remove() would have made it.
+        object->m_fault = false;
+        object->m_deleted = true;
+        m_changed.emplace(id, object);
+        m_pendingDeleted.push_back(object);
+    }
+    return object;
 }
 
 ManagedObject* ManagedObjectContext::existingObject(const ObjectID& id, Error* error)
@@ -400,6 +430,8 @@ ManagedObject* ManagedObjectContext::existingObject(const ObjectID& id, Error* e
 
 void ManagedObjectContext::overlayChanges(const FetchRequest& request, RowMap* rows) const
 {
+    for (const ObjectID& id : m_deletedKeys)
+        rows->erase(id);
     for (const auto& [id, object] : m_changed) {
         if (id.entity != request.entityName || !object->hasChanges())
             continue;
@@ -499,6 +531,70 @@ std::vector<ManagedObject*> ManagedObjectContext::fetch(const FetchRequest& requ
     return objects;
 }
 
+bool ManagedObjectContext::visibleKeys(const FetchRequest& request, std::vector<ObjectID>* ids, Error* error)
+{
+    if (m_coordinator) {
+        auto keys = m_coordinator->fetchKeys(request.entityName, request.predicate.get(), error);
+        if (!keys)
+            return false;
+        ids->reserve(keys->size());
+        for (qint64 key : *keys)
+            ids->push_back(ObjectID{request.entityName, key});
+    } else if (m_parent) {
+        bool ok = false;
+        m_parent->performAndWait([&] { ok = m_parent->visibleKeys(request, ids, error); });
+        if (!ok)
+            return false;
+    } else {
+        if (error)
+            *error = Error{ErrorDomain, 134060, QStringLiteral("The context has no store"), {}, {}};
+        return false;
+    }
+    // This context's unsaved changes over what is below, as overlayChanges
+    // makes them for rows.
+    std::set<ObjectID> dropped(m_deletedKeys.begin(), m_deletedKeys.end());
+    std::vector<ObjectID> added;
+    for (const auto& [id, object] : m_changed) {
+        if (id.entity != request.entityName || !object->hasChanges())
+            continue;
+        dropped.insert(id);
+        if (object->m_deleted)
+            continue;
+        const QVariantMap values = object->m_values.storedValues();
+        if (!request.predicate ||
+            request.predicate->evaluate([&](const QString& key) { return values.value(key); }))
+            added.push_back(id);
+    }
+    if (dropped.empty())
+        return true;
+    std::erase_if(*ids, [&](const ObjectID& id) { return dropped.contains(id); });
+    if (!added.empty()) {
+        ids->insert(ids->end(), added.begin(), added.end());
+        std::sort(ids->begin(), ids->end());
+    }
+    return true;
+}
+
+std::vector<ObjectID> ManagedObjectContext::fetchObjectIDs(const FetchRequest& request, Error* error)
+{
+    QUILLARY_ASSERT_ON_QUEUE();
+    processPendingChanges();
+    const ManagedObjectModel* objectModel = model();
+    if (!objectModel || !objectModel->entity(request.entityName)) {
+        if (error)
+            *error = Error{ErrorDomain,
+                           134060,
+                           QStringLiteral("No such kind of record: %1").arg(request.entityName),
+                           {},
+                           {}};
+        return {};
+    }
+    std::vector<ObjectID> ids;
+    if (!visibleKeys(request, &ids, error))
+        return {};
+    return ids;
+}
+
 qint64 ManagedObjectContext::count(const FetchRequest& request, Error* error)
 {
     QUILLARY_ASSERT_ON_QUEUE();
@@ -570,10 +666,8 @@ void ManagedObjectContext::acceptChildChanges(const StoreChanges& changes)
         for (auto it = row.values.cbegin(); it != row.values.cend(); ++it)
             object->setValue(it.key(), it.value());
     }
-    for (const auto& id : changes.deleted) {
-        if (ManagedObject* object = objectWithID(id))
-            remove(object);
-    }
+    // What the child deleted without an object gets none here either.
+    removeObjectsWithIDs(changes.deleted);
     processPendingChanges();
 }
 
@@ -585,6 +679,7 @@ void ManagedObjectContext::forgetSavedChanges()
 StoreChanges ManagedObjectContext::pendingChanges(std::vector<ManagedObject*>* changed) const
 {
     StoreChanges changes;
+    changes.deleted.assign(m_deletedKeys.begin(), m_deletedKeys.end());
     for (const auto& [id, o] : m_changed) {
         if (!o->hasChanges())
             continue;
@@ -615,6 +710,8 @@ void ManagedObjectContext::didSave(const std::vector<ManagedObject*>& changed)
         o->m_changedKeys.clear();
         o->m_deletionSaved = o->m_deleted;
     }
+    for (const ObjectID& id : std::exchange(m_deletedKeys, {}))
+        deletedIDs << id.uriRepresentation();
     forgetSavedChanges();
     NotificationCenter::defaultCenter().post(ContextDidSaveNotification, this,
                                              {{QStringLiteral("inserted"), insertedIDs},

@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -95,6 +96,12 @@ public:
     // announced to list controllers by the next processPendingChanges().
     ManagedObject* insert(const QString& entityName);
     void remove(ManagedObject* object);
+    // Deletes the records by key: a registered object is removed as by
+    // remove(); the others are deleted without an object being made for them
+    // (an object asked for later comes back deleted). Saved like any deletion.
+    void removeObjectsWithIDs(const std::vector<ObjectID>& ids);
+    // Every record deleted and not saved yet, objects and keys alike.
+    std::vector<ObjectID> deletedObjectIDs() const;
 
     bool hasChanges() const;
     std::vector<ManagedObject*> insertedObjects() const;
@@ -114,6 +121,10 @@ public:
     // never empty then).
     std::vector<ManagedObject*> fetch(const FetchRequest& request, Error* error = nullptr);
     qint64 count(const FetchRequest& request, Error* error = nullptr);
+    // The keys of the records a fetch would return, in key order, without
+    // making objects for them or reading their values (sort and limit are
+    // not applied).
+    std::vector<ObjectID> fetchObjectIDs(const FetchRequest& request, Error* error = nullptr);
 
     // On failure every change stays in the context.
     bool save(Error* error = nullptr);
@@ -143,6 +154,7 @@ private:
     std::optional<QVariantMap> valuesBelow(const ObjectID& id);
     bool visibleRows(const FetchRequest& request, RowMap* rows, Error* error);
     void overlayChanges(const FetchRequest& request, RowMap* rows) const;
+    bool visibleKeys(const FetchRequest& request, std::vector<ObjectID>* ids, Error* error);
     void noteChanged(ManagedObject* object);
     bool saveToParent(Error* error);
     bool saveToStore(Error* error);
@@ -168,6 +180,8 @@ private:
     // at the changes rather than at everything ever loaded.
     std::map<ObjectID, ManagedObject*> m_changed;
     std::vector<ManagedObject*> m_pendingInserted, m_pendingUpdated, m_pendingDeleted;
+    // Records deleted by key that have no object here, until saved.
+    std::set<ObjectID> m_deletedKeys;
 
     // Private queue: a recursive lock held while a block runs (so blocks nest
     // and a waiting caller runs the block on its own thread), plus a worker

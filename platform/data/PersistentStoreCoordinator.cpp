@@ -817,6 +817,48 @@ PersistentStoreCoordinator::fetchRows(const QString& entityName, const Predicate
     return rows;
 }
 
+std::optional<std::vector<qint64>>
+PersistentStoreCoordinator::fetchKeys(const QString& entityName, const Predicate* predicate, Error* error)
+{
+    std::lock_guard lock(m_mutex);
+    const EntityDescription* entity = m_model->entity(entityName);
+    if (!m_db || !entity) {
+        if (error)
+            *error = Error{
+                ErrorDomain, SQLITE_MISUSE, QStringLiteral("No such entity: %1").arg(entityName), {}, {}};
+        return std::nullopt;
+    }
+    QString sql = QStringLiteral("SELECT pk FROM %1").arg(quoted(entityName));
+    SqlWhere where;
+    if (predicate) {
+        where = predicate->toSql([&](const QString& key) {
+            const AttributeDescription* attribute = entity->attribute(key);
+            return attribute && !attribute->transient ? quoted(key) : QString();
+        });
+        if (!where.clause.isEmpty())
+            sql += QStringLiteral(" WHERE ") + where.clause;
+    }
+    sql += QStringLiteral(" ORDER BY pk");
+    Statement statement;
+    if (sqlite3_prepare_v2(m_db, sql.toUtf8().constData(), -1, &statement.handle, nullptr) != SQLITE_OK) {
+        if (error)
+            *error = sqliteError(QStringLiteral("The store could not be read"));
+        return std::nullopt;
+    }
+    for (int i = 0; i < where.bindings.size(); ++i)
+        bindValue(statement.handle, i + 1, where.bindings.at(i));
+    std::vector<qint64> keys;
+    int status;
+    while ((status = sqlite3_step(statement.handle)) == SQLITE_ROW)
+        keys.push_back(sqlite3_column_int64(statement.handle, 0));
+    if (status != SQLITE_DONE) {
+        if (error)
+            *error = sqliteError(QStringLiteral("The store could not be read"));
+        return std::nullopt;
+    }
+    return keys;
+}
+
 std::optional<qint64> PersistentStoreCoordinator::countRows(const QString& entityName,
                                                             const Predicate* predicate, Error* error)
 {
@@ -955,14 +997,20 @@ bool PersistentStoreCoordinator::write(const StoreChanges& changes, Error* error
                 return fail(QStringLiteral("A record could not be written again"));
         }
     }
+    // One statement per kind of record: a prune deletes many at once.
+    std::map<QString, Statement> deletes;
     for (const auto& id : changes.deleted) {
-        const QByteArray sql =
-            QStringLiteral("DELETE FROM %1 WHERE pk = ?").arg(sqlQuoted(id.entity)).toUtf8();
-        Statement statement;
-        if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) != SQLITE_OK)
-            return fail(QStringLiteral("A record could not be deleted"));
+        Statement& statement = deletes[id.entity];
+        if (!statement.handle) {
+            const QByteArray sql =
+                QStringLiteral("DELETE FROM %1 WHERE pk = ?").arg(sqlQuoted(id.entity)).toUtf8();
+            if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &statement.handle, nullptr) != SQLITE_OK)
+                return fail(QStringLiteral("A record could not be deleted"));
+        }
         sqlite3_bind_int64(statement.handle, 1, id.key);
-        if (sqlite3_step(statement.handle) != SQLITE_DONE)
+        const int status = sqlite3_step(statement.handle);
+        sqlite3_reset(statement.handle);
+        if (status != SQLITE_DONE)
             return fail(QStringLiteral("A record could not be deleted"));
     }
     inserts.clear();

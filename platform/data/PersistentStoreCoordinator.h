@@ -78,6 +78,10 @@ public:
     std::optional<std::vector<StoredRow>> fetchRows(const QString& entity, const Predicate* predicate,
                                                     Error* error, const QStringList& deferredKeys = {},
                                                     const std::vector<FirstLineKey>& firstLines = {});
+    // The keys of the rows the predicate matches, in key order, without
+    // their values.
+    std::optional<std::vector<qint64>> fetchKeys(const QString& entity, const Predicate* predicate,
+                                                 Error* error);
     std::optional<qint64> countRows(const QString& entity, const Predicate* predicate, Error* error);
     // The values of one row: from the snapshot cache when younger than
     // `staleness` seconds (negative = any age), otherwise from the file.

@@ -111,6 +111,58 @@ TEST(ObjectContext, FetchSeesAncestorsPendingChangesThenSortsThenLimits)
     });
 }
 
+TEST(ObjectContext, DeletionByKeyMakesNoObjectsAndSavesLikeRemove)
+{
+    Stack stack;
+    ASSERT_TRUE(stack.open());
+    // Written through a context of its own: the root starts with no objects.
+    auto writer = std::make_unique<ManagedObjectContext>(ConcurrencyType::PrivateQueue);
+    writer->setPersistentStoreCoordinator(stack.coordinator);
+    writer->performAndWait([&] {
+        for (const char* name : {"a", "b", "c", "d"})
+            insertItem(writer.get(), QString::fromLatin1(name), name[0] == 'd' ? 2 : 1);
+        ASSERT_TRUE(writer->save());
+    });
+    ManagedObject* held = nullptr;
+    stack.root->performAndWait([&] {
+        auto a = stack.root->fetch(request(QStringLiteral("name == 'a'")));
+        ASSERT_EQ(a.size(), 1u);
+        held = a[0]; // the root holds this one, as a list would
+    });
+    auto child = stack.child();
+    child->performAndWait([&] {
+        const std::vector<ObjectID> ids = child->fetchObjectIDs(request(QStringLiteral("rank == 1")));
+        ASSERT_EQ(ids.size(), 3u);
+        EXPECT_TRUE(child->registeredObjects().empty());
+        child->removeObjectsWithIDs(ids);
+        EXPECT_TRUE(child->hasChanges());
+        EXPECT_EQ(child->deletedObjectIDs().size(), 3u);
+        EXPECT_EQ(names(child->fetch(request())), QStringList{QStringLiteral("d")});
+        // Asked for after all, an object comes back deleted.
+        EXPECT_TRUE(child->objectWithID(ids[1])->isDeleted());
+        ASSERT_TRUE(child->save());
+    });
+    stack.root->performAndWait([&] {
+        EXPECT_TRUE(held->isDeleted());
+        EXPECT_EQ(stack.root->registeredObjects().size(), 1u); // none made for b and c
+        QStringList saved;
+        auto observer = NotificationCenter::defaultCenter().addObserver(
+            ContextDidSaveNotification, stack.root.get(), [&](const Notification& notice) {
+                saved = notice.userInfo.value(QStringLiteral("deleted")).toStringList();
+            });
+        ASSERT_TRUE(stack.root->save());
+        EXPECT_EQ(saved.size(), 3);
+        EXPECT_FALSE(stack.root->hasChanges());
+    });
+    // The rows are gone from the file, as another reader sees it.
+    auto coordinator = std::make_shared<PersistentStoreCoordinator>(datatest::itemModel());
+    ASSERT_TRUE(coordinator->open(stack.path()));
+    auto context = std::make_unique<ManagedObjectContext>(ConcurrencyType::PrivateQueue);
+    context->setPersistentStoreCoordinator(coordinator);
+    context->performAndWait(
+        [&] { EXPECT_EQ(names(context->fetch(request())), QStringList{QStringLiteral("d")}); });
+}
+
 TEST(ObjectContext, RefetchKeepsInMemoryValuesOfLoadedObjects)
 {
     Stack stack;
