@@ -605,11 +605,11 @@ public:
         if (!context)
             return;
         std::vector<platform::ObjectID> old;
+        platform::FetchRequest request;
+        request.entityName = QVRNoteEntityName;
+        request.predicate =
+            platform::Predicate::parse(QStringLiteral("archived == YES AND modified < %@"), {m_cutoff});
         context->performAndWait([&] {
-            platform::FetchRequest request;
-            request.entityName = QVRNoteEntityName;
-            request.predicate =
-                platform::Predicate::parse(QStringLiteral("archived == YES AND modified < %@"), {m_cutoff});
             // Deleting needs only the keys: no object is made for a note
             // that nothing in the process holds.
             platform::Error error;
@@ -629,9 +629,26 @@ public:
         constexpr size_t Batch = 2000;
         std::vector<platform::ObjectID> removed;
         for (size_t first = 0; first < old.size() && !isCancelled(); first += Batch) {
-            const std::vector<platform::ObjectID> batch(
+            std::vector<platform::ObjectID> batch(
                 old.begin() + qsizetype(first), old.begin() + qsizetype(std::min(old.size(), first + Batch)));
-            context->performAndWait([&] { context->removeObjectsWithIDs(batch); });
+            // The read above may be seconds old by now: a note that sync
+            // brought back or that was edited since is no longer history.
+            // Each batch is matched again just before its removal.
+            context->performAndWait([&] {
+                request.keyRange = std::pair(batch.front().key, batch.back().key);
+                platform::Error error;
+                const std::vector<platform::ObjectID> still = context->fetchObjectIDs(request, &error);
+                if (!error.domain.isEmpty()) {
+                    batch.clear();
+                    return;
+                }
+                std::erase_if(batch, [&](const platform::ObjectID& id) {
+                    return !std::binary_search(still.begin(), still.end(), id);
+                });
+                context->removeObjectsWithIDs(batch);
+            });
+            if (batch.empty())
+                continue;
             if (!m_store->saveTemporaryContext(context.get(), true))
                 break;
             removed.insert(removed.end(), batch.begin(), batch.end());

@@ -534,7 +534,8 @@ std::vector<ManagedObject*> ManagedObjectContext::fetch(const FetchRequest& requ
 bool ManagedObjectContext::visibleKeys(const FetchRequest& request, std::vector<ObjectID>* ids, Error* error)
 {
     if (m_coordinator) {
-        auto keys = m_coordinator->fetchKeys(request.entityName, request.predicate.get(), error);
+        auto keys =
+            m_coordinator->fetchKeys(request.entityName, request.predicate.get(), error, request.keyRange);
         if (!keys)
             return false;
         ids->reserve(keys->size());
@@ -556,6 +557,8 @@ bool ManagedObjectContext::visibleKeys(const FetchRequest& request, std::vector<
     std::vector<ObjectID> added;
     for (const auto& [id, object] : m_changed) {
         if (id.entity != request.entityName || !object->hasChanges())
+            continue;
+        if (request.keyRange && (id.key < request.keyRange->first || id.key > request.keyRange->second))
             continue;
         dropped.insert(id);
         if (object->m_deleted)

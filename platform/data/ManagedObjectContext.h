@@ -52,6 +52,9 @@ struct FetchRequest
     // Transient keys filled from the file's texts (see FirstLineKey), for
     // objects the fetch loads from the file.
     std::vector<FirstLineKey> firstLines = {};
+    // fetchObjectIDs() only: just the rows whose keys lie from `first` to
+    // `second`, both included.
+    std::optional<std::pair<qint64, qint64>> keyRange = {};
 };
 
 // Posted with the saving context as sender, synchronously on the saving thread,

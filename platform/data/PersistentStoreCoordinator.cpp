@@ -818,7 +818,8 @@ PersistentStoreCoordinator::fetchRows(const QString& entityName, const Predicate
 }
 
 std::optional<std::vector<qint64>>
-PersistentStoreCoordinator::fetchKeys(const QString& entityName, const Predicate* predicate, Error* error)
+PersistentStoreCoordinator::fetchKeys(const QString& entityName, const Predicate* predicate, Error* error,
+                                      std::optional<std::pair<qint64, qint64>> keyRange)
 {
     std::lock_guard lock(m_mutex);
     const EntityDescription* entity = m_model->entity(entityName);
@@ -828,16 +829,23 @@ PersistentStoreCoordinator::fetchKeys(const QString& entityName, const Predicate
                 ErrorDomain, SQLITE_MISUSE, QStringLiteral("No such entity: %1").arg(entityName), {}, {}};
         return std::nullopt;
     }
-    QString sql = QStringLiteral("SELECT pk FROM %1").arg(quoted(entityName));
+    QString sql = QStringLiteral("SELECT pk FROM %1").arg(sqlQuoted(entityName));
     SqlWhere where;
     if (predicate) {
         where = predicate->toSql([&](const QString& key) {
             const AttributeDescription* attribute = entity->attribute(key);
-            return attribute && !attribute->transient ? quoted(key) : QString();
+            return attribute && !attribute->transient ? sqlQuoted(key) : QString();
         });
-        if (!where.clause.isEmpty())
-            sql += QStringLiteral(" WHERE ") + where.clause;
     }
+    QStringList conditions;
+    if (!where.clause.isEmpty())
+        conditions << QStringLiteral("(") + where.clause + QStringLiteral(")");
+    if (keyRange) {
+        conditions << QStringLiteral("pk BETWEEN ? AND ?");
+        where.bindings << keyRange->first << keyRange->second;
+    }
+    if (!conditions.isEmpty())
+        sql += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
     sql += QStringLiteral(" ORDER BY pk");
     Statement statement;
     if (sqlite3_prepare_v2(m_db, sql.toUtf8().constData(), -1, &statement.handle, nullptr) != SQLITE_OK) {

@@ -79,9 +79,10 @@ public:
                                                     Error* error, const QStringList& deferredKeys = {},
                                                     const std::vector<FirstLineKey>& firstLines = {});
     // The keys of the rows the predicate matches, in key order, without
-    // their values.
+    // their values; with a range, only the keys from its first to its second.
     std::optional<std::vector<qint64>> fetchKeys(const QString& entity, const Predicate* predicate,
-                                                 Error* error);
+                                                 Error* error,
+                                                 std::optional<std::pair<qint64, qint64>> keyRange = {});
     std::optional<qint64> countRows(const QString& entity, const Predicate* predicate, Error* error);
     // The values of one row: from the snapshot cache when younger than
     // `staleness` seconds (negative = any age), otherwise from the file.

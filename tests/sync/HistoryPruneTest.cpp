@@ -9,9 +9,11 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <atomic>
 #include <memory>
@@ -98,6 +100,29 @@ TEST_F(HistoryPrune, DeletesOnlyArchivedNotesOlderThanTheHistory)
     ASSERT_TRUE(waitFor([&] { return delegate.deletions == 1; }));
     EXPECT_EQ(delegate.pruned, 20);
     EXPECT_EQ(noteCount(), 10);
+}
+
+// The prune reads the old notes' keys and deletes them in batches; a note
+// brought back in between (by sync, in another process) is no longer history
+// and must survive.
+TEST_F(HistoryPrune, NoteBroughtBackWhileThePruneRunsIsKept)
+{
+    addNotes(QStringLiteral("OLD-"), 20, true, kLongAgo);
+    QVRSyncManager::setPruneHookForTesting([&](const std::function<bool()>&) {
+        sqlite3* other = nullptr;
+        ASSERT_EQ(
+            sqlite3_open(QFile::encodeName(dir.filePath(QStringLiteral("Notes.sqlite"))).constData(), &other),
+            SQLITE_OK);
+        sqlite3_busy_timeout(other, 5000);
+        EXPECT_EQ(sqlite3_exec(other, "UPDATE Note SET archived = 0 WHERE uuid = 'OLD-7'", nullptr, nullptr,
+                               nullptr),
+                  SQLITE_OK);
+        sqlite3_close(other);
+    });
+    manager->pruneHistory();
+    ASSERT_TRUE(waitFor([&] { return delegate.deletions == 1; }));
+    EXPECT_EQ(delegate.pruned, 19);
+    EXPECT_EQ(noteCount(), 1);
 }
 
 // A prune with nothing old enough tells nobody: the window would otherwise
