@@ -6,6 +6,7 @@
 #include "platform/predicate/Predicate.h"
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -411,15 +412,23 @@ void ArrayController::objectsDidChange(const Notification& notification)
     const QVariantList deleted = notification.userInfo.value(QStringLiteral("deleted")).toList();
     if (!inserted.isEmpty() || !deleted.isEmpty())
         m_contentChanged = true;
+    std::optional<std::unordered_set<const ManagedObject*>> present;
     for (const auto& value : notification.userInfo.value(QStringLiteral("updated")).toList()) {
         ManagedObject* object = value.value<ManagedObject*>();
         m_updated.insert(object);
         // A record the fetch left out that now matches it (a note brought
-        // back from the archive) joins the list.
-        if (m_fetchPredicate && object && !object->isDeleted() && object->entity() &&
-            object->entity()->name == m_entityName &&
-            m_fetchPredicate->evaluate([&](const QString& key) { return object->value(key); }) &&
-            std::find(m_content.begin(), m_content.end(), object) == m_content.end()) {
+        // back from the archive) joins the list; with a content filter, which
+        // may be given only part of the records, any changed one does, and
+        // the filter decides.
+        if (!object || object->isDeleted() || !object->entity() || object->entity()->name != m_entityName)
+            continue;
+        if (m_fetchPredicate
+                ? !m_fetchPredicate->evaluate([&](const QString& key) { return object->value(key); })
+                : !m_contentFilter)
+            continue;
+        if (!present)
+            present.emplace(m_content.begin(), m_content.end());
+        if (present->insert(object).second) {
             m_content.push_back(object);
             m_contentChanged = true;
         }
