@@ -6,7 +6,6 @@
 #include "platform/predicate/Predicate.h"
 
 #include <algorithm>
-#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -412,7 +411,7 @@ void ArrayController::objectsDidChange(const Notification& notification)
     const QVariantList deleted = notification.userInfo.value(QStringLiteral("deleted")).toList();
     if (!inserted.isEmpty() || !deleted.isEmpty())
         m_contentChanged = true;
-    std::optional<std::unordered_set<const ManagedObject*>> present;
+    std::vector<ManagedObject*> joining;
     for (const auto& value : notification.userInfo.value(QStringLiteral("updated")).toList()) {
         ManagedObject* object = value.value<ManagedObject*>();
         m_updated.insert(object);
@@ -423,14 +422,24 @@ void ArrayController::objectsDidChange(const Notification& notification)
         if (!object || object->isDeleted() || !object->entity() || object->entity()->name != m_entityName)
             continue;
         if (m_fetchPredicate
-                ? !m_fetchPredicate->evaluate([&](const QString& key) { return object->value(key); })
-                : !m_contentFilter)
-            continue;
-        if (!present)
-            present.emplace(m_content.begin(), m_content.end());
-        if (present->insert(object).second) {
-            m_content.push_back(object);
-            m_contentChanged = true;
+                ? m_fetchPredicate->evaluate([&](const QString& key) { return object->value(key); })
+                : bool(m_contentFilter))
+            joining.push_back(object);
+    }
+    if (!joining.empty()) {
+        // A save changes a record or two: a scan of the content costs less
+        // than a set of it.
+        std::unordered_set<const ManagedObject*> present;
+        if (joining.size() > 8)
+            present.insert(m_content.begin(), m_content.end());
+        for (ManagedObject* object : joining) {
+            const bool there = joining.size() > 8
+                                   ? !present.insert(object).second
+                                   : std::find(m_content.begin(), m_content.end(), object) != m_content.end();
+            if (!there) {
+                m_content.push_back(object);
+                m_contentChanged = true;
+            }
         }
     }
     if (!deleted.isEmpty()) {
