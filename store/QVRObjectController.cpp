@@ -223,9 +223,40 @@ void QVRObjectController::setContentFilter(platform::ArrayController::ContentFil
 void QVRObjectController::addRecords(std::vector<platform::ManagedObject*>* records,
                                      const std::vector<platform::ManagedObject*>& more)
 {
-    std::unordered_set<platform::ManagedObject*> present(records->begin(), records->end());
+    // One object per key in a context: the records already there are marked
+    // by their keys, a bit each while the keys are dense, as a file's are.
+    qint64 largest = -1;
+    bool dense = true;
+    for (const std::vector<platform::ManagedObject*>* list :
+         {static_cast<const std::vector<platform::ManagedObject*>*>(records), &more}) {
+        for (const platform::ManagedObject* record : *list) {
+            const qint64 key = record->objectID().key;
+            dense = dense && key > 0; // 0: no key yet
+            largest = std::max(largest, key);
+        }
+    }
+    const size_t count = records->size() + more.size();
+    if (!dense || largest >= qint64(count) * 64 + (qint64(1) << 20)) {
+        std::unordered_set<platform::ManagedObject*> present(records->begin(), records->end());
+        for (platform::ManagedObject* record : more) {
+            if (present.insert(record).second)
+                records->push_back(record);
+        }
+        return;
+    }
+    std::vector<quint64> present(size_t(largest / 64 + 1), 0);
+    const auto mark = [&](const platform::ManagedObject* record) {
+        const qint64 key = record->objectID().key;
+        quint64& word = present[size_t(key / 64)];
+        const quint64 bit = quint64(1) << (key % 64);
+        const bool was = word & bit;
+        word |= bit;
+        return !was;
+    };
+    for (const platform::ManagedObject* record : *records)
+        mark(record);
     for (platform::ManagedObject* record : more) {
-        if (present.insert(record).second)
+        if (mark(record))
             records->push_back(record);
     }
 }
