@@ -73,6 +73,7 @@ void QVRObjectController::setSearchController(std::unique_ptr<platform::ArrayCon
     if (m_searchController)
         m_searchController->setArrangementObserver({});
     m_searchController = std::move(controller);
+    m_historySince.reset();
     watch(m_searchController.get());
     emit arrangedObjectsReset();
 }
@@ -138,6 +139,7 @@ void QVRObjectController::setFilterPredicate(std::shared_ptr<const platform::Pre
         return;
     }
     if (!m_searchController) {
+        m_historySince.reset();
         m_searchController =
             arrayControllerWithContext(m_arrayController->context(), m_arrayController->entityName(),
                                        m_arrayController->sortDescriptors(), std::move(predicate));
@@ -148,29 +150,43 @@ void QVRObjectController::setFilterPredicate(std::shared_ptr<const platform::Pre
     m_searchController->setFilterPredicate(std::move(predicate));
 }
 
-std::vector<platform::ManagedObject*> QVRObjectController::everyRecord() const
+std::vector<platform::ManagedObject*> QVRObjectController::archivedRecords(std::optional<double> since) const
 {
-    std::vector<platform::ManagedObject*> records = m_arrayController->content();
-    // The full list read the live notes only; the rest are read now, as the
-    // list reads its own (their texts stay in the file until needed).
+    // Read as the list reads its own: their texts stay in the file until
+    // needed.
     platform::FetchRequest request;
     request.entityName = m_arrayController->entityName();
-    request.predicate = platform::Predicate::parse(QStringLiteral("NOT (%1)").arg(LiveNotes));
+    QString format = QStringLiteral("NOT (%1)").arg(LiveNotes);
+    QVariantList arguments;
+    if (since) {
+        format += QStringLiteral(" AND modified > %@");
+        arguments << *since;
+    }
+    request.predicate = platform::Predicate::parse(format, arguments);
     request.deferredKeys = m_arrayController->deferredKeys();
     request.firstLines = m_arrayController->firstLineKeys();
     platform::Error error;
-    const auto others = m_arrayController->context()->fetch(request, &error);
+    auto records = m_arrayController->context()->fetch(request, &error);
     if (!error.domain.isEmpty())
         platform::log(QStringLiteral("Error getting data: %1").arg(error.localizedDescription));
-    std::unordered_set<platform::ManagedObject*> present(records.begin(), records.end());
-    for (platform::ManagedObject* record : others) {
-        if (present.insert(record).second)
-            records.push_back(record);
+    // Changed and not saved: what the file says of them may not hold.
+    platform::ManagedObjectContext* context = m_arrayController->context();
+    for (const auto& changed : {context->insertedObjects(), context->updatedObjects()}) {
+        for (platform::ManagedObject* object : changed) {
+            if (object->objectID().entity == request.entityName)
+                records.push_back(object);
+        }
     }
     return records;
 }
 
-void QVRObjectController::setContentFilter(platform::ArrayController::ContentFilter filter)
+bool QVRObjectController::coversHistory(std::optional<double> since) const
+{
+    return !m_historySince || (since && *since >= *m_historySince);
+}
+
+void QVRObjectController::setContentFilter(platform::ArrayController::ContentFilter filter,
+                                           std::optional<double> historySince)
 {
     if (!filter) {
         setFilterPredicate(nullptr);
@@ -182,7 +198,10 @@ void QVRObjectController::setContentFilter(platform::ArrayController::ContentFil
         controller->setContext(m_arrayController->context());
         controller->setSortDescriptors(m_arrayController->sortDescriptors());
         controller->setContentFilter(std::move(filter));
-        controller->setContent(everyRecord());
+        std::vector<platform::ManagedObject*> records = m_arrayController->content();
+        addRecords(&records, archivedRecords(historySince));
+        m_historySince = historySince;
+        controller->setContent(std::move(records));
         m_searchController = std::move(controller);
         watch(m_searchController.get());
         emit arrangedObjectsReset();
@@ -190,5 +209,54 @@ void QVRObjectController::setContentFilter(platform::ArrayController::ContentFil
     }
     if (m_searchController->filterPredicate())
         m_searchController->setFilterPredicate(nullptr);
+    if (!coversHistory(historySince)) {
+        // A longer history than the list was made for: the archived notes
+        // it lacks join it.
+        std::vector<platform::ManagedObject*> records = m_searchController->content();
+        addRecords(&records, archivedRecords(historySince));
+        m_historySince = historySince;
+        m_searchController->setContent(std::move(records));
+    }
     m_searchController->setContentFilter(std::move(filter));
+}
+
+void QVRObjectController::addRecords(std::vector<platform::ManagedObject*>* records,
+                                     const std::vector<platform::ManagedObject*>& more)
+{
+    // One object per key in a context: the records already there are marked
+    // by their keys, a bit each while the keys are dense, as a file's are.
+    qint64 largest = -1;
+    bool dense = true;
+    for (const std::vector<platform::ManagedObject*>* list :
+         {static_cast<const std::vector<platform::ManagedObject*>*>(records), &more}) {
+        for (const platform::ManagedObject* record : *list) {
+            const qint64 key = record->objectID().key;
+            dense = dense && key > 0; // 0: no key yet
+            largest = std::max(largest, key);
+        }
+    }
+    const size_t count = records->size() + more.size();
+    if (!dense || largest >= qint64(count) * 64 + (qint64(1) << 20)) {
+        std::unordered_set<platform::ManagedObject*> present(records->begin(), records->end());
+        for (platform::ManagedObject* record : more) {
+            if (present.insert(record).second)
+                records->push_back(record);
+        }
+        return;
+    }
+    std::vector<quint64> present(size_t(largest / 64 + 1), 0);
+    const auto mark = [&](const platform::ManagedObject* record) {
+        const qint64 key = record->objectID().key;
+        quint64& word = present[size_t(key / 64)];
+        const quint64 bit = quint64(1) << (key % 64);
+        const bool was = word & bit;
+        word |= bit;
+        return !was;
+    };
+    for (const platform::ManagedObject* record : *records)
+        mark(record);
+    for (platform::ManagedObject* record : more) {
+        if (mark(record))
+            records->push_back(record);
+    }
 }

@@ -7,6 +7,7 @@
 
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace platform {
@@ -52,9 +53,12 @@ public:
     void setFilterPredicate(std::shared_ptr<const platform::Predicate> predicate);
     // A search list picked by `filter` from every note, archived ones too,
     // rather than by a predicate; none drops the search list. The full list's
-    // records are taken over, the archived ones fetched when the search list
-    // is made.
-    void setContentFilter(platform::ArrayController::ContentFilter filter);
+    // records are taken over; of the archived ones, those modified after
+    // `historySince` (all without it), which are all the filter can pick, are
+    // fetched when the search list is made, and more of them when a later
+    // filter reaches further back.
+    void setContentFilter(platform::ArrayController::ContentFilter filter,
+                          std::optional<double> historySince = std::nullopt);
 
     // A list of the entity, fetched (the records matching `fetchPredicate`,
     // or all) and arranged at once; logs a failed fetch.
@@ -76,9 +80,16 @@ signals:
 
 private:
     void watch(platform::ArrayController* controller);
-    // The full list's records and every other note.
-    std::vector<platform::ManagedObject*> everyRecord() const;
+    // The archived notes modified after `since` (all without it) and the
+    // notes changed and not saved.
+    std::vector<platform::ManagedObject*> archivedRecords(std::optional<double> since) const;
+    // Whether the search list holds the archived notes modified after `since`.
+    bool coversHistory(std::optional<double> since) const;
+    static void addRecords(std::vector<platform::ManagedObject*>* records,
+                           const std::vector<platform::ManagedObject*>& more);
 
     std::unique_ptr<platform::ArrayController> m_arrayController;
     std::unique_ptr<platform::ArrayController> m_searchController;
+    // How far back the search list's archived notes go (none: all of them).
+    std::optional<double> m_historySince;
 };

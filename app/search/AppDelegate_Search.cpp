@@ -162,10 +162,13 @@ void QuillaryAppDelegate::updateSearch()
         controller->rearrangeObjects();
     } else {
         setSearchQuery(text);
+        // Archived notes older than the history's cut-off never match: the
+        // list need not hold them.
         controller->setContentFilter(
             [filter = m_searchFilter](const std::vector<platform::ManagedObject*>& content) {
                 return filter->filter(content);
-            });
+            },
+            m_searchFilter->query().cutoff);
     }
     reloadList();
     if (m_listModel->rowCount() > 0) {

@@ -411,17 +411,35 @@ void ArrayController::objectsDidChange(const Notification& notification)
     const QVariantList deleted = notification.userInfo.value(QStringLiteral("deleted")).toList();
     if (!inserted.isEmpty() || !deleted.isEmpty())
         m_contentChanged = true;
+    std::vector<ManagedObject*> joining;
     for (const auto& value : notification.userInfo.value(QStringLiteral("updated")).toList()) {
         ManagedObject* object = value.value<ManagedObject*>();
         m_updated.insert(object);
         // A record the fetch left out that now matches it (a note brought
-        // back from the archive) joins the list.
-        if (m_fetchPredicate && object && !object->isDeleted() && object->entity() &&
-            object->entity()->name == m_entityName &&
-            m_fetchPredicate->evaluate([&](const QString& key) { return object->value(key); }) &&
-            std::find(m_content.begin(), m_content.end(), object) == m_content.end()) {
-            m_content.push_back(object);
-            m_contentChanged = true;
+        // back from the archive) joins the list; with a content filter, which
+        // may be given only part of the records, any changed one does, and
+        // the filter decides.
+        if (!object || object->isDeleted() || !object->entity() || object->entity()->name != m_entityName)
+            continue;
+        if (m_fetchPredicate
+                ? m_fetchPredicate->evaluate([&](const QString& key) { return object->value(key); })
+                : bool(m_contentFilter))
+            joining.push_back(object);
+    }
+    if (!joining.empty()) {
+        // A save changes a record or two: a scan of the content costs less
+        // than a set of it.
+        std::unordered_set<const ManagedObject*> present;
+        if (joining.size() > 8)
+            present.insert(m_content.begin(), m_content.end());
+        for (ManagedObject* object : joining) {
+            const bool there = joining.size() > 8
+                                   ? !present.insert(object).second
+                                   : std::find(m_content.begin(), m_content.end(), object) != m_content.end();
+            if (!there) {
+                m_content.push_back(object);
+                m_contentChanged = true;
+            }
         }
     }
     if (!deleted.isEmpty()) {

@@ -153,6 +153,60 @@ TEST_F(ObjectController, ContentFilterSearchListFollowsSavesAndDrops)
     EXPECT_EQ(texts(rows.rows()), (QStringList{"beta", "alpha live"}));
 }
 
+// A search list for a history with a cut-off holds the archived notes
+// modified after it and no older ones, and still every note the filter can
+// pick: one brought back from the archive, one changed and not saved, and
+// the older ones once a later filter reaches back further.
+TEST_F(ObjectController, ContentFilterSearchListHoldsTheHistoryItCanPick)
+{
+    const auto modified = [](Note* note, double when) { note->setValue(QStringLiteral("modified"), when); };
+    add(QStringLiteral("alpha live"), 1);
+    modified(add(QStringLiteral("alpha recent"), 2, true), 200);
+    modified(add(QStringLiteral("alpha old"), 3, true), 50);
+    modified(add(QStringLiteral("alpha older"), 4, true), 20);
+    modified(add(QStringLiteral("alpha oldest"), 5, true), 10);
+    ASSERT_TRUE(child->saveData());
+    reopen();
+    auto list = controller();
+    NoteRows rows(list.get());
+    const auto every = [](const std::vector<ManagedObject*>& content) { return content; };
+    list->setContentFilter(every, 100.0);
+    EXPECT_EQ(texts(rows.rows()), (QStringList{"alpha recent", "alpha live"}));
+
+    // Changed in memory, not saved: in the list at once.
+    Note* old = nullptr;
+    Note* oldest = nullptr;
+    for (ManagedObject* object : child->context()->fetch(FetchRequest{QVRNoteEntityName, nullptr, {}, 0})) {
+        auto* note = static_cast<Note*>(object);
+        if (note->text() == QStringLiteral("alpha old"))
+            old = note;
+        else if (note->text() == QStringLiteral("alpha oldest"))
+            oldest = note;
+    }
+    ASSERT_TRUE(old && oldest);
+    old->setArchived(false);
+    child->context()->processPendingChanges();
+    list->rearrangeObjects();
+    EXPECT_EQ(texts(rows.rows()), (QStringList{"alpha old", "alpha recent", "alpha live"}));
+    ASSERT_TRUE(child->saveData());
+    list->rearrangeObjects();
+    EXPECT_EQ(texts(rows.rows()), (QStringList{"alpha old", "alpha recent", "alpha live"}));
+
+    // Made while a note is changed and not saved: it is held too.
+    list->setContentFilter({});
+    modified(oldest, 300);
+    list->setContentFilter(every, 100.0);
+    EXPECT_EQ(texts(rows.rows()), (QStringList{"alpha oldest", "alpha old", "alpha recent", "alpha live"}));
+    ASSERT_TRUE(child->saveData());
+
+    // A longer history: the older notes join.
+    list->setContentFilter(every, 15.0);
+    EXPECT_EQ(texts(rows.rows()),
+              (QStringList{"alpha oldest", "alpha older", "alpha old", "alpha recent", "alpha live"}));
+    list->setContentFilter(every, 100.0);
+    EXPECT_EQ(rows.rows().size(), 5u);
+}
+
 // Saves, edits, archives, deletions and searches, each followed by the list
 // model: the model checker finds no inconsistent signal, the model's rows
 // always match the controller's, and a row held across changes (the selected
