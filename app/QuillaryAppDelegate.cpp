@@ -383,18 +383,5 @@ void QuillaryAppDelegate::dataStoreRefreshed(QVRDataStore* store, bool refreshed
     QVRObjectController* controller = m_noteController.get();
     if (!refreshed || !controller || store != m_dataStore.get())
         return;
-    rearrangeList([this, controller] {
-        platform::Error error;
-        const std::vector<platform::ManagedObject*> notes =
-            m_dataStore->context()->fetch(platform::FetchRequest{QVRNoteEntityName, nullptr, {}, 0}, &error);
-        if (!error.domain.isEmpty()) {
-            platform::log(QStringLiteral("Error getting data: %1").arg(error.localizedDescription));
-            return;
-        }
-        // Both lists pick from every note: the search list's records are the
-        // full list's.
-        if (platform::ArrayController* search = controller->searchController())
-            search->setContent(notes);
-        controller->arrayController()->setContent(notes);
-    });
+    rearrangeList([controller] { controller->reloadRecords(); });
 }

@@ -220,6 +220,27 @@ void QVRObjectController::setContentFilter(platform::ArrayController::ContentFil
     m_searchController->setContentFilter(std::move(filter));
 }
 
+void QVRObjectController::reloadRecords()
+{
+    platform::FetchRequest request;
+    request.entityName = m_arrayController->entityName();
+    request.predicate = m_arrayController->fetchPredicate();
+    request.deferredKeys = m_arrayController->deferredKeys();
+    request.firstLines = m_arrayController->firstLineKeys();
+    platform::Error error;
+    std::vector<platform::ManagedObject*> records = m_arrayController->context()->fetch(request, &error);
+    if (!error.domain.isEmpty()) {
+        platform::log(QStringLiteral("Error getting data: %1").arg(error.localizedDescription));
+        return;
+    }
+    if (m_searchController) {
+        std::vector<platform::ManagedObject*> searched = records;
+        addRecords(&searched, archivedRecords(m_historySince));
+        m_searchController->setContent(std::move(searched));
+    }
+    m_arrayController->setContent(std::move(records));
+}
+
 void QVRObjectController::addRecords(std::vector<platform::ManagedObject*>* records,
                                      const std::vector<platform::ManagedObject*>& more)
 {

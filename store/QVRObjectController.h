@@ -59,6 +59,10 @@ public:
     // filter reaches further back.
     void setContentFilter(platform::ArrayController::ContentFilter filter,
                           std::optional<double> historySince = std::nullopt);
+    // Both lists take their records afresh from the file (another process
+    // saved), read as at start: no texts, and only the archived notes the
+    // search list holds. Rows then move by their changes.
+    void reloadRecords();
 
     // A list of the entity, fetched (the records matching `fetchPredicate`,
     // or all) and arranged at once; logs a failed fetch.

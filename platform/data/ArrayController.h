@@ -99,6 +99,7 @@ public:
     {
         m_fetchPredicate = std::move(predicate);
     }
+    std::shared_ptr<const Predicate> fetchPredicate() const { return m_fetchPredicate; }
     // What fetch() leaves unloaded and derives instead (see FetchRequest).
     void setDeferredKeys(QStringList keys) { m_deferredKeys = std::move(keys); }
     const QStringList& deferredKeys() const { return m_deferredKeys; }

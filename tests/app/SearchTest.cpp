@@ -262,4 +262,9 @@ TEST_F(ListFollowsStore, AnotherProcessesSaveMovesRowsInsteadOfReloading)
     EXPECT_EQ(selectedUuid(), open);
     EXPECT_EQ(selectedRow(), 1);
     EXPECT_EQ(app->textView()->toPlainText(), typed);
+    // Read again as at start: no note's text but the open one's.
+    for (platform::ManagedObject* note : app->noteController()->objectsFiltered(false)) {
+        const QString uuid = static_cast<Note*>(note)->uuid();
+        EXPECT_TRUE(uuid == open || !note->isLoaded(QStringLiteral("text"))) << uuid.toStdString();
+    }
 }
