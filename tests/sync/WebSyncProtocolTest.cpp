@@ -108,7 +108,8 @@ TEST_F(WebSync, PlainHttpGoesOnlyToLiteralLoopbackAddressesAndARefusalSaysWhy)
     EXPECT_TRUE(fake.requests.empty());
     EXPECT_TRUE(logged.filter(QStringLiteral("Sync needs the keyring")).isEmpty())
         << logged.join('\n').toStdString();
-    EXPECT_EQ(logged.filter(QStringLiteral("the service address %1 is refused").arg(refused)).size(), 1)
+    // Said by each request refused (the sync's own may or may not have run yet).
+    EXPECT_GE(logged.filter(QStringLiteral("the service address %1 is refused").arg(refused)).size(), 1)
         << logged.join('\n').toStdString();
 }
 
