@@ -722,19 +722,25 @@ QVariantMap PersistentStoreCoordinator::readValues(const std::vector<const Attri
     return values;
 }
 
+const EntityDescription* PersistentStoreCoordinator::readableEntity(const QString& name, Error* error) const
+{
+    const EntityDescription* entity = m_model->entity(name);
+    if (m_db && entity)
+        return entity;
+    if (error)
+        *error = Error{ErrorDomain, SQLITE_MISUSE, QStringLiteral("No such entity: %1").arg(name), {}, {}};
+    return nullptr;
+}
+
 std::optional<std::vector<StoredRow>>
 PersistentStoreCoordinator::fetchRows(const QString& entityName, const Predicate* predicate, Error* error,
                                       const QStringList& deferredKeys,
                                       const std::vector<FirstLineKey>& firstLines)
 {
     std::lock_guard lock(m_mutex);
-    const EntityDescription* entity = m_model->entity(entityName);
-    if (!m_db || !entity) {
-        if (error)
-            *error = Error{
-                ErrorDomain, SQLITE_MISUSE, QStringLiteral("No such entity: %1").arg(entityName), {}, {}};
+    const EntityDescription* entity = readableEntity(entityName, error);
+    if (!entity)
         return std::nullopt;
-    }
     std::vector<const AttributeDescription*> read;
     QStringList unread;
     for (const auto* attribute : storedAttributes(*entity)) {
@@ -822,13 +828,9 @@ PersistentStoreCoordinator::fetchKeys(const QString& entityName, const Predicate
                                       std::optional<std::pair<qint64, qint64>> keyRange)
 {
     std::lock_guard lock(m_mutex);
-    const EntityDescription* entity = m_model->entity(entityName);
-    if (!m_db || !entity) {
-        if (error)
-            *error = Error{
-                ErrorDomain, SQLITE_MISUSE, QStringLiteral("No such entity: %1").arg(entityName), {}, {}};
+    const EntityDescription* entity = readableEntity(entityName, error);
+    if (!entity)
         return std::nullopt;
-    }
     QString sql = QStringLiteral("SELECT pk FROM %1").arg(sqlQuoted(entityName));
     SqlWhere where;
     if (predicate) {

@@ -114,6 +114,9 @@ private:
     bool migrate(int fromVersion, Error* error);
     bool exec(const QString& sql, Error* error);
     Error sqliteError(const QString& what) const;
+    // The entity to read, or null with `error` set when there is no such
+    // entity or no open file. Under m_mutex.
+    const EntityDescription* readableEntity(const QString& name, Error* error) const;
     QVariantMap readValues(const std::vector<const AttributeDescription*>& attributes, void* statement,
                            int firstColumn) const;
     // One try of open(), under m_mutex.
