@@ -154,8 +154,7 @@ std::vector<platform::ManagedObject*> QVRObjectController::archivedRecords(std::
 {
     // Read as the list reads its own: their texts stay in the file until
     // needed.
-    platform::FetchRequest request;
-    request.entityName = m_arrayController->entityName();
+    platform::FetchRequest request = m_arrayController->fetchRequest();
     QString format = QStringLiteral("NOT (%1)").arg(LiveNotes);
     QVariantList arguments;
     if (since) {
@@ -163,8 +162,6 @@ std::vector<platform::ManagedObject*> QVRObjectController::archivedRecords(std::
         arguments << *since;
     }
     request.predicate = platform::Predicate::parse(format, arguments);
-    request.deferredKeys = m_arrayController->deferredKeys();
-    request.firstLines = m_arrayController->firstLineKeys();
     platform::Error error;
     auto records = m_arrayController->context()->fetch(request, &error);
     if (!error.domain.isEmpty())
@@ -222,13 +219,9 @@ void QVRObjectController::setContentFilter(platform::ArrayController::ContentFil
 
 void QVRObjectController::reloadRecords()
 {
-    platform::FetchRequest request;
-    request.entityName = m_arrayController->entityName();
-    request.predicate = m_arrayController->fetchPredicate();
-    request.deferredKeys = m_arrayController->deferredKeys();
-    request.firstLines = m_arrayController->firstLineKeys();
     platform::Error error;
-    std::vector<platform::ManagedObject*> records = m_arrayController->context()->fetch(request, &error);
+    std::vector<platform::ManagedObject*> records =
+        m_arrayController->context()->fetch(m_arrayController->fetchRequest(), &error);
     if (!error.domain.isEmpty()) {
         platform::log(QStringLiteral("Error getting data: %1").arg(error.localizedDescription));
         return;

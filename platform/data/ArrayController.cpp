@@ -198,6 +198,14 @@ void ArrayController::setSortDescriptors(std::vector<SortDescriptor> sortDescrip
     rearrangeObjects();
 }
 
+FetchRequest ArrayController::fetchRequest() const
+{
+    FetchRequest request{m_entityName, m_fetchPredicate, {}, 0};
+    request.deferredKeys = m_deferredKeys;
+    request.firstLines = m_firstLines;
+    return request;
+}
+
 bool ArrayController::fetch(Error* error)
 {
     if (!m_context) {
@@ -207,10 +215,7 @@ bool ArrayController::fetch(Error* error)
         return false;
     }
     Error fetchError;
-    FetchRequest request{m_entityName, m_fetchPredicate, {}, 0};
-    request.deferredKeys = m_deferredKeys;
-    request.firstLines = m_firstLines;
-    const auto objects = m_context->fetch(request, &fetchError);
+    const auto objects = m_context->fetch(fetchRequest(), &fetchError);
     if (!fetchError.domain.isEmpty()) {
         if (error)
             *error = fetchError;

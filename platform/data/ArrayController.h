@@ -16,6 +16,7 @@ namespace platform {
 
 class ManagedObject;
 class ManagedObjectContext;
+struct FetchRequest;
 class Predicate;
 
 // One step of a change to an arranged list. Applied in order to a copy of the
@@ -99,16 +100,16 @@ public:
     {
         m_fetchPredicate = std::move(predicate);
     }
-    std::shared_ptr<const Predicate> fetchPredicate() const { return m_fetchPredicate; }
     // What fetch() leaves unloaded and derives instead (see FetchRequest).
     void setDeferredKeys(QStringList keys) { m_deferredKeys = std::move(keys); }
-    const QStringList& deferredKeys() const { return m_deferredKeys; }
     void setFirstLineKeys(std::vector<FirstLineKey> keys) { m_firstLines = std::move(keys); }
-    const std::vector<FirstLineKey>& firstLineKeys() const { return m_firstLines; }
 
     // Loads every record of the entity into `content`, keeping what is
     // there, and arranges.
     bool fetch(Error* error = nullptr);
+    // The request fetch() makes: the entity, the fetch predicate and what is
+    // left unread or derived.
+    FetchRequest fetchRequest() const;
     const std::vector<ManagedObject*>& content() const { return m_content; }
     // Takes another list's content over the same context instead of fetching
     // it again, and arranges.
