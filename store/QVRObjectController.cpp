@@ -73,7 +73,7 @@ void QVRObjectController::setSearchController(std::unique_ptr<platform::ArrayCon
     if (m_searchController)
         m_searchController->setArrangementObserver({});
     m_searchController = std::move(controller);
-    m_historySince.reset();
+    forgetHistory();
     watch(m_searchController.get());
     emit arrangedObjectsReset();
 }
@@ -139,7 +139,7 @@ void QVRObjectController::setFilterPredicate(std::shared_ptr<const platform::Pre
         return;
     }
     if (!m_searchController) {
-        m_historySince.reset();
+        forgetHistory();
         m_searchController =
             arrayControllerWithContext(m_arrayController->context(), m_arrayController->entityName(),
                                        m_arrayController->sortDescriptors(), std::move(predicate));
@@ -166,29 +166,74 @@ std::vector<platform::ManagedObject*> QVRObjectController::archivedRecords(std::
     auto records = m_arrayController->context()->fetch(request, &error);
     if (!error.domain.isEmpty())
         platform::log(QStringLiteral("Error getting data: %1").arg(error.localizedDescription));
-    // Changed and not saved: what the file says of them may not hold.
+    return records;
+}
+
+std::vector<platform::ManagedObject*> QVRObjectController::recordsWithKeys(std::vector<qint64> keys) const
+{
+    if (keys.empty())
+        return {};
+    platform::FetchRequest request = m_arrayController->fetchRequest();
+    request.predicate = nullptr;
+    request.keys = std::move(keys);
+    platform::Error error;
+    auto records = m_arrayController->context()->fetch(request, &error);
+    if (!error.domain.isEmpty())
+        platform::log(QStringLiteral("Error getting data: %1").arg(error.localizedDescription));
+    return records;
+}
+
+std::vector<platform::ManagedObject*> QVRObjectController::unsavedRecords() const
+{
+    std::vector<platform::ManagedObject*> records;
     platform::ManagedObjectContext* context = m_arrayController->context();
     for (const auto& changed : {context->insertedObjects(), context->updatedObjects()}) {
         for (platform::ManagedObject* object : changed) {
-            if (object->objectID().entity == request.entityName)
+            if (object->objectID().entity == m_arrayController->entityName())
                 records.push_back(object);
         }
     }
     return records;
 }
 
-bool QVRObjectController::coversHistory(std::optional<double> since) const
+bool QVRObjectController::addHistory(std::vector<platform::ManagedObject*>* records,
+                                     std::optional<double> since)
 {
-    return !m_historySince || (since && *since >= *m_historySince);
+    std::optional<std::vector<qint64>> candidates = m_candidates ? m_candidates() : std::nullopt;
+    if (!candidates) {
+        if (!m_historyByKeys && (!m_historySince || (since && *since >= *m_historySince)))
+            return false;
+        m_historyByKeys = false;
+        m_historySince = since;
+        return addRecords(records, archivedRecords(since));
+    }
+    // Only the keys the list lacks are read.
+    m_historyByKeys = true;
+    if (candidates->empty())
+        return false;
+    const qint64 largest = candidates->back();
+    std::vector<bool> held(size_t(std::max<qint64>(largest, 0)) + 1, false);
+    for (const platform::ManagedObject* record : *records) {
+        const qint64 key = record->objectID().key;
+        if (key >= 0 && key <= largest)
+            held[size_t(key)] = true;
+    }
+    std::vector<qint64> missing;
+    for (qint64 key : *candidates) {
+        if (key >= 0 && !held[size_t(key)])
+            missing.push_back(key);
+    }
+    return addRecords(records, recordsWithKeys(std::move(missing)));
 }
 
 void QVRObjectController::setContentFilter(platform::ArrayController::ContentFilter filter,
-                                           std::optional<double> historySince)
+                                           std::optional<double> historySince, CandidateKeys candidates)
 {
     if (!filter) {
         setFilterPredicate(nullptr);
         return;
     }
+    m_candidates = std::move(candidates);
     if (!m_searchController) {
         auto controller = std::make_unique<platform::ArrayController>();
         controller->setEntityName(m_arrayController->entityName());
@@ -196,9 +241,12 @@ void QVRObjectController::setContentFilter(platform::ArrayController::ContentFil
         controller->setSortDescriptors(m_arrayController->sortDescriptors());
         controller->setContentFilter(std::move(filter));
         std::vector<platform::ManagedObject*> records = m_arrayController->content();
-        addRecords(&records, archivedRecords(historySince));
-        m_historySince = historySince;
-        controller->setContent(std::move(records));
+        addRecords(&records, unsavedRecords());
+        // No history held yet.
+        m_historyByKeys = true;
+        addHistory(&records, historySince);
+        // Most of it is the full list, sorted already.
+        controller->setContent(std::move(records), m_arrayController->arrangedObjects());
         m_searchController = std::move(controller);
         watch(m_searchController.get());
         emit arrangedObjectsReset();
@@ -206,14 +254,9 @@ void QVRObjectController::setContentFilter(platform::ArrayController::ContentFil
     }
     if (m_searchController->filterPredicate())
         m_searchController->setFilterPredicate(nullptr);
-    if (!coversHistory(historySince)) {
-        // A longer history than the list was made for: the archived notes
-        // it lacks join it.
-        std::vector<platform::ManagedObject*> records = m_searchController->content();
-        addRecords(&records, archivedRecords(historySince));
-        m_historySince = historySince;
+    std::vector<platform::ManagedObject*> records = m_searchController->content();
+    if (addHistory(&records, historySince))
         m_searchController->setContent(std::move(records));
-    }
     m_searchController->setContentFilter(std::move(filter));
 }
 
@@ -228,15 +271,28 @@ void QVRObjectController::reloadRecords()
     }
     if (m_searchController) {
         std::vector<platform::ManagedObject*> searched = records;
-        addRecords(&searched, archivedRecords(m_historySince));
+        addRecords(&searched, unsavedRecords());
+        if (m_historyByKeys)
+            addHistory(&searched, std::nullopt);
+        else
+            addRecords(&searched, archivedRecords(m_historySince));
         m_searchController->setContent(std::move(searched));
     }
     m_arrayController->setContent(std::move(records));
 }
 
-void QVRObjectController::addRecords(std::vector<platform::ManagedObject*>* records,
+void QVRObjectController::forgetHistory()
+{
+    // A list fetched whole, or given: as if it held all of history.
+    m_candidates = {};
+    m_historySince.reset();
+    m_historyByKeys = false;
+}
+
+bool QVRObjectController::addRecords(std::vector<platform::ManagedObject*>* records,
                                      const std::vector<platform::ManagedObject*>& more)
 {
+    const size_t before = records->size();
     // One object per key in a context: the records already there are marked
     // by their keys, a bit each while the keys are dense, as a file's are.
     qint64 largest = -1;
@@ -256,7 +312,7 @@ void QVRObjectController::addRecords(std::vector<platform::ManagedObject*>* reco
             if (present.insert(record).second)
                 records->push_back(record);
         }
-        return;
+        return records->size() > before;
     }
     std::vector<quint64> present(size_t(largest / 64 + 1), 0);
     const auto mark = [&](const platform::ManagedObject* record) {
@@ -273,4 +329,5 @@ void QVRObjectController::addRecords(std::vector<platform::ManagedObject*>* reco
         if (mark(record))
             records->push_back(record);
     }
+    return records->size() > before;
 }

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -51,17 +52,22 @@ public:
     // joins without sorting the whole list again.
     void rearrangeObject(platform::ManagedObject* object);
     void setFilterPredicate(std::shared_ptr<const platform::Predicate> predicate);
+    // The keys of the saved records a content filter can pick, sorted; none
+    // when it cannot tell without reading the records.
+    using CandidateKeys = std::function<std::optional<std::vector<qint64>>()>;
+
     // A search list picked by `filter` from every note, archived ones too,
     // rather than by a predicate; none drops the search list. The full list's
-    // records are taken over; of the archived ones, those modified after
-    // `historySince` (all without it), which are all the filter can pick, are
-    // fetched when the search list is made, and more of them when a later
-    // filter reaches further back.
+    // records and the notes changed and not saved are taken over. Of the
+    // archived notes, the list reads those `candidates` names that it lacks;
+    // without candidates, those modified after `historySince` (all without
+    // it), which are all the filter can pick. They are read when the list is
+    // made, and again whenever a later filter can pick more.
     void setContentFilter(platform::ArrayController::ContentFilter filter,
-                          std::optional<double> historySince = std::nullopt);
+                          std::optional<double> historySince = std::nullopt, CandidateKeys candidates = {});
     // Both lists take their records afresh from the file (another process
-    // saved), read as at start: no texts, and only the archived notes the
-    // search list holds. Rows then move by their changes.
+    // saved), read as at start: no texts, and of the archived notes only
+    // those the search list can pick. Rows then move by their changes.
     void reloadRecords();
 
     // A list of the entity, fetched (the records matching `fetchPredicate`,
@@ -84,16 +90,29 @@ signals:
 
 private:
     void watch(platform::ArrayController* controller);
-    // The archived notes modified after `since` (all without it) and the
-    // notes changed and not saved.
+    // The archived notes modified after `since` (all without it).
     std::vector<platform::ManagedObject*> archivedRecords(std::optional<double> since) const;
-    // Whether the search list holds the archived notes modified after `since`.
-    bool coversHistory(std::optional<double> since) const;
-    static void addRecords(std::vector<platform::ManagedObject*>* records,
+    // The records with `keys` (sorted).
+    std::vector<platform::ManagedObject*> recordsWithKeys(std::vector<qint64> keys) const;
+    // The notes changed and not saved: what the file says of them may not
+    // hold.
+    std::vector<platform::ManagedObject*> unsavedRecords() const;
+    // Adds to `records` the archived notes the search list can pick: by
+    // m_candidates when it names them, else as far back as `since` unless
+    // the list already reaches that far. True when any were added.
+    bool addHistory(std::vector<platform::ManagedObject*>* records, std::optional<double> since);
+    // Adds the records of `more` not in `records` yet; true when any were.
+    // Candidates none, history as a full fetch holds it.
+    void forgetHistory();
+    static bool addRecords(std::vector<platform::ManagedObject*>* records,
                            const std::vector<platform::ManagedObject*>& more);
 
     std::unique_ptr<platform::ArrayController> m_arrayController;
     std::unique_ptr<platform::ArrayController> m_searchController;
-    // How far back the search list's archived notes go (none: all of them).
+    CandidateKeys m_candidates;
+    // How far back the search list's archived notes go: all of them
+    // (nullopt), those modified after a date, or (m_historyByKeys) only
+    // those candidates named.
     std::optional<double> m_historySince;
+    bool m_historyByKeys = false;
 };

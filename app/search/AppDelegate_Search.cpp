@@ -15,6 +15,8 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <cmath>
+
 QuillaryAppDelegate::SearchQuery QuillaryAppDelegate::searchQuery(const QString& text, qint64 historyDays,
                                                                   double cutoff)
 {
@@ -128,7 +130,10 @@ void QuillaryAppDelegate::setSearchQuery(const QString& text)
     QVRObjectController* controller = noteController();
     const qint64 days = QVRDefaultsKeys::value(*m_defaults, QVRDefaultsKeys::HistoryDays);
     QVRDateFormatter& formatter = QVRDateFormatter::sharedFormatter();
-    const double cutoff = days > 0 ? QVRDateFormatter::dateDaysAgo(formatter.calendar(), days) : 0;
+    // The cut-off moves on by whole minutes, so that the history it gives
+    // is looked up once for a query being typed rather than at every key.
+    const double cutoff =
+        days > 0 ? std::floor(QVRDateFormatter::dateDaysAgo(formatter.calendar(), days) / 60) * 60 : 0;
     searchFilterFor(controller).setQuery(SearchFilter::queryForText(text, days, cutoff));
 }
 
@@ -168,7 +173,7 @@ void QuillaryAppDelegate::updateSearch()
             [filter = m_searchFilter](const std::vector<platform::ManagedObject*>& content) {
                 return filter->filter(content);
             },
-            m_searchFilter->query().cutoff);
+            m_searchFilter->query().cutoff, [filter = m_searchFilter] { return filter->candidateKeys(); });
     }
     reloadList();
     if (m_listModel->rowCount() > 0) {

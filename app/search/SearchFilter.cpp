@@ -304,6 +304,19 @@ const std::optional<std::vector<qint64>>& SearchFilter::indexedKeys()
     return m_keys;
 }
 
+std::optional<std::vector<qint64>> SearchFilter::candidateKeys()
+{
+    const std::optional<std::vector<qint64>>& keys = indexedKeys();
+    if (!keys || m_unsaved.keys.empty())
+        return keys;
+    std::vector<qint64> pending(m_unsaved.keys.begin(), m_unsaved.keys.end());
+    std::sort(pending.begin(), pending.end());
+    std::vector<qint64> both;
+    both.reserve(keys->size() + pending.size());
+    std::set_union(keys->begin(), keys->end(), pending.begin(), pending.end(), std::back_inserter(both));
+    return both;
+}
+
 namespace {
 
 // Membership of keys: a bit per key while they are dense enough, as row keys

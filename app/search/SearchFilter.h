@@ -74,6 +74,11 @@ public:
     // Drops what is kept for one note (its values changed).
     void forget(const platform::ManagedObject* note);
 
+    // The keys of the saved notes the filter can pick for the present
+    // query, sorted: the rows of the file the index names and the notes a
+    // parent context holds changes of. None without an index.
+    std::optional<std::vector<qint64>> candidateKeys();
+
     // True when the file's index answers searches (for tests and benches).
     bool usesIndex();
 

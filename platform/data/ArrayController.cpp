@@ -181,12 +181,22 @@ void ArrayController::setFilterPredicate(std::shared_ptr<const Predicate> predic
 void ArrayController::setContentFilter(ContentFilter filter)
 {
     m_contentFilter = std::move(filter);
+    m_resetNext = true;
     rearrangeObjects();
 }
 
 void ArrayController::setContent(std::vector<ManagedObject*> content)
 {
     m_content = std::move(content);
+    m_sortedContentStale = true;
+    rearrangeObjects();
+}
+
+void ArrayController::setContent(std::vector<ManagedObject*> content, std::vector<ManagedObject*> sortedLike)
+{
+    m_content = std::move(content);
+    // The content is sorted next from this earlier order (see sortContent()).
+    m_sortedContent = std::move(sortedLike);
     m_sortedContentStale = true;
     rearrangeObjects();
 }
@@ -329,6 +339,8 @@ void ArrayController::sortContent()
     for (size_t i = 0; i < m_sortedRows.size(); ++i)
         m_sortedContent[i] = m_content[m_sortedRows[i]];
     m_sortedContentStale = false;
+    m_updatedSinceSort = false;
+    m_refreshCountAtSort = m_context ? m_context->refreshCount() : 0;
 }
 
 bool ArrayController::inOrder(const std::vector<ManagedObject*>& picked) const
@@ -377,7 +389,12 @@ bool ArrayController::arrangeSortedContent(std::vector<ManagedObject*>* arranged
     *arranged = pick(m_sortedContent);
     // Keys may have changed since the content was sorted: what is picked
     // is checked, and the content sorted again when it is out of order.
-    if (inOrder(*arranged))
+    // (An object changed again before a save is announced only once: while
+    // any is unsaved, the order is checked.)
+    const bool keysSame =
+        !m_updatedSinceSort &&
+        (!m_context || (!m_context->hasChanges() && m_context->refreshCount() == m_refreshCountAtSort));
+    if (keysSame || inOrder(*arranged))
         return true;
     sortContent();
     *arranged = pick(m_sortedContent);
@@ -397,11 +414,16 @@ void ArrayController::rearrangeObjects()
         // or two): sorting from it costs little more than reading the keys.
         sortObjects(arranged, m_sortDescriptors, m_arranged);
     }
+    const bool reset = std::exchange(m_resetNext, false);
     if (!m_arrangementObserver) {
         m_arranged = std::move(arranged);
         return;
     }
-    ArrangementUpdate update = arrangementChanges(m_arranged, arranged);
+    ArrangementUpdate update;
+    if (!reset)
+        update = arrangementChanges(m_arranged, arranged);
+    else if (arranged != m_arranged)
+        update.reset = true;
     m_arranged = std::move(arranged);
     if (update.reset || !update.changes.empty()) {
         // A copy: the observer may drop this list (a search that ends).
@@ -417,7 +439,10 @@ void ArrayController::objectsDidChange(const Notification& notification)
     if (!inserted.isEmpty() || !deleted.isEmpty())
         m_contentChanged = true;
     std::vector<ManagedObject*> joining;
-    for (const auto& value : notification.userInfo.value(QStringLiteral("updated")).toList()) {
+    const QVariantList updated = notification.userInfo.value(QStringLiteral("updated")).toList();
+    if (!updated.isEmpty())
+        m_updatedSinceSort = true;
+    for (const auto& value : updated) {
         ManagedObject* object = value.value<ManagedObject*>();
         m_updated.insert(object);
         // A record the fetch left out that now matches it (a note brought

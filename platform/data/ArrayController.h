@@ -90,6 +90,8 @@ public:
     ManagedObjectContext* context() const { return m_context; }
     void setFilterPredicate(std::shared_ptr<const Predicate> predicate);
     std::shared_ptr<const Predicate> filterPredicate() const { return m_filter; }
+    // A new content filter makes a new list: the observer is told of a
+    // reset, not of the steps from the last one.
     void setContentFilter(ContentFilter filter);
     void setSortDescriptors(std::vector<SortDescriptor> sortDescriptors);
     const std::vector<SortDescriptor>& sortDescriptors() const { return m_sortDescriptors; }
@@ -114,6 +116,10 @@ public:
     // Takes another list's content over the same context instead of fetching
     // it again, and arranges.
     void setContent(std::vector<ManagedObject*> content);
+    // The same for a list with a content filter, `sortedLike` being most of
+    // that content already in this list's order (another list's
+    // arrangement): only the rest is sorted, and merged in.
+    void setContent(std::vector<ManagedObject*> content, std::vector<ManagedObject*> sortedLike);
     const std::vector<ManagedObject*>& arrangedObjects() const { return m_arranged; }
     void rearrangeObjects();
     // Arranges again after a change to `object` alone: it leaves, joins or
@@ -155,6 +161,11 @@ private:
     std::vector<ManagedObject*> m_sortedContent;
     std::vector<size_t> m_sortedRows; // each one's row in the content
     bool m_sortedContentStale = true;
+    // Whether keys may have changed since the last sort of the content: an
+    // object was announced as updated, or refreshed to be read again.
+    bool m_updatedSinceSort = true;
+    quint64 m_refreshCountAtSort = 0;
+    bool m_resetNext = false; // the next arrangement is reported as a reset
     ArrangementObserver m_arrangementObserver;
     ObserverToken m_observer;
     // What changed since the last full arrangement.

@@ -435,6 +435,8 @@ void ManagedObjectContext::overlayChanges(const FetchRequest& request, RowMap* r
     for (const auto& [id, object] : m_changed) {
         if (id.entity != request.entityName || !object->hasChanges())
             continue;
+        if (request.keys && !std::binary_search(request.keys->begin(), request.keys->end(), id.key))
+            continue;
         if (object->m_deleted) {
             rows->erase(id);
             continue;
@@ -452,8 +454,9 @@ void ManagedObjectContext::overlayChanges(const FetchRequest& request, RowMap* r
 bool ManagedObjectContext::visibleRows(const FetchRequest& request, RowMap* rows, Error* error)
 {
     if (m_coordinator) {
-        auto stored = m_coordinator->fetchRows(request.entityName, request.predicate.get(), error,
-                                               request.deferredKeys, request.firstLines);
+        auto stored =
+            m_coordinator->fetchRows(request.entityName, request.predicate.get(), error, request.deferredKeys,
+                                     request.firstLines, request.keys ? &*request.keys : nullptr);
         if (!stored)
             return false;
         for (auto& row : *stored) {
@@ -621,6 +624,7 @@ void ManagedObjectContext::refresh(ManagedObject* object, bool mergeChanges)
     object->m_unloadedKeys.clear();
     object->m_foldedTexts.clear();
     object->m_fault = true;
+    ++m_refreshCount;
 }
 
 void ManagedObjectContext::acceptChildChanges(const StoreChanges& changes)

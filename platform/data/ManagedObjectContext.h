@@ -55,6 +55,8 @@ struct FetchRequest
     // fetchObjectIDs() only: just the rows whose keys lie from `first` to
     // `second`, both included.
     std::optional<std::pair<qint64, qint64>> keyRange = {};
+    // fetch() only: just the records with these keys (sorted).
+    std::optional<std::vector<qint64>> keys = {};
 };
 
 // Posted with the saving context as sender, synchronously on the saving thread,
@@ -135,6 +137,9 @@ public:
     // Turns the object back into a fault (dropping its values) unless
     // `mergeChanges` is set and it has changes.
     void refresh(ManagedObject* object, bool mergeChanges = false);
+    // How many objects refresh() has turned into faults: their values, read
+    // again, may differ from what they were.
+    quint64 refreshCount() const { return m_refreshCount; }
 
     const ManagedObjectModel* model() const;
     bool isOnQueue() const;
@@ -185,6 +190,7 @@ private:
     std::vector<ManagedObject*> m_pendingInserted, m_pendingUpdated, m_pendingDeleted;
     // Records deleted by key that have no object here, until saved.
     std::set<ObjectID> m_deletedKeys;
+    quint64 m_refreshCount = 0;
 
     // Private queue: a recursive lock held while a block runs (so blocks nest
     // and a waiting caller runs the block on its own thread), plus a worker

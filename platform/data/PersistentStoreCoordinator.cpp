@@ -732,10 +732,9 @@ const EntityDescription* PersistentStoreCoordinator::readableEntity(const QStrin
     return nullptr;
 }
 
-std::optional<std::vector<StoredRow>>
-PersistentStoreCoordinator::fetchRows(const QString& entityName, const Predicate* predicate, Error* error,
-                                      const QStringList& deferredKeys,
-                                      const std::vector<FirstLineKey>& firstLines)
+std::optional<std::vector<StoredRow>> PersistentStoreCoordinator::fetchRows(
+    const QString& entityName, const Predicate* predicate, Error* error, const QStringList& deferredKeys,
+    const std::vector<FirstLineKey>& firstLines, const std::vector<qint64>* keys)
 {
     std::lock_guard lock(m_mutex);
     const EntityDescription* entity = readableEntity(entityName, error);
@@ -769,9 +768,26 @@ PersistentStoreCoordinator::fetchRows(const QString& entityName, const Predicate
             const AttributeDescription* attribute = entity->attribute(key);
             return attribute && !attribute->transient ? sqlQuoted(key) : QString();
         });
-        if (!where.clause.isEmpty())
-            sql += QStringLiteral(" WHERE ") + where.clause;
     }
+    QStringList conditions;
+    if (!where.clause.isEmpty())
+        conditions << QStringLiteral("(") + where.clause + QStringLiteral(")");
+    if (keys) {
+        // The keys go in as one JSON array: one statement, however many.
+        QByteArray list;
+        list.reserve(qsizetype(keys->size()) * 8 + 2);
+        list += '[';
+        for (size_t i = 0; i < keys->size(); ++i) {
+            if (i > 0)
+                list += ',';
+            list += QByteArray::number((*keys)[i]);
+        }
+        list += ']';
+        conditions << QStringLiteral("pk IN (SELECT value FROM json_each(?))");
+        where.bindings << QString::fromLatin1(list);
+    }
+    if (!conditions.isEmpty())
+        sql += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
     sqlite3_stmt* const handle = cachedStatement(sql.toUtf8());
     if (!handle) {
         if (error)

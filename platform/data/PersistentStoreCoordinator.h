@@ -74,10 +74,11 @@ public:
 
     // `deferredKeys` are stored keys left unread (each row names them in
     // `unread`); `firstLines` are filled in SQL from the texts, which stay in
-    // the file.
+    // the file. With `keys`, only the rows with those keys are read.
     std::optional<std::vector<StoredRow>> fetchRows(const QString& entity, const Predicate* predicate,
                                                     Error* error, const QStringList& deferredKeys = {},
-                                                    const std::vector<FirstLineKey>& firstLines = {});
+                                                    const std::vector<FirstLineKey>& firstLines = {},
+                                                    const std::vector<qint64>* keys = nullptr);
     // The keys of the rows the predicate matches, in key order, without
     // their values; with a range, only the keys from its first to its second.
     std::optional<std::vector<qint64>> fetchKeys(const QString& entity, const Predicate* predicate,

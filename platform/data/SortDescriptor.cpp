@@ -137,7 +137,8 @@ std::vector<size_t> sortOrder(const std::vector<ManagedObject*>& objects,
     const SortKeys keys(objects, sortDescriptors);
     const auto less = [&](size_t a, size_t b) { return keys.beforeOrEarlier(a, b); };
 
-    // The records in their previous order, the ones new to the list after them.
+    // The records in their previous order; the ones new to the list are
+    // set aside, to be sorted among themselves and merged in.
     std::unordered_map<const ManagedObject*, size_t> indexOf;
     indexOf.reserve(count);
     for (size_t i = 0; i < count; ++i)
@@ -152,18 +153,20 @@ std::vector<size_t> sortOrder(const std::vector<ManagedObject*>& objects,
             hinted.push_back(found->second);
         }
     }
+    std::vector<size_t> aside;
     for (size_t i = 0; i < count; ++i) {
         if (!taken[i])
-            hinted.push_back(i);
+            aside.push_back(i);
     }
 
     // One pass keeps the records still in order and sets aside those out of
-    // place: the newcomer, or the run's last record when the newcomer fits
-    // after the one before it (a record that moved down the list).
-    const size_t maxAside = count / 8 + 16;
+    // place: the one that follows, or the run's last record when the one
+    // that follows fits after the one before it (a record that moved down
+    // the list).
+    const size_t maxMoved = count / 8 + 16;
+    size_t moved = 0;
     std::vector<size_t> run;
     run.reserve(count);
-    std::vector<size_t> aside;
     for (size_t i : hinted) {
         if (run.empty() || less(run.back(), i)) {
             run.push_back(i);
@@ -175,10 +178,11 @@ std::vector<size_t> sortOrder(const std::vector<ManagedObject*>& objects,
         } else {
             aside.push_back(i);
         }
-        if (aside.size() > maxAside) {
+        if (++moved > maxMoved) {
             // Too much changed: a full sort.
-            std::sort(hinted.begin(), hinted.end(), less);
-            return hinted;
+            std::vector<size_t> order = identity(count);
+            std::sort(order.begin(), order.end(), less);
+            return order;
         }
     }
     std::sort(aside.begin(), aside.end(), less);

@@ -15,6 +15,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
 
 using apptest::AppTest;
@@ -317,6 +318,25 @@ TEST_F(SearchFilterAgreement, EachKeystrokeOfATypedWordAgreesAndChangesAreSeen)
     store->context()->processPendingChanges();
     filter.setQuery(SearchFilter::queryForText(QStringLiteral("meeting agenda ag"), -1, 0));
     EXPECT_EQ(filter.filter(notes), std::vector<platform::ManagedObject*>({first}));
+}
+
+// What a search list must hold for a query: the file's rows the index names,
+// and the notes a parent context holds changes of, which the file has not
+// got yet.
+TEST_F(SearchFilterAgreement, CandidateKeysAddTheNotesAParentHoldsUnwritten)
+{
+    Note* written = add(QStringLiteral("alpha written"), true, 100, false);
+    add(QStringLiteral("beta"), true, 100, false);
+    ASSERT_TRUE(store->saveData());
+    Note* unwritten = add(QStringLiteral("alpha unwritten"), true, 100, false);
+    ASSERT_TRUE(store->context()->save()); // into the parent only
+    SearchFilter filter(store->context());
+    ASSERT_TRUE(filter.usesIndex());
+    filter.setQuery(SearchFilter::queryForText(QStringLiteral("alpha"), -1, 0));
+    std::vector<qint64> expected{written->objectID().key, unwritten->objectID().key};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(filter.candidateKeys(), expected);
+    EXPECT_EQ(filter.filter(notes), (std::vector<platform::ManagedObject*>{written, unwritten}));
 }
 
 // SQL on a connection of its own, as another program (or a build without

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -103,6 +104,17 @@ TEST(ObjectContext, FetchSeesAncestorsPendingChangesThenSortsThenLimits)
         EXPECT_EQ(names(child->fetch(request(QStringLiteral("rank == 1"), {}, 2))),
                   (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
         EXPECT_EQ(child->count(request(QStringLiteral("rank == 5"))), 1);
+        // By key: the file's rows and the pending ones alike, nothing else.
+        const auto ranked = child->fetch(request(QStringLiteral("rank == 1")));
+        ASSERT_EQ(ranked.size(), 3u);
+        FetchRequest byKey = request();
+        byKey.keys = std::vector<qint64>{ranked[0]->objectID().key, ranked[1]->objectID().key};
+        std::sort(byKey.keys->begin(), byKey.keys->end());
+        EXPECT_EQ(names(child->fetch(byKey)), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+        byKey.keys = std::vector<qint64>{ranked[2]->objectID().key};
+        EXPECT_EQ(names(child->fetch(byKey)), QStringList{QStringLiteral("c")});
+        byKey.keys = std::vector<qint64>{};
+        EXPECT_TRUE(child->fetch(byKey).empty());
         auto b = child->fetch(request(QStringLiteral("name == 'b'")));
         ASSERT_EQ(b.size(), 1u);
         child->remove(b[0]);

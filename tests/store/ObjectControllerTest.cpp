@@ -8,6 +8,9 @@
 #include <QAbstractListModel>
 #include <QPersistentModelIndex>
 
+#include <algorithm>
+#include <map>
+
 using namespace platform;
 using storetest::StoreTest;
 
@@ -205,6 +208,55 @@ TEST_F(ObjectController, ContentFilterSearchListHoldsTheHistoryItCanPick)
               (QStringList{"alpha oldest", "alpha older", "alpha old", "alpha recent", "alpha live"}));
     list->setContentFilter(every, 100.0);
     EXPECT_EQ(rows.rows().size(), 5u);
+}
+
+// With candidates (the search index's answer), a search list reads only the
+// archived notes they name that it lacks: more when a later query names more,
+// the same again after another process's save, and by date once candidates
+// cannot be had.
+TEST_F(ObjectController, ContentFilterSearchListReadsTheArchivedNotesItsCandidatesName)
+{
+    std::map<QString, qint64> keys;
+    add(QStringLiteral("live"), 1);
+    for (const char* text : {"first", "second", "third"})
+        add(QString::fromLatin1(text), 2, true)->setValue(QStringLiteral("modified"), 200.0);
+    ASSERT_TRUE(child->saveData());
+    for (ManagedObject* object : child->context()->fetch(FetchRequest{QVRNoteEntityName, nullptr, {}, 0}))
+        keys[static_cast<Note*>(object)->text()] = object->objectID().key;
+    reopen();
+    auto list = controller();
+    NoteRows rows(list.get());
+    std::vector<qint64> named{keys["first"]};
+    bool indexed = true;
+    const auto candidates = [&]() -> std::optional<std::vector<qint64>> {
+        if (!indexed)
+            return std::nullopt;
+        std::vector<qint64> sorted = named;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted;
+    };
+    const auto every = [](const std::vector<ManagedObject*>& content) { return content; };
+    const auto held = [&] {
+        QStringList names;
+        for (ManagedObject* object : list->searchController()->content())
+            names << static_cast<Note*>(object)->text();
+        names.sort();
+        return names;
+    };
+    list->setContentFilter(every, 100.0, candidates);
+    EXPECT_EQ(held(), (QStringList{"first", "live"}));
+    EXPECT_EQ(texts(rows.rows()), (QStringList{"first", "live"}));
+
+    named = {keys["third"], keys["first"]};
+    list->setContentFilter(every, 100.0, candidates);
+    EXPECT_EQ(held(), (QStringList{"first", "live", "third"}));
+
+    list->reloadRecords();
+    EXPECT_EQ(held(), (QStringList{"first", "live", "third"}));
+
+    indexed = false;
+    list->setContentFilter(every, 100.0, candidates);
+    EXPECT_EQ(held(), (QStringList{"first", "live", "second", "third"}));
 }
 
 // Saves, edits, archives, deletions and searches, each followed by the list
