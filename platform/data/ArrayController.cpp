@@ -165,22 +165,32 @@ void ArrayController::setContext(ManagedObjectContext* context)
 {
     m_context = context;
     m_observer.reset();
+    m_saveObserver.reset();
     if (context) {
         m_observer = NotificationCenter::defaultCenter().addObserver(
             ContextObjectsDidChangeNotification, context,
             [this](const Notification& n) { objectsDidChange(n); });
+        // An object changed again before a save is announced only once:
+        // after a save, any key may differ from what was last arranged.
+        m_saveObserver = NotificationCenter::defaultCenter().addObserver(ContextDidSaveNotification, context,
+                                                                         [this](const Notification&) {
+                                                                             m_updatedSinceSort = true;
+                                                                             m_arrangementCurrent = false;
+                                                                         });
     }
 }
 
 void ArrayController::setFilterPredicate(std::shared_ptr<const Predicate> predicate)
 {
     m_filter = std::move(predicate);
+    m_arrangementCurrent = false;
     rearrangeObjects();
 }
 
 void ArrayController::setContentFilter(ContentFilter filter)
 {
     m_contentFilter = std::move(filter);
+    m_arrangementCurrent = false;
     m_resetNext = true;
     rearrangeObjects();
 }
@@ -188,6 +198,7 @@ void ArrayController::setContentFilter(ContentFilter filter)
 void ArrayController::setContent(std::vector<ManagedObject*> content)
 {
     m_content = std::move(content);
+    m_arrangementCurrent = false;
     m_sortedContentStale = true;
     rearrangeObjects();
 }
@@ -195,6 +206,7 @@ void ArrayController::setContent(std::vector<ManagedObject*> content)
 void ArrayController::setContent(std::vector<ManagedObject*> content, std::vector<ManagedObject*> sortedLike)
 {
     m_content = std::move(content);
+    m_arrangementCurrent = false;
     // The content is sorted next from this earlier order (see sortContent()).
     m_sortedContent = std::move(sortedLike);
     m_sortedContentStale = true;
@@ -204,6 +216,7 @@ void ArrayController::setContent(std::vector<ManagedObject*> content, std::vecto
 void ArrayController::setSortDescriptors(std::vector<SortDescriptor> sortDescriptors)
 {
     m_sortDescriptors = std::move(sortDescriptors);
+    m_arrangementCurrent = false;
     m_sortedContentStale = true;
     rearrangeObjects();
 }
@@ -236,6 +249,7 @@ bool ArrayController::fetch(Error* error)
         if (present.insert(object).second)
             m_content.push_back(object);
     }
+    m_arrangementCurrent = false;
     m_sortedContentStale = true;
     rearrangeObjects();
     return true;
@@ -274,6 +288,7 @@ void ArrayController::rearrangeObject(ManagedObject* object)
         return;
     }
     m_updated.clear();
+    m_arrangementCurrent = false;
     const qsizetype from = rowOf(m_arranged, object);
     const bool wasThere = from < qsizetype(m_arranged.size());
     if (wasThere)
@@ -403,6 +418,13 @@ bool ArrayController::arrangeSortedContent(std::vector<ManagedObject*>* arranged
 
 void ArrayController::rearrangeObjects()
 {
+    // Nothing it read has changed since the last arrangement: it stands (a
+    // search that ends leaves the full list as it was).
+    if (m_arrangementCurrent && !m_contentChanged && m_context && !m_context->hasChanges() &&
+        m_context->refreshCount() == m_refreshCountAtArrangement) {
+        m_updated.clear();
+        return;
+    }
     if (m_contentChanged)
         m_sortedContentStale = true;
     m_contentChanged = false;
@@ -415,6 +437,9 @@ void ArrayController::rearrangeObjects()
         sortObjects(arranged, m_sortDescriptors, m_arranged);
     }
     const bool reset = std::exchange(m_resetNext, false);
+    // A content filter keeps state of its own: it is asked each time.
+    m_arrangementCurrent = !m_contentFilter;
+    m_refreshCountAtArrangement = m_context ? m_context->refreshCount() : 0;
     if (!m_arrangementObserver) {
         m_arranged = std::move(arranged);
         return;
@@ -436,6 +461,7 @@ void ArrayController::objectsDidChange(const Notification& notification)
 {
     const QVariantList inserted = notification.userInfo.value(QStringLiteral("inserted")).toList();
     const QVariantList deleted = notification.userInfo.value(QStringLiteral("deleted")).toList();
+    m_arrangementCurrent = false;
     if (!inserted.isEmpty() || !deleted.isEmpty())
         m_contentChanged = true;
     std::vector<ManagedObject*> joining;

@@ -166,8 +166,13 @@ private:
     bool m_updatedSinceSort = true;
     quint64 m_refreshCountAtSort = 0;
     bool m_resetNext = false; // the next arrangement is reported as a reset
+    // Without a content filter: whether the arrangement still holds, nothing
+    // it reads having changed since.
+    bool m_arrangementCurrent = false;
+    quint64 m_refreshCountAtArrangement = 0;
     ArrangementObserver m_arrangementObserver;
     ObserverToken m_observer;
+    ObserverToken m_saveObserver;
     // What changed since the last full arrangement.
     bool m_contentChanged = false;
     std::unordered_set<const ManagedObject*> m_updated;

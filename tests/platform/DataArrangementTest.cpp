@@ -343,6 +343,43 @@ TEST(ArrayControllerArrangement, ContentFilterListIsTheStableSortOfWhatItPicks)
     });
 }
 
+// A record changed a second time before a save is announced only once, and a
+// list that saw nothing change keeps its arrangement: after the save the
+// record still lands where its keys put it, with a content filter or without.
+TEST(ArrayControllerArrangement, ChangeMadeAgainBeforeTheSaveIsArrangedAfterIt)
+{
+    datatest::Stack stack;
+    ASSERT_TRUE(stack.open());
+    stack.root->performAndWait([&] {
+        for (int i = 0; i < 5; ++i)
+            stack.root->insert(QStringLiteral("Item"))->setValue(QStringLiteral("rank"), double(i));
+        ASSERT_TRUE(stack.root->save());
+    });
+    auto child = stack.child();
+    child->performAndWait([&] {
+        for (const bool filtered : {false, true}) {
+            ArrayController list;
+            list.setEntityName(QStringLiteral("Item"));
+            list.setContext(child.get());
+            list.setSortDescriptors({{QStringLiteral("rank"), false}});
+            if (filtered)
+                list.setContentFilter([](const std::vector<ManagedObject*>& content) { return content; });
+            ASSERT_TRUE(list.fetch());
+            ManagedObject* moved = list.arrangedObjects().back();
+            moved->setValue(QStringLiteral("rank"), 10.0 + (filtered ? 1 : 0));
+            child->processPendingChanges();
+            list.rearrangeObjects();
+            ASSERT_EQ(list.arrangedObjects().front(), moved) << filtered;
+            moved->setValue(QStringLiteral("rank"), -1.0); // not announced again
+            ASSERT_TRUE(child->save());
+            list.rearrangeObjects();
+            EXPECT_EQ(list.arrangedObjects().back(), moved) << filtered;
+            list.rearrangeObjects();
+            EXPECT_EQ(list.arrangedObjects().back(), moved) << filtered;
+        }
+    });
+}
+
 // Sorting from an earlier arrangement gives exactly the stable sort's order,
 // however far the earlier one is from it: shuffled, nearly sorted, with
 // records gone or new (most of them new), with equal keys on the first
