@@ -204,12 +204,15 @@ bool QVRObjectController::addHistory(std::vector<platform::ManagedObject*>* reco
         if (!m_historyByKeys && (!m_historySince || (since && *since >= *m_historySince)))
             return false;
         m_historyByKeys = false;
+        m_heldCandidates.clear();
         m_historySince = since;
         return addRecords(records, archivedRecords(since));
     }
-    // Only the keys the list lacks are read.
+    // Only the keys the list lacks are read; a query that narrows the last
+    // one lacks none.
     m_historyByKeys = true;
-    if (candidates->empty())
+    if (candidates->empty() || std::includes(m_heldCandidates.begin(), m_heldCandidates.end(),
+                                             candidates->begin(), candidates->end()))
         return false;
     const qint64 largest = candidates->back();
     std::vector<bool> held(size_t(std::max<qint64>(largest, 0)) + 1, false);
@@ -223,6 +226,7 @@ bool QVRObjectController::addHistory(std::vector<platform::ManagedObject*>* reco
         if (key >= 0 && !held[size_t(key)])
             missing.push_back(key);
     }
+    m_heldCandidates = std::move(*candidates);
     return addRecords(records, recordsWithKeys(std::move(missing)));
 }
 
@@ -244,6 +248,7 @@ void QVRObjectController::setContentFilter(platform::ArrayController::ContentFil
         addRecords(&records, unsavedRecords());
         // No history held yet.
         m_historyByKeys = true;
+        m_heldCandidates.clear();
         addHistory(&records, historySince);
         // Most of it is the full list, sorted already.
         controller->setContent(std::move(records), m_arrayController->arrangedObjects());
@@ -271,6 +276,7 @@ void QVRObjectController::reloadRecords()
     }
     if (m_searchController) {
         std::vector<platform::ManagedObject*> searched = records;
+        m_heldCandidates.clear();
         addRecords(&searched, unsavedRecords());
         if (m_historyByKeys)
             addHistory(&searched, std::nullopt);
@@ -287,6 +293,7 @@ void QVRObjectController::forgetHistory()
     m_candidates = {};
     m_historySince.reset();
     m_historyByKeys = false;
+    m_heldCandidates.clear();
 }
 
 bool QVRObjectController::addRecords(std::vector<platform::ManagedObject*>* records,

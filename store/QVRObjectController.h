@@ -115,4 +115,6 @@ private:
     // those candidates named.
     std::optional<double> m_historySince;
     bool m_historyByKeys = false;
+    // Candidates whose records the search list was last given (sorted).
+    std::vector<qint64> m_heldCandidates;
 };
