@@ -4,6 +4,7 @@
 #include "app/window/FirstPaintReport.h"
 
 #include "launcher/LoginItems.h"
+#include "platform/core/Memory.h"
 #include "platform/core/SystemChanges.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/shell/ApplicationShell.h"
@@ -19,6 +20,7 @@ int main(int argc, char** argv)
 {
     if (const std::optional<int> status = QVRCommandLine::runScriptingCommand(argc, argv))
         return *status;
+    platform::returnLargeBlocksWhenFreed();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillary"));
     QApplication::setOrganizationName(QStringLiteral("Quorvane"));

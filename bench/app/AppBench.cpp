@@ -19,6 +19,7 @@
 #include "app/search/QVRSearchField.h"
 #include "app/window/FirstPaintReport.h"
 #include "bench/support/BenchProfile.h"
+#include "platform/core/Memory.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/data/PersistentStoreCoordinator.h"
 #include "platform/predicate/Predicate.h"
@@ -257,6 +258,8 @@ int search(const QString& dir, int count, int pauseMs, bool compare)
     int argc = 1;
     char name[] = "bench_app";
     char* argv[] = {name, nullptr};
+    // As the program starts.
+    platform::returnLargeBlocksWhenFreed();
     QApplication application(argc, argv);
     auto root = QVRDataStore::makeRootStore(QVRDataStore::storeURL());
     platform::UserDefaults defaults(dir + QStringLiteral("/settings.plist"));

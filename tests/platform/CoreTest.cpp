@@ -1,6 +1,7 @@
 #include "platform/core/Clock.h"
 #include "platform/core/Log.h"
 #include "platform/core/MainThread.h"
+#include "platform/core/Memory.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/Paths.h"
 #include "platform/core/SystemChanges.h"
@@ -11,15 +12,63 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 
 #include <atomic>
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 using platform::Notification;
 using platform::NotificationCenter;
 
 namespace {
+
+namespace {
+
+double residentMB()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? double(fields[1].toLongLong()) * 4096 / (1024 * 1024) : -1;
+}
+
+} // namespace
+
+// Large blocks freed between small ones that stay: the process gives their
+// memory back at once instead of keeping it in the heap.
+TEST(Memory, LargeBlocksGoBackToTheSystemWhenFreed)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer's allocator is in use";
+#elif !defined(__GLIBC__)
+    GTEST_SKIP() << "not the GNU C library's allocator";
+#else
+    platform::returnLargeBlocksWhenFreed();
+    std::vector<char*> large;
+    std::vector<char*> small;
+    // Freed once before, as a list's earlier copy is: a block of this size
+    // would be served from the heap next time if the allocator chose.
+    char* first = static_cast<char*>(std::malloc(256 * 1024));
+    first[0] = 1;
+    std::free(first);
+    const double before = residentMB();
+    for (int i = 0; i < 200; ++i) {
+        large.push_back(static_cast<char*>(std::malloc(256 * 1024)));
+        for (size_t at = 0; at < 256 * 1024; at += 4096)
+            large.back()[at] = char(i);
+        small.push_back(static_cast<char*>(std::malloc(4000)));
+    }
+    EXPECT_GT(residentMB(), before + 40);
+    for (char* block : large)
+        std::free(block);
+    EXPECT_LT(residentMB(), before + 10);
+    for (char* block : small)
+        std::free(block);
+#endif
+}
 
 TEST(Log, OneLinePerMessageThroughTheSink)
 {
