@@ -12,7 +12,7 @@ void returnLargeBlocksWhenFreed()
 {
 #ifdef __GLIBC__
     // Setting the size also keeps the allocator from changing it.
-    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
 #endif
 }
 

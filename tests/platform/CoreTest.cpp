@@ -51,13 +51,14 @@ TEST(Memory, LargeBlocksGoBackToTheSystemWhenFreed)
     std::vector<char*> small;
     // Freed once before, as a list's earlier copy is: a block of this size
     // would be served from the heap next time if the allocator chose.
-    char* first = static_cast<char*>(std::malloc(256 * 1024));
+    constexpr size_t Large = 1536 * 1024;
+    char* first = static_cast<char*>(std::malloc(Large));
     first[0] = 1;
     std::free(first);
     const double before = residentMB();
-    for (int i = 0; i < 200; ++i) {
-        large.push_back(static_cast<char*>(std::malloc(256 * 1024)));
-        for (size_t at = 0; at < 256 * 1024; at += 4096)
+    for (int i = 0; i < 40; ++i) {
+        large.push_back(static_cast<char*>(std::malloc(Large)));
+        for (size_t at = 0; at < Large; at += 4096)
             large.back()[at] = char(i);
         small.push_back(static_cast<char*>(std::malloc(4000)));
     }
