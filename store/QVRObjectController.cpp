@@ -1,6 +1,7 @@
 #include "store/QVRObjectController.h"
 
 #include "platform/core/Log.h"
+#include "platform/data/KeySet.h"
 #include "platform/data/ManagedObject.h"
 #include "platform/data/ManagedObjectContext.h"
 #include "platform/predicate/Predicate.h"
@@ -196,38 +197,35 @@ std::vector<platform::ManagedObject*> QVRObjectController::unsavedRecords() cons
     return records;
 }
 
-bool QVRObjectController::addHistory(std::vector<platform::ManagedObject*>* records,
-                                     std::optional<double> since)
+std::vector<platform::ManagedObject*>
+QVRObjectController::missingHistory(const std::vector<platform::ManagedObject*>& held,
+                                    std::optional<double> since)
 {
     std::optional<std::vector<qint64>> candidates = m_candidates ? m_candidates() : std::nullopt;
     if (!candidates) {
         if (!m_historyByKeys && (!m_historySince || (since && *since >= *m_historySince)))
-            return false;
+            return {};
         m_historyByKeys = false;
         m_heldCandidates.clear();
         m_historySince = since;
-        return addRecords(records, archivedRecords(since));
+        return archivedRecords(since);
     }
     // Only the keys the list lacks are read; a query that narrows the last
     // one lacks none.
     m_historyByKeys = true;
     if (candidates->empty() || std::includes(m_heldCandidates.begin(), m_heldCandidates.end(),
                                              candidates->begin(), candidates->end()))
-        return false;
-    const qint64 largest = candidates->back();
-    std::vector<bool> held(size_t(std::max<qint64>(largest, 0)) + 1, false);
-    for (const platform::ManagedObject* record : *records) {
-        const qint64 key = record->objectID().key;
-        if (key >= 0 && key <= largest)
-            held[size_t(key)] = true;
-    }
+        return {};
+    platform::KeySet present(candidates->back(), held.size());
+    for (const platform::ManagedObject* record : held)
+        present.insert(record->objectID().key);
     std::vector<qint64> missing;
     for (qint64 key : *candidates) {
-        if (key >= 0 && !held[size_t(key)])
+        if (!present.contains(key))
             missing.push_back(key);
     }
     m_heldCandidates = std::move(*candidates);
-    return addRecords(records, recordsWithKeys(std::move(missing)));
+    return recordsWithKeys(std::move(missing));
 }
 
 void QVRObjectController::setContentFilter(platform::ArrayController::ContentFilter filter,
@@ -249,7 +247,7 @@ void QVRObjectController::setContentFilter(platform::ArrayController::ContentFil
         // No history held yet.
         m_historyByKeys = true;
         m_heldCandidates.clear();
-        addHistory(&records, historySince);
+        addRecords(&records, missingHistory(records, historySince));
         // Most of it is the full list, sorted already.
         controller->setContent(std::move(records), m_arrayController->arrangedObjects());
         m_searchController = std::move(controller);
@@ -259,9 +257,13 @@ void QVRObjectController::setContentFilter(platform::ArrayController::ContentFil
     }
     if (m_searchController->filterPredicate())
         m_searchController->setFilterPredicate(nullptr);
-    std::vector<platform::ManagedObject*> records = m_searchController->content();
-    if (addHistory(&records, historySince))
-        m_searchController->setContent(std::move(records));
+    const std::vector<platform::ManagedObject*> more =
+        missingHistory(m_searchController->content(), historySince);
+    if (!more.empty()) {
+        std::vector<platform::ManagedObject*> records = m_searchController->content();
+        if (addRecords(&records, more))
+            m_searchController->setContent(std::move(records));
+    }
     m_searchController->setContentFilter(std::move(filter));
 }
 
@@ -278,10 +280,8 @@ void QVRObjectController::reloadRecords()
         std::vector<platform::ManagedObject*> searched = records;
         m_heldCandidates.clear();
         addRecords(&searched, unsavedRecords());
-        if (m_historyByKeys)
-            addHistory(&searched, std::nullopt);
-        else
-            addRecords(&searched, archivedRecords(m_historySince));
+        addRecords(&searched, m_historyByKeys ? missingHistory(searched, std::nullopt)
+                                              : archivedRecords(m_historySince));
         m_searchController->setContent(std::move(searched));
     }
     m_arrayController->setContent(std::move(records));
@@ -301,19 +301,18 @@ bool QVRObjectController::addRecords(std::vector<platform::ManagedObject*>* reco
 {
     const size_t before = records->size();
     // One object per key in a context: the records already there are marked
-    // by their keys, a bit each while the keys are dense, as a file's are.
+    // by their keys. A record with no key yet (0) is told by itself.
     qint64 largest = -1;
-    bool dense = true;
+    bool keyed = true;
     for (const std::vector<platform::ManagedObject*>* list :
          {static_cast<const std::vector<platform::ManagedObject*>*>(records), &more}) {
         for (const platform::ManagedObject* record : *list) {
             const qint64 key = record->objectID().key;
-            dense = dense && key > 0; // 0: no key yet
+            keyed = keyed && key > 0;
             largest = std::max(largest, key);
         }
     }
-    const size_t count = records->size() + more.size();
-    if (!dense || largest >= qint64(count) * 64 + (qint64(1) << 20)) {
+    if (!keyed) {
         std::unordered_set<platform::ManagedObject*> present(records->begin(), records->end());
         for (platform::ManagedObject* record : more) {
             if (present.insert(record).second)
@@ -321,19 +320,11 @@ bool QVRObjectController::addRecords(std::vector<platform::ManagedObject*>* reco
         }
         return records->size() > before;
     }
-    std::vector<quint64> present(size_t(largest / 64 + 1), 0);
-    const auto mark = [&](const platform::ManagedObject* record) {
-        const qint64 key = record->objectID().key;
-        quint64& word = present[size_t(key / 64)];
-        const quint64 bit = quint64(1) << (key % 64);
-        const bool was = word & bit;
-        word |= bit;
-        return !was;
-    };
+    platform::KeySet present(largest, records->size() + more.size());
     for (const platform::ManagedObject* record : *records)
-        mark(record);
+        present.insert(record->objectID().key);
     for (platform::ManagedObject* record : more) {
-        if (mark(record))
+        if (present.insert(record->objectID().key))
             records->push_back(record);
     }
     return records->size() > before;

@@ -97,10 +97,11 @@ private:
     // The notes changed and not saved: what the file says of them may not
     // hold.
     std::vector<platform::ManagedObject*> unsavedRecords() const;
-    // Adds to `records` the archived notes the search list can pick: by
-    // m_candidates when it names them, else as far back as `since` unless
-    // the list already reaches that far. True when any were added.
-    bool addHistory(std::vector<platform::ManagedObject*>* records, std::optional<double> since);
+    // The archived notes the search list can pick and lacks, `held` being
+    // its records: those m_candidates names, else (when it names none) all
+    // as far back as `since` unless the list already reaches that far.
+    std::vector<platform::ManagedObject*> missingHistory(const std::vector<platform::ManagedObject*>& held,
+                                                         std::optional<double> since);
     // Adds the records of `more` not in `records` yet; true when any were.
     // Candidates none, history as a full fetch holds it.
     void forgetHistory();

@@ -1,6 +1,7 @@
 #include "app/search/SearchFilter.h"
 
 #include "platform/core/Variant.h"
+#include "platform/data/KeySet.h"
 #include "platform/data/ManagedObject.h"
 #include "platform/data/ManagedObjectContext.h"
 #include "platform/data/PersistentStoreCoordinator.h"
@@ -317,37 +318,6 @@ std::optional<std::vector<qint64>> SearchFilter::candidateKeys()
     return both;
 }
 
-namespace {
-
-// Membership of keys: a bit per key while they are dense enough, as row keys
-// of one file are.
-class KeySet
-{
-public:
-    explicit KeySet(const std::vector<qint64>& sorted) : m_sorted(sorted)
-    {
-        if (!sorted.empty() && sorted.front() >= 0 &&
-            sorted.back() < qint64(sorted.size()) * 64 + (1 << 20)) {
-            m_bits.assign(size_t(sorted.back() / 64 + 1), 0);
-            for (qint64 key : sorted)
-                m_bits[size_t(key / 64)] |= quint64(1) << (key % 64);
-        }
-    }
-    bool contains(qint64 key) const
-    {
-        if (!m_bits.empty())
-            return key >= 0 && size_t(key / 64) < m_bits.size() &&
-                   (m_bits[size_t(key / 64)] >> (key % 64)) & 1;
-        return std::binary_search(m_sorted.begin(), m_sorted.end(), key);
-    }
-
-private:
-    const std::vector<qint64>& m_sorted;
-    std::vector<quint64> m_bits;
-};
-
-} // namespace
-
 bool SearchFilter::matches(const platform::ManagedObject* note)
 {
     if (!note || note->isDeleted())
@@ -367,7 +337,8 @@ SearchFilter::filter(const std::vector<platform::ManagedObject*>& content)
     result.reserve(content.size());
     const std::optional<std::vector<qint64>>& keys = indexedKeys();
     const Unsaved& unsaved = m_unsaved;
-    const std::optional<KeySet> keySet = keys ? std::optional<KeySet>(std::in_place, *keys) : std::nullopt;
+    const std::optional<platform::KeySet> keySet =
+        keys ? std::optional<platform::KeySet>(std::in_place, *keys) : std::nullopt;
     for (platform::ManagedObject* note : content) {
         if (!note || note->isDeleted())
             continue;

@@ -8,6 +8,8 @@
 #include <QAbstractListModel>
 #include <QPersistentModelIndex>
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <map>
 
@@ -211,9 +213,9 @@ TEST_F(ObjectController, ContentFilterSearchListHoldsTheHistoryItCanPick)
 }
 
 // With candidates (the search index's answer), a search list reads only the
-// archived notes they name that it lacks: more when a later query names more,
-// the same again after another process's save, and by date once candidates
-// cannot be had.
+// archived notes they name that it lacks: more when a later query names more
+// (also a row with a key far beyond the others), the same again after
+// another process's save, and by date once candidates cannot be had.
 TEST_F(ObjectController, ContentFilterSearchListReadsTheArchivedNotesItsCandidatesName)
 {
     std::map<QString, qint64> keys;
@@ -251,12 +253,28 @@ TEST_F(ObjectController, ContentFilterSearchListReadsTheArchivedNotesItsCandidat
     list->setContentFilter(every, 100.0, candidates);
     EXPECT_EQ(held(), (QStringList{"first", "live", "third"}));
 
+    // Another program wrote a row with a key far beyond the others.
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path().toUtf8().constData(), &db), SQLITE_OK);
+        sqlite3_busy_timeout(db, 5000);
+        EXPECT_EQ(sqlite3_exec(db,
+                               "INSERT INTO Note (pk, uuid, text, date, modified, archived, removed) VALUES "
+                               "(4611686018427387904, 'far', 'far', 3, 200, 1, 0)",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    named.push_back(qint64(1) << 62);
+    list->setContentFilter(every, 100.0, candidates);
+    EXPECT_EQ(held(), (QStringList{"far", "first", "live", "third"}));
+
     list->reloadRecords();
-    EXPECT_EQ(held(), (QStringList{"first", "live", "third"}));
+    EXPECT_EQ(held(), (QStringList{"far", "first", "live", "third"}));
 
     indexed = false;
     list->setContentFilter(every, 100.0, candidates);
-    EXPECT_EQ(held(), (QStringList{"first", "live", "second", "third"}));
+    EXPECT_EQ(held(), (QStringList{"far", "first", "live", "second", "third"}));
 }
 
 // Saves, edits, archives, deletions and searches, each followed by the list
