@@ -247,6 +247,30 @@ void firstLineFunction(sqlite3_context* context, int, sqlite3_value** arguments)
     sqlite3_result_text(context, reinterpret_cast<const char*>(start), int(stop - start), SQLITE_TRANSIENT);
 }
 
+// The WHERE part of a read of `entity`: the predicate's conditions on its
+// stored keys and `more`, all of them ("" when there are none), with the
+// bindings of both in order.
+SqlWhere whereClause(const EntityDescription& entity, const Predicate* predicate,
+                     const QStringList& more = {}, const QVariantList& moreBindings = {})
+{
+    SqlWhere where;
+    if (predicate) {
+        where = predicate->toSql([&](const QString& key) {
+            const AttributeDescription* attribute = entity.attribute(key);
+            return attribute && !attribute->transient ? sqlQuoted(key) : QString();
+        });
+    }
+    QStringList conditions;
+    if (!where.clause.isEmpty())
+        conditions << QStringLiteral("(") + where.clause + QStringLiteral(")");
+    conditions << more;
+    where.clause = conditions.isEmpty()
+                       ? QString()
+                       : QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
+    where.bindings << moreBindings;
+    return where;
+}
+
 } // namespace
 
 PersistentStoreCoordinator::PersistentStoreCoordinator(std::shared_ptr<const ManagedObjectModel> model)
@@ -761,17 +785,8 @@ std::optional<std::vector<StoredRow>> PersistentStoreCoordinator::fetchRows(
                        .arg(std::max(firstLine.maxLength, 0));
         derived.push_back(&firstLine);
     }
-    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(columns.join(u", "), sqlQuoted(entityName));
-    SqlWhere where;
-    if (predicate) {
-        where = predicate->toSql([&](const QString& key) {
-            const AttributeDescription* attribute = entity->attribute(key);
-            return attribute && !attribute->transient ? sqlQuoted(key) : QString();
-        });
-    }
-    QStringList conditions;
-    if (!where.clause.isEmpty())
-        conditions << QStringLiteral("(") + where.clause + QStringLiteral(")");
+    QStringList more;
+    QVariantList moreBindings;
     if (keys) {
         // The keys go in as one JSON array: one statement, however many.
         QByteArray list;
@@ -783,11 +798,12 @@ std::optional<std::vector<StoredRow>> PersistentStoreCoordinator::fetchRows(
             list += QByteArray::number((*keys)[i]);
         }
         list += ']';
-        conditions << QStringLiteral("pk IN (SELECT value FROM json_each(?))");
-        where.bindings << QString::fromLatin1(list);
+        more << QStringLiteral("pk IN (SELECT value FROM json_each(?))");
+        moreBindings << QString::fromLatin1(list);
     }
-    if (!conditions.isEmpty())
-        sql += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
+    const SqlWhere where = whereClause(*entity, predicate, more, moreBindings);
+    const QString sql =
+        QStringLiteral("SELECT %1 FROM %2%3").arg(columns.join(u", "), sqlQuoted(entityName), where.clause);
     sqlite3_stmt* const handle = cachedStatement(sql.toUtf8());
     if (!handle) {
         if (error)
@@ -847,24 +863,11 @@ PersistentStoreCoordinator::fetchKeys(const QString& entityName, const Predicate
     const EntityDescription* entity = readableEntity(entityName, error);
     if (!entity)
         return std::nullopt;
-    QString sql = QStringLiteral("SELECT pk FROM %1").arg(sqlQuoted(entityName));
-    SqlWhere where;
-    if (predicate) {
-        where = predicate->toSql([&](const QString& key) {
-            const AttributeDescription* attribute = entity->attribute(key);
-            return attribute && !attribute->transient ? sqlQuoted(key) : QString();
-        });
-    }
-    QStringList conditions;
-    if (!where.clause.isEmpty())
-        conditions << QStringLiteral("(") + where.clause + QStringLiteral(")");
-    if (keyRange) {
-        conditions << QStringLiteral("pk BETWEEN ? AND ?");
-        where.bindings << keyRange->first << keyRange->second;
-    }
-    if (!conditions.isEmpty())
-        sql += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
-    sql += QStringLiteral(" ORDER BY pk");
+    const SqlWhere where = keyRange ? whereClause(*entity, predicate, {QStringLiteral("pk BETWEEN ? AND ?")},
+                                                  {keyRange->first, keyRange->second})
+                                    : whereClause(*entity, predicate);
+    const QString sql =
+        QStringLiteral("SELECT pk FROM %1%2 ORDER BY pk").arg(sqlQuoted(entityName), where.clause);
     Statement statement;
     if (sqlite3_prepare_v2(m_db, sql.toUtf8().constData(), -1, &statement.handle, nullptr) != SQLITE_OK) {
         if (error)
