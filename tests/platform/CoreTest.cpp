@@ -26,7 +26,7 @@ namespace {
 
 namespace {
 
-double residentMB()
+[[maybe_unused]] double residentMB()
 {
     QFile statm(QStringLiteral("/proc/self/statm"));
     if (!statm.open(QIODevice::ReadOnly))
