@@ -163,11 +163,7 @@ std::vector<platform::ManagedObject*> QVRObjectController::archivedRecords(std::
         arguments << *since;
     }
     request.predicate = platform::Predicate::parse(format, arguments);
-    platform::Error error;
-    auto records = m_arrayController->context()->fetch(request, &error);
-    if (!error.domain.isEmpty())
-        platform::log(QStringLiteral("Error getting data: %1").arg(error.localizedDescription));
-    return records;
+    return fetchRecords(request);
 }
 
 std::vector<platform::ManagedObject*> QVRObjectController::recordsWithKeys(std::vector<qint64> keys) const
@@ -177,6 +173,12 @@ std::vector<platform::ManagedObject*> QVRObjectController::recordsWithKeys(std::
     platform::FetchRequest request = m_arrayController->fetchRequest();
     request.predicate = nullptr;
     request.keys = std::move(keys);
+    return fetchRecords(request);
+}
+
+std::vector<platform::ManagedObject*>
+QVRObjectController::fetchRecords(const platform::FetchRequest& request) const
+{
     platform::Error error;
     auto records = m_arrayController->context()->fetch(request, &error);
     if (!error.domain.isEmpty())

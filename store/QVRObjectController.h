@@ -92,6 +92,8 @@ private:
     void watch(platform::ArrayController* controller);
     // The archived notes modified after `since` (all without it).
     std::vector<platform::ManagedObject*> archivedRecords(std::optional<double> since) const;
+    // What `request` finds; a failure is logged and finds nothing.
+    std::vector<platform::ManagedObject*> fetchRecords(const platform::FetchRequest& request) const;
     // The records with `keys` (sorted).
     std::vector<platform::ManagedObject*> recordsWithKeys(std::vector<qint64> keys) const;
     // The notes changed and not saved: what the file says of them may not

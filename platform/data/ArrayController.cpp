@@ -404,24 +404,25 @@ bool ArrayController::arrangeSortedContent(std::vector<ManagedObject*>* arranged
     *arranged = pick(m_sortedContent);
     // Keys may have changed since the content was sorted: what is picked
     // is checked, and the content sorted again when it is out of order.
-    // (An object changed again before a save is announced only once: while
-    // any is unsaved, the order is checked.)
-    const bool keysSame =
-        !m_updatedSinceSort &&
-        (!m_context || (!m_context->hasChanges() && m_context->refreshCount() == m_refreshCountAtSort));
-    if (keysSame || inOrder(*arranged))
+    if ((!m_updatedSinceSort && contextUnchangedSince(m_refreshCountAtSort)) || inOrder(*arranged))
         return true;
     sortContent();
     *arranged = pick(m_sortedContent);
     return true;
 }
 
+bool ArrayController::contextUnchangedSince(quint64 refreshCount) const
+{
+    // (An object changed again before a save is announced only once: while
+    // any is unsaved, keys may have changed unannounced.)
+    return !m_context || (!m_context->hasChanges() && m_context->refreshCount() == refreshCount);
+}
+
 void ArrayController::rearrangeObjects()
 {
     // Nothing it read has changed since the last arrangement: it stands (a
     // search that ends leaves the full list as it was).
-    if (m_arrangementCurrent && !m_contentChanged && m_context && !m_context->hasChanges() &&
-        m_context->refreshCount() == m_refreshCountAtArrangement) {
+    if (m_arrangementCurrent && !m_contentChanged && contextUnchangedSince(m_refreshCountAtArrangement)) {
         m_updated.clear();
         return;
     }

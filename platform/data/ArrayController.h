@@ -140,6 +140,9 @@ private:
     // arranges without sorting. False when there is nothing to sort by.
     bool arrangeSortedContent(std::vector<ManagedObject*>* arranged);
     void sortContent();
+    // No unsaved change in the context, and no refresh since it counted
+    // `refreshCount`.
+    bool contextUnchangedSince(quint64 refreshCount) const;
     std::vector<ManagedObject*> pick(const std::vector<ManagedObject*>& candidates) const;
     // Whether `picked`, taken from m_sortedContent in its order, is in the
     // order a stable sort of the content gives.
