@@ -170,9 +170,17 @@ std::vector<platform::ManagedObject*> QVRObjectController::recordsWithKeys(std::
 {
     if (keys.empty())
         return {};
+    // The search list sorts and picks these by their dates and flags; the
+    // uuid and text (with the title) are read when a row is shown or the
+    // note opened. The store then reads them from the search index's narrow
+    // copy of the flags rather than from the notes' rows.
     platform::FetchRequest request = m_arrayController->fetchRequest();
     request.predicate = nullptr;
     request.keys = std::move(keys);
+    if (request.entityName == QVRNoteEntityName) {
+        request.deferredKeys = {QVRNoteAttributeKey::uuid, QVRNoteAttributeKey::text};
+        request.firstLines.clear();
+    }
     return fetchRecords(request);
 }
 
@@ -244,7 +252,10 @@ void QVRObjectController::setContentFilter(platform::ArrayController::ContentFil
         controller->setContext(m_arrayController->context());
         controller->setSortDescriptors(m_arrayController->sortDescriptors());
         controller->setContentFilter(std::move(filter));
-        std::vector<platform::ManagedObject*> records = m_arrayController->content();
+        // In the full list's order first, which is most of the search
+        // list's own.
+        std::vector<platform::ManagedObject*> records = m_arrayController->arrangedObjects();
+        addRecords(&records, m_arrayController->content());
         addRecords(&records, unsavedRecords());
         // No history held yet.
         m_historyByKeys = true;

@@ -262,7 +262,10 @@ int search(const QString& dir, int count, int pauseMs, bool compare)
     platform::returnLargeBlocksWhenFreed();
     QApplication application(argc, argv);
     auto root = QVRDataStore::makeRootStore(QVRDataStore::storeURL());
-    platform::UserDefaults defaults(dir + QStringLiteral("/settings.plist"));
+    // Written as the program's own settings are: a burst of changes (the
+    // selection following each key) held back to cost one write.
+    platform::UserDefaults defaults(dir + QStringLiteral("/settings.plist"),
+                                    platform::UserDefaults::StandardWriteDelay);
     QVRDefaultsKeys::set(defaults, QVRDefaultsKeys::HistoryDays, qint64(90));
     QuillaryAppDelegate::Environment environment;
     environment.rootStore = root.get();

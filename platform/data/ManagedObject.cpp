@@ -11,7 +11,13 @@ qsizetype ObjectValues::slot(const QString& key) const
 {
     if (!m_entity)
         return -1;
+    // Keys mostly come as copies of the entity's own names, which share
+    // their text: those are told apart without comparing characters.
     const auto& attributes = m_entity->attributes;
+    for (size_t i = 0; i < attributes.size(); ++i) {
+        if (attributes[i].name.constData() == key.constData())
+            return qsizetype(i);
+    }
     for (size_t i = 0; i < attributes.size(); ++i) {
         if (attributes[i].name == key)
             return qsizetype(i);
@@ -71,6 +77,12 @@ ObjectValues& ObjectValues::operator=(const QVariantMap& values)
             insert(it.key(), it.value());
     }
     return *this;
+}
+
+void ObjectValues::assignSlots(std::vector<QVariant>&& values)
+{
+    m_others.clear();
+    m_slots = std::move(values);
 }
 
 QVariantMap ObjectValues::toMap() const

@@ -30,6 +30,9 @@ public:
     void remove(const QString& key);
     void clear();
     ObjectValues& operator=(const QVariantMap& values);
+    // Takes values laid out one per attribute of the entity, in its order
+    // (an invalid variant where there is none).
+    void assignSlots(std::vector<QVariant>&& values);
     QVariantMap toMap() const;
     // The values of the stored (not transient) attributes.
     QVariantMap storedValues() const;

@@ -456,7 +456,7 @@ bool ManagedObjectContext::visibleRows(const FetchRequest& request, RowMap* rows
     if (m_coordinator) {
         auto stored =
             m_coordinator->fetchRows(request.entityName, request.predicate.get(), error, request.deferredKeys,
-                                     request.firstLines, request.keys ? &*request.keys : nullptr);
+                                     request.firstLines, request.keys ? &*request.keys : nullptr, true);
         if (!stored)
             return false;
         for (auto& row : *stored) {
@@ -465,6 +465,12 @@ bool ManagedObjectContext::visibleRows(const FetchRequest& request, RowMap* rows
             auto found = m_registry.find(row.objectID);
             if (found != m_registry.end() && !found->second->m_fault && !found->second->hasChanges()) {
                 const ManagedObject* object = found->second.get();
+                if (!row.slotValues.empty()) {
+                    ObjectValues values;
+                    values.setEntity(object->m_entity);
+                    values.assignSlots(std::move(row.slotValues));
+                    row.values = values.toMap();
+                }
                 VisibleRow visible{object->m_values.storedValues(), {}};
                 for (const auto& key : object->m_unloadedKeys) {
                     if (row.unread.contains(key))
@@ -479,7 +485,8 @@ bool ManagedObjectContext::visibleRows(const FetchRequest& request, RowMap* rows
                 }
                 (*rows)[row.objectID] = std::move(visible);
             } else {
-                (*rows)[row.objectID] = VisibleRow{std::move(row.values), std::move(row.unread)};
+                (*rows)[row.objectID] =
+                    VisibleRow{std::move(row.values), std::move(row.unread), std::move(row.slotValues)};
             }
         }
     } else if (m_parent) {
@@ -521,7 +528,10 @@ std::vector<ManagedObject*> ManagedObjectContext::fetch(const FetchRequest& requ
         if (!object)
             continue;
         if (object->m_fault) {
-            object->m_values = std::exchange(row.values, {});
+            if (!row.slotValues.empty())
+                object->m_values.assignSlots(std::move(row.slotValues));
+            else
+                object->m_values = std::exchange(row.values, {});
             object->m_unloadedKeys = std::move(row.unloaded);
             object->m_fault = false;
             object->awakeFromFetch();

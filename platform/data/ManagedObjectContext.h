@@ -149,7 +149,8 @@ private:
     struct VisibleRow
     {
         QVariantMap values;
-        QStringList unloaded; // stored keys not in `values`, still to be read
+        QStringList unloaded;               // stored keys not in `values`, still to be read
+        std::vector<QVariant> slotValues{}; // instead of `values` (see StoredRow)
     };
     using RowMap = std::map<ObjectID, VisibleRow>;
 

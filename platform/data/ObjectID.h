@@ -17,12 +17,21 @@ struct ObjectID
     QString uriRepresentation() const { return QStringLiteral("x-quillary://%1/p%2").arg(entity).arg(key); }
     friend bool operator==(const ObjectID& a, const ObjectID& b)
     {
-        return a.key == b.key && a.entity == b.entity;
+        return a.key == b.key && sameEntity(a, b);
     }
     friend bool operator!=(const ObjectID& a, const ObjectID& b) { return !(a == b); }
     friend bool operator<(const ObjectID& a, const ObjectID& b)
     {
-        return a.entity != b.entity ? a.entity < b.entity : a.key < b.key;
+        return sameEntity(a, b) ? a.key < b.key : a.entity < b.entity;
+    }
+
+private:
+    // IDs mostly hold copies of one name, which share their text: those are
+    // told equal without comparing characters (maps of IDs compare often).
+    static bool sameEntity(const ObjectID& a, const ObjectID& b)
+    {
+        return (a.entity.constData() == b.entity.constData() && a.entity.size() == b.entity.size()) ||
+               a.entity == b.entity;
     }
 };
 

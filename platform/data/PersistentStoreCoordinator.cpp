@@ -718,32 +718,34 @@ ObjectID PersistentStoreCoordinator::newObjectID(const QString& entity)
 QVariantMap PersistentStoreCoordinator::readValues(const std::vector<const AttributeDescription*>& attributes,
                                                    void* handle, int firstColumn) const
 {
-    auto* statement = static_cast<sqlite3_stmt*>(handle);
     QVariantMap values;
     int column = firstColumn;
     for (const auto* attribute : attributes) {
-        const int type = sqlite3_column_type(statement, column);
-        if (type != SQLITE_NULL) {
-            QVariant value;
-            switch (attribute->type) {
-            case AttributeType::String:
-                value = columnText(statement, column);
-                break;
-            case AttributeType::Double:
-                value = sqlite3_column_double(statement, column);
-                break;
-            case AttributeType::Boolean:
-                value = sqlite3_column_int64(statement, column) != 0;
-                break;
-            case AttributeType::Integer:
-                value = qint64(sqlite3_column_int64(statement, column));
-                break;
-            }
+        QVariant value = columnValue(*attribute, handle, column);
+        if (value.isValid())
             values.insert(attribute->name, value);
-        }
         ++column;
     }
     return values;
+}
+
+QVariant PersistentStoreCoordinator::columnValue(const AttributeDescription& attribute, void* handle,
+                                                 int column)
+{
+    auto* statement = static_cast<sqlite3_stmt*>(handle);
+    if (sqlite3_column_type(statement, column) == SQLITE_NULL)
+        return {};
+    switch (attribute.type) {
+    case AttributeType::String:
+        return columnText(statement, column);
+    case AttributeType::Double:
+        return sqlite3_column_double(statement, column);
+    case AttributeType::Boolean:
+        return sqlite3_column_int64(statement, column) != 0;
+    case AttributeType::Integer:
+        return qint64(sqlite3_column_int64(statement, column));
+    }
+    return {};
 }
 
 const EntityDescription* PersistentStoreCoordinator::readableEntity(const QString& name, Error* error) const
@@ -758,7 +760,7 @@ const EntityDescription* PersistentStoreCoordinator::readableEntity(const QStrin
 
 std::optional<std::vector<StoredRow>> PersistentStoreCoordinator::fetchRows(
     const QString& entityName, const Predicate* predicate, Error* error, const QStringList& deferredKeys,
-    const std::vector<FirstLineKey>& firstLines, const std::vector<qint64>* keys)
+    const std::vector<FirstLineKey>& firstLines, const std::vector<qint64>* keys, bool asSlots)
 {
     std::lock_guard lock(m_mutex);
     const EntityDescription* entity = readableEntity(entityName, error);
@@ -802,8 +804,19 @@ std::optional<std::vector<StoredRow>> PersistentStoreCoordinator::fetchRows(
         moreBindings << QString::fromLatin1(list);
     }
     const SqlWhere where = whereClause(*entity, predicate, more, moreBindings);
-    const QString sql =
-        QStringLiteral("SELECT %1 FROM %2%3").arg(columns.join(u", "), sqlQuoted(entityName), where.clause);
+    QString table = sqlQuoted(entityName);
+    if (const SearchIndex::Names* copy = keys && !predicate && derived.empty() && !unread.isEmpty()
+                                             ? copiedColumns(entityName, read)
+                                             : nullptr) {
+        // Records read by key for their numbers and flags alone come from
+        // the copy the search index keeps of those: many rows to a page,
+        // where the entity's own rows, texts and all, take a page or more
+        // each. The copy has no versions, which only rows kept as snapshots
+        // need, and these are not (their texts are left in the file).
+        table = SearchIndex::copiedColumnsTable(*copy);
+        columns[1] = QStringLiteral("0");
+    }
+    const QString sql = QStringLiteral("SELECT %1 FROM %2%3").arg(columns.join(u", "), table, where.clause);
     sqlite3_stmt* const handle = cachedStatement(sql.toUtf8());
     if (!handle) {
         if (error)
@@ -828,6 +841,23 @@ std::optional<std::vector<StoredRow>> PersistentStoreCoordinator::fetchRows(
         std::erase_if(m_snapshots, [&](const auto& entry) { return entry.first.entity == entityName; });
     }
     const bool cached = !m_readOnDemand.contains(entityName);
+    // Where each value read goes among the entity's attributes, when the
+    // rows come as slots.
+    std::vector<size_t> slotOf;
+    if (asSlots && !cached) {
+        for (const auto* attribute : read)
+            slotOf.push_back(size_t(attribute - entity->attributes.data()));
+        for (const FirstLineKey* firstLine : derived) {
+            const AttributeDescription* attribute = entity->attribute(firstLine->key);
+            if (!attribute) {
+                slotOf.clear();
+                break;
+            }
+            slotOf.push_back(size_t(attribute - entity->attributes.data()));
+        }
+        if (slotOf.size() != read.size() + derived.size())
+            slotOf.clear();
+    }
     std::vector<StoredRow> rows;
     const double readAt = platform::now();
     int status;
@@ -835,6 +865,19 @@ std::optional<std::vector<StoredRow>> PersistentStoreCoordinator::fetchRows(
         StoredRow row;
         row.objectID = ObjectID{entityName, sqlite3_column_int64(statement.handle, 0)};
         row.version = sqlite3_column_int64(statement.handle, 1);
+        row.unread = unread;
+        if (!slotOf.empty()) {
+            row.slotValues.resize(entity->attributes.size());
+            for (size_t i = 0; i < read.size(); ++i)
+                row.slotValues[slotOf[i]] = columnValue(*read[i], statement.handle, 2 + int(i));
+            for (size_t i = 0; i < derived.size(); ++i) {
+                const int column = 2 + int(read.size() + i);
+                if (sqlite3_column_type(statement.handle, column) != SQLITE_NULL)
+                    row.slotValues[slotOf[read.size() + i]] = columnText(statement.handle, column);
+            }
+            rows.push_back(std::move(row));
+            continue;
+        }
         row.values = readValues(read, statement.handle, 2);
         if (cached)
             m_snapshots[row.objectID] = Snapshot{row.values, row.version, readAt};
@@ -844,7 +887,6 @@ std::optional<std::vector<StoredRow>> PersistentStoreCoordinator::fetchRows(
                 row.values.insert(firstLine->key, columnText(statement.handle, column));
             ++column;
         }
-        row.unread = unread;
         rows.push_back(std::move(row));
     }
     if (status != SQLITE_DONE) {
@@ -853,6 +895,19 @@ std::optional<std::vector<StoredRow>> PersistentStoreCoordinator::fetchRows(
         return std::nullopt;
     }
     return rows;
+}
+
+const SearchIndex::Names*
+PersistentStoreCoordinator::copiedColumns(const QString& entityName,
+                                          const std::vector<const AttributeDescription*>& attributes) const
+{
+    for (const SearchIndex::Names& names : m_searchIndexes) {
+        if (names.entity == entityName &&
+            std::all_of(attributes.begin(), attributes.end(),
+                        [&](const auto* a) { return names.columns.contains(a->name); }))
+            return &names;
+    }
+    return nullptr;
 }
 
 std::optional<std::vector<qint64>>

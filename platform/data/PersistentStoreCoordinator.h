@@ -29,6 +29,9 @@ struct StoredRow
     QVariantMap values;
     qint64 version = 0;
     QStringList unread = {}; // stored keys the fetch left unread
+    // Instead of `values`, when not empty: one value per attribute of the
+    // entity, in its order (an invalid variant where there is none).
+    std::vector<QVariant> slotValues = {};
 };
 
 // The changes of one save, written in one transaction.
@@ -74,11 +77,14 @@ public:
 
     // `deferredKeys` are stored keys left unread (each row names them in
     // `unread`); `firstLines` are filled in SQL from the texts, which stay in
-    // the file. With `keys`, only the rows with those keys are read.
+    // the file. With `keys`, only the rows with those keys are read. With
+    // `asSlots`, rows that keep no snapshot come in StoredRow::slotValues (a
+    // context making objects of many rows: far fewer allocations).
     std::optional<std::vector<StoredRow>> fetchRows(const QString& entity, const Predicate* predicate,
                                                     Error* error, const QStringList& deferredKeys = {},
                                                     const std::vector<FirstLineKey>& firstLines = {},
-                                                    const std::vector<qint64>* keys = nullptr);
+                                                    const std::vector<qint64>* keys = nullptr,
+                                                    bool asSlots = false);
     // The keys of the rows the predicate matches, in key order, without
     // their values; with a range, only the keys from its first to its second.
     std::optional<std::vector<qint64>> fetchKeys(const QString& entity, const Predicate* predicate,
@@ -118,6 +124,12 @@ private:
     // The entity to read, or null with `error` set when there is no such
     // entity or no open file. Under m_mutex.
     const EntityDescription* readableEntity(const QString& name, Error* error) const;
+    // The search index whose copied columns hold every one of `attributes`
+    // of the entity, if any.
+    const SearchIndex::Names* copiedColumns(const QString& entityName,
+                                            const std::vector<const AttributeDescription*>& attributes) const;
+    // One column's value as `attribute` holds it; invalid for NULL.
+    static QVariant columnValue(const AttributeDescription& attribute, void* statement, int column);
     QVariantMap readValues(const std::vector<const AttributeDescription*>& attributes, void* statement,
                            int firstColumn) const;
     // One try of open(), under m_mutex.

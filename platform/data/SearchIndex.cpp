@@ -654,6 +654,11 @@ void SearchIndex::Reader::checkVersion()
     m_dataVersion = now;
 }
 
+QString SearchIndex::copiedColumnsTable(const Names& names)
+{
+    return rowsTable(names);
+}
+
 std::optional<std::vector<qint64>> SearchIndex::Reader::keysWhere(const QString& condition,
                                                                   const QVariantList& bindings)
 {

@@ -47,6 +47,11 @@ public:
         QStringList columns;
     };
 
+    // The table of the copied columns (Names::columns), beside the key of
+    // every row of the entity's table; quoted for SQL. Triggers keep it
+    // exact for whoever writes the file.
+    static QString copiedColumnsTable(const Names& names);
+
     // Registers the tokenizer of the short words on a connection; every
     // connection that writes or searches the index needs it.
     static bool registerTokenizer(sqlite3* db);

@@ -2,9 +2,10 @@
 
 #include "platform/core/Variant.h"
 #include "platform/data/ManagedObject.h"
+#include "platform/data/ManagedObjectModel.h"
 
 #include <algorithm>
-#include <unordered_map>
+#include <cstdint>
 
 namespace platform {
 
@@ -33,10 +34,23 @@ public:
     SortKeys(const std::vector<ManagedObject*>& objects, const std::vector<SortDescriptor>& sortDescriptors)
         : m_descriptors(sortDescriptors), m_width(sortDescriptors.size()), m_keys(objects.size() * m_width)
     {
+        // Each key under the entity's own name for it, which an object finds
+        // without comparing characters (see ObjectValues).
+        const EntityDescription* entity = nullptr;
+        std::vector<QString> names;
         for (size_t i = 0; i < objects.size(); ++i) {
+            if (objects[i]->entity() != entity || names.empty()) {
+                entity = objects[i]->entity();
+                names.clear();
+                for (const SortDescriptor& descriptor : sortDescriptors) {
+                    const AttributeDescription* attribute =
+                        entity ? entity->attribute(descriptor.key) : nullptr;
+                    names.push_back(attribute ? attribute->name : descriptor.key);
+                }
+            }
             for (size_t k = 0; k < m_width; ++k) {
                 Key& key = m_keys[i * m_width + k];
-                key.value = objects[i]->value(sortDescriptors[k].key);
+                key.value = objects[i]->value(names[k]);
                 key.numeric = isNumberOrBool(key.value) && !key.value.isNull();
                 if (key.numeric)
                     key.number = key.value.toDouble();
@@ -139,18 +153,35 @@ std::vector<size_t> sortOrder(const std::vector<ManagedObject*>& objects,
 
     // The records in their previous order; the ones new to the list are
     // set aside, to be sorted among themselves and merged in.
-    std::unordered_map<const ManagedObject*, size_t> indexOf;
-    indexOf.reserve(count);
-    for (size_t i = 0; i < count; ++i)
-        indexOf.emplace(objects[i], i);
     std::vector<size_t> hinted;
     hinted.reserve(count);
     std::vector<bool> taken(count, false);
-    for (const ManagedObject* object : previous) {
-        const auto found = indexOf.find(object);
-        if (found != indexOf.end() && !taken[found->second]) {
-            taken[found->second] = true;
-            hinted.push_back(found->second);
+    const size_t common =
+        size_t(std::mismatch(objects.begin(), objects.end(), previous.begin(), previous.end()).first -
+               objects.begin());
+    if (common == previous.size()) {
+        // The records start with the previous order itself (a list made
+        // from another one's arrangement, then added to).
+        for (size_t i = 0; i < common; ++i)
+            hinted.push_back(i);
+        std::fill(taken.begin(), taken.begin() + std::ptrdiff_t(common), true);
+    } else {
+        // (A sorted array rather than a hash table: one block instead of a
+        // node per record, which showed at every key of a search.)
+        using Entry = std::pair<std::uintptr_t, size_t>;
+        std::vector<Entry> indexOf(count);
+        for (size_t i = 0; i < count; ++i)
+            indexOf[i] = {reinterpret_cast<std::uintptr_t>(objects[i]), i};
+        std::sort(indexOf.begin(), indexOf.end());
+        for (const ManagedObject* object : previous) {
+            // The first of equal records, as a record listed twice counts
+            // once.
+            const Entry wanted{reinterpret_cast<std::uintptr_t>(object), 0};
+            const auto found = std::lower_bound(indexOf.begin(), indexOf.end(), wanted);
+            if (found != indexOf.end() && found->first == wanted.first && !taken[found->second]) {
+                taken[found->second] = true;
+                hinted.push_back(found->second);
+            }
         }
     }
     std::vector<size_t> aside;

@@ -431,6 +431,21 @@ TEST(SortObjects, FromAnEarlierArrangementTheOrderIsTheStableSortsOrder)
             std::vector<ManagedObject*> sorted = objects;
             sortObjects(sorted, sort, previous);
             ASSERT_EQ(sorted, expected) << "round " << round;
+
+            // The same records given in the earlier order, followed by the
+            // ones new to it (a list made from another one's arrangement).
+            std::vector<ManagedObject*> extended = previous;
+            std::erase_if(extended, [&](ManagedObject* object) {
+                return std::find(objects.begin(), objects.end(), object) == objects.end();
+            });
+            for (ManagedObject* object : objects) {
+                if (std::find(extended.begin(), extended.end(), object) == extended.end())
+                    extended.push_back(object);
+            }
+            std::vector<ManagedObject*> stable = extended;
+            sortObjects(stable, sort);
+            sortObjects(extended, sort, std::vector<ManagedObject*>(extended.begin(), extended.begin() + 40));
+            ASSERT_EQ(extended, stable) << "round " << round << ", from a prefix";
         }
     });
 }

@@ -444,6 +444,67 @@ TEST(ObjectContext, DeferredKeyIsReadWhenFirstNeededAndSavesKeepIt)
     EXPECT_EQ(rows->at(0).values.value(QStringLiteral("count")), QVariant(qint64(3)));
 }
 
+// Records read by key for their numbers and flags alone come from the copy
+// the search index keeps of those columns: it must say what the table says,
+// also after another program wrote the table.
+TEST(ObjectContext, FetchByKeysOfNumbersAloneAgreesWithTheTableAfterAnyWriter)
+{
+    const QString Name = QStringLiteral("name");
+    auto model = std::make_shared<ManagedObjectModel>(*datatest::itemModel());
+    model->entities[0].attributes[0].searchIndexed = true;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("items.sqlite"));
+    auto coordinator = std::make_shared<PersistentStoreCoordinator>(model);
+    ASSERT_TRUE(coordinator->open(path));
+    auto root = std::make_unique<ManagedObjectContext>(ConcurrencyType::PrivateQueue);
+    root->setPersistentStoreCoordinator(coordinator);
+    std::vector<qint64> keys;
+    root->performAndWait([&] {
+        for (int i = 0; i < 4; ++i) {
+            auto* item = insertItem(root.get(), QStringLiteral("item %1").arg(i), i);
+            item->setValue(QStringLiteral("count"), i * 10);
+        }
+        ASSERT_TRUE(root->save());
+        for (ManagedObject* object : root->registeredObjects())
+            keys.push_back(object->objectID().key);
+    });
+    std::sort(keys.begin(), keys.end());
+    externalSql(path,
+                "UPDATE \"Item\" SET rank = 7.5, done = 1, version = version + 1 WHERE name = 'item 1'");
+    externalSql(path, "DELETE FROM \"Item\" WHERE name = 'item 2'");
+    externalSql(path, "INSERT INTO \"Item\" (pk, version, name, rank, done, count) "
+                      "VALUES (4611686018427387904, 1, 'far', 3, 0, 5)");
+    keys.push_back(qint64(1) << 62);
+
+    auto context = std::make_unique<ManagedObjectContext>(ConcurrencyType::PrivateQueue);
+    context->setPersistentStoreCoordinator(coordinator);
+    context->performAndWait([&] {
+        FetchRequest byKey = request();
+        byKey.sortDescriptors = {{QStringLiteral("rank"), true}};
+        byKey.keys = keys;
+        byKey.deferredKeys = {Name};
+        const auto items = context->fetch(byKey);
+        ASSERT_EQ(items.size(), 4u);
+        QStringList seen;
+        for (ManagedObject* item : items) {
+            EXPECT_FALSE(item->isLoaded(Name));
+            seen << QStringLiteral("%1 %2 %3")
+                        .arg(item->value(QStringLiteral("rank")).toDouble())
+                        .arg(item->value(QStringLiteral("done")).toBool())
+                        .arg(item->value(QStringLiteral("count")).toLongLong());
+        }
+        EXPECT_EQ(seen, (QStringList{"0 0 0", "3 0 30", "3 0 5", "7.5 1 10"}));
+        EXPECT_EQ(names(items), (QStringList{"item 0", "item 3", "far", "item 1"}));
+
+        // Read again, the same objects keep what they hold and lose nothing.
+        externalSql(path, "UPDATE \"Item\" SET count = 99, version = version + 1 WHERE name = 'far'");
+        byKey.deferredKeys.clear();
+        EXPECT_EQ(context->fetch(byKey), items);
+        EXPECT_EQ(items[2]->value(QStringLiteral("count")), QVariant(qint64(5)));
+        EXPECT_EQ(items[2]->value(Name), QVariant(QStringLiteral("far")));
+    });
+}
+
 TEST(StoreFile, OlderFileGainsMissingColumnsAndKeepsRows)
 {
     Stack stack;

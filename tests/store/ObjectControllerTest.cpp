@@ -246,6 +246,18 @@ TEST_F(ObjectController, ContentFilterSearchListReadsTheArchivedNotesItsCandidat
         return names;
     };
     list->setContentFilter(every, 100.0, candidates);
+    // The archived note is read for its date and flags alone; its uuid and
+    // text wait until it is shown or opened.
+    Note* first = nullptr;
+    for (ManagedObject* object : list->searchController()->content()) {
+        if (object->objectID().key == keys["first"])
+            first = static_cast<Note*>(object);
+    }
+    ASSERT_NE(first, nullptr);
+    EXPECT_FALSE(first->isLoaded(QStringLiteral("text")));
+    EXPECT_FALSE(first->isLoaded(QStringLiteral("uuid")));
+    EXPECT_EQ(first->value(QStringLiteral("modified")), QVariant(200.0));
+    EXPECT_EQ(first->title(), QStringLiteral("first"));
     EXPECT_EQ(held(), (QStringList{"first", "live"}));
     EXPECT_EQ(texts(rows.rows()), (QStringList{"first", "live"}));
 
@@ -268,6 +280,11 @@ TEST_F(ObjectController, ContentFilterSearchListReadsTheArchivedNotesItsCandidat
     named.push_back(qint64(1) << 62);
     list->setContentFilter(every, 100.0, candidates);
     EXPECT_EQ(held(), (QStringList{"far", "first", "live", "third"}));
+    for (ManagedObject* object : list->searchController()->content()) {
+        if (object->objectID().key == qint64(1) << 62) {
+            EXPECT_EQ(static_cast<Note*>(object)->uuid(), QStringLiteral("far"));
+        }
+    }
 
     list->reloadRecords();
     EXPECT_EQ(held(), (QStringList{"far", "first", "live", "third"}));
