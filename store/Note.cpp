@@ -1,5 +1,6 @@
 #include "store/Note.h"
 
+#include "platform/data/ManagedObjectContext.h"
 #include "store/QVRUtilities.h"
 
 const QString QVRNoteEntityName = QStringLiteral("Note");
@@ -28,6 +29,14 @@ QString Note::title() const
     const QVariant cached = primitiveValue(TitleKey);
     if (!cached.isNull())
         return cached.toString();
+    // A note read without its text (a search's history) has its title read
+    // from the file, as the list's own notes have: the text may be large.
+    if (!isLoaded(TextKey) && !isFault() && context() &&
+        context()->loadFirstLine(const_cast<Note*>(this), {TitleKey, TextKey, TitlePrefixLength})) {
+        const QVariant read = primitiveValue(TitleKey);
+        if (!read.isNull())
+            return read.toString();
+    }
     const QVariant text = value(TextKey);
     if (text.isNull())
         return {};

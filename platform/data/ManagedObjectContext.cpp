@@ -359,6 +359,36 @@ void ManagedObjectContext::loadUnloadedKeys(ManagedObject* object)
     object->didLoadValues(keys);
 }
 
+bool ManagedObjectContext::loadFirstLine(ManagedObject* object, const FirstLineKey& firstLine)
+{
+    QUILLARY_ASSERT_ON_QUEUE();
+    if (!object || object->m_context != this || object->m_fault ||
+        !object->m_unloadedKeys.contains(firstLine.sourceKey))
+        return false;
+    FetchRequest request;
+    request.entityName = object->m_objectID.entity;
+    request.keys = std::vector<qint64>{object->m_objectID.key};
+    request.deferredKeys = object->m_unloadedKeys;
+    request.firstLines = {firstLine};
+    RowMap rows;
+    if (!visibleRows(request, &rows, nullptr))
+        return false;
+    const auto found = rows.find(object->m_objectID);
+    if (found == rows.end())
+        return false;
+    ObjectValues row;
+    row.setEntity(object->m_entity);
+    if (!found->second.slotValues.empty())
+        row.assignSlots(std::move(found->second.slotValues));
+    else
+        row = found->second.values;
+    // A context above holding the record changed gives its text instead.
+    if (!row.find(firstLine.key))
+        return false;
+    object->m_values.insert(firstLine.key, row.value(firstLine.key));
+    return true;
+}
+
 void ManagedObjectContext::fulfillFault(ManagedObject* object)
 {
     if (!object->m_fault)

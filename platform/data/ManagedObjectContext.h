@@ -131,6 +131,12 @@ public:
     // not applied).
     std::vector<ObjectID> fetchObjectIDs(const FetchRequest& request, Error* error = nullptr);
 
+    // Fills `firstLine.key` of a loaded object whose text under
+    // `firstLine.sourceKey` is still unread, as a fetch with that first line
+    // would, without reading the text into memory. False (nothing done)
+    // when the text is read already or the record is gone.
+    bool loadFirstLine(ManagedObject* object, const FirstLineKey& firstLine);
+
     // On failure every change stays in the context.
     bool save(Error* error = nullptr);
 

@@ -444,6 +444,52 @@ TEST(ObjectContext, DeferredKeyIsReadWhenFirstNeededAndSavesKeepIt)
     EXPECT_EQ(rows->at(0).values.value(QStringLiteral("count")), QVariant(qint64(3)));
 }
 
+// A list's record read without its text gets the first line from the file
+// alone; a context above holding the record changed has the newer text, and
+// the first line is then left to be worked out from that text.
+TEST(ObjectContext, FirstLineOfAnUnreadTextComesFromTheFileUnlessAParentChangedIt)
+{
+    const QString Name = QStringLiteral("name");
+    const FirstLineKey scratch{QStringLiteral("scratch"), Name, 5};
+    Stack stack;
+    ASSERT_TRUE(stack.open());
+    stack.root->performAndWait([&] {
+        insertItem(stack.root.get(), QStringLiteral("  \nfirst line\nmore"), 1);
+        insertItem(stack.root.get(), QStringLiteral("second"), 2);
+        ASSERT_TRUE(stack.root->save());
+        for (ManagedObject* object : stack.root->registeredObjects())
+            stack.root->refresh(object);
+    });
+    FetchRequest deferred = request();
+    deferred.sortDescriptors = {{QStringLiteral("rank"), true}};
+    deferred.deferredKeys = {Name};
+    auto child = stack.child();
+    child->performAndWait([&] {
+        auto items = child->fetch(deferred);
+        ASSERT_EQ(items.size(), 2u);
+        EXPECT_TRUE(child->loadFirstLine(items[0], scratch));
+        EXPECT_EQ(items[0]->value(QStringLiteral("scratch")), QVariant(QStringLiteral("first")));
+        EXPECT_FALSE(items[0]->isLoaded(Name));
+        // Once the text is read there is nothing to fill.
+        EXPECT_EQ(items[0]->value(Name), QVariant(QStringLiteral("  \nfirst line\nmore")));
+        EXPECT_FALSE(child->loadFirstLine(items[0], scratch));
+    });
+    auto other = stack.child();
+    other->performAndWait([&] {
+        auto items = other->fetch(deferred);
+        ASSERT_EQ(items.size(), 2u);
+        ASSERT_FALSE(items[1]->isLoaded(Name));
+        stack.root->performAndWait([&] {
+            auto second = stack.root->fetch(request(QStringLiteral("rank == 2")));
+            ASSERT_EQ(second.size(), 1u);
+            second[0]->setValue(Name, QStringLiteral("second, changed above"));
+        });
+        EXPECT_FALSE(other->loadFirstLine(items[1], scratch));
+        EXPECT_FALSE(items[1]->isLoaded(Name));
+        EXPECT_EQ(items[1]->value(Name), QVariant(QStringLiteral("second, changed above")));
+    });
+}
+
 // Records read by key for their numbers and flags alone come from the copy
 // the search index keeps of those columns: it must say what the table says,
 // also after another program wrote the table.

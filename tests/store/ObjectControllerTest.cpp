@@ -258,6 +258,7 @@ TEST_F(ObjectController, ContentFilterSearchListReadsTheArchivedNotesItsCandidat
     EXPECT_FALSE(first->isLoaded(QStringLiteral("uuid")));
     EXPECT_EQ(first->value(QStringLiteral("modified")), QVariant(200.0));
     EXPECT_EQ(first->title(), QStringLiteral("first"));
+    EXPECT_FALSE(first->isLoaded(QStringLiteral("text")));
     EXPECT_EQ(held(), (QStringList{"first", "live"}));
     EXPECT_EQ(texts(rows.rows()), (QStringList{"first", "live"}));
 
