@@ -58,6 +58,19 @@ ManagedObject* insertItem(ManagedObjectContext* context, const QString& name, do
     return item;
 }
 
+// Two items saved ("  \nfirst line\nmore" of rank 1, "second" of rank 2),
+// then nothing loaded anywhere, as at a start.
+void saveTwoUnloadedItems(Stack& stack)
+{
+    stack.root->performAndWait([&] {
+        insertItem(stack.root.get(), QStringLiteral("  \nfirst line\nmore"), 1);
+        insertItem(stack.root.get(), QStringLiteral("second"), 2);
+        ASSERT_TRUE(stack.root->save());
+        for (ManagedObject* object : stack.root->registeredObjects())
+            stack.root->refresh(object);
+    });
+}
+
 TEST(ObjectContext, InsertGivesPermanentIdThatSurvivesSaveAndReopen)
 {
     Stack stack;
@@ -381,14 +394,7 @@ TEST(ObjectContext, DeferredKeyIsReadWhenFirstNeededAndSavesKeepIt)
     const QString Name = QStringLiteral("name");
     Stack stack;
     ASSERT_TRUE(stack.open());
-    stack.root->performAndWait([&] {
-        insertItem(stack.root.get(), QStringLiteral("  \nfirst line\nmore"), 1);
-        insertItem(stack.root.get(), QStringLiteral("second"), 2);
-        ASSERT_TRUE(stack.root->save());
-        // As at a start: nothing loaded anywhere.
-        for (ManagedObject* object : stack.root->registeredObjects())
-            stack.root->refresh(object);
-    });
+    saveTwoUnloadedItems(stack);
     auto deferred = [&](const QString& sortKey) {
         FetchRequest r = request();
         r.sortDescriptors = {{sortKey, true}};
@@ -453,13 +459,7 @@ TEST(ObjectContext, FirstLineOfAnUnreadTextComesFromTheFileUnlessAParentChangedI
     const FirstLineKey scratch{QStringLiteral("scratch"), Name, 5};
     Stack stack;
     ASSERT_TRUE(stack.open());
-    stack.root->performAndWait([&] {
-        insertItem(stack.root.get(), QStringLiteral("  \nfirst line\nmore"), 1);
-        insertItem(stack.root.get(), QStringLiteral("second"), 2);
-        ASSERT_TRUE(stack.root->save());
-        for (ManagedObject* object : stack.root->registeredObjects())
-            stack.root->refresh(object);
-    });
+    saveTwoUnloadedItems(stack);
     FetchRequest deferred = request();
     deferred.sortDescriptors = {{QStringLiteral("rank"), true}};
     deferred.deferredKeys = {Name};
