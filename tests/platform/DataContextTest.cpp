@@ -44,6 +44,8 @@ void externalSql(const QString& path, const char* sql)
 {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+    // A store with a search index may be indexing in the background.
+    sqlite3_busy_timeout(db, 5000);
     char* message = nullptr;
     EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, &message), SQLITE_OK) << (message ? message : "");
     sqlite3_free(message);
