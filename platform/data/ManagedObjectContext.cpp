@@ -458,6 +458,16 @@ ManagedObject* ManagedObjectContext::existingObject(const ObjectID& id, Error* e
     return nullptr;
 }
 
+void ManagedObjectContext::putRow(RowMap* rows, const ObjectID& id, VisibleRow&& row)
+{
+    // Rows mostly come in the order of their keys: each then goes at the
+    // end without a search from the top.
+    if (rows->empty() || rows->rbegin()->first < id)
+        rows->emplace_hint(rows->end(), id, std::move(row));
+    else
+        (*rows)[id] = std::move(row);
+}
+
 void ManagedObjectContext::overlayChanges(const FetchRequest& request, RowMap* rows) const
 {
     for (const ObjectID& id : m_deletedKeys)
@@ -513,10 +523,10 @@ bool ManagedObjectContext::visibleRows(const FetchRequest& request, RowMap* rows
                     if (visible.unloaded.contains(firstLine.sourceKey) && value != row.values.constEnd())
                         visible.values.insert(firstLine.key, *value);
                 }
-                (*rows)[row.objectID] = std::move(visible);
+                putRow(rows, row.objectID, std::move(visible));
             } else {
-                (*rows)[row.objectID] =
-                    VisibleRow{std::move(row.values), std::move(row.unread), std::move(row.slotValues)};
+                putRow(rows, row.objectID,
+                       VisibleRow{std::move(row.values), std::move(row.unread), std::move(row.slotValues)});
             }
         }
     } else if (m_parent) {

@@ -17,6 +17,7 @@
 #include <optional>
 #include <set>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace platform {
@@ -112,6 +113,7 @@ public:
     std::vector<ManagedObject*> insertedObjects() const;
     std::vector<ManagedObject*> updatedObjects() const;
     std::vector<ManagedObject*> deletedObjects() const;
+    // In no particular order.
     std::vector<ManagedObject*> registeredObjects() const;
 
     // The object for `id` (a fault when not loaded yet), or null with an error
@@ -168,6 +170,7 @@ private:
     // The record as the parent, or the file, has it.
     std::optional<QVariantMap> valuesBelow(const ObjectID& id);
     bool visibleRows(const FetchRequest& request, RowMap* rows, Error* error);
+    static void putRow(RowMap* rows, const ObjectID& id, VisibleRow&& row);
     void overlayChanges(const FetchRequest& request, RowMap* rows) const;
     bool visibleKeys(const FetchRequest& request, std::vector<ObjectID>* ids, Error* error);
     void noteChanged(ManagedObject* object);
@@ -189,10 +192,12 @@ private:
     double m_staleness = -1;
     MergePolicy m_mergePolicy = MergePolicy::Error;
 
-    std::map<ObjectID, std::unique_ptr<ManagedObject>> m_registry;
+    // (Hashed: a search's history makes thousands of objects at once among
+    // the list's own, where a tree's every insertion walked far.)
+    std::unordered_map<ObjectID, std::unique_ptr<ManagedObject>, ObjectIDHash> m_registry;
     // Every registered object that may have unsaved changes (and a few that
-    // no longer have), in the registry's order, so that fetches and saves look
-    // at the changes rather than at everything ever loaded.
+    // no longer have), in the order of their IDs, so that fetches and saves
+    // look at the changes rather than at everything ever loaded.
     std::map<ObjectID, ManagedObject*> m_changed;
     std::vector<ManagedObject*> m_pendingInserted, m_pendingUpdated, m_pendingDeleted;
     // Records deleted by key that have no object here, until saved.

@@ -859,6 +859,8 @@ std::optional<std::vector<StoredRow>> PersistentStoreCoordinator::fetchRows(
             slotOf.clear();
     }
     std::vector<StoredRow> rows;
+    if (keys)
+        rows.reserve(keys->size());
     const double readAt = platform::now();
     int status;
     while ((status = sqlite3_step(statement.handle)) == SQLITE_ROW) {

@@ -523,17 +523,7 @@ std::optional<std::vector<qint64>> SearchIndex::Reader::keysMatching(const QStri
         return std::nullopt;
     if (folded.empty())
         found = column(withText);
-    // Another connection (a save here or in another process) changed the
-    // file: what is kept from earlier searches is gone.
-    {
-        Statement version(m_db, QStringLiteral("PRAGMA data_version"));
-        const qint64 now = version && sqlite3_step(version.handle) == SQLITE_ROW
-                               ? sqlite3_column_int64(version.handle, 0)
-                               : -2;
-        if (now != m_dataVersion || now < 0)
-            m_cache.clear();
-        m_dataVersion = now;
-    }
+    checkVersion();
     auto checkTexts = [&](const std::vector<qint64>& candidates, const QByteArray& needle) {
         std::vector<qint64> kept;
         for (qint64 key : candidates) {
