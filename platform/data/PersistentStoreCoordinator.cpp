@@ -907,7 +907,9 @@ PersistentStoreCoordinator::copiedColumns(const QString& entityName,
         if (names.entity == entityName &&
             std::all_of(attributes.begin(), attributes.end(),
                         [&](const auto* a) { return names.columns.contains(a->name); }))
-            return &names;
+            // (Until the rows the file held before the copy existed are all
+            // in it, the entity's own table answers.)
+            return SearchIndex::columnsCopied(m_db, names) ? &names : nullptr;
     }
     return nullptr;
 }

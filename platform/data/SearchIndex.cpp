@@ -40,6 +40,15 @@ QString rowsTable(const SearchIndex::Names& n)
 {
     return sqlQuoted(tableName("Rows", n));
 }
+// Present while the copied columns of the rows already in the file are
+// still being copied: it holds the largest key copied so far (none yet:
+// NULL).
+QString rowsToCopyTable(const SearchIndex::Names& n)
+{
+    return sqlQuoted(tableName("RowsToCopy", n));
+}
+// Rows copied in one transaction: a copy reads whole rows, texts and all.
+constexpr int CopyRowsPerBatch = 1000;
 QString literal(const QString& text)
 {
     QString escaped = text;
@@ -312,9 +321,12 @@ bool SearchIndex::migrate(sqlite3* db, const Names& n, QString* error)
                        copy.arg(values("new")))
         << rowsTrigger("Delete", QStringLiteral("DELETE"),
                        QStringLiteral("DELETE FROM %1 WHERE pk = old.pk").arg(rows));
+    // The rows already in the file are copied in batches, the first here
+    // and the others in the background (indexPending()): a copy reads every
+    // row whole, which in a large file takes seconds.
     if (!rowsExisted)
-        all << QStringLiteral("INSERT OR REPLACE INTO %1 (%2) SELECT %2 FROM %3")
-                   .arg(rows, columns.join(u", "), table);
+        all << QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (copied INTEGER)").arg(rowsToCopyTable(n))
+            << QStringLiteral("INSERT INTO %1 (copied) VALUES (NULL)").arg(rowsToCopyTable(n));
     // Saves leave the merging of the index's segments to the builder
     // (mergeSegments()): a save that merged would take many times as long.
     // A save still merges once a level holds this many segments, should
@@ -334,16 +346,69 @@ bool SearchIndex::migrate(sqlite3* db, const Names& n, QString* error)
                            .arg(value);
         }
     }
-    for (const QString& sql : all) {
-        if (!exec(db, sql)) {
-            if (error)
-                *error = QString::fromUtf8(sqlite3_errmsg(db));
-            exec(db, QStringLiteral("ROLLBACK TO quillary_search_index"));
-            exec(db, QStringLiteral("RELEASE quillary_search_index"));
-            return false;
-        }
+    bool ok = true;
+    for (const QString& sql : all)
+        ok = ok && exec(db, sql);
+    bool more = false;
+    ok = ok && (rowsExisted || copyRows(db, n, &more));
+    if (!ok) {
+        if (error)
+            *error = QString::fromUtf8(sqlite3_errmsg(db));
+        exec(db, QStringLiteral("ROLLBACK TO quillary_search_index"));
+        exec(db, QStringLiteral("RELEASE quillary_search_index"));
+        return false;
     }
     return exec(db, QStringLiteral("RELEASE quillary_search_index"));
+}
+
+bool SearchIndex::copyRows(sqlite3* db, const Names& names, bool* more)
+{
+    *more = false;
+    if (columnsCopied(db, names))
+        return true;
+    QStringList columns{QStringLiteral("pk")};
+    for (const QString& column : names.columns)
+        columns << sqlQuoted(column);
+    const QString todo = rowsToCopyTable(names);
+    QString after; // the condition on the keys not copied yet
+    {
+        Statement copied(db, QStringLiteral("SELECT copied FROM %1 LIMIT 1").arg(todo));
+        if (!copied)
+            return false;
+        if (sqlite3_step(copied.handle) == SQLITE_ROW && sqlite3_column_type(copied.handle, 0) != SQLITE_NULL)
+            after = QStringLiteral("WHERE pk > %1").arg(sqlite3_column_int64(copied.handle, 0));
+    }
+    qint64 count = 0, upTo = 0;
+    {
+        Statement last(
+            db, QStringLiteral("SELECT max(pk), count(*) FROM (SELECT pk FROM %1 %2 ORDER BY pk LIMIT %3)")
+                    .arg(sqlQuoted(names.entity), after)
+                    .arg(CopyRowsPerBatch));
+        if (!last || sqlite3_step(last.handle) != SQLITE_ROW)
+            return false;
+        count = sqlite3_column_int64(last.handle, 1);
+        upTo = sqlite3_column_int64(last.handle, 0);
+    }
+    // Rows written meanwhile were copied by the triggers; a batch takes the
+    // rows as they are now, which is what the triggers wrote.
+    if (count > 0 &&
+        !exec(db, QStringLiteral("INSERT OR REPLACE INTO %1 (%2) SELECT %2 FROM %3 %4 %5 pk <= %6")
+                      .arg(rowsTable(names), columns.join(u", "), sqlQuoted(names.entity), after,
+                           after.isEmpty() ? QStringLiteral("WHERE") : QStringLiteral("AND"))
+                      .arg(upTo)))
+        return false;
+    if (count < CopyRowsPerBatch)
+        return exec(db, QStringLiteral("DROP TABLE %1").arg(todo));
+    *more = true;
+    return exec(db, QStringLiteral("UPDATE %1 SET copied = %2").arg(todo).arg(upTo));
+}
+
+bool SearchIndex::columnsCopied(sqlite3* db, const Names& names)
+{
+    Statement statement(db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = %1")
+                                .arg(literal(tableName("RowsToCopy", names))));
+    return statement && sqlite3_step(statement.handle) == SQLITE_ROW &&
+           sqlite3_column_int(statement.handle, 0) == 0;
 }
 
 bool SearchIndex::indexKeys(sqlite3* db, const Names& names, const std::vector<qint64>& keys,
@@ -384,6 +449,9 @@ std::optional<qint64> SearchIndex::indexPending(sqlite3* db, const Names& names,
         exec(db, QStringLiteral("ROLLBACK"));
         return std::nullopt;
     };
+    bool moreToCopy = false;
+    if (!copyRows(db, names, &moreToCopy))
+        return fail();
     std::vector<qint64> keys;
     {
         Statement statement(
@@ -428,7 +496,7 @@ std::optional<qint64> SearchIndex::indexPending(sqlite3* db, const Names& names,
     }
     if (remaining < 0 || !exec(db, QStringLiteral("COMMIT")))
         return fail();
-    return remaining;
+    return moreToCopy ? std::max<qint64>(remaining, 1) : remaining;
 }
 
 SearchIndex::Reader::Reader(const QString& path, const Names& names) : m_names(names)
@@ -657,12 +725,39 @@ std::optional<std::vector<qint64>> SearchIndex::Reader::keysWhere(const QString&
     checkVersion();
     if (m_whereKeys && condition == m_whereCondition && bindings == m_whereBindings)
         return m_whereKeys;
-    Statement statement(
-        m_db, QStringLiteral("SELECT pk FROM %1 WHERE %2 ORDER BY pk").arg(rowsTable(m_names), condition));
+    QString sql = QStringLiteral("SELECT pk FROM %1 WHERE %2 ORDER BY pk").arg(rowsTable(m_names), condition);
+    if (!columnsCopied(m_db, m_names)) {
+        // The file's rows are still being copied: those not copied yet are
+        // read from the entity's own table (the columns have the same names
+        // in both).
+        Statement copied(m_db, QStringLiteral("SELECT copied FROM %1 LIMIT 1").arg(rowsToCopyTable(m_names)));
+        if (!copied || sqlite3_step(copied.handle) != SQLITE_ROW)
+            return std::nullopt;
+        const QString entity = sqlQuoted(m_names.entity);
+        if (sqlite3_column_type(copied.handle, 0) == SQLITE_NULL) {
+            sql = QStringLiteral("SELECT pk FROM %1 WHERE %2 ORDER BY pk").arg(entity, condition);
+        } else {
+            // (The condition twice, each with its own bindings.)
+            sql = QStringLiteral("SELECT pk FROM %1 WHERE (%3) AND pk <= %4 UNION ALL "
+                                 "SELECT pk FROM %2 WHERE (%3) AND pk > %4 ORDER BY pk")
+                      .arg(rowsTable(m_names), entity, condition)
+                      .arg(sqlite3_column_int64(copied.handle, 0));
+            return whereKeys(sql, bindings + bindings, condition, bindings);
+        }
+    }
+    return whereKeys(sql, bindings, condition, bindings);
+}
+
+std::optional<std::vector<qint64>> SearchIndex::Reader::whereKeys(const QString& sql,
+                                                                  const QVariantList& values,
+                                                                  const QString& condition,
+                                                                  const QVariantList& bindings)
+{
+    Statement statement(m_db, sql);
     if (!statement)
         return std::nullopt;
-    for (int i = 0; i < bindings.size(); ++i) {
-        const QVariant& value = bindings.at(i);
+    for (int i = 0; i < values.size(); ++i) {
+        const QVariant& value = values.at(i);
         if (value.typeId() == QMetaType::Double)
             sqlite3_bind_double(statement.handle, i + 1, value.toDouble());
         else if (value.typeId() == QMetaType::QString) {

@@ -65,17 +65,27 @@ public:
     static bool indexKeys(sqlite3* db, const Names& names, const std::vector<qint64>& keys,
                           qint64 budgetBytes, bool* left);
     // One batch of pending rows (at most `limit` rows, about `maxBytes` of
-    // text) in a transaction of its own, or with none pending a step of
+    // text) in a transaction of its own, with a batch of the copied columns
+    // while those are still being copied, or with nothing pending a step of
     // merging the index's segments (saves leave that to the builder); the
     // number of rows still pending afterwards (at least 1 while there is
-    // more to merge), or nullopt on failure (SQLITE_BUSY when the file was
-    // locked).
+    // more to copy or merge), or nullopt on failure (SQLITE_BUSY when the
+    // file was locked).
     static std::optional<qint64> indexPending(sqlite3* db, const Names& names, int limit, qint64 maxBytes);
+    // Whether the copied columns hold every row of the file: a file given
+    // the copy at its first start has it made in batches, by indexPending().
+    static bool columnsCopied(sqlite3* db, const Names& names);
 
     // The text as the index holds it (TextFolding with case and diacritics,
     // in UTF-8).
     static QByteArray foldedText(const QString& text);
 
+private:
+    // Inside the caller's transaction: copies the next batch of the rows
+    // the copied columns lack; `more` tells whether rows are left.
+    static bool copyRows(sqlite3* db, const Names& names, bool* more);
+
+public:
     // Searches the index over a connection of its own (read-only), so that
     // the main thread never waits for a save on another thread.
     class Reader
@@ -103,6 +113,10 @@ public:
         const std::vector<qint64>* cachedKeys(const QByteArray& folded) const;
         // Drops what is kept when another connection changed the file.
         void checkVersion();
+        // Runs `sql` with `values` and keeps its keys as the answer for
+        // `condition` with `bindings`.
+        std::optional<std::vector<qint64>> whereKeys(const QString& sql, const QVariantList& values,
+                                                     const QString& condition, const QVariantList& bindings);
 
         sqlite3* m_db = nullptr;
         Names m_names;

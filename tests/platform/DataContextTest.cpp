@@ -3,6 +3,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/data/ArrayController.h"
+#include "platform/data/SearchIndex.h"
 #include "platform/predicate/Predicate.h"
 #include "tests/support/ManualClock.h"
 
@@ -551,6 +552,79 @@ TEST(ObjectContext, FetchByKeysOfNumbersAloneAgreesWithTheTableAfterAnyWriter)
         EXPECT_EQ(items[2]->value(QStringLiteral("count")), QVariant(qint64(5)));
         EXPECT_EQ(items[2]->value(Name), QVariant(QStringLiteral("far")));
     });
+}
+
+// A file from before the copy of the numbers and flags gets it in batches,
+// the first as it is opened and the others in the background: a search of
+// the copy says what the table says at every step, whoever writes.
+TEST(StoreFile, CopyOfNumbersAndFlagsIsMadeInBatchesAndExactAtEveryStep)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("items.sqlite"));
+    externalSql(path, "CREATE TABLE \"Item\" (pk INTEGER PRIMARY KEY, version INTEGER NOT NULL DEFAULT 1, "
+                      "name TEXT, rank REAL, done INTEGER, count INTEGER);"
+                      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2500) "
+                      "INSERT INTO \"Item\" (pk, name, rank, done, count) "
+                      "SELECT i, 'item ' || i, i % 7, i % 2, i FROM n;");
+    const SearchIndex::Names names{QStringLiteral("Item"),
+                                   QStringLiteral("name"),
+                                   {QStringLiteral("rank"), QStringLiteral("done"), QStringLiteral("count")}};
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+    ASSERT_TRUE(SearchIndex::registerTokenizer(db));
+    auto sql = [&](const char* text) {
+        return sqlite3_exec(db, text, nullptr, nullptr, nullptr) == SQLITE_OK;
+    };
+    ASSERT_TRUE(sql("BEGIN"));
+    QString why;
+    ASSERT_TRUE(SearchIndex::migrate(db, names, &why)) << why.toStdString();
+    ASSERT_TRUE(sql("COMMIT"));
+    EXPECT_FALSE(SearchIndex::columnsCopied(db, names));
+
+    const QString condition = QStringLiteral("done = 1 AND rank > ?");
+    auto truth = [&] {
+        std::vector<qint64> keys;
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(db, "SELECT pk FROM \"Item\" WHERE done = 1 AND rank > 3 ORDER BY pk", -1,
+                           &statement, nullptr);
+        while (sqlite3_step(statement) == SQLITE_ROW)
+            keys.push_back(sqlite3_column_int64(statement, 0));
+        sqlite3_finalize(statement);
+        return keys;
+    };
+    SearchIndex::Reader reader(path, names);
+    ASSERT_TRUE(reader.isOpen());
+    EXPECT_EQ(reader.keysWhere(condition, {3.0}), truth());
+    // Rows copied and rows not copied yet change, go and come.
+    ASSERT_TRUE(sql("UPDATE \"Item\" SET done = 1 - done WHERE pk IN (11, 1501, 2401);"
+                    "DELETE FROM \"Item\" WHERE pk IN (20, 2000);"
+                    "INSERT INTO \"Item\" (pk, name, rank, done, count) VALUES (5000, 'late', 6, 1, 0);"));
+    EXPECT_EQ(reader.keysWhere(condition, {3.0}), truth());
+    int batches = 0;
+    while (!SearchIndex::columnsCopied(db, names)) {
+        const std::optional<qint64> left = SearchIndex::indexPending(db, names, 256, qint64(1) << 30);
+        ASSERT_TRUE(left) << sqlite3_errmsg(db);
+        EXPECT_GT(*left, 0);
+        EXPECT_EQ(reader.keysWhere(condition, {3.0}), truth()) << "after batch " << batches;
+        ASSERT_LT(++batches, 10);
+    }
+    EXPECT_EQ(batches, 2);
+    EXPECT_EQ(reader.keysWhere(condition, {3.0}), truth());
+    const QByteArray differ =
+        QStringLiteral(
+            "SELECT count(*) FROM (SELECT pk, rank, done, count FROM \"Item\" EXCEPT SELECT pk, rank, "
+            "done, count FROM %1) UNION ALL SELECT count(*) FROM (SELECT pk, rank, done, count FROM "
+            "%1 EXCEPT SELECT pk, rank, done, count FROM \"Item\")")
+            .arg(SearchIndex::copiedColumnsTable(names))
+            .toUtf8();
+    sqlite3_stmt* statement = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, differ.constData(), -1, &statement, nullptr), SQLITE_OK);
+    for (int side = 0; side < 2; ++side) {
+        ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
+        EXPECT_EQ(sqlite3_column_int64(statement, 0), 0) << side;
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
 }
 
 TEST(StoreFile, OlderFileGainsMissingColumnsAndKeepsRows)
