@@ -61,6 +61,7 @@ platform::ArrayController* QVRObjectController::currentController() const
 
 void QVRObjectController::setArrayController(std::unique_ptr<platform::ArrayController> controller)
 {
+    m_prepared.reset();
     if (m_arrayController)
         m_arrayController->setArrangementObserver({});
     m_arrayController = std::move(controller);
@@ -71,6 +72,7 @@ void QVRObjectController::setArrayController(std::unique_ptr<platform::ArrayCont
 
 void QVRObjectController::setSearchController(std::unique_ptr<platform::ArrayController> controller)
 {
+    m_prepared.reset();
     if (m_searchController)
         m_searchController->setArrangementObserver({});
     m_searchController = std::move(controller);
@@ -132,6 +134,7 @@ void QVRObjectController::rearrangeObject(platform::ManagedObject* object)
 
 void QVRObjectController::setFilterPredicate(std::shared_ptr<const platform::Predicate> predicate)
 {
+    m_prepared.reset();
     if (!predicate) {
         if (m_searchController) {
             m_searchController.reset();
@@ -207,35 +210,125 @@ std::vector<platform::ManagedObject*> QVRObjectController::unsavedRecords() cons
     return records;
 }
 
-std::vector<platform::ManagedObject*>
-QVRObjectController::missingHistory(const std::vector<platform::ManagedObject*>& held,
-                                    std::optional<double> since)
+bool QVRObjectController::missingHistoryKeys(const std::vector<platform::ManagedObject*>& held,
+                                             std::vector<qint64>* missing)
 {
+    missing->clear();
     std::optional<std::vector<qint64>> candidates = m_candidates ? m_candidates() : std::nullopt;
-    if (!candidates) {
-        if (!m_historyByKeys && (!m_historySince || (since && *since >= *m_historySince)))
-            return {};
-        m_historyByKeys = false;
-        m_heldCandidates.clear();
-        m_historySince = since;
-        return archivedRecords(since);
-    }
+    if (!candidates)
+        return false;
     // Only the keys the list lacks are read; a query that narrows the last
     // one lacks none.
     m_historyByKeys = true;
     if (candidates->empty() || std::includes(m_heldCandidates.begin(), m_heldCandidates.end(),
                                              candidates->begin(), candidates->end()))
-        return {};
+        return true;
     platform::KeySet present(candidates->back(), held.size());
     for (const platform::ManagedObject* record : held)
         present.insert(record->objectID().key);
-    std::vector<qint64> missing;
     for (qint64 key : *candidates) {
         if (!present.contains(key))
-            missing.push_back(key);
+            missing->push_back(key);
     }
     m_heldCandidates = std::move(*candidates);
-    return recordsWithKeys(std::move(missing));
+    return true;
+}
+
+std::vector<platform::ManagedObject*> QVRObjectController::historyByDate(std::optional<double> since)
+{
+    if (!m_historyByKeys && (!m_historySince || (since && *since >= *m_historySince)))
+        return {};
+    m_historyByKeys = false;
+    m_heldCandidates.clear();
+    m_historySince = since;
+    return archivedRecords(since);
+}
+
+std::vector<platform::ManagedObject*>
+QVRObjectController::missingHistory(const std::vector<platform::ManagedObject*>& held,
+                                    std::optional<double> since)
+{
+    std::vector<qint64> missing;
+    if (missingHistoryKeys(held, &missing))
+        return recordsWithKeys(std::move(missing));
+    return historyByDate(since);
+}
+
+std::vector<platform::ManagedObject*> QVRObjectController::liveRecords() const
+{
+    // In the full list's order first, which is most of the search list's
+    // own.
+    std::vector<platform::ManagedObject*> records = m_arrayController->arrangedObjects();
+    addRecords(&records, m_arrayController->content());
+    addRecords(&records, unsavedRecords());
+    return records;
+}
+
+std::unique_ptr<platform::ArrayController>
+QVRObjectController::makeSearchController(platform::ArrayController::ContentFilter filter,
+                                          std::optional<double> historySince, const PreparedSearch* prepared)
+{
+    auto controller = std::make_unique<platform::ArrayController>();
+    controller->setEntityName(m_arrayController->entityName());
+    controller->setContext(m_arrayController->context());
+    controller->setSortDescriptors(m_arrayController->sortDescriptors());
+    controller->setContentFilter(std::move(filter));
+    std::vector<platform::ManagedObject*> records = liveRecords();
+    if (prepared) {
+        // The history read ahead, as the held candidates say.
+        addRecords(&records, prepared->history);
+    } else {
+        // No history held yet.
+        m_historyByKeys = true;
+        m_heldCandidates.clear();
+    }
+    addRecords(&records, missingHistory(records, historySince));
+    // Most of it is the full list, sorted already.
+    controller->setContent(std::move(records), m_arrayController->arrangedObjects());
+    return controller;
+}
+
+void QVRObjectController::addMissingHistory(platform::ArrayController* controller,
+                                            std::optional<double> historySince)
+{
+    const std::vector<platform::ManagedObject*> more = missingHistory(controller->content(), historySince);
+    if (more.empty())
+        return;
+    std::vector<platform::ManagedObject*> records = controller->content();
+    if (addRecords(&records, more))
+        controller->setContent(std::move(records));
+}
+
+bool QVRObjectController::prepareContentFilter(std::optional<double> historySince, CandidateKeys candidates,
+                                               size_t limit)
+{
+    if (m_searchController)
+        return true;
+    if (!m_prepared) {
+        m_prepared = std::make_unique<PreparedSearch>();
+        m_candidates = std::move(candidates);
+        m_historyByKeys = true;
+        m_heldCandidates.clear();
+        if (!missingHistoryKeys(liveRecords(), &m_prepared->keys))
+            m_prepared->history = historyByDate(historySince);
+        return false;
+    }
+    if (m_prepared->controller)
+        return true;
+    if (!m_prepared->keys.empty()) {
+        // The last keys first: what is left stays sorted.
+        const size_t count = std::min(std::max<size_t>(limit, 1), m_prepared->keys.size());
+        std::vector<qint64> slice(m_prepared->keys.end() - std::ptrdiff_t(count), m_prepared->keys.end());
+        m_prepared->keys.resize(m_prepared->keys.size() - count);
+        const std::vector<platform::ManagedObject*> read = recordsWithKeys(std::move(slice));
+        m_prepared->history.insert(m_prepared->history.end(), read.begin(), read.end());
+        return false;
+    }
+    m_prepared->controller =
+        makeSearchController([](const std::vector<platform::ManagedObject*>& content) { return content; },
+                             historySince, m_prepared.get());
+    m_prepared->history = {};
+    return true;
 }
 
 void QVRObjectController::setContentFilter(platform::ArrayController::ContentFilter filter,
@@ -247,22 +340,22 @@ void QVRObjectController::setContentFilter(platform::ArrayController::ContentFil
     }
     m_candidates = std::move(candidates);
     if (!m_searchController) {
-        auto controller = std::make_unique<platform::ArrayController>();
-        controller->setEntityName(m_arrayController->entityName());
-        controller->setContext(m_arrayController->context());
-        controller->setSortDescriptors(m_arrayController->sortDescriptors());
-        controller->setContentFilter(std::move(filter));
-        // In the full list's order first, which is most of the search
-        // list's own.
-        std::vector<platform::ManagedObject*> records = m_arrayController->arrangedObjects();
-        addRecords(&records, m_arrayController->content());
-        addRecords(&records, unsavedRecords());
-        // No history held yet.
-        m_historyByKeys = true;
-        m_heldCandidates.clear();
-        addRecords(&records, missingHistory(records, historySince));
-        // Most of it is the full list, sorted already.
-        controller->setContent(std::move(records), m_arrayController->arrangedObjects());
+        std::unique_ptr<PreparedSearch> prepared = std::move(m_prepared);
+        std::unique_ptr<platform::ArrayController> controller;
+        if (prepared && prepared->controller) {
+            // Made while the search opened: it only lacks what this
+            // filter may pick beyond the history it was made with.
+            controller = std::move(prepared->controller);
+            addMissingHistory(controller.get(), historySince);
+            controller->setContentFilter(std::move(filter));
+        } else if (prepared) {
+            // Still being read: the rest now.
+            const std::vector<platform::ManagedObject*> rest = recordsWithKeys(std::move(prepared->keys));
+            prepared->history.insert(prepared->history.end(), rest.begin(), rest.end());
+            controller = makeSearchController(std::move(filter), historySince, prepared.get());
+        } else {
+            controller = makeSearchController(std::move(filter), historySince);
+        }
         m_searchController = std::move(controller);
         watch(m_searchController.get());
         emit arrangedObjectsReset();
@@ -270,18 +363,13 @@ void QVRObjectController::setContentFilter(platform::ArrayController::ContentFil
     }
     if (m_searchController->filterPredicate())
         m_searchController->setFilterPredicate(nullptr);
-    const std::vector<platform::ManagedObject*> more =
-        missingHistory(m_searchController->content(), historySince);
-    if (!more.empty()) {
-        std::vector<platform::ManagedObject*> records = m_searchController->content();
-        if (addRecords(&records, more))
-            m_searchController->setContent(std::move(records));
-    }
+    addMissingHistory(m_searchController.get(), historySince);
     m_searchController->setContentFilter(std::move(filter));
 }
 
 void QVRObjectController::reloadRecords()
 {
+    m_prepared.reset();
     platform::Error error;
     std::vector<platform::ManagedObject*> records =
         m_arrayController->context()->fetch(m_arrayController->fetchRequest(), &error);

@@ -65,6 +65,14 @@ public:
     // made, and again whenever a later filter can pick more.
     void setContentFilter(platform::ArrayController::ContentFilter filter,
                           std::optional<double> historySince = std::nullopt, CandidateKeys candidates = {});
+    // Readies the search list for `historySince` and `candidates` while the
+    // search opens, a slice at a time: the first call looks up what to
+    // read, each next one reads at most `limit` of the archived notes, and
+    // the last makes the list (not shown), so that the first
+    // setContentFilter() only picks from it; one that comes earlier reads
+    // the rest itself. True once ready (or a search list is shown). Dropped
+    // when the lists change otherwise.
+    bool prepareContentFilter(std::optional<double> historySince, CandidateKeys candidates, size_t limit);
     // Both lists take their records afresh from the file (another process
     // saved), read as at start: no texts, and of the archived notes only
     // those the search list can pick. Rows then move by their changes.
@@ -104,14 +112,40 @@ private:
     // as far back as `since` unless the list already reaches that far.
     std::vector<platform::ManagedObject*> missingHistory(const std::vector<platform::ManagedObject*>& held,
                                                          std::optional<double> since);
-    // Adds the records of `more` not in `records` yet; true when any were.
+    // The candidates `held` lacks, into `missing`; false when there are no
+    // candidates.
+    bool missingHistoryKeys(const std::vector<platform::ManagedObject*>& held, std::vector<qint64>* missing);
+    // Without candidates: the archived notes modified after `since` unless
+    // the list already reaches that far.
+    std::vector<platform::ManagedObject*> historyByDate(std::optional<double> since);
+    struct PreparedSearch
+    {
+        std::vector<qint64> keys;                              // archived notes still to read
+        std::vector<platform::ManagedObject*> history;         // read so far
+        std::unique_ptr<platform::ArrayController> controller; // once made
+    };
+    // The full list's records in its order, then the unsaved ones.
+    std::vector<platform::ManagedObject*> liveRecords() const;
+    // A search list picked by `filter`: the live records, the history read
+    // ahead in `prepared` (none: none held yet) and what missingHistory()
+    // gives beyond it.
+    std::unique_ptr<platform::ArrayController>
+    makeSearchController(platform::ArrayController::ContentFilter filter, std::optional<double> historySince,
+                         const PreparedSearch* prepared = nullptr);
+    // Gives `controller` the history it lacks (see missingHistory()).
+    void addMissingHistory(platform::ArrayController* controller, std::optional<double> historySince);
     // Candidates none, history as a full fetch holds it.
     void forgetHistory();
+    // Adds the records of `more` not in `records` yet; true when any were.
     static bool addRecords(std::vector<platform::ManagedObject*>* records,
                            const std::vector<platform::ManagedObject*>& more);
 
     std::unique_ptr<platform::ArrayController> m_arrayController;
     std::unique_ptr<platform::ArrayController> m_searchController;
+    // Made ahead of the first search filter, not shown (see
+    // prepareContentFilter()); the history fields below are its own until
+    // it is.
+    std::unique_ptr<PreparedSearch> m_prepared;
     CandidateKeys m_candidates;
     // How far back the search list's archived notes go: all of them
     // (nullopt), those modified after a date, or (m_historyByKeys) only

@@ -151,7 +151,15 @@ void QuillaryAppDelegate::prepareSearch()
         QVRObjectController* controller = noteController();
         if (!m_searchShowing || !controller || !m_searchFilter || m_searchFilterController != controller)
             return;
-        if (m_searchFilter->prepare(controller->arrayController()->content(), 400) > 0)
+        if (m_searchFilter->prepare(controller->arrayController()->content(), 400) > 0) {
+            prepareSearch();
+            return;
+        }
+        // Then the search list itself, from which the first key picks.
+        if (searchField()->text().isEmpty() &&
+            !controller->prepareContentFilter(
+                m_searchFilter->query().cutoff, [filter = m_searchFilter] { return filter->candidateKeys(); },
+                2000))
             prepareSearch();
     });
 }

@@ -295,6 +295,83 @@ TEST_F(ObjectController, ContentFilterSearchListReadsTheArchivedNotesItsCandidat
     EXPECT_EQ(held(), (QStringList{"far", "first", "live", "second", "third"}));
 }
 
+// A search list readied while the search opens, a slice at a time, is not
+// shown until the first filter, which then picks from it exactly what a list
+// made at that filter picks: also when notes changed meanwhile, when the
+// filter came before the last slice, and when the lists were reloaded in
+// between.
+TEST_F(ObjectController, ContentFilterSearchListReadiedAheadPicksAsOneMadeAtTheFilter)
+{
+    add(QStringLiteral("alpha live"), 1);
+    add(QStringLiteral("beta live"), 6);
+    for (int i = 0; i < 4; ++i)
+        add(QStringLiteral("alpha archived %1").arg(i), 2 + i, true)
+            ->setValue(QStringLiteral("modified"), 200.0);
+    add(QStringLiteral("alpha too old"), 7, true)->setValue(QStringLiteral("modified"), 50.0);
+    ASSERT_TRUE(child->saveData());
+    // The index's answer: the notes in the history, as the file has them.
+    std::vector<qint64> history;
+    for (ManagedObject* object : child->context()->fetch(FetchRequest{QVRNoteEntityName, nullptr, {}, 0})) {
+        if (static_cast<Note*>(object)->text() != QStringLiteral("alpha too old"))
+            history.push_back(object->objectID().key);
+    }
+    std::sort(history.begin(), history.end());
+    const auto candidates = [&]() -> std::optional<std::vector<qint64>> { return history; };
+    const auto alpha = [](const std::vector<ManagedObject*>& content) {
+        std::vector<ManagedObject*> picked;
+        for (ManagedObject* object : content) {
+            if (static_cast<Note*>(object)->text().startsWith(QStringLiteral("alpha")))
+                picked.push_back(object);
+        }
+        return picked;
+    };
+    const auto madeAtTheFilter = [&] {
+        auto fresh = controller();
+        fresh->setContentFilter(alpha, 100.0, candidates);
+        return texts(fresh->objectsFiltered(true));
+    };
+    reopen();
+
+    auto list = controller();
+    NoteRows rows(list.get());
+    int calls = 1;
+    while (!list->prepareContentFilter(100.0, candidates, 1))
+        ++calls;
+    EXPECT_EQ(calls, 6); // what to read, four notes one by one, the list
+    EXPECT_FALSE(list->filtered());
+    EXPECT_EQ(texts(rows.rows()), (QStringList{"beta live", "alpha live"}));
+    // Meanwhile a note is added and one brought back, neither saved.
+    add(QStringLiteral("alpha new"), 9);
+    Note* back = nullptr;
+    for (ManagedObject* object : child->context()->registeredObjects()) {
+        if (static_cast<Note*>(object)->text() == QStringLiteral("alpha archived 1"))
+            back = static_cast<Note*>(object);
+    }
+    ASSERT_NE(back, nullptr);
+    back->setArchived(false);
+    child->context()->processPendingChanges();
+    list->setContentFilter(alpha, 100.0, candidates);
+    EXPECT_TRUE(list->filtered());
+    EXPECT_EQ(texts(rows.rows()), madeAtTheFilter());
+    EXPECT_EQ(rows.rows().size(), 6u);
+    ASSERT_TRUE(child->saveData());
+
+    // The filter before the last slices: the rest is read then.
+    list->setContentFilter(nullptr);
+    EXPECT_FALSE(list->prepareContentFilter(100.0, candidates, 1));
+    EXPECT_FALSE(list->prepareContentFilter(100.0, candidates, 1));
+    list->setContentFilter(alpha, 100.0, candidates);
+    EXPECT_EQ(texts(rows.rows()), madeAtTheFilter());
+
+    // Readied, then the lists reloaded: made afresh at the filter.
+    list->setContentFilter(nullptr);
+    while (!list->prepareContentFilter(100.0, candidates, 2)) {
+    }
+    list->reloadRecords();
+    list->setContentFilter(alpha, 100.0, candidates);
+    EXPECT_EQ(texts(rows.rows()), madeAtTheFilter());
+}
+
 // Saves, edits, archives, deletions and searches, each followed by the list
 // model: the model checker finds no inconsistent signal, the model's rows
 // always match the controller's, and a row held across changes (the selected
