@@ -471,8 +471,19 @@ int QVRDataStore::refreshUnchanged(const QSet<platform::ObjectID>* only)
     // The registered objects are read on the context's own queue too:
     // another thread may be inserting into it.
     m_context->performAndWait([&] {
-        for (platform::ManagedObject* object : m_context->registeredObjects()) {
-            if (object->hasChanges() || object->isDeleted() || (only && !only->contains(object->objectID())))
+        // A few records (a batch another context saved) are looked up rather
+        // than found among everything the context holds.
+        std::vector<platform::ManagedObject*> objects;
+        if (only) {
+            for (const platform::ObjectID& id : *only) {
+                if (platform::ManagedObject* object = m_context->registeredObject(id))
+                    objects.push_back(object);
+            }
+        } else {
+            objects = m_context->registeredObjects();
+        }
+        for (platform::ManagedObject* object : objects) {
+            if (object->hasChanges() || object->isDeleted())
                 continue;
             m_context->refresh(object, false);
             ++refreshed;

@@ -281,6 +281,12 @@ std::vector<ManagedObject*> ManagedObjectContext::registeredObjects() const
     return objects;
 }
 
+ManagedObject* ManagedObjectContext::registeredObject(const ObjectID& id) const
+{
+    const auto found = m_registry.find(id);
+    return found == m_registry.end() ? nullptr : found->second.get();
+}
+
 void ManagedObjectContext::processPendingChanges()
 {
     if (m_pendingInserted.empty() && m_pendingUpdated.empty() && m_pendingDeleted.empty())

@@ -115,6 +115,8 @@ public:
     std::vector<ManagedObject*> deletedObjects() const;
     // In no particular order.
     std::vector<ManagedObject*> registeredObjects() const;
+    // The object registered for `id`, or null (none is made).
+    ManagedObject* registeredObject(const ObjectID& id) const;
 
     // The object for `id` (a fault when not loaded yet), or null with an error
     // when no such record exists for this context.
