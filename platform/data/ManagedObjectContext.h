@@ -17,7 +17,6 @@
 #include <optional>
 #include <set>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 namespace platform {
@@ -113,7 +112,6 @@ public:
     std::vector<ManagedObject*> insertedObjects() const;
     std::vector<ManagedObject*> updatedObjects() const;
     std::vector<ManagedObject*> deletedObjects() const;
-    // In no particular order.
     std::vector<ManagedObject*> registeredObjects() const;
     // The object registered for `id`, or null (none is made).
     ManagedObject* registeredObject(const ObjectID& id) const;
@@ -194,12 +192,10 @@ private:
     double m_staleness = -1;
     MergePolicy m_mergePolicy = MergePolicy::Error;
 
-    // (Hashed: a search's history makes thousands of objects at once among
-    // the list's own, where a tree's every insertion walked far.)
-    std::unordered_map<ObjectID, std::unique_ptr<ManagedObject>, ObjectIDHash> m_registry;
+    std::map<ObjectID, std::unique_ptr<ManagedObject>> m_registry;
     // Every registered object that may have unsaved changes (and a few that
-    // no longer have), in the order of their IDs, so that fetches and saves
-    // look at the changes rather than at everything ever loaded.
+    // no longer have), in the registry's order, so that fetches and saves look
+    // at the changes rather than at everything ever loaded.
     std::map<ObjectID, ManagedObject*> m_changed;
     std::vector<ManagedObject*> m_pendingInserted, m_pendingUpdated, m_pendingDeleted;
     // Records deleted by key that have no object here, until saved.

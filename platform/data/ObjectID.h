@@ -40,9 +40,4 @@ inline size_t qHash(const ObjectID& id, size_t seed = 0)
     return qHashMulti(seed, id.entity, id.key);
 }
 
-struct ObjectIDHash
-{
-    size_t operator()(const ObjectID& id) const { return qHash(id); }
-};
-
 } // namespace platform
