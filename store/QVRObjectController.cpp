@@ -299,6 +299,16 @@ void QVRObjectController::addMissingHistory(platform::ArrayController* controlle
         controller->setContent(std::move(records));
 }
 
+void QVRObjectController::readAhead(PreparedSearch* prepared, size_t count) const
+{
+    // The last keys first: what is left stays sorted.
+    count = std::min(count, prepared->keys.size());
+    std::vector<qint64> slice(prepared->keys.end() - std::ptrdiff_t(count), prepared->keys.end());
+    prepared->keys.resize(prepared->keys.size() - count);
+    const std::vector<platform::ManagedObject*> read = recordsWithKeys(std::move(slice));
+    prepared->history.insert(prepared->history.end(), read.begin(), read.end());
+}
+
 bool QVRObjectController::prepareContentFilter(std::optional<double> historySince, CandidateKeys candidates,
                                                size_t limit)
 {
@@ -316,12 +326,7 @@ bool QVRObjectController::prepareContentFilter(std::optional<double> historySinc
     if (m_prepared->controller)
         return true;
     if (!m_prepared->keys.empty()) {
-        // The last keys first: what is left stays sorted.
-        const size_t count = std::min(std::max<size_t>(limit, 1), m_prepared->keys.size());
-        std::vector<qint64> slice(m_prepared->keys.end() - std::ptrdiff_t(count), m_prepared->keys.end());
-        m_prepared->keys.resize(m_prepared->keys.size() - count);
-        const std::vector<platform::ManagedObject*> read = recordsWithKeys(std::move(slice));
-        m_prepared->history.insert(m_prepared->history.end(), read.begin(), read.end());
+        readAhead(m_prepared.get(), std::max<size_t>(limit, 1));
         return false;
     }
     m_prepared->controller =
@@ -350,8 +355,7 @@ void QVRObjectController::setContentFilter(platform::ArrayController::ContentFil
             controller->setContentFilter(std::move(filter));
         } else if (prepared) {
             // Still being read: the rest now.
-            const std::vector<platform::ManagedObject*> rest = recordsWithKeys(std::move(prepared->keys));
-            prepared->history.insert(prepared->history.end(), rest.begin(), rest.end());
+            readAhead(prepared.get(), prepared->keys.size());
             controller = makeSearchController(std::move(filter), historySince, prepared.get());
         } else {
             controller = makeSearchController(std::move(filter), historySince);

@@ -124,6 +124,8 @@ private:
         std::vector<platform::ManagedObject*> history;         // read so far
         std::unique_ptr<platform::ArrayController> controller; // once made
     };
+    // Reads `count` more of the archived notes `prepared` still lacks.
+    void readAhead(PreparedSearch* prepared, size_t count) const;
     // The full list's records in its order, then the unsaved ones.
     std::vector<platform::ManagedObject*> liveRecords() const;
     // A search list picked by `filter`: the live records, the history read

@@ -65,10 +65,10 @@ struct Timings
     double least() const { return ms.empty() ? 0 : *std::min_element(ms.begin(), ms.end()); }
 };
 
-// A figure of one run, for the parent to gather.
 // How long after the search bar opened the paused run starts typing.
 constexpr int PausedFirstKeyMs = 250;
 
+// A figure of one run, for the parent to gather.
 void report(const char* name, double value)
 {
     std::printf("figure %s %.3f\n", name, value);
@@ -282,7 +282,8 @@ int search(const QString& dir, int count, int pauseMs, bool compare)
 
     // (a) Typing into the search field: filter, list reload, first-row
     // selection and the repaint that follows, per keystroke.
-    // The bar opens and the search list is made while it slides in.
+    // The bar opens; the search list is made a slice at a time while it
+    // slides in, and a key typed before it is done finishes it.
     QElapsedTimer opening;
     opening.start();
     app->toggleSearch();

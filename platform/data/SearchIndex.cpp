@@ -370,14 +370,11 @@ bool SearchIndex::copyRows(sqlite3* db, const Names& names, bool* more)
     for (const QString& column : names.columns)
         columns << sqlQuoted(column);
     const QString todo = rowsToCopyTable(names);
-    QString after; // the condition on the keys not copied yet
-    {
-        Statement copied(db, QStringLiteral("SELECT copied FROM %1 LIMIT 1").arg(todo));
-        if (!copied)
-            return false;
-        if (sqlite3_step(copied.handle) == SQLITE_ROW && sqlite3_column_type(copied.handle, 0) != SQLITE_NULL)
-            after = QStringLiteral("WHERE pk > %1").arg(sqlite3_column_int64(copied.handle, 0));
-    }
+    std::optional<qint64> copied;
+    if (!rowsCopiedUpTo(db, names, &copied))
+        return false;
+    // The condition on the keys not copied yet.
+    const QString after = copied ? QStringLiteral("WHERE pk > %1").arg(*copied) : QString();
     qint64 count = 0, upTo = 0;
     {
         Statement last(
@@ -401,6 +398,18 @@ bool SearchIndex::copyRows(sqlite3* db, const Names& names, bool* more)
         return exec(db, QStringLiteral("DROP TABLE %1").arg(todo));
     *more = true;
     return exec(db, QStringLiteral("UPDATE %1 SET copied = %2").arg(todo).arg(upTo));
+}
+
+bool SearchIndex::rowsCopiedUpTo(sqlite3* db, const Names& names, std::optional<qint64>* upTo)
+{
+    Statement copied(db, QStringLiteral("SELECT copied FROM %1 LIMIT 1").arg(rowsToCopyTable(names)));
+    if (!copied || sqlite3_step(copied.handle) != SQLITE_ROW)
+        return false;
+    if (sqlite3_column_type(copied.handle, 0) == SQLITE_NULL)
+        upTo->reset();
+    else
+        *upTo = sqlite3_column_int64(copied.handle, 0);
+    return true;
 }
 
 bool SearchIndex::columnsCopied(sqlite3* db, const Names& names)
@@ -726,26 +735,27 @@ std::optional<std::vector<qint64>> SearchIndex::Reader::keysWhere(const QString&
     if (m_whereKeys && condition == m_whereCondition && bindings == m_whereBindings)
         return m_whereKeys;
     QString sql = QStringLiteral("SELECT pk FROM %1 WHERE %2 ORDER BY pk").arg(rowsTable(m_names), condition);
+    QVariantList values = bindings;
     if (!columnsCopied(m_db, m_names)) {
         // The file's rows are still being copied: those not copied yet are
         // read from the entity's own table (the columns have the same names
         // in both).
-        Statement copied(m_db, QStringLiteral("SELECT copied FROM %1 LIMIT 1").arg(rowsToCopyTable(m_names)));
-        if (!copied || sqlite3_step(copied.handle) != SQLITE_ROW)
+        std::optional<qint64> copied;
+        if (!rowsCopiedUpTo(m_db, m_names, &copied))
             return std::nullopt;
         const QString entity = sqlQuoted(m_names.entity);
-        if (sqlite3_column_type(copied.handle, 0) == SQLITE_NULL) {
+        if (!copied) {
             sql = QStringLiteral("SELECT pk FROM %1 WHERE %2 ORDER BY pk").arg(entity, condition);
         } else {
             // (The condition twice, each with its own bindings.)
             sql = QStringLiteral("SELECT pk FROM %1 WHERE (%3) AND pk <= %4 UNION ALL "
                                  "SELECT pk FROM %2 WHERE (%3) AND pk > %4 ORDER BY pk")
                       .arg(rowsTable(m_names), entity, condition)
-                      .arg(sqlite3_column_int64(copied.handle, 0));
-            return whereKeys(sql, bindings + bindings, condition, bindings);
+                      .arg(*copied);
+            values += bindings;
         }
     }
-    return whereKeys(sql, bindings, condition, bindings);
+    return whereKeys(sql, values, condition, bindings);
 }
 
 std::optional<std::vector<qint64>> SearchIndex::Reader::whereKeys(const QString& sql,

@@ -84,6 +84,8 @@ private:
     // Inside the caller's transaction: copies the next batch of the rows
     // the copied columns lack; `more` tells whether rows are left.
     static bool copyRows(sqlite3* db, const Names& names, bool* more);
+    // While the copy is made: the largest key copied so far (none yet).
+    static bool rowsCopiedUpTo(sqlite3* db, const Names& names, std::optional<qint64>* upTo);
 
 public:
     // Searches the index over a connection of its own (read-only), so that
