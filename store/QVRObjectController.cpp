@@ -321,6 +321,7 @@ bool QVRObjectController::prepareContentFilter(std::optional<double> historySinc
         m_heldCandidates.clear();
         if (!missingHistoryKeys(liveRecords(), &m_prepared->keys))
             m_prepared->history = historyByDate(historySince);
+        readAhead(m_prepared.get(), std::max<size_t>(limit, 1));
         return false;
     }
     if (m_prepared->controller)

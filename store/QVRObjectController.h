@@ -67,8 +67,8 @@ public:
                           std::optional<double> historySince = std::nullopt, CandidateKeys candidates = {});
     // Readies the search list for `historySince` and `candidates` while the
     // search opens, a slice at a time: the first call looks up what to
-    // read, each next one reads at most `limit` of the archived notes, and
-    // the last makes the list (not shown), so that the first
+    // read, it and each next one read at most `limit` of the archived
+    // notes, and the last makes the list (not shown), so that the first
     // setContentFilter() only picks from it; one that comes earlier reads
     // the rest itself. True once ready (or a search list is shown). Dropped
     // when the lists change otherwise.
